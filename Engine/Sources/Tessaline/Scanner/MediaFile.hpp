@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+namespace tessaline {
+
+// One file found by a folder walk.
+struct MediaFile {
+    enum class Kind { media, sidecar };
+
+    std::filesystem::path url;  // as the walk found it: the root joined with the relative names
+    Kind kind = Kind::media;
+    int64_t byteSize = 0;       // 0 when the size could not be read
+};
+
+}  // namespace tessaline

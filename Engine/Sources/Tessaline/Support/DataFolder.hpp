@@ -1,0 +1,22 @@
+#pragma once
+// Where the program keeps its own files. Every default location is computed from here, so
+// setting XDG_DATA_HOME redirects all of them (tests do this). Safe on any thread.
+
+#include <filesystem>
+#include <optional>
+
+namespace tessaline {
+
+// "${XDG_DATA_HOME:-$HOME/.local/share}/Brindlecove", created with mode 0700.
+// nullopt when it cannot be found or created.
+std::optional<std::filesystem::path> applicationDataFolder();
+
+// The temporary-folder fallback for stores that allow one: "$XDG_RUNTIME_DIR/Brindlecove",
+// else "/tmp/Brindlecove-<uid>", created 0700 and checked to be ours and private (/tmp is
+// shared with other users). nullopt when neither can be had safely.
+std::optional<std::filesystem::path> temporaryDataFolder();
+
+// applicationDataFolder(), else temporaryDataFolder(). Throws FileWriteError when neither works.
+std::filesystem::path dataFolderWithFallback();
+
+}  // namespace tessaline

@@ -1,0 +1,40 @@
+#pragma once
+// Path helpers that keep file names as raw bytes. Linux paths need not be valid UTF-8,
+// so file operations always use the bytes; text outputs (JSON, XML, CSV, PDF, reports)
+// go through toDisplayUtf8(). Pure functions, safe on any thread.
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tessaline {
+
+// Text after the last "." of the last component; empty when there is none.
+// ".mov" gives "mov" and "file." gives "" (unlike std::filesystem::path::extension).
+std::string pathExtension(const std::filesystem::path& path);
+
+// The last component ("/a/b.mov" gives "b.mov"; "/" gives "/"). A trailing "/" is ignored.
+std::string lastComponent(const std::filesystem::path& path);
+
+// The last component without its extension ("A001C002.MOV" gives "A001C002").
+std::string stemOf(const std::filesystem::path& path);
+
+// Removes trailing "/" (but keeps "/" itself).
+std::string withoutTrailingSlash(std::string_view path);
+
+// Absolute, lexically normal, no trailing "/" except "/" itself, "//" folded to "/".
+// Relative paths are made absolute against the current directory.
+std::filesystem::path normalizedPath(const std::filesystem::path& path);
+
+// The path as valid UTF-8 text: ill-formed byte sequences become U+FFFD.
+std::string toDisplayUtf8(std::string_view bytes);
+std::string toDisplayUtf8(const std::filesystem::path& path);
+
+// True when `bytes` is well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+
+// True when `child` equals `folder` or lies below it, compared component-wise on
+// normalised paths ("/a/bc" is not below "/a/b").
+bool isSameOrBelow(const std::filesystem::path& child, const std::filesystem::path& folder);
+
+}  // namespace tessaline

@@ -1,0 +1,175 @@
+#include "Support/TestSandbox.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tessaline::testing {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "tessaline-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void writePatternFile(const fs::path& path, size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::mt19937 generator(seed);
+    for (size_t i = 0; i < size; i += 4) {
+        uint32_t v = generator();
+        for (size_t k = 0; k < 4 && i + k < size; ++k) bytes[i + k] = static_cast<char>((v >> (8 * k)) & 0xFF);
+    }
+    writeFile(path, bytes);
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+CommandResult runCommand(const std::vector<std::string>& argv) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        dup2(pipeFds[1], 2);
+        int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0) dup2(devnull, 0);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    CommandResult result;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) result.output.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool haveProgram(const std::string& program) {
+    const char* pathEnv = std::getenv("PATH");
+    std::string paths = pathEnv ? pathEnv : "/usr/bin:/bin";
+    paths += ":/usr/sbin:/sbin";
+    std::stringstream stream(paths);
+    std::string dir;
+    while (std::getline(stream, dir, ':'))
+        if (!dir.empty() && access((fs::path(dir) / program).c_str(), X_OK) == 0) return true;
+    return false;
+}
+
+bool runningAsRoot() { return geteuid() == 0; }
+
+bool sanitizedBuild() {
+#if defined(TESSALINE_SANITIZED) || defined(__SANITIZE_ADDRESS__)
+    return true;
+#else
+    return false;
+#endif
+}
+
+namespace {
+
+void mustRun(const std::vector<std::string>& argv) {
+    CommandResult r = runCommand(argv);
+    if (r.exitCode != 0) {
+        std::string line;
+        for (const auto& a : argv) line += a + " ";
+        throw std::runtime_error(line + "failed (" + std::to_string(r.exitCode) + "): " + r.output);
+    }
+}
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+}  // namespace
+
+LoopVolume::LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount)
+    : fsType_(fsType) {
+    image_ = folder_.path() / "volume.img";
+    mountPoint_ = folder_.path() / "mnt";
+    fs::create_directories(mountPoint_);
+    mustRun({"truncate", "-s", std::to_string(sizeMiB) + "M", image_.string()});
+    CommandResult attach = runCommand({"losetup", "--find", "--show", image_.string()});
+    if (attach.exitCode != 0) throw std::runtime_error("losetup failed: " + attach.output);
+    device_ = trimmed(attach.output);
+    if (fsType == "ext4")
+        mustRun({"mkfs.ext4", "-q", "-F", "-L", label, device_});
+    else if (fsType == "xfs")
+        mustRun({"mkfs.xfs", "-q", "-f", "-L", label, device_});
+    else if (fsType == "btrfs")
+        mustRun({"mkfs.btrfs", "-q", "-f", "-L", label, device_});
+    else if (fsType == "vfat")
+        mustRun({"mkfs.vfat", "-F", "32", "-n", label, device_});
+    else if (fsType == "exfat")
+        mustRun({"mkfs.exfat", "-L", label, device_});
+    else
+        throw std::runtime_error("unknown file system " + fsType);
+    if (mount) remount();
+}
+
+void LoopVolume::remount() {
+    if (mounted_) return;
+    if (fsType_ == "exfat")
+        mustRun({"mount.exfat-fuse", device_, mountPoint_.string()});
+    else
+        mustRun({"mount", "-t", fsType_, device_, mountPoint_.string()});
+    mounted_ = true;
+}
+
+void LoopVolume::unmount() {
+    if (!mounted_) return;
+    mustRun({"umount", mountPoint_.string()});
+    mounted_ = false;
+}
+
+void LoopVolume::dropCaches() {
+    sync();
+    std::ofstream("/proc/sys/vm/drop_caches") << "3\n";
+}
+
+LoopVolume::~LoopVolume() {
+    if (mounted_) {
+        if (runCommand({"umount", mountPoint_.string()}).exitCode != 0)
+            runCommand({"umount", "-l", mountPoint_.string()});
+    }
+    if (!device_.empty()) runCommand({"losetup", "-d", device_});
+}
+
+}  // namespace tessaline::testing

@@ -1,0 +1,87 @@
+#pragma once
+// Test fixtures shared by every engine test program: a private temporary folder per test,
+// command running without a shell, and loop-mounted volumes that stand in for cards and
+// drives (root only; tests skip with a printed reason elsewhere).
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace tessaline::testing {
+
+// A fresh folder under /tmp, removed with everything in it when the object dies.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& relative) const { return path_ / relative; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A fixture giving each test its own TempFolder in `sandbox`.
+class SandboxedTest : public ::testing::Test {
+protected:
+    TempFolder sandbox;
+};
+
+// Writes `bytes` to `path`, creating parent folders.
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
+// Writes `size` bytes of a repeatable pattern drawn from `seed`.
+void writePatternFile(const std::filesystem::path& path, size_t size, unsigned seed = 1);
+std::string readFile(const std::filesystem::path& path);
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // stdout and stderr together
+};
+// Runs argv[0] (looked up in PATH) with the arguments, no shell; waits for it.
+CommandResult runCommand(const std::vector<std::string>& argv);
+// True when `program` is found in PATH.
+bool haveProgram(const std::string& program);
+
+bool runningAsRoot();
+// True under AddressSanitizer: slow tests may shrink their data there.
+bool sanitizedBuild();
+
+// Skips the current test with a printed reason unless running as root.
+#define TESSALINE_REQUIRE_ROOT()                                                          \
+    do {                                                                                  \
+        if (!::tessaline::testing::runningAsRoot())                                       \
+            GTEST_SKIP() << "needs root to attach and mount loop devices; skipped";       \
+    } while (0)
+
+// A disk image attached to a loop device, formatted and mounted: a stand-in card or drive.
+class LoopVolume {
+public:
+    // fsType: "ext4", "xfs", "btrfs", "vfat" (not mountable here: mount=false), "exfat"
+    // (mounted through exfat-fuse). Throws std::runtime_error with the tool's output on failure.
+    LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount = true);
+    ~LoopVolume();
+    LoopVolume(const LoopVolume&) = delete;
+    LoopVolume& operator=(const LoopVolume&) = delete;
+
+    const std::filesystem::path& mountPoint() const { return mountPoint_; }
+    const std::string& device() const { return device_; }
+    const std::filesystem::path& image() const { return image_; }
+    void unmount();
+    void remount();
+    // Drops the kernel's cached pages of the device and of every file system.
+    static void dropCaches();
+
+private:
+    TempFolder folder_;
+    std::filesystem::path image_;
+    std::filesystem::path mountPoint_;
+    std::string device_;
+    std::string fsType_;
+    bool mounted_ = false;
+};
+
+}  // namespace tessaline::testing

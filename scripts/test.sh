@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine, builds everything and runs every test:
+#  1. the whole project (engine, application core, application) and its tests;
+#  2. the engine alone, without Qt, under AddressSanitizer and UBSan, with its tests and fuzz targets.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Full build"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j "$jobs"
+ctest --test-dir "$root/build" -j "$jobs" --output-on-failure --timeout 900
+
+echo "== Engine alone under AddressSanitizer and UBSan"
+cmake -S "$root" -B "$root/build-asan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DTESSALINE_ONLY=ON -DTESSALINE_SANITIZE=ON >/dev/null
+cmake --build "$root/build-asan" -j "$jobs"
+export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$root/build-asan" -j "$jobs" --output-on-failure --timeout 1200
