@@ -173,3 +173,34 @@ LoopVolume::~LoopVolume() {
 }
 
 }  // namespace tessaline::testing
+
+namespace tessaline::testing {
+
+std::string pdfText(const std::filesystem::path& pdf) {
+    std::filesystem::path out = pdf;
+    out += ".txt";
+    CommandResult r = runCommand({"pdftotext", "-q", "-layout", pdf.string(), out.string()});
+    if (r.exitCode != 0) throw std::runtime_error("pdftotext failed: " + r.output);
+    std::string text = readFile(out);
+    std::filesystem::remove(out);
+    return text;
+}
+
+PdfInfo pdfInfo(const std::filesystem::path& pdf) {
+    CommandResult r = runCommand({"pdfinfo", pdf.string()});
+    if (r.exitCode != 0) throw std::runtime_error("pdfinfo failed: " + r.output);
+    PdfInfo info;
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.rfind("Pages:", 0) == 0) info.pages = std::stoi(line.substr(6));
+        if (line.rfind("Page size:", 0) == 0) {
+            std::istringstream size(line.substr(10));
+            std::string x;
+            size >> info.width >> x >> info.height;
+        }
+    }
+    return info;
+}
+
+}  // namespace tessaline::testing

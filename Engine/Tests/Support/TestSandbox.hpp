@@ -85,3 +85,19 @@ private:
 };
 
 }  // namespace tessaline::testing
+
+namespace tessaline::testing {
+
+// The text of a PDF file through pdftotext -layout (each drawn line stays one line; pages
+// are separated by form feeds). Throws std::runtime_error when pdftotext fails.
+std::string pdfText(const std::filesystem::path& pdf);
+
+// Page count and first page size in points, through pdfinfo. Throws std::runtime_error.
+struct PdfInfo {
+    int pages = 0;
+    double width = 0;
+    double height = 0;
+};
+PdfInfo pdfInfo(const std::filesystem::path& pdf);
+
+}  // namespace tessaline::testing
