@@ -70,4 +70,17 @@ fs::path dataFolderWithFallback() {
     throw FileWriteError("/tmp/Brindlecove-" + std::to_string(getuid()), EACCES);
 }
 
+fs::path dataFilePath(const fs::path& relative) {
+    if (auto folder = applicationDataFolder()) return *folder / relative;
+    if (auto folder = temporaryDataFolder()) return *folder / relative;
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg && xdg[0] == '/')
+        base = xdg;
+    else if (auto home = homeFolder())
+        base = *home / ".local" / "share";
+    else
+        base = "/nonexistent";
+    return base / "Brindlecove" / relative;
+}
+
 }  // namespace tessaline

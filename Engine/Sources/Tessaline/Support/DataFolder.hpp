@@ -19,4 +19,10 @@ std::optional<std::filesystem::path> temporaryDataFolder();
 // applicationDataFolder(), else temporaryDataFolder(). Throws FileWriteError when neither works.
 std::filesystem::path dataFolderWithFallback();
 
+// `relative` inside dataFolderWithFallback(), for the default place of a store that allows
+// the temporary fallback. Never throws: when no folder can be had it answers the nominal
+// "$XDG_DATA_HOME/Brindlecove" place, so a later write fails with a clear error there
+// instead of landing in a folder shared with other users.
+std::filesystem::path dataFilePath(const std::filesystem::path& relative);
+
 }  // namespace tessaline

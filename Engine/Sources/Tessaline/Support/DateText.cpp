@@ -126,4 +126,22 @@ std::string localCompactStamp(EpochSeconds when) {
                        tm.tm_hour, tm.tm_min, tm.tm_sec);
 }
 
+std::optional<EpochSeconds> parseIso8601WholeSeconds(std::string_view text) {
+    // 20 characters with "Z", 25 with a "+HH:MM" offset; no fraction can fit either shape.
+    bool zulu = text.size() == 20 && text[19] == 'Z';
+    bool offset = text.size() == 25 && (text[19] == '+' || text[19] == '-') && text[22] == ':';
+    if (!zulu && !offset) return std::nullopt;
+    return parseIso8601(text);
+}
+
+EpochSeconds localStartOfDay(EpochSeconds when) {
+    std::tm tm = brokenDown(when, false);
+    tm.tm_hour = 0;
+    tm.tm_min = 0;
+    tm.tm_sec = 0;
+    tm.tm_isdst = -1;
+    std::time_t start = std::mktime(&tm);
+    return start == static_cast<std::time_t>(-1) ? std::floor(when) : static_cast<EpochSeconds>(start);
+}
+
 }  // namespace tessaline

@@ -21,6 +21,14 @@ std::string formatIso8601(EpochSeconds when);
 // (nothing means UTC), with optional fractional seconds. nullopt on anything else.
 std::optional<EpochSeconds> parseIso8601(std::string_view text);
 
+// The strict form of the program's own files: "YYYY-MM-DDTHH:MM:SS" followed by "Z" or
+// "+HH:MM"/"-HH:MM"; no fractional seconds, a zone required. nullopt on anything else.
+std::optional<EpochSeconds> parseIso8601WholeSeconds(std::string_view text);
+
+// The first moment of the local calendar day holding `when` (a day whose midnight is skipped
+// by a daylight-saving change starts at the first moment that exists).
+EpochSeconds localStartOfDay(EpochSeconds when);
+
 // Seconds since 1970 of a broken-down UTC time (no range checks beyond the calendar's).
 EpochSeconds epochFromUtc(int year, int month, int day, int hour, int minute, int second);
 

@@ -1,0 +1,176 @@
+#include "Tessaline/Sync/SyncReport.hpp"
+
+#include "Tessaline/Support/JsonText.hpp"
+#include "Tessaline/Support/NumberText.hpp"
+
+#include <cmath>
+#include <set>
+#include <stdexcept>
+
+namespace tessaline {
+
+namespace {
+
+const nlohmann::json& required(const nlohmann::json& object, const char* key) {
+    auto it = object.find(key);
+    if (it == object.end()) throw std::invalid_argument(std::string("a run lacks \"") + key + "\"");
+    return *it;
+}
+
+int64_t requiredInteger(const nlohmann::json& object, const char* key) {
+    const auto& value = required(object, key);
+    if (!value.is_number_integer()) throw std::invalid_argument(std::string("\"") + key + "\" is not an integer");
+    return value.get<int64_t>();
+}
+
+int requiredInt(const nlohmann::json& object, const char* key) {
+    int64_t value = requiredInteger(object, key);
+    if (value < INT32_MIN || value > INT32_MAX) throw std::invalid_argument(std::string("\"") + key + "\" is out of range");
+    return static_cast<int>(value);
+}
+
+std::string requiredString(const nlohmann::json& object, const char* key) {
+    const auto& value = required(object, key);
+    if (!value.is_string()) throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
+    return value.get<std::string>();
+}
+
+}  // namespace
+
+std::string_view SyncReport::triggerText(Trigger trigger) {
+    switch (trigger) {
+    case Trigger::mount: return "mount";
+    case Trigger::scheduled: return "scheduled";
+    case Trigger::manual: return "manual";
+    }
+    return "manual";
+}
+
+std::optional<SyncReport::Trigger> SyncReport::triggerFromText(std::string_view text) {
+    if (text == "mount") return Trigger::mount;
+    if (text == "scheduled") return Trigger::scheduled;
+    if (text == "manual") return Trigger::manual;
+    return std::nullopt;
+}
+
+nlohmann::ordered_json SyncReport::Run::toJson() const {
+    nlohmann::ordered_json object;
+    object["triggeredBy"] = std::string(triggerText(triggeredBy));
+    object["sourcePath"] = sourcePath;
+    object["destinationPath"] = destinationPath;
+    object["at"] = formatIso8601(at);
+    object["fileCount"] = fileCount;
+    object["newFiles"] = newFiles;
+    object["existingFiles"] = existingFiles;
+    object["failedFiles"] = failedFiles;
+    object["bytesCopied"] = bytesCopied;
+    object["allVerified"] = allVerified;
+    return object;
+}
+
+SyncReport::Run SyncReport::Run::fromJson(const nlohmann::json& object) {
+    if (!object.is_object()) throw std::invalid_argument("a run is not a JSON object");
+    Run run;
+    auto trigger = triggerFromText(requiredString(object, "triggeredBy"));
+    if (!trigger) throw std::invalid_argument("a run has an unknown trigger");
+    run.triggeredBy = *trigger;
+    run.sourcePath = requiredString(object, "sourcePath");
+    run.destinationPath = requiredString(object, "destinationPath");
+    auto at = parseIso8601WholeSeconds(requiredString(object, "at"));
+    if (!at) throw std::invalid_argument("a run's \"at\" is not an ISO-8601 date");
+    run.at = *at;
+    run.fileCount = requiredInt(object, "fileCount");
+    run.newFiles = requiredInt(object, "newFiles");
+    run.existingFiles = requiredInt(object, "existingFiles");
+    run.failedFiles = requiredInt(object, "failedFiles");
+    run.bytesCopied = requiredInteger(object, "bytesCopied");
+    const auto& allVerified = required(object, "allVerified");
+    if (!allVerified.is_boolean()) throw std::invalid_argument("\"allVerified\" is not true or false");
+    run.allVerified = allVerified.get<bool>();
+    return run;
+}
+
+int SyncReport::cardsProcessed() const {
+    std::set<std::string> distinct;
+    for (const auto& run : runs) distinct.insert(run.sourcePath);
+    return static_cast<int>(distinct.size());
+}
+
+int SyncReport::drivesSynced() const {
+    std::set<std::string> distinct;
+    for (const auto& run : runs) distinct.insert(run.destinationPath);
+    return static_cast<int>(distinct.size());
+}
+
+int SyncReport::newFiles() const {
+    int sum = 0;
+    for (const auto& run : runs) sum += run.newFiles;
+    return sum;
+}
+
+int SyncReport::existingFiles() const {
+    int sum = 0;
+    for (const auto& run : runs) sum += run.existingFiles;
+    return sum;
+}
+
+int SyncReport::failedVerifications() const {
+    int sum = 0;
+    for (const auto& run : runs) sum += run.failedFiles;
+    return sum;
+}
+
+int64_t SyncReport::totalBytesCopied() const {
+    int64_t sum = 0;
+    for (const auto& run : runs) sum += run.bytesCopied;
+    return sum;
+}
+
+std::string SyncReport::summary() const {
+    std::vector<std::string> lines;
+    lines.push_back("Brindlecove — Daily Sync Report");
+    lines.push_back("Window    : " + formatIso8601(windowStart) + " → " + formatIso8601(generatedAt));
+    lines.push_back("");
+    lines.push_back("Cards processed     : " + std::to_string(cardsProcessed()));
+    lines.push_back("Drives synced       : " + std::to_string(drivesSynced()));
+    lines.push_back("New files copied    : " + std::to_string(newFiles()));
+    lines.push_back("Already present     : " + std::to_string(existingFiles()));
+    lines.push_back("Failed verifications: " + std::to_string(failedVerifications()));
+    lines.push_back("Bytes copied        : " + formatFileSize(totalBytesCopied()));
+    lines.push_back("");
+    if (failedVerifications() != 0)
+        lines.push_back("⚠ " + std::to_string(failedVerifications()) +
+                        " verification failures — review the per-transfer logs.");
+    else
+        lines.push_back("✓ All synced files verified.");
+    if (!runs.empty()) {
+        lines.push_back("");
+        std::string rule;
+        for (int i = 0; i < 41; ++i) rule += "─";
+        lines.push_back(rule);
+        for (const auto& run : runs) {
+            lines.push_back(std::string(run.allVerified ? "✓" : "✗") + " [" + std::string(triggerText(run.triggeredBy)) +
+                            "] " + formatIso8601(run.at) + "  " + std::to_string(run.newFiles) + " new, " +
+                            std::to_string(run.existingFiles) + " present, " + std::to_string(run.failedFiles) +
+                            " failed");
+            lines.push_back("    " + run.sourcePath + " → " + run.destinationPath);
+        }
+    }
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) text += '\n';
+        text += lines[i];
+    }
+    return text;
+}
+
+std::string SyncReport::json() const {
+    nlohmann::json object;
+    object["generatedAt"] = formatIso8601(generatedAt);
+    object["windowStart"] = formatIso8601(windowStart);
+    object["runs"] = nlohmann::json::array();
+    for (const auto& run : runs) object["runs"].push_back(nlohmann::json(run.toJson()));
+    return jsonText(object, 2);
+}
+
+}  // namespace tessaline
