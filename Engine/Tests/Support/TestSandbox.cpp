@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,50 @@ bool haveProgram(const std::string& program) {
 }
 
 bool runningAsRoot() { return geteuid() == 0; }
+
+std::string runUnprivileged(const std::function<std::string()>& body) {
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        close(pipeFds[0]);
+        auto send = [&](const std::string& text, int code) {
+            size_t done = 0;
+            while (done < text.size()) {
+                ssize_t n = write(pipeFds[1], text.data() + done, text.size() - done);
+                if (n <= 0) break;
+                done += static_cast<size_t>(n);
+            }
+            _exit(code);
+        };
+        if (geteuid() == 0) {
+            const uid_t nobody = 65534;
+            if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 ||
+                setresuid(nobody, nobody, nobody) != 0)
+                send("cannot switch to user nobody", 3);
+        }
+        try {
+            send(body(), 0);
+        } catch (const std::exception& e) {
+            send(e.what(), 2);
+        }
+        send("unknown exception", 2);
+    }
+    close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) output.append(buffer, static_cast<size_t>(n));
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("unprivileged child failed: " + output);
+    return output;
+}
 
 bool sanitizedBuild() {
 #if defined(TESSALINE_SANITIZED) || defined(__SANITIZE_ADDRESS__)

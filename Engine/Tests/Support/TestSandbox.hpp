@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ bool haveProgram(const std::string& program);
 bool runningAsRoot();
 // True under AddressSanitizer: slow tests may shrink their data there.
 bool sanitizedBuild();
+
+// Runs `body` in a forked child and returns the text it returned. As root the child first
+// becomes the unprivileged user nobody (65534), so file modes bind it as they bind a user;
+// otherwise it keeps the current user. Throws std::runtime_error when the child fails or
+// `body` throws (with its what()).
+std::string runUnprivileged(const std::function<std::string()>& body);
 
 // Skips the current test with a printed reason unless running as root.
 #define TESSALINE_REQUIRE_ROOT()                                                          \

@@ -23,4 +23,9 @@ FileReadError::FileReadError(std::filesystem::path path, int error)
       path_(std::move(path)),
       error_(error) {}
 
+FileReadError::FileReadError(std::filesystem::path path, int error, const std::string& reason)
+    : std::runtime_error("Couldn't read " + toDisplayUtf8(path) + ": " + reason + "."),
+      path_(std::move(path)),
+      error_(error) {}
+
 }  // namespace tessaline

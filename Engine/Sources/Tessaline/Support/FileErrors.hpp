@@ -23,6 +23,8 @@ private:
 class FileReadError : public std::runtime_error {
 public:
     FileReadError(std::filesystem::path path, int error);
+    // With a reason of our own instead of errno's text ("it is not a regular file").
+    FileReadError(std::filesystem::path path, int error, const std::string& reason);
     const std::filesystem::path& path() const { return path_; }
     int error() const { return error_; }
 
