@@ -20,7 +20,11 @@ std::string asciiLowercased(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
-    if (!isValidUtf8(text)) return asciiLowercased(text);
+    // ASCII text lowers the same either way; skipping ICU makes name keys of a million drive
+    // files cheap.
+    bool ascii = true;
+    for (char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii || !isValidUtf8(text)) return asciiLowercased(text);
     icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     u.toLower(icu::Locale::getRoot());
     std::string out;

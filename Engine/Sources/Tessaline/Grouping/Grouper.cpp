@@ -1,0 +1,260 @@
+#include "Tessaline/Grouping/Grouper.hpp"
+
+#include "Tessaline/Scanner/MediaClassifier.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::unordered_set<std::string>& rawExtensions() {
+    static const std::unordered_set<std::string> set{"cr2", "cr3", "nef", "nrw", "arw", "srf", "sr2", "raf",
+                                                     "rw2", "orf", "pef", "ptx", "dng", "3fr", "mef", "mrw",
+                                                     "x3f", "kdc", "dcr", "erf", "srw", "rwl"};
+    return set;
+}
+
+const std::unordered_set<std::string>& jpegExtensions() {
+    static const std::unordered_set<std::string> set{"jpg", "jpeg", "jpe"};
+    return set;
+}
+
+std::string extensionKey(const fs::path& url) { return asciiLowercased(pathExtension(url)); }
+std::string stemKey(const fs::path& url) { return lowercased(stemOf(url)); }
+std::string folderOf(const fs::path& url) { return url.parent_path().native(); }
+
+bool isLineTerminator(UChar32 c) {
+    return c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The base of a spanned-clip piece: the lower-cased stem matched against "^(.*?)(_\d+)?$" with
+// the rules of the platform's regular expressions: \d is any Unicode decimal digit, "." does
+// not match a line terminator, and "$" also matches before one final line terminator ("\r\n"
+// counts as one). When the "_<digits>" group takes part, the base is the first group; in every
+// other case (no suffix, or no match at all) the base is the whole stem.
+std::string spannedBase(const std::string& stem) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(stem.data());
+    auto length = static_cast<int32_t>(stem.size());
+
+    // Text the pattern may consume: the stem without one final line terminator.
+    int32_t end = length;
+    if (end > 0) {
+        int32_t at = end;
+        UChar32 c;
+        U8_PREV(bytes, 0, at, c);
+        if (c >= 0 && isLineTerminator(c)) {
+            end = at;
+            if (c == 0x0A && end > 0 && bytes[end - 1] == 0x0D) --end;
+        }
+    }
+    // A line terminator anywhere else: ".*?" cannot cross it, so there is no match.
+    for (int32_t at = 0; at < end;) {
+        UChar32 c;
+        U8_NEXT(bytes, at, end, c);
+        if (c >= 0 && isLineTerminator(c)) return stem;
+    }
+    // The longest run of decimal digits at the end, then an underscore before it.
+    int32_t digitsStart = end;
+    while (digitsStart > 0) {
+        int32_t at = digitsStart;
+        UChar32 c;
+        U8_PREV(bytes, 0, at, c);
+        if (c < 0 || u_charType(c) != U_DECIMAL_DIGIT_NUMBER) break;
+        digitsStart = at;
+    }
+    if (digitsStart == end || digitsStart == 0 || bytes[digitsStart - 1] != '_') return stem;
+    return stem.substr(0, static_cast<size_t>(digitsStart - 1));
+}
+
+struct PairHash {
+    size_t operator()(const std::pair<std::string, std::string>& key) const {
+        size_t h = std::hash<std::string>{}(key.first);
+        return h ^ (std::hash<std::string>{}(key.second) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+    }
+};
+
+struct BurstKey {
+    std::string folder;
+    std::string model;
+    int64_t second;
+    bool operator==(const BurstKey&) const = default;
+};
+
+struct BurstKeyHash {
+    size_t operator()(const BurstKey& key) const {
+        size_t h = PairHash{}({key.folder, key.model});
+        return h ^ (std::hash<int64_t>{}(key.second) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2));
+    }
+};
+
+bool byPath(const Fingerprint& a, const Fingerprint& b) { return a.url.native() < b.url.native(); }
+
+// Collects files per key in input order and remembers the order in which keys first appeared,
+// so that groups come out in a repeatable order before the final sort.
+template <typename Key, typename Hash>
+class Buckets {
+public:
+    void add(const Key& key, const Fingerprint* file) {
+        auto [it, inserted] = index_.try_emplace(key, buckets_.size());
+        if (inserted) buckets_.emplace_back();
+        buckets_[it->second].push_back(file);
+    }
+    const std::vector<std::vector<const Fingerprint*>>& all() const { return buckets_; }
+
+private:
+    std::unordered_map<Key, size_t, Hash> index_;
+    std::vector<std::vector<const Fingerprint*>> buckets_;
+};
+
+ClipGroup makeGroup(const std::vector<const Fingerprint*>& files, ClipGroup::Kind kind,
+                    std::unordered_set<std::string>& used) {
+    ClipGroup group;
+    group.kind = kind;
+    for (const Fingerprint* file : files) {
+        group.primaryFiles.push_back(*file);
+        used.insert(file->url.native());
+    }
+    std::stable_sort(group.primaryFiles.begin(), group.primaryFiles.end(), byPath);
+    return group;
+}
+
+using Files = std::vector<const Fingerprint*>;
+
+Files spannedClips(const Files& input, std::vector<ClipGroup>& groups) {
+    Files others, videos;
+    for (const Fingerprint* file : input) (MediaClassifier::isVideo(file->url) ? videos : others).push_back(file);
+    Buckets<std::pair<std::string, std::string>, PairHash> byBase;
+    for (const Fingerprint* video : videos) byBase.add({folderOf(video->url), spannedBase(stemKey(video->url))}, video);
+    std::unordered_set<std::string> used;
+    for (const Files& pieces : byBase.all())
+        if (pieces.size() >= 2) groups.push_back(makeGroup(pieces, ClipGroup::Kind::video, used));
+    Files rest = others;
+    for (const Fingerprint* video : videos)
+        if (!used.count(video->url.native())) rest.push_back(video);
+    return rest;
+}
+
+Files rawJpegPairs(const Files& input, std::vector<ClipGroup>& groups) {
+    Buckets<std::pair<std::string, std::string>, PairHash> byStem;
+    for (const Fingerprint* file : input) {
+        std::string extension = extensionKey(file->url);
+        if (rawExtensions().count(extension) || jpegExtensions().count(extension))
+            byStem.add({folderOf(file->url), stemKey(file->url)}, file);
+    }
+    std::unordered_set<std::string> used;
+    for (const Files& files : byStem.all()) {
+        bool hasRaw = false, hasJpeg = false, allDated = true;
+        EpochSeconds earliest = std::numeric_limits<double>::infinity();
+        EpochSeconds latest = -std::numeric_limits<double>::infinity();
+        for (const Fingerprint* file : files) {
+            std::string extension = extensionKey(file->url);
+            hasRaw = hasRaw || rawExtensions().count(extension);
+            hasJpeg = hasJpeg || jpegExtensions().count(extension);
+            if (!file->captureDate) {
+                allDated = false;
+                continue;
+            }
+            earliest = std::min(earliest, *file->captureDate);
+            latest = std::max(latest, *file->captureDate);
+        }
+        if (!hasRaw || !hasJpeg) continue;
+        if (allDated && !(latest - earliest < 1.0)) continue;
+        groups.push_back(makeGroup(files, ClipGroup::Kind::rawJpegPair, used));
+    }
+    Files rest;
+    for (const Fingerprint* file : input)
+        if (!used.count(file->url.native())) rest.push_back(file);
+    return rest;
+}
+
+Files bursts(const Files& input, std::vector<ClipGroup>& groups) {
+    Files videos, others;
+    for (const Fingerprint* file : input) (MediaClassifier::isVideo(file->url) ? videos : others).push_back(file);
+    // A tuple key: a "|" inside a folder or model name cannot merge unrelated files.
+    Buckets<BurstKey, BurstKeyHash> bySecond;
+    for (const Fingerprint* file : others) {
+        if (!file->captureDate || !file->hasCameraTimestamp || !std::isfinite(*file->captureDate)) continue;
+        bySecond.add({folderOf(file->url), file->cameraModel.value_or("unknown"),
+                      static_cast<int64_t>(std::trunc(*file->captureDate))},
+                     file);
+    }
+    std::unordered_set<std::string> used;
+    for (const Files& files : bySecond.all())
+        if (files.size() >= 3) groups.push_back(makeGroup(files, ClipGroup::Kind::burstSet, used));
+    Files rest = videos;
+    for (const Fingerprint* file : others)
+        if (!used.count(file->url.native())) rest.push_back(file);
+    return rest;
+}
+
+void attachSidecars(ClipGroup& group, const std::unordered_map<std::string, std::vector<fs::path>>& sidecarsByStem) {
+    std::unordered_set<std::string> seen;
+    for (const Fingerprint& file : group.primaryFiles) {
+        std::string stem = stemKey(file.url);
+        if (!seen.insert(stem).second) continue;
+        auto it = sidecarsByStem.find(stem);
+        if (it != sidecarsByStem.end()) group.sidecars.insert(group.sidecars.end(), it->second.begin(), it->second.end());
+    }
+}
+
+}  // namespace
+
+std::vector<ClipGroup> Grouper::group(const std::vector<Fingerprint>& media, const std::vector<MediaFile>& sidecars) const {
+    std::vector<ClipGroup> groups;
+    if (media.empty()) return groups;
+
+    std::unordered_map<std::string, std::vector<fs::path>> sidecarsByStem;
+    for (const MediaFile& sidecar : sidecars) sidecarsByStem[stemKey(sidecar.url)].push_back(sidecar.url);
+
+    Files files;
+    files.reserve(media.size());
+    for (const Fingerprint& file : media) files.push_back(&file);
+    files = spannedClips(files, groups);
+    files = rawJpegPairs(files, groups);
+    files = bursts(files, groups);
+    for (const Fingerprint* file : files) {
+        ClipGroup single;
+        single.primaryFiles.push_back(*file);
+        single.kind = MediaClassifier::isVideo(file->url) ? ClipGroup::Kind::video : ClipGroup::Kind::still;
+        groups.push_back(std::move(single));
+    }
+
+    for (ClipGroup& group : groups) attachSidecars(group, sidecarsByStem);
+
+    // Undated groups sort after every dated one; ties by the first primary's path.
+    struct SortKey {
+        double date;
+        const std::string* path;
+    };
+    std::vector<std::pair<SortKey, size_t>> order;
+    order.reserve(groups.size());
+    for (size_t i = 0; i < groups.size(); ++i) {
+        auto date = groups[i].captureDate();
+        double when = date && !std::isnan(*date) ? *date : std::numeric_limits<double>::infinity();
+        order.push_back({{when, &groups[i].primaryFiles.front().url.native()}, i});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) {
+        if (a.first.date != b.first.date) return a.first.date < b.first.date;
+        return *a.first.path < *b.first.path;
+    });
+    std::vector<ClipGroup> sorted;
+    sorted.reserve(groups.size());
+    for (const auto& entry : order) sorted.push_back(std::move(groups[entry.second]));
+    return sorted;
+}
+
+}  // namespace tessaline

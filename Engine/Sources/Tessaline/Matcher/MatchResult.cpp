@@ -1,0 +1,52 @@
+#include "Tessaline/Matcher/MatchResult.hpp"
+
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
+
+#include <algorithm>
+
+namespace tessaline {
+
+std::string MatchResult::primaryName() const {
+    return group.primaryFiles.empty() ? std::string("?") : lastComponent(group.primaryFiles.front().url);
+}
+
+std::string MatchResult::description() const {
+    std::string name = toDisplayUtf8(primaryName());
+    switch (status.kind()) {
+    case MatchStatus::Kind::confirmed:
+        return "confirmed    " + name + "  \u2192  " + toDisplayUtf8(status.path());
+    case MatchStatus::Kind::nameMatchMetadataMismatch:
+        return "name-mismatch  " + name + "  \u2248  " + toDisplayUtf8(status.path());
+    case MatchStatus::Kind::possibleDuplicate:
+        return "duplicate    " + name + "  \u00D7" + std::to_string(status.locations().size()) + " copies";
+    case MatchStatus::Kind::missing:
+        break;
+    }
+    return "MISSING      " + name;
+}
+
+std::vector<MatchResult> alphabetical(std::vector<MatchResult> results) {
+    struct Key {
+        std::string name;
+        std::string path;
+        size_t index;
+    };
+    std::vector<Key> keys;
+    keys.reserve(results.size());
+    for (size_t i = 0; i < results.size(); ++i) {
+        const ClipGroup& group = results[i].group;
+        keys.push_back({lowercased(results[i].primaryName()),
+                        group.primaryFiles.empty() ? std::string() : group.primaryFiles.front().url.native(), i});
+    }
+    std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (a.name != b.name) return a.name < b.name;
+        return a.path < b.path;
+    });
+    std::vector<MatchResult> sorted;
+    sorted.reserve(results.size());
+    for (const Key& key : keys) sorted.push_back(std::move(results[key.index]));
+    return sorted;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,31 @@
+#pragma once
+// Decides for every card clip whether the scanned drives hold a copy, by camera metadata
+// (size, codec, frame size, capture time), never by name alone: a same-named file only
+// explains a miss. Verdicts are provisional until MatchVerifier proves them by bytes.
+// Reads no file and keeps no state between calls; safe on any thread.
+
+#include "Tessaline/Grouping/ClipGroup.hpp"
+#include "Tessaline/Matcher/MatchResult.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+namespace tessaline {
+
+struct Matcher {
+    // Seconds two camera capture times may differ and still match (inclusive).
+    double captureTimeTolerance = 5.0;
+
+    // One result per card group, in the groups' order. `drives` is every drive file's
+    // fingerprint in drive-list order; that order decides ties. Only a group's first primary
+    // is matched here; the verifier proves the other members.
+    // Drive files at or below `cardRoot` are never candidates, so a card (or a folder on it)
+    // scanned as a drive cannot be its own backup.
+    // Indexes the drive files by size once per call (and by name stem when first needed),
+    // so the cost grows with card groups plus drive files, not their product.
+    std::vector<MatchResult> match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
+                                   const std::optional<std::filesystem::path>& cardRoot = std::nullopt) const;
+};
+
+}  // namespace tessaline

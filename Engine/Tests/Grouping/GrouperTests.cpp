@@ -1,0 +1,166 @@
+#include "Tessaline/Grouping/Grouper.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace tessaline;
+using Kind = ClipGroup::Kind;
+
+namespace {
+
+const EpochSeconds noon = epochFromUtc(2024, 5, 1, 12, 0, 0);
+
+Fingerprint file(const std::string& path, std::optional<EpochSeconds> cameraDate = std::nullopt, int64_t size = 1000,
+                 std::optional<std::string> model = std::nullopt) {
+    Fingerprint fp{.url = path, .byteSize = size, .captureDate = cameraDate, .cameraModel = model};
+    fp.hasCameraTimestamp = cameraDate.has_value();
+    fp.timestampSource = cameraDate ? TimestampSource::exifOriginal : TimestampSource::none;
+    return fp;
+}
+
+Fingerprint fileSystemDated(const std::string& path, EpochSeconds date) {
+    Fingerprint fp{.url = path, .byteSize = 1000, .captureDate = date};
+    fp.timestampSource = TimestampSource::filesystemDate;
+    return fp;
+}
+
+MediaFile sidecar(const std::string& path) { return {path, MediaFile::Kind::sidecar, 10}; }
+
+std::vector<std::string> names(const ClipGroup& group) {
+    std::vector<std::string> out;
+    for (const auto& fp : group.primaryFiles) out.push_back(fp.url.filename().string());
+    return out;
+}
+
+// The group holding `name`; fails the test when there is none.
+const ClipGroup& groupOf(const std::vector<ClipGroup>& groups, const std::string& name) {
+    for (const auto& g : groups)
+        for (const auto& fp : g.primaryFiles)
+            if (fp.url.filename() == name) return g;
+    ADD_FAILURE() << name << " is in no group";
+    static ClipGroup none;
+    return none;
+}
+
+std::vector<ClipGroup> group(const std::vector<Fingerprint>& media, const std::vector<MediaFile>& sidecars = {}) {
+    return Grouper().group(media, sidecars);
+}
+
+}  // namespace
+
+TEST(GrouperTest, SpannedVideoKeys) {
+    auto groups = group({file("/c/clip_002.mov"), file("/c/clip_001.mov"), file("/c/take.mov"), file("/c/take_7.mov"),
+                         file("/c/a_1_2.mov"), file("/c/a_1_3.mov"), file("/c/GH010123.MP4"), file("/c/GH020123.MP4"),
+                         file("/d/clip_003.mov"), file("/c/CLIP_004.MOV")});
+    const auto& clip = groupOf(groups, "clip_001.mov");
+    EXPECT_EQ(clip.kind, Kind::video);
+    // Extension and stem case are ignored, the folder is not; pieces are sorted by path.
+    EXPECT_EQ(names(clip), (std::vector<std::string>{"CLIP_004.MOV", "clip_001.mov", "clip_002.mov"}));
+    EXPECT_EQ(names(groupOf(groups, "take.mov")), (std::vector<std::string>{"take.mov", "take_7.mov"}));
+    EXPECT_EQ(names(groupOf(groups, "a_1_2.mov")), (std::vector<std::string>{"a_1_2.mov", "a_1_3.mov"}));
+    EXPECT_EQ(groupOf(groups, "GH010123.MP4").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "GH020123.MP4").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "clip_003.mov").primaryFiles.size(), 1u);
+    EXPECT_EQ(groups.size(), 6u);
+}
+
+TEST(GrouperTest, SpannedBaseFollowsTheRegularExpression) {
+    // \d is any Unicode decimal digit; "a__12" has the base "a_"; "_001" the empty base;
+    // "x_12_" no suffix; a line break inside the stem stops the match.
+    auto groups = group({file("/c/clip_\u0661\u0662.mov"), file("/c/clip_\uFF11\uFF12.mov"), file("/c/a__12.mov"),
+                         file("/c/a_.mov"), file("/c/_001.mov"), file("/c/_7.mov"), file("/c/x_12_.mov"),
+                         file("/c/x_13_.mov"), file("/c/a\nb_01.mov"), file("/c/a\nb_02.mov")});
+    EXPECT_EQ(groupOf(groups, "clip_\u0661\u0662.mov").primaryFiles.size(), 2u);
+    EXPECT_EQ(groupOf(groups, "a__12.mov").primaryFiles.size(), 2u);
+    EXPECT_EQ(groupOf(groups, "_001.mov").primaryFiles.size(), 2u);
+    EXPECT_EQ(groupOf(groups, "x_12_.mov").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "a\nb_01.mov").primaryFiles.size(), 1u);
+}
+
+TEST(GrouperTest, RawJpegPairs) {
+    auto groups = group({
+        file("/c/IMG_0001.CR3", noon), file("/c/IMG_0001.JPG", noon + 0.5),          // pair
+        file("/c/IMG_0002.CR3", noon + 10), file("/c/IMG_0002.JPG", noon + 11),       // 1.0 s apart: no pair
+        file("/c/IMG_0003.NEF", noon + 20), file("/c/img_0003.jpg"),                   // one undated: pair
+        file("/c/IMG_0004.JPG", noon + 30), file("/c/IMG_0004.JPEG", noon + 30),      // no RAW: no pair
+        file("/c/IMG_0005.HEIC", noon + 40), file("/c/IMG_0005.CR3", noon + 40),      // HEIC never pairs
+        file("/c/IMG_0006.CR2", noon + 50), file("/d/IMG_0006.JPG", noon + 50),       // two folders
+    });
+    const auto& pair = groupOf(groups, "IMG_0001.CR3");
+    EXPECT_EQ(pair.kind, Kind::rawJpegPair);
+    EXPECT_EQ(names(pair), (std::vector<std::string>{"IMG_0001.CR3", "IMG_0001.JPG"}));
+    EXPECT_EQ(groupOf(groups, "IMG_0002.CR3").kind, Kind::still);
+    EXPECT_EQ(groupOf(groups, "IMG_0002.JPG").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "IMG_0003.NEF").kind, Kind::rawJpegPair);
+    EXPECT_EQ(groupOf(groups, "IMG_0004.JPG").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "IMG_0005.HEIC").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "IMG_0006.CR2").primaryFiles.size(), 1u);
+}
+
+TEST(GrouperTest, BurstsByFolderModelAndWholeSecond) {
+    auto groups = group({
+        file("/c/B1.JPG", noon + 0.1, 1, "R5"), file("/c/B2.JPG", noon + 0.5, 1, "R5"), file("/c/B3.JPG", noon + 0.9, 1, "R5"),
+        file("/c/S1.JPG", noon + 60.9, 1, "R5"), file("/c/S2.JPG", noon + 61.1, 1, "R5"), file("/c/S3.JPG", noon + 61.2, 1, "R5"),
+        file("/c/U1.JPG", noon + 120.0), file("/c/U2.JPG", noon + 120.2), file("/c/U3.JPG", noon + 120.4),
+        fileSystemDated("/c/F1.JPG", noon + 180), fileSystemDated("/c/F2.JPG", noon + 180), fileSystemDated("/c/F3.JPG", noon + 180),
+    });
+    const auto& burst = groupOf(groups, "B2.JPG");
+    EXPECT_EQ(burst.kind, Kind::burstSet);
+    EXPECT_EQ(names(burst), (std::vector<std::string>{"B1.JPG", "B2.JPG", "B3.JPG"}));
+    // 60.9 falls in another second than 61.1 and 61.2: three singles.
+    EXPECT_EQ(groupOf(groups, "S1.JPG").primaryFiles.size(), 1u);
+    EXPECT_EQ(groupOf(groups, "S2.JPG").primaryFiles.size(), 1u);
+    // No model: they share "unknown".
+    EXPECT_EQ(groupOf(groups, "U1.JPG").kind, Kind::burstSet);
+    // File-system dates never form bursts.
+    EXPECT_EQ(groupOf(groups, "F1.JPG").kind, Kind::still);
+    EXPECT_EQ(groupOf(groups, "F1.JPG").primaryFiles.size(), 1u);
+}
+
+TEST(GrouperTest, EarlierStepsTakeFilesFirst) {
+    // A pair takes its JPEG before the burst step sees it; the other two stay single.
+    auto groups = group({file("/c/P.CR3", noon + 0.1, 1, "R5"), file("/c/P.JPG", noon + 0.2, 1, "R5"),
+                         file("/c/Q.JPG", noon + 0.3, 1, "R5"), file("/c/R.JPG", noon + 0.4, 1, "R5"),
+                         file("/c/song.wav")});
+    EXPECT_EQ(groupOf(groups, "P.JPG").kind, Kind::rawJpegPair);
+    EXPECT_EQ(groupOf(groups, "Q.JPG").kind, Kind::still);
+    EXPECT_EQ(groupOf(groups, "song.wav").kind, Kind::still);
+    size_t members = 0;
+    for (const auto& g : groups) members += g.primaryFiles.size();
+    EXPECT_EQ(members, 5u);
+}
+
+TEST(GrouperTest, SidecarsAttachByStemAcrossFolders) {
+    auto groups = group({file("/c/A/IMG_0001.CR3", noon), file("/c/A/IMG_0001.JPG", noon), file("/c/B/img_0001.jpg", noon + 5),
+                         file("/c/clip_001.mov", noon + 9), file("/c/clip_002.mov", noon + 9)},
+                        {sidecar("/c/A/IMG_0001.XMP"), sidecar("/c/clip_001.xml"), sidecar("/c/clip_002.XML"),
+                         sidecar("/c/C0001M01.XML")});
+    const auto& pair = groupOf(groups, "IMG_0001.CR3");
+    EXPECT_EQ(pair.sidecars, (std::vector<std::filesystem::path>{"/c/A/IMG_0001.XMP"}));
+    EXPECT_EQ(groupOf(groups, "img_0001.jpg").sidecars, (std::vector<std::filesystem::path>{"/c/A/IMG_0001.XMP"}));
+    EXPECT_EQ(groupOf(groups, "clip_001.mov").sidecars,
+              (std::vector<std::filesystem::path>{"/c/clip_001.xml", "/c/clip_002.XML"}));
+}
+
+TEST(GrouperTest, OrderByCameraDateThenPathWithUndatedLast) {
+    auto groups = group({fileSystemDated("/c/z_fs.jpg", noon - 1000), file("/c/b.jpg", noon), file("/c/a.jpg", noon),
+                         file("/c/early.jpg", noon - 10), file("/c/y_undated.jpg"), file("/c/x_undated.jpg")});
+    std::vector<std::string> order;
+    for (const auto& g : groups) order.push_back(names(g).front());
+    EXPECT_EQ(order, (std::vector<std::string>{"early.jpg", "a.jpg", "b.jpg", "x_undated.jpg", "y_undated.jpg", "z_fs.jpg"}));
+    EXPECT_TRUE(group({}, {sidecar("/c/x.xmp")}).empty());
+}
+
+TEST(ClipGroupTest, DerivedValues) {
+    ClipGroup pair{{file("/c/IMG_0001.CR3", std::nullopt, 12'000'000), file("/c/IMG_0001.JPG", noon, 3'456'789)},
+                   {"/c/IMG_0001.XMP"}, Kind::rawJpegPair};
+    EXPECT_EQ(pair.totalByteSize(), 15'456'789);
+    EXPECT_EQ(pair.captureDate(), noon);
+    EXPECT_EQ(pair.description(), "IMG_0001.CR3 + IMG_0001.JPG  2024-05-01T12:00:00Z  15.5 MB  [1 sidecars]");
+
+    ClipGroup undated{{fileSystemDated("/c/bad\xff.jpg", noon)}, {}, Kind::still};
+    EXPECT_FALSE(undated.captureDate());
+    EXPECT_EQ(undated.description(), "bad\xEF\xBF\xBD.jpg  no date  0.0 MB");
+    EXPECT_EQ(ClipGroup{}.totalByteSize(), 0);
+}
