@@ -21,7 +21,7 @@ std::string ClipGroup::description() const {
     std::string text;
     for (size_t i = 0; i < primaryFiles.size(); ++i) {
         if (i) text += " + ";
-        text += toDisplayUtf8(lastComponent(primaryFiles[i].url));
+        text += toDisplayUtf8(primaryFiles[i].url.filename());
     }
     auto date = captureDate();
     text += "  " + (date ? formatIso8601(*date) : std::string("no date"));

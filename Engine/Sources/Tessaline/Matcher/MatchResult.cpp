@@ -12,7 +12,7 @@ std::string MatchResult::primaryName() const {
 }
 
 std::string MatchResult::description() const {
-    std::string name = toDisplayUtf8(primaryName());
+    std::string name = toDisplayUtf8(std::string_view(primaryName()));
     switch (status.kind()) {
     case MatchStatus::Kind::confirmed:
         return "confirmed    " + name + "  \u2192  " + toDisplayUtf8(status.path());
