@@ -1,0 +1,161 @@
+#include "Tessaline/Report/LogArchive.hpp"
+
+#include "Tessaline/Support/AtomicFile.hpp"
+#include "Tessaline/Support/DataFolder.hpp"
+#include "Tessaline/Support/FileErrors.hpp"
+#include "Tessaline/Support/JsonText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/ReadFile.hpp"
+#include "Tessaline/Support/TextCase.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <dirent.h>
+#include <memory>
+#include <sys/stat.h>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kMetaFileName = "meta.json";
+constexpr int kMaxClashSuffix = 1000;
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// Entry names in the order the file system lists them, hidden ones included;
+// nullopt when the folder cannot be opened.
+std::optional<std::vector<std::string>> entryNames(const fs::path& folder) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
+    if (!dir) return std::nullopt;
+    std::vector<std::string> names;
+    while (dirent* entry = ::readdir(dir.get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    return names;
+}
+
+std::optional<std::string> trimmedProject(const std::optional<std::string>& project) {
+    if (!project) return std::nullopt;
+    std::string trimmed = trimmedWhitespace(*project);
+    if (trimmed.empty()) return std::nullopt;
+    return trimmed;
+}
+
+ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder) {
+    ArchivedLog log;
+    log.id = folder.string();
+    log.kind = meta.kind;
+    log.date = meta.date;
+    log.title = meta.title;
+    log.subtitle = meta.subtitle;
+    log.summary = meta.summary;
+    log.counts = meta.counts;
+    log.hasProblem = meta.hasProblem;
+    log.directory = folder;
+    log.primaryFile = folder / meta.primaryFileName;
+    log.project = meta.project;
+    if (auto names = entryNames(folder)) {
+        for (const auto& name : *names)
+            if (name != kMetaFileName) log.files.push_back(folder / name);
+        std::sort(log.files.begin(), log.files.end(),
+                  [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+    }
+    return log;
+}
+
+// Creates "<base>/<day>/<kind>-<HHmmss>" exclusively; on a clash (two runs in one local
+// second, or the repeated hour of a daylight-saving fall-back) the next "-N" name.
+std::pair<fs::path, std::string> makeRunFolder(const fs::path& base, LogKind kind, EpochSeconds at) {
+    fs::path day = base / localDayStamp(at);
+    createFolders(day, 0755);
+    std::string stem = std::string(logKindText(kind)) + "-" + localTimeStamp(at);
+    for (int attempt = 1; attempt <= kMaxClashSuffix; ++attempt) {
+        std::string name = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        fs::path folder = day / name;
+        if (::mkdir(folder.c_str(), 0755) == 0) return {folder, name};
+        if (errno != EEXIST) throw FileWriteError(folder, errno);
+    }
+    throw FileWriteError(day / stem, EEXIST);
+}
+
+}  // namespace
+
+LogArchiveError::LogArchiveError(const fs::path& folder, const std::string& detail)
+    : std::runtime_error("The log at " + toDisplayUtf8(folder) + " can't be read: " + detail + ".") {}
+
+LogArchive::LogArchive(fs::path baseDirectory) : baseDirectory_(std::move(baseDirectory)) {}
+
+LogArchive LogArchive::defaultArchive() { return LogArchive(dataFilePath("Logs")); }
+
+ArchivedLog LogArchive::fileRun(LogKind kind, EpochSeconds at, const std::optional<std::string>& project,
+                                LogMeta meta,
+                                const std::function<void(const fs::path&, const std::string&)>& writeExports) const {
+    // Whole seconds, so the returned log equals what list() reads back.
+    at = std::floor(at);
+    auto [folder, stem] = makeRunFolder(baseDirectory_, kind, at);
+    writeExports(folder, stem);
+    meta.kind = kind;
+    meta.date = at;
+    meta.primaryFileName = stem + ".pdf";
+    meta.project = trimmedProject(project);
+    writeFileAtomically(folder / kMetaFileName, jsonText(meta.toJson(), 2));
+    return archivedLog(meta, folder);
+}
+
+void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::string>& project) const {
+    fs::path metaPath = log.directory / kMetaFileName;
+    std::string text = readWholeFile(metaPath);
+    nlohmann::ordered_json object;
+    try {
+        object = nlohmann::ordered_json::parse(text);
+        LogMeta::fromJson(nlohmann::json::parse(text));
+    } catch (const std::exception& e) {
+        throw LogArchiveError(log.directory, e.what());
+    }
+    // Only "project" changes; keys this version does not know are kept.
+    if (auto name = trimmedProject(project))
+        object["project"] = *name;
+    else
+        object.erase("project");
+    writeFileAtomically(metaPath, jsonText(object, 2));
+}
+
+std::vector<ArchivedLog> LogArchive::list() const {
+    std::vector<ArchivedLog> logs;
+    auto days = entryNames(baseDirectory_);
+    if (!days) return logs;
+    for (const auto& dayName : *days) {
+        fs::path day = baseDirectory_ / dayName;
+        struct stat st{};
+        if (::lstat(day.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+        auto runs = entryNames(day);
+        if (!runs) continue;
+        for (const auto& runName : *runs) {
+            fs::path folder = day / runName;
+            try {
+                std::string text = readWholeFile(folder / kMetaFileName);
+                LogMeta meta = LogMeta::fromJson(nlohmann::json::parse(text));
+                logs.push_back(archivedLog(meta, folder));
+            } catch (const std::exception&) {
+                // Stray files, partial runs and foreign meta files are not logs.
+            }
+        }
+    }
+    std::stable_sort(logs.begin(), logs.end(), [](const ArchivedLog& a, const ArchivedLog& b) { return a.date > b.date; });
+    return logs;
+}
+
+void LogArchive::deleteLog(const ArchivedLog& log) const {
+    std::error_code ec;
+    fs::remove_all(log.directory, ec);
+    if (ec) throw FileWriteError(log.directory, ec.value());
+}
+
+}  // namespace tessaline

@@ -1,0 +1,209 @@
+#include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Support/FileErrors.hpp"
+
+#include "Support/TestSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+using namespace tessaline;
+using tessaline::testing::readFile;
+using tessaline::testing::SandboxedTest;
+using tessaline::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Seconds since 1970 of a local wall-clock time, whatever the machine's zone.
+EpochSeconds localTime(int year, int month, int day, int hour, int minute, int second) {
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return static_cast<EpochSeconds>(std::mktime(&tm));
+}
+
+LogMeta sampleMeta(const std::string& title) {
+    LogMeta meta;
+    meta.title = title;
+    meta.subtitle = "CARD → " + title;
+    meta.summary = "3 verified · 0 present · 0 failed";
+    meta.counts = {{"verified", 3}, {"present", 0}, {"unverified", 0}, {"failed", 0}};
+    return meta;
+}
+
+// Stands in for the exporters: writes the four files of a copy run under the stem.
+void writeTransferExports(const fs::path& folder, const std::string& stem, const std::string& marker) {
+    for (const char* ext : {".csv", ".json", ".mhl", ".pdf"}) writeFile(folder / (stem + ext), marker);
+}
+
+class LogArchiveTest : public SandboxedTest {
+protected:
+    LogArchive archive{sandbox / "Logs"};
+
+    ArchivedLog file(LogKind kind, EpochSeconds at, const std::string& marker,
+                     std::optional<std::string> project = std::nullopt) {
+        return archive.fileRun(kind, at, project, sampleMeta(marker),
+                               [&](const fs::path& folder, const std::string& stem) {
+                                   writeTransferExports(folder, stem, marker);
+                               });
+    }
+};
+
+}  // namespace
+
+TEST_F(LogArchiveTest, FilesARunUnderItsLocalDayAndTimeWithMetaInDeclarationOrder) {
+    EpochSeconds at = localTime(2025, 3, 7, 17, 14, 55);
+    ArchivedLog log = file(LogKind::transfer, at + 0.4, "first", "  Feature Film \n");
+    fs::path folder = sandbox / "Logs/2025-03-07/transfer-171455";
+    EXPECT_EQ(log.directory, folder);
+    EXPECT_EQ(log.id, folder.string());
+    EXPECT_EQ(log.primaryFile, folder / "transfer-171455.pdf");
+    EXPECT_EQ(log.date, at);
+    EXPECT_EQ(log.project, "Feature Film");
+    std::vector<fs::path> expected = {folder / "transfer-171455.csv", folder / "transfer-171455.json",
+                                      folder / "transfer-171455.mhl", folder / "transfer-171455.pdf"};
+    EXPECT_EQ(log.files, expected);
+
+    std::string meta = readFile(folder / "meta.json");
+    size_t last = 0;
+    for (const char* key : {"kind", "date", "title", "subtitle", "summary", "counts", "hasProblem",
+                            "primaryFileName", "project"}) {
+        size_t where = meta.find(std::string("\"") + key + "\"");
+        ASSERT_NE(where, std::string::npos) << key;
+        EXPECT_GT(where, last) << key;
+        last = where;
+    }
+    EXPECT_NE(meta.find("\"date\": \"" + formatIso8601(at) + "\""), std::string::npos) << meta;
+    EXPECT_NE(meta.find("\"primaryFileName\": \"transfer-171455.pdf\""), std::string::npos);
+
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0], log);
+    EXPECT_EQ(listed[0].dayKey(), "2025-03-07");
+}
+
+TEST_F(LogArchiveTest, RunsInTheSameSecondNeverShareAFolder) {
+    EpochSeconds at = localTime(2025, 3, 7, 9, 0, 1);
+    ArchivedLog first = file(LogKind::transfer, at, "first");
+    ArchivedLog second = file(LogKind::transfer, at + 0.9, "second");
+    ArchivedLog third = file(LogKind::transfer, at, "third");
+    ArchivedLog scan = file(LogKind::verify, at, "scan");
+    EXPECT_EQ(first.directory.filename(), "transfer-090001");
+    EXPECT_EQ(second.directory.filename(), "transfer-090001-2");
+    EXPECT_EQ(third.directory.filename(), "transfer-090001-3");
+    EXPECT_EQ(scan.directory.filename(), "verify-090001");
+    EXPECT_EQ(second.primaryFile.filename(), "transfer-090001-2.pdf");
+    // The earlier run's files are untouched.
+    EXPECT_EQ(readFile(first.directory / "transfer-090001.pdf"), "first");
+    EXPECT_EQ(readFile(second.directory / "transfer-090001-2.pdf"), "second");
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 4u);
+    for (const auto& log : listed) EXPECT_EQ(log.date, at);
+}
+
+TEST_F(LogArchiveTest, BlankProjectIsNoneAndSetProjectChangesOnlyThatKey) {
+    EpochSeconds at = localTime(2025, 3, 7, 10, 0, 0);
+    ArchivedLog log = file(LogKind::verify, at, "scan", " \t ");
+    EXPECT_FALSE(log.project);
+    EXPECT_EQ(log.projectKey(), "Unfiled");
+    fs::path metaPath = log.directory / "meta.json";
+    EXPECT_EQ(readFile(metaPath).find("project"), std::string::npos);
+
+    // A key written by another version survives re-filing.
+    std::string meta = readFile(metaPath);
+    meta.insert(meta.find("\"title\""), "\"future\": [1, 2],\n  ");
+    writeFile(metaPath, meta);
+
+    archive.setProject(log, std::optional<std::string>(" Commercial "));
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].project, "Commercial");
+    EXPECT_EQ(listed[0].projectKey(), "Commercial");
+    EXPECT_NE(readFile(metaPath).find("\"future\""), std::string::npos);
+
+    archive.setProject(listed[0], std::nullopt);
+    std::string after = readFile(metaPath);
+    EXPECT_EQ(after.find("project"), std::string::npos);
+    EXPECT_NE(after.find("\"future\""), std::string::npos);
+    auto relisted = archive.list();
+    ASSERT_EQ(relisted.size(), 1u);
+    log.project = std::nullopt;
+    EXPECT_EQ(relisted[0].title, log.title);
+    EXPECT_EQ(relisted[0].counts, log.counts);
+    EXPECT_FALSE(relisted[0].project);
+
+    writeFile(metaPath, "{ damaged");
+    EXPECT_THROW(archive.setProject(log, std::optional<std::string>("X")), LogArchiveError);
+    EXPECT_EQ(readFile(metaPath), "{ damaged");
+}
+
+TEST_F(LogArchiveTest, ListSkipsForeignItemsIncludesHiddenFilesAndSortsNewestFirstStably) {
+    EXPECT_TRUE(archive.list().empty());  // no base folder yet
+    EXPECT_FALSE(fs::exists(sandbox / "Logs"));
+
+    EpochSeconds early = localTime(2025, 3, 6, 23, 59, 59);
+    EpochSeconds late = localTime(2025, 3, 7, 8, 0, 0);
+    ArchivedLog a = file(LogKind::transfer, early, "a");
+    ArchivedLog b = file(LogKind::verify, late, "b");
+    ArchivedLog c = file(LogKind::transfer, late, "c");
+    writeFile(a.directory / ".hidden", "x");
+    fs::create_directories(a.directory / "sub");
+
+    fs::path day = sandbox / "Logs/2025-03-07";
+    writeFile(day / "stray.txt", "not a run");
+    writeFile(sandbox / "Logs/stray-in-base.txt", "not a day");
+    fs::create_directories(day / "verify-000000");  // partial run: exports, no meta
+    writeFile(day / "verify-000000/verify-000000.csv", "x");
+    auto foreign = [&](const std::string& name, const std::string& from, const std::string& to) {
+        std::string text = readFile(c.directory / "meta.json");
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+        writeFile(day / name / "meta.json", text);
+    };
+    foreign("sync-run", "\"transfer\"", "\"sync\"");
+    foreign("fractional", "Z\"", ".250Z\"");
+    foreign("no-title", "\"title\"", "\"heading\"");
+    foreign("string-count", "\"verified\": 3", "\"verified\": \"3\"");
+
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 3u);
+    EXPECT_EQ(listed[2], archive.list()[2]);
+    EXPECT_EQ(listed[2].directory, a.directory);
+    EXPECT_EQ(listed[0].date, late);
+    EXPECT_EQ(listed[1].date, late);
+    std::vector<fs::path> files = {a.directory / ".hidden", a.directory / "sub",
+                                   a.directory / "transfer-235959.csv", a.directory / "transfer-235959.json",
+                                   a.directory / "transfer-235959.mhl", a.directory / "transfer-235959.pdf"};
+    EXPECT_EQ(listed[2].files, files);
+    EXPECT_EQ(listed[2].dayKey(), "2025-03-06");
+}
+
+TEST_F(LogArchiveTest, DeleteRemovesTheRunFolderOnly) {
+    EpochSeconds at = localTime(2025, 3, 7, 12, 0, 0);
+    ArchivedLog keep = file(LogKind::verify, at, "keep");
+    ArchivedLog gone = file(LogKind::transfer, at, "gone");
+    archive.deleteLog(gone);
+    EXPECT_FALSE(fs::exists(gone.directory));
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].directory, keep.directory);
+}
+
+TEST_F(LogArchiveTest, AFailingExportStopsTheFilingAndLeavesNoListedRun) {
+    EpochSeconds at = localTime(2025, 3, 7, 12, 0, 0);
+    EXPECT_THROW(archive.fileRun(LogKind::transfer, at, std::nullopt, sampleMeta("x"),
+                                 [](const fs::path& folder, const std::string& stem) {
+                                     writeFile(folder / (stem + ".csv"), "partial");
+                                     throw FileWriteError(folder / (stem + ".pdf"), ENOSPC);
+                                 }),
+                 FileWriteError);
+    EXPECT_TRUE(archive.list().empty());
+    EXPECT_TRUE(fs::exists(sandbox / "Logs/2025-03-07/transfer-120000/transfer-120000.csv"));
+}
