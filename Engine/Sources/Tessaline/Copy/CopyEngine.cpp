@@ -1,0 +1,331 @@
+#include "Tessaline/Copy/CopyEngine.hpp"
+
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Copy/DestinationPlanner.hpp"
+#include "Tessaline/Copy/DestinationRoot.hpp"
+#include "Tessaline/Copy/IdentityOpener.hpp"
+#include "Tessaline/Copy/IdleSettleDetector.hpp"
+#include "Tessaline/Copy/StreamCopier.hpp"
+#include "Tessaline/Scanner/FolderScanner.hpp"
+#include "Tessaline/Scanner/ScanError.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <set>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+using FileStatus = CopyEngine::FileStatus;
+using FileOutcome = CopyEngine::FileOutcome;
+
+const char* CopyEngine::destinationGoneText =
+    "The destination folder is no longer available — is the drive still connected?";
+
+bool CopyEngine::FileStatus::landedSafely() const {
+    return kind == Kind::copiedVerified || kind == Kind::copiedNotVerified || kind == Kind::skippedAlreadyPresent;
+}
+
+bool CopyEngine::FileStatus::isVerifiedPass() const {
+    return kind == Kind::copiedVerified || kind == Kind::skippedAlreadyPresent;
+}
+
+namespace {
+
+constexpr int64_t readBackChunkSize = 4 * 1024 * 1024;
+
+std::vector<std::string> componentsOf(const fs::path& path) {
+    std::vector<std::string> parts;
+    for (const auto& part : normalizedPath(path)) {
+        if (!part.empty()) parts.push_back(part.native());
+    }
+    return parts;
+}
+
+// The real path of `path`, or of its nearest existing ancestor with the rest appended.
+fs::path resolvedAncestor(const fs::path& path) {
+    fs::path probe = normalizedPath(path);
+    fs::path rest;
+    for (;;) {
+        if (char* real = ::realpath(probe.c_str(), nullptr)) {
+            fs::path result(real);
+            std::free(real);
+            return rest.empty() ? result : result / rest;
+        }
+        if (!probe.has_relative_path()) return normalizedPath(path);
+        rest = rest.empty() ? probe.filename() : probe.filename() / rest;
+        probe = probe.parent_path();
+    }
+}
+
+// Whether writing into `destination` would write into the card at `card`: the same
+// folder or one below it, by real path or by (device, inode) of an ancestor (which also
+// catches the card bind-mounted elsewhere).
+bool destinationInsideSource(const fs::path& destination, const fs::path& card) {
+    struct stat cardStat{};
+    if (::stat(card.c_str(), &cardStat) != 0) return false;
+    fs::path cardReal = resolvedAncestor(card);
+    fs::path destinationReal = resolvedAncestor(destination);
+    if (isSameOrBelow(destinationReal, cardReal)) return true;
+    for (fs::path probe = destinationReal;; probe = probe.parent_path()) {
+        struct stat st{};
+        if (::stat(probe.c_str(), &st) == 0 && st.st_dev == cardStat.st_dev && st.st_ino == cardStat.st_ino)
+            return true;
+        if (!probe.has_relative_path()) return false;
+    }
+}
+
+// Sort key of the copy order: the path in NFC, compared as unsigned bytes (code-point
+// order); invalid UTF-8 keeps its raw bytes.
+struct SortItem {
+    std::string key;
+    const MediaFile* file;
+    bool unreadableFolder;
+};
+
+void checkChunkSize(int64_t chunkSize) {
+    if (chunkSize < 1) throw std::invalid_argument("chunk size must be at least 1 byte");
+}
+
+std::string sizeChangeText(int64_t recorded, int64_t current) {
+    return "Source changed size during the copy (" + std::to_string(recorded) + " → " + std::to_string(current) +
+           " bytes) — the card was still being written to. Re-run after the camera finishes.";
+}
+
+// Everything one run shares between its files.
+struct RunContext {
+    CopyFileIO& io;
+    const CopyEngine::Options& options;
+    DestinationRoot& root;
+    DestinationPlanner& planner;
+    StreamCopier& copier;
+};
+
+// Settles one file's outcome (status, destination and checksums); `onBytes` gets the bytes
+// copied so far after every chunk.
+void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
+                   const std::function<void(int64_t)>& onBytes) {
+    outcome.destinationURL = run.root.path() / outcome.relativePath;
+    if (auto gone = run.root.unavailableReason()) {
+        outcome.status = FileStatus::failed(*gone);
+        return;
+    }
+
+    DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath);
+    StreamCopyResult copied;
+    for (;;) {
+        if (plan.kind == DestinationPlan::Kind::unresolvable) {
+            outcome.status = FileStatus::failed(plan.reason);
+            return;
+        }
+        if (plan.kind == DestinationPlan::Kind::skip) {
+            outcome.destinationURL = plan.url;
+            outcome.status = FileStatus::skippedAlreadyPresent();
+            outcome.sourceChecksum = plan.sourceHash;
+            outcome.destinationChecksum = plan.destinationHash;
+            return;
+        }
+        std::string folder = fs::path(plan.relativeName).parent_path().native();
+        if (auto failure = run.root.createFolders(folder)) {
+            outcome.destinationURL = plan.url;
+            outcome.status = FileStatus::failed(*failure);
+            return;
+        }
+        copied = run.copier.copy(file.url, plan.url, onBytes);
+        if (copied.status != StreamCopyResult::Status::nameTaken) break;
+        // Taken since planning (a parallel run into the same folder): the next name.
+        plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt + 1);
+    }
+    outcome.destinationURL = plan.url;
+    if (copied.status == StreamCopyResult::Status::failed) {
+        outcome.status = FileStatus::failed(copied.failure);
+        return;
+    }
+    outcome.sourceChecksum = copied.sourceDigest;
+    if (!run.options.verifyAfterCopy) {
+        outcome.status = FileStatus::copiedNotVerified();
+        return;
+    }
+
+    struct stat now{};
+    if (::stat(file.url.c_str(), &now) == 0 && now.st_size != file.byteSize) {
+        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, now.st_size));
+        return;
+    }
+    if (copied.bytesCopied != file.byteSize) {
+        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, copied.bytesCopied));
+        return;
+    }
+
+    // Read back only the file this run created, past the page cache.
+    ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copied.device, copied.inode));
+    std::string destinationHash;
+    try {
+        destinationHash = readBack.hash(plan.url, true);
+    } catch (const std::exception& error) {
+        outcome.status =
+            FileStatus::verificationFailed(std::string("Copied, but couldn't re-read the destination to verify: ") +
+                                           error.what());
+        return;
+    }
+    outcome.destinationChecksum = destinationHash;
+    outcome.status = destinationHash == copied.sourceDigest
+                         ? FileStatus::copiedVerified()
+                         : FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's.");
+}
+
+}  // namespace
+
+CopyEngine::CopyEngine() : io_(CopyFileIO::posix()) {}
+
+CopyEngine::CopyEngine(std::shared_ptr<CopyFileIO> io) : io_(std::move(io)) {}
+
+std::string CopyEngine::relativePath(const fs::path& file, const fs::path& root) {
+    std::vector<std::string> rootParts = componentsOf(root);
+    std::vector<std::string> fileParts = componentsOf(file);
+    if (rootParts.size() < fileParts.size() && std::equal(rootParts.begin(), rootParts.end(), fileParts.begin())) {
+        std::string joined;
+        for (size_t i = rootParts.size(); i < fileParts.size(); ++i) {
+            if (!joined.empty()) joined += '/';
+            joined += fileParts[i];
+        }
+        return joined;
+    }
+    return lastComponent(file);
+}
+
+std::string CopyEngine::suffixedRelativePath(const std::string& name, int attempt) {
+    if (attempt < 1) return name;
+    size_t slash = name.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : name.substr(0, slash);
+    std::string last = slash == std::string::npos ? name : name.substr(slash + 1);
+    std::string stem = last;
+    std::string extension;
+    size_t dot = last.rfind('.');
+    // A leading dot (".scratch") or a trailing one ("file.") is no extension.
+    if (dot != std::string::npos && dot != 0 && dot + 1 != last.size()) {
+        stem = last.substr(0, dot);
+        extension = last.substr(dot + 1);
+    }
+    std::string result = stem + "_" + std::to_string(attempt);
+    if (!extension.empty()) result += "." + extension;
+    return folder.empty() ? result : folder + "/" + result;
+}
+
+CopyEngine::CopyRun CopyEngine::copy(const fs::path& card, const fs::path& destination, const Options& options,
+                                     const SettleOptions& settle, const CancelTest& isCancelled,
+                                     const EventHandler& onEvent) const {
+    checkChunkSize(options.chunkSize);
+    if (destinationInsideSource(destination, card)) throw CopyError::destinationInsideSource(card);
+    auto send = [&](Event event) {
+        if (onEvent) onEvent(event);
+    };
+    auto cancelled = [&] {
+        send(CancelledEvent{});
+        return CopyRun{{}, true, 0, 0};
+    };
+
+    IdleSettleDetector::Outcome settled = IdleSettleDetector().waitUntilSettled(
+        card, settle, isCancelled, [&](double remaining) { send(SettlingEvent{remaining}); });
+    if (settled == IdleSettleDetector::Outcome::cancelled) return cancelled();
+    if (settled == IdleSettleDetector::Outcome::timedOut) send(SettleTimedOutEvent{});
+    if (isCancelled && isCancelled()) return cancelled();
+
+    ScanResult scan;
+    try {
+        // Every regular file that is not hidden or junk: card-structure files (AVCHD
+        // playlists, P2 clip files, RED metadata) left behind would make a card that still
+        // needs them look safe to reuse.
+        scan = FolderScanner().scan(card, true);
+    } catch (const std::exception& error) {
+        throw CopyError::cannotScanSource(card, error.what());
+    }
+    std::vector<MediaFile> files = std::move(scan.mediaFiles);
+    files.insert(files.end(), scan.sidecarFiles.begin(), scan.sidecarFiles.end());
+    return copyList(files, scan.unreadableFolders, card, destination, options, isCancelled, onEvent);
+}
+
+CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,
+                                     const fs::path& destination, const Options& options,
+                                     const CancelTest& isCancelled, const EventHandler& onEvent) const {
+    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent);
+}
+
+CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
+                                         const std::vector<fs::path>& unreadableFolders, const fs::path& relativeTo,
+                                         const fs::path& destination, const Options& options,
+                                         const CancelTest& isCancelled, const EventHandler& onEvent) const {
+    checkChunkSize(options.chunkSize);
+    auto send = [&](Event event) {
+        if (onEvent) onEvent(event);
+    };
+
+    // A folder of the card that could not be read holds files nobody copied: each is a
+    // failed entry of the run, so the run can never call the card safe to reuse.
+    std::vector<MediaFile> folders;
+    for (const fs::path& folder : unreadableFolders) folders.push_back(MediaFile{folder, MediaFile::Kind::media, 0});
+    std::vector<SortItem> order;
+    order.reserve(files.size() + folders.size());
+    for (const MediaFile& file : files) order.push_back({nfcNormalized(file.url.native()), &file, false});
+    for (const MediaFile& folder : folders) order.push_back({nfcNormalized(folder.url.native()), &folder, true});
+    std::stable_sort(order.begin(), order.end(), [](const SortItem& a, const SortItem& b) { return a.key < b.key; });
+
+    CopyRun run;
+    run.plannedFileCount = static_cast<int>(order.size());
+    for (const SortItem& item : order) run.plannedBytes += item.file->byteSize;
+    send(PlannedEvent{run.plannedFileCount, run.plannedBytes});
+
+    const fs::path destinationRoot = normalizedPath(destination);
+    std::optional<std::string> refusal;
+    if (destinationInsideSource(destinationRoot, relativeTo)) refusal = CopyError::destinationInsideSourceText;
+    // Created (when missing) at the first file that may be written, never when refused.
+    std::optional<DestinationRoot> root;
+    std::optional<StreamCopier> copier;
+    std::set<std::string> usedFlatNames;
+    DestinationPlanner planner(*io_, destinationRoot, options, usedFlatNames);
+    int64_t handledBytes = 0;
+
+    for (int index = 0; index < run.plannedFileCount; ++index) {
+        if (isCancelled && isCancelled()) {
+            send(CancelledEvent{});
+            run.wasCancelled = true;
+            return run;
+        }
+        const SortItem& item = order[static_cast<size_t>(index)];
+        const MediaFile& file = *item.file;
+        FileOutcome outcome;
+        outcome.sourceURL = file.url;
+        outcome.relativePath = relativePath(file.url, relativeTo);
+        outcome.byteSize = file.byteSize;
+        outcome.startedAt = nowEpoch();
+        send(FileStartedEvent{lastComponent(file.url), index, run.plannedFileCount});
+
+        if (item.unreadableFolder) {
+            outcome.destinationURL = destinationRoot / outcome.relativePath;
+            outcome.status = FileStatus::failed("Couldn't read this folder on the card, so its files were not copied.");
+        } else if (refusal) {
+            outcome.destinationURL = destinationRoot / outcome.relativePath;
+            outcome.status = FileStatus::failed(*refusal);
+        } else {
+            if (!root) root.emplace(*io_, destinationRoot);
+            if (!copier) copier.emplace(*io_, options.chunkSize);
+            RunContext context{*io_, options, *root, planner, *copier};
+            settleOutcome(context, file, outcome, [&](int64_t bytes) {
+                send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
+            });
+        }
+        outcome.finishedAt = nowEpoch();
+        handledBytes += outcome.byteSize;
+        run.outcomes.push_back(outcome);
+        send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
+    }
+    return run;
+}
+
+}  // namespace tessaline

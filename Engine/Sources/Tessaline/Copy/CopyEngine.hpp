@@ -1,0 +1,149 @@
+#pragma once
+// The verified copy of a camera card, or of a list of files, into a destination folder.
+// Every copy is hashed (XXH64) as the source streams through once, flushed to the device,
+// read back past the page cache and compared. Nothing at the destination is ever
+// overwritten: files are created exclusively, a taken name is either proven identical
+// (a separate regular file of equal size and equal XXH64) or passed over for the next "_N"
+// name, and only a file this call created is ever removed.
+//
+// Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
+// asked between files (and between the steps of the settle wait), never inside a file.
+// Per-file failures are outcomes, never exceptions. Separate calls may run at once, also
+// into one destination folder.
+
+#include "Tessaline/Copy/CopyError.hpp"
+#include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/SettleOptions.hpp"
+#include "Tessaline/Scanner/MediaFile.hpp"
+#include "Tessaline/Support/DateText.hpp"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace tessaline {
+
+class CopyEngine {
+public:
+    using CopyError = tessaline::CopyError;
+
+    struct Options {
+        bool preserveStructure = true;          // mirror the card's folders; false: all in one folder
+        bool verifyAfterCopy = true;            // read each copy back and compare digests
+        bool skipIfDestinationVerifies = true;  // an identical file already there counts as copied
+        int64_t chunkSize = 8 * 1024 * 1024;    // bytes per read and write; must be at least 1
+        bool operator==(const Options&) const = default;
+    };
+
+    struct FileStatus {
+        // In this order; the zero value is not a success.
+        enum class Kind { verificationFailed, failed, copiedVerified, copiedNotVerified, skippedAlreadyPresent };
+        Kind kind = Kind::failed;
+        std::optional<std::string> reason;  // always set for `failed`, optional for `verificationFailed`
+
+        static FileStatus verificationFailed(std::optional<std::string> reason = std::nullopt) {
+            return {Kind::verificationFailed, std::move(reason)};
+        }
+        static FileStatus failed(std::string reason) { return {Kind::failed, std::move(reason)}; }
+        static FileStatus copiedVerified() { return {Kind::copiedVerified, std::nullopt}; }
+        static FileStatus copiedNotVerified() { return {Kind::copiedNotVerified, std::nullopt}; }
+        static FileStatus skippedAlreadyPresent() { return {Kind::skippedAlreadyPresent, std::nullopt}; }
+
+        // Copied (proven or not) or proven already present.
+        bool landedSafely() const;
+        // Copied and proven, or proven already present.
+        bool isVerifiedPass() const;
+        bool operator==(const FileStatus&) const = default;
+    };
+
+    struct FileOutcome {
+        std::filesystem::path sourceURL;
+        // The copy; for a skip the identical file found; for a failed plan root/relativePath.
+        std::filesystem::path destinationURL;
+        std::string relativePath;  // the source below the copy root (also in flat mode)
+        int64_t byteSize = 0;      // as recorded when the list was made
+        FileStatus status;
+        std::optional<std::string> sourceChecksum;
+        std::optional<std::string> destinationChecksum;
+        EpochSeconds startedAt = 0;
+        EpochSeconds finishedAt = 0;
+
+        double duration() const { return finishedAt - startedAt; }
+        bool operator==(const FileOutcome&) const = default;
+    };
+
+    // Events, in the order they can be sent.
+    struct SettlingEvent { double quietRemaining = 0; };
+    struct PlannedEvent { int fileCount = 0; int64_t totalBytes = 0; };
+    struct FileStartedEvent { std::string name; int index = 0; int total = 0; };
+    struct FileProgressEvent {
+        int64_t bytesCopiedThisFile = 0;
+        int64_t fileBytes = 0;           // the recorded size
+        int64_t overallBytesCopied = 0;  // recorded sizes of earlier files + bytesCopiedThisFile
+        int64_t overallBytes = 0;
+    };
+    struct FileFinishedEvent { FileOutcome outcome; int index = 0; int total = 0; };
+    struct SettleTimedOutEvent {};
+    struct CancelledEvent {};
+    using Event = std::variant<SettlingEvent, PlannedEvent, FileStartedEvent, FileProgressEvent,
+                               FileFinishedEvent, SettleTimedOutEvent, CancelledEvent>;
+
+    struct CopyRun {
+        std::vector<FileOutcome> outcomes;  // in processing order
+        bool wasCancelled = false;
+        int plannedFileCount = 0;
+        int64_t plannedBytes = 0;
+
+        bool isComplete() const { return !wasCancelled && static_cast<int>(outcomes.size()) == plannedFileCount; }
+        bool operator==(const CopyRun&) const = default;
+    };
+
+    using CancelTest = std::function<bool()>;
+    using EventHandler = std::function<void(const Event&)>;
+
+    // The system's own file calls.
+    CopyEngine();
+    // Every failing file call goes through `io` (tests inject faults there).
+    explicit CopyEngine(std::shared_ptr<CopyFileIO> io);
+
+    // Waits for the card to settle, scans it (every regular file that is not hidden or junk,
+    // media first, then sidecars) and copies the list. Throws CopyError::cannotScanSource
+    // when the card cannot be read, CopyError::destinationInsideSource when the destination
+    // is the card or inside it (before anything is written), std::invalid_argument when
+    // options.chunkSize < 1.
+    CopyRun copy(const std::filesystem::path& card, const std::filesystem::path& destination,
+                 const Options& options, const SettleOptions& settle, const CancelTest& isCancelled,
+                 const EventHandler& onEvent = {}) const;
+
+    // Copies `files` (sorted by path first) with paths taken under `relativeTo`. Never
+    // throws for a file: each failure is that file's outcome. A destination inside
+    // `relativeTo` fails every file. Throws std::invalid_argument when chunkSize < 1.
+    CopyRun copy(const std::vector<MediaFile>& files, const std::filesystem::path& relativeTo,
+                 const std::filesystem::path& destination, const Options& options,
+                 const CancelTest& isCancelled, const EventHandler& onEvent = {}) const;
+
+    // `file` below `root` as "a/b/c" (both standardized lexically first, links never
+    // resolved); a file not strictly below the root gives its last component.
+    static std::string relativePath(const std::filesystem::path& file, const std::filesystem::path& root);
+
+    // "IMG_0001.JPG", 3 → "IMG_0001_3.JPG"; "DCIM/A/MVI.MOV", 1 → "DCIM/A/MVI_1.MOV";
+    // "README", 2 → "README_2"; attempt below 1 leaves the name unchanged.
+    static std::string suffixedRelativePath(const std::string& name, int attempt);
+
+    // Reasons in words that outcomes carry.
+    static const char* destinationGoneText;
+
+private:
+    CopyRun copyList(const std::vector<MediaFile>& files, const std::vector<std::filesystem::path>& unreadableFolders,
+                     const std::filesystem::path& relativeTo, const std::filesystem::path& destination,
+                     const Options& options, const CancelTest& isCancelled, const EventHandler& onEvent) const;
+
+    std::shared_ptr<CopyFileIO> io_;
+};
+
+}  // namespace tessaline

@@ -1,0 +1,22 @@
+#include "Tessaline/Copy/CopyError.hpp"
+
+#include "Tessaline/Support/PathText.hpp"
+
+namespace tessaline {
+
+const char* CopyError::destinationInsideSourceText =
+    "The destination folder is inside the card being copied — choose a folder on another drive.";
+
+CopyError::CopyError(Kind kind, std::filesystem::path card, const std::string& message)
+    : std::runtime_error(message), kind_(kind), card_(std::move(card)) {}
+
+CopyError CopyError::cannotScanSource(const std::filesystem::path& card, const std::string& underlying) {
+    return CopyError(Kind::cannotScanSource, card,
+                     "Couldn't read the card at " + toDisplayUtf8(card) + ": " + underlying);
+}
+
+CopyError CopyError::destinationInsideSource(const std::filesystem::path& card) {
+    return CopyError(Kind::destinationInsideSource, card, destinationInsideSourceText);
+}
+
+}  // namespace tessaline

@@ -1,0 +1,31 @@
+#pragma once
+// The file-system calls of the verified copy, as one seam: the engine makes every call
+// that can fail a copy (open, read, write, flush, close, folder creation, removal) through
+// it, so tests can fail the Nth of any of them. Calls follow POSIX: -1 (or a negative count)
+// with errno set on failure. Implementations must be safe to call from several threads.
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <memory>
+
+namespace tessaline {
+
+class CopyFileIO {
+public:
+    virtual ~CopyFileIO() = default;
+
+    virtual int open(const char* path, int flags, mode_t mode = 0) = 0;
+    virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
+    virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
+    virtual int fsync(int fd) = 0;
+    virtual int close(int fd) = 0;
+    virtual int futimens(int fd, const struct timespec times[2]) = 0;
+    virtual int mkdir(const char* path, mode_t mode) = 0;
+    virtual int unlink(const char* path) = 0;
+
+    // The real calls.
+    static std::shared_ptr<CopyFileIO> posix();
+};
+
+}  // namespace tessaline

@@ -1,0 +1,46 @@
+#pragma once
+// Chooses where one source file goes (internal to the copy engine): its own name, or the
+// next "_N" name when that is taken, or no write at all when the file already there is
+// proven identical. Only a separate regular file (not a link, not the source itself) of
+// equal size whose XXH64, computed now, equals the source's counts as identical. Every
+// error while probing a taken name just passes it over. Runs on the caller's thread.
+
+#include "Tessaline/Copy/CopyEngine.hpp"
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+namespace tessaline {
+
+struct DestinationPlan {
+    enum class Kind { copy, skip, unresolvable };
+    Kind kind = Kind::unresolvable;
+    std::filesystem::path url;   // copy: where to create the file; skip: the identical file
+    std::string relativeName;    // copy: the name below the destination root
+    std::string sourceHash;      // skip only
+    std::string destinationHash; // skip only
+    std::string reason;          // unresolvable only
+    int attempt = 0;             // the suffix number chosen (0: the plain name)
+};
+
+class DestinationPlanner {
+public:
+    static constexpr int maxAttempts = 1000;
+
+    // `usedFlatNames` (lower-cased) lives for one run and is shared by its plans.
+    DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
+                       std::set<std::string>& usedFlatNames);
+
+    // Tries the names from `firstAttempt` on (a create that found the name taken after
+    // planning starts again one further).
+    DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, int firstAttempt = 0);
+
+private:
+    CopyFileIO& io_;
+    std::filesystem::path root_;
+    CopyEngine::Options options_;
+    std::set<std::string>& usedFlatNames_;
+};
+
+}  // namespace tessaline

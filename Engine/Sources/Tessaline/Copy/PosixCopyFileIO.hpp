@@ -1,0 +1,20 @@
+#pragma once
+// The real system calls behind CopyFileIO. Stateless; safe on any thread.
+
+#include "Tessaline/Copy/CopyFileIO.hpp"
+
+namespace tessaline {
+
+class PosixCopyFileIO final : public CopyFileIO {
+public:
+    int open(const char* path, int flags, mode_t mode) override;
+    ssize_t read(int fd, void* buffer, size_t count) override;
+    ssize_t write(int fd, const void* buffer, size_t count) override;
+    int fsync(int fd) override;
+    int close(int fd) override;
+    int futimens(int fd, const struct timespec times[2]) override;
+    int mkdir(const char* path, mode_t mode) override;
+    int unlink(const char* path) override;
+};
+
+}  // namespace tessaline

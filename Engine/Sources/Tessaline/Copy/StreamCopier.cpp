@@ -1,0 +1,184 @@
+#include "Tessaline/Copy/StreamCopier.hpp"
+
+#include "Tessaline/Checksum/XXHash64.hpp"
+#include "Tessaline/Support/FileErrors.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessaline {
+
+namespace {
+
+// Writeback is started every this many bytes and the window before it is waited for and
+// dropped from the page cache. Without it a large clip piles up to dirty_ratio of RAM and
+// the final fsync waits for all of it.
+constexpr int64_t writebackWindow = 64 * 1024 * 1024;
+
+// A flush error that means "this file system cannot flush", not "the data is not safe".
+bool flushUnsupported(int error) { return error == EINVAL || error == ENOTSUP || error == EROFS; }
+
+// Closes a descriptor through the seam on every path; the result is ignored.
+class SeamFd {
+public:
+    SeamFd(CopyFileIO& io, int fd) : io_(io), fd_(fd) {}
+    ~SeamFd() { reset(); }
+    SeamFd(const SeamFd&) = delete;
+    SeamFd& operator=(const SeamFd&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) io_.close(fd_);
+        fd_ = -1;
+    }
+    int closeChecked() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 ? io_.close(fd) : 0;
+    }
+
+private:
+    CopyFileIO& io_;
+    int fd_;
+};
+
+int openSource(CopyFileIO& io, const std::filesystem::path& source) {
+    // O_NOATIME keeps a card's access times unchanged; only the owner (or root) may ask for it.
+    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = io.open(source.c_str(), flags | O_NOATIME);
+    if (fd < 0 && errno == EPERM) fd = io.open(source.c_str(), flags);
+    return fd;
+}
+
+}  // namespace
+
+const char* StreamCopier::cannotCreateText = "Couldn't create destination file.";
+
+struct StreamCopier::Buffer {
+    explicit Buffer(size_t size) : bytes(static_cast<std::byte*>(std::aligned_alloc(4096, size))) {}
+    ~Buffer() { std::free(bytes); }
+    std::byte* bytes;
+};
+
+StreamCopier::StreamCopier(CopyFileIO& io, int64_t chunkSize) : io_(io), chunkSize_(static_cast<size_t>(chunkSize)) {
+    size_t rounded = (chunkSize_ + 4095) / 4096 * 4096;
+    buffer_ = std::make_unique<Buffer>(rounded);
+    if (!buffer_->bytes) throw std::bad_alloc();
+}
+
+StreamCopier::~StreamCopier() = default;
+
+StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const std::filesystem::path& destination,
+                                    const std::function<void(int64_t)>& onProgress) {
+    StreamCopyResult result;
+    auto fail = [&](std::string reason) {
+        result.status = StreamCopyResult::Status::failed;
+        result.failure = std::move(reason);
+        return result;
+    };
+
+    SeamFd in(io_, openSource(io_, source));
+    if (in.get() < 0) return fail(errnoText(errno));
+    struct stat sourceStat{};
+    if (::fstat(in.get(), &sourceStat) != 0) return fail(errnoText(errno));
+    // A FIFO or device would block or never end; the scanner lists regular files only,
+    // but the file may have been replaced since.
+    if (!S_ISREG(sourceStat.st_mode)) return fail("The source is no longer a regular file.");
+    ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
+    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    // Exclusive create: an existing name (file, folder or dangling link) is never opened,
+    // truncated or followed. Another run may have taken it since planning.
+    SeamFd out(io_, io_.open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        if (errno == EEXIST) {
+            result.status = StreamCopyResult::Status::nameTaken;
+            return result;
+        }
+        return fail(cannotCreateText);
+    }
+    struct stat created{};
+    ::fstat(out.get(), &created);
+
+    // From here on every failure removes the file, but only while the name still leads to
+    // the file this call created.
+    auto removeCreated = [&] {
+        out.reset();
+        struct stat now{};
+        if (::lstat(destination.c_str(), &now) == 0 && now.st_dev == created.st_dev && now.st_ino == created.st_ino)
+            io_.unlink(destination.c_str());
+    };
+    auto failRemoving = [&](std::string reason) {
+        removeCreated();
+        return fail(std::move(reason));
+    };
+
+    XXHash64::Stream digest(0);
+    int64_t count = 0;
+    int64_t windowStart = 0;
+    for (;;) {
+        ssize_t got = io_.read(in.get(), buffer_->bytes, chunkSize_);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return failRemoving(errnoText(errno));
+        }
+        if (got == 0) break;
+        size_t written = 0;
+        while (written < static_cast<size_t>(got)) {
+            ssize_t put = io_.write(out.get(), buffer_->bytes + written, static_cast<size_t>(got) - written);
+            if (put < 0) {
+                if (errno == EINTR) continue;
+                return failRemoving(errnoText(errno));
+            }
+            if (put == 0) return failRemoving(errnoText(EIO));
+            written += static_cast<size_t>(put);
+        }
+        digest.update(buffer_->bytes, static_cast<size_t>(got));
+        count += got;
+        if (count - windowStart >= writebackWindow) {
+            // Start writing this window; wait for and drop the one before it. Errors here
+            // only cost speed: the fsync below reports any failure to write.
+            ::sync_file_range(out.get(), windowStart, count - windowStart, SYNC_FILE_RANGE_WRITE);
+            if (windowStart > 0) {
+                ::sync_file_range(out.get(), 0, windowStart,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+                ::posix_fadvise(out.get(), 0, windowStart, POSIX_FADV_DONTNEED);
+            }
+            ::posix_fadvise(in.get(), 0, count, POSIX_FADV_DONTNEED);
+            windowStart = count;
+        }
+        if (onProgress) onProgress(count);
+    }
+    in.reset();
+
+    // The date goes in before the flush so the flush makes it durable too. Failing to set
+    // it is not a failure of the copy.
+    struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
+    io_.futimens(out.get(), times);
+
+    if (io_.fsync(out.get()) != 0 && !flushUnsupported(errno)) return failRemoving(errnoText(errno));
+    if (out.closeChecked() != 0) {
+        int error = errno;
+        return failRemoving(errnoText(error));
+    }
+    // The new name must be durable as well as the bytes.
+    {
+        SeamFd folder(io_, io_.open(destination.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.get() >= 0 && io_.fsync(folder.get()) != 0 && !flushUnsupported(errno)) {
+            int error = errno;
+            folder.reset();
+            return failRemoving(errnoText(error));
+        }
+    }
+
+    result.status = StreamCopyResult::Status::copied;
+    result.sourceDigest = digest.finalizeHex();
+    result.bytesCopied = count;
+    result.device = created.st_dev;
+    result.inode = created.st_ino;
+    return result;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,50 @@
+#pragma once
+// One file's stream copy for the copy engine (internal): the source is read once, each
+// chunk written to a destination file created exclusively and fed to XXH64; the copy gets
+// the source's modification date and is flushed (file and folder) before it counts as
+// written. On failure the destination file this call created is removed again; nothing
+// that existed before is ever touched. Runs on the caller's thread.
+
+#include "Tessaline/Copy/CopyFileIO.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tessaline {
+
+struct StreamCopyResult {
+    enum class Status { copied, nameTaken, failed };
+    Status status = Status::failed;
+    std::string sourceDigest;  // copied: XXH64 of the bytes read and written
+    int64_t bytesCopied = 0;
+    std::string failure;       // failed: the reason in words
+    dev_t device = 0;          // copied: the file that was created
+    ino_t inode = 0;
+};
+
+class StreamCopier {
+public:
+    // One reusable buffer of `chunkSize` bytes (at least 1) for every file of a run.
+    StreamCopier(CopyFileIO& io, int64_t chunkSize);
+    ~StreamCopier();
+
+    // nameTaken: `destination` existed at creation time (nothing was written); any other
+    // creation failure, a source that cannot be opened or read, a failed write, flush or
+    // close: failed, with the created file removed.
+    StreamCopyResult copy(const std::filesystem::path& source, const std::filesystem::path& destination,
+                          const std::function<void(int64_t bytesSoFar)>& onProgress);
+
+    static const char* cannotCreateText;  // "Couldn't create destination file."
+
+private:
+    struct Buffer;
+    CopyFileIO& io_;
+    size_t chunkSize_;
+    std::unique_ptr<Buffer> buffer_;
+};
+
+}  // namespace tessaline

@@ -1,0 +1,163 @@
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include "Tessaline/Support/NumberText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tessaline {
+
+using Kind = CopyEngine::FileStatus::Kind;
+
+namespace {
+
+int countOf(const std::vector<CopyEngine::FileOutcome>& outcomes, std::initializer_list<Kind> kinds) {
+    return static_cast<int>(std::count_if(outcomes.begin(), outcomes.end(), [&](const auto& outcome) {
+        return std::find(kinds.begin(), kinds.end(), outcome.status.kind) != kinds.end();
+    }));
+}
+
+std::string rule() {
+    std::string line;
+    for (int i = 0; i < 41; ++i) line += "─";
+    return line;
+}
+
+}  // namespace
+
+TransferLog TransferLog::fromRun(std::filesystem::path sourceURL, std::filesystem::path destinationURL,
+                                 bool preserveStructure, EpochSeconds startedAt, EpochSeconds finishedAt,
+                                 const CopyEngine::CopyRun& run) {
+    TransferLog log;
+    log.sourceURL = std::move(sourceURL);
+    log.destinationURL = std::move(destinationURL);
+    log.preserveStructure = preserveStructure;
+    log.startedAt = startedAt;
+    log.finishedAt = finishedAt;
+    log.outcomes = run.outcomes;
+    log.wasCancelled = run.wasCancelled;
+    log.plannedFileCount = run.plannedFileCount;
+    log.plannedBytes = run.plannedBytes;
+    return log;
+}
+
+int TransferLog::verifiedCount() const { return countOf(outcomes, {Kind::copiedVerified}); }
+int TransferLog::skippedCount() const { return countOf(outcomes, {Kind::skippedAlreadyPresent}); }
+int TransferLog::failedCount() const { return countOf(outcomes, {Kind::failed, Kind::verificationFailed}); }
+int TransferLog::unverifiedCount() const { return countOf(outcomes, {Kind::copiedNotVerified}); }
+
+int TransferLog::unhandledCount() const {
+    if (!plannedFileCount) return 0;
+    return std::max(0, *plannedFileCount - fileCount());
+}
+
+int64_t TransferLog::totalBytes() const {
+    int64_t sum = 0;
+    for (const auto& outcome : outcomes) sum += outcome.byteSize;
+    return sum;
+}
+
+int64_t TransferLog::verifiedBytes() const {
+    int64_t sum = 0;
+    for (const auto& outcome : outcomes)
+        if (outcome.status.isVerifiedPass()) sum += outcome.byteSize;
+    return sum;
+}
+
+bool TransferLog::isComplete() const {
+    return !wasCancelled && plannedFileCount && *plannedFileCount == fileCount();
+}
+
+bool TransferLog::allVerified() const {
+    return isComplete() && fileCount() > 0 &&
+           std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.status.isVerifiedPass(); });
+}
+
+std::optional<double> TransferLog::bytesPerSecond() const {
+    double seconds = duration();
+    if (!(seconds > 0.001)) return std::nullopt;
+    return static_cast<double>(totalBytes()) / seconds;
+}
+
+std::vector<CopyEngine::FileOutcome> TransferLog::failures() const {
+    std::vector<CopyEngine::FileOutcome> list;
+    for (const auto& outcome : outcomes)
+        if (outcome.status.kind == Kind::failed || outcome.status.kind == Kind::verificationFailed)
+            list.push_back(outcome);
+    return list;
+}
+
+TransferLog::TransferStanding TransferLog::standing() const {
+    if (wasCancelled) return TransferStanding::cancelledIncomplete(fileCount(), plannedFileCount.value_or(fileCount()));
+    if (int failed = failedCount(); failed > 0) return TransferStanding::hasFailures(failed, fileCount());
+    if (!plannedFileCount || *plannedFileCount != fileCount())
+        return TransferStanding::incomplete(fileCount(), plannedFileCount);
+    if (*plannedFileCount == 0) return TransferStanding::noFiles();
+    if (int unverified = unverifiedCount(); unverified > 0)
+        return TransferStanding::hasUnverified(unverified, fileCount());
+    return TransferStanding::verified(fileCount());
+}
+
+std::string TransferLog::summary() const {
+    const std::string count = std::to_string(fileCount());
+    std::vector<std::string> lines = {
+        "Brindlecove — Verified Transfer Log",
+        "Started   : " + formatIso8601(startedAt),
+        "Finished  : " + formatIso8601(finishedAt),
+        "Source    : " + toDisplayUtf8(sourceURL),
+        "Destination: " + toDisplayUtf8(destinationURL),
+        std::string("Layout    : ") + (preserveStructure ? "preserved (mirror card structure)" : "flattened"),
+        "",
+        rule(),
+    };
+    const bool everyOutcomeVerified =
+        std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.status.isVerifiedPass(); });
+    if (wasCancelled) {
+        lines.push_back("⚠  STOPPED EARLY — " + count + " of " + std::to_string(plannedFileCount.value_or(fileCount())) +
+                        " files were handled.");
+        lines.push_back("   This transfer is INCOMPLETE. Do NOT wipe the card — " + std::to_string(unhandledCount()) +
+                        " file(s) were never copied.");
+    } else if (!plannedFileCount && failedCount() == 0) {
+        lines.push_back("⚠  INCOMPLETE — this run didn't record how many files it planned to copy, so it can't be "
+                        "called finished. Do NOT wipe the card.");
+    } else if (plannedFileCount && *plannedFileCount == fileCount() && fileCount() > 0 && everyOutcomeVerified) {
+        lines.push_back("✓  All " + count + " files copied and verified byte-for-byte. Safe to reuse the card.");
+    } else if (failedCount() > 0) {
+        lines.push_back("⚠  " + std::to_string(failedCount()) + " of " + count +
+                        " files FAILED — do NOT wipe the card until resolved:");
+        for (const auto& failure : failures()) {
+            std::string reason = failure.status.reason.value_or(
+                failure.status.kind == Kind::verificationFailed ? "checksum mismatch" : "");
+            lines.push_back("   ✗  " + toDisplayUtf8(std::string_view(failure.relativePath)) + "  — " + reason);
+        }
+    } else if (fileCount() != plannedFileCount.value_or(-1)) {
+        lines.push_back("⚠  INCOMPLETE — only " + count + " of " + std::to_string(plannedFileCount.value_or(0)) +
+                        " files were handled. Do NOT wipe the card.");
+    } else {
+        lines.push_back(std::to_string(verifiedCount()) + " verified · " + std::to_string(skippedCount()) +
+                        " already present · " + std::to_string(unverifiedCount()) + " copied unverified");
+    }
+    lines.push_back("");
+    lines.push_back(rule());
+    lines.push_back("Files      : " + count);
+    lines.push_back("Verified   : " + std::to_string(verifiedCount()));
+    lines.push_back("Already on dest: " + std::to_string(skippedCount()));
+    lines.push_back("Unverified : " + std::to_string(unverifiedCount()));
+    lines.push_back("Failed     : " + std::to_string(failedCount()));
+    lines.push_back("Total size : " + formatFileSize(totalBytes()));
+    lines.push_back("Duration   : " + fixedText(duration(), 1) + "s");
+    if (auto rate = bytesPerSecond()) {
+        // Clamped before the cast: a double beyond int64 would be undefined behaviour.
+        double clamped = std::min(std::floor(*rate), 9.0e18);
+        lines.push_back("Throughput : " + formatFileSize(static_cast<int64_t>(clamped)) + "/s");
+    }
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += '\n';
+        text += lines[i];
+    }
+    return text;
+}
+
+}  // namespace tessaline
