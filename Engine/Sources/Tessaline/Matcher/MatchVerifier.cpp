@@ -1,0 +1,175 @@
+#include "Tessaline/Matcher/MatchVerifier.hpp"
+
+#include "Tessaline/Support/PathText.hpp"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <map>
+#include <thread>
+#include <tuple>
+#include <unordered_map>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int maxAttempts = 3;
+
+std::optional<fs::path> resolved(const fs::path& path) {
+    char buffer[PATH_MAX];
+    if (!::realpath(path.c_str(), buffer)) return std::nullopt;
+    return fs::path(buffer);
+}
+
+// The state of one verify() call: the drive files by size, and the digests already taken,
+// keyed by the file's identity and version at the time of a fresh stat, so a card file
+// proven against several drive files (and a drive file serving several burst members) is
+// read once.
+class ProofSession {
+public:
+    ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
+                 const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled)
+        : checksum_(checksum), drives_(drives), isCancelled_(isCancelled) {
+        if (cardRoot) cardRoot_ = resolved(*cardRoot).value_or(normalizedPath(*cardRoot));
+        for (size_t i = 0; i < drives.size(); ++i) driveBySize_[drives[i].byteSize].push_back(i);
+    }
+
+    bool cancelled() const { return isCancelled_ && isCancelled_(); }
+
+    // Whether `drive` holds the same bytes as `card`, with up to three attempts when a file
+    // cannot be opened or read (sleeping 0.2 s, then 0.4 s). Sizes, digests and self-proof
+    // fail at once.
+    bool prove(const fs::path& card, const fs::path& drive) {
+        for (int attempt = 1; attempt <= maxAttempts; ++attempt) {
+            struct stat cardStat {}, driveStat {};
+            const bool cardKnown = ::stat(card.c_str(), &cardStat) == 0;
+            const bool driveKnown = ::stat(drive.c_str(), &driveStat) == 0;
+            const int64_t cardSize = cardKnown ? static_cast<int64_t>(cardStat.st_size) : -1;
+            const int64_t driveSize = driveKnown ? static_cast<int64_t>(driveStat.st_size) : -2;
+            if (cardSize != driveSize) return false;
+            if (isSelf(cardStat, driveStat, drive)) return false;
+            try {
+                std::string cardDigest = digest(card, cardStat);
+                std::string driveDigest = digest(drive, driveStat);
+                return cardDigest == driveDigest;
+            } catch (const ChecksumCancelledError&) {
+                return false;
+            } catch (const std::exception&) {
+                if (attempt == maxAttempts) return false;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
+            }
+        }
+        return false;
+    }
+
+    // Whether every member after the first has a proven copy among the same-size drive files
+    // (by fingerprint size, in drive order; any folder of any drive).
+    bool allMembersVerified(const ClipGroup& group) {
+        for (size_t m = 1; m < group.primaryFiles.size(); ++m) {
+            if (cancelled()) return false;
+            const Fingerprint& member = group.primaryFiles[m];
+            auto it = driveBySize_.find(member.byteSize);
+            if (it == driveBySize_.end()) return false;
+            bool proven = false;
+            for (size_t i : it->second) {
+                if (prove(member.url, drives_[i].url)) {
+                    proven = true;
+                    break;
+                }
+            }
+            if (!proven) return false;
+        }
+        return true;
+    }
+
+private:
+    using Version = std::tuple<dev_t, ino_t, off_t, time_t, long>;
+
+    bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) const {
+        if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
+        if (!cardRoot_) return false;
+        auto real = resolved(drivePath);
+        return isSameOrBelow(real.value_or(normalizedPath(drivePath)), *cardRoot_);
+    }
+
+    std::string digest(const fs::path& file, const struct stat& st) {
+        Version version{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+        auto it = digests_.find(version);
+        if (it != digests_.end()) return it->second;
+        std::string hex = checksum_.hash(file, false, isCancelled_, {});
+        digests_.emplace(version, hex);
+        return hex;
+    }
+
+    const ChecksumEngine& checksum_;
+    const std::vector<Fingerprint>& drives_;
+    const MatchVerifier::CancelTest& isCancelled_;
+    std::optional<fs::path> cardRoot_;
+    std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
+    std::map<Version, std::string> digests_;
+};
+
+}  // namespace
+
+MatchVerifier::MatchVerifier(ChecksumEngine checksum, std::optional<fs::path> cardRoot)
+    : checksum_(std::move(checksum)), cardRoot_(std::move(cardRoot)) {}
+
+std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
+                                               const CancelTest& isCancelled, const Progress& progress) const {
+    int total = 0;
+    for (const MatchResult& result : results) {
+        auto kind = result.status.kind();
+        if (kind == MatchStatus::Kind::confirmed || kind == MatchStatus::Kind::possibleDuplicate) ++total;
+    }
+    if (progress) progress(0, total);
+
+    ProofSession session(checksum_, cardRoot_, drives, isCancelled);
+    std::vector<MatchResult> verified;
+    verified.reserve(results.size());
+    int done = 0;
+    for (const MatchResult& result : results) {
+        const ClipGroup& group = result.group;
+        if (group.primaryFiles.empty() || session.cancelled()) {
+            verified.push_back(result);
+            continue;
+        }
+        const fs::path& first = group.primaryFiles.front().url;
+        const MatchStatus& status = result.status;
+        MatchStatus outcome = status;
+        switch (status.kind()) {
+        case MatchStatus::Kind::confirmed: {
+            bool proven = session.prove(first, status.path()) && session.allMembersVerified(group);
+            if (!proven) outcome = MatchStatus::missing();
+            break;
+        }
+        case MatchStatus::Kind::possibleDuplicate: {
+            std::vector<fs::path> proven;
+            for (const fs::path& location : status.locations())
+                if (session.prove(first, location)) proven.push_back(location);
+            bool membersProven = session.allMembersVerified(group);
+            if (!membersProven || proven.empty())
+                outcome = MatchStatus::missing();
+            else if (proven.size() == 1)
+                outcome = MatchStatus::confirmed(proven.front());
+            else
+                outcome = MatchStatus::possibleDuplicate(std::move(proven));
+            break;
+        }
+        case MatchStatus::Kind::nameMatchMetadataMismatch:
+        case MatchStatus::Kind::missing:
+            verified.push_back(result);
+            continue;
+        }
+        ++done;
+        if (progress) progress(done, total);
+        verified.push_back({group, std::move(outcome)});
+    }
+    return verified;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,44 @@
+#pragma once
+// Turns the matcher's claims into proof: a claim stands only when the card file and the drive
+// file have the same size on disk and the same XXH64, and every other file of a multi-file
+// clip has a proven copy somewhere on the drives. Anything unproven becomes missing, so
+// nothing is called backed up on metadata alone.
+// Blocks its caller's thread (including retry sleeps of 0.2 s and 0.4 s); the callbacks run
+// on that thread. No state between calls.
+
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Matcher/MatchResult.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace tessaline {
+
+class MatchVerifier {
+public:
+    using CancelTest = std::function<bool()>;
+    using Progress = std::function<void(int done, int total)>;
+
+    // Reads in the checksum engine's chunk size through its file opener. A drive file that is
+    // the card file itself (same device and inode) or lies at or below `cardRoot` (after
+    // resolving links) never proves anything: a card must not be its own backup.
+    explicit MatchVerifier(ChecksumEngine checksum = ChecksumEngine(),
+                           std::optional<std::filesystem::path> cardRoot = std::nullopt);
+
+    // Returns the results in the same order with the same groups; confirmed and possible
+    // duplicate claims are proven, the others pass unchanged. progress(0, total) comes first
+    // (total = confirmed + possible duplicates), then one call per examined claim. Once
+    // isCancelled answers true, the claim in hand fails its proof and every later result
+    // keeps the matcher's verdict (the caller discards a stopped run). Never throws on file
+    // errors: a file that cannot be read is retried twice and then counts as unproven.
+    std::vector<MatchResult> verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
+                                    const CancelTest& isCancelled, const Progress& progress = {}) const;
+
+private:
+    ChecksumEngine checksum_;
+    std::optional<std::filesystem::path> cardRoot_;
+};
+
+}  // namespace tessaline

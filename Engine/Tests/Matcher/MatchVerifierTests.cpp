@@ -1,0 +1,190 @@
+#include "Support/TestSandbox.hpp"
+#include "Tessaline/Matcher/MatchVerifier.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <memory>
+
+using namespace tessaline;
+using namespace tessaline::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Counts opens per path and fails the first `failures[path]` of them with EIO.
+struct CountingOpener {
+    std::shared_ptr<std::map<std::string, int>> opens = std::make_shared<std::map<std::string, int>>();
+    std::shared_ptr<std::map<std::string, int>> failures = std::make_shared<std::map<std::string, int>>();
+
+    FileOpener opener() const {
+        return [opens = opens, failures = failures](const fs::path& path, int flags) {
+            int& count = (*opens)[path.string()];
+            ++count;
+            auto it = failures->find(path.string());
+            if (it != failures->end() && count <= it->second) {
+                errno = EIO;
+                return -1;
+            }
+            return ::open(path.c_str(), flags);
+        };
+    }
+    int opensOf(const fs::path& path) const {
+        auto it = opens->find(path.string());
+        return it == opens->end() ? 0 : it->second;
+    }
+};
+
+class MatchVerifierTest : public SandboxedTest {
+protected:
+    fs::path card = sandbox / "card";
+    fs::path drive = sandbox / "drive";
+    CountingOpener counter;
+
+    Fingerprint make(const fs::path& path, size_t size, unsigned seed) {
+        writePatternFile(path, size, seed);
+        return Fingerprint{.url = path, .byteSize = static_cast<int64_t>(size)};
+    }
+    Fingerprint copy(const Fingerprint& from, const fs::path& to) {
+        fs::create_directories(to.parent_path());
+        fs::copy_file(from.url, to, fs::copy_options::overwrite_existing);
+        return Fingerprint{.url = to, .byteSize = from.byteSize};
+    }
+    static MatchResult claim(std::vector<Fingerprint> files, MatchStatus status) {
+        return {ClipGroup{std::move(files), {}, ClipGroup::Kind::video}, std::move(status)};
+    }
+    std::vector<MatchResult> run(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
+                                 std::optional<fs::path> cardRoot = std::nullopt,
+                                 MatchVerifier::CancelTest cancel = [] { return false; },
+                                 std::vector<std::pair<int, int>>* progress = nullptr) {
+        MatchVerifier verifier(ChecksumEngine(64 * 1024, counter.opener()), std::move(cardRoot));
+        return verifier.verify(results, drives, cancel, [progress](int done, int total) {
+            if (progress) progress->emplace_back(done, total);
+        });
+    }
+};
+
+}  // namespace
+
+TEST_F(MatchVerifierTest, ProofTurnsOnTheBytes) {
+    auto a = make(card / "A.MOV", 300'000, 1);
+    auto b = make(card / "B.MOV", 300'000, 2);
+    auto c = make(card / "C.MOV", 1000, 3);
+    auto aCopy = copy(a, drive / "A.MOV");
+    auto bCopy = copy(b, drive / "B.MOV");
+    // One byte changed in the middle of B's copy.
+    std::string bytes = readFile(bCopy.url);
+    bytes[150'000] ^= 0x01;
+    writeFile(bCopy.url, bytes);
+    std::vector<std::pair<int, int>> progress;
+    auto out = run({claim({a}, MatchStatus::confirmed(aCopy.url)), claim({b}, MatchStatus::confirmed(bCopy.url)),
+                    claim({c}, MatchStatus::confirmed(drive / "gone.MOV")),
+                    claim({c}, MatchStatus::nameMatchMetadataMismatch(aCopy.url))},
+                   {aCopy, bCopy}, std::nullopt, [] { return false; }, &progress);
+    EXPECT_EQ(out[0].status, MatchStatus::confirmed(aCopy.url));
+    EXPECT_EQ(out[1].status, MatchStatus::missing());
+    EXPECT_EQ(out[2].status, MatchStatus::missing());
+    EXPECT_EQ(out[3].status, MatchStatus::nameMatchMetadataMismatch(aCopy.url));
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
+    // A vanished drive file fails at the size test: nothing opened, no retry.
+    EXPECT_EQ(counter.opensOf(c.url), 0);
+}
+
+TEST_F(MatchVerifierTest, ReadErrorsAreRetriedThreeTimes) {
+    auto a = make(card / "A.MOV", 5000, 1);
+    auto aCopy = copy(a, drive / "A.MOV");
+    (*counter.failures)[aCopy.url.string()] = 2;
+    auto out = run({claim({a}, MatchStatus::confirmed(aCopy.url))}, {aCopy});
+    EXPECT_EQ(out[0].status, MatchStatus::confirmed(aCopy.url));
+    EXPECT_EQ(counter.opensOf(aCopy.url), 3);
+    // The card file was read once: its digest is kept across the attempts.
+    EXPECT_EQ(counter.opensOf(a.url), 1);
+
+    CountingOpener fresh;
+    counter = fresh;
+    (*counter.failures)[aCopy.url.string()] = 3;
+    out = run({claim({a}, MatchStatus::confirmed(aCopy.url))}, {aCopy});
+    EXPECT_EQ(out[0].status, MatchStatus::missing());
+    EXPECT_EQ(counter.opensOf(aCopy.url), 3);
+}
+
+TEST_F(MatchVerifierTest, DuplicatesNarrowToTheProvenLocations) {
+    auto a = make(card / "A.MOV", 4000, 1);
+    auto one = copy(a, drive / "1/A.MOV");
+    auto two = copy(a, drive / "2/A.MOV");
+    auto other = make(drive / "3/A.MOV", 4000, 9);
+    auto out = run({claim({a}, MatchStatus::possibleDuplicate({other.url, one.url})),
+                    claim({a}, MatchStatus::possibleDuplicate({one.url, other.url, two.url})),
+                    claim({a}, MatchStatus::possibleDuplicate({other.url}))},
+                   {one, two, other});
+    EXPECT_EQ(out[0].status, MatchStatus::confirmed(one.url));
+    EXPECT_EQ(out[1].status, MatchStatus::possibleDuplicate({one.url, two.url}));
+    EXPECT_EQ(out[2].status, MatchStatus::missing());
+    // Each file is hashed once for the whole call, however many claims name it.
+    EXPECT_EQ(counter.opensOf(a.url), 1);
+    EXPECT_EQ(counter.opensOf(one.url), 1);
+}
+
+TEST_F(MatchVerifierTest, EveryMemberOfAClipNeedsACopy) {
+    auto raw = make(card / "IMG_0001.CR3", 9000, 1);
+    auto jpeg = make(card / "IMG_0001.JPG", 3000, 2);
+    auto rawCopy = copy(raw, drive / "raw/IMG_0001.CR3");
+    auto decoy = make(drive / "IMG_9999.JPG", 3000, 7);  // same size, other bytes
+    auto out = run({claim({raw, jpeg}, MatchStatus::confirmed(rawCopy.url))}, {rawCopy, decoy});
+    EXPECT_EQ(out[0].status, MatchStatus::missing());
+
+    // The member's copy may lie in any folder, under any name.
+    auto jpegCopy = copy(jpeg, drive / "elsewhere/renamed.jpg");
+    out = run({claim({raw, jpeg}, MatchStatus::confirmed(rawCopy.url))}, {rawCopy, decoy, jpegCopy});
+    EXPECT_EQ(out[0].status, MatchStatus::confirmed(rawCopy.url));
+}
+
+TEST_F(MatchVerifierTest, ACardIsNeverItsOwnBackup) {
+    auto a = make(card / "DCIM/A.MOV", 4000, 1);
+    auto backupOnCard = copy(a, card / "backup/A.MOV");
+    fs::create_directories(drive);
+    ASSERT_EQ(::link(a.url.c_str(), (drive / "hardlink.MOV").c_str()), 0);
+    Fingerprint hardlink{.url = drive / "hardlink.MOV", .byteSize = 4000};
+    fs::create_symlink(card, sandbox / "cardlink");
+    Fingerprint throughLink{.url = sandbox / "cardlink/backup/A.MOV", .byteSize = 4000};
+
+    auto out = run({claim({a}, MatchStatus::confirmed(a.url)), claim({a}, MatchStatus::confirmed(hardlink.url)),
+                    claim({a}, MatchStatus::confirmed(backupOnCard.url)), claim({a}, MatchStatus::confirmed(throughLink.url))},
+                   {a, hardlink, backupOnCard, throughLink}, card);
+    for (const auto& result : out) EXPECT_EQ(result.status, MatchStatus::missing()) << result.description();
+
+    // A real copy among the locations still proves.
+    auto real = copy(a, drive / "real/A.MOV");
+    out = run({claim({a}, MatchStatus::possibleDuplicate({backupOnCard.url, real.url}))}, {backupOnCard, real}, card);
+    EXPECT_EQ(out[0].status, MatchStatus::confirmed(real.url));
+}
+
+TEST_F(MatchVerifierTest, CancellationKeepsTheMatchersVerdicts) {
+    auto a = make(card / "A.MOV", 4000, 1);
+    auto aCopy = copy(a, drive / "A.MOV");
+    std::vector<MatchResult> claims{claim({a}, MatchStatus::confirmed(aCopy.url)),
+                                    claim({a}, MatchStatus::possibleDuplicate({aCopy.url, aCopy.url}))};
+    std::vector<std::pair<int, int>> progress;
+    auto out = run(claims, {aCopy}, std::nullopt, [] { return true; }, &progress);
+    EXPECT_EQ(out[0].status, claims[0].status);
+    EXPECT_EQ(out[1].status, claims[1].status);
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 2}}));
+    EXPECT_EQ(counter.opensOf(a.url), 0);
+
+    // Stopped while the first claim is proven: it fails, the rest keep their verdicts.
+    int asked = 0;
+    progress.clear();
+    out = run(claims, {aCopy}, std::nullopt, [&asked] { return ++asked > 1; }, &progress);
+    EXPECT_EQ(out[0].status, MatchStatus::missing());
+    EXPECT_EQ(out[1].status, claims[1].status);
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 2}, {1, 2}}));
+
+    progress.clear();
+    EXPECT_TRUE(run({}, {}, std::nullopt, [] { return false; }, &progress).empty());
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 0}}));
+    EXPECT_THROW(MatchVerifier(ChecksumEngine(0)), std::invalid_argument);
+}
