@@ -1,0 +1,149 @@
+#include "Tessaline/Report/ReportExporter.hpp"
+
+#include "Tessaline/Report/CSVField.hpp"
+#include "Tessaline/Support/AtomicFile.hpp"
+#include "Tessaline/Support/JsonText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/PdfDocument.hpp"
+
+#include <nlohmann/json.hpp>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string display(const fs::path& path) { return toDisplayUtf8(path); }
+
+std::string csvStatus(MatchStatus::Kind kind) {
+    switch (kind) {
+    case MatchStatus::Kind::confirmed: return "confirmed";
+    case MatchStatus::Kind::nameMatchMetadataMismatch: return "name-mismatch";
+    case MatchStatus::Kind::possibleDuplicate: return "duplicate";
+    case MatchStatus::Kind::missing: break;
+    }
+    return "MISSING";
+}
+
+std::string jsonStatus(MatchStatus::Kind kind) {
+    switch (kind) {
+    case MatchStatus::Kind::confirmed: return "confirmed";
+    case MatchStatus::Kind::nameMatchMetadataMismatch: return "name_mismatch";
+    case MatchStatus::Kind::possibleDuplicate: return "duplicate";
+    case MatchStatus::Kind::missing: break;
+    }
+    return "missing";
+}
+
+std::string csvDrivePath(const MatchStatus& status) {
+    if (status.kind() == MatchStatus::Kind::missing) return {};
+    std::string joined;
+    for (const fs::path& location : status.locations()) {
+        if (!joined.empty()) joined.push_back('|');
+        joined += display(location);
+    }
+    return joined;
+}
+
+PdfDocument::StyledLine styled(const VerificationReport::Line& line) {
+    using Kind = VerificationReport::Line::Kind;
+    using Color = PdfDocument::Color;
+    switch (line.kind) {
+    case Kind::good: return {line.text, PdfDocument::Font::mono(9), Color::rgb(0.0, 0.45, 0.1)};
+    case Kind::bad: return {line.text, PdfDocument::Font::mono(9, true), Color::rgb(0.78, 0.0, 0.0)};
+    case Kind::warn: return {line.text, PdfDocument::Font::mono(9), Color::rgb(0.75, 0.45, 0.0)};
+    case Kind::info: return {line.text, PdfDocument::Font::mono(9), Color::rgb(0.1, 0.3, 0.65)};
+    case Kind::plain: break;
+    }
+    return {line.text, PdfDocument::Font::mono(9), Color::grey(0)};
+}
+
+}  // namespace
+
+std::string ReportExporter::csv(const VerificationReport& report) {
+    std::string text = "status,filename,capture_date,size_bytes,drive_path\n";
+    for (const MatchResult& result : report.alphabeticalResults()) {
+        const ClipGroup& group = result.group;
+        auto date = group.captureDate();
+        text += CSVField::row({
+            csvStatus(result.status.kind()),
+            group.primaryFiles.empty() ? std::string() : toDisplayUtf8(group.primaryFiles.front().url.filename()),
+            date ? formatIso8601(*date) : std::string(),
+            std::to_string(group.totalByteSize()),
+            csvDrivePath(result.status),
+        });
+        text.push_back('\n');
+    }
+    return text;
+}
+
+std::string ReportExporter::json(const VerificationReport& report) {
+    using nlohmann::json;
+    json drivePaths = json::array();
+    for (const fs::path& drive : report.drivePaths) drivePaths.push_back(display(drive));
+
+    json clips = json::array();
+    int counts[4] = {0, 0, 0, 0};
+    for (const MatchResult& result : report.alphabeticalResults()) {
+        const ClipGroup& group = result.group;
+        json clip = json::object();
+        clip["status"] = jsonStatus(result.status.kind());
+        json files = json::array();
+        for (const Fingerprint& file : group.primaryFiles) files.push_back(toDisplayUtf8(file.url.filename()));
+        clip["files"] = std::move(files);
+        clip["size_bytes"] = group.totalByteSize();
+        if (auto date = group.captureDate()) clip["capture_date"] = formatIso8601(*date);
+        const MatchStatus& status = result.status;
+        switch (status.kind()) {
+        case MatchStatus::Kind::confirmed: clip["drive_path"] = display(status.path()); break;
+        case MatchStatus::Kind::nameMatchMetadataMismatch: clip["candidate_path"] = display(status.path()); break;
+        case MatchStatus::Kind::possibleDuplicate: {
+            json locations = json::array();
+            for (const fs::path& location : status.locations()) locations.push_back(display(location));
+            clip["drive_paths"] = std::move(locations);
+            break;
+        }
+        case MatchStatus::Kind::missing: break;
+        }
+        ++counts[static_cast<int>(status.kind())];
+        clips.push_back(std::move(clip));
+    }
+
+    json root = json::object();
+    root["generated_at"] = formatIso8601(report.generatedAt);
+    root["card_path"] = display(report.cardPath);
+    root["drive_paths"] = std::move(drivePaths);
+    root["summary"] = {
+        {"total", static_cast<int64_t>(report.results.size())},
+        {"confirmed", counts[static_cast<int>(MatchStatus::Kind::confirmed)]},
+        {"missing", counts[static_cast<int>(MatchStatus::Kind::missing)]},
+        {"duplicates", counts[static_cast<int>(MatchStatus::Kind::possibleDuplicate)]},
+        {"name_mismatch", counts[static_cast<int>(MatchStatus::Kind::nameMatchMetadataMismatch)]},
+    };
+    root["clips"] = std::move(clips);
+    if (!report.unreadableCardFolders.empty()) {
+        json folders = json::array();
+        for (const fs::path& folder : report.unreadableCardFolders) folders.push_back(display(folder));
+        root["unreadable_folders"] = std::move(folders);
+    }
+    return jsonText(root, 2);
+}
+
+std::string ReportExporter::pdf(const VerificationReport& report) {
+    std::vector<PdfDocument::StyledLine> body;
+    for (const VerificationReport::Line& line : report.summaryLines()) body.push_back(styled(line));
+    PdfDocument document(PdfDocument::usLetterPortrait);
+    // 48-point margins on all four sides.
+    document.flowLines(body, {48, 48, 516, 696});
+    return document.finish();
+}
+
+void ReportExporter::write(const VerificationReport& report, const fs::path& folder, const std::string& stem) {
+    createFolders(folder);
+    writeFileAtomically(folder / (stem + ".csv"), csv(report));
+    writeFileAtomically(folder / (stem + ".json"), json(report));
+    writeFileAtomically(folder / (stem + ".pdf"), pdf(report));
+}
+
+}  // namespace tessaline

@@ -1,0 +1,161 @@
+#include "Tessaline/Report/VerificationReport.hpp"
+
+#include "Tessaline/Support/NumberText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+
+#include <algorithm>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Kind = VerificationReport::Line::Kind;
+using Standing = VerificationReport::EraseStanding;
+
+const std::string rule = [] {
+    std::string line;
+    for (int i = 0; i < 41; ++i) line += "\u2500";
+    return line;
+}();
+
+std::vector<MatchResult> withStatus(const std::vector<MatchResult>& results, MatchStatus::Kind kind) {
+    std::vector<MatchResult> out;
+    for (const MatchResult& result : results)
+        if (result.status.kind() == kind) out.push_back(result);
+    return out;
+}
+
+int countOf(const std::vector<MatchResult>& results, MatchStatus::Kind kind) {
+    return static_cast<int>(std::count_if(results.begin(), results.end(),
+                                          [kind](const MatchResult& r) { return r.status.kind() == kind; }));
+}
+
+std::string display(const fs::path& path) { return toDisplayUtf8(path); }
+std::string displayName(const MatchResult& result) { return toDisplayUtf8(std::string_view(result.primaryName())); }
+
+VerificationReport::Line verdictLine(const Standing& standing) {
+    std::string c = std::to_string(standing.count);
+    std::string t = std::to_string(standing.total);
+    switch (standing.kind) {
+    case Standing::Kind::safe:
+        return {"\u2713  All " + c + " clips confirmed on drives. Nothing left on card \u2014 safe to erase.", Kind::good};
+    case Standing::Kind::hasMissing:
+        return {"\u26A0  " + c + " of " + t + " clips are NOT on your drives yet \u2014 marked \u2717 below. Not safe to erase.",
+                Kind::bad};
+    case Standing::Kind::hasContentMismatch:
+        return {"\u26A0  " + c + " of " + t +
+                    " clips have a same-named but DIFFERENT file on the drive \u2014 check them. Not safe to erase.",
+                Kind::warn};
+    case Standing::Kind::cardNotFullyRead:
+        return {"\u26A0  The card was not fully read \u2014 " + c + " folder(s) could not be read. Not safe to erase.",
+                Kind::bad};
+    case Standing::Kind::noMedia:
+        break;
+    }
+    return {"\u26A0  No media found on the card.", Kind::warn};
+}
+
+void appendResultLines(const MatchResult& result, std::vector<VerificationReport::Line>& lines) {
+    std::string name = displayName(result);
+    const MatchStatus& status = result.status;
+    switch (status.kind()) {
+    case MatchStatus::Kind::confirmed:
+        lines.push_back({"  \u2713 synced    " + name + "  \u2192  " + display(status.path()), Kind::good});
+        return;
+    case MatchStatus::Kind::nameMatchMetadataMismatch:
+        lines.push_back({"  \u2248 check     " + name + "  name matches " + toDisplayUtf8(status.path().filename()) +
+                             " but contents differ",
+                         Kind::warn});
+        return;
+    case MatchStatus::Kind::possibleDuplicate:
+        lines.push_back({"  \u2713 synced \u00D7" + std::to_string(status.locations().size()) + "  " + name +
+                             "  (multiple backup copies)",
+                         Kind::info});
+        return;
+    case MatchStatus::Kind::missing:
+        break;
+    }
+    const ClipGroup& group = result.group;
+    auto date = group.captureDate();
+    lines.push_back({"  \u2717 MISSING   " + name + "  " + (date ? formatIso8601(*date) : std::string("no date")) + "  " +
+                         fixedText(static_cast<double>(group.totalByteSize()) / 1'000'000.0, 1) + " MB",
+                     Kind::bad});
+    for (size_t i = 1; i < group.primaryFiles.size(); ++i)
+        lines.push_back({std::string(13, ' ') + "+ " + toDisplayUtf8(group.primaryFiles[i].url.filename()), Kind::bad});
+}
+
+}  // namespace
+
+VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> drivePaths, EpochSeconds generatedAt,
+                                       std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
+                                       std::vector<fs::path> unreadableCardFolders)
+    : cardPath(std::move(cardPath)),
+      drivePaths(std::move(drivePaths)),
+      generatedAt(generatedAt),
+      results(std::move(results)),
+      cardVolumeIdentity(std::move(cardVolumeIdentity)),
+      unreadableCardFolders(std::move(unreadableCardFolders)) {
+    if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
+}
+
+std::vector<MatchResult> VerificationReport::confirmed() const { return withStatus(results, MatchStatus::Kind::confirmed); }
+std::vector<MatchResult> VerificationReport::missing() const { return withStatus(results, MatchStatus::Kind::missing); }
+std::vector<MatchResult> VerificationReport::duplicates() const {
+    return withStatus(results, MatchStatus::Kind::possibleDuplicate);
+}
+std::vector<MatchResult> VerificationReport::nameMismatches() const {
+    return withStatus(results, MatchStatus::Kind::nameMatchMetadataMismatch);
+}
+std::vector<MatchResult> VerificationReport::alphabeticalResults() const { return alphabetical(results); }
+
+VerificationReport::EraseStanding VerificationReport::eraseStanding() const {
+    int total = static_cast<int>(results.size());
+    if (int missing = countOf(results, MatchStatus::Kind::missing)) return {Standing::Kind::hasMissing, missing, total};
+    if (int mismatches = countOf(results, MatchStatus::Kind::nameMatchMetadataMismatch))
+        return {Standing::Kind::hasContentMismatch, mismatches, total};
+    if (!unreadableCardFolders.empty())
+        return {Standing::Kind::cardNotFullyRead, static_cast<int>(unreadableCardFolders.size()), total};
+    if (results.empty()) return {Standing::Kind::noMedia, 0, 0};
+    return {Standing::Kind::safe, total, total};
+}
+
+std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
+    std::vector<Line> lines;
+    lines.push_back({"Brindlecove \u2014 Card Verification Report", Kind::plain});
+    lines.push_back({"Generated : " + formatIso8601(generatedAt), Kind::plain});
+    lines.push_back({"Card      : " + display(cardPath), Kind::plain});
+    for (size_t i = 0; i < drivePaths.size(); ++i)
+        lines.push_back({"Drive " + std::to_string(i + 1) + "   : " + display(drivePaths[i]), Kind::plain});
+    lines.push_back({"", Kind::plain});
+    lines.push_back({rule, Kind::plain});
+    lines.push_back(verdictLine(eraseStanding()));
+    for (const fs::path& folder : unreadableCardFolders)
+        lines.push_back({"  \u2717 UNREADABLE  " + display(folder), Kind::bad});
+    lines.push_back({"", Kind::plain});
+    lines.push_back({"Files (A\u2013Z) \u2014 \u2713 synced \u00B7 \u2717 still only on the card", Kind::plain});
+    lines.push_back({"", Kind::plain});
+    for (const MatchResult& result : alphabeticalResults()) appendResultLines(result, lines);
+    lines.push_back({"", Kind::plain});
+    lines.push_back({rule, Kind::plain});
+    lines.push_back({"Confirmed     : " + std::to_string(countOf(results, MatchStatus::Kind::confirmed)), Kind::plain});
+    lines.push_back({"Missing       : " + std::to_string(countOf(results, MatchStatus::Kind::missing)), Kind::plain});
+    lines.push_back({"Duplicates    : " + std::to_string(countOf(results, MatchStatus::Kind::possibleDuplicate)), Kind::plain});
+    lines.push_back(
+        {"Name-mismatch : " + std::to_string(countOf(results, MatchStatus::Kind::nameMatchMetadataMismatch)), Kind::plain});
+    return lines;
+}
+
+std::string VerificationReport::summary() const {
+    std::string text;
+    bool first = true;
+    for (const Line& line : summaryLines()) {
+        if (!first) text.push_back('\n');
+        first = false;
+        text += line.text;
+    }
+    return text;
+}
+
+}  // namespace tessaline

@@ -1,0 +1,74 @@
+#pragma once
+// The outcome of one scan: which card, against which drives, when, and what became of every
+// clip after matching and byte proof. Derives the erase standing (the one verdict that decides
+// whether the card may be wiped) and the typed lines of the text report, which are also the
+// body of the PDF. Plain value; copies may be read on any thread; derived values recompute
+// from the current fields on every call.
+
+#include "Tessaline/Matcher/MatchResult.hpp"
+#include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Volumes/VolumeIdentity.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessaline {
+
+struct VerificationReport {
+    // One line of the text report; the kind chooses its colour and weight in the PDF.
+    struct Line {
+        enum class Kind { plain, good, bad, warn, info };
+        std::string text;  // valid UTF-8, no line break of its own
+        Kind kind = Kind::plain;
+        bool operator==(const Line&) const = default;
+    };
+
+    struct EraseStanding {
+        enum class Kind {
+            safe,                // count = number of clips
+            hasMissing,          // count of missing clips of total
+            hasContentMismatch,  // count of name mismatches of total
+            cardNotFullyRead,    // count = folders of the card that could not be read
+            noMedia,
+        };
+        Kind kind = Kind::noMedia;
+        int count = 0;
+        int total = 0;
+        bool operator==(const EraseStanding&) const = default;
+    };
+
+    // Stores the values. Without an identity, the identity of the volume holding cardPath is
+    // read at once (and may itself be absent). `unreadableCardFolders` comes from the card's
+    // scan: folders whose contents are unknown, so the card is never called safe.
+    VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
+                       EpochSeconds generatedAt, std::vector<MatchResult> results,
+                       std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
+                       std::vector<std::filesystem::path> unreadableCardFolders = {});
+
+    std::filesystem::path cardPath;
+    std::vector<std::filesystem::path> drivePaths;  // scan order
+    EpochSeconds generatedAt = 0;
+    std::vector<MatchResult> results;  // the matcher's order, after verification
+    std::optional<VolumeIdentity> cardVolumeIdentity;
+    std::vector<std::filesystem::path> unreadableCardFolders;
+
+    std::vector<MatchResult> confirmed() const;
+    std::vector<MatchResult> missing() const;
+    std::vector<MatchResult> duplicates() const;
+    std::vector<MatchResult> nameMismatches() const;
+    std::vector<MatchResult> alphabeticalResults() const;
+
+    // First rule that applies: any missing clip; any name mismatch; any unread card folder;
+    // no clips; otherwise safe. Possible duplicates count as backed up.
+    EraseStanding eraseStanding() const;
+    bool isSafeToErase() const { return eraseStanding().kind == EraseStanding::Kind::safe; }
+
+    // The text report, titled "Brindlecove — Card Verification Report".
+    std::vector<Line> summaryLines() const;
+    // The lines' texts joined by "\n", without a final line break.
+    std::string summary() const;
+};
+
+}  // namespace tessaline
