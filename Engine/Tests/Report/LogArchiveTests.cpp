@@ -1,4 +1,5 @@
 #include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include "Support/TestSandbox.hpp"
@@ -40,6 +41,22 @@ LogMeta sampleMeta(const std::string& title) {
 // Stands in for the exporters: writes the four files of a copy run under the stem.
 void writeTransferExports(const fs::path& folder, const std::string& stem, const std::string& marker) {
     for (const char* ext : {".csv", ".json", ".mhl", ".pdf"}) writeFile(folder / (stem + ext), marker);
+}
+
+Fingerprint clipFile(const std::string& path, int64_t size) {
+    Fingerprint fp{.url = path, .byteSize = size};
+    fp.timestampSource = TimestampSource::none;
+    return fp;
+}
+
+MatchResult clip(const std::string& path, MatchStatus status) {
+    return {ClipGroup{{clipFile(path, 1000)}, {}, ClipGroup::Kind::still}, std::move(status)};
+}
+
+VerificationReport scanReport(std::vector<MatchResult> results, std::vector<fs::path> unreadable = {}) {
+    const VolumeIdentity card{.uuid = "2A9C-A474", .name = "EOS_DIGITAL"};
+    return VerificationReport("/media/crew/EOS_DIGITAL", {"/media/crew/BACKUP"}, epochFromUtc(2025, 6, 1, 9, 30, 0),
+                              std::move(results), card, std::move(unreadable));
 }
 
 class LogArchiveTest : public SandboxedTest {
@@ -206,4 +223,41 @@ TEST_F(LogArchiveTest, AFailingExportStopsTheFilingAndLeavesNoListedRun) {
                  FileWriteError);
     EXPECT_TRUE(archive.list().empty());
     EXPECT_TRUE(fs::exists(sandbox / "Logs/2025-03-07/transfer-120000/transfer-120000.csv"));
+}
+
+TEST_F(LogArchiveTest, AScanIsFiledWithItsThreeExportsAndCounts) {
+    EpochSeconds at = localTime(2025, 6, 1, 11, 30, 5);
+    VerificationReport report = scanReport({
+        clip("/media/crew/EOS_DIGITAL/A.MOV", MatchStatus::confirmed("/media/crew/BACKUP/A.MOV")),
+        clip("/media/crew/EOS_DIGITAL/B.MOV", MatchStatus::possibleDuplicate({"/x/B.MOV", "/y/B.MOV"})),
+        clip("/media/crew/EOS_DIGITAL/C.MOV", MatchStatus::possibleDuplicate({"/x/C.MOV", "/y/C.MOV"})),
+    });
+    ArchivedLog log = archive.archive(report, std::nullopt, at);
+    EXPECT_EQ(log.directory, sandbox / "Logs/2025-06-01/verify-113005");
+    EXPECT_EQ(log.kind, LogKind::verify);
+    EXPECT_EQ(log.title, "EOS_DIGITAL");
+    EXPECT_EQ(log.subtitle, "Scan of EOS_DIGITAL");
+    EXPECT_EQ(log.summary, "1 confirmed · 0 missing · 2 duplicate");
+    std::map<std::string, int64_t> counts = {{"confirmed", 1}, {"missing", 0}, {"duplicates", 2}, {"nameMismatch", 0}};
+    EXPECT_EQ(log.counts, counts);
+    EXPECT_FALSE(log.hasProblem);  // duplicates count as backed up
+    std::vector<fs::path> files = {log.directory / "verify-113005.csv", log.directory / "verify-113005.json",
+                                   log.directory / "verify-113005.pdf"};
+    EXPECT_EQ(log.files, files);
+    EXPECT_EQ(log.primaryFile, files[2]);
+    EXPECT_EQ(readFile(files[2]).substr(0, 5), "%PDF-");
+    EXPECT_EQ(archive.list().at(0), log);
+}
+
+TEST_F(LogArchiveTest, AScanWithMissingMismatchedOrUnreadContentsHasAProblem) {
+    EpochSeconds at = localTime(2025, 6, 1, 11, 30, 5);
+    auto confirmed = clip("/media/crew/EOS_DIGITAL/A.MOV", MatchStatus::confirmed("/b/A.MOV"));
+    EXPECT_TRUE(archive.archive(scanReport({confirmed, clip("/c/B.MOV", MatchStatus::missing())}), std::nullopt, at)
+                    .hasProblem);
+    EXPECT_TRUE(archive.archive(scanReport({confirmed, clip("/c/C.MOV", MatchStatus::nameMatchMetadataMismatch("/b/C.MP4"))}),
+                                std::nullopt, at)
+                    .hasProblem);
+    EXPECT_TRUE(archive.archive(scanReport({confirmed}, {"/media/crew/EOS_DIGITAL/DCIM/101"}), std::nullopt, at).hasProblem);
+    EXPECT_FALSE(archive.archive(scanReport({confirmed}), std::nullopt, at).hasProblem);
+    EXPECT_EQ(archive.list().size(), 4u);
 }

@@ -1,5 +1,7 @@
 #include "Tessaline/Report/LogArchive.hpp"
 
+#include "Tessaline/Report/ReportExporter.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/DataFolder.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
@@ -107,6 +109,29 @@ ArchivedLog LogArchive::fileRun(LogKind kind, EpochSeconds at, const std::option
     meta.project = trimmedProject(project);
     writeFileAtomically(folder / kMetaFileName, jsonText(meta.toJson(), 2));
     return archivedLog(meta, folder);
+}
+
+ArchivedLog LogArchive::archive(const VerificationReport& report, const std::optional<std::string>& project,
+                                EpochSeconds at) const {
+    std::string card = toDisplayUtf8(std::string_view(lastComponent(report.cardPath)));
+    auto confirmed = report.confirmed().size();
+    auto missing = report.missing().size();
+    auto duplicates = report.duplicates().size();
+    auto mismatches = report.nameMismatches().size();
+    LogMeta meta;
+    meta.title = card;
+    meta.subtitle = "Scan of " + card;
+    meta.summary = std::to_string(confirmed) + " confirmed · " + std::to_string(missing) + " missing · " +
+                   std::to_string(duplicates) + " duplicate";
+    meta.counts = {{"confirmed", static_cast<int64_t>(confirmed)},
+                   {"missing", static_cast<int64_t>(missing)},
+                   {"duplicates", static_cast<int64_t>(duplicates)},
+                   {"nameMismatch", static_cast<int64_t>(mismatches)}};
+    // A card whose folders could not all be read is not fully backed up either.
+    meta.hasProblem = missing > 0 || mismatches > 0 || !report.unreadableCardFolders.empty();
+    return fileRun(LogKind::verify, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
+        ReportExporter::write(report, folder, stem);
+    });
 }
 
 void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::string>& project) const {

@@ -3,6 +3,7 @@
 // "sync-config.json". Plain value; the sync manager owns the live copy and hands copies to
 // the coordinator. load/save block on file I/O; safe on any thread for distinct paths.
 
+#include "Tessaline/Copy/SettleOptions.hpp"
 #include "Tessaline/Sync/SyncPair.hpp"
 
 #include <filesystem>
@@ -52,6 +53,9 @@ struct SyncConfiguration {
     // The enabled pairs whose source label equals `label` ignoring letter case only (with
     // canonical equivalence; no trimming), in list order.
     std::vector<SyncPair> pairsForMountedLabel(std::string_view label) const;
+
+    // The settle wait of every sync run: quiet and time-out as configured, polled every 0.5 s.
+    SettleOptions settleOptions() const { return SettleOptions{settleQuietSeconds, settleTimeoutSeconds, 0.5}; }
 
     // The file's text.
     std::string jsonText() const;

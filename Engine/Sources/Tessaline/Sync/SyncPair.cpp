@@ -28,6 +28,10 @@ bool requiredBool(const nlohmann::json& object, const char* key) {
 
 }  // namespace
 
+CopyEngine::Options SyncPair::copyOptions() const {
+    return CopyEngine::Options{preserveStructure, verifyAfterCopy, true, 8388608};
+}
+
 std::optional<fs::path> SyncPair::sourceFolder(const fs::path& sourceRoot) const {
     if (!sourceSubpath || sourceSubpath->empty()) return sourceRoot;
     const std::string& sub = *sourceSubpath;

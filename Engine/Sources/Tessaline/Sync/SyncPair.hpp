@@ -3,6 +3,7 @@
 // copy it (or one folder inside it) into `destinationPath` with verification.
 // Plain value; safe on any thread.
 
+#include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Support/Uuid.hpp"
 
 #include <nlohmann/json.hpp>
@@ -22,6 +23,10 @@ struct SyncPair {
     bool preserveStructure = true;
     bool verifyAfterCopy = true;
     bool enabled = true;
+
+    // The copy options of a sync run: the pair's layout and verification, an identical file
+    // already at the destination counts as copied, 8 MiB chunks.
+    CopyEngine::Options copyOptions() const;
 
     // The folder to copy under a mounted source root: the root itself, or the subpath below
     // it. nullopt when the subpath would leave the root (absolute, "." or ".." components,

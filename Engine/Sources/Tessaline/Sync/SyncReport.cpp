@@ -2,6 +2,7 @@
 
 #include "Tessaline/Support/JsonText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <cmath>
 #include <set>
@@ -51,6 +52,22 @@ std::optional<SyncReport::Trigger> SyncReport::triggerFromText(std::string_view 
     if (text == "scheduled") return Trigger::scheduled;
     if (text == "manual") return Trigger::manual;
     return std::nullopt;
+}
+
+SyncReport::Run SyncReport::Run::fromLog(Trigger trigger, const TransferLog& log) {
+    Run run;
+    run.triggeredBy = trigger;
+    run.sourcePath = log.sourceURL.string();
+    run.destinationPath = log.destinationURL.string();
+    run.at = log.finishedAt;
+    run.fileCount = log.fileCount();
+    run.newFiles = log.verifiedCount() + log.unverifiedCount();
+    run.existingFiles = log.skippedCount();
+    run.failedFiles = log.failedCount();
+    // The log's verified bytes: already-present files included, unverified copies not.
+    run.bytesCopied = log.verifiedBytes();
+    run.allVerified = log.allVerified();
+    return run;
 }
 
 nlohmann::ordered_json SyncReport::Run::toJson() const {
