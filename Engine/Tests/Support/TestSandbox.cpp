@@ -249,3 +249,73 @@ PdfInfo pdfInfo(const std::filesystem::path& pdf) {
 }
 
 }  // namespace tessaline::testing
+
+namespace tessaline::testing {
+
+ScopedMount::ScopedMount(const std::vector<std::string>& arguments, const std::filesystem::path& target)
+    : target_(target) {
+    std::filesystem::create_directories(target_);
+    std::vector<std::string> argv = {"mount"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    argv.push_back(target_.string());
+    CommandResult r = runCommand(argv);
+    if (r.exitCode != 0) throw std::runtime_error("mount failed: " + r.output);
+    mounted_ = true;
+}
+
+void ScopedMount::unmount() {
+    if (!mounted_) return;
+    if (runCommand({"umount", target_.string()}).exitCode != 0) runCommand({"umount", "-l", target_.string()});
+    mounted_ = false;
+}
+
+ScopedMount::~ScopedMount() { unmount(); }
+
+SwapDiskVolume::SwapDiskVolume(const std::string& label) {
+    auto image = folder_.path() / "disk.img";
+    mountPoint_ = folder_.path() / "mnt";
+    std::filesystem::create_directories(mountPoint_);
+    CommandResult r = runCommand({"truncate", "-s", "96M", image.string()});
+    if (r.exitCode != 0) throw std::runtime_error("truncate failed: " + r.output);
+    r = runCommand({"sh", "-c", "printf 'label: dos\\n,16M,S\\n,,L\\n' | sfdisk -q \"$0\"", image.string()});
+    if (r.exitCode != 0) throw std::runtime_error("sfdisk failed: " + r.output);
+    r = runCommand({"losetup", "--find", "--show", "--partscan", image.string()});
+    if (r.exitCode != 0) throw std::runtime_error("losetup failed: " + r.output);
+    device_ = r.output;
+    while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
+    swapPartition_ = device_ + "p1";
+    dataPartition_ = device_ + "p2";
+    try {
+        attachPartitions(label);
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void SwapDiskVolume::attachPartitions(const std::string& label) {
+    // Without udev the partition nodes may be missing until the table is read again.
+    if (access(dataPartition_.c_str(), F_OK) != 0) runCommand({"partx", "-a", device_});
+    for (int i = 0; i < 20 && access(dataPartition_.c_str(), F_OK) != 0; ++i) usleep(50000);
+    if (access(dataPartition_.c_str(), F_OK) != 0) throw std::runtime_error("no partition nodes for " + device_);
+    mustRun({"mkswap", swapPartition_});
+    mustRun({"swapon", swapPartition_});
+    swapOn_ = true;
+    mustRun({"mkfs.ext4", "-q", "-F", "-L", label, dataPartition_});
+    mustRun({"mount", "-t", "ext4", dataPartition_, mountPoint_.string()});
+    mounted_ = true;
+}
+
+SwapDiskVolume::~SwapDiskVolume() { release(); }
+
+void SwapDiskVolume::release() {
+    if (mounted_ && runCommand({"umount", mountPoint_.string()}).exitCode != 0)
+        runCommand({"umount", "-l", mountPoint_.string()});
+    mounted_ = false;
+    if (swapOn_) runCommand({"swapoff", swapPartition_});
+    swapOn_ = false;
+    if (!device_.empty()) runCommand({"losetup", "-d", device_});
+    device_.clear();
+}
+
+}  // namespace tessaline::testing

@@ -108,3 +108,49 @@ struct PdfInfo {
 PdfInfo pdfInfo(const std::filesystem::path& pdf);
 
 }  // namespace tessaline::testing
+
+namespace tessaline::testing {
+
+// A mount made by a test (a tmpfs, a bind mount, a second mount of a loop device), unmounted
+// when the object dies. `arguments` follow "mount" ({"-t", "tmpfs", "tmpfs"}, {"--bind", src});
+// the target folder is created. Throws std::runtime_error when mount fails.
+class ScopedMount {
+public:
+    ScopedMount(const std::vector<std::string>& arguments, const std::filesystem::path& target);
+    ~ScopedMount();
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+    const std::filesystem::path& target() const { return target_; }
+    void unmount();
+
+private:
+    std::filesystem::path target_;
+    bool mounted_ = false;
+};
+
+// A disk image on a loop device with two partitions: the first an active swap area, which
+// makes the whole disk one of the system's own disks, the second formatted ext4 and
+// mounted. Stands in for a data partition on the system disk. Root only; throws
+// std::runtime_error when a tool fails (sfdisk, partx, mkswap, swapon).
+class SwapDiskVolume {
+public:
+    explicit SwapDiskVolume(const std::string& label);
+    ~SwapDiskVolume();
+    SwapDiskVolume(const SwapDiskVolume&) = delete;
+    SwapDiskVolume& operator=(const SwapDiskVolume&) = delete;
+    const std::filesystem::path& mountPoint() const { return mountPoint_; }
+    const std::string& dataPartition() const { return dataPartition_; }
+
+private:
+    void attachPartitions(const std::string& label);
+    void release();
+    TempFolder folder_;
+    std::filesystem::path mountPoint_;
+    std::string device_;
+    std::string swapPartition_;
+    std::string dataPartition_;
+    bool swapOn_ = false;
+    bool mounted_ = false;
+};
+
+}  // namespace tessaline::testing

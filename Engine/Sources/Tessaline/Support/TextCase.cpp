@@ -84,3 +84,21 @@ std::string trimmedWhitespace(std::string_view text) {
 }
 
 }  // namespace tessaline
+
+namespace tessaline {
+
+std::string uppercased(std::string_view text) {
+    if (!isValidUtf8(text)) {
+        std::string out(text);
+        for (char& c : out)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return out;
+    }
+    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    u.toUpper(icu::Locale::getRoot());
+    std::string out;
+    u.toUTF8String(out);
+    return out;
+}
+
+}  // namespace tessaline

@@ -25,3 +25,11 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b);
 std::string trimmedWhitespace(std::string_view text);
 
 }  // namespace tessaline
+
+namespace tessaline {
+
+// Full Unicode upper-casing (root locale: "ß" becomes "SS"). For text that is not valid
+// UTF-8, only ASCII letters are raised and every other byte is kept.
+std::string uppercased(std::string_view text);
+
+}  // namespace tessaline

@@ -1,0 +1,146 @@
+#include "Tessaline/Format/DriveFormatEngine.hpp"
+
+#include "Tessaline/Format/BlkidRecord.hpp"
+#include "Tessaline/Support/PathText.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The program that creates `format`, and its arguments for `label` on `device`. The label
+// is one argument after its option, so a label starting with "-" is never taken as an option.
+struct MkfsCommand {
+    fs::path program;
+    std::vector<std::string> arguments;
+};
+
+MkfsCommand mkfsCommand(DriveFormat format, const std::string& label, const DriveFormatEngine::VolumeFacts& facts,
+                        const DiskTool& tool) {
+    const std::string& device = facts.deviceIdentifier;
+    switch (format.value()) {
+        case DriveFormat::exfat: return {tool.programs.mkfsExfat, {"-L", label, device}};
+        case DriveFormat::fat32: {
+            // A file system straight on a whole disk ("superfloppy" card) needs -I, or
+            // mkfs.fat refuses to write over what it takes for a partitioned disk.
+            std::vector<std::string> args = {"-F", "32", "-n", label};
+            if (facts.deviceType == "disk") args.push_back("-I");
+            args.push_back(device);
+            return {tool.programs.mkfsVfat, args};
+        }
+        case DriveFormat::apfs: return {tool.programs.mkapfs, {"-L", label, device}};
+        case DriveFormat::hfsPlus: return {tool.programs.mkfsHfsplus, {"-J", "-v", label, device}};
+    }
+    return {};
+}
+
+bool isBlockDevice(const std::string& device) {
+    struct stat st{};
+    return device.rfind("/dev/", 0) == 0 && ::stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+// Mounts `device` back at the places it was unmounted from; failures are ignored, since the
+// caller is already reporting the failure that made this necessary.
+// `unmounted` is in the order of unmounting; mounts go back in the opposite order.
+void remountBestEffort(const std::string& device, const std::vector<std::string>& unmounted, const DiskTool& tool) {
+    for (auto it = unmounted.rbegin(); it != unmounted.rend(); ++it) {
+        const std::string& target = *it;
+        std::error_code ec;
+        if (!fs::is_directory(target, ec)) continue;
+        try {
+            tool.run(tool.programs.mount, {device, target});
+        } catch (const DriveFormatError&) {
+        }
+    }
+}
+
+}  // namespace
+
+DriveFormatEngine::VolumeFacts DriveFormatEngine::factsFrom(const DiskInfo& info, const fs::path& volumeAt) {
+    const std::string shownPath = toDisplayUtf8(volumeAt);
+    if (!info.deviceIdentifier || info.deviceIdentifier->empty()) throw FormatError::cannotInspect(shownPath);
+    VolumeFacts facts;
+    facts.deviceIdentifier = *info.deviceIdentifier;
+    facts.volumeName = info.volumeName.value_or(lastComponent(volumeAt));
+    facts.mountPoint = info.mountPoint.value_or(volumeAt.native());
+    facts.totalBytes = info.totalSize.value_or(0);
+    facts.filesystem = info.filesystemUserVisibleName.value_or("unknown");
+
+    // Missing flags never count as external.
+    bool external = info.internal == false || info.removableMedia == true || info.ejectable == true;
+    if (!external) throw FormatError::refusedInternal(toDisplayUtf8(std::string_view(facts.volumeName)));
+    if (facts.mountPoint == "/" || facts.mountPoint.rfind("/System", 0) == 0 || info.onSystemDisk)
+        throw FormatError::refusedBootVolume(toDisplayUtf8(std::string_view(facts.volumeName)));
+
+    // Without a UUID a swapped card could not be told from the inspected one.
+    if (!info.uuid || info.uuid->empty()) throw FormatError::cannotInspect(shownPath);
+    facts.uuid = *info.uuid;
+    facts.fsType = info.fsType.value_or("");
+    facts.deviceType = info.deviceType;
+    facts.isInternal = false;
+    return facts;
+}
+
+DriveFormatEngine::VolumeFacts DriveFormatEngine::inspect(const fs::path& volumeAt, const DiskTool& tool) {
+    return factsFrom(DiskInfo::read(volumeAt, tool), volumeAt);
+}
+
+std::string DriveFormatEngine::labelFor(Format format, std::string_view newName, std::string_view currentName) {
+    std::string label = format.normalized(newName.empty() ? currentName : newName);
+    return label.empty() ? "UNTITLED" : label;
+}
+
+std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format, std::string_view newName,
+                                        const VolumeFacts& inspected, const DiskTool& tool) {
+    const std::string shownPath = toDisplayUtf8(volumeAt);
+
+    // 1. The same volume as the one the user checked: same device, same file system.
+    VolumeFacts facts = inspect(volumeAt, tool);
+    if (inspected.uuid.empty() || facts.deviceIdentifier != inspected.deviceIdentifier || facts.uuid != inspected.uuid)
+        throw FormatError::volumeChanged(shownPath);
+    const std::string label = labelFor(format, newName, facts.volumeName);
+
+    // 2. The format's program must be here before anything is unmounted.
+    MkfsCommand command = mkfsCommand(format, label, facts, tool);
+    if (::access(command.program.c_str(), X_OK) != 0)
+        throw FormatError::formatUnavailable(format.displayName(), lastComponent(command.program));
+
+    // 3. Every mount of the device goes, or nothing is formatted. Any failure from here on
+    // mounts the volume back where it was (unless the device now holds something else).
+    std::vector<std::string> unmounted;
+    try {
+        std::vector<std::string> targets = DiskInfo::mountPointsOf(facts.deviceIdentifier, tool);
+        for (auto it = targets.rbegin(); it != targets.rend(); ++it) {
+            ToolRun run = tool.run(tool.programs.umount, {*it});
+            if (!run.succeeded()) throw FormatError::diskutilFailed(DiskTool::failureText(run));
+            unmounted.push_back(*it);
+        }
+
+        // 4. Nothing may have changed meanwhile: still a block device, no mount left, and
+        // the superblock still holds the inspected file system.
+        if (!DiskInfo::mountPointsOf(facts.deviceIdentifier, tool).empty())
+            throw FormatError::diskutilFailed("The volume at " + shownPath +
+                                              " is still mounted \u2014 nothing was formatted.");
+        ToolRun probed = tool.run(tool.programs.blkid, {"-p", "-o", "export", facts.deviceIdentifier});
+        BlkidRecord probe = BlkidRecord::fromExport(probed.standardOutput);
+        if (!isBlockDevice(facts.deviceIdentifier) || !probed.succeeded() || probe.uuid != facts.uuid ||
+            (!facts.fsType.empty() && probe.type != facts.fsType)) {
+            unmounted.clear();
+            throw FormatError::volumeChanged(shownPath);
+        }
+
+        // 5. Format.
+        ToolRun made = tool.run(command.program, command.arguments);
+        if (!made.succeeded()) throw FormatError::diskutilFailed(DiskTool::failureText(made));
+        return isValidUtf8(made.standardOutput) ? made.standardOutput : std::string("Done.");
+    } catch (const FormatError&) {
+        remountBestEffort(facts.deviceIdentifier, unmounted, tool);
+        throw;
+    }
+}
+
+}  // namespace tessaline

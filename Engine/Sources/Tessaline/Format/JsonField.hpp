@@ -1,0 +1,21 @@
+#pragma once
+// Lenient readers of fields in util-linux JSON output, which changes between versions:
+// lsblk 2.38 writes "rm" as a boolean where older versions wrote "0"/"1", sizes may be
+// numbers or numeric strings, and any field may be null. Pure; safe on any thread.
+
+#include <nlohmann/json_fwd.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tessaline {
+
+// A string field; nullopt when absent, null or not a string.
+std::optional<std::string> textField(const nlohmann::json& object, const char* key);
+// A boolean field written as true/false, 0/1 or "0"/"1"; nullopt otherwise.
+std::optional<bool> flagField(const nlohmann::json& object, const char* key);
+// A non-negative integer field written as a number or a string of digits; nullopt otherwise.
+std::optional<int64_t> integerField(const nlohmann::json& object, const char* key);
+
+}  // namespace tessaline

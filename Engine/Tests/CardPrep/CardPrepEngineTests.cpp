@@ -1,0 +1,277 @@
+#include "Tessaline/CardPrep/CardPrepEngine.hpp"
+
+#include "Support/TestSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <set>
+
+using tessaline::CameraFormatProfile;
+using tessaline::CardPrepEngine;
+using tessaline::testing::LoopVolume;
+using tessaline::testing::ScopedMount;
+using tessaline::testing::readFile;
+using tessaline::testing::runCommand;
+using tessaline::testing::writeFile;
+using tessaline::testing::writePatternFile;
+using Issue = CardPrepEngine::CardRootIssue;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::set<std::string> topLevel(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+// Fills a card like a camera and a computer would: media, hidden files, system items.
+// Returns the logical bytes of everything that is not a system item.
+int64_t fillCard(const fs::path& card) {
+    writePatternFile(card / "DCIM/100CANON/IMG_0001.CR3", 300000, 1);
+    writePatternFile(card / "DCIM/100CANON/MVI_0002.MP4", 1200001, 2);
+    writeFile(card / "DCIM/100CANON/.hidden-thumb", "12345");
+    writeFile(card / "MISC/AUTPRINT.MRK", "abc");
+    writeFile(card / ".DS_Store", "0123456789");
+    writeFile(card / "._IMG_0001.CR3", "xy");
+    fs::create_directories(card / "EMPTY/DEEPER");
+    writeFile(card / "System Volume Information/IndexerVolumeGuid", "spared");
+    writeFile(card / ".Trashes/501/old.jpg", "spared too");
+    return 300000 + 1200001 + 5 + 3 + 10 + 2;
+}
+
+struct Recorded {
+    std::vector<CardPrepEngine::Event> events;
+    std::function<void(const CardPrepEngine::Event&)> sink() {
+        return [this](const CardPrepEngine::Event& e) { events.push_back(e); };
+    }
+};
+
+}  // namespace
+
+class CardPrepEngineTest : public tessaline::testing::SandboxedTest {};
+
+TEST_F(CardPrepEngineTest, ErasesExt4CardAndBuildsCanonLayout) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 64, "EOS_DIGITAL");
+    const fs::path root = card.mountPoint();
+    int64_t bytes = fillCard(root);
+    ASSERT_TRUE(fs::exists(root / "lost+found"));
+    EXPECT_EQ(CardPrepEngine::validate(root), std::nullopt);
+    EXPECT_EQ(CardPrepEngine::validate(root.string() + "/"), std::nullopt);
+
+    Recorded recorded;
+    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("canon-eos"), [] { return false; },
+                                           recorded.sink());
+
+    EXPECT_EQ(topLevel(root), (std::set<std::string>{"lost+found", "System Volume Information", ".Trashes", "DCIM",
+                                                      "MISC"}));
+    EXPECT_TRUE(fs::is_directory(root / "DCIM/100CANON"));
+    EXPECT_TRUE(fs::is_empty(root / "DCIM/100CANON"));
+    EXPECT_TRUE(fs::is_empty(root / "MISC"));
+    EXPECT_EQ(readFile(root / "System Volume Information/IndexerVolumeGuid"), "spared");
+    EXPECT_EQ(readFile(root / ".Trashes/501/old.jpg"), "spared too");
+
+    EXPECT_EQ(summary.itemsDeleted, 5);  // DCIM, MISC, .DS_Store, ._IMG_0001.CR3, EMPTY
+    EXPECT_EQ(summary.bytesFreed, bytes);
+    EXPECT_EQ(summary.foldersCreated, (std::vector<std::string>{"DCIM/100CANON", "MISC"}));
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_TRUE(summary.isClean());
+
+    // planned, one deleting per item in listing order with its index, then creatingFolders.
+    ASSERT_EQ(recorded.events.size(), 7u);
+    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{5, bytes}));
+    std::set<std::string> deletedNames;
+    for (int i = 0; i < 5; ++i) {
+        const auto& d = std::get<CardPrepEngine::Deleting>(recorded.events[static_cast<size_t>(1 + i)]);
+        EXPECT_EQ(d.index, i);
+        EXPECT_EQ(d.total, 5);
+        deletedNames.insert(d.name);
+    }
+    EXPECT_EQ(deletedNames, (std::set<std::string>{"DCIM", "MISC", ".DS_Store", "._IMG_0001.CR3", "EMPTY"}));
+    EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(recorded.events[6]).count, 2);
+}
+
+TEST_F(CardPrepEngineTest, EraseOnlyProfileOnExfatCardAndAgainOnAnEmptyCard) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("exfat", 64, "A001");
+    const fs::path root = card.mountPoint();
+    writePatternFile(root / "A001C001_230101_R1AB.RDC/A001C001_230101_R1AB_001.R3D", 70000);
+    writeFile(root / "notes.txt", "n");
+    ASSERT_EQ(CardPrepEngine::validate(root), std::nullopt);
+
+    Recorded recorded;
+    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("red"), {}, recorded.sink());
+    EXPECT_TRUE(topLevel(root).empty());
+    EXPECT_EQ(summary.itemsDeleted, 2);
+    EXPECT_EQ(summary.bytesFreed, 70001);
+    EXPECT_TRUE(summary.foldersCreated.empty());
+    ASSERT_FALSE(recorded.events.empty());
+    EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(recorded.events.back()).count, 0);
+
+    // A card holding nothing to erase plans 0 items, deletes nothing, and creates the folders;
+    // a folder of the profile that already exists is listed too.
+    fs::create_directory(root / "DCIM");
+    writeFile(root / "DCIM/keep-me-not.jpg", "x");
+    fs::remove_all(root / "DCIM");
+    fs::create_directories(root / "System Volume Information");
+    Recorded second;
+    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {}, second.sink());
+    ASSERT_EQ(second.events.size(), 2u);
+    EXPECT_EQ(std::get<CardPrepEngine::Planned>(second.events[0]), (CardPrepEngine::Planned{0, 0}));
+    EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(second.events[1]).count, 1);
+    EXPECT_EQ(summary, (CardPrepEngine::Summary{0, 0, {"DCIM"}, {}, false}));
+    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {});
+    EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM"});  // existed, removed, made again
+}
+
+TEST_F(CardPrepEngineTest, NeverFollowsLinksNorEntersOtherMounts) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 64, "CARD");
+    const fs::path root = card.mountPoint();
+    // Precious data outside the card, reachable through links on the card.
+    writeFile(sandbox / "outside/precious.mov", "the only copy");
+    fs::create_directory_symlink(sandbox / "outside", root / "link-to-folder");
+    fs::create_symlink(sandbox / "outside/precious.mov", root / "link-to-file");
+    fs::create_directories(root / "DCIM");
+    fs::create_directory_symlink(sandbox / "outside", root / "DCIM/nested-link");
+    // Another file system mounted inside the card, and one inside a folder of the card.
+    ScopedMount inner({"-t", "tmpfs", "tmpfs"}, root / "MOUNTED");
+    writeFile(root / "MOUNTED/inner.bin", "not the card's");
+    ScopedMount deeper({"-t", "tmpfs", "tmpfs"}, root / "PRIVATE/M4ROOT");
+    writeFile(root / "PRIVATE/M4ROOT/clip.mxf", "also not the card's");
+    writeFile(root / "PRIVATE/own.xml", "card's own");
+    writeFile(root / "after.jpg", "removed");
+
+    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {});
+
+    EXPECT_EQ(readFile(sandbox / "outside/precious.mov"), "the only copy");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "link-to-folder")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(root / "link-to-file")));
+    EXPECT_EQ(readFile(root / "MOUNTED/inner.bin"), "not the card's");
+    EXPECT_EQ(readFile(root / "PRIVATE/M4ROOT/clip.mxf"), "also not the card's");
+    EXPECT_FALSE(fs::exists(root / "PRIVATE/own.xml"));  // the card's own file beside the mount goes
+    EXPECT_FALSE(fs::exists(root / "after.jpg"));
+    std::set<std::string> failures(summary.failures.begin(), summary.failures.end());
+    EXPECT_EQ(failures, (std::set<std::string>{"MOUNTED", "PRIVATE"}));
+    EXPECT_FALSE(summary.isClean());
+    EXPECT_EQ(summary.itemsDeleted, 4);  // the two links, DCIM (with its link), after.jpg
+    EXPECT_EQ(summary.bytesFreed, 7);
+    EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM"});
+}
+
+TEST_F(CardPrepEngineTest, FailedItemIsListedAndNotCountedAndTheRestGoes) {
+    TESSALINE_REQUIRE_ROOT();
+    if (!tessaline::testing::haveProgram("chattr")) GTEST_SKIP() << "chattr is not installed; skipped";
+    LoopVolume card("ext4", 64, "CARD");
+    const fs::path root = card.mountPoint();
+    writeFile(root / "A_LOCKED/locked.bin", "0123456789");
+    writeFile(root / "A_LOCKED/free.bin", "01234");
+    writeFile(root / "B.bin", "abc");
+    ASSERT_EQ(runCommand({"chattr", "+i", (root / "A_LOCKED/locked.bin").string()}).exitCode, 0);
+
+    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("nikon"), {});
+    runCommand({"chattr", "-i", (root / "A_LOCKED/locked.bin").string()});
+    EXPECT_EQ(summary.failures, std::vector<std::string>{"A_LOCKED"});
+    EXPECT_EQ(summary.itemsDeleted, 1);
+    EXPECT_EQ(summary.bytesFreed, 3);  // a partly removed folder counts nothing
+    EXPECT_FALSE(fs::exists(root / "B.bin"));
+    EXPECT_TRUE(fs::exists(root / "A_LOCKED/locked.bin"));
+    EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM/100NIKON"});
+}
+
+TEST_F(CardPrepEngineTest, CancellationBeforeTheFirstItemStillBuildsFolders) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 64, "CARD");
+    const fs::path root = card.mountPoint();
+    writeFile(root / "one.jpg", "1");
+    writeFile(root / "two.jpg", "22");
+    Recorded recorded;
+    int asked = 0;
+    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("gopro"), [&] {
+        ++asked;
+        return true;
+    }, recorded.sink());
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.itemsDeleted, 0);
+    EXPECT_TRUE(fs::exists(root / "one.jpg"));
+    EXPECT_TRUE(fs::exists(root / "two.jpg"));
+    EXPECT_EQ(summary.foldersCreated, (std::vector<std::string>{"DCIM/100GOPRO", "MISC"}));
+    ASSERT_EQ(recorded.events.size(), 2u);
+    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{2, 3}));
+    EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(recorded.events[1]).count, 2);
+
+    // Cancelled after the first item: one goes, one stays.
+    int calls = 0;
+    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("red"), [&] { return ++calls > 1; });
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.itemsDeleted, 1);
+}
+
+TEST_F(CardPrepEngineTest, RefusesEverythingThatIsNotAnExternalVolumeRoot) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 64, "CARD");
+    const fs::path root = card.mountPoint();
+    writeFile(root / "DCIM/100CANON/IMG_0001.JPG", "photo");
+    const auto generic = *CameraFormatProfile::profile("generic");
+    auto refused = [&](const fs::path& p) {
+        try {
+            CardPrepEngine::prepare(p, generic, {});
+        } catch (const CardPrepEngine::PrepError& e) {
+            return e.kind() == CardPrepEngine::PrepError::Kind::refusedDangerousRoot;
+        }
+        return false;
+    };
+
+    // A folder inside the card.
+    EXPECT_EQ(CardPrepEngine::validate(root / "DCIM"), Issue::notAVolumeRoot);
+    EXPECT_TRUE(refused(root / "DCIM"));
+    EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0001.JPG"));
+
+    // A bind mount of a folder of the card shows part of it: not a volume root.
+    ScopedMount bound({"--bind", (root / "DCIM").string()}, sandbox / "bound");
+    EXPECT_EQ(CardPrepEngine::validate(sandbox / "bound"), Issue::notAVolumeRoot);
+    EXPECT_TRUE(refused(sandbox / "bound"));
+    bound.unmount();
+
+    // A mount with no block device behind it.
+    ScopedMount memory({"-t", "tmpfs", "tmpfs"}, sandbox / "tmpfs");
+    writeFile(sandbox / "tmpfs/file", "kept");
+    EXPECT_EQ(CardPrepEngine::validate(sandbox / "tmpfs"), Issue::notAVolumeRoot);
+    EXPECT_TRUE(refused(sandbox / "tmpfs"));
+    EXPECT_TRUE(fs::exists(sandbox / "tmpfs/file"));
+
+    // The root file system, mounted a second time somewhere that is not on any list.
+    ScopedMount rootAgain({"--bind", "/"}, sandbox / "rootfs");
+    EXPECT_EQ(CardPrepEngine::validate(sandbox / "rootfs"), Issue::dangerousSystemLocation);
+    EXPECT_TRUE(refused(sandbox / "rootfs"));
+    rootAgain.unmount();
+
+    // A link to "/" planted where a card would be.
+    fs::create_directory_symlink("/", sandbox / "EOS_DIGITAL");
+    EXPECT_EQ(CardPrepEngine::validate(sandbox / "EOS_DIGITAL"), Issue::dangerousSystemLocation);
+    EXPECT_TRUE(refused(sandbox / "EOS_DIGITAL"));
+
+    // The card itself still passes and still holds its photo.
+    EXPECT_EQ(CardPrepEngine::validate(root), std::nullopt);
+    EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0001.JPG"));
+}
+
+TEST_F(CardPrepEngineTest, RefusesAVolumeOnTheSystemDisk) {
+    TESSALINE_REQUIRE_ROOT();
+    std::unique_ptr<tessaline::testing::SwapDiskVolume> disk;
+    try {
+        disk = std::make_unique<tessaline::testing::SwapDiskVolume>("DATA");
+    } catch (const std::exception& e) {
+        GTEST_SKIP() << "cannot make a disk with active swap here: " << e.what();
+    }
+    writeFile(disk->mountPoint() / "work.txt", "internal data");
+    EXPECT_EQ(CardPrepEngine::validate(disk->mountPoint()), Issue::dangerousSystemLocation);
+    EXPECT_THROW(CardPrepEngine::prepare(disk->mountPoint(), *CameraFormatProfile::profile("generic"), {}),
+                 CardPrepEngine::PrepError);
+    EXPECT_EQ(readFile(disk->mountPoint() / "work.txt"), "internal data");
+}
