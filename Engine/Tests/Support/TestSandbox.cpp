@@ -174,19 +174,26 @@ LoopVolume::LoopVolume(const std::string& fsType, int sizeMiB, const std::string
     CommandResult attach = runCommand({"losetup", "--find", "--show", image_.string()});
     if (attach.exitCode != 0) throw std::runtime_error("losetup failed: " + attach.output);
     device_ = trimmed(attach.output);
-    if (fsType == "ext4")
-        mustRun({"mkfs.ext4", "-q", "-F", "-L", label, device_});
-    else if (fsType == "xfs")
-        mustRun({"mkfs.xfs", "-q", "-f", "-L", label, device_});
-    else if (fsType == "btrfs")
-        mustRun({"mkfs.btrfs", "-q", "-f", "-L", label, device_});
-    else if (fsType == "vfat")
-        mustRun({"mkfs.vfat", "-F", "32", "-n", label, device_});
-    else if (fsType == "exfat")
-        mustRun({"mkfs.exfat", "-L", label, device_});
-    else
-        throw std::runtime_error("unknown file system " + fsType);
-    if (mount) remount();
+    // A failure after the attach must not leave the loop device behind (the destructor of a
+    // half-made object does not run).
+    try {
+        if (fsType == "ext4")
+            mustRun({"mkfs.ext4", "-q", "-F", "-L", label, device_});
+        else if (fsType == "xfs")
+            mustRun({"mkfs.xfs", "-q", "-f", "-L", label, device_});
+        else if (fsType == "btrfs")
+            mustRun({"mkfs.btrfs", "-q", "-f", "-L", label, device_});
+        else if (fsType == "vfat")
+            mustRun({"mkfs.vfat", "-F", "32", "-n", label, device_});
+        else if (fsType == "exfat")
+            mustRun({"mkfs.exfat", "-L", label, device_});
+        else
+            throw std::runtime_error("unknown file system " + fsType);
+        if (mount) remount();
+    } catch (...) {
+        runCommand({"losetup", "-d", device_});
+        throw;
+    }
 }
 
 void LoopVolume::remount() {
