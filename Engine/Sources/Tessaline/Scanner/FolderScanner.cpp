@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-// The walk uses openat/readdir with an explicit work list rather than
+// The walk uses openat/readdir with an explicit stack rather than
 // std::filesystem::recursive_directory_iterator: in libstdc++ an error opening one subfolder
 // ends the whole iteration, is_regular_file() follows links, and it cannot say which folder
 // failed. Each folder is read to the end and closed before any subfolder is opened, so the
@@ -31,17 +31,28 @@ struct DirCloser {
 };
 using UniqueDir = std::unique_ptr<DIR, DirCloser>;
 
-// A folder waiting to be read. `mayBeFile` marks an item whose type could not be read: it is
-// tried as a folder, and "not a folder" is then no failure.
-struct PendingFolder {
-    std::string path;      // root-based path, as reported in results
-    std::string relative;  // below the root, for openat(rootFd, ...); empty for the root
-    bool mayBeFile = false;
-};
-
 struct Entry {
     std::string name;
     unsigned char type;
+};
+
+// One kept item of a folder: a classified file or a subfolder still to be read. Sorting
+// folders by `key` (the name, with "/" after a subfolder's) sorts them exactly as their full
+// paths sort byte-wise ("a.mov" < "a/b.mov" < "a0.mov"), so a depth-first walk in key order
+// emits every list already sorted, with no global sort of long paths.
+struct Item {
+    std::string key;
+    bool folder = false;
+    bool mayBeFile = false;  // a folder guess for an item whose type could not be read
+    MediaFile::Kind kind = MediaFile::Kind::media;
+    int64_t size = 0;
+};
+
+struct Frame {
+    std::string path;      // root-based path, as reported in results
+    std::string relative;  // below the root, for openat(rootFd, ...); empty for the root
+    std::vector<Item> items;
+    size_t next = 0;
 };
 
 std::string joined(const std::string& folder, const std::string& name) {
@@ -123,6 +134,129 @@ const std::unordered_set<std::string>& FolderScanner::mediaExtensions() {
     return set;
 }
 
+namespace {
+
+// One walk: reads folders one at a time and classifies their entries.
+class Walk {
+public:
+    Walk(const FolderScanner& scanner, bool includeAllFiles, const Exclusion& exclusion, int rootFd,
+         ScanResult& result)
+        : scanner_(scanner), includeAllFiles_(includeAllFiles), exclusion_(exclusion), rootFd_(rootFd),
+          result_(result) {}
+
+    // Reads one folder fully into frame.items (sorted) and closes it. False when the folder
+    // could not be opened (or read to the end): then it is listed as unreadable, unless it was
+    // only a guess (`mayBeFile`) and turned out to be no folder.
+    bool read(Frame& frame, bool mayBeFile) {
+        UniqueFd fd;
+        if (frame.relative.empty()) {
+            fd.reset(::dup(rootFd_));
+            if (fd) ::lseek(fd.get(), 0, SEEK_SET);
+        } else {
+            fd.reset(::openat(rootFd_, frame.relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        }
+        if (!fd) {
+            int error = errno;
+            // An item of unknown type that is no folder (or a link, or gone) is simply no folder.
+            if (mayBeFile && (error == ENOTDIR || error == ELOOP || error == ENOENT)) return true;
+            return unreadable(frame);
+        }
+        UniqueDir dir(::fdopendir(fd.get()));
+        if (!dir) return unreadable(frame);
+        const int dirFd = fd.release();  // now owned by `dir`
+
+        entries_.clear();
+        bool complete = readAllEntries(dir.get(), entries_);
+        for (const Entry& entry : entries_) classify(frame, dirFd, entry);
+        dir.reset();  // closed before any subfolder is opened
+        std::sort(frame.items.begin(), frame.items.end(),
+                  [](const Item& a, const Item& b) { return a.key < b.key; });
+        return complete || unreadable(frame);
+    }
+
+private:
+    bool unreadable(const Frame& frame) {
+        result_.unreadableFolders.emplace_back(frame.path);
+        return false;
+    }
+
+    void classify(Frame& frame, int dirFd, const Entry& entry) {
+        const std::string& name = entry.name;
+        // The type from the entry; file systems that do not give one (some FUSE) need a stat.
+        unsigned char type = entry.type;
+        struct stat st {};
+        bool haveStat = false, statFailed = false;
+        auto statItem = [&] {
+            if (haveStat || statFailed) return;
+            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                haveStat = true;
+                type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+            } else {
+                statFailed = true;
+            }
+        };
+        auto descend = [&](bool mayBeFile) {
+            Item item;
+            item.key = name + "/";
+            item.folder = true;
+            item.mayBeFile = mayBeFile;
+            frame.items.push_back(std::move(item));
+        };
+        if (type == DT_UNKNOWN) statItem();
+
+        // The excluded subtree is neither walked nor counted.
+        if (exclusion_.active && (type == DT_DIR || type == DT_UNKNOWN)) {
+            statItem();
+            if (exclusion_.matches(joined(frame.path, name), haveStat ? &st : nullptr)) return;
+        }
+
+        // Name test: hidden by its name, or a junk folder name (exact, case-sensitive).
+        if (name[0] == '.' || scanner_.junkDirectories().count(name)) {
+            ++result_.skippedCount;
+            // A folder is pruned; when its type cannot be read at all it is still walked.
+            if (statFailed) descend(true);
+            return;
+        }
+        if (type == DT_DIR) return descend(false);
+        if (statFailed) return descend(true);  // might be a folder; if so, its contents are walked
+        if (type != DT_REG) return;             // links, FIFOs, sockets, devices: never counted
+
+        std::string extension = asciiLowercased(pathExtension(name));
+        if (scanner_.junkExtensions().count(extension) || scanner_.junkFilenames().count(asciiLowercased(name))) {
+            ++result_.skippedCount;
+            return;
+        }
+        MediaFile::Kind kind;
+        if (FolderScanner::mediaExtensions().count(extension))
+            kind = MediaFile::Kind::media;
+        else if (scanner_.sidecarExtensions().count(extension))
+            kind = MediaFile::Kind::sidecar;
+        else if (includeAllFiles_)
+            kind = MediaFile::Kind::media;
+        else {
+            ++result_.skippedCount;
+            return;
+        }
+        statItem();
+        // The entry said regular file; a stat showing otherwise means it changed under us.
+        if (haveStat && !S_ISREG(st.st_mode)) return;
+        Item item;
+        item.key = name;
+        item.kind = kind;
+        item.size = haveStat ? static_cast<int64_t>(st.st_size) : 0;
+        frame.items.push_back(std::move(item));
+    }
+
+    const FolderScanner& scanner_;
+    bool includeAllFiles_;
+    const Exclusion& exclusion_;
+    int rootFd_;
+    ScanResult& result_;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace
+
 ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAllFiles,
                                const std::optional<std::filesystem::path>& excluding) const {
     const std::string rootPath = withoutTrailingSlash(root.native());
@@ -136,127 +270,39 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
         if (::fstat(rootFd.get(), &st) == 0 && exclusion.matches(rootPath, &st)) return result;
     }
 
-    const auto& mediaSet = mediaExtensions();
-    std::vector<PendingFolder> work;
-    work.push_back({rootPath, {}, false});
-    std::vector<Entry> entries;
-    std::vector<PendingFolder> subfolders;
+    Walk walk(*this, includeAllFiles, exclusion, rootFd.get(), result);
+    // Depth-first, one frame per level: a frame holds its folder's sorted items, not a descriptor.
+    std::vector<Frame> stack(1);
+    stack[0].path = rootPath;
+    if (!walk.read(stack[0], false)) throw ScanError::cannotEnumerate(root);
 
-    while (!work.empty()) {
-        PendingFolder folder = std::move(work.back());
-        work.pop_back();
-
-        UniqueFd fd;
-        if (folder.relative.empty()) {
-            fd.reset(::dup(rootFd.get()));
-            if (fd) ::lseek(fd.get(), 0, SEEK_SET);
-        } else {
-            fd.reset(::openat(rootFd.get(), folder.relative.c_str(),
-                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        }
-        if (!fd) {
-            int error = errno;
-            // An item of unknown type that is no folder (or a link, or gone) is simply no folder.
-            if (folder.mayBeFile && (error == ENOTDIR || error == ELOOP || error == ENOENT)) continue;
-            if (folder.relative.empty()) throw ScanError::cannotEnumerate(root);
-            result.unreadableFolders.emplace_back(folder.path);
+    while (!stack.empty()) {
+        Frame& frame = stack.back();
+        if (frame.next == frame.items.size()) {
+            stack.pop_back();
             continue;
         }
-        UniqueDir dir(::fdopendir(fd.get()));
-        if (!dir) {
-            if (folder.relative.empty()) throw ScanError::cannotEnumerate(root);
-            result.unreadableFolders.emplace_back(folder.path);
+        Item& item = frame.items[frame.next++];
+        std::string name = item.folder ? item.key.substr(0, item.key.size() - 1) : std::move(item.key);
+        if (!item.folder) {
+            auto& list = item.kind == MediaFile::Kind::media ? result.mediaFiles : result.sidecarFiles;
+            list.push_back(MediaFile{std::filesystem::path(joined(frame.path, name)), item.kind, item.size});
             continue;
         }
-        const int dirFd = fd.release();  // now owned by `dir`
-
-        entries.clear();
-        if (!readAllEntries(dir.get(), entries)) {
-            if (folder.relative.empty()) throw ScanError::cannotEnumerate(root);
-            result.unreadableFolders.emplace_back(folder.path);
-        }
-
-        subfolders.clear();
-        for (const Entry& entry : entries) {
-            const std::string& name = entry.name;
-            std::string path = joined(folder.path, name);
-            auto descend = [&](bool mayBeFile) {
-                subfolders.push_back({std::move(path), joined(folder.relative, name), mayBeFile});
-            };
-
-            // The type from the entry; file systems that do not give one (some FUSE) need a stat.
-            unsigned char type = entry.type;
-            struct stat st {};
-            bool haveStat = false;
-            bool statFailed = false;
-            auto statItem = [&] {
-                if (haveStat || statFailed) return;
-                if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-                    haveStat = true;
-                    type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
-                } else {
-                    statFailed = true;
-                }
-            };
-            if (type == DT_UNKNOWN) statItem();
-
-            // The excluded subtree is neither walked nor counted.
-            if (exclusion.active && (type == DT_DIR || type == DT_UNKNOWN)) {
-                statItem();
-                if (exclusion.matches(path, haveStat ? &st : nullptr)) continue;
-            }
-
-            // Name test: hidden by its name, or a junk folder name (exact, case-sensitive).
-            if (name[0] == '.' || junkDirectories_.count(name)) {
-                ++result.skippedCount;
-                // A folder is pruned; when its type cannot be read at all it is still walked.
-                if (statFailed) descend(true);
-                continue;
-            }
-
-            if (type == DT_DIR) {
-                descend(false);
-                continue;
-            }
-            if (statFailed) {
-                descend(true);  // might be a folder; if so, its contents are walked
-                continue;
-            }
-            if (type != DT_REG) continue;  // links, FIFOs, sockets, devices: never counted
-
-            std::string extension = asciiLowercased(pathExtension(name));
-            if (junkExtensions_.count(extension) || junkFilenames_.count(asciiLowercased(name))) {
-                ++result.skippedCount;
-                continue;
-            }
-
-            MediaFile::Kind kind;
-            if (mediaSet.count(extension))
-                kind = MediaFile::Kind::media;
-            else if (sidecarExtensions_.count(extension))
-                kind = MediaFile::Kind::sidecar;
-            else if (includeAllFiles)
-                kind = MediaFile::Kind::media;
-            else {
-                ++result.skippedCount;
-                continue;
-            }
-
-            statItem();
-            // The entry said regular file; a stat showing otherwise means it changed under us.
-            if (haveStat && !S_ISREG(st.st_mode)) continue;
-            int64_t size = haveStat ? static_cast<int64_t>(st.st_size) : 0;
-            auto& list = kind == MediaFile::Kind::media ? result.mediaFiles : result.sidecarFiles;
-            list.push_back(MediaFile{std::filesystem::path(std::move(path)), kind, size});
-        }
-        dir.reset();  // closed before any subfolder is opened
-
-        for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) work.push_back(std::move(*it));
+        Frame child;
+        child.path = joined(frame.path, name);
+        child.relative = joined(frame.relative, name);
+        bool mayBeFile = item.mayBeFile;
+        // What could be read of an unreadable folder is kept. `frame` may move when the stack
+        // grows: nothing below uses it.
+        walk.read(child, mayBeFile);
+        if (!child.items.empty()) stack.push_back(std::move(child));
     }
 
+    // Sorted by construction; the check keeps the order guaranteed if that ever breaks.
     auto byPath = [](const MediaFile& a, const MediaFile& b) { return a.url.native() < b.url.native(); };
-    std::stable_sort(result.mediaFiles.begin(), result.mediaFiles.end(), byPath);
-    std::stable_sort(result.sidecarFiles.begin(), result.sidecarFiles.end(), byPath);
+    for (auto* list : {&result.mediaFiles, &result.sidecarFiles})
+        if (!std::is_sorted(list->begin(), list->end(), byPath)) std::stable_sort(list->begin(), list->end(), byPath);
     std::sort(result.unreadableFolders.begin(), result.unreadableFolders.end(),
               [](const auto& a, const auto& b) { return a.native() < b.native(); });
     return result;

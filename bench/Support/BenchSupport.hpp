@@ -1,0 +1,40 @@
+#pragma once
+// Helpers shared by the benchmark programs in bench/: scratch data that survives between
+// runs, wall-clock timing with interleaved rounds, peer programs run without a shell, and
+// the one output format bench/run promises ("RATIO <name> <value>").
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// The scratch folder passed by bench/run as argv[1] (created if missing). Large inputs are
+// kept there between runs, so make them once and reuse them when they are complete.
+std::filesystem::path scratchFolder(int argc, char** argv);
+
+// Wall-clock seconds of one call.
+double secondsOf(const std::function<void()>& work);
+
+// Runs `ours` and `peer` alternately `rounds` times (so both see the same machine state) and
+// returns the best time of each: {ours, peer}.
+std::pair<double, double> bestOfInterleaved(int rounds, const std::function<void()>& ours,
+                                            const std::function<void()>& peer);
+
+// Runs argv (PATH lookup, no shell) with stdout and stderr sent to /dev/null and returns
+// its wall-clock seconds; throws std::runtime_error when it fails.
+double timeCommand(const std::vector<std::string>& argv);
+// Runs argv and returns its standard output; throws when it fails.
+std::string commandOutput(const std::vector<std::string>& argv);
+
+// Prints "RATIO <name> <value>" with three decimals, and the two times on stderr.
+void printRatio(const std::string& name, double oursSeconds, double peerSeconds);
+
+// Writes `size` bytes of repeatable pseudo-random data to `file` unless it already has that size.
+void ensurePatternFile(const std::filesystem::path& file, uint64_t size);
+
+// Reads a whole file once so its pages are in the cache.
+void warmCache(const std::filesystem::path& file);
+
+}  // namespace bench
