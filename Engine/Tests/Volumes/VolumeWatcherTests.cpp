@@ -71,7 +71,7 @@ TEST(VolumeWatcherTests, ReportsMountAndUnmountOfACard) {
     card.remount();
     int mounted = log.waitFor(mountedAt(card.mountPoint()));
     ASSERT_GE(mounted, 0);
-    const auto& volume = std::get<VolumeWatcher::Mounted>(log.events()[mounted]).volume;
+    const auto volume = std::get<VolumeWatcher::Mounted>(log.events()[mounted]).volume;  // a copy: events() returns a temporary
     EXPECT_EQ(volume.label, "WATCH_ME");
     EXPECT_FALSE(volume.isInternal);
     // A read-only remount keeps the mount: the next event must be the unmount.
