@@ -1,0 +1,174 @@
+// TransferLogExporter::pdf: the printable production log of a copy run, on landscape US
+// Letter pages: a title, a coloured verdict, source and destination, then a banded table
+// of every file, its header repeated on each page. Lines are drawn once at fixed positions;
+// nothing is measured or wrapped, only a long file name is shortened from the front.
+
+#include "Tessaline/Support/NumberText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/PdfDocument.hpp"
+#include "Tessaline/Transfer/TransferLogExporter.hpp"
+
+#include <unicode/ubrk.h>
+#include <unicode/udat.h>
+#include <unicode/ustring.h>
+#include <unicode/utext.h>
+
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <vector>
+
+namespace tessaline {
+
+namespace {
+
+using Kind = CopyEngine::FileStatus::Kind;
+using Color = PdfDocument::Color;
+using Font = PdfDocument::Font;
+
+constexpr double left = 40;
+constexpr double bandWidth = 712;
+constexpr double rowStep = 14;
+constexpr double lastBaselineLimit = 54;  // a row is drawn only above this baseline
+constexpr double columns[] = {40, 130, 522, 602};
+constexpr size_t maxFileCharacters = 64;
+
+const Color black = Color::grey(0);
+const Color green = Color::rgb(0, 0.45, 0);
+const Color red = Color::rgb(0.7, 0, 0);
+
+// The date and time in the user's medium styles (current locale and time zone), as the
+// system shows dates elsewhere; strftime's "%x %X" when ICU cannot format it.
+std::string mediumDateTime(EpochSeconds when) {
+    UErrorCode status = U_ZERO_ERROR;
+    UDateFormat* format = udat_open(UDAT_MEDIUM, UDAT_MEDIUM, nullptr, nullptr, -1, nullptr, 0, &status);
+    if (U_SUCCESS(status) && format) {
+        std::unique_ptr<UDateFormat, void (*)(UDateFormat*)> owner(format, udat_close);
+        UChar buffer[128];
+        int32_t length = udat_format(format, when * 1000.0, buffer, 128, nullptr, &status);
+        char utf8[512];
+        int32_t utf8Length = 0;
+        if (U_SUCCESS(status)) u_strToUTF8(utf8, sizeof utf8, &utf8Length, buffer, length, &status);
+        if (U_SUCCESS(status)) return std::string(utf8, static_cast<size_t>(utf8Length));
+    }
+    time_t seconds = static_cast<time_t>(std::floor(when));
+    struct tm local{};
+    localtime_r(&seconds, &local);
+    char text[128];
+    size_t n = strftime(text, sizeof text, "%x %X", &local);
+    return std::string(text, n);
+}
+
+// The byte offsets where user-perceived characters begin, plus the end.
+std::vector<int32_t> graphemeBoundaries(const std::string& text) {
+    std::vector<int32_t> bounds;
+    UErrorCode status = U_ZERO_ERROR;
+    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    UBreakIterator* iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+    if (U_SUCCESS(status)) {
+        ubrk_setUText(iterator, utext, &status);
+        for (int32_t at = ubrk_first(iterator); at != UBRK_DONE && U_SUCCESS(status); at = ubrk_next(iterator))
+            bounds.push_back(at);
+    }
+    if (iterator) ubrk_close(iterator);
+    if (utext) utext_close(utext);
+    if (bounds.empty()) {  // ICU unavailable: one character per code point
+        for (size_t i = 0; i < text.size(); ++i)
+            if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) bounds.push_back(static_cast<int32_t>(i));
+        bounds.push_back(static_cast<int32_t>(text.size()));
+    }
+    return bounds;
+}
+
+// The file cell: whole up to 64 characters, else "…" and the last 63.
+std::string fileCell(const std::string& relativePath) {
+    std::string text = toDisplayUtf8(std::string_view(relativePath));
+    std::vector<int32_t> bounds = graphemeBoundaries(text);
+    size_t characters = bounds.size() - 1;
+    if (characters <= maxFileCharacters) return text;
+    return "…" + text.substr(static_cast<size_t>(bounds[characters - (maxFileCharacters - 1)]));
+}
+
+struct StatusCell {
+    const char* text;
+    Color color;
+};
+
+StatusCell statusCell(Kind kind) {
+    switch (kind) {
+        case Kind::copiedVerified: return {"✓ verified", green};
+        case Kind::skippedAlreadyPresent: return {"✓ present", green};
+        case Kind::copiedNotVerified: return {"· copied", Color::grey(0.3)};
+        case Kind::verificationFailed: return {"✗ FAILED", red};
+        case Kind::failed: return {"✗ error", red};
+    }
+    return {"✗ error", red};
+}
+
+std::string verdictText(const TransferLog::TransferStanding& standing) {
+    using StandingKind = TransferLog::TransferStanding::Kind;
+    const std::string count = std::to_string(standing.count);
+    const std::string total = standing.total ? std::to_string(*standing.total) : std::string();
+    switch (standing.kind) {
+        case StandingKind::verified: return "✓ All " + count + " files copied and verified byte-for-byte.";
+        case StandingKind::cancelledIncomplete:
+            return "⚠ STOPPED EARLY — " + count + " of " + total + " files handled. INCOMPLETE; do not wipe the card.";
+        case StandingKind::incomplete:
+            return "⚠ INCOMPLETE — " + count + " of " + (standing.total ? total : "an unrecorded number of") +
+                   " files handled. Do not wipe the card.";
+        case StandingKind::hasFailures: return "⚠ " + count + " of " + total + " files FAILED — do not wipe the card.";
+        case StandingKind::hasUnverified:
+            return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
+        case StandingKind::noFiles: return "⚠ No files were transferred.";
+    }
+    return {};
+}
+
+void drawTableHeader(PdfDocument& pdf, double baseline) {
+    pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.12));
+    const char* headers[] = {"STATUS", "FILE", "SIZE", "XXH64 (destination)"};
+    for (int i = 0; i < 4; ++i) pdf.drawText(columns[i], baseline, headers[i], Font::mono(8.5, true), Color::grey(1));
+}
+
+void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline) {
+    if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
+    StatusCell status = statusCell(outcome.status.kind);
+    pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
+    pdf.drawText(columns[1], baseline, fileCell(outcome.relativePath), Font::mono(8.5), black);
+    pdf.drawText(columns[2], baseline, formatFileSize(outcome.byteSize), Font::mono(8.5), black);
+    const auto& checksum = outcome.destinationChecksum ? outcome.destinationChecksum : outcome.sourceChecksum;
+    pdf.drawText(columns[3], baseline, checksum.value_or("—"), Font::mono(8.5), black);
+}
+
+}  // namespace
+
+std::string TransferLogExporter::pdf(const TransferLog& log) {
+    PdfDocument pdf(PdfDocument::usLetterLandscape);
+
+    pdf.drawText(left, 558, "Brindlecove — Verified Transfer Log", Font::sans(16, true), black);
+    TransferLog::TransferStanding standing = log.standing();
+    bool verified = standing.kind == TransferLog::TransferStanding::Kind::verified;
+    pdf.drawText(left, 542, verdictText(standing), Font::sans(9), verified ? green : red);
+    pdf.drawText(left, 528, "Source: " + toDisplayUtf8(log.sourceURL), Font::sans(9), black);
+    pdf.drawText(left, 516,
+                 "Destination: " + toDisplayUtf8(log.destinationURL) + "   ·   " + mediumDateTime(log.finishedAt) +
+                     "   ·   " + formatFileSize(log.totalBytes()),
+                 Font::sans(9), black);
+
+    size_t index = 0;
+    double header = 496;
+    for (;;) {
+        drawTableHeader(pdf, header);
+        for (double baseline = header - 16; index < log.outcomes.size() && baseline > lastBaselineLimit;
+             baseline -= rowStep) {
+            drawRow(pdf, log.outcomes[index], index, baseline);
+            ++index;
+        }
+        if (index >= log.outcomes.size()) break;
+        pdf.newPage();
+        header = 572;
+    }
+    return pdf.finish();
+}
+
+}  // namespace tessaline

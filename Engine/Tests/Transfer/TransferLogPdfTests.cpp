@@ -1,0 +1,133 @@
+// The transfer-log PDF, read back with pdftotext and pdfinfo: verdicts, table contents,
+// shortened names and page breaks.
+
+#include "Support/TestSandbox.hpp"
+#include "Tessaline/Transfer/TransferLogExporter.hpp"
+
+namespace tessaline {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tessaline::testing;
+using Status = CopyEngine::FileStatus;
+
+TransferLog logWith(int count, Status status = Status::copiedVerified()) {
+    TransferLog log;
+    log.sourceURL = "/media/u/EOS_DIGITAL";
+    log.destinationURL = "/media/u/SHUTTLE/Day 1";
+    log.startedAt = 1'741'356'300;
+    log.finishedAt = 1'741'356'309;
+    log.plannedFileCount = count;
+    for (int i = 0; i < count; ++i) {
+        CopyEngine::FileOutcome o;
+        o.relativePath = "DCIM/100CANON/ROW_" + std::to_string(i) + ".CR3";
+        o.sourceURL = "/media/u/EOS_DIGITAL/" + o.relativePath;
+        o.destinationURL = "/media/u/SHUTTLE/Day 1/" + o.relativePath;
+        o.byteSize = 25'000'000;
+        o.status = status;
+        o.sourceChecksum = o.destinationChecksum = "0123456789abcd" + std::to_string(10 + i % 90);
+        log.outcomes.push_back(o);
+    }
+    return log;
+}
+
+class TransferLogPdfTest : public SandboxedTest {
+protected:
+    std::string render(const TransferLog& log, const std::string& name = "log.pdf") {
+        fs::path file = sandbox / name;
+        writeFile(file, TransferLogExporter::pdf(log));
+        lastInfo = pdfInfo(file);
+        return pdfText(file);
+    }
+    PdfInfo lastInfo;
+};
+
+TEST_F(TransferLogPdfTest, HeaderVerdictAndRows) {
+    TransferLog log = logWith(3);
+    log.outcomes[1].status = Status::skippedAlreadyPresent();
+    std::string text = render(log);
+    EXPECT_EQ(lastInfo.pages, 1);
+    EXPECT_EQ(lastInfo.width, 792);
+    EXPECT_EQ(lastInfo.height, 612);
+    EXPECT_NE(text.find("Brindlecove — Verified Transfer Log"), std::string::npos);
+    EXPECT_NE(text.find("✓ All 3 files copied and verified byte-for-byte."), std::string::npos);
+    EXPECT_NE(text.find("Source: /media/u/EOS_DIGITAL"), std::string::npos);
+    // pdftotext's layout mode may widen blanks; the separators and the total are there.
+    size_t destination = text.find("Destination: /media/u/SHUTTLE/Day 1 ");
+    ASSERT_NE(destination, std::string::npos);
+    std::string line = text.substr(destination, text.find('\n', destination) - destination);
+    EXPECT_NE(line.find("·"), line.rfind("·"));
+    EXPECT_NE(line.find("75 MB"), std::string::npos);
+    EXPECT_NE(text.find("STATUS"), std::string::npos);
+    EXPECT_NE(text.find("XXH64 (destination)"), std::string::npos);
+    EXPECT_NE(text.find("✓ verified"), std::string::npos);
+    EXPECT_NE(text.find("✓ present"), std::string::npos);
+    EXPECT_NE(text.find("DCIM/100CANON/ROW_2.CR3"), std::string::npos);
+    EXPECT_NE(text.find("25 MB"), std::string::npos);
+    EXPECT_NE(text.find("0123456789abcd12"), std::string::npos);
+}
+
+TEST_F(TransferLogPdfTest, VerdictsOfUnsafeRuns) {
+    TransferLog failed = logWith(2);
+    failed.outcomes[0].status = Status::failed("No space left on device");
+    failed.outcomes[0].sourceChecksum.reset();
+    failed.outcomes[0].destinationChecksum.reset();
+    std::string text = render(failed);
+    EXPECT_NE(text.find("⚠ 1 of 2 files FAILED — do not wipe the card."), std::string::npos);
+    EXPECT_NE(text.find("✗ error"), std::string::npos);
+    EXPECT_NE(text.find("—"), std::string::npos);
+
+    TransferLog unplanned = logWith(2);
+    unplanned.plannedFileCount.reset();
+    EXPECT_NE(render(unplanned).find("⚠ INCOMPLETE — 2 of an unrecorded number of files handled. Do not wipe the card."),
+              std::string::npos);
+
+    TransferLog stopped = logWith(2);
+    stopped.wasCancelled = true;
+    stopped.plannedFileCount = 9;
+    EXPECT_NE(render(stopped).find("⚠ STOPPED EARLY — 2 of 9 files handled. INCOMPLETE; do not wipe the card."),
+              std::string::npos);
+
+    EXPECT_NE(render(logWith(1, Status::copiedNotVerified())).find("⚠ 1 of 1 files were copied WITHOUT byte-verification."),
+              std::string::npos);
+    std::string none = render(logWith(0));
+    EXPECT_NE(none.find("⚠ No files were transferred."), std::string::npos);
+    EXPECT_NE(none.find("STATUS"), std::string::npos);
+    EXPECT_EQ(lastInfo.pages, 1);
+}
+
+TEST_F(TransferLogPdfTest, LongNamesAreShortenedFromTheFront) {
+    TransferLog log = logWith(2);
+    std::string exact(60, 'a');
+    log.outcomes[0].relativePath = exact + "é.MO";                     // 64 characters (é is one)
+    log.outcomes[1].relativePath = "Z" + std::string(60, 'b') + ".MOV";  // 65 characters
+    std::string text = render(log);
+    EXPECT_NE(text.find(exact + "é.MO"), std::string::npos);
+    EXPECT_NE(text.find("…" + std::string(59, 'b') + ".MOV"), std::string::npos);
+    EXPECT_EQ(text.find("Zb"), std::string::npos);
+}
+
+TEST_F(TransferLogPdfTest, PagesHoldThirtyOneThenThirtySixRows) {
+    for (auto [rows, pages] : std::vector<std::pair<int, int>>{{31, 1}, {32, 2}, {67, 2}, {68, 3}}) {
+        SCOPED_TRACE(rows);
+        std::string text = render(logWith(rows));
+        EXPECT_EQ(lastInfo.pages, pages);
+        // The table header is repeated on every page; the last row is on the last page.
+        size_t headers = 0;
+        for (size_t at = text.find("XXH64 (destination)"); at != std::string::npos;
+             at = text.find("XXH64 (destination)", at + 1))
+            ++headers;
+        EXPECT_EQ(headers, static_cast<size_t>(pages));
+        size_t lastPage = text.rfind('\f', text.size() - 2);
+        EXPECT_NE(text.find("ROW_" + std::to_string(rows - 1) + ".CR3", lastPage == std::string::npos ? 0 : lastPage),
+                  std::string::npos);
+    }
+    // Row 32 (index 31) is the first row of page 2.
+    std::string text = render(logWith(32));
+    size_t pageBreak = text.find('\f');
+    EXPECT_GT(text.find("ROW_31.CR3"), pageBreak);
+    EXPECT_LT(text.find("ROW_30.CR3"), pageBreak);
+}
+
+}  // namespace
+}  // namespace tessaline
