@@ -119,9 +119,14 @@ std::set<fs::path> systemDisks() {
     std::set<fs::path> disks;
     MountTable table = MountTable::current();
     auto addDiskOfPath = [&](const fs::path& path) {
-        auto canonical = canonicalExistingPath(path);
-        if (!canonical) return;
-        auto entry = table.containing(*canonical);
+        // A mount point is looked up without touching it: stat on a hung network mount
+        // would block the caller.
+        auto entry = table.mountedAt(path);
+        if (!entry) {
+            auto canonical = canonicalExistingPath(path);
+            if (!canonical) return;
+            entry = table.containing(*canonical);
+        }
         if (!entry) return;
         if (auto device = deviceOfMount(*entry)) disks.merge(wholeDisksOf(*device));
     };
