@@ -25,31 +25,96 @@ constexpr double windowSlack = 1e-3;
 
 using Index = uint32_t;
 
-struct SizeBucket {
-    std::vector<Index> members;                    // drive order
-    std::vector<std::pair<double, Index>> byTime;  // finite camera epochs, sorted (large buckets only)
-    std::vector<Index> untimed;                    // the rest, drive order (large buckets only)
+uint64_t mixed(uint64_t x) {  // splitmix64's finaliser: spreads sizes that differ in low bits
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ull;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebull;
+    return x ^ (x >> 31);
+}
+
+// Open addressing from a 64-bit key (a file size, a name hash) to a dense slot number.
+// Measured reason for not using std::unordered_map: with a million drive files its per-node
+// allocations and scattered nodes made indexing grow about twice as fast as the file count.
+class KeySlots {
+public:
+    explicit KeySlots(size_t expected) {
+        size_t capacity = 16;
+        while (capacity < expected * 2) capacity <<= 1;
+        mask_ = capacity - 1;
+        entries_.assign(capacity, Entry{0, empty});
+    }
+    Index insert(int64_t key) {
+        for (size_t at = mixed(static_cast<uint64_t>(key)) & mask_;; at = (at + 1) & mask_) {
+            Entry& entry = entries_[at];
+            if (entry.slot == empty) {
+                entry.key = key;
+                return entry.slot = count_++;
+            }
+            if (entry.key == key) return entry.slot;
+        }
+    }
+    std::optional<Index> find(int64_t key) const {
+        for (size_t at = mixed(static_cast<uint64_t>(key)) & mask_;; at = (at + 1) & mask_) {
+            const Entry& entry = entries_[at];
+            if (entry.slot == empty) return std::nullopt;
+            if (entry.key == key) return entry.slot;
+        }
+    }
+
+private:
+    // Key and slot side by side: one cache miss per probe on tables larger than the cache.
+    struct Entry {
+        int64_t key;
+        Index slot;
+    };
+    static constexpr Index empty = std::numeric_limits<Index>::max();
+    size_t mask_ = 0;
+    std::vector<Entry> entries_;
+    Index count_ = 0;
+};
+
+std::optional<double> cameraEpoch(const Fingerprint& fp) {
+    return fp.hasCameraTimestamp ? fp.captureDate : std::nullopt;
+}
+
+// The dated members of a large size bucket sorted by camera time, and the rest in drive order.
+struct TimedBucket {
+    std::vector<std::pair<double, Index>> byTime;
+    std::vector<Index> untimed;
 };
 
 // The drive files, indexed once per match() call and never changed while the card is matched.
+// Members of one size lie contiguously in `order_`, in drive order.
 class DriveIndex {
 public:
-    DriveIndex(const std::vector<Fingerprint>& drives, const std::optional<fs::path>& cardRoot) : drives_(drives) {
-        keys_.reserve(drives.size());
+    DriveIndex(const std::vector<Fingerprint>& drives, const std::optional<fs::path>& cardRoot)
+        : drives_(drives), sizes_(drives.size()) {
         std::string root = cardRoot ? normalizedPath(*cardRoot).native() : std::string();
+        std::vector<Index> slotOf(drives.size());
+        std::vector<Index> counts;
         for (Index i = 0; i < drives.size(); ++i) {
-            keys_.push_back(FingerprintKey::of(drives[i]));
             if (cardRoot && isBelow(drives[i].url.native(), root)) {
                 excluded_.resize(drives.size(), false);
                 excluded_[i] = true;
                 continue;
             }
-            bySize_[drives[i].byteSize].members.push_back(i);
+            slotOf[i] = sizes_.insert(drives[i].byteSize);
+            if (slotOf[i] == counts.size()) counts.push_back(0);
+            ++counts[slotOf[i]];
         }
-        for (auto& [size, bucket] : bySize_) {
-            if (bucket.members.size() <= sortedBucketThreshold) continue;
-            for (Index i : bucket.members) {
-                const auto& epoch = keys_[i].captureEpoch;
+        starts_.assign(counts.size() + 1, 0);
+        for (size_t s = 0; s < counts.size(); ++s) starts_[s + 1] = starts_[s] + counts[s];
+        order_.resize(starts_.back());
+        std::vector<Index> fill(starts_.begin(), starts_.end() - 1);
+        for (Index i = 0; i < drives.size(); ++i)
+            if (!isExcluded(i)) order_[fill[slotOf[i]]++] = i;
+        for (Index s = 0; s < counts.size(); ++s) {
+            if (counts[s] <= sortedBucketThreshold) continue;
+            TimedBucket& bucket = timed_[s];
+            for (Index k = starts_[s]; k < starts_[s + 1]; ++k) {
+                Index i = order_[k];
+                auto epoch = cameraEpoch(drives[i]);
                 if (epoch && std::isfinite(*epoch))
                     bucket.byTime.emplace_back(*epoch, i);
                 else
@@ -65,63 +130,97 @@ public:
     // The drive files that fit `key`, in drive order.
     std::vector<Index> candidates(const FingerprintKey& key, double tolerance) const {
         std::vector<Index> fitting;
-        auto it = bySize_.find(key.byteSize);
-        if (it == bySize_.end()) return fitting;
-        const SizeBucket& bucket = it->second;
-        bool windowed = !bucket.byTime.empty() || !bucket.untimed.empty();
-        if (!windowed || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
-            for (Index i : bucket.members)
-                if (fits(key, keys_[i], tolerance)) fitting.push_back(i);
+        auto slot = sizes_.find(key.byteSize);
+        if (!slot) return fitting;
+        auto timed = timed_.find(*slot);
+        if (timed == timed_.end() || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
+            for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
+                if (fits(key, drives_[order_[k]], tolerance)) fitting.push_back(order_[k]);
             return fitting;
         }
+        const TimedBucket& bucket = timed->second;
         double low = *key.captureEpoch - tolerance - windowSlack;
         double high = *key.captureEpoch + tolerance + windowSlack;
         auto first = std::lower_bound(bucket.byTime.begin(), bucket.byTime.end(), low,
                                       [](const auto& entry, double value) { return entry.first < value; });
         for (auto at = first; at != bucket.byTime.end() && at->first <= high; ++at)
-            if (fits(key, keys_[at->second], tolerance)) fitting.push_back(at->second);
+            if (fits(key, drives_[at->second], tolerance)) fitting.push_back(at->second);
         for (Index i : bucket.untimed)
-            if (fits(key, keys_[i], tolerance)) fitting.push_back(i);
+            if (fits(key, drives_[i], tolerance)) fitting.push_back(i);
         std::sort(fitting.begin(), fitting.end());
         return fitting;
     }
 
-    // The first drive file (drive order) whose lower-cased name stem is `stem`.
+    // The first drive file (drive order) whose lower-cased name stem is `stem`. The stem
+    // index is built on the first call, as most scans confirm every clip and never need it.
     std::optional<Index> firstWithStem(const std::string& stem) const {
-        if (!stemIndexBuilt_) {
-            stemIndex_.reserve(drives_.size());
-            for (Index i = 0; i < drives_.size(); ++i)
-                if (excluded_.empty() || !excluded_[i]) stemIndex_.try_emplace(lowercased(stemOf(drives_[i].url)), i);
-            stemIndexBuilt_ = true;
+        if (!stems_) {
+            stems_.emplace(drives_.size());
+            std::string buffer;
+            for (Index i = 0; i < drives_.size(); ++i) {
+                if (isExcluded(i)) continue;
+                if (stems_->insert(stemHash(stemKey(drives_[i], buffer))) == firstWithStemSlot_.size())
+                    firstWithStemSlot_.push_back(i);
+            }
         }
-        auto it = stemIndex_.find(stem);
-        if (it == stemIndex_.end()) return std::nullopt;
-        return it->second;
+        auto slot = stems_->find(stemHash(stem));
+        if (!slot) return std::nullopt;
+        Index first = firstWithStemSlot_[*slot];
+        if (stemKey(drives_[first]) == stem) return first;
+        // Two stems with one hash: rare enough for a plain search.
+        for (Index i = 0; i < drives_.size(); ++i)
+            if (!isExcluded(i) && stemKey(drives_[i]) == stem) return i;
+        return std::nullopt;
     }
 
+    // lowercased(stemOf(url)) written into `out` without allocating for plain ASCII names:
+    // the stem index lowers a million drive names, and the allocations were half its cost.
+    static const std::string& stemKey(const Fingerprint& fp, std::string& out) {
+        std::string_view path = fp.url.native();
+        while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+        std::string_view name = path == "/" ? path : path.substr(path.rfind('/') + 1);
+        std::string_view stem = name.substr(0, std::min(name.size(), name.rfind('.')));
+        bool ascii = true;
+        for (char c : stem) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        if (!ascii) return out = lowercased(stem);
+        out.assign(stem);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    }
+    static std::string stemKey(const Fingerprint& fp) {
+        std::string out;
+        return stemKey(fp, out);
+    }
+    static int64_t stemHash(std::string_view stem) { return static_cast<int64_t>(std::hash<std::string_view>{}(stem)); }
+
 private:
+    bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
+
     static bool isBelow(const std::string& path, const std::string& root) {
         if (root == "/") return true;
         return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
                (path.size() == root.size() || path[root.size()] == '/');
     }
 
-    static bool fits(const FingerprintKey& key, const FingerprintKey& candidate, double tolerance) {
+    static bool fits(const FingerprintKey& key, const Fingerprint& candidate, double tolerance) {
         if (candidate.byteSize != key.byteSize) return false;
         if (key.codec && candidate.codec && *key.codec != *candidate.codec) return false;
         if (key.width && candidate.width && *key.width != *candidate.width) return false;
         if (key.height && candidate.height && *key.height != *candidate.height) return false;
-        if (key.captureEpoch && candidate.captureEpoch && !(std::fabs(*key.captureEpoch - *candidate.captureEpoch) <= tolerance))
-            return false;
+        auto epoch = cameraEpoch(candidate);
+        if (key.captureEpoch && epoch && !(std::fabs(*key.captureEpoch - *epoch) <= tolerance)) return false;
         return true;
     }
 
     const std::vector<Fingerprint>& drives_;
-    std::vector<FingerprintKey> keys_;
     std::vector<bool> excluded_;  // empty when nothing is excluded
-    std::unordered_map<int64_t, SizeBucket> bySize_;
-    mutable bool stemIndexBuilt_ = false;
-    mutable std::unordered_map<std::string, Index> stemIndex_;
+    KeySlots sizes_;
+    std::vector<Index> starts_;  // slot s holds order_[starts_[s] .. starts_[s + 1])
+    std::vector<Index> order_;
+    std::unordered_map<Index, TimedBucket> timed_;  // large buckets only
+    mutable std::optional<KeySlots> stems_;  // name-stem hash to slot, built on first use
+    mutable std::vector<Index> firstWithStemSlot_;
 };
 
 // The one candidate nearest in capture time (any date source counts here), or none when the
@@ -148,7 +247,7 @@ MatchStatus matchGroup(const ClipGroup& group, const DriveIndex& index, double t
     const Fingerprint& primary = group.primaryFiles.front();
     std::vector<Index> fitting = index.candidates(FingerprintKey::of(primary), tolerance);
     if (fitting.empty()) {
-        if (auto candidate = index.firstWithStem(lowercased(stemOf(primary.url))))
+        if (auto candidate = index.firstWithStem(DriveIndex::stemKey(primary)))
             return MatchStatus::nameMatchMetadataMismatch(index.drive(*candidate).url);
         return MatchStatus::missing();
     }
