@@ -13,7 +13,7 @@ namespace tessaline {
 namespace {
 
 constexpr uint64_t maxMetaBytes = 16ull << 20;
-constexpr int maxTopLevelBoxes = 1024;  // real files have a handful: ftyp, wide, mdat, moov, free
+constexpr int maxTopLevelBoxes = 65536;  // real files have a handful: ftyp, wide, mdat, moov, free
 constexpr int maxMovieChildren = 4096;
 constexpr int maxMetaChildren = 65536;
 // Seconds from 1904-01-01 (the QuickTime epoch) to 1970-01-01.
@@ -260,20 +260,31 @@ QuickTimeMovieMetadata readMovie(const ByteSource& source) {
     if (!moov) return result;
     result.movieFound = true;
 
+    // Items of every "mdta" meta box of the movie, in file order: Apple writes moov/meta,
+    // FFmpeg and others moov/udta/meta.
+    auto readMeta = [&](const Box& metaBox) {
+        if (metaBox.payloadSize > maxMetaBytes) return;
+        std::vector<uint8_t> bytes(static_cast<size_t>(metaBox.payloadSize));
+        if (!source.read(metaBox.payload, bytes.size(), bytes.data())) return;
+        std::vector<QuickTimeItem> items = metaItems(bytes);
+        for (auto& item : items) result.items.push_back(std::move(item));
+    };
     uint64_t childPos = moov->payload;
     uint64_t moovEnd = moov->payload + moov->payloadSize;
     bool haveHeader = false;
-    bool haveMeta = false;
     Box child;
     for (int i = 0; i < maxMovieChildren && nextBox(source, childPos, moovEnd, child) == Step::box; ++i) {
         if (child.type == fourCC("mvhd") && !haveHeader) {
             haveHeader = true;
             result.creationDate = movieHeaderDate(source, child);
-        } else if (child.type == fourCC("meta") && !haveMeta && child.payloadSize <= maxMetaBytes) {
-            std::vector<uint8_t> bytes(static_cast<size_t>(child.payloadSize));
-            if (!source.read(child.payload, bytes.size(), bytes.data())) continue;
-            result.items = metaItems(bytes);
-            haveMeta = !result.items.empty();
+        } else if (child.type == fourCC("meta")) {
+            readMeta(child);
+        } else if (child.type == fourCC("udta")) {
+            uint64_t userPos = child.payload;
+            uint64_t userEnd = child.payload + child.payloadSize;
+            Box user;
+            for (int k = 0; k < maxMovieChildren && nextBox(source, userPos, userEnd, user) == Step::box; ++k)
+                if (user.type == fourCC("meta")) readMeta(user);
         }
     }
     return result;

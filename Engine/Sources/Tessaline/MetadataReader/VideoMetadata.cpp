@@ -87,7 +87,11 @@ std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& p
 
     EmbeddedMetadata result;
     QuickTimeMovieMetadata movie;
-    if (movFamily) movie = readQuickTimeMetadata(path);
+    if (movFamily) {
+        movie = readQuickTimeMetadata(path);
+        // FFmpeg reads what it can of a movie box cut short; such a file is truncated.
+        if (!movie.movieFound) return std::nullopt;
+    }
 
     // The movie's creation date. For the mov family the header's time comes from our own
     // reader, because an item key literally named "creation_time" replaces FFmpeg's tag.
@@ -119,7 +123,13 @@ std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& p
 
     if (format->duration != AV_NOPTS_VALUE) result.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
 
-    if (const AVStream* video = firstVideoStream(*format)) {
+    const AVStream* video = firstVideoStream(*format);
+    // Some codecs in a movie (MPEG-4 part 2) leave the stored size unknown until the streams
+    // are analysed; only then is that done for the mov family.
+    if (movFamily && video && (video->codecpar->width <= 0 || video->codecpar->height <= 0) &&
+        avformat_find_stream_info(format.get(), nullptr) >= 0)
+        video = firstVideoStream(*format);
+    if (video) {
         uint32_t tag = video->codecpar->codec_tag;
         // Only these demuxers give a real four-character code (MPEG-TS gives a stream type).
         if ((movFamily || demuxer == "avi") && tag != 0) result.codec = fourCCText(tag);
