@@ -184,19 +184,22 @@ FingerprintIndex::FingerprintIndex(const fs::path& at) : dbURL_(at) {
     int corruption = open();
     if (corruption == 0) return;
     // The file is not a usable database: keep it aside for inspection and start afresh,
-    // otherwise every later launch would run without a cache.
+    // otherwise every later launch would run without a cache. The companions are moved
+    // while the connection is still open, since closing it may delete them; a fresh
+    // database must never replay another file's write-ahead log.
+    auto aside = renameAsideUnreadable(at);
+    if (aside) {
+        for (const char* suffix : {"-wal", "-shm"}) {
+            fs::path companion = at.native() + suffix;
+            if (::access(companion.c_str(), F_OK) == 0 &&
+                std::rename(companion.c_str(), (aside->native() + suffix).c_str()) != 0)
+                ::unlink(companion.c_str());
+        }
+    }
     lookup_.reset();
     upsert_.reset();
     db_.reset();
-    auto aside = renameAsideUnreadable(at);
     if (!aside) throw IndexError::sqliteError(corruption, "the cache file is damaged and could not be set aside");
-    // A fresh database must never replay another file's write-ahead log.
-    for (const char* suffix : {"-wal", "-shm"}) {
-        fs::path companion = at.native() + suffix;
-        if (::access(companion.c_str(), F_OK) == 0 &&
-            std::rename(companion.c_str(), (aside->native() + suffix).c_str()) != 0)
-            ::unlink(companion.c_str());
-    }
     if (int again = open(); again != 0) throw IndexError::sqliteError(again, sqlite3_errstr(again));
 }
 
