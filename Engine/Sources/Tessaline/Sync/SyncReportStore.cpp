@@ -2,15 +2,13 @@
 
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/DataFolder.hpp"
+#include "Tessaline/Support/ExclusiveFileLock.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/JsonText.hpp"
 #include "Tessaline/Support/ReadFile.hpp"
 #include "Tessaline/Support/RenameAside.hpp"
-#include "Tessaline/Support/UniqueFd.hpp"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
 
 namespace tessaline {
 
@@ -46,27 +44,6 @@ History readHistory(const fs::path& url) {
     return history;
 }
 
-// Holds an exclusive flock on "<history>.lock" for one read-modify-write, so a second
-// process appending at the same moment does not drop a run. No lock file, no lock: the
-// in-process mutex still serialises this process.
-class HistoryFileLock {
-public:
-    explicit HistoryFileLock(const fs::path& url) {
-        fs::path lockPath = url;
-        lockPath += ".lock";
-        fd_.reset(::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-        if (fd_)
-            while (::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
-            }
-    }
-    ~HistoryFileLock() {
-        if (fd_) ::flock(fd_.get(), LOCK_UN);
-    }
-
-private:
-    UniqueFd fd_;
-};
-
 }  // namespace
 
 SyncReportStore::SyncReportStore(std::optional<fs::path> storeURL, SetAsideHandler onSetAside)
@@ -79,7 +56,7 @@ std::optional<fs::path> SyncReportStore::append(const SyncReport::Run& run) {
         std::lock_guard guard(lock_);
         std::error_code ec;
         if (storeURL_.has_parent_path()) fs::create_directories(storeURL_.parent_path(), ec);
-        HistoryFileLock fileLock(storeURL_);
+        ExclusiveFileLock fileLock(storeURL_);
         History history = readHistory(storeURL_);
         if (history.state == ReadState::unreadable) {
             setAside = renameAsideUnreadable(storeURL_);

@@ -1,0 +1,249 @@
+#include "Tessaline/Sync/MountSyncCoordinator.hpp"
+
+#include "Tessaline/Volumes/VolumeDetector.hpp"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A background run yields the processor and the disk to interactive work: nice +5 and the
+// lowest best-effort I/O priority but one. Failures leave the default priority.
+void lowerToUtilityPriority() {
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 5);
+    constexpr int ioprioWhoProcess = 1;
+    constexpr int ioprioClassBestEffort = 2;
+    constexpr int ioprioClassShift = 13;
+    ::syscall(SYS_ioprio_set, ioprioWhoProcess, 0, (ioprioClassBestEffort << ioprioClassShift) | 6);
+}
+
+}  // namespace
+
+MountSyncCoordinator::MountSyncCoordinator(ConfigProvider configProvider, AutoRunProvider autoRunProvider,
+                                           SyncRunner runner, std::shared_ptr<SyncReportStore> reportStore,
+                                           EventHandler onEvent, VolumeWatcher::Post watcherPost,
+                                           VolumeLister lister)
+    : MountSyncCoordinator(
+          std::move(configProvider), std::move(autoRunProvider),
+          [runner = std::move(runner)](const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
+                                       const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
+                                       const CopyEngine::EventHandler& onEvent) {
+              return runner.run(pair, sourceRoot, trigger, settle, isCancelled, onEvent);
+          },
+          std::move(reportStore), std::move(onEvent), std::move(watcherPost), std::move(lister)) {}
+
+MountSyncCoordinator::MountSyncCoordinator(ConfigProvider configProvider, AutoRunProvider autoRunProvider,
+                                           RunFunction run, std::shared_ptr<SyncReportStore> reportStore,
+                                           EventHandler onEvent, VolumeWatcher::Post watcherPost,
+                                           VolumeLister lister)
+    : configProvider_(std::move(configProvider)),
+      autoRunProvider_(std::move(autoRunProvider)),
+      run_(std::move(run)),
+      reportStore_(std::move(reportStore)),
+      onEvent_(std::move(onEvent)),
+      watcherPost_(std::move(watcherPost)),
+      lister_(std::move(lister)) {}
+
+MountSyncCoordinator::~MountSyncCoordinator() {
+    stop();
+    {
+        std::lock_guard guard(workersLock_);
+        shuttingDown_ = true;
+        for (auto& worker : workers_) worker.thread.request_stop();
+    }
+    // No worker is added once shuttingDown_ is set, so the list is stable while joining.
+    for (auto& worker : workers_)
+        if (worker.thread.joinable()) worker.thread.join();
+}
+
+void MountSyncCoordinator::start() {
+    std::lock_guard guard(watcherLock_);
+    if (watcher_) return;
+    watcher_ = std::make_unique<VolumeWatcher>(
+        [this](const VolumeWatcher::Event& event) {
+            if (const auto* mounted = std::get_if<VolumeWatcher::Mounted>(&event)) handleMount(mounted->volume);
+        },
+        watcherPost_);
+}
+
+void MountSyncCoordinator::stop() {
+    std::unique_ptr<VolumeWatcher> watcher;
+    {
+        std::lock_guard guard(watcherLock_);
+        watcher = std::move(watcher_);
+    }
+    if (watcher) watcher->stop();
+}
+
+bool MountSyncCoordinator::isWatching() const {
+    std::lock_guard guard(watcherLock_);
+    return watcher_ != nullptr;
+}
+
+bool MountSyncCoordinator::claimInFlight(const Uuid& id) {
+    std::lock_guard guard(lock_);
+    return inFlightPairIDs_.insert(id).second;
+}
+
+void MountSyncCoordinator::releaseInFlight(const Uuid& id) {
+    std::lock_guard guard(lock_);
+    inFlightPairIDs_.erase(id);
+}
+
+size_t MountSyncCoordinator::inFlightCount() const {
+    std::lock_guard guard(lock_);
+    return inFlightPairIDs_.size();
+}
+
+void MountSyncCoordinator::send(const Event& event) {
+    if (!onEvent_) return;
+    try {
+        onEvent_(event);
+    } catch (...) {
+        // A failing listener must not end a run or a thread.
+    }
+}
+
+std::vector<VolumeInfo> MountSyncCoordinator::mountedVolumes() const {
+    return lister_ ? lister_() : VolumeDetector::listMountedVolumes();
+}
+
+void MountSyncCoordinator::handleMount(const VolumeInfo& volume) {
+    SyncConfiguration config = configProvider_();
+    std::vector<SyncPair> pairs = config.pairsForMountedLabel(volume.label);
+    send(MountDetected{volume.label, static_cast<int>(pairs.size())});
+    if (pairs.empty()) {
+        send(Ignored{volume.label});
+        return;
+    }
+    if (!autoRunProvider_()) {
+        std::vector<std::string> names;
+        for (const auto& pair : pairs) names.push_back(pair.name);
+        send(PromptSuggested{volume.label, std::move(names)});
+        return;
+    }
+    SettleOptions settle = config.settleOptions();
+    for (const auto& pair : pairs)
+        if (claimInFlight(pair.id)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
+}
+
+int MountSyncCoordinator::runScheduledSyncs() { return runScheduledSyncs(mountedVolumes()); }
+
+int MountSyncCoordinator::runScheduledSyncs(const std::vector<VolumeInfo>& volumes) {
+    SyncConfiguration config = configProvider_();
+    SettleOptions settle = config.settleOptions();
+    int count = 0;
+    for (const auto& volume : volumes) {
+        std::vector<SyncPair> pairs = config.pairsForMountedLabel(volume.label);
+        count += static_cast<int>(pairs.size());
+        for (const auto& pair : pairs)
+            if (claimInFlight(pair.id)) triggerPair(pair, volume.url, SyncReport::Trigger::scheduled, settle);
+    }
+    return count;
+}
+
+void MountSyncCoordinator::runPreset(const std::string& name) {
+    SyncConfiguration config = configProvider_();
+    const SyncPair* found = nullptr;
+    for (const auto& pair : config.pairs)
+        if (pair.enabled && pair.name == name) {
+            found = &pair;
+            break;
+        }
+    if (!found) return;
+    std::vector<VolumeInfo> volumes = mountedVolumes();
+    const VolumeInfo* source = nullptr;
+    for (const auto& volume : volumes)
+        if (volume.label == found->sourceVolumeLabel) {
+            source = &volume;
+            break;
+        }
+    if (!source) {
+        send(SyncFailed{found->name, "Source drive “" + found->sourceVolumeLabel + "” isn’t mounted."});
+        return;
+    }
+    if (!claimInFlight(found->id)) return;
+    triggerPair(*found, source->url, SyncReport::Trigger::manual, config.settleOptions());
+}
+
+// Called with the pair claimed; the claim is released on every path from here on.
+void MountSyncCoordinator::triggerPair(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
+                                       const SettleOptions& settle) {
+    std::string failure;
+    {
+        std::lock_guard guard(workersLock_);
+        // Finished workers only have their thread's last instruction left: joining is quick.
+        for (auto it = workers_.begin(); it != workers_.end();) {
+            if (it->finished) {
+                it->thread.join();
+                it = workers_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        if (shuttingDown_) {
+            failure = "The sync run could not start because Brindlecove is quitting.";
+        } else {
+            auto worker = workers_.emplace(workers_.end());
+            ++running_;
+            try {
+                worker->thread = std::jthread([this, worker, pair, sourceRoot, trigger, settle](std::stop_token stop) {
+                    runTask(pair, sourceRoot, trigger, settle, stop);
+                    {
+                        std::lock_guard guard(workersLock_);
+                        worker->finished = true;
+                        --running_;
+                    }
+                    idle_.notify_all();
+                });
+            } catch (const std::exception& error) {
+                workers_.erase(worker);
+                --running_;
+                failure = std::string("The sync run could not start: ") + error.what();
+            }
+        }
+    }
+    if (!failure.empty()) {
+        idle_.notify_all();
+        send(SyncFailed{pair.name, failure});
+        releaseInFlight(pair.id);
+    }
+}
+
+void MountSyncCoordinator::runTask(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
+                                   const SettleOptions& settle, std::stop_token stop) {
+    // Released after the last event of the run, whatever happens before.
+    struct Release {
+        MountSyncCoordinator* owner;
+        Uuid id;
+        ~Release() { owner->releaseInFlight(id); }
+    } release{this, pair.id};
+    lowerToUtilityPriority();
+    send(SyncStarted{pair.name});
+    try {
+        // A started sync runs to its end; only quitting the application stops it.
+        CopyEngine::CancelTest isCancelled = [stop] { return stop.stop_requested(); };
+        CopyEngine::EventHandler onProgress = [this, &pair](const CopyEngine::Event& event) {
+            send(SyncProgress{pair.name, event});
+        };
+        SyncRunner::Result result = run_(pair, sourceRoot, trigger, settle, isCancelled, onProgress);
+        if (reportStore_) reportStore_->append(result.run);
+        send(SyncFinished{pair.name, result.run});
+    } catch (const std::exception& error) {
+        send(SyncFailed{pair.name, error.what()});
+    } catch (...) {
+        send(SyncFailed{pair.name, "The sync run failed with an unexpected error."});
+    }
+}
+
+void MountSyncCoordinator::waitForIdle() {
+    std::unique_lock guard(workersLock_);
+    idle_.wait(guard, [this] { return running_ == 0; });
+}
+
+}  // namespace tessaline

@@ -1,0 +1,143 @@
+#pragma once
+// Decides when sync pairs run: on a mount of their source volume (trigger mount), on the
+// daily schedule or Sync Now (scheduled), and on Run-now of one named pair (manual). It
+// never runs one pair twice at once, runs every sync on a thread of its own at utility
+// priority, appends each finished run to the history, and reports everything it does as
+// typed events through one callback.
+//
+// Threads: the triggers may be called from any thread and return at once. Each run's
+// events are sent in order on its own thread; mountDetected, ignored, promptSuggested and
+// Run-now's not-mounted failure on the caller's thread. `onEvent` must accept calls from
+// any thread. The in-flight lock is held only to test-and-insert or remove an id, never
+// across a run, a provider or a callback.
+//
+// Lifetime: the coordinator owns its run threads and its watcher. Destroying it stops the
+// watcher, asks every run to stop between files (a started sync otherwise always runs to
+// its end) and joins the threads. It must not be destroyed on one of its own run threads
+// or inside its own event callback.
+
+#include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Copy/SettleOptions.hpp"
+#include "Tessaline/Support/Uuid.hpp"
+#include "Tessaline/Sync/SyncConfiguration.hpp"
+#include "Tessaline/Sync/SyncReport.hpp"
+#include "Tessaline/Sync/SyncReportStore.hpp"
+#include "Tessaline/Sync/SyncRunner.hpp"
+#include "Tessaline/Volumes/VolumeInfo.hpp"
+#include "Tessaline/Volumes/VolumeWatcher.hpp"
+
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <variant>
+#include <vector>
+
+namespace tessaline {
+
+class MountSyncCoordinator {
+public:
+    // Every mounted volume, first: the number of enabled pairs whose source label matches.
+    struct MountDetected { std::string label; int matchedPairs = 0; };
+    // A run's thread begins.
+    struct SyncStarted { std::string pairName; };
+    // A settle or copy event of a running pair.
+    struct SyncProgress { std::string pairName; CopyEngine::Event event; };
+    // A run returned and its record was appended to the history.
+    struct SyncFinished { std::string pairName; SyncReport::Run run; };
+    // A run threw (its sentence), or Run-now found the source not mounted.
+    struct SyncFailed { std::string pairName; std::string message; };
+    // A mounted volume matches no enabled pair.
+    struct Ignored { std::string label; };
+    // A mounted volume matches pairs while auto-run is off; nothing runs.
+    struct PromptSuggested { std::string label; std::vector<std::string> pairNames; };
+    using Event = std::variant<MountDetected, SyncStarted, SyncProgress, SyncFinished, SyncFailed, Ignored,
+                               PromptSuggested>;
+
+    using ConfigProvider = std::function<SyncConfiguration()>;
+    using AutoRunProvider = std::function<bool()>;
+    using EventHandler = std::function<void(const Event&)>;
+    // Performs one run; SyncRunner::run in the application, a stand-in in tests.
+    using RunFunction = std::function<SyncRunner::Result(
+        const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
+        const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
+        const CopyEngine::EventHandler& onEvent)>;
+    // Lists the mounted volumes for the schedule and Run-now.
+    using VolumeLister = std::function<std::vector<VolumeInfo>()>;
+
+    // No watching until start(). `watcherPost` is handed to the volume watcher (for
+    // example a queued call onto the UI thread); `lister` defaults to the system listing.
+    MountSyncCoordinator(ConfigProvider configProvider, AutoRunProvider autoRunProvider, SyncRunner runner,
+                         std::shared_ptr<SyncReportStore> reportStore, EventHandler onEvent,
+                         VolumeWatcher::Post watcherPost = {}, VolumeLister lister = {});
+    MountSyncCoordinator(ConfigProvider configProvider, AutoRunProvider autoRunProvider, RunFunction run,
+                         std::shared_ptr<SyncReportStore> reportStore, EventHandler onEvent,
+                         VolumeWatcher::Post watcherPost = {}, VolumeLister lister = {});
+    ~MountSyncCoordinator();
+    MountSyncCoordinator(const MountSyncCoordinator&) = delete;
+    MountSyncCoordinator& operator=(const MountSyncCoordinator&) = delete;
+
+    // Starts watching mounts (a mounted volume goes to handleMount); no-op while watching.
+    void start();
+    // Stops and drops the watcher; a later start() makes a new one.
+    void stop();
+    bool isWatching() const;
+
+    // The mount trigger.
+    void handleMount(const VolumeInfo& volume);
+    // The schedule and Sync Now trigger over the listed volumes; returns the number of
+    // matches found (in-flight pairs included; a pair matching two volumes counts twice).
+    int runScheduledSyncs();
+    int runScheduledSyncs(const std::vector<VolumeInfo>& mountedVolumes);
+    // Run-now of the first enabled pair named exactly `name`, on the volume labelled exactly
+    // as its source.
+    void runPreset(const std::string& name);
+
+    // Blocks until no run is going on (for shutdown grace periods and tests).
+    void waitForIdle();
+    // The number of pairs claimed and not yet released.
+    size_t inFlightCount() const;
+
+private:
+    struct Worker {
+        std::jthread thread;
+        bool finished = false;
+    };
+
+    bool claimInFlight(const Uuid& id);
+    void releaseInFlight(const Uuid& id);
+    void triggerPair(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
+                     const SettleOptions& settle);
+    void runTask(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
+                 const SettleOptions& settle, std::stop_token stop);
+    void send(const Event& event);
+    std::vector<VolumeInfo> mountedVolumes() const;
+
+    ConfigProvider configProvider_;
+    AutoRunProvider autoRunProvider_;
+    RunFunction run_;
+    std::shared_ptr<SyncReportStore> reportStore_;
+    EventHandler onEvent_;
+    VolumeWatcher::Post watcherPost_;
+    VolumeLister lister_;
+
+    mutable std::mutex watcherLock_;
+    std::unique_ptr<VolumeWatcher> watcher_;
+
+    mutable std::mutex lock_;  // guards inFlightPairIDs_ only
+    std::unordered_set<Uuid> inFlightPairIDs_;
+
+    std::mutex workersLock_;  // guards workers_, running_ and shuttingDown_
+    std::condition_variable idle_;
+    std::list<Worker> workers_;
+    int running_ = 0;
+    bool shuttingDown_ = false;
+};
+
+}  // namespace tessaline

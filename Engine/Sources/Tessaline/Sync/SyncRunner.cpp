@@ -1,0 +1,61 @@
+#include "Tessaline/Sync/SyncRunner.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Sync/DestinationVolume.hpp"
+
+#include <algorithm>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+SyncRunner::SyncError::SyncError(std::string path, const std::string& message)
+    : std::runtime_error(message), path_(std::move(path)) {}
+
+SyncRunner::SyncError SyncRunner::SyncError::destinationUnavailable(const std::string& path) {
+    return SyncError(path, "The destination drive for " + toDisplayUtf8(std::string_view(path)) +
+                               " isn't connected — plug it in and re-run.");
+}
+
+SyncRunner::SyncRunner(std::shared_ptr<SecurityScopedBookmarkStore> bookmarkStore, CopyEngine engine)
+    : bookmarkStore_(std::move(bookmarkStore)), engine_(std::move(engine)) {}
+
+bool SyncRunner::destinationVolumeAvailable(const fs::path& destination) {
+    return destinationIsConnected(destination);
+}
+
+SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
+                                   const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
+                                   const CopyEngine::EventHandler& onEvent) const {
+    auto sourceFolder = pair.sourceFolder(sourceRoot);
+    if (!sourceFolder)
+        throw CopyError::cannotScanSource(sourceRoot / pair.sourceSubpath.value_or(""),
+                                          "the folder must lie inside the source volume");
+    fs::path destination(pair.destinationPath);
+    if (!destinationVolumeAvailable(destination)) throw SyncError::destinationUnavailable(pair.destinationPath);
+
+    // The start includes the settle wait.
+    EpochSeconds startedAt = nowEpoch();
+
+    // The card copy runs the settle loop (settling, settleTimedOut and cancelled events, a
+    // cancellation test after it), then scans every regular non-junk file of the source
+    // folder, turns unreadable folders into failed outcomes and copies the list.
+    auto copy = [&] { return engine_.copy(*sourceFolder, destination, pair.copyOptions(), settle, isCancelled, onEvent); };
+
+    CopyEngine::CopyRun copyRun;
+    std::optional<std::string> label = destinationVolumeName(destination);
+    std::vector<std::string> granted;
+    if (label && bookmarkStore_) granted = bookmarkStore_->grantedVolumeLabels();
+    if (label && std::find(granted.begin(), granted.end(), *label) != granted.end())
+        copyRun = bookmarkStore_->withAccess(*label, [&](const fs::path&) { return copy(); });
+    else
+        copyRun = copy();
+
+    TransferLog log = TransferLog::fromRun(*sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
+                                           copyRun);
+    SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);
+    return Result{std::move(log), std::move(record)};
+}
+
+}  // namespace tessaline

@@ -1,0 +1,68 @@
+#pragma once
+// Runs one sync pair end to end: checks that the destination drive is connected, opens the
+// remembered access to it when one is granted, waits for the source to settle, scans the
+// source and copies it with verification, and returns the run's transfer log with its
+// history record. It files nothing: the caller appends the record, and no sync transfer
+// log reaches the log archive.
+//
+// Holds no state between runs; runs of different pairs may go on at once on different
+// threads. run() blocks its thread for the whole settle wait and copy; the callbacks are
+// called on that thread.
+
+#include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Copy/SettleOptions.hpp"
+#include "Tessaline/Sync/SyncPair.hpp"
+#include "Tessaline/Sync/SyncReport.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace tessaline {
+
+class SecurityScopedBookmarkStore;
+
+class SyncRunner {
+public:
+    struct Result {
+        TransferLog log;
+        SyncReport::Run run;
+    };
+
+    // The destination is not on a connected drive. what(): "The destination drive for <path>
+    // isn't connected — plug it in and re-run." with the pair's path as stored.
+    class SyncError : public std::runtime_error {
+    public:
+        static SyncError destinationUnavailable(const std::string& path);
+        const std::string& path() const { return path_; }
+
+    private:
+        SyncError(std::string path, const std::string& message);
+        std::string path_;
+    };
+
+    explicit SyncRunner(std::shared_ptr<SecurityScopedBookmarkStore> bookmarkStore, CopyEngine engine = CopyEngine());
+
+    // One run of `pair` from the mounted volume at `sourceRoot`. Throws, in the order they
+    // can arise: CopyError::cannotScanSource when the pair's subfolder would leave the
+    // source volume; SyncError::destinationUnavailable (nothing touched yet); the bookmark
+    // store's not-granted error when the destination volume is granted but cannot be
+    // opened; CopyError when the destination lies inside the source or the source cannot
+    // be scanned. Access opened here is closed on every path. Per-file failures are
+    // outcomes in the log. A run stopped by `isCancelled` returns a stopped log with no
+    // outcomes and nothing planned.
+    Result run(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
+               const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled = {},
+               const CopyEngine::EventHandler& onEvent = {}) const;
+
+    // Whether `destination` counts as connected (see DestinationVolume.hpp).
+    static bool destinationVolumeAvailable(const std::filesystem::path& destination);
+
+private:
+    std::shared_ptr<SecurityScopedBookmarkStore> bookmarkStore_;
+    CopyEngine engine_;
+};
+
+}  // namespace tessaline

@@ -1,0 +1,144 @@
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Sync/SyncRunner.hpp"
+
+#include "Support/TestSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tessaline;
+using namespace tessaline::testing;
+namespace fs = std::filesystem;
+
+namespace {
+
+SyncPair pairTo(const fs::path& destination, std::optional<std::string> subpath = std::nullopt) {
+    SyncPair pair;
+    pair.id = Uuid::random();
+    pair.name = "A cam";
+    pair.sourceVolumeLabel = "CARD";
+    pair.sourceSubpath = std::move(subpath);
+    pair.destinationPath = destination.string();
+    return pair;
+}
+
+const SettleOptions noSettle{0, 0, 0.5};
+
+class SyncRunnerTest : public SandboxedTest {
+protected:
+    std::shared_ptr<SecurityScopedBookmarkStore> grants =
+        std::make_shared<SecurityScopedBookmarkStore>(sandbox / "bookmarks.json");
+    SyncRunner runner{grants};
+    std::vector<CopyEngine::Event> events;
+    CopyEngine::EventHandler record = [this](const CopyEngine::Event& e) { events.push_back(e); };
+
+    template <class T>
+    size_t count() const {
+        size_t n = 0;
+        for (const auto& e : events) n += std::holds_alternative<T>(e);
+        return n;
+    }
+};
+
+}  // namespace
+
+TEST_F(SyncRunnerTest, CopiesOnlyTheSubfolderPlacedRelativeToItAndRecordsTheRun) {
+    fs::path card = sandbox / "card";
+    writePatternFile(card / "DCIM/100CANON/IMG_0001.CR3", 300000, 1);
+    writePatternFile(card / "DCIM/100CANON/MVI_0002.MP4", 500000, 2);
+    writeFile(card / "DCIM/100CANON/MVI_0002.THM", "thumb");
+    writeFile(card / "MISC/setup.dat", "not below the subfolder");
+    fs::create_directories(sandbox / "backup");
+
+    auto result = runner.run(pairTo(sandbox / "backup/Day1", "DCIM"), card, SyncReport::Trigger::mount, noSettle,
+                             {}, record);
+    EXPECT_EQ(result.run.sourcePath, (card / "DCIM").string());
+    EXPECT_EQ(result.run.destinationPath, (sandbox / "backup/Day1").string());
+    EXPECT_EQ(result.run.triggeredBy, SyncReport::Trigger::mount);
+    EXPECT_EQ(result.run.fileCount, 3);
+    EXPECT_EQ(result.run.newFiles, 3);
+    EXPECT_EQ(result.run.failedFiles, 0);
+    EXPECT_TRUE(result.run.allVerified);
+    EXPECT_EQ(result.run.at, result.log.finishedAt);
+    EXPECT_EQ(readFile(sandbox / "backup/Day1/100CANON/MVI_0002.MP4"), readFile(card / "DCIM/100CANON/MVI_0002.MP4"));
+    EXPECT_EQ(readFile(sandbox / "backup/Day1/100CANON/MVI_0002.THM"), "thumb");
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1/MISC"));
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1/DCIM"));
+    EXPECT_EQ(count<CopyEngine::SettlingEvent>(), 0u);  // a quiet period of 0 waits for nothing
+    EXPECT_EQ(count<CopyEngine::PlannedEvent>(), 1u);
+    EXPECT_EQ(count<CopyEngine::FileFinishedEvent>(), 3u);
+
+    // Run again: everything is already there and proven.
+    auto again = runner.run(pairTo(sandbox / "backup/Day1", "DCIM"), card, SyncReport::Trigger::scheduled, noSettle);
+    EXPECT_EQ(again.run.newFiles, 0);
+    EXPECT_EQ(again.run.existingFiles, 3);
+    EXPECT_EQ(again.run.bytesCopied, 800005);
+    EXPECT_TRUE(again.run.allVerified);
+}
+
+TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
+    fs::path card = sandbox / "card";
+    writeFile(card / "A001.MOV", "clip");
+    fs::path destination = sandbox / "gone/Footage/Day1";
+    try {
+        runner.run(pairTo(destination), card, SyncReport::Trigger::mount, SettleOptions{2, 10, 0.5}, {}, record);
+        FAIL() << "ran without a destination";
+    } catch (const SyncRunner::SyncError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "The destination drive for " + destination.string() + " isn't connected — plug it in and re-run.");
+        EXPECT_EQ(e.path(), destination.string());
+    }
+    EXPECT_TRUE(events.empty());
+    EXPECT_FALSE(fs::exists(sandbox / "gone"));
+}
+
+TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefused) {
+    writeFile(sandbox / "card/A001.MOV", "clip");
+    writeFile(sandbox / "secret/key", "private");
+    fs::create_directories(sandbox / "backup");
+    for (const char* hostile : {"../secret", "/etc", "DCIM/../../secret"}) {
+        EXPECT_THROW(runner.run(pairTo(sandbox / "backup", hostile), sandbox / "card", SyncReport::Trigger::manual,
+                                noSettle),
+                     CopyError)
+            << hostile;
+    }
+    EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
+}
+
+TEST_F(SyncRunnerTest, AStopDuringTheSettleWaitCopiesNothingAndIsNotVerified) {
+    writeFile(sandbox / "card/A001.MOV", "clip");
+    fs::create_directories(sandbox / "backup");
+    auto result = runner.run(pairTo(sandbox / "backup"), sandbox / "card", SyncReport::Trigger::mount,
+                             SettleOptions{30, 60, 0.5}, [] { return true; }, record);
+    EXPECT_TRUE(result.log.wasCancelled);
+    EXPECT_TRUE(result.log.outcomes.empty());
+    EXPECT_EQ(result.log.plannedFileCount, 0);
+    EXPECT_EQ(result.log.plannedBytes, 0);
+    EXPECT_FALSE(result.run.allVerified);
+    EXPECT_EQ(result.run.fileCount, 0);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(std::holds_alternative<CopyEngine::CancelledEvent>(events[0]));
+    EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
+}
+
+TEST_F(SyncRunnerTest, AGrantedDestinationIsOpenedAndADifferentDriveWithItsNameIsRefused) {
+    TESSALINE_REQUIRE_ROOT();
+    std::string label = "BCGRANT" + std::to_string(::getpid() % 100000);
+    LoopVolume drive("ext4", 32, label);
+    grants->grant(drive.mountPoint());
+    writeFile(sandbox / "card/A001.MOV", "clip one");
+    SyncPair pair = pairTo(drive.mountPoint() / "Footage");
+    auto result = runner.run(pair, sandbox / "card", SyncReport::Trigger::mount, noSettle);
+    EXPECT_TRUE(result.run.allVerified);
+    EXPECT_EQ(readFile(drive.mountPoint() / "Footage/A001.MOV"), "clip one");
+
+    // Another drive formatted with the same name now sits at the same place: the grant's
+    // file system is gone, so the run must not write onto the stranger.
+    drive.unmount();
+    auto format = runCommand({"mkfs.ext4", "-q", "-F", "-L", label, drive.device()});
+    ASSERT_EQ(format.exitCode, 0) << format.output;
+    drive.remount();
+    EXPECT_THROW(runner.run(pair, sandbox / "card", SyncReport::Trigger::mount, noSettle), BookmarkError);
+    EXPECT_FALSE(fs::exists(drive.mountPoint() / "Footage"));
+}
