@@ -1,24 +1,10 @@
 #include "Tessaline/Report/LogMeta.hpp"
 
+#include "Tessaline/Support/JsonFields.hpp"
+
 #include <stdexcept>
 
 namespace tessaline {
-
-namespace {
-
-const nlohmann::json& required(const nlohmann::json& object, const char* key) {
-    auto it = object.find(key);
-    if (it == object.end()) throw std::invalid_argument(std::string("\"") + key + "\" is missing");
-    return *it;
-}
-
-std::string requiredString(const nlohmann::json& object, const char* key) {
-    const auto& value = required(object, key);
-    if (!value.is_string()) throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
-    return value.get<std::string>();
-}
-
-}  // namespace
 
 nlohmann::ordered_json LogMeta::toJson() const {
     nlohmann::ordered_json object;
@@ -47,15 +33,13 @@ LogMeta LogMeta::fromJson(const nlohmann::json& object) {
     meta.title = requiredString(object, "title");
     meta.subtitle = requiredString(object, "subtitle");
     meta.summary = requiredString(object, "summary");
-    const auto& counts = required(object, "counts");
+    const auto& counts = requiredField(object, "counts");
     if (!counts.is_object()) throw std::invalid_argument("\"counts\" is not an object");
     for (const auto& [key, value] : counts.items()) {
         if (!value.is_number_integer()) throw std::invalid_argument("a count is not an integer");
         meta.counts[key] = value.get<int64_t>();
     }
-    const auto& hasProblem = required(object, "hasProblem");
-    if (!hasProblem.is_boolean()) throw std::invalid_argument("\"hasProblem\" is not true or false");
-    meta.hasProblem = hasProblem.get<bool>();
+    meta.hasProblem = requiredBool(object, "hasProblem");
     meta.primaryFileName = requiredString(object, "primaryFileName");
     if (auto it = object.find("project"); it != object.end() && !it->is_null()) {
         if (!it->is_string()) throw std::invalid_argument("\"project\" is not a string");

@@ -1,32 +1,12 @@
 #include "Tessaline/Sync/SyncPair.hpp"
 
+#include "Tessaline/Support/JsonFields.hpp"
+
 #include <stdexcept>
 
 namespace tessaline {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const nlohmann::json& required(const nlohmann::json& object, const char* key) {
-    auto it = object.find(key);
-    if (it == object.end()) throw std::invalid_argument(std::string("a pair lacks \"") + key + "\"");
-    return *it;
-}
-
-std::string requiredString(const nlohmann::json& object, const char* key) {
-    const auto& value = required(object, key);
-    if (!value.is_string()) throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
-    return value.get<std::string>();
-}
-
-bool requiredBool(const nlohmann::json& object, const char* key) {
-    const auto& value = required(object, key);
-    if (!value.is_boolean()) throw std::invalid_argument(std::string("\"") + key + "\" is not true or false");
-    return value.get<bool>();
-}
-
-}  // namespace
 
 CopyEngine::Options SyncPair::copyOptions() const {
     return CopyEngine::Options{preserveStructure, verifyAfterCopy, true, 8388608};

@@ -1,5 +1,6 @@
 #include "Tessaline/Sync/SyncReport.hpp"
 
+#include "Tessaline/Support/JsonFields.hpp"
 #include "Tessaline/Support/JsonText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
@@ -12,28 +13,10 @@ namespace tessaline {
 
 namespace {
 
-const nlohmann::json& required(const nlohmann::json& object, const char* key) {
-    auto it = object.find(key);
-    if (it == object.end()) throw std::invalid_argument(std::string("a run lacks \"") + key + "\"");
-    return *it;
-}
-
-int64_t requiredInteger(const nlohmann::json& object, const char* key) {
-    const auto& value = required(object, key);
-    if (!value.is_number_integer()) throw std::invalid_argument(std::string("\"") + key + "\" is not an integer");
-    return value.get<int64_t>();
-}
-
 int requiredInt(const nlohmann::json& object, const char* key) {
     int64_t value = requiredInteger(object, key);
     if (value < INT32_MIN || value > INT32_MAX) throw std::invalid_argument(std::string("\"") + key + "\" is out of range");
     return static_cast<int>(value);
-}
-
-std::string requiredString(const nlohmann::json& object, const char* key) {
-    const auto& value = required(object, key);
-    if (!value.is_string()) throw std::invalid_argument(std::string("\"") + key + "\" is not a string");
-    return value.get<std::string>();
 }
 
 }  // namespace
@@ -101,9 +84,7 @@ SyncReport::Run SyncReport::Run::fromJson(const nlohmann::json& object) {
     run.existingFiles = requiredInt(object, "existingFiles");
     run.failedFiles = requiredInt(object, "failedFiles");
     run.bytesCopied = requiredInteger(object, "bytesCopied");
-    const auto& allVerified = required(object, "allVerified");
-    if (!allVerified.is_boolean()) throw std::invalid_argument("\"allVerified\" is not true or false");
-    run.allVerified = allVerified.get<bool>();
+    run.allVerified = requiredBool(object, "allVerified");
     return run;
 }
 
