@@ -1,5 +1,6 @@
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include "Support/TestSandbox.hpp"
@@ -260,4 +261,69 @@ TEST_F(LogArchiveTest, AScanWithMissingMismatchedOrUnreadContentsHasAProblem) {
     EXPECT_TRUE(archive.archive(scanReport({confirmed}, {"/media/crew/EOS_DIGITAL/DCIM/101"}), std::nullopt, at).hasProblem);
     EXPECT_FALSE(archive.archive(scanReport({confirmed}), std::nullopt, at).hasProblem);
     EXPECT_EQ(archive.list().size(), 4u);
+}
+
+namespace {
+
+TransferLog copyLog(int planned, std::vector<CopyEngine::FileStatus> statuses, bool cancelled = false) {
+    TransferLog log;
+    log.sourceURL = "/media/crew/EOS_DIGITAL";
+    log.destinationURL = "/media/crew/BACKUP/Day 1";
+    log.startedAt = epochFromUtc(2025, 3, 7, 16, 0, 0);
+    log.finishedAt = log.startedAt + 30;
+    log.wasCancelled = cancelled;
+    log.plannedFileCount = planned;
+    log.plannedBytes = planned * 1000;
+    int i = 0;
+    for (const auto& status : statuses) {
+        CopyEngine::FileOutcome outcome;
+        outcome.relativePath = "DCIM/C000" + std::to_string(i) + ".MP4";
+        outcome.sourceURL = log.sourceURL / outcome.relativePath;
+        outcome.destinationURL = log.destinationURL / outcome.relativePath;
+        outcome.byteSize = 1000;
+        outcome.status = status;
+        outcome.sourceChecksum = "0123456789abcdef";
+        if (status.isVerifiedPass()) outcome.destinationChecksum = "0123456789abcdef";
+        outcome.startedAt = log.startedAt + i;
+        outcome.finishedAt = log.startedAt + i + 1;
+        log.outcomes.push_back(outcome);
+        ++i;
+    }
+    return log;
+}
+
+}  // namespace
+
+TEST_F(LogArchiveTest, ACopyIsFiledWithItsFourExportsAndCounts) {
+    using S = CopyEngine::FileStatus;
+    EpochSeconds at = localTime(2025, 3, 7, 17, 14, 55);
+    TransferLog log = copyLog(4, {S::copiedVerified(), S::copiedVerified(), S::skippedAlreadyPresent(), S::copiedNotVerified()});
+    ArchivedLog filed = archive.archive(log, std::optional<std::string>("Feature"), at);
+    fs::path folder = sandbox / "Logs/2025-03-07/transfer-171455";
+    EXPECT_EQ(filed.directory, folder);
+    EXPECT_EQ(filed.title, "Day 1");
+    EXPECT_EQ(filed.subtitle, "EOS_DIGITAL → Day 1");
+    EXPECT_EQ(filed.summary, "2 verified · 1 present · 0 failed");
+    std::map<std::string, int64_t> counts = {{"verified", 2}, {"present", 1}, {"unverified", 1}, {"failed", 0}};
+    EXPECT_EQ(filed.counts, counts);
+    EXPECT_FALSE(filed.hasProblem);  // an unverified copy alone is no problem
+    std::vector<fs::path> files = {folder / "transfer-171455.csv", folder / "transfer-171455.json",
+                                   folder / "transfer-171455.mhl", folder / "transfer-171455.pdf"};
+    EXPECT_EQ(filed.files, files);
+    EXPECT_EQ(readFile(folder / "transfer-171455.csv").substr(0, 6), "status");
+    EXPECT_EQ(readFile(folder / "transfer-171455.pdf").substr(0, 5), "%PDF-");
+    EXPECT_EQ(archive.list().at(0), filed);
+}
+
+TEST_F(LogArchiveTest, StoppedIncompleteAndFailedCopiesAreFlaggedButAnEmptyOneIsNot) {
+    using S = CopyEngine::FileStatus;
+    EpochSeconds at = localTime(2025, 3, 7, 18, 0, 0);
+    EXPECT_TRUE(archive.archive(copyLog(10, {S::copiedVerified(), S::copiedVerified()}, true), std::nullopt, at).hasProblem);
+    EXPECT_TRUE(archive.archive(copyLog(3, {S::copiedVerified()}), std::nullopt, at).hasProblem);
+    EXPECT_TRUE(archive.archive(copyLog(2, {S::copiedVerified(), S::failed("No space left on device")}), std::nullopt, at)
+                    .hasProblem);
+    EXPECT_TRUE(archive.archive(copyLog(1, {S::verificationFailed()}), std::nullopt, at).hasProblem);
+    EXPECT_FALSE(archive.archive(copyLog(0, {}), std::nullopt, at).hasProblem);
+    EXPECT_FALSE(archive.archive(copyLog(1, {S::copiedVerified()}), std::nullopt, at).hasProblem);
+    EXPECT_EQ(archive.list().size(), 6u);
 }

@@ -3,6 +3,8 @@
 #include "Tessaline/Report/ReportExporter.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/AtomicFile.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+#include "Tessaline/Transfer/TransferLogExporter.hpp"
 #include "Tessaline/Support/DataFolder.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/JsonText.hpp"
@@ -131,6 +133,27 @@ ArchivedLog LogArchive::archive(const VerificationReport& report, const std::opt
     meta.hasProblem = missing > 0 || mismatches > 0 || !report.unreadableCardFolders.empty();
     return fileRun(LogKind::verify, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
         ReportExporter::write(report, folder, stem);
+    });
+}
+
+ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std::string>& project,
+                                EpochSeconds at) const {
+    std::string source = toDisplayUtf8(std::string_view(lastComponent(log.sourceURL)));
+    std::string destination = toDisplayUtf8(std::string_view(lastComponent(log.destinationURL)));
+    LogMeta meta;
+    meta.title = destination;
+    meta.subtitle = source + " → " + destination;
+    meta.summary = std::to_string(log.verifiedCount()) + " verified · " + std::to_string(log.skippedCount()) +
+                   " present · " + std::to_string(log.failedCount()) + " failed";
+    meta.counts = {{"verified", log.verifiedCount()},
+                   {"present", log.skippedCount()},
+                   {"unverified", log.unverifiedCount()},
+                   {"failed", log.failedCount()}};
+    // A stopped or incomplete copy needs attention as much as one with failed files; a run
+    // that planned no files, or copied without verifying, does not.
+    meta.hasProblem = log.failedCount() > 0 || !log.isComplete();
+    return fileRun(LogKind::transfer, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
+        TransferLogExporter::write(log, folder, stem);
     });
 }
 
