@@ -6,12 +6,11 @@
 
 namespace tessaline {
 
-namespace {
-
-void collect(const nlohmann::json& list, std::vector<BlockDeviceRecord>& out) {
-    if (!list.is_array()) return;
-    for (const auto& item : list) {
-        if (!item.is_object()) continue;
+std::optional<std::vector<BlockDeviceRecord>> BlockDeviceRecord::fromLsblkJson(std::string_view json) {
+    auto items = treeItems(json, "blockdevices");
+    if (!items) return std::nullopt;
+    std::vector<BlockDeviceRecord> out;
+    for (const auto& item : *items) {
         BlockDeviceRecord record;
         record.path = textField(item, "path").value_or("");
         record.kernelName = textField(item, "kname").value_or("");
@@ -30,19 +29,7 @@ void collect(const nlohmann::json& list, std::vector<BlockDeviceRecord>& out) {
             record.mountPoints.push_back(*single);
         }
         out.push_back(std::move(record));
-        if (auto children = item.find("children"); children != item.end()) collect(*children, out);
     }
-}
-
-}  // namespace
-
-std::optional<std::vector<BlockDeviceRecord>> BlockDeviceRecord::fromLsblkJson(std::string_view json) {
-    nlohmann::json root = nlohmann::json::parse(json, nullptr, false);
-    if (root.is_discarded() || !root.is_object()) return std::nullopt;
-    auto list = root.find("blockdevices");
-    if (list == root.end() || !list->is_array()) return std::nullopt;
-    std::vector<BlockDeviceRecord> out;
-    collect(*list, out);
     return out;
 }
 

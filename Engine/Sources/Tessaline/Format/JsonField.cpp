@@ -14,7 +14,26 @@ const nlohmann::json* member(const nlohmann::json& object, const char* key) {
     return it == object.end() ? nullptr : &*it;
 }
 
+void collectItems(const nlohmann::json& list, std::vector<nlohmann::json>& out) {
+    if (!list.is_array()) return;
+    for (const auto& item : list) {
+        if (!item.is_object()) continue;
+        out.push_back(item);
+        if (auto children = item.find("children"); children != item.end()) collectItems(*children, out);
+    }
+}
+
 }  // namespace
+
+std::optional<std::vector<nlohmann::json>> treeItems(std::string_view text, const char* key) {
+    nlohmann::json root = nlohmann::json::parse(text, nullptr, false);
+    if (root.is_discarded() || !root.is_object()) return std::nullopt;
+    auto list = root.find(key);
+    if (list == root.end() || !list->is_array()) return std::nullopt;
+    std::vector<nlohmann::json> out;
+    collectItems(*list, out);
+    return out;
+}
 
 std::optional<std::string> textField(const nlohmann::json& object, const char* key) {
     const nlohmann::json* value = member(object, key);

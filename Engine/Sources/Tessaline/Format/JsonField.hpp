@@ -8,9 +8,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tessaline {
 
+// The objects of the top-level array `key` of the JSON text and of every nested "children"
+// array, parents before their children, in output order; nullopt when the text is not a
+// JSON object holding that array.
+std::optional<std::vector<nlohmann::json>> treeItems(std::string_view text, const char* key);
 // A string field; nullopt when absent, null or not a string.
 std::optional<std::string> textField(const nlohmann::json& object, const char* key);
 // A boolean field written as true/false, 0/1 or "0"/"1"; nullopt otherwise.
