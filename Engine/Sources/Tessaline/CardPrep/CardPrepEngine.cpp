@@ -69,6 +69,12 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     if (validation.issue || !validation.volume) throw PrepError(PrepError::Kind::refusedDangerousRoot, cardRoot);
     UniqueFd rootFd = openValidatedRoot(*validation.volume);
     if (!rootFd) throw PrepError(PrepError::Kind::cannotList, cardRoot);
+    // Validated again with the root held open: a mount made over the card meanwhile would
+    // show up as another folder here.
+    Validation again = validateRoot(cardRoot);
+    if (again.issue || !again.volume || again.volume->device != validation.volume->device ||
+        again.volume->inode != validation.volume->inode)
+        throw PrepError(PrepError::Kind::refusedDangerousRoot, cardRoot);
     CardTree tree(rootFd.get(), validation.volume->device);
 
     auto listed = tree.topLevelNames();
