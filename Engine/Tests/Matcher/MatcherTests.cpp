@@ -55,6 +55,12 @@ TEST(MatcherTest, MissingMetadataRemovesOnlyItsTest) {
     EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon), {clip("/d/B.MOV", 100, noon, "avc1", 1280)}), MatchStatus::missing());
     EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon), {clip("/d/B.MOV", 100, noon, "avc1", 1920, 720)}), MatchStatus::missing());
     EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon), {clip("/d/B.MOV", 101, noon)}), MatchStatus::missing());
+    // Codec texts are compared whole, also past their first 8 bytes.
+    EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon, "codec-long-1"), {clip("/d/B.MOV", 100, noon, "codec-long-2")}),
+              MatchStatus::missing());
+    EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon, "codec-long-1"), {clip("/d/B.MOV", 100, noon, "codec-long-1")}),
+              MatchStatus::confirmed("/d/B.MOV"));
+    EXPECT_EQ(statusOf(clip("/card/A.MOV", 100, noon, ""), {clip("/d/B.MOV", 100, noon, "avc1")}), MatchStatus::missing());
 }
 
 TEST(MatcherTest, NearestTimeBreaksTies) {
