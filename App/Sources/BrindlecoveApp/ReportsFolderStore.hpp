@@ -1,0 +1,36 @@
+#pragma once
+// The folder that receives a plain-text copy of every scan report, chosen in Settings and
+// remembered as bookmark data under "Brindlecove.reportsFolderBookmark". No state of its
+// own: every call reads the user defaults and resolves the bookmark afresh. Any thread.
+
+#include "BrindlecoveApp/Platform/UserDefaults.hpp"
+
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+
+namespace brindlecove::ReportsFolderStore {
+
+inline const QString bookmarkKey = QStringLiteral("Brindlecove.reportsFolderBookmark");
+
+// Whether a folder is stored; it is not resolved, so an unreachable folder still counts.
+bool isConfigured(const UserDefaults& defaults = UserDefaults::standard());
+
+// The folder, or nullopt. A stale scoped bookmark is renewed; a plain one is used as is.
+std::optional<std::filesystem::path> resolvedURL(const UserDefaults& defaults = UserDefaults::standard());
+
+// Writes `text` as UTF-8 to `filename` (used unaltered; it must not contain "/") in the
+// folder, atomically, replacing a file of that name; returns the file's path. Throws
+// AppError ("Brindlecove", 1, "No reports folder is set.") when there is no usable folder,
+// and the write's own error (tessaline::FileWriteError) unchanged when writing fails.
+std::filesystem::path write(const QString& text, const QString& filename,
+                            const UserDefaults& defaults = UserDefaults::standard());
+
+// Stores the chosen folder (Settings' "Choose Folder…"): a scoped bookmark, else a plain
+// one. False, with the earlier folder kept, when neither can be made.
+bool choose(const std::filesystem::path& folder, const UserDefaults& defaults = UserDefaults::standard());
+// Forgets the folder (Settings' "Stop Saving Here").
+void clear(const UserDefaults& defaults = UserDefaults::standard());
+
+}  // namespace brindlecove::ReportsFolderStore
