@@ -31,12 +31,14 @@ struct Overloaded : Ts... {
 };
 
 std::shared_ptr<tessaline::MountSyncCoordinator> makeRealCoordinator(
-    SyncManager::Providers providers, std::shared_ptr<tessaline::SyncReportStore> reportStore) {
+    SyncManager::Providers providers, std::shared_ptr<tessaline::SyncReportStore> reportStore,
+    SyncManager::VolumeLister lister) {
     tessaline::SyncRunner runner(std::make_shared<tessaline::SecurityScopedBookmarkStore>());
-    return tessaline::MountSyncCoordinator::make(
+    return std::make_shared<tessaline::MountSyncCoordinator>(
         std::move(providers.configuration), std::move(providers.autoRun), std::move(runner),
         std::move(reportStore), std::move(providers.onEvent),
-        [](std::function<void()> work) { MainThread::post(std::move(work)); });
+        [](std::function<void()> work) { MainThread::post(std::move(work)); },
+        lister ? std::move(lister) : tessaline::MountSyncCoordinator::VolumeLister{});
 }
 
 }  // namespace
@@ -81,8 +83,9 @@ SyncManager::SyncManager(Environment environment, QObject* parent)
             if (self) self->handle(event);
         });
     };
-    CoordinatorFactory factory = environment_.makeCoordinator ? environment_.makeCoordinator : makeRealCoordinator;
-    coordinator_ = factory(std::move(providers), reportStore_);
+    coordinator_ = environment_.makeCoordinator
+                       ? environment_.makeCoordinator(std::move(providers), reportStore_)
+                       : makeRealCoordinator(std::move(providers), reportStore_, environment_.listVolumes);
     applyWatchState();
 
     scheduledService_ = std::make_unique<ScheduledSyncService>(

@@ -1,0 +1,75 @@
+// The sync manager driven by a real mount: a labelled loop-mounted card image.
+
+#include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+
+#include "Tessaline/Sync/SyncConfiguration.hpp"
+
+using namespace brindlecove;
+using brindlecove::testing::AppSandboxedTest;
+using tessaline::testing::LoopVolume;
+namespace fs = std::filesystem;
+
+class SyncManagerMountTests : public AppSandboxedTest {};
+
+namespace {
+QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+
+bool hasLine(const SyncManager& manager, const QString& text) {
+    for (const QString& line : manager.activity())
+        if (message(line) == text) return true;
+    return false;
+}
+}  // namespace
+
+TEST_F(SyncManagerMountTests, AnInsertedCardPromptsWithAutoRunOffAndSyncsWithItOn) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 64, "BCV_MGR_CARD", false);
+    card.remount();
+    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A001.MOV", 300'000, 1);
+    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A002.MOV", 200'000, 2);
+    card.unmount();
+
+    const fs::path backup = sandbox.path() / "backup";
+    fs::create_directories(backup);
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0;
+    tessaline::SyncPair pair;
+    pair.id = tessaline::Uuid::random();
+    pair.name = "Cards";
+    pair.sourceVolumeLabel = "bcv_mgr_card";  // a mount matches ignoring case
+    pair.destinationPath = backup.string();
+    config.pairs.push_back(pair);
+    SyncManager::Environment env;
+    env.configURL = sandbox.path() / "app" / "sync-config.json";
+    env.historyURL = sandbox.path() / "app" / "sync-runs.json";
+    env.loginItem = LoginItem(QStringLiteral("org.example.Mount"), qpath(configHome() / "autostart"), {},
+                              QStringLiteral("/bin/true"));
+    config.save(env.configURL);
+
+    SyncManager manager(env);
+    ASSERT_TRUE(manager.coordinator()->isWatching());
+    manager.setAutoRunOnMount(false);
+    card.remount();
+    ASSERT_TRUE(waitFor([&] { return manager.pendingPrompt().has_value(); }));
+    EXPECT_EQ(manager.pendingPrompt()->cardLabel, QStringLiteral("BCV_MGR_CARD"));
+    EXPECT_EQ(manager.pendingPrompt()->pairNames, QStringList{QStringLiteral("Cards")});
+    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("💡 BCV_MGR_CARD inserted — run Cards?"));
+    EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("📥 BCV_MGR_CARD mounted — 1 sync pair(s) queued"));
+    EXPECT_EQ(manager.coordinator()->inFlightCount(), 0u);
+    card.unmount();
+
+    manager.setPendingPrompt(std::nullopt);
+    manager.setAutoRunOnMount(true);
+    card.remount();
+    ASSERT_TRUE(waitFor([&] { return hasLine(manager, QString::fromUtf8("✅ “Cards”: 2 new, 0 present, 0 failed")); },
+                        60'000));
+    EXPECT_TRUE(hasLine(manager, QString::fromUtf8("▶️ Syncing “Cards”…")));
+    EXPECT_FALSE(manager.pendingPrompt());
+    EXPECT_TRUE(fs::exists(backup / "DCIM" / "A001.MOV"));
+    ASSERT_TRUE(manager.todayReport());
+    EXPECT_EQ(manager.todayReport()->runs.size(), 1u);
+    EXPECT_EQ(manager.todayReport()->newFiles(), 2);
+    manager.coordinator()->waitForIdle();
+}
