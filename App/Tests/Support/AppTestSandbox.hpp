@@ -11,6 +11,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace brindlecove::testing {
 
@@ -28,6 +32,9 @@ protected:
     static bool waitFor(const std::function<bool()>& done, int timeoutMs = 10'000);
     // Runs the calls already queued on the event loop.
     static void drainEvents();
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 }  // namespace brindlecove::testing
