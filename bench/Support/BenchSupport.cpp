@@ -114,3 +114,27 @@ void warmCache(const fs::path& file) {
 }
 
 }  // namespace bench
+
+namespace bench {
+
+std::vector<TreeFile> ensurePatternTree(const std::filesystem::path& root, int count, uint64_t totalBytes) {
+    std::vector<TreeFile> files;
+    const uint64_t size = totalBytes / static_cast<uint64_t>(count);
+    for (int i = 0; i < count; ++i) {
+        std::filesystem::path file = root / ("CLIP" + std::to_string(i / 50)) / ("A" + std::to_string(1000 + i) + ".MOV");
+        std::filesystem::create_directories(file.parent_path());
+        ensurePatternFile(file, size + static_cast<uint64_t>(i));
+        files.push_back({file, size + static_cast<uint64_t>(i)});
+    }
+    return files;
+}
+
+void dropCaches() {
+    ::sync();
+    if (FILE* out = std::fopen("/proc/sys/vm/drop_caches", "w")) {
+        std::fputs("3\n", out);
+        std::fclose(out);
+    }
+}
+
+}  // namespace bench

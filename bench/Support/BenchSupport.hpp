@@ -38,3 +38,19 @@ void ensurePatternFile(const std::filesystem::path& file, uint64_t size);
 void warmCache(const std::filesystem::path& file);
 
 }  // namespace bench
+
+namespace bench {
+
+// The copy benchmarks' card: `count` pattern files of about `totalBytes` in all (sizes differ
+// by one byte each, so contents differ), in folders of 50, made once under `root`.
+struct TreeFile {
+    std::filesystem::path path;
+    uint64_t size;
+};
+std::vector<TreeFile> ensurePatternTree(const std::filesystem::path& root, int count, uint64_t totalBytes);
+
+// Writes dirty pages back and drops the page cache (root only; silently nothing otherwise),
+// so a run reads its source cold, as from a freshly inserted card.
+void dropCaches();
+
+}  // namespace bench

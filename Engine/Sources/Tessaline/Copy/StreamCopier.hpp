@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <string>
 
 namespace tessaline {
@@ -45,6 +47,8 @@ private:
     CopyFileIO& io_;
     size_t chunkSize_;
     std::unique_ptr<Buffer> buffer_;
+    // Whether the last destination device keeps new names durable with the file's fsync.
+    std::optional<std::pair<dev_t, bool>> nameDurableDevice_;
 };
 
 }  // namespace tessaline
