@@ -207,6 +207,11 @@ TEST_F(FingerprintIndexTest, VersionZeroLosesItsTableVersionOneKeepsIt) {
     FingerprintIndex again(dbPath);
     EXPECT_EQ(again.count("CARD"), 1);
 
+    sql("DROP INDEX idx_capture;");
+    { FingerprintIndex repaired(dbPath); }
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM sqlite_master WHERE name = 'idx_capture';"), "1");
+    EXPECT_EQ(sql("SELECT COUNT(*) FROM fingerprints;"), "1");
+
     sql("PRAGMA user_version = 7;");
     { FingerprintIndex newer(dbPath); }
     EXPECT_EQ(sql("PRAGMA user_version;"), "1");

@@ -233,11 +233,23 @@ int FingerprintIndex::open() {
         if (isCorruption(rc)) return rc;
         if (rc != SQLITE_OK) fail(rc);
     }
+    // A file already at version 1 with its table and both indexes is left as it is: the
+    // script would change nothing there, yet setting user_version is a write that costs a
+    // commit (10 ms measured) and makes the last close checkpoint the log (12 ms more), on
+    // every open of a cache that is only being read.
+    if (current == schemaVersion && schemaIsComplete()) return 0;
     std::string script = std::string(creationScript) + std::to_string(schemaVersion) + ";";
     rc = sqlite3_exec(db_.get(), script.c_str(), nullptr, nullptr, nullptr);
     if (isCorruption(rc)) return rc;
     if (rc != SQLITE_OK) fail(rc);
     return 0;
+}
+
+bool FingerprintIndex::schemaIsComplete() {
+    Statement statement = tryPrepare(
+        "SELECT COUNT(*) FROM sqlite_master WHERE (type = 'table' AND name = 'fingerprints') OR "
+        "(type = 'index' AND name IN ('idx_volume', 'idx_capture'));");
+    return statement && sqlite3_step(statement.get()) == SQLITE_ROW && sqlite3_column_int(statement.get(), 0) == 3;
 }
 
 void FingerprintIndex::fail(int code) const {

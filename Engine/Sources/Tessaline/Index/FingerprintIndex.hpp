@@ -90,6 +90,7 @@ private:
 
     // Returns the SQLite code of a corruption found while opening (0 when none); throws others.
     int open();
+    bool schemaIsComplete();
     [[noreturn]] void fail(int code) const;
     void exec(const char* sql);
     Statement prepare(const char* sql);

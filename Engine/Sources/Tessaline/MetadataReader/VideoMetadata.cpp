@@ -74,6 +74,22 @@ const AVStream* firstVideoStream(const AVFormatContext& format) {
     return nullptr;
 }
 
+bool isPcmContainer(std::string_view demuxer) { return demuxer == "wav" || demuxer == "w64" || demuxer == "aiff"; }
+
+// The longest stream in seconds, as FFmpeg's stream analysis would give it for a container
+// whose header states every stream's length; nullopt when a stream's length is unknown.
+std::optional<double> longestStreamDuration(const AVFormatContext& format) {
+    std::optional<double> longest;
+    for (unsigned i = 0; i < format.nb_streams; ++i) {
+        const AVStream* stream = format.streams[i];
+        if (stream->duration == AV_NOPTS_VALUE || stream->duration < 0 || stream->time_base.den <= 0)
+            return std::nullopt;
+        double seconds = static_cast<double>(stream->duration) * av_q2d(stream->time_base);
+        if (!longest || seconds > *longest) longest = seconds;
+    }
+    return longest;
+}
+
 }  // namespace
 
 std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& path) {
@@ -82,8 +98,12 @@ std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& p
     std::string_view demuxer = format->iformat->name;
     bool movFamily = demuxer.starts_with("mov");
     // The mov demuxer knows duration, codec tag and stored size from the header; analysing
-    // streams would decode frames. Every other demuxer needs it for duration and size.
-    if (!movFamily && avformat_find_stream_info(format.get(), nullptr) < 0) return std::nullopt;
+    // streams would decode frames. The PCM containers know their streams' durations from
+    // the header too (analysing a 2-second WAV costs 7.7 ms against 0.12 ms for the open).
+    // Every other demuxer needs the analysis for duration and picture size.
+    std::optional<double> headerDuration;
+    if (isPcmContainer(demuxer)) headerDuration = longestStreamDuration(*format);
+    if (!movFamily && !headerDuration && avformat_find_stream_info(format.get(), nullptr) < 0) return std::nullopt;
 
     EmbeddedMetadata result;
     QuickTimeMovieMetadata movie;
@@ -121,7 +141,10 @@ std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& p
         }
     }
 
-    if (format->duration != AV_NOPTS_VALUE) result.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
+    if (format->duration != AV_NOPTS_VALUE)
+        result.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
+    else
+        result.duration = headerDuration;
 
     const AVStream* video = firstVideoStream(*format);
     // Some codecs in a movie (MPEG-4 part 2) leave the stored size unknown until the streams
