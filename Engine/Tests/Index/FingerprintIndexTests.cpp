@@ -1,5 +1,6 @@
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
+#include "Support/FingerprintAssertions.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
@@ -50,20 +51,6 @@ protected:
     }
 };
 
-void expectSame(const Fingerprint& a, const Fingerprint& b) {
-    EXPECT_EQ(a.url, b.url);
-    EXPECT_EQ(a.byteSize, b.byteSize);
-    EXPECT_EQ(a.captureDate, b.captureDate);
-    EXPECT_EQ(a.duration, b.duration);
-    EXPECT_EQ(a.cameraMake, b.cameraMake);
-    EXPECT_EQ(a.cameraModel, b.cameraModel);
-    EXPECT_EQ(a.codec, b.codec);
-    EXPECT_EQ(a.width, b.width);
-    EXPECT_EQ(a.height, b.height);
-    EXPECT_EQ(a.hasCameraTimestamp, b.hasCameraTimestamp);
-    EXPECT_EQ(a.timestampSource, b.timestampSource);
-}
-
 }  // namespace
 
 TEST_F(FingerprintIndexTest, NewFileHasTheSchemaAtVersionOneInWalMode) {
@@ -86,10 +73,10 @@ TEST_F(FingerprintIndexTest, RowsSurviveReopeningAndReadBackWhole) {
     FingerprintIndex index(dbPath);
     auto a = index.cachedFingerprint("EOS_DIGITAL", "/media/card/A.MOV", 1234567, 1000.0);
     ASSERT_TRUE(a);
-    expectSame(*a, full("/media/card/A.MOV"));
+    expectSameFingerprint(*a, full("/media/card/A.MOV"));
     auto b = index.cachedFingerprint("EOS_DIGITAL", odd, 10, 2000.0);
     ASSERT_TRUE(b);
-    expectSame(*b, bare(odd));
+    expectSameFingerprint(*b, bare(odd));
     EXPECT_FALSE(index.cachedFingerprint("OTHER", "/media/card/A.MOV", 1234567, 1000.0));
     EXPECT_EQ(index.count("EOS_DIGITAL"), 2);
     auto all = index.fingerprints("EOS_DIGITAL");
@@ -122,7 +109,7 @@ TEST_F(FingerprintIndexTest, UpsertKeepsTheRowIdAndRefreshesScannedAt) {
     EXPECT_EQ(index.count("CARD"), 1);
     auto row = index.cachedFingerprint("CARD", "/c/x.jpg", 77, 2000.0);
     ASSERT_TRUE(row);
-    expectSame(*row, changed);
+    expectSameFingerprint(*row, changed);
     EXPECT_EQ(sql("SELECT ts_source, make IS NULL, width IS NULL FROM fingerprints;"),
               "filesystem date (fallback)|1|1");
 }

@@ -1,6 +1,7 @@
 #include "Tessaline/MetadataReader/CachingMetadataReader.hpp"
 
 #include "MetadataReader/MediaFixtures.hpp"
+#include "Support/FingerprintAssertions.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
 
@@ -49,18 +50,6 @@ protected:
     }
 };
 
-void expectSame(const Fingerprint& a, const Fingerprint& b) {
-    EXPECT_EQ(a.url, b.url);
-    EXPECT_EQ(a.byteSize, b.byteSize);
-    EXPECT_EQ(a.captureDate, b.captureDate);
-    EXPECT_EQ(a.duration, b.duration);
-    EXPECT_EQ(a.cameraMake, b.cameraMake);
-    EXPECT_EQ(a.codec, b.codec);
-    EXPECT_EQ(a.width, b.width);
-    EXPECT_EQ(a.timestampSource, b.timestampSource);
-    EXPECT_EQ(a.hasCameraTimestamp, b.hasCameraTimestamp);
-}
-
 }  // namespace
 
 TEST_F(CachingMetadataReaderTest, SecondScanIsAnsweredFromTheCacheWithoutReadingFiles) {
@@ -75,7 +64,7 @@ TEST_F(CachingMetadataReaderTest, SecondScanIsAnsweredFromTheCacheWithoutReading
     EXPECT_EQ(sql("SELECT COUNT(*) FROM fingerprints WHERE volume_label = 'EOS_DIGITAL';"), "4");
 
     CachingMetadataReader again(inner, openIndex(), "EOS_DIGITAL", true, 500);
-    for (size_t i = 0; i < files.size(); ++i) expectSame(again.fingerprint(files[i]), first[i]);
+    for (size_t i = 0; i < files.size(); ++i) expectSameFingerprint(again.fingerprint(files[i]), first[i]);
     EXPECT_EQ(again.cacheHits(), 4);
     EXPECT_EQ(inner->calls.load(), 4);
 }

@@ -4,44 +4,22 @@ namespace tessaline {
 
 namespace {
 
-// Reads exactly `count` ASCII digits at `pos`.
-bool digits(std::string_view s, size_t& pos, size_t count, int& out) {
-    if (pos + count > s.size()) return false;
-    int value = 0;
-    for (size_t i = 0; i < count; ++i) {
-        char c = s[pos + i];
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-    }
-    pos += count;
-    out = value;
-    return true;
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool literal(std::string_view s, size_t& pos, char c) {
-    if (pos >= s.size() || s[pos] != c) return false;
-    ++pos;
-    return true;
-}
-
-bool isLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int daysInMonth(int y, int m) {
-    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && isLeapYear(y) ? 29 : days[m - 1];
-}
-
-// "<date><sep><time>" with the given separators; validated as a non-lenient calendar.
-std::optional<EpochSeconds> dateAndTime(std::string_view s, size_t& pos, char dateSep, char middle) {
-    int y, mo, d, h, mi, se;
-    if (!digits(s, pos, 4, y) || !literal(s, pos, dateSep) || !digits(s, pos, 2, mo) ||
-        !literal(s, pos, dateSep) || !digits(s, pos, 2, d) || !literal(s, pos, middle) ||
-        !digits(s, pos, 2, h) || !literal(s, pos, ':') || !digits(s, pos, 2, mi) || !literal(s, pos, ':') ||
-        !digits(s, pos, 2, se))
+// "YYYY?MM?DD?HH:MM:SS" at the start of `s`, with the given date and middle separators, as
+// UTC. The calendar is checked strictly by formatting the result back: 31 April, 29
+// February of a common year or second 60 would roll over and so differ from the text.
+std::optional<EpochSeconds> dateAndTime(std::string_view s, char dateSep, char middle) {
+    if (s.size() < 19 || s[4] != dateSep || s[7] != dateSep || s[10] != middle || s[13] != ':' || s[16] != ':')
         return std::nullopt;
-    if (y < 1 || mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, mo) || h > 23 || mi > 59 || se > 59)
-        return std::nullopt;
-    return epochFromUtc(y, mo, d, h, mi, se);
+    std::string iso(s.substr(0, 19));
+    iso[4] = iso[7] = '-';
+    iso[10] = 'T';
+    iso += 'Z';
+    if (iso.starts_with("0000")) return std::nullopt;  // year 0 only appears in blanked dates
+    auto when = parseIso8601(iso);
+    if (!when || formatIso8601(*when) != iso) return std::nullopt;
+    return when;
 }
 
 // Milliseconds of a run of digits read as a decimal fraction, truncated.
@@ -53,7 +31,7 @@ double fractionOf(std::string_view digitsText) {
 
 bool allDigits(std::string_view s) {
     for (char c : s)
-        if (c < '0' || c > '9') return false;
+        if (!isDigit(c)) return false;
     return !s.empty();
 }
 
@@ -65,42 +43,38 @@ std::string_view trimmedSpacesAndNuls(std::string_view s) {
 }
 
 std::optional<EpochSeconds> isoInternetDate(std::string_view s) {
-    size_t pos = 0;
-    auto base = dateAndTime(s, pos, '-', 'T');
+    auto base = dateAndTime(s, '-', 'T');
     if (!base) return std::nullopt;
+    size_t pos = 19;
     double fraction = 0;
     if (pos < s.size() && s[pos] == '.') {
         size_t start = ++pos;
-        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
+        while (pos < s.size() && isDigit(s[pos])) ++pos;
         size_t count = pos - start;
         if (count < 1 || count > 9) return std::nullopt;
         fraction = fractionOf(s.substr(start, count));
     }
-    if (pos >= s.size()) return std::nullopt;  // an internet date-time always has a zone
-    int offset = 0;
-    if (s[pos] == 'Z') {
-        ++pos;
-    } else if (s[pos] == '+' || s[pos] == '-') {
-        int sign = s[pos] == '-' ? -1 : 1;
-        ++pos;
-        int oh, om;
-        if (!digits(s, pos, 2, oh)) return std::nullopt;
-        if (pos < s.size() && s[pos] == ':') ++pos;
-        if (!digits(s, pos, 2, om) || oh > 23 || om > 59) return std::nullopt;
-        offset = sign * (oh * 3600 + om * 60);
-    } else {
+    std::string_view zone = s.substr(pos);
+    if (zone == "Z") return *base + fraction;
+    // "+HH:MM" or "+HHMM"; an internet date-time always has a zone.
+    if (zone.size() != 6 && zone.size() != 5) return std::nullopt;
+    if (zone.size() == 6 && zone[3] != ':') return std::nullopt;
+    std::string_view minutes = zone.substr(zone.size() - 2);
+    if ((zone[0] != '+' && zone[0] != '-') || !allDigits(zone.substr(1, 2)) || !allDigits(minutes))
         return std::nullopt;
-    }
-    if (pos != s.size()) return std::nullopt;
+    int hours = (zone[1] - '0') * 10 + (zone[2] - '0');
+    int mins = (minutes[0] - '0') * 10 + (minutes[1] - '0');
+    if (hours > 23 || mins > 59) return std::nullopt;
+    int offset = (zone[0] == '-' ? -1 : 1) * (hours * 3600 + mins * 60);
     return *base + fraction - offset;
 }
 
 }  // namespace
 
 std::optional<EpochSeconds> parseExifDate(std::string_view text, std::optional<std::string_view> subsec) {
-    size_t pos = 0;
-    auto base = dateAndTime(text, pos, ':', ' ');
-    if (!base || pos != text.size()) return std::nullopt;
+    if (text.size() != 19) return std::nullopt;
+    auto base = dateAndTime(text, ':', ' ');
+    if (!base) return std::nullopt;
     if (subsec) {
         std::string_view digitsText = trimmedSpacesAndNuls(*subsec);
         if (allDigits(digitsText)) return *base + fractionOf(digitsText);
@@ -110,10 +84,8 @@ std::optional<EpochSeconds> parseExifDate(std::string_view text, std::optional<s
 
 std::optional<EpochSeconds> dateFromMetadataText(std::string_view text) {
     if (auto date = isoInternetDate(text)) return date;
-    size_t pos = 0;
-    auto date = dateAndTime(text, pos, '-', ' ');
-    if (!date || pos != text.size()) return std::nullopt;
-    return date;
+    if (text.size() != 19) return std::nullopt;
+    return dateAndTime(text, '-', ' ');
 }
 
 }  // namespace tessaline
