@@ -1,0 +1,88 @@
+#include "BrindlecoveApp/Main/AppContext.hpp"
+
+#include "BrindlecoveApp/ViewModels/LogStore.hpp"
+#include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+#include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/MenuBarController.hpp"
+#include "BrindlecoveApp/Views/SettingsView.hpp"
+#include "BrindlecoveApp/Views/WidgetDialogs.hpp"
+
+#include <QApplication>
+#include <QSystemTrayIcon>
+
+namespace brindlecove {
+
+AppContext::AppContext(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
+    if (!options_.dialogs.chooseFolder || !options_.dialogs.confirm) options_.dialogs = widgetDialogs();
+    if (options_.syncManager) {
+        syncManager_ = options_.syncManager;
+    } else {
+        ownedSyncManager_ = std::make_unique<SyncManager>();
+        syncManager_ = ownedSyncManager_.get();
+    }
+    logStore_ = std::make_unique<LogStore>();
+    projectStore_ = std::make_unique<ProjectStore>();
+    menuBar_ = std::make_unique<MenuBarController>(
+        *syncManager_, [this] { openMainWindow(); }, [this] { quit(); });
+    connect(qApp, &QGuiApplication::lastWindowClosed, this, &AppContext::lastWindowClosed);
+}
+
+AppContext::~AppContext() {
+    for (const auto& window : windows_)
+        if (window) delete window.data();
+}
+
+QList<MainWindow*> AppContext::windows() const {
+    QList<MainWindow*> open;
+    for (const auto& window : windows_)
+        if (window) open.append(window.data());
+    return open;
+}
+
+MainWindow* AppContext::openMainWindow() {
+    QList<MainWindow*> open = windows();
+    if (!open.isEmpty()) {
+        MainWindow* window = open.back();
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+        window->raise();
+        window->activateWindow();
+        return window;
+    }
+    WindowServices services;
+    services.syncManager = syncManager_;
+    services.logStore = logStore_.get();
+    services.projectStore = projectStore_.get();
+    services.dialogs = options_.dialogs;
+    services.screens = [this](AppSection section, MainWindow& window) { return makeScreen(section, window); };
+    auto* window = new MainWindow(std::move(services));
+    windows_.append(QPointer<MainWindow>(window));
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+QWidget* AppContext::makeScreen(AppSection section, MainWindow& window) {
+    if (section == AppSection::settings) return new SettingsView(window.services().dialogs);
+    return nullptr;  // the window shows the section's placeholder
+}
+
+void AppContext::quit() {
+    for (MainWindow* window : windows()) window->stopAllRuns();
+    // exit() rather than quit(): quit() sends close events, and a window could veto them.
+    QCoreApplication::exit(0);
+}
+
+void AppContext::lastWindowClosed() {
+    // Without a tray host nothing would be left to reopen a window or quit: an invisible
+    // process would go on syncing. End instead; a later launch starts afresh.
+    bool anyVisible = false;
+    for (MainWindow* window : windows()) anyVisible = anyVisible || window->isVisible();
+    if (options_.quitWithoutTray && !QSystemTrayIcon::isSystemTrayAvailable() && !anyVisible) {
+        qInfo("Brindlecove: no system tray is available, so closing the last window quits.");
+        quit();
+    }
+}
+
+}  // namespace brindlecove

@@ -1,0 +1,28 @@
+#pragma once
+// The application's text styles and colours in one place. Text styles are multiples of the
+// application font, so the user's font size carries through. Main thread.
+
+#include <QColor>
+#include <QFont>
+#include <QWidget>
+
+namespace brindlecove::Style {
+
+enum class TextStyle { title, title2, title3, headline, body, callout, subheadline, caption };
+
+QFont font(TextStyle style, const QFont& base = QFont());
+
+QColor good();     // green
+QColor bad();      // red
+QColor warn();     // orange
+QColor accent(const QWidget* widget = nullptr);
+QColor secondaryText(const QWidget* widget = nullptr);  // text at about 55 % alpha
+QColor quaternaryFill(const QWidget* widget = nullptr); // text at about 8 % alpha
+
+// `color` with its alpha replaced.
+QColor withAlpha(QColor color, qreal alpha);
+
+// Applies the secondary text colour to a label or any widget.
+void makeSecondary(QWidget* widget);
+
+}  // namespace brindlecove::Style
