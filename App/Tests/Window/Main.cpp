@@ -2,7 +2,7 @@
 // with a fixed style, locale and time zone. Run with --single-instance-child NAME it acts as
 // a second launch of the application instead (see SingleInstanceTests).
 
-#include "BrindlecoveApp/Platform/SingleInstance.hpp"
+#include "BrindlecoveApp/Main/SingleInstance.hpp"
 
 #include <QApplication>
 #include <QLocale>

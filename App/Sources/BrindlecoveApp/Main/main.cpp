@@ -5,7 +5,7 @@
 #include "BrindlecoveApp/Platform/AppIdentity.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
-#include "BrindlecoveApp/Platform/SingleInstance.hpp"
+#include "BrindlecoveApp/Main/SingleInstance.hpp"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "BrindlecoveApp/Platform/SingleInstance.hpp"
+#include "BrindlecoveApp/Main/SingleInstance.hpp"
 
 #include "BrindlecoveApp/Platform/AppIdentity.hpp"
 
