@@ -12,6 +12,8 @@
 
 namespace brindlecove {
 
+AppContext::AppContext() : AppContext(Options{}) {}
+
 AppContext::AppContext(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
     if (!options_.dialogs.chooseFolder || !options_.dialogs.confirm) options_.dialogs = widgetDialogs();
     if (options_.syncManager) {

@@ -29,7 +29,8 @@ public:
         bool quitWithoutTray = true;     // quit when the last window closes and no tray exists
     };
 
-    explicit AppContext(Options options = {}, QObject* parent = nullptr);
+    AppContext();
+    explicit AppContext(Options options, QObject* parent = nullptr);
     ~AppContext() override;
 
     SyncManager& syncManager() { return *syncManager_; }
