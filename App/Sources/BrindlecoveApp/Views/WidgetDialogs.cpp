@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 
 namespace brindlecove {
@@ -34,7 +35,7 @@ Dialogs widgetDialogs(QWidget* parent) {
         box.addButton(QMessageBox::Cancel);
         box.setDefaultButton(QMessageBox::Cancel);
         box.exec();
-        return box.clickedButton() == action;
+        return box.clickedButton() == static_cast<QAbstractButton*>(action);
     };
     return dialogs;
 }
