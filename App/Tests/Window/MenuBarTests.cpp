@@ -75,7 +75,7 @@ TEST(MenuBarController, AmpersandsAndTabsSurviveAsActionText) {
     EXPECT_EQ(MenuBarController::actionText(QStringLiteral("Run “A&B\tCam”")), QStringLiteral("Run “A&&B Cam”"));
 }
 
-class MenuBarControllerTest : public testing::AppSandboxedTest {};
+class MenuBarControllerTest : public brindlecove::testing::AppSandboxedTest {};
 
 TEST_F(MenuBarControllerTest, MenuFollowsTheSyncManagerAndButtonsClearThePrompt) {
     SyncManager manager;

@@ -13,7 +13,7 @@ using namespace brindlecove;
 
 namespace {
 
-class SectionNavigation : public testing::AppSandboxedTest {
+class SectionNavigation : public brindlecove::testing::AppSandboxedTest {
 protected:
     Dialogs answering(bool confirm, int* asked = nullptr) {
         Dialogs dialogs;

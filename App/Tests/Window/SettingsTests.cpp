@@ -12,7 +12,7 @@ using namespace brindlecove;
 
 namespace {
 
-class Settings : public testing::AppSandboxedTest {
+class Settings : public brindlecove::testing::AppSandboxedTest {
 protected:
     std::optional<QString> nextFolder;
     bool confirmAnswer = true;

@@ -22,7 +22,7 @@ int runSecondLaunch(const QString& name) {
     // The first instance answers from this process's event loop, so keep it turning.
     bool finished = false;
     QObject::connect(&child, &QProcess::finished, [&] { finished = true; });
-    testing::AppSandboxedTest::waitFor([&] { return finished; }, 20'000);
+    brindlecove::testing::AppSandboxedTest::waitFor([&] { return finished; }, 20'000);
     return child.exitCode();
 }
 
