@@ -4,6 +4,8 @@
 #include "BrindlecoveApp/Views/SettingsView.hpp"
 #include "Support/AppTestSandbox.hpp"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QLabel>
 #include <QListWidget>
 

@@ -4,6 +4,9 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTest>
+#include <QDir>
+#include <cstring>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -22,7 +25,7 @@ int runSecondLaunch(const QString& name) {
     // The first instance answers from this process's event loop, so keep it turning.
     bool finished = false;
     QObject::connect(&child, &QProcess::finished, [&] { finished = true; });
-    brindlecove::testing::AppSandboxedTest::waitFor([&] { return finished; }, 20'000);
+    QTest::qWaitFor([&] { return finished; }, 20000);
     return child.exitCode();
 }
 
