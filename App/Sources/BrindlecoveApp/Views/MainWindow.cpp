@@ -40,7 +40,9 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     sidebar_->setObjectName(QStringLiteral("sidebar"));
     sidebar_->setIconSize(QSize(18, 18));
     for (AppSection section : allAppSections) {
-        auto* item = new QListWidgetItem(Symbols::icon(symbolName(section), Style::accent(this)), rawValue(section));
+        auto* item = new QListWidgetItem(
+            Symbols::icon(symbolName(section), Style::accent(this), palette().color(QPalette::HighlightedText)),
+            rawValue(section));
         item->setData(sectionRole, static_cast<int>(section));
         item->setData(symbolRole, symbolName(section));
         sidebar_->addItem(item);

@@ -37,11 +37,15 @@ QPixmap pixmap(const QString& name, int size, const QColor& tint) {
     return result;
 }
 
-QIcon icon(const QString& name, const QColor& tint) {
+QIcon icon(const QString& name, const QColor& tint, const QColor& selectedTint) {
     QIcon result;
     for (int size : {16, 22, 24, 32, 48, 64}) {
         QPixmap p = pixmap(name, size, tint);
         if (!p.isNull()) result.addPixmap(p);
+        if (selectedTint.isValid()) {
+            QPixmap selected = pixmap(name, size, selectedTint);
+            if (!selected.isNull()) result.addPixmap(selected, QIcon::Selected);
+        }
     }
     return result;
 }

@@ -13,7 +13,8 @@ namespace brindlecove::Symbols {
 
 // The bundled icon of `name`, tinted with `tint` (the widget text colour when invalid).
 // An unknown name gives an empty icon.
-QIcon icon(const QString& name, const QColor& tint = QColor());
+// `selectedTint`, when valid, draws the icon of selected rows (on the highlight colour).
+QIcon icon(const QString& name, const QColor& tint = QColor(), const QColor& selectedTint = QColor());
 QPixmap pixmap(const QString& name, int size, const QColor& tint = QColor());
 // Whether an icon of that name is bundled.
 bool exists(const QString& name);
