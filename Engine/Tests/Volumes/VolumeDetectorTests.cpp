@@ -28,8 +28,15 @@ struct MountGuard {
 };
 
 TEST(VolumeDetectorTests, CandidatesAreExactlyTheNonInternalVolumes) {
-    auto all = VolumeDetector::listMountedVolumes();
-    auto candidates = VolumeDetector::listCandidateVolumes();
+    // Other tests mount and unmount volumes at the same time: compare listings taken while
+    // the mount table stood still (the same listing before and after).
+    std::vector<VolumeInfo> all, candidates;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        all = VolumeDetector::listMountedVolumes();
+        candidates = VolumeDetector::listCandidateVolumes();
+        if (VolumeDetector::listMountedVolumes() == all) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     std::vector<VolumeInfo> external;
     std::copy_if(all.begin(), all.end(), std::back_inserter(external), [](auto& v) { return !v.isInternal; });
     EXPECT_EQ(candidates, external);
