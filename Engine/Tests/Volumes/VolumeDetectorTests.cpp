@@ -4,6 +4,8 @@
 #include "Tessaline/Volumes/VolumeDetector.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace tessaline {
 namespace {
