@@ -115,7 +115,7 @@ std::optional<EmbeddedMetadata> readVideoMetadata(const std::filesystem::path& p
 
     // The movie's creation date. For the mov family the header's time comes from our own
     // reader, because an item key literally named "creation_time" replaces FFmpeg's tag.
-    if (movFamily && movie.movieFound) {
+    if (movFamily) {
         if (movie.creationDate) {
             result.captureDate = movie.creationDate;
             result.source = TimestampSource::quickTimeAtom;
