@@ -63,12 +63,18 @@ private:
     bool direct_;
 };
 
-// Reads up to `length` bytes, looping over short reads; fewer only at the end of the file.
-// Returns the count, or -1 with errno set.
-ssize_t readChunk(int fd, unsigned char* buffer, size_t length, CacheBypass& bypass) {
+// Cached reads are issued in pieces of this size and each piece is hashed straight after its
+// read, while it is still in the core's L2 cache: one 4 MiB copy followed by one 4 MiB hash
+// pass measured up to 20% slower than xxhsum's small blocks on a loaded machine. Direct reads
+// stay whole chunks (the device prefers large requests).
+constexpr size_t cachedPiece = 256 * 1024;
+
+// Reads up to `length` bytes, looping over short reads, and feeds them to `stream`; fewer
+// only at the end of the file. Returns the count, or -1 with errno set.
+ssize_t readChunk(int fd, unsigned char* buffer, size_t length, CacheBypass& bypass, XXHash64::Stream& stream) {
     size_t got = 0;
     while (got < length) {
-        size_t want = std::min<size_t>(length - got, size_t{1} << 30);
+        size_t want = std::min<size_t>(length - got, bypass.direct() ? size_t{1} << 30 : cachedPiece);
         ssize_t n = ::read(fd, buffer + got, want);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -79,9 +85,10 @@ ssize_t readChunk(int fd, unsigned char* buffer, size_t length, CacheBypass& byp
             return -1;
         }
         if (n == 0) break;
+        stream.update(buffer + got, static_cast<size_t>(n));
         got += static_cast<size_t>(n);
         // After a short direct read the offset is unaligned: read the rest the other way.
-        if (got < length && bypass.direct()) bypass.leaveDirect();
+        if (got < length && static_cast<size_t>(n) < want && bypass.direct()) bypass.leaveDirect();
     }
     return static_cast<ssize_t>(got);
 }
@@ -142,10 +149,9 @@ std::string ChecksumEngine::hash(const std::filesystem::path& file, bool bypassi
     int64_t done = 0;
     for (;;) {
         if (isCancelled && isCancelled()) throw ChecksumCancelledError();
-        ssize_t n = readChunk(fd.get(), buffer.get(), chunk, bypass);
+        ssize_t n = readChunk(fd.get(), buffer.get(), chunk, bypass, stream);
         if (n < 0) throw FileReadError(file, errno);
         if (n == 0) break;
-        stream.update(buffer.get(), static_cast<size_t>(n));
         bypass.consumed(done, n);
         done += n;
         if (progress) progress(done, total);
