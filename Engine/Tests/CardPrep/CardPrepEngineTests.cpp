@@ -275,3 +275,17 @@ TEST_F(CardPrepEngineTest, RefusesAVolumeOnTheSystemDisk) {
                  CardPrepEngine::PrepError);
     EXPECT_EQ(readFile(disk->mountPoint() / "work.txt"), "internal data");
 }
+
+TEST_F(CardPrepEngineTest, RefusesAFolderThatOnlyShadowsACardMount) {
+    TESSALINE_REQUIRE_ROOT();
+    // The card stays in the mount table at its place, but a later mount over a parent folder
+    // hides it: the path now leads to a folder of that other file system.
+    LoopVolume card("ext4", 64, "CARD");
+    ScopedMount cardAgain({"--bind", card.mountPoint().string()}, sandbox / "media/CARD");
+    ScopedMount over({"-t", "tmpfs", "tmpfs"}, sandbox / "media");
+    writeFile(sandbox / "media/CARD/notes.txt", "not on the card");
+    EXPECT_NE(CardPrepEngine::validate(sandbox / "media/CARD"), std::nullopt);
+    EXPECT_THROW(CardPrepEngine::prepare(sandbox / "media/CARD", *CameraFormatProfile::profile("generic"), {}),
+                 CardPrepEngine::PrepError);
+    EXPECT_EQ(readFile(sandbox / "media/CARD/notes.txt"), "not on the card");
+}
