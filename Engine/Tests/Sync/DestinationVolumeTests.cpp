@@ -83,3 +83,18 @@ TEST(DestinationVolume, UserMountParentTakesTheLongerPrefixFirst) {
     place.mount(drive);
     EXPECT_TRUE(destinationIsConnected(place.path() / "Day1"));
 }
+
+TEST(DestinationVolume, ADriveHiddenByALaterMountOverItsParentIsNotConnected) {
+    TESSALINE_REQUIRE_ROOT();
+    std::string label = uniqueLabel("BCHIDE");
+    MountParentFolder user("/run/media/bc-hide-user-" + std::to_string(::getpid()));
+    MountParentFolder place(user.path() / label);
+    LoopVolume drive("ext4", 32, label, /*mount=*/false);
+    place.mount(drive);
+    ASSERT_TRUE(destinationIsConnected(place.path() / "Day1"));
+    // A file system mounted over the user's mount folder: the drive's entry stays in the mount
+    // table, but the destination path now leads into the RAM disk.
+    ScopedMount over({"-t", "tmpfs", "tmpfs"}, user.path());
+    fs::create_directories(place.path());
+    EXPECT_FALSE(destinationIsConnected(place.path() / "Day1"));
+}

@@ -4,7 +4,6 @@
 #include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeClassifier.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace tessaline {
@@ -12,16 +11,8 @@ namespace tessaline {
 std::optional<CardRootVolume> CardRootVolume::read(const std::filesystem::path& path) {
     auto canonical = canonicalExistingPath(path);
     if (!canonical) return std::nullopt;
-    MountTable table = MountTable::current();
-    auto entry = table.mountedAt(*canonical);
-    // The mount the path actually reaches: a mount made later over a parent folder hides the
-    // card's entry, which stays in the table, and the path then leads into the other file system.
-    struct statx sx{};
-    if (entry && ::statx(AT_FDCWD, canonical->c_str(), 0, STATX_MNT_ID, &sx) == 0 && (sx.stx_mask & STATX_MNT_ID)) {
-        const MountEntry* reached = table.withId(static_cast<int>(sx.stx_mnt_id));
-        if (!reached || reached->mountPoint != entry->mountPoint) return std::nullopt;
-        entry = *reached;
-    }
+    // The mount the path reaches now, not one hidden by a later mount over a parent folder.
+    auto entry = mountRootedAt(MountTable::current(), *canonical);
     // Only the whole file system counts: a bind mount of a subfolder (or a btrfs subvolume)
     // shows only part of it, and a mount without a block device has no disk to classify.
     if (!entry || entry->root != "/" || !entry->isBlockBacked()) return std::nullopt;

@@ -31,7 +31,7 @@ fs::path joined(const std::vector<std::string>& parts, size_t count) {
 bool isMountedVolumeNamed(const fs::path& folder, const std::string& name) {
     auto canonical = canonicalExistingPath(folder);
     if (!canonical) return false;
-    auto entry = MountTable::current().mountedAt(*canonical);
+    auto entry = mountRootedAt(MountTable::current(), *canonical);
     if (!entry) return false;
     auto volume = volumeName(*entry);
     return volume && *volume == name;

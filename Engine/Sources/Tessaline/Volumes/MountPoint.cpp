@@ -2,6 +2,9 @@
 
 #include "Tessaline/Volumes/MountTable.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdlib>
 
@@ -26,6 +29,16 @@ std::optional<std::filesystem::path> mountPointFor(const std::filesystem::path& 
     auto entry = mountEntryFor(path);
     if (!entry) return std::nullopt;
     return entry->mountPoint;
+}
+
+std::optional<MountEntry> mountRootedAt(const MountTable& table, const std::filesystem::path& canonical) {
+    auto entry = table.mountedAt(canonical);
+    if (!entry) return std::nullopt;
+    struct statx sx{};
+    if (::statx(AT_FDCWD, canonical.c_str(), 0, STATX_MNT_ID, &sx) != 0 || !(sx.stx_mask & STATX_MNT_ID)) return entry;
+    const MountEntry* reached = table.withId(static_cast<int>(sx.stx_mnt_id));
+    if (!reached || reached->mountPoint != entry->mountPoint) return std::nullopt;
+    return *reached;
 }
 
 bool isMountPoint(const std::filesystem::path& path) {

@@ -10,6 +10,8 @@
 
 namespace tessaline {
 
+class MountTable;
+
 // The mount point of the file system holding `path` after resolving symlinks ("/" for a
 // path on the root file system). nullopt when the path does not exist: a missing path is
 // never attributed to a parent's volume.
@@ -17,6 +19,12 @@ std::optional<std::filesystem::path> mountPointFor(const std::filesystem::path& 
 
 // The mount holding `path` (resolved as above), or nullopt.
 std::optional<MountEntry> mountEntryFor(const std::filesystem::path& path);
+
+// The mount whose root folder the existing, canonical path `canonical` is, as the path reaches
+// it now: a mount hidden by a later mount over a parent folder stays in the table, but its
+// path then leads into the other file system, so it does not count (checked with the mount
+// ID the kernel reports for the path, where it reports one). nullopt otherwise.
+std::optional<MountEntry> mountRootedAt(const MountTable& table, const std::filesystem::path& canonical);
 
 // True when `path` (resolved as above) is itself the mount point of a mounted file system.
 bool isMountPoint(const std::filesystem::path& path);
