@@ -4,9 +4,9 @@
 // under a final name. Also: a byte changed after the write, a name taken between planning
 // and creation, and two engines copying into one folder at once.
 
+#include "Copy/FaultyCopyIO.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
-#include "Tessaline/Copy/CopyFileIO.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -24,66 +24,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tessaline::testing;
 using Kind = CopyEngine::FileStatus::Kind;
-
-enum Op { openOp, readOp, writeOp, fsyncOp, closeOp, futimensOp, mkdirOp, unlinkOp, opCount };
-const char* opName(int op) {
-    static const char* names[] = {"open", "read", "write", "fsync", "close", "futimens", "mkdir", "unlink"};
-    return names[op];
-}
-
-// The real calls, with the Nth call of one kind failing with a chosen errno, and hooks.
-class FaultyIO final : public CopyFileIO {
-public:
-    int failOp = -1;
-    int failAt = 0;
-    int failErrno = EIO;
-    std::array<std::atomic<int>, opCount> counts{};
-    std::function<void(const char* path, int flags)> beforeOpen;
-    std::mutex unlinkedLock;
-    std::vector<std::string> unlinked;
-
-    int open(const char* path, int flags, mode_t mode) override {
-        if (beforeOpen) beforeOpen(path, flags);
-        if (fails(openOp)) return -1;
-        return real_->open(path, flags, mode);
-    }
-    ssize_t read(int fd, void* buffer, size_t count) override {
-        return fails(readOp) ? -1 : real_->read(fd, buffer, count);
-    }
-    ssize_t write(int fd, const void* buffer, size_t count) override {
-        return fails(writeOp) ? -1 : real_->write(fd, buffer, count);
-    }
-    int fsync(int fd) override { return fails(fsyncOp) ? -1 : real_->fsync(fd); }
-    int close(int fd) override {
-        if (fails(closeOp)) {
-            real_->close(fd);  // Linux closes the descriptor even when close reports an error
-            errno = failErrno;
-            return -1;
-        }
-        return real_->close(fd);
-    }
-    int futimens(int fd, const struct timespec times[2]) override {
-        return fails(futimensOp) ? -1 : real_->futimens(fd, times);
-    }
-    int mkdir(const char* path, mode_t mode) override { return fails(mkdirOp) ? -1 : real_->mkdir(path, mode); }
-    int unlink(const char* path) override {
-        if (fails(unlinkOp)) return -1;
-        std::lock_guard lock(unlinkedLock);
-        unlinked.push_back(path);
-        return real_->unlink(path);
-    }
-
-private:
-    bool fails(int op) {
-        int n = ++counts[op];
-        if (op == failOp && n == failAt) {
-            errno = failErrno;
-            return true;
-        }
-        return false;
-    }
-    std::shared_ptr<CopyFileIO> real_ = CopyFileIO::posix();
-};
 
 bool sameBytes(const fs::path& a, const fs::path& b) { return readFile(a) == readFile(b); }
 
@@ -171,9 +111,10 @@ TEST_F(CopyFaultTest, EveryFailingCallAtEveryPointKeepsTheInvariants) {
     for (int op = 0; op < opCount; ++op) totals[op] = counter->counts[op];
     EXPECT_GT(totals[readOp], 10);
     EXPECT_GT(totals[fsyncOp], 3);
+    EXPECT_GE(totals[syncfsOp], 1);
     EXPECT_EQ(totals[unlinkOp], 0);
 
-    for (int op : {openOp, readOp, writeOp, fsyncOp, closeOp, mkdirOp}) {
+    for (int op : {openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, mkdirOp}) {
         for (int n = 1; n <= totals[op]; ++n) {
             SCOPED_TRACE(std::string("failing ") + opName(op) + " #" + std::to_string(n));
             makeDrive();
@@ -203,6 +144,119 @@ TEST_F(CopyFaultTest, FlushFailureFailsTheFileAndRemovesIt) {
         ASSERT_EQ(run.outcomes.size(), 1u);
         EXPECT_EQ(run.outcomes[0].status, CopyEngine::FileStatus::failed(strerror(error)));
         EXPECT_FALSE(fs::exists(drive() / "A.MOV"));
+    }
+}
+
+// Several small files go to the destination as one batch: written, one flush of the file
+// system, then each file's own fsync and read-back in order.
+TEST_F(CopyFaultTest, AFailedFlushInABatchFailsExactlyItsFiles) {
+    std::vector<MediaFile> list;
+    for (int i = 0; i < 5; ++i) {
+        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
+        writePatternFile(file, 30'000 + i, 10 + i);
+        list.push_back({file, MediaFile::Kind::media, 30'000 + i});
+    }
+    const CopyEngine::Options options{true, true, true, 8192};
+    for (int n = 1; n <= 5; ++n) {
+        SCOPED_TRACE("failing fsync #" + std::to_string(n));
+        fs::remove_all(drive());
+        auto io = std::make_shared<FaultyIO>();
+        io->failOp = fsyncOp;
+        io->failAt = n;
+        io->failErrno = n % 2 ? EIO : EDQUOT;
+        auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
+        ASSERT_EQ(run.outcomes.size(), 5u);
+        ASSERT_FALSE(io->failedPath.empty());
+        int failures = 0;
+        for (const auto& outcome : run.outcomes) {
+            if (outcome.destinationURL.native() == io->failedPath) {
+                ++failures;
+                EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(io->failErrno)));
+                EXPECT_FALSE(outcome.sourceChecksum.has_value());
+                EXPECT_FALSE(fs::exists(outcome.destinationURL)) << "unflushed copy left under its final name";
+            } else {
+                EXPECT_EQ(outcome.status.kind, Kind::copiedVerified) << outcome.relativePath;
+                EXPECT_TRUE(sameBytes(outcome.sourceURL, outcome.destinationURL));
+            }
+        }
+        EXPECT_EQ(failures, 1);
+    }
+
+    // A failed flush of the whole file system can't be laid at one file's door: every copy
+    // of the batch fails and goes.
+    for (int error : {EIO, ENOSPC}) {
+        fs::remove_all(drive());
+        auto io = std::make_shared<FaultyIO>();
+        io->failOp = syncfsOp;
+        io->failAt = 1;
+        io->failErrno = error;
+        auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
+        ASSERT_EQ(run.outcomes.size(), 5u);
+        for (const auto& outcome : run.outcomes) {
+            EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(error)));
+            EXPECT_FALSE(fs::exists(outcome.destinationURL));
+        }
+        EXPECT_EQ(io->unlinked.size(), 5u);
+    }
+}
+
+TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndRemovesWhatWasWrittenAhead) {
+    std::vector<MediaFile> list;
+    for (int i = 0; i < 5; ++i) {
+        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
+        writePatternFile(file, 20'000, 10 + i);
+        list.push_back({file, MediaFile::Kind::media, 20'000});
+    }
+    auto io = std::make_shared<FaultyIO>();
+    std::vector<std::string> seen;
+    int asked = 0;
+    auto run = CopyEngine(io).copy(
+        list, card(), drive(), {true, true, true, 10'000}, [&] {
+            seen.push_back("ask");
+            return ++asked > 2;
+        },
+        [&](const CopyEngine::Event& event) {
+            if (auto* e = std::get_if<CopyEngine::FileStartedEvent>(&event)) seen.push_back("start " + e->name);
+            if (auto* e = std::get_if<CopyEngine::FileProgressEvent>(&event))
+                seen.push_back("progress " + std::to_string(e->bytesCopiedThisFile) + " " +
+                               std::to_string(e->overallBytesCopied));
+            if (auto* e = std::get_if<CopyEngine::FileFinishedEvent>(&event))
+                seen.push_back("finish " + std::to_string(e->index));
+            if (std::holds_alternative<CopyEngine::CancelledEvent>(event)) seen.push_back("cancelled");
+        });
+    // Exactly what the engine copying one file at a time sends.
+    EXPECT_EQ(seen, (std::vector<std::string>{"ask", "start F0.MOV", "progress 10000 10000", "progress 20000 20000",
+                                              "finish 0", "ask", "start F1.MOV", "progress 10000 30000",
+                                              "progress 20000 40000", "finish 1", "ask", "cancelled"}));
+    EXPECT_TRUE(run.wasCancelled);
+    ASSERT_EQ(run.outcomes.size(), 2u);
+    for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+    // The files written ahead were this run's own and were never reported: they are gone.
+    for (int i = 2; i < 5; ++i) EXPECT_FALSE(fs::exists(drive() / list[i].url.filename()));
+    EXPECT_EQ(io->unlinked.size(), 3u);
+}
+
+TEST_F(CopyFaultTest, AnIdenticalFileIsOnlyAlreadyPresentOnceItsCopyIsProven) {
+    // Two sources outside the copy root with one name and the same bytes: the second finds
+    // the first's copy. When that copy fails its flush, the second is copied, not skipped.
+    writePatternFile(sandbox / "X/A.MOV", 10'000, 5);
+    writePatternFile(sandbox / "Y/A.MOV", 10'000, 5);
+    std::vector<MediaFile> list{{sandbox / "X/A.MOV", MediaFile::Kind::media, 10'000},
+                                {sandbox / "Y/A.MOV", MediaFile::Kind::media, 10'000}};
+    for (bool failFirst : {false, true}) {
+        SCOPED_TRACE(failFirst ? "first copy fails" : "first copy succeeds");
+        fs::remove_all(drive());
+        auto io = std::make_shared<FaultyIO>();
+        if (failFirst) {
+            io->failOp = fsyncOp;
+            io->failAt = 1;
+        }
+        auto run = CopyEngine(io).copy(list, card(), drive(), {true, true, true, 4096}, [] { return false; });
+        ASSERT_EQ(run.outcomes.size(), 2u);
+        EXPECT_EQ(run.outcomes[0].status.kind, failFirst ? Kind::failed : Kind::copiedVerified);
+        EXPECT_EQ(run.outcomes[1].status.kind, failFirst ? Kind::copiedVerified : Kind::skippedAlreadyPresent);
+        EXPECT_EQ(run.outcomes[1].destinationURL, drive() / "A.MOV");
+        EXPECT_TRUE(sameBytes(sandbox / "Y/A.MOV", drive() / "A.MOV"));
     }
 }
 

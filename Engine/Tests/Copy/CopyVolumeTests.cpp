@@ -1,6 +1,7 @@
 // The copy engine against real volumes: a destination that fills up, a destination drive
-// unmounted mid-run, a source file that vanishes mid-run, and a card on exFAT (FUSE).
+// pulled mid-run, a source file that vanishes mid-run, and a card on exFAT (FUSE).
 
+#include "Copy/FaultyCopyIO.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 
@@ -55,20 +56,24 @@ TEST_F(CopyVolumeTest, AFullDestinationFailsTheFileAndRemovesItsPartialCopy) {
     EXPECT_GE(failed, 1);
 }
 
-TEST_F(CopyVolumeTest, ADriveUnmountedMidRunFailsTheRestAndWritesNothingElsewhere) {
+TEST_F(CopyVolumeTest, ADrivePulledMidRunFailsTheRestAndWritesNothingElsewhere) {
     TESSALINE_REQUIRE_ROOT();
     auto drive = std::make_unique<LoopVolume>("ext4", 64, "BACKUP");
     auto files = makeFiles(sandbox / "CARD", 4, 200'000);
     const fs::path mountPoint = drive->mountPoint();
     const fs::path destination = mountPoint / "Shoot";
-    auto run = CopyEngine().copy(files, sandbox / "CARD", destination, {}, [] { return false; },
-                                 [&](const CopyEngine::Event& event) {
-                                     auto* finished = std::get_if<CopyEngine::FileFinishedEvent>(&event);
-                                     if (finished && finished->index == 1) drive->unmount();
-                                 });
+    // The drive goes away once the second file is written, with both copies still open.
+    auto io = std::make_shared<FaultyIO>();
+    io->afterFutimens = [&](int call) {
+        if (call == 2) drive->unmountLazily();
+    };
+    auto run = CopyEngine(io).copy(files, sandbox / "CARD", destination, {}, [] { return false; });
     ASSERT_EQ(run.outcomes.size(), 4u);
-    EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
-    EXPECT_EQ(run.outcomes[1].status.kind, Kind::copiedVerified);
+    // The two copies in flight can't be read back from the drive: written, never proven.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(run.outcomes[i].status.kind, Kind::verificationFailed);
+        EXPECT_FALSE(run.outcomes[i].status.landedSafely());
+    }
     for (int i = 2; i < 4; ++i)
         EXPECT_EQ(run.outcomes[i].status, CopyEngine::FileStatus::failed(CopyEngine::destinationGoneText));
     // The empty mount-point folder on the root file system got nothing.
@@ -80,11 +85,12 @@ TEST_F(CopyVolumeTest, ADriveUnmountedMidRunFailsTheRestAndWritesNothingElsewher
 TEST_F(CopyVolumeTest, ASourceThatVanishesMidRunFailsOnlyThatFile) {
     auto files = makeFiles(sandbox / "CARD", 3, 100'000);
     const fs::path destination = sandbox / "DRIVE";
-    auto run = CopyEngine().copy(files, sandbox / "CARD", destination, {}, [] { return false; },
-                                 [&](const CopyEngine::Event& event) {
-                                     auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event);
-                                     if (started && started->index == 1) fs::remove(files[1].url);
-                                 });
+    // The second source goes just before the engine opens it.
+    auto io = std::make_shared<FaultyIO>();
+    io->beforeOpen = [&](const char* path, int) {
+        if (files[1].url == path) fs::remove(files[1].url);
+    };
+    auto run = CopyEngine(io).copy(files, sandbox / "CARD", destination, {}, [] { return false; });
     ASSERT_EQ(run.outcomes.size(), 3u);
     EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
     EXPECT_EQ(run.outcomes[1].status, CopyEngine::FileStatus::failed("No such file or directory"));

@@ -211,6 +211,12 @@ void LoopVolume::unmount() {
     mounted_ = false;
 }
 
+void LoopVolume::unmountLazily() {
+    if (!mounted_) return;
+    mustRun({"umount", "-l", mountPoint_.string()});
+    mounted_ = false;
+}
+
 void LoopVolume::dropCaches() {
     sync();
     std::ofstream("/proc/sys/vm/drop_caches") << "3\n";

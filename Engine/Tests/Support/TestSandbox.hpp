@@ -79,6 +79,9 @@ public:
     const std::filesystem::path& image() const { return image_; }
     void unmount();
     void remount();
+    // Detaches the volume at once, as a pulled drive, even while files on it are open
+    // (umount -l); the file system goes when the last of them is closed.
+    void unmountLazily();
     // Drops the kernel's cached pages of the device and of every file system.
     static void dropCaches();
 

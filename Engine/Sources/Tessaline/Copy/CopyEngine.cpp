@@ -6,6 +6,8 @@
 #include "Tessaline/Copy/IdentityOpener.hpp"
 #include "Tessaline/Copy/IdleSettleDetector.hpp"
 #include "Tessaline/Copy/StreamCopier.hpp"
+#include "Tessaline/Copy/WrittenCopy.hpp"
+#include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Scanner/FolderScanner.hpp"
 #include "Tessaline/Scanner/ScanError.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -14,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <map>
 #include <cstdlib>
 #include <set>
 #include <stdexcept>
@@ -98,6 +101,18 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
            " bytes) — the card was still being written to. Re-run after the camera finishes.";
 }
 
+// Files are copied in batches. The first file of a batch runs exactly as alone: its
+// cancellation test, start and progress are live. The files after it are written ahead
+// with their events held back; then the batch's file system is flushed once (syncfs) and
+// each file in order gets its own cancellation test, its held-back events, its own checked
+// fsync, its read-back and its `fileFinished`. The caller sees the sequential order of
+// events and cancellation points; a cancellation removes the copies written ahead.
+// Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
+// per file), 200 fsyncs after one syncfs cost 0.21 s in all.
+constexpr int64_t batchBytesLimit = int64_t{256} << 20;  // recorded bytes written ahead of their events
+constexpr size_t batchFilesLimit = 64;                     // open copies (descriptors) at once
+constexpr int64_t batchEventsLimit = 4096;                 // progress events held back
+
 // Everything one run shares between its files.
 struct RunContext {
     CopyFileIO& io;
@@ -105,16 +120,32 @@ struct RunContext {
     DestinationRoot& root;
     DestinationPlanner& planner;
     StreamCopier& copier;
+    std::set<std::string>& usedFlatNames;
 };
 
-// Settles one file's outcome (status, destination and checksums); `onBytes` gets the bytes
-// copied so far after every chunk.
-void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
-                   const std::function<void(int64_t)>& onBytes) {
+// One file of a batch, from its start to its settled outcome.
+struct BatchEntry {
+    const SortItem* item = nullptr;
+    FileOutcome outcome;
+    std::vector<int64_t> heldProgress;  // bytes copied after each chunk, when not sent live
+    std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof
+    std::string sourceDigest;
+    int64_t bytesCopied = 0;
+};
+
+enum class WriteStep { settled, written, deferred };
+
+// Writes one file up to its unflushed copy, or settles its outcome when nothing is written.
+// `deferred`: the identical file found at the destination is a copy of this batch that is not
+// proven yet; the file must be planned again once that copy is settled.
+WriteStep writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry,
+                    const std::function<bool(const fs::path&)>& isUnsettledCopy,
+                    const std::function<void(int64_t)>& onBytes) {
+    FileOutcome& outcome = entry.outcome;
     outcome.destinationURL = run.root.path() / outcome.relativePath;
     if (auto gone = run.root.unavailableReason()) {
         outcome.status = FileStatus::failed(*gone);
-        return;
+        return WriteStep::settled;
     }
 
     DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath);
@@ -122,22 +153,27 @@ void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
     for (;;) {
         if (plan.kind == DestinationPlan::Kind::unresolvable) {
             outcome.status = FileStatus::failed(plan.reason);
-            return;
+            return WriteStep::settled;
         }
         if (plan.kind == DestinationPlan::Kind::skip) {
+            if (isUnsettledCopy(plan.url)) {
+                // Planning again later must find the same state: the flat name goes back.
+                if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
+                return WriteStep::deferred;
+            }
             outcome.destinationURL = plan.url;
             outcome.status = FileStatus::skippedAlreadyPresent();
             outcome.sourceChecksum = plan.sourceHash;
             outcome.destinationChecksum = plan.destinationHash;
-            return;
+            return WriteStep::settled;
         }
         std::string folder = fs::path(plan.relativeName).parent_path().native();
         if (auto failure = run.root.createFolders(folder)) {
             outcome.destinationURL = plan.url;
             outcome.status = FileStatus::failed(*failure);
-            return;
+            return WriteStep::settled;
         }
-        copied = run.copier.copy(file.url, plan.url, onBytes);
+        copied = run.copier.write(file.url, plan.url, onBytes);
         if (copied.status != StreamCopyResult::Status::nameTaken) break;
         // Taken since planning (a parallel run into the same folder): the next name.
         plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt + 1);
@@ -145,9 +181,42 @@ void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
     outcome.destinationURL = plan.url;
     if (copied.status == StreamCopyResult::Status::failed) {
         outcome.status = FileStatus::failed(copied.failure);
+        return WriteStep::settled;
+    }
+    entry.copy = std::move(copied.copy);
+    entry.sourceDigest = copied.sourceDigest;
+    entry.bytesCopied = copied.bytesCopied;
+    return WriteStep::written;
+}
+
+// One flush of each file system that holds two or more unflushed copies of the batch. It
+// proves nothing by itself (each copy's own fsync does), but when it fails the error cannot
+// be laid at one file's door, so every such copy on that file system fails and is removed.
+void flushFileSystems(CopyFileIO& io, std::vector<BatchEntry>& batch) {
+    std::map<dev_t, std::vector<BatchEntry*>> byDevice;
+    for (BatchEntry& entry : batch)
+        if (entry.copy) byDevice[entry.copy->device()].push_back(&entry);
+    for (auto& [device, entries] : byDevice) {
+        if (entries.size() < 2) continue;
+        if (io.syncfs(entries.front()->copy->fd()) == 0 || WrittenCopy::flushUnsupported(errno)) continue;
+        const std::string reason = errnoText(errno);
+        for (BatchEntry* entry : entries) {
+            entry->copy->discard();
+            entry->copy.reset();
+            entry->outcome.status = FileStatus::failed(reason);
+        }
+    }
+}
+
+// Flushes (checked) and proves one written copy, settling its outcome.
+void proveCopy(RunContext& run, const MediaFile& file, BatchEntry& entry) {
+    FileOutcome& outcome = entry.outcome;
+    std::unique_ptr<WrittenCopy> copy = std::move(entry.copy);
+    if (auto failure = copy->flush()) {
+        outcome.status = FileStatus::failed(*failure);
         return;
     }
-    outcome.sourceChecksum = copied.sourceDigest;
+    outcome.sourceChecksum = entry.sourceDigest;
     if (!run.options.verifyAfterCopy) {
         outcome.status = FileStatus::copiedNotVerified();
         return;
@@ -158,16 +227,16 @@ void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
         outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, now.st_size));
         return;
     }
-    if (copied.bytesCopied != file.byteSize) {
-        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, copied.bytesCopied));
+    if (entry.bytesCopied != file.byteSize) {
+        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, entry.bytesCopied));
         return;
     }
 
     // Read back only the file this run created, past the page cache.
-    ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copied.device, copied.inode));
+    ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copy->device(), copy->inode()));
     std::string destinationHash;
     try {
-        destinationHash = readBack.hash(plan.url, true);
+        destinationHash = readBack.hash(copy->destination(), true);
     } catch (const std::exception& error) {
         outcome.status =
             FileStatus::verificationFailed(std::string("Copied, but couldn't re-read the destination to verify: ") +
@@ -175,7 +244,7 @@ void settleOutcome(RunContext& run, const MediaFile& file, FileOutcome& outcome,
         return;
     }
     outcome.destinationChecksum = destinationHash;
-    outcome.status = destinationHash == copied.sourceDigest
+    outcome.status = destinationHash == entry.sourceDigest
                          ? FileStatus::copiedVerified()
                          : FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's.");
 }
@@ -291,39 +360,103 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     DestinationPlanner planner(*io_, destinationRoot, options, usedFlatNames);
     int64_t handledBytes = 0;
 
-    for (int index = 0; index < run.plannedFileCount; ++index) {
-        if (isCancelled && isCancelled()) {
-            send(CancelledEvent{});
-            run.wasCancelled = true;
-            return run;
-        }
+    // Starts the file at `index`: settles it or writes it, with progress sent by `onBytes`.
+    auto startFile = [&](int index, BatchEntry& entry, const std::vector<BatchEntry>& batch,
+                         const std::function<void(int64_t)>& onBytes) {
         const SortItem& item = order[static_cast<size_t>(index)];
         const MediaFile& file = *item.file;
-        FileOutcome outcome;
+        entry.item = &item;
+        FileOutcome& outcome = entry.outcome;
         outcome.sourceURL = file.url;
         outcome.relativePath = relativePath(file.url, relativeTo);
         outcome.byteSize = file.byteSize;
         outcome.startedAt = nowEpoch();
-        send(FileStartedEvent{lastComponent(file.url), index, run.plannedFileCount});
-
         if (item.unreadableFolder) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed("Couldn't read this folder on the card, so its files were not copied.");
-        } else if (refusal) {
+            return WriteStep::settled;
+        }
+        if (refusal) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed(*refusal);
-        } else {
-            if (!root) root.emplace(*io_, destinationRoot);
-            if (!copier) copier.emplace(*io_, options.chunkSize);
-            RunContext context{*io_, options, *root, planner, *copier};
-            settleOutcome(context, file, outcome, [&](int64_t bytes) {
-                send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
-            });
+            return WriteStep::settled;
         }
-        outcome.finishedAt = nowEpoch();
-        handledBytes += outcome.byteSize;
-        run.outcomes.push_back(outcome);
-        send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
+        if (!root) root.emplace(*io_, destinationRoot);
+        if (!copier) copier.emplace(*io_, options.chunkSize);
+        RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
+        auto isUnsettledCopy = [&](const fs::path& found) {
+            struct stat st{};
+            if (::lstat(found.c_str(), &st) != 0) return false;
+            return std::any_of(batch.begin(), batch.end(), [&](const BatchEntry& other) {
+                return other.copy && other.copy->device() == st.st_dev && other.copy->inode() == st.st_ino;
+            });
+        };
+        return writeFile(context, file, entry, isUnsettledCopy, onBytes);
+    };
+    auto cancelledNow = [&] {
+        if (!isCancelled || !isCancelled()) return false;
+        send(CancelledEvent{});
+        run.wasCancelled = true;
+        return true;
+    };
+
+    std::vector<BatchEntry> batch;
+    int index = 0;
+    while (index < run.plannedFileCount) {
+        // The batch's first file: cancellation test, start and progress as they happen.
+        if (cancelledNow()) return run;
+        batch.clear();
+        batch.reserve(batchFilesLimit);
+        batch.emplace_back();
+        send(FileStartedEvent{lastComponent(order[static_cast<size_t>(index)].file->url), index, run.plannedFileCount});
+        const int64_t firstBytes = order[static_cast<size_t>(index)].file->byteSize;
+        startFile(index, batch.back(), batch, [&](int64_t bytes) {
+            send(FileProgressEvent{bytes, firstBytes, handledBytes + bytes, run.plannedBytes});
+        });
+
+        // The files written ahead, with their progress held back.
+        int64_t batchBytes = firstBytes;
+        int64_t heldEvents = 0;
+        int next = index + 1;
+        while (next < run.plannedFileCount && batch.size() < batchFilesLimit) {
+            const MediaFile& file = *order[static_cast<size_t>(next)].file;
+            const int64_t expectedEvents = std::max<int64_t>(file.byteSize, 0) / options.chunkSize + 1;
+            if (batchBytes + file.byteSize > batchBytesLimit || heldEvents + expectedEvents > batchEventsLimit) break;
+            BatchEntry& entry = batch.emplace_back();
+            WriteStep step = startFile(next, entry, batch, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); });
+            if (step == WriteStep::deferred) {
+                batch.pop_back();
+                break;
+            }
+            batchBytes += file.byteSize;
+            heldEvents += static_cast<int64_t>(entry.heldProgress.size());
+            ++next;
+        }
+
+        if (batch.size() > 1) flushFileSystems(*io_, batch);
+        for (size_t k = 0; k < batch.size(); ++k, ++index) {
+            BatchEntry& entry = batch[k];
+            FileOutcome& outcome = entry.outcome;
+            if (k > 0) {
+                if (cancelledNow()) {
+                    // The copies written ahead were never reported: they go again.
+                    for (size_t rest = k; rest < batch.size(); ++rest)
+                        if (batch[rest].copy) batch[rest].copy->discard();
+                    return run;
+                }
+                send(FileStartedEvent{lastComponent(outcome.sourceURL), index, run.plannedFileCount});
+                for (int64_t bytes : entry.heldProgress)
+                    send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
+            }
+            if (entry.copy) {
+                RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
+                proveCopy(context, *entry.item->file, entry);
+            }
+            outcome.finishedAt = nowEpoch();
+            handledBytes += outcome.byteSize;
+            run.outcomes.push_back(outcome);
+            send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
+        }
     }
     return run;
 }

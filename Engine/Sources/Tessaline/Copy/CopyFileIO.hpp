@@ -19,6 +19,8 @@ public:
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
     virtual int fsync(int fd) = 0;
+    // Flushes the whole file system holding `fd` (Linux syncfs).
+    virtual int syncfs(int fd) = 0;
     virtual int close(int fd) = 0;
     virtual int futimens(int fd, const struct timespec times[2]) = 0;
     virtual int mkdir(const char* path, mode_t mode) = 0;

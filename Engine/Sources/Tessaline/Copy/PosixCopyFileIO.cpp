@@ -10,6 +10,7 @@ int PosixCopyFileIO::open(const char* path, int flags, mode_t mode) { return ::o
 ssize_t PosixCopyFileIO::read(int fd, void* buffer, size_t count) { return ::read(fd, buffer, count); }
 ssize_t PosixCopyFileIO::write(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }
 int PosixCopyFileIO::fsync(int fd) { return ::fsync(fd); }
+int PosixCopyFileIO::syncfs(int fd) { return ::syncfs(fd); }
 int PosixCopyFileIO::close(int fd) { return ::close(fd); }
 int PosixCopyFileIO::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int PosixCopyFileIO::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }

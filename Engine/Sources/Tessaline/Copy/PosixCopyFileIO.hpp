@@ -11,6 +11,7 @@ public:
     ssize_t read(int fd, void* buffer, size_t count) override;
     ssize_t write(int fd, const void* buffer, size_t count) override;
     int fsync(int fd) override;
+    int syncfs(int fd) override;
     int close(int fd) override;
     int futimens(int fd, const struct timespec times[2]) override;
     int mkdir(const char* path, mode_t mode) override;

@@ -23,9 +23,6 @@ namespace {
 // the final fsync waits for all of it.
 constexpr int64_t writebackWindow = 64 * 1024 * 1024;
 
-// A flush error that means "this file system cannot flush", not "the data is not safe".
-bool flushUnsupported(int error) { return error == EINVAL || error == ENOTSUP || error == EROFS; }
-
 // Closes a descriptor through the seam on every path; the result is ignored.
 class SeamFd {
 public:
@@ -38,10 +35,10 @@ public:
         if (fd_ >= 0) io_.close(fd_);
         fd_ = -1;
     }
-    int closeChecked() {
+    int release() {
         int fd = fd_;
         fd_ = -1;
-        return fd >= 0 ? io_.close(fd) : 0;
+        return fd;
     }
 
 private:
@@ -115,13 +112,13 @@ StreamCopier::StreamCopier(CopyFileIO& io, int64_t chunkSize) : io_(io), chunkSi
 
 StreamCopier::~StreamCopier() = default;
 
-StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const std::filesystem::path& destination,
+StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const std::filesystem::path& destination,
                                     const std::function<void(int64_t)>& onProgress) {
     StreamCopyResult result;
     auto fail = [&](std::string reason) {
         result.status = StreamCopyResult::Status::failed;
         result.failure = std::move(reason);
-        return result;
+        return std::move(result);
     };
 
     SeamFd in(io_, openSource(io_, source));
@@ -152,14 +149,10 @@ StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const s
 
     // From here on every failure removes the file, but only while the name still leads to
     // the file this call created.
-    auto removeCreated = [&] {
-        out.reset();
-        struct stat now{};
-        if (::lstat(destination.c_str(), &now) == 0 && now.st_dev == created.st_dev && now.st_ino == created.st_ino)
-            io_.unlink(destination.c_str());
-    };
+    auto copy = std::make_unique<WrittenCopy>(io_, out.release(), destination, created.st_dev, created.st_ino,
+                                              nameDurable);
     auto failRemoving = [&](std::string reason) {
-        removeCreated();
+        copy->discard();
         return fail(std::move(reason));
     };
 
@@ -175,7 +168,7 @@ StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const s
         if (got == 0) break;
         size_t written = 0;
         while (written < static_cast<size_t>(got)) {
-            ssize_t put = io_.write(out.get(), buffer_->bytes + written, static_cast<size_t>(got) - written);
+            ssize_t put = io_.write(copy->fd(), buffer_->bytes + written, static_cast<size_t>(got) - written);
             if (put < 0) {
                 if (errno == EINTR) continue;
                 return failRemoving(errnoText(errno));
@@ -187,12 +180,12 @@ StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const s
         count += got;
         if (count - windowStart >= writebackWindow) {
             // Start writing this window; wait for and drop the one before it. Errors here
-            // only cost speed: the fsync below reports any failure to write.
-            ::sync_file_range(out.get(), windowStart, count - windowStart, SYNC_FILE_RANGE_WRITE);
+            // only cost speed: the copy's own fsync reports any failure to write.
+            ::sync_file_range(copy->fd(), windowStart, count - windowStart, SYNC_FILE_RANGE_WRITE);
             if (windowStart > 0) {
-                ::sync_file_range(out.get(), 0, windowStart,
+                ::sync_file_range(copy->fd(), 0, windowStart,
                                   SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-                ::posix_fadvise(out.get(), 0, windowStart, POSIX_FADV_DONTNEED);
+                ::posix_fadvise(copy->fd(), 0, windowStart, POSIX_FADV_DONTNEED);
             }
             ::posix_fadvise(in.get(), 0, count, POSIX_FADV_DONTNEED);
             windowStart = count;
@@ -201,33 +194,18 @@ StreamCopyResult StreamCopier::copy(const std::filesystem::path& source, const s
     }
     in.reset();
 
+    // Start writing the rest now, so the device works while the next file is read.
+    if (count > windowStart) ::sync_file_range(copy->fd(), windowStart, count - windowStart, SYNC_FILE_RANGE_WRITE);
+
     // The date goes in before the flush so the flush makes it durable too. Failing to set
     // it is not a failure of the copy.
     struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
-    io_.futimens(out.get(), times);
+    io_.futimens(copy->fd(), times);
 
-    if (io_.fsync(out.get()) != 0 && !flushUnsupported(errno)) return failRemoving(errnoText(errno));
-    if (out.closeChecked() != 0) {
-        int error = errno;
-        return failRemoving(errnoText(error));
-    }
-    // The new name must be durable as well as the bytes. Journaling file systems make it so
-    // with the file's own fsync (see nameDurableWithFile); FAT, exFAT and the rest need the
-    // folder flushed too. Measured: the folder fsync adds ~10 ms per file on ext4 here.
-    if (!nameDurable) {
-        SeamFd folder(io_, io_.open(destination.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (folder.get() >= 0 && io_.fsync(folder.get()) != 0 && !flushUnsupported(errno)) {
-            int error = errno;
-            folder.reset();
-            return failRemoving(errnoText(error));
-        }
-    }
-
-    result.status = StreamCopyResult::Status::copied;
+    result.status = StreamCopyResult::Status::written;
     result.sourceDigest = digest.finalizeHex();
     result.bytesCopied = count;
-    result.device = created.st_dev;
-    result.inode = created.st_ino;
+    result.copy = std::move(copy);
     return result;
 }
 

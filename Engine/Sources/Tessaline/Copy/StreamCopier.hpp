@@ -1,11 +1,13 @@
 #pragma once
 // One file's stream copy for the copy engine (internal): the source is read once, each
 // chunk written to a destination file created exclusively and fed to XXH64; the copy gets
-// the source's modification date and is flushed (file and folder) before it counts as
-// written. On failure the destination file this call created is removed again; nothing
-// that existed before is ever touched. Runs on the caller's thread.
+// the source's modification date. The written copy is handed back open and unflushed
+// (WrittenCopy), so the engine can flush several copies' file system at once before each
+// copy's own checked fsync. On failure the destination file this call created is removed
+// again; nothing that existed before is ever touched. Runs on the caller's thread.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/WrittenCopy.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -19,13 +21,12 @@
 namespace tessaline {
 
 struct StreamCopyResult {
-    enum class Status { copied, nameTaken, failed };
+    enum class Status { written, nameTaken, failed };
     Status status = Status::failed;
-    std::string sourceDigest;  // copied: XXH64 of the bytes read and written
+    std::string sourceDigest;  // written: XXH64 of the bytes read and written
     int64_t bytesCopied = 0;
     std::string failure;       // failed: the reason in words
-    dev_t device = 0;          // copied: the file that was created
-    ino_t inode = 0;
+    std::unique_ptr<WrittenCopy> copy;  // written: the open, unflushed copy
 };
 
 class StreamCopier {
@@ -35,9 +36,9 @@ public:
     ~StreamCopier();
 
     // nameTaken: `destination` existed at creation time (nothing was written); any other
-    // creation failure, a source that cannot be opened or read, a failed write, flush or
-    // close: failed, with the created file removed.
-    StreamCopyResult copy(const std::filesystem::path& source, const std::filesystem::path& destination,
+    // creation failure, a source that cannot be opened or read, a failed write: failed, with
+    // the created file removed. Writeback of the copy is started before it is returned.
+    StreamCopyResult write(const std::filesystem::path& source, const std::filesystem::path& destination,
                           const std::function<void(int64_t bytesSoFar)>& onProgress);
 
     static const char* cannotCreateText;  // "Couldn't create destination file."

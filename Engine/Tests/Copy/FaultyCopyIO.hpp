@@ -1,0 +1,94 @@
+#pragma once
+// The copy engine's real file calls with faults and hooks for tests: the Nth call of one
+// kind fails with a chosen errno, and hooks run before opens and after date settings.
+
+#include "Tessaline/Copy/CopyFileIO.hpp"
+
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tessaline::testing {
+
+enum Op { openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, futimensOp, mkdirOp, unlinkOp, opCount };
+inline const char* opName(int op) {
+    static const char* names[] = {"open", "read", "write", "fsync", "syncfs", "close", "futimens", "mkdir", "unlink"};
+    return names[op];
+}
+
+// The real calls, with the Nth call of one kind failing with a chosen errno, and hooks.
+class FaultyIO final : public CopyFileIO {
+public:
+    int failOp = -1;
+    int failAt = 0;
+    int failErrno = EIO;
+    std::array<std::atomic<int>, opCount> counts{};
+    std::function<void(const char* path, int flags)> beforeOpen;
+    std::function<void(int call)> afterFutimens;  // with the call's number, from 1
+    std::string failedPath;  // the file whose fsync was failed
+    std::mutex unlinkedLock;
+    std::vector<std::string> unlinked;
+
+    int open(const char* path, int flags, mode_t mode) override {
+        if (beforeOpen) beforeOpen(path, flags);
+        if (fails(openOp)) return -1;
+        return real_->open(path, flags, mode);
+    }
+    ssize_t read(int fd, void* buffer, size_t count) override {
+        return fails(readOp) ? -1 : real_->read(fd, buffer, count);
+    }
+    ssize_t write(int fd, const void* buffer, size_t count) override {
+        return fails(writeOp) ? -1 : real_->write(fd, buffer, count);
+    }
+    int fsync(int fd) override {
+        if (!fails(fsyncOp)) return real_->fsync(fd);
+        failedPath = pathOf(fd);
+        return -1;
+    }
+    int syncfs(int fd) override { return fails(syncfsOp) ? -1 : real_->syncfs(fd); }
+    int close(int fd) override {
+        if (fails(closeOp)) {
+            real_->close(fd);  // Linux closes the descriptor even when close reports an error
+            errno = failErrno;
+            return -1;
+        }
+        return real_->close(fd);
+    }
+    int futimens(int fd, const struct timespec times[2]) override {
+        if (fails(futimensOp)) return -1;
+        int result = real_->futimens(fd, times);
+        if (afterFutimens) afterFutimens(counts[futimensOp]);
+        return result;
+    }
+    int mkdir(const char* path, mode_t mode) override { return fails(mkdirOp) ? -1 : real_->mkdir(path, mode); }
+    int unlink(const char* path) override {
+        if (fails(unlinkOp)) return -1;
+        std::lock_guard lock(unlinkedLock);
+        unlinked.push_back(path);
+        return real_->unlink(path);
+    }
+
+private:
+    static std::string pathOf(int fd) {
+        char target[4096];
+        ssize_t length = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+        return length > 0 ? std::string(target, static_cast<size_t>(length)) : std::string();
+    }
+    bool fails(int op) {
+        int n = ++counts[op];
+        if (op == failOp && n == failAt) {
+            errno = failErrno;
+            return true;
+        }
+        return false;
+    }
+    std::shared_ptr<CopyFileIO> real_ = CopyFileIO::posix();
+};
+
+}  // namespace tessaline::testing
