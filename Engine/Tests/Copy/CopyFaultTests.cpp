@@ -147,56 +147,68 @@ TEST_F(CopyFaultTest, FlushFailureFailsTheFileAndRemovesIt) {
     }
 }
 
-// Several small files go to the destination as one batch: written, one flush of the file
-// system, then each file's own fsync and read-back in order.
+// Small files go to the destination in batches: written, one flush of the file system, then
+// each file's own fsync and read-back in order. With 4-byte chunks each 6,000-byte file
+// holds back 1,501 progress events, so 4,096 held events make batches of three files.
 TEST_F(CopyFaultTest, AFailedFlushInABatchFailsExactlyItsFiles) {
     std::vector<MediaFile> list;
-    for (int i = 0; i < 5; ++i) {
+    for (int i = 0; i < 6; ++i) {
         fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
-        writePatternFile(file, 30'000 + i, 10 + i);
-        list.push_back({file, MediaFile::Kind::media, 30'000 + i});
+        writePatternFile(file, 6'000, 10 + i);
+        list.push_back({file, MediaFile::Kind::media, 6'000});
     }
-    const CopyEngine::Options options{true, true, true, 8192};
-    for (int n = 1; n <= 5; ++n) {
-        SCOPED_TRACE("failing fsync #" + std::to_string(n));
-        fs::remove_all(drive());
-        auto io = std::make_shared<FaultyIO>();
-        io->failOp = fsyncOp;
-        io->failAt = n;
-        io->failErrno = n % 2 ? EIO : EDQUOT;
-        auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
-        ASSERT_EQ(run.outcomes.size(), 5u);
-        ASSERT_FALSE(io->failedPath.empty());
-        int failures = 0;
-        for (const auto& outcome : run.outcomes) {
-            if (outcome.destinationURL.native() == io->failedPath) {
-                ++failures;
-                EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(io->failErrno)));
-                EXPECT_FALSE(outcome.sourceChecksum.has_value());
-                EXPECT_FALSE(fs::exists(outcome.destinationURL)) << "unflushed copy left under its final name";
-            } else {
-                EXPECT_EQ(outcome.status.kind, Kind::copiedVerified) << outcome.relativePath;
-                EXPECT_TRUE(sameBytes(outcome.sourceURL, outcome.destinationURL));
+    for (int64_t chunk : {8192, 4}) {
+        SCOPED_TRACE(chunk == 4 ? "two batches" : "one batch");
+        const CopyEngine::Options options{true, true, true, chunk};
+        for (int n = 1; n <= 6; ++n) {
+            SCOPED_TRACE("failing fsync #" + std::to_string(n));
+            fs::remove_all(drive());
+            auto io = std::make_shared<FaultyIO>();
+            io->failOp = fsyncOp;
+            io->failAt = n;
+            io->failErrno = n % 2 ? EIO : EDQUOT;
+            auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
+            ASSERT_EQ(run.outcomes.size(), 6u);
+            ASSERT_FALSE(io->failedPath.empty());
+            int failures = 0;
+            for (const auto& outcome : run.outcomes) {
+                if (outcome.destinationURL.native() == io->failedPath) {
+                    ++failures;
+                    EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(io->failErrno)));
+                    EXPECT_FALSE(outcome.sourceChecksum.has_value());
+                    EXPECT_FALSE(fs::exists(outcome.destinationURL)) << "unflushed copy left under its final name";
+                } else {
+                    EXPECT_EQ(outcome.status.kind, Kind::copiedVerified) << outcome.relativePath;
+                    EXPECT_TRUE(sameBytes(outcome.sourceURL, outcome.destinationURL));
+                }
             }
+            EXPECT_EQ(failures, 1);
         }
-        EXPECT_EQ(failures, 1);
-    }
 
-    // A failed flush of the whole file system can't be laid at one file's door: every copy
-    // of the batch fails and goes.
-    for (int error : {EIO, ENOSPC}) {
-        fs::remove_all(drive());
-        auto io = std::make_shared<FaultyIO>();
-        io->failOp = syncfsOp;
-        io->failAt = 1;
-        io->failErrno = error;
-        auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
-        ASSERT_EQ(run.outcomes.size(), 5u);
-        for (const auto& outcome : run.outcomes) {
-            EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(error)));
-            EXPECT_FALSE(fs::exists(outcome.destinationURL));
+        // A failed flush of a whole file system can't be laid at one file's door: every copy
+        // of that batch fails and goes; the other batch is untouched.
+        const int batches = chunk == 4 ? 2 : 1;
+        for (int n = 1; n <= batches; ++n) {
+            SCOPED_TRACE("failing syncfs #" + std::to_string(n));
+            fs::remove_all(drive());
+            auto io = std::make_shared<FaultyIO>();
+            io->failOp = syncfsOp;
+            io->failAt = n;
+            io->failErrno = n == 1 ? ENOSPC : EIO;
+            auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
+            EXPECT_EQ(io->counts[syncfsOp], batches);
+            ASSERT_EQ(run.outcomes.size(), 6u);
+            for (int i = 0; i < 6; ++i) {
+                const auto& outcome = run.outcomes[i];
+                if (batches == 1 || i / 3 == n - 1) {
+                    EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(strerror(io->failErrno))) << i;
+                    EXPECT_FALSE(fs::exists(outcome.destinationURL)) << i;
+                } else {
+                    EXPECT_EQ(outcome.status.kind, Kind::copiedVerified) << i;
+                }
+            }
+            EXPECT_EQ(io->unlinked.size(), batches == 1 ? 6u : 3u);
         }
-        EXPECT_EQ(io->unlinked.size(), 5u);
     }
 }
 
@@ -234,6 +246,47 @@ TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndRemovesWh
     // The files written ahead were this run's own and were never reported: they are gone.
     for (int i = 2; i < 5; ++i) EXPECT_FALSE(fs::exists(drive() / list[i].url.filename()));
     EXPECT_EQ(io->unlinked.size(), 3u);
+}
+
+TEST_F(CopyFaultTest, EventsAndCancellationPointsStaySequentialAcrossBatches) {
+    // 6,000-byte files in 4-byte chunks: batches of three (see above); cancelled at the
+    // fifth file, inside the second batch.
+    std::vector<MediaFile> list;
+    for (int i = 0; i < 6; ++i) {
+        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
+        writePatternFile(file, 6'000, 10 + i);
+        list.push_back({file, MediaFile::Kind::media, 6'000});
+    }
+    std::vector<std::string> seen, expected;
+    int asked = 0;
+    auto run = CopyEngine().copy(
+        list, card(), drive(), {true, true, true, 4}, [&] {
+            seen.push_back("ask");
+            return ++asked > 4;
+        },
+        [&](const CopyEngine::Event& event) {
+            if (auto* e = std::get_if<CopyEngine::FileStartedEvent>(&event)) seen.push_back("start " + e->name);
+            if (auto* e = std::get_if<CopyEngine::FileProgressEvent>(&event))
+                seen.push_back(std::to_string(e->bytesCopiedThisFile) + " " + std::to_string(e->overallBytesCopied));
+            if (auto* e = std::get_if<CopyEngine::FileFinishedEvent>(&event))
+                seen.push_back("finish " + std::to_string(e->index));
+            if (std::holds_alternative<CopyEngine::CancelledEvent>(event)) seen.push_back("cancelled");
+        });
+    for (int i = 0; i < 4; ++i) {
+        expected.push_back("ask");
+        expected.push_back("start F" + std::to_string(i) + ".MOV");
+        for (int bytes = 4; bytes <= 6'000; bytes += 4)
+            expected.push_back(std::to_string(bytes) + " " + std::to_string(i * 6'000 + bytes));
+        expected.push_back("finish " + std::to_string(i));
+    }
+    expected.push_back("ask");
+    expected.push_back("cancelled");
+    EXPECT_EQ(seen, expected);
+    ASSERT_EQ(run.outcomes.size(), 4u);
+    EXPECT_TRUE(run.wasCancelled);
+    for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+    EXPECT_FALSE(fs::exists(drive() / "F4.MOV"));
+    EXPECT_FALSE(fs::exists(drive() / "F5.MOV"));
 }
 
 TEST_F(CopyFaultTest, AnIdenticalFileIsOnlyAlreadyPresentOnceItsCopyIsProven) {
