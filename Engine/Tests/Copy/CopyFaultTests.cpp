@@ -61,6 +61,17 @@ protected:
         return files;
     }
 
+    // `count` files F0.MOV, F1.MOV, … of `size` bytes each on the card.
+    std::vector<MediaFile> smallFiles(int count, int64_t size) {
+        std::vector<MediaFile> files;
+        for (int i = 0; i < count; ++i) {
+            fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
+            writePatternFile(file, static_cast<size_t>(size), 10 + i);
+            files.push_back({file, MediaFile::Kind::media, size});
+        }
+        return files;
+    }
+
     // The invariants that must hold after any run, faulty or not.
     void checkInvariants(const CopyEngine::CopyRun& run, const std::map<std::string, std::string>& before) {
         auto after = contentsOf(drive());
@@ -151,12 +162,7 @@ TEST_F(CopyFaultTest, FlushFailureFailsTheFileAndRemovesIt) {
 // each file's own fsync and read-back in order. With 4-byte chunks each 6,000-byte file
 // holds back 1,501 progress events, so 4,096 held events make batches of three files.
 TEST_F(CopyFaultTest, AFailedFlushInABatchFailsExactlyItsFiles) {
-    std::vector<MediaFile> list;
-    for (int i = 0; i < 6; ++i) {
-        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
-        writePatternFile(file, 6'000, 10 + i);
-        list.push_back({file, MediaFile::Kind::media, 6'000});
-    }
+    const auto list = smallFiles(6, 6'000);
     for (int64_t chunk : {8192, 4}) {
         SCOPED_TRACE(chunk == 4 ? "two batches" : "one batch");
         const CopyEngine::Options options{true, true, true, chunk};
@@ -213,12 +219,7 @@ TEST_F(CopyFaultTest, AFailedFlushInABatchFailsExactlyItsFiles) {
 }
 
 TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndRemovesWhatWasWrittenAhead) {
-    std::vector<MediaFile> list;
-    for (int i = 0; i < 5; ++i) {
-        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
-        writePatternFile(file, 20'000, 10 + i);
-        list.push_back({file, MediaFile::Kind::media, 20'000});
-    }
+    const auto list = smallFiles(5, 20'000);
     auto io = std::make_shared<FaultyIO>();
     std::vector<std::string> seen;
     int asked = 0;
@@ -251,12 +252,7 @@ TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndRemovesWh
 TEST_F(CopyFaultTest, EventsAndCancellationPointsStaySequentialAcrossBatches) {
     // 6,000-byte files in 4-byte chunks: batches of three (see above); cancelled at the
     // fifth file, inside the second batch.
-    std::vector<MediaFile> list;
-    for (int i = 0; i < 6; ++i) {
-        fs::path file = card() / ("F" + std::to_string(i) + ".MOV");
-        writePatternFile(file, 6'000, 10 + i);
-        list.push_back({file, MediaFile::Kind::media, 6'000});
-    }
+    const auto list = smallFiles(6, 6'000);
     std::vector<std::string> seen, expected;
     int asked = 0;
     auto run = CopyEngine().copy(
