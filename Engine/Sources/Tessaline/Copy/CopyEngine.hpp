@@ -8,6 +8,9 @@
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
 // asked between files (and between the steps of the settle wait), never inside a file.
+// Small files are written a batch ahead of their events so one file-system flush serves
+// them all; events and cancellation tests still come in the order of copying one file at
+// a time, and copies written ahead of a cancellation are removed again.
 // Per-file failures are outcomes, never exceptions. Separate calls may run at once, also
 // into one destination folder.
 
