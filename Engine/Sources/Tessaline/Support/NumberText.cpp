@@ -41,4 +41,11 @@ std::string formatFileSize(int64_t bytes) {
     return text + " " + units[unit];
 }
 
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 }  // namespace tessaline

@@ -15,4 +15,7 @@ std::string fixedText(double value, int decimals);
 // "1.2 MB" (one), "3.46 GB" (two, also TB and PB); trailing zeros dropped ("3 MB").
 std::string formatFileSize(int64_t bytes);
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+int hexDigitValue(char c);
+
 }  // namespace tessaline

@@ -1,3 +1,4 @@
+#include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/Uuid.hpp"
 
 #include <cerrno>
@@ -8,13 +9,6 @@
 namespace tessaline {
 
 namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 bool isHyphenPosition(size_t i) { return i == 8 || i == 13 || i == 18 || i == 23; }
 
@@ -46,8 +40,8 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             ++i;
             continue;
         }
-        int high = hexValue(text[i]);
-        int low = i + 1 < text.size() && !isHyphenPosition(i + 1) ? hexValue(text[i + 1]) : -1;
+        int high = hexDigitValue(text[i]);
+        int low = i + 1 < text.size() && !isHyphenPosition(i + 1) ? hexDigitValue(text[i + 1]) : -1;
         if (high < 0 || low < 0) return std::nullopt;
         bytes[out++] = static_cast<uint8_t>(high * 16 + low);
         i += 2;

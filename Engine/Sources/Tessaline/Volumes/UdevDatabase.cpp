@@ -1,29 +1,20 @@
 #include "Tessaline/Volumes/UdevDatabase.hpp"
 
+#include "Tessaline/Support/NumberText.hpp"
+
 #include <sys/sysmacros.h>
 
 #include <fstream>
 
 namespace tessaline {
 
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 std::string decodeUdevEscapes(const std::string& encoded) {
     std::string out;
     out.reserve(encoded.size());
     for (size_t i = 0; i < encoded.size(); ++i) {
         if (encoded[i] == '\\' && i + 3 < encoded.size() && encoded[i + 1] == 'x') {
-            int high = hexValue(encoded[i + 2]);
-            int low = hexValue(encoded[i + 3]);
+            int high = hexDigitValue(encoded[i + 2]);
+            int low = hexDigitValue(encoded[i + 3]);
             if (high >= 0 && low >= 0) {
                 out.push_back(static_cast<char>(high * 16 + low));
                 i += 3;
