@@ -43,6 +43,15 @@ int64_t fillCard(const fs::path& card) {
     return 300000 + 1200001 + 5 + 3 + 10 + 2;
 }
 
+// check() then prepare() with its facts, as the Erase section does.
+CardPrepEngine::Summary checkAndPrepare(const fs::path& root, const CameraFormatProfile& profile,
+                                        const std::function<bool()>& isCancelled = {},
+                                        const std::function<void(const CardPrepEngine::Event&)>& onEvent = {}) {
+    auto checked = CardPrepEngine::check(root);
+    if (!checked.card) throw std::runtime_error("check refused " + root.string());
+    return CardPrepEngine::prepare(root, *checked.card, profile, isCancelled, onEvent);
+}
+
 struct Recorded {
     std::vector<CardPrepEngine::Event> events;
     std::function<void(const CardPrepEngine::Event&)> sink() {
@@ -64,8 +73,8 @@ TEST_F(CardPrepEngineTest, ErasesExt4CardAndBuildsCanonLayout) {
     EXPECT_EQ(CardPrepEngine::validate(root.string() + "/"), std::nullopt);
 
     Recorded recorded;
-    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("canon-eos"), [] { return false; },
-                                           recorded.sink());
+    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("canon-eos"), [] { return false; },
+                                   recorded.sink());
 
     EXPECT_EQ(topLevel(root), (std::set<std::string>{"lost+found", "System Volume Information", ".Trashes", "DCIM",
                                                       "MISC"}));
@@ -104,7 +113,7 @@ TEST_F(CardPrepEngineTest, EraseOnlyProfileOnExfatCardAndAgainOnAnEmptyCard) {
     ASSERT_EQ(CardPrepEngine::validate(root), std::nullopt);
 
     Recorded recorded;
-    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("red"), {}, recorded.sink());
+    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("red"), {}, recorded.sink());
     EXPECT_TRUE(topLevel(root).empty());
     EXPECT_EQ(summary.itemsDeleted, 2);
     EXPECT_EQ(summary.bytesFreed, 70001);
@@ -119,12 +128,12 @@ TEST_F(CardPrepEngineTest, EraseOnlyProfileOnExfatCardAndAgainOnAnEmptyCard) {
     fs::remove_all(root / "DCIM");
     fs::create_directories(root / "System Volume Information");
     Recorded second;
-    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {}, second.sink());
+    summary = checkAndPrepare(root, *CameraFormatProfile::profile("generic"), {}, second.sink());
     ASSERT_EQ(second.events.size(), 2u);
     EXPECT_EQ(std::get<CardPrepEngine::Planned>(second.events[0]), (CardPrepEngine::Planned{0, 0}));
     EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(second.events[1]).count, 1);
     EXPECT_EQ(summary, (CardPrepEngine::Summary{0, 0, {"DCIM"}, {}, false}));
-    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {});
+    summary = checkAndPrepare(root, *CameraFormatProfile::profile("generic"), {});
     EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM"});  // existed, removed, made again
 }
 
@@ -146,7 +155,7 @@ TEST_F(CardPrepEngineTest, NeverFollowsLinksNorEntersOtherMounts) {
     writeFile(root / "PRIVATE/own.xml", "card's own");
     writeFile(root / "after.jpg", "removed");
 
-    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("generic"), {});
+    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("generic"), {});
 
     EXPECT_EQ(readFile(sandbox / "outside/precious.mov"), "the only copy");
     EXPECT_FALSE(fs::exists(fs::symlink_status(root / "link-to-folder")));
@@ -173,7 +182,7 @@ TEST_F(CardPrepEngineTest, FailedItemIsListedAndNotCountedAndTheRestGoes) {
     writeFile(root / "B.bin", "abc");
     ASSERT_EQ(runCommand({"chattr", "+i", (root / "A_LOCKED/locked.bin").string()}).exitCode, 0);
 
-    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("nikon"), {});
+    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("nikon"), {});
     runCommand({"chattr", "-i", (root / "A_LOCKED/locked.bin").string()});
     EXPECT_EQ(summary.failures, std::vector<std::string>{"A_LOCKED"});
     EXPECT_EQ(summary.itemsDeleted, 1);
@@ -191,7 +200,7 @@ TEST_F(CardPrepEngineTest, CancellationBeforeTheFirstItemStillBuildsFolders) {
     writeFile(root / "two.jpg", "22");
     Recorded recorded;
     int asked = 0;
-    auto summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("gopro"), [&] {
+    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("gopro"), [&] {
         ++asked;
         return true;
     }, recorded.sink());
@@ -207,7 +216,7 @@ TEST_F(CardPrepEngineTest, CancellationBeforeTheFirstItemStillBuildsFolders) {
 
     // Cancelled after the first item: one goes, one stays.
     int calls = 0;
-    summary = CardPrepEngine::prepare(root, *CameraFormatProfile::profile("red"), [&] { return ++calls > 1; });
+    summary = checkAndPrepare(root, *CameraFormatProfile::profile("red"), [&] { return ++calls > 1; });
     EXPECT_TRUE(summary.cancelled);
     EXPECT_EQ(summary.itemsDeleted, 1);
 }
@@ -218,9 +227,11 @@ TEST_F(CardPrepEngineTest, RefusesEverythingThatIsNotAnExternalVolumeRoot) {
     const fs::path root = card.mountPoint();
     writeFile(root / "DCIM/100CANON/IMG_0001.JPG", "photo");
     const auto generic = *CameraFormatProfile::profile("generic");
+    // prepare() refuses these paths even when handed the facts of a real card.
+    const auto cardFacts = *CardPrepEngine::check(root).card;
     auto refused = [&](const fs::path& p) {
         try {
-            CardPrepEngine::prepare(p, generic, {});
+            CardPrepEngine::prepare(p, cardFacts, generic, {});
         } catch (const CardPrepEngine::PrepError& e) {
             return e.kind() == CardPrepEngine::PrepError::Kind::refusedDangerousRoot;
         }
@@ -271,7 +282,9 @@ TEST_F(CardPrepEngineTest, RefusesAVolumeOnTheSystemDisk) {
     }
     writeFile(disk->mountPoint() / "work.txt", "internal data");
     EXPECT_EQ(CardPrepEngine::validate(disk->mountPoint()), Issue::dangerousSystemLocation);
-    EXPECT_THROW(CardPrepEngine::prepare(disk->mountPoint(), *CameraFormatProfile::profile("generic"), {}),
+    EXPECT_FALSE(CardPrepEngine::check(disk->mountPoint()).isErasable());
+    EXPECT_THROW(CardPrepEngine::prepare(disk->mountPoint(), CardPrepEngine::CardFacts{},
+                                         *CameraFormatProfile::profile("generic"), {}),
                  CardPrepEngine::PrepError);
     EXPECT_EQ(readFile(disk->mountPoint() / "work.txt"), "internal data");
 }
@@ -285,7 +298,70 @@ TEST_F(CardPrepEngineTest, RefusesAFolderThatOnlyShadowsACardMount) {
     ScopedMount over({"-t", "tmpfs", "tmpfs"}, sandbox / "media");
     writeFile(sandbox / "media/CARD/notes.txt", "not on the card");
     EXPECT_NE(CardPrepEngine::validate(sandbox / "media/CARD"), std::nullopt);
-    EXPECT_THROW(CardPrepEngine::prepare(sandbox / "media/CARD", *CameraFormatProfile::profile("generic"), {}),
+    const auto cardFacts = *CardPrepEngine::check(card.mountPoint()).card;
+    EXPECT_THROW(CardPrepEngine::prepare(sandbox / "media/CARD", cardFacts, *CameraFormatProfile::profile("generic"), {}),
                  CardPrepEngine::PrepError);
     EXPECT_EQ(readFile(sandbox / "media/CARD/notes.txt"), "not on the card");
+}
+
+TEST_F(CardPrepEngineTest, RefusesACardSwappedInAtTheCheckedPlace) {
+    TESSALINE_REQUIRE_ROOT();
+    // Two cards with the same label; the second even carries the first one's UUID, as a
+    // cloned card would. Card A is checked, then taken out, and B is mounted in its place.
+    LoopVolume cardA("ext4", 64, "EOS_DIGITAL");
+    LoopVolume cardB("ext4", 64, "EOS_DIGITAL", false);
+    const fs::path place = cardA.mountPoint();
+    writeFile(place / "DCIM/100CANON/A_0001.CR3", "card A");
+    const auto checked = CardPrepEngine::check(place);
+    ASSERT_TRUE(checked.isErasable());
+    ASSERT_FALSE(checked.issue.has_value());
+    ASSERT_TRUE(checked.card->fileSystemUuid.has_value());
+    ASSERT_EQ(runCommand({"mkfs.ext4", "-q", "-F", "-L", "EOS_DIGITAL", "-U", *checked.card->fileSystemUuid,
+                          cardB.device()}).exitCode, 0);
+    cardA.unmount();
+    ScopedMount cardBInPlace({"-t", "ext4", cardB.device()}, place);
+    writeFile(place / "DCIM/100CANON/B_0001.CR3", "card B, never scanned");
+    EXPECT_EQ(CardPrepEngine::validate(place), std::nullopt);  // B is a valid card by itself
+
+    Recorded recorded;
+    try {
+        CardPrepEngine::prepare(place, *checked.card, *CameraFormatProfile::profile("canon-eos"), {},
+                                recorded.sink());
+        ADD_FAILURE() << "card B was erased";
+    } catch (const CardPrepEngine::PrepError& e) {
+        EXPECT_EQ(e.kind(), CardPrepEngine::PrepError::Kind::cardChanged);
+        EXPECT_EQ(std::string(e.what()), "The card at " + place.string() +
+                                             " is no longer the one that was checked \u2014 nothing was erased. "
+                                             "Choose it again.");
+    }
+    EXPECT_TRUE(recorded.events.empty());
+    EXPECT_EQ(readFile(place / "DCIM/100CANON/B_0001.CR3"), "card B, never scanned");
+    EXPECT_EQ(topLevel(place), (std::set<std::string>{"lost+found", "DCIM"}));
+}
+
+TEST_F(CardPrepEngineTest, RefusesTheSameCardMountedAgainUntilCheckedAgain) {
+    TESSALINE_REQUIRE_ROOT();
+    // The same volume unmounted and mounted again at the same folder is a new mount: the
+    // check the user saw no longer vouches for it, on ext4 and on a FUSE exFAT card alike.
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        const fs::path root = card.mountPoint();
+        writeFile(root / "DCIM/IMG_0001.JPG", "photo");
+        const auto before = CardPrepEngine::check(root);
+        ASSERT_TRUE(before.isErasable());
+        card.unmount();
+        card.remount();
+        const auto after = CardPrepEngine::check(root);
+        ASSERT_TRUE(after.isErasable());
+        EXPECT_EQ(after.card->fileSystemUuid, before.card->fileSystemUuid);
+        EXPECT_NE(after.card->mountId, before.card->mountId);
+
+        EXPECT_THROW(CardPrepEngine::prepare(root, *before.card, *CameraFormatProfile::profile("generic"), {}),
+                     CardPrepEngine::PrepError);
+        EXPECT_EQ(readFile(root / "DCIM/IMG_0001.JPG"), "photo");
+        auto summary = CardPrepEngine::prepare(root, *after.card, *CameraFormatProfile::profile("generic"), {});
+        EXPECT_EQ(summary.itemsDeleted, 1);
+        EXPECT_FALSE(fs::exists(root / "DCIM/IMG_0001.JPG"));
+    }
 }

@@ -41,7 +41,9 @@ TEST_F(DangerousLocationsTest, PrepareRefusesWithoutValidateAndTouchesNothing) {
     EXPECT_EQ(CardPrepEngine::validate(sandbox / "missing"), Issue::notAVolumeRoot);
     int events = 0;
     try {
-        CardPrepEngine::prepare(sandbox / "Documents", *tessaline::CameraFormatProfile::profile("generic"), {},
+        // Facts made up by the caller do not help.
+        CardPrepEngine::prepare(sandbox / "Documents", {.canonicalRoot = sandbox / "Documents"},
+                                *tessaline::CameraFormatProfile::profile("generic"), {},
                                 [&](const CardPrepEngine::Event&) { ++events; });
         FAIL() << "an ordinary folder was erased";
     } catch (const CardPrepEngine::PrepError& e) {
@@ -56,7 +58,7 @@ TEST_F(DangerousLocationsTest, PrepareRefusesWithoutValidateAndTouchesNothing) {
     // The root, the mount parents, home and the system trees.
     for (const char* p : {"/", "/media", "/mnt", "/home", "/usr", "/tmp", "/proc", "/run"}) {
         EXPECT_EQ(CardPrepEngine::validate(p), Issue::dangerousSystemLocation) << p;
-        EXPECT_THROW(CardPrepEngine::prepare(p, *tessaline::CameraFormatProfile::profile("generic"), {}),
+        EXPECT_THROW(CardPrepEngine::prepare(p, {.canonicalRoot = p}, *tessaline::CameraFormatProfile::profile("generic"), {}),
                      CardPrepEngine::PrepError)
             << p;
     }

@@ -34,13 +34,29 @@ Validation validateRoot(const fs::path& cardRoot) {
     return v;
 }
 
-// The validated root, opened without following a link and checked to be the very folder
-// that was validated (not something mounted or renamed in its place since).
-UniqueFd openValidatedRoot(const CardRootVolume& volume) {
+CardPrepEngine::CardFacts factsOf(const CardRootVolume& volume) {
+    return {volume.canonicalPath, volume.device, volume.fileSystemUuid, volume.mountId};
+}
+
+// The card as it is at `cardRoot` now, required to be the checked one: refusedDangerousRoot
+// for any issue, cardChanged for another volume or another mount at the path.
+CardRootVolume requireChecked(const fs::path& cardRoot, const CardPrepEngine::CardFacts& checked) {
+    Validation now = validateRoot(cardRoot);
+    if (now.issue || !now.volume) throw CardPrepError(CardPrepError::Kind::refusedDangerousRoot, cardRoot);
+    if (factsOf(*now.volume) != checked) throw CardPrepError(CardPrepError::Kind::cardChanged, cardRoot);
+    return *now.volume;
+}
+
+// The checked root, opened without following a link and checked to be the very folder of the
+// very mount that was checked (not something mounted or renamed in its place since).
+UniqueFd openCheckedRoot(const fs::path& cardRoot, const CardRootVolume& volume, uint64_t mountId) {
     UniqueFd fd(open(volume.canonicalPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return fd;
+    if (!fd) throw CardPrepError(CardPrepError::Kind::cannotList, cardRoot);
     struct stat st{};
-    if (fstat(fd.get(), &st) != 0 || st.st_dev != volume.device || st.st_ino != volume.inode) return UniqueFd();
+    auto reached = CardRootVolume::mountIdAt(fd.get(), "", AT_EMPTY_PATH);
+    if (fstat(fd.get(), &st) != 0 || st.st_dev != volume.device || st.st_ino != volume.inode ||
+        (reached && *reached != mountId))
+        throw CardPrepError(CardPrepError::Kind::cardChanged, cardRoot);
     return fd;
 }
 
@@ -55,27 +71,34 @@ const std::vector<std::string>& CardPrepEngine::systemItems() {
     return items;
 }
 
-std::optional<CardPrepEngine::CardRootIssue> CardPrepEngine::validate(const fs::path& cardRoot) {
-    return validateRoot(cardRoot).issue;
+CardPrepEngine::CheckedCard CardPrepEngine::check(const fs::path& cardRoot) {
+    Validation validation = validateRoot(cardRoot);
+    CheckedCard checked;
+    if (validation.issue || !validation.volume)
+        checked.issue = validation.issue.value_or(CardRootIssue::notAVolumeRoot);
+    else
+        checked.card = factsOf(*validation.volume);
+    return checked;
 }
 
-CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const CameraFormatProfile& profile,
+std::optional<CardPrepEngine::CardRootIssue> CardPrepEngine::validate(const fs::path& cardRoot) {
+    return check(cardRoot).issue;
+}
+
+CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const CardFacts& checked,
+                                                const CameraFormatProfile& profile,
                                                 const std::function<bool()>& isCancelled,
                                                 const std::function<void(const Event&)>& onEvent) {
     auto send = [&](const Event& e) {
         if (onEvent) onEvent(e);
     };
-    Validation validation = validateRoot(cardRoot);
-    if (validation.issue || !validation.volume) throw PrepError(PrepError::Kind::refusedDangerousRoot, cardRoot);
-    UniqueFd rootFd = openValidatedRoot(*validation.volume);
-    if (!rootFd) throw PrepError(PrepError::Kind::cannotList, cardRoot);
-    // Validated again with the root held open: a mount made over the card meanwhile would
-    // show up as another folder here.
-    Validation again = validateRoot(cardRoot);
-    if (again.issue || !again.volume || again.volume->device != validation.volume->device ||
-        again.volume->inode != validation.volume->inode)
-        throw PrepError(PrepError::Kind::refusedDangerousRoot, cardRoot);
-    CardTree tree(rootFd.get(), validation.volume->device);
+    CardRootVolume volume = requireChecked(cardRoot, checked);
+    UniqueFd rootFd = openCheckedRoot(cardRoot, volume, checked.mountId);
+    // Checked again with the root held open: a mount made over the card meanwhile would show
+    // up as another folder or another mount here.
+    CardRootVolume again = requireChecked(cardRoot, checked);
+    if (again.inode != volume.inode) throw PrepError(PrepError::Kind::cardChanged, cardRoot);
+    CardTree tree(rootFd.get(), volume.device);
 
     auto listed = tree.topLevelNames();
     if (!listed) throw PrepError(PrepError::Kind::cannotList, cardRoot);

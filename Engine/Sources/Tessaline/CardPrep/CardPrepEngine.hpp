@@ -1,12 +1,23 @@
 #pragma once
 // Erases a camera card's top level and rebuilds the folder layout a camera expects, like an
 // in-camera format but without touching the file system. Only the root of an external
-// volume is ever erased: prepare() runs the full validate() itself and refuses any issue.
+// volume is ever erased, and only the very volume that was checked:
+//   1. check(path) when the card is picked gives an issue, or the card's facts (its device,
+//      file-system UUID and mount ID). Keep the facts with what the user is shown.
+//   2. prepare(path, facts, ...) when the user confirms, with the facts from step 1 (never
+//      from a fresh check made at that moment, which would vouch for whatever card is in the
+//      reader then). prepare() runs the full check itself, refuses any issue, and refuses
+//      with PrepError::Kind::cardChanged when the volume at the path is not the checked one:
+//      a card swapped for another at the same mount point, or the same card unmounted and
+//      mounted again (a new mount; a fresh check and a fresh confirmation make it erasable).
 // Removal never follows a symbolic link and never enters another mount below the card.
-// No state; prepare() blocks its caller and calls onEvent synchronously on that thread.
+// No state; check() and validate() are safe on any thread; prepare() blocks its caller and
+// calls onEvent synchronously on that thread.
 
 #include "Tessaline/CardPrep/CameraFormatProfile.hpp"
 #include "Tessaline/CardPrep/CardPrepError.hpp"
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -55,20 +66,45 @@ public:
     // Top-level names that are never deleted (compared exactly, case included).
     static const std::vector<std::string>& systemItems();
 
-    // Whether `cardRoot` may be erased; nullopt when it is the root of an external volume.
+    // The volume check() accepted, as prepare() must find it again. Plain value.
+    struct CardFacts {
+        std::filesystem::path canonicalRoot;        // the card root with links resolved
+        dev_t device = 0;                           // st_dev of the card's files
+        std::optional<std::string> fileSystemUuid;  // the volume's UUID (FAT/exFAT serial)
+        // The mount the path reached: the kernel's never-reused 64-bit mount ID (Linux 6.8
+        // and later), else the mount table's ID. A remount of the same card is a new mount.
+        uint64_t mountId = 0;
+        friend bool operator==(const CardFacts&, const CardFacts&) = default;
+    };
+
+    // What check() found: exactly one of the two is set.
+    struct CheckedCard {
+        std::optional<CardRootIssue> issue;  // why the folder may not be erased
+        std::optional<CardFacts> card;       // the facts of an erasable card
+
+        bool isErasable() const { return card.has_value(); }
+    };
+
+    // Whether `cardRoot` may be erased and, when it may, the facts prepare() needs.
     // dangerousSystemLocation: a dangerous folder, the root file system or an internal
     // volume; notAVolumeRoot: not the root of a volume with a block device behind it (a
-    // folder inside a card, a tmpfs); internalDisk: internal by the volume classifier.
+    // folder inside a card, a tmpfs, a bind mount of a folder); internalDisk: internal by the
+    // volume classifier. Reads the mount table, sysfs and udev afresh; never throws.
+    static CheckedCard check(const std::filesystem::path& cardRoot);
+
+    // check(cardRoot).issue: nullopt when `cardRoot` is the root of an external volume.
     static std::optional<CardRootIssue> validate(const std::filesystem::path& cardRoot);
 
     // Erases every top-level item but the system items, then creates the profile's folders
-    // (also after a cancellation). Throws PrepError: refusedDangerousRoot when validate()
-    // finds any issue (or the root changes under it), cannotList when the top level cannot
-    // be read; nothing is deleted then. Items that cannot be removed are listed in
-    // Summary::failures and the run goes on. `isCancelled` (may be empty) is asked before
-    // each top-level item.
-    static Summary prepare(const std::filesystem::path& cardRoot, const CameraFormatProfile& profile,
-                           const std::function<bool()>& isCancelled,
+    // (also after a cancellation). `checked` is the facts check() gave for this card when
+    // the user was shown it. Throws PrepError, with nothing deleted: refusedDangerousRoot
+    // when the path now has any issue; cardChanged when the volume at the path is not the
+    // checked one (another card, or the same card mounted again), also when it changes
+    // while the root is being opened; cannotList when the top level cannot be read. Items
+    // that cannot be removed are listed in Summary::failures and the run goes on.
+    // `isCancelled` (may be empty) is asked before each top-level item.
+    static Summary prepare(const std::filesystem::path& cardRoot, const CardFacts& checked,
+                           const CameraFormatProfile& profile, const std::function<bool()>& isCancelled,
                            const std::function<void(const Event&)>& onEvent = {});
 
     CardPrepEngine() = delete;

@@ -12,6 +12,8 @@ std::string sentence(CardPrepError::Kind kind, const std::filesystem::path& card
         case CardPrepError::Kind::refusedDangerousRoot:
             return "Refusing to erase " + path + " \u2014 that's a system location, not a camera card.";
         case CardPrepError::Kind::cannotList: return "Couldn't read the card at " + path + ".";
+        case CardPrepError::Kind::cardChanged:
+            return "The card at " + path + " is no longer the one that was checked \u2014 nothing was erased. Choose it again.";
     }
     return path;
 }

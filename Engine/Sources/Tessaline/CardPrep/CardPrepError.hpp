@@ -11,6 +11,7 @@ public:
     enum class Kind {
         refusedDangerousRoot,  // not the root of an external volume: nothing was touched
         cannotList,            // the card's top level could not be read: nothing was touched
+        cardChanged,           // another volume (or another mount) is at the path now: nothing was touched
     };
 
     CardPrepError(Kind kind, std::filesystem::path cardRoot);

@@ -6,8 +6,10 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace tessaline {
 
@@ -15,6 +17,11 @@ struct CardRootVolume {
     std::filesystem::path canonicalPath;  // the folder with its links resolved
     dev_t device = 0;                     // st_dev of the folder (its files have the same)
     ino_t inode = 0;                      // st_ino of the folder
+    // The mount the path reaches: the kernel's 64-bit mount ID, which is never reused while
+    // the system runs, where the kernel gives one (Linux 6.8 and later); otherwise the
+    // mount table's ID, which a later mount may reuse. A remount makes a new one.
+    uint64_t mountId = 0;
+    std::optional<std::string> fileSystemUuid;  // the volume's UUID (serial on FAT/exFAT)
     bool isRootFileSystem = false;        // the same file system as "/"
     bool isInternal = true;
 
@@ -22,6 +29,10 @@ struct CardRootVolume {
     // block device: a folder inside a volume, a bind mount of a folder, a tmpfs, proc or
     // network mount, or a path that does not exist.
     static std::optional<CardRootVolume> read(const std::filesystem::path& path);
+
+    // The mount ID as `mountId` holds it, of what statx(dirFd, path, flags) reaches (an open
+    // folder with AT_EMPTY_PATH); nullopt when the kernel gives none.
+    static std::optional<uint64_t> mountIdAt(int dirFd, const char* path, int flags);
 };
 
 }  // namespace tessaline
