@@ -2,6 +2,10 @@
 // fixed style, font, size, locale and time zone, so the screens can be looked at without a
 // desktop. Usage: brindlecove_screenshots OUTPUT_FOLDER
 // The application's files go to a private temporary folder; nothing of the user's is read.
+// After the tour of the sections, the scenes of Tools/Scenes/ render each screen in its
+// states from generated media.
+
+#include "ScreenshotStudio.hpp"
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Main/AppContext.hpp"
@@ -87,6 +91,9 @@ int main(int argc, char** argv) {
     QTest::qWait(100);
     menu->grab().save(out.filePath(QStringLiteral("10-tray-menu.png")));
     menu->hide();
+
+    brindlecove::tools::ScreenshotStudio studio(context, *window, out, home.path());
+    brindlecove::tools::ScreenshotScene::runAll(studio);
     std::printf("screens written to %s\n", qPrintable(out.absolutePath()));
     return 0;
 }

@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <cmath>
+
 namespace brindlecove::Formats {
 
 QString mediumTime(const QTime& time) {
@@ -34,5 +36,27 @@ QString abbreviatedDateShortTime(const QDateTime& when) {
 QString groupedInteger(qint64 value) { return QLocale().toString(value); }
 
 QString fileByteCount(qint64 bytes) { return QString::fromStdString(tessaline::formatFileSize(bytes)); }
+
+std::optional<QString> durationText(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0) return std::nullopt;
+    // Clamp before converting: a huge double cast to an integer is undefined behaviour.
+    constexpr double ceiling = 1e9;
+    auto whole = static_cast<qint64>(std::trunc(std::min(seconds, ceiling)));
+    QStringList parts;
+    if (seconds >= 3600) {
+        qint64 hours = whole / 3600, minutes = (whole % 3600) / 60;
+        if (hours > 0) parts << QString::number(hours) + QLatin1Char('h');
+        if (minutes > 0 && seconds < ceiling) parts << QString::number(minutes) + QLatin1Char('m');
+    } else {
+        qint64 minutes = whole / 60, rest = whole % 60;
+        if (minutes > 0) parts << QString::number(minutes) + QLatin1Char('m');
+        if (rest > 0 || minutes == 0) parts << QString::number(rest) + QLatin1Char('s');
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+QString fileStamp(const QDateTime& when) {
+    return QLocale::c().toString(when.toLocalTime(), QStringLiteral("yyyy-MM-dd HHmmss"));
+}
 
 }  // namespace brindlecove::Formats

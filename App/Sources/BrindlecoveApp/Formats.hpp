@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <optional>
+
 namespace brindlecove::Formats {
 
 // Time of day with seconds in the user's locale, without a time-zone name
@@ -21,5 +23,14 @@ QString groupedInteger(qint64 value);
 
 // A byte count in the file-size style the engine uses (decimal units: "1.2 MB").
 QString fileByteCount(qint64 bytes);
+
+// A time estimate in abbreviated units: hours and minutes from 3600 s on, minutes and
+// seconds below ("1h", "1h 5m", "2m 5s", "59m 59s", "42s", "0s"); zero units are left out
+// and fractions truncated. Values above 10^9 s are clamped there (hours only). Negative or
+// non-finite input has no text.
+std::optional<QString> durationText(double seconds);
+
+// "yyyy-MM-dd HHmmss" in the local time zone with plain ASCII digits, for file names.
+QString fileStamp(const QDateTime& when);
 
 }  // namespace brindlecove::Formats

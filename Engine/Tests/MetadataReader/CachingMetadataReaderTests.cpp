@@ -1,6 +1,6 @@
 #include "Tessaline/MetadataReader/CachingMetadataReader.hpp"
 
-#include "MetadataReader/MediaFixtures.hpp"
+#include "Support/MediaFixtures.hpp"
 #include "Support/FingerprintAssertions.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"

@@ -1,6 +1,6 @@
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
 
-#include "MetadataReader/MediaFixtures.hpp"
+#include "Support/MediaFixtures.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,16 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/CopyView.hpp"
+#include "BrindlecoveApp/Views/DesktopFileRevealer.hpp"
+#include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/MenuBarController.hpp"
+#include "BrindlecoveApp/Views/ProductionLogView.hpp"
+#include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/ScanView.hpp"
 #include "BrindlecoveApp/Views/SettingsView.hpp"
+#include "BrindlecoveApp/Views/SyncView.hpp"
 #include "BrindlecoveApp/Views/WidgetDialogs.hpp"
 
 #include <QApplication>
@@ -16,6 +24,8 @@ AppContext::AppContext() : AppContext(Options{}) {}
 
 AppContext::AppContext(Options options, QObject* parent) : QObject(parent), options_(std::move(options)) {
     if (!options_.dialogs.chooseFolder || !options_.dialogs.confirm) options_.dialogs = widgetDialogs();
+    if (!options_.dialogs.saveFile) options_.dialogs.saveFile = widgetDialogs().saveFile;
+    if (!options_.revealer.reveal || !options_.revealer.open) options_.revealer = desktopFileRevealer();
     if (options_.syncManager) {
         syncManager_ = options_.syncManager;
     } else {
@@ -56,6 +66,7 @@ MainWindow* AppContext::openMainWindow() {
     services.logStore = logStore_.get();
     services.projectStore = projectStore_.get();
     services.dialogs = options_.dialogs;
+    services.revealer = options_.revealer;
     services.screens = [this](AppSection section, MainWindow& window) { return makeScreen(section, window); };
     auto* window = new MainWindow(std::move(services));
     windows_.append(QPointer<MainWindow>(window));
@@ -66,7 +77,16 @@ MainWindow* AppContext::openMainWindow() {
 }
 
 QWidget* AppContext::makeScreen(AppSection section, MainWindow& window) {
-    if (section == AppSection::settings) return new SettingsView(window.services().dialogs);
+    switch (section) {
+    case AppSection::scan: return makeScanView(window);
+    case AppSection::report: return makeReportView(window);
+    case AppSection::copy: return makeCopyView(window);
+    case AppSection::productionLog: return makeProductionLogView(window);
+    case AppSection::sync: return makeSyncView(window);
+    case AppSection::eraseCard: return makeCardPrepView(window);
+    case AppSection::logs: return makeLogsView(window);
+    case AppSection::settings: return new SettingsView(window.services().dialogs);
+    }
     return nullptr;  // the window shows the section's placeholder
 }
 

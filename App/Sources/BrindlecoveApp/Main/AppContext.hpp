@@ -25,6 +25,7 @@ class AppContext : public QObject {
 public:
     struct Options {
         Dialogs dialogs;                 // none: the real panels
+        FileRevealer revealer;           // none: the desktop's file manager
         SyncManager* syncManager = nullptr;  // none: made here (tests pass their own)
         bool quitWithoutTray = true;     // quit when the last window closes and no tray exists
     };

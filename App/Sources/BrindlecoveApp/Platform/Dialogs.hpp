@@ -14,6 +14,13 @@ struct FolderRequest {
     QString prompt;           // the accept button's text, e.g. "Grant Access"
     QString message;          // the sentence telling what to pick
     bool canCreateFolders = false;
+    QString startFolder;      // where the panel opens; empty: the panel's own choice
+};
+
+struct SaveRequest {
+    QString suggestedName;    // the file name filled in, e.g. "Brindlecove Report.pdf"
+    QString prompt;           // the accept button's text, e.g. "Export"
+    QString startFolder;      // empty: the panel's own choice
 };
 
 struct Confirmation {
@@ -28,6 +35,9 @@ struct Dialogs {
     std::function<std::optional<QString>(const FolderRequest&)> chooseFolder;
     // True when the user chose the action, false on cancel.
     std::function<bool(const Confirmation&)> confirm;
+    // The chosen file's path (the panel asked before replacing a file), or nullopt when the
+    // user cancelled.
+    std::function<std::optional<QString>(const SaveRequest&)> saveFile;
 };
 
 }  // namespace brindlecove

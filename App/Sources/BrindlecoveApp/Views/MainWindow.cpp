@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+
 #include "BrindlecoveApp/Views/PlaceholderScreen.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -18,7 +20,7 @@ constexpr int symbolRole = Qt::UserRole + 1;
 }  // namespace
 
 MainWindow::MainWindow(WindowServices services, QWidget* parent)
-    : QMainWindow(parent), services_(std::move(services)) {
+    : QMainWindow(parent), services_(std::move(services)), models_(std::make_unique<WindowModels>(services_.dialogs)) {
     setObjectName(QStringLiteral("main"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Brindlecove"));
@@ -70,11 +72,18 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
         Q_EMIT selectionChanged();
     });
 
+    addRunWatch({[this] { return models_->runningNoun(); }, [this] { models_->stopAll(); }});
+
     select(AppSection::scan);
     resize(sizeHint().expandedTo(minimumSize()).expandedTo(QSize(900, 600)));
 }
 
-MainWindow::~MainWindow() { stopAllRuns(); }
+MainWindow::~MainWindow() {
+    stopAllRuns();
+    // The screens go before the view models they show (members die before the widget tree).
+    delete takeCentralWidget();
+    screen_ = nullptr;
+}
 
 void MainWindow::select(std::optional<AppSection> section) {
     if (!section) {

@@ -7,11 +7,13 @@
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
+#include "BrindlecoveApp/Platform/FileRevealer.hpp"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +26,7 @@ class LogStore;
 class ProjectStore;
 class SyncManager;
 class MainWindow;
+class WindowModels;
 
 // A run that may be in progress in a window (a scan, a copy, an erase, a rescue copy).
 struct RunWatch {
@@ -40,6 +43,7 @@ struct WindowServices {
     LogStore* logStore = nullptr;
     ProjectStore* projectStore = nullptr;
     Dialogs dialogs;
+    FileRevealer revealer;
     ScreenFactory screens;  // none: a placeholder for every section
 };
 
@@ -50,6 +54,8 @@ public:
     ~MainWindow() override;
 
     const WindowServices& services() const { return services_; }
+    // The window's own view models (scan, rescue copy, copy, erase, reformat).
+    WindowModels& models() { return *models_; }
     std::optional<AppSection> selection() const { return selection_; }
     void select(std::optional<AppSection> section);
     // The screen shown in the detail area (the empty state when nothing is selected).
@@ -72,6 +78,7 @@ private:
     QWidget* makeEmptyState();
 
     WindowServices services_;
+    std::unique_ptr<WindowModels> models_;
     std::optional<AppSection> selection_;
     QListWidget* sidebar_ = nullptr;
     QWidget* detail_ = nullptr;

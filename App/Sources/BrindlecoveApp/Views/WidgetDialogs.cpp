@@ -19,6 +19,7 @@ Dialogs widgetDialogs(QWidget* parent) {
         panel.setOption(QFileDialog::DontUseNativeDialog, true);
         panel.setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
         panel.setLabelText(QFileDialog::Accept, request.prompt);
+        if (!request.startFolder.isEmpty()) panel.setDirectory(request.startFolder);
         if (panel.exec() != QDialog::Accepted) return std::nullopt;
         QStringList chosen = panel.selectedFiles();
         if (chosen.isEmpty()) return std::nullopt;
@@ -36,6 +37,19 @@ Dialogs widgetDialogs(QWidget* parent) {
         box.setDefaultButton(QMessageBox::Cancel);
         box.exec();
         return box.clickedButton() == static_cast<QAbstractButton*>(action);
+    };
+    dialogs.saveFile = [owner](const SaveRequest& request) -> std::optional<QString> {
+        QFileDialog panel(owner ? owner.data() : QApplication::activeWindow());
+        panel.setAcceptMode(QFileDialog::AcceptSave);
+        panel.setFileMode(QFileDialog::AnyFile);
+        panel.setOption(QFileDialog::DontUseNativeDialog, true);
+        panel.setLabelText(QFileDialog::Accept, request.prompt);
+        if (!request.startFolder.isEmpty()) panel.setDirectory(request.startFolder);
+        panel.selectFile(request.suggestedName);
+        if (panel.exec() != QDialog::Accepted) return std::nullopt;
+        QStringList chosen = panel.selectedFiles();
+        if (chosen.isEmpty() || chosen.front().isEmpty()) return std::nullopt;
+        return chosen.front();
     };
     return dialogs;
 }

@@ -1,4 +1,4 @@
-#include "MetadataReader/MediaFixtures.hpp"
+#include "Support/MediaFixtures.hpp"
 
 #include "Support/TestSandbox.hpp"
 

@@ -1,0 +1,53 @@
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+
+namespace brindlecove {
+
+namespace {
+
+template <class Model>
+std::unique_ptr<Model> make(const Dialogs& dialogs) {
+    typename Model::Dependencies dependencies;
+    dependencies.dialogs = dialogs;
+    return std::make_unique<Model>(std::move(dependencies));
+}
+
+}  // namespace
+
+WindowModels::WindowModels(const Dialogs& dialogs)
+    : dialogs_(dialogs),
+      scan_(make<ScanViewModel>(dialogs)),
+      missingSync_(make<MissingSyncViewModel>(dialogs)),
+      copy_(make<CopyViewModel>(dialogs)),
+      cardPrep_(make<CardPrepViewModel>(dialogs)),
+      driveFormat_(make<DriveFormatViewModel>(dialogs)) {}
+
+// Members go in reverse order; each view model's destructor cancels its run.
+WindowModels::~WindowModels() = default;
+
+DriveFormatViewModel& WindowModels::renewDriveFormat() {
+    if (!driveFormat_->isBusy()) driveFormat_ = make<DriveFormatViewModel>(dialogs_);
+    return *driveFormat_;
+}
+
+std::optional<QString> WindowModels::runningNoun() const {
+    for (auto noun : {scan_->runningNoun(), missingSync_->runningNoun(), copy_->runningNoun(),
+                      cardPrep_->runningNoun(), driveFormat_->runningNoun()})
+        if (noun) return noun;
+    return std::nullopt;
+}
+
+void WindowModels::stopAll() {
+    scan_->stop();
+    missingSync_->stop();
+    copy_->stop();
+    cardPrep_->stop();
+    driveFormat_->stop();
+}
+
+}  // namespace brindlecove

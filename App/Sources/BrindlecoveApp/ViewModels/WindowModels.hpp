@@ -1,0 +1,54 @@
+#pragma once
+// The view models of one main window, made once when the window opens and kept for its
+// life: the scan (read by Report and Erase Card), the rescue copy, the verified copy (read
+// by Production Log) and the card erase. The reformat view model is replaced by a fresh one
+// whenever the Erase Card section is entered, unless it is inspecting or formatting, so a
+// running reformat keeps its view model and its outcome. Main thread.
+
+#include "BrindlecoveApp/Platform/Dialogs.hpp"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QString>
+
+namespace brindlecove {
+
+class CardPrepViewModel;
+class CopyViewModel;
+class DriveFormatViewModel;
+class MissingSyncViewModel;
+class ScanViewModel;
+
+class WindowModels {
+public:
+    explicit WindowModels(const Dialogs& dialogs);
+    ~WindowModels();
+    WindowModels(const WindowModels&) = delete;
+    WindowModels& operator=(const WindowModels&) = delete;
+
+    ScanViewModel& scan() { return *scan_; }
+    MissingSyncViewModel& missingSync() { return *missingSync_; }
+    CopyViewModel& copy() { return *copy_; }
+    CardPrepViewModel& cardPrep() { return *cardPrep_; }
+    DriveFormatViewModel& driveFormat() { return *driveFormat_; }
+    // Replaces the reformat view model with a fresh one unless it is busy; returns the one in use.
+    DriveFormatViewModel& renewDriveFormat();
+
+    // The noun of the first run in progress ("scan", "copy", ...), for the close check.
+    std::optional<QString> runningNoun() const;
+    // Stops every run of these view models.
+    void stopAll();
+
+private:
+    Dialogs dialogs_;
+    std::unique_ptr<ScanViewModel> scan_;
+    std::unique_ptr<MissingSyncViewModel> missingSync_;
+    std::unique_ptr<CopyViewModel> copy_;
+    std::unique_ptr<CardPrepViewModel> cardPrep_;
+    std::unique_ptr<DriveFormatViewModel> driveFormat_;
+};
+
+}  // namespace brindlecove

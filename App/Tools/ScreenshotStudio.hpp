@@ -1,0 +1,50 @@
+#pragma once
+// The screenshot tool's stage: the application context with one main window, the output
+// folder and the private home folder, and the scenes each section adds. A scene file in
+// Tools/Scenes/ registers its scenes with a static ScreenshotScene object:
+//     static ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) { ... studio.save("scan-idle", w); });
+// Scenes run in the order of their keys, after the plain tour of the sections.
+
+#include "BrindlecoveApp/Main/AppContext.hpp"
+
+#include <QDir>
+#include <QString>
+
+#include <functional>
+
+namespace brindlecove::tools {
+
+class ScreenshotStudio {
+public:
+    ScreenshotStudio(AppContext& context, MainWindow& window, QDir out, QString home);
+
+    AppContext& context() { return context_; }
+    MainWindow& window() { return window_; }
+    // A private folder for generated cards, drives and media.
+    const QString& home() const { return home_; }
+    // Spins the event loop for `ms` milliseconds (background work comes back).
+    static void wait(int ms);
+    // Spins the event loop until `done` or `timeoutMs`; returns done().
+    static bool waitFor(const std::function<bool()>& done, int timeoutMs = 60'000);
+    // Writes `widget` (the whole window when null) as "<name>.png"; false on failure.
+    bool save(const QString& name, QWidget* widget = nullptr);
+    // Runs a program with arguments (no shell); true when it exited 0.
+    static bool run(const QString& program, const QStringList& arguments);
+
+private:
+    AppContext& context_;
+    MainWindow& window_;
+    QDir out_;
+    QString home_;
+};
+
+class ScreenshotScene {
+public:
+    using Body = std::function<void(ScreenshotStudio&)>;
+    ScreenshotScene(const char* key, Body body);
+
+    // Runs every registered scene in key order.
+    static void runAll(ScreenshotStudio& studio);
+};
+
+}  // namespace brindlecove::tools
