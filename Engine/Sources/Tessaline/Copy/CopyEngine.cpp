@@ -381,7 +381,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             outcome.status = FileStatus::failed(*refusal);
             return WriteStep::settled;
         }
-        if (!root) root.emplace(*io_, destinationRoot);
+        if (!root) root.emplace(*io_, destinationRoot, options.destinationVolume);
         if (!copier) copier.emplace(*io_, options.chunkSize);
         RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
         auto isUnsettledCopy = [&](const fs::path& found) {

@@ -19,6 +19,7 @@
 #include "Tessaline/Copy/SettleOptions.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
 #include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <cstdint>
 #include <filesystem>
@@ -40,6 +41,11 @@ public:
         bool verifyAfterCopy = true;            // read each copy back and compare digests
         bool skipIfDestinationVerifies = true;  // an identical file already there counts as copied
         int64_t chunkSize = 8 * 1024 * 1024;    // bytes per read and write; must be at least 1
+        // The volume the destination must be on (VolumePin::of taken when the caller chose it).
+        // Every folder created and every file written is checked by descriptor to lie on it;
+        // otherwise that file and every later one fail with destinationGoneText. Absent: the
+        // engine pins the volume holding the destination folder when the run starts.
+        std::optional<VolumePin> destinationVolume;
         bool operator==(const Options&) const = default;
     };
 

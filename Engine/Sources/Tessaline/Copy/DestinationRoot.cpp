@@ -24,7 +24,8 @@ int makeFolder(CopyFileIO& io, const std::string& folder) {
 
 }  // namespace
 
-DestinationRoot::DestinationRoot(CopyFileIO& io, std::filesystem::path root) : io_(io), root_(std::move(root)) {
+DestinationRoot::DestinationRoot(CopyFileIO& io, std::filesystem::path root, std::optional<VolumePin> volume)
+    : io_(io), root_(std::move(root)), volume_(std::move(volume)) {
     const std::string& text = root_.native();
     for (size_t pos = 1; pos <= text.size(); ++pos) {
         if (pos != text.size() && text[pos] != '/') continue;
@@ -53,6 +54,8 @@ std::optional<std::string> DestinationRoot::unavailableReason() const {
     if (startFailure_) return startFailure_;
     struct stat st{};
     if (::stat(root_.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != device_ || st.st_ino != inode_)
+        return std::string(CopyEngine::destinationGoneText);
+    if (volume_ && (!volume_->isReachable() || !volume_->holds(root_)))
         return std::string(CopyEngine::destinationGoneText);
     return std::nullopt;
 }

@@ -6,6 +6,7 @@
 // Subfolders are only ever created below it.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -15,7 +16,8 @@ namespace tessaline {
 
 class DestinationRoot {
 public:
-    DestinationRoot(CopyFileIO& io, std::filesystem::path root);
+    // With `volume`, the root must lie on that volume as well.
+    DestinationRoot(CopyFileIO& io, std::filesystem::path root, std::optional<VolumePin> volume = std::nullopt);
 
     const std::filesystem::path& path() const { return root_; }
 
@@ -29,6 +31,7 @@ public:
 private:
     CopyFileIO& io_;
     std::filesystem::path root_;
+    std::optional<VolumePin> volume_;
     std::optional<std::string> startFailure_;
     dev_t device_ = 0;
     ino_t inode_ = 0;
