@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 
+#include "BrindlecoveApp/Views/EmptyStateView.hpp"
 #include "BrindlecoveApp/Views/PlaceholderScreen.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -117,22 +118,7 @@ void MainWindow::showScreen() {
 }
 
 QWidget* MainWindow::makeEmptyState() {
-    auto* empty = new QWidget;
-    empty->setObjectName(QStringLiteral("emptyState"));
-    auto* layout = new QVBoxLayout(empty);
-    layout->addStretch(1);
-    auto* symbol = new QLabel(empty);
-    symbol->setPixmap(Symbols::pixmap(QStringLiteral("sidebar.left"), 40, Style::secondaryText(this)));
-    Symbols::tag(symbol, QStringLiteral("sidebar.left"));
-    symbol->setAlignment(Qt::AlignCenter);
-    layout->addWidget(symbol);
-    auto* title = new QLabel(QStringLiteral("Select a section"), empty);
-    title->setObjectName(QStringLiteral("emptyState.title"));
-    title->setFont(Style::font(Style::TextStyle::title2, title->font()));
-    title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(title);
-    layout->addStretch(1);
-    return empty;
+    return new EmptyStateView(QStringLiteral("sidebar.left"), QStringLiteral("Select a section"));
 }
 
 void MainWindow::addRunWatch(RunWatch watch) { runs_.push_back(std::move(watch)); }
