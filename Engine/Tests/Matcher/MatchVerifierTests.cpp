@@ -1,5 +1,6 @@
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Matcher/MatchVerifier.hpp"
+#include "Tessaline/Matcher/Matcher.hpp"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,15 @@ protected:
         return verifier.verify(results, drives, cancel, [progress](int done, int total) {
             if (progress) progress->emplace_back(done, total);
         });
+    }
+    // The scan's order: the matcher's verdict for one card file, then the verifier's.
+    struct Verdicts {
+        MatchStatus matched;
+        MatchStatus proven;
+    };
+    Verdicts matchAndVerify(const Fingerprint& cardFile, const std::vector<Fingerprint>& drives, const fs::path& cardRoot) {
+        auto matched = Matcher().match({ClipGroup{{cardFile}, {}, ClipGroup::Kind::video}}, drives, cardRoot);
+        return {matched.front().status, run(matched, drives, cardRoot).front().status};
     }
 };
 
@@ -187,4 +197,87 @@ TEST_F(MatchVerifierTest, CancellationKeepsTheMatchersVerdicts) {
     EXPECT_TRUE(run({}, {}, std::nullopt, [] { return false; }, &progress).empty());
     EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 0}}));
     EXPECT_THROW(MatchVerifier(ChecksumEngine(0)), std::invalid_argument);
+}
+
+// A card's own folder, or the card itself, reached through a bind mount looks like any other
+// folder by path and by inode (the bind shows the card's files under another path with the
+// card's device and inodes, and a copy on the card has an inode of its own). Its place in the
+// card's file system gives it away.
+TEST_F(MatchVerifierTest, ACardFolderReachedThroughABindMountIsNoBackup) {
+    TESSALINE_REQUIRE_ROOT();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        const fs::path root = card.mountPoint();
+        auto a = make(root / "DCIM/A.MOV", 40'000, 1);
+        copy(a, root / ".backup/A.MOV");
+        ScopedMount bound({"--bind", (root / ".backup").string()}, sandbox / fsType / "x");
+        Fingerprint boundCopy{.url = bound.target() / "A.MOV", .byteSize = a.byteSize};
+
+        auto verdicts = matchAndVerify(a, {boundCopy}, root);
+        EXPECT_EQ(verdicts.matched, MatchStatus::missing());
+        EXPECT_EQ(verdicts.proven, MatchStatus::missing());
+        EXPECT_EQ(run({claim({a}, MatchStatus::confirmed(boundCopy.url))}, {boundCopy}, root)[0].status,
+                  MatchStatus::missing());
+
+        // A second mount of the card's device (for exFAT another FUSE daemon) is the card too.
+        ScopedMount again({"-t", fsType == "exfat" ? "exfat-fuse" : fsType, card.device()}, sandbox / fsType / "again");
+        Fingerprint viaSecondMount{.url = again.target() / ".backup/A.MOV", .byteSize = a.byteSize};
+        EXPECT_EQ(run({claim({a}, MatchStatus::confirmed(viaSecondMount.url))}, {viaSecondMount}, root)[0].status,
+                  MatchStatus::missing());
+
+        // With a real copy beside the bound one, the real copy is matched and proven, even when
+        // the card's own copy is nearer in (file-system) time.
+        auto real = copy(a, drive / fsType / "A.MOV");
+        Fingerprint dated = a, boundDated = boundCopy, realDated = real;
+        dated.captureDate = boundDated.captureDate = 1.7e9;
+        realDated.captureDate = 1.7e9 + 100;
+        verdicts = matchAndVerify(dated, {boundDated, realDated}, root);
+        EXPECT_EQ(verdicts.matched, MatchStatus::confirmed(real.url));
+        EXPECT_EQ(verdicts.proven, MatchStatus::confirmed(real.url));
+    }
+}
+
+TEST_F(MatchVerifierTest, TheCardReachedThroughABindMountIsNoBackupOfItself) {
+    TESSALINE_REQUIRE_ROOT();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        // The card is scanned through a bind mount of it; the drive is a folder on its own mount.
+        ScopedMount view({"--bind", card.mountPoint().string()}, sandbox / fsType / "card-view");
+        auto a = make(view.target() / "DCIM/A.MOV", 40'000, 2);
+        auto onCard = copy(a, card.mountPoint() / "backup/A.MOV");
+
+        auto verdicts = matchAndVerify(a, {onCard}, view.target());
+        EXPECT_EQ(verdicts.matched, MatchStatus::missing());
+        EXPECT_EQ(verdicts.proven, MatchStatus::missing());
+        EXPECT_EQ(run({claim({a}, MatchStatus::possibleDuplicate({onCard.url, onCard.url}))}, {onCard}, view.target())[0]
+                      .status,
+                  MatchStatus::missing());
+    }
+}
+
+TEST_F(MatchVerifierTest, ACopyElsewhereOnTheCardsFileSystemStillProves) {
+    TESSALINE_REQUIRE_ROOT();
+    // The card is a folder on a big disk; the backups lie elsewhere on the same disk.
+    LoopVolume disk("ext4", 64, "BIG");
+    const fs::path cardRoot = disk.mountPoint() / "cards/A";
+    auto a = make(cardRoot / "DCIM/A.MOV", 40'000, 3);
+    auto backup = copy(a, disk.mountPoint() / "backup/A.MOV");
+    auto sibling = copy(a, disk.mountPoint() / "cards/A2/A.MOV");  // a name that only starts like the card's
+    ScopedMount boundBackup({"--bind", (disk.mountPoint() / "backup").string()}, sandbox / "bk");
+    Fingerprint viaBind{.url = boundBackup.target() / "A.MOV", .byteSize = a.byteSize};
+
+    for (const auto& copyOnDisk : {backup, sibling, viaBind}) {
+        auto verdicts = matchAndVerify(a, {copyOnDisk}, cardRoot);
+        EXPECT_EQ(verdicts.matched, MatchStatus::confirmed(copyOnDisk.url)) << copyOnDisk.url;
+        EXPECT_EQ(verdicts.proven, MatchStatus::confirmed(copyOnDisk.url)) << copyOnDisk.url;
+    }
+    // The card folder itself bound elsewhere is still the card.
+    copy(a, cardRoot / "old/A.MOV");
+    ScopedMount boundCard({"--bind", cardRoot.string()}, sandbox / "card-bound");
+    Fingerprint ownCopy{.url = boundCard.target() / "old/A.MOV", .byteSize = a.byteSize};
+    EXPECT_EQ(matchAndVerify(a, {ownCopy, backup}, cardRoot).proven, MatchStatus::confirmed(backup.url));
+    EXPECT_EQ(run({claim({a}, MatchStatus::confirmed(ownCopy.url))}, {ownCopy}, cardRoot)[0].status,
+              MatchStatus::missing());
 }

@@ -1,6 +1,7 @@
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/FileSystemPlaces.hpp"
 
 #include <sys/stat.h>
 
@@ -35,7 +36,11 @@ public:
     ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
                  const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled)
         : checksum_(checksum), drives_(drives), isCancelled_(isCancelled) {
-        if (cardRoot) cardRoot_ = resolved(*cardRoot).value_or(normalizedPath(*cardRoot));
+        if (cardRoot) {
+            auto real = resolved(*cardRoot);
+            cardRoot_ = real.value_or(normalizedPath(*cardRoot));
+            if (real) cardPlace_ = places_.emplace().ofCanonical(*real);
+        }
         for (size_t i = 0; i < drives.size(); ++i) driveBySize_[drives[i].byteSize].push_back(i);
     }
 
@@ -90,11 +95,18 @@ public:
 private:
     using Version = std::tuple<dev_t, ino_t, off_t, time_t, long>;
 
-    bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) const {
+    // The card file itself, a path at or below the card root, or a file whose place in its
+    // file system lies at or below the card root's place: the card's own folder reached
+    // through a bind mount (or the card reached through one) looks like any other folder by
+    // path and inode. A file whose place cannot be found while the card's can is no proof.
+    bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) {
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
-        return isSameOrBelow(real.value_or(normalizedPath(drivePath)), *cardRoot_);
+        if (isSameOrBelow(real.value_or(normalizedPath(drivePath)), *cardRoot_)) return true;
+        if (!cardPlace_) return false;
+        auto place = real ? places_->ofCanonical(*real) : std::nullopt;
+        return !place || place->isSameOrBelow(*cardPlace_);
     }
 
     std::string digest(const fs::path& file, const struct stat& st) {
@@ -110,6 +122,8 @@ private:
     const std::vector<Fingerprint>& drives_;
     const MatchVerifier::CancelTest& isCancelled_;
     std::optional<fs::path> cardRoot_;
+    std::optional<FileSystemPlaces> places_;     // with a card root only
+    std::optional<FileSystemPlace> cardPlace_;  // found only with places_
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
 };

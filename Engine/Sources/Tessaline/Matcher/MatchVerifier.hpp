@@ -22,8 +22,11 @@ public:
     using Progress = std::function<void(int done, int total)>;
 
     // Reads in the checksum engine's chunk size through its file opener. A drive file that is
-    // the card file itself (same device and inode) or lies at or below `cardRoot` (after
-    // resolving links) never proves anything: a card must not be its own backup.
+    // the card file itself (same device and inode), lies at or below `cardRoot` (after
+    // resolving links), or lies on the card's file system at or below the card root's place
+    // in it (FileSystemPlace: a card folder reached through a bind mount, or the card reached
+    // through one) never proves anything: a card must not be its own backup. Copies elsewhere
+    // on the card root's file system, outside the card root, still prove.
     explicit MatchVerifier(ChecksumEngine checksum = ChecksumEngine(),
                            std::optional<std::filesystem::path> cardRoot = std::nullopt);
 

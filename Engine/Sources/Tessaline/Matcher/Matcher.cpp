@@ -3,6 +3,7 @@
 #include "Tessaline/Matcher/FingerprintKey.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
+#include "Tessaline/Volumes/FileSystemPlaces.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -121,6 +122,14 @@ public:
     DriveIndex(const std::vector<Fingerprint>& drives, const std::optional<fs::path>& cardRoot)
         : drives_(drives), sizes_(drives.size()) {
         std::string root = cardRoot ? normalizedPath(*cardRoot).native() : std::string();
+        if (cardRoot) {
+            FileSystemPlaces places;
+            if (auto place = places.of(*cardRoot)) {
+                places_.emplace(std::move(places));
+                cardPlace_ = std::move(place);
+                onCardPlace_.assign(drives.size(), unknown);
+            }
+        }
         std::vector<Index> slotOf(drives.size());
         std::vector<Index> counts;
         for (Index i = 0; i < drives.size(); ++i) {
@@ -162,6 +171,20 @@ public:
 
     const Fingerprint& drive(Index i) const { return drives_[i]; }
 
+    // Whether drive file `i` lies on the card's file system at or below the card root's place
+    // there (the card's folder reached through a bind mount, or the card reached through
+    // one), which the path test at construction cannot see. Found on first need and kept:
+    // only candidates are ever asked about, so a match stats a few files, not every drive
+    // file. A file that cannot be placed is kept (the verifier decides by its bytes).
+    bool isOnCardPlace(Index i) const {
+        if (!cardPlace_) return false;
+        if (onCardPlace_[i] == unknown) {
+            auto place = places_->of(drives_[i].url);
+            onCardPlace_[i] = place && place->isSameOrBelow(*cardPlace_) ? onCard : elsewhere;
+        }
+        return onCardPlace_[i] == onCard;
+    }
+
     // The drive files that fit `key`, in drive order.
     std::vector<Index> candidates(const FingerprintKey& key, double tolerance) const {
         std::vector<Index> fitting;
@@ -189,25 +212,16 @@ public:
         return fitting;
     }
 
-    // The first drive file (drive order) whose lower-cased name stem is `stem`. The stem
-    // index is built on the first call, as most scans confirm every clip and never need it.
+    // The first drive file (drive order) whose lower-cased name stem is `stem` and that is
+    // not on the card. The stem index is built on the first call, as most scans confirm every
+    // clip and never need it.
     std::optional<Index> firstWithStem(const std::string& stem) const {
-        if (!stems_) {
-            stems_.emplace(drives_.size());
-            std::string buffer;
-            for (Index i = 0; i < drives_.size(); ++i) {
-                if (isExcluded(i)) continue;
-                if (stems_->insert(stemHash(stemKey(drives_[i], buffer))) == firstWithStemSlot_.size())
-                    firstWithStemSlot_.push_back(i);
-            }
-        }
+        if (!stems_) buildStemIndex();
         auto slot = stems_->find(stemHash(stem));
         if (!slot) return std::nullopt;
-        Index first = firstWithStemSlot_[*slot];
-        if (stemKey(drives_[first]) == stem) return first;
-        // Two stems with one hash: rare enough for a plain search.
-        for (Index i = 0; i < drives_.size(); ++i)
-            if (!isExcluded(i) && stemKey(drives_[i]) == stem) return i;
+        // Every file whose stem has this hash, in drive order; two stems may share a hash.
+        for (Index i = firstWithStemSlot_[*slot]; i != noIndex; i = nextWithStemSlot_[i])
+            if (stemKey(drives_[i]) == stem && !isOnCardPlace(i)) return i;
         return std::nullopt;
     }
 
@@ -233,7 +247,29 @@ public:
     static int64_t stemHash(std::string_view stem) { return static_cast<int64_t>(std::hash<std::string_view>{}(stem)); }
 
 private:
+    enum : int8_t { unknown, onCard, elsewhere };
+    static constexpr Index noIndex = std::numeric_limits<Index>::max();
+
     bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
+
+    // One pass: the first file of each stem slot, and from each file the next of its slot.
+    void buildStemIndex() const {
+        stems_.emplace(drives_.size());
+        nextWithStemSlot_.assign(drives_.size(), noIndex);
+        std::vector<Index> lastOfSlot;
+        std::string buffer;
+        for (Index i = 0; i < drives_.size(); ++i) {
+            if (isExcluded(i)) continue;
+            Index slot = stems_->insert(stemHash(stemKey(drives_[i], buffer)));
+            if (slot == firstWithStemSlot_.size()) {
+                firstWithStemSlot_.push_back(i);
+                lastOfSlot.push_back(i);
+            } else {
+                nextWithStemSlot_[lastOfSlot[slot]] = i;
+                lastOfSlot[slot] = i;
+            }
+        }
+    }
 
     static bool isBelow(const std::string& path, const std::string& root) {
         if (root == "/") return true;
@@ -270,6 +306,10 @@ private:
     std::unordered_map<Index, TimedBucket> timed_;  // large buckets only
     mutable std::optional<KeySlots> stems_;  // name-stem hash to slot, built on first use
     mutable std::vector<Index> firstWithStemSlot_;
+    mutable std::vector<Index> nextWithStemSlot_;  // per drive file; noIndex ends a slot's chain
+    mutable std::optional<FileSystemPlaces> places_;  // with a card root that could be placed
+    std::optional<FileSystemPlace> cardPlace_;
+    mutable std::vector<int8_t> onCardPlace_;  // per drive file, found on first need
 };
 
 // The one candidate nearest in capture time (any date source counts here), or none when the
@@ -295,6 +335,7 @@ MatchStatus matchGroup(const ClipGroup& group, const DriveIndex& index, double t
     if (group.primaryFiles.empty()) return MatchStatus::missing();
     const Fingerprint& primary = group.primaryFiles.front();
     std::vector<Index> fitting = index.candidates(FingerprintKey::of(primary), tolerance);
+    std::erase_if(fitting, [&](Index i) { return index.isOnCardPlace(i); });
     if (fitting.empty()) {
         if (auto candidate = index.firstWithStem(DriveIndex::stemKey(primary)))
             return MatchStatus::nameMatchMetadataMismatch(index.drive(*candidate).url);

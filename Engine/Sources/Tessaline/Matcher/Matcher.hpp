@@ -2,7 +2,7 @@
 // Decides for every card clip whether the scanned drives hold a copy, by camera metadata
 // (size, codec, frame size, capture time), never by name alone: a same-named file only
 // explains a miss. Verdicts are provisional until MatchVerifier proves them by bytes.
-// Reads no file and keeps no state between calls; safe on any thread.
+// Reads no file's contents and keeps no state between calls; safe on any thread.
 
 #include "Tessaline/Grouping/ClipGroup.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
@@ -21,7 +21,10 @@ struct Matcher {
     // fingerprint in drive-list order; that order decides ties. Only a group's first primary
     // is matched here; the verifier proves the other members.
     // Drive files at or below `cardRoot` are never candidates, so a card (or a folder on it)
-    // scanned as a drive cannot be its own backup.
+    // scanned as a drive cannot be its own backup; nor are files on the card's file system
+    // at or below the card root's place in it (FileSystemPlace), which catches the card's
+    // folders reached through a bind mount. For that test the matcher stats the candidate
+    // files (never all drive files) when the card root exists; it reads no file's contents.
     // Indexes the drive files by size once per call (and by name stem when first needed),
     // so the cost grows with card groups plus drive files, not their product.
     std::vector<MatchResult> match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
