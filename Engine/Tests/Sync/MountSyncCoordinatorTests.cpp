@@ -27,7 +27,9 @@ SyncPair pairNamed(const std::string& name, const std::string& label, bool enabl
     return pair;
 }
 
-VolumeInfo volumeOf(const std::string& label) { return VolumeInfo{"/media/test/" + label, label, true, true, false}; }
+VolumeInfo volumeOf(const std::string& label, const std::string& folder = {}) {
+    return VolumeInfo{"/media/test/" + (folder.empty() ? label : folder), label, true, true, false};
+}
 
 // Collects events from any thread.
 class EventLog {
@@ -123,6 +125,10 @@ public:
         std::lock_guard guard(lock_);
         return triggers_;
     }
+    std::vector<fs::path> roots() {
+        std::lock_guard guard(lock_);
+        return roots_;
+    }
     std::optional<std::string> throwText_;
     bool throwOther_ = false;
     bool observeCancel_ = false;
@@ -189,7 +195,7 @@ TEST_F(CoordinatorTest, WithAutoRunOffAMountOnlyProposesThePairs) {
     EXPECT_EQ(runner.started(), 0);
 }
 
-TEST_F(CoordinatorTest, ARunningPairIsNeverStartedTwiceAndItsRecordIsAppendedOnce) {
+TEST_F(CoordinatorTest, MountsOfARunningPairWaitOncePerFolderWhileSyncNowAndRunNowAreDropped) {
     SyncPair pair = pairNamed("A cam", "CARD");
     config.pairs = {pair};
     auto coordinator = make();
@@ -197,37 +203,68 @@ TEST_F(CoordinatorTest, ARunningPairIsNeverStartedTwiceAndItsRecordIsAppendedOnc
     ASSERT_TRUE(runner.waitStarted(1));
     EXPECT_EQ(coordinator->inFlightCount(), 1u);
 
-    // The same card mounted again, Sync Now, and Run-now while it runs: nothing new starts.
-    coordinator->handleMount(volumeOf("CARD"));
+    // The card inserted again three times, and a second card with its label: each folder
+    // waits once. Sync Now and Run-now while it runs start nothing and wait for nothing.
+    for (int i = 0; i < 3; ++i) coordinator->handleMount(volumeOf("CARD"));
+    coordinator->handleMount(volumeOf("CARD", "CARD1"));
+    EXPECT_EQ(coordinator->waitingCount(), 2u);
     mounted = {volumeOf("CARD")};
     EXPECT_EQ(coordinator->runScheduledSyncs(), 1);
     coordinator->runPreset("A cam");
-    EXPECT_EQ(log.all<Coordinator::MountDetected>().size(), 2u);
+    EXPECT_EQ(coordinator->waitingCount(), 2u);
+    EXPECT_EQ(log.all<Coordinator::MountDetected>().size(), 5u);
     EXPECT_TRUE(log.all<Coordinator::SyncFailed>().empty());
+    EXPECT_EQ(runner.started(), 1);
 
     runner.release();
     coordinator->waitForIdle();
-    EXPECT_EQ(runner.started(), 1);
+    EXPECT_EQ(runner.started(), 3);
+    EXPECT_EQ(runner.maxConcurrent(), 1);
+    EXPECT_EQ(runner.roots(), (std::vector<fs::path>{"/media/test/CARD", "/media/test/CARD", "/media/test/CARD1"}));
+    EXPECT_EQ(runner.triggers(), std::vector<SyncReport::Trigger>(3, SyncReport::Trigger::mount));
     EXPECT_EQ(coordinator->inFlightCount(), 0u);
+    EXPECT_EQ(coordinator->waitingCount(), 0u);
     auto finished = log.all<Coordinator::SyncFinished>();
-    ASSERT_EQ(finished.size(), 1u);
+    ASSERT_EQ(finished.size(), 3u);
     EXPECT_EQ(finished[0].pairName, "A cam");
-    EXPECT_EQ(finished[0].run.triggeredBy, SyncReport::Trigger::mount);
-    EXPECT_EQ(store->allRuns().size(), 1u);
-    // syncStarted comes before syncFinished, on the run's thread.
-    auto events = log.events();
-    size_t started = 0, done = 0;
-    for (size_t i = 0; i < events.size(); ++i) {
-        if (std::holds_alternative<Coordinator::SyncStarted>(events[i])) started = i;
-        if (std::holds_alternative<Coordinator::SyncFinished>(events[i])) done = i;
+    EXPECT_EQ(store->allRuns().size(), 3u);
+    // Each run's syncStarted comes after the previous run's syncFinished.
+    std::vector<int> order;
+    for (const auto& event : log.events()) {
+        if (std::holds_alternative<Coordinator::SyncStarted>(event)) order.push_back(1);
+        if (std::holds_alternative<Coordinator::SyncFinished>(event)) order.push_back(2);
     }
-    EXPECT_LT(started, done);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 1, 2, 1, 2}));
 
     // Released: the next trigger runs it again.
     coordinator->runPreset("A cam");
     coordinator->waitForIdle();
-    EXPECT_EQ(runner.started(), 2);
+    EXPECT_EQ(runner.started(), 4);
     EXPECT_EQ(runner.triggers().back(), SyncReport::Trigger::manual);
+}
+
+TEST_F(CoordinatorTest, AWaitingMountRunsOnlyWhileItsPairStillMatchesAndNotAfterStop) {
+    SyncPair pair = pairNamed("A cam", "CARD");
+    config.pairs = {pair};
+    auto coordinator = make();
+    coordinator->handleMount(volumeOf("CARD"));
+    ASSERT_TRUE(runner.waitStarted(1));
+    coordinator->handleMount(volumeOf("CARD", "CARD1"));
+    // Watching turned off: the waiting mount is dropped, the run going on ends as usual.
+    coordinator->stop();
+    EXPECT_EQ(coordinator->waitingCount(), 0u);
+    coordinator->handleMount(volumeOf("CARD", "CARD2"));
+    {
+        // Switched off while it waits: it does not run.
+        std::lock_guard guard(configLock);
+        config.pairs[0].enabled = false;
+    }
+    runner.release();
+    coordinator->waitForIdle();
+    EXPECT_EQ(runner.started(), 1);
+    EXPECT_EQ(coordinator->inFlightCount(), 0u);
+    EXPECT_EQ(coordinator->waitingCount(), 0u);
+    EXPECT_TRUE(log.all<Coordinator::SyncFailed>().empty());
 }
 
 TEST_F(CoordinatorTest, ManyTriggersFromManyThreadsNeverRunOnePairTwiceAtOnce) {
@@ -341,6 +378,8 @@ TEST_F(CoordinatorTest, DestroyingTheCoordinatorStopsRunsBetweenFilesAndJoinsThe
     auto coordinator = make();
     coordinator->handleMount(volumeOf("CARD"));
     ASSERT_TRUE(runner.waitStarted(2));
+    coordinator->handleMount(volumeOf("CARD", "CARD1"));
+    EXPECT_EQ(coordinator->waitingCount(), 2u);
     std::atomic<bool> destroyed{false};
     std::thread poker([&] {
         // The runs wait on a condition; wake them until they have seen the stop request.
@@ -354,4 +393,5 @@ TEST_F(CoordinatorTest, DestroyingTheCoordinatorStopsRunsBetweenFilesAndJoinsThe
     poker.join();
     EXPECT_EQ(log.all<Coordinator::SyncFinished>().size(), 2u);
     EXPECT_EQ(store->allRuns().size(), 2u);
+    EXPECT_EQ(runner.started(), 2);  // nothing that waited runs once stopping has begun
 }

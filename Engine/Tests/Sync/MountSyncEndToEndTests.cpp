@@ -99,13 +99,10 @@ TEST_F(MountSyncEndToEnd, MountingTheCardRunsItsPairOnceAndRecordsOneVerifiedRun
     auto coordinator = make();
     coordinator->start();
     card.remount();
-    ASSERT_TRUE(events.waitFor<Coordinator::SyncStarted>(1, mine()));
-    // A second mount event while the card settles starts nothing and reports no failure.
-    coordinator->handleMount(VolumeInfo{card.mountPoint(), label, false, false, false});
     ASSERT_TRUE(events.waitFor<Coordinator::SyncFinished>(1, mine()));
     coordinator->waitForIdle();
 
-    EXPECT_EQ(events.count<Coordinator::MountDetected>([&](const auto& e) { return e.label == label && e.matchedPairs == 1; }), 2u);
+    EXPECT_EQ(events.count<Coordinator::MountDetected>([&](const auto& e) { return e.label == label && e.matchedPairs == 1; }), 1u);
     EXPECT_EQ(events.count<Coordinator::SyncStarted>(mine()), 1u);
     EXPECT_EQ(events.count<Coordinator::SyncFailed>(mine()), 0u);
     EXPECT_GE(events.count<Coordinator::SyncProgress>([&](const Coordinator::SyncProgress& e) {
@@ -122,6 +119,31 @@ TEST_F(MountSyncEndToEnd, MountingTheCardRunsItsPairOnceAndRecordsOneVerifiedRun
     EXPECT_EQ(readFile(backup / "DCIM/100CANON/IMG_0001.CR3"), readFile(card.mountPoint() / "DCIM/100CANON/IMG_0001.CR3"));
     EXPECT_EQ(readFile(backup / "PRIVATE/M4ROOT/CLIP/C0001.XML"), "<clip/>");
     coordinator->stop();
+}
+
+TEST_F(MountSyncEndToEnd, AWaitingCardPulledBeforeItsTurnIsReportedNotMountedAndNotRun) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume first("ext4", 32, label);
+    LoopVolume second("ext4", 32, label);
+    writeFile(first.mountPoint() / "A001.MOV", "first card");
+    writeFile(second.mountPoint() / "B001.MOV", "second card");
+    auto coordinator = make();
+    coordinator->handleMount(VolumeInfo{first.mountPoint(), label, true, true, false});
+    ASSERT_TRUE(events.waitFor<Coordinator::SyncStarted>(1, mine()));  // settling for 2 s
+    coordinator->handleMount(VolumeInfo{second.mountPoint(), label, true, true, false});
+    EXPECT_EQ(coordinator->waitingCount(), 1u);
+    second.unmount();  // its folder stays, empty, on the system disk
+    coordinator->waitForIdle();
+
+    EXPECT_EQ(events.count<Coordinator::SyncStarted>(mine()), 1u);
+    ASSERT_EQ(events.count<Coordinator::SyncFailed>([&](const Coordinator::SyncFailed& e) {
+                  return e.pairName == pair.name && e.message == "Source drive “" + label + "” isn’t mounted.";
+              }),
+              1u);
+    auto runs = history->allRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].sourcePath, first.mountPoint().string());
+    EXPECT_EQ(coordinator->inFlightCount(), 0u);
 }
 
 TEST_F(MountSyncEndToEnd, WithAutoRunOffAMountBringsAPromptAndCopiesNothing) {

@@ -142,6 +142,34 @@ TEST_F(SyncReportStoreFile, ReportSumsTheWindowInclusivelyAndCountsDistinctCards
     EXPECT_EQ(json["runs"].size(), 2u);
 }
 
+TEST_F(SyncReportStoreFile, ARunNotProvenWholeKeepsTheReportFromBeingClean) {
+    // A run stopped half-way: two files copied and proven, none failed, but not the card.
+    SyncReport report;
+    report.generatedAt = kMarch1 + 60;
+    report.windowStart = kMarch1;
+    report.runs = {makeRun(kMarch1, "/card", "/drive", 2, 0, 0)};
+    EXPECT_TRUE(report.allClean());
+    report.runs[0].allVerified = false;
+    EXPECT_EQ(report.failedVerifications(), 0);
+    EXPECT_EQ(report.unverifiedRuns(), 1);
+    EXPECT_FALSE(report.allClean());
+    std::string summary = report.summary();
+    EXPECT_NE(summary.find("\n\n⚠ 1 run not fully verified — stopped, incomplete or copied without verification; "
+                           "re-run it.\n"),
+              std::string::npos)
+        << summary;
+    EXPECT_EQ(summary.find("All synced files verified"), std::string::npos);
+    EXPECT_NE(summary.find("✗ [mount] 2026-03-01T14:05:09Z  2 new, 0 present, 0 failed"), std::string::npos);
+
+    report.runs.push_back(report.runs[0]);
+    EXPECT_NE(report.summary().find("⚠ 2 runs not fully verified — stopped, incomplete or copied without "
+                                    "verification; re-run them."),
+              std::string::npos);
+    // A failed file takes precedence: its line names the failures.
+    report.runs[1].failedFiles = 1;
+    EXPECT_NE(report.summary().find("⚠ 1 verification failures — review the per-transfer logs."), std::string::npos);
+}
+
 TEST_F(SyncReportStoreFile, DefaultWindowStartsAtLocalMidnightAndAnEmptyReportIsClean) {
     SyncReportStore store(sandbox / "sync-runs.json");
     SyncReport empty = store.report();

@@ -1,6 +1,9 @@
 #include "Tessaline/Sync/MountSyncCoordinator.hpp"
 
+#include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeDetector.hpp"
+
+#include <algorithm>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -21,6 +24,15 @@ void lowerToUtilityPriority() {
     constexpr int ioprioClassShift = 13;
     ::syscall(SYS_ioprio_set, ioprioWhoProcess, 0, (ioprioClassBestEffort << ioprioClassShift) | 6);
 }
+
+// The mount now at `folder` (read from the mount table: no call reaches a FUSE daemon on
+// the caller's thread); nullopt when nothing is mounted exactly there.
+std::optional<uint64_t> mountIdAt(const fs::path& folder) {
+    if (auto entry = MountTable::current().mountedAt(folder)) return static_cast<uint64_t>(entry->id);
+    return std::nullopt;
+}
+
+std::string sourceNotMountedText(const std::string& label) { return "Source drive “" + label + "” isn’t mounted."; }
 
 }  // namespace
 
@@ -78,6 +90,8 @@ void MountSyncCoordinator::stop() {
         watcher = std::move(watcher_);
     }
     if (watcher) watcher->stop();
+    std::lock_guard guard(lock_);
+    waiting_.clear();
 }
 
 bool MountSyncCoordinator::isWatching() const {
@@ -90,14 +104,47 @@ bool MountSyncCoordinator::claimInFlight(const Uuid& id) {
     return inFlightPairIDs_.insert(id).second;
 }
 
+bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume) {
+    std::optional<uint64_t> mountId = mountIdAt(volume.url);
+    std::lock_guard guard(lock_);
+    if (inFlightPairIDs_.insert(id).second) return true;
+    for (WaitingMount& waiting : waiting_)
+        if (waiting.pairId == id && waiting.volume.url == volume.url) {
+            // The same card inserted again: the newest mount is the one to copy, once.
+            waiting.volume = volume;
+            waiting.mountId = mountId;
+            return false;
+        }
+    waiting_.push_back(WaitingMount{id, volume, mountId});
+    return false;
+}
+
 void MountSyncCoordinator::releaseInFlight(const Uuid& id) {
     std::lock_guard guard(lock_);
     inFlightPairIDs_.erase(id);
 }
 
+std::optional<MountSyncCoordinator::WaitingMount> MountSyncCoordinator::nextOrRelease(const Uuid& id, bool stop) {
+    std::lock_guard guard(lock_);
+    auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingMount& w) { return w.pairId == id; });
+    if (it == waiting_.end() || stop) {
+        std::erase_if(waiting_, [&](const WaitingMount& w) { return w.pairId == id; });
+        inFlightPairIDs_.erase(id);
+        return std::nullopt;
+    }
+    WaitingMount next = std::move(*it);
+    waiting_.erase(it);
+    return next;
+}
+
 size_t MountSyncCoordinator::inFlightCount() const {
     std::lock_guard guard(lock_);
     return inFlightPairIDs_.size();
+}
+
+size_t MountSyncCoordinator::waitingCount() const {
+    std::lock_guard guard(lock_);
+    return waiting_.size();
 }
 
 void MountSyncCoordinator::send(const Event& event) {
@@ -129,7 +176,7 @@ void MountSyncCoordinator::handleMount(const VolumeInfo& volume) {
     }
     SettleOptions settle = config.settleOptions();
     for (const auto& pair : pairs)
-        if (claimInFlight(pair.id)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
+        if (claimOrWait(pair.id, volume)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
 }
 
 int MountSyncCoordinator::runScheduledSyncs() { return runScheduledSyncs(mountedVolumes()); }
@@ -164,7 +211,7 @@ void MountSyncCoordinator::runPreset(const std::string& name) {
             break;
         }
     if (!source) {
-        send(SyncFailed{found->name, "Source drive “" + found->sourceVolumeLabel + "” isn’t mounted."});
+        send(SyncFailed{found->name, sourceNotMountedText(found->sourceVolumeLabel)});
         return;
     }
     if (!claimInFlight(found->id)) return;
@@ -192,8 +239,9 @@ void MountSyncCoordinator::triggerPair(const SyncPair& pair, const fs::path& sou
             auto worker = workers_.emplace(workers_.end());
             ++running_;
             try {
-                worker->thread = std::jthread([this, worker, pair, sourceRoot, trigger, settle](std::stop_token stop) {
-                    runTask(pair, sourceRoot, trigger, settle, stop);
+                worker->thread = std::jthread([this, worker, job = Job{pair, sourceRoot, trigger, settle}](
+                                                  std::stop_token stop) mutable {
+                    runTask(std::move(job), stop);
                     {
                         std::lock_guard guard(workersLock_);
                         worker->finished = true;
@@ -211,19 +259,53 @@ void MountSyncCoordinator::triggerPair(const SyncPair& pair, const fs::path& sou
     if (!failure.empty()) {
         idle_.notify_all();
         send(SyncFailed{pair.name, failure});
-        releaseInFlight(pair.id);
+        nextOrRelease(pair.id, /*stop=*/true);
     }
 }
 
-void MountSyncCoordinator::runTask(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
-                                   const SettleOptions& settle, std::stop_token stop) {
-    // Released after the last event of the run, whatever happens before.
-    struct Release {
-        MountSyncCoordinator* owner;
-        Uuid id;
-        ~Release() { owner->releaseInFlight(id); }
-    } release{this, pair.id};
+// Runs the claimed pair, then each mount that waited for it, on this one thread: the claim
+// is held from the first run to the last, so two runs of the pair never overlap, and it is
+// released on every path.
+void MountSyncCoordinator::runTask(Job job, std::stop_token stop) {
     lowerToUtilityPriority();
+    const Uuid id = job.pair.id;
+    try {
+        std::optional<Job> current = std::move(job);
+        while (current) {
+            runOne(*current, stop);
+            current.reset();
+            while (!current) {
+                std::optional<WaitingMount> waiting = nextOrRelease(id, stop.stop_requested());
+                if (!waiting) return;
+                current = jobFor(*waiting);
+            }
+        }
+    } catch (...) {
+        nextOrRelease(id, /*stop=*/true);
+    }
+}
+
+std::optional<MountSyncCoordinator::Job> MountSyncCoordinator::jobFor(const WaitingMount& waiting) {
+    SyncConfiguration config;
+    try {
+        config = configProvider_();
+    } catch (...) {
+        return std::nullopt;
+    }
+    for (const SyncPair& pair : config.pairsForMountedLabel(waiting.volume.label)) {
+        if (pair.id != waiting.pairId) continue;
+        // The card may have been pulled while it waited; its folder then leads elsewhere.
+        if (mountIdAt(waiting.volume.url) != waiting.mountId) {
+            send(SyncFailed{pair.name, sourceNotMountedText(waiting.volume.label)});
+            return std::nullopt;
+        }
+        return Job{pair, waiting.volume.url, SyncReport::Trigger::mount, config.settleOptions()};
+    }
+    return std::nullopt;
+}
+
+void MountSyncCoordinator::runOne(const Job& job, const std::stop_token& stop) {
+    const SyncPair& pair = job.pair;
     send(SyncStarted{pair.name});
     try {
         // A started sync runs to its end; only quitting the application stops it.
@@ -231,7 +313,7 @@ void MountSyncCoordinator::runTask(const SyncPair& pair, const fs::path& sourceR
         CopyEngine::EventHandler onProgress = [this, &pair](const CopyEngine::Event& event) {
             send(SyncProgress{pair.name, event});
         };
-        SyncRunner::Result result = run_(pair, sourceRoot, trigger, settle, isCancelled, onProgress);
+        SyncRunner::Result result = run_(pair, job.sourceRoot, job.trigger, job.settle, isCancelled, onProgress);
         if (reportStore_) reportStore_->append(result.run);
         send(SyncFinished{pair.name, result.run});
     } catch (const std::exception& error) {

@@ -5,6 +5,11 @@
 // priority, appends each finished run to the history, and reports everything it does as
 // typed events through one callback.
 //
+// A mount whose pair is running waits and runs when that run ends, from its own volume
+// (two cards with one label, or a card inserted again mid-run, are each copied); at most
+// one mount waits per pair and source folder. Sync Now and Run-now of a running pair are
+// dropped: the run going on already serves them.
+//
 // Threads: the triggers may be called from any thread and return at once. Each run's
 // events are sent in order on its own thread; mountDetected, ignored, promptSuggested and
 // Run-now's not-mounted failure on the caller's thread. `onEvent` must accept calls from
@@ -12,9 +17,9 @@
 // across a run, a provider or a callback.
 //
 // Lifetime: the coordinator owns its run threads and its watcher. Destroying it stops the
-// watcher, asks every run to stop between files (a started sync otherwise always runs to
-// its end) and joins the threads. It must not be destroyed on one of its own run threads
-// or inside its own event callback.
+// watcher, drops the waiting mounts, asks every run to stop between files (a started sync
+// otherwise always runs to its end) and joins the threads. It must not be destroyed on one
+// of its own run threads or inside its own event callback.
 
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Copy/SettleOptions.hpp"
@@ -32,6 +37,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -85,11 +91,13 @@ public:
 
     // Starts watching mounts (a mounted volume goes to handleMount); no-op while watching.
     void start();
-    // Stops and drops the watcher; a later start() makes a new one.
+    // Stops and drops the watcher and the mounts waiting for a running pair (a run going
+    // on ends as usual); a later start() makes a new watcher.
     void stop();
     bool isWatching() const;
 
-    // The mount trigger.
+    // The mount trigger. A matched pair that is running gets this volume queued behind its
+    // run.
     void handleMount(const VolumeInfo& volume);
     // The schedule and Sync Now trigger over the listed volumes; returns the number of
     // matches found (in-flight pairs included; a pair matching two volumes counts twice).
@@ -99,23 +107,48 @@ public:
     // as its source.
     void runPreset(const std::string& name);
 
-    // Blocks until no run is going on (for shutdown grace periods and tests).
+    // Blocks until no run is going on and no mount waits (for shutdown grace periods and
+    // tests).
     void waitForIdle();
     // The number of pairs claimed and not yet released.
     size_t inFlightCount() const;
+    // The number of mounts waiting for a run of their pair to end.
+    size_t waitingCount() const;
 
 private:
     struct Worker {
         std::jthread thread;
         bool finished = false;
     };
+    // A mount that found its pair running.
+    struct WaitingMount {
+        Uuid pairId;
+        VolumeInfo volume;
+        std::optional<uint64_t> mountId;  // of the source folder when it was mounted
+    };
+    struct Job {
+        SyncPair pair;
+        std::filesystem::path sourceRoot;
+        SyncReport::Trigger trigger;
+        SettleOptions settle;
+    };
 
     bool claimInFlight(const Uuid& id);
+    // Claims the pair, or queues the mount behind its run (replacing an earlier wait of the
+    // same pair and folder); true when claimed.
+    bool claimOrWait(const Uuid& id, const VolumeInfo& volume);
     void releaseInFlight(const Uuid& id);
+    // With the pair's run ended: hands over its next waiting mount, keeping the claim, or
+    // releases the claim (always when `stop` was requested) and answers nullopt.
+    std::optional<WaitingMount> nextOrRelease(const Uuid& id, bool stop);
+    // The run of a waiting mount as the configuration stands now; nullopt when the pair was
+    // removed, disabled or renamed away from the label meanwhile, or (with a failure sent)
+    // when another volume now sits at the source folder.
+    std::optional<Job> jobFor(const WaitingMount& waiting);
     void triggerPair(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
                      const SettleOptions& settle);
-    void runTask(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
-                 const SettleOptions& settle, std::stop_token stop);
+    void runTask(Job job, std::stop_token stop);
+    void runOne(const Job& job, const std::stop_token& stop);
     void send(const Event& event);
     std::vector<VolumeInfo> mountedVolumes() const;
 
@@ -130,8 +163,9 @@ private:
     mutable std::mutex watcherLock_;
     std::unique_ptr<VolumeWatcher> watcher_;
 
-    mutable std::mutex lock_;  // guards inFlightPairIDs_ only
+    mutable std::mutex lock_;  // guards inFlightPairIDs_ and waiting_ only
     std::unordered_set<Uuid> inFlightPairIDs_;
+    std::list<WaitingMount> waiting_;  // in arrival order; each pair is in flight
 
     std::mutex workersLock_;  // guards workers_, running_ and shuttingDown_
     std::condition_variable idle_;

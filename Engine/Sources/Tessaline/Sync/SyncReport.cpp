@@ -124,6 +124,12 @@ int64_t SyncReport::totalBytesCopied() const {
     return sum;
 }
 
+int SyncReport::unverifiedRuns() const {
+    int count = 0;
+    for (const auto& run : runs) count += run.allVerified ? 0 : 1;
+    return count;
+}
+
 std::string SyncReport::summary() const {
     std::vector<std::string> lines;
     lines.push_back("Brindlecove — Daily Sync Report");
@@ -139,6 +145,10 @@ std::string SyncReport::summary() const {
     if (failedVerifications() != 0)
         lines.push_back("⚠ " + std::to_string(failedVerifications()) +
                         " verification failures — review the per-transfer logs.");
+    else if (unverifiedRuns() != 0)
+        lines.push_back("⚠ " + std::to_string(unverifiedRuns()) + (unverifiedRuns() == 1 ? " run" : " runs") +
+                        " not fully verified — stopped, incomplete or copied without verification; re-run " +
+                        (unverifiedRuns() == 1 ? "it." : "them."));
     else
         lines.push_back("✓ All synced files verified.");
     if (!runs.empty()) {

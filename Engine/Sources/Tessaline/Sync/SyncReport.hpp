@@ -57,7 +57,11 @@ struct SyncReport {
     int existingFiles() const;
     int failedVerifications() const;
     int64_t totalBytesCopied() const;
-    bool allClean() const { return failedVerifications() == 0; }
+    // Runs not proven whole: stopped, incomplete, without files, or copied unverified.
+    int unverifiedRuns() const;
+    // No failed file and every run proven whole (true for a report without runs): a run
+    // stopped half-way has no failure yet backs up only part of its card.
+    bool allClean() const { return failedVerifications() == 0 && unverifiedRuns() == 0; }
 
     // The multi-line daily report, no final line break.
     std::string summary() const;
