@@ -142,3 +142,30 @@ TEST_F(SyncRunnerTest, AGrantedDestinationIsOpenedAndADifferentDriveWithItsNameI
     EXPECT_THROW(runner.run(pair, sandbox / "card", SyncReport::Trigger::mount, noSettle), BookmarkError);
     EXPECT_FALSE(fs::exists(drive.mountPoint() / "Footage"));
 }
+
+TEST_F(SyncRunnerTest, ADriveBearingTheGrantedNameIsRefusedWhileTheGrantedOneIsMountedElsewhere) {
+    TESSALINE_REQUIRE_ROOT();
+    std::string label = "BCIMPOST" + std::to_string(::getpid() % 100000);
+    LoopVolume grantedDrive("ext4", 32, label);
+    LoopVolume impostor("ext4", 32, label);
+    grants->grant(grantedDrive.mountPoint());
+    writeFile(sandbox / "card/A001.MOV", "clip one");
+    SyncPair pair = pairTo(impostor.mountPoint() / "Footage");
+    try {
+        runner.run(pair, sandbox / "card", SyncReport::Trigger::mount, SettleOptions{2, 10, 0.5}, {}, record);
+        FAIL() << "copied onto a drive that only bears the granted name";
+    } catch (const SyncRunner::SyncError& e) {
+        EXPECT_EQ(e.kind(), SyncRunner::SyncError::Kind::notTheGrantedDrive);
+        EXPECT_EQ(std::string(e.what()), "The drive at " + pair.destinationPath + " is not the granted “" + label +
+                                             "” — connect the right drive and re-run.");
+    }
+    EXPECT_TRUE(events.empty());  // refused before the settle wait
+    EXPECT_FALSE(fs::exists(impostor.mountPoint() / "Footage"));
+    EXPECT_FALSE(fs::exists(grantedDrive.mountPoint() / "Footage"));
+
+    // The granted drive at the pair's path is accepted.
+    auto result = runner.run(pairTo(grantedDrive.mountPoint() / "Footage"), sandbox / "card",
+                             SyncReport::Trigger::mount, noSettle);
+    EXPECT_TRUE(result.run.allVerified);
+    EXPECT_EQ(readFile(grantedDrive.mountPoint() / "Footage/A001.MOV"), "clip one");
+}

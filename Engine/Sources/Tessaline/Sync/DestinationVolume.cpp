@@ -3,6 +3,9 @@
 #include "Tessaline/Volumes/MountPoint.hpp"
 #include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
+#include "Tessaline/Volumes/VolumeUuid.hpp"
+
+#include <sys/stat.h>
 
 #include <vector>
 
@@ -75,7 +78,7 @@ bool destinationIsConnected(const fs::path& destination) {
     return normal.has_parent_path() && fs::exists(normal.parent_path(), ec);
 }
 
-std::optional<std::string> destinationVolumeName(const fs::path& destination) {
+std::optional<fs::path> nearestExistingFolder(const fs::path& destination) {
     if (!destination.is_absolute()) return std::nullopt;
     fs::path probe = destination.lexically_normal();
     std::error_code ec;
@@ -83,7 +86,24 @@ std::optional<std::string> destinationVolumeName(const fs::path& destination) {
         if (!probe.has_relative_path()) return std::nullopt;
         probe = probe.parent_path();
     }
-    return volumeLabel(probe);
+    return probe;
+}
+
+std::optional<std::string> destinationVolumeName(const fs::path& destination) {
+    auto folder = nearestExistingFolder(destination);
+    if (!folder) return std::nullopt;
+    return volumeLabel(*folder);
+}
+
+bool onSameFileSystem(const fs::path& a, const fs::path& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    if (sa.st_dev == sb.st_dev) return true;
+    auto ea = mountEntryFor(a);
+    auto eb = mountEntryFor(b);
+    if (!ea || !eb) return false;
+    auto ua = volumeUuid(*ea);
+    return ua && ua == volumeUuid(*eb);
 }
 
 }  // namespace tessaline

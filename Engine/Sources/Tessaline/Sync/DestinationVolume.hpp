@@ -17,8 +17,16 @@ namespace tessaline {
 // or its parent folder, exists. A relative path is never connected.
 bool destinationIsConnected(const std::filesystem::path& destination);
 
+// `destination` when it exists, else its nearest existing ancestor: the folder whose
+// volume the destination is on (it need not exist yet). nullopt for a relative path.
+std::optional<std::filesystem::path> nearestExistingFolder(const std::filesystem::path& destination);
+
 // The volume name of the mount holding `destination`, or of its nearest existing ancestor
 // (the destination need not exist yet); nullopt when none can be read.
 std::optional<std::string> destinationVolumeName(const std::filesystem::path& destination);
+
+// True when the existing paths `a` and `b` lie on one file system: the same device, or
+// the same file-system UUID (one volume mounted twice). False when either cannot be read.
+bool onSameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b);
 
 }  // namespace tessaline

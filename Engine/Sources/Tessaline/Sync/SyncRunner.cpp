@@ -10,12 +10,19 @@ namespace tessaline {
 
 namespace fs = std::filesystem;
 
-SyncRunner::SyncError::SyncError(std::string path, const std::string& message)
-    : std::runtime_error(message), path_(std::move(path)) {}
+SyncRunner::SyncError::SyncError(Kind kind, std::string path, const std::string& message)
+    : std::runtime_error(message), kind_(kind), path_(std::move(path)) {}
 
 SyncRunner::SyncError SyncRunner::SyncError::destinationUnavailable(const std::string& path) {
-    return SyncError(path, "The destination drive for " + toDisplayUtf8(std::string_view(path)) +
-                               " isn't connected — plug it in and re-run.");
+    return SyncError(Kind::destinationUnavailable, path,
+                     "The destination drive for " + toDisplayUtf8(std::string_view(path)) +
+                         " isn't connected — plug it in and re-run.");
+}
+
+SyncRunner::SyncError SyncRunner::SyncError::notTheGrantedDrive(const std::string& path, const std::string& label) {
+    return SyncError(Kind::notTheGrantedDrive, path,
+                     "The drive at " + toDisplayUtf8(std::string_view(path)) + " is not the granted “" + label +
+                         "” — connect the right drive and re-run.");
 }
 
 SyncRunner::SyncRunner(std::shared_ptr<SecurityScopedBookmarkStore> bookmarkStore, CopyEngine engine)
@@ -47,10 +54,18 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     std::optional<std::string> label = destinationVolumeName(destination);
     std::vector<std::string> granted;
     if (label && bookmarkStore_) granted = bookmarkStore_->grantedVolumeLabels();
-    if (label && std::find(granted.begin(), granted.end(), *label) != granted.end())
-        copyRun = bookmarkStore_->withAccess(*label, [&](const fs::path&) { return copy(); });
-    else
+    if (label && std::find(granted.begin(), granted.end(), *label) != granted.end()) {
+        copyRun = bookmarkStore_->withAccess(*label, [&](const fs::path& grantedFolder) {
+            // The grant opens its own file system wherever that is mounted; another drive
+            // bearing the name at the destination path must not receive the copy.
+            auto holder = nearestExistingFolder(destination);
+            if (!holder || !onSameFileSystem(*holder, grantedFolder))
+                throw SyncError::notTheGrantedDrive(pair.destinationPath, *label);
+            return copy();
+        });
+    } else {
         copyRun = copy();
+    }
 
     TransferLog log = TransferLog::fromRun(*sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
                                            copyRun);

@@ -31,15 +31,22 @@ public:
         SyncReport::Run run;
     };
 
-    // The destination is not on a connected drive. what(): "The destination drive for <path>
-    // isn't connected — plug it in and re-run." with the pair's path as stored.
     class SyncError : public std::runtime_error {
     public:
+        enum class Kind { destinationUnavailable, notTheGrantedDrive };
+        // The destination is not on a connected drive. what(): "The destination drive for
+        // <path> isn't connected — plug it in and re-run." with the pair's path as stored.
         static SyncError destinationUnavailable(const std::string& path);
+        // The drive at the destination bears a granted name but is another file system than
+        // the granted one. what(): "The drive at <path> is not the granted “<label>” —
+        // connect the right drive and re-run."
+        static SyncError notTheGrantedDrive(const std::string& path, const std::string& label);
+        Kind kind() const { return kind_; }
         const std::string& path() const { return path_; }
 
     private:
-        SyncError(std::string path, const std::string& message);
+        SyncError(Kind kind, std::string path, const std::string& message);
+        Kind kind_;
         std::string path_;
     };
 
@@ -49,8 +56,9 @@ public:
     // can arise: CopyError::cannotScanSource when the pair's subfolder would leave the
     // source volume; SyncError::destinationUnavailable (nothing touched yet); the bookmark
     // store's not-granted error when the destination volume is granted but cannot be
-    // opened; CopyError when the destination lies inside the source or the source cannot
-    // be scanned. Access opened here is closed on every path. Per-file failures are
+    // opened; SyncError::notTheGrantedDrive when the volume at the destination bears the
+    // granted name but is not the granted file system (before the settle wait); CopyError
+    // when the destination lies inside the source or the source cannot be scanned. Access opened here is closed on every path. Per-file failures are
     // outcomes in the log. A run stopped by `isCancelled` returns a stopped log with no
     // outcomes and nothing planned.
     Result run(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
