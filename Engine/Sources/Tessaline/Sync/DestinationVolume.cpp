@@ -3,9 +3,6 @@
 #include "Tessaline/Volumes/MountPoint.hpp"
 #include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
-#include "Tessaline/Volumes/VolumeUuid.hpp"
-
-#include <sys/stat.h>
 
 #include <vector>
 
@@ -93,17 +90,6 @@ std::optional<std::string> destinationVolumeName(const fs::path& destination) {
     auto folder = nearestExistingFolder(destination);
     if (!folder) return std::nullopt;
     return volumeLabel(*folder);
-}
-
-bool onSameFileSystem(const fs::path& a, const fs::path& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-    if (sa.st_dev == sb.st_dev) return true;
-    auto ea = mountEntryFor(a);
-    auto eb = mountEntryFor(b);
-    if (!ea || !eb) return false;
-    auto ua = volumeUuid(*ea);
-    return ua && ua == volumeUuid(*eb);
 }
 
 }  // namespace tessaline

@@ -25,8 +25,4 @@ std::optional<std::filesystem::path> nearestExistingFolder(const std::filesystem
 // (the destination need not exist yet); nullopt when none can be read.
 std::optional<std::string> destinationVolumeName(const std::filesystem::path& destination);
 
-// True when the existing paths `a` and `b` lie on one file system: the same device, or
-// the same file-system UUID (one volume mounted twice). False when either cannot be read.
-bool onSameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b);
-
 }  // namespace tessaline

@@ -3,12 +3,32 @@
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Sync/DestinationVolume.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <algorithm>
 
 namespace tessaline {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The volume the destination is on now (it need not exist yet): its nearest existing folder's.
+std::optional<VolumePin> pinDestination(const fs::path& destination) {
+    auto folder = nearestExistingFolder(destination);
+    if (!folder) return std::nullopt;
+    return VolumePin::of(*folder);
+}
+
+// Whether the granted folder lies on the pinned file system: the same device, or the same
+// file-system UUID (the granted volume mounted a second time).
+bool isOnPinnedVolume(const fs::path& grantedFolder, const VolumePin& pin) {
+    auto granted = VolumePin::of(grantedFolder);
+    if (!granted) return false;
+    return granted->device == pin.device || (pin.uuid && pin.uuid == granted->uuid);
+}
+
+}  // namespace
 
 SyncRunner::SyncError::SyncError(Kind kind, std::string path, const std::string& message)
     : std::runtime_error(message), kind_(kind), path_(std::move(path)) {}
@@ -41,6 +61,13 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
                                           "the folder must lie inside the source volume");
     fs::path destination(pair.destinationPath);
     if (!destinationVolumeAvailable(destination)) throw SyncError::destinationUnavailable(pair.destinationPath);
+    // The drive found connected is the one the copy may write to: a drive pulled during the
+    // settle wait leaves its empty mount folder on the system disk, and the copy engine
+    // refuses every folder and file that is not on this volume.
+    std::optional<VolumePin> pin = pinDestination(destination);
+    if (!pin) throw SyncError::destinationUnavailable(pair.destinationPath);
+    CopyEngine::Options options = pair.copyOptions();
+    options.destinationVolume = *pin;
 
     // The start includes the settle wait.
     EpochSeconds startedAt = nowEpoch();
@@ -48,7 +75,7 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     // The card copy runs the settle loop (settling, settleTimedOut and cancelled events, a
     // cancellation test after it), then scans every regular non-junk file of the source
     // folder, turns unreadable folders into failed outcomes and copies the list.
-    auto copy = [&] { return engine_.copy(*sourceFolder, destination, pair.copyOptions(), settle, isCancelled, onEvent); };
+    auto copy = [&] { return engine_.copy(*sourceFolder, destination, options, settle, isCancelled, onEvent); };
 
     CopyEngine::CopyRun copyRun;
     std::optional<std::string> label = destinationVolumeName(destination);
@@ -58,9 +85,7 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
         copyRun = bookmarkStore_->withAccess(*label, [&](const fs::path& grantedFolder) {
             // The grant opens its own file system wherever that is mounted; another drive
             // bearing the name at the destination path must not receive the copy.
-            auto holder = nearestExistingFolder(destination);
-            if (!holder || !onSameFileSystem(*holder, grantedFolder))
-                throw SyncError::notTheGrantedDrive(pair.destinationPath, *label);
+            if (!isOnPinnedVolume(grantedFolder, *pin)) throw SyncError::notTheGrantedDrive(pair.destinationPath, *label);
             return copy();
         });
     } else {

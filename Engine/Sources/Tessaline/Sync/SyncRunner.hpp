@@ -1,8 +1,10 @@
 #pragma once
-// Runs one sync pair end to end: checks that the destination drive is connected, opens the
-// remembered access to it when one is granted, waits for the source to settle, scans the
-// source and copies it with verification, and returns the run's transfer log with its
-// history record. It files nothing: the caller appends the record, and no sync transfer
+// Runs one sync pair end to end: checks that the destination drive is connected and pins
+// that volume (every folder and file of the copy must land on it, so a drive pulled during
+// the settle wait never lets the copy fall through to the system disk), opens the
+// remembered access to it when one is granted (and then requires the drive to be the granted
+// one), waits for the source to settle, scans the source and copies it with verification,
+// and returns the run's transfer log with its history record. It files nothing: the caller appends the record, and no sync transfer
 // log reaches the log archive.
 //
 // Holds no state between runs; runs of different pairs may go on at once on different
