@@ -1,0 +1,287 @@
+// The sync manager over the real coordinator, volume watcher, runner and copy engine, with
+// loop-mounted cards and drives: drives pulled or swapped under a run, cards arriving while
+// their pair runs, and a run stopped by quitting. Where a moment must be exact, a hook sits
+// at the runner's event callback; everything else is the application's own path.
+
+#include "BrindlecoveApp/Platform/MainThread.hpp"
+#include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Sync/SyncConfiguration.hpp"
+#include "Tessaline/Sync/SyncRunner.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+using namespace brindlecove;
+using brindlecove::testing::AppSandboxedTest;
+using tessaline::CopyEngine;
+using tessaline::testing::LoopVolume;
+namespace fs = std::filesystem;
+
+namespace {
+
+QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+
+int linesStartingWith(const SyncManager& manager, const QString& start) {
+    int n = 0;
+    for (const QString& line : manager.activity()) n += message(line).startsWith(start) ? 1 : 0;
+    return n;
+}
+
+bool hasLine(const SyncManager& manager, const QString& text) {
+    for (const QString& line : manager.activity())
+        if (message(line) == text) return true;
+    return false;
+}
+
+// Watches the runs of the coordinator made below, from their own threads.
+struct RunProbe {
+    std::mutex lock;
+    int running = 0;
+    int mostAtOnce = 0;
+    // Called with every runner event, on the run's thread, before the coordinator sees it.
+    std::function<void(const CopyEngine::Event&, const CopyEngine::CancelTest&)> hook;
+    std::atomic<int> mountsHandled{0};  // matching mount triggers the coordinator finished handling
+};
+
+bool isFirstSettling(const CopyEngine::Event& event, bool& seen) {
+    if (seen || !std::holds_alternative<CopyEngine::SettlingEvent>(event)) return false;
+    seen = true;
+    return true;
+}
+
+}  // namespace
+
+class SyncManagerDriveTests : public AppSandboxedTest {
+protected:
+    std::string label(const char* prefix) const { return prefix + std::to_string(::getpid() % 100000); }
+
+    tessaline::SyncPair pair(const std::string& sourceLabel, const fs::path& destination) const {
+        tessaline::SyncPair p;
+        p.id = tessaline::Uuid::random();
+        p.name = "Cards";
+        p.sourceVolumeLabel = sourceLabel;
+        p.destinationPath = destination.string();
+        return p;
+    }
+
+    // The real manager's environment over `config`; with `probe`, a real coordinator and
+    // runner whose runs the probe watches.
+    SyncManager::Environment environment(const tessaline::SyncConfiguration& config,
+                                         std::shared_ptr<RunProbe> probe = nullptr) {
+        SyncManager::Environment env;
+        env.configURL = sandbox.path() / "app" / "sync-config.json";
+        env.historyURL = sandbox.path() / "app" / "sync-runs.json";
+        env.loginItem = LoginItem(QStringLiteral("org.example.Drives"), qpath(configHome() / "autostart"), {},
+                                  QStringLiteral("/bin/true"));
+        config.save(env.configURL);
+        if (!probe) return env;
+        env.makeCoordinator = [probe](SyncManager::Providers providers,
+                                      std::shared_ptr<tessaline::SyncReportStore> store) {
+            tessaline::SyncRunner runner(std::make_shared<tessaline::SecurityScopedBookmarkStore>());
+            auto run = [runner, probe](const tessaline::SyncPair& p, const fs::path& root,
+                                       tessaline::SyncReport::Trigger trigger, const tessaline::SettleOptions& settle,
+                                       const CopyEngine::CancelTest& isCancelled,
+                                       const CopyEngine::EventHandler& onEvent) {
+                {
+                    std::lock_guard guard(probe->lock);
+                    probe->mostAtOnce = std::max(probe->mostAtOnce, ++probe->running);
+                }
+                struct Leave {
+                    RunProbe& probe;
+                    ~Leave() {
+                        std::lock_guard guard(probe.lock);
+                        --probe.running;
+                    }
+                } leave{*probe};
+                return runner.run(p, root, trigger, settle, isCancelled, [&](const CopyEngine::Event& event) {
+                    if (probe->hook) probe->hook(event, isCancelled);
+                    if (onEvent) onEvent(event);
+                });
+            };
+            auto onEvent = [probe, inner = providers.onEvent](const tessaline::MountSyncCoordinator::Event& event) {
+                inner(event);
+                // Sent inside the mount trigger on the main thread: this runs once it returned.
+                const auto* mount = std::get_if<tessaline::MountSyncCoordinator::MountDetected>(&event);
+                if (mount && mount->matchedPairs > 0) MainThread::post([probe] { ++probe->mountsHandled; });
+            };
+            return std::make_shared<tessaline::MountSyncCoordinator>(
+                providers.configuration, providers.autoRun, run, std::move(store), onEvent,
+                [](std::function<void()> work) { MainThread::post(std::move(work)); });
+        };
+        return env;
+    }
+};
+
+TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGrantedDriveIsElsewhere) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCIMPC");
+    const std::string driveLabel = label("SHUTTLE");
+    LoopVolume card("ext4", 32, cardLabel, false);
+    card.remount();
+    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A001.MOV", 200'000, 1);
+    card.unmount();
+    LoopVolume granted("ext4", 32, driveLabel);
+    LoopVolume impostor("ext4", 32, driveLabel);
+    tessaline::SecurityScopedBookmarkStore().grant(granted.mountPoint());
+
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0;
+    config.pairs = {pair(cardLabel, impostor.mountPoint() / "Footage")};
+    SyncManager manager(environment(config));
+    card.remount();
+    const QString refused = QString::fromUtf8("❌ “Cards” failed: The drive at ") +
+                            QString::fromStdString(config.pairs[0].destinationPath) +
+                            QString::fromUtf8(" is not the granted “") + QString::fromStdString(driveLabel) +
+                            QString::fromUtf8("” — connect the right drive and re-run.");
+    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("❌")) +
+                                         linesStartingWith(manager, QString::fromUtf8("✅")) > 0; },
+                        60'000));
+    EXPECT_TRUE(hasLine(manager, refused)) << manager.activity().join(QStringLiteral("\n")).toStdString();
+    manager.coordinator()->waitForIdle();
+    EXPECT_FALSE(fs::exists(impostor.mountPoint() / "Footage"));
+    EXPECT_FALSE(fs::exists(granted.mountPoint() / "Footage"));
+    ASSERT_TRUE(manager.todayReport());
+    EXPECT_TRUE(manager.todayReport()->runs.empty());
+}
+
+TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedOneRunAtATime) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCTWIN");
+    LoopVolume first("ext4", 32, cardLabel, false);
+    LoopVolume second("ext4", 32, cardLabel, false);
+    first.remount();
+    second.remount();
+    tessaline::testing::writePatternFile(first.mountPoint() / "DCIM" / "A001.MOV", 300'000, 1);
+    tessaline::testing::writePatternFile(first.mountPoint() / "DCIM" / "A002.MOV", 100'000, 2);
+    tessaline::testing::writePatternFile(second.mountPoint() / "DCIM" / "B001.MOV", 200'000, 3);
+    first.unmount();
+    second.unmount();
+
+    const fs::path backup = sandbox.path() / "backup";
+    fs::create_directories(backup);
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 1;  // the first run still settles when the second card arrives
+    config.pairs = {pair(cardLabel, backup)};
+    auto probe = std::make_shared<RunProbe>();
+    SyncManager manager(environment(config, probe));
+    first.remount();
+    second.remount();
+    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("✅")) >= 2; }, 60'000))
+        << manager.activity().join(QStringLiteral("\n")).toStdString();
+    manager.coordinator()->waitForIdle();
+
+    const QString queued = QString::fromStdString(cardLabel) + QString::fromUtf8(" mounted — 1 sync pair(s) queued");
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("📥 ") + queued), 2);
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("▶️ Syncing “Cards”…")), 2);
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("❌")), 0);
+    EXPECT_EQ(probe->mostAtOnce, 1);
+    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
+              tessaline::testing::readFile(first.mountPoint() / "DCIM" / "A001.MOV"));
+    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "B001.MOV"),
+              tessaline::testing::readFile(second.mountPoint() / "DCIM" / "B001.MOV"));
+    ASSERT_TRUE(manager.todayReport());
+    ASSERT_EQ(manager.todayReport()->runs.size(), 2u);
+    EXPECT_EQ(manager.todayReport()->cardsProcessed(), 2);
+    EXPECT_EQ(manager.todayReport()->newFiles(), 3);
+    EXPECT_TRUE(manager.todayReport()->allClean());
+}
+
+TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfterIt) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCAGAIN");
+    LoopVolume card("ext4", 32, cardLabel, false);
+    card.remount();
+    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A001.MOV", 300'000, 1);
+    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A002.MOV", 100'000, 2);
+    card.unmount();
+
+    const fs::path backup = sandbox.path() / "backup";
+    fs::create_directories(backup);
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0.5;
+    config.pairs = {pair(cardLabel, backup)};
+    auto probe = std::make_shared<RunProbe>();
+    bool seen = false;
+    probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest&) {
+        if (!isFirstSettling(event, seen)) return;
+        // Pulled and inserted again twice while the first run settles: one more run, not two.
+        for (int i = 0; i < 2; ++i) {
+            card.unmount();
+            card.remount();
+            int handled = probe->mountsHandled + 1;
+            auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            while (probe->mountsHandled < handled && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    SyncManager manager(environment(config, probe));
+    card.remount();
+    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("✅")) >= 2; }, 60'000))
+        << manager.activity().join(QStringLiteral("\n")).toStdString();
+    manager.coordinator()->waitForIdle();
+    drainEvents();
+
+    EXPECT_EQ(probe->mountsHandled.load(), 3);
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("▶️ Syncing “Cards”…")), 2);
+    EXPECT_EQ(probe->mostAtOnce, 1);
+    // Newest first: the run after the re-insert finds everything in place.
+    QStringList finished;
+    for (const QString& line : manager.activity())
+        if (message(line).startsWith(QString::fromUtf8("✅"))) finished << message(line);
+    EXPECT_EQ(finished, (QStringList{QString::fromUtf8("✅ “Cards”: 0 new, 2 present, 0 failed"),
+                                     QString::fromUtf8("✅ “Cards”: 2 new, 0 present, 0 failed")}));
+    ASSERT_TRUE(manager.todayReport());
+    EXPECT_EQ(manager.todayReport()->runs.size(), 2u);
+    EXPECT_TRUE(manager.todayReport()->allClean());
+}
+
+TEST_F(SyncManagerDriveTests, ARunStoppedByQuittingLeavesTodaysReportNotClean) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCQUIT");
+    LoopVolume card("ext4", 64, cardLabel, false);
+    card.remount();
+    for (int i = 1; i <= 4; ++i)
+        tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / ("A00" + std::to_string(i) + ".MOV"),
+                                             3'000'000, i);
+    card.unmount();
+
+    const fs::path backup = sandbox.path() / "backup";
+    fs::create_directories(backup);
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0;
+    config.pairs = {pair(cardLabel, backup)};
+    auto probe = std::make_shared<RunProbe>();
+    std::atomic<bool> halfway{false};
+    probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest& isCancelled) {
+        const auto* finished = std::get_if<CopyEngine::FileFinishedEvent>(&event);
+        if (!finished || finished->index != 1) return;  // zero-based: the second file
+        // Two of four files are done: the application quits now.
+        halfway = true;
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!isCancelled() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    auto manager = std::make_unique<SyncManager>(environment(config, probe));
+    card.remount();
+    ASSERT_TRUE(waitFor([&] { return halfway.load(); }, 60'000));
+    manager.reset();  // stops the run between files and waits for it
+
+    SyncManager relaunched(environment(config));
+    ASSERT_TRUE(relaunched.todayReport());
+    const tessaline::SyncReport& report = *relaunched.todayReport();
+    ASSERT_EQ(report.runs.size(), 1u);
+    EXPECT_EQ(report.runs[0].fileCount, 2);
+    EXPECT_EQ(report.runs[0].newFiles, 2);
+    EXPECT_EQ(report.runs[0].failedFiles, 0);
+    EXPECT_FALSE(report.runs[0].allVerified);
+    EXPECT_FALSE(report.allClean());
+    EXPECT_EQ(report.summary().find("All synced files verified"), std::string::npos) << report.summary();
+    EXPECT_NE(report.summary().find("⚠ 1 run not fully verified"), std::string::npos) << report.summary();
+}
