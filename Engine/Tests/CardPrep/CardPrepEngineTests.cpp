@@ -355,6 +355,8 @@ TEST_F(CardPrepEngineTest, RefusesTheSameCardMountedAgainUntilCheckedAgain) {
         const auto after = CardPrepEngine::check(root);
         ASSERT_TRUE(after.isErasable());
         EXPECT_EQ(after.card->fileSystemUuid, before.card->fileSystemUuid);
+        // Kernels before 6.8 have only the mount table's IDs, which a remount may reuse.
+        if (before.card->mountId <= INT32_MAX) GTEST_SKIP() << "the kernel gives no lasting mount IDs";
         EXPECT_NE(after.card->mountId, before.card->mountId);
 
         EXPECT_THROW(CardPrepEngine::prepare(root, *before.card, *CameraFormatProfile::profile("generic"), {}),

@@ -4,6 +4,7 @@
 #include "Tessaline/CardPrep/CardTree.hpp"
 #include "Tessaline/CardPrep/DangerousLocations.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -53,7 +54,7 @@ UniqueFd openCheckedRoot(const fs::path& cardRoot, const CardRootVolume& volume,
     UniqueFd fd(open(volume.canonicalPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) throw CardPrepError(CardPrepError::Kind::cannotList, cardRoot);
     struct stat st{};
-    auto reached = CardRootVolume::mountIdAt(fd.get(), "", AT_EMPTY_PATH);
+    auto reached = lastingMountId(fd.get(), "", AT_EMPTY_PATH);
     if (fstat(fd.get(), &st) != 0 || st.st_dev != volume.device || st.st_ino != volume.inode ||
         (reached && *reached != mountId))
         throw CardPrepError(CardPrepError::Kind::cardChanged, cardRoot);

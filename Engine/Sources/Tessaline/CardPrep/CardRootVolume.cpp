@@ -10,21 +10,6 @@
 
 namespace tessaline {
 
-namespace {
-
-// statx's request for the never-reused mount ID (Linux 6.8); older kernels ignore the bit and
-// answer STATX_MNT_ID. Not in Debian 12's headers.
-constexpr unsigned statxMountIdUnique = 0x4000U;
-
-}  // namespace
-
-std::optional<uint64_t> CardRootVolume::mountIdAt(int dirFd, const char* path, int flags) {
-    struct statx sx{};
-    if (::statx(dirFd, path, flags, STATX_MNT_ID | statxMountIdUnique, &sx) != 0) return std::nullopt;
-    if (!(sx.stx_mask & (statxMountIdUnique | STATX_MNT_ID))) return std::nullopt;
-    return sx.stx_mnt_id;
-}
-
 std::optional<CardRootVolume> CardRootVolume::read(const std::filesystem::path& path) {
     auto canonical = canonicalExistingPath(path);
     if (!canonical) return std::nullopt;
@@ -41,7 +26,7 @@ std::optional<CardRootVolume> CardRootVolume::read(const std::filesystem::path& 
     volume.inode = st.st_ino;
     volume.isRootFileSystem = st.st_dev == rootSt.st_dev;
     volume.isInternal = VolumeClassifier::classifyMount(*entry).isInternal;
-    volume.mountId = mountIdAt(AT_FDCWD, canonical->c_str(), 0).value_or(static_cast<uint64_t>(entry->id));
+    volume.mountId = lastingMountId(AT_FDCWD, canonical->c_str(), 0).value_or(static_cast<uint64_t>(entry->id));
     volume.fileSystemUuid = volumeUuid(*entry);
     return volume;
 }

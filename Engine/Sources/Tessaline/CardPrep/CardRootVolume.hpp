@@ -17,9 +17,8 @@ struct CardRootVolume {
     std::filesystem::path canonicalPath;  // the folder with its links resolved
     dev_t device = 0;                     // st_dev of the folder (its files have the same)
     ino_t inode = 0;                      // st_ino of the folder
-    // The mount the path reaches: the kernel's 64-bit mount ID, which is never reused while
-    // the system runs, where the kernel gives one (Linux 6.8 and later); otherwise the
-    // mount table's ID, which a later mount may reuse. A remount makes a new one.
+    // The mount the path reaches (lastingMountId; the mount table's ID where the kernel gives
+    // none). A remount makes a new one.
     uint64_t mountId = 0;
     std::optional<std::string> fileSystemUuid;  // the volume's UUID (serial on FAT/exFAT)
     bool isRootFileSystem = false;        // the same file system as "/"
@@ -29,10 +28,6 @@ struct CardRootVolume {
     // block device: a folder inside a volume, a bind mount of a folder, a tmpfs, proc or
     // network mount, or a path that does not exist.
     static std::optional<CardRootVolume> read(const std::filesystem::path& path);
-
-    // The mount ID as `mountId` holds it, of what statx(dirFd, path, flags) reaches (an open
-    // folder with AT_EMPTY_PATH); nullopt when the kernel gives none.
-    static std::optional<uint64_t> mountIdAt(int dirFd, const char* path, int flags);
 };
 
 }  // namespace tessaline

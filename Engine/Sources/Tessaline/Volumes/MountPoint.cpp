@@ -10,6 +10,21 @@
 
 namespace tessaline {
 
+namespace {
+
+// statx's request for the never-reused mount ID (Linux 6.8); older kernels ignore the bit
+// and answer STATX_MNT_ID. Not in Debian 12's headers.
+constexpr unsigned statxMountIdUnique = 0x4000U;
+
+}  // namespace
+
+std::optional<uint64_t> lastingMountId(int dirFd, const char* path, int flags) {
+    struct statx sx{};
+    if (::statx(dirFd, path, flags, STATX_MNT_ID | statxMountIdUnique, &sx) != 0) return std::nullopt;
+    if (!(sx.stx_mask & (statxMountIdUnique | STATX_MNT_ID))) return std::nullopt;
+    return sx.stx_mnt_id;
+}
+
 std::optional<std::filesystem::path> canonicalExistingPath(const std::filesystem::path& path) {
     if (path.empty()) return std::nullopt;
     char* resolved = ::realpath(path.c_str(), nullptr);

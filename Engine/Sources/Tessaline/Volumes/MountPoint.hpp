@@ -5,6 +5,7 @@
 
 #include "Tessaline/Volumes/MountEntry.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -28,6 +29,13 @@ std::optional<MountEntry> mountRootedAt(const MountTable& table, const std::file
 
 // True when `path` (resolved as above) is itself the mount point of a mounted file system.
 bool isMountPoint(const std::filesystem::path& path);
+
+// The ID of the mount that statx(dirFd, path, flags) reaches (an open folder with
+// AT_EMPTY_PATH): the kernel's 64-bit ID, never reused while the system runs, where the
+// kernel gives one (Linux 6.8 and later; such IDs start at 2^31); otherwise the mount
+// table's ID (STATX_MNT_ID), which the kernel hands out again at once (measured: a tmpfs
+// unmounted and mounted again got the same ID). nullopt when the kernel gives neither.
+std::optional<uint64_t> lastingMountId(int dirFd, const char* path, int flags);
 
 // realpath(3) of `path`; nullopt when it does not exist or cannot be resolved.
 std::optional<std::filesystem::path> canonicalExistingPath(const std::filesystem::path& path);
