@@ -1,6 +1,31 @@
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ReportTextFileName.hpp"
+#include "BrindlecoveApp/ReportsFolderStore.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Volumes/VolumeLabel.hpp"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <algorithm>
+
 namespace brindlecove {
+
+namespace {
+
+QString fromStd(const std::string& text) { return QString::fromStdString(text); }
+
+QString stageID(MediaKind kind, const QString& prefix) {
+    return prefix + QString::fromLatin1(rawValue(kind).data(), qsizetype(rawValue(kind).size()));
+}
+
+}  // namespace
 
 ScanViewModel::ScanViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent), dependencies_(std::move(dependencies)) {}
@@ -12,14 +37,189 @@ std::optional<QString> ScanViewModel::runningNoun() const {
     return std::nullopt;
 }
 
-void ScanViewModel::stop() {
-    if (runs_.isActive()) runs_.cancel();
-}
+void ScanViewModel::stop() { cancel(); }
 
 void ScanViewModel::setLastReport(std::shared_ptr<const tessaline::VerificationReport> report) {
     if (report == lastReport_) return;
     lastReport_ = std::move(report);
     Q_EMIT lastReportChanged();
+    Q_EMIT changed();
+}
+
+bool ScanViewModel::isRunning() const {
+    return std::holds_alternative<scan_phase::ScanningCard>(phase_) ||
+           std::holds_alternative<scan_phase::ScanningDrive>(phase_) ||
+           std::holds_alternative<scan_phase::Matching>(phase_) ||
+           std::holds_alternative<scan_phase::Verifying>(phase_);
+}
+
+bool ScanViewModel::canStartScan() const { return cardPath_.has_value() && !isRunning() && !runs_.isActive(); }
+
+QStringList ScanViewModel::grantedDriveLabels() const {
+    QStringList labels;
+    for (const std::string& label :
+         tessaline::SecurityScopedBookmarkStore(dependencies_.environment.bookmarkStoreURL).grantedVolumeLabels())
+        labels.append(fromStd(label));
+    return labels;
+}
+
+void ScanViewModel::pickCard() {
+    if (runs_.isActive() || !dependencies_.dialogs.chooseFolder) return;
+    FolderRequest request;
+    request.prompt = QStringLiteral("Select Source");
+    request.message = QStringLiteral(
+        "Pick the SD card \u2014 or any drive/folder \u2014 to verify against your backup drives.");
+    request.canCreateFolders = false;
+    request.startFolder = RemovableMounts::parentFolder();
+    std::optional<QString> chosen = dependencies_.dialogs.chooseFolder(request);
+    if (!chosen || chosen->isEmpty()) return;
+    setCardPath(*chosen);
+}
+
+void ScanViewModel::setCardPath(const QString& path) {
+    if (runs_.isActive()) return;
+    cardPath_ = path;
+    phase_ = scan_phase::Idle{};
+    Q_EMIT changed();
+}
+
+void ScanViewModel::setDriveSelected(const QString& label, bool selected) {
+    if (selected == selectedDriveLabels_.contains(label)) return;
+    if (selected)
+        selectedDriveLabels_.append(label);
+    else
+        selectedDriveLabels_.removeAll(label);
+    Q_EMIT changed();
+}
+
+void ScanViewModel::setIncludeAllFiles(bool on) {
+    if (on == includeAllFiles_) return;
+    includeAllFiles_ = on;
+    Q_EMIT changed();
+}
+
+std::vector<std::string> ScanViewModel::labelsToScan() const {
+    const QStringList granted = grantedDriveLabels();
+    QStringList ordered;
+    if (selectedDriveLabels_.isEmpty()) {
+        ordered = granted;
+    } else {
+        for (const QString& label : granted)
+            if (selectedDriveLabels_.contains(label)) ordered.append(label);
+        QStringList others;
+        for (const QString& label : selectedDriveLabels_)
+            if (!granted.contains(label)) others.append(label);
+        others.sort();
+        ordered += others;
+    }
+    std::vector<std::string> labels;
+    for (const QString& label : ordered) labels.push_back(label.toStdString());
+    return labels;
+}
+
+void ScanViewModel::setPhase(ScanPhase phase) {
+    phase_ = std::move(phase);
+    Q_EMIT changed();
+}
+
+void ScanViewModel::startScan(bool fresh) {
+    if (!canStartScan()) return;
+    skippedDriveLabels_.clear();
+    tracker_.clearResume();
+    isStopping_ = false;
+    tracker_.reset();
+    phase_ = scan_phase::ScanningCard{};
+
+    ScanRequest request;
+    request.driveLabels = labelsToScan();
+    if (request.driveLabels.empty()) {
+        setPhase(scan_phase::Failed{noDrivesMessage});
+        return;
+    }
+    request.card = QFile::encodeName(*cardPath_).toStdString();
+    request.includeAllFiles = includeAllFiles_;
+    request.fresh = fresh;
+
+    RunControl::Ticket ticket = runs_.begin();
+    Q_EMIT changed();
+    Executor::shared().userInitiated([ticket, request = std::move(request), environment = dependencies_.environment,
+                                      this]() {
+        // `this` is used only inside posted calls, which run only while it exists.
+        ScanOutcome outcome = ScanRun::perform(request, environment, ticket.cancelTest(), [&](const ScanEvent& event) {
+            ticket.post([this, event] { handle(event); });
+        });
+        ticket.post([this, id = ticket.id, outcome = std::move(outcome)] { finishRun(id, outcome); });
+    });
+}
+
+void ScanViewModel::cancel() {
+    if (!runs_.isActive()) return;
+    isStopping_ = true;
+    runs_.cancel();
+    Q_EMIT changed();
+}
+
+void ScanViewModel::handle(const ScanEvent& event) {
+    std::visit(
+        [this](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, scan_event::CardProgress>) {
+                phase_ = scan_phase::ScanningCard{e.kind, e.completed, e.total};
+                tracker_.recordProgress(stageID(e.kind, QStringLiteral("card-")), e.completed, e.total, e.elapsed);
+            } else if constexpr (std::is_same_v<E, scan_event::DriveStarted>) {
+                phase_ = scan_phase::ScanningDrive{fromStd(e.label), MediaKind::photos, 0, 0};
+            } else if constexpr (std::is_same_v<E, scan_event::DriveProgress>) {
+                const QString label = fromStd(e.label);
+                phase_ = scan_phase::ScanningDrive{label, e.kind, e.completed, e.total};
+                tracker_.recordProgress(stageID(e.kind, QStringLiteral("drive-") + label + QLatin1Char('-')),
+                                        e.completed, e.total, e.elapsed);
+            } else if constexpr (std::is_same_v<E, scan_event::DriveSkipped>) {
+                skippedDriveLabels_.append(fromStd(e.label));
+            } else if constexpr (std::is_same_v<E, scan_event::VerifyingProgress>) {
+                phase_ = scan_phase::Verifying{e.completed, e.total};
+                tracker_.beginStage(QStringLiteral("verify"));
+                tracker_.recordGraph(e.completed, e.total, e.elapsed);
+            } else if constexpr (std::is_same_v<E, scan_event::ResumeInfo>) {
+                tracker_.setResume(fromStd(e.sourceLabel), e.cached, e.total);
+            } else if constexpr (std::is_same_v<E, scan_event::Matching>) {
+                phase_ = scan_phase::Matching{};
+                tracker_.beginStage(QStringLiteral("matching"));
+            }
+        },
+        event);
+    Q_EMIT changed();
+}
+
+void ScanViewModel::finishRun(quint64 runID, ScanOutcome outcome) {
+    runs_.finish(runID);
+    isStopping_ = false;
+    if (auto* report = std::get_if<std::shared_ptr<const tessaline::VerificationReport>>(&outcome)) {
+        std::shared_ptr<const tessaline::VerificationReport> published = *report;
+        lastReport_ = published;
+        phase_ = scan_phase::Done{};
+        Q_EMIT lastReportChanged();
+        Q_EMIT changed();
+        LogArchiveProvider::shared().fileInBackground(*published);
+        saveReportTextIfConfigured(*published);
+        return;
+    }
+    setPhase(scan_phase::Failed{fromStd(std::get<ScanFailure>(outcome).message)});
+}
+
+void ScanViewModel::saveReportTextIfConfigured(const tessaline::VerificationReport& report) {
+    if (!ReportsFolderStore::isConfigured()) return;
+    const QString text = QString::fromStdString(report.summary());
+    const QString cardPath = QFile::decodeName(QByteArray::fromStdString(report.cardPath.string()));
+    std::optional<QString> label;
+    if (auto volume = tessaline::volumeLabel(report.cardPath)) label = fromStd(*volume);
+    const QString name = reportTextFileName(cardPath, label, Formats::fileStamp(QDateTime::currentDateTime()));
+    Executor::shared().utility([text, name] {
+        try {
+            ReportsFolderStore::write(text, name);
+        } catch (...) {
+            // A report text that cannot be written is dropped; the report stays published.
+        }
+    });
 }
 
 }  // namespace brindlecove

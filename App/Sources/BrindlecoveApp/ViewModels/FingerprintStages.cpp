@@ -1,0 +1,144 @@
+#include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
+
+#include "Tessaline/Scanner/MediaClassifier.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace brindlecove {
+
+using tessaline::Fingerprint;
+using tessaline::MediaClassifier;
+using tessaline::MediaFile;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool reportsAt(int done, int total) { return done % 20 == 0 || done == total; }
+
+}  // namespace
+
+int FingerprintStages::defaultThreadCount() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(hardware), 1, maxThreads);
+}
+
+FingerprintStages::FingerprintStages(int threads) : threads_(std::max(1, threads)) {}
+
+std::vector<Fingerprint> FingerprintStages::run(const std::vector<MediaFile>& files,
+                                                tessaline::MetadataReader& reader, const CancelTest& isCancelled,
+                                                const Progress& progress) const {
+    std::vector<const MediaFile*> photos, videos, audio;
+    for (const MediaFile& file : files) {
+        if (MediaClassifier::isVideo(file.url))
+            videos.push_back(&file);
+        else if (MediaClassifier::isAudio(file.url))
+            audio.push_back(&file);
+        else
+            photos.push_back(&file);
+    }
+    const auto cancelled = [&] { return isCancelled && isCancelled(); };
+    std::vector<Fingerprint> result;
+    result.reserve(files.size());
+    stage(MediaKind::photos, photos, reader, isCancelled, progress, result);
+    if (cancelled()) return result;
+    stage(MediaKind::videos, videos, reader, isCancelled, progress, result);
+    if (cancelled()) return result;
+    stage(MediaKind::audio, audio, reader, isCancelled, progress, result);
+    return result;
+}
+
+void FingerprintStages::stage(MediaKind kind, const std::vector<const MediaFile*>& files,
+                              tessaline::MetadataReader& reader, const CancelTest& isCancelled,
+                              const Progress& progress, std::vector<Fingerprint>& into) const {
+    if (files.empty()) return;
+    if (threads_ > 1 && files.size() > 1) {
+        stageInParallel(kind, files, reader, isCancelled, progress, into);
+        return;
+    }
+    const int total = static_cast<int>(files.size());
+    const auto start = Clock::now();
+    if (progress) progress(kind, 0, total, 0.0);
+    int done = 0;
+    for (const MediaFile* file : files) {
+        if (isCancelled && isCancelled()) break;
+        into.push_back(reader.fingerprint(file->url));
+        ++done;
+        if (progress && reportsAt(done, total)) progress(kind, done, total, secondsSince(start));
+    }
+}
+
+void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const MediaFile*>& files,
+                                        tessaline::MetadataReader& reader, const CancelTest& isCancelled,
+                                        const Progress& progress, std::vector<Fingerprint>& into) const {
+    const int total = static_cast<int>(files.size());
+    const int workers = std::min(threads_, total);
+    const auto start = Clock::now();
+    if (progress) progress(kind, 0, total, 0.0);
+
+    std::vector<std::optional<Fingerprint>> results(files.size());
+    std::mutex mutex;  // guards results and running
+    std::condition_variable changed;
+    std::atomic<int> next{0};
+    std::atomic<bool> stopped{false};
+    int running = workers;
+
+    // Files are handed out in order; every file handed out is read to the end, so the files
+    // read always form one unbroken run from the first.
+    auto work = [&] {
+        for (;;) {
+            if (stopped.load(std::memory_order_relaxed)) break;
+            if (isCancelled && isCancelled()) {
+                stopped.store(true, std::memory_order_relaxed);
+                break;
+            }
+            const int index = next.fetch_add(1);
+            if (index >= total) break;
+            Fingerprint fingerprint = reader.fingerprint(files[size_t(index)]->url);
+            {
+                std::lock_guard lock(mutex);
+                results[size_t(index)] = std::move(fingerprint);
+            }
+            changed.notify_all();
+        }
+        {
+            std::lock_guard lock(mutex);
+            --running;
+        }
+        changed.notify_all();
+    };
+
+    std::vector<std::jthread> pool;
+    pool.reserve(size_t(workers));
+    for (int i = 0; i < workers; ++i) pool.emplace_back(work);
+
+    int done = 0;
+    std::unique_lock lock(mutex);
+    for (;;) {
+        changed.wait(lock, [&] { return (done < total && results[size_t(done)]) || running == 0; });
+        while (done < total && results[size_t(done)]) {
+            into.push_back(std::move(*results[size_t(done)]));
+            ++done;
+            if (progress && reportsAt(done, total)) {
+                lock.unlock();
+                progress(kind, done, total, secondsSince(start));
+                lock.lock();
+            }
+        }
+        if (running == 0) break;
+    }
+    lock.unlock();
+    pool.clear();  // joins
+}
+
+}  // namespace brindlecove

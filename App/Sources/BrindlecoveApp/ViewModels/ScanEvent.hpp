@@ -1,0 +1,71 @@
+#pragma once
+// What a scan's worker reports while it runs, one value per thing that happened, in the
+// order it happened. Plain C++ values (no Qt): made on the worker, applied on the main thread.
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace brindlecove {
+
+// A fingerprinting stage: the files of one kind on one source.
+enum class MediaKind { photos, videos, audio };
+
+// "photos", "videos", "audio": part of the progress stage identifiers.
+constexpr std::string_view rawValue(MediaKind kind) {
+    switch (kind) {
+    case MediaKind::photos: return "photos";
+    case MediaKind::videos: return "videos";
+    case MediaKind::audio: return "audio";
+    }
+    return "photos";
+}
+
+namespace scan_event {
+
+struct CardProgress {
+    MediaKind kind = MediaKind::photos;
+    int completed = 0;
+    int total = 0;
+    double elapsed = 0;  // seconds since the stage began
+    bool operator==(const CardProgress&) const = default;
+};
+struct DriveStarted {
+    std::string label;  // the grant label
+    bool operator==(const DriveStarted&) const = default;
+};
+struct DriveProgress {
+    std::string label;
+    MediaKind kind = MediaKind::photos;
+    int completed = 0;
+    int total = 0;
+    double elapsed = 0;
+    bool operator==(const DriveProgress&) const = default;
+};
+struct DriveSkipped {
+    std::string label;
+    bool operator==(const DriveSkipped&) const = default;
+};
+struct VerifyingProgress {
+    int completed = 0;
+    int total = 0;
+    double elapsed = 0;  // seconds since the byte proof began
+    bool operator==(const VerifyingProgress&) const = default;
+};
+struct ResumeInfo {
+    std::string sourceLabel;  // the card folder's name, or a drive's grant label
+    int cached = 0;
+    int total = 0;
+    bool operator==(const ResumeInfo&) const = default;
+};
+struct Matching {
+    bool operator==(const Matching&) const = default;
+};
+
+}  // namespace scan_event
+
+using ScanEvent = std::variant<scan_event::CardProgress, scan_event::DriveStarted, scan_event::DriveProgress,
+                               scan_event::DriveSkipped, scan_event::VerifyingProgress, scan_event::ResumeInfo,
+                               scan_event::Matching>;
+
+}  // namespace brindlecove

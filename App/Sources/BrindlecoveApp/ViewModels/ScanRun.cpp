@@ -1,0 +1,243 @@
+#include "BrindlecoveApp/ViewModels/ScanRun.hpp"
+
+#include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Grouping/Grouper.hpp"
+#include "Tessaline/Matcher/MatchVerifier.hpp"
+#include "Tessaline/Matcher/Matcher.hpp"
+#include "Tessaline/MetadataReader/CachingMetadataReader.hpp"
+#include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Scanner/FolderScanner.hpp"
+#include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/VolumeLabel.hpp"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <unordered_set>
+
+namespace brindlecove {
+
+namespace fs = std::filesystem;
+using namespace tessaline;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int flushEvery = 500;
+constexpr int64_t proofChunkSize = 4 * 1024 * 1024;
+constexpr double captureTimeTolerance = 5.0;
+
+// Thrown inside a run to end it with "Scan stopped.".
+struct Stopped {};
+
+std::shared_ptr<FingerprintIndex> openCache(const ScanRun::Environment& environment) {
+    try {
+        if (environment.openCache) return environment.openCache();
+        return std::make_shared<FingerprintIndex>(FingerprintIndex::defaultDatabaseURL());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// A folder's place after resolving links, with its device and inode when it can be read.
+struct Place {
+    fs::path path;
+    std::optional<std::pair<dev_t, ino_t>> node;
+};
+
+Place placeOf(const fs::path& folder) {
+    Place place;
+    char buffer[PATH_MAX];
+    place.path = ::realpath(folder.c_str(), buffer) ? fs::path(buffer) : normalizedPath(folder);
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) place.node = std::pair{st.st_dev, st.st_ino};
+    return place;
+}
+
+// Whether a drive's root is the card itself or a folder on it (by path, or by being the
+// card's own folder reached another way).
+bool liesOnCard(const Place& drive, const Place& card) {
+    if (isSameOrBelow(drive.path, card.path)) return true;
+    return drive.node && card.node && *drive.node == *card.node;
+}
+
+std::vector<std::pair<std::string, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {
+    std::vector<std::pair<std::string, int64_t>> list;
+    list.reserve(files.size());
+    for (const MediaFile& file : files) list.emplace_back(file.url.string(), file.byteSize);
+    return list;
+}
+
+std::unordered_set<std::string> pathSet(const std::vector<MediaFile>& files) {
+    std::unordered_set<std::string> set;
+    set.reserve(files.size());
+    for (const MediaFile& file : files) set.insert(file.url.string());
+    return set;
+}
+
+void prune(FingerprintIndex& index, const std::string& key, const fs::path& root, const std::vector<MediaFile>& files) {
+    try {
+        index.prune(key, root.string(), pathSet(files));
+    } catch (...) {
+        // A failed prune leaves stale rows, which are never trusted for changed files.
+    }
+}
+
+class Run {
+public:
+    Run(const ScanRequest& request, const ScanRun::Environment& environment, const ScanRun::CancelTest& isCancelled,
+        const ScanRun::EventSink& onEvent)
+        : request_(request),
+          environment_(environment),
+          isCancelled_(isCancelled),
+          onEvent_(onEvent),
+          stages_(environment.fingerprintThreads > 0 ? environment.fingerprintThreads
+                                                     : FingerprintStages::defaultThreadCount()) {}
+
+    ScanOutcome perform() {
+        try {
+            return scan();
+        } catch (const Stopped&) {
+            return ScanFailure{ScanRun::stoppedMessage};
+        }
+    }
+
+private:
+    bool cancelled() const { return isCancelled_ && isCancelled_(); }
+    void stopIfCancelled() const {
+        if (cancelled()) throw Stopped{};
+    }
+    void emit(ScanEvent event) const {
+        if (onEvent_) onEvent_(event);
+    }
+
+    ScanOutcome scan() {
+        const FolderScanner scanner;
+        index_ = openCache(environment_);
+        inner_ = environment_.makeReader ? environment_.makeReader() : std::make_shared<NativeMetadataReader>();
+
+        // Linux has no security-scoped access to open for the card: reading it needs none.
+        ScanResult cardScan;
+        try {
+            cardScan = scanner.scan(request_.card, request_.includeAllFiles);
+        } catch (const std::exception& error) {
+            return ScanFailure{std::string("Couldn't scan card: ") + error.what()};
+        }
+        stopIfCancelled();
+
+        const std::string cardKey = volumeLabel(request_.card).value_or(request_.card.string());
+        std::vector<Fingerprint> cardPrints;
+        {
+            CachingMetadataReader reader(inner_, index_, cardKey, !request_.fresh, flushEvery);
+            reportResume(cardKey, lastComponent(request_.card), cardScan.mediaFiles);
+            cardPrints = stages_.run(cardScan.mediaFiles, reader, isCancelled_,
+                                     [this](MediaKind kind, int done, int total, double elapsed) {
+                                         emit(scan_event::CardProgress{kind, done, total, elapsed});
+                                     });
+            reader.flush();
+        }
+        stopIfCancelled();
+        if (index_) prune(*index_, cardKey, request_.card, cardScan.mediaFiles);
+
+        const std::vector<ClipGroup> groups = Grouper().group(cardPrints, cardScan.sidecarFiles);
+
+        const Place card = placeOf(request_.card);
+        SecurityScopedBookmarkStore grants(environment_.bookmarkStoreURL);
+        std::vector<fs::path> drivePaths;
+        std::vector<Fingerprint> drivePrints;
+        for (const std::string& label : request_.driveLabels) {
+            stopIfCancelled();
+            emit(scan_event::DriveStarted{label});
+            bool used = false;
+            try {
+                used = grants.withAccess(label, [&](const fs::path& root) {
+                    return scanDrive(label, root, card, scanner, drivePaths, drivePrints);
+                });
+            } catch (const std::exception&) {
+                used = false;
+            }
+            if (!used) emit(scan_event::DriveSkipped{label});
+        }
+        stopIfCancelled();
+
+        emit(scan_event::Matching{});
+        std::vector<MatchResult> claims = Matcher{captureTimeTolerance}.match(groups, drivePrints, request_.card);
+
+        const auto verifyStart = Clock::now();
+        MatchVerifier verifier(ChecksumEngine(proofChunkSize), request_.card);
+        std::vector<MatchResult> proven =
+            verifier.verify(claims, drivePrints, isCancelled_, [&](int done, int total) {
+                emit(scan_event::VerifyingProgress{
+                    done, total, std::chrono::duration<double>(Clock::now() - verifyStart).count()});
+            });
+        // The verifier leaves unproven claims as the matcher made them once stopped: such a
+        // run must never become a report.
+        stopIfCancelled();
+
+        return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
+                                                          std::move(proven), std::nullopt,
+                                                          std::move(cardScan.unreadableFolders));
+    }
+
+    // One drive, inside its access. False when the drive contributes nothing and counts as
+    // skipped (it lies on the card, or its walk failed).
+    bool scanDrive(const std::string& label, const fs::path& root, const Place& card, const FolderScanner& scanner,
+                   std::vector<fs::path>& drivePaths, std::vector<Fingerprint>& drivePrints) {
+        if (liesOnCard(placeOf(root), card)) return false;
+        drivePaths.push_back(root);
+        ScanResult scan;
+        try {
+            scan = scanner.scan(root, request_.includeAllFiles, request_.card);
+        } catch (const std::exception&) {
+            return false;
+        }
+        const std::string key = volumeLabel(root).value_or(root.string());
+        CachingMetadataReader reader(inner_, index_, key, !request_.fresh, flushEvery);
+        reportResume(key, label, scan.mediaFiles);
+        std::vector<Fingerprint> prints =
+            stages_.run(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
+                emit(scan_event::DriveProgress{label, kind, done, total, elapsed});
+            });
+        reader.flush();
+        if (!cancelled() && index_) prune(*index_, key, root, scan.mediaFiles);
+        drivePrints.insert(drivePrints.end(), std::make_move_iterator(prints.begin()),
+                           std::make_move_iterator(prints.end()));
+        return true;
+    }
+
+    void reportResume(const std::string& key, const std::string& sourceLabel, const std::vector<MediaFile>& files) {
+        if (request_.fresh || !index_) return;
+        const int cached = index_->matchCount(key, pathsAndSizes(files));
+        if (cached > 0) emit(scan_event::ResumeInfo{sourceLabel, cached, static_cast<int>(files.size())});
+    }
+
+    const ScanRequest& request_;
+    const ScanRun::Environment& environment_;
+    const ScanRun::CancelTest& isCancelled_;
+    const ScanRun::EventSink& onEvent_;
+    FingerprintStages stages_;
+    std::shared_ptr<FingerprintIndex> index_;
+    std::shared_ptr<MetadataReader> inner_;
+};
+
+}  // namespace
+
+ScanOutcome ScanRun::perform(const ScanRequest& request, const Environment& environment, const CancelTest& isCancelled,
+                             const EventSink& onEvent) {
+    try {
+        return Run(request, environment, isCancelled, onEvent).perform();
+    } catch (const std::exception& error) {
+        return ScanFailure{std::string("Couldn't scan card: ") + error.what()};
+    } catch (...) {
+        return ScanFailure{"Couldn't scan card: an unexpected error occurred."};
+    }
+}
+
+}  // namespace brindlecove

@@ -1,0 +1,36 @@
+#pragma once
+// A label with a leading symbol: a small icon in the text's colour and word-wrapped plain
+// text. The symbol name is recorded on the widget (property "symbol") for tests. Main thread.
+
+#include <QColor>
+#include <QWidget>
+
+class QLabel;
+
+namespace brindlecove {
+
+class SymbolLabel : public QWidget {
+    Q_OBJECT
+public:
+    explicit SymbolLabel(const QString& symbol = QString(), QWidget* parent = nullptr);
+
+    // Replaces the text only when it differs (no relayout for repeated values).
+    void setText(const QString& text);
+    QString text() const;
+    void setSymbol(const QString& symbol);
+    QString symbol() const { return symbol_; }
+    // The text and icon colour; invalid: the secondary text colour.
+    void setColor(const QColor& color);
+    QColor color() const { return color_; }
+    void setTextFont(const QFont& font);
+
+private:
+    void refreshIcon();
+
+    QLabel* icon_ = nullptr;
+    QLabel* text_ = nullptr;
+    QString symbol_;
+    QColor color_;
+};
+
+}  // namespace brindlecove

@@ -1,0 +1,207 @@
+// The scan worker on real media: parallel fingerprinting against one thread, stops inside
+// and after the byte proof, unreadable card folders, drives that lie on the card.
+
+#include "ScanCardFixture.hpp"
+#include "ScanTestMedia.hpp"
+
+#include "BrindlecoveApp/ViewModels/ScanRun.hpp"
+#include "Support/AppTestSandbox.hpp"
+#include "Support/TestSandbox.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <sstream>
+
+namespace brindlecove {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScanCardFixture;
+using testing::TestMedia;
+using testing::writeDistinctMedia;
+using tessaline::MatchStatus;
+using tessaline::VerificationReport;
+
+class ScanRunTest : public testing::AppSandboxedTest {
+protected:
+    fs::path card() const { return sandbox / "CARD"; }
+    fs::path grantsFile() const { return sandbox / "grants.json"; }
+
+    // Grants `folder` in the test's grants file and returns its label.
+    std::string grant(const fs::path& folder) const {
+        tessaline::SecurityScopedBookmarkStore(grantsFile()).grant(folder);
+        return tessaline::SecurityScopedBookmarkStore(grantsFile()).grantedVolumeLabels().back();
+    }
+
+    ScanRun::Environment environment(int threads) const {
+        ScanRun::Environment environment;
+        environment.bookmarkStoreURL = grantsFile();
+        environment.openCache = [] { return nullptr; };
+        environment.fingerprintThreads = threads;
+        return environment;
+    }
+
+    struct Recorded {
+        std::vector<ScanEvent> events;
+        ScanOutcome outcome;
+    };
+
+    Recorded run(const ScanRequest& request, const ScanRun::Environment& environment,
+                 std::function<bool(const std::vector<ScanEvent>&)> stopWhen = {}) const {
+        Recorded recorded;
+        std::atomic<bool> stop{false};
+        recorded.outcome = ScanRun::perform(
+            request, environment, [&] { return stop.load(); },
+            [&](const ScanEvent& event) {
+                recorded.events.push_back(event);
+                if (stopWhen && stopWhen(recorded.events)) stop = true;
+            });
+        return recorded;
+    }
+
+    static std::shared_ptr<const VerificationReport> reportOf(const Recorded& recorded) {
+        auto* report = std::get_if<std::shared_ptr<const VerificationReport>>(&recorded.outcome);
+        return report ? *report : nullptr;
+    }
+};
+
+// The events without their times, which differ between any two runs.
+std::vector<ScanEvent> withoutTimes(std::vector<ScanEvent> events) {
+    for (ScanEvent& event : events) {
+        std::visit(
+            [](auto& e) {
+                if constexpr (requires { e.elapsed; }) e.elapsed = 0;
+            },
+            event);
+    }
+    return events;
+}
+
+std::string describe(const VerificationReport& report) {
+    std::ostringstream text;
+    for (const auto& result : report.results) text << result.description() << "\n";
+    return text.str();
+}
+
+TEST_F(ScanRunTest, ParallelFingerprintingGivesTheEventsAndResultsOfOneThread) {
+    for (int i = 1; i <= 41; ++i)
+        writeDistinctMedia(TestMedia::jpeg, card() / ("DCIM/" + std::to_string(i) + "/P" + std::to_string(i) + ".JPG"),
+                           i);
+    writeDistinctMedia(TestMedia::video, card() / "CLIPS/C1.MOV", 1);
+    writeDistinctMedia(TestMedia::video, card() / "CLIPS/C2.MOV", 2);
+    fs::path drive = sandbox / "Backup";
+    for (int i = 1; i <= 30; ++i) writeDistinctMedia(TestMedia::jpeg, drive / ("copy" + std::to_string(i) + ".jpg"), i);
+    writeDistinctMedia(TestMedia::video, drive / "v1.mov", 1);
+    const std::string label = grant(drive);
+
+    ScanRequest request{card(), {label}, false, false};
+    Recorded one = run(request, environment(1));
+    Recorded many = run(request, environment(8));
+    ASSERT_TRUE(reportOf(one) && reportOf(many));
+    EXPECT_EQ(withoutTimes(many.events), withoutTimes(one.events));
+    EXPECT_EQ(describe(*reportOf(many)), describe(*reportOf(one)));
+    EXPECT_EQ(reportOf(one)->confirmed().size(), 31u);
+    EXPECT_EQ(reportOf(one)->missing().size(), 12u);
+
+    std::vector<ScanEvent> cardPhotos;
+    for (const ScanEvent& event : withoutTimes(one.events))
+        if (auto* p = std::get_if<scan_event::CardProgress>(&event); p && p->kind == MediaKind::photos)
+            cardPhotos.push_back(event);
+    EXPECT_EQ(cardPhotos, (std::vector<ScanEvent>{scan_event::CardProgress{MediaKind::photos, 0, 41, 0},
+                                                  scan_event::CardProgress{MediaKind::photos, 20, 41, 0},
+                                                  scan_event::CardProgress{MediaKind::photos, 40, 41, 0},
+                                                  scan_event::CardProgress{MediaKind::photos, 41, 41, 0}}));
+    EXPECT_EQ(std::get<scan_event::DriveStarted>(one.events[6]).label, label);
+}
+
+TEST_F(ScanRunTest, StopInsideOrRightAfterTheByteProofNeverGivesAReport) {
+    ScanCardFixture::writeCard(card());
+    ScanCardFixture::writeDrive(sandbox / "Backup");
+    ScanRequest request{card(), {grant(sandbox / "Backup")}, false, false};
+
+    Recorded inside = run(request, environment(4), [](const std::vector<ScanEvent>& events) {
+        return std::holds_alternative<scan_event::VerifyingProgress>(events.back());
+    });
+    EXPECT_EQ(std::get<ScanFailure>(inside.outcome).message, "Scan stopped.");
+
+    // Stopped as the last claim is proven: the verifier is done, but a stopped run is dropped.
+    Recorded after = run(request, environment(4), [](const std::vector<ScanEvent>& events) {
+        auto* progress = std::get_if<scan_event::VerifyingProgress>(&events.back());
+        return progress && progress->completed == progress->total;
+    });
+    EXPECT_EQ(std::get<ScanFailure>(after.outcome).message, "Scan stopped.");
+    auto* last = std::get_if<scan_event::VerifyingProgress>(&after.events.back());
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->completed, ScanCardFixture::confirmed);
+}
+
+TEST_F(ScanRunTest, DriveOnTheCardContributesNothingAndIsSkipped) {
+    ScanCardFixture::writeCard(card());
+    // A "backup" folder on the card holding copies of card clips.
+    ScanCardFixture::writeDrive(card() / "Backup");
+    const std::string label = grant(card() / "Backup");
+    Recorded recorded = run({card(), {label}, false, false}, environment(2));
+    auto report = reportOf(recorded);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->drivePaths.empty());
+    EXPECT_TRUE(report->confirmed().empty());
+    EXPECT_FALSE(report->isSafeToErase());
+    std::vector<std::string> skipped;
+    for (const ScanEvent& event : recorded.events)
+        if (auto* e = std::get_if<scan_event::DriveSkipped>(&event)) skipped.push_back(e->label);
+    EXPECT_EQ(skipped, std::vector<std::string>{label});
+}
+
+TEST_F(ScanRunTest, CardBoundIntoTheDriveByABindMountProvesNothing) {
+    TESSALINE_REQUIRE_ROOT();
+    ScanCardFixture::writeCard(card());
+    fs::path drive = sandbox / "Backup";
+    ScanCardFixture::writeDrive(drive);
+    tessaline::testing::ScopedMount bound({"--bind", card().string()}, drive / "cardmirror");
+    Recorded recorded = run({card(), {grant(drive)}, false, false}, environment(2));
+    auto report = reportOf(recorded);
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->confirmed().size(), size_t(ScanCardFixture::confirmed)) << describe(*report);
+    EXPECT_EQ(report->missing().size(), size_t(ScanCardFixture::missing)) << describe(*report);
+}
+
+TEST_F(ScanRunTest, UnreadableCardFoldersMakeTheCardNotFullyRead) {
+    ScanCardFixture::writeCard(card());
+    fs::path drive = sandbox / "Backup";
+    ScanCardFixture::writeDrive(drive);
+    writeDistinctMedia(TestMedia::jpeg, card() / "DCIM/106CANON/IMG_0006.JPG", 60);
+    writeDistinctMedia(TestMedia::jpeg, drive / "late.jpg", 60);
+    const std::string label = grant(drive);
+    // The unprivileged reader must reach the card, the drive and the grants file.
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox.path()))
+        ::chmod(entry.path().c_str(), entry.is_directory() ? 0777 : 0666);
+    ASSERT_EQ(::chmod(sandbox.path().c_str(), 0777), 0);
+    ASSERT_EQ(::chmod((card() / "DCIM/107CANON").c_str(), 0), 0);
+    // Only an unprivileged user meets a folder it cannot read.
+    std::string out = tessaline::testing::runUnprivileged([&] {
+        Recorded recorded = run({card(), {label}, false, false}, environment(2));
+        if (auto* failure = std::get_if<ScanFailure>(&recorded.outcome)) return "failed: " + failure->message;
+        auto report = reportOf(recorded);
+        std::string text = std::to_string(report->unreadableCardFolders.size()) + " ";
+        for (const auto& folder : report->unreadableCardFolders) text += folder.filename().string() + " ";
+        text += std::to_string(int(report->eraseStanding().kind));
+        return text;
+    });
+    ::chmod((card() / "DCIM/107CANON").c_str(), 0755);
+    EXPECT_EQ(out, "1 107CANON " + std::to_string(int(VerificationReport::EraseStanding::Kind::cardNotFullyRead)));
+}
+
+TEST_F(ScanRunTest, UnscannableCardFailsWithTheScannersSentence) {
+    Recorded recorded = run({sandbox / "nowhere", {"X"}, false, false}, environment(1));
+    EXPECT_EQ(std::get<ScanFailure>(recorded.outcome).message,
+              "Couldn't scan card: Cannot enumerate folder: " + (sandbox / "nowhere").string());
+    EXPECT_TRUE(recorded.events.empty());
+}
+
+}  // namespace
+}  // namespace brindlecove

@@ -1,0 +1,305 @@
+// The scan view model over real files: whole runs over plain folders and loop-mounted
+// volumes, the published phases in order, the filed log and the saved text report, Stop at
+// each stage, the double start, missing and ungranted drives, and a cache that cannot open.
+
+#include "ScanCardFixture.hpp"
+#include "ScanTestMedia.hpp"
+
+#include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/ReportsFolderStore.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "Support/AppTestSandbox.hpp"
+#include "Support/TestSandbox.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include <atomic>
+
+namespace brindlecove {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::GatingReader;
+using testing::ScanCardFixture;
+using tessaline::VerificationReport;
+
+// The phase's case, for comparing the order of phases.
+enum class P { card, drive, verifying, failed, idle, matching, done };
+P caseOf(const ScanPhase& phase) { return P(phase.index()); }
+
+class ScanViewModelTest : public testing::AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        ScanCardFixture::writeCard(card());
+        ScanCardFixture::writeDrive(drive());
+    }
+
+    void TearDown() override {
+        // Filing and report writing finish inside this test's sandbox.
+        Executor::shared().waitForDone(30'000);
+        AppSandboxedTest::TearDown();
+    }
+
+    fs::path card() const { return sandbox / "CARD"; }
+    fs::path drive() const { return sandbox / "Backup"; }
+    static void grant(const fs::path& folder) { tessaline::SecurityScopedBookmarkStore().grant(folder); }
+
+    std::unique_ptr<ScanViewModel> makeModel(std::shared_ptr<tessaline::MetadataReader> reader = nullptr,
+                                             int threads = 0) {
+        ScanViewModel::Dependencies dependencies;
+        dependencies.dialogs.chooseFolder = [this](const FolderRequest& request) {
+            lastRequest = request;
+            return std::optional<QString>(qpath(card()));
+        };
+        dependencies.environment.fingerprintThreads = threads;
+        dependencies.environment.makeReader = [this, reader]() -> std::shared_ptr<tessaline::MetadataReader> {
+            ++readersMade;
+            return reader ? reader : std::make_shared<tessaline::NativeMetadataReader>();
+        };
+        auto model = std::make_unique<ScanViewModel>(std::move(dependencies));
+        QObject::connect(model.get(), &ScanViewModel::changed, model.get(), [this, m = model.get()] {
+            if (phases.empty() || phases.back() != m->phase()) phases.push_back(m->phase());
+        });
+        return model;
+    }
+
+    static bool finished(const ScanViewModel& model) { return !model.runningNoun() && !model.isRunning(); }
+
+    std::vector<P> phaseCases() const {
+        std::vector<P> cases;
+        for (const ScanPhase& phase : phases)
+            if (cases.empty() || cases.back() != caseOf(phase)) cases.push_back(caseOf(phase));
+        return cases;
+    }
+
+    std::vector<ScanPhase> phases;
+    std::atomic<int> readersMade{0};
+    FolderRequest lastRequest;
+};
+
+TEST_F(ScanViewModelTest, WholeScanOverFoldersPublishesTheReportFilesItAndSavesItsText) {
+    grant(drive());
+    const fs::path reports = sandbox / "Reports";
+    fs::create_directories(reports);
+    ASSERT_TRUE(ReportsFolderStore::choose(reports));
+    auto model = makeModel();
+    int archived = 0;
+    QObject::connect(&AppEvents::instance(), &AppEvents::logArchived, model.get(), [&] { ++archived; });
+    model->pickCard();
+    EXPECT_EQ(lastRequest.prompt, QStringLiteral("Select Source"));
+    EXPECT_FALSE(lastRequest.canCreateFolders);
+    ASSERT_EQ(model->cardPath(), qpath(card()));
+    int reportSignals = 0;
+    QObject::connect(model.get(), &ScanViewModel::lastReportChanged, [&] { ++reportSignals; });
+    model->startScan(false);
+    EXPECT_EQ(model->phase(), ScanPhase(scan_phase::ScanningCard{MediaKind::photos, 0, 0}));
+    EXPECT_EQ(model->runningNoun(), QStringLiteral("scan"));
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+
+    EXPECT_EQ(model->phase(), ScanPhase(scan_phase::Done{}));
+    EXPECT_EQ(phaseCases(), (std::vector<P>{P::idle, P::card, P::drive, P::matching, P::verifying, P::done}));
+    EXPECT_TRUE(std::find(phases.begin(), phases.end(), ScanPhase(scan_phase::ScanningCard{MediaKind::videos, 1, 1})) !=
+                phases.end());
+    EXPECT_TRUE(std::find(phases.begin(), phases.end(),
+                          ScanPhase(scan_phase::ScanningDrive{QStringLiteral("Backup"), MediaKind::photos, 0, 0})) !=
+                phases.end());
+    EXPECT_EQ(reportSignals, 1);
+    auto report = model->lastReport();
+    ASSERT_TRUE(report);
+    EXPECT_EQ(report->cardPath, card());
+    EXPECT_EQ(report->drivePaths, std::vector<fs::path>{drive()});
+    EXPECT_EQ(report->confirmed().size(), size_t(ScanCardFixture::confirmed));
+    EXPECT_EQ(report->missing().size(), size_t(ScanCardFixture::missing));
+    EXPECT_EQ(report->nameMismatches().size(), size_t(ScanCardFixture::nameMismatches));
+    EXPECT_EQ(model->totalFilesSearched(), ScanCardFixture::cardFiles + 6);
+    EXPECT_TRUE(model->skippedDriveLabels().isEmpty());
+    EXPECT_FALSE(model->resumeBanner()) << "nothing was cached before";
+
+    ASSERT_TRUE(waitFor([&] { return archived == 1; }));
+    auto logs = LogArchiveProvider::shared().resolve()->list();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].kind, tessaline::LogKind::verify);
+    ASSERT_TRUE(waitFor([&] { return !QDir(qpath(reports)).entryList(QDir::Files).isEmpty(); }));
+    const QStringList texts = QDir(qpath(reports)).entryList(QDir::Files);
+    ASSERT_EQ(texts.size(), 1);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Brindlecove Report \u2014 CARD \u2014 "))) << texts[0].toStdString();
+    EXPECT_EQ(tessaline::testing::readFile(reports / texts[0].toStdString()), report->summary());
+
+    // A second run finds everything cached; the banner ends with the last cached source.
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    EXPECT_EQ(model->resumeBanner(), QStringLiteral("Resuming \u201CBackup\u201D \u2014 6 of 6 files already checked"));
+    EXPECT_EQ(reportSignals, 2);
+    // A fresh scan never shows the banner.
+    model->startScan(true);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    EXPECT_FALSE(model->resumeBanner());
+    EXPECT_EQ(model->lastReport()->confirmed().size(), size_t(ScanCardFixture::confirmed));
+}
+
+TEST_F(ScanViewModelTest, StopWhileFingerprintingTheCardKeepsTheOldReportAndResumesFromTheCache) {
+    grant(drive());
+    auto gate = std::make_shared<GatingReader>(3);
+    auto model = makeModel(gate, 1);
+    auto earlier = std::make_shared<const VerificationReport>(card(), std::vector<fs::path>{}, 0,
+                                                              std::vector<tessaline::MatchResult>{});
+    model->setLastReport(earlier);
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return gate->reached(); }));
+    model->cancel();
+    EXPECT_TRUE(model->isStopping());
+    gate->open();
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    EXPECT_EQ(model->phase(), ScanPhase(scan_phase::Failed{QStringLiteral("Scan stopped.")}));
+    EXPECT_FALSE(model->isStopping());
+    EXPECT_EQ(model->lastReport(), earlier);
+    EXPECT_EQ(gate->calls(), 3);
+
+    auto next = makeModel(nullptr, 1);
+    next->pickCard();
+    std::vector<QString> banners;
+    QObject::connect(next.get(), &ScanViewModel::changed, [&] {
+        if (next->resumeBanner() && (banners.empty() || banners.back() != *next->resumeBanner()))
+            banners.push_back(*next->resumeBanner());
+    });
+    next->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*next); }, 60'000));
+    ASSERT_FALSE(banners.empty());
+    EXPECT_EQ(banners.front(), QStringLiteral("Resuming \u201CCARD\u201D \u2014 3 of 7 files already checked"));
+}
+
+TEST_F(ScanViewModelTest, StopWhileFingerprintingADriveFlushesItsFilesAndEndsBeforeMatching) {
+    grant(drive());
+    auto gate = std::make_shared<GatingReader>(ScanCardFixture::cardFiles + 2);
+    auto model = makeModel(gate, 1);
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return gate->reached(); }));
+    model->cancel();
+    gate->open();
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    EXPECT_EQ(model->phase(), ScanPhase(scan_phase::Failed{QStringLiteral("Scan stopped.")}));
+    EXPECT_FALSE(model->lastReport());
+    EXPECT_EQ(phaseCases(), (std::vector<P>{P::idle, P::card, P::drive, P::failed}));
+
+    auto next = makeModel(nullptr, 1);
+    next->pickCard();
+    next->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*next); }, 60'000));
+    EXPECT_EQ(next->resumeBanner(), QStringLiteral("Resuming \u201CBackup\u201D \u2014 2 of 6 files already checked"));
+}
+
+TEST_F(ScanViewModelTest, DoubleStartRunsOneWorkerAndStopAtRestChangesNothing) {
+    grant(drive());
+    auto model = makeModel();
+    model->cancel();
+    EXPECT_FALSE(model->isStopping()) << "no run, nothing to stop";
+    model->startScan(false);
+    EXPECT_FALSE(model->runningNoun()) << "no card chosen";
+    model->pickCard();
+    model->startScan(false);
+    model->startScan(false);
+    model->startScan(true);
+    EXPECT_FALSE(model->canStartScan());
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    drainEvents();
+    EXPECT_EQ(readersMade.load(), 1);
+    EXPECT_TRUE(model->canStartScan());
+    model->cancel();
+    EXPECT_FALSE(model->isStopping());
+}
+
+TEST_F(ScanViewModelTest, NoDriveToCheckFailsAtOnceWithoutAWorker) {
+    auto model = makeModel();
+    auto earlier = std::make_shared<const VerificationReport>(card(), std::vector<fs::path>{}, 0,
+                                                              std::vector<tessaline::MatchResult>{});
+    model->setLastReport(earlier);
+    model->pickCard();
+    model->startScan(false);
+    EXPECT_EQ(model->phase(), ScanPhase(scan_phase::Failed{ScanViewModel::noDrivesMessage}));
+    EXPECT_FALSE(model->runningNoun());
+    drainEvents();
+    EXPECT_EQ(readersMade.load(), 0);
+    EXPECT_EQ(model->lastReport(), earlier);
+    EXPECT_TRUE(model->canStartScan());
+}
+
+TEST_F(ScanViewModelTest, SelectedDriveThatIsNoLongerGrantedIsSkippedAfterTheGrantedOnes) {
+    grant(drive());
+    auto model = makeModel();
+    model->pickCard();
+    model->setDriveSelected("Gone", true);
+    model->setDriveSelected("Backup", true);
+    model->setDriveSelected("Backup", false);
+    model->setDriveSelected("Backup", true);
+    EXPECT_EQ(model->selectedDriveLabels().size(), 2);
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    EXPECT_EQ(model->skippedDriveLabels(), QStringList{"Gone"});
+    ASSERT_TRUE(model->lastReport());
+    EXPECT_EQ(model->lastReport()->drivePaths, std::vector<fs::path>{drive()});
+}
+
+TEST_F(ScanViewModelTest, CacheThatCannotBeOpenedLeavesTheRunWhole) {
+    // The data folder is a file: neither the cache nor its folder can be made.
+    const fs::path grants = sandbox / "grants.json";
+    tessaline::SecurityScopedBookmarkStore(grants).grant(drive());
+    tessaline::testing::writeFile(dataHome(), "not a folder");
+    ScanViewModel::Dependencies dependencies;
+    dependencies.dialogs.chooseFolder = [this](const FolderRequest&) { return std::optional<QString>(qpath(card())); };
+    dependencies.environment.bookmarkStoreURL = grants;
+    ScanViewModel model(std::move(dependencies));
+    model.pickCard();
+    for (int run = 0; run < 2; ++run) {
+        model.startScan(false);
+        ASSERT_TRUE(waitFor([&] { return finished(model); }, 60'000));
+        EXPECT_EQ(model.phase(), ScanPhase(scan_phase::Done{}));
+        EXPECT_FALSE(model.resumeBanner());
+        EXPECT_EQ(model.lastReport()->confirmed().size(), size_t(ScanCardFixture::confirmed));
+    }
+}
+
+TEST_F(ScanViewModelTest, LoopMountedCardAndDriveAndADriveThatWasUnplugged) {
+    TESSALINE_REQUIRE_ROOT();
+    tessaline::testing::LoopVolume cardVolume("ext4", 32, "EOS_DIGITAL");
+    tessaline::testing::LoopVolume driveVolume("ext4", 32, "BACKUP_A");
+    ScanCardFixture::writeCard(cardVolume.mountPoint());
+    ScanCardFixture::writeDrive(driveVolume.mountPoint());
+    grant(driveVolume.mountPoint());
+    ASSERT_EQ(tessaline::SecurityScopedBookmarkStore().grantedVolumeLabels(), std::vector<std::string>{"BACKUP_A"});
+
+    ScanViewModel::Dependencies dependencies;
+    dependencies.dialogs.chooseFolder = [&](const FolderRequest&) {
+        return std::optional<QString>(qpath(cardVolume.mountPoint()));
+    };
+    ScanViewModel model(std::move(dependencies));
+    model.pickCard();
+    model.startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(model); }, 60'000));
+    ASSERT_EQ(model.phase(), ScanPhase(scan_phase::Done{}));
+    auto report = model.lastReport();
+    EXPECT_EQ(report->confirmed().size(), size_t(ScanCardFixture::confirmed));
+    ASSERT_TRUE(report->cardVolumeIdentity);
+    EXPECT_EQ(report->cardVolumeIdentity->name, "EOS_DIGITAL");
+
+    driveVolume.unmount();
+    model.startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(model); }, 60'000));
+    ASSERT_EQ(model.phase(), ScanPhase(scan_phase::Done{}));
+    EXPECT_EQ(model.skippedDriveLabels(), QStringList{"BACKUP_A"});
+    EXPECT_TRUE(model.lastReport()->drivePaths.empty());
+    EXPECT_EQ(model.lastReport()->missing().size(), size_t(ScanCardFixture::cardFiles));
+    EXPECT_FALSE(model.lastReport()->isSafeToErase());
+}
+
+}  // namespace
+}  // namespace brindlecove
