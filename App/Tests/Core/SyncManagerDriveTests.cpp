@@ -34,6 +34,12 @@ int linesStartingWith(const SyncManager& manager, const QString& start) {
     return n;
 }
 
+// Lines that end a run: finished (proven or not) or failed.
+int finishedOrFailed(const SyncManager& manager) {
+    return linesStartingWith(manager, QString::fromUtf8("✅")) + linesStartingWith(manager, QString::fromUtf8("⚠️ “")) +
+           linesStartingWith(manager, QString::fromUtf8("❌"));
+}
+
 bool hasLine(const SyncManager& manager, const QString& text) {
     for (const QString& line : manager.activity())
         if (message(line) == text) return true;
@@ -140,9 +146,7 @@ TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGr
                             QString::fromStdString(config.pairs[0].destinationPath) +
                             QString::fromUtf8(" is not the granted “") + QString::fromStdString(driveLabel) +
                             QString::fromUtf8("” — connect the right drive and re-run.");
-    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("❌")) +
-                                         linesStartingWith(manager, QString::fromUtf8("✅")) > 0; },
-                        60'000));
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) > 0; }, 60'000));
     EXPECT_TRUE(hasLine(manager, refused)) << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
     EXPECT_FALSE(fs::exists(impostor.mountPoint() / "Footage"));
@@ -173,14 +177,14 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     SyncManager manager(environment(config, probe));
     first.remount();
     second.remount();
-    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("✅")) >= 2; }, 60'000))
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
 
     const QString queued = QString::fromStdString(cardLabel) + QString::fromUtf8(" mounted — 1 sync pair(s) queued");
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("📥 ") + queued), 2);
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("▶️ Syncing “Cards”…")), 2);
-    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("❌")), 0);
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: ")), 2);
     EXPECT_EQ(probe->mostAtOnce, 1);
     EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
               tessaline::testing::readFile(first.mountPoint() / "DCIM" / "A001.MOV"));
@@ -223,7 +227,7 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
     };
     SyncManager manager(environment(config, probe));
     card.remount();
-    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("✅")) >= 2; }, 60'000))
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
     drainEvents();

@@ -244,7 +244,10 @@ void SyncManager::handle(const Event& event) {
             },
             [&](const Coordinator::SyncProgress&) {},
             [&](const Coordinator::SyncFinished& e) {
-                log(QStringLiteral("\u2705 %1: %2 new, %3 present, %4 failed")
+                // The check mark is kept for a run proven whole; a run with failed files, stopped,
+                // without files or copied unverified is no success and is marked as a warning.
+                log((e.run.allVerified ? QStringLiteral("\u2705") : QStringLiteral("\u26A0\uFE0F")) +
+                    QStringLiteral(" %1: %2 new, %3 present, %4 failed")
                         .arg(quoted(e.pairName), QString::number(e.run.newFiles),
                              QString::number(e.run.existingFiles), QString::number(e.run.failedFiles)));
                 readTodayReport();
