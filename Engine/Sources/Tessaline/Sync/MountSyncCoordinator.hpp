@@ -1,9 +1,10 @@
 #pragma once
 // Decides when sync pairs run: on a mount of their source volume (trigger mount), on the
 // daily schedule or Sync Now (scheduled), and on Run-now of one named pair (manual). It
-// never runs one pair twice at once, runs every sync on a thread of its own at utility
-// priority, appends each finished run to the history, and reports everything it does as
-// typed events through one callback.
+// never runs one pair twice at once, runs every sync on a thread it owns at utility
+// priority (a pair's waiting mounts run on its thread, one after the other), appends each
+// finished run to the history, and reports everything it does as typed events through one
+// callback.
 //
 // A mount whose pair is running waits and runs when that run ends, from its own volume
 // (two cards with one label, or a card inserted again mid-run, are each copied); at most
@@ -13,8 +14,8 @@
 // Threads: the triggers may be called from any thread and return at once. Each run's
 // events are sent in order on its own thread; mountDetected, ignored, promptSuggested and
 // Run-now's not-mounted failure on the caller's thread. `onEvent` must accept calls from
-// any thread. The in-flight lock is held only to test-and-insert or remove an id, never
-// across a run, a provider or a callback.
+// any thread. The in-flight lock is held only to test-and-insert or remove an id or a
+// waiting mount, never across a run, a provider or a callback.
 //
 // Lifetime: the coordinator owns its run threads and its watcher. Destroying it stops the
 // watcher, drops the waiting mounts, asks every run to stop between files (a started sync
