@@ -81,6 +81,8 @@ public:
     const std::optional<tessaline::SyncReport>& todayReport() const { return todayReport_; }
     const tessaline::SyncConfiguration& configuration() const { return configuration_; }
     const std::shared_ptr<tessaline::MountSyncCoordinator>& coordinator() const { return coordinator_; }
+    // The sync configuration file ("sync-config.json").
+    const std::filesystem::path& configURL() const { return environment_.configURL; }
     ScheduledSyncService* scheduledService() const { return scheduledService_.get(); }
 
     // Watch drives. Every write applies the state (start or stop watching), even unchanged.

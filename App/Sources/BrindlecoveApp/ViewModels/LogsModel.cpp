@@ -1,0 +1,121 @@
+#include "BrindlecoveApp/ViewModels/LogsModel.hpp"
+
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/ViewModels/LogStore.hpp"
+#include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+
+#include <QFile>
+#include <QLocale>
+
+namespace brindlecove {
+
+namespace {
+
+QString qtPath(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+
+}  // namespace
+
+QString LogsModel::modeText(GroupMode mode) {
+    return mode == GroupMode::date ? QStringLiteral("By Date") : QStringLiteral("By Job");
+}
+
+LogsModel::LogsModel(LogStore& store, ProjectStore& projects, Dependencies dependencies, QObject* parent)
+    : QObject(parent), store_(store), projects_(projects), dependencies_(std::move(dependencies)) {
+    connect(&store_, &LogStore::changed, this, &LogsModel::changed);
+    connect(&projects_, &ProjectStore::changed, this, &LogsModel::changed);
+}
+
+void LogsModel::setMode(GroupMode mode) {
+    if (mode == mode_) return;
+    mode_ = mode;
+    Q_EMIT changed();
+}
+
+bool LogsModel::isEmpty() const { return store_.logs().empty() && projects_.jobs().isEmpty(); }
+
+std::vector<LogsModel::Section> LogsModel::sections() const {
+    std::vector<Section> result;
+    if (mode_ == GroupMode::date) {
+        for (LogGroup& group : store_.groupedByDay())
+            result.push_back(Section{group.first, dayTitle(group.first), std::move(group.second), false, false});
+    } else {
+        for (LogGroup& group : store_.groupedByJob(projects_.jobs())) {
+            bool unfiled = group.first == LogStore::unfiledName;
+            result.push_back(Section{group.first, group.first, std::move(group.second), true, unfiled});
+        }
+    }
+    return result;
+}
+
+QString LogsModel::dayTitle(const QString& dayKey) const {
+    QDate date = QDate::fromString(dayKey, QStringLiteral("yyyy-MM-dd"));
+    if (!date.isValid()) return dayKey;
+    QDate today = dependencies_.today ? dependencies_.today() : QDate::currentDate();
+    if (date == today) return QStringLiteral("Today");
+    if (date == today.addDays(-1)) return QStringLiteral("Yesterday");
+    return QLocale().toString(date, QLocale::LongFormat);
+}
+
+QString LogsModel::activeJobName() const { return projects_.activeJob().value_or(LogStore::unfiledName); }
+
+QString LogsModel::jobName(const tessaline::ArchivedLog& log) {
+    return log.project ? QString::fromStdString(*log.project) : LogStore::unfiledName;
+}
+
+void LogsModel::setActiveJob(const std::optional<QString>& job) { projects_.setActiveJob(job); }
+
+void LogsModel::beginNewJob(std::optional<tessaline::ArchivedLog> logToMove) { pendingMoveLog_ = std::move(logToMove); }
+
+std::optional<QString> LogsModel::createJob(const QString& name) {
+    std::optional<tessaline::ArchivedLog> pending = std::move(pendingMoveLog_);
+    pendingMoveLog_.reset();
+    // "Unfiled" names the absence of a job: a job of that name would merge with the logs
+    // without one and could never be deleted (its group has no menu).
+    if (name.trimmed() == LogStore::unfiledName) return std::nullopt;
+    std::optional<QString> job = projects_.addJob(name);
+    if (job && pending) fileLog(*pending, job);
+    return job;
+}
+
+void LogsModel::cancelNewJob() { pendingMoveLog_.reset(); }
+
+void LogsModel::fileLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job) {
+    store_.moveLog(log, job);
+}
+
+void LogsModel::deleteLog(const tessaline::ArchivedLog& log) { store_.deleteLog(log); }
+
+void LogsModel::deleteJob(const QString& job) {
+    store_.unfileLogs(job);
+    projects_.removeJob(job);
+}
+
+void LogsModel::openLog(const tessaline::ArchivedLog& log) const {
+    if (dependencies_.revealer.open) dependencies_.revealer.open(qtPath(log.primaryFile));
+}
+
+void LogsModel::revealLog(const tessaline::ArchivedLog& log) const {
+    if (dependencies_.revealer.reveal) dependencies_.revealer.reveal(qtPath(log.primaryFile));
+}
+
+void LogsModel::revealArchiveFolder() const {
+    std::filesystem::path base = store_.provider().currentBaseURL();
+    if (dependencies_.revealer.open) dependencies_.revealer.open(qtPath(base));
+}
+
+void LogsModel::chooseFolder() {
+    if (!dependencies_.dialogs.chooseFolder) return;
+    FolderRequest request;
+    request.prompt = QStringLiteral("Save Logs Here");
+    request.message = QStringLiteral("Choose where Brindlecove saves scan and transfer logs.");
+    request.canCreateFolders = true;
+    std::optional<QString> folder = dependencies_.dialogs.chooseFolder(request);
+    if (!folder || folder->isEmpty()) return;
+    // A folder whose grant can't be made stores nothing: the archive stays where it was.
+    store_.provider().chooseFolder(std::filesystem::path(QFile::encodeName(*folder).toStdString()));
+    store_.refresh();
+}
+
+void LogsModel::refresh() { store_.refresh(); }
+
+}  // namespace brindlecove

@@ -1,0 +1,36 @@
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
+
+#include <QFontMetrics>
+#include <QResizeEvent>
+
+namespace brindlecove {
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void ElidedLabel::setFullText(const QString& text) {
+    if (text == full_ && !QLabel::text().isEmpty()) return;
+    full_ = text;
+    setToolTip(text);
+    elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    QSize hint = QLabel::minimumSizeHint();
+    return {fontMetrics().averageCharWidth() * 8, hint.height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide() {
+    int width = contentsRect().width();
+    QString shown = width > 0 ? fontMetrics().elidedText(full_, Qt::ElideMiddle, width) : full_;
+    if (shown != QLabel::text()) QLabel::setText(shown);
+}
+
+}  // namespace brindlecove
