@@ -1,0 +1,414 @@
+#include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/ViewModels/LogStore.hpp"
+#include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
+#include "BrindlecoveApp/Views/LogRow.hpp"
+#include "BrindlecoveApp/Views/LogsView.hpp"
+#include "BrindlecoveApp/Views/NewJobDialog.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+
+#include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include <memory>
+
+using namespace brindlecove;
+using brindlecove::testing::AppSandboxedTest;
+using tessaline::ArchivedLog;
+using tessaline::LogArchive;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scan of an empty card: no problem. With an unread folder it has one.
+tessaline::VerificationReport scan(const std::string& card, bool problem) {
+    std::vector<fs::path> unread;
+    if (problem) unread.push_back("/media/u/" + card + "/DCIM/101");
+    return tessaline::VerificationReport("/media/u/" + card, {"/media/u/Backup"}, tessaline::nowEpoch(), {},
+                                         tessaline::VolumeIdentity{}, unread);
+}
+
+// A copy that planned `planned` files and handled none: incomplete (a problem) unless 0.
+tessaline::TransferLog copy(const std::string& card, int planned) {
+    tessaline::TransferLog log;
+    log.sourceURL = "/media/u/" + card;
+    log.destinationURL = "/media/u/Backup/" + card;
+    log.startedAt = tessaline::nowEpoch() - 5;
+    log.finishedAt = tessaline::nowEpoch();
+    log.plannedFileCount = planned;
+    log.plannedBytes = 0;
+    return log;
+}
+
+QAction* action(QObject* menu, const QString& name, const QString& text = {}) {
+    for (QAction* a : menu->findChildren<QAction*>())
+        if (a->objectName() == name && (text.isEmpty() || a->text() == text)) return a;
+    return nullptr;
+}
+
+}  // namespace
+
+class LogsViewTests : public AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        store = std::make_unique<LogStore>();
+        projects = std::make_unique<ProjectStore>();
+    }
+    void TearDown() override {
+        view.reset();
+        store.reset();
+        projects.reset();
+        AppSandboxedTest::TearDown();
+    }
+
+    LogArchive archive() const { return LogArchive::defaultArchive(); }
+
+    LogsView& makeView() {
+        LogsModel::Dependencies deps;
+        deps.today = [this] { return today; };
+        deps.revealer.open = [this](const QString& path) { opened << path; };
+        deps.revealer.reveal = [this](const QString& path) { revealed << path; };
+        deps.dialogs.chooseFolder = [this](const FolderRequest& request) {
+            requests.push_back(request);
+            return folderAnswer;
+        };
+        view = std::make_unique<LogsView>(*store, *projects, std::move(deps));
+        view->resize(700, 600);
+        view->show();  // refreshes the store
+        settle();
+        return *view;
+    }
+
+    static void settle() {
+        drainEvents();
+        QTest::qWait(1);
+        drainEvents();
+    }
+
+    QTreeWidget* list() const { return view->list(); }
+
+    // The titles of the list's sections in order (day titles or job names).
+    QStringList sectionTitles() const {
+        QStringList titles;
+        for (int i = 0; i < list()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = list()->topLevelItem(i);
+            if (auto* header = list()->itemWidget(item, 0))
+                titles << header->findChild<QLabel*>(QStringLiteral("jobHeader.name"))->text();
+            else
+                titles << item->text(0);
+        }
+        return titles;
+    }
+
+    QTreeWidgetItem* section(const QString& title) const {
+        QStringList titles = sectionTitles();
+        int index = titles.indexOf(title);
+        return index < 0 ? nullptr : list()->topLevelItem(index);
+    }
+
+    // The subtitles of the rows under a section, or its placeholder text.
+    QStringList rows(const QString& title) const {
+        QStringList out;
+        QTreeWidgetItem* head = section(title);
+        if (!head) return {QStringLiteral("<no section>")};
+        for (int i = 0; i < head->childCount(); ++i) {
+            QTreeWidgetItem* child = head->child(i);
+            if (auto* row = list()->itemWidget(child, 0))
+                out << row->findChild<QLabel*>(QStringLiteral("row.subtitle"))->text();
+            else
+                out << child->text(0);
+        }
+        return out;
+    }
+
+    LogRow* rowWidget(const std::string& subtitleContains) const {
+        for (LogRow* row : list()->findChildren<LogRow*>())
+            if (row->isVisible() &&
+                row->findChild<QLabel*>(QStringLiteral("row.subtitle"))->text().contains(QString::fromStdString(subtitleContains)))
+                return row;
+        return nullptr;
+    }
+
+    ArchivedLog logNamed(const std::string& card) const {
+        for (const ArchivedLog& log : store->logs())
+            if (log.subtitle.find(card) != std::string::npos) return log;
+        ADD_FAILURE() << "no log of " << card;
+        return {};
+    }
+
+    std::unique_ptr<LogStore> store;
+    std::unique_ptr<ProjectStore> projects;
+    std::unique_ptr<LogsView> view;
+    QDate today = QDate(2025, 3, 8);
+    QStringList opened, revealed;
+    std::vector<FolderRequest> requests;
+    std::optional<QString> folderAnswer;
+};
+
+TEST_F(LogsViewTests, DaysAroundMidnightAreTitledFromTheInjectedToday) {
+    const double t = tessaline::epochFromUtc(2025, 3, 7, 23, 59, 30);  // the tests run in UTC
+    archive().archive(scan("LATE", false), std::nullopt, t);
+    archive().archive(scan("EARLY", false), std::nullopt, t + 60);  // 00:00:30 on the 8th
+    archive().archive(copy("OLD", 0), std::nullopt, t - 86400 * 2);
+    makeView();
+    EXPECT_EQ(sectionTitles(), (QStringList{"Today", "Yesterday", "Wednesday, March 5, 2025"}));
+    EXPECT_EQ(rows(QStringLiteral("Today")), QStringList{"Scan of EARLY"});
+    EXPECT_EQ(rows(QStringLiteral("Yesterday")), QStringList{"Scan of LATE"});
+    EXPECT_EQ(rowWidget("EARLY")->findChild<QLabel*>(QStringLiteral("row.time"))->text(), QStringLiteral("12:00 AM"));
+    EXPECT_EQ(rowWidget("LATE")->findChild<QLabel*>(QStringLiteral("row.time"))->text(), QStringLiteral("11:59 PM"));
+
+    today = QDate(2025, 3, 9);  // a day later the same logs move one title on
+    view->model().refresh();
+    settle();
+    EXPECT_EQ(sectionTitles(), (QStringList{"Yesterday", "Friday, March 7, 2025", "Wednesday, March 5, 2025"}));
+    EXPECT_EQ(view->model().dayTitle(QStringLiteral("2025-3-7x")), QStringLiteral("2025-3-7x"));
+}
+
+TEST_F(LogsViewTests, EmptyStateNeedsNoLogsAndNoJobs) {
+    makeView();
+    auto* content = view->findChild<QStackedWidget*>();
+    EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("logs.empty"));
+    EXPECT_TRUE(view->findChild<QWidget*>(QStringLiteral("logs.savingBar"))->isVisible());
+
+    projects->addJob(QStringLiteral("Feature"));
+    projects->addJob(QStringLiteral("Commercial"));
+    settle();
+    EXPECT_EQ(content->currentWidget(), list());
+    EXPECT_EQ(list()->topLevelItemCount(), 0);  // by date: nothing to list
+
+    view->findChild<QAbstractButton*>(QStringLiteral("logs.mode.job"))->click();
+    settle();
+    EXPECT_EQ(sectionTitles(), (QStringList{"Commercial", "Feature"}));
+    EXPECT_EQ(rows(QStringLiteral("Feature")), QStringList{"No logs filed here yet."});
+}
+
+TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
+    archive().archive(scan("GOOD", false), std::string("Feature"), tessaline::nowEpoch());
+    archive().archive(scan("BAD", true), std::nullopt, tessaline::nowEpoch());
+    archive().archive(copy("FINE", 0), std::nullopt, tessaline::nowEpoch());
+    archive().archive(copy("BROKE", 3), std::nullopt, tessaline::nowEpoch());
+    projects->addJob(QStringLiteral("Feature"));
+    makeView();
+
+    auto tag = [&](const char* card) { return rowWidget(card)->findChild<QLabel*>(QStringLiteral("row.tag"))->text(); };
+    auto status = [&](const char* card) { return rowWidget(card)->findChild<QLabel*>(QStringLiteral("row.status")); };
+    auto color = [&](const char* card) { return rowWidget(card)->property("iconColor").value<QColor>(); };
+    EXPECT_EQ(tag("GOOD"), QStringLiteral("SCAN"));
+    EXPECT_EQ(tag("FINE"), QStringLiteral("COPY"));
+    EXPECT_EQ(status("GOOD")->property("symbol").toString(), QStringLiteral("checkmark.circle.fill"));
+    EXPECT_EQ(status("BAD")->text(), QStringLiteral("missing"));
+    EXPECT_EQ(status("BROKE")->text(), QStringLiteral("failed"));
+    EXPECT_NE(color("GOOD"), color("BAD"));
+    EXPECT_NE(color("FINE"), color("BROKE"));
+    EXPECT_NE(color("GOOD"), color("FINE"));
+    ASSERT_NE(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
+    EXPECT_EQ(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job"))->text(), QStringLiteral("Feature"));
+    EXPECT_EQ(rowWidget("BAD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
+
+    view->model().setMode(LogsModel::GroupMode::job);
+    settle();
+    EXPECT_EQ(sectionTitles(), (QStringList{"Feature", "Unfiled"}));
+    EXPECT_EQ(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
+    // "Unfiled" has the tray and no menu; a job has its menu.
+    QWidget* unfiled = list()->itemWidget(section(QStringLiteral("Unfiled")), 0);
+    QWidget* feature = list()->itemWidget(section(QStringLiteral("Feature")), 0);
+    EXPECT_EQ(unfiled->findChild<QLabel*>(QStringLiteral("jobHeader.symbol"))->property("symbol"), QStringLiteral("tray"));
+    EXPECT_EQ(unfiled->findChild<QToolButton*>(QStringLiteral("jobHeader.menu")), nullptr);
+    EXPECT_EQ(feature->findChild<QLabel*>(QStringLiteral("jobHeader.count"))->text(), QStringLiteral("1"));
+    EXPECT_NE(feature->findChild<QToolButton*>(QStringLiteral("jobHeader.menu")), nullptr);
+}
+
+TEST_F(LogsViewTests, MoveToJobRewritesTheArchiveAndNewJobFilesThePendingLog) {
+    archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    archive().archive(scan("A002", false), std::nullopt, tessaline::nowEpoch());
+    projects->addJob(QStringLiteral("Feature"));
+    projects->setActiveJob(std::nullopt);
+    makeView();
+    view->model().setMode(LogsModel::GroupMode::job);
+
+    std::unique_ptr<QMenu> menu(view->makeRowMenu(logNamed("A001")));
+    EXPECT_EQ(action(menu.get(), QStringLiteral("row.move.unfiled"))->property("symbol"), QStringLiteral("checkmark"));
+    action(menu.get(), QStringLiteral("row.move.job"), QStringLiteral("Feature"))->trigger();
+    settle();
+    EXPECT_EQ(logNamed("A001").project, "Feature");
+    EXPECT_EQ(rows(QStringLiteral("Feature")).size(), 1);
+    EXPECT_TRUE(rows(QStringLiteral("Feature")).front().startsWith(QStringLiteral("A001")));
+
+    // "New Job…" from the row menu, typed with blanks: created trimmed, active, log filed.
+    menu.reset(view->makeRowMenu(logNamed("A002")));
+    action(menu.get(), QStringLiteral("row.move.new"))->trigger();
+    QPointer<NewJobDialog> dialog = view->findChild<NewJobDialog*>();
+    ASSERT_TRUE(dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    dialog->nameField()->setText(QStringLiteral("  Commercial \n"));
+    dialog->findChild<QPushButton*>(QStringLiteral("newJob.create"))->click();
+    settle();
+    EXPECT_TRUE(dialog.isNull());
+    EXPECT_EQ(projects->jobs(), (QStringList{"Feature", "Commercial"}));
+    EXPECT_EQ(projects->activeJob(), QStringLiteral("Commercial"));
+    EXPECT_EQ(logNamed("A002").project, "Commercial");
+    EXPECT_EQ(rows(QStringLiteral("Commercial")), QStringList{"Scan of A002"});
+    EXPECT_EQ(view->findChild<QToolButton*>(QStringLiteral("logs.activeJob"))->text(), QStringLiteral("Commercial"));
+
+    // An existing name is not doubled but made active, and the pending log goes there.
+    menu.reset(view->makeRowMenu(logNamed("A002")));
+    action(menu.get(), QStringLiteral("row.move.new"))->trigger();
+    dialog = view->findChild<NewJobDialog*>();
+    dialog->nameField()->setText(QStringLiteral("Feature"));
+    dialog->accept();
+    settle();
+    EXPECT_EQ(projects->jobs(), (QStringList{"Feature", "Commercial"}));
+    EXPECT_EQ(projects->activeJob(), QStringLiteral("Feature"));
+    EXPECT_EQ(logNamed("A002").project, "Feature");
+}
+
+TEST_F(LogsViewTests, BlankOrUnfiledJobNamesCreateNothingAndMoveNothing) {
+    archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    makeView();
+    for (const QString& name : {QStringLiteral("   "), QStringLiteral("Unfiled"), QStringLiteral(" Unfiled ")}) {
+        std::unique_ptr<QMenu> menu(view->makeRowMenu(logNamed("A001")));
+        action(menu.get(), QStringLiteral("row.move.new"))->trigger();
+        auto* dialog = view->findChild<NewJobDialog*>();
+        ASSERT_NE(dialog, nullptr);
+        dialog->nameField()->setText(name);
+        dialog->findChild<QPushButton*>(QStringLiteral("newJob.create"))->click();
+        settle();
+        EXPECT_TRUE(projects->jobs().isEmpty()) << name.toStdString();
+        EXPECT_FALSE(projects->activeJob());
+        EXPECT_FALSE(logNamed("A001").project);
+        EXPECT_FALSE(view->model().pendingMoveLog());
+    }
+    // Cancel clears the waiting log as well.
+    view->openNewJob(logNamed("A001"))->reject();
+    EXPECT_FALSE(view->model().pendingMoveLog());
+}
+
+TEST_F(LogsViewTests, DeletingALogRemovesItsFolderAndDeletingAJobUnfilesItsLogs) {
+    ArchivedLog kept = archive().archive(copy("A001", 0), std::string("Feature"), tessaline::nowEpoch());
+    ArchivedLog gone = archive().archive(scan("A002", false), std::string("Feature"), tessaline::nowEpoch());
+    projects->addJob(QStringLiteral("Feature"));
+    makeView();
+    ASSERT_TRUE(fs::exists(gone.directory));
+
+    std::unique_ptr<QMenu> menu(view->makeRowMenu(logNamed("A002")));
+    action(menu.get(), QStringLiteral("row.delete"))->trigger();
+    settle();
+    EXPECT_FALSE(fs::exists(gone.directory));
+    EXPECT_EQ(store->logs().size(), 1u);
+    EXPECT_EQ(rowWidget("A002"), nullptr);
+
+    // Through the job header's own menu: the header and its button go with the rebuild.
+    view->model().setMode(LogsModel::GroupMode::job);
+    settle();
+    QPointer<QToolButton> button =
+        list()->itemWidget(section(QStringLiteral("Feature")), 0)->findChild<QToolButton*>(QStringLiteral("jobHeader.menu"));
+    ASSERT_TRUE(button);
+    action(button->menu(), QStringLiteral("job.delete"))->trigger();
+    settle();
+    EXPECT_TRUE(button.isNull());
+    EXPECT_TRUE(projects->jobs().isEmpty());
+    EXPECT_FALSE(projects->activeJob());
+    EXPECT_TRUE(fs::exists(kept.directory));
+    EXPECT_FALSE(logNamed("A001").project);
+    EXPECT_EQ(sectionTitles(), QStringList{"Unfiled"});
+}
+
+TEST_F(LogsViewTests, ActiveJobMenuListsJobsAndSwitchesTheFilingJob) {
+    projects->addJob(QStringLiteral("Feature"));
+    projects->addJob(QStringLiteral("Commercial"));
+    makeView();
+    auto* button = view->findChild<QToolButton*>(QStringLiteral("logs.activeJob"));
+    EXPECT_EQ(button->text(), QStringLiteral("Commercial"));
+    QMenu* menu = button->menu();
+    QStringList entries;
+    for (QAction* a : menu->actions()) entries << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    EXPECT_EQ(entries, (QStringList{"Unfiled", "-", "Feature", "Commercial", "-", QString::fromUtf8("New Job…")}));
+    EXPECT_EQ(action(menu, QStringLiteral("activeJob.job"), QStringLiteral("Commercial"))->property("symbol"),
+              QStringLiteral("checkmark"));
+    action(menu, QStringLiteral("activeJob.unfiled"))->trigger();
+    settle();
+    EXPECT_FALSE(projects->activeJob());
+    EXPECT_EQ(button->text(), QStringLiteral("Unfiled"));
+    // A new scan now files without a job; choosing a job files under it.
+    action(button->menu(), QStringLiteral("activeJob.job"), QStringLiteral("Feature"))->trigger();
+    ASSERT_TRUE(LogArchiveProvider::shared().archiveReport(scan("NEW", false)));
+    AppEvents::postLogArchived();  // the list follows a newly filed log by itself
+    ASSERT_TRUE(waitFor([&] { settle(); return rowWidget("NEW") != nullptr; }));
+    EXPECT_EQ(logNamed("NEW").project, "Feature");
+}
+
+TEST_F(LogsViewTests, ClickOpensTheLogAndTheMenusRevealIt) {
+    ArchivedLog log = archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    makeView();
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+    QTreeWidgetItem* item = list()->topLevelItem(0)->child(0);
+    QRect rect = list()->visualItemRect(item);
+    ASSERT_TRUE(rect.isValid());
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(opened, QStringList{qpath(log.primaryFile)});
+    EXPECT_TRUE(fs::exists(log.primaryFile));
+
+    std::unique_ptr<QMenu> menu(view->makeRowMenu(log));
+    action(menu.get(), QStringLiteral("row.reveal"))->trigger();
+    EXPECT_EQ(revealed, QStringList{qpath(log.primaryFile)});
+    opened.clear();
+    view->findChild<QPushButton*>(QStringLiteral("logs.reveal"))->click();
+    EXPECT_EQ(opened, QStringList{qpath(dataHome() / "Brindlecove" / "Logs")});
+}
+
+TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
+    archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    makeView();
+    auto* path = view->findChild<ElidedLabel*>(QStringLiteral("logs.folderPath"));
+    EXPECT_EQ(path->fullText(), qpath(dataHome() / "Brindlecove" / "Logs"));
+
+    auto* change = view->findChild<QPushButton*>(QStringLiteral("logs.change"));
+    change->click();  // cancelled: nothing changes
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].prompt, QStringLiteral("Save Logs Here"));
+    EXPECT_EQ(requests[0].message, QStringLiteral("Choose where Brindlecove saves scan and transfer logs."));
+    EXPECT_TRUE(requests[0].canCreateFolders);
+    EXPECT_FALSE(defaults().contains(LogArchiveProvider::bookmarkKey));
+    EXPECT_EQ(store->logs().size(), 1u);
+
+    fs::path shoot = sandbox.path() / "Shoot";
+    fs::create_directories(shoot);
+    folderAnswer = qpath(shoot);
+    change->click();
+    settle();
+    EXPECT_TRUE(defaults().data(LogArchiveProvider::bookmarkKey).has_value());
+    EXPECT_EQ(defaults().string(LogArchiveProvider::pathKey), qpath(shoot / "Brindlecove Logs"));
+    EXPECT_EQ(path->fullText(), qpath(shoot / "Brindlecove Logs"));
+    EXPECT_TRUE(store->logs().empty());  // nothing moved from the old archive
+    EXPECT_EQ(view->findChild<QStackedWidget*>()->currentWidget()->objectName(), QStringLiteral("logs.empty"));
+    EXPECT_EQ(archive().list().size(), 1u);
+
+    // New logs now go to the chosen folder.
+    ASSERT_TRUE(LogArchiveProvider::shared().archiveTransfer(copy("B001", 0)));
+    view->model().refresh();
+    settle();
+    ASSERT_EQ(store->logs().size(), 1u);
+    EXPECT_EQ(store->logs().front().directory.parent_path().parent_path(), shoot / "Brindlecove Logs");
+
+    // A folder that can't be granted stores nothing and keeps the archive where it is.
+    folderAnswer = qpath(sandbox.path() / "missing");
+    change->click();
+    settle();
+    EXPECT_EQ(path->fullText(), qpath(shoot / "Brindlecove Logs"));
+}
