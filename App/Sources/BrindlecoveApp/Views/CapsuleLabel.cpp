@@ -18,6 +18,7 @@ CapsuleLabel::CapsuleLabel(const QString& text, const QColor& fill, const QColor
     if (textColor.isValid()) {
         QPalette p = palette();
         p.setColor(QPalette::WindowText, textColor);
+        p.setColor(QPalette::Text, textColor);  // the role used on a Base background (lists)
         setPalette(p);
     }
 }

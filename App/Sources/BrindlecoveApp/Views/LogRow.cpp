@@ -24,9 +24,11 @@ QFont scaled(const QFont& base, qreal factor, QFont::Weight weight = QFont::Norm
     return f;
 }
 
+// Both text roles: inside the list's viewport (a Base background) labels draw with Text.
 void colour(QWidget* widget, const QColor& color) {
     QPalette p = widget->palette();
     p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
     widget->setPalette(p);
 }
 

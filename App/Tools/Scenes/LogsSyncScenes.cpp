@@ -1,0 +1,135 @@
+// Scenes of the Logs and Sync sections: a log archive in the private home with scans and
+// copies of a shoot filed under two jobs, shown by date and by job; the Sync section with
+// pairs, activity and an inserted card's prompt, and the add-pair sheet.
+
+#include "ScreenshotStudio.hpp"
+
+#include "BrindlecoveApp/AppSection.hpp"
+#include "BrindlecoveApp/ViewModels/LogStore.hpp"
+#include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+#include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
+#include "BrindlecoveApp/Views/LogsView.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/SyncView.hpp"
+
+#include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+
+namespace brindlecove::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A copy of `files` clips of `card` onto the shuttle drive; the last `failed` of them failed.
+tessaline::TransferLog copyRun(const std::string& card, int files, int failed, tessaline::EpochSeconds at) {
+    tessaline::TransferLog log;
+    log.sourceURL = "/media/crew/" + card;
+    log.destinationURL = "/media/crew/Shuttle/" + card;
+    log.startedAt = at - 600;
+    log.finishedAt = at;
+    for (int i = 0; i < files; ++i) {
+        tessaline::CopyEngine::FileOutcome outcome;
+        outcome.relativePath = "DCIM/100CANON/C" + std::to_string(1000 + i) + ".MP4";
+        outcome.sourceURL = log.sourceURL / outcome.relativePath;
+        outcome.destinationURL = log.destinationURL / outcome.relativePath;
+        outcome.byteSize = 1'800'000'000 + i * 7'000'000;
+        outcome.status = i >= files - failed ? tessaline::CopyEngine::FileStatus::verificationFailed("checksum differs")
+                                             : tessaline::CopyEngine::FileStatus::copiedVerified();
+        outcome.sourceChecksum = "8f2a6c1be07d93" + std::to_string(10 + i);
+        outcome.destinationChecksum = outcome.sourceChecksum;
+        outcome.startedAt = at - 600 + i * 20;
+        outcome.finishedAt = outcome.startedAt + 19;
+        log.outcomes.push_back(outcome);
+    }
+    log.plannedFileCount = files;
+    log.plannedBytes = 0;
+    for (const auto& outcome : log.outcomes) *log.plannedBytes += outcome.byteSize;
+    return log;
+}
+
+// A scan of a card with no clips; with an unread folder it is not fully read.
+tessaline::VerificationReport scanRun(const std::string& card, bool unread, tessaline::EpochSeconds at) {
+    std::vector<fs::path> folders;
+    if (unread) folders.push_back("/media/crew/" + card + "/PRIVATE/M4ROOT");
+    return tessaline::VerificationReport("/media/crew/" + card, {"/media/crew/Shuttle"}, at, {},
+                                         tessaline::VolumeIdentity{}, folders);
+}
+
+void fileShoot(ScreenshotStudio& studio) {
+    tessaline::LogArchive archive = tessaline::LogArchive::defaultArchive();
+    const tessaline::EpochSeconds now = tessaline::nowEpoch();
+    const std::optional<std::string> feature("Harbour Feature");
+    const std::optional<std::string> spot("Coffee Spot");
+    archive.archive(copyRun("A001", 12, 0, now - 1800), feature, now - 1800);
+    archive.archive(scanRun("A001", false, now - 1500), feature, now - 1500);
+    archive.archive(copyRun("B002", 8, 1, now - 900), feature, now - 900);
+    archive.archive(scanRun("C003", true, now - 86400 - 3600), spot, now - 86400 - 3600);
+    archive.archive(copyRun("C003", 20, 0, now - 86400 - 7200), spot, now - 86400 - 7200);
+    archive.archive(copyRun("SOUND", 4, 0, now - 3 * 86400), std::nullopt, now - 3 * 86400);
+    ProjectStore& projects = studio.context().projectStore();
+    projects.addJob(QStringLiteral("Coffee Spot"));
+    projects.addJob(QStringLiteral("Harbour Feature"));
+    projects.addJob(QStringLiteral("Pickups"));
+    studio.context().logStore().refresh();
+}
+
+ScreenshotScene logs("70-logs", [](ScreenshotStudio& studio) {
+    fileShoot(studio);
+    studio.window().select(AppSection::logs);
+    ScreenshotStudio::wait(100);
+    auto* view = qobject_cast<LogsView*>(studio.window().currentScreen());
+    if (!view) return;
+    studio.save(QStringLiteral("logs-by-date"));
+    view->model().setMode(LogsModel::GroupMode::job);
+    view->renderNow();
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("logs-by-job"));
+});
+
+ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
+    SyncManager& manager = studio.context().syncManager();
+    tessaline::SyncPair second;
+    second.id = tessaline::Uuid::random();
+    second.name = "B Cam → RAID";
+    second.sourceVolumeLabel = "B_CAM";
+    second.sourceSubpath = "PRIVATE/M4ROOT/CLIP";
+    second.destinationPath = (studio.home() + "/RAID/B Cam").toStdString();
+    second.enabled = false;
+    manager.addPair(second);
+    manager.runScheduledNow(false);
+    manager.setPendingPrompt(SyncManager::PendingPrompt{QUuid::createUuid(), QStringLiteral("A_CAM"),
+                                                        {QStringLiteral("A Cam → Shuttle")}});
+    studio.window().select(AppSection::sync);
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("sync-pairs-prompt"));
+    if (auto* scroll = studio.window().currentScreen()->findChild<QScrollArea*>()) {
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        ScreenshotStudio::wait(50);
+        studio.save(QStringLiteral("sync-activity"));
+    }
+
+    auto* view = qobject_cast<SyncView*>(studio.window().currentScreen());
+    if (!view) return;
+    AddSyncPairSheet* sheet = view->openAddSheet();
+    ScreenshotStudio::wait(100);
+    sheet->findChild<QLineEdit*>(QStringLiteral("sheet.name"))->setText(QStringLiteral("C Cam → Shuttle"));
+    sheet->findChild<QLineEdit*>(QStringLiteral("sheet.sourceLabel"))->setText(QStringLiteral("C_CAM"));
+    sheet->findChild<QLineEdit*>(QStringLiteral("sheet.subpath"))->setText(QStringLiteral("DCIM"));
+    ScreenshotStudio::wait(50);
+    studio.save(QStringLiteral("sync-add-pair"), sheet);
+    sheet->reject();
+    ScreenshotStudio::wait(50);
+});
+
+}  // namespace
+
+}  // namespace brindlecove::tools
