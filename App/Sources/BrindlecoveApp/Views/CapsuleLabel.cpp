@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/CapsuleLabel.hpp"
 
+#include "BrindlecoveApp/Views/Style.hpp"
+
 #include <QPainter>
 
 namespace brindlecove {
@@ -8,8 +10,7 @@ CapsuleLabel::CapsuleLabel(const QString& text, const QColor& fill, const QColor
     : QLabel(parent), fill_(fill) {
     setTextFormat(Qt::PlainText);
     setText(text);
-    QFont f = font();
-    f.setPointSizeF((f.pointSizeF() > 0 ? f.pointSizeF() : 10.0) * 0.77);
+    QFont f = Style::font(Style::TextStyle::caption2, font());
     f.setWeight(QFont::DemiBold);
     setFont(f);
     setContentsMargins(6, 1, 6, 1);

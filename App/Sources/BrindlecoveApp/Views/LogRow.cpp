@@ -17,9 +17,8 @@ namespace {
 
 QColor blue() { return QColor(0x1f, 0x6f, 0xeb); }
 
-QFont scaled(const QFont& base, qreal factor, QFont::Weight weight = QFont::Normal) {
-    QFont f = base;
-    f.setPointSizeF((base.pointSizeF() > 0 ? base.pointSizeF() : 10.0) * factor);
+QFont styled(const QFont& base, Style::TextStyle style, QFont::Weight weight = QFont::Normal) {
+    QFont f = Style::font(style, base);
     f.setWeight(weight);
     return f;
 }
@@ -96,7 +95,7 @@ LogRow::LogRow(const tessaline::ArchivedLog& log, bool showJobTag, QWidget* pare
     tag->setObjectName(QStringLiteral("row.tag"));
     first->addWidget(tag);
     auto* subtitle = textLabel(QString::fromStdString(log.subtitle), QStringLiteral("row.subtitle"), this);
-    subtitle->setFont(scaled(font(), 0.92, QFont::Medium));
+    subtitle->setFont(styled(font(), Style::TextStyle::callout, QFont::Medium));
     first->addWidget(subtitle, 1);
     text->addLayout(first);
 
@@ -108,7 +107,7 @@ LogRow::LogRow(const tessaline::ArchivedLog& log, bool showJobTag, QWidget* pare
     second->addWidget(summary);
     if (showJobTag && log.project) {
         auto* job = textLabel(QString::fromStdString(*log.project), QStringLiteral("row.job"), this);
-        job->setFont(scaled(font(), 0.77));
+        job->setFont(styled(font(), Style::TextStyle::caption2));
         colour(job, Style::accent(this));
         auto* jobIcon = new QLabel(this);
         jobIcon->setPixmap(Symbols::pixmap(QStringLiteral("folder.fill"), 11, Style::accent(this)));
@@ -134,7 +133,7 @@ LogRow::LogRow(const tessaline::ArchivedLog& log, bool showJobTag, QWidget* pare
         Symbols::tag(status, QStringLiteral("checkmark.circle.fill"));
     } else {
         status->setText(copy ? QStringLiteral("failed") : QStringLiteral("missing"));
-        status->setFont(scaled(font(), 0.77, QFont::DemiBold));
+        status->setFont(styled(font(), Style::TextStyle::caption2, QFont::DemiBold));
         colour(status, Style::bad());
     }
     trailing->addWidget(status, 0, Qt::AlignRight);

@@ -82,11 +82,7 @@ LogsView::LogsView(LogStore& store, ProjectStore& projects, LogsModel::Dependenc
     // The title line carries the section's "More" menu.
     auto* titleLine = new QHBoxLayout;
     titleLine->setContentsMargins(16, 12, 12, 6);
-    auto* title = new QLabel(QStringLiteral("Logs"), this);
-    title->setObjectName(QStringLiteral("screen.title"));
-    QFont titleFont = Style::font(Style::TextStyle::title2, title->font());
-    titleFont.setBold(true);
-    title->setFont(titleFont);
+    QLabel* title = Style::screenTitle(QStringLiteral("Logs"), this);
     titleLine->addWidget(title);
     titleLine->addStretch(1);
     auto* more = new QToolButton(this);
@@ -205,9 +201,7 @@ QWidget* LogsView::makeSavingBar() {
     auto* text = new QVBoxLayout;
     text->setSpacing(1);
     auto* caption = new QLabel(QStringLiteral("Saving logs to"), saving);
-    QFont small = font();
-    small.setPointSizeF((small.pointSizeF() > 0 ? small.pointSizeF() : 10.0) * 0.77);
-    caption->setFont(small);
+    caption->setFont(Style::font(Style::TextStyle::caption2, font()));
     Style::makeSecondary(caption);
     text->addWidget(caption);
     folderPath_ = new ElidedLabel(saving);

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/Views/Style.hpp"
 
 #include <QApplication>
+#include <QLabel>
 #include <QPalette>
 
 namespace brindlecove::Style {
@@ -18,8 +19,18 @@ QFont font(TextStyle style, const QFont& base) {
         case TextStyle::callout: scaled(0.92); break;
         case TextStyle::subheadline: scaled(0.85); break;
         case TextStyle::caption: scaled(0.8); break;
+        case TextStyle::caption2: scaled(0.77); break;
     }
     return f;
+}
+
+QLabel* screenTitle(const QString& text, QWidget* parent) {
+    auto* title = new QLabel(text, parent);
+    title->setObjectName(QStringLiteral("screen.title"));
+    QFont f = font(TextStyle::title2, title->font());
+    f.setBold(true);
+    title->setFont(f);
+    return title;
 }
 
 QColor good() { return QColor(0x2f, 0x9e, 0x44); }

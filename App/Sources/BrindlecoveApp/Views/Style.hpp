@@ -6,11 +6,16 @@
 #include <QFont>
 #include <QWidget>
 
+class QLabel;
+
 namespace brindlecove::Style {
 
-enum class TextStyle { title, title2, title3, headline, body, callout, subheadline, caption };
+enum class TextStyle { title, title2, title3, headline, body, callout, subheadline, caption, caption2 };
 
 QFont font(TextStyle style, const QFont& base = QFont());
+
+// A section's title line ("screen.title"): the title-2 size, bold.
+QLabel* screenTitle(const QString& text, QWidget* parent);
 
 QColor good();     // green
 QColor bad();      // red

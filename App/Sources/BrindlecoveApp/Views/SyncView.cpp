@@ -33,11 +33,9 @@ QLabel* textLabel(const QString& text, QWidget* parent, const QString& name = {}
     return label;
 }
 
-QLabel* caption(const QString& text, QWidget* parent, qreal factor = 0.85) {
+QLabel* caption(const QString& text, QWidget* parent, Style::TextStyle style = Style::TextStyle::caption) {
     QLabel* label = textLabel(text, parent);
-    QFont f = label->font();
-    f.setPointSizeF((f.pointSizeF() > 0 ? f.pointSizeF() : 10.0) * factor);
-    label->setFont(f);
+    label->setFont(Style::font(style, label->font()));
     Style::makeSecondary(label);
     return label;
 }
@@ -66,11 +64,7 @@ SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDep
     setObjectName(QStringLiteral("sync"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* title = new QLabel(QStringLiteral("Sync"), this);
-    title->setObjectName(QStringLiteral("screen.title"));
-    QFont titleFont = Style::font(Style::TextStyle::title2, title->font());
-    titleFont.setBold(true);
-    title->setFont(titleFont);
+    QLabel* title = Style::screenTitle(QStringLiteral("Sync"), this);
     title->setContentsMargins(16, 12, 16, 0);
     outer->addWidget(title);
 
@@ -163,13 +157,13 @@ SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDep
 
     QGroupBox* config = box(QStringLiteral("Portable Config"), QStringLiteral("sync.config"));
     auto* configLayout = new QVBoxLayout(config);
-    configPath_ = caption(QStringLiteral("Config file: ") + qtPath(manager_.configURL()), config, 0.77);
+    configPath_ = caption(QStringLiteral("Config file: ") + qtPath(manager_.configURL()), config, Style::TextStyle::caption2);
     configPath_->setObjectName(QStringLiteral("sync.configPath"));
     configPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     configLayout->addWidget(configPath_);
     configLayout->addWidget(caption(QStringLiteral("This JSON is portable \u2014 copy it to another computer and it "
                                                    "still describes valid sync pairs."),
-                                    config, 0.77));
+                                    config, Style::TextStyle::caption2));
 
     content_->addStretch(1);
     scroll->setWidget(page);
