@@ -252,21 +252,20 @@ private:
 
     bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
 
-    // One pass: the first file of each stem slot, and from each file the next of its slot.
+    // One pass, last drive file first, so each file goes to the front of its slot's chain:
+    // the chain then runs in drive order from the slot's first file.
     void buildStemIndex() const {
         stems_.emplace(drives_.size());
         nextWithStemSlot_.assign(drives_.size(), noIndex);
-        std::vector<Index> lastOfSlot;
         std::string buffer;
-        for (Index i = 0; i < drives_.size(); ++i) {
+        for (Index i = static_cast<Index>(drives_.size()); i-- > 0;) {
             if (isExcluded(i)) continue;
             Index slot = stems_->insert(stemHash(stemKey(drives_[i], buffer)));
             if (slot == firstWithStemSlot_.size()) {
                 firstWithStemSlot_.push_back(i);
-                lastOfSlot.push_back(i);
             } else {
-                nextWithStemSlot_[lastOfSlot[slot]] = i;
-                lastOfSlot[slot] = i;
+                nextWithStemSlot_[i] = firstWithStemSlot_[slot];
+                firstWithStemSlot_[slot] = i;
             }
         }
     }
