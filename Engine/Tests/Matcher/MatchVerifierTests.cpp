@@ -235,6 +235,15 @@ TEST_F(MatchVerifierTest, ACardFolderReachedThroughABindMountIsNoBackup) {
         verdicts = matchAndVerify(dated, {boundDated, realDated}, root);
         EXPECT_EQ(verdicts.matched, MatchStatus::confirmed(real.url));
         EXPECT_EQ(verdicts.proven, MatchStatus::confirmed(real.url));
+
+        // Nor does the card's own file explain a miss by its name: the first same-named file
+        // off the card does.
+        Fingerprint resized = a;
+        resized.byteSize += 1;
+        auto matched = Matcher().match({ClipGroup{{resized}, {}, ClipGroup::Kind::video}}, {boundCopy}, root);
+        EXPECT_EQ(matched.front().status, MatchStatus::missing());
+        matched = Matcher().match({ClipGroup{{resized}, {}, ClipGroup::Kind::video}}, {boundCopy, real}, root);
+        EXPECT_EQ(matched.front().status, MatchStatus::nameMatchMetadataMismatch(real.url));
     }
 }
 
