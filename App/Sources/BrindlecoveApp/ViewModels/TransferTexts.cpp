@@ -1,0 +1,101 @@
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+
+#include <cmath>
+
+namespace brindlecove::TransferTexts {
+
+using Kind = tessaline::TransferLog::TransferStanding::Kind;
+
+namespace {
+
+QString n(long long value) { return QString::number(value); }
+
+}  // namespace
+
+QString settling(double quietRemaining) {
+    // Never "-0.0s", and no NaN text.
+    const double q = std::isfinite(quietRemaining) && quietRemaining > 0 ? quietRemaining : 0.0;
+    return QStringLiteral("Waiting for card to finish writing… %1s").arg(QString::number(q, 'f', 1));
+}
+
+QString copyingFile(const QString& fileName, int fileIndex, int fileTotal) {
+    return QStringLiteral("Copying %1 — file %2 of %3").arg(fileName, n(static_cast<long long>(fileIndex) + 1), n(fileTotal));
+}
+
+QString bytesOf(int64_t copied, int64_t total) {
+    return QStringLiteral("%1 of %2").arg(Formats::fileByteCount(copied), Formats::fileByteCount(total));
+}
+
+std::optional<QString> speed(double bytesPerSecond) {
+    if (!(bytesPerSecond > 0) || !std::isfinite(bytesPerSecond)) return std::nullopt;
+    // A speed beyond any real drive is clamped before the cast (a cast out of range is undefined).
+    const double whole = std::trunc(std::min(bytesPerSecond, 1e18));
+    return Formats::fileByteCount(static_cast<qint64>(whole)) + QStringLiteral("/s");
+}
+
+std::optional<QString> remaining(std::optional<double> seconds) {
+    if (!seconds) return std::nullopt;
+    auto text = Formats::durationText(*seconds);
+    if (!text) return std::nullopt;
+    return QStringLiteral("~%1 remaining").arg(*text);
+}
+
+Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log) {
+    const int files = log.fileCount();
+    if (wasStopped)
+        return {QStringLiteral("stop.circle.fill"), Tone::warn,
+                QStringLiteral("Stopped early — %1 files finished before the stop. The card was NOT fully copied.").arg(files)};
+    if (log.allVerified())
+        return {QStringLiteral("checkmark.seal.fill"), Tone::good,
+                QStringLiteral("All %1 files copied and verified byte-for-byte").arg(files)};
+    if (log.failedCount() >= 1)
+        return {QStringLiteral("exclamationmark.triangle.fill"), Tone::bad,
+                QStringLiteral("%1 of %2 files FAILED — don't wipe the card").arg(n(log.failedCount()), n(files))};
+    if (!log.isComplete())
+        return {QStringLiteral("exclamationmark.triangle.fill"), Tone::warn,
+                QStringLiteral("Incomplete — %1 of %2 files handled. The card was NOT fully copied.")
+                    .arg(n(files), log.plannedFileCount ? n(*log.plannedFileCount) : QStringLiteral("?"))};
+    return {QStringLiteral("checkmark.circle.fill"), Tone::good, QStringLiteral("Copy complete")};
+}
+
+QString copyCounts(const tessaline::TransferLog& log) {
+    return QStringLiteral("Verified %1 · Already present %2 · Failed %3")
+        .arg(n(log.verifiedCount()), n(log.skippedCount()), n(log.failedCount()));
+}
+
+Banner banner(const tessaline::TransferLog& log) {
+    const auto standing = log.standing();
+    switch (standing.kind) {
+        case Kind::verified:
+            return {Tone::good, QStringLiteral("All %1 files verified byte-for-byte").arg(standing.count),
+                    QStringLiteral("Safe to reuse the card — %1 transferred.").arg(Formats::fileByteCount(log.totalBytes()))};
+        case Kind::cancelledIncomplete:
+            return {Tone::bad,
+                    QStringLiteral("Stopped early — %1 of %2 files transferred")
+                        .arg(n(standing.count), n(standing.total.value_or(standing.count))),
+                    QStringLiteral("This transfer is incomplete. %1 file(s) were never copied — do not wipe the card.")
+                        .arg(log.unhandledCount())};
+        case Kind::incomplete:
+            return {Tone::bad,
+                    QStringLiteral("Incomplete transfer — %1 of %2 files")
+                        .arg(n(standing.count),
+                             standing.total ? n(*standing.total) : QStringLiteral("an unrecorded number of")),
+                    QStringLiteral("This run can't be proven complete. Do not wipe the card.")};
+        case Kind::hasFailures:
+            return {Tone::bad, QStringLiteral("%1 of %2 files failed").arg(n(standing.count), n(standing.total.value_or(0))),
+                    QStringLiteral("Do not wipe the card until these are resolved.")};
+        case Kind::hasUnverified:
+            return {Tone::warn,
+                    QStringLiteral("%1 of %2 files copied without verification")
+                        .arg(n(standing.count), n(standing.total.value_or(0))),
+                    QStringLiteral("These bytes were never re-read and proven. Do not wipe the card.")};
+        case Kind::noFiles:
+            return {Tone::warn, QStringLiteral("No files transferred"),
+                    QStringLiteral("Nothing was copied, so nothing is proven.")};
+    }
+    return {};
+}
+
+}  // namespace brindlecove::TransferTexts

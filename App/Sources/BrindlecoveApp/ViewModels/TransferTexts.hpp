@@ -1,0 +1,46 @@
+#pragma once
+// The sentences the Copy and Production Log sections show for a running or finished copy,
+// computed in the core so their exact wording is checked without a display. Counts are plain
+// integers; byte counts use the engine's file-size style. Any thread.
+
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace brindlecove::TransferTexts {
+
+enum class Tone { good, bad, warn, neutral };
+
+// "Waiting for card to finish writing… 2.0s" (one decimal; below 0 reads 0.0).
+QString settling(double quietRemaining);
+// "Copying <name> — file <index + 1> of <total>".
+QString copyingFile(const QString& fileName, int fileIndex, int fileTotal);
+// "<copied> of <total>" in the file-size style.
+QString bytesOf(int64_t copied, int64_t total);
+// "<speed>/s" for a speed above 0 (truncated to whole bytes); nullopt otherwise.
+std::optional<QString> speed(double bytesPerSecond);
+// "~<duration> remaining"; nullopt without an estimate or for one that has no text.
+std::optional<QString> remaining(std::optional<double> seconds);
+
+// The Copy section's verdict on a finished run.
+struct Verdict {
+    QString symbol;
+    Tone tone = Tone::neutral;  // good: green, bad: red, warn: orange
+    QString text;
+};
+Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log);
+// "Verified <n> · Already present <n> · Failed <n>".
+QString copyCounts(const tessaline::TransferLog& log);
+
+// The Production Log's banner for the log's standing.
+struct Banner {
+    Tone tone = Tone::neutral;
+    QString title;
+    QString subtitle;
+};
+Banner banner(const tessaline::TransferLog& log);
+
+}  // namespace brindlecove::TransferTexts

@@ -1,0 +1,437 @@
+// The verified copy run through CopyViewModel with the real copy engine on real folders (and,
+// as root, real loop-mounted drives): phases and events in order, the transfer log, Stop,
+// refused destinations, a drive pulled mid-copy, and filing into the log archive.
+
+#include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "Support/AppTestSandbox.hpp"
+
+#include "Tessaline/Copy/CopyError.hpp"
+
+#include <QSignalSpy>
+
+#include <atomic>
+#include <deque>
+#include <future>
+#include <variant>
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using brindlecove::testing::AppSandboxedTest;
+using tessaline::CopyEngine;
+using tessaline::TransferLog;
+using tessaline::testing::LoopVolume;
+using tessaline::testing::readFile;
+using tessaline::testing::writePatternFile;
+namespace fs = std::filesystem;
+using Kind = CopyEngine::FileStatus::Kind;
+
+namespace {
+
+// Holds the engine on its worker after the first file until the test lets it go.
+struct Gate {
+    std::promise<void> reached;
+    std::promise<void> go;
+    std::shared_future<void> goFuture = go.get_future().share();
+    std::atomic<bool> fired{false};
+};
+
+class CopyViewModelTest : public AppSandboxedTest {
+protected:
+    std::deque<std::optional<QString>> answers;
+    std::vector<FolderRequest> requests;
+    std::shared_ptr<std::atomic<int>> archived = std::make_shared<std::atomic<int>>(0);
+    std::shared_ptr<std::atomic<int>> engineCalls = std::make_shared<std::atomic<int>>(0);
+
+    CopyViewModel::Dependencies dependencies(CopyViewModel::CopyRunner runner = {}) {
+        CopyViewModel::Dependencies d;
+        d.dialogs.chooseFolder = [this](const FolderRequest& request) -> std::optional<QString> {
+            requests.push_back(request);
+            if (answers.empty()) return std::nullopt;
+            auto answer = answers.front();
+            answers.pop_front();
+            return answer;
+        };
+        d.settle = {0.05, 10, 0.02};
+        d.archive = [archived = archived](const TransferLog&) { ++*archived; };
+        if (!runner) {
+            runner = [](const fs::path& card, const fs::path& destination, const CopyEngine::Options& options,
+                        const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                        const CopyEngine::EventHandler& onEvent) {
+                return CopyEngine().copy(card, destination, options, settle, cancel, onEvent);
+            };
+        }
+        d.copy = [calls = engineCalls, runner](const fs::path& card, const fs::path& destination,
+                                               const CopyEngine::Options& options, const tessaline::SettleOptions& settle,
+                                               const CopyEngine::CancelTest& cancel, const CopyEngine::EventHandler& onEvent) {
+            ++*calls;
+            return runner(card, destination, options, settle, cancel, onEvent);
+        };
+        return d;
+    }
+
+    // A card of `count` files: DCIM/100TEST/CLIP_<i>.MOV, the first one 9 MiB (several
+    // progress events), the others small.
+    fs::path makeCard(int count, const std::string& name = "card") {
+        fs::path card = sandbox / name;
+        for (int i = 0; i < count; ++i)
+            writePatternFile(card / "DCIM" / "100TEST" / ("CLIP_" + std::to_string(i) + ".MOV"),
+                             i == 0 ? 9 * 1024 * 1024 + 17 : 40'000 + static_cast<size_t>(i), static_cast<unsigned>(i + 1));
+        return card;
+    }
+
+    void choose(CopyViewModel& model, const fs::path& card, const fs::path& destination) {
+        answers = {qpath(card), qpath(destination)};
+        model.pickCard();
+        model.pickDestination();
+    }
+
+    static bool finish(CopyViewModel& model) { return waitFor([&] { return !model.isRunning(); }, 120'000); }
+
+    static std::shared_ptr<const TransferLog> doneLog(const CopyViewModel& model) {
+        const auto* done = std::get_if<CopyViewModel::DonePhase>(&model.phase());
+        return done ? done->log : nullptr;
+    }
+};
+
+}  // namespace
+
+TEST_F(CopyViewModelTest, CopiesACardBetweenFoldersWithPhasesInOrderAndKeepsTheLog) {
+    const fs::path card = makeCard(5);
+    const fs::path destination = sandbox / "backup";
+    fs::create_directories(destination);
+    CopyViewModel model(dependencies());
+    EXPECT_FALSE(model.canStart());
+    EXPECT_TRUE(std::holds_alternative<CopyViewModel::IdlePhase>(model.phase()));
+
+    answers = {qpath(card)};
+    model.pickCard();
+    EXPECT_FALSE(model.canStart()) << "one folder is not enough";
+    answers = {qpath(destination)};
+    model.pickDestination();
+    ASSERT_TRUE(model.canStart());
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].prompt, "Select Card");
+    EXPECT_EQ(requests[0].message, "Pick the SD card to copy from.");
+    EXPECT_EQ(requests[1].prompt, "Select Destination");
+    EXPECT_EQ(requests[1].message, "Pick the drive/folder to copy verified files to.");
+    for (const auto& request : requests) {
+        EXPECT_EQ(request.startFolder, RemovableMounts::parentFolder());
+        EXPECT_TRUE(request.canCreateFolders);
+    }
+
+    std::vector<CopyViewModel::Phase> phases;
+    QObject::connect(&model, &CopyViewModel::changed, [&] { phases.push_back(model.phase()); });
+    QSignalSpy lastLogChanges(&model, &CopyViewModel::lastLogChanged);
+    QSignalSpy archivedPosts(&AppEvents::instance(), &AppEvents::logArchived);
+
+    model.start();
+    EXPECT_EQ(model.phase(), CopyViewModel::Phase(CopyViewModel::SettlingPhase{0}));
+    EXPECT_FALSE(model.canStart());
+    EXPECT_EQ(model.runningNoun(), QStringLiteral("copy"));
+    model.start();  // a double click starts nothing
+    model.setPreserveStructure(false);  // read once, at the start
+    ASSERT_TRUE(finish(model));
+    EXPECT_EQ(engineCalls->load(), 1);
+    EXPECT_FALSE(model.runningNoun());
+
+    // Settling until the first progress update, then copying with indices and bytes that
+    // never go back, then done.
+    ASSERT_GE(phases.size(), 4u);
+    size_t i = 0;
+    while (i < phases.size() && std::holds_alternative<CopyViewModel::SettlingPhase>(phases[i])) ++i;
+    ASSERT_GT(i, 0u);
+    int lastIndex = 0;
+    int64_t lastBytes = 0;
+    int copying = 0;
+    for (; i + 1 < phases.size(); ++i) {
+        const auto* step = std::get_if<CopyViewModel::CopyingPhase>(&phases[i]);
+        if (!step) continue;  // the switch's own change
+        ++copying;
+        EXPECT_GE(step->fileIndex, lastIndex);
+        EXPECT_GE(step->overallBytesCopied, lastBytes);
+        EXPECT_EQ(step->fileTotal, 5);
+        EXPECT_EQ(step->overallBytes, 9 * 1024 * 1024 + 17 + 4 * 40'000 + 1 + 2 + 3 + 4);
+        EXPECT_TRUE(step->fileName.startsWith("CLIP_")) << step->fileName.toStdString();
+        lastIndex = step->fileIndex;
+        lastBytes = step->overallBytesCopied;
+    }
+    EXPECT_GE(copying, 5);
+    EXPECT_EQ(lastIndex, 4);
+
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(model.lastLog(), log);
+    EXPECT_EQ(lastLogChanges.count(), 1);
+    EXPECT_FALSE(model.wasStopped());
+    EXPECT_TRUE(log->allVerified());
+    EXPECT_EQ(log->plannedFileCount, 5);
+    EXPECT_EQ(log->plannedBytes, log->totalBytes());
+    EXPECT_TRUE(log->preserveStructure) << "the switch turned after the start does not reach the run";
+    EXPECT_EQ(log->sourceURL, card);
+    EXPECT_EQ(log->destinationURL, destination);
+    EXPECT_LE(log->startedAt, log->finishedAt);
+    for (int f = 0; f < 5; ++f) {
+        const fs::path relative = fs::path("DCIM") / "100TEST" / ("CLIP_" + std::to_string(f) + ".MOV");
+        EXPECT_EQ(readFile(destination / relative), readFile(card / relative));
+    }
+    EXPECT_TRUE(model.canStart()) << "a finished run may be followed by another";
+
+    ASSERT_TRUE(waitFor([&] { return archivedPosts.count() >= 1; }));
+    drainEvents();
+    EXPECT_EQ(archived->load(), 1);
+    EXPECT_EQ(archivedPosts.count(), 1);
+}
+
+TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuringARun) {
+    const fs::path card = makeCard(3);
+    const fs::path destination = sandbox / "backup";
+    fs::create_directories(destination);
+    auto gate = std::make_shared<Gate>();
+    CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                                            const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
+                gate->reached.set_value();
+                gate->goFuture.wait();
+            }
+        });
+    }));
+    choose(model, card, destination);
+    answers = {std::nullopt};
+    model.pickCard();
+    EXPECT_EQ(model.cardPath(), qpath(card)) << "a cancelled panel keeps the folder";
+
+    model.start();
+    auto reached = gate->reached.get_future();
+    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    const size_t asked = requests.size();
+    answers = {qpath(sandbox / "elsewhere"), qpath(sandbox / "elsewhere")};
+    model.pickCard();
+    model.pickDestination();
+    EXPECT_EQ(requests.size(), asked) << "no panel while a copy runs";
+    EXPECT_EQ(model.cardPath(), qpath(card));
+    EXPECT_EQ(model.destinationPath(), qpath(destination));
+    model.start();
+    gate->go.set_value();
+    ASSERT_TRUE(finish(model));
+    EXPECT_EQ(engineCalls->load(), 1) << "no second worker";
+    ASSERT_TRUE(doneLog(model));
+    EXPECT_TRUE(doneLog(model)->allVerified());
+
+    // Choosing a folder after the run returns to idle and keeps the log.
+    auto log = model.lastLog();
+    answers = {qpath(destination)};
+    model.pickDestination();
+    EXPECT_TRUE(std::holds_alternative<CopyViewModel::IdlePhase>(model.phase()));
+    EXPECT_EQ(model.lastLog(), log);
+}
+
+TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpeedValues) {
+    const fs::path card = makeCard(6);
+    const fs::path destination = sandbox / "backup";
+    auto gate = std::make_shared<Gate>();
+    CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                                            const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
+                gate->reached.set_value();
+                gate->goFuture.wait();
+            }
+        });
+    }));
+    choose(model, card, destination);
+    model.start();
+    auto reached = gate->reached.get_future();
+    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    model.stop();
+    gate->go.set_value();
+    ASSERT_TRUE(finish(model));
+
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(model.wasStopped());
+    EXPECT_TRUE(log->wasCancelled);
+    EXPECT_EQ(log->fileCount(), 1);
+    EXPECT_EQ(log->plannedFileCount, 6);
+    EXPECT_EQ(log->standing().kind, TransferLog::TransferStanding::Kind::cancelledIncomplete);
+    // Nothing but the first file's copy is left at the destination.
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(destination))
+        if (entry.is_regular_file()) ++files;
+    EXPECT_EQ(files, 1);
+    ASSERT_TRUE(waitFor([&] { return archived->load() == 1; })) << "a stopped run's log is filed too";
+}
+
+TEST_F(CopyViewModelTest, StopDuringTheSettleWaitEndsWithAnEmptyStoppedLog) {
+    const fs::path card = makeCard(2);
+    auto d = dependencies();
+    d.settle = {30, 60, 0.05};
+    CopyViewModel model(std::move(d));
+    choose(model, card, sandbox / "backup");
+    model.start();
+    ASSERT_TRUE(waitFor([&] {
+        const auto* settling = std::get_if<CopyViewModel::SettlingPhase>(&model.phase());
+        return settling && settling->quietRemaining > 1;
+    }));
+    model.stop();
+    ASSERT_TRUE(finish(model));
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(model.wasStopped());
+    EXPECT_TRUE(log->wasCancelled);
+    EXPECT_TRUE(log->outcomes.empty());
+    EXPECT_EQ(log->plannedFileCount, 0);
+    EXPECT_EQ(log->plannedBytes, 0);
+    EXPECT_FALSE(fs::exists(sandbox / "backup" / "DCIM"));
+}
+
+TEST_F(CopyViewModelTest, ADestinationInsideTheCardOrAnUnreadableCardFailsAndKeepsThePreviousLog) {
+    const fs::path card = makeCard(2);
+    CopyViewModel model(dependencies());
+    choose(model, card, sandbox / "backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    const auto first = model.lastLog();
+    ASSERT_TRUE(first);
+    ASSERT_TRUE(waitFor([&] { return archived->load() == 1; }));
+
+    for (const fs::path& inside : {card, card / "DCIM" / "Backup"}) {
+        if (inside != card) fs::create_directories(inside);
+        answers = {qpath(inside)};
+        model.pickDestination();
+        model.start();
+        ASSERT_TRUE(finish(model));
+        const auto* failed = std::get_if<CopyViewModel::FailedPhase>(&model.phase());
+        ASSERT_TRUE(failed) << inside;
+        EXPECT_EQ(failed->message.toStdString(), tessaline::CopyError::destinationInsideSource(card).what());
+        EXPECT_EQ(model.lastLog(), first);
+        EXPECT_TRUE(model.canStart()) << "a failed run may be tried again";
+    }
+    EXPECT_TRUE(fs::is_empty(card / "DCIM" / "Backup")) << "nothing was copied into the card";
+
+    answers = {qpath(sandbox / "no-such-card"), qpath(sandbox / "backup")};
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+    ASSERT_TRUE(finish(model));
+    const auto* failed = std::get_if<CopyViewModel::FailedPhase>(&model.phase());
+    ASSERT_TRUE(failed);
+    EXPECT_TRUE(failed->message.startsWith("Couldn't read the card at ")) << failed->message.toStdString();
+    EXPECT_EQ(model.lastLog(), first);
+    drainEvents();
+    EXPECT_EQ(archived->load(), 1) << "a failed run files nothing";
+}
+
+TEST_F(CopyViewModelTest, FinishedLogsAreFiledIntoTheArchiveAndAFailedFilingStillPostsOnce) {
+    const fs::path card = makeCard(2);
+    auto d = dependencies();
+    d.archive = {};  // the application's archive
+    CopyViewModel model(std::move(d));
+    QSignalSpy posts(&AppEvents::instance(), &AppEvents::logArchived);
+    choose(model, card, sandbox / "backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    ASSERT_TRUE(waitFor([&] { return posts.count() >= 1; }));
+    {
+        auto access = LogArchiveProvider::shared().resolve();
+        auto logs = access->list();
+        ASSERT_EQ(logs.size(), 1u);
+        EXPECT_EQ(logs[0].kind, tessaline::LogKind::transfer);
+        EXPECT_FALSE(logs[0].hasProblem);
+    }
+
+    auto failing = dependencies();
+    failing.archive = [](const TransferLog&) { throw std::runtime_error("disk full"); };
+    CopyViewModel second(std::move(failing));
+    choose(second, card, sandbox / "backup2");
+    second.start();
+    ASSERT_TRUE(finish(second));
+    ASSERT_TRUE(waitFor([&] { return posts.count() >= 2; }));
+    drainEvents();
+    EXPECT_EQ(posts.count(), 2);
+}
+
+TEST_F(CopyViewModelTest, AViewModelDestroyedMidCopyStopsTheRunAndItsLogIsStillFiled) {
+    const fs::path card = makeCard(6);
+    auto gate = std::make_shared<Gate>();
+    auto model = std::make_unique<CopyViewModel>(
+        dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                            const CopyEngine::EventHandler& onEvent) {
+            return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+                onEvent(event);
+                if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
+                    gate->reached.set_value();
+                    gate->goFuture.wait();
+                }
+            });
+        }));
+    choose(*model, card, sandbox / "backup");
+    model->start();
+    auto reached = gate->reached.get_future();
+    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    model.reset();
+    gate->go.set_value();
+    ASSERT_TRUE(waitFor([&] { return archived->load() == 1; }));
+    drainEvents();  // the dropped posts of the gone view model run nothing
+}
+
+TEST_F(CopyViewModelTest, CopiesOntoALoopMountedDrive) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("ext4", 64, "COPYDRIVE");
+    const fs::path card = makeCard(4);
+    CopyViewModel model(dependencies());
+    choose(model, card, drive.mountPoint() / "Backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(log->allVerified()) << log->summary();
+    EXPECT_EQ(readFile(drive.mountPoint() / "Backup" / "DCIM" / "100TEST" / "CLIP_0.MOV"),
+              readFile(card / "DCIM" / "100TEST" / "CLIP_0.MOV"));
+}
+
+TEST_F(CopyViewModelTest, ADrivePulledMidCopyFailsEveryFileNotWrittenAndNothingLandsOnTheSystemDisk) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("ext4", 64, "PULLDRIVE");
+    const fs::path card = makeCard(6);
+    const fs::path mountPoint = drive.mountPoint();
+    fs::create_directories(mountPoint / "Backup");
+    std::atomic<bool> pulled{false};
+    CopyViewModel model(dependencies([&](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                                         const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                                         const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            const auto* finished = std::get_if<CopyEngine::FileFinishedEvent>(&event);
+            if (finished && finished->index == 1 && !pulled.exchange(true)) drive.unmountLazily();
+        });
+    }));
+    choose(model, card, mountPoint / "Backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    ASSERT_EQ(log->fileCount(), 6);
+    EXPECT_EQ(log->outcomes[0].status.kind, Kind::copiedVerified);
+    EXPECT_EQ(log->outcomes[1].status.kind, Kind::copiedVerified);
+    // Files written ahead in a batch fail their read-back; later ones fail to be written.
+    for (size_t i = 2; i < log->outcomes.size(); ++i) {
+        const auto kind = log->outcomes[i].status.kind;
+        EXPECT_TRUE(kind == Kind::failed || kind == Kind::verificationFailed) << log->outcomes[i].relativePath;
+    }
+    EXPECT_EQ(log->failedCount(), 4);
+    EXPECT_FALSE(log->allVerified());
+    EXPECT_EQ(log->standing().kind, TransferLog::TransferStanding::Kind::hasFailures);
+    // The mount point is a bare folder of the system disk now: nothing was written there.
+    std::error_code error;
+    EXPECT_TRUE(!fs::exists(mountPoint, error) || fs::is_empty(mountPoint, error));
+}
