@@ -195,6 +195,13 @@ void CopyViewModel::applyResult(quint64 runId, std::shared_ptr<const TransferLog
     Q_EMIT changed();
 }
 
+void CopyViewModel::setLastLog(std::shared_ptr<const TransferLog> log) {
+    if (log == lastLog_) return;
+    lastLog_ = std::move(log);
+    Q_EMIT lastLogChanged();
+    Q_EMIT changed();
+}
+
 void CopyViewModel::stop() {
     if (runs_.isActive()) runs_.cancel();
 }

@@ -105,6 +105,8 @@ public:
     // The log of the last run that finished with a log; null before the first one. The
     // pointee never changes: capture the pointer to keep a log while runs go on.
     std::shared_ptr<const tessaline::TransferLog> lastLog() const { return lastLog_; }
+    // Publishes `log` as the last log (a finished run does this; tests and screenshots too).
+    void setLastLog(std::shared_ptr<const tessaline::TransferLog> log);
     const QList<ProgressPoint>& progressHistory() const { return sampler_.history(); }
     std::optional<double> estimatedSecondsRemaining() const { return sampler_.estimatedSecondsRemaining(); }
     double currentBytesPerSec() const { return sampler_.currentBytesPerSec(); }

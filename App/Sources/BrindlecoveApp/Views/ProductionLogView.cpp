@@ -43,6 +43,13 @@ ResultBanner::Tone toneOf(TransferTexts::Tone tone) {
     return ResultBanner::Tone::neutral;
 }
 
+// Takes a replaced display out of the section at once and deletes it later.
+void retire(QWidget* widget) {
+    widget->hide();
+    widget->setParent(nullptr);
+    widget->deleteLater();
+}
+
 QColor gray() { return QColor(0x8e, 0x8e, 0x93); }
 QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
@@ -164,7 +171,7 @@ void ProductionLogView::showLog(const std::shared_ptr<const TransferLog>& log) {
     banner->setObjectName(QStringLiteral("productionLog.banner"));
     if (banner_) {
         summary_->replaceWidget(banner_, banner);
-        banner_->deleteLater();
+        retire(banner_);
     } else {
         summary_->insertWidget(0, banner);
     }
@@ -194,7 +201,7 @@ void ProductionLogView::showLog(const std::shared_ptr<const TransferLog>& log) {
     row->addWidget(failed);
     if (tiles_) {
         summary_->replaceWidget(tiles_, tiles);
-        tiles_->deleteLater();
+        retire(tiles_);
     } else {
         summary_->addWidget(tiles);
     }

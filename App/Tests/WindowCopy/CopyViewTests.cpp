@@ -1,0 +1,219 @@
+// The Copy section offscreen over a real CopyViewModel and the real copy engine: the form,
+// what is enabled while a copy runs, the progress rows with the speed chart, and the verdict.
+
+#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/Views/CopyView.hpp"
+#include "BrindlecoveApp/Views/TrendChart.hpp"
+#include "Support/AppTestSandbox.hpp"
+
+#include "Tessaline/Copy/CopyError.hpp"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <atomic>
+#include <deque>
+#include <future>
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using brindlecove::testing::AppSandboxedTest;
+using tessaline::CopyEngine;
+using tessaline::testing::writePatternFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+class CopyViewTest : public AppSandboxedTest {
+protected:
+    std::deque<QString> answers;
+    std::promise<void> reached;
+    std::promise<void> go;
+    std::shared_future<void> goFuture = go.get_future().share();
+    std::atomic<bool> holdAfterFirstFile{false};
+    double clockNow = 0;
+
+    // The real engine; with holdAfterFirstFile it waits after the first file until `go`.
+    // The clock moves half a second per reading, so every progress update is sampled.
+    CopyViewModel::Dependencies dependencies() {
+        CopyViewModel::Dependencies d;
+        d.dialogs.chooseFolder = [this](const FolderRequest&) -> std::optional<QString> {
+            if (answers.empty()) return std::nullopt;
+            QString answer = answers.front();
+            answers.pop_front();
+            return answer;
+        };
+        d.settle = {0.05, 10, 0.02};
+        d.archive = [](const tessaline::TransferLog&) {};
+        d.clock = [this] { return clockNow += 0.5; };
+        d.copy = [this](const fs::path& card, const fs::path& destination, const CopyEngine::Options& options,
+                        const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                        const CopyEngine::EventHandler& onEvent) {
+            bool held = false;
+            return CopyEngine().copy(card, destination, options, settle, cancel, [&](const CopyEngine::Event& event) {
+                onEvent(event);
+                if (holdAfterFirstFile && !held && std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) {
+                    held = true;
+                    reached.set_value();
+                    goFuture.wait();
+                }
+            });
+        };
+        return d;
+    }
+
+    fs::path makeCard(int count) {
+        fs::path card = sandbox / "card";
+        for (int i = 0; i < count; ++i)
+            writePatternFile(card / "DCIM" / ("CLIP_" + std::to_string(i) + ".MOV"),
+                             i == 0 ? 20 * 1024 * 1024 + 3 : 1000 + static_cast<size_t>(i), static_cast<unsigned>(i + 7));
+        return card;
+    }
+
+    template <class T>
+    static T* find(QWidget& view, const char* name) {
+        T* child = view.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_TRUE(child) << name;
+        return child;
+    }
+
+    static bool shown(QWidget& view, const char* name) {
+        QWidget* child = view.findChild<QWidget*>(QString::fromLatin1(name));
+        return child && child->isVisibleTo(&view);
+    }
+
+    static QString text(QWidget& view, const char* name) {
+        QLabel* label = view.findChild<QLabel*>(QString::fromLatin1(name));
+        return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
+    }
+
+    bool waitForReached() {
+        auto future = reached.get_future();
+        return waitFor([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 60'000);
+    }
+};
+
+}  // namespace
+
+TEST_F(CopyViewTest, TheFormFollowsARunFromChoiceToVerdict) {
+    const fs::path card = makeCard(4);
+    CopyViewModel model(dependencies());
+    CopyView view(model);
+    view.resize(700, 800);
+
+    EXPECT_EQ(text(view, "copy.noCard"), "No card selected.");
+    EXPECT_EQ(text(view, "copy.noDestination"), "No destination selected.");
+    EXPECT_TRUE(shown(view, "copy.noCard"));
+    EXPECT_FALSE(find<QPushButton>(view, "copy.start")->isEnabled());
+    EXPECT_FALSE(shown(view, "copy.stop"));
+    for (const char* page : {"copy.settling", "copy.copying", "copy.done", "copy.failed"})
+        EXPECT_FALSE(shown(view, page)) << page;
+    EXPECT_TRUE(find<QCheckBox>(view, "copy.preserve")->isChecked());
+    EXPECT_EQ(text(view, "copy.preserveCaption"), "Mirror the card's DCIM/folder layout into the destination.");
+
+    find<QCheckBox>(view, "copy.preserve")->click();
+    EXPECT_FALSE(model.preserveStructure());
+    drainEvents();
+    EXPECT_EQ(text(view, "copy.preserveCaption"), "Copy every file into the destination folder, flattened.");
+    find<QCheckBox>(view, "copy.preserve")->click();
+
+    answers = {qpath(card), qpath(sandbox / "backup")};
+    find<QPushButton>(view, "copy.chooseCard")->click();
+    find<QPushButton>(view, "copy.chooseDestination")->click();
+    drainEvents();
+    EXPECT_EQ(text(view, "copy.cardPath"), qpath(card));
+    EXPECT_EQ(text(view, "copy.destinationPath"), qpath(sandbox / "backup"));
+    EXPECT_FALSE(shown(view, "copy.noCard"));
+    ASSERT_TRUE(find<QPushButton>(view, "copy.start")->isEnabled());
+
+    holdAfterFirstFile = true;
+    find<QPushButton>(view, "copy.start")->click();
+    view.render();
+    EXPECT_TRUE(shown(view, "copy.settling"));
+    EXPECT_EQ(text(view, "copy.settlingText"), "Waiting for card to finish writing… 0.0s");
+    EXPECT_TRUE(shown(view, "copy.stop"));
+    EXPECT_FALSE(find<QPushButton>(view, "copy.start")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>(view, "copy.chooseCard")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>(view, "copy.chooseDestination")->isEnabled());
+    EXPECT_FALSE(find<QCheckBox>(view, "copy.preserve")->isEnabled());
+
+    // Held after the first (20 MiB) file: three progress updates, each one sampled.
+    ASSERT_TRUE(waitForReached());
+    ASSERT_TRUE(waitFor([&] { return model.progressHistory().size() >= 3; }));
+    drainEvents();
+    ASSERT_TRUE(shown(view, "copy.copying"));
+    const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&model.phase());
+    ASSERT_TRUE(copying);
+    auto* bar = find<QProgressBar>(view, "copy.progress");
+    EXPECT_EQ(bar->maximum(), 10000);
+    EXPECT_EQ(bar->value(), static_cast<int>(copying->overallBytesCopied * 10000 / copying->overallBytes));
+    EXPECT_EQ(text(view, "copy.fileLine"), "Copying CLIP_0.MOV — file 1 of 4");
+    EXPECT_TRUE(text(view, "copy.bytes").endsWith(" of 21 MB")) << text(view, "copy.bytes").toStdString();
+    EXPECT_TRUE(shown(view, "copy.speed"));
+    EXPECT_TRUE(text(view, "copy.speed").endsWith("/s"));
+    EXPECT_TRUE(text(view, "copy.estimate").startsWith("~")) << text(view, "copy.estimate").toStdString();
+    EXPECT_TRUE(text(view, "copy.estimate").endsWith(" remaining"));
+    auto* chart = find<TrendChart>(view, "copy.speedChart");
+    EXPECT_TRUE(chart->isVisibleTo(&view));
+    EXPECT_EQ(chart->points().size(), model.progressHistory().size());
+    EXPECT_DOUBLE_EQ(chart->points().back().y(), model.progressHistory().back().mbPerSec);
+
+    go.set_value();
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    drainEvents();
+    EXPECT_TRUE(shown(view, "copy.done"));
+    EXPECT_EQ(text(view, "copy.verdict"), "All 4 files copied and verified byte-for-byte");
+    EXPECT_EQ(find<QLabel>(view, "copy.verdictSymbol")->property("symbol").toString(), "checkmark.seal.fill");
+    EXPECT_EQ(text(view, "copy.counts"), "Verified 4 · Already present 0 · Failed 0");
+    EXPECT_EQ(text(view, "copy.hint"), "See the Production Log tab to export the verified transfer log (PDF / ASC-MHL).");
+    EXPECT_FALSE(shown(view, "copy.stop"));
+    EXPECT_TRUE(find<QPushButton>(view, "copy.start")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>(view, "copy.chooseCard")->isEnabled());
+
+    // The same card again: every file is already there.
+    const auto firstLog = model.lastLog();
+    holdAfterFirstFile = false;
+    find<QPushButton>(view, "copy.start")->click();
+    EXPECT_TRUE(model.isRunning());
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    drainEvents();
+    EXPECT_EQ(text(view, "copy.verdict"), "All 4 files copied and verified byte-for-byte");
+    ASSERT_TRUE(model.lastLog());
+    EXPECT_NE(model.lastLog(), firstLog);
+    EXPECT_EQ(text(view, "copy.counts").toStdString(), "Verified 0 · Already present 4 · Failed 0")
+        << model.lastLog()->summary();
+}
+
+TEST_F(CopyViewTest, StopShowsTheStoppedVerdictAndARefusedRunShowsTheEngineSentence) {
+    const fs::path card = makeCard(5);
+    CopyViewModel model(dependencies());
+    CopyView view(model);
+    answers = {qpath(card), qpath(sandbox / "backup")};
+    model.pickCard();
+    model.pickDestination();
+    holdAfterFirstFile = true;
+    model.start();
+    ASSERT_TRUE(waitForReached());
+    drainEvents();
+    find<QPushButton>(view, "copy.stop")->click();
+    go.set_value();
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    drainEvents();
+    EXPECT_EQ(text(view, "copy.verdict"),
+              "Stopped early — 1 files finished before the stop. The card was NOT fully copied.");
+    EXPECT_EQ(find<QLabel>(view, "copy.verdictSymbol")->property("symbol").toString(), "stop.circle.fill");
+
+    holdAfterFirstFile = false;
+    answers = {qpath(card / "DCIM")};
+    model.pickDestination();
+    model.start();
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    drainEvents();
+    EXPECT_TRUE(shown(view, "copy.failed"));
+    EXPECT_FALSE(shown(view, "copy.done"));
+    EXPECT_EQ(text(view, "copy.failure").toStdString(), tessaline::CopyError::destinationInsideSource(card).what());
+    EXPECT_EQ(find<QLabel>(view, "copy.failureSymbol")->property("symbol").toString(), "exclamationmark.triangle.fill");
+}
