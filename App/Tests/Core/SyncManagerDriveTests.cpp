@@ -77,6 +77,18 @@ protected:
         return p;
     }
 
+    // A card labelled `cardLabel` holding DCIM/<name> clips of `bytes` bytes each, not
+    // mounted yet (mounting it is the insertion the watcher sees).
+    static std::unique_ptr<LoopVolume> unmountedCard(const std::string& cardLabel, const std::vector<std::string>& clips,
+                                                     size_t bytes, unsigned seed = 1, int sizeMiB = 32) {
+        auto card = std::make_unique<LoopVolume>("ext4", sizeMiB, cardLabel, false);
+        card->remount();
+        for (const std::string& clip : clips)
+            tessaline::testing::writePatternFile(card->mountPoint() / "DCIM" / clip, bytes, seed++);
+        card->unmount();
+        return card;
+    }
+
     // The real manager's environment over `config`; with `probe`, a real coordinator and
     // runner whose runs the probe watches.
     SyncManager::Environment environment(const tessaline::SyncConfiguration& config,
@@ -129,10 +141,7 @@ TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGr
     TESSALINE_REQUIRE_ROOT();
     const std::string cardLabel = label("BCIMPC");
     const std::string driveLabel = label("SHUTTLE");
-    LoopVolume card("ext4", 32, cardLabel, false);
-    card.remount();
-    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A001.MOV", 200'000, 1);
-    card.unmount();
+    auto card = unmountedCard(cardLabel, {"A001.MOV"}, 200'000);
     LoopVolume granted("ext4", 32, driveLabel);
     LoopVolume impostor("ext4", 32, driveLabel);
     tessaline::SecurityScopedBookmarkStore().grant(granted.mountPoint());
@@ -141,7 +150,7 @@ TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGr
     config.settleQuietSeconds = 0;
     config.pairs = {pair(cardLabel, impostor.mountPoint() / "Footage")};
     SyncManager manager(environment(config));
-    card.remount();
+    card->remount();
     const QString refused = QString::fromUtf8("❌ “Cards” failed: The drive at ") +
                             QString::fromStdString(config.pairs[0].destinationPath) +
                             QString::fromUtf8(" is not the granted “") + QString::fromStdString(driveLabel) +
@@ -158,15 +167,8 @@ TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGr
 TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedOneRunAtATime) {
     TESSALINE_REQUIRE_ROOT();
     const std::string cardLabel = label("BCTWIN");
-    LoopVolume first("ext4", 32, cardLabel, false);
-    LoopVolume second("ext4", 32, cardLabel, false);
-    first.remount();
-    second.remount();
-    tessaline::testing::writePatternFile(first.mountPoint() / "DCIM" / "A001.MOV", 300'000, 1);
-    tessaline::testing::writePatternFile(first.mountPoint() / "DCIM" / "A002.MOV", 100'000, 2);
-    tessaline::testing::writePatternFile(second.mountPoint() / "DCIM" / "B001.MOV", 200'000, 3);
-    first.unmount();
-    second.unmount();
+    auto first = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV"}, 300'000);
+    auto second = unmountedCard(cardLabel, {"B001.MOV"}, 200'000, 3);
 
     const fs::path backup = sandbox.path() / "backup";
     fs::create_directories(backup);
@@ -175,8 +177,8 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     config.pairs = {pair(cardLabel, backup)};
     auto probe = std::make_shared<RunProbe>();
     SyncManager manager(environment(config, probe));
-    first.remount();
-    second.remount();
+    first->remount();
+    second->remount();
     ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
@@ -187,9 +189,9 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: ")), 2);
     EXPECT_EQ(probe->mostAtOnce, 1);
     EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
-              tessaline::testing::readFile(first.mountPoint() / "DCIM" / "A001.MOV"));
+              tessaline::testing::readFile(first->mountPoint() / "DCIM" / "A001.MOV"));
     EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "B001.MOV"),
-              tessaline::testing::readFile(second.mountPoint() / "DCIM" / "B001.MOV"));
+              tessaline::testing::readFile(second->mountPoint() / "DCIM" / "B001.MOV"));
     ASSERT_TRUE(manager.todayReport());
     ASSERT_EQ(manager.todayReport()->runs.size(), 2u);
     EXPECT_EQ(manager.todayReport()->cardsProcessed(), 2);
@@ -200,11 +202,7 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
 TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfterIt) {
     TESSALINE_REQUIRE_ROOT();
     const std::string cardLabel = label("BCAGAIN");
-    LoopVolume card("ext4", 32, cardLabel, false);
-    card.remount();
-    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A001.MOV", 300'000, 1);
-    tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / "A002.MOV", 100'000, 2);
-    card.unmount();
+    auto card = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV"}, 300'000);
 
     const fs::path backup = sandbox.path() / "backup";
     fs::create_directories(backup);
@@ -217,8 +215,8 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
         if (!isFirstSettling(event, seen)) return;
         // Pulled and inserted again twice while the first run settles: one more run, not two.
         for (int i = 0; i < 2; ++i) {
-            card.unmount();
-            card.remount();
+            card->unmount();
+            card->remount();
             int handled = probe->mountsHandled + 1;
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
             while (probe->mountsHandled < handled && std::chrono::steady_clock::now() < deadline)
@@ -226,7 +224,7 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
         }
     };
     SyncManager manager(environment(config, probe));
-    card.remount();
+    card->remount();
     ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
@@ -249,12 +247,7 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
 TEST_F(SyncManagerDriveTests, ARunStoppedByQuittingLeavesTodaysReportNotClean) {
     TESSALINE_REQUIRE_ROOT();
     const std::string cardLabel = label("BCQUIT");
-    LoopVolume card("ext4", 64, cardLabel, false);
-    card.remount();
-    for (int i = 1; i <= 4; ++i)
-        tessaline::testing::writePatternFile(card.mountPoint() / "DCIM" / ("A00" + std::to_string(i) + ".MOV"),
-                                             3'000'000, i);
-    card.unmount();
+    auto card = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV", "A003.MOV", "A004.MOV"}, 3'000'000, 1, 64);
 
     const fs::path backup = sandbox.path() / "backup";
     fs::create_directories(backup);
@@ -273,7 +266,7 @@ TEST_F(SyncManagerDriveTests, ARunStoppedByQuittingLeavesTodaysReportNotClean) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     };
     auto manager = std::make_unique<SyncManager>(environment(config, probe));
-    card.remount();
+    card->remount();
     ASSERT_TRUE(waitFor([&] { return halfway.load(); }, 60'000));
     manager.reset();  // stops the run between files and waits for it
 
