@@ -1,19 +1,344 @@
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 
+#include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "Tessaline/Support/PathText.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
 namespace brindlecove {
 
+namespace fs = std::filesystem;
+
+// What the erase worker carries: plain values only.
+struct CardPrepViewModel::Request {
+    fs::path card;
+    tessaline::CardPrepEngine::CardFacts facts;
+    tessaline::VolumeIdentity identity;
+    tessaline::CameraFormatProfile profile;
+    ReportPtr report;  // set on the safe path: the card must still be what it vouches for
+    bool safePath = false;
+};
+
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), dependencies_(std::move(dependencies)) {}
+    : QObject(parent),
+      dependencies_(std::move(dependencies)),
+      selectedProfileID_(QString::fromStdString(tessaline::CameraFormatProfile::all().front().id)) {}
 
 CardPrepViewModel::~CardPrepViewModel() = default;
 
+QString CardPrepViewModel::locationMessage() {
+    return QStringLiteral("That location can no longer be safely erased \u2014 reselect the card.");
+}
+
+QString CardPrepViewModel::swappedMessage() {
+    return QStringLiteral(
+        "The card in the reader is not the one you selected \u2014 it looks like it was swapped or remounted. "
+        "Nothing was erased. Reselect the card and check its scan before erasing.");
+}
+
+QString CardPrepViewModel::changedMessage() {
+    return QStringLiteral(
+        "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
+}
+
+QString CardPrepViewModel::selfProvenMessage() {
+    return QStringLiteral(
+        "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
+        "and scan again before erasing.");
+}
+
 std::optional<QString> CardPrepViewModel::runningNoun() const {
-    if (runs_.isActive()) return QStringLiteral("card erase");
+    if (std::holds_alternative<Running>(phase_)) return QStringLiteral("card erase");
     return std::nullopt;
 }
 
-void CardPrepViewModel::stop() {
-    if (runs_.isActive()) runs_.cancel();
+void CardPrepViewModel::stop() { runs_.cancel(); }
+
+bool CardPrepViewModel::isBusy() const {
+    return std::holds_alternative<Running>(phase_) || std::holds_alternative<Previewing>(phase_);
+}
+
+tessaline::CameraFormatProfile CardPrepViewModel::selectedProfile() const {
+    if (auto profile = tessaline::CameraFormatProfile::profile(selectedProfileID_.toStdString())) return *profile;
+    return tessaline::CameraFormatProfile::all().front();
+}
+
+QString CardPrepViewModel::cardName() const {
+    if (!cardPath_) return {};
+    return QFileInfo(QDir::cleanPath(*cardPath_)).fileName();
+}
+
+bool CardPrepViewModel::confirmationMatches() const {
+    const QString name = cardName();
+    if (name.isEmpty()) return false;
+    return QString::compare(confirmationText_.normalized(QString::NormalizationForm_D),
+                            name.normalized(QString::NormalizationForm_D), Qt::CaseInsensitive) == 0;
+}
+
+fs::path CardPrepViewModel::cardFsPath() const {
+    return fs::path(QFile::encodeName(cardPath_.value_or(QString())).toStdString());
+}
+
+void CardPrepViewModel::setPhase(Phase phase) { phase_ = std::move(phase); }
+
+void CardPrepViewModel::setSelectedProfileID(const QString& id) {
+    if (id == selectedProfileID_) return;
+    selectedProfileID_ = id;
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::setConfirmationText(const QString& text) {
+    if (text == confirmationText_) return;
+    confirmationText_ = text;
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::setAcknowledgedUnverified(bool on) {
+    acknowledgedFor_ = on ? shown_ : std::nullopt;
+    if (on == acknowledgedUnverified_) return;
+    acknowledgedUnverified_ = on;
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::pickCard() {
+    if (std::holds_alternative<Running>(phase_) || !dependencies_.dialogs.chooseFolder) return;
+    FolderRequest request;
+    request.prompt = QStringLiteral("Select Card");
+    request.message = QStringLiteral("Pick the card to ERASE and prep. Everything on it will be deleted.");
+    request.canCreateFolders = false;
+    request.startFolder = RemovableMounts::parentFolder();
+    const auto chosen = dependencies_.dialogs.chooseFolder(request);
+    if (!chosen || chosen->isEmpty()) return;
+    takeCard(*chosen);
+}
+
+void CardPrepViewModel::takeCard(const QString& folder) {
+    if (std::holds_alternative<Running>(phase_)) return;
+    cardPath_ = folder;
+    const fs::path card = cardFsPath();
+    pickedIdentity_ = dependencies_.backend.readIdentity(card);
+    confirmationText_.clear();
+    acknowledgedUnverified_ = false;
+    acknowledgedFor_.reset();
+    preview_.reset();
+    previewMedia_.reset();
+    const auto checked = dependencies_.backend.validate(card);
+    cardIssue_ = checked.issue;
+    pickedFacts_ = checked.card;
+    if (!cardIssue_ && !pickedFacts_) cardIssue_ = CardRootIssue::notAVolumeRoot;
+    if (cardIssue_ || !pickedFacts_) {
+        runs_.abandon();  // a count of an earlier card is no longer wanted
+        setPhase(Idle{});
+    } else {
+        setPhase(Previewing{});
+        loadPreview();
+    }
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::recount() {
+    if (!cardPath_ || cardIssue_ || std::holds_alternative<Running>(phase_)) return;
+    loadPreview();
+}
+
+void CardPrepViewModel::loadPreview() {
+    auto ticket = runs_.begin();
+    const fs::path card = cardFsPath();
+    auto compute = dependencies_.backend.computePreview;
+    Executor::shared().userInitiated([this, ticket, card, compute] {
+        CardContents contents = compute(card);
+        ticket.post([this, id = ticket.id, contents = std::move(contents)] {
+            runs_.finish(id);
+            preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
+            previewMedia_ = contents.media;
+            if (std::holds_alternative<Previewing>(phase_)) setPhase(Idle{});
+            Q_EMIT changed();
+        });
+    });
+}
+
+int CardPrepViewModel::selfProvenFor(const tessaline::VerificationReport& report) const {
+    const fs::path card = cardFsPath();
+    const auto& deviceOf = dependencies_.backend.deviceOf;
+    const std::optional<dev_t> cardDevice = deviceOf ? deviceOf(card) : std::nullopt;
+    const std::string root = EraseGate::standardised(card).string();
+    if (selfProvenCache_ && selfProvenCache_->report == &report && selfProvenCache_->cardDevice == cardDevice &&
+        selfProvenCache_->cardRoot == root)
+        return selfProvenCache_->count;
+    const int count = EraseGate::selfProvenClips(report, card, [&](const fs::path& location) {
+        if (!cardDevice || !deviceOf) return false;
+        const auto device = deviceOf(location);
+        return device && *device == *cardDevice;
+    });
+    selfProvenCache_ = SelfProvenCache{&report, nullptr, cardDevice, root, count};
+    return count;
+}
+
+VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
+    EraseGate::Inputs in;
+    in.report = report.get();
+    if (cardPath_) in.card = cardFsPath();
+    if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
+        in.identityNow = dependencies_.backend.readIdentity(*in.card);
+        in.media = previewMedia_ ? &*previewMedia_ : nullptr;
+        in.selfProven = [this, &report] {
+            const int count = selfProvenFor(*report);
+            selfProvenCache_->keep = report;
+            return count;
+        };
+    }
+    return EraseGate::standing(in);
+}
+
+bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy()) return false;
+    return standing.isSafe() || acknowledgedUnverified_;
+}
+
+VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
+    const VerificationStanding now = standing(report);
+    shown_ = Shown{report.get(), report, now.kind};
+    if (acknowledgedUnverified_ && !(acknowledgedFor_ && *acknowledgedFor_ == *shown_)) {
+        acknowledgedUnverified_ = false;
+        acknowledgedFor_.reset();
+        Q_EMIT changed();
+    }
+    return now;
+}
+
+bool CardPrepViewModel::runChecked(const ReportPtr& report) {
+    const VerificationStanding now = gate(report);
+    if (!canRun(now)) return false;
+    start(report, now.isSafe());
+    return std::holds_alternative<Running>(phase_);
+}
+
+void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
+    const fs::path card = cardFsPath();
+    const auto checked = dependencies_.backend.validate(card);
+    if (checked.issue || !checked.card) {
+        applyRefusal(Refusal::location, checked.issue.value_or(CardRootIssue::notAVolumeRoot));
+        return;
+    }
+    const auto identityNow = dependencies_.backend.readIdentity(card);
+    if (!pickedFacts_ || *checked.card != *pickedFacts_ || !pickedIdentity_ || !identityNow ||
+        !pickedIdentity_->matches(*identityNow)) {
+        applyRefusal(Refusal::swapped, std::nullopt);
+        return;
+    }
+
+    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    auto ticket = runs_.begin();
+    setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
+    Q_EMIT changed();
+
+    Executor::shared().userInitiated([this, ticket, request = std::move(request), backend = dependencies_.backend] {
+        auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt) {
+            ticket.post([this, id = ticket.id, refusal, issue] {
+                runs_.finish(id);
+                applyRefusal(refusal, issue);
+            });
+        };
+        try {
+            // Everything the click checked, again, just before anything is deleted.
+            const auto checked = backend.validate(request.card);
+            if (checked.issue || !checked.card) return refuse(Refusal::location, checked.issue);
+            if (*checked.card != request.facts) return refuse(Refusal::swapped);
+            const auto identity = backend.readIdentity(request.card);
+            if (!identity || !identity->matches(request.identity)) return refuse(Refusal::swapped);
+            if (request.safePath) {
+                const auto media = backend.scanMediaForFreshness(request.card);
+                if (!media || !request.report) return refuse(Refusal::changed);
+                const auto cardDevice = backend.deviceOf(request.card);
+                if (!cardDevice) return refuse(Refusal::swapped);
+                const int selfProven = EraseGate::selfProvenClips(*request.report, request.card,
+                                                                  [&](const fs::path& location) {
+                                                                      const auto device = backend.deviceOf(location);
+                                                                      return device && *device == *cardDevice;
+                                                                  });
+                if (selfProven > 0) return refuse(Refusal::selfProven);
+                EraseGate::Inputs in{request.report.get(), request.card, identity, &*media, nullptr};
+                if (!EraseGate::standing(in).isSafe()) return refuse(Refusal::changed);
+            }
+            auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
+                if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
+                    ticket.post([this, name = QString::fromStdString(tessaline::toDisplayUtf8(std::string_view(deleting->name))),
+                                 index = deleting->index, total = deleting->total] { applyEvent(name, index, total); });
+                }
+            };
+            Summary summary = backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent);
+            ticket.post([this, id = ticket.id, summary = std::move(summary)] {
+                runs_.finish(id);
+                applySummary(summary);
+            });
+        } catch (const tessaline::CardPrepError& error) {
+            if (error.kind() == tessaline::CardPrepError::Kind::cardChanged) return refuse(Refusal::swapped);
+            ticket.post([this, id = ticket.id, message = QString::fromStdString(error.what())] {
+                runs_.finish(id);
+                applyEngineError(message);
+            });
+        } catch (const std::exception& error) {
+            ticket.post([this, id = ticket.id, message = QString::fromStdString(error.what())] {
+                runs_.finish(id);
+                applyEngineError(message);
+            });
+        }
+    });
+}
+
+void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
+    if (!std::holds_alternative<Running>(phase_)) return;
+    setPhase(Running{name, index, total});
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::applySummary(const Summary& summary) {
+    setPhase(Done{summary});
+    confirmationText_.clear();
+    acknowledgedUnverified_ = false;
+    acknowledgedFor_.reset();
+    preview_ = Preview{0, 0, 0};
+    if (summary.isClean()) {
+        previewMedia_ = CardMediaSnapshot{};
+    } else {
+        // What a stopped or partial erase left is counted, so the gate judges what is there.
+        previewMedia_.reset();
+        loadPreview();
+    }
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue) {
+    switch (refusal) {
+        case Refusal::location:
+            cardIssue_ = issue.value_or(CardRootIssue::notAVolumeRoot);
+            setPhase(Failed{locationMessage()});
+            break;
+        case Refusal::swapped:
+        case Refusal::changed:
+        case Refusal::selfProven:
+            setPhase(Failed{refusal == Refusal::swapped   ? swappedMessage()
+                            : refusal == Refusal::changed ? changedMessage()
+                                                          : selfProvenMessage()});
+            confirmationText_.clear();
+            acknowledgedUnverified_ = false;
+            acknowledgedFor_.reset();
+            if (refusal != Refusal::swapped) loadPreview();  // show what the card holds now
+            break;
+    }
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::applyEngineError(const QString& message) {
+    setPhase(Failed{message});
+    confirmationText_.clear();
+    acknowledgedUnverified_ = false;
+    acknowledgedFor_.reset();
+    loadPreview();
+    Q_EMIT changed();
 }
 
 }  // namespace brindlecove

@@ -1,38 +1,181 @@
 #pragma once
-// The erase of a camera card behind the erase-safety gate.
-// Main thread; the run's engine work happens on the user-initiated pool.
+// The camera erase behind the erase-safety gate: the picked card and its count, the camera
+// profile, the typed card name, the acknowledgement of an unverified card, and the erase run
+// with its progress and summary. The view model holds no scan: the screen hands it the scan's
+// last report whenever it draws (gate()) and when Erase is clicked (runChecked()), and the
+// standing is computed afresh from the volume in the reader every time.
+//
+// An erase needs, at once: an external volume root (the engine's check, at pick time, at the
+// click and again in the worker just before erasing); the very volume that was picked (its
+// identity and its mount, the same three times); the typed card name; no run or count in
+// progress; and a safe standing, or the user's acknowledgement for this report and this
+// standing. An erase enabled by a safe standing walks the card once more in the worker and
+// erases nothing when a media file is new or changed since the scan, or when a clip turns out
+// to be proven only by copies on the card itself.
+// Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
+#include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
+#include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
+#include "Tessaline/CardPrep/CameraFormatProfile.hpp"
+#include "Tessaline/CardPrep/CardPrepEngine.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
 
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
+#include <variant>
 
 namespace brindlecove {
 
 class CardPrepViewModel : public QObject {
     Q_OBJECT
 public:
+    using ReportPtr = std::shared_ptr<const tessaline::VerificationReport>;
+    using Summary = tessaline::CardPrepEngine::Summary;
+    using CardRootIssue = tessaline::CardPrepEngine::CardRootIssue;
+
     // What the view model needs from outside; production defaults, tests replace them.
     struct Dependencies {
         Dialogs dialogs;
+        CardPrepBackend backend = CardPrepBackend::standard();
     };
+
+    struct Preview {
+        int itemCount = 0;
+        int fileCount = 0;
+        int64_t totalBytes = 0;
+        friend bool operator==(const Preview&, const Preview&) = default;
+    };
+
+    struct Idle {
+        friend bool operator==(const Idle&, const Idle&) = default;
+    };
+    struct Previewing {
+        friend bool operator==(const Previewing&, const Previewing&) = default;
+    };
+    struct Running {
+        QString item;  // "" before the first item
+        int index = 0;
+        int total = 0;
+        friend bool operator==(const Running&, const Running&) = default;
+    };
+    struct Done {
+        Summary summary;
+        friend bool operator==(const Done&, const Done&) = default;
+    };
+    struct Failed {
+        QString message;
+        friend bool operator==(const Failed&, const Failed&) = default;
+    };
+    using Phase = std::variant<Idle, Previewing, Running, Done, Failed>;
 
     explicit CardPrepViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~CardPrepViewModel() override;
 
-    // "card erase" while a run is in progress, for the window's close check.
+    // "card erase" while an erase runs, for the window's close check.
     std::optional<QString> runningNoun() const;
-    // Stops the current run (sets its cancellation flag); nothing when none runs.
+    // Stops the current erase (sets its cancellation flag); nothing visible while counting.
     void stop();
+    void cancel() { stop(); }
+
+    // The card panel, opening where removable volumes mount; a cancelled panel changes
+    // nothing, and nothing is picked while an erase runs.
+    void pickCard();
+    // Takes `folder` as the card, as a chosen panel folder is taken.
+    void takeCard(const QString& folder);
+    // Counts the picked card again (a volume was mounted at its path, the screen was shown),
+    // unless busy.
+    void recount();
+
+    // The standing of the picked card for `report`, read against the volume in the reader now.
+    VerificationStanding standing(const ReportPtr& report) const;
+    // Whether an erase may start now with that standing.
+    bool canRun(const VerificationStanding& standing) const;
+    // standing(report), recorded as what the user is shown: the acknowledgement is cleared
+    // when the report or the standing's case differs from the last recorded.
+    VerificationStanding gate(const ReportPtr& report);
+    // The Erase click: recomputes the gate for `report` now and starts the erase only when
+    // canRun holds; returns whether it started.
+    bool runChecked(const ReportPtr& report);
+
+    const std::optional<QString>& cardPath() const { return cardPath_; }
+    const Phase& phase() const { return phase_; }
+    const std::optional<Preview>& preview() const { return preview_; }
+    const std::optional<CardRootIssue>& cardIssue() const { return cardIssue_; }
+    const QString& selectedProfileID() const { return selectedProfileID_; }
+    const QString& confirmationText() const { return confirmationText_; }
+    bool acknowledgedUnverified() const { return acknowledgedUnverified_; }
+    bool isBusy() const;
+
+    tessaline::CameraFormatProfile selectedProfile() const;
+    QString cardName() const;
+    bool confirmationMatches() const;
+
+    void setSelectedProfileID(const QString& id);
+    void setConfirmationText(const QString& text);
+    // Ticking binds the acknowledgement to the report and standing last recorded by gate().
+    void setAcknowledgedUnverified(bool on);
+
+    static QString locationMessage();
+    static QString swappedMessage();
+    static QString changedMessage();
+    static QString selfProvenMessage();
 
 Q_SIGNALS:
+    // Any published value changed.
+    void changed();
 
 private:
+    enum class Refusal { location, swapped, changed, selfProven };
+    struct Request;
+
+    void setPhase(Phase phase);
+    void loadPreview();
+    void start(const ReportPtr& report, bool safePath);
+    void applyEvent(const QString& name, int index, int total);
+    void applySummary(const Summary& summary);
+    void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue);
+    void applyEngineError(const QString& message);
+    int selfProvenFor(const tessaline::VerificationReport& report) const;
+    std::filesystem::path cardFsPath() const;
+
     Dependencies dependencies_;
     RunControl runs_{this};
+    std::optional<QString> cardPath_;
+    Phase phase_ = Idle{};
+    std::optional<Preview> preview_;
+    std::optional<CardMediaSnapshot> previewMedia_;
+    std::optional<CardRootIssue> cardIssue_;
+    QString selectedProfileID_;
+    QString confirmationText_;
+    bool acknowledgedUnverified_ = false;
+    std::optional<tessaline::VolumeIdentity> pickedIdentity_;
+    std::optional<tessaline::CardPrepEngine::CardFacts> pickedFacts_;
+
+    // What gate() last recorded, and what the acknowledgement was given for.
+    struct Shown {
+        const tessaline::VerificationReport* report = nullptr;
+        ReportPtr keep;  // holds the report so its address is not reused
+        VerificationStanding::Kind kind = VerificationStanding::Kind::notVerified;
+        bool operator==(const Shown& o) const { return report == o.report && kind == o.kind; }
+    };
+    std::optional<Shown> shown_;
+    std::optional<Shown> acknowledgedFor_;
+
+    // Self-proven clips of a report, by report and card device (stat of every proving
+    // location once per report, not at every draw).
+    struct SelfProvenCache {
+        const tessaline::VerificationReport* report = nullptr;
+        ReportPtr keep;
+        std::optional<dev_t> cardDevice;
+        std::string cardRoot;
+        int count = 0;
+    };
+    mutable std::optional<SelfProvenCache> selfProvenCache_;
 };
 
 }  // namespace brindlecove

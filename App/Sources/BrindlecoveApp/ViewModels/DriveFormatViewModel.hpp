@@ -1,41 +1,123 @@
 #pragma once
-// The reformat of an external volume after a typed confirmation.
-// Main thread; the run's engine work happens on the user-initiated pool.
+// The reformat of an external volume: the candidate volumes, the inspection of the selected
+// one, the format and the new name, the typed confirmation, and the reformat run with its
+// outcome. The run hands the engine the facts of the inspection the user saw, so a volume
+// swapped in at the same mount path is refused, and it needs root (checked before anything
+// is unmounted). A reformat cannot be stopped once started. While inspecting or formatting
+// the list is not refreshed and the selection does not change, so a second reformat cannot
+// start on top of the first.
+// Main thread; inspections and reformats run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatBackend.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
 
 #include <QObject>
 #include <QString>
 
 #include <optional>
+#include <variant>
+#include <vector>
 
 namespace brindlecove {
 
 class DriveFormatViewModel : public QObject {
     Q_OBJECT
 public:
+    using Facts = tessaline::DriveFormatEngine::VolumeFacts;
+    using Format = tessaline::DriveFormat;
+
     // What the view model needs from outside; production defaults, tests replace them.
     struct Dependencies {
         Dialogs dialogs;
+        DriveFormatBackend backend = DriveFormatBackend::standard();
     };
+
+    struct Idle {
+        friend bool operator==(const Idle&, const Idle&) = default;
+    };
+    struct Inspecting {
+        friend bool operator==(const Inspecting&, const Inspecting&) = default;
+    };
+    struct Ready {
+        friend bool operator==(const Ready&, const Ready&) = default;
+    };
+    struct Formatting {
+        friend bool operator==(const Formatting&, const Formatting&) = default;
+    };
+    struct Done {
+        QString message;
+        friend bool operator==(const Done&, const Done&) = default;
+    };
+    struct Refused {
+        QString message;
+        friend bool operator==(const Refused&, const Refused&) = default;
+    };
+    struct Failed {
+        QString message;
+        friend bool operator==(const Failed&, const Failed&) = default;
+    };
+    using Phase = std::variant<Idle, Inspecting, Ready, Formatting, Done, Refused, Failed>;
 
     explicit DriveFormatViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~DriveFormatViewModel() override;
 
-    // "reformat" while a run is in progress, for the window's close check.
+    // "reformat" while a reformat runs, for the window's close check.
     std::optional<QString> runningNoun() const;
-    // Stops the current run (sets its cancellation flag); nothing when none runs.
+    // A reformat cannot be stopped once the tool runs: nothing happens.
     void stop();
     // Inspecting or formatting: the window then keeps this view model when the section is
-    // entered again.
-    bool isBusy() const { return runs_.isActive(); }
+    // entered again, and the list is not refreshed.
+    bool isBusy() const;
+
+    // Lists the candidate volumes again and drops a selection no longer listed. Does nothing
+    // while busy.
+    void refreshVolumes();
+    // Selects a volume by mount path (nullopt: none); a change inspects it. Ignored while a
+    // reformat runs.
+    void setSelectedVolumePath(const std::optional<QString>& path);
+    void setFormat(Format format);
+    void setNewName(const QString& name);
+    void setConfirmationText(const QString& text);
+    // Starts the reformat when canRun holds; returns at once.
+    void run();
+
+    const std::vector<tessaline::VolumeInfo>& volumes() const { return volumes_; }
+    const std::optional<QString>& selectedVolumePath() const { return selectedVolumePath_; }
+    const std::optional<Facts>& facts() const { return facts_; }
+    Format format() const { return format_; }
+    const QString& newName() const { return newName_; }
+    const QString& confirmationText() const { return confirmationText_; }
+    const Phase& phase() const { return phase_; }
+
+    // The name the volume will get: newName (or the current name when empty) normalised for
+    // the format; "UNTITLED" when that comes out empty.
+    QString effectiveLabel() const;
+    bool canRun() const;
+    // The picker's text for volumes()[index]: the label, and " — <mount path>" after it when
+    // another listed volume has the same label.
+    QString entryTitle(size_t index) const;
+
+    static QString needsRootMessage();
+    static QString path(const tessaline::VolumeInfo& volume);
 
 Q_SIGNALS:
+    void changed();
+    void volumesChanged();
 
 private:
+    void inspectSelection();
+
     Dependencies dependencies_;
-    RunControl runs_{this};
+    RunControl inspections_{this};
+    RunControl reformats_{this};
+    std::vector<tessaline::VolumeInfo> volumes_;
+    std::optional<QString> selectedVolumePath_;
+    std::optional<Facts> facts_;
+    Format format_ = Format::exfat;
+    QString newName_;
+    QString confirmationText_;
+    Phase phase_ = Idle{};
 };
 
 }  // namespace brindlecove

@@ -1,0 +1,61 @@
+#pragma once
+// What the card erase needs of the system, behind plain functions: the engine's volume check,
+// the volume identity, the count of a card's contents, the erase itself and the media walk
+// that tells whether a card changed since its scan. standard() is the real system; tests
+// replace single functions (a count that blocks, an identity that changes). Every function is
+// called on the main thread or on a worker and must be safe on any thread.
+
+#include "BrindlecoveApp/ViewModels/EraseGate.hpp"
+#include "Tessaline/CardPrep/CardPrepEngine.hpp"
+#include "Tessaline/Volumes/VolumeIdentity.hpp"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+namespace brindlecove {
+
+// What a count of a card found.
+struct CardContents {
+    int itemCount = 0;       // entries directly in the card folder, hidden ones included
+    int fileCount = 0;       // regular files anywhere below, hidden ones included, links not followed
+    int64_t totalBytes = 0;  // their sizes
+    // The card's media files as the scanner sees them; nullopt when the walk failed or could
+    // not read every folder (then nothing is known about what is new).
+    std::optional<CardMediaSnapshot> media;
+};
+
+struct CardPrepBackend {
+    using Path = std::filesystem::path;
+    using Engine = tessaline::CardPrepEngine;
+
+    // CardPrepEngine::check: an issue, or the facts of an erasable card.
+    std::function<Engine::CheckedCard(const Path& card)> validate;
+    // VolumeIdentity::read of the volume holding the card.
+    std::function<std::optional<tessaline::VolumeIdentity>(const Path& card)> readIdentity;
+    // Counts the card; never fails (zeros when nothing can be read).
+    std::function<CardContents(const Path& card)> computePreview;
+    // CardPrepEngine::prepare with the facts the pick gave.
+    std::function<Engine::Summary(const Path& card, const Engine::CardFacts& facts,
+                                  const tessaline::CameraFormatProfile& profile,
+                                  const std::function<bool()>& isCancelled,
+                                  const std::function<void(const Engine::Event&)>& onEvent)>
+        prepare;
+    // The card's media files now, as the scan would find them; nullopt when the card cannot be
+    // walked completely.
+    std::function<std::optional<CardMediaSnapshot>(const Path& card)> scanMediaForFreshness;
+    // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
+    std::function<std::optional<dev_t>(const Path& path)> deviceOf;
+
+    static CardPrepBackend standard();
+
+    // The count itself, as standard().computePreview does it.
+    static CardContents countContents(const Path& card);
+    // The media walk, as standard().scanMediaForFreshness does it.
+    static std::optional<CardMediaSnapshot> mediaSnapshot(const Path& card);
+};
+
+}  // namespace brindlecove
