@@ -179,8 +179,8 @@ void DriveFormatViewModel::run() {
             phase_ = Done{QStringLiteral("Reformatted as %1, named \u201c%2\u201d.")
                               .arg(QString::fromStdString(format.displayName()), label)};
             confirmationText_.clear();
-            refreshVolumes();
             Q_EMIT changed();
+            refreshVolumes();
         });
     });
 }

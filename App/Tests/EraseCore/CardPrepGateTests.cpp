@@ -1,0 +1,270 @@
+// The erase-safety gate on real volumes: every standing from real scans and hand-made
+// reports, the card confirmed against itself, a card changed or swapped after its scan, the
+// acknowledgement's reset and the stale mount-point folder.
+
+#include "EraseFixtures.hpp"
+
+#include "Support/CardScanReport.hpp"
+#include "Support/MediaFixtures.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+using tessaline::testing::readFile;
+using tessaline::testing::writeFile;
+using Kind = VerificationStanding::Kind;
+
+class CardPrepGateTest : public AppSandboxedTest {
+protected:
+    VerificationStanding standingOf(CardPrepViewModel& vm, const ReportPtr& report) { return vm.gate(report); }
+    LoopVolumeSet loops;
+};
+
+TEST_F(CardPrepGateTest, EveryStandingOfARealCard) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "EOS_DIGITAL");
+    const fs::path root = card.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    const auto stills = shootStills(root, drive, 2);
+    auto vm = realCardPrep();
+
+    EXPECT_EQ(vm->gate(nullptr).kind, Kind::notVerified);  // no card, no report
+    pickAndCount(*vm, root);
+    ASSERT_FALSE(vm->cardIssue().has_value());
+    ASSERT_EQ(vm->preview(), (CardPrepViewModel::Preview{2, 2, int64_t(fs::file_size(stills[0]) + fs::file_size(stills[1]))}))
+        << "lost+found and DCIM, two files";
+
+    const ReportPtr safe = scanCard(root, {drive});
+    EXPECT_EQ(vm->gate(safe), (VerificationStanding{Kind::safe, 2}));
+    // Another spelling of the same folder is the same card; another folder is no scan of it.
+    auto respelled = std::make_shared<tessaline::VerificationReport>(*safe);
+    respelled->cardPath = root.string() + "/DCIM/../";
+    EXPECT_EQ(vm->gate(respelled).kind, Kind::safe);
+    respelled->cardPath = sandbox / "elsewhere";
+    EXPECT_EQ(vm->gate(respelled).kind, Kind::notVerified);
+    // A report without the card's identity, or with another volume's, is of a different card.
+    auto anonymous = std::make_shared<tessaline::VerificationReport>(*safe);
+    anonymous->cardVolumeIdentity.reset();
+    EXPECT_EQ(vm->gate(anonymous).kind, Kind::differentCard);
+    anonymous->cardVolumeIdentity = tessaline::VolumeIdentity{std::string("0000-0000"), std::string("EOS_DIGITAL"),
+                                                              std::nullopt, std::nullopt};
+    EXPECT_EQ(vm->gate(anonymous).kind, Kind::differentCard);
+
+    // One still not on the drive: missing, and missing wins over a mismatch.
+    fs::remove(drive / "Shoot/IMG_0002.JPG");
+    EXPECT_EQ(vm->gate(scanCard(root, {drive})), (VerificationStanding{Kind::missing, 1}));
+    auto mixed = handMadeReport(root, {{stills[0], MatchStatus::nameMatchMetadataMismatch(drive / "x.JPG")},
+                                       {stills[1], MatchStatus::missing()}});
+    EXPECT_EQ(vm->gate(mixed), (VerificationStanding{Kind::missing, 1}));
+    EXPECT_EQ(vm->gate(handMadeReport(root, {{stills[0], MatchStatus::nameMatchMetadataMismatch(drive / "x.JPG")},
+                                             {stills[1], MatchStatus::confirmed(drive / "Shoot/IMG_0001.JPG")}})),
+              (VerificationStanding{Kind::mismatch, 1}));
+    EXPECT_EQ(vm->gate(handMadeReport(root, {})).kind, Kind::notVerified);  // no media
+
+    // A folder the scan could not read: the card is not fully read.
+    auto partial = std::make_shared<tessaline::VerificationReport>(*safe);
+    partial->unreadableCardFolders = {root / "PRIVATE"};
+    EXPECT_EQ(vm->gate(partial), (VerificationStanding{Kind::notFullyRead, 1}));
+}
+
+TEST_F(CardPrepGateTest, ACardConfirmedAgainstItselfIsMissing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    const fs::path root = card.mountPoint();
+    const auto stills = shootStills(root, root / "backup", 2);  // the "backup" is on the card
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+
+    // A real scan with the card's own folder as the drive proves nothing.
+    EXPECT_FALSE(vm->gate(scanCard(root, {root / "backup"})).isSafe());
+
+    // Reports that claim copies on the card: by path below the card root, through a bind mount
+    // of that folder, and through a link to it. Each such clip is missing.
+    loops.bindMount(root / "backup", sandbox / "bound");
+    fs::create_symlink(root / "backup", sandbox / "linked");
+    for (const fs::path& drive : {root / "backup", sandbox / "bound", sandbox / "linked"}) {
+        SCOPED_TRACE(drive.string());
+        auto report = handMadeReport(root, {{stills[0], MatchStatus::confirmed(drive / "Shoot/IMG_0001.JPG")},
+                                            {stills[1], MatchStatus::possibleDuplicate({drive / "Shoot/IMG_0002.JPG",
+                                                                                        drive / "Shoot/IMG_0001.JPG"})}});
+        EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::missing, 2}));
+    }
+    // One copy off the card is enough for that clip.
+    fs::create_directories(sandbox / "drive");
+    fs::copy_file(stills[1], sandbox / "drive/IMG_0002.JPG");
+    auto report = handMadeReport(root, {{stills[0], MatchStatus::confirmed(sandbox / "bound/Shoot/IMG_0001.JPG")},
+                                        {stills[1], MatchStatus::possibleDuplicate({sandbox / "bound/Shoot/IMG_0002.JPG",
+                                                                                    sandbox / "drive/IMG_0002.JPG"})}});
+    EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::missing, 1}));
+}
+
+TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "EOS_DIGITAL");
+    const fs::path root = card.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    shootStills(root, drive, 2);
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+    const ReportPtr report = scanCard(root, {drive});
+    ASSERT_TRUE(vm->gate(report).isSafe());
+
+    // Erased here, then shot again and put back: same volume, same name, an old safe report.
+    vm->setConfirmationText("mnt");  // the card's folder name, in another case
+    ASSERT_TRUE(vm->runChecked(report));
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
+    EXPECT_TRUE(vm->gate(report).isSafe()) << "the last scan's verdict still shows after the erase";
+    card.unmount();
+    card.remount();
+    shootStills(root, {}, 1, 7);
+    vm->recount();  // the screen does this when a volume mounts at the card's path
+    ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
+    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+
+    // A file added after the count, before the click: the worker walks the card again and
+    // erases nothing.
+    vm->takeCard(qstr(root));  // a fresh pick: the card was mounted again
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", drive / "Shoot/IMG_0007.JPG");
+    const ReportPtr fresh = scanCard(root, {drive});
+    ASSERT_TRUE(vm->gate(fresh).isSafe());
+    shootStills(root, {}, 1, 8);
+    vm->setConfirmationText("MNT");
+    ASSERT_TRUE(vm->runChecked(fresh));
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::changedMessage()}));
+    EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0007.JPG"));
+    EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0008.JPG"));
+    EXPECT_EQ(vm->confirmationText(), "");
+    ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; }));
+    EXPECT_EQ(vm->gate(fresh).kind, Kind::notVerified);
+}
+
+TEST_F(CardPrepGateTest, ASameNamedCardSwappedInAfterTheScanIsNeverErased) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& cardA = loops.add("ext4", "EOS_DIGITAL");
+    auto& cardB = loops.add("ext4", "EOS_DIGITAL", 64, false);
+    const fs::path place = cardA.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    shootStills(place, drive, 2);
+    auto vm = realCardPrep();
+    pickAndCount(*vm, place);
+    const ReportPtr report = scanCard(place, {drive});
+    ASSERT_TRUE(vm->gate(report).isSafe());
+    vm->setConfirmationText("mnt");
+
+    cardA.unmount();
+    loops.mountAt(cardB, "ext4", place);
+    writeFile(place / "DCIM/B_0001.JPG", "card B, never scanned");
+    // The button drawn a moment ago said safe; the click recomputes and refuses.
+    EXPECT_EQ(vm->gate(report).kind, Kind::differentCard);
+    EXPECT_FALSE(vm->runChecked(report));
+    // Even acknowledged, the erase finds another card than the one picked.
+    vm->setAcknowledgedUnverified(true);
+    EXPECT_TRUE(vm->canRun(vm->gate(report)));
+    vm->runChecked(report);
+    ASSERT_TRUE(waitForEraseEnd(*vm, 5000));
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::swappedMessage()}));
+    EXPECT_EQ(readFile(place / "DCIM/B_0001.JPG"), "card B, never scanned");
+    EXPECT_EQ(vm->confirmationText(), "");
+    EXPECT_FALSE(vm->acknowledgedUnverified());
+}
+
+TEST_F(CardPrepGateTest, ACardSwappedBetweenTheClickAndTheWorkerIsNeverErased) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& cardA = loops.add("ext4", "EOS_DIGITAL");
+    auto& cardB = loops.add("ext4", "EOS_DIGITAL", 64, false);
+    const fs::path place = cardA.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    shootStills(place, drive, 2);
+    ASSERT_EQ(tessaline::testing::runCommand({"mkfs.ext4", "-q", "-F", "-L", "EOS_DIGITAL", "-U",
+                                              *tessaline::VolumeIdentity::read(place)->uuid, cardB.device()})
+                  .exitCode,
+              0)
+        << "a clone of card A: same UUID, same name";
+    // The third check of the card (pick, click, worker) happens after the swap.
+    CardPrepBackend backend = CardPrepBackend::standard();
+    std::atomic<int> checks{0};
+    backend.validate = [&, real = backend.validate](const fs::path& card) {
+        if (++checks == 3) {
+            cardA.unmount();
+            loops.mountAt(cardB, "ext4", place);
+            writeFile(place / "DCIM/B_0001.JPG", "card B");
+        }
+        return real(card);
+    };
+    auto vm = realCardPrep(backend);
+    pickAndCount(*vm, place);
+    const ReportPtr report = scanCard(place, {drive});
+    vm->setConfirmationText("MNT");
+    ASSERT_TRUE(vm->runChecked(report));
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::swappedMessage()}));
+    EXPECT_EQ(readFile(place / "DCIM/B_0001.JPG"), "card B");
+}
+
+TEST_F(CardPrepGateTest, TheAcknowledgementHoldsOnlyForTheReportAndStandingItWasGivenFor) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    const fs::path root = card.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    const auto stills = shootStills(root, drive, 2);
+    fs::remove(drive / "Shoot/IMG_0002.JPG");
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+    vm->setConfirmationText("mnt");
+
+    // Acknowledged while nothing was scanned; a scan then finds a clip only on the card.
+    EXPECT_EQ(vm->gate(nullptr).kind, Kind::notVerified);
+    vm->setAcknowledgedUnverified(true);
+    EXPECT_TRUE(vm->canRun(vm->gate(nullptr)));
+    const ReportPtr missing = scanCard(root, {drive});
+    EXPECT_EQ(vm->gate(missing).kind, Kind::missing);
+    EXPECT_FALSE(vm->acknowledgedUnverified());
+    EXPECT_FALSE(vm->canRun(vm->gate(missing)));
+
+    // Acknowledged for this report; the same report read against a card that changed case.
+    vm->setAcknowledgedUnverified(true);
+    EXPECT_TRUE(vm->canRun(vm->gate(missing)));
+    const ReportPtr again = scanCard(root, {drive});  // a new scan with the same verdict
+    EXPECT_FALSE(vm->runChecked(again));
+    EXPECT_FALSE(vm->acknowledgedUnverified());
+    EXPECT_TRUE(fs::exists(stills[0]));
+
+    // Picking a card clears it too.
+    vm->setAcknowledgedUnverified(true);
+    pickAndCount(*vm, root);
+    EXPECT_FALSE(vm->acknowledgedUnverified());
+}
+
+TEST_F(CardPrepGateTest, AStaleMountPointFolderIsRefused) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    const fs::path root = card.mountPoint();
+    shootStills(root, {}, 1);
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+    vm->setConfirmationText("mnt");
+    vm->gate(nullptr);
+    vm->setAcknowledgedUnverified(true);
+
+    card.unmount();  // pulled; the empty mount-point folder stays on the system disk
+    writeFile(root / "system-file.txt", "not a card");
+    EXPECT_EQ(vm->gate(nullptr).kind, Kind::notVerified);
+    EXPECT_FALSE(vm->runChecked(nullptr)) << "refused at the click";
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::locationMessage()}));
+    EXPECT_TRUE(vm->cardIssue().has_value());
+    EXPECT_EQ(readFile(root / "system-file.txt"), "not a card");
+    EXPECT_EQ(vm->confirmationText(), "mnt") << "the location path keeps the typed name";
+    fs::remove(root / "system-file.txt");
+}
+
+}  // namespace
+}  // namespace brindlecove::testing

@@ -1,0 +1,207 @@
+// Real erases of loop-mounted cards through the view model: every camera profile's folders,
+// Stop, a safe erase from a real scan, what lies beyond the card surviving, and the phases
+// and texts of the run.
+
+#include "EraseFixtures.hpp"
+
+#include "Support/CardScanReport.hpp"
+
+#include <gtest/gtest.h>
+
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::CameraFormatProfile;
+using tessaline::testing::readFile;
+using tessaline::testing::writeFile;
+
+class CardPrepRunTest : public AppSandboxedTest {
+protected:
+    // Erases `vm`'s card on the acknowledgement path and waits for the outcome.
+    void eraseAcknowledged(CardPrepViewModel& vm) {
+        vm.setConfirmationText(vm.cardName());
+        vm.gate(nullptr);
+        vm.setAcknowledgedUnverified(true);
+        ASSERT_TRUE(vm.runChecked(nullptr));
+        ASSERT_TRUE(waitForEraseEnd(vm));
+    }
+    LoopVolumeSet loops;
+};
+
+TEST_F(CardPrepRunTest, ErasesARealCardForEveryCameraProfile) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    const fs::path root = card.mountPoint();
+    auto vm = realCardPrep();
+    for (const auto& profile : CameraFormatProfile::all()) {
+        SCOPED_TRACE(profile.id);
+        writeFile(root / "DCIM/100OLD/IMG_0001.JPG", "old still");
+        writeFile(root / "notes.txt", "old notes");
+        pickAndCount(*vm, root);
+        vm->setSelectedProfileID(QString::fromStdString(profile.id));
+        eraseAcknowledged(*vm);
+        const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
+        ASSERT_NE(done, nullptr);
+        EXPECT_EQ(done->summary.foldersCreated, profile.folders);
+        EXPECT_TRUE(done->summary.failures.empty());
+        EXPECT_FALSE(fs::exists(root / "notes.txt"));
+        EXPECT_FALSE(fs::exists(root / "DCIM/100OLD"));
+        for (const auto& folder : profile.folders) EXPECT_TRUE(fs::is_directory(root / folder)) << folder;
+        EXPECT_TRUE(fs::exists(root / "lost+found")) << "the file system's own item stays";
+        EXPECT_EQ(vm->preview(), (CardPrepViewModel::Preview{0, 0, 0}));
+        EXPECT_EQ(vm->confirmationText(), "");
+        EXPECT_EQ(vm->selectedProfile(), profile);
+    }
+}
+
+TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("exfat", "A001");
+    const fs::path root = card.mountPoint();
+    const fs::path drive = sandbox / "drive";
+    shootStills(root, drive, 3);
+    writeFile(root / "MISC/clip.xml", "sidecar");
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+    const ReportPtr report = scanCard(root, {drive});
+    ASSERT_EQ(vm->gate(report), (VerificationStanding{VerificationStanding::Kind::safe, 3}));
+    vm->setSelectedProfileID("generic");
+
+    std::vector<CardPrepViewModel::Phase> phases;
+    QObject::connect(vm.get(), &CardPrepViewModel::changed, [&] { phases.push_back(vm->phase()); });
+    vm->setConfirmationText("MN");
+    EXPECT_FALSE(vm->runChecked(report)) << "the typed name must match";
+    vm->setConfirmationText(" mnt");
+    EXPECT_FALSE(vm->runChecked(report)) << "a blank spoils the name";
+    vm->setConfirmationText("mnt");
+    ASSERT_TRUE(vm->runChecked(report));
+    EXPECT_EQ(vm->runningNoun(), QString("card erase"));
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Running{"", 0, 2}));
+    EXPECT_FALSE(vm->runChecked(report)) << "busy";
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(done->summary.itemsDeleted, 2);
+    EXPECT_EQ(done->summary.foldersCreated, std::vector<std::string>{"DCIM"});
+    EXPECT_EQ(topLevel(root), std::vector<std::string>{"DCIM"});
+    EXPECT_TRUE(fs::is_empty(root / "DCIM"));
+    // The deleting events arrive in order, before the outcome.
+    std::vector<QString> items;
+    for (const auto& phase : phases)
+        if (const auto* running = std::get_if<CardPrepViewModel::Running>(&phase); running && !running->item.isEmpty())
+            items.push_back(running->item);
+    std::sort(items.begin(), items.end());
+    EXPECT_EQ(items, (std::vector<QString>{"DCIM", "MISC"}));
+    EXPECT_FALSE(vm->runningNoun().has_value());
+}
+
+TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    const fs::path root = card.mountPoint();
+    for (int i = 0; i < 6; ++i) writeFile(root / ("item" + std::to_string(i) + ".txt"), "x");
+    // The engine asks before each item; the third question waits for the Stop.
+    CardPrepBackend backend = CardPrepBackend::standard();
+    std::atomic<bool> waiting{false};
+    backend.prepare = [&, real = backend.prepare](const fs::path& cardRoot, const auto& facts, const auto& profile,
+                                                  const std::function<bool()>& isCancelled, const auto& onEvent) {
+        int asked = 0;
+        return real(cardRoot, facts, profile, [&] {
+            if (++asked == 3) {
+                waiting = true;
+                for (int i = 0; i < 1000 && !isCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            return isCancelled();
+        }, onEvent);
+    };
+    auto vm = realCardPrep(backend);
+    pickAndCount(*vm, root);
+    vm->setSelectedProfileID("nikon");
+    vm->setConfirmationText("mnt");
+    vm->gate(nullptr);
+    vm->setAcknowledgedUnverified(true);
+    ASSERT_TRUE(vm->runChecked(nullptr));
+    ASSERT_TRUE(waitFor([&] { return waiting.load(); }));
+    vm->stop();
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
+    ASSERT_NE(done, nullptr) << "a stopped erase is done, not failed";
+    EXPECT_TRUE(done->summary.cancelled);
+    EXPECT_EQ(done->summary.itemsDeleted, 2);
+    EXPECT_EQ(done->summary.foldersCreated, std::vector<std::string>{"DCIM/100NIKON"});
+    EXPECT_TRUE(fs::is_directory(root / "DCIM/100NIKON"));
+    EXPECT_EQ(topLevel(root).size(), 2u + 4u) << "lost+found, DCIM and the four items not reached";
+    // What is left is counted again.
+    EXPECT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 4; }));
+}
+
+TEST_F(CardPrepRunTest, FilesBeyondTheCardSurvive) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "CARD");
+    auto& inner = loops.add("ext4", "INNER", 64, false);
+    const fs::path root = card.mountPoint();
+    writeFile(sandbox / "outside/keep.txt", "outside the card");
+    fs::create_symlink(sandbox / "outside", root / "link-to-outside");
+    fs::create_symlink(sandbox / "outside/keep.txt", root / "link-to-file");
+    loops.mountAt(inner, "ext4", root / "inner");
+    writeFile(root / "inner/inner.txt", "on another volume");
+    writeFile(root / "DCIM/IMG_0001.JPG", "card file");
+
+    auto vm = realCardPrep();
+    pickAndCount(*vm, root);
+    eraseAcknowledged(*vm);
+    const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
+    ASSERT_NE(done, nullptr);
+    EXPECT_EQ(readFile(sandbox / "outside/keep.txt"), "outside the card");
+    EXPECT_EQ(readFile(root / "inner/inner.txt"), "on another volume");
+    EXPECT_FALSE(fs::is_symlink(root / "link-to-outside"));
+    EXPECT_FALSE(fs::is_symlink(root / "link-to-file"));
+    EXPECT_FALSE(fs::exists(root / "DCIM/IMG_0001.JPG"));
+}
+
+TEST_F(CardPrepRunTest, PickingAFolderThatIsNotACardCountsNothingAndNeverErases) {
+    writeFile(sandbox / "folder/file.txt", "x");
+    auto vm = realCardPrep();
+    vm->takeCard(qstr(sandbox / "folder"));
+    EXPECT_TRUE(vm->cardIssue().has_value());
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Idle{}));
+    EXPECT_FALSE(vm->preview().has_value());
+    vm->setConfirmationText("folder");
+    vm->gate(nullptr);
+    vm->setAcknowledgedUnverified(true);
+    EXPECT_FALSE(vm->canRun(vm->gate(nullptr)));
+    EXPECT_FALSE(vm->runChecked(nullptr));
+    EXPECT_TRUE(fs::exists(sandbox / "folder/file.txt"));
+}
+
+TEST_F(CardPrepRunTest, TheCardPanelOpensWhereCardsMountAndACancelChangesNothing) {
+    std::vector<FolderRequest> asked;
+    std::optional<QString> answer;
+    CardPrepViewModel::Dependencies dependencies;
+    dependencies.dialogs.chooseFolder = [&](const FolderRequest& request) {
+        asked.push_back(request);
+        return answer;
+    };
+    CardPrepViewModel vm(dependencies);
+    vm.pickCard();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].prompt, "Select Card");
+    EXPECT_EQ(asked[0].message, "Pick the card to ERASE and prep. Everything on it will be deleted.");
+    EXPECT_FALSE(asked[0].canCreateFolders);
+    EXPECT_EQ(asked[0].startFolder, RemovableMounts::parentFolder());
+    EXPECT_FALSE(vm.cardPath().has_value());
+    answer = qstr(sandbox.path()) + "/";
+    vm.pickCard();
+    EXPECT_EQ(vm.cardName(), qstr(sandbox.path().filename())) << "a trailing slash keeps the name";
+}
+
+}  // namespace
+}  // namespace brindlecove::testing

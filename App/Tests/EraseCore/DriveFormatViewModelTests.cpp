@@ -1,0 +1,278 @@
+// The reformat view model: real reformats of loop volumes to ExFAT and FAT32 with the label
+// normalised, the refusal of a volume swapped in at the same path, the refusal without root,
+// no second reformat while one runs, and the selection and label rules.
+
+#include "EraseFixtures.hpp"
+
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::DriveFormat;
+using tessaline::testing::readFile;
+using tessaline::testing::runCommand;
+using tessaline::testing::writeFile;
+using VM = DriveFormatViewModel;
+
+std::string blkidTag(const std::string& device, const std::string& tag) {
+    auto r = runCommand({"blkid", "-p", "-s", tag, "-o", "value", device});
+    std::string value = r.output;
+    while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
+    return value;
+}
+
+bool isMountPoint(const fs::path& path) { return runCommand({"mountpoint", "-q", path.string()}).exitCode == 0; }
+
+class DriveFormatViewModelTest : public AppSandboxedTest {
+protected:
+    // The real system, with the candidate list narrowed to this test's own volumes.
+    std::unique_ptr<VM> realModel(DriveFormatBackend backend = DriveFormatBackend::standard()) {
+        backend.listCandidates = [this, real = backend.listCandidates] {
+            std::vector<tessaline::VolumeInfo> mine;
+            for (const auto& volume : real())
+                if (volume.url.string().rfind(sandboxRoot(), 0) == 0 || ownMounts.count(volume.url.string()))
+                    mine.push_back(volume);
+            return mine;
+        };
+        VM::Dependencies dependencies;
+        dependencies.backend = std::move(backend);
+        return std::make_unique<VM>(std::move(dependencies));
+    }
+    static std::string sandboxRoot() { return "/tmp/"; }
+    bool waitForPhase(VM& vm, auto test, int timeoutMs = 60'000) {
+        return waitFor([&] { return test(vm.phase()); }, timeoutMs);
+    }
+    void selectAndWait(VM& vm, const fs::path& volume) {
+        vm.refreshVolumes();
+        vm.setSelectedVolumePath(qstr(volume));
+        ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+        ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm.phase())) << phaseText(vm);
+    }
+    static std::string phaseText(const VM& vm) {
+        if (auto* r = std::get_if<VM::Refused>(&vm.phase())) return "refused: " + r->message.toStdString();
+        if (auto* f = std::get_if<VM::Failed>(&vm.phase())) return "failed: " + f->message.toStdString();
+        return "phase " + std::to_string(vm.phase().index());
+    }
+    std::set<std::string> ownMounts;
+    LoopVolumeSet loops;
+};
+
+TEST_F(DriveFormatViewModelTest, ReformatsALoopVolumeToExfatAndThenFat32) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& volume = loops.add("ext4", "OLD");
+    writeFile(volume.mountPoint() / "DCIM/old.jpg", "old");
+    auto vm = realModel();
+    selectAndWait(*vm, volume.mountPoint());
+    ASSERT_TRUE(vm->facts().has_value());
+    EXPECT_EQ(vm->facts()->deviceIdentifier, volume.device());
+    EXPECT_EQ(vm->newName(), "OLD");
+
+    vm->setNewName("my card 2024!");
+    EXPECT_EQ(vm->effectiveLabel(), "MY CARD 202");
+    vm->setConfirmationText("old");
+    EXPECT_FALSE(vm->canRun()) << "case counts";
+    vm->setConfirmationText("OLD ");
+    EXPECT_FALSE(vm->canRun()) << "a blank spoils it";
+    vm->setConfirmationText("OLD");
+    ASSERT_TRUE(vm->canRun());
+
+    std::vector<VM::Phase> phases;
+    QObject::connect(vm.get(), &VM::changed, [&] { phases.push_back(vm->phase()); });
+    vm->run();
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Formatting{}));
+    EXPECT_EQ(vm->runningNoun(), QString("reformat"));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
+    ASSERT_TRUE(std::find(phases.begin(), phases.end(),
+                          VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cMY CARD 202\u201d.")})) !=
+                phases.end())
+        << [&] {
+               std::string all;
+               for (const auto& phase : phases)
+                   if (auto* f = std::get_if<VM::Failed>(&phase)) all += f->message.toStdString() + "; ";
+               return all;
+           }();
+    EXPECT_EQ(blkidTag(volume.device(), "TYPE"), "exfat");
+    EXPECT_EQ(blkidTag(volume.device(), "LABEL"), "MY CARD 202");
+    // The reformatted volume is not mounted at its old path any more: the form starts over.
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Idle{}));
+    EXPECT_FALSE(vm->selectedVolumePath().has_value());
+    EXPECT_EQ(vm->confirmationText(), "");
+
+    // From exFAT (a FUSE mount) to FAT32, the typed name left empty: the current name, normalised.
+    ASSERT_EQ(runCommand({"mount.exfat-fuse", volume.device(), volume.mountPoint().string()}).exitCode, 0);
+    selectAndWait(*vm, volume.mountPoint());
+    vm->setFormat(DriveFormat::fat32);
+    vm->setNewName("");
+    EXPECT_EQ(vm->effectiveLabel(), "MY CARD 202");
+    vm->setConfirmationText("MY CARD 202");
+    vm->run();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
+    EXPECT_EQ(blkidTag(volume.device(), "TYPE"), "vfat") << phaseText(*vm);
+    EXPECT_EQ(blkidTag(volume.device(), "LABEL"), "MY CARD 202");
+}
+
+TEST_F(DriveFormatViewModelTest, AVolumeSwappedInAtTheSamePathIsNotFormatted) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& first = loops.add("ext4", "CARD");
+    auto& second = loops.add("ext4", "CARD", 64, false);
+    const fs::path place = first.mountPoint();
+    auto vm = realModel();
+    selectAndWait(*vm, place);
+    vm->setConfirmationText("CARD");
+    ASSERT_TRUE(vm->canRun());
+
+    first.unmount();
+    loops.mountAt(second, "ext4", place);
+    writeFile(place / "keep.txt", "second card");
+    vm->run();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Failed{QString::fromStdString(
+                               "The volume at " + place.string() +
+                               " is no longer the one you checked \u2014 nothing was formatted. Choose it again.")}));
+    EXPECT_EQ(readFile(place / "keep.txt"), "second card");
+    EXPECT_EQ(blkidTag(second.device(), "TYPE"), "ext4");
+    EXPECT_EQ(vm->confirmationText(), "CARD") << "a failure leaves the form as it was";
+}
+
+TEST_F(DriveFormatViewModelTest, WithoutRootNothingIsUnmountedOrFormatted) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& volume = loops.add("ext4", "CARD");
+    writeFile(volume.mountPoint() / "keep.txt", "kept");
+    DriveFormatBackend backend = DriveFormatBackend::standard();
+    backend.isPrivileged = [] { return false; };
+    auto vm = realModel(backend);
+    selectAndWait(*vm, volume.mountPoint());
+    vm->setConfirmationText("CARD");
+    vm->run();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Failed{VM::needsRootMessage()}));
+    EXPECT_TRUE(isMountPoint(volume.mountPoint()));
+    EXPECT_EQ(readFile(volume.mountPoint() / "keep.txt"), "kept");
+    EXPECT_EQ(blkidTag(volume.device(), "TYPE"), "ext4");
+}
+
+// A backend over made-up volumes whose reformat waits for a release.
+struct HeldBackend {
+    std::vector<tessaline::VolumeInfo> listed{{"/media/u/CARD", "CARD"}, {"/media/u/CARD1", "CARD"}, {"/media/u/B", "B"}};
+    std::atomic<bool> release{false};
+    std::atomic<int> reformats{0};
+    DriveFormatBackend backend() {
+        DriveFormatBackend b;
+        b.listCandidates = [this] { return listed; };
+        b.inspect = [](const fs::path& path) {
+            if (path.filename() == "B") throw tessaline::DriveFormatError::refusedInternal("B");
+            DriveFormatBackend::Facts facts;
+            facts.deviceIdentifier = "/dev/sdz1";
+            facts.volumeName = path.filename() == "CARD1" ? "CARD" : path.filename().string();
+            facts.mountPoint = path.string();
+            facts.totalBytes = 64'000'000'000;
+            facts.filesystem = "ExFAT";
+            return facts;
+        };
+        b.reformat = [this](const fs::path&, DriveFormat, std::string_view, const DriveFormatBackend::Facts&) {
+            ++reformats;
+            for (int i = 0; i < 2000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::string("Done.");
+        };
+        b.isPrivileged = [] { return true; };
+        return b;
+    }
+};
+
+TEST_F(DriveFormatViewModelTest, NoSecondReformatAndNoRefreshWhileOneRuns) {
+    HeldBackend held;
+    VM::Dependencies dependencies;
+    dependencies.backend = held.backend();
+    VM vm(dependencies);
+    vm.refreshVolumes();
+    ASSERT_EQ(vm.volumes().size(), 3u);
+    EXPECT_EQ(vm.entryTitle(0), QString::fromUtf8("CARD \u2014 /media/u/CARD"));
+    EXPECT_EQ(vm.entryTitle(1), QString::fromUtf8("CARD \u2014 /media/u/CARD1"));
+    EXPECT_EQ(vm.entryTitle(2), "B");
+    vm.setSelectedVolumePath(QString("/media/u/CARD"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    vm.setConfirmationText("CARD");
+    vm.run();
+    ASSERT_TRUE(vm.isBusy());
+
+    // While it runs: a refresh that would drop the volume, another selection, another run.
+    held.listed = {};
+    vm.refreshVolumes();
+    EXPECT_EQ(vm.volumes().size(), 3u);
+    vm.setSelectedVolumePath(QString("/media/u/CARD1"));
+    EXPECT_EQ(vm.selectedVolumePath(), QString("/media/u/CARD"));
+    vm.run();
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Formatting{}));
+    // The window keeps a busy reformat view model when the section is entered again.
+    {
+        WindowModels models{Dialogs{}};
+        auto& first = models.driveFormat();
+        first.setSelectedVolumePath(QString("/nonexistent-volume"));
+        ASSERT_TRUE(first.isBusy());
+        EXPECT_EQ(&models.renewDriveFormat(), &first);
+        ASSERT_TRUE(waitFor([&] { return !first.isBusy(); }));
+        EXPECT_NE(&models.renewDriveFormat(), &first);
+    }
+    // The label is the one written, taken when the run started.
+    vm.setNewName("changed meanwhile");
+    held.release = true;
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(held.reformats.load(), 1);
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Idle{})) << "the volume is no longer listed";
+}
+
+TEST_F(DriveFormatViewModelTest, SelectionRefreshAndLabelRules) {
+    HeldBackend held;
+    held.release = true;
+    VM::Dependencies dependencies;
+    dependencies.backend = held.backend();
+    VM vm(dependencies);
+    QObject::connect(&vm, &VM::changed, [] {});
+    vm.refreshVolumes();
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Idle{}));
+    vm.setSelectedVolumePath(QString("/media/u/B"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Refused{"\"B\" is an internal disk. Brindlecove only reformats external drives and cards."}));
+    EXPECT_FALSE(vm.facts().has_value());
+
+    vm.setSelectedVolumePath(QString("/media/u/CARD"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    ASSERT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+    vm.setConfirmationText("CARD");
+    // A refresh that still lists the selection changes nothing else.
+    vm.refreshVolumes();
+    EXPECT_EQ(vm.selectedVolumePath(), QString("/media/u/CARD"));
+    EXPECT_EQ(vm.confirmationText(), "CARD");
+    EXPECT_TRUE(vm.canRun());
+    // Choosing the same entry again inspects nothing.
+    vm.setSelectedVolumePath(QString("/media/u/CARD"));
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+
+    vm.setNewName("   ");
+    EXPECT_EQ(vm.effectiveLabel(), "UNTITLED");
+    vm.setNewName("");
+    EXPECT_EQ(vm.effectiveLabel(), "CARD");
+    vm.setFormat(DriveFormat::apfs);
+    vm.setNewName("my card 2024!");
+    EXPECT_EQ(vm.effectiveLabel(), "my card 2024!");
+
+    // A refresh that no longer lists it ends with nothing selected.
+    held.listed = {{"/media/u/B", "B"}};
+    vm.refreshVolumes();
+    EXPECT_FALSE(vm.selectedVolumePath().has_value());
+    EXPECT_FALSE(vm.facts().has_value());
+    EXPECT_EQ(vm.confirmationText(), "");
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Idle{}));
+}
+
+}  // namespace
+}  // namespace brindlecove::testing
