@@ -200,12 +200,16 @@ bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
 
 VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const VerificationStanding now = standing(report);
-    shown_ = Shown{report.get(), report, now.kind};
-    if (acknowledgedUnverified_ && !(acknowledgedFor_ && *acknowledgedFor_ == *shown_)) {
+    const Shown current{report.get(), report, now.kind};
+    bool differs = !shown_ || !(*shown_ == current);
+    shown_ = current;
+    if (acknowledgedUnverified_ && !(acknowledgedFor_ && *acknowledgedFor_ == current)) {
         acknowledgedUnverified_ = false;
         acknowledgedFor_.reset();
-        Q_EMIT changed();
+        differs = true;
     }
+    // A standing that changed without any signal (a card swapped in the reader) redraws.
+    if (differs) Q_EMIT changed();
     return now;
 }
 

@@ -1,10 +1,466 @@
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/DriveFormatView.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
-#include "BrindlecoveApp/Views/PlaceholderScreen.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+#include "Tessaline/Volumes/VolumeWatcher.hpp"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace brindlecove {
 
-QWidget* makeCardPrepView(MainWindow&) { return new PlaceholderScreen(AppSection::eraseCard); }
+namespace {
+
+using Kind = VerificationStanding::Kind;
+using Issue = CardPrepViewModel::CardRootIssue;
+
+QString joined(const std::vector<std::string>& parts, const QString& separator) {
+    QStringList list;
+    for (const auto& part : parts) list << QString::fromStdString(part);
+    return list.join(separator);
+}
+
+// Where removable volumes mount for this user, for the folder-inside-a-card sentence.
+QString mountFolder() {
+    QString folder = RemovableMounts::parentFolder();
+    if (!folder.isEmpty() && folder != QStringLiteral("/media")) return folder;
+    QString user = qEnvironmentVariable("USER");
+    if (passwd* entry = getpwuid(geteuid()); entry && entry->pw_name) user = QString::fromLocal8Bit(entry->pw_name);
+    return QStringLiteral("/media/") + user;
+}
+
+struct BannerText {
+    QString symbol;
+    QString text;
+    QColor color;
+    bool emphasized = false;
+};
+
+BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStanding& standing) {
+    const QString stop = QStringLiteral("xmark.octagon.fill");
+    const QString triangle = QStringLiteral("exclamationmark.triangle.fill");
+    if (issue) {
+        switch (*issue) {
+            case Issue::dangerousSystemLocation:
+                return {stop, QStringLiteral("That's a system location and can't be erased. Pick the actual camera card."),
+                        Style::bad(), true};
+            case Issue::notAVolumeRoot:
+                return {stop,
+                        QStringLiteral("That's a folder, not a memory card. Pick a mounted card/drive (it shows up "
+                                       "under %1), not a folder inside one.")
+                            .arg(mountFolder()),
+                        Style::bad(), true};
+            case Issue::internalDisk:
+                return {stop,
+                        QStringLiteral("That's this computer's internal disk \u2014 not a removable card. Erase is only "
+                                       "for external cards and drives."),
+                        Style::bad(), true};
+        }
+    }
+    const QString n = QString::number(standing.count);
+    switch (standing.kind) {
+        case Kind::safe:
+            return {QStringLiteral("checkmark.seal.fill"),
+                    QStringLiteral("Verified \u2014 all %1 clips on this card are confirmed on your drives. Safe to "
+                                   "erase.")
+                        .arg(n),
+                    Style::good(), false};
+        case Kind::missing:
+            return {stop,
+                    QStringLiteral("STOP \u2014 your last scan found %1 clips that exist ONLY on this card. Erasing now "
+                                   "loses them. Copy or re-scan first.")
+                        .arg(n),
+                    Style::bad(), true};
+        case Kind::mismatch:
+            return {triangle,
+                    QStringLiteral("CHECK \u2014 %1 clips have a same-named but different file on your drive. They look "
+                                   "backed up but aren't. Verify before erasing.")
+                        .arg(n),
+                    Style::warn(), true};
+        case Kind::notFullyRead:
+            return {stop,
+                    QStringLiteral("STOP \u2014 your last scan couldn't read %1 folder(s) on this card, so their files "
+                                   "were never checked. Erasing now may lose them. Copy or re-scan first.")
+                        .arg(n),
+                    Style::bad(), true};
+        case Kind::differentCard:
+            return {triangle,
+                    QStringLiteral("DIFFERENT CARD \u2014 the scan for this slot was of another card that had the same "
+                                   "name. This card has NOT been verified. Scan it before erasing."),
+                    Style::bad(), true};
+        case Kind::notVerified: break;
+    }
+    return {triangle,
+            QStringLiteral("This card hasn't been verified this session. Run a Scan first so you're not erasing "
+                           "footage that was never backed up."),
+            Style::warn(), false};
+}
+
+QGroupBox* group(const QString& title, const QString& objectName, QWidget* parent) {
+    auto* box = new QGroupBox(title, parent);
+    box->setObjectName(objectName);
+    return box;
+}
+
+}  // namespace
+
+CardPrepView::CardPrepView(CardPrepViewModel& vm, ScanViewModel& scan, DriveFormatViewModel& formatVM, QWidget* parent)
+    : QWidget(parent), vm_(vm), scan_(scan) {
+    setObjectName(QStringLiteral("screen.eraseCard"));
+    setWindowTitle(QStringLiteral("Erase Card"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    auto* title = Style::screenTitle(QStringLiteral("Erase Card"), this);
+    title->setContentsMargins(16, 12, 16, 0);
+    outer->addWidget(title);
+
+    auto* switchRow = new QHBoxLayout;
+    switchRow->setContentsMargins(12, 8, 12, 8);
+    switchRow->setSpacing(0);
+    switchRow->addStretch(1);
+    modes_ = new QButtonGroup(this);
+    modes_->setExclusive(true);
+    const QStringList modeNames{QStringLiteral("Erase & Prep for Camera"), QStringLiteral("Reformat Volume")};
+    for (int i = 0; i < modeNames.size(); ++i) {
+        auto* segment = new QToolButton(this);
+        segment->setObjectName(i == 0 ? QStringLiteral("erase.mode.camera") : QStringLiteral("erase.mode.reformat"));
+        segment->setText(modeNames[i]);
+        segment->setCheckable(true);
+        segment->setChecked(i == 0);
+        segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        segment->setAccessibleName(QStringLiteral("Mode: ") + modeNames[i]);
+        modes_->addButton(segment, i);
+        switchRow->addWidget(segment);
+    }
+    switchRow->addStretch(1);
+    outer->addLayout(switchRow);
+
+    stack_ = new QStackedWidget(this);
+    stack_->setObjectName(QStringLiteral("erase.modes"));
+    stack_->addWidget(buildCameraForm());
+    stack_->addWidget(new DriveFormatView(formatVM, this));
+    outer->addWidget(stack_, 1);
+    connect(modes_, &QButtonGroup::idClicked, stack_, &QStackedWidget::setCurrentIndex);
+
+    connect(&vm_, &CardPrepViewModel::changed, this, &CardPrepView::scheduleRender);
+    connect(&scan_, &ScanViewModel::lastReportChanged, this, &CardPrepView::scheduleRender);
+
+    // The banner follows the card in the reader: mounts and unmounts redraw it, and a volume
+    // mounted at the card's path is counted again.
+    QPointer<CardPrepView> self(this);
+    watcher_ = std::make_unique<tessaline::VolumeWatcher>(
+        [self](const tessaline::VolumeWatcher::Event& event) {
+            if (!self) return;
+            if (const auto* mounted = std::get_if<tessaline::VolumeWatcher::Mounted>(&event))
+                self->onVolumeEvent(true, QString::fromStdString(mounted->volume.url.string()));
+            else if (const auto* gone = std::get_if<tessaline::VolumeWatcher::Unmounted>(&event))
+                self->onVolumeEvent(false, QString::fromStdString(gone->url.string()));
+        },
+        [self](std::function<void()> work) {
+            MainThread::post([self, work = std::move(work)] {
+                if (self) work();
+            });
+        });
+
+    // The card may have changed while the section was away.
+    vm_.recount();
+    render();
+}
+
+CardPrepView::~CardPrepView() {
+    if (watcher_) watcher_->stop();
+}
+
+void CardPrepView::onVolumeEvent(bool mounted, const QString& path) {
+    if (mounted && vm_.cardPath() && QDir::cleanPath(*vm_.cardPath()) == QDir::cleanPath(path)) vm_.recount();
+    scheduleRender();
+}
+
+QWidget* CardPrepView::buildCameraForm() {
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("erase.cameraForm"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* body = new QWidget(scroll);
+    auto* column = new QVBoxLayout(body);
+    column->setContentsMargins(16, 8, 16, 16);
+    column->setSpacing(12);
+
+    // Card to Erase
+    auto* cardBox = group(QStringLiteral("Card to Erase"), QStringLiteral("erase.group.card"), body);
+    auto* cardColumn = new QVBoxLayout(cardBox);
+    cardRows_ = new QFormLayout;
+    cardPath_ = new QLabel(cardBox);
+    cardPath_->setObjectName(QStringLiteral("erase.cardPath"));
+    cardPath_->setTextFormat(Qt::PlainText);
+    cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cardPath_->setWordWrap(true);
+    contents_ = new QLabel(cardBox);
+    contents_->setObjectName(QStringLiteral("erase.contents"));
+    contents_->setTextFormat(Qt::PlainText);
+    cardRows_->addRow(QStringLiteral("Card"), cardPath_);
+    cardRows_->addRow(QStringLiteral("Contents"), contents_);
+    cardColumn->addLayout(cardRows_);
+    counting_ = new QWidget(cardBox);
+    counting_->setObjectName(QStringLiteral("erase.counting"));
+    auto* countingRow = new QHBoxLayout(counting_);
+    countingRow->setContentsMargins(0, 0, 0, 0);
+    countingRow->setSpacing(8);
+    countingRow->addWidget(FormText::spinner(QStringLiteral("erase.countingSpinner"), counting_), 0, Qt::AlignVCenter);
+    auto* countingText = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
+    Style::makeSecondary(countingText);
+    countingRow->addWidget(countingText, 1, Qt::AlignVCenter);
+    cardColumn->addWidget(counting_);
+    noCard_ = new QLabel(QStringLiteral("No card selected."), cardBox);
+    noCard_->setObjectName(QStringLiteral("erase.noCard"));
+    Style::makeSecondary(noCard_);
+    cardColumn->addWidget(noCard_);
+    choose_ = new QPushButton(QStringLiteral("Choose Card\u2026"), cardBox);
+    choose_->setObjectName(QStringLiteral("erase.choose"));
+    cardColumn->addWidget(choose_, 0, Qt::AlignLeft);
+    column->addWidget(cardBox);
+    connect(choose_, &QPushButton::clicked, this, [this] { vm_.pickCard(); });
+
+    // Safety Check
+    auto* safetyBox = group(QStringLiteral("Safety Check"), QStringLiteral("erase.group.safety"), body);
+    auto* safetyColumn = new QVBoxLayout(safetyBox);
+    banner_ = new SymbolLabel(QString(), safetyBox);
+    banner_->setObjectName(QStringLiteral("erase.banner"));
+    safetyColumn->addWidget(banner_);
+    column->addWidget(safetyBox);
+
+    // Camera
+    auto* cameraBox = group(QStringLiteral("Camera"), QStringLiteral("erase.group.camera"), body);
+    auto* cameraColumn = new QVBoxLayout(cameraBox);
+    auto* profileRow = new QFormLayout;
+    profile_ = new QComboBox(cameraBox);
+    profile_->setObjectName(QStringLiteral("erase.profile"));
+    for (const auto& profile : tessaline::CameraFormatProfile::all())
+        profile_->addItem(QString::fromStdString(profile.displayName), QString::fromStdString(profile.id));
+    profileRow->addRow(QStringLiteral("Format for"), profile_);
+    cameraColumn->addLayout(profileRow);
+    profileNote_ = FormText::caption(QStringLiteral("erase.profileNote"), cameraBox);
+    cameraColumn->addWidget(profileNote_);
+    profileFolders_ = FormText::caption(QStringLiteral("erase.profileFolders"), cameraBox);
+    profileFolders_->setFont(FormText::caption2(font(), true));
+    cameraColumn->addWidget(profileFolders_);
+    column->addWidget(cameraBox);
+    connect(profile_, &QComboBox::activated, this,
+            [this](int index) { vm_.setSelectedProfileID(profile_->itemData(index).toString()); });
+
+    // Erase & Prep
+    auto* eraseBox = group(QStringLiteral("Erase & Prep"), QStringLiteral("erase.group.erase"), body);
+    auto* eraseColumn = new QVBoxLayout(eraseBox);
+    warning_ = new SymbolLabel(QString(), eraseBox);
+    warning_->setObjectName(QStringLiteral("erase.warning"));
+    eraseColumn->addWidget(warning_);
+    confirmation_ = new QLineEdit(eraseBox);
+    confirmation_->setObjectName(QStringLiteral("erase.confirmation"));
+    eraseColumn->addWidget(confirmation_);
+    connect(confirmation_, &QLineEdit::textEdited, this, [this](const QString& text) { vm_.setConfirmationText(text); });
+    acknowledgeRow_ = new QWidget(eraseBox);
+    acknowledgeRow_->setObjectName(QStringLiteral("erase.acknowledgeRow"));
+    auto* ackLayout = new QHBoxLayout(acknowledgeRow_);
+    ackLayout->setContentsMargins(0, 0, 0, 0);
+    acknowledge_ = new QCheckBox(acknowledgeRow_);
+    acknowledge_->setObjectName(QStringLiteral("erase.acknowledge"));
+    auto* ackText = new QLabel(
+        QStringLiteral("I understand this card isn't verified as backed up here \u2014 erase anyway."), acknowledgeRow_);
+    ackText->setObjectName(QStringLiteral("erase.acknowledgeText"));
+    ackText->setWordWrap(true);
+    ackText->setFont(Style::font(Style::TextStyle::callout, ackText->font()));
+    ackText->setBuddy(acknowledge_);
+    acknowledge_->setAccessibleName(ackText->text());
+    ackLayout->addWidget(acknowledge_, 0, Qt::AlignTop);
+    ackLayout->addWidget(ackText, 1);
+    eraseColumn->addWidget(acknowledgeRow_);
+    connect(acknowledge_, &QCheckBox::clicked, this, [this](bool on) { vm_.setAcknowledgedUnverified(on); });
+
+    auto* buttons = new QHBoxLayout;
+    run_ = FormText::destructiveButton(QStringLiteral("Erase & Prep Card"), QStringLiteral("erase.run"), eraseBox);
+    stop_ = new QPushButton(QStringLiteral("Stop"), eraseBox);
+    stop_->setObjectName(QStringLiteral("erase.stop"));
+    buttons->addWidget(run_);
+    buttons->addWidget(stop_);
+    buttons->addStretch(1);
+    eraseColumn->addLayout(buttons);
+    // The click re-checks the gate against the report of this moment: the enabled state
+    // drawn a moment ago may be stale (a swapped card publishes nothing).
+    connect(run_, &QPushButton::clicked, this, [this] { vm_.runChecked(scan_.lastReport()); });
+    connect(stop_, &QPushButton::clicked, this, [this] { vm_.cancel(); });
+
+    running_ = new QWidget(eraseBox);
+    running_->setObjectName(QStringLiteral("erase.running"));
+    auto* runningColumn = new QVBoxLayout(running_);
+    runningColumn->setContentsMargins(0, 0, 0, 0);
+    runningColumn->setSpacing(6);
+    progress_ = new QProgressBar(running_);
+    progress_->setObjectName(QStringLiteral("erase.progress"));
+    progress_->setTextVisible(false);
+    runningColumn->addWidget(progress_);
+    progressText_ = FormText::caption(QStringLiteral("erase.progressText"), running_);
+    runningColumn->addWidget(progressText_);
+    eraseColumn->addWidget(running_);
+
+    outcome_ = new SymbolLabel(QString(), eraseBox);
+    outcome_->setObjectName(QStringLiteral("erase.outcome"));
+    eraseColumn->addWidget(outcome_);
+    outcomeCounts_ = FormText::caption(QStringLiteral("erase.outcomeCounts"), eraseBox);
+    eraseColumn->addWidget(outcomeCounts_);
+    outcomeFolders_ = FormText::caption(QStringLiteral("erase.outcomeFolders"), eraseBox);
+    outcomeFolders_->setFont(FormText::caption2(font(), true));
+    eraseColumn->addWidget(outcomeFolders_);
+    column->addWidget(eraseBox);
+    column->addStretch(1);
+
+    scroll->setWidget(body);
+    return scroll;
+}
+
+void CardPrepView::scheduleRender() {
+    if (renderQueued_) return;
+    renderQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        renderQueued_ = false;
+        render();
+    });
+}
+
+void CardPrepView::render() {
+    const auto report = scan_.lastReport();
+    const VerificationStanding standing = vm_.gate(report);
+    const bool hasCard = vm_.cardPath().has_value();
+    const bool busy = vm_.isBusy();
+    const auto& preview = vm_.preview();
+    const auto& phase = vm_.phase();
+
+    // Card to Erase
+    FormText::setText(cardPath_, vm_.cardPath().value_or(QString()));
+    cardRows_->setRowVisible(cardPath_, hasCard);
+    if (preview)
+        FormText::setText(contents_, QStringLiteral("%1 files \u00b7 %2")
+                                         .arg(QString::number(preview->fileCount), Formats::fileByteCount(preview->totalBytes)));
+    cardRows_->setRowVisible(contents_, hasCard && preview.has_value());
+    counting_->setVisible(hasCard && !preview && std::holds_alternative<CardPrepViewModel::Previewing>(phase));
+    noCard_->setVisible(!hasCard);
+    choose_->setEnabled(!busy);
+
+    // Safety Check
+    const BannerText banner = bannerFor(vm_.cardIssue(), standing);
+    banner_->set(banner.symbol, banner.text, banner.color, banner.emphasized);
+
+    // Camera
+    const auto profile = vm_.selectedProfile();
+    const int profileIndex = profile_->findData(QString::fromStdString(profile.id));
+    if (profileIndex != profile_->currentIndex()) {
+        const QSignalBlocker block(profile_);
+        profile_->setCurrentIndex(profileIndex);
+    }
+    FormText::setText(profileNote_, QString::fromStdString(profile.note));
+    FormText::setText(profileFolders_, QStringLiteral("Creates: ") + joined(profile.folders, QStringLiteral(" \u00b7 ")));
+    profileFolders_->setVisible(!profile.folders.empty());
+
+    // Erase & Prep
+    const QString name = vm_.cardName();
+    const bool warn = hasCard && preview && preview->fileCount >= 1;
+    if (warn)
+        warning_->set(QStringLiteral("exclamationmark.triangle.fill"),
+                      QStringLiteral("This permanently deletes all %1 files (%2) on \u201c%3\u201d. There is no undo.")
+                          .arg(QString::number(preview->fileCount), Formats::fileByteCount(preview->totalBytes), name),
+                      Style::bad());
+    warning_->setVisible(warn);
+    const QString placeholder =
+        QStringLiteral("Type the card's name (%1) to confirm").arg(name.isEmpty() ? QStringLiteral("\u2026") : name);
+    if (confirmation_->placeholderText() != placeholder) confirmation_->setPlaceholderText(placeholder);
+    if (confirmation_->text() != vm_.confirmationText()) confirmation_->setText(vm_.confirmationText());
+    confirmation_->setEnabled(hasCard && !busy);
+    acknowledgeRow_->setVisible(hasCard && !vm_.cardIssue() && !standing.isSafe());
+    if (acknowledge_->isChecked() != vm_.acknowledgedUnverified()) {
+        const QSignalBlocker block(acknowledge_);
+        acknowledge_->setChecked(vm_.acknowledgedUnverified());
+    }
+    run_->setEnabled(vm_.canRun(standing));
+    stop_->setVisible(busy);
+
+    // Status
+    const auto* runningPhase = std::get_if<CardPrepViewModel::Running>(&phase);
+    running_->setVisible(runningPhase != nullptr);
+    if (runningPhase) {
+        if (runningPhase->total >= 1) {
+            progress_->setRange(0, runningPhase->total);
+            progress_->setValue(std::min(runningPhase->index, runningPhase->total));
+        } else {
+            progress_->setRange(0, 0);
+        }
+        FormText::setText(progressText_, runningPhase->item.isEmpty()
+                                             ? QStringLiteral("Erasing\u2026")
+                                             : QStringLiteral("Deleting %1\u2026").arg(runningPhase->item));
+    }
+    bool showOutcome = false, showCounts = false, showFolders = false;
+    if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
+        const auto& summary = done->summary;
+        showOutcome = showCounts = true;
+        if (summary.cancelled)
+            outcome_->set(QStringLiteral("stop.circle.fill"),
+                          QStringLiteral("Stopped early \u2014 %1 items were already deleted. The card is partially erased.")
+                              .arg(QString::number(summary.itemsDeleted)),
+                          Style::warn());
+        else if (!summary.failures.empty())
+            outcome_->set(QStringLiteral("exclamationmark.triangle.fill"),
+                          QStringLiteral("Erased with %1 items that couldn't be deleted: %2")
+                              .arg(QString::number(summary.failures.size()), joined(summary.failures, QStringLiteral(", "))),
+                          Style::warn());
+        else
+            outcome_->set(QStringLiteral("checkmark.seal.fill"),
+                          QStringLiteral("Card erased and prepped for %1").arg(QString::fromStdString(profile.displayName)),
+                          Style::good());
+        QString counts = QStringLiteral("Deleted %1 items \u00b7 freed %2")
+                             .arg(QString::number(summary.itemsDeleted), Formats::fileByteCount(summary.bytesFreed));
+        if (!summary.foldersCreated.empty())
+            counts += QStringLiteral(" \u00b7 created %1 folders").arg(QString::number(summary.foldersCreated.size()));
+        FormText::setText(outcomeCounts_, counts);
+        showFolders = !summary.foldersCreated.empty();
+        FormText::setText(outcomeFolders_, joined(summary.foldersCreated, QStringLiteral(" \u00b7 ")));
+    } else if (const auto* failed = std::get_if<CardPrepViewModel::Failed>(&phase)) {
+        showOutcome = true;
+        outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), failed->message, Style::bad());
+    }
+    outcome_->setVisible(showOutcome);
+    outcomeCounts_->setVisible(showCounts);
+    outcomeFolders_->setVisible(showFolders);
+}
+
+QWidget* makeCardPrepView(MainWindow& window) {
+    auto& models = window.models();
+    return new CardPrepView(models.cardPrep(), models.scan(), models.renewDriveFormat());
+}
 
 }  // namespace brindlecove

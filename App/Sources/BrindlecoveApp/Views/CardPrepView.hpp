@@ -1,12 +1,83 @@
 #pragma once
-// The Erase Card section: the camera erase behind the erase-safety gate, and the reformat form.
-// Main thread.
+// The Erase Card section: a mode switch between the camera erase behind the erase-safety
+// gate and the reformat form. The camera form shows the picked card and its count, the
+// gate's banner for the scan's last report, the camera profile, the typed name, the
+// acknowledgement for an unverified card, Erase and Stop, and the outcome. It redraws on every
+// change of the erase or scan view model and on every mount or unmount (the banner follows
+// the card in the reader); a volume mounted at the card's path is counted again. The Erase
+// click re-checks the gate against the scan's report at that moment. Main thread.
 
-class QWidget;
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+
+namespace tessaline {
+class VolumeWatcher;
+}
 
 namespace brindlecove {
 
+class CardPrepViewModel;
+class DriveFormatViewModel;
 class MainWindow;
+class ScanViewModel;
+class SymbolLabel;
+
+class CardPrepView : public QWidget {
+    Q_OBJECT
+public:
+    CardPrepView(CardPrepViewModel& vm, ScanViewModel& scan, DriveFormatViewModel& formatVM, QWidget* parent = nullptr);
+    ~CardPrepView() override;
+
+    // Draws the whole camera form from the view models now (also called, coalesced, on
+    // every change).
+    void render();
+
+private:
+    QWidget* buildCameraForm();
+    void scheduleRender();
+    void onVolumeEvent(bool mounted, const QString& path);
+
+    CardPrepViewModel& vm_;
+    ScanViewModel& scan_;
+    QButtonGroup* modes_ = nullptr;
+    QStackedWidget* stack_ = nullptr;
+    QLabel* cardPath_ = nullptr;
+    QLabel* contents_ = nullptr;
+    QWidget* counting_ = nullptr;
+    QLabel* noCard_ = nullptr;
+    QFormLayout* cardRows_ = nullptr;
+    QPushButton* choose_ = nullptr;
+    SymbolLabel* banner_ = nullptr;
+    QComboBox* profile_ = nullptr;
+    QLabel* profileNote_ = nullptr;
+    QLabel* profileFolders_ = nullptr;
+    SymbolLabel* warning_ = nullptr;
+    QLineEdit* confirmation_ = nullptr;
+    QWidget* acknowledgeRow_ = nullptr;
+    QCheckBox* acknowledge_ = nullptr;
+    QPushButton* run_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QWidget* running_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* progressText_ = nullptr;
+    SymbolLabel* outcome_ = nullptr;
+    QLabel* outcomeCounts_ = nullptr;
+    QLabel* outcomeFolders_ = nullptr;
+    bool renderQueued_ = false;
+    std::unique_ptr<tessaline::VolumeWatcher> watcher_;
+};
 
 // Builds the section's screen for `window` (which owns the result).
 QWidget* makeCardPrepView(MainWindow& window);

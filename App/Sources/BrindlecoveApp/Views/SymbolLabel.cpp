@@ -53,6 +53,19 @@ void SymbolLabel::setTextFont(const QFont& font) {
     refreshIcon();
 }
 
+void SymbolLabel::set(const QString& symbol, const QString& text, const QColor& color, bool emphasized) {
+    setSymbol(symbol);
+    setColor(color);
+    if (isEmphasized() != emphasized) {
+        QFont font = text_->font();
+        font.setWeight(emphasized ? QFont::DemiBold : QFont::Normal);
+        setTextFont(font);
+    }
+    setText(text);
+}
+
+bool SymbolLabel::isEmphasized() const { return text_->font().weight() >= QFont::DemiBold; }
+
 void SymbolLabel::refreshIcon() {
     icon_->setVisible(!symbol_.isEmpty());
     if (symbol_.isEmpty()) return;

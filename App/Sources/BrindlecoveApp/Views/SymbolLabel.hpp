@@ -23,6 +23,10 @@ public:
     void setColor(const QColor& color);
     QColor color() const { return color_; }
     void setTextFont(const QFont& font);
+    // Sets symbol, text and colour at once, the text semibold when `emphasized` (the banner
+    // weight of the erase screens).
+    void set(const QString& symbol, const QString& text, const QColor& color, bool emphasized = false);
+    bool isEmphasized() const;
 
 private:
     void refreshIcon();

@@ -1,0 +1,53 @@
+#include "BrindlecoveApp/Views/FormText.hpp"
+
+#include "BrindlecoveApp/Views/Style.hpp"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace brindlecove::FormText {
+
+QLabel* caption(const QString& objectName, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(objectName);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(Style::font(Style::TextStyle::caption, label->font()));
+    Style::makeSecondary(label);
+    return label;
+}
+
+QFont caption2(const QFont& base, bool monospaced) {
+    QFont font = Style::font(Style::TextStyle::caption2, base);
+    if (!monospaced) return font;
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixed.setPointSizeF(font.pointSizeF());
+    return fixed;
+}
+
+QProgressBar* spinner(const QString& objectName, QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(objectName);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    bar->setFixedSize(48, 10);
+    return bar;
+}
+
+QPushButton* destructiveButton(const QString& text, const QString& objectName, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(objectName);
+    button->setProperty("destructive", true);
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::ButtonText, Style::bad());
+    button->setPalette(palette);
+    return button;
+}
+
+void setText(QLabel* label, const QString& text) {
+    if (label->text() != text) label->setText(text);
+}
+
+}  // namespace brindlecove::FormText

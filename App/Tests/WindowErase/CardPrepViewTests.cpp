@@ -1,0 +1,354 @@
+// The Erase Card section's widgets, offscreen: the banner for every standing and card issue,
+// the enabled state of Erase, the acknowledgement, the counting row, the outcomes, and the
+// click that re-checks the gate. The card's system facts come from a scripted backend (a
+// sandbox folder standing in for a card, an identity the test changes); the real volumes are
+// exercised by the view model tests.
+
+#include "Support/AppTestSandbox.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+using tessaline::VerificationReport;
+using tessaline::VolumeIdentity;
+using ReportPtr = std::shared_ptr<const VerificationReport>;
+
+// A sandbox folder that the scripted backend treats as an erasable card.
+struct ScriptedCard {
+    fs::path root;
+    VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
+    std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
+    CardContents contents{3, 2, 2'500'000, CardMediaSnapshot{}};
+    std::atomic<bool> holdCount{false};
+    std::function<tessaline::CardPrepEngine::Summary()> summary;
+
+    CardPrepBackend backend() {
+        CardPrepBackend b;
+        b.validate = [this](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            if (issue) checked.issue = issue;
+            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), 7};
+            return checked;
+        };
+        b.readIdentity = [this](const fs::path&) { return std::optional<VolumeIdentity>(identity); };
+        b.computePreview = [this](const fs::path&) {
+            while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return contents;
+        };
+        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&) { return summary(); };
+        b.scanMediaForFreshness = [](const fs::path&) { return std::optional<CardMediaSnapshot>(CardMediaSnapshot{}); };
+        b.deviceOf = [this](const fs::path& path) {
+            return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
+        };
+        return b;
+    }
+
+    ReportPtr report(std::vector<MatchStatus> statuses) const {
+        std::vector<tessaline::MatchResult> results;
+        int i = 0;
+        for (auto& status : statuses) {
+            tessaline::MatchResult result;
+            result.group.primaryFiles.push_back(
+                tessaline::Fingerprint{.url = root / ("IMG_" + std::to_string(i++) + ".JPG"), .byteSize = 10});
+            result.status = std::move(status);
+            results.push_back(std::move(result));
+        }
+        return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity);
+    }
+};
+
+class CardPrepViewTest : public AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        card.root = sandbox / "CARD";
+        fs::create_directories(card.root);
+        CardPrepViewModel::Dependencies deps;
+        deps.backend = card.backend();
+        vm = std::make_unique<CardPrepViewModel>(deps);
+        scan = std::make_unique<ScanViewModel>(ScanViewModel::Dependencies{});
+        DriveFormatViewModel::Dependencies formatDeps;
+        formatDeps.backend.listCandidates = [] { return std::vector<tessaline::VolumeInfo>{}; };
+        format = std::make_unique<DriveFormatViewModel>(formatDeps);
+        view = std::make_unique<CardPrepView>(*vm, *scan, *format);
+    }
+    void TearDown() override {
+        view.reset();
+        AppSandboxedTest::TearDown();
+    }
+    template <class T>
+    T* find(const char* name) {
+        T* widget = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    SymbolLabel* banner() { return find<SymbolLabel>("erase.banner"); }
+    bool shown(const char* name) { return !find<QWidget>(name)->isHidden(); }
+    void pick() {
+        vm->takeCard(QFile::decodeName(QByteArray::fromStdString(card.root.string())));
+        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+        view->render();
+    }
+    void type(const char* name, const QString& text) {
+        auto* field = find<QLineEdit>(name);
+        field->setText(text);
+        Q_EMIT field->textEdited(text);
+        view->render();
+    }
+
+    ScriptedCard card;
+    std::unique_ptr<CardPrepViewModel> vm;
+    std::unique_ptr<ScanViewModel> scan;
+    std::unique_ptr<DriveFormatViewModel> format;
+    std::unique_ptr<CardPrepView> view;
+};
+
+TEST_F(CardPrepViewTest, BeforeAnyPick) {
+    EXPECT_TRUE(shown("erase.noCard"));
+    EXPECT_EQ(find<QLabel>("erase.noCard")->text(), "No card selected.");
+    EXPECT_EQ(banner()->text(), "This card hasn't been verified this session. Run a Scan first so you're not erasing "
+                                "footage that was never backed up.");
+    EXPECT_EQ(banner()->color(), Style::warn());
+    EXPECT_FALSE(banner()->isEmphasized());
+    EXPECT_FALSE(shown("erase.acknowledgeRow"));
+    EXPECT_FALSE(find<QLineEdit>("erase.confirmation")->isEnabled());
+    EXPECT_EQ(find<QLineEdit>("erase.confirmation")->placeholderText(), QString::fromUtf8("Type the card's name (\u2026) to confirm"));
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+    EXPECT_FALSE(shown("erase.outcome"));
+    EXPECT_FALSE(shown("erase.running"));
+    EXPECT_FALSE(shown("erase.stop"));
+    EXPECT_FALSE(shown("erase.warning"));
+    EXPECT_EQ(find<QComboBox>("erase.profile")->currentText(), "Sony Alpha (XAVC / stills)");
+    EXPECT_EQ(find<QLabel>("erase.profileFolders")->text(),
+              QString::fromUtf8("Creates: DCIM/100MSDCF \u00b7 PRIVATE/M4ROOT/CLIP \u00b7 PRIVATE/M4ROOT/SUB \u00b7 "
+                                "PRIVATE/M4ROOT/THMBNL \u00b7 PRIVATE/M4ROOT/GENERAL"));
+}
+
+TEST_F(CardPrepViewTest, TheBannerAndTheEraseButtonFollowEveryStanding) {
+    pick();
+    EXPECT_EQ(find<QLabel>("erase.contents")->text(), QString::fromUtf8("2 files \u00b7 ") + Formats::fileByteCount(2'500'000));
+    EXPECT_EQ(find<SymbolLabel>("erase.warning")->text(),
+              QString::fromUtf8("This permanently deletes all 2 files (2.5 MB) on \u201cCARD\u201d. There is no undo."));
+    EXPECT_EQ(find<QLineEdit>("erase.confirmation")->placeholderText(), "Type the card's name (CARD) to confirm");
+    type("erase.confirmation", "card");
+
+    struct Case {
+        ReportPtr report;
+        QString symbol;
+        QString text;
+        QColor color;
+        bool emphasized;
+    };
+    const fs::path drive = sandbox / "drive";
+    auto otherCard = std::make_shared<VerificationReport>(*card.report({MatchStatus::confirmed(drive / "a")}));
+    otherCard->cardVolumeIdentity = VolumeIdentity{std::string("9999-0000"), std::string("CARD"), std::nullopt, std::nullopt};
+    auto partial = std::make_shared<VerificationReport>(*card.report({MatchStatus::confirmed(drive / "a")}));
+    partial->unreadableCardFolders = {card.root / "A", card.root / "B"};
+    const std::vector<Case> cases{
+        {card.report({MatchStatus::confirmed(drive / "a"), MatchStatus::possibleDuplicate({drive / "b", drive / "c"})}),
+         "checkmark.seal.fill",
+         QString::fromUtf8("Verified \u2014 all 2 clips on this card are confirmed on your drives. Safe to erase."),
+         Style::good(), false},
+        {card.report({MatchStatus::missing(), MatchStatus::nameMatchMetadataMismatch(drive / "x")}), "xmark.octagon.fill",
+         QString::fromUtf8("STOP \u2014 your last scan found 1 clips that exist ONLY on this card. Erasing now loses "
+                           "them. Copy or re-scan first."),
+         Style::bad(), true},
+        {card.report({MatchStatus::confirmed(card.root / "backup/a")}), "xmark.octagon.fill",
+         QString::fromUtf8("STOP \u2014 your last scan found 1 clips that exist ONLY on this card. Erasing now loses "
+                           "them. Copy or re-scan first."),
+         Style::bad(), true},
+        {card.report({MatchStatus::nameMatchMetadataMismatch(drive / "x"), MatchStatus::confirmed(drive / "a")}),
+         "exclamationmark.triangle.fill",
+         QString::fromUtf8("CHECK \u2014 1 clips have a same-named but different file on your drive. They look backed "
+                           "up but aren't. Verify before erasing."),
+         Style::warn(), true},
+        {partial, "xmark.octagon.fill",
+         QString::fromUtf8("STOP \u2014 your last scan couldn't read 2 folder(s) on this card, so their files were "
+                           "never checked. Erasing now may lose them. Copy or re-scan first."),
+         Style::bad(), true},
+        {otherCard, "exclamationmark.triangle.fill",
+         QString::fromUtf8("DIFFERENT CARD \u2014 the scan for this slot was of another card that had the same name. "
+                           "This card has NOT been verified. Scan it before erasing."),
+         Style::bad(), true},
+        {card.report({}), "exclamationmark.triangle.fill",
+         "This card hasn't been verified this session. Run a Scan first so you're not erasing footage that was never "
+         "backed up.",
+         Style::warn(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.toStdString());
+        scan->setLastReport(c.report);
+        drainEvents();
+        EXPECT_EQ(banner()->symbol(), c.symbol);
+        EXPECT_EQ(banner()->text(), c.text);
+        EXPECT_EQ(banner()->color(), c.color);
+        EXPECT_EQ(banner()->isEmphasized(), c.emphasized);
+        const bool safe = c.symbol == "checkmark.seal.fill";
+        EXPECT_EQ(shown("erase.acknowledgeRow"), !safe);
+        EXPECT_EQ(find<QPushButton>("erase.run")->isEnabled(), safe);
+        if (!safe) {
+            find<QCheckBox>("erase.acknowledge")->click();
+            drainEvents();
+            EXPECT_TRUE(find<QPushButton>("erase.run")->isEnabled()) << "acknowledged";
+        }
+    }
+    // A new report clears the acknowledgement.
+    scan->setLastReport(card.report({MatchStatus::missing()}));
+    drainEvents();
+    EXPECT_FALSE(find<QCheckBox>("erase.acknowledge")->isChecked());
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+}
+
+TEST_F(CardPrepViewTest, AFolderWithAnIssueShowsItsReasonAndNeverEnablesErase) {
+    using Issue = tessaline::CardPrepEngine::CardRootIssue;
+    card.issue = Issue::notAVolumeRoot;
+    scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+    pick();
+    EXPECT_TRUE(banner()->text().startsWith("That's a folder, not a memory card. Pick a mounted card/drive (it shows up under /"));
+    EXPECT_TRUE(banner()->text().endsWith("), not a folder inside one."));
+    EXPECT_EQ(banner()->symbol(), "xmark.octagon.fill");
+    EXPECT_FALSE(shown("erase.acknowledgeRow"));
+    EXPECT_FALSE(vm->preview().has_value()) << "nothing is counted";
+    type("erase.confirmation", "CARD");
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+    card.issue = Issue::internalDisk;
+    pick();
+    EXPECT_EQ(banner()->text(), QString::fromUtf8("That's this computer's internal disk \u2014 not a removable card. "
+                                                  "Erase is only for external cards and drives."));
+    card.issue = Issue::dangerousSystemLocation;
+    pick();
+    EXPECT_EQ(banner()->text(), "That's a system location and can't be erased. Pick the actual camera card.");
+}
+
+TEST_F(CardPrepViewTest, WhileCountingTheCardIsLockedAndStopIsShown) {
+    card.holdCount = true;
+    vm->takeCard(QFile::decodeName(QByteArray::fromStdString(card.root.string())));
+    view->render();
+    EXPECT_TRUE(shown("erase.counting"));
+    EXPECT_FALSE(find<QPushButton>("erase.choose")->isEnabled());
+    EXPECT_FALSE(find<QLineEdit>("erase.confirmation")->isEnabled());
+    EXPECT_TRUE(shown("erase.stop"));
+    card.holdCount = false;
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_FALSE(shown("erase.counting"));
+    EXPECT_TRUE(shown("erase.contents"));
+}
+
+TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
+    pick();
+    scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+    vm->setSelectedProfileID("canon-eos");
+    type("erase.confirmation", "CARD");
+    auto erase = [&](tessaline::CardPrepEngine::Summary summary) {
+        card.summary = [summary] { return summary; };
+        if (vm->cardName().isEmpty() || vm->confirmationText().isEmpty()) type("erase.confirmation", "CARD");
+        ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+        find<QPushButton>("erase.run")->click();
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+        drainEvents();
+    };
+    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false});
+    auto* outcome = find<SymbolLabel>("erase.outcome");
+    EXPECT_EQ(outcome->text(), "Card erased and prepped for Canon EOS");
+    EXPECT_EQ(outcome->symbol(), "checkmark.seal.fill");
+    EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(),
+              QString::fromUtf8("Deleted 3 items \u00b7 freed 5 MB \u00b7 created 2 folders"));
+    EXPECT_EQ(find<QLabel>("erase.outcomeFolders")->text(), QString::fromUtf8("DCIM/100CANON \u00b7 MISC"));
+    EXPECT_EQ(find<QLabel>("erase.contents")->text(), QString::fromUtf8("0 files \u00b7 Zero KB"));
+    EXPECT_FALSE(shown("erase.warning"));
+    EXPECT_EQ(find<QLineEdit>("erase.confirmation")->text(), "");
+
+    vm->setSelectedProfileID("red");
+    type("erase.confirmation", "CARD");
+    erase({1, 10, {}, {"clip.R3D"}, true});
+    EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 1 items were already deleted. The card is partially erased."));
+    EXPECT_EQ(outcome->symbol(), "stop.circle.fill");
+    EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(), QString::fromUtf8("Deleted 1 items \u00b7 freed 10 bytes"));
+    EXPECT_FALSE(shown("erase.outcomeFolders"));
+    EXPECT_FALSE(shown("erase.profileFolders")) << "an erase-only profile lists no folders";
+
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    type("erase.confirmation", "CARD");
+    erase({2, 10, {}, {"a.MOV", "b.MOV"}, false});
+    EXPECT_EQ(outcome->text(), "Erased with 2 items that couldn't be deleted: a.MOV, b.MOV");
+    EXPECT_EQ(outcome->color(), Style::warn());
+}
+
+TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {
+    pick();
+    scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+    type("erase.confirmation", "CARD");
+    ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+    bool erased = false;
+    card.summary = [&] {
+        erased = true;
+        return tessaline::CardPrepEngine::Summary{};
+    };
+    // Another card with the same name is put in; nothing is published, the button still says yes.
+    card.identity.uuid = "5555-6666";
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    EXPECT_FALSE(erased);
+    EXPECT_FALSE(std::holds_alternative<CardPrepViewModel::Running>(vm->phase()));
+    EXPECT_EQ(banner()->text().left(14), "DIFFERENT CARD");
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+}
+
+TEST_F(CardPrepViewTest, TheModeSwitchShowsTheReformatForm) {
+    auto* stack = find<QStackedWidget>("erase.modes");
+    EXPECT_EQ(stack->currentIndex(), 0);
+    find<QToolButton>("erase.mode.reformat")->click();
+    EXPECT_EQ(stack->currentIndex(), 1);
+    EXPECT_EQ(stack->currentWidget()->objectName(), "format.form");
+    find<QToolButton>("erase.mode.camera")->click();
+    EXPECT_EQ(stack->currentIndex(), 0);
+}
+
+TEST_F(CardPrepViewTest, TheWindowBuildsTheSectionWithItsOwnViewModels) {
+    WindowServices services;
+    services.screens = [](AppSection section, MainWindow& window) -> QWidget* {
+        return section == AppSection::eraseCard ? makeCardPrepView(window) : nullptr;
+    };
+    MainWindow window(services);
+    window.select(AppSection::eraseCard);
+    auto* screen = window.currentScreen();
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(screen->objectName(), "screen.eraseCard");
+    EXPECT_EQ(screen->findChild<QLabel*>("screen.title")->text(), "Erase Card");
+    window.select(AppSection::scan);
+    window.select(AppSection::eraseCard);
+    drainEvents();
+    EXPECT_EQ(window.currentScreen()->objectName(), "screen.eraseCard");
+}
+
+}  // namespace
+}  // namespace brindlecove::testing

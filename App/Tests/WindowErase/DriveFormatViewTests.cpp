@@ -1,0 +1,202 @@
+// The reformat form's widgets, offscreen: the empty list, the volume combo keeping its
+// selection across refreshes, the fact rows, the name preview, the enabled state of
+// "Erase & Reformat", the busy state and the outcomes. Volumes come from a scripted backend;
+// real reformats are exercised by the view model tests.
+
+#include "Support/AppTestSandbox.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/Views/DriveFormatView.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using VM = DriveFormatViewModel;
+
+class DriveFormatViewTest : public AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        VM::Dependencies deps;
+        deps.backend.listCandidates = [this] { return listed; };
+        deps.backend.inspect = [this](const fs::path& path) {
+            VM::Facts facts;
+            facts.deviceIdentifier = "/dev/sdc1";
+            facts.volumeName = names.count(path.string()) ? names[path.string()] : path.filename().string();
+            facts.mountPoint = path.string();
+            facts.totalBytes = 31'900'000'000;
+            facts.filesystem = "ExFAT";
+            return facts;
+        };
+        deps.backend.reformat = [this](const fs::path&, tessaline::DriveFormat, std::string_view, const VM::Facts&) {
+            while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (fail) throw tessaline::DriveFormatError::diskutilFailed("mkfs.exfat: device is busy");
+            return std::string("Done.");
+        };
+        deps.backend.isPrivileged = [] { return true; };
+        vm = std::make_unique<VM>(deps);
+        view = std::make_unique<DriveFormatView>(*vm);
+        view->show();  // showing refreshes the list
+        drainEvents();
+    }
+    void TearDown() override {
+        view.reset();
+        AppSandboxedTest::TearDown();
+    }
+    template <class T>
+    T* find(const char* name) {
+        T* widget = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    bool shown(const char* name) { return !find<QWidget>(name)->isHidden(); }
+    void choose(int index) {
+        auto* combo = find<QComboBox>("format.volume");
+        combo->setCurrentIndex(index);
+        Q_EMIT combo->activated(index);
+        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+        drainEvents();
+    }
+    void type(const char* name, const QString& text) {
+        auto* field = find<QLineEdit>(name);
+        field->setText(text);
+        Q_EMIT field->textEdited(text);
+        drainEvents();
+    }
+
+    std::vector<tessaline::VolumeInfo> listed;
+    std::map<std::string, std::string> names;
+    std::atomic<bool> hold{false};
+    std::atomic<bool> fail{false};
+    std::unique_ptr<VM> vm;
+    std::unique_ptr<DriveFormatView> view;
+};
+
+TEST_F(DriveFormatViewTest, WithNoVolumesOnlyTheEmptyLabelAndRefreshShow) {
+    EXPECT_TRUE(shown("format.empty"));
+    EXPECT_FALSE(shown("format.volume"));
+    EXPECT_TRUE(shown("format.refresh"));
+    EXPECT_FALSE(shown("format.group.newFormat"));
+    EXPECT_FALSE(shown("format.group.reformat"));
+    listed = {{"/media/u/CARD", "CARD"}};
+    find<QPushButton>("format.refresh")->click();
+    drainEvents();
+    EXPECT_FALSE(shown("format.empty"));
+    EXPECT_TRUE(shown("format.volume"));
+    EXPECT_TRUE(shown("format.hint"));
+    EXPECT_EQ(find<QComboBox>("format.volume")->itemText(0), QString::fromUtf8("Choose\u2026"));
+}
+
+TEST_F(DriveFormatViewTest, TheComboKeepsItsSelectionAcrossARefresh) {
+    listed = {{"/media/u/Untitled", "Untitled"}, {"/media/u/Untitled1", "Untitled"}, {"/media/u/B", "B"}};
+    vm->refreshVolumes();
+    drainEvents();
+    auto* combo = find<QComboBox>("format.volume");
+    ASSERT_EQ(combo->count(), 4);
+    EXPECT_EQ(combo->itemText(2), QString::fromUtf8("Untitled \u2014 /media/u/Untitled1"));
+    choose(2);
+    EXPECT_EQ(vm->selectedVolumePath(), QString("/media/u/Untitled1"));
+    type("format.confirmation", "Untitled1");
+
+    // A new volume appears; the list is rebuilt and the selection, facts and typed name stay.
+    listed.insert(listed.begin(), {"/media/u/A", "A"});
+    find<QPushButton>("format.refresh")->click();
+    drainEvents();
+    EXPECT_EQ(combo->count(), 5);
+    EXPECT_EQ(combo->currentIndex(), 3);
+    EXPECT_EQ(vm->selectedVolumePath(), QString("/media/u/Untitled1"));
+    EXPECT_TRUE(vm->facts().has_value());
+    EXPECT_EQ(vm->confirmationText(), "Untitled1");
+    EXPECT_TRUE(find<QPushButton>("format.run")->isEnabled());
+}
+
+TEST_F(DriveFormatViewTest, FactsPreviewConfirmationAndOutcome) {
+    listed = {{"/media/u/CARD", "CARD"}};
+    names["/media/u/CARD"] = "Card";
+    vm->refreshVolumes();
+    choose(1);
+    EXPECT_EQ(find<QLabel>("format.device")->text(), "/dev/sdc1");
+    EXPECT_EQ(find<QLabel>("format.filesystem")->text(), "ExFAT");
+    const QString capacity = Formats::fileByteCount(31'900'000'000);
+    EXPECT_EQ(find<QLabel>("format.capacity")->text(), capacity);
+    EXPECT_EQ(find<SymbolLabel>("format.warning")->text(),
+              QString::fromUtf8("This erases EVERYTHING on \u201cCard\u201d (") + capacity +
+                  ") and rebuilds it as ExFAT. There is no undo.");
+    EXPECT_EQ(find<QLabel>("format.blurb")->text(),
+              QString::fromUtf8("Cameras & cross-platform drives \u2014 what most cameras expect on SDXC cards (64 GB+)."));
+    EXPECT_EQ(find<QLabel>("format.confirmationTitle")->text(), "Type the volume's name (Card) to confirm");
+    // The name preview: "Card" becomes "CARD" under the ExFAT label rules.
+    EXPECT_TRUE(shown("format.preview"));
+    EXPECT_EQ(find<QLabel>("format.preview")->text(), QString::fromUtf8("Will be named \u201cCARD\u201d (ExFAT label rules)."));
+    type("format.newName", "CARD");
+    EXPECT_FALSE(shown("format.preview"));
+    auto* fileSystem = find<QComboBox>("format.fileSystem");
+    fileSystem->setCurrentIndex(2);
+    Q_EMIT fileSystem->activated(2);
+    drainEvents();
+    EXPECT_EQ(vm->format(), tessaline::DriveFormat::apfs);
+    EXPECT_TRUE(find<SymbolLabel>("format.warning")->text().endsWith("rebuilds it as APFS. There is no undo."));
+
+    auto* run = find<QPushButton>("format.run");
+    type("format.confirmation", "card");
+    EXPECT_FALSE(run->isEnabled());
+    type("format.confirmation", "Card ");
+    EXPECT_FALSE(run->isEnabled());
+    type("format.confirmation", "Card");
+    EXPECT_TRUE(run->isEnabled());
+
+    hold = true;
+    fail = true;
+    run->click();
+    drainEvents();
+    EXPECT_TRUE(shown("format.formatting"));
+    EXPECT_FALSE(run->isEnabled());
+    EXPECT_FALSE(find<QComboBox>("format.volume")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("format.refresh")->isEnabled());
+    EXPECT_FALSE(fileSystem->isEnabled());
+    EXPECT_FALSE(find<QLineEdit>("format.newName")->isEnabled());
+    EXPECT_FALSE(find<QLineEdit>("format.confirmation")->isEnabled());
+    // Showing the form again while it runs refreshes nothing.
+    listed = {};
+    view->hide();
+    view->show();
+    drainEvents();
+    EXPECT_EQ(find<QComboBox>("format.volume")->count(), 2);
+    hold = false;
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_EQ(find<SymbolLabel>("format.outcome")->text(), "mkfs.exfat: device is busy");
+    EXPECT_TRUE(shown("format.failedNote"));
+    EXPECT_EQ(find<QLabel>("format.failedNote")->text(),
+              QString::fromUtf8("Nothing was formatted if the error came from a safety check. If the system refused the "
+                                "operation, Disks can do it \u2014 this is the same engine."));
+    EXPECT_FALSE(run->isEnabled());
+}
+
+TEST_F(DriveFormatViewTest, AVolumeWithoutANameCanNeverBeReformatted) {
+    listed = {{"/media/u/X", "X"}};
+    names["/media/u/X"] = "";
+    vm->refreshVolumes();
+    choose(1);
+    EXPECT_EQ(find<QLabel>("format.confirmationTitle")->text(), "Type the volume's name () to confirm");
+    EXPECT_TRUE(find<SymbolLabel>("format.warning")->text().startsWith(QString::fromUtf8("This erases EVERYTHING on \u201c\u201d (")));
+    type("format.confirmation", "");
+    EXPECT_FALSE(find<QPushButton>("format.run")->isEnabled());
+}
+
+}  // namespace
+}  // namespace brindlecove::testing
