@@ -3,7 +3,7 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
-#include "BrindlecoveApp/Views/LogRow.hpp"
+#include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
 
@@ -127,22 +127,27 @@ protected:
         QStringList out;
         QTreeWidgetItem* head = section(title);
         if (!head) return {QStringLiteral("<no section>")};
-        for (int i = 0; i < head->childCount(); ++i) {
-            QTreeWidgetItem* child = head->child(i);
-            if (auto* row = list()->itemWidget(child, 0))
-                out << row->findChild<QLabel*>(QStringLiteral("row.subtitle"))->text();
-            else
-                out << child->text(0);
-        }
+        for (int i = 0; i < head->childCount(); ++i) out << head->child(i)->text(0);
         return out;
     }
 
-    LogRow* rowWidget(const std::string& subtitleContains) const {
-        for (LogRow* row : list()->findChildren<LogRow*>())
-            if (row->isVisible() &&
-                row->findChild<QLabel*>(QStringLiteral("row.subtitle"))->text().contains(QString::fromStdString(subtitleContains)))
-                return row;
+    // The row whose subtitle holds the text (a log row: it carries its log's id).
+    QTreeWidgetItem* rowItem(const std::string& subtitleContains) const {
+        for (int i = 0; i < list()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* head = list()->topLevelItem(i);
+            for (int j = 0; j < head->childCount(); ++j) {
+                QTreeWidgetItem* row = head->child(j);
+                if (row->data(0, LogRowDelegate::logId).isValid() &&
+                    row->text(0).contains(QString::fromStdString(subtitleContains)))
+                    return row;
+            }
+        }
         return nullptr;
+    }
+
+    QString shown(const std::string& row, LogRowDelegate::Role role) const {
+        QTreeWidgetItem* item = rowItem(row);
+        return item ? item->data(0, role).toString() : QStringLiteral("<no row>");
     }
 
     ArchivedLog logNamed(const std::string& card) const {
@@ -170,8 +175,8 @@ TEST_F(LogsViewTests, DaysAroundMidnightAreTitledFromTheInjectedToday) {
     EXPECT_EQ(sectionTitles(), (QStringList{"Today", "Yesterday", "Wednesday, March 5, 2025"}));
     EXPECT_EQ(rows(QStringLiteral("Today")), QStringList{"Scan of EARLY"});
     EXPECT_EQ(rows(QStringLiteral("Yesterday")), QStringList{"Scan of LATE"});
-    EXPECT_EQ(rowWidget("EARLY")->findChild<QLabel*>(QStringLiteral("row.time"))->text(), QStringLiteral("12:00 AM"));
-    EXPECT_EQ(rowWidget("LATE")->findChild<QLabel*>(QStringLiteral("row.time"))->text(), QStringLiteral("11:59 PM"));
+    EXPECT_EQ(shown("EARLY", LogRowDelegate::time), QStringLiteral("12:00 AM"));
+    EXPECT_EQ(shown("LATE", LogRowDelegate::time), QStringLiteral("11:59 PM"));
 
     today = QDate(2025, 3, 9);  // a day later the same logs move one title on
     view->model().refresh();
@@ -206,25 +211,24 @@ TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
     projects->addJob(QStringLiteral("Feature"));
     makeView();
 
-    auto tag = [&](const char* card) { return rowWidget(card)->findChild<QLabel*>(QStringLiteral("row.tag"))->text(); };
-    auto status = [&](const char* card) { return rowWidget(card)->findChild<QLabel*>(QStringLiteral("row.status")); };
-    auto color = [&](const char* card) { return rowWidget(card)->property("iconColor").value<QColor>(); };
-    EXPECT_EQ(tag("GOOD"), QStringLiteral("SCAN"));
-    EXPECT_EQ(tag("FINE"), QStringLiteral("COPY"));
-    EXPECT_EQ(status("GOOD")->property("symbol").toString(), QStringLiteral("checkmark.circle.fill"));
-    EXPECT_EQ(status("BAD")->text(), QStringLiteral("missing"));
-    EXPECT_EQ(status("BROKE")->text(), QStringLiteral("failed"));
+    auto color = [&](const char* card) { return rowItem(card)->data(0, LogRowDelegate::color).value<QColor>(); };
+    EXPECT_EQ(shown("GOOD", LogRowDelegate::tag), QStringLiteral("SCAN"));
+    EXPECT_EQ(shown("FINE", LogRowDelegate::tag), QStringLiteral("COPY"));
+    EXPECT_EQ(shown("GOOD", LogRowDelegate::iconSymbol), QStringLiteral("magnifyingglass"));
+    EXPECT_EQ(shown("FINE", LogRowDelegate::iconSymbol), QStringLiteral("doc.on.doc.fill"));
+    EXPECT_EQ(shown("GOOD", LogRowDelegate::problem), QString());  // the green check
+    EXPECT_EQ(shown("BAD", LogRowDelegate::problem), QStringLiteral("missing"));
+    EXPECT_EQ(shown("BROKE", LogRowDelegate::problem), QStringLiteral("failed"));
     EXPECT_NE(color("GOOD"), color("BAD"));
     EXPECT_NE(color("FINE"), color("BROKE"));
     EXPECT_NE(color("GOOD"), color("FINE"));
-    ASSERT_NE(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
-    EXPECT_EQ(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job"))->text(), QStringLiteral("Feature"));
-    EXPECT_EQ(rowWidget("BAD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
+    EXPECT_EQ(shown("GOOD", LogRowDelegate::job), QStringLiteral("Feature"));
+    EXPECT_EQ(shown("BAD", LogRowDelegate::job), QString());
 
     view->model().setMode(LogsModel::GroupMode::job);
     settle();
     EXPECT_EQ(sectionTitles(), (QStringList{"Feature", "Unfiled"}));
-    EXPECT_EQ(rowWidget("GOOD")->findChild<QLabel*>(QStringLiteral("row.job")), nullptr);
+    EXPECT_EQ(shown("GOOD", LogRowDelegate::job), QString());
     // "Unfiled" has the tray and no menu; a job has its menu.
     QWidget* unfiled = list()->itemWidget(section(QStringLiteral("Unfiled")), 0);
     QWidget* feature = list()->itemWidget(section(QStringLiteral("Feature")), 0);
@@ -311,7 +315,7 @@ TEST_F(LogsViewTests, DeletingALogRemovesItsFolderAndDeletingAJobUnfilesItsLogs)
     settle();
     EXPECT_FALSE(fs::exists(gone.directory));
     EXPECT_EQ(store->logs().size(), 1u);
-    EXPECT_EQ(rowWidget("A002"), nullptr);
+    EXPECT_EQ(rowItem("A002"), nullptr);
 
     // Through the job header's own menu: the header and its button go with the rebuild.
     view->model().setMode(LogsModel::GroupMode::job);
@@ -349,7 +353,7 @@ TEST_F(LogsViewTests, ActiveJobMenuListsJobsAndSwitchesTheFilingJob) {
     action(button->menu(), QStringLiteral("activeJob.job"), QStringLiteral("Feature"))->trigger();
     ASSERT_TRUE(LogArchiveProvider::shared().archiveReport(scan("NEW", false)));
     AppEvents::postLogArchived();  // the list follows a newly filed log by itself
-    ASSERT_TRUE(waitFor([&] { settle(); return rowWidget("NEW") != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { settle(); return rowItem("NEW") != nullptr; }));
     EXPECT_EQ(logNamed("NEW").project, "Feature");
 }
 
@@ -370,6 +374,24 @@ TEST_F(LogsViewTests, ClickOpensTheLogAndTheMenusRevealIt) {
     opened.clear();
     view->findChild<QPushButton*>(QStringLiteral("logs.reveal"))->click();
     EXPECT_EQ(opened, QStringList{qpath(dataHome() / "Brindlecove" / "Logs")});
+}
+
+TEST_F(LogsViewTests, ManyLogsAreListedWithoutAWidgetPerRow) {
+    LogArchive logs = archive();
+    for (int i = 0; i < 300; ++i) {
+        tessaline::LogMeta meta;
+        meta.title = "CARD" + std::to_string(i);
+        meta.subtitle = "Scan of CARD" + std::to_string(i);
+        meta.summary = "0 confirmed";
+        logs.fileRun(tessaline::LogKind::verify, 1.7e9 + i * 3600.0, std::nullopt, meta,
+                     [](const fs::path&, const std::string&) {});
+    }
+    makeView();
+    int rowsListed = 0;
+    for (int i = 0; i < list()->topLevelItemCount(); ++i) rowsListed += list()->topLevelItem(i)->childCount();
+    EXPECT_EQ(rowsListed, 300);
+    EXPECT_TRUE(list()->viewport()->findChildren<QWidget*>().isEmpty());
+    EXPECT_FALSE(view->grab().isNull());  // the rows paint
 }
 
 TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {

@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 
+#include <QDateTime>
 #include <QFile>
 #include <QLocale>
 
@@ -57,6 +58,11 @@ QString LogsModel::dayTitle(const QString& dayKey) const {
 }
 
 QString LogsModel::activeJobName() const { return projects_.activeJob().value_or(LogStore::unfiledName); }
+
+QString LogsModel::timeText(const tessaline::ArchivedLog& log) {
+    QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(log.date * 1000.0)).toLocalTime();
+    return QLocale().toString(when.time(), QLocale::ShortFormat);
+}
 
 QString LogsModel::jobName(const tessaline::ArchivedLog& log) {
     return log.project ? QString::fromStdString(*log.project) : LogStore::unfiledName;

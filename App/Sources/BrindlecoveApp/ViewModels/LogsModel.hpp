@@ -61,6 +61,8 @@ public:
     QString dayTitle(const QString& dayKey) const;
     // The active job's name, or "Unfiled".
     QString activeJobName() const;
+    // The log's time of day in the locale's short style ("2:05 PM").
+    static QString timeText(const tessaline::ArchivedLog& log);
     // The log's job, or "Unfiled".
     static QString jobName(const tessaline::ArchivedLog& log);
 

@@ -5,7 +5,7 @@
 #include "BrindlecoveApp/Views/CapsuleLabel.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
-#include "BrindlecoveApp/Views/LogRow.hpp"
+#include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -29,8 +29,6 @@
 namespace brindlecove {
 
 namespace {
-
-constexpr int logIdRole = Qt::UserRole + 1;
 
 using tessaline::ArchivedLog;
 
@@ -129,6 +127,8 @@ LogsView::LogsView(LogStore& store, ProjectStore& projects, LogsModel::Dependenc
     list_->setFrameShape(QFrame::NoFrame);
     list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    list_->setItemDelegate(new LogRowDelegate(list_));
+    list_->setMouseTracking(true);
     content_->addWidget(list_);
     outer->addWidget(content_, 1);
     connect(list_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { openItem(item); });
@@ -341,10 +341,7 @@ void LogsView::renderList() {
         for (const ArchivedLog& log : section.logs) {
             auto* item = new QTreeWidgetItem(head);
             item->setFlags(Qt::ItemIsEnabled);
-            item->setData(0, logIdRole, QString::fromStdString(log.id));
-            auto* row = new LogRow(log, !byJob);
-            item->setSizeHint(0, row->sizeHint());
-            list_->setItemWidget(item, 0, row);
+            LogRowDelegate::describe(item, log, !byJob);
         }
         head->setExpanded(true);
     }
@@ -353,7 +350,7 @@ void LogsView::renderList() {
 
 std::optional<ArchivedLog> LogsView::logOf(const QTreeWidgetItem* item) const {
     if (!item) return std::nullopt;
-    QString id = item->data(0, logIdRole).toString();
+    QString id = item->data(0, LogRowDelegate::logId).toString();
     if (id.isEmpty()) return std::nullopt;
     for (const ArchivedLog& log : model_.store().logs())
         if (QString::fromStdString(log.id) == id) return log;
