@@ -149,10 +149,11 @@ CardPrepView::CardPrepView(CardPrepViewModel& vm, ScanViewModel& scan, DriveForm
     modes_ = new QButtonGroup(this);
     modes_->setExclusive(true);
     const QStringList modeNames{QStringLiteral("Erase & Prep for Camera"), QStringLiteral("Reformat Volume")};
+    // "&" marks a mnemonic in button texts; the segments show it literally.
     for (int i = 0; i < modeNames.size(); ++i) {
         auto* segment = new QToolButton(this);
         segment->setObjectName(i == 0 ? QStringLiteral("erase.mode.camera") : QStringLiteral("erase.mode.reformat"));
-        segment->setText(modeNames[i]);
+        segment->setText(QString(modeNames[i]).replace(u'&', QStringLiteral("&&")));
         segment->setCheckable(true);
         segment->setChecked(i == 0);
         segment->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -277,7 +278,7 @@ QWidget* CardPrepView::buildCameraForm() {
             [this](int index) { vm_.setSelectedProfileID(profile_->itemData(index).toString()); });
 
     // Erase & Prep
-    auto* eraseBox = group(QStringLiteral("Erase & Prep"), QStringLiteral("erase.group.erase"), body);
+    auto* eraseBox = group(QStringLiteral("Erase && Prep"), QStringLiteral("erase.group.erase"), body);
     auto* eraseColumn = new QVBoxLayout(eraseBox);
     warning_ = new SymbolLabel(QString(), eraseBox);
     warning_->setObjectName(QStringLiteral("erase.warning"));
@@ -305,7 +306,7 @@ QWidget* CardPrepView::buildCameraForm() {
     connect(acknowledge_, &QCheckBox::clicked, this, [this](bool on) { vm_.setAcknowledgedUnverified(on); });
 
     auto* buttons = new QHBoxLayout;
-    run_ = FormText::destructiveButton(QStringLiteral("Erase & Prep Card"), QStringLiteral("erase.run"), eraseBox);
+    run_ = FormText::destructiveButton(QStringLiteral("Erase && Prep Card"), QStringLiteral("erase.run"), eraseBox);
     stop_ = new QPushButton(QStringLiteral("Stop"), eraseBox);
     stop_->setObjectName(QStringLiteral("erase.stop"));
     buttons->addWidget(run_);

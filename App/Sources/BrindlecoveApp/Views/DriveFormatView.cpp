@@ -147,11 +147,10 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     confirmTitle_->setTextFormat(Qt::PlainText);
     confirmation_ = new QLineEdit(reformatBox);
     confirmation_->setObjectName(QStringLiteral("format.confirmation"));
-    confirmTitle_->setBuddy(confirmation_);
     confirmRows_->addRow(confirmTitle_, confirmation_);
     reformatColumn->addLayout(confirmRows_);
     auto* runRow = new QHBoxLayout;
-    run_ = FormText::destructiveButton(QStringLiteral("Erase & Reformat"), QStringLiteral("format.run"), reformatBox);
+    run_ = FormText::destructiveButton(QStringLiteral("Erase && Reformat"), QStringLiteral("format.run"), reformatBox);
     runRow->addWidget(run_);
     formatting_ = busyRow(QStringLiteral("format.formatting"),
                           QStringLiteral("Reformatting \u2014 don't unplug the drive\u2026"), true, reformatBox);
@@ -288,7 +287,10 @@ void DriveFormatView::render() {
                   Style::bad());
     const QString title = QStringLiteral("Type the volume's name (%1) to confirm").arg(volumeName);
     FormText::setText(confirmTitle_, title);
-    if (confirmation_->placeholderText() != title) confirmation_->setPlaceholderText(title);
+    if (confirmation_->placeholderText() != title) {
+        confirmation_->setPlaceholderText(title);
+        confirmation_->setAccessibleName(title);
+    }
     if (confirmation_->text() != vm.confirmationText()) confirmation_->setText(vm.confirmationText());
     confirmation_->setEnabled(!busy);
     run_->setEnabled(vm.canRun());

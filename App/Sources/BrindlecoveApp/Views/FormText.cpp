@@ -41,7 +41,9 @@ QPushButton* destructiveButton(const QString& text, const QString& objectName, Q
     button->setObjectName(objectName);
     button->setProperty("destructive", true);
     QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, Style::bad());
+    // Red while usable; a disabled button keeps the style's grey so it does not look live.
+    palette.setColor(QPalette::Active, QPalette::ButtonText, Style::bad());
+    palette.setColor(QPalette::Inactive, QPalette::ButtonText, Style::bad());
     button->setPalette(palette);
     return button;
 }

@@ -1,0 +1,272 @@
+// Scenes of the Erase Card section: the camera erase of a card with real camera files (a
+// loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
+// safe, a missing and a not-fully-read scan, mid-erase and done; and the reformat form
+// inspected, confirmed and done (the format itself is not run: the tool never formats).
+
+#include "ScreenshotStudio.hpp"
+
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+
+#include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Volumes/VolumeDetector.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+namespace brindlecove::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+
+QString qpath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+fs::path fspath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+// A loop-mounted ext4 volume made with the system tools, undone when it dies. Root only.
+class SceneVolume {
+public:
+    SceneVolume(const QString& folder, const QString& label) {
+        QDir().mkpath(folder);
+        image_ = folder + QStringLiteral(".img");
+        mountPoint_ = folder;
+        if (!ScreenshotStudio::run(QStringLiteral("truncate"), {QStringLiteral("-s"), QStringLiteral("64M"), image_}))
+            return;
+        QProcess attach;
+        attach.start(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), image_});
+        if (!attach.waitForFinished() || attach.exitCode() != 0) return;
+        device_ = QString::fromLocal8Bit(attach.readAllStandardOutput()).trimmed();
+        mounted_ = ScreenshotStudio::run(QStringLiteral("mkfs.ext4"), {QStringLiteral("-q"), QStringLiteral("-L"), label, device_}) &&
+                   ScreenshotStudio::run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("ext4"), device_, folder});
+    }
+    ~SceneVolume() {
+        if (mounted_) ScreenshotStudio::run(QStringLiteral("umount"), {mountPoint_});
+        if (!device_.isEmpty()) ScreenshotStudio::run(QStringLiteral("losetup"), {QStringLiteral("-d"), device_});
+        QFile::remove(image_);
+    }
+    bool isMounted() const { return mounted_; }
+
+private:
+    QString image_, mountPoint_, device_;
+    bool mounted_ = false;
+};
+
+// Six stills from a camera under DCIM/100CANON and a clip with its sidecar.
+void shoot(const QString& card) {
+    QDir().mkpath(card + QStringLiteral("/DCIM/100CANON"));
+    QDir().mkpath(card + QStringLiteral("/MISC"));
+    for (int i = 1; i <= 6; ++i) {
+        const QString file = card + QStringLiteral("/DCIM/100CANON/IMG_%1.JPG").arg(i, 4, 10, QChar(u'0'));
+        ScreenshotStudio::run(QStringLiteral("ffmpeg"),
+                              {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                               QStringLiteral("lavfi"), QStringLiteral("-i"),
+                               QStringLiteral("testsrc=size=640x480:rate=1:duration=1"), QStringLiteral("-frames:v"),
+                               QStringLiteral("1"), QStringLiteral("-q:v"), QString::number(2 + i), file});
+    }
+    ScreenshotStudio::run(QStringLiteral("ffmpeg"),
+                          {QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                           QStringLiteral("lavfi"), QStringLiteral("-i"), QStringLiteral("testsrc=size=320x240:rate=25:duration=2"),
+                           card + QStringLiteral("/DCIM/100CANON/MVI_0007.MP4")});
+    QFile misc(card + QStringLiteral("/MISC/MVI_0007.XML"));
+    if (misc.open(QIODevice::WriteOnly)) misc.write("<clip/>");
+}
+
+// A report of `card`: every media file a clip, confirmed on the shuttle drive unless listed
+// as missing.
+std::shared_ptr<const tessaline::VerificationReport> report(const fs::path& card, int missing,
+                                                            std::vector<fs::path> unread = {}) {
+    std::vector<tessaline::MatchResult> results;
+    int index = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(card / "DCIM")) {
+        if (!entry.is_regular_file()) continue;
+        tessaline::MatchResult result;
+        result.group.primaryFiles.push_back(
+            tessaline::Fingerprint{.url = entry.path(), .byteSize = int64_t(entry.file_size())});
+        result.status = index++ < missing ? MatchStatus::missing()
+                                          : MatchStatus::confirmed("/media/crew/Shuttle/A001" / entry.path().filename());
+        results.push_back(std::move(result));
+    }
+    return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{"/media/crew/Shuttle"},
+                                                                 tessaline::nowEpoch(), std::move(results), std::nullopt,
+                                                                 std::move(unread));
+}
+
+void typeInto(QWidget* view, const char* name, const QString& text) {
+    auto* field = view->findChild<QLineEdit*>(QString::fromLatin1(name));
+    if (!field) return;
+    field->setText(text);
+    Q_EMIT field->textEdited(text);
+}
+
+ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
+    const bool asRoot = geteuid() == 0;
+    const QString card = studio.home() + QStringLiteral("/media/A001");
+    std::unique_ptr<SceneVolume> volume;
+    if (asRoot) volume = std::make_unique<SceneVolume>(card, QStringLiteral("A001"));
+    QDir().mkpath(card);
+    shoot(card);
+
+    // The erase waits at its third item until the mid-erase picture is taken.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    CardPrepBackend backend = CardPrepBackend::standard();
+    auto realPrepare = backend.prepare;
+    const bool realCard = volume && volume->isMounted();
+    if (!realCard) {
+        // A folder in the private home stands in for the card: the system checks answer as
+        // for a card, and the erase only reports what it would have done.
+        const fs::path folder = fspath(card);
+        backend.validate = [folder](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            checked.card = tessaline::CardPrepEngine::CardFacts{folder, 1, std::string("4A1C-09E2"), 1};
+            return checked;
+        };
+        backend.readIdentity = [](const fs::path&) {
+            return std::optional<tessaline::VolumeIdentity>(
+                tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"), std::nullopt, std::nullopt});
+        };
+        realPrepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile,
+                         const std::function<bool()>& isCancelled, const auto& onEvent) {
+            const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
+            for (int i = 0; i < int(items.size()); ++i) {
+                if (isCancelled()) break;
+                if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
+            }
+            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false};
+        };
+    }
+    backend.prepare = [realPrepare, release](const fs::path& cardRoot, const auto& facts, const auto& profile,
+                                             const std::function<bool()>& isCancelled, const auto& onEvent) {
+        int asked = 0;
+        return realPrepare(cardRoot, facts, profile, [&asked, release, isCancelled] {
+            if (++asked == 2)
+                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return isCancelled();
+        }, onEvent);
+    };
+
+    CardPrepViewModel::Dependencies dependencies;
+    dependencies.backend = backend;
+    CardPrepViewModel vm(dependencies);
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    DriveFormatViewModel::Dependencies formatDependencies;
+    DriveFormatViewModel formatVM(formatDependencies);
+    CardPrepView view(vm, scan, formatVM);
+    view.resize(760, 1080);
+    view.show();
+
+    vm.takeCard(card);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    const fs::path root = fspath(card);
+    scan.setLastReport(report(root, 0));
+    typeInto(&view, "erase.confirmation", QStringLiteral("A001"));
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-safe"), &view);
+
+    scan.setLastReport(report(root, 2));
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-missing"), &view);
+
+    scan.setLastReport(report(root, 0, {root / "PRIVATE/M4ROOT"}));
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-not-fully-read"), &view);
+
+    scan.setLastReport(report(root, 0));
+    studio.wait(50);
+    if (auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run")); run && run->isEnabled()) run->click();
+    studio.waitFor([&] {
+        const auto* running = std::get_if<CardPrepViewModel::Running>(&vm.phase());
+        return running && !running->item.isEmpty();
+    }, 10'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-running"), &view);
+    *release = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-done"), &view);
+    view.hide();
+});
+
+ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
+    const bool root = geteuid() == 0;
+    const QString place = studio.home() + QStringLiteral("/media/B-CAM");
+    std::unique_ptr<SceneVolume> volume;
+    if (root) volume = std::make_unique<SceneVolume>(place, QStringLiteral("B-CAM"));
+    const bool realVolume = volume && volume->isMounted();
+
+    // The list and the inspection are the system's when a loop volume stands in; the format
+    // itself only waits a moment: the tool never formats anything.
+    DriveFormatViewModel::Dependencies dependencies;
+    if (realVolume) {
+        const fs::path mount = fspath(place);
+        dependencies.backend.listCandidates = [mount] {
+            std::vector<tessaline::VolumeInfo> mine{{"/media/crew/Shuttle", "Shuttle"}};
+            for (const auto& v : tessaline::VolumeDetector::listCandidateVolumes())
+                if (v.url == mount) mine.push_back(v);
+            return mine;
+        };
+    } else {
+        dependencies.backend.listCandidates = [] {
+            return std::vector<tessaline::VolumeInfo>{{"/media/crew/Shuttle", "Shuttle"}, {"/media/crew/B-CAM", "B-CAM"}};
+        };
+        dependencies.backend.inspect = [](const fs::path& path) {
+            DriveFormatViewModel::Facts facts;
+            facts.deviceIdentifier = "/dev/sdc1";
+            facts.volumeName = path.filename().string();
+            facts.mountPoint = path.string();
+            facts.totalBytes = 63'864'569'856;
+            facts.filesystem = "ExFAT";
+            return facts;
+        };
+    }
+    dependencies.backend.reformat = [](const fs::path&, tessaline::DriveFormat, std::string_view, const auto&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return std::string("Done.");
+    };
+    dependencies.backend.isPrivileged = [] { return true; };
+    DriveFormatViewModel formatVM(dependencies);
+
+    CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    CardPrepView view(vm, scan, formatVM);
+    view.resize(760, 900);
+    view.show();
+    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
+    studio.wait(50);
+    formatVM.refreshVolumes();
+    const QString selected = realVolume ? place : QStringLiteral("/media/crew/B-CAM");
+    formatVM.setSelectedVolumePath(selected);
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-inspected"), &view);
+
+    typeInto(&view, "format.newName", QStringLiteral("b cam day 2"));
+    typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-confirmed"), &view);
+
+    formatVM.run();
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-done"), &view);
+    view.hide();
+});
+
+}  // namespace
+
+}  // namespace brindlecove::tools
