@@ -27,6 +27,8 @@ void onTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Report previews play camera codecs (H.264, HEVC 10-bit, ProRes, DNxHD) through FFmpeg.
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
     QApplication app(argc, argv);
     QApplication::setApplicationName(brindlecove::appName());
     QApplication::setOrganizationName(brindlecove::appName());

@@ -1,11 +1,195 @@
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
+
+#include "Tessaline/Bookmarks/BookmarkError.hpp"
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Volumes/VolumeLabel.hpp"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
 namespace brindlecove {
 
+namespace fs = std::filesystem;
+using tessaline::CopyEngine;
+
+namespace {
+
+constexpr int64_t rescueChunkSize = 8'388'608;
+
+// The run when the destination is not there: every file failed with the same reason, and
+// nothing written anywhere.
+CopyEngine::CopyRun unavailableRun(const std::vector<tessaline::MediaFile>& files, const fs::path& card,
+                                   const fs::path& destination) {
+    const std::string reason = RescueDestination::unavailableText(qtPath(destination)).toStdString();
+    const auto now = tessaline::nowEpoch();
+    CopyEngine::CopyRun run;
+    run.plannedFileCount = static_cast<int>(files.size());
+    for (const auto& file : files) {
+        CopyEngine::FileOutcome outcome;
+        outcome.sourceURL = file.url;
+        outcome.relativePath = CopyEngine::relativePath(file.url, card);
+        outcome.destinationURL = destination / outcome.relativePath;
+        outcome.byteSize = file.byteSize;
+        outcome.status = CopyEngine::FileStatus::failed(reason);
+        outcome.startedAt = now;
+        outcome.finishedAt = now;
+        run.plannedBytes += file.byteSize;
+        run.outcomes.push_back(std::move(outcome));
+    }
+    return run;
+}
+
+}  // namespace
+
 MissingSyncViewModel::MissingSyncViewModel(Dependencies dependencies, QObject* parent)
-    : QObject(parent), dependencies_(std::move(dependencies)) {}
+    : QObject(parent), dependencies_(std::move(dependencies)) {
+    if (!dependencies_.mountPointOf) dependencies_.mountPointOf = RescueDestination::systemMountPoints();
+}
 
 MissingSyncViewModel::~MissingSyncViewModel() = default;
+
+void MissingSyncViewModel::setPreserveStructure(bool preserve) {
+    if (preserveStructure_ == preserve) return;
+    preserveStructure_ = preserve;
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::setDestination(const QString& folder, bool suggested) {
+    destination_ = folder;
+    destinationIsSuggested_ = suggested;
+    destinationPin_ = tessaline::VolumePin::of(fsPath(folder));
+}
+
+void MissingSyncViewModel::adoptSuggestionIfNeeded(const tessaline::VerificationReport& report) {
+    if (destination_ && !destinationIsSuggested_) return;
+    auto folder = RescueDestination::commonFolderOfConfirmed(report, dependencies_.mountPointOf);
+    if (!folder) return;
+    if (destination_ == folder && destinationIsSuggested_) return;
+    setDestination(*folder, true);
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::pickDestination() {
+    if (!dependencies_.dialogs.chooseFolder) return;
+    FolderRequest request;
+    request.prompt = QStringLiteral("Select Folder");
+    request.message =
+        QStringLiteral("Pick the folder to copy the missing files into (where the rest of the shoot already lives).");
+    request.canCreateFolders = true;
+    if (destination_) request.startFolder = *destination_;
+    auto chosen = dependencies_.dialogs.chooseFolder(request);
+    if (!chosen) return;
+    // A run may have started while the panel was open; its phase is not cleared under it.
+    setDestination(*chosen, false);
+    if (!isRunning()) phase_ = Idle{};
+    Q_EMIT changed();
+}
+
+std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tessaline::VerificationReport& report) {
+    std::vector<tessaline::MediaFile> files;
+    for (const auto& result : report.missing()) {
+        for (const auto& primary : result.group.primaryFiles)
+            files.push_back({primary.url, tessaline::MediaFile::Kind::media, primary.byteSize});
+        for (const auto& sidecar : result.group.sidecars) {
+            QFileInfo info(qtPath(sidecar));
+            files.push_back({sidecar, tessaline::MediaFile::Kind::sidecar, info.isFile() ? info.size() : 0});
+        }
+    }
+    return files;
+}
+
+void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
+    if (!destination_ || isRunning() || runs_.isActive()) return;
+    auto files = filesToRescue(report);
+    if (report.missing().empty()) return;
+
+    auto ticket = runs_.begin();
+    wasStopped_ = false;
+    int64_t total = 0;
+    for (const auto& file : files) total += file.byteSize;
+    phase_ = Running{QString(), 0, total};
+    Q_EMIT changed();
+
+    const fs::path card = report.cardPath;
+    const fs::path destination = fsPath(*destination_);
+    const bool preserve = preserveStructure_;
+    const auto chosenPin = destinationPin_;
+    const auto storeURL = dependencies_.bookmarkStoreURL;
+    const auto io = dependencies_.copyIO;
+
+    Executor::shared().userInitiated([this, ticket, files = std::move(files), card, destination, preserve, chosenPin,
+                                      storeURL, io] {
+        const auto startedAt = tessaline::nowEpoch();
+        CopyEngine::CopyRun run;
+        auto pin = RescueDestination::stillAvailable(destination, chosenPin);
+        if (!pin) {
+            run = unavailableRun(files, card, destination);
+        } else {
+            const CopyEngine engine = io ? CopyEngine(io) : CopyEngine();
+            CopyEngine::Options options;
+            options.preserveStructure = preserve;
+            options.verifyAfterCopy = true;
+            options.skipIfDestinationVerifies = true;
+            options.chunkSize = rescueChunkSize;
+            options.destinationVolume = pin;
+            std::string currentName;
+            auto onEvent = [this, &ticket, &currentName](const CopyEngine::Event& event) {
+                if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
+                    currentName = started->name;
+                } else if (const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
+                    ticket.post([this, name = QFile::decodeName(QByteArray::fromStdString(currentName)),
+                                 copied = progress->overallBytesCopied, total = progress->overallBytes] {
+                        applyProgress(name, copied, total);
+                    });
+                }
+            };
+            auto copy = [&] { return engine.copy(files, card, destination, options, ticket.cancelTest(), onEvent); };
+
+            // A granted drive is copied to with its grant held open; the grant's own folder is
+            // never the target. Without a usable grant the destination is copied to directly.
+            tessaline::SecurityScopedBookmarkStore store(storeURL);
+            auto label = tessaline::volumeLabel(destination);
+            auto granted = store.grantedVolumeLabels();
+            bool copied = false;
+            if (label && std::find(granted.begin(), granted.end(), *label) != granted.end()) {
+                try {
+                    run = store.withAccess(*label, [&](const fs::path&) { return copy(); });
+                    copied = true;
+                } catch (const tessaline::BookmarkError&) {
+                }
+            }
+            if (!copied) run = copy();
+        }
+        auto log = tessaline::TransferLog::fromRun(card, destination, preserve, startedAt, tessaline::nowEpoch(),
+                                                   run);
+        const bool stopped = ticket.isCancelled();
+        ticket.post([this, id = ticket.id, log = std::move(log), stopped]() mutable {
+            finishRun(id, std::move(log), stopped);
+        });
+    });
+}
+
+void MissingSyncViewModel::applyProgress(const QString& fileName, qint64 copied, qint64 total) {
+    if (!isRunning()) return;
+    Running next{fileName, copied, total};
+    if (std::get<Running>(phase_) == next) return;
+    phase_ = std::move(next);
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, bool stopped) {
+    runs_.finish(id);
+    wasStopped_ = stopped || (runs_.currentFlag() && runs_.currentFlag()->isCancelled());
+    LogArchiveProvider::shared().fileInBackground(log);
+    phase_ = Done{std::move(log)};
+    Q_EMIT changed();
+}
 
 std::optional<QString> MissingSyncViewModel::runningNoun() const {
     if (runs_.isActive()) return QStringLiteral("rescue copy");

@@ -1,37 +1,111 @@
 #pragma once
-// The rescue copy of the clips a report found only on the card.
-// Main thread; the run's engine work happens on the user-initiated pool.
+// The rescue copy of the clips a report found only on the card: the destination (suggested
+// from where the confirmed clips live, or picked), the options, the verified copy of every
+// missing file with its sidecars, its progress and outcome, and filing its transfer log.
+//
+// The destination is checked when the copy starts: it must still be an existing folder on
+// the volume it was chosen on, and is never created; otherwise every file fails with
+// "The destination folder <path> isn't available — is the drive connected?" and nothing is
+// written. The copy itself is pinned to that volume.
+//
+// Main thread; the copy runs on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
+#include "BrindlecoveApp/ViewModels/RescueDestination.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
+
+#include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Scanner/MediaFile.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <QObject>
 #include <QString>
 
+#include <filesystem>
+#include <memory>
 #include <optional>
+#include <variant>
+#include <vector>
 
 namespace brindlecove {
 
 class MissingSyncViewModel : public QObject {
     Q_OBJECT
 public:
+    struct Idle {
+        bool operator==(const Idle&) const = default;
+    };
+    struct Running {
+        QString fileName;  // empty until the first file starts
+        qint64 copied = 0;  // bytes over the whole run
+        qint64 total = 0;
+        bool operator==(const Running&) const = default;
+    };
+    struct Done {
+        tessaline::TransferLog log;
+        bool operator==(const Done&) const = default;
+    };
+    using Phase = std::variant<Idle, Running, Done>;
+
     // What the view model needs from outside; production defaults, tests replace them.
     struct Dependencies {
         Dialogs dialogs;
+        // The remembered drive grants; none: the default store.
+        std::optional<std::filesystem::path> bookmarkStoreURL;
+        // Mount points for the suggestion rule; null: the system's mount table.
+        RescueDestination::MountPointOf mountPointOf;
+        // The copy's file calls; null: the real ones.
+        std::shared_ptr<tessaline::CopyFileIO> copyIO;
     };
 
     explicit MissingSyncViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~MissingSyncViewModel() override;
 
+    const std::optional<QString>& destination() const { return destination_; }
+    bool destinationIsSuggested() const { return destinationIsSuggested_; }
+    const Phase& phase() const { return phase_; }
+    bool isRunning() const { return std::holds_alternative<Running>(phase_); }
+    bool wasStopped() const { return wasStopped_; }
+    bool preserveStructure() const { return preserveStructure_; }
+    void setPreserveStructure(bool preserve);
+
+    // Takes the report's suggested folder unless the user picked one; keeps an earlier
+    // suggestion when the report gives none.
+    void adoptSuggestionIfNeeded(const tessaline::VerificationReport& report);
+    // The folder panel; a chosen folder replaces the destination and clears a finished run.
+    void pickDestination();
+    // Starts the copy of the report's missing files; silently nothing without a destination,
+    // during a run, or without missing files.
+    void start(const tessaline::VerificationReport& report);
+
     // "rescue copy" while a run is in progress, for the window's close check.
     std::optional<QString> runningNoun() const;
-    // Stops the current run (sets its cancellation flag); nothing when none runs.
+    // Stops the current run (sets its cancellation flag); nothing when none runs. The file
+    // being copied is finished first.
     void stop();
 
+    // The files a rescue copies: per missing clip in the report's order, its primary files,
+    // then its sidecars (size read from disk, 0 when unreadable).
+    static std::vector<tessaline::MediaFile> filesToRescue(const tessaline::VerificationReport& report);
+
 Q_SIGNALS:
+    // Any of the published values changed.
+    void changed();
 
 private:
+    void setDestination(const QString& folder, bool suggested);
+    void applyProgress(const QString& fileName, qint64 copied, qint64 total);
+    void finishRun(quint64 id, tessaline::TransferLog log, bool stopped);
+
     Dependencies dependencies_;
+    std::optional<QString> destination_;
+    std::optional<tessaline::VolumePin> destinationPin_;
+    bool destinationIsSuggested_ = false;
+    Phase phase_ = Idle{};
+    bool wasStopped_ = false;
+    bool preserveStructure_ = false;
     RunControl runs_{this};
 };
 

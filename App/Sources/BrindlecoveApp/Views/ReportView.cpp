@@ -1,10 +1,235 @@
 #include "BrindlecoveApp/Views/ReportView.hpp"
 
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/PreviewController.hpp"
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/EmptyStateView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
-#include "BrindlecoveApp/Views/PlaceholderScreen.hpp"
+#include "BrindlecoveApp/Views/PreviewWindow.hpp"
+#include "BrindlecoveApp/Views/ProportionBar.hpp"
+#include "BrindlecoveApp/Views/ReportFileList.hpp"
+#include "BrindlecoveApp/Views/RescueSection.hpp"
+#include "BrindlecoveApp/Views/ResultBanner.hpp"
+#include "BrindlecoveApp/Views/StatCard.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
+#include "BrindlecoveApp/Views/Symbols.hpp"
+#include "BrindlecoveApp/Views/ThumbnailService.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
 
 namespace brindlecove {
 
-QWidget* makeReportView(MainWindow&) { return new PlaceholderScreen(AppSection::report); }
+namespace {
+
+ResultBanner::Tone toneOf(ReportTexts::Tone tone) {
+    switch (tone) {
+        case ReportTexts::Tone::good: return ResultBanner::Tone::good;
+        case ReportTexts::Tone::bad: return ResultBanner::Tone::bad;
+        case ReportTexts::Tone::warn: return ResultBanner::Tone::warn;
+        case ReportTexts::Tone::neutral: break;
+    }
+    return ResultBanner::Tone::neutral;
+}
+
+QColor blue() { return QColor(0x0a, 0x84, 0xff); }
+
+}  // namespace
+
+ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialogs dialogs, FileRevealer revealer,
+                       ThumbnailService& thumbnails, QWidget* parent)
+    : QWidget(parent), scan_(scan), rescue_(rescue), dialogs_(std::move(dialogs)) {
+    setObjectName(QStringLiteral("screen.Report"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 16);
+    layout->setSpacing(10);
+
+    auto* header = new QHBoxLayout;
+    auto* title = new QLabel(QStringLiteral("Report"), this);
+    title->setObjectName(QStringLiteral("screen.title"));
+    QFont titleFont = Style::font(Style::TextStyle::title, font());
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+    header->addWidget(title, 1);
+    export_ = new QToolButton(this);
+    export_->setObjectName(QStringLiteral("report.export"));
+    export_->setText(QStringLiteral("Export"));
+    export_->setIcon(Symbols::icon(QStringLiteral("square.and.arrow.up")));
+    Symbols::tag(export_, QStringLiteral("square.and.arrow.up"));
+    export_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    export_->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(export_);
+    menu->setObjectName(QStringLiteral("report.exportMenu"));
+    QAction* pdf = menu->addAction(QStringLiteral("Export as PDF…"));
+    pdf->setObjectName(QStringLiteral("report.exportPdf"));
+    QAction* csv = menu->addAction(QStringLiteral("Export as CSV…"));
+    csv->setObjectName(QStringLiteral("report.exportCsv"));
+    export_->setMenu(menu);
+    header->addWidget(export_);
+    layout->addLayout(header);
+
+    // The menu's entries act on the report shown when the menu opened.
+    connect(menu, &QMenu::aboutToShow, this, [this] { menuReport_ = shown_; });
+    connect(menu, &QMenu::aboutToHide, this, [this] {
+        QMetaObject::invokeMethod(this, [this] { menuReport_.reset(); }, Qt::QueuedConnection);
+    });
+    auto exportWith = [this](ReportExport::Format format) {
+        auto report = menuReport_ ? menuReport_ : shown_;
+        if (report) exportReport(report, format);
+    };
+    connect(pdf, &QAction::triggered, this, [exportWith] { exportWith(ReportExport::Format::pdf); });
+    connect(csv, &QAction::triggered, this, [exportWith] { exportWith(ReportExport::Format::csv); });
+
+    pages_ = new QStackedWidget(this);
+    pages_->addWidget(new EmptyStateView(QStringLiteral("list.bullet.clipboard"), QStringLiteral("No Report Yet"),
+                                         QStringLiteral("Run a scan from the Scan tab to see what's still only on the card."),
+                                         pages_));
+    reportPage_ = new QWidget(pages_);
+    reportPage_->setObjectName(QStringLiteral("report.page"));
+    auto* page = new QVBoxLayout(reportPage_);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(12);
+    summary_ = new QWidget(reportPage_);
+    summary_->setObjectName(QStringLiteral("report.summary"));
+    summaryLayout_ = new QVBoxLayout(summary_);
+    summaryLayout_->setContentsMargins(12, 8, 12, 8);
+    page->addWidget(summary_);
+    rescueSection_ = new RescueSection(rescue_, reportPage_);
+    page->addWidget(rescueSection_);
+    fileList_ = new ReportFileList(std::move(revealer), thumbnails, reportPage_);
+    page->addWidget(fileList_, 1);
+    pages_->addWidget(reportPage_);
+    layout->addWidget(pages_, 1);
+
+    previewController_ = new PreviewController(this);
+    connect(fileList_, &ReportFileList::previewRequested, this, [this](const QString& path) { preview(path); });
+    connect(&scan_, &ScanViewModel::lastReportChanged, this, [this] {
+        render();
+        // A new report while the list is shown may bring a better suggestion.
+        if (isVisible() && shown_) rescue_.adoptSuggestionIfNeeded(*shown_);
+    });
+    render();
+}
+
+ReportView::~ReportView() {
+    // The preview window is a top-level child; closing it first lets its player go of the file.
+    if (previewWindow_) delete previewWindow_.data();
+}
+
+PreviewWindow* ReportView::previewWindow() const { return previewWindow_.data(); }
+
+QMessageBox* ReportView::exportAlert() const { return exportAlert_.data(); }
+
+void ReportView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shown_) rescue_.adoptSuggestionIfNeeded(*shown_);
+}
+
+void ReportView::render() {
+    auto report = scan_.lastReport();
+    const bool changed = report != shown_;
+    shown_ = report;
+    export_->setVisible(shown_ != nullptr);
+    pages_->setCurrentIndex(shown_ ? 1 : 0);
+    if (!changed) return;
+    renderSummary();
+    rescueSection_->setReport(shown_);
+    rescueSection_->setVisible(shown_ && !shown_->missing().empty());
+    ThumbnailService::shared().dropPending();
+    fileList_->setReport(shown_);
+    previewController_->setItems(fileList_->model().previewPaths());
+}
+
+void ReportView::renderSummary() {
+    if (summaryContent_) {
+        summaryContent_->hide();
+        summaryContent_->deleteLater();
+        summaryContent_ = nullptr;
+    }
+    if (!shown_) return;
+    summaryContent_ = new QWidget(summary_);
+    auto* stack = new QVBoxLayout(summaryContent_);
+    stack->setContentsMargins(0, 4, 0, 4);
+    stack->setSpacing(14);
+    const auto banner = ReportTexts::banner(shown_->eraseStanding());
+    auto* bannerWidget = new ResultBanner(toneOf(banner.tone), banner.title, banner.subtitle, summaryContent_);
+    bannerWidget->setObjectName(QStringLiteral("report.banner"));
+    stack->addWidget(bannerWidget);
+
+    const long long confirmed = static_cast<long long>(shown_->confirmed().size());
+    const long long duplicates = static_cast<long long>(shown_->duplicates().size());
+    const long long mismatches = static_cast<long long>(shown_->nameMismatches().size());
+    const long long missing = static_cast<long long>(shown_->missing().size());
+    auto* bar = new ProportionBar({{QUuid::createUuid(), confirmed, Style::good()},
+                                   {QUuid::createUuid(), duplicates, blue()},
+                                   {QUuid::createUuid(), mismatches, Style::warn()},
+                                   {QUuid::createUuid(), missing, Style::bad()}},
+                                  summaryContent_);
+    bar->setObjectName(QStringLiteral("report.bar"));
+    stack->addWidget(bar);
+
+    auto* tiles = new QHBoxLayout;
+    tiles->setSpacing(8);
+    struct Tile {
+        const char* name;
+        long long count;
+        QString label;
+        QString symbol;
+        QColor color;
+        bool emphasized;
+    };
+    const Tile list[] = {
+        {"report.tile.missing", missing, QStringLiteral("Missing"), QStringLiteral("sdcard.fill"), Style::bad(), true},
+        {"report.tile.confirmed", confirmed, QStringLiteral("Confirmed"), QStringLiteral("checkmark.circle.fill"),
+         Style::good(), false},
+        {"report.tile.duplicates", duplicates, QStringLiteral("Duplicates"), QStringLiteral("doc.on.doc"), blue(), false},
+        {"report.tile.mismatches", mismatches, QStringLiteral("Name ≠"), QStringLiteral("questionmark.circle"),
+         Style::warn(), false},
+    };
+    for (const Tile& tile : list) {
+        auto* card = new StatCard(tile.count, tile.label, tile.symbol, tile.color, tile.emphasized, summaryContent_);
+        card->setObjectName(QString::fromLatin1(tile.name));
+        tiles->addWidget(card, 1);
+    }
+    stack->addLayout(tiles);
+    summaryLayout_->addWidget(summaryContent_);
+}
+
+void ReportView::exportReport(std::shared_ptr<const tessaline::VerificationReport> report, ReportExport::Format format) {
+    if (!report) return;
+    auto error = ReportExport::run(*report, format, dialogs_);
+    if (!error) return;
+    if (exportAlert_) exportAlert_->close();
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Export Failed"), *error, QMessageBox::Ok, this);
+    alert->setObjectName(QStringLiteral("report.exportAlert"));
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    exportAlert_ = alert;
+    alert->open();
+}
+
+void ReportView::preview(const QString& path) {
+    if (path.isEmpty()) {
+        previewController_->close();
+        return;
+    }
+    if (!previewWindow_) {
+        previewWindow_ = new PreviewWindow(*previewController_, this);
+        previewWindow_->setWindowFlag(Qt::Window, true);
+    }
+    previewController_->show(path);
+}
+
+QWidget* makeReportView(MainWindow& window) {
+    return new ReportView(window.models().scan(), window.models().missingSync(), window.services().dialogs,
+                          window.services().revealer, ThumbnailService::shared());
+}
 
 }  // namespace brindlecove

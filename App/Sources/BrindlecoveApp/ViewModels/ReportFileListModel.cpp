@@ -1,0 +1,103 @@
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
+
+#include "Tessaline/Scanner/MediaClassifier.hpp"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace brindlecove {
+
+using tessaline::MatchStatus;
+
+ReportFileListModel::ReportFileListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::VerificationReport& report) {
+    const QLocale locale;
+    const auto results = report.alphabeticalResults();
+    std::vector<ReportRow> rows;
+    rows.reserve(results.size());
+    for (const auto& result : results) {
+        ReportRow row;
+        const auto& primaries = result.group.primaryFiles;
+        if (primaries.empty()) {
+            row.name = QStringLiteral("?");
+        } else {
+            row.firstFilePath = qtPath(primaries.front().url);
+            row.name = qtPath(primaries.front().url.filename());
+            row.isVideo = tessaline::MediaClassifier::isVideo(primaries.front().url);
+        }
+        if (primaries.size() >= 2) {
+            QStringList others;
+            for (size_t i = 1; i < primaries.size(); ++i) others << qtPath(primaries[i].url.filename());
+            row.extraNames = QStringLiteral("+ ") + others.join(QStringLiteral(", "));
+        }
+        switch (result.status.kind()) {
+            case MatchStatus::Kind::confirmed:
+                row.status = ReportRow::Status::confirmed;
+                row.statusLine = QStringLiteral("Synced → ") + qtPath(result.status.path().parent_path());
+                break;
+            case MatchStatus::Kind::nameMatchMetadataMismatch:
+                row.status = ReportRow::Status::nameMismatch;
+                row.statusLine = QStringLiteral("Name matches %1 but contents differ — check it")
+                                     .arg(qtPath(result.status.path().filename()));
+                break;
+            case MatchStatus::Kind::possibleDuplicate:
+                row.status = ReportRow::Status::duplicate;
+                row.statusLine = QStringLiteral("Synced — %1 backup copies").arg(result.status.locations().size());
+                break;
+            case MatchStatus::Kind::missing:
+                row.status = ReportRow::Status::missing;
+                row.statusLine = QStringLiteral("STILL ONLY ON THE CARD");
+                break;
+        }
+        if (auto date = result.group.captureDate()) {
+            const auto when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*date * 1000.0), Qt::UTC);
+            row.dateText = locale.toString(when.toLocalTime(), QLocale::ShortFormat);
+        }
+        row.sizeText = Formats::fileByteCount(result.group.totalByteSize());
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+void ReportFileListModel::setReport(std::shared_ptr<const tessaline::VerificationReport> report) {
+    beginResetModel();
+    report_ = std::move(report);
+    rows_ = report_ ? buildRows(*report_) : std::vector<ReportRow>{};
+    previewPaths_.clear();
+    for (const auto& row : rows_)
+        if (!row.firstFilePath.isEmpty()) previewPaths_ << row.firstFilePath;
+    endResetModel();
+}
+
+int ReportFileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+QVariant ReportFileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const ReportRow& r = row(index.row());
+    switch (role) {
+        case Qt::DisplayRole: return r.name;
+        case StatusRole: return static_cast<int>(r.status);
+        case ExtraNamesRole: return r.extraNames;
+        case StatusLineRole: return r.statusLine;
+        case DateRole: return r.dateText;
+        case SizeRole: return r.sizeText;
+        case FirstFileRole: return r.firstFilePath;
+        case IsVideoRole: return r.isVideo;
+        default: return {};
+    }
+}
+
+int ReportFileListModel::rowOfPath(const QString& path) const {
+    if (path.isEmpty()) return -1;
+    for (size_t i = 0; i < rows_.size(); ++i)
+        if (rows_[i].firstFilePath == path) return static_cast<int>(i);
+    return -1;
+}
+
+}  // namespace brindlecove

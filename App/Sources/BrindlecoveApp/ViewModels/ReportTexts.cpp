@@ -1,0 +1,74 @@
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+
+#include <algorithm>
+
+namespace brindlecove::ReportTexts {
+
+using Kind = tessaline::VerificationReport::EraseStanding::Kind;
+
+Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
+    const QString count = QString::number(standing.count);
+    const QString total = QString::number(standing.total);
+    switch (standing.kind) {
+        case Kind::safe:
+            return {Tone::good, QStringLiteral("All %1 clips are backed up").arg(count),
+                    QStringLiteral("Every file is confirmed on a drive — nothing is left only on the card. Safe to erase.")};
+        case Kind::hasMissing:
+            if (standing.count == standing.total)
+                return {Tone::bad, QStringLiteral("None of the %1 clips were found on the drives you scanned").arg(count),
+                        QStringLiteral("Every file is still only on the card — double-check you picked the right backup "
+                                       "drive (and that it was mounted) before trusting this result.")};
+            return {Tone::bad, QStringLiteral("%1 of %2 clips are still only on the card").arg(count, total),
+                    QStringLiteral("These have not been found on the drives you scanned. Not safe to erase.")};
+        case Kind::hasContentMismatch:
+            return {Tone::warn,
+                    QStringLiteral("%1 of %2 clips have a same-named but different file on the drive").arg(count, total),
+                    QStringLiteral("Their contents don't match — check these before you trust the backup. Not safe to "
+                                   "erase yet.")};
+        case Kind::cardNotFullyRead:
+            return {Tone::bad, QStringLiteral("The card was not fully read"),
+                    QStringLiteral("%1 folder(s) on the card couldn't be read, so their files were never checked. Not "
+                                   "safe to erase.")
+                        .arg(count)};
+        case Kind::noMedia:
+            break;
+    }
+    return {Tone::warn, QStringLiteral("No media found on the card"),
+            QStringLiteral("There's nothing to verify — check you picked the right card.")};
+}
+
+QString syncButtonTitle(int missingCount) {
+    if (missingCount == 1) return QStringLiteral("Sync 1 Missing File to Drive");
+    return QStringLiteral("Sync %1 Missing Files to Drive").arg(missingCount);
+}
+
+QString suggestionNote(int confirmedCount) {
+    return QStringLiteral("Where the %1 already-synced files live. Use Change… to pick somewhere else.").arg(confirmedCount);
+}
+
+QString runningText(const QString& fileName, qint64 copied, qint64 total) {
+    if (fileName.isEmpty()) return QStringLiteral("Copying missing files…");
+    return QStringLiteral("Copying %1 — %2 of %3")
+        .arg(fileName, Formats::fileByteCount(copied), Formats::fileByteCount(total));
+}
+
+Outcome outcome(const tessaline::TransferLog& log, bool wasStopped) {
+    if (wasStopped) {
+        const auto landed = std::count_if(log.outcomes.begin(), log.outcomes.end(),
+                                          [](const auto& o) { return o.status.landedSafely(); });
+        return {QStringLiteral("Stopped early — %1 files landed before the stop. Re-run to finish.").arg(landed),
+                QStringLiteral("stop.circle.fill"), Tone::warn};
+    }
+    if (log.allVerified())
+        return {QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
+                QStringLiteral("checkmark.seal.fill"), Tone::good};
+    return {QStringLiteral("%1 of %2 files failed — the card still holds the only copy of those. Details in the "
+                           "Production Log tab.")
+                .arg(log.failedCount())
+                .arg(log.fileCount()),
+            QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
+}
+
+}  // namespace brindlecove::ReportTexts

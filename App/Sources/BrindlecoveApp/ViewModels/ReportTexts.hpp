@@ -1,0 +1,45 @@
+#pragma once
+// The Report section's sentences, chosen from a report's standing and a rescue copy's state,
+// computed in the core so exact-text checks run without a display. Numbers are plain decimal
+// integers. Any thread.
+
+#include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <QString>
+
+namespace brindlecove::ReportTexts {
+
+enum class Tone { good, bad, warn, neutral };
+
+struct Banner {
+    Tone tone = Tone::neutral;
+    QString title;
+    QString subtitle;
+    bool operator==(const Banner&) const = default;
+};
+
+// The verdict banner for a report's erase standing.
+Banner banner(const tessaline::VerificationReport::EraseStanding& standing);
+
+// "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".
+QString syncButtonTitle(int missingCount);
+
+// The note under a suggested destination.
+QString suggestionNote(int confirmedCount);
+
+// The running line: "Copying <name> — <copied> of <total>" in file byte counts, or
+// "Copying missing files…" before the first file has a name.
+QString runningText(const QString& fileName, qint64 copied, qint64 total);
+
+// The label of a finished rescue copy. A stopped run counts only the files that landed
+// safely (copied, or proven already present), never the failed ones.
+struct Outcome {
+    QString text;
+    QString symbol;
+    Tone tone = Tone::neutral;  // warn = orange, good = green, bad = red
+    bool operator==(const Outcome&) const = default;
+};
+Outcome outcome(const tessaline::TransferLog& log, bool wasStopped);
+
+}  // namespace brindlecove::ReportTexts

@@ -1,0 +1,199 @@
+#include "BrindlecoveApp/Views/RescueSection.hpp"
+
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
+#include "BrindlecoveApp/Views/Symbols.hpp"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace brindlecove {
+
+namespace {
+
+QColor colorOf(ReportTexts::Tone tone) {
+    switch (tone) {
+        case ReportTexts::Tone::good: return Style::good();
+        case ReportTexts::Tone::bad: return Style::bad();
+        case ReportTexts::Tone::warn: return Style::warn();
+        case ReportTexts::Tone::neutral: break;
+    }
+    return Style::secondaryText();
+}
+
+QLabel* makeLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+}  // namespace
+
+RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QFrame(parent), rescue_(rescue) {
+    setObjectName(QStringLiteral("report.rescue"));
+    setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(8);
+
+    auto* header = makeLabel(QStringLiteral("rescue.header"), this);
+    header->setText(QStringLiteral("Rescue the Red Files"));
+    QFont headerFont = Style::font(Style::TextStyle::title3, font());
+    headerFont.setBold(true);
+    header->setFont(headerFont);
+    layout->addWidget(header);
+
+    auto* destination = new QHBoxLayout;
+    destinationLabel_ = makeLabel(QStringLiteral("rescue.destinationLabel"), this);
+    destination->addWidget(destinationLabel_);
+    destination->addStretch(1);
+    destinationPath_ = makeLabel(QStringLiteral("rescue.destinationPath"), this);
+    destinationPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    destination->addWidget(destinationPath_);
+    layout->addLayout(destination);
+    suggestionNote_ = makeLabel(QStringLiteral("rescue.suggestionNote"), this);
+    suggestionNote_->setFont(Style::font(Style::TextStyle::caption, font()));
+    suggestionNote_->setWordWrap(true);
+    Style::makeSecondary(suggestionNote_);
+    layout->addWidget(suggestionNote_);
+    pickHint_ = makeLabel(QStringLiteral("rescue.pickHint"), this);
+    pickHint_->setText(QStringLiteral("Pick the folder your other media was transferred to."));
+    Style::makeSecondary(pickHint_);
+    layout->addWidget(pickHint_);
+
+    auto* options = new QHBoxLayout;
+    change_ = new QPushButton(QStringLiteral("Change…"), this);
+    change_->setObjectName(QStringLiteral("rescue.change"));
+    options->addWidget(change_);
+    mirror_ = new QCheckBox(QStringLiteral("Mirror card folder structure"), this);
+    mirror_->setObjectName(QStringLiteral("rescue.mirror"));
+    mirror_->setToolTip(QStringLiteral("Off: files land directly in the folder, next to the media that's already there. "
+                                       "On: recreates DCIM/… subfolders."));
+    options->addWidget(mirror_);
+    options->addStretch(1);
+    layout->addLayout(options);
+
+    auto* actions = new QHBoxLayout;
+    sync_ = new QPushButton(this);
+    sync_->setObjectName(QStringLiteral("rescue.sync"));
+    sync_->setDefault(true);
+    sync_->setIcon(Symbols::icon(QStringLiteral("arrow.down.doc.fill"), Qt::white));
+    Symbols::tag(sync_, QStringLiteral("arrow.down.doc.fill"));
+    actions->addWidget(sync_);
+    stop_ = new QPushButton(QStringLiteral("Stop"), this);
+    stop_->setObjectName(QStringLiteral("rescue.stop"));
+    QPalette stopPalette = stop_->palette();
+    stopPalette.setColor(QPalette::ButtonText, Style::bad());
+    stop_->setPalette(stopPalette);
+    actions->addWidget(stop_);
+    actions->addStretch(1);
+    layout->addLayout(actions);
+
+    running_ = new QWidget(this);
+    running_->setObjectName(QStringLiteral("rescue.running"));
+    auto* runningLayout = new QVBoxLayout(running_);
+    runningLayout->setContentsMargins(0, 0, 0, 0);
+    runningLayout->setSpacing(6);
+    progress_ = new QProgressBar(running_);
+    progress_->setObjectName(QStringLiteral("rescue.progress"));
+    progress_->setTextVisible(false);
+    runningLayout->addWidget(progress_);
+    runningText_ = makeLabel(QStringLiteral("rescue.runningText"), running_);
+    runningText_->setFont(Style::font(Style::TextStyle::caption, font()));
+    Style::makeSecondary(runningText_);
+    runningLayout->addWidget(runningText_);
+    layout->addWidget(running_);
+
+    done_ = new QWidget(this);
+    done_->setObjectName(QStringLiteral("rescue.done"));
+    auto* doneLayout = new QVBoxLayout(done_);
+    doneLayout->setContentsMargins(0, 0, 0, 0);
+    doneLayout->setSpacing(4);
+    auto* outcomeRow = new QHBoxLayout;
+    outcomeSymbol_ = makeLabel(QStringLiteral("rescue.outcomeSymbol"), done_);
+    outcomeRow->addWidget(outcomeSymbol_);
+    outcomeText_ = makeLabel(QStringLiteral("rescue.outcome"), done_);
+    outcomeText_->setWordWrap(true);
+    outcomeRow->addWidget(outcomeText_, 1);
+    doneLayout->addLayout(outcomeRow);
+    auto* rerun = makeLabel(QStringLiteral("rescue.rerunNote"), done_);
+    rerun->setText(QStringLiteral("Re-run the Scan to see the report go green."));
+    rerun->setFont(Style::font(Style::TextStyle::caption, font()));
+    Style::makeSecondary(rerun);
+    doneLayout->addWidget(rerun);
+    layout->addWidget(done_);
+
+    connect(change_, &QPushButton::clicked, this, [this] { rescue_.pickDestination(); });
+    connect(mirror_, &QCheckBox::clicked, this, [this](bool on) { rescue_.setPreserveStructure(on); });
+    connect(sync_, &QPushButton::clicked, this, [this] {
+        // The report shown when the button was pressed, whatever arrives later.
+        if (auto report = report_) rescue_.start(*report);
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { rescue_.stop(); });
+    connect(&rescue_, &MissingSyncViewModel::changed, this, [this] { render(); });
+    render();
+}
+
+void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationReport> report) {
+    report_ = std::move(report);
+    missingCount_ = report_ ? static_cast<int>(report_->missing().size()) : 0;
+    confirmedCount_ = report_ ? static_cast<int>(report_->confirmed().size()) : 0;
+    render();
+}
+
+void RescueSection::render() {
+    const auto& destination = rescue_.destination();
+    const bool running = rescue_.isRunning();
+    destinationLabel_->setVisible(destination.has_value());
+    destinationPath_->setVisible(destination.has_value());
+    if (destination) {
+        destinationLabel_->setText(rescue_.destinationIsSuggested() ? QStringLiteral("Copy to (suggested)")
+                                                                    : QStringLiteral("Copy to"));
+        destinationPath_->setText(*destination);
+    }
+    suggestionNote_->setVisible(destination && rescue_.destinationIsSuggested());
+    suggestionNote_->setText(ReportTexts::suggestionNote(confirmedCount_));
+    pickHint_->setVisible(!destination);
+
+    change_->setEnabled(!running);
+    mirror_->setEnabled(!running);
+    if (mirror_->isChecked() != rescue_.preserveStructure()) {
+        QSignalBlocker block(mirror_);
+        mirror_->setChecked(rescue_.preserveStructure());
+    }
+    sync_->setText(ReportTexts::syncButtonTitle(missingCount_));
+    sync_->setEnabled(destination.has_value() && !running);
+    stop_->setVisible(running);
+
+    const auto& phase = rescue_.phase();
+    running_->setVisible(running);
+    if (const auto* run = std::get_if<MissingSyncViewModel::Running>(&phase)) {
+        if (run->total >= 1) {
+            progress_->setRange(0, 1000);
+            progress_->setValue(static_cast<int>(std::clamp<qint64>(run->copied * 1000 / run->total, 0, 1000)));
+        } else {
+            progress_->setRange(0, 0);
+        }
+        runningText_->setText(ReportTexts::runningText(run->fileName, run->copied, run->total));
+    }
+    const auto* done = std::get_if<MissingSyncViewModel::Done>(&phase);
+    done_->setVisible(done != nullptr);
+    if (done) {
+        const auto outcome = ReportTexts::outcome(done->log, rescue_.wasStopped());
+        const QColor color = colorOf(outcome.tone);
+        outcomeSymbol_->setPixmap(Symbols::pixmap(outcome.symbol, QFontMetrics(font()).height(), color));
+        Symbols::tag(outcomeSymbol_, outcome.symbol);
+        outcomeText_->setText(outcome.text);
+        QPalette palette = outcomeText_->palette();
+        palette.setColor(QPalette::WindowText, color);
+        outcomeText_->setPalette(palette);
+    }
+}
+
+}  // namespace brindlecove

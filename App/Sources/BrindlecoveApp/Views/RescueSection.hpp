@@ -1,0 +1,52 @@
+#pragma once
+// The Report section's "Rescue the Red Files" group: where the missing files go, the folder
+// choice and structure toggle, the Sync and Stop buttons, and the copy's progress or
+// outcome, all read from the window's MissingSyncViewModel. Persistent widgets, updated in
+// place on every change of the view model. Main thread.
+
+#include "Tessaline/Report/VerificationReport.hpp"
+
+#include <QFrame>
+
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace brindlecove {
+
+class MissingSyncViewModel;
+
+class RescueSection : public QFrame {
+    Q_OBJECT
+public:
+    RescueSection(MissingSyncViewModel& rescue, QWidget* parent = nullptr);
+
+    // The report whose missing files the Sync button copies.
+    void setReport(std::shared_ptr<const tessaline::VerificationReport> report);
+    void render();
+
+private:
+    MissingSyncViewModel& rescue_;
+    std::shared_ptr<const tessaline::VerificationReport> report_;
+    int missingCount_ = 0;
+    int confirmedCount_ = 0;
+    QLabel* destinationLabel_ = nullptr;
+    QLabel* destinationPath_ = nullptr;
+    QLabel* suggestionNote_ = nullptr;
+    QLabel* pickHint_ = nullptr;
+    QPushButton* change_ = nullptr;
+    QCheckBox* mirror_ = nullptr;
+    QPushButton* sync_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QWidget* running_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* runningText_ = nullptr;
+    QWidget* done_ = nullptr;
+    QLabel* outcomeSymbol_ = nullptr;
+    QLabel* outcomeText_ = nullptr;
+};
+
+}  // namespace brindlecove

@@ -1,0 +1,315 @@
+#include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+
+using namespace brindlecove;
+using namespace brindlecove::testing;
+using tessaline::MatchStatus;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real file calls, holding the first created copy until released: a run stopped there
+// is stopped mid-run, deterministically.
+class GateIO : public tessaline::CopyFileIO {
+public:
+    int open(const char* path, int flags, mode_t mode) override {
+        if (flags & O_CREAT) {
+            std::unique_lock lock(mutex_);
+            if (!reached_) {
+                reached_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return released_; });
+            }
+        }
+        return real_->open(path, flags, mode);
+    }
+    ssize_t read(int fd, void* b, size_t n) override { return real_->read(fd, b, n); }
+    ssize_t write(int fd, const void* b, size_t n) override { return real_->write(fd, b, n); }
+    int fsync(int fd) override { return real_->fsync(fd); }
+    int syncfs(int fd) override { return real_->syncfs(fd); }
+    int close(int fd) override { return real_->close(fd); }
+    int futimens(int fd, const struct timespec t[2]) override { return real_->futimens(fd, t); }
+    int mkdir(const char* p, mode_t m) override { return real_->mkdir(p, m); }
+    int unlink(const char* p) override { return real_->unlink(p); }
+
+    bool waitUntilReached() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return reached_; });
+    }
+    void release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::shared_ptr<tessaline::CopyFileIO> real_ = tessaline::CopyFileIO::posix();
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool reached_ = false;
+    bool released_ = false;
+};
+
+class MissingSyncTest : public AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        card = sandbox.path() / "card";
+        drive = sandbox.path() / "drive";
+        fs::create_directories(drive / "Shoot" / "Day1");
+        fs::create_directories(drive / "Shoot" / "Day2");
+    }
+
+    // `missing` clips of `size` bytes on the card (each with an XML sidecar when asked) and
+    // two clips confirmed on the drive's Shoot folder.
+    std::shared_ptr<const tessaline::VerificationReport> cardReport(int missing, size_t size, bool sidecars = true) {
+        std::vector<tessaline::MatchResult> results;
+        for (int i = 0; i < missing; ++i) {
+            auto name = "C00" + std::to_string(10 + i);
+            auto media = card / "DCIM" / (name + ".MP4");
+            tessaline::testing::writePatternFile(media, size, static_cast<unsigned>(i + 1));
+            std::vector<fs::path> side;
+            if (sidecars) {
+                side.push_back(card / "DCIM" / (name + "M01.XML"));
+                tessaline::testing::writeFile(side.back(), "<xml>" + name + "</xml>");
+            }
+            results.push_back(clip({fingerprint(media, static_cast<int64_t>(size))}, MatchStatus::missing(), side));
+        }
+        results.push_back(clip({fingerprint(card / "DCIM/A.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day1/A.MP4")));
+        results.push_back(clip({fingerprint(card / "DCIM/B.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day2/B.MP4")));
+        return makeReport(std::move(results), card);
+    }
+
+    MissingSyncViewModel::Dependencies deps(std::optional<QString> picked = std::nullopt) {
+        MissingSyncViewModel::Dependencies d;
+        d.dialogs.chooseFolder = [this, picked](const FolderRequest& request) {
+            lastRequest = request;
+            return picked;
+        };
+        d.bookmarkStoreURL = sandbox.path() / "bookmarks.json";
+        return d;
+    }
+
+    static const tessaline::TransferLog* finished(const MissingSyncViewModel& vm) {
+        const auto* done = std::get_if<MissingSyncViewModel::Done>(&vm.phase());
+        return done ? &done->log : nullptr;
+    }
+
+    fs::path card;
+    fs::path drive;
+    FolderRequest lastRequest;
+};
+
+}  // namespace
+
+TEST_F(MissingSyncTest, RescuesEveryMissingFileWithItsSidecarsAndFilesTheLogOnce) {
+    MissingSyncViewModel vm(deps());
+    QSignalSpy archived(&AppEvents::instance(), &AppEvents::logArchived);
+    auto report = cardReport(3, 300'000);
+
+    vm.adoptSuggestionIfNeeded(*report);
+    ASSERT_TRUE(vm.destination());
+    EXPECT_EQ(*vm.destination(), qtPath(drive / "Shoot"));
+    EXPECT_TRUE(vm.destinationIsSuggested());
+
+    std::vector<MissingSyncViewModel::Running> seen;
+    QObject::connect(&vm, &MissingSyncViewModel::changed, [&] {
+        if (auto* r = std::get_if<MissingSyncViewModel::Running>(&vm.phase())) seen.push_back(*r);
+    });
+    vm.start(*report);
+    ASSERT_TRUE(vm.isRunning());
+    EXPECT_EQ(vm.runningNoun(), "rescue copy");
+    const qint64 planned = 3 * 300'000 + 3 * std::string("<xml>C0010</xml>").size();
+    EXPECT_EQ(std::get<MissingSyncViewModel::Running>(vm.phase()), (MissingSyncViewModel::Running{"", 0, planned}));
+
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
+    const auto& log = *finished(vm);
+    EXPECT_FALSE(vm.wasStopped());
+    EXPECT_TRUE(log.allVerified());
+    EXPECT_EQ(log.fileCount(), 6);
+    EXPECT_EQ(log.destinationURL, drive / "Shoot");
+    EXPECT_FALSE(vm.runningNoun());
+    // Flat by default: next to the media already there, primaries then sidecars per clip.
+    EXPECT_EQ(log.outcomes[0].relativePath, "DCIM/C0010.MP4");
+    EXPECT_EQ(log.outcomes[1].relativePath, "DCIM/C0010M01.XML");
+    for (int i = 0; i < 3; ++i) {
+        auto name = "C00" + std::to_string(10 + i);
+        EXPECT_EQ(tessaline::testing::readFile(drive / "Shoot" / (name + ".MP4")),
+                  tessaline::testing::readFile(card / "DCIM" / (name + ".MP4")));
+        EXPECT_TRUE(fs::exists(drive / "Shoot" / (name + "M01.XML")));
+    }
+    // Progress came from the engine, with the names of the files being copied.
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().total, planned);
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const auto& r) { return r.fileName == "C0011.MP4"; }));
+    EXPECT_EQ(ReportTexts::outcome(log, vm.wasStopped()).text, "All 6 missing files copied and verified byte-for-byte.");
+
+    ASSERT_TRUE(waitFor([&] { return archived.count() >= 1; }));
+    drainEvents();
+    EXPECT_EQ(archived.count(), 1);
+}
+
+TEST_F(MissingSyncTest, MirrorsTheCardsFoldersWhenAsked) {
+    MissingSyncViewModel vm(deps());
+    auto report = cardReport(1, 1000, false);
+    vm.adoptSuggestionIfNeeded(*report);
+    vm.setPreserveStructure(true);
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+    EXPECT_TRUE(fs::exists(drive / "Shoot" / "DCIM" / "C0010.MP4"));
+    EXPECT_TRUE(finished(vm)->preserveStructure);
+}
+
+TEST_F(MissingSyncTest, StopEndsWithTheFilesHandledSoFar) {
+    auto gate = std::make_shared<GateIO>();
+    auto d = deps();
+    d.copyIO = gate;
+    MissingSyncViewModel vm(d);
+    auto report = cardReport(4, 2'000'000, false);
+    vm.adoptSuggestionIfNeeded(*report);
+    vm.start(*report);
+    ASSERT_TRUE(gate->waitUntilReached());
+    vm.stop();
+    gate->release();
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
+    const auto& log = *finished(vm);
+    EXPECT_TRUE(vm.wasStopped());
+    EXPECT_TRUE(log.wasCancelled);
+    EXPECT_LT(log.fileCount(), 4);
+    EXPECT_EQ(log.plannedFileCount, 4);
+    int onDisk = 0;
+    for (const auto& entry : fs::directory_iterator(drive / "Shoot"))
+        if (entry.is_regular_file()) ++onDisk;
+    EXPECT_EQ(onDisk, log.fileCount());
+    EXPECT_TRUE(ReportTexts::outcome(log, true).text.startsWith("Stopped early — "));
+}
+
+TEST_F(MissingSyncTest, ADestinationThatIsGoneFailsEveryFileAndCreatesNothing) {
+    const QString picked = qtPath(drive / "Shoot" / "Rescue");
+    fs::create_directories(drive / "Shoot" / "Rescue");
+    MissingSyncViewModel vm(deps(picked));
+    auto report = cardReport(2, 1000);
+    vm.pickDestination();
+    ASSERT_EQ(vm.destination(), picked);
+    fs::remove(drive / "Shoot" / "Rescue");  // the drive's folder is no longer there
+
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+    const auto& log = *finished(vm);
+    EXPECT_EQ(log.fileCount(), 4);
+    EXPECT_EQ(log.failedCount(), 4);
+    for (const auto& outcome : log.outcomes)
+        EXPECT_EQ(outcome.status.reason, RescueDestination::unavailableText(picked).toStdString());
+    EXPECT_FALSE(fs::exists(drive / "Shoot" / "Rescue"));
+    EXPECT_EQ(ReportTexts::outcome(log, vm.wasStopped()).tone, ReportTexts::Tone::bad);
+}
+
+TEST_F(MissingSyncTest, ADriveUnmountedAfterChoosingLeavesTheSystemDiskUntouched) {
+    TESSALINE_REQUIRE_ROOT();
+    tessaline::testing::LoopVolume volume("ext4", 32, "RESCUE");
+    fs::create_directories(volume.mountPoint() / "Shoot");
+    auto report = cardReport(2, 1000);
+    for (const fs::path& target : {volume.mountPoint() / "Shoot", volume.mountPoint()}) {
+        if (volume.mountPoint() / "Shoot" != target) volume.remount();
+        MissingSyncViewModel vm(deps(qtPath(target)));
+        vm.pickDestination();
+        volume.unmount();  // the mount point stays behind as an empty folder on this disk
+        vm.start(*report);
+        ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+        EXPECT_EQ(finished(vm)->failedCount(), 4) << target;
+        EXPECT_TRUE(fs::is_empty(volume.mountPoint())) << target;
+    }
+}
+
+TEST_F(MissingSyncTest, PreconditionsFailSilently) {
+    MissingSyncViewModel vm(deps());
+    QSignalSpy changed(&vm, &MissingSyncViewModel::changed);
+    auto report = cardReport(1, 100);
+    vm.start(*report);  // no destination
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
+
+    vm.adoptSuggestionIfNeeded(*report);
+    changed.clear();
+    vm.start(*countsReport(0, 2));  // nothing missing
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_FALSE(vm.runningNoun());
+}
+
+TEST_F(MissingSyncTest, SuggestionsFollowNewReportsButNeverReplaceAPickedFolder) {
+    const QString picked = qtPath(sandbox.path() / "elsewhere");
+    fs::create_directories(sandbox.path() / "elsewhere");
+    auto d = deps(picked);
+    MissingSyncViewModel vm(d);
+    auto first = cardReport(1, 100);
+    vm.adoptSuggestionIfNeeded(*first);
+    EXPECT_EQ(vm.destination(), qtPath(drive / "Shoot"));
+
+    // A newer report with another common folder replaces a suggestion...
+    fs::create_directories(drive / "Other" / "Day3");
+    auto second = makeReport({clip({fingerprint(card / "X.MP4", 1)}, MatchStatus::confirmed(drive / "Other/Day3/X.MP4")),
+                              clip({fingerprint(card / "Y.MP4", 1)}, MatchStatus::missing())},
+                             card);
+    vm.adoptSuggestionIfNeeded(*second);
+    EXPECT_EQ(vm.destination(), qtPath(drive / "Other" / "Day3"));
+    // ...a report without one keeps it...
+    vm.adoptSuggestionIfNeeded(*countsReport(1, 0));
+    EXPECT_EQ(vm.destination(), qtPath(drive / "Other" / "Day3"));
+    // ...and a picked folder stays. The panel starts at the current destination.
+    vm.pickDestination();
+    EXPECT_EQ(lastRequest.startFolder, qtPath(drive / "Other" / "Day3"));
+    EXPECT_EQ(lastRequest.prompt, "Select Folder");
+    EXPECT_TRUE(lastRequest.canCreateFolders);
+    EXPECT_EQ(vm.destination(), picked);
+    EXPECT_FALSE(vm.destinationIsSuggested());
+    vm.adoptSuggestionIfNeeded(*first);
+    EXPECT_EQ(vm.destination(), picked);
+}
+
+TEST_F(MissingSyncTest, PickingAFolderClearsAFinishedRunAndCancellingChangesNothing) {
+    const QString picked = qtPath(drive / "Shoot");
+    std::optional<QString> answer;
+    auto d = deps();
+    d.dialogs.chooseFolder = [&](const FolderRequest&) { return answer; };
+    MissingSyncViewModel vm(d);
+    auto report = cardReport(1, 100);
+    vm.adoptSuggestionIfNeeded(*report);
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+    vm.pickDestination();  // cancelled
+    EXPECT_TRUE(finished(vm));
+    EXPECT_TRUE(vm.destinationIsSuggested());
+    answer = picked;
+    vm.pickDestination();
+    EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
+    EXPECT_FALSE(vm.destinationIsSuggested());
+}
+
+TEST(MissingSyncFiles, PrimariesThenSidecarsWithSizesFromDisk) {
+    tessaline::testing::TempFolder folder;
+    tessaline::testing::writeFile(folder.path() / "A.XML", "12345");
+    auto report = makeReport({clip({fingerprint("/c/A.CR3", 10), fingerprint("/c/A.JPG", 20)}, MatchStatus::missing(),
+                                   {folder.path() / "A.XML", folder.path() / "gone.XMP"}),
+                              clip({fingerprint("/c/B.MOV", 7)}, MatchStatus::confirmed("/d/B.MOV"))});
+    auto files = MissingSyncViewModel::filesToRescue(*report);
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[0].url, "/c/A.CR3");
+    EXPECT_EQ(files[1].url, "/c/A.JPG");
+    EXPECT_EQ(files[1].byteSize, 20);
+    EXPECT_EQ(files[2].kind, tessaline::MediaFile::Kind::sidecar);
+    EXPECT_EQ(files[2].byteSize, 5);
+    EXPECT_EQ(files[3].byteSize, 0);
+}

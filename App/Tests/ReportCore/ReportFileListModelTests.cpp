@@ -1,0 +1,102 @@
+#include "BrindlecoveApp/ViewModels/PreviewController.hpp"
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+
+#include "Support/ReportFixtures.hpp"
+
+#include <QDateTime>
+#include <QLocale>
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using namespace brindlecove::testing;
+using tessaline::MatchStatus;
+
+TEST(ReportFileListModel, RowsOfEveryStatusInAlphabeticalOrder) {
+    const double date = 1'714'564'800.0;  // 2024-05-01 12:00 UTC
+    auto report = makeReport({
+        clip({fingerprint("/card/B/b.MOV", 2'500'000, date)}, MatchStatus::confirmed("/media/u/Backup/Day1/b.MOV")),
+        clip({fingerprint("/card/A/a.MOV", 1'000)}, MatchStatus::missing(), {"/card/A/a.XML"}),
+        clip({fingerprint("/card/B/A.mov", 10)},
+             MatchStatus::possibleDuplicate({"/d1/A.mov", "/d2/A.mov", "/d3/A.mov"})),
+        clip({fingerprint("/card/C/IMG_1.CR3", 30'000'000), fingerprint("/card/C/IMG_1.JPG", 5'000'000)},
+             MatchStatus::nameMatchMetadataMismatch("/media/u/Backup/IMG_1.CR3")),
+        clip({}, MatchStatus::missing()),
+    });
+    ReportFileListModel model;
+    model.setReport(report);
+    ASSERT_EQ(model.rowCount(), 5);
+
+    // "?" sorts before letters; A.mov and a.MOV tie on the lower-cased name and go by path.
+    EXPECT_EQ(model.row(0).name, "?");
+    EXPECT_EQ(model.row(0).firstFilePath, "");
+    EXPECT_EQ(model.row(1).name, "a.MOV");
+    EXPECT_EQ(model.row(2).name, "A.mov");
+    EXPECT_EQ(model.row(3).name, "b.MOV");
+    EXPECT_EQ(model.row(4).name, "IMG_1.CR3");
+
+    const ReportRow& missing = model.row(1);
+    EXPECT_EQ(missing.status, ReportRow::Status::missing);
+    EXPECT_EQ(missing.statusLine, "STILL ONLY ON THE CARD");
+    EXPECT_EQ(missing.sizeText, "1 KB");
+    EXPECT_TRUE(missing.dateText.isEmpty());
+    EXPECT_TRUE(missing.isVideo);
+
+    const ReportRow& duplicate = model.row(2);
+    EXPECT_EQ(duplicate.status, ReportRow::Status::duplicate);
+    EXPECT_EQ(duplicate.statusLine, "Synced — 3 backup copies");
+
+    const ReportRow& confirmed = model.row(3);
+    EXPECT_EQ(confirmed.status, ReportRow::Status::confirmed);
+    EXPECT_EQ(confirmed.statusLine, "Synced → /media/u/Backup/Day1");
+    EXPECT_EQ(confirmed.sizeText, "2.5 MB");
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(date), Qt::UTC).toLocalTime();
+    EXPECT_EQ(confirmed.dateText, QLocale().toString(when, QLocale::ShortFormat));
+    EXPECT_FALSE(confirmed.dateText.isEmpty());
+
+    const ReportRow& pair = model.row(4);
+    EXPECT_EQ(pair.status, ReportRow::Status::nameMismatch);
+    EXPECT_EQ(pair.extraNames, "+ IMG_1.JPG");
+    EXPECT_EQ(pair.statusLine, "Name matches IMG_1.CR3 but contents differ — check it");
+    EXPECT_EQ(pair.sizeText, "35 MB");
+    EXPECT_FALSE(pair.isVideo);
+    EXPECT_TRUE(model.row(3).extraNames.isEmpty());
+
+    // The preview list follows the rows and leaves out the clip without a file.
+    EXPECT_EQ(model.previewPaths(),
+              (QStringList{"/card/A/a.MOV", "/card/B/A.mov", "/card/B/b.MOV", "/card/C/IMG_1.CR3"}));
+    EXPECT_EQ(model.rowOfPath("/card/B/b.MOV"), 3);
+    EXPECT_EQ(model.rowOfPath(""), -1);
+
+    model.setReport(makeReport({}));
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_TRUE(model.previewPaths().isEmpty());
+}
+
+TEST(PreviewController, StepsThroughTheListAndClosesOnAnEmptyPath) {
+    PreviewController preview;
+    int changes = 0;
+    QObject::connect(&preview, &PreviewController::currentChanged, [&] { ++changes; });
+    preview.setItems({"/a", "/b", "/c"});
+    preview.show("/b");
+    EXPECT_EQ(preview.current(), "/b");
+    preview.next();
+    EXPECT_EQ(preview.current(), "/c");
+    preview.next();  // the last file stays
+    EXPECT_EQ(preview.current(), "/c");
+    preview.previous();
+    preview.previous();
+    preview.previous();
+    EXPECT_EQ(preview.current(), "/a");
+    EXPECT_EQ(changes, 4);
+
+    // A file no longer in a new list stays shown, but stepping is off.
+    preview.setItems({"/x", "/y"});
+    EXPECT_FALSE(preview.canStep());
+    preview.next();
+    EXPECT_EQ(preview.current(), "/a");
+
+    preview.show("");
+    EXPECT_FALSE(preview.current());
+    EXPECT_EQ(changes, 5);
+}

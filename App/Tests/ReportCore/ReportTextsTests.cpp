@@ -1,0 +1,92 @@
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
+#include "Support/ReportFixtures.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using namespace brindlecove::testing;
+using Tone = ReportTexts::Tone;
+
+TEST(ReportTexts, BannerForEveryStanding) {
+    auto safe = ReportTexts::banner(countsReport(0, 4, 0, 1)->eraseStanding());
+    EXPECT_EQ(safe.tone, Tone::good);
+    EXPECT_EQ(safe.title, "All 5 clips are backed up");
+    EXPECT_EQ(safe.subtitle, "Every file is confirmed on a drive — nothing is left only on the card. Safe to erase.");
+
+    auto some = ReportTexts::banner(countsReport(3, 7)->eraseStanding());
+    EXPECT_EQ(some.tone, Tone::bad);
+    EXPECT_EQ(some.title, "3 of 10 clips are still only on the card");
+    EXPECT_EQ(some.subtitle, "These have not been found on the drives you scanned. Not safe to erase.");
+
+    auto none = ReportTexts::banner(countsReport(10, 0)->eraseStanding());
+    EXPECT_EQ(none.tone, Tone::bad);
+    EXPECT_EQ(none.title, "None of the 10 clips were found on the drives you scanned");
+    EXPECT_TRUE(none.subtitle.startsWith("Every file is still only on the card — double-check"));
+
+    auto mismatch = ReportTexts::banner(countsReport(0, 8, 2)->eraseStanding());
+    EXPECT_EQ(mismatch.tone, Tone::warn);
+    EXPECT_EQ(mismatch.title, "2 of 10 clips have a same-named but different file on the drive");
+    EXPECT_EQ(mismatch.subtitle,
+              "Their contents don't match — check these before you trust the backup. Not safe to erase yet.");
+
+    auto empty = ReportTexts::banner(countsReport(0, 0)->eraseStanding());
+    EXPECT_EQ(empty.tone, Tone::warn);
+    EXPECT_EQ(empty.title, "No media found on the card");
+    EXPECT_EQ(empty.subtitle, "There's nothing to verify — check you picked the right card.");
+
+    // Every clip confirmed, but two card folders unread: never safe.
+    auto unread = ReportTexts::banner(
+        makeReport(countsReport(0, 3)->results, "/media/u/CARD", {"/media/u/CARD/DCIM/101", "/media/u/CARD/PRIVATE"})
+            ->eraseStanding());
+    EXPECT_EQ(unread.tone, Tone::bad);
+    EXPECT_EQ(unread.title, "The card was not fully read");
+    EXPECT_EQ(unread.subtitle,
+              "2 folder(s) on the card couldn't be read, so their files were never checked. Not safe to erase.");
+}
+
+TEST(ReportTexts, SyncButtonNoteAndRunningLine) {
+    EXPECT_EQ(ReportTexts::syncButtonTitle(1), "Sync 1 Missing File to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(3), "Sync 3 Missing Files to Drive");
+    EXPECT_EQ(ReportTexts::suggestionNote(12),
+              "Where the 12 already-synced files live. Use Change… to pick somewhere else.");
+    EXPECT_EQ(ReportTexts::runningText("", 0, 0), "Copying missing files…");
+    EXPECT_EQ(ReportTexts::runningText("C0001.MP4", 1'200'000, 5'000'000), "Copying C0001.MP4 — 1.2 MB of 5 MB");
+}
+
+namespace {
+tessaline::CopyEngine::FileOutcome outcomeWith(tessaline::CopyEngine::FileStatus status) {
+    tessaline::CopyEngine::FileOutcome outcome;
+    outcome.relativePath = "a.MOV";
+    outcome.status = std::move(status);
+    return outcome;
+}
+}  // namespace
+
+TEST(ReportTexts, OutcomeStopFirstThenVerifiedThenFailures) {
+    using Status = tessaline::CopyEngine::FileStatus;
+    tessaline::TransferLog log;
+    log.plannedFileCount = 3;
+    log.outcomes = {outcomeWith(Status::copiedVerified()), outcomeWith(Status::skippedAlreadyPresent()),
+                    outcomeWith(Status::copiedVerified())};
+    auto good = ReportTexts::outcome(log, false);
+    EXPECT_EQ(good.text, "All 3 missing files copied and verified byte-for-byte.");
+    EXPECT_EQ(good.symbol, "checkmark.seal.fill");
+    EXPECT_EQ(good.tone, Tone::good);
+
+    // A stop that came after the last file still reads as stopped.
+    auto stopped = ReportTexts::outcome(log, true);
+    EXPECT_EQ(stopped.text, "Stopped early — 3 files landed before the stop. Re-run to finish.");
+    EXPECT_EQ(stopped.symbol, "stop.circle.fill");
+    EXPECT_EQ(stopped.tone, Tone::warn);
+
+    // Failed files never count as landed.
+    log.outcomes.push_back(outcomeWith(Status::failed("disk full")));
+    log.outcomes.push_back(outcomeWith(Status::verificationFailed()));
+    log.plannedFileCount = 6;
+    EXPECT_EQ(ReportTexts::outcome(log, true).text, "Stopped early — 3 files landed before the stop. Re-run to finish.");
+    auto failed = ReportTexts::outcome(log, false);
+    EXPECT_EQ(failed.text,
+              "2 of 5 files failed — the card still holds the only copy of those. Details in the Production Log tab.");
+    EXPECT_EQ(failed.tone, Tone::bad);
+}
