@@ -22,7 +22,7 @@
 #include <QMediaPlayer>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QShortcut>
+#include <QKeyEvent>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QToolButton>
@@ -140,39 +140,14 @@ PreviewWindow::PreviewWindow(PreviewController& controller, QWidget* parent)
     pages_->addWidget(infoText_);
     layout->addWidget(pages_, 1);
 
-    player_ = new QMediaPlayer(this);
-    audio_ = new QAudioOutput(this);
-    player_->setAudioOutput(audio_);
-    player_->setVideoOutput(video_);
     connect(playPause_, &QToolButton::clicked, this, [this] {
+        if (!player_) return;
         if (player_->playbackState() == QMediaPlayer::PlayingState) player_->pause();
         else player_->play();
     });
-    connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
-        playPause_->setText(state == QMediaPlayer::PlayingState ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    connect(position_, &QSlider::sliderMoved, this, [this](int ms) {
+        if (player_) player_->setPosition(ms);
     });
-    connect(player_, &QMediaPlayer::durationChanged, this,
-            [this](qint64 ms) { position_->setRange(0, static_cast<int>(std::min<qint64>(ms, INT_MAX))); });
-    connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
-        if (!position_->isSliderDown()) position_->setValue(static_cast<int>(std::min<qint64>(ms, INT_MAX)));
-    });
-    connect(position_, &QSlider::sliderMoved, this, [this](int ms) { player_->setPosition(ms); });
-    connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString&) {
-        if (error == QMediaPlayer::NoError || !controller_.current()) return;
-        const QString path = *controller_.current();
-        releaseMedia();
-        showInfo(path);
-    });
-
-    auto shortcut = [this](QKeySequence key, auto slot) {
-        auto* s = new QShortcut(key, this);
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, slot);
-    };
-    shortcut(QKeySequence(Qt::Key_Left), [this] { controller_.previous(); });
-    shortcut(QKeySequence(Qt::Key_Right), [this] { controller_.next(); });
-    shortcut(QKeySequence(Qt::Key_Space), [this] { close(); });
-    // Esc closes a dialog by itself (reject), which hides it: hideEvent releases the file.
 
     connect(&controller_, &PreviewController::currentChanged, this, [this] { showCurrent(); });
     showCurrent();
@@ -191,6 +166,29 @@ bool PreviewWindow::hasImage() const { return image_->hasImage(); }
 void PreviewWindow::showPage(Page page) {
     pages_->setCurrentWidget(page == Page::media ? mediaPage_ : page == Page::info ? static_cast<QWidget*>(infoText_)
                                                                                    : image_);
+}
+
+void PreviewWindow::ensurePlayer() {
+    if (player_) return;
+    // Made on the first video or audio file only: a preview of stills never loads a backend.
+    player_ = new QMediaPlayer(this);
+    audio_ = new QAudioOutput(this);
+    player_->setAudioOutput(audio_);
+    player_->setVideoOutput(video_);
+    connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
+        playPause_->setText(state == QMediaPlayer::PlayingState ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    });
+    connect(player_, &QMediaPlayer::durationChanged, this,
+            [this](qint64 ms) { position_->setRange(0, static_cast<int>(std::min<qint64>(ms, INT_MAX))); });
+    connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
+        if (!position_->isSliderDown()) position_->setValue(static_cast<int>(std::min<qint64>(ms, INT_MAX)));
+    });
+    connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString&) {
+        if (error == QMediaPlayer::NoError || !controller_.current()) return;
+        const QString path = *controller_.current();
+        releaseMedia();
+        showInfo(path);
+    });
 }
 
 void PreviewWindow::releaseMedia() {
@@ -221,6 +219,7 @@ void PreviewWindow::showCurrent() {
     } else if (tessaline::MediaClassifier::isVideo(file) || tessaline::MediaClassifier::isAudio(file)) {
         showPage(Page::media);
         position_->setValue(0);
+        ensurePlayer();
         player_->setSource(QUrl::fromLocalFile(path));
         player_->play();
     } else {
@@ -238,6 +237,15 @@ void PreviewWindow::showCurrent() {
     }
     if (!isVisible()) show();
     raise();
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Left: controller_.previous(); return;
+        case Qt::Key_Right: controller_.next(); return;
+        case Qt::Key_Space: close(); return;
+        default: QDialog::keyPressEvent(event);  // Esc rejects, which hides: the file is let go
+    }
 }
 
 void PreviewWindow::closeEvent(QCloseEvent* event) {

@@ -34,6 +34,7 @@ public:
     ~PreviewWindow() override;
 
     Page page() const;
+    // The player, once a video or audio file was shown; null before.
     QMediaPlayer* player() const { return player_; }
     // Whether the shown picture has been decoded (tests).
     bool hasImage() const;
@@ -42,11 +43,13 @@ public:
     static bool isUnplayable(const QString& path);
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     void showCurrent();
+    void ensurePlayer();
     void releaseMedia();
     void showInfo(const QString& path);
     void showPage(Page page);

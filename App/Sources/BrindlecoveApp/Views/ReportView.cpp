@@ -46,7 +46,7 @@ QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
 ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialogs dialogs, FileRevealer revealer,
                        ThumbnailService& thumbnails, QWidget* parent)
-    : QWidget(parent), scan_(scan), rescue_(rescue), dialogs_(std::move(dialogs)) {
+    : QWidget(parent), scan_(scan), rescue_(rescue), dialogs_(std::move(dialogs)), thumbnails_(thumbnails) {
     setObjectName(QStringLiteral("screen.Report"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 16);
@@ -143,15 +143,15 @@ void ReportView::render() {
     renderSummary();
     rescueSection_->setReport(shown_);
     rescueSection_->setVisible(shown_ && !shown_->missing().empty());
-    ThumbnailService::shared().dropPending();
+    thumbnails_.dropPending();
     fileList_->setReport(shown_);
     previewController_->setItems(fileList_->model().previewPaths());
 }
 
 void ReportView::renderSummary() {
     if (summaryContent_) {
-        summaryContent_->hide();
-        summaryContent_->deleteLater();
+        // Pure display (banner, bar, tiles): nothing in it can be running a slot now.
+        delete summaryContent_;
         summaryContent_ = nullptr;
     }
     if (!shown_) return;

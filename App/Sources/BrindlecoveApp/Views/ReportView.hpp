@@ -61,6 +61,7 @@ private:
     ScanViewModel& scan_;
     MissingSyncViewModel& rescue_;
     Dialogs dialogs_;
+    ThumbnailService& thumbnails_;
     std::shared_ptr<const tessaline::VerificationReport> shown_;
     std::shared_ptr<const tessaline::VerificationReport> menuReport_;
     QToolButton* export_ = nullptr;

@@ -1,0 +1,95 @@
+#include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/ViewModels/PreviewController.hpp"
+#include "BrindlecoveApp/Views/PreviewWindow.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+#include "Support/MediaFixtures.hpp"
+
+#include <QLabel>
+#include <QMediaPlayer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using namespace brindlecove::testing;
+namespace fs = std::filesystem;
+namespace media = tessaline::testing;
+
+namespace {
+
+class PreviewWindowTest : public AppSandboxedTest {
+protected:
+    QStringList makeCard(const fs::path& card) {
+        media::makeVideo(card / "A001.MP4", {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
+        media::makeJpeg(card / "B001.JPG");
+        media::writeFile(card / "C001.R3D", std::string(8192, 'R'));
+        return {qtPath(card / "A001.MP4"), qtPath(card / "B001.JPG"), qtPath(card / "C001.R3D")};
+    }
+};
+
+}  // namespace
+
+TEST_F(PreviewWindowTest, StepsThroughTheFilesAndLetsGoOfEachOne) {
+    const QStringList files = makeCard(sandbox.path() / "card");
+    PreviewController controller;
+    controller.setItems(files);
+    PreviewWindow window(controller);
+    controller.show(files[0]);
+    ASSERT_TRUE(window.isVisible());
+    EXPECT_EQ(window.page(), PreviewWindow::Page::media);
+    ASSERT_TRUE(window.player());
+    EXPECT_EQ(window.player()->source(), QUrl::fromLocalFile(files[0]));
+
+    QTest::keyClick(&window, Qt::Key_Right);
+    EXPECT_EQ(controller.current(), files[1]);
+    EXPECT_TRUE(window.player()->source().isEmpty());
+    EXPECT_EQ(window.page(), PreviewWindow::Page::image);
+    EXPECT_TRUE(waitFor([&] { return window.hasImage(); }));
+
+    QTest::keyClick(&window, Qt::Key_Right);
+    EXPECT_EQ(window.page(), PreviewWindow::Page::info);
+    EXPECT_TRUE(window.findChild<QLabel*>("preview.info")->text().contains("C001.R3D"));
+    QTest::keyClick(&window, Qt::Key_Right);  // the last file stays
+    EXPECT_EQ(controller.current(), files[2]);
+
+    QTest::keyClick(&window, Qt::Key_Left);
+    QTest::keyClick(&window, Qt::Key_Left);
+    EXPECT_EQ(controller.current(), files[0]);
+    EXPECT_FALSE(window.player()->source().isEmpty());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_FALSE(controller.current());
+    EXPECT_TRUE(window.player()->source().isEmpty());
+
+    controller.show(files[1]);
+    EXPECT_TRUE(window.isVisible());
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(PreviewWindowTest, ACardPreviewedAMomentAgoUnmounts) {
+    TESSALINE_REQUIRE_ROOT();
+    tessaline::testing::LoopVolume card("ext4", 32, "PREVIEWCARD");
+    const QStringList files = makeCard(card.mountPoint());
+    {
+        PreviewController controller;
+        controller.setItems(files);
+        PreviewWindow window(controller);
+        controller.show(files[0]);
+        ASSERT_TRUE(window.player());
+        waitFor([&] {
+            auto status = window.player()->mediaStatus();
+            return status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia ||
+                   status == QMediaPlayer::EndOfMedia || status == QMediaPlayer::InvalidMedia;
+        }, 5000);
+        controller.next();  // a still now; the video is let go
+        waitFor([&] { return window.hasImage(); }, 5000);
+        controller.previous();
+        waitFor([] { return false; }, 300);
+        window.close();
+        drainEvents();
+        // The window stays alive: only the player's release lets the card go.
+        EXPECT_NO_THROW(card.unmount());
+    }
+}

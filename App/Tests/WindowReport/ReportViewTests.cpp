@@ -1,0 +1,256 @@
+#include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/EmptyStateView.hpp"
+#include "BrindlecoveApp/Views/ReportFileList.hpp"
+#include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/ResultBanner.hpp"
+#include "BrindlecoveApp/Views/StatCard.hpp"
+#include "BrindlecoveApp/Views/ThumbnailService.hpp"
+
+#include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace brindlecove;
+using namespace brindlecove::testing;
+using tessaline::MatchStatus;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ReportViewTest : public AppSandboxedTest {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        dialogs.saveFile = [this](const SaveRequest& request) -> std::optional<QString> {
+            ++panels;
+            if (onPanel) onPanel();
+            lastSave = request;
+            return saveAnswer;
+        };
+        dialogs.chooseFolder = [this](const FolderRequest&) { return folderAnswer; };
+        scan = std::make_unique<ScanViewModel>(ScanViewModel::Dependencies{dialogs});
+        MissingSyncViewModel::Dependencies rescueDeps;
+        rescueDeps.dialogs = dialogs;
+        rescueDeps.bookmarkStoreURL = sandbox.path() / "bookmarks.json";
+        rescue = std::make_unique<MissingSyncViewModel>(rescueDeps);
+        thumbnails = std::make_unique<ThumbnailService>(QSize(112, 80), [](const QString&, QSize) { return QImage(); });
+        FileRevealer revealer;
+        revealer.reveal = [this](const QString& path) { revealed << path; };
+        view = std::make_unique<ReportView>(*scan, *rescue, dialogs, revealer, *thumbnails);
+        view->resize(900, 800);
+        view->show();
+    }
+    void TearDown() override {
+        view.reset();
+        rescue.reset();
+        scan.reset();
+        thumbnails.reset();
+        AppSandboxedTest::TearDown();
+    }
+
+    template <class T>
+    T* find(const char* name) const {
+        return view->findChild<T*>(QString::fromLatin1(name));
+    }
+    QString bannerTitle() const {
+        auto* banner = find<ResultBanner>("report.banner");
+        return banner ? banner->findChild<QLabel*>("banner.title")->text() : QString();
+    }
+    long long tile(const char* name) const { return find<StatCard>(name)->count(); }
+    bool shown(const char* name) const { return find<QWidget>(name)->isVisibleTo(view.get()); }
+
+    Dialogs dialogs;
+    std::optional<QString> saveAnswer;
+    std::optional<QString> folderAnswer;
+    std::function<void()> onPanel;
+    SaveRequest lastSave;
+    int panels = 0;
+    QStringList revealed;
+    std::unique_ptr<ScanViewModel> scan;
+    std::unique_ptr<MissingSyncViewModel> rescue;
+    std::unique_ptr<ThumbnailService> thumbnails;
+    std::unique_ptr<ReportView> view;
+};
+
+}  // namespace
+
+TEST_F(ReportViewTest, WithoutAReportOnlyTheEmptyState) {
+    EXPECT_EQ(find<QLabel>("screen.title")->text(), "Report");
+    auto* empty = find<EmptyStateView>("emptyState");
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_EQ(empty->findChild<QLabel*>("emptyState.title")->text(), "No Report Yet");
+    EXPECT_EQ(empty->findChild<QLabel*>("emptyState.description")->text(),
+              "Run a scan from the Scan tab to see what's still only on the card.");
+    EXPECT_FALSE(find<QToolButton>("report.export")->isVisible());
+}
+
+TEST_F(ReportViewTest, BannerTilesAndRescueFollowTheReport) {
+    scan->setLastReport(countsReport(3, 5, 1, 1));
+    EXPECT_TRUE(find<QToolButton>("report.export")->isVisible());
+    EXPECT_EQ(bannerTitle(), "3 of 10 clips are still only on the card");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::bad);
+    EXPECT_EQ(tile("report.tile.missing"), 3);
+    EXPECT_EQ(tile("report.tile.confirmed"), 5);
+    EXPECT_EQ(tile("report.tile.mismatches"), 1);
+    EXPECT_EQ(tile("report.tile.duplicates"), 1);
+    EXPECT_TRUE(shown("report.rescue"));
+    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 3 Missing Files to Drive");
+    EXPECT_EQ(view->fileList()->model().rowCount(), 10);
+
+    scan->setLastReport(countsReport(10, 0));
+    EXPECT_EQ(bannerTitle(), "None of the 10 clips were found on the drives you scanned");
+
+    scan->setLastReport(countsReport(1, 2));
+    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 1 Missing File to Drive");
+
+    scan->setLastReport(countsReport(0, 8, 2));
+    EXPECT_EQ(bannerTitle(), "2 of 10 clips have a same-named but different file on the drive");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::warn);
+    EXPECT_FALSE(shown("report.rescue"));
+
+    scan->setLastReport(countsReport(0, 4));
+    EXPECT_EQ(bannerTitle(), "All 4 clips are backed up");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::good);
+
+    scan->setLastReport(makeReport(countsReport(0, 4)->results, "/media/u/CARD", {"/media/u/CARD/DCIM/101"}));
+    EXPECT_EQ(bannerTitle(), "The card was not fully read");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::bad);
+
+    scan->setLastReport(countsReport(0, 0));
+    drainEvents();
+    EXPECT_EQ(bannerTitle(), "No media found on the card");
+    EXPECT_EQ(tile("report.tile.missing"), 0);
+    EXPECT_EQ(view->fileList()->model().rowCount(), 0);
+    // Old summaries are gone, not stacked.
+    EXPECT_EQ(view->findChildren<ResultBanner*>("report.banner").size(), 1);
+}
+
+TEST_F(ReportViewTest, DestinationRowsAndTheSyncButton) {
+    scan->setLastReport(countsReport(2, 3));
+    EXPECT_TRUE(shown("rescue.pickHint"));
+    EXPECT_FALSE(find<QPushButton>("rescue.sync")->isEnabled());
+    EXPECT_FALSE(shown("rescue.stop"));
+
+    folderAnswer = qtPath(sandbox.path());
+    find<QPushButton>("rescue.change")->click();
+    EXPECT_EQ(find<QLabel>("rescue.destinationLabel")->text(), "Copy to");
+    EXPECT_EQ(find<QLabel>("rescue.destinationPath")->text(), qtPath(sandbox.path()));
+    EXPECT_FALSE(shown("rescue.suggestionNote"));
+    EXPECT_FALSE(shown("rescue.pickHint"));
+    EXPECT_TRUE(find<QPushButton>("rescue.sync")->isEnabled());
+
+    find<QCheckBox>("rescue.mirror")->click();
+    EXPECT_TRUE(rescue->preserveStructure());
+}
+
+TEST_F(ReportViewTest, ASuggestedDestinationShowsItsNote) {
+    const fs::path drive = sandbox.path() / "drive" / "Shoot";
+    fs::create_directories(drive / "A");
+    fs::create_directories(drive / "B");
+    auto report = makeReport({clip({fingerprint("/c/1.MOV", 1)}, MatchStatus::confirmed(drive / "A/1.MOV")),
+                              clip({fingerprint("/c/2.MOV", 1)}, MatchStatus::confirmed(drive / "B/2.MOV")),
+                              clip({fingerprint("/c/3.MOV", 1)}, MatchStatus::missing())});
+    scan->setLastReport(report);  // arrives while the list is shown
+    EXPECT_EQ(find<QLabel>("rescue.destinationLabel")->text(), "Copy to (suggested)");
+    EXPECT_EQ(find<QLabel>("rescue.destinationPath")->text(), qtPath(drive));
+    EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
+              "Where the 2 already-synced files live. Use Change… to pick somewhere else.");
+}
+
+TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
+    const fs::path card = sandbox.path() / "card";
+    const fs::path drive = sandbox.path() / "drive";
+    fs::create_directories(drive);
+    tessaline::testing::writePatternFile(card / "DCIM/C0001.MP4", 200'000);
+    auto report = makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card);
+    scan->setLastReport(report);
+    folderAnswer = qtPath(drive);
+    find<QPushButton>("rescue.change")->click();
+    find<QPushButton>("rescue.sync")->click();
+    EXPECT_TRUE(shown("rescue.stop"));
+    EXPECT_TRUE(shown("rescue.running"));
+    EXPECT_FALSE(find<QPushButton>("rescue.change")->isEnabled());
+    EXPECT_FALSE(find<QPushButton>("rescue.sync")->isEnabled());
+    EXPECT_EQ(find<QLabel>("rescue.runningText")->text(), "Copying missing files…");
+    ASSERT_TRUE(waitFor([&] { return shown("rescue.done"); }));
+    EXPECT_EQ(find<QLabel>("rescue.outcome")->text(), "All 1 missing files copied and verified byte-for-byte.");
+    EXPECT_EQ(find<QLabel>("rescue.outcomeSymbol")->property("symbol").toString(), "checkmark.seal.fill");
+    EXPECT_EQ(find<QLabel>("rescue.rerunNote")->text(), "Re-run the Scan to see the report go green.");
+    EXPECT_FALSE(shown("rescue.stop"));
+    EXPECT_TRUE(fs::exists(drive / "C0001.MP4"));
+}
+
+TEST_F(ReportViewTest, ExportWritesTheReportShownWhenTheActionFired) {
+    scan->setLastReport(countsReport(1, 1));
+    const fs::path target = sandbox.path() / "report.csv";
+    saveAnswer = qtPath(target);
+    // A new scan finishes while the panel is open.
+    onPanel = [this] { scan->setLastReport(countsReport(0, 7)); };
+    find<QAction>("report.exportCsv")->trigger();
+    EXPECT_EQ(lastSave.suggestedName, "Brindlecove Report.csv");
+    const std::string text = tessaline::testing::readFile(target);
+    EXPECT_NE(text.find("M1000.MOV"), std::string::npos);
+    EXPECT_EQ(text.find("C1006.MOV"), std::string::npos);
+    EXPECT_EQ(bannerTitle(), "All 7 clips are backed up");
+}
+
+TEST_F(ReportViewTest, AFailedExportShowsTheAlertAndACancelledOneNothing) {
+    scan->setLastReport(countsReport(1, 1));
+    saveAnswer.reset();
+    find<QAction>("report.exportPdf")->trigger();
+    EXPECT_EQ(panels, 1);
+    EXPECT_EQ(lastSave.suggestedName, "Brindlecove Report.pdf");
+    EXPECT_FALSE(view->exportAlert());
+
+    tessaline::testing::writeFile(sandbox.path() / "plain-file", "x");
+    saveAnswer = qtPath(sandbox.path() / "plain-file" / "report.pdf");
+    find<QAction>("report.exportPdf")->trigger();
+    QMessageBox* alert = view->exportAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text().isEmpty(), false);
+    EXPECT_EQ(alert->windowTitle(), "Export Failed");
+    alert->button(QMessageBox::Ok)->click();
+    EXPECT_TRUE(waitFor([&] { return view->exportAlert() == nullptr; }));
+}
+
+TEST_F(ReportViewTest, RowClickPreviewAndContextMenu) {
+    auto report = makeReport({clip({fingerprint("/c/B.MOV", 1)}, MatchStatus::missing()),
+                              clip({}, MatchStatus::missing()),
+                              clip({fingerprint("/c/A.JPG", 1)}, MatchStatus::confirmed("/d/A.JPG"))});
+    scan->setLastReport(report);
+    ReportFileList* list = view->fileList();
+    ASSERT_EQ(list->model().rowCount(), 3);
+    QStringList requested;
+    QObject::connect(list, &ReportFileList::previewRequested, [&](const QString& path) { requested << path; });
+    QMenu* menu = list->makeContextMenu(list->model().index(1));
+    menu->findChild<QAction*>("fileList.preview")->trigger();
+    menu->findChild<QAction*>("fileList.reveal")->trigger();
+    EXPECT_EQ(requested, QStringList{"/c/A.JPG"});
+    EXPECT_EQ(revealed, QStringList{"/c/A.JPG"});
+    menu->close();
+
+    // A clip without a file closes the preview; "Show in File Manager" does nothing.
+    QMenu* none = list->makeContextMenu(list->model().index(0));
+    none->findChild<QAction*>("fileList.preview")->trigger();
+    none->findChild<QAction*>("fileList.reveal")->trigger();
+    EXPECT_EQ(requested.last(), "");
+    EXPECT_EQ(revealed.size(), 1);
+    none->close();
+    EXPECT_EQ(list->view()->model()->rowCount(), 3);
+}
