@@ -22,7 +22,22 @@ using Kind = VerificationStanding::Kind;
 
 class CardPrepGateTest : public AppSandboxedTest {
 protected:
-    VerificationStanding standingOf(CardPrepViewModel& vm, const ReportPtr& report) { return vm.gate(report); }
+    // A card with two stills, both backed up on a drive folder, picked, counted and scanned.
+    struct ScannedCard {
+        tessaline::testing::LoopVolume& volume;
+        fs::path root;
+        fs::path drive;
+        std::unique_ptr<CardPrepViewModel> vm;
+        ReportPtr report;
+    };
+    ScannedCard scannedCard(const std::string& label) {
+        auto& volume = loops.add("ext4", label);
+        ScannedCard card{volume, volume.mountPoint(), sandbox / "drive", realCardPrep(), nullptr};
+        shootStills(card.root, card.drive, 2);
+        pickAndCount(*card.vm, card.root);
+        card.report = scanCard(card.root, {card.drive});
+        return card;
+    }
     LoopVolumeSet loops;
 };
 
@@ -106,13 +121,11 @@ TEST_F(CardPrepGateTest, ACardConfirmedAgainstItselfIsMissing) {
 
 TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
-    auto& card = loops.add("ext4", "EOS_DIGITAL");
-    const fs::path root = card.mountPoint();
-    const fs::path drive = sandbox / "drive";
-    shootStills(root, drive, 2);
-    auto vm = realCardPrep();
-    pickAndCount(*vm, root);
-    const ReportPtr report = scanCard(root, {drive});
+    auto scanned = scannedCard("EOS_DIGITAL");
+    auto& card = scanned.volume;
+    const fs::path root = scanned.root, drive = scanned.drive;
+    auto& vm = scanned.vm;
+    const ReportPtr report = scanned.report;
     ASSERT_TRUE(vm->gate(report).isSafe());
 
     // Erased here, then shot again and put back: same volume, same name, an old safe report.
@@ -149,14 +162,12 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
 
 TEST_F(CardPrepGateTest, ASameNamedCardSwappedInAfterTheScanIsNeverErased) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
-    auto& cardA = loops.add("ext4", "EOS_DIGITAL");
+    auto scanned = scannedCard("EOS_DIGITAL");
+    auto& cardA = scanned.volume;
     auto& cardB = loops.add("ext4", "EOS_DIGITAL", 64, false);
-    const fs::path place = cardA.mountPoint();
-    const fs::path drive = sandbox / "drive";
-    shootStills(place, drive, 2);
-    auto vm = realCardPrep();
-    pickAndCount(*vm, place);
-    const ReportPtr report = scanCard(place, {drive});
+    const fs::path place = scanned.root;
+    auto& vm = scanned.vm;
+    const ReportPtr report = scanned.report;
     ASSERT_TRUE(vm->gate(report).isSafe());
     vm->setConfirmationText("mnt");
 

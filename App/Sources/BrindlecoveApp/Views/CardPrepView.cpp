@@ -346,14 +346,7 @@ QWidget* CardPrepView::buildCameraForm() {
     return scroll;
 }
 
-void CardPrepView::scheduleRender() {
-    if (renderQueued_) return;
-    renderQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        renderQueued_ = false;
-        render();
-    });
-}
+void CardPrepView::scheduleRender() { renderer_.schedule(); }
 
 void CardPrepView::render() {
     const auto report = scan_.lastReport();

@@ -7,6 +7,8 @@
 // the card in the reader); a volume mounted at the card's path is counted again. The Erase
 // click re-checks the gate against the scan's report at that moment. Main thread.
 
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -75,7 +77,7 @@ private:
     SymbolLabel* outcome_ = nullptr;
     QLabel* outcomeCounts_ = nullptr;
     QLabel* outcomeFolders_ = nullptr;
-    bool renderQueued_ = false;
+    RenderCoalescer renderer_{this, [this] { render(); }};
     std::unique_ptr<tessaline::VolumeWatcher> watcher_;
 };
 

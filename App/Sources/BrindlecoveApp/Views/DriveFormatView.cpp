@@ -204,14 +204,7 @@ void DriveFormatView::showEvent(QShowEvent* event) {
     if (vm_ && !vm_->isBusy()) vm_->refreshVolumes();
 }
 
-void DriveFormatView::scheduleRender() {
-    if (renderQueued_) return;
-    renderQueued_ = true;
-    QTimer::singleShot(0, this, [this] {
-        renderQueued_ = false;
-        render();
-    });
-}
+void DriveFormatView::scheduleRender() { renderer_.schedule(); }
 
 void DriveFormatView::repopulateVolumes() {
     if (!vm_) return;

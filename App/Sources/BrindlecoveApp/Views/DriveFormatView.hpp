@@ -6,6 +6,8 @@
 // clears the selection. Showing the form refreshes the list unless a run is in progress.
 // Main thread.
 
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -61,7 +63,7 @@ private:
     QWidget* formatting_ = nullptr;
     SymbolLabel* outcome_ = nullptr;
     QLabel* failedNote_ = nullptr;
-    bool renderQueued_ = false;
+    RenderCoalescer renderer_{this, [this] { render(); }};
 };
 
 }  // namespace brindlecove

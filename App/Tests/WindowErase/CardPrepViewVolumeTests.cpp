@@ -1,0 +1,73 @@
+// The Erase Card screen on a real loop-mounted card (root only): the banner follows the card
+// in the reader as it is pulled and put back, with no report published meanwhile.
+
+#include "Support/AppTestSandbox.hpp"
+#include "Support/LoopVolumeSet.hpp"
+
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+
+class CardPrepViewVolumeTest : public AppSandboxedTest {
+protected:
+    LoopVolumeSet loops;
+};
+
+TEST_F(CardPrepViewVolumeTest, TheBannerFollowsTheCardInTheReader) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "A001");
+    const fs::path root = card.mountPoint();
+    tessaline::testing::writeFile(root / "DCIM/100CANON/IMG_0001.JPG", std::string(5000, 'x'));
+
+    CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    DriveFormatViewModel::Dependencies formatDependencies;
+    formatDependencies.backend.listCandidates = [] { return std::vector<tessaline::VolumeInfo>{}; };
+    DriveFormatViewModel format(formatDependencies);
+    CardPrepView view(vm, scan, format);
+    auto* banner = view.findChild<SymbolLabel*>("erase.banner");
+    auto* run = view.findChild<QPushButton*>("erase.run");
+    ASSERT_TRUE(banner && run);
+
+    vm.takeCard(QFile::decodeName(QByteArray::fromStdString(root.string())));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    tessaline::MatchResult clip;
+    clip.group.primaryFiles.push_back(tessaline::Fingerprint{.url = root / "DCIM/100CANON/IMG_0001.JPG", .byteSize = 5000});
+    clip.status = MatchStatus::confirmed(sandbox / "drive/IMG_0001.JPG");
+    // The report reads the card's identity itself, as a scan does.
+    scan.setLastReport(std::make_shared<const tessaline::VerificationReport>(root, std::vector<fs::path>{sandbox / "drive"},
+                                                                             0.0, std::vector{clip}));
+    auto* field = view.findChild<QLineEdit*>("erase.confirmation");
+    field->setText("mnt");
+    Q_EMIT field->textEdited("mnt");
+    ASSERT_TRUE(waitFor([&] { return banner->text().startsWith("Verified"); }));
+    EXPECT_TRUE(run->isEnabled());
+
+    // Pulled: the mount-point folder left behind is not the scanned card.
+    card.unmount();
+    EXPECT_TRUE(waitFor([&] { return banner->text().startsWith("DIFFERENT CARD"); }, 5000)) << banner->text().toStdString();
+    EXPECT_FALSE(run->isEnabled());
+
+    // Put back: the same card, counted again.
+    card.remount();
+    EXPECT_TRUE(waitFor([&] { return banner->text().startsWith("Verified"); }, 5000)) << banner->text().toStdString();
+    EXPECT_TRUE(waitFor([&] { return vm.preview() && vm.preview()->fileCount == 1; }));
+}
+
+}  // namespace
+}  // namespace brindlecove::testing
