@@ -1,6 +1,7 @@
 #pragma once
 // The copy engine's real file calls with faults and hooks for tests: the Nth call of one
-// kind fails with a chosen errno, and hooks run before opens and after date settings.
+// kind fails with a chosen errno, hooks run before opens and renames and after date
+// settings, and a file system without rename flags or without links can be played.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
 
@@ -16,9 +17,11 @@
 
 namespace tessaline::testing {
 
-enum Op { openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, futimensOp, mkdirOp, unlinkOp, opCount };
+enum Op { openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, futimensOp, mkdirOp, rmdirOp, unlinkOp, renameOp,
+          linkOp, opCount };
 inline const char* opName(int op) {
-    static const char* names[] = {"open", "read", "write", "fsync", "syncfs", "close", "futimens", "mkdir", "unlink"};
+    static const char* names[] = {"open",  "read",  "write",  "fsync",  "syncfs", "close",
+                                  "futimens", "mkdir", "rmdir", "unlink", "rename", "link"};
     return names[op];
 }
 
@@ -31,6 +34,9 @@ public:
     std::array<std::atomic<int>, opCount> counts{};
     std::function<void(const char* path, int flags)> beforeOpen;
     std::function<void(int call)> afterFutimens;  // with the call's number, from 1
+    std::function<void(const char* from, const char* to)> beforeRename;
+    bool noRenameFlags = false;  // renames with flags fail with EINVAL (FUSE exFAT)
+    bool noLinks = false;        // links fail with EPERM (FAT, exFAT)
     std::string failedPath;  // the file whose fsync was failed
     std::mutex unlinkedLock;
     std::vector<std::string> unlinked;
@@ -67,11 +73,35 @@ public:
         return result;
     }
     int mkdir(const char* path, mode_t mode) override { return fails(mkdirOp) ? -1 : real_->mkdir(path, mode); }
+    int rmdir(const char* path) override { return fails(rmdirOp) ? -1 : real_->rmdir(path); }
+    int rename(const char* from, const char* to, unsigned flags) override {
+        if (beforeRename) beforeRename(from, to);
+        if (fails(renameOp)) return -1;
+        if (flags && noRenameFlags) {
+            errno = EINVAL;
+            return -1;
+        }
+        return real_->rename(from, to, flags);
+    }
+    int link(const char* from, const char* to) override {
+        if (fails(linkOp)) return -1;
+        if (noLinks) {
+            errno = EPERM;
+            return -1;
+        }
+        return real_->link(from, to);
+    }
     int unlink(const char* path) override {
         if (fails(unlinkOp)) return -1;
         std::lock_guard lock(unlinkedLock);
         unlinked.push_back(path);
         return real_->unlink(path);
+    }
+    int unlinkat(int dirfd, const char* name) override {
+        if (fails(unlinkOp)) return -1;
+        std::lock_guard lock(unlinkedLock);
+        unlinked.push_back(pathOf(dirfd) + "/" + name);
+        return real_->unlinkat(dirfd, name);
     }
 
 private:

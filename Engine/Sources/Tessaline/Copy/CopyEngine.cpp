@@ -5,6 +5,8 @@
 #include "Tessaline/Copy/DestinationRoot.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
 #include "Tessaline/Copy/IdleSettleDetector.hpp"
+#include "Tessaline/Copy/SeamFd.hpp"
+#include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Copy/StreamCopier.hpp"
 #include "Tessaline/Copy/WrittenCopy.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
@@ -103,10 +105,13 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
 
 // Files are copied in batches. The first file of a batch runs exactly as alone: its
 // cancellation test, start and progress are live. The files after it are written ahead
-// with their events held back; then the batch's file system is flushed once (syncfs) and
-// each file in order gets its own cancellation test, its held-back events, its own checked
-// fsync, its read-back and its `fileFinished`. The caller sees the sequential order of
-// events and cancellation points; a cancellation removes the copies written ahead.
+// (under temporary names) with their events held back; then the batch's file system is
+// flushed once (syncfs), each copy gets its own checked fsync and its proof and is moved to
+// its final name, the folders of the new names are flushed once each, and then each file in
+// order gets its own cancellation test, its held-back events and its `fileFinished`. The
+// caller sees the sequential order of events and cancellation points. A cancellation noticed
+// there leaves the batch's later copies in place: each is proven and under its final name,
+// where another run may already count it as present, so it is never removed.
 // Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
 // per file), 200 fsyncs after one syncfs cost 0.21 s in all.
 constexpr int64_t batchBytesLimit = int64_t{256} << 20;  // recorded bytes written ahead of their events
@@ -128,65 +133,58 @@ struct BatchEntry {
     const SortItem* item = nullptr;
     FileOutcome outcome;
     std::vector<int64_t> heldProgress;  // bytes copied after each chunk, when not sent live
-    std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof
+    DestinationPlan plan;               // the final name the copy is meant for
+    std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof; then placed
+    SeamFd source;                      // open until the copy is proven
+    std::optional<SourceIdentity> sourceBefore;
+    bool sourceChangedDuringRead = true;
     std::string sourceDigest;
     int64_t bytesCopied = 0;
 };
 
-enum class WriteStep { settled, written, deferred };
-
-// Writes one file up to its unflushed copy, or settles its outcome when nothing is written.
-// `deferred`: the identical file found at the destination is a copy of this batch that is not
-// proven yet; the file must be planned again once that copy is settled.
-WriteStep writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry,
-                    const std::function<bool(const fs::path&)>& isUnsettledCopy,
-                    const std::function<void(int64_t)>& onBytes) {
+// Writes one file under a temporary name (true), or settles its outcome when nothing is written.
+bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const std::function<void(int64_t)>& onBytes) {
     FileOutcome& outcome = entry.outcome;
     outcome.destinationURL = run.root.path() / outcome.relativePath;
     if (auto gone = run.root.unavailableReason()) {
         outcome.status = FileStatus::failed(*gone);
-        return WriteStep::settled;
+        return false;
     }
 
     DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath);
-    StreamCopyResult copied;
-    for (;;) {
-        if (plan.kind == DestinationPlan::Kind::unresolvable) {
-            outcome.status = FileStatus::failed(plan.reason);
-            return WriteStep::settled;
-        }
-        if (plan.kind == DestinationPlan::Kind::skip) {
-            if (isUnsettledCopy(plan.url)) {
-                // Planning again later must find the same state: the flat name goes back.
-                if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
-                return WriteStep::deferred;
-            }
-            outcome.destinationURL = plan.url;
-            outcome.status = FileStatus::skippedAlreadyPresent();
-            outcome.sourceChecksum = plan.sourceHash;
-            outcome.destinationChecksum = plan.destinationHash;
-            return WriteStep::settled;
-        }
-        std::string folder = fs::path(plan.relativeName).parent_path().native();
-        if (auto failure = run.root.createFolders(folder)) {
-            outcome.destinationURL = plan.url;
-            outcome.status = FileStatus::failed(*failure);
-            return WriteStep::settled;
-        }
-        copied = run.copier.write(file.url, plan.url, onBytes);
-        if (copied.status != StreamCopyResult::Status::nameTaken) break;
-        // Taken since planning (a parallel run into the same folder): the next name.
-        plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt + 1);
+    if (plan.kind == DestinationPlan::Kind::unresolvable) {
+        outcome.status = FileStatus::failed(plan.reason);
+        return false;
     }
     outcome.destinationURL = plan.url;
+    if (plan.kind == DestinationPlan::Kind::skip) {
+        outcome.status = FileStatus::skippedAlreadyPresent();
+        outcome.sourceChecksum = plan.sourceHash;
+        outcome.destinationChecksum = plan.destinationHash;
+        return false;
+    }
+    if (auto failure = run.root.createFolders(fs::path(plan.relativeName).parent_path().native())) {
+        outcome.status = FileStatus::failed(*failure);
+        return false;
+    }
+    StreamCopyResult copied = run.copier.write(file.url, plan.url, run.root.volume(), onBytes);
+    if (copied.status == StreamCopyResult::Status::destinationGone) {
+        run.root.markGone();
+        outcome.status = FileStatus::failed(CopyEngine::destinationGoneText);
+        return false;
+    }
     if (copied.status == StreamCopyResult::Status::failed) {
         outcome.status = FileStatus::failed(copied.failure);
-        return WriteStep::settled;
+        return false;
     }
+    entry.plan = std::move(plan);
     entry.copy = std::move(copied.copy);
+    entry.source = std::move(copied.source);
+    entry.sourceBefore = copied.sourceBefore;
+    entry.sourceChangedDuringRead = copied.sourceChangedDuringRead;
     entry.sourceDigest = copied.sourceDigest;
     entry.bytesCopied = copied.bytesCopied;
-    return WriteStep::written;
+    return true;
 }
 
 // One flush of each file system that holds two or more unflushed copies of the batch. It
@@ -201,52 +199,112 @@ void flushFileSystems(CopyFileIO& io, std::vector<BatchEntry>& batch) {
         if (io.syncfs(entries.front()->copy->fd()) == 0 || WrittenCopy::flushUnsupported(errno)) continue;
         const std::string reason = errnoText(errno);
         for (BatchEntry* entry : entries) {
-            entry->copy->discard();
             entry->copy.reset();
             entry->outcome.status = FileStatus::failed(reason);
         }
     }
 }
 
-// Flushes (checked) and proves one written copy, settling its outcome.
-void proveCopy(RunContext& run, const MediaFile& file, BatchEntry& entry) {
+// Whether the card file is still what it was when its copy began: the same file under its
+// path, unchanged.
+bool sourceUnchanged(const BatchEntry& entry, const MediaFile& file) {
+    return !entry.sourceChangedDuringRead && entry.sourceBefore &&
+           SourceIdentity::ofDescriptor(entry.source.get()) == entry.sourceBefore &&
+           SourceIdentity::ofPath(file.url) == entry.sourceBefore;
+}
+
+// Flushes (checked) and proves one written copy, then moves it to its final name, settling
+// its outcome. The copy stays in the entry only when it was placed (its name still to be
+// flushed); otherwise it is removed.
+void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
     FileOutcome& outcome = entry.outcome;
-    std::unique_ptr<WrittenCopy> copy = std::move(entry.copy);
-    if (auto failure = copy->flush()) {
-        outcome.status = FileStatus::failed(*failure);
-        return;
-    }
+    auto settle = [&](FileStatus status) {
+        entry.copy.reset();
+        entry.source.reset();
+        outcome.status = std::move(status);
+    };
+    WrittenCopy& copy = *entry.copy;
+    if (auto failure = copy.flush()) return settle(FileStatus::failed(*failure));
+    if (auto gone = run.root.unavailableReason()) return settle(FileStatus::failed(*gone));
     outcome.sourceChecksum = entry.sourceDigest;
-    if (!run.options.verifyAfterCopy) {
-        outcome.status = FileStatus::copiedNotVerified();
-        return;
+    const bool verify = run.options.verifyAfterCopy;
+    if (verify) {
+        struct stat now{};
+        if (::stat(file.url.c_str(), &now) == 0 && now.st_size != file.byteSize)
+            return settle(FileStatus::verificationFailed(sizeChangeText(file.byteSize, now.st_size)));
+        if (entry.bytesCopied != file.byteSize)
+            return settle(FileStatus::verificationFailed(sizeChangeText(file.byteSize, entry.bytesCopied)));
     }
+    if (!sourceUnchanged(entry, file)) return settle(FileStatus::verificationFailed(SourceIdentity::changedText));
 
-    struct stat now{};
-    if (::stat(file.url.c_str(), &now) == 0 && now.st_size != file.byteSize) {
-        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, now.st_size));
-        return;
+    if (verify) {
+        // Read back only the file this run created, past the page cache.
+        ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copy.device(), copy.inode()));
+        std::string destinationHash;
+        try {
+            destinationHash = readBack.hash(copy.path(), true);
+        } catch (const std::exception& error) {
+            return settle(FileStatus::verificationFailed(
+                std::string("Copied, but couldn't re-read the destination to verify: ") + error.what()));
+        }
+        outcome.destinationChecksum = destinationHash;
+        if (destinationHash != entry.sourceDigest)
+            return settle(
+                FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's."));
+        if (!sourceUnchanged(entry, file)) return settle(FileStatus::verificationFailed(SourceIdentity::changedText));
     }
-    if (entry.bytesCopied != file.byteSize) {
-        outcome.status = FileStatus::verificationFailed(sizeChangeText(file.byteSize, entry.bytesCopied));
-        return;
-    }
+    entry.source.reset();
 
-    // Read back only the file this run created, past the page cache.
-    ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copy->device(), copy->inode()));
-    std::string destinationHash;
-    try {
-        destinationHash = readBack.hash(copy->destination(), true);
-    } catch (const std::exception& error) {
-        outcome.status =
-            FileStatus::verificationFailed(std::string("Copied, but couldn't re-read the destination to verify: ") +
-                                           error.what());
-        return;
+    // Proven: now it may take a final name, never replacing one taken since planning (by
+    // another run's proven copy or by the user); the rules of planning decide again from
+    // that name, with the digest of the bytes copied.
+    DestinationPlan& plan = entry.plan;
+    for (;;) {
+        const int error = copy.place(plan.url);
+        if (error == 0) break;
+        if (error != EEXIST) return settle(FileStatus::failed(errnoText(error)));
+        if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
+        plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt, entry.sourceDigest);
+        if (plan.kind == DestinationPlan::Kind::unresolvable) return settle(FileStatus::failed(plan.reason));
+        if (plan.kind == DestinationPlan::Kind::skip) {
+            settle(FileStatus::skippedAlreadyPresent());
+            outcome.destinationURL = plan.url;
+            outcome.sourceChecksum = plan.sourceHash;
+            outcome.destinationChecksum = plan.destinationHash;
+            entry.heldProgress.clear();  // nothing of this file's is at the destination
+            return;
+        }
     }
-    outcome.destinationChecksum = destinationHash;
-    outcome.status = destinationHash == entry.sourceDigest
-                         ? FileStatus::copiedVerified()
-                         : FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's.");
+    outcome.destinationURL = plan.url;
+    outcome.status = verify ? FileStatus::copiedVerified() : FileStatus::copiedNotVerified();
+}
+
+// Makes the new names of the batch's placed copies durable (one fsync per folder) and checks
+// each copy once more where it is reported: on the destination volume, under its name. A
+// folder that cannot be flushed leaves its copies in place (proven, and perhaps already
+// counted by another run) but not reported as proven.
+void settlePlaced(RunContext& run, std::vector<BatchEntry>& batch) {
+    std::map<std::pair<dev_t, ino_t>, std::optional<std::string>> folders;
+    auto folderOf = [](const WrittenCopy& copy) {
+        struct stat st{};
+        ::fstat(copy.folder(), &st);
+        return std::pair{st.st_dev, st.st_ino};
+    };
+    for (const BatchEntry& entry : batch) {
+        if (!entry.copy) continue;
+        auto [it, added] = folders.emplace(folderOf(*entry.copy), std::nullopt);
+        if (added) it->second = entry.copy->flushFolder();
+    }
+    for (BatchEntry& entry : batch) {
+        if (!entry.copy) continue;
+        const WrittenCopy& copy = *entry.copy;
+        if (const auto& failure = folders.at(folderOf(copy)))
+            entry.outcome.status =
+                FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *failure);
+        else if (!run.root.stillHolds(copy.path(), copy.device(), copy.inode()))
+            entry.outcome.status = FileStatus::failed(CopyEngine::destinationGoneText);
+        entry.copy.reset();
+    }
 }
 
 }  // namespace
@@ -292,6 +350,8 @@ CopyEngine::CopyRun CopyEngine::copy(const fs::path& card, const fs::path& desti
                                      const EventHandler& onEvent) const {
     checkChunkSize(options.chunkSize);
     if (destinationInsideSource(destination, card)) throw CopyError::destinationInsideSource(card);
+    if (!options.destinationVolume && DestinationRoot::notConnectedReason(normalizedPath(destination)))
+        throw CopyError::destinationNotConnected(card, normalizedPath(destination));
     auto send = [&](Event event) {
         if (onEvent) onEvent(event);
     };
@@ -353,6 +413,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     const fs::path destinationRoot = normalizedPath(destination);
     std::optional<std::string> refusal;
     if (destinationInsideSource(destinationRoot, relativeTo)) refusal = CopyError::destinationInsideSourceText;
+    else if (!options.destinationVolume) refusal = DestinationRoot::notConnectedReason(destinationRoot);
     // Created (when missing) at the first file that may be written, never when refused.
     std::optional<DestinationRoot> root;
     std::optional<StreamCopier> copier;
@@ -360,9 +421,8 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     DestinationPlanner planner(*io_, destinationRoot, options, usedFlatNames);
     int64_t handledBytes = 0;
 
-    // Starts the file at `index`: settles it or writes it, with progress sent by `onBytes`.
-    auto startFile = [&](int index, BatchEntry& entry, const std::vector<BatchEntry>& batch,
-                         const std::function<void(int64_t)>& onBytes) {
+    // Starts the file at `index`: settles it or writes it (true), with progress sent by `onBytes`.
+    auto startFile = [&](int index, BatchEntry& entry, const std::function<void(int64_t)>& onBytes) {
         const SortItem& item = order[static_cast<size_t>(index)];
         const MediaFile& file = *item.file;
         entry.item = &item;
@@ -374,24 +434,17 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         if (item.unreadableFolder) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed("Couldn't read this folder on the card, so its files were not copied.");
-            return WriteStep::settled;
+            return false;
         }
         if (refusal) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed(*refusal);
-            return WriteStep::settled;
+            return false;
         }
         if (!root) root.emplace(*io_, destinationRoot, options.destinationVolume);
         if (!copier) copier.emplace(*io_, options.chunkSize);
         RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
-        auto isUnsettledCopy = [&](const fs::path& found) {
-            struct stat st{};
-            if (::lstat(found.c_str(), &st) != 0) return false;
-            return std::any_of(batch.begin(), batch.end(), [&](const BatchEntry& other) {
-                return other.copy && other.copy->device() == st.st_dev && other.copy->inode() == st.st_ino;
-            });
-        };
-        return writeFile(context, file, entry, isUnsettledCopy, onBytes);
+        return writeFile(context, file, entry, onBytes);
     };
     auto cancelledNow = [&] {
         if (!isCancelled || !isCancelled()) return false;
@@ -410,7 +463,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         batch.emplace_back();
         send(FileStartedEvent{lastComponent(order[static_cast<size_t>(index)].file->url), index, run.plannedFileCount});
         const int64_t firstBytes = order[static_cast<size_t>(index)].file->byteSize;
-        startFile(index, batch.back(), batch, [&](int64_t bytes) {
+        bool written = startFile(index, batch.back(), [&](int64_t bytes) {
             send(FileProgressEvent{bytes, firstBytes, handledBytes + bytes, run.plannedBytes});
         });
 
@@ -423,34 +476,27 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             const int64_t expectedEvents = std::max<int64_t>(file.byteSize, 0) / options.chunkSize + 1;
             if (batchBytes + file.byteSize > batchBytesLimit || heldEvents + expectedEvents > batchEventsLimit) break;
             BatchEntry& entry = batch.emplace_back();
-            WriteStep step = startFile(next, entry, batch, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); });
-            if (step == WriteStep::deferred) {
-                batch.pop_back();
-                break;
-            }
+            written |= startFile(next, entry, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); });
             batchBytes += file.byteSize;
             heldEvents += static_cast<int64_t>(entry.heldProgress.size());
             ++next;
         }
 
-        if (batch.size() > 1) flushFileSystems(*io_, batch);
+        if (written) {
+            RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
+            if (batch.size() > 1) flushFileSystems(*io_, batch);
+            for (BatchEntry& entry : batch)
+                if (entry.copy) proveAndPlace(context, *entry.item->file, entry);
+            settlePlaced(context, batch);
+        }
         for (size_t k = 0; k < batch.size(); ++k, ++index) {
-            BatchEntry& entry = batch[k];
-            FileOutcome& outcome = entry.outcome;
+            FileOutcome& outcome = batch[k].outcome;
             if (k > 0) {
-                if (cancelledNow()) {
-                    // The copies written ahead were never reported: they go again.
-                    for (size_t rest = k; rest < batch.size(); ++rest)
-                        if (batch[rest].copy) batch[rest].copy->discard();
-                    return run;
-                }
+                // Every copy of the batch is settled: a proven one stays under its final name.
+                if (cancelledNow()) return run;
                 send(FileStartedEvent{lastComponent(outcome.sourceURL), index, run.plannedFileCount});
-                for (int64_t bytes : entry.heldProgress)
+                for (int64_t bytes : batch[k].heldProgress)
                     send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
-            }
-            if (entry.copy) {
-                RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
-                proveCopy(context, *entry.item->file, entry);
             }
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;

@@ -1,7 +1,7 @@
 #pragma once
 // The file-system calls of the verified copy, as one seam: the engine makes every call
-// that can fail a copy (open, read, write, flush, close, folder creation, removal) through
-// it, so tests can fail the Nth of any of them. Calls follow POSIX: -1 (or a negative count)
+// that can fail a copy (open, read, write, flush, close, folder creation, renaming into
+// place, removal) through it, so tests can fail the Nth of any of them. Calls follow POSIX: -1 (or a negative count)
 // with errno set on failure. Implementations must be safe to call from several threads.
 
 #include <sys/stat.h>
@@ -24,7 +24,13 @@ public:
     virtual int close(int fd) = 0;
     virtual int futimens(int fd, const struct timespec times[2]) = 0;
     virtual int mkdir(const char* path, mode_t mode) = 0;
+    virtual int rmdir(const char* path) = 0;
     virtual int unlink(const char* path) = 0;
+    // unlinkat(dirfd, name, 0): removes `name` from the open folder `dirfd`.
+    virtual int unlinkat(int dirfd, const char* name) = 0;
+    // renameat2(AT_FDCWD, from, AT_FDCWD, to, flags): flags 0 or RENAME_NOREPLACE.
+    virtual int rename(const char* from, const char* to, unsigned flags) = 0;
+    virtual int link(const char* from, const char* to) = 0;
 
     // The real calls.
     static std::shared_ptr<CopyFileIO> posix();

@@ -2,6 +2,7 @@
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
+#include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 
@@ -11,20 +12,19 @@
 
 namespace tessaline {
 
-
 DestinationPlanner::DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
                                        std::set<std::string>& usedFlatNames)
     : io_(io), root_(std::move(root)), options_(options), usedFlatNames_(usedFlatNames) {}
 
 DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, const std::string& relativePath,
-                                         int firstAttempt) {
+                                         int firstAttempt, std::optional<std::string> sourceHash) {
     const bool flat = !options_.preserveStructure;
     const std::string base = flat ? lastComponent(source) : relativePath;
 
     struct stat sourceStat{};
     const bool sourceKnown = ::stat(source.c_str(), &sourceStat) == 0 && S_ISREG(sourceStat.st_mode);
+    const auto sourceBefore = SourceIdentity::ofPath(source);
     // The source is digested at most once per plan, however many same-sized names are taken.
-    std::optional<std::string> sourceHash;
     bool sourceUnreadable = false;
 
     for (int attempt = firstAttempt; attempt < maxAttempts; ++attempt) {
@@ -70,6 +70,8 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             continue;
         }
         if (destinationHash != *sourceHash) continue;
+        // A source rewritten while it was compared proves nothing about its bytes now.
+        if (!sourceBefore || SourceIdentity::ofPath(source) != sourceBefore) continue;
 
         if (flat) usedFlatNames_.insert(key);
         DestinationPlan plan;

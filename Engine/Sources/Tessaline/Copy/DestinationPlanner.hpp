@@ -2,12 +2,16 @@
 // Chooses where one source file goes (internal to the copy engine): its own name, or the
 // next "_N" name when that is taken, or no write at all when the file already there is
 // proven identical. Only a separate regular file (not a link, not the source itself) of
-// equal size whose XXH64, computed now, equals the source's counts as identical. Every
-// error while probing a taken name just passes it over. Runs on the caller's thread.
+// equal size whose XXH64, computed now, equals the source's counts as identical, and only
+// while the source stayed unchanged (SourceIdentity) through the comparison. Every error
+// while probing a taken name just passes it over. Copies in progress sit under hidden
+// temporary names, so every file it finds under a final name is a proven copy or the
+// user's own. Runs on the caller's thread.
 
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -32,9 +36,11 @@ public:
     DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
                        std::set<std::string>& usedFlatNames);
 
-    // Tries the names from `firstAttempt` on (a create that found the name taken after
-    // planning starts again one further).
-    DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, int firstAttempt = 0);
+    // Tries the names from `firstAttempt` on. `sourceHash`, when known (the digest of the bytes
+    // copied, when the final name was taken after planning), is used instead of reading the
+    // source again.
+    DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, int firstAttempt = 0,
+                         std::optional<std::string> sourceHash = std::nullopt);
 
 private:
     CopyFileIO& io_;

@@ -1,9 +1,15 @@
 #pragma once
-// The destination folder of one copy run (internal to the copy engine). It is created if
-// missing when the run starts and its device and inode are recorded; before each file the
-// run checks that the same folder is still there, so a drive pulled mid-run fails the
-// remaining files instead of filling the folder left behind on the internal disk.
-// Subfolders are only ever created below it.
+// The destination folder of one copy run and the volume it must be on (internal to the copy
+// engine). The volume is the caller's (CopyEngine::Options::destinationVolume) or else the
+// one holding the destination's nearest existing folder when the run starts. Every folder
+// this run creates and every file it opens for writing is checked by its descriptor to lie
+// on that volume (device and mount id), and before each file and before each copy is
+// reported the root must still lead onto it: a drive pulled mid-run (its empty mount-point
+// folder left behind on the system disk) fails the remaining files with
+// CopyEngine::destinationGoneText instead of filling that folder. A missing destination
+// whose nearest existing folder is where volumes get mounted (/media, /media/<user>,
+// /run/media/<user>, /mnt, or an unmounted folder directly inside one) belongs to a drive
+// that is not connected: nothing is created there. Runs on the caller's thread.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
@@ -16,23 +22,39 @@ namespace tessaline {
 
 class DestinationRoot {
 public:
-    // With `volume`, the root must lie on that volume as well.
-    DestinationRoot(CopyFileIO& io, std::filesystem::path root, std::optional<VolumePin> volume = std::nullopt);
+    // Creates the root if missing (each folder checked by descriptor) and pins its volume.
+    // A failure is kept and given by unavailableReason().
+    DestinationRoot(CopyFileIO& io, std::filesystem::path root, std::optional<VolumePin> volume);
 
     const std::filesystem::path& path() const { return root_; }
+    // The volume every write must land on (valid when unavailableReason() gave nullopt).
+    const VolumePin& volume() const { return volume_; }
 
-    // Why nothing can be written now, or nullopt when the recorded folder is in place.
-    std::optional<std::string> unavailableReason() const;
+    // Why nothing can be written now, or nullopt when the root is in place on its volume.
+    // Once the volume was found gone it stays gone for the run.
+    std::optional<std::string> unavailableReason();
 
-    // Creates the folders of `relativeFolder` ("a/b", or "" for none) below the root.
-    // Returns the failure's reason ("Couldn't create destination folder: …") or nullopt.
-    std::optional<std::string> createFolders(const std::string& relativeFolder) const;
+    // Creates the folders of `relativeFolder` ("a/b", or "" for none) below the root, each
+    // checked to lie on the volume. Returns the failure's reason ("Couldn't create destination
+    // folder: …", or destinationGoneText with the run marked gone) or nullopt.
+    std::optional<std::string> createFolders(const std::string& relativeFolder);
+
+    // Whether `path` still leads to the file (device, inode) on the volume, and the volume
+    // is still where it was mounted. A volume no longer reachable marks the run gone.
+    bool stillHolds(const std::filesystem::path& path, dev_t device, ino_t inode);
+    void markGone() { gone_ = true; }
+
+    // CopyError::destinationNotConnectedText when `destination` (or its nearest existing
+    // folder, when it is missing) is where a drive would be mounted but none is; else nullopt.
+    static std::optional<std::string> notConnectedReason(const std::filesystem::path& destination);
 
 private:
+    std::optional<std::string> makeFolder(const std::string& folder);
     CopyFileIO& io_;
     std::filesystem::path root_;
-    std::optional<VolumePin> volume_;
+    VolumePin volume_;
     std::optional<std::string> startFailure_;
+    bool gone_ = false;
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };

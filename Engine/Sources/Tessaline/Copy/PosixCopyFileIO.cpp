@@ -1,6 +1,7 @@
 #include "Tessaline/Copy/PosixCopyFileIO.hpp"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,7 +15,13 @@ int PosixCopyFileIO::syncfs(int fd) { return ::syncfs(fd); }
 int PosixCopyFileIO::close(int fd) { return ::close(fd); }
 int PosixCopyFileIO::futimens(int fd, const struct timespec times[2]) { return ::futimens(fd, times); }
 int PosixCopyFileIO::mkdir(const char* path, mode_t mode) { return ::mkdir(path, mode); }
+int PosixCopyFileIO::rmdir(const char* path) { return ::rmdir(path); }
 int PosixCopyFileIO::unlink(const char* path) { return ::unlink(path); }
+int PosixCopyFileIO::unlinkat(int dirfd, const char* name) { return ::unlinkat(dirfd, name, 0); }
+int PosixCopyFileIO::rename(const char* from, const char* to, unsigned flags) {
+    return ::renameat2(AT_FDCWD, from, AT_FDCWD, to, flags);
+}
+int PosixCopyFileIO::link(const char* from, const char* to) { return ::link(from, to); }
 
 std::shared_ptr<CopyFileIO> CopyFileIO::posix() {
     static const std::shared_ptr<CopyFileIO> shared = std::make_shared<PosixCopyFileIO>();

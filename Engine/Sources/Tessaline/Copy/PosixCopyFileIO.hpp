@@ -15,7 +15,11 @@ public:
     int close(int fd) override;
     int futimens(int fd, const struct timespec times[2]) override;
     int mkdir(const char* path, mode_t mode) override;
+    int rmdir(const char* path) override;
     int unlink(const char* path) override;
+    int unlinkat(int dirfd, const char* name) override;
+    int rename(const char* from, const char* to, unsigned flags) override;
+    int link(const char* from, const char* to) override;
 };
 
 }  // namespace tessaline

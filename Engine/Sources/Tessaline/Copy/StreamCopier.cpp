@@ -7,12 +7,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <sys/vfs.h>
-
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 namespace tessaline {
 
@@ -22,69 +16,6 @@ namespace {
 // dropped from the page cache. Without it a large clip piles up to dirty_ratio of RAM and
 // the final fsync waits for all of it.
 constexpr int64_t writebackWindow = 64 * 1024 * 1024;
-
-// Closes a descriptor through the seam on every path; the result is ignored.
-class SeamFd {
-public:
-    SeamFd(CopyFileIO& io, int fd) : io_(io), fd_(fd) {}
-    ~SeamFd() { reset(); }
-    SeamFd(const SeamFd&) = delete;
-    SeamFd& operator=(const SeamFd&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) io_.close(fd_);
-        fd_ = -1;
-    }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    CopyFileIO& io_;
-    int fd_;
-};
-
-// The file-system type of the mount holding device `device`, from /proc/self/mountinfo.
-std::string mountType(dev_t device) {
-    std::ifstream table("/proc/self/mountinfo");
-    const std::string wanted = std::to_string(major(device)) + ":" + std::to_string(minor(device));
-    for (std::string line; std::getline(table, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, numbers;
-        fields >> id >> parent >> numbers;
-        if (numbers != wanted) continue;
-        size_t dash = line.find(" - ");
-        if (dash == std::string::npos) continue;
-        std::istringstream rest(line.substr(dash + 3));
-        std::string type;
-        rest >> type;
-        return type;
-    }
-    return {};
-}
-
-// Whether an fsync of a newly created file also makes its directory entry durable. ext3/4
-// commit journal transactions in order and the create sits in one at or before the file's
-// last (without a journal ext4 syncs the parent of a new inode itself); XFS forces the log
-// up to the inode's last change, which covers the create; btrfs logs new names on fsync.
-// The ext2 driver does none of this, and FAT and exFAT keep names in folder blocks.
-bool nameDurableWithFile(int fd, dev_t device) {
-    struct statfs info{};
-    if (::fstatfs(fd, &info) != 0) return false;
-    switch (static_cast<unsigned long>(info.f_type)) {
-        case 0x58465342UL:  // XFS
-        case 0x9123683EUL:  // btrfs
-            return true;
-        case 0xEF53UL: {    // ext2, ext3 or ext4: only the mount table tells them apart
-            std::string type = mountType(device);
-            return type == "ext4" || type == "ext3";
-        }
-        default:
-            return false;
-    }
-}
 
 int openSource(CopyFileIO& io, const std::filesystem::path& source) {
     // O_NOATIME keeps a card's access times unchanged; only the owner (or root) may ask for it.
@@ -112,8 +43,8 @@ StreamCopier::StreamCopier(CopyFileIO& io, int64_t chunkSize) : io_(io), chunkSi
 
 StreamCopier::~StreamCopier() = default;
 
-StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const std::filesystem::path& destination,
-                                    const std::function<void(int64_t)>& onProgress) {
+StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const std::filesystem::path& finalName,
+                                    const VolumePin& volume, const std::function<void(int64_t)>& onProgress) {
     StreamCopyResult result;
     auto fail = [&](std::string reason) {
         result.status = StreamCopyResult::Status::failed;
@@ -128,29 +59,42 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
     // A FIFO or device would block or never end; the scanner lists regular files only,
     // but the file may have been replaced since.
     if (!S_ISREG(sourceStat.st_mode)) return fail("The source is no longer a regular file.");
+    result.sourceBefore = SourceIdentity::ofDescriptor(in.get());
     ::fcntl(in.get(), F_SETFL, ::fcntl(in.get(), F_GETFL) & ~O_NONBLOCK);
     ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    // Exclusive create: an existing name (file, folder or dangling link) is never opened,
-    // truncated or followed. Another run may have taken it since planning.
-    SeamFd out(io_, io_.open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.get() < 0) {
-        if (errno == EEXIST) {
-            result.status = StreamCopyResult::Status::nameTaken;
-            return result;
-        }
-        return fail(cannotCreateText);
-    }
-    struct stat created{};
-    ::fstat(out.get(), &created);
-    if (!nameDurableDevice_ || nameDurableDevice_->first != created.st_dev)
-        nameDurableDevice_ = {created.st_dev, nameDurableWithFile(out.get(), created.st_dev)};
-    const bool nameDurable = nameDurableDevice_->second;
+    // The folder is held open from here on, so the copy is removed or its name flushed in
+    // this very folder whatever its path leads to later.
+    SeamFd folder(io_, io_.open(finalName.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) return fail(cannotCreateText);
+    auto gone = [&] {
+        // The folder no longer leads onto the destination volume (a drive pulled since it
+        // was checked): not a byte goes to whatever volume holds it now.
+        result.status = StreamCopyResult::Status::destinationGone;
+        return std::move(result);
+    };
+    if (!volume.holds(folder.get())) return gone();
 
-    // From here on every failure removes the file, but only while the name still leads to
-    // the file this call created.
-    auto copy = std::make_unique<WrittenCopy>(io_, out.release(), destination, created.st_dev, created.st_ino,
-                                              nameDurable);
+    // Exclusive create of a fresh temporary name: nothing that exists is ever opened,
+    // truncated or followed. A clash of two random names is retried with another.
+    std::filesystem::path temporary;
+    int created = -1;
+    for (int attempt = 0; attempt < 8 && created < 0; ++attempt) {
+        temporary = WrittenCopy::temporaryName(finalName);
+        created = io_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (created < 0 && errno != EEXIST) break;
+    }
+    if (created < 0) return fail(cannotCreateText);
+    struct stat createdStat{};
+    ::fstat(created, &createdStat);
+    // From here on every failure removes the file, but only while the name in the folder
+    // still leads to the file this call created.
+    auto copy = std::make_unique<WrittenCopy>(io_, created, std::move(folder), temporary, createdStat.st_dev,
+                                              createdStat.st_ino);
+    if (!volume.holds(copy->fd())) {
+        copy->discard();
+        return gone();
+    }
     auto failRemoving = [&](std::string reason) {
         copy->discard();
         return fail(std::move(reason));
@@ -192,7 +136,11 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
         }
         if (onProgress) onProgress(count);
     }
-    in.reset();
+    // The file read must still be the file opened, unchanged, and still the one the path
+    // leads to (not replaced by a rename).
+    auto afterRead = SourceIdentity::ofDescriptor(in.get());
+    result.sourceChangedDuringRead = !result.sourceBefore || afterRead != result.sourceBefore ||
+                                     SourceIdentity::ofPath(source) != result.sourceBefore;
 
     // Start writing the rest now, so the device works while the next file is read.
     if (count > windowStart) ::sync_file_range(copy->fd(), windowStart, count - windowStart, SYNC_FILE_RANGE_WRITE);
@@ -206,6 +154,7 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
     result.sourceDigest = digest.finalizeHex();
     result.bytesCopied = count;
     result.copy = std::move(copy);
+    result.source = std::move(in);
     return result;
 }
 

@@ -1,13 +1,20 @@
 #pragma once
 // One file's stream copy for the copy engine (internal): the source is read once, each
-// chunk written to a destination file created exclusively and fed to XXH64; the copy gets
-// the source's modification date. The written copy is handed back open and unflushed
-// (WrittenCopy), so the engine can flush several copies' file system at once before each
-// copy's own checked fsync. On failure the destination file this call created is removed
-// again; nothing that existed before is ever touched. Runs on the caller's thread.
+// chunk written to a new file under a hidden temporary name in the destination folder and
+// fed to XXH64; the copy gets the source's modification date. The new file is checked by
+// its descriptor to lie on the destination volume before a byte is written. The written
+// copy is handed back open and unflushed (WrittenCopy), so the engine can flush several
+// copies' file system at once before each copy's own checked fsync, prove it and move it to
+// its final name. The source stays open with its identity taken before and after the read,
+// so the engine can tell whether the card file changed while it was copied. On failure the
+// temporary file this call created is removed again; nothing else is touched. Runs on the
+// caller's thread.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/SeamFd.hpp"
+#include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Copy/WrittenCopy.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,18 +22,20 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <string>
 
 namespace tessaline {
 
 struct StreamCopyResult {
-    enum class Status { written, nameTaken, failed };
+    enum class Status { written, destinationGone, failed };
     Status status = Status::failed;
     std::string sourceDigest;  // written: XXH64 of the bytes read and written
     int64_t bytesCopied = 0;
     std::string failure;       // failed: the reason in words
-    std::unique_ptr<WrittenCopy> copy;  // written: the open, unflushed copy
+    std::unique_ptr<WrittenCopy> copy;  // written: the open, unflushed copy (temporary name)
+    SeamFd source;                      // written: the source, still open
+    std::optional<SourceIdentity> sourceBefore;  // the source as it was opened
+    bool sourceChangedDuringRead = true;         // its identity after the read differs (or is unknown)
 };
 
 class StreamCopier {
@@ -35,11 +44,12 @@ public:
     StreamCopier(CopyFileIO& io, int64_t chunkSize);
     ~StreamCopier();
 
-    // nameTaken: `destination` existed at creation time (nothing was written); any other
-    // creation failure, a source that cannot be opened or read, a failed write: failed, with
-    // the created file removed. Writeback of the copy is started before it is returned.
-    StreamCopyResult write(const std::filesystem::path& source, const std::filesystem::path& destination,
-                          const std::function<void(int64_t bytesSoFar)>& onProgress);
+    // Copies `source` to a temporary name beside `finalName`. destinationGone: the new file
+    // is not on `volume` (removed again, nothing written). A source that cannot be opened or
+    // read, a creation or write failure: failed, with the created file removed. Writeback of
+    // the copy is started before it is returned.
+    StreamCopyResult write(const std::filesystem::path& source, const std::filesystem::path& finalName,
+                           const VolumePin& volume, const std::function<void(int64_t bytesSoFar)>& onProgress);
 
     static const char* cannotCreateText;  // "Couldn't create destination file."
 
@@ -48,8 +58,6 @@ private:
     CopyFileIO& io_;
     size_t chunkSize_;
     std::unique_ptr<Buffer> buffer_;
-    // Whether the last destination device keeps new names durable with the file's fsync.
-    std::optional<std::pair<dev_t, bool>> nameDurableDevice_;
 };
 
 }  // namespace tessaline

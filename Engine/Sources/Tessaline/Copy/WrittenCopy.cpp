@@ -1,20 +1,40 @@
 #include "Tessaline/Copy/WrittenCopy.hpp"
 
+#include "Tessaline/Copy/NoReplaceRename.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 
 namespace tessaline {
 
-WrittenCopy::WrittenCopy(CopyFileIO& io, int fd, std::filesystem::path destination, dev_t device, ino_t inode,
-                         bool nameDurable)
-    : io_(io), fd_(fd), destination_(std::move(destination)), device_(device), inode_(inode),
-      nameDurable_(nameDurable) {}
+namespace {
+
+// The stem of a temporary name: at most this many bytes of the final name, cut at a UTF-8
+// character boundary, so that ".<stem>.brindlecove-<16 hex>.part" stays far below the
+// 255-byte (and 255 UTF-16 unit) name limits.
+constexpr size_t temporaryStemBytes = 96;
+
+uint64_t randomNumber() {
+    uint64_t value = 0;
+    if (::getrandom(&value, sizeof value, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof value)) return value;
+    std::random_device device;
+    return (uint64_t{device()} << 32) ^ device();
+}
+
+}  // namespace
+
+WrittenCopy::WrittenCopy(CopyFileIO& io, int fd, SeamFd folder, std::filesystem::path temporary, dev_t device,
+                         ino_t inode)
+    : io_(io), fd_(fd), folder_(std::move(folder)), path_(std::move(temporary)), device_(device), inode_(inode) {}
 
 WrittenCopy::~WrittenCopy() {
-    if (!settled_) discard();
+    if (!placed_ && !discarded_) discard();
+    closeQuietly();
 }
 
 bool WrittenCopy::flushUnsupported(int error) { return error == EINVAL || error == ENOTSUP || error == EROFS; }
@@ -25,11 +45,14 @@ void WrittenCopy::closeQuietly() {
 }
 
 void WrittenCopy::discard() {
-    settled_ = true;
     closeQuietly();
+    if (placed_ || discarded_) return;
+    discarded_ = true;
+    const std::string name = path_.filename().native();
     struct stat now{};
-    if (::lstat(destination_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_)
-        io_.unlink(destination_.c_str());
+    if (::fstatat(folder_.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == device_ &&
+        now.st_ino == inode_)
+        io_.unlinkat(folder_.get(), name.c_str());
 }
 
 std::optional<std::string> WrittenCopy::flush() {
@@ -43,18 +66,30 @@ std::optional<std::string> WrittenCopy::flush() {
     int fd = fd_;
     fd_ = -1;
     if (io_.close(fd) != 0) return failRemoving(errno);
-    // The new name must be durable as well as the bytes. Journaling file systems make it so
-    // with the file's own fsync; FAT, exFAT and the rest need the folder flushed too.
-    if (!nameDurable_) {
-        int folder = io_.open(destination_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (folder >= 0) {
-            int result = io_.fsync(folder);
-            int error = errno;
-            io_.close(folder);
-            if (result != 0 && !flushUnsupported(error)) return failRemoving(error);
-        }
+    return std::nullopt;
+}
+
+int WrittenCopy::place(const std::filesystem::path& finalName) {
+    if (int error = renameNoReplace(io_, path_, finalName)) return error;
+    path_ = finalName;
+    placed_ = true;
+    return 0;
+}
+
+std::filesystem::path WrittenCopy::temporaryName(const std::filesystem::path& finalName) {
+    std::string stem = finalName.filename().native();
+    if (stem.size() > temporaryStemBytes) {
+        size_t cut = temporaryStemBytes;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem.resize(cut);
     }
-    settled_ = true;
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".brindlecove-%016llx.part", static_cast<unsigned long long>(randomNumber()));
+    return finalName.parent_path() / ("." + stem + suffix);
+}
+
+std::optional<std::string> WrittenCopy::flushFolder() {
+    if (io_.fsync(folder_.get()) != 0 && !flushUnsupported(errno)) return errnoText(errno);
     return std::nullopt;
 }
 

@@ -1,12 +1,18 @@
 #pragma once
-// One copy whose bytes are written but not yet proven durable (internal to the copy engine).
-// The destination descriptor stays open from the first write to the flush, so a write-back
-// error on the copy is reported to this descriptor's fsync even when other flushes of the
-// file system (syncfs) ran in between. A copy that is not flushed successfully is removed
-// again, but only while its name still leads to the very file this run created: nothing
-// that was never proven durable stays under a final name, and nothing else is touched.
+// One copy written under a hidden temporary name in its destination folder (internal to the
+// copy engine). A final name is only ever given to a copy that is flushed and proven: the
+// copy stays under its temporary name (".<name>.brindlecove-<random>.part": hidden, so the
+// scanner and the settle wait pass it over, and unique, so it is never a user's file) until
+// `place` moves it to its final name without replacing anything. Another run deciding
+// whether a file is "already present" therefore only ever sees proven files, and removing a
+// copy (a failed flush or proof, a cancellation) only ever removes a temporary file that this
+// run created. The descriptor stays open from the first write to the flush, so a write-back
+// error is reported to this descriptor's fsync even when other flushes (syncfs) ran between.
+// The folder stays open too: removing the copy and flushing its new name go through it, so
+// they reach the copy's own folder even when its path leads elsewhere (a drive pulled).
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/SeamFd.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -16,12 +22,10 @@ namespace tessaline {
 
 class WrittenCopy {
 public:
-    // Takes `fd`, the descriptor of the file this run created at `destination`. With
-    // `nameDurable` false the folder is flushed too (file systems whose file fsync does not
-    // make a new name durable).
-    WrittenCopy(CopyFileIO& io, int fd, std::filesystem::path destination, dev_t device, ino_t inode,
-                bool nameDurable);
-    // Discards the copy unless it was flushed.
+    // Takes `fd`, the descriptor of the file this run created at `temporary`, and `folder`,
+    // the open folder it was created in.
+    WrittenCopy(CopyFileIO& io, int fd, SeamFd folder, std::filesystem::path temporary, dev_t device, ino_t inode);
+    // Discards the copy unless it was placed.
     ~WrittenCopy();
     WrittenCopy(const WrittenCopy&) = delete;
     WrittenCopy& operator=(const WrittenCopy&) = delete;
@@ -29,16 +33,32 @@ public:
     int fd() const { return fd_; }
     dev_t device() const { return device_; }
     ino_t inode() const { return inode_; }
-    const std::filesystem::path& destination() const { return destination_; }
+    // The temporary name until the copy is placed, then its final name.
+    const std::filesystem::path& path() const { return path_; }
+    bool isPlaced() const { return placed_; }
 
     // fsync (checked: EIO, ENOSPC, EDQUOT and every other error but "cannot flush here"
-    // fail), close (checked), then the folder's fsync when needed. Returns nullopt when the
-    // copy is durable; otherwise removes it and returns the reason in words.
+    // fail), then close (checked). Returns nullopt when the bytes are durable; otherwise
+    // removes the copy and returns the reason in words.
     std::optional<std::string> flush();
 
-    // Closes the copy and removes it.
+    // Moves the flushed copy to `finalName` (same folder) without replacing anything: 0, or
+    // EEXIST when that name is taken, or another errno; on failure the copy keeps its
+    // temporary name. The new name is durable only after `flushFolder` of its folder.
+    int place(const std::filesystem::path& finalName);
+
+    // Closes the copy and removes it, while it is unplaced and its temporary name still
+    // leads to the file this run created; a placed copy is never removed.
     void discard();
 
+    // fsync of the copy's folder, making the name it was moved to durable. Returns the reason
+    // in words when it fails (file systems that cannot flush a folder pass).
+    std::optional<std::string> flushFolder();
+    // The open folder the copy is in.
+    int folder() const { return folder_.get(); }
+
+    // A hidden, unique name in the folder of `finalName` for writing its copy.
+    static std::filesystem::path temporaryName(const std::filesystem::path& finalName);
     // An fsync error meaning "this file system cannot flush", not "the data is not safe".
     static bool flushUnsupported(int error);
 
@@ -46,11 +66,12 @@ private:
     void closeQuietly();
     CopyFileIO& io_;
     int fd_;
-    std::filesystem::path destination_;
+    SeamFd folder_;
+    std::filesystem::path path_;
     dev_t device_;
     ino_t inode_;
-    bool nameDurable_;
-    bool settled_ = false;
+    bool placed_ = false;
+    bool discarded_ = false;
 };
 
 }  // namespace tessaline

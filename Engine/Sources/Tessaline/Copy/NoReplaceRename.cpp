@@ -1,0 +1,58 @@
+#include "Tessaline/Copy/NoReplaceRename.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+namespace tessaline {
+
+namespace {
+
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The kernel answers EINVAL for a rename flag the file system does not take; some FUSE
+// daemons and network file systems answer ENOSYS or ENOTSUP.
+bool flagUnsupported(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP; }
+// FAT and exFAT have no hard links: EPERM from the kernel drivers, ENOSYS from FUSE daemons.
+bool linksUnsupported(int error) { return error == EPERM || error == ENOSYS || error == ENOTSUP; }
+
+}  // namespace
+
+// Three ways, the first the file system supports:
+// 1. renameat2 with RENAME_NOREPLACE: the kernel checks and moves in one step (ext4, XFS,
+//    btrfs, tmpfs, and the kernel's vfat and exfat drivers).
+// 2. link() to the final name, which fails with EEXIST when it is taken, then unlink() of the
+//    temporary name (file systems with links but no rename flags: older NFS, some FUSE).
+// 3. Neither (FUSE exFAT, whose daemon takes no rename flags and has no links): the final
+//    name is claimed by an exclusive create of an empty file, and only that empty file, still
+//    found under the name just before the move, is replaced by rename(). Every run of this
+//    engine creates names exclusively and never replaces one, so no run's file can stand
+//    there in between. While the claim stands (microseconds) another run sees an empty file,
+//    which it never counts as a copy of a non-empty file; only the copy of an empty file
+//    could match it, and that copy is what the move then puts there.
+int renameNoReplace(CopyFileIO& io, const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (io.rename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (!flagUnsupported(errno)) return errno;
+
+    if (io.link(from.c_str(), to.c_str()) == 0) {
+        // A failure here leaves a second, hidden name for the copy: litter, never a loss.
+        io.unlink(from.c_str());
+        return 0;
+    }
+    if (!linksUnsupported(errno)) return errno;
+
+    int claim = io.open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (claim < 0) return errno;
+    struct stat claimed{};
+    const bool known = ::fstat(claim, &claimed) == 0;
+    io.close(claim);
+    struct stat now{};
+    if (!known || ::lstat(to.c_str(), &now) != 0 || !sameFile(now, claimed)) return EEXIST;
+    if (io.rename(from.c_str(), to.c_str(), 0) == 0) return 0;
+    const int error = errno;
+    if (::lstat(to.c_str(), &now) == 0 && sameFile(now, claimed)) io.unlink(to.c_str());
+    return error;
+}
+
+}  // namespace tessaline
