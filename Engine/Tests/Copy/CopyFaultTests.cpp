@@ -8,6 +8,7 @@
 #include "Copy/TemporaryFiles.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Scanner/FolderScanner.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -112,33 +114,47 @@ TEST_F(CopyFaultTest, EveryFailingCallAtEveryPointKeepsTheInvariants) {
     makeCard();
     const auto list = cardList();
     const CopyEngine::Options options{true, true, true, 16 * 1024};
+    // The move to the final name as the file system allows it: renameat2 with
+    // RENAME_NOREPLACE, else link + unlink, else an exclusive claim of the name (FUSE exFAT).
+    enum Mode { noReplaceRename, linkFallback, claimFallback };
+    for (Mode mode : {noReplaceRename, linkFallback, claimFallback}) {
+        SCOPED_TRACE(mode == noReplaceRename ? "rename" : mode == linkFallback ? "link" : "claim");
+        auto setMode = [&](FaultyIO& io) {
+            io.noRenameFlags = mode != noReplaceRename;
+            io.noLinks = mode == claimFallback;
+        };
+        // A clean run first, to count the calls of each kind.
+        makeDrive();
+        auto counter = std::make_shared<FaultyIO>();
+        setMode(*counter);
+        auto before = contentsOf(drive());
+        auto clean = CopyEngine(counter).copy(list, card(), drive(), options, [] { return false; });
+        checkInvariants(clean, before);
+        std::array<int, opCount> totals{};
+        for (int op = 0; op < opCount; ++op) totals[op] = counter->counts[op];
+        EXPECT_GT(totals[readOp], 10);
+        EXPECT_GT(totals[fsyncOp], 3);
+        EXPECT_GE(totals[syncfsOp], 1);
+        EXPECT_GE(totals[renameOp], 3);
+        EXPECT_EQ(totals[linkOp], mode == noReplaceRename ? 0 : totals[renameOp] / (mode == claimFallback ? 2 : 1));
 
-    // A clean run first, to count the calls of each kind.
-    makeDrive();
-    auto counter = std::make_shared<FaultyIO>();
-    auto before = contentsOf(drive());
-    auto clean = CopyEngine(counter).copy(list, card(), drive(), options, [] { return false; });
-    checkInvariants(clean, before);
-    std::array<int, opCount> totals{};
-    for (int op = 0; op < opCount; ++op) totals[op] = counter->counts[op];
-    EXPECT_GT(totals[readOp], 10);
-    EXPECT_GT(totals[fsyncOp], 3);
-    EXPECT_GE(totals[syncfsOp], 1);
-    EXPECT_EQ(totals[unlinkOp], 0);
-
-    for (int op : {openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, mkdirOp}) {
-        for (int n = 1; n <= totals[op]; ++n) {
-            SCOPED_TRACE(std::string("failing ") + opName(op) + " #" + std::to_string(n));
-            makeDrive();
-            before = contentsOf(drive());
-            auto io = std::make_shared<FaultyIO>();
-            io->failOp = op;
-            io->failAt = n;
-            auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
-            ASSERT_EQ(run.outcomes.size(), list.size());
-            checkInvariants(run, before);
-            // Only files this run created were ever removed.
-            for (const auto& path : io->unlinked) EXPECT_FALSE(before.contains(path)) << path;
+        std::vector<int> ops{openOp, renameOp, linkOp};
+        if (mode == noReplaceRename) ops = {openOp, readOp, writeOp, fsyncOp, syncfsOp, closeOp, mkdirOp, renameOp};
+        for (int op : ops) {
+            for (int n = 1; n <= totals[op]; ++n) {
+                SCOPED_TRACE(std::string("failing ") + opName(op) + " #" + std::to_string(n));
+                makeDrive();
+                before = contentsOf(drive());
+                auto io = std::make_shared<FaultyIO>();
+                setMode(*io);
+                io->failOp = op;
+                io->failAt = n;
+                auto run = CopyEngine(io).copy(list, card(), drive(), options, [] { return false; });
+                ASSERT_EQ(run.outcomes.size(), list.size());
+                checkInvariants(run, before);
+                // Only files this run created were ever removed.
+                for (const auto& path : io->unlinked) EXPECT_FALSE(before.contains(path)) << path;
+            }
         }
     }
 }
@@ -371,6 +387,69 @@ TEST_F(CopyFaultTest, ANameTakenAfterPlanningGoesToTheNextName) {
     EXPECT_EQ(run.outcomes[0].destinationURL, drive() / "DCIM/A_1.MOV");
     EXPECT_EQ(readFile(taken), "the other run's file");
     EXPECT_TRUE(sameBytes(card() / "DCIM/A.MOV", drive() / "DCIM/A_1.MOV"));
+}
+
+TEST_F(CopyFaultTest, ACopyInProgressIsHiddenUniqueAndNeverTakenForACardFile) {
+    writePatternFile(card() / "DCIM/A.MOV", 10'000, 1);
+    const std::string longName(240, 'L');
+    writePatternFile(card() / (longName + ".MOV"), 1'000, 2);
+    auto io = std::make_shared<FaultyIO>();
+    std::vector<std::string> temporaries;
+    io->beforeRename = [&](const char* from, const char*) {
+        temporaries.push_back(fs::path(from).filename());
+        // What the scanner sees of the destination while copies are under way: no temporary.
+        auto scan = FolderScanner().scan(drive(), true);
+        for (const auto& file : scan.mediaFiles) EXPECT_EQ(file.url.filename().native().find(".part"), std::string::npos);
+        for (const auto& file : scan.sidecarFiles) EXPECT_EQ(file.url.filename().native().find(".part"), std::string::npos);
+    };
+    auto run = CopyEngine(io).copy({{card() / "DCIM/A.MOV", MediaFile::Kind::media, 10'000},
+                                    {card() / (longName + ".MOV"), MediaFile::Kind::media, 1'000}},
+                                   card(), drive(), {true, true, true, 4096}, [] { return false; });
+    for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+    ASSERT_EQ(temporaries.size(), 2u);
+    const std::regex pattern(R"(^\.A\.MOV\.brindlecove-[0-9a-f]{16}\.part$)");
+    EXPECT_TRUE(std::regex_match(temporaries[0], pattern)) << temporaries[0];
+    // A name near the 255-byte limit still gets a temporary name that fits.
+    EXPECT_LE(temporaries[1].size(), 255u);
+    EXPECT_TRUE(temporaries[1].starts_with(".LLLL")) << temporaries[1];
+    EXPECT_TRUE(sameBytes(card() / (longName + ".MOV"), drive() / (longName + ".MOV")));
+}
+
+// Where the file system takes no rename flags (and perhaps no links), a name taken between
+// planning and the move is still never replaced: the copy goes to the next free name, or
+// counts as already present when the file there is identical.
+TEST_F(CopyFaultTest, WithoutRenameFlagsATakenNameIsStillNeverReplaced) {
+    writePatternFile(card() / "A.MOV", 10'000, 1);
+    const std::string taken = (drive() / "A.MOV").native();
+    for (bool links : {true, false}) {
+        for (bool identical : {false, true}) {
+            SCOPED_TRACE(std::string(links ? "links" : "no links") + (identical ? ", identical" : ", other bytes"));
+            fs::remove_all(drive());
+            auto io = std::make_shared<FaultyIO>();
+            io->noRenameFlags = true;
+            io->noLinks = !links;
+            io->beforeRename = [&](const char*, const char* to) {
+                if (taken != to || fs::exists(taken)) return;
+                if (identical) fs::copy_file(card() / "A.MOV", taken);
+                else writeFile(taken, "the other run's file");
+            };
+            auto run = CopyEngine(io).copy({{card() / "A.MOV", MediaFile::Kind::media, 10'000}}, card(), drive(),
+                                           {true, true, true, 4096}, [] { return false; });
+            ASSERT_EQ(run.outcomes.size(), 1u);
+            const auto& outcome = run.outcomes[0];
+            if (identical) {
+                EXPECT_EQ(outcome.status.kind, Kind::skippedAlreadyPresent);
+                EXPECT_EQ(outcome.destinationURL, taken);
+                EXPECT_FALSE(fs::exists(drive() / "A_1.MOV"));
+            } else {
+                EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+                EXPECT_EQ(outcome.destinationURL, drive() / "A_1.MOV");
+                EXPECT_EQ(readFile(taken), "the other run's file");
+                EXPECT_TRUE(sameBytes(card() / "A.MOV", drive() / "A_1.MOV"));
+            }
+            EXPECT_TRUE(temporaryFilesIn(drive()).empty());
+        }
+    }
 }
 
 TEST_F(CopyFaultTest, TwoEnginesIntoOneFolderNeverOverwriteEachOther) {

@@ -34,6 +34,7 @@ public:
     std::array<std::atomic<int>, opCount> counts{};
     std::function<void(const char* path, int flags)> beforeOpen;
     std::function<void(int call)> afterFutimens;  // with the call's number, from 1
+    std::function<void(int fd, int call)> afterRead;  // with the call's number, from 1
     std::function<void(const char* from, const char* to)> beforeRename;
     bool noRenameFlags = false;  // renames with flags fail with EINVAL (FUSE exFAT)
     bool noLinks = false;        // links fail with EPERM (FAT, exFAT)
@@ -47,7 +48,10 @@ public:
         return real_->open(path, flags, mode);
     }
     ssize_t read(int fd, void* buffer, size_t count) override {
-        return fails(readOp) ? -1 : real_->read(fd, buffer, count);
+        if (fails(readOp)) return -1;
+        ssize_t got = real_->read(fd, buffer, count);
+        if (afterRead) afterRead(fd, counts[readOp]);
+        return got;
     }
     ssize_t write(int fd, const void* buffer, size_t count) override {
         return fails(writeOp) ? -1 : real_->write(fd, buffer, count);

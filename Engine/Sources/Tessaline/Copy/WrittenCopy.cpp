@@ -48,11 +48,15 @@ void WrittenCopy::discard() {
     closeQuietly();
     if (placed_ || discarded_) return;
     discarded_ = true;
+    // Through the folder it was meant for (which a pulled drive keeps reachable), else by
+    // its path (a file created after the folder's path came to lead elsewhere).
+    auto isThisCopy = [&](const struct stat& st) { return st.st_dev == device_ && st.st_ino == inode_; };
     const std::string name = path_.filename().native();
     struct stat now{};
-    if (::fstatat(folder_.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == device_ &&
-        now.st_ino == inode_)
+    if (::fstatat(folder_.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && isThisCopy(now))
         io_.unlinkat(folder_.get(), name.c_str());
+    else if (::lstat(path_.c_str(), &now) == 0 && isThisCopy(now))
+        io_.unlink(path_.c_str());
 }
 
 std::optional<std::string> WrittenCopy::flush() {
