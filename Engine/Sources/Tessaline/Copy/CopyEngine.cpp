@@ -115,7 +115,7 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
 // Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
 // per file), 200 fsyncs after one syncfs cost 0.21 s in all.
 constexpr int64_t batchBytesLimit = int64_t{256} << 20;  // recorded bytes written ahead of their events
-constexpr size_t batchFilesLimit = 64;                     // open copies (descriptors) at once
+constexpr size_t batchFilesLimit = 64;                     // files in flight (three descriptors each)
 constexpr int64_t batchEventsLimit = 4096;                 // progress events held back
 
 // Everything one run shares between its files.
@@ -158,6 +158,11 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
     }
     outcome.destinationURL = plan.url;
     if (plan.kind == DestinationPlan::Kind::skip) {
+        // Found on the drive, but a drive pulled meanwhile holds nothing for this run.
+        if (auto gone = run.root.unavailableReason()) {
+            outcome.status = FileStatus::failed(*gone);
+            return false;
+        }
         outcome.status = FileStatus::skippedAlreadyPresent();
         outcome.sourceChecksum = plan.sourceHash;
         outcome.destinationChecksum = plan.destinationHash;
@@ -267,6 +272,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt, entry.sourceDigest);
         if (plan.kind == DestinationPlan::Kind::unresolvable) return settle(FileStatus::failed(plan.reason));
         if (plan.kind == DestinationPlan::Kind::skip) {
+            if (auto gone = run.root.unavailableReason()) return settle(FileStatus::failed(*gone));
             settle(FileStatus::skippedAlreadyPresent());
             outcome.destinationURL = plan.url;
             outcome.sourceChecksum = plan.sourceHash;

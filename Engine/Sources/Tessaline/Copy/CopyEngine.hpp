@@ -1,16 +1,43 @@
 #pragma once
 // The verified copy of a camera card, or of a list of files, into a destination folder.
 // Every copy is hashed (XXH64) as the source streams through once, flushed to the device,
-// read back past the page cache and compared. Nothing at the destination is ever
-// overwritten: files are created exclusively, a taken name is either proven identical
-// (a separate regular file of equal size and equal XXH64) or passed over for the next "_N"
-// name, and only a file this call created is ever removed.
+// read back past the page cache and compared.
+//
+// Final names. A copy is written under a hidden temporary name in its destination folder
+// (".<name>.brindlecove-<random>.part", which no scan takes for a card file) and only a
+// proven copy is moved to its final name, without replacing anything (renameat2
+// RENAME_NOREPLACE, or a checked fallback where the file system lacks it). So a final name
+// only ever holds a proven copy or a file that was there before, and "already present" (a
+// separate regular file of equal size and equal XXH64) only ever counts proven files, also
+// those of another run copying into the same folder at the same time. A name taken before
+// the move sends the copy to the next free "_N" name, or counts the source as already
+// present when that file is identical. A copy that fails its flush or its proof is removed
+// and never takes its final name; nothing else is ever removed.
+//
+// The destination volume. Options::destinationVolume, or else the volume holding the
+// destination folder when the run starts, is pinned: every folder the run creates and every
+// file it opens for writing is checked by descriptor (device and mount id) to lie on it
+// before a byte is written, and again before each copy is reported. A drive pulled mid-run
+// (its empty mount-point folder left on the system disk) fails that file and every later
+// one with destinationGoneText; anything created elsewhere in the meantime is removed when
+// this call created it. A destination that is missing where drives get mounted (its nearest
+// existing folder being /media, /media/<user>, /run/media/<user>, /mnt, or an unmounted
+// folder directly inside one) is never created: the card copy throws
+// CopyError::destinationNotConnected before anything is written, the file-list copy (which
+// never throws for a file) fails every file with that sentence.
+//
+// The source. Its identity (device, inode, size, modification and change times) is taken
+// before it is read and compared after the read and after the proof: a card file rewritten,
+// patched or replaced while it was copied is verificationFailed, "The card file changed
+// while it was copied.", and its copy is removed.
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
 // asked between files (and between the steps of the settle wait), never inside a file.
 // Small files are written a batch ahead of their events so one file-system flush serves
 // them all; events and cancellation tests still come in the order of copying one file at
-// a time, and copies written ahead of a cancellation are removed again.
+// a time. A cancellation noticed inside a batch leaves the batch's later copies where they
+// are: each was proven and moved to its final name before the test was asked, and a proven
+// copy under its final name is never removed (another run may already count on it).
 // Per-file failures are outcomes, never exceptions. Separate calls may run at once, also
 // into one destination folder.
 
@@ -43,8 +70,9 @@ public:
         int64_t chunkSize = 8 * 1024 * 1024;    // bytes per read and write; must be at least 1
         // The volume the destination must be on (VolumePin::of taken when the caller chose it).
         // Every folder created and every file written is checked by descriptor to lie on it;
-        // otherwise that file and every later one fail with destinationGoneText. Absent: the
-        // engine pins the volume holding the destination folder when the run starts.
+        // otherwise that file and every later one fail with destinationGoneText, and nothing
+        // is created anywhere else. Absent: the engine pins the volume holding the
+        // destination folder (or its nearest existing folder) when the run starts.
         std::optional<VolumePin> destinationVolume;
         bool operator==(const Options&) const = default;
     };
@@ -122,16 +150,18 @@ public:
 
     // Waits for the card to settle, scans it (every regular file that is not hidden or junk,
     // media first, then sidecars) and copies the list. Throws CopyError::cannotScanSource
-    // when the card cannot be read, CopyError::destinationInsideSource when the destination
-    // is the card or inside it (before anything is written), std::invalid_argument when
-    // options.chunkSize < 1.
+    // when the card cannot be read; before anything is written, CopyError::destinationInsideSource
+    // when the destination is the card or inside it and CopyError::destinationNotConnected
+    // when it is missing where drives get mounted (without options.destinationVolume);
+    // std::invalid_argument when options.chunkSize < 1.
     CopyRun copy(const std::filesystem::path& card, const std::filesystem::path& destination,
                  const Options& options, const SettleOptions& settle, const CancelTest& isCancelled,
                  const EventHandler& onEvent = {}) const;
 
     // Copies `files` (sorted by path first) with paths taken under `relativeTo`. Never
     // throws for a file: each failure is that file's outcome. A destination inside
-    // `relativeTo` fails every file. Throws std::invalid_argument when chunkSize < 1.
+    // `relativeTo`, or missing where drives get mounted, fails every file with the sentence
+    // of the matching CopyError. Throws std::invalid_argument when chunkSize < 1.
     CopyRun copy(const std::vector<MediaFile>& files, const std::filesystem::path& relativeTo,
                  const std::filesystem::path& destination, const Options& options,
                  const CancelTest& isCancelled, const EventHandler& onEvent = {}) const;
@@ -144,7 +174,8 @@ public:
     // "README", 2 → "README_2"; attempt below 1 leaves the name unchanged.
     static std::string suffixedRelativePath(const std::string& name, int attempt);
 
-    // Reasons in words that outcomes carry.
+    // Reasons in words that outcomes carry: "The destination folder is no longer available —
+    // is the drive still connected?"
     static const char* destinationGoneText;
 
 private:

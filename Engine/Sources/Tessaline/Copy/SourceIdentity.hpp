@@ -5,7 +5,8 @@
 // file's bytes now (rewritten in place at the same size, patched where it was already read,
 // or replaced by a rename), so the copy is not proven. The change time cannot be set by
 // programs, so a rewrite that puts the old modification time back is still seen where the
-// file system keeps change times (not FAT/exFAT, whose times are the whole evidence there).
+// file system keeps change times. FAT and exFAT keep no change time and FUSE exFAT gives
+// whole seconds: there a same-size rewrite within the same second cannot be seen.
 
 #include <sys/types.h>
 
