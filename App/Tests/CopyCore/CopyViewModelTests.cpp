@@ -262,11 +262,17 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     EXPECT_EQ(log->fileCount(), 1);
     EXPECT_EQ(log->plannedFileCount, 6);
     EXPECT_EQ(log->standing().kind, TransferLog::TransferStanding::Kind::cancelledIncomplete);
-    // Nothing but the first file's copy is left at the destination.
+    // Nothing unproven is left at the destination: the first file's copy, and copies proven
+    // ahead of the stop in the same batch (a proven copy under its final name stays), each a
+    // whole copy of its card file; no temporary file.
     int files = 0;
-    for (const auto& entry : fs::recursive_directory_iterator(destination))
-        if (entry.is_regular_file()) ++files;
-    EXPECT_EQ(files, 1);
+    for (const auto& entry : fs::recursive_directory_iterator(destination)) {
+        if (!entry.is_regular_file()) continue;
+        ++files;
+        EXPECT_NE(entry.path().filename().native().front(), '.') << entry.path();
+        EXPECT_EQ(readFile(entry.path()), readFile(card / fs::relative(entry.path(), destination))) << entry.path();
+    }
+    EXPECT_GE(files, 1);
     ASSERT_TRUE(waitFor([&] { return archived->load() == 1; })) << "a stopped run's log is filed too";
 }
 

@@ -128,6 +128,13 @@ struct RunContext {
     std::set<std::string>& usedFlatNames;
 };
 
+// A proven copy under its final name, to be checked once more when it is reported.
+struct PlacedCopy {
+    fs::path path;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
 // One file of a batch, from its start to its settled outcome.
 struct BatchEntry {
     const SortItem* item = nullptr;
@@ -135,6 +142,7 @@ struct BatchEntry {
     std::vector<int64_t> heldProgress;  // bytes copied after each chunk, when not sent live
     DestinationPlan plan;               // the final name the copy is meant for
     std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof; then placed
+    std::optional<PlacedCopy> placed;   // proven, under its final name, durable
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
     bool sourceChangedDuringRead = true;
@@ -285,30 +293,23 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
     outcome.status = verify ? FileStatus::copiedVerified() : FileStatus::copiedNotVerified();
 }
 
-// Makes the new names of the batch's placed copies durable (one fsync per folder) and checks
-// each copy once more where it is reported: on the destination volume, under its name. A
-// folder that cannot be flushed leaves its copies in place (proven, and perhaps already
-// counted by another run) but not reported as proven.
-void settlePlaced(RunContext& run, std::vector<BatchEntry>& batch) {
+// Makes the new names of the batch's placed copies durable: one fsync per folder. A folder
+// that cannot be flushed leaves its copies in place (proven, and perhaps already counted by
+// another run) but not reported as proven.
+void flushPlacedNames(std::vector<BatchEntry>& batch) {
     std::map<std::pair<dev_t, ino_t>, std::optional<std::string>> folders;
-    auto folderOf = [](const WrittenCopy& copy) {
-        struct stat st{};
-        ::fstat(copy.folder(), &st);
-        return std::pair{st.st_dev, st.st_ino};
-    };
-    for (const BatchEntry& entry : batch) {
-        if (!entry.copy) continue;
-        auto [it, added] = folders.emplace(folderOf(*entry.copy), std::nullopt);
-        if (added) it->second = entry.copy->flushFolder();
-    }
     for (BatchEntry& entry : batch) {
         if (!entry.copy) continue;
-        const WrittenCopy& copy = *entry.copy;
-        if (const auto& failure = folders.at(folderOf(copy)))
+        WrittenCopy& copy = *entry.copy;
+        struct stat st{};
+        ::fstat(copy.folder(), &st);
+        auto [it, added] = folders.emplace(std::pair{st.st_dev, st.st_ino}, std::nullopt);
+        if (added) it->second = copy.flushFolder();
+        if (it->second)
             entry.outcome.status =
-                FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *failure);
-        else if (!run.root.stillHolds(copy.path(), copy.device(), copy.inode()))
-            entry.outcome.status = FileStatus::failed(CopyEngine::destinationGoneText);
+                FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *it->second);
+        else
+            entry.placed = PlacedCopy{copy.path(), copy.device(), copy.inode()};
         entry.copy.reset();
     }
 }
@@ -493,7 +494,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             if (batch.size() > 1) flushFileSystems(*io_, batch);
             for (BatchEntry& entry : batch)
                 if (entry.copy) proveAndPlace(context, *entry.item->file, entry);
-            settlePlaced(context, batch);
+            flushPlacedNames(batch);
         }
         for (size_t k = 0; k < batch.size(); ++k, ++index) {
             FileOutcome& outcome = batch[k].outcome;
@@ -503,6 +504,14 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                 send(FileStartedEvent{lastComponent(outcome.sourceURL), index, run.plannedFileCount});
                 for (int64_t bytes : batch[k].heldProgress)
                     send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
+            }
+            // Reported only while it is where it was proven: a drive pulled since fails it.
+            if (const auto& placed = batch[k].placed) {
+                if (!root->stillHolds(placed->path, placed->device, placed->inode))
+                    outcome.status = FileStatus::failed(destinationGoneText);
+            } else if (outcome.status.kind == FileStatus::Kind::skippedAlreadyPresent && root &&
+                       root->unavailableReason()) {
+                outcome.status = FileStatus::failed(destinationGoneText);
             }
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
