@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace brindlecove {
 
 namespace {
@@ -302,14 +304,35 @@ QWidget* SyncView::makePairRow(const tessaline::SyncPair& pair) {
 }
 
 void SyncView::renderPairs() {
+    const std::vector<tessaline::SyncPair>& pairs = manager_.pairs();
+    noPairs_->setVisible(pairs.empty());
+    if (pairs == shownPairs_) return;
+    // The same pairs in the same order keep their rows (and the focus); others are rebuilt.
+    bool sameRows = pairs.size() == shownPairs_.size() &&
+                    std::equal(pairs.begin(), pairs.end(), shownPairs_.begin(),
+                               [](const auto& a, const auto& b) { return a.id == b.id; });
+    shownPairs_ = pairs;
+    if (sameRows) {
+        for (int i = 0; i < pairsLayout_->count(); ++i) {
+            QWidget* row = pairsLayout_->itemAt(i)->widget();
+            const tessaline::SyncPair& pair = pairs[size_t(i)];
+            row->findChild<QLabel*>(QStringLiteral("pair.name"))->setText(QString::fromStdString(pair.name));
+            row->findChild<QLabel*>(QStringLiteral("pair.route"))->setText(AddSyncPairForm::route(pair));
+            auto* toggle = row->findChild<QCheckBox*>(QStringLiteral("pair.toggle"));
+            QSignalBlocker blocker(toggle);
+            toggle->setChecked(pair.enabled);
+        }
+        return;
+    }
     clearLayout(pairsLayout_);
-    for (const tessaline::SyncPair& pair : manager_.pairs()) pairsLayout_->addWidget(makePairRow(pair));
-    noPairs_->setVisible(manager_.pairs().empty());
+    for (const tessaline::SyncPair& pair : pairs) pairsLayout_->addWidget(makePairRow(pair));
 }
 
 void SyncView::renderToday() {
-    clearLayout(todayLayout_);
     const std::optional<tessaline::SyncReport>& report = manager_.todayReport();
+    if (todayLayout_->count() > 0 && report == shownToday_) return;
+    shownToday_ = report;
+    clearLayout(todayLayout_);
     if (!report || report->runs.empty()) {
         QLabel* none = textLabel(QStringLiteral("No syncs yet today."), this, QStringLiteral("sync.noSyncs"));
         Style::makeSecondary(none);

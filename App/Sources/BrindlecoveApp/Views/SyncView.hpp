@@ -9,9 +9,14 @@
 
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 
+#include "Tessaline/Sync/SyncReport.hpp"
+
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+
+#include <optional>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -48,6 +53,8 @@ private:
     SyncManager& manager_;
     AddSyncPairSheet::Dependencies sheetDependencies_;
     QPointer<AddSyncPairSheet> sheet_;
+    std::vector<tessaline::SyncPair> shownPairs_;
+    std::optional<tessaline::SyncReport> shownToday_;
     QTimer renderTimer_;
     QVBoxLayout* content_ = nullptr;
     QGroupBox* promptBox_ = nullptr;
