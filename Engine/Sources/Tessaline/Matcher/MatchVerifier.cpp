@@ -1,5 +1,6 @@
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 
+#include "Tessaline/Matcher/ProofHashPool.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
 
@@ -20,6 +21,9 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int maxAttempts = 3;
+// Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
+// threads busy between proofs, few enough that little is read for a proof a stop skips.
+constexpr size_t readAheadClaims = 2;
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -35,7 +39,10 @@ class ProofSession {
 public:
     ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
                  const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled)
-        : checksum_(checksum), drives_(drives), isCancelled_(isCancelled) {
+        : checksum_(checksum),
+          drives_(drives),
+          isCancelled_(isCancelled),
+          pool_(checksum, ProofHashPool::defaultThreadCount()) {
         if (cardRoot) {
             auto real = resolved(*cardRoot);
             cardRoot_ = real.value_or(normalizedPath(*cardRoot));
@@ -44,7 +51,12 @@ public:
         for (size_t i = 0; i < drives.size(); ++i) driveBySize_[drives[i].byteSize].push_back(i);
     }
 
-    bool cancelled() const { return isCancelled_ && isCancelled_(); }
+    // The caller's test, asked on this thread only; a stop also stops the hashing pool.
+    bool cancelled() {
+        const bool stop = isCancelled_ && isCancelled_();
+        if (stop) pool_.stop();
+        return stop;
+    }
 
     // Whether `drive` holds the same bytes as `card`, with up to three attempts when a file
     // cannot be opened or read (sleeping 0.2 s, then 0.4 s). Sizes, digests and self-proof
@@ -59,6 +71,7 @@ public:
             if (cardSize != driveSize) return false;
             if (isSelf(cardStat, driveStat, drive)) return false;
             try {
+                pool_.prefetch(drive, true);  // hashed while this thread reads the card file
                 std::string cardDigest = digest(card, cardStat);
                 std::string driveDigest = digest(drive, driveStat);
                 return cardDigest == driveDigest;
@@ -74,6 +87,26 @@ public:
 
     // Whether every member after the first has a proven copy among the same-size drive files
     // (by fingerprint size, in drive order; any folder of any drive).
+    // Queues the files a claim's proof will read, so they are hashed before it is reached.
+    void readAhead(const MatchResult& result) {
+        if (result.group.primaryFiles.empty()) return;
+        const MatchStatus& status = result.status;
+        if (status.kind() != MatchStatus::Kind::confirmed && status.kind() != MatchStatus::Kind::possibleDuplicate)
+            return;
+        // Only what prove() will read: files whose sizes agree.
+        const fs::path& card = result.group.primaryFiles.front().url;
+        struct stat cardStat {};
+        if (::stat(card.c_str(), &cardStat) != 0) return;
+        bool queuedCard = false;
+        for (const fs::path& location : status.locations()) {
+            struct stat driveStat {};
+            if (::stat(location.c_str(), &driveStat) != 0 || driveStat.st_size != cardStat.st_size) continue;
+            if (!queuedCard) pool_.prefetch(card);
+            queuedCard = true;
+            pool_.prefetch(location);
+        }
+    }
+
     bool allMembersVerified(const ClipGroup& group) {
         for (size_t m = 1; m < group.primaryFiles.size(); ++m) {
             if (cancelled()) return false;
@@ -113,7 +146,14 @@ private:
         Version version{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
         auto it = digests_.find(version);
         if (it != digests_.end()) return it->second;
-        std::string hex = checksum_.hash(file, false, isCancelled_, {});
+        const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
+        std::optional<ProofHashPool::Taken> taken = pool_.take(file, version, test);
+        // The pool's read stands for this one: accepted only after the test a read would have
+        // asked, and its error is this attempt's error.
+        if (taken && cancelled()) throw ChecksumCancelledError();
+        if (taken && taken->error) std::rethrow_exception(taken->error);
+        std::string hex = taken ? std::move(taken->digest)
+                                : checksum_.hash(file, false, isCancelled_ ? test : ChecksumEngine::CancelTest{}, {});
         digests_.emplace(version, hex);
         return hex;
     }
@@ -126,6 +166,7 @@ private:
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
+    ProofHashPool pool_;  // last: its threads stop before the members they read go
 };
 
 }  // namespace
@@ -146,12 +187,15 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
     std::vector<MatchResult> verified;
     verified.reserve(results.size());
     int done = 0;
-    for (const MatchResult& result : results) {
+    size_t ahead = 0;
+    for (size_t index = 0; index < results.size(); ++index) {
+        const MatchResult& result = results[index];
         const ClipGroup& group = result.group;
         if (group.primaryFiles.empty() || session.cancelled()) {
             verified.push_back(result);
             continue;
         }
+        for (; ahead < results.size() && ahead <= index + readAheadClaims; ++ahead) session.readAhead(results[ahead]);
         const fs::path& first = group.primaryFiles.front().url;
         const MatchStatus& status = result.status;
         MatchStatus outcome = status;

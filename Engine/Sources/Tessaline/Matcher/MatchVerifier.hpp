@@ -4,7 +4,10 @@
 // clip has a proven copy somewhere on the drives. Anything unproven becomes missing, so
 // nothing is called backed up on metadata alone.
 // Blocks its caller's thread (including retry sleeps of 0.2 s and 0.4 s); the callbacks run
-// on that thread. No state between calls.
+// on that thread. Files are hashed on a few threads of the call's own (ProofHashPool): a
+// drive copy while its card file is read, and the next claims' files ahead of their proofs;
+// verdicts, progress, retries and their pauses are those of reading one file after another.
+// No state between calls.
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
