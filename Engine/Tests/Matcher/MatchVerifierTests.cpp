@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <map>
 #include <memory>
+#include <mutex>
 
 using namespace tessaline;
 using namespace tessaline::testing;
@@ -17,13 +18,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Counts opens per path and fails the first `failures[path]` of them with EIO.
+// Counts opens per path and fails the first `failures[path]` of them with EIO. The proof
+// opens files on several threads.
 struct CountingOpener {
     std::shared_ptr<std::map<std::string, int>> opens = std::make_shared<std::map<std::string, int>>();
     std::shared_ptr<std::map<std::string, int>> failures = std::make_shared<std::map<std::string, int>>();
+    std::shared_ptr<std::mutex> mutex = std::make_shared<std::mutex>();
 
     FileOpener opener() const {
-        return [opens = opens, failures = failures](const fs::path& path, int flags) {
+        return [opens = opens, failures = failures, mutex = mutex](const fs::path& path, int flags) {
+            std::lock_guard lock(*mutex);
             int& count = (*opens)[path.string()];
             ++count;
             auto it = failures->find(path.string());
@@ -35,6 +39,7 @@ struct CountingOpener {
         };
     }
     int opensOf(const fs::path& path) const {
+        std::lock_guard lock(*mutex);
         auto it = opens->find(path.string());
         return it == opens->end() ? 0 : it->second;
     }

@@ -87,11 +87,14 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
     if (progress) progress(kind, 0, total, 0.0);
 
     std::vector<std::optional<Fingerprint>> results(files.size());
-    std::mutex mutex;  // guards results and running
+    std::mutex mutex;  // guards results, running and the window below
     std::condition_variable changed;
     std::atomic<int> next{0};
     std::atomic<bool> stopped{false};
     int running = workers;
+    // The coordinator sleeps until every file of [windowStart, windowEnd) is read (the next
+    // progress point), so it wakes once per 20 files, not once per file.
+    int windowStart = 0, windowEnd = 0, readyInWindow = 0;
 
     // Files are handed out in order; every file handed out is read to the end, so the files
     // read always form one unbroken run from the first.
@@ -105,17 +108,19 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
             const int index = next.fetch_add(1);
             if (index >= total) break;
             Fingerprint fingerprint = reader.fingerprint(files[size_t(index)]->url);
+            bool windowComplete = false;
             {
                 std::lock_guard lock(mutex);
                 results[size_t(index)] = std::move(fingerprint);
+                if (index >= windowStart && index < windowEnd) windowComplete = ++readyInWindow == windowEnd - windowStart;
             }
-            changed.notify_all();
+            if (windowComplete) changed.notify_one();
         }
         {
             std::lock_guard lock(mutex);
             --running;
         }
-        changed.notify_all();
+        changed.notify_one();
     };
 
     std::vector<std::jthread> pool;
@@ -124,8 +129,14 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
 
     int done = 0;
     std::unique_lock lock(mutex);
-    for (;;) {
-        changed.wait(lock, [&] { return (done < total && results[size_t(done)]) || running == 0; });
+    while (done < total) {
+        windowStart = done;
+        windowEnd = std::min(total, (done / 20 + 1) * 20);
+        readyInWindow = 0;
+        for (int i = windowStart; i < windowEnd; ++i)
+            if (results[size_t(i)]) ++readyInWindow;
+        changed.wait(lock, [&] { return readyInWindow == windowEnd - windowStart || running == 0; });
+        const int before = done;
         while (done < total && results[size_t(done)]) {
             into.push_back(std::move(*results[size_t(done)]));
             ++done;
@@ -135,7 +146,7 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
                 lock.lock();
             }
         }
-        if (running == 0) break;
+        if (running == 0 && done == before) break;
     }
     lock.unlock();
     pool.clear();  // joins

@@ -105,6 +105,16 @@ public:
             queuedCard = true;
             pool_.prefetch(location);
         }
+        // The other members of a clip are proven against same-size drive files: the first
+        // candidate of each is the one a good backup proves with.
+        if (!queuedCard) return;
+        for (size_t m = 1; m < result.group.primaryFiles.size(); ++m) {
+            const Fingerprint& member = result.group.primaryFiles[m];
+            auto it = driveBySize_.find(member.byteSize);
+            if (it == driveBySize_.end()) continue;
+            pool_.prefetch(member.url);
+            pool_.prefetch(drives_[it->second.front()].url);
+        }
     }
 
     bool allMembersVerified(const ClipGroup& group) {
