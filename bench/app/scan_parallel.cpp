@@ -32,7 +32,7 @@ std::string verdicts(const ScanOutcome& outcome) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const fs::path scratch = bench::scratchFolder(argc, argv) / "scan_parallel";
+    const fs::path scratch = fs::absolute(bench::scratchFolder(argc, argv)) / "scan_parallel";
     const bench::ScanBenchData data = bench::ensureScanBenchData(scratch / "media", 2000);
     const fs::path grants = scratch / "grants.json";
     fs::remove(grants);

@@ -70,12 +70,14 @@ private:
 constexpr size_t cachedPiece = 256 * 1024;
 
 // Reads up to `length` bytes, looping over short reads, and feeds them to `stream`; fewer
-// only at the end of the file. Returns the count, or -1 with errno set.
+// only at the end of the file. Returns the count, or -1 with errno set. Direct reads fill
+// the buffer; cached reads go piece by piece into its start, so they need one piece of room.
 ssize_t readChunk(int fd, unsigned char* buffer, size_t length, CacheBypass& bypass, XXHash64::Stream& stream) {
     size_t got = 0;
     while (got < length) {
         size_t want = std::min<size_t>(length - got, bypass.direct() ? size_t{1} << 30 : cachedPiece);
-        ssize_t n = ::read(fd, buffer + got, want);
+        unsigned char* target = bypass.direct() ? buffer + got : buffer;
+        ssize_t n = ::read(fd, target, want);
         if (n < 0) {
             if (errno == EINTR) continue;
             if (errno == EINVAL && bypass.direct()) {
@@ -85,7 +87,7 @@ ssize_t readChunk(int fd, unsigned char* buffer, size_t length, CacheBypass& byp
             return -1;
         }
         if (n == 0) break;
-        stream.update(buffer + got, static_cast<size_t>(n));
+        stream.update(target, static_cast<size_t>(n));
         got += static_cast<size_t>(n);
         // After a short direct read the offset is unaligned: read the rest the other way.
         if (got < length && static_cast<size_t>(n) < want && bypass.direct()) bypass.leaveDirect();
@@ -139,8 +141,11 @@ std::string ChecksumEngine::hash(const std::filesystem::path& file, bool bypassi
     CacheBypass bypass(fd.get(), bypassingCache, direct);
     if (!bypassingCache) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
-    // One buffer for the whole file, aligned for O_DIRECT; no allocation per chunk.
-    const size_t capacity = (chunk + directAlignment - 1) / directAlignment * directAlignment;
+    // One buffer for the whole file, aligned for O_DIRECT; no allocation per chunk. Cached
+    // reads need one piece of room: mapping and unmapping a whole chunk for every small file
+    // costs more than hashing it when several threads prove at once.
+    const size_t room = direct ? chunk : std::min(chunk, cachedPiece);
+    const size_t capacity = (room + directAlignment - 1) / directAlignment * directAlignment;
     std::unique_ptr<unsigned char, FreeDeleter> buffer(
         static_cast<unsigned char*>(std::aligned_alloc(directAlignment, capacity)));
     if (!buffer) throw std::bad_alloc();
