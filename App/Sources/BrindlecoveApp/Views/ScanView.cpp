@@ -26,6 +26,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace brindlecove {
@@ -143,11 +144,13 @@ QWidget* ScanView::makeScanGroup() {
     startAction_->setObjectName(QStringLiteral("scan.startAction"));
     start_->setDefaultAction(startAction_);
     start_->setProperty("prominent", true);
+    // Prominent while enabled; a disabled button keeps the style's disabled look.
     QPalette prominent = start_->palette();
-    prominent.setColor(QPalette::Button, Style::accent(start_));
-    prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        prominent.setColor(group, QPalette::Button, Style::accent(start_));
+        prominent.setColor(group, QPalette::ButtonText, prominent.color(group, QPalette::HighlightedText));
+    }
     start_->setPalette(prominent);
-    start_->setAutoFillBackground(true);
     auto* menu = new QMenu(start_);
     menu->setObjectName(QStringLiteral("scan.startMenu"));
     freshAction_ = menu->addAction(QStringLiteral("Fresh Scan \u2014 re-read every file"));

@@ -43,6 +43,8 @@ TrendChart::TrendChart(const QColor& color, const QString& valueTitle, QWidget* 
     y_->setLabelFormat(QStringLiteral("%d"));
     y_->setMin(0);
     y_->setTickCount(3);
+    // The label space is measured before the first real range arrives: never elide a label.
+    y_->setTruncateLabels(false);
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.77);
     y_->setLabelsFont(small);

@@ -1,0 +1,137 @@
+// Scenes of the Scan section from a real scan of generated media: a card folder of camera
+// JPEGs and videos and a backup folder holding most of them under other names. The metadata
+// reader is slowed down so the scan can be caught mid-stage with its chart and estimate; a
+// second granted drive that is no longer there shows the skipped-drive line when done.
+
+#include "ScreenshotStudio.hpp"
+
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/ScanView.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+
+#include <QDir>
+#include <QFile>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+namespace brindlecove::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+QString qpath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+
+// The native reader at the pace of a slow card.
+class SlowReader final : public tessaline::MetadataReader {
+public:
+    tessaline::Fingerprint fingerprint(const fs::path& url) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(45));
+        return inner_.fingerprint(url);
+    }
+
+private:
+    tessaline::NativeMetadataReader inner_;
+};
+
+const std::string templateTime = "2025:03:07 14:05:09";
+
+// `from` with `padding` bytes after it (after a JPEG's end marker, or as a QuickTime "free"
+// box), so every copy is a clip of its own; a JPEG also gets a capture time of its own,
+// `padding` times 4 seconds after the template's, so the photos are singles, not bursts.
+void writePadded(const fs::path& from, const fs::path& to, int padding, bool quickTime) {
+    fs::create_directories(to.parent_path());
+    std::ifstream in(from, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!quickTime) {
+        const size_t at = bytes.find(templateTime);
+        const int seconds = 14 * 3600 + 5 * 60 + 9 + padding * 4;
+        char time[32];
+        std::snprintf(time, sizeof time, "2025:03:07 %02d:%02d:%02d", seconds / 3600, seconds / 60 % 60, seconds % 60);
+        if (at != std::string::npos) bytes.replace(at, templateTime.size(), time);
+    }
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (quickTime) {
+        const uint32_t size = uint32_t(8 + padding);
+        out << char(size >> 24) << char(size >> 16) << char(size >> 8) << char(size) << "free";
+    }
+    out << std::string(size_t(padding), '\0');
+}
+
+bool makeMedia(const fs::path& root, const fs::path& card, const fs::path& drive) {
+    const fs::path jpg = root / "t.JPG", mov = root / "t.MOV";
+    fs::create_directories(root);
+    if (!ScreenshotStudio::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                          "testsrc=size=640x480", "-frames:v", "1", "-f", "image2", qpath(jpg)}) ||
+        !ScreenshotStudio::run("exiftool", {"-q", "-overwrite_original", "-DateTimeOriginal=" + QString::fromStdString(templateTime),
+                                            "-Make=Canon", "-Model=EOS R5", qpath(jpg)}) ||
+        !ScreenshotStudio::run("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                                          "testsrc=size=320x240:rate=25", "-t", "1", "-c:v", "mpeg4", "-metadata",
+                                          "creation_time=2025-03-07T14:10:00Z", qpath(mov)}))
+        return false;
+    for (int i = 1; i <= 140; ++i) {
+        const bool video = i % 7 == 0;
+        char name[64];
+        std::snprintf(name, sizeof name, "DCIM/%03dCANON/%s_%04d.%s", 100 + i / 50, video ? "MVI" : "IMG", i,
+                      video ? "MOV" : "JPG");
+        writePadded(video ? mov : jpg, card / name, i, video);
+        if (i % 23 == 0) continue;  // never backed up
+        char copy[64];
+        std::snprintf(copy, sizeof copy, "Shoot/Day1/%s/A001_%04d.%s", video ? "Video" : "Stills", i,
+                      video ? "mov" : "jpg");
+        writePadded(video ? mov : jpg, drive / copy, i, video);
+    }
+    return true;
+}
+
+ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) {
+    const fs::path home = studio.home().toStdString();
+    const fs::path card = home / "scan-media/EOS_DIGITAL", drive = home / "scan-media/BACKUP_A";
+    const fs::path gone = home / "scan-media/SHUTTLE_B";
+    if (!makeMedia(home / "scan-media/templates", card, drive)) {
+        std::fprintf(stderr, "scan scene: ffmpeg or exiftool failed\n");
+        return;
+    }
+    tessaline::SecurityScopedBookmarkStore grants;
+    grants.grant(drive);
+    fs::create_directories(gone);
+    grants.grant(gone);
+    fs::remove_all(gone);  // granted once, not connected now
+
+    ScanViewModel::Dependencies dependencies;
+    dependencies.dialogs.chooseFolder = [&](const FolderRequest&) { return std::optional<QString>(qpath(card)); };
+    dependencies.environment.makeReader = [] { return std::make_shared<SlowReader>(); };
+    dependencies.environment.fingerprintThreads = 1;
+    ScanViewModel model(std::move(dependencies));
+    ScanView view(model, [&] {
+        return std::vector<tessaline::VolumeInfo>{{card, "EOS_DIGITAL"}, {drive, "BACKUP_A"}};
+    });
+    view.resize(760, 940);
+    view.show();
+    ScreenshotStudio::wait(100);
+    studio.save("scan-idle-no-card", &view);
+    model.pickCard();
+    ScreenshotStudio::wait(100);
+    studio.save("scan-idle", &view);
+
+    model.startScan(false);
+    ScreenshotStudio::waitFor([&] {
+        auto* stage = std::get_if<scan_phase::ScanningCard>(&model.phase());
+        return (stage && stage->completed >= 80 && model.estimatedSecondsRemaining()) || !model.isRunning();
+    });
+    studio.save("scan-mid", &view);
+    ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
+    ScreenshotStudio::wait(200);
+    studio.save("scan-done", &view);
+});
+
+}  // namespace
+
+}  // namespace brindlecove::tools
