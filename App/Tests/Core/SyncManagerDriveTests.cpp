@@ -56,6 +56,22 @@ struct RunProbe {
     std::atomic<int> mountsHandled{0};  // matching mount triggers the coordinator finished handling
 };
 
+// After the destination drive was pulled while the card settled (its empty mount folder
+// stays on the system disk): nothing landed there and nothing is called verified.
+void expectNothingLandedAfterThePull(const SyncManager& manager, const LoopVolume& drive, int files) {
+    manager.coordinator()->waitForIdle();
+    EXPECT_TRUE(fs::is_empty(drive.mountPoint())) << "the copy fell through onto the system disk";
+    EXPECT_TRUE(hasLine(manager, QString::fromUtf8("⚠️ “Cards”: 0 new, 0 present, %1 failed").arg(files)))
+        << manager.activity().join(QStringLiteral("\n")).toStdString();
+    ASSERT_TRUE(manager.todayReport());
+    ASSERT_EQ(manager.todayReport()->runs.size(), 1u);
+    EXPECT_FALSE(manager.todayReport()->runs[0].allVerified);
+    EXPECT_FALSE(manager.todayReport()->allClean());
+}
+
+const std::vector<std::string> sevenClips = {"C0001.MP4", "C0002.MP4", "C0003.MP4", "C0004.MP4",
+                                             "C0005.MP4", "C0006.MP4", "C0007.MP4"};
+
 bool isFirstSettling(const CopyEngine::Event& event, bool& seen) {
     if (seen || !std::holds_alternative<CopyEngine::SettlingEvent>(event)) return false;
     seen = true;
@@ -281,4 +297,41 @@ TEST_F(SyncManagerDriveTests, ARunStoppedByQuittingLeavesTodaysReportNotClean) {
     EXPECT_FALSE(report.allClean());
     EXPECT_EQ(report.summary().find("All synced files verified"), std::string::npos) << report.summary();
     EXPECT_NE(report.summary().find("⚠ 1 run not fully verified"), std::string::npos) << report.summary();
+}
+
+TEST_F(SyncManagerDriveTests, TheDestinationPulledAtTheFirstSettleStepReceivesNothing) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCPULLC");
+    auto card = unmountedCard(cardLabel, sevenClips, 150'000);
+    LoopVolume drive("ext4", 32, label("SHUTTLE"));
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 1;
+    config.pairs = {pair(cardLabel, drive.mountPoint() / "Footage")};
+    auto probe = std::make_shared<RunProbe>();
+    bool seen = false;
+    probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest&) {
+        if (isFirstSettling(event, seen)) drive.unmount();
+    };
+    SyncManager manager(environment(config, probe));
+    card->remount();
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) > 0; }, 60'000));
+    EXPECT_TRUE(seen);
+    expectNothingLandedAfterThePull(manager, drive, 7);
+}
+
+TEST_F(SyncManagerDriveTests, TheDestinationPulledWhileTheCardSettlesReceivesNothing) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCPULLT");
+    auto card = unmountedCard(cardLabel, sevenClips, 150'000);
+    LoopVolume drive("ext4", 32, label("SHUTTLE"));
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 3;  // the application's default wait
+    config.pairs = {pair(cardLabel, drive.mountPoint() / "Footage")};
+    SyncManager manager(environment(config));
+    card->remount();
+    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("▶️ Syncing")) > 0; }, 60'000));
+    waitFor([] { return false; }, 500);  // well inside the 3 s the card settles
+    drive.unmount();
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) > 0; }, 60'000));
+    expectNothingLandedAfterThePull(manager, drive, 7);
 }

@@ -169,3 +169,29 @@ TEST_F(SyncRunnerTest, ADriveBearingTheGrantedNameIsRefusedWhileTheGrantedOneIsM
     EXPECT_TRUE(result.run.allVerified);
     EXPECT_EQ(readFile(grantedDrive.mountPoint() / "Footage/A001.MOV"), "clip one");
 }
+
+TEST_F(SyncRunnerTest, ADestinationDrivePulledDuringTheSettleWaitReceivesNothingAndNothingLandsOnTheSystemDisk) {
+    TESSALINE_REQUIRE_ROOT();
+    std::string label = "BCPULL" + std::to_string(::getpid() % 100000);
+    LoopVolume drive("ext4", 32, label);
+    for (int i = 0; i < 3; ++i) writePatternFile(sandbox / ("card/DCIM/C000" + std::to_string(i) + ".MP4"), 100'000, i);
+    SyncPair pair = pairTo(drive.mountPoint() / "Footage");
+    bool pulled = false;
+    auto result = runner.run(pair, sandbox / "card", SyncReport::Trigger::mount, SettleOptions{1, 10, 0.2}, {},
+                             [&](const CopyEngine::Event& e) {
+                                 events.push_back(e);
+                                 if (!pulled && std::holds_alternative<CopyEngine::SettlingEvent>(e)) {
+                                     drive.unmount();  // the empty mount folder stays behind
+                                     pulled = true;
+                                 }
+                             });
+    ASSERT_TRUE(pulled);
+    EXPECT_TRUE(fs::is_empty(drive.mountPoint())) << "the copy fell through onto the system disk";
+    EXPECT_FALSE(result.run.allVerified);
+    EXPECT_EQ(result.run.newFiles, 0);
+    EXPECT_EQ(result.run.failedFiles, 3);
+    for (const auto& outcome : result.log.outcomes) {
+        EXPECT_EQ(outcome.status.kind, CopyEngine::FileStatus::Kind::failed);
+        EXPECT_EQ(outcome.status.reason, std::string(CopyEngine::destinationGoneText));
+    }
+}
