@@ -1,0 +1,139 @@
+// Scenes of the Copy and Production Log sections: a verified copy of a generated card (clips
+// made by ffmpeg, plus large clip-sized files) caught mid-way with its speed chart, the same
+// copy finished, and the production log of a shoot day where some files failed.
+
+#include "ScreenshotStudio.hpp"
+
+#include "BrindlecoveApp/AppSection.hpp"
+#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/CopyView.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+
+#include "Tessaline/Support/DateText.hpp"
+
+#include <QDir>
+#include <QFile>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+namespace brindlecove::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::CopyEngine;
+
+// A card folder with a few short clips and some large files standing in for long takes.
+QString makeCard(const QString& home) {
+    const QString clips = home + "/A_CAM/DCIM/100EOS5D";
+    QDir().mkpath(clips);
+    for (int i = 0; i < 4; ++i) {
+        ScreenshotStudio::run(QStringLiteral("ffmpeg"),
+                              {"-v", "error", "-y", "-f", "lavfi", "-i",
+                               QStringLiteral("testsrc=duration=2:size=640x360:rate=25"), "-f", "lavfi", "-i",
+                               QStringLiteral("sine=frequency=%1:duration=2").arg(440 + 110 * i), "-c:v", "libx264",
+                               "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest",
+                               clips + QStringLiteral("/MVI_%1.MOV").arg(4101 + i)});
+    }
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 4; ++i) {
+        QFile take(clips + QStringLiteral("/MVI_%1.MOV").arg(4201 + i));
+        if (!take.open(QIODevice::WriteOnly)) continue;
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        for (int mb = 0; mb < 48 + 8 * i; ++mb) {
+            for (qsizetype b = 0; b + 8 <= block.size(); b += 8) {
+                const uint64_t value = random();
+                std::memcpy(block.data() + b, &value, 8);
+            }
+            take.write(block);
+        }
+    }
+    return home + "/A_CAM";
+}
+
+// The real copy engine, slowed to a card reader's pace so the chart has something to draw.
+CopyViewModel::Dependencies pacedCopy(QString card, QString destination) {
+    CopyViewModel::Dependencies d;
+    auto answers = std::make_shared<QStringList>(QStringList{card, destination});
+    d.dialogs.chooseFolder = [answers](const FolderRequest&) -> std::optional<QString> {
+        if (answers->isEmpty()) return std::nullopt;
+        return answers->takeFirst();
+    };
+    d.archive = [](const tessaline::TransferLog&) {};
+    d.settle = {0.6, 10, 0.1};
+    d.copy = [](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
+                const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                const CopyEngine::EventHandler& onEvent) {
+        int step = 0;
+        return CopyEngine().copy(from, to, options, settle, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            if (std::holds_alternative<CopyEngine::FileProgressEvent>(event))
+                std::this_thread::sleep_for(std::chrono::milliseconds(90 + 60 * (step++ % 3)));
+        });
+    };
+    return d;
+}
+
+// A shoot day's copy of 240 clips onto a shuttle drive where four did not make it.
+tessaline::TransferLog shootDay() {
+    tessaline::TransferLog log;
+    log.sourceURL = "/media/crew/B_CAM";
+    log.destinationURL = "/media/crew/Shuttle/Day 03/B_CAM";
+    log.finishedAt = tessaline::nowEpoch();
+    log.startedAt = log.finishedAt - 2400;
+    for (int i = 0; i < 240; ++i) {
+        CopyEngine::FileOutcome outcome;
+        outcome.relativePath = "PRIVATE/M4ROOT/CLIP/C" + std::to_string(1000 + i) + ".MP4";
+        outcome.byteSize = 900'000'000 + (int64_t{i} * 37'000'000) % 2'100'000'000;
+        const char* digits = "0123456789abcdef";
+        std::string sum;
+        for (int k = 0; k < 16; ++k) sum += digits[(i * 7 + k * 13 + (i >> k % 5)) % 16];
+        outcome.sourceChecksum = sum;
+        outcome.destinationChecksum = sum;
+        if (i % 17 == 3) outcome.status = CopyEngine::FileStatus::skippedAlreadyPresent();
+        else outcome.status = CopyEngine::FileStatus::copiedVerified();
+        log.outcomes.push_back(outcome);
+    }
+    log.outcomes[2].status = CopyEngine::FileStatus::failed("Couldn't write the copy: No space left on device.");
+    log.outcomes[2].destinationChecksum.reset();
+    log.outcomes[5].status = CopyEngine::FileStatus::verificationFailed();
+    log.outcomes[5].destinationChecksum = "9d04c1e7b2a3f6e0";
+    log.outcomes[7].status = CopyEngine::FileStatus::failed("Couldn't read the card file: Input/output error.");
+    log.outcomes[7].destinationChecksum.reset();
+    log.outcomes[11].status = CopyEngine::FileStatus::verificationFailed("The copy changed while it was verified.");
+    log.plannedFileCount = 240;
+    log.plannedBytes = 0;
+    for (const auto& outcome : log.outcomes) *log.plannedBytes += outcome.byteSize;
+    return log;
+}
+
+}  // namespace
+
+ScreenshotScene copy("40-copy", [](ScreenshotStudio& studio) {
+    const QString card = makeCard(studio.home());
+    const QString destination = studio.home() + "/Shuttle/Day 03/A_CAM";
+    QDir().mkpath(destination);
+    CopyViewModel model(pacedCopy(card, destination));
+    CopyView view(model);
+    view.resize(760, 680);
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+    ScreenshotStudio::waitFor([&] { return model.progressHistory().size() >= 9 || !model.isRunning(); }, 60'000);
+    studio.save(QStringLiteral("copy-in-progress"), &view);
+    ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 120'000);
+    ScreenshotStudio::wait(50);
+    studio.save(QStringLiteral("copy-finished"), &view);
+});
+
+ScreenshotScene productionLog("41-production-log", [](ScreenshotStudio& studio) {
+    studio.window().models().copy().setLastLog(std::make_shared<const tessaline::TransferLog>(shootDay()));
+    studio.window().select(AppSection::productionLog);
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("production-log-failures"));
+});
+
+}  // namespace brindlecove::tools
