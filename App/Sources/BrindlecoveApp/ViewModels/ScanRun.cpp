@@ -135,8 +135,8 @@ private:
         const std::string cardKey = volumeLabel(request_.card).value_or(request_.card.string());
         std::vector<Fingerprint> cardPrints;
         {
-            CachingMetadataReader reader(inner_, index_, cardKey, !request_.fresh, flushEvery);
-            reportResume(cardKey, lastComponent(request_.card), cardScan.mediaFiles);
+            const int cached = reportResume(cardKey, lastComponent(request_.card), cardScan.mediaFiles);
+            CachingMetadataReader reader(inner_, index_, cardKey, useCache(cached), flushEvery);
             cardPrints = stages_.run(cardScan.mediaFiles, reader, isCancelled_,
                                      [this](MediaKind kind, int done, int total, double elapsed) {
                                          emit(scan_event::CardProgress{kind, done, total, elapsed});
@@ -199,8 +199,8 @@ private:
             return false;
         }
         const std::string key = volumeLabel(root).value_or(root.string());
-        CachingMetadataReader reader(inner_, index_, key, !request_.fresh, flushEvery);
-        reportResume(key, label, scan.mediaFiles);
+        const int cached = reportResume(key, label, scan.mediaFiles);
+        CachingMetadataReader reader(inner_, index_, key, useCache(cached), flushEvery);
         std::vector<Fingerprint> prints =
             stages_.run(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
                 emit(scan_event::DriveProgress{label, kind, done, total, elapsed});
@@ -212,11 +212,19 @@ private:
         return true;
     }
 
-    void reportResume(const std::string& key, const std::string& sourceLabel, const std::vector<MediaFile>& files) {
-        if (request_.fresh || !index_) return;
+    // How many of a source's files the cache holds (by path and size), announced when any;
+    // 0 for a fresh scan or without a cache.
+    int reportResume(const std::string& key, const std::string& sourceLabel, const std::vector<MediaFile>& files) {
+        if (request_.fresh || !index_) return 0;
         const int cached = index_->matchCount(key, pathsAndSizes(files));
         if (cached > 0) emit(scan_event::ResumeInfo{sourceLabel, cached, static_cast<int>(files.size())});
+        return cached;
     }
+
+    // Whether the reader asks the cache first. A row answers only for a file of the same path
+    // and size, so when none matches (a source scanned for the first time) every lookup would
+    // miss: the reader then skips them and only writes.
+    bool useCache(int cached) const { return !request_.fresh && cached > 0; }
 
     const ScanRequest& request_;
     const ScanRun::Environment& environment_;
