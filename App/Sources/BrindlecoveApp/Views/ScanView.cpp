@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -47,9 +47,8 @@ QLabel* plainLabel(const QString& text, const QString& objectName, QWidget* pare
 }
 
 QLabel* captionLabel(const QString& text, const QString& objectName, QWidget* parent) {
-    QLabel* label = plainLabel(text, objectName, parent);
-    label->setFont(captionFont(label));
-    Style::makeSecondary(label);
+    QLabel* label = FormText::caption(objectName, parent);
+    label->setText(text);
     return label;
 }
 
@@ -60,10 +59,6 @@ SymbolLabel* symbolLabel(const QString& symbol, const QString& objectName, const
     if (caption) label->setTextFont(captionFont(label));
     label->setColor(color);
     return label;
-}
-
-void setLabelText(QLabel* label, const QString& text) {
-    if (label->text() != text) label->setText(text);
 }
 
 // Takes a widget out of its layout at once but deletes it later: it may be the control whose
@@ -97,7 +92,10 @@ const QString notGrantedSuffix = QStringLiteral(" (not granted)");
 }  // namespace
 
 ScanView::ScanView(ScanViewModel& model, VolumeLister listVolumes, QWidget* parent)
-    : QWidget(parent), model_(model), listVolumes_(std::move(listVolumes)) {
+    : QWidget(parent),
+      model_(model),
+      listVolumes_(std::move(listVolumes)),
+      coalescer_(this, [this] { render(ScanScreenState::of(model_, summaryCache_)); }) {
     if (!listVolumes_) listVolumes_ = &tessaline::VolumeDetector::listCandidateVolumes;
     setObjectName(QStringLiteral("scan"));
     auto* outer = new QVBoxLayout(this);
@@ -125,8 +123,8 @@ ScanView::ScanView(ScanViewModel& model, VolumeLister listVolumes, QWidget* pare
     scroll->setWidget(content);
     outer->addWidget(scroll);
 
-    connect(&model_, &ScanViewModel::changed, this, &ScanView::scheduleRender);
-    connect(&model_, &ScanViewModel::lastReportChanged, this, &ScanView::scheduleRender);
+    connect(&model_, &ScanViewModel::changed, this, [this] { coalescer_.schedule(); });
+    connect(&model_, &ScanViewModel::lastReportChanged, this, [this] { coalescer_.schedule(); });
     render(ScanScreenState::of(model_, summaryCache_));
 }
 
@@ -159,12 +157,7 @@ QWidget* ScanView::makeScanGroup() {
     connect(startAction_, &QAction::triggered, this, [this] { model_.startScan(false); });
     connect(freshAction_, &QAction::triggered, this, [this] { model_.startScan(true); });
 
-    stop_ = new QPushButton(QStringLiteral("Stop"), group);
-    stop_->setObjectName(QStringLiteral("scan.stop"));
-    stop_->setProperty("destructive", true);
-    QPalette destructive = stop_->palette();
-    destructive.setColor(QPalette::ButtonText, Style::bad());
-    stop_->setPalette(destructive);
+    stop_ = FormText::destructiveButton(QStringLiteral("Stop"), QStringLiteral("scan.stop"), group);
     connect(stop_, &QPushButton::clicked, this, [this] { model_.cancel(); });
     buttons->addWidget(start_);
     buttons->addWidget(stop_);
@@ -352,15 +345,6 @@ void ScanView::refreshVolumes() {
     noVolumes_->setVisible(volumes.empty());
 }
 
-void ScanView::scheduleRender() {
-    if (renderPending_) return;
-    renderPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        renderPending_ = false;
-        render(ScanScreenState::of(model_, summaryCache_));
-    });
-}
-
 void ScanView::render(const ScanScreenState& state) {
     const bool running = state.isRunning();
     start_->setEnabled(state.canStartScan);
@@ -379,14 +363,14 @@ void ScanView::render(const ScanScreenState& state) {
 
     noCard_->setVisible(!state.cardPath);
     cardRow_->setVisible(state.cardPath.has_value());
-    if (state.cardPath) setLabelText(cardPath_, *state.cardPath);
+    if (state.cardPath) FormText::setText(cardPath_, *state.cardPath);
     choose_->setEnabled(!running);
     {
         const QSignalBlocker blocker(allTypes_);
         allTypes_->setChecked(state.includeAllFiles);
     }
     allTypes_->setEnabled(!running);
-    setLabelText(allTypesExplanation_,
+    FormText::setText(allTypesExplanation_,
                  state.includeAllFiles
                      ? QStringLiteral("Every file is verified \u2014 documents, PDFs, project files, everything except "
                                       "system junk. Non-media files are matched by exact size and proven byte-for-byte.")
@@ -427,7 +411,7 @@ void ScanView::renderStatus(const ScanScreenState& state) {
             } else if constexpr (std::is_same_v<P, scan_phase::Done>) {
                 if (!state.lastReport) return;
                 const auto& counts = *state.lastReport;
-                setLabelText(summaryCounts_, QStringLiteral("Confirmed %1 \u00B7 Missing %2 \u00B7 Duplicates %3 \u00B7 "
+                FormText::setText(summaryCounts_, QStringLiteral("Confirmed %1 \u00B7 Missing %2 \u00B7 Duplicates %3 \u00B7 "
                                                             "Name-mismatch %4")
                                                  .arg(counts.confirmed)
                                                  .arg(counts.missing)
@@ -451,7 +435,7 @@ void ScanView::renderStatus(const ScanScreenState& state) {
 }
 
 void ScanView::renderBusy(const QString& text) {
-    setLabelText(busyText_, text);
+    FormText::setText(busyText_, text);
     busy_->show();
 }
 
@@ -465,7 +449,7 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     std::optional<QString> time;
     if (state.estimatedSecondsRemaining) time = Formats::durationText(*state.estimatedSecondsRemaining);
     estimate_->setVisible(time.has_value());
-    if (time) setLabelText(estimate_, QStringLiteral("~") + *time + QStringLiteral(" remaining"));
+    if (time) FormText::setText(estimate_, QStringLiteral("~") + *time + QStringLiteral(" remaining"));
     QList<QPointF> points;
     points.reserve(state.progressHistory.size());
     for (const ProgressPoint& point : state.progressHistory) points.append(QPointF(point.elapsed, point.completed));

@@ -6,6 +6,7 @@
 // drive toggles, when the list of drives changes). Main thread.
 
 #include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
 
 #include "Tessaline/Volumes/VolumeInfo.hpp"
 
@@ -47,7 +48,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void scheduleRender();
     QWidget* makeScanGroup();
     QWidget* makeCardGroup();
     QWidget* makeDrivesGroup();
@@ -61,7 +61,7 @@ private:
     ScanViewModel& model_;
     VolumeLister listVolumes_;
     ScanScreenState::SummaryCache summaryCache_;
-    bool renderPending_ = false;
+    RenderCoalescer coalescer_;
 
     QToolButton* start_ = nullptr;
     QAction* startAction_ = nullptr;
