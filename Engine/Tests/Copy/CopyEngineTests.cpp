@@ -233,7 +233,9 @@ TEST_F(CopyEngineTest, EmptyListAndCancellation) {
     EXPECT_FALSE(partial.isComplete());
     ASSERT_EQ(partial.outcomes.size(), 1u);
     EXPECT_EQ(partial.outcomes[0].status.kind, Kind::copiedVerified);
-    if (fs::exists(drive() / "B.MOV")) EXPECT_TRUE(sameBytes(card() / "B.MOV", drive() / "B.MOV"));
+    if (fs::exists(drive() / "B.MOV")) {
+        EXPECT_TRUE(sameBytes(card() / "B.MOV", drive() / "B.MOV"));
+    }
     EXPECT_TRUE(temporaryFilesIn(drive()).empty());
 }
 

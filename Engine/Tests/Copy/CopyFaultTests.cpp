@@ -102,7 +102,9 @@ protected:
                     if (after.contains(dest)) accounted.insert(dest);
                     break;
                 case Kind::failed:
-                    if (!before.contains(dest)) EXPECT_FALSE(after.contains(dest)) << "partial file left behind";
+                    if (!before.contains(dest)) {
+                        EXPECT_FALSE(after.contains(dest)) << "partial file left behind";
+                    }
                     break;
             }
         }

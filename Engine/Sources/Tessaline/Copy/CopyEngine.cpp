@@ -113,7 +113,10 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
 // there leaves the batch's later copies in place: each is proven and under its final name,
 // where another run may already count it as present, so it is never removed.
 // Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
-// per file), 200 fsyncs after one syncfs cost 0.21 s in all.
+// per file), 200 fsyncs after one syncfs cost 0.21 s in all. Names are moved for the whole
+// batch before its events for the same reason: a new name is durable only after its folder's
+// fsync (a journal commit on ext4), and 200 renames each followed by it took 0.34–0.50 s
+// where 200 renames and one folder fsync took 3 ms.
 constexpr int64_t batchBytesLimit = int64_t{256} << 20;  // recorded bytes written ahead of their events
 constexpr size_t batchFilesLimit = 64;                     // files in flight (three descriptors each)
 constexpr int64_t batchEventsLimit = 4096;                 // progress events held back
