@@ -104,8 +104,7 @@ bool MountSyncCoordinator::claimInFlight(const Uuid& id) {
     return inFlightPairIDs_.insert(id).second;
 }
 
-bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume) {
-    std::optional<uint64_t> mountId = mountIdAt(volume.url);
+bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId) {
     std::lock_guard guard(lock_);
     if (inFlightPairIDs_.insert(id).second) return true;
     for (WaitingMount& waiting : waiting_)
@@ -175,8 +174,9 @@ void MountSyncCoordinator::handleMount(const VolumeInfo& volume) {
         return;
     }
     SettleOptions settle = config.settleOptions();
+    std::optional<uint64_t> mountId = mountIdAt(volume.url);
     for (const auto& pair : pairs)
-        if (claimOrWait(pair.id, volume)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
+        if (claimOrWait(pair.id, volume, mountId)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
 }
 
 int MountSyncCoordinator::runScheduledSyncs() { return runScheduledSyncs(mountedVolumes()); }
