@@ -118,11 +118,6 @@ bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume,
     return false;
 }
 
-void MountSyncCoordinator::releaseInFlight(const Uuid& id) {
-    std::lock_guard guard(lock_);
-    inFlightPairIDs_.erase(id);
-}
-
 std::optional<MountSyncCoordinator::WaitingMount> MountSyncCoordinator::nextOrRelease(const Uuid& id, bool stop) {
     std::lock_guard guard(lock_);
     auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingMount& w) { return w.pairId == id; });

@@ -138,7 +138,6 @@ private:
     // Claims the pair, or queues the mount (`mountId`: the mount now at its folder) behind
     // its run, replacing an earlier wait of the same pair and folder; true when claimed.
     bool claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId);
-    void releaseInFlight(const Uuid& id);
     // With the pair's run ended: hands over its next waiting mount, keeping the claim, or
     // releases the claim (always when `stop` was requested) and answers nullopt.
     std::optional<WaitingMount> nextOrRelease(const Uuid& id, bool stop);
