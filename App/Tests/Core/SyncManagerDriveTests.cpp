@@ -105,6 +105,21 @@ protected:
         return card;
     }
 
+    // One pair "Cards" from `cardLabel` to `destination`, the card settling `settleSeconds`.
+    tessaline::SyncConfiguration configuration(const std::string& cardLabel, const fs::path& destination,
+                                               double settleSeconds) const {
+        tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+        config.settleQuietSeconds = settleSeconds;
+        config.pairs = {pair(cardLabel, destination)};
+        return config;
+    }
+
+    // An empty backup folder on the system disk.
+    fs::path backupFolder() const {
+        fs::create_directories(sandbox.path() / "backup");
+        return sandbox.path() / "backup";
+    }
+
     // The real manager's environment over `config`; with `probe`, a real coordinator and
     // runner whose runs the probe watches.
     SyncManager::Environment environment(const tessaline::SyncConfiguration& config,
@@ -162,9 +177,7 @@ TEST_F(SyncManagerDriveTests, AnImpostorDriveAtTheDestinationIsRefusedWhileTheGr
     LoopVolume impostor("ext4", 32, driveLabel);
     tessaline::SecurityScopedBookmarkStore().grant(granted.mountPoint());
 
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 0;
-    config.pairs = {pair(cardLabel, impostor.mountPoint() / "Footage")};
+    tessaline::SyncConfiguration config = configuration(cardLabel, impostor.mountPoint() / "Footage", 0);
     SyncManager manager(environment(config));
     card->remount();
     const QString refused = QString::fromUtf8("❌ “Cards” failed: The drive at ") +
@@ -186,11 +199,9 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     auto first = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV"}, 300'000);
     auto second = unmountedCard(cardLabel, {"B001.MOV"}, 200'000, 3);
 
-    const fs::path backup = sandbox.path() / "backup";
-    fs::create_directories(backup);
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 1;  // the first run still settles when the second card arrives
-    config.pairs = {pair(cardLabel, backup)};
+    const fs::path backup = backupFolder();
+    // The first run still settles when the second card arrives.
+    tessaline::SyncConfiguration config = configuration(cardLabel, backup, 1);
     auto probe = std::make_shared<RunProbe>();
     SyncManager manager(environment(config, probe));
     first->remount();
@@ -220,11 +231,8 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
     const std::string cardLabel = label("BCAGAIN");
     auto card = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV"}, 300'000);
 
-    const fs::path backup = sandbox.path() / "backup";
-    fs::create_directories(backup);
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 0.5;
-    config.pairs = {pair(cardLabel, backup)};
+    const fs::path backup = backupFolder();
+    tessaline::SyncConfiguration config = configuration(cardLabel, backup, 0.5);
     auto probe = std::make_shared<RunProbe>();
     bool seen = false;
     probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest&) {
@@ -265,11 +273,8 @@ TEST_F(SyncManagerDriveTests, ARunStoppedByQuittingLeavesTodaysReportNotClean) {
     const std::string cardLabel = label("BCQUIT");
     auto card = unmountedCard(cardLabel, {"A001.MOV", "A002.MOV", "A003.MOV", "A004.MOV"}, 3'000'000, 1, 64);
 
-    const fs::path backup = sandbox.path() / "backup";
-    fs::create_directories(backup);
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 0;
-    config.pairs = {pair(cardLabel, backup)};
+    const fs::path backup = backupFolder();
+    tessaline::SyncConfiguration config = configuration(cardLabel, backup, 0);
     auto probe = std::make_shared<RunProbe>();
     std::atomic<bool> halfway{false};
     probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest& isCancelled) {
@@ -304,9 +309,7 @@ TEST_F(SyncManagerDriveTests, TheDestinationPulledAtTheFirstSettleStepReceivesNo
     const std::string cardLabel = label("BCPULLC");
     auto card = unmountedCard(cardLabel, sevenClips, 150'000);
     LoopVolume drive("ext4", 32, label("SHUTTLE"));
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 1;
-    config.pairs = {pair(cardLabel, drive.mountPoint() / "Footage")};
+    tessaline::SyncConfiguration config = configuration(cardLabel, drive.mountPoint() / "Footage", 1);
     auto probe = std::make_shared<RunProbe>();
     bool seen = false;
     probe->hook = [&](const CopyEngine::Event& event, const CopyEngine::CancelTest&) {
@@ -324,9 +327,8 @@ TEST_F(SyncManagerDriveTests, TheDestinationPulledWhileTheCardSettlesReceivesNot
     const std::string cardLabel = label("BCPULLT");
     auto card = unmountedCard(cardLabel, sevenClips, 150'000);
     LoopVolume drive("ext4", 32, label("SHUTTLE"));
-    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
-    config.settleQuietSeconds = 3;  // the application's default wait
-    config.pairs = {pair(cardLabel, drive.mountPoint() / "Footage")};
+    // The application's default wait.
+    tessaline::SyncConfiguration config = configuration(cardLabel, drive.mountPoint() / "Footage", 3);
     SyncManager manager(environment(config));
     card->remount();
     ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("▶️ Syncing")) > 0; }, 60'000));
