@@ -66,12 +66,10 @@ ReportFileList::ReportFileList(FileRevealer revealer, ThumbnailService& thumbnai
     view_->setModel(model_);
     view_->setItemDelegate(delegate_);
     view_->setUniformItemSizes(true);
-    view_->setLayoutMode(QListView::Batched);
-    view_->setBatchSize(500);
     view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
-    view_->setMinimumHeight(200);
+    view_->setMinimumHeight(120);
     layout->addWidget(view_, 1);
 
     auto* footer = new QLabel(footerText(), this);

@@ -83,7 +83,12 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     sync_ = new QPushButton(this);
     sync_->setObjectName(QStringLiteral("rescue.sync"));
     sync_->setDefault(true);
-    sync_->setIcon(Symbols::icon(QStringLiteral("arrow.down.doc.fill"), Qt::white));
+    sync_->setIcon(Symbols::icon(QStringLiteral("arrow.down.doc.fill"), Qt::white, Qt::white));
+    // The prominent button: filled with the accent colour, grey while it cannot be used.
+    sync_->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 5px;"
+                                        " padding: 5px 12px; } QPushButton:disabled { background: %2; color: %3; }")
+                             .arg(Style::accent(this).name(), Style::quaternaryFill(this).name(QColor::HexArgb),
+                                  Style::secondaryText(this).name(QColor::HexArgb)));
     Symbols::tag(sync_, QStringLiteral("arrow.down.doc.fill"));
     actions->addWidget(sync_);
     stop_ = new QPushButton(QStringLiteral("Stop"), this);

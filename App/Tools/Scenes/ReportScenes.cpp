@@ -1,0 +1,174 @@
+// Scenes of the Report section, from real media made here (videos, one turned by its display
+// matrix, stills, a still PNG and a sound), some of it copied to a "drive" folder: a safe
+// report, a report with files still only on the card (and its rescue copy run for real),
+// a card that was not fully read, and the preview window over a still (video frames are
+// drawn by the platform's video output, which an offscreen grab does not capture).
+
+#include "ScreenshotStudio.hpp"
+
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/PreviewController.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/PreviewWindow.hpp"
+#include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/ThumbnailService.hpp"
+
+#include "Tessaline/Report/VerificationReport.hpp"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+
+#include <filesystem>
+
+namespace brindlecove::tools {
+
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+
+fs::path fspath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+bool ffmpeg(QStringList arguments) {
+    arguments.prepend(QStringLiteral("-y"));
+    arguments.prepend(QStringLiteral("error"));
+    arguments.prepend(QStringLiteral("-loglevel"));
+    return ScreenshotStudio::run(QStringLiteral("ffmpeg"), arguments);
+}
+
+struct Shot {
+    QString name;
+    QString source;  // an ffmpeg lavfi source
+    bool video;
+};
+
+// The card's files: five clips and four stills, a sound and a turned clip.
+QStringList shootCard(const QString& card) {
+    QDir().mkpath(card + QStringLiteral("/DCIM/100MEDIA"));
+    const Shot shots[] = {
+        {QStringLiteral("C0001.MP4"), QStringLiteral("testsrc2=size=640x360:rate=25"), true},
+        {QStringLiteral("C0002.MP4"), QStringLiteral("smptehdbars=size=640x360:rate=25"), true},
+        {QStringLiteral("C0003.MOV"), QStringLiteral("mandelbrot=size=640x360:rate=25"), true},
+        {QStringLiteral("C0004.MOV"), QStringLiteral("life=size=640x360:rate=25:mold=10:ratio=0.5"), true},
+        {QStringLiteral("C0005.MP4"), QStringLiteral("cellauto=size=640x360:rate=25:rule=110"), true},
+        {QStringLiteral("DJI_0101.JPG"), QStringLiteral("gradients=size=1200x800:seed=3"), false},
+        {QStringLiteral("DJI_0102.JPG"), QStringLiteral("mandelbrot=size=1200x800:start_scale=0.4"), false},
+        {QStringLiteral("DJI_0103.JPG"), QStringLiteral("gradients=size=1200x800:seed=9"), false},
+        {QStringLiteral("DJI_0104.PNG"), QStringLiteral("rgbtestsrc=size=800x600"), false},
+    };
+    QStringList files;
+    for (const Shot& shot : shots) {
+        const QString file = card + QStringLiteral("/DCIM/100MEDIA/") + shot.name;
+        if (!QFileInfo::exists(file)) {
+            QStringList args{QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"), shot.source};
+            if (shot.video)
+                args << QStringLiteral("-t") << QStringLiteral("2") << QStringLiteral("-c:v") << QStringLiteral("libx264")
+                     << QStringLiteral("-pix_fmt") << QStringLiteral("yuv420p");
+            else
+                args << QStringLiteral("-frames:v") << QStringLiteral("1");
+            args << file;
+            ffmpeg(args);
+        }
+        files << file;
+    }
+    // The fourth clip was filmed with the camera on its side.
+    ScreenshotStudio::run(QStringLiteral("exiftool"), {QStringLiteral("-q"), QStringLiteral("-overwrite_original"),
+                                                       QStringLiteral("-Rotation=90"), files[3]});
+    const QString sound = card + QStringLiteral("/DCIM/100MEDIA/ZOOM0001.WAV");
+    ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("sine=frequency=440:duration=1"), sound});
+    files << sound;
+    return files;
+}
+
+tessaline::MatchResult clipOf(const QString& file, MatchStatus status, double date) {
+    tessaline::Fingerprint print{.url = fspath(file), .byteSize = QFileInfo(file).size()};
+    print.captureDate = date;
+    print.hasCameraTimestamp = true;
+    print.timestampSource = tessaline::TimestampSource::quickTimeAtom;
+    tessaline::MatchResult result;
+    result.group.primaryFiles.push_back(print);
+    result.status = std::move(status);
+    return result;
+}
+
+// A report of the card's files: the first `missing` files only on the card, the others
+// confirmed on the drive (copied there for real).
+std::shared_ptr<const tessaline::VerificationReport> reportOf(const QString& card, const QStringList& files,
+                                                              const QString& drive, int missing,
+                                                              std::vector<fs::path> unread = {}) {
+    QDir().mkpath(drive);
+    std::vector<tessaline::MatchResult> results;
+    double date = 1'717'243'200.0;  // 2024-06-01 12:00 UTC
+    for (int i = 0; i < files.size(); ++i) {
+        date += 97;
+        if (i < missing) {
+            results.push_back(clipOf(files[i], MatchStatus::missing(), date));
+            continue;
+        }
+        const QString copy = drive + u'/' + QFileInfo(files[i]).fileName();
+        if (!QFileInfo::exists(copy)) QFile::copy(files[i], copy);
+        results.push_back(clipOf(files[i], MatchStatus::confirmed(fspath(copy)), date));
+    }
+    tessaline::VolumeIdentity identity;
+    identity.name = "A-CAM";
+    return std::make_shared<const tessaline::VerificationReport>(fspath(card), std::vector<fs::path>{fspath(drive)},
+                                                                 date + 600, std::move(results), identity,
+                                                                 std::move(unread));
+}
+
+ReportView* showReport(ScreenshotStudio& studio, std::shared_ptr<const tessaline::VerificationReport> report) {
+    studio.window().models().scan().setLastReport(std::move(report));
+    studio.window().select(AppSection::report);
+    auto* view = qobject_cast<ReportView*>(studio.window().currentScreen());
+    // Thumbnails are asked for by painting: paint, wait for the pool, paint again.
+    studio.window().grab();
+    ScreenshotStudio::wait(100);
+    ThumbnailService::shared().waitForDone(20'000);
+    ScreenshotStudio::wait(200);
+    return view;
+}
+
+}  // namespace
+
+static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/A-CAM");
+    const QString drive = studio.home() + QStringLiteral("/BACKUP/Shoot/Day1");
+    const QStringList files = shootCard(card);
+
+    showReport(studio, reportOf(card, files, drive, 0));
+    studio.save(QStringLiteral("report-safe"));
+
+    auto missing = reportOf(card, files, drive + QStringLiteral("-partial"), 3);
+    ReportView* view = showReport(studio, missing);
+    studio.save(QStringLiteral("report-missing"));
+
+    // The rescue copy of the three red files into the suggested folder, for real.
+    if (view) {
+        if (auto* sync = view->findChild<QPushButton*>(QStringLiteral("rescue.sync"))) sync->click();
+        auto& rescue = studio.window().models().missingSync();
+        ScreenshotStudio::waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); });
+        ScreenshotStudio::wait(100);
+        studio.save(QStringLiteral("report-rescued"));
+    }
+
+    showReport(studio, reportOf(card, files, drive, 0, {fspath(card + QStringLiteral("/DCIM/101MEDIA"))}));
+    studio.save(QStringLiteral("report-not-fully-read"));
+
+    // The preview over a still, then over the turned clip.
+    view = showReport(studio, missing);
+    if (!view) return;
+    view->preview(files[6]);
+    if (PreviewWindow* preview = view->previewWindow()) {
+        ScreenshotStudio::waitFor([&] { return preview->hasImage(); }, 10'000);
+        ScreenshotStudio::wait(100);
+        studio.save(QStringLiteral("report-preview-still"), preview);
+        preview->close();
+    }
+});
+
+}  // namespace brindlecove::tools
