@@ -4,6 +4,7 @@
 #include "Tessaline/Support/TextCase.hpp"
 
 #include <algorithm>
+#include <string_view>
 
 namespace tessaline {
 
@@ -26,10 +27,10 @@ std::string MatchResult::description() const {
     return "MISSING      " + name;
 }
 
-std::vector<MatchResult> alphabetical(std::vector<MatchResult> results) {
+std::vector<size_t> alphabeticalOrder(const std::vector<MatchResult>& results) {
     struct Key {
         std::string name;
-        std::string path;
+        std::string_view path;
         size_t index;
     };
     std::vector<Key> keys;
@@ -37,15 +38,23 @@ std::vector<MatchResult> alphabetical(std::vector<MatchResult> results) {
     for (size_t i = 0; i < results.size(); ++i) {
         const ClipGroup& group = results[i].group;
         keys.push_back({lowercased(results[i].primaryName()),
-                        group.primaryFiles.empty() ? std::string() : group.primaryFiles.front().url.native(), i});
+                        group.primaryFiles.empty() ? std::string_view() : std::string_view(group.primaryFiles.front().url.native()),
+                        i});
     }
     std::stable_sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         if (a.name != b.name) return a.name < b.name;
         return a.path < b.path;
     });
+    std::vector<size_t> order;
+    order.reserve(keys.size());
+    for (const Key& key : keys) order.push_back(key.index);
+    return order;
+}
+
+std::vector<MatchResult> alphabetical(std::vector<MatchResult> results) {
     std::vector<MatchResult> sorted;
     sorted.reserve(results.size());
-    for (const Key& key : keys) sorted.push_back(std::move(results[key.index]));
+    for (size_t index : alphabeticalOrder(results)) sorted.push_back(std::move(results[index]));
     return sorted;
 }
 

@@ -23,5 +23,7 @@ struct MatchResult {
 // The results ordered by lower-cased primaryName, then by the first primary's full path
 // (byte order; "" without primaries); equal keys keep their order.
 std::vector<MatchResult> alphabetical(std::vector<MatchResult> results);
+// The same order as positions into `results`, without copying them (large reports).
+std::vector<size_t> alphabeticalOrder(const std::vector<MatchResult>& results);
 
 }  // namespace tessaline
