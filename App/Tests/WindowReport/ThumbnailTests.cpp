@@ -211,9 +211,12 @@ TEST_F(ThumbnailMakerTest, ServiceServesNewestFirstCachesAndNeverRetries) {
     auto cached = service.thumbnail("a");
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->size(), QSize(4, 4));
+    // Another card's file at the same path (another size) is made anew.
+    EXPECT_FALSE(service.thumbnail("a", 123));
     EXPECT_TRUE(service.hasFailed("bad"));
     EXPECT_FALSE(service.thumbnail("bad"));
     service.waitForDone();
     drainEvents();
     EXPECT_EQ(gate.calls.count("bad"), 1);
+    EXPECT_EQ(gate.calls.count("a"), 2);
 }

@@ -28,6 +28,7 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
             row.name = QStringLiteral("?");
         } else {
             row.firstFilePath = qtPath(primaries.front().url);
+            row.firstFileBytes = primaries.front().byteSize;
             row.name = qtPath(primaries.front().url.filename());
             row.isVideo = tessaline::MediaClassifier::isVideo(primaries.front().url);
         }

@@ -23,6 +23,7 @@ struct ReportRow {
     QString dateText;       // the capture date in the locale's short style; empty without one
     QString sizeText;       // the clip's size in file byte counts
     QString firstFilePath;  // empty for a clip without a first file
+    qint64 firstFileBytes = -1;  // its size as the scan recorded it
     bool isVideo = false;   // by the first file's extension
 };
 

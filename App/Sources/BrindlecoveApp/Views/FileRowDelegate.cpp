@@ -95,7 +95,7 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
         const QRectF frame(x, middle - thumbHeight / 2, thumbWidth, thumbHeight);
         QPainterPath rounded;
         rounded.addRoundedRect(frame, 5, 5);
-        std::optional<QImage> picture = thumbnails_.thumbnail(row.firstFilePath);
+        std::optional<QImage> picture = thumbnails_.thumbnail(row.firstFilePath, row.firstFileBytes);
         painter->save();
         painter->setClipPath(rounded);
         if (picture && !picture->isNull()) {

@@ -19,7 +19,11 @@ constexpr int poolThreads = 2;
 
 struct ThumbnailService::Queue {
     std::mutex lock;
-    std::deque<QString> waiting;  // newest at the back
+    struct Request {
+        QString key;
+        QString path;
+    };
+    std::deque<Request> waiting;  // newest at the back
     int workers = 0;
     bool closed = false;
 };
@@ -45,23 +49,29 @@ ThumbnailService::~ThumbnailService() {
 ThumbnailService& ThumbnailService::shared() {
     static QPointer<ThumbnailService> service;
     if (!service) {
-        qreal scale = qApp ? qGuiApp->devicePixelRatio() : 1.0;
+        auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        qreal scale = gui ? gui->devicePixelRatio() : 1.0;
         QSize size(qRound(56 * std::max<qreal>(scale, 1.0)), qRound(40 * std::max<qreal>(scale, 1.0)));
         service = new ThumbnailService(size, {}, QCoreApplication::instance());
     }
     return *service;
 }
 
-std::optional<QImage> ThumbnailService::thumbnail(const QString& path) {
+QString ThumbnailService::keyOf(const QString& path, qint64 sizeBytes) {
+    return path + u'\n' + QString::number(sizeBytes);
+}
+
+std::optional<QImage> ThumbnailService::thumbnail(const QString& path, qint64 sizeBytes) {
     if (path.isEmpty()) return std::nullopt;
-    if (const QImage* image = cache_.object(path)) return *image;
-    if (failed_.contains(path) || pending_.contains(path)) return std::nullopt;
-    pending_.insert(path);
+    const QString key = keyOf(path, sizeBytes);
+    if (const QImage* image = cache_.object(key)) return *image;
+    if (failed_.contains(key) || pending_.contains(key)) return std::nullopt;
+    pending_.insert(key);
     {
         std::lock_guard guard(queue_->lock);
-        queue_->waiting.push_back(path);
+        queue_->waiting.push_back({key, path});
         while (queue_->waiting.size() > maxWaiting) {
-            pending_.remove(queue_->waiting.front());
+            pending_.remove(queue_->waiting.front().key);
             queue_->waiting.pop_front();
         }
     }
@@ -75,21 +85,21 @@ void ThumbnailService::startWorkers() {
         ++queue_->workers;
         pool_.start([queue = queue_, maker = maker_, size = size_, self = QPointer<ThumbnailService>(this)] {
             for (;;) {
-                QString path;
+                Queue::Request request;
                 {
                     std::lock_guard guard(queue->lock);
                     if (queue->closed || queue->waiting.empty()) {
                         --queue->workers;
                         return;
                     }
-                    path = queue->waiting.back();
+                    request = queue->waiting.back();
                     queue->waiting.pop_back();
                 }
-                QImage image = maker(path, size);
+                QImage image = maker(request.path, size);
                 QMetaObject::invokeMethod(
                     QCoreApplication::instance(),
-                    [self, path, image = std::move(image)] {
-                        if (self) self->deliver(path, image);
+                    [self, request, image = std::move(image)] {
+                        if (self) self->deliver(request.key, request.path, image);
                     },
                     Qt::QueuedConnection);
             }
@@ -97,20 +107,20 @@ void ThumbnailService::startWorkers() {
     }
 }
 
-void ThumbnailService::deliver(const QString& path, const QImage& image) {
-    pending_.remove(path);
+void ThumbnailService::deliver(const QString& key, const QString& path, const QImage& image) {
+    pending_.remove(key);
     if (image.isNull()) {
-        failed_.insert(path);
+        failed_.insert(key);
     } else {
         qint64 kib = std::max<qint64>(1, image.sizeInBytes() / 1024);
-        cache_.insert(path, new QImage(image), static_cast<qsizetype>(kib));
+        cache_.insert(key, new QImage(image), static_cast<qsizetype>(kib));
     }
     Q_EMIT thumbnailReady(path);
 }
 
 void ThumbnailService::dropPending() {
     std::lock_guard guard(queue_->lock);
-    for (const QString& path : queue_->waiting) pending_.remove(path);
+    for (const auto& request : queue_->waiting) pending_.remove(request.key);
     queue_->waiting.clear();
 }
 

@@ -37,10 +37,12 @@ public:
 
     QSize size() const { return size_; }
     // The cached picture of `path`; otherwise nullopt, and the picture is requested unless it
-    // was asked for before (pending, or failed for good).
-    std::optional<QImage> thumbnail(const QString& path);
-    // Whether `path` was tried and gave no picture.
-    bool hasFailed(const QString& path) const { return failed_.contains(path); }
+    // was asked for before (pending, or failed for good). `sizeBytes` (the size the report
+    // recorded; -1 when unknown) is part of the key, so another card's file at the same
+    // path and name never shows this one's picture.
+    std::optional<QImage> thumbnail(const QString& path, qint64 sizeBytes = -1);
+    // Whether `path` (of that size) was tried and gave no picture.
+    bool hasFailed(const QString& path, qint64 sizeBytes = -1) const { return failed_.contains(keyOf(path, sizeBytes)); }
     // Drops the requests not yet started (a new report replaces the rows); they are asked
     // again when painted again.
     void dropPending();
@@ -54,7 +56,8 @@ Q_SIGNALS:
 private:
     struct Queue;
     void startWorkers();
-    void deliver(const QString& path, const QImage& image);
+    static QString keyOf(const QString& path, qint64 sizeBytes);
+    void deliver(const QString& key, const QString& path, const QImage& image);
 
     QSize size_;
     Maker maker_;
