@@ -22,11 +22,10 @@ namespace {
 
 constexpr int64_t rescueChunkSize = 8'388'608;
 
-// The run when the destination is not there: every file failed with the same reason, and
-// nothing written anywhere.
-CopyEngine::CopyRun unavailableRun(const std::vector<tessaline::MediaFile>& files, const fs::path& card,
-                                   const fs::path& destination) {
-    const std::string reason = RescueDestination::unavailableText(qtPath(destination)).toStdString();
+// A run in which no file was copied: every file failed with the same reason (the
+// destination is not there, or the copy could not run at all).
+CopyEngine::CopyRun failedRun(const std::vector<tessaline::MediaFile>& files, const fs::path& card,
+                              const fs::path& destination, const std::string& reason) {
     const auto now = tessaline::nowEpoch();
     CopyEngine::CopyRun run;
     run.plannedFileCount = static_cast<int>(files.size());
@@ -129,42 +128,48 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
         CopyEngine::CopyRun run;
         auto pin = RescueDestination::stillAvailable(destination, chosenPin);
         if (!pin) {
-            run = unavailableRun(files, card, destination);
+            run = failedRun(files, card, destination,
+                            RescueDestination::unavailableText(qtPath(destination)).toStdString());
         } else {
-            const CopyEngine engine = io ? CopyEngine(io) : CopyEngine();
-            CopyEngine::Options options;
-            options.preserveStructure = preserve;
-            options.verifyAfterCopy = true;
-            options.skipIfDestinationVerifies = true;
-            options.chunkSize = rescueChunkSize;
-            options.destinationVolume = pin;
-            std::string currentName;
-            auto onEvent = [this, &ticket, &currentName](const CopyEngine::Event& event) {
-                if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
-                    currentName = started->name;
-                } else if (const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
-                    ticket.post([this, name = QFile::decodeName(QByteArray::fromStdString(currentName)),
-                                 copied = progress->overallBytesCopied, total = progress->overallBytes] {
-                        applyProgress(name, copied, total);
-                    });
-                }
-            };
-            auto copy = [&] { return engine.copy(files, card, destination, options, ticket.cancelTest(), onEvent); };
+            // Every run ends with a log, even when the copy itself could not run.
+            try {
+                const CopyEngine engine = io ? CopyEngine(io) : CopyEngine();
+                CopyEngine::Options options;
+                options.preserveStructure = preserve;
+                options.verifyAfterCopy = true;
+                options.skipIfDestinationVerifies = true;
+                options.chunkSize = rescueChunkSize;
+                options.destinationVolume = pin;
+                std::string currentName;
+                auto onEvent = [this, &ticket, &currentName](const CopyEngine::Event& event) {
+                    if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
+                        currentName = started->name;
+                    } else if (const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
+                        ticket.post([this, name = QFile::decodeName(QByteArray::fromStdString(currentName)),
+                                     copied = progress->overallBytesCopied, total = progress->overallBytes] {
+                            applyProgress(name, copied, total);
+                        });
+                    }
+                };
+                auto copy = [&] { return engine.copy(files, card, destination, options, ticket.cancelTest(), onEvent); };
 
-            // A granted drive is copied to with its grant held open; the grant's own folder is
-            // never the target. Without a usable grant the destination is copied to directly.
-            tessaline::SecurityScopedBookmarkStore store(storeURL);
-            auto label = tessaline::volumeLabel(destination);
-            auto granted = store.grantedVolumeLabels();
-            bool copied = false;
-            if (label && std::find(granted.begin(), granted.end(), *label) != granted.end()) {
-                try {
-                    run = store.withAccess(*label, [&](const fs::path&) { return copy(); });
-                    copied = true;
-                } catch (const tessaline::BookmarkError&) {
+                // A granted drive is copied to with its grant held open; the grant's own folder is
+                // never the target. Without a usable grant the destination is copied to directly.
+                tessaline::SecurityScopedBookmarkStore store(storeURL);
+                auto label = tessaline::volumeLabel(destination);
+                auto granted = store.grantedVolumeLabels();
+                bool copied = false;
+                if (label && std::find(granted.begin(), granted.end(), *label) != granted.end()) {
+                    try {
+                        run = store.withAccess(*label, [&](const fs::path&) { return copy(); });
+                        copied = true;
+                    } catch (const tessaline::BookmarkError&) {
+                    }
                 }
+                if (!copied) run = copy();
+            } catch (const std::exception& error) {
+                run = failedRun(files, card, destination, error.what());
             }
-            if (!copied) run = copy();
         }
         auto log = tessaline::TransferLog::fromRun(card, destination, preserve, startedAt, tessaline::nowEpoch(),
                                                    run);
