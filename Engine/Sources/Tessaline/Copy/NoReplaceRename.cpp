@@ -35,12 +35,21 @@ int renameNoReplace(CopyFileIO& io, const std::filesystem::path& from, const std
     if (io.rename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (!flagUnsupported(errno)) return errno;
 
-    if (io.link(from.c_str(), to.c_str()) == 0) {
+    struct stat source{};
+    const bool sourceKnown = ::lstat(from.c_str(), &source) == 0;
+    // NFS may answer a retransmitted link() with an error although the first one succeeded:
+    // the final name leading to the copy itself is success.
+    auto linked = [&] {
+        struct stat now{};
+        return sourceKnown && ::lstat(to.c_str(), &now) == 0 && sameFile(now, source);
+    };
+    const int linkError = io.link(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    if (linkError == 0 || (linkError != EEXIST && !linksUnsupported(linkError) && linked())) {
         // A failure here leaves a second, hidden name for the copy: litter, never a loss.
         io.unlink(from.c_str());
         return 0;
     }
-    if (!linksUnsupported(errno)) return errno;
+    if (!linksUnsupported(linkError)) return linkError;
 
     int claim = io.open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (claim < 0) return errno;
