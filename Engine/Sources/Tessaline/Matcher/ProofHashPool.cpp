@@ -31,6 +31,7 @@ ProofHashPool::ProofHashPool(const ChecksumEngine& checksum, int threads)
 }
 
 ProofHashPool::~ProofHashPool() {
+    stop();  // a hash in progress ends at its next read
     for (std::jthread& thread : threads_) thread.request_stop();
     changed_.notify_all();
     threads_.clear();
