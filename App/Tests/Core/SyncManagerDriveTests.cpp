@@ -226,6 +226,37 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     EXPECT_TRUE(manager.todayReport()->allClean());
 }
 
+TEST_F(SyncManagerDriveTests, ThePromptsRunNowCopiesBothCardsOfOneLabel) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCPROMPT");
+    auto first = unmountedCard(cardLabel, {"A001.MOV"}, 300'000);
+    auto second = unmountedCard(cardLabel, {"B001.MOV"}, 200'000, 3);
+    const fs::path backup = backupFolder();
+    auto probe = std::make_shared<RunProbe>();
+    SyncManager manager(environment(configuration(cardLabel, backup, 0.5), probe));
+    manager.setAutoRunOnMount(false);
+    first->remount();
+    second->remount();
+    ASSERT_TRUE(waitFor([&] { return linesStartingWith(manager, QString::fromUtf8("💡")) == 2; }, 30'000));
+    ASSERT_TRUE(manager.pendingPrompt());
+    EXPECT_EQ(manager.pendingPrompt()->pairNames, QStringList{QStringLiteral("Cards")});
+    EXPECT_EQ(manager.coordinator()->inFlightCount(), 0u);
+
+    manager.runPromptedPair(QStringLiteral("Cards"));
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
+        << manager.activity().join(QStringLiteral("\n")).toStdString();
+    manager.coordinator()->waitForIdle();
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: 1 new, 0 present, 0 failed")), 2);
+    EXPECT_EQ(probe->mostAtOnce, 1);
+    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
+              tessaline::testing::readFile(first->mountPoint() / "DCIM" / "A001.MOV"));
+    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "B001.MOV"),
+              tessaline::testing::readFile(second->mountPoint() / "DCIM" / "B001.MOV"));
+    ASSERT_TRUE(manager.todayReport());
+    ASSERT_EQ(manager.todayReport()->runs.size(), 2u);
+    EXPECT_EQ(manager.todayReport()->runs[0].triggeredBy, tessaline::SyncReport::Trigger::manual);
+}
+
 TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfterIt) {
     TESSALINE_REQUIRE_ROOT();
     const std::string cardLabel = label("BCAGAIN");

@@ -355,6 +355,30 @@ TEST_F(CoordinatorTest, RunNowMatchesNameAndLabelExactly) {
     EXPECT_EQ(runner.triggers()[0], SyncReport::Trigger::manual);
 }
 
+TEST_F(CoordinatorTest, PromptedRunNowCopiesEveryCardOfThePairOneAtATime) {
+    config.pairs = {pairNamed("Off", "CARD", false), pairNamed("A cam", "CARD")};
+    auto coordinator = make();
+    coordinator->runPromptedPair("Off");
+    coordinator->runPromptedPair("Unknown");
+    EXPECT_TRUE(log.events().empty());
+    coordinator->runPromptedPair("A cam");  // no card mounted
+    auto failed = log.all<Coordinator::SyncFailed>();
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].message, "Source drive \u201c" "CARD" "\u201d isn\u2019t mounted.");
+
+    // Two cards of the name (letter case ignored, as for a mount) and another volume.
+    mounted = {volumeOf("card"), volumeOf("OTHER"), volumeOf("CARD", "CARD1")};
+    coordinator->runPromptedPair("A cam");
+    ASSERT_TRUE(runner.waitStarted(1));
+    EXPECT_EQ(coordinator->waitingCount(), 1u);
+    runner.release();
+    coordinator->waitForIdle();
+    EXPECT_EQ(runner.roots(), (std::vector<fs::path>{"/media/test/card", "/media/test/CARD1"}));
+    EXPECT_EQ(runner.triggers(), std::vector<SyncReport::Trigger>(2, SyncReport::Trigger::manual));
+    EXPECT_EQ(runner.maxConcurrent(), 1);
+    EXPECT_EQ(coordinator->inFlightCount(), 0u);
+}
+
 TEST_F(CoordinatorTest, ScheduledSyncsCountMatchesNotStartsAndIgnoreAutoRun) {
     SyncPair pair = pairNamed("A cam", "CARD");
     config.pairs = {pair, pairNamed("B cam", "OTHER")};

@@ -298,6 +298,10 @@ void SyncManager::runScheduledNow(bool triggeredBySchedule) {
             .arg(sources.join(QStringLiteral(", ")), mounted.join(QStringLiteral(", "))));
 }
 
+void SyncManager::runPromptedPair(const QString& name) {
+    if (coordinator_) coordinator_->runPromptedPair(name.toStdString());
+}
+
 void SyncManager::setLaunchAtLogin(bool wanted) {
     QString status = QStringLiteral("\u2014");
     if (scheduledService_) {

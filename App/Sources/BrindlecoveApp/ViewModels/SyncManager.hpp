@@ -107,6 +107,10 @@ public:
 
     // The daily run (true) and "Sync All Now" (false).
     void runScheduledNow(bool triggeredBySchedule);
+    // Run-now of a pair offered by the insert prompt: on every mounted card its source label
+    // matches (ignoring case, as the prompt did), one after the other, so a second card of
+    // the same name is copied too. Failures arrive as activity lines.
+    void runPromptedPair(const QString& name);
     void setLaunchAtLogin(bool wanted);
 
     // Re-reads today's totals when the local day has changed since the last reading

@@ -83,6 +83,10 @@ void MenuBarController::perform(const MenuItem& item, bool checked) {
     switch (item.command) {
         case MenuCommand::none: break;
         case MenuCommand::runPromptedPair:
+            // Every inserted card of the pair, not only the first one listed.
+            manager.setPendingPrompt(std::nullopt);
+            manager.runPromptedPair(item.argument);
+            break;
         case MenuCommand::runPreset: runPair(item.argument); break;
         case MenuCommand::dismissPrompt: manager.setPendingPrompt(std::nullopt); break;
         case MenuCommand::setWatchDrives: manager.setEnabled(checked); break;

@@ -104,29 +104,35 @@ bool MountSyncCoordinator::claimInFlight(const Uuid& id) {
     return inFlightPairIDs_.insert(id).second;
 }
 
-bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId) {
+bool MountSyncCoordinator::claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId,
+                                       SyncReport::Trigger trigger) {
     std::lock_guard guard(lock_);
     if (inFlightPairIDs_.insert(id).second) return true;
-    for (WaitingMount& waiting : waiting_)
+    for (WaitingRun& waiting : waiting_)
         if (waiting.pairId == id && waiting.volume.url == volume.url) {
             // The same card inserted again: the newest mount is the one to copy, once.
-            waiting.volume = volume;
-            waiting.mountId = mountId;
+            waiting = WaitingRun{id, volume, mountId, trigger};
             return false;
         }
-    waiting_.push_back(WaitingMount{id, volume, mountId});
+    waiting_.push_back(WaitingRun{id, volume, mountId, trigger});
     return false;
 }
 
-std::optional<MountSyncCoordinator::WaitingMount> MountSyncCoordinator::nextOrRelease(const Uuid& id, bool stop) {
+void MountSyncCoordinator::claimOrWaitEach(const SyncPair& pair, const std::vector<VolumeInfo>& volumes,
+                                           SyncReport::Trigger trigger, const SettleOptions& settle) {
+    for (const VolumeInfo& volume : volumes)
+        if (claimOrWait(pair.id, volume, mountIdAt(volume.url), trigger)) triggerPair(pair, volume.url, trigger, settle);
+}
+
+std::optional<MountSyncCoordinator::WaitingRun> MountSyncCoordinator::nextOrRelease(const Uuid& id, bool stop) {
     std::lock_guard guard(lock_);
-    auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingMount& w) { return w.pairId == id; });
+    auto it = std::find_if(waiting_.begin(), waiting_.end(), [&](const WaitingRun& w) { return w.pairId == id; });
     if (it == waiting_.end() || stop) {
-        std::erase_if(waiting_, [&](const WaitingMount& w) { return w.pairId == id; });
+        std::erase_if(waiting_, [&](const WaitingRun& w) { return w.pairId == id; });
         inFlightPairIDs_.erase(id);
         return std::nullopt;
     }
-    WaitingMount next = std::move(*it);
+    WaitingRun next = std::move(*it);
     waiting_.erase(it);
     return next;
 }
@@ -168,10 +174,7 @@ void MountSyncCoordinator::handleMount(const VolumeInfo& volume) {
         send(PromptSuggested{volume.label, std::move(names)});
         return;
     }
-    SettleOptions settle = config.settleOptions();
-    std::optional<uint64_t> mountId = mountIdAt(volume.url);
-    for (const auto& pair : pairs)
-        if (claimOrWait(pair.id, volume, mountId)) triggerPair(pair, volume.url, SyncReport::Trigger::mount, settle);
+    for (const auto& pair : pairs) claimOrWaitEach(pair, {volume}, SyncReport::Trigger::mount, config.settleOptions());
 }
 
 int MountSyncCoordinator::runScheduledSyncs() { return runScheduledSyncs(mountedVolumes()); }
@@ -211,6 +214,30 @@ void MountSyncCoordinator::runPreset(const std::string& name) {
     }
     if (!claimInFlight(found->id)) return;
     triggerPair(*found, source->url, SyncReport::Trigger::manual, config.settleOptions());
+}
+
+void MountSyncCoordinator::runPromptedPair(const std::string& name) {
+    SyncConfiguration config = configProvider_();
+    const SyncPair* found = nullptr;
+    for (const auto& pair : config.pairs)
+        if (pair.enabled && pair.name == name) {
+            found = &pair;
+            break;
+        }
+    if (!found) return;
+    // The volumes the prompt was offered for: every card the pair's label matches as a mount
+    // does, so two cards of one name are both copied.
+    std::vector<VolumeInfo> sources;
+    for (const VolumeInfo& volume : mountedVolumes()) {
+        std::vector<SyncPair> matched = config.pairsForMountedLabel(volume.label);
+        if (std::any_of(matched.begin(), matched.end(), [&](const SyncPair& p) { return p.id == found->id; }))
+            sources.push_back(volume);
+    }
+    if (sources.empty()) {
+        send(SyncFailed{found->name, sourceNotMountedText(found->sourceVolumeLabel)});
+        return;
+    }
+    claimOrWaitEach(*found, sources, SyncReport::Trigger::manual, config.settleOptions());
 }
 
 // Called with the pair claimed; the claim is released on every path from here on.
@@ -270,7 +297,7 @@ void MountSyncCoordinator::runTask(Job job, std::stop_token stop) {
             runOne(*current, stop);
             current.reset();
             while (!current) {
-                std::optional<WaitingMount> waiting = nextOrRelease(id, stop.stop_requested());
+                std::optional<WaitingRun> waiting = nextOrRelease(id, stop.stop_requested());
                 if (!waiting) return;
                 current = jobFor(*waiting);
             }
@@ -280,7 +307,7 @@ void MountSyncCoordinator::runTask(Job job, std::stop_token stop) {
     }
 }
 
-std::optional<MountSyncCoordinator::Job> MountSyncCoordinator::jobFor(const WaitingMount& waiting) {
+std::optional<MountSyncCoordinator::Job> MountSyncCoordinator::jobFor(const WaitingRun& waiting) {
     SyncConfiguration config;
     try {
         config = configProvider_();
@@ -294,7 +321,7 @@ std::optional<MountSyncCoordinator::Job> MountSyncCoordinator::jobFor(const Wait
             send(SyncFailed{pair.name, sourceNotMountedText(waiting.volume.label)});
             return std::nullopt;
         }
-        return Job{pair, waiting.volume.url, SyncReport::Trigger::mount, config.settleOptions()};
+        return Job{pair, waiting.volume.url, waiting.trigger, config.settleOptions()};
     }
     return std::nullopt;
 }

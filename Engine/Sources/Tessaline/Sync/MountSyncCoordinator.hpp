@@ -2,23 +2,24 @@
 // Decides when sync pairs run: on a mount of their source volume (trigger mount), on the
 // daily schedule or Sync Now (scheduled), and on Run-now of one named pair (manual). It
 // never runs one pair twice at once, runs every sync on a thread it owns at utility
-// priority (a pair's waiting mounts run on its thread, one after the other), appends each
+// priority (a pair's waiting runs follow on its thread, one after the other), appends each
 // finished run to the history, and reports everything it does as typed events through one
 // callback.
 //
 // A mount whose pair is running waits and runs when that run ends, from its own volume
 // (two cards with one label, or a card inserted again mid-run, are each copied); at most
-// one mount waits per pair and source folder. Sync Now and Run-now of a running pair are
+// one run waits per pair and source folder. The insert prompt's Run-now waits the same
+// way, for each mounted card of the pair. Sync Now and Run-now of a running pair are
 // dropped: the run going on already serves them.
 //
 // Threads: the triggers may be called from any thread and return at once. Each run's
 // events are sent in order on its own thread; mountDetected, ignored, promptSuggested and
 // Run-now's not-mounted failure on the caller's thread. `onEvent` must accept calls from
 // any thread. The in-flight lock is held only to test-and-insert or remove an id or a
-// waiting mount, never across a run, a provider or a callback.
+// waiting run, never across a run, a provider or a callback.
 //
 // Lifetime: the coordinator owns its run threads and its watcher. Destroying it stops the
-// watcher, drops the waiting mounts, asks every run to stop between files (a started sync
+// watcher, drops the waiting runs, asks every run to stop between files (a started sync
 // otherwise always runs to its end) and joins the threads. It must not be destroyed on one
 // of its own run threads or inside its own event callback.
 
@@ -92,8 +93,8 @@ public:
 
     // Starts watching mounts (a mounted volume goes to handleMount); no-op while watching.
     void start();
-    // Stops and drops the watcher and the mounts waiting for a running pair (a run going
-    // on ends as usual); a later start() makes a new watcher.
+    // Stops and drops the watcher and the runs waiting for a running pair (a run going on
+    // ends as usual); a later start() makes a new watcher.
     void stop();
     bool isWatching() const;
 
@@ -107,13 +108,18 @@ public:
     // Run-now of the first enabled pair named exactly `name`, on the volume labelled exactly
     // as its source.
     void runPreset(const std::string& name);
+    // Run-now from the insert prompt: the first enabled pair named exactly `name`, on every
+    // mounted volume its source label matches as a mount matches it (ignoring case), one
+    // after the other; a running pair gets them queued behind its run. Sends the not-mounted
+    // failure when no volume matches; nothing when no enabled pair has the name.
+    void runPromptedPair(const std::string& name);
 
     // Blocks until no run is going on and no mount waits (for shutdown grace periods and
     // tests).
     void waitForIdle();
     // The number of pairs claimed and not yet released.
     size_t inFlightCount() const;
-    // The number of mounts waiting for a run of their pair to end.
+    // The number of runs waiting for a run of their pair to end.
     size_t waitingCount() const;
 
 private:
@@ -121,11 +127,12 @@ private:
         std::jthread thread;
         bool finished = false;
     };
-    // A mount that found its pair running.
-    struct WaitingMount {
+    // A mount, or a prompted Run-now, that found its pair running.
+    struct WaitingRun {
         Uuid pairId;
         VolumeInfo volume;
         std::optional<uint64_t> mountId;  // of the source folder when it was mounted
+        SyncReport::Trigger trigger = SyncReport::Trigger::mount;
     };
     struct Job {
         SyncPair pair;
@@ -135,16 +142,20 @@ private:
     };
 
     bool claimInFlight(const Uuid& id);
-    // Claims the pair, or queues the mount (`mountId`: the mount now at its folder) behind
-    // its run, replacing an earlier wait of the same pair and folder; true when claimed.
-    bool claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId);
-    // With the pair's run ended: hands over its next waiting mount, keeping the claim, or
+    // Claims the pair, or queues the run (`mountId`: the mount now at the volume's folder)
+    // behind its run, replacing an earlier wait of the same pair and folder; true when claimed.
+    bool claimOrWait(const Uuid& id, const VolumeInfo& volume, std::optional<uint64_t> mountId,
+                     SyncReport::Trigger trigger);
+    // Claims or queues `pair` on each volume in turn, starting the claimed run.
+    void claimOrWaitEach(const SyncPair& pair, const std::vector<VolumeInfo>& volumes, SyncReport::Trigger trigger,
+                         const SettleOptions& settle);
+    // With the pair's run ended: hands over its next waiting run, keeping the claim, or
     // releases the claim (always when `stop` was requested) and answers nullopt.
-    std::optional<WaitingMount> nextOrRelease(const Uuid& id, bool stop);
-    // The run of a waiting mount as the configuration stands now; nullopt when the pair was
+    std::optional<WaitingRun> nextOrRelease(const Uuid& id, bool stop);
+    // The run of a waiting run as the configuration stands now; nullopt when the pair was
     // removed, disabled or renamed away from the label meanwhile, or (with a failure sent)
     // when another volume now sits at the source folder.
-    std::optional<Job> jobFor(const WaitingMount& waiting);
+    std::optional<Job> jobFor(const WaitingRun& waiting);
     void triggerPair(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
                      const SettleOptions& settle);
     void runTask(Job job, std::stop_token stop);
@@ -165,7 +176,7 @@ private:
 
     mutable std::mutex lock_;  // guards inFlightPairIDs_ and waiting_ only
     std::unordered_set<Uuid> inFlightPairIDs_;
-    std::list<WaitingMount> waiting_;  // in arrival order; each pair is in flight
+    std::list<WaitingRun> waiting_;  // in arrival order; each pair is in flight
 
     std::mutex workersLock_;  // guards workers_, running_ and shuttingDown_
     std::condition_variable idle_;
