@@ -405,6 +405,34 @@ TEST_F(CopyViewModelTest, CopiesOntoALoopMountedDrive) {
               readFile(card / "DCIM" / "100TEST" / "CLIP_0.MOV"));
 }
 
+TEST_F(CopyViewModelTest, TheChosenDriveConnectedAgainIsCopiedToAndAnotherDriveInItsPlaceIsNot) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("ext4", 64, "AGAINDRIVE");
+    const fs::path card = makeCard(3);
+    const fs::path mountPoint = drive.mountPoint();
+    fs::create_directories(mountPoint / "Backup");
+    CopyViewModel model(dependencies());
+    choose(model, card, mountPoint / "Backup");
+    drive.unmount();
+    drive.remount();  // a new mount of the same file system
+    model.start();
+    ASSERT_TRUE(finish(model));
+    ASSERT_TRUE(doneLog(model));
+    EXPECT_TRUE(doneLog(model)->allVerified()) << doneLog(model)->summary();
+
+    // Another drive mounted where the chosen one was: nothing is written to it.
+    drive.unmount();
+    LoopVolume other("ext4", 64, "OTHERDRIVE", false);
+    tessaline::testing::ScopedMount otherMounted({"-t", "ext4", other.device()}, mountPoint);
+    fs::create_directories(mountPoint / "Backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->failedCount(), 3) << log->summary();
+    EXPECT_TRUE(fs::is_empty(mountPoint / "Backup"));
+}
+
 TEST_F(CopyViewModelTest, ADrivePulledMidCopyFailsEveryFileNotWrittenAndNothingLandsOnTheSystemDisk) {
     TESSALINE_REQUIRE_ROOT();
     LoopVolume drive("ext4", 64, "PULLDRIVE");

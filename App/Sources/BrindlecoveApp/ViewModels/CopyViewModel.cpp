@@ -84,6 +84,15 @@ void CopyViewModel::pickDestination() {
     Q_EMIT changed();
 }
 
+std::optional<tessaline::VolumePin> CopyViewModel::volumeForRun() {
+    if (!destinationVolume_ || destinationVolume_->isReachable()) return destinationVolume_;
+    // The same drive connected again (its file system's UUID) is the drive that was chosen;
+    // anything else at that path, or nothing, is refused by the engine file by file.
+    auto now = tessaline::VolumePin::of(toPath(*destinationPath_));
+    if (now && destinationVolume_->uuid && now->uuid == destinationVolume_->uuid) destinationVolume_ = now;
+    return destinationVolume_;
+}
+
 void CopyViewModel::start() {
     if (!cardPath_ || !destinationPath_) return;
     if (isRunning()) return;
@@ -97,7 +106,7 @@ void CopyViewModel::start() {
     options.verifyAfterCopy = true;
     options.skipIfDestinationVerifies = true;
     options.chunkSize = chunkSize;
-    options.destinationVolume = destinationVolume_;
+    options.destinationVolume = volumeForRun();
 
     Executor* executor = &Executor::shared();
     executor->userInitiated([ticket, copy = dependencies_.copy, archive = dependencies_.archive, executor,

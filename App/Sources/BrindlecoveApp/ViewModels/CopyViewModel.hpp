@@ -138,6 +138,7 @@ private:
     void applyProgress(CopyingPhase progress);
     void applyResult(quint64 runId, std::shared_ptr<const tessaline::TransferLog> log, std::optional<QString> failure);
     std::optional<QString> chooseFolder(const QString& prompt, const QString& message) const;
+    std::optional<tessaline::VolumePin> volumeForRun();
 
     Dependencies dependencies_;
     std::optional<QString> cardPath_;
