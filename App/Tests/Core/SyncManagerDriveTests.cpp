@@ -69,6 +69,13 @@ void expectNothingLandedAfterThePull(const SyncManager& manager, const LoopVolum
     EXPECT_FALSE(manager.todayReport()->allClean());
 }
 
+// The card's DCIM/<clip> is at the backup's DCIM/<clip>, byte for byte.
+void expectCopied(const fs::path& backup, const LoopVolume& card, const std::string& clip) {
+    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / clip),
+              tessaline::testing::readFile(card.mountPoint() / "DCIM" / clip))
+        << clip;
+}
+
 const std::vector<std::string> sevenClips = {"C0001.MP4", "C0002.MP4", "C0003.MP4", "C0004.MP4",
                                              "C0005.MP4", "C0006.MP4", "C0007.MP4"};
 
@@ -215,10 +222,8 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("▶️ Syncing “Cards”…")), 2);
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: ")), 2);
     EXPECT_EQ(probe->mostAtOnce, 1);
-    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
-              tessaline::testing::readFile(first->mountPoint() / "DCIM" / "A001.MOV"));
-    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "B001.MOV"),
-              tessaline::testing::readFile(second->mountPoint() / "DCIM" / "B001.MOV"));
+    expectCopied(backup, *first, "A001.MOV");
+    expectCopied(backup, *second, "B001.MOV");
     ASSERT_TRUE(manager.todayReport());
     ASSERT_EQ(manager.todayReport()->runs.size(), 2u);
     EXPECT_EQ(manager.todayReport()->cardsProcessed(), 2);
@@ -248,10 +253,8 @@ TEST_F(SyncManagerDriveTests, ThePromptsRunNowCopiesBothCardsOfOneLabel) {
     manager.coordinator()->waitForIdle();
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: 1 new, 0 present, 0 failed")), 2);
     EXPECT_EQ(probe->mostAtOnce, 1);
-    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "A001.MOV"),
-              tessaline::testing::readFile(first->mountPoint() / "DCIM" / "A001.MOV"));
-    EXPECT_EQ(tessaline::testing::readFile(backup / "DCIM" / "B001.MOV"),
-              tessaline::testing::readFile(second->mountPoint() / "DCIM" / "B001.MOV"));
+    expectCopied(backup, *first, "A001.MOV");
+    expectCopied(backup, *second, "B001.MOV");
     ASSERT_TRUE(manager.todayReport());
     ASSERT_EQ(manager.todayReport()->runs.size(), 2u);
     EXPECT_EQ(manager.todayReport()->runs[0].triggeredBy, tessaline::SyncReport::Trigger::manual);

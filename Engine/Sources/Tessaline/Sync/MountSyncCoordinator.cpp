@@ -32,6 +32,13 @@ std::optional<uint64_t> mountIdAt(const fs::path& folder) {
     return std::nullopt;
 }
 
+// The first enabled pair named exactly `name` (letter case included); null when none.
+const SyncPair* enabledPairNamed(const SyncConfiguration& config, const std::string& name) {
+    for (const SyncPair& pair : config.pairs)
+        if (pair.enabled && pair.name == name) return &pair;
+    return nullptr;
+}
+
 std::string sourceNotMountedText(const std::string& label) { return "Source drive “" + label + "” isn’t mounted."; }
 
 }  // namespace
@@ -194,12 +201,7 @@ int MountSyncCoordinator::runScheduledSyncs(const std::vector<VolumeInfo>& volum
 
 void MountSyncCoordinator::runPreset(const std::string& name) {
     SyncConfiguration config = configProvider_();
-    const SyncPair* found = nullptr;
-    for (const auto& pair : config.pairs)
-        if (pair.enabled && pair.name == name) {
-            found = &pair;
-            break;
-        }
+    const SyncPair* found = enabledPairNamed(config, name);
     if (!found) return;
     std::vector<VolumeInfo> volumes = mountedVolumes();
     const VolumeInfo* source = nullptr;
@@ -218,12 +220,7 @@ void MountSyncCoordinator::runPreset(const std::string& name) {
 
 void MountSyncCoordinator::runPromptedPair(const std::string& name) {
     SyncConfiguration config = configProvider_();
-    const SyncPair* found = nullptr;
-    for (const auto& pair : config.pairs)
-        if (pair.enabled && pair.name == name) {
-            found = &pair;
-            break;
-        }
+    const SyncPair* found = enabledPairNamed(config, name);
     if (!found) return;
     // The volumes the prompt was offered for: every card the pair's label matches as a mount
     // does, so two cards of one name are both copied.
