@@ -10,6 +10,7 @@
 using namespace brindlecove;
 using namespace brindlecove::testing;
 using tessaline::MatchStatus;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -92,4 +93,31 @@ TEST_F(RescueDestinationOnDisk, RealMountTableAndVolumeCheck) {
     EXPECT_FALSE(RescueDestination::stillAvailable(root / "Shoot", other));
     EXPECT_EQ(RescueDestination::unavailableText("/media/u/B/Shoot"),
               "The destination folder /media/u/B/Shoot isn't available — is the drive connected?");
+}
+
+TEST_F(RescueDestinationOnDisk, TwoDrivesUnderOneMountParentGiveNoSuggestion) {
+    TESSALINE_REQUIRE_ROOT();
+    // Two drives mounted side by side, as the desktop mounts them under /media/<user>.
+    const auto parent = sandbox.path() / "media" / "crew";
+    struct Mounts {
+        std::vector<fs::path> points;
+        ~Mounts() {
+            for (const auto& point : points) tessaline::testing::runCommand({"umount", point.string()});
+        }
+    } mounted;
+    for (const char* name : {"BackupA", "BackupB"}) {
+        fs::create_directories(parent / name);
+        auto result = tessaline::testing::runCommand({"mount", "-t", "tmpfs", "-o", "size=1m", "tmpfs", (parent / name).string()});
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        mounted.points.push_back(parent / name);
+        fs::create_directories(parent / name / "Shoot");
+    }
+    auto report = confirmedAt({(parent / "BackupA/Shoot/A.MOV").string(), (parent / "BackupB/Shoot/B.MOV").string()});
+    // The lexical rule alone would pick the mount parent, a folder of the system disk.
+    EXPECT_EQ(RescueDestination::commonFolderOfConfirmed(*report, nullptr), QString::fromStdString(parent.string()));
+    EXPECT_FALSE(RescueDestination::commonFolderOfConfirmed(*report, RescueDestination::systemMountPoints()));
+    // Both copies on one of the drives: its folder, at or below its mount point.
+    auto one = confirmedAt({(parent / "BackupA/Shoot/A.MOV").string(), (parent / "BackupA/Shoot/B.MOV").string()});
+    EXPECT_EQ(RescueDestination::commonFolderOfConfirmed(*one, RescueDestination::systemMountPoints()),
+              QString::fromStdString((parent / "BackupA/Shoot").string()));
 }
