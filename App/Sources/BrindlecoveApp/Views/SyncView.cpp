@@ -262,9 +262,10 @@ void SyncView::renderPrompt() {
 }
 
 void SyncView::runPreset(const QString& name) {
-    // The prompt goes first; the run, when a coordinator is there, after it.
+    // The prompt goes first; the run after it, on every inserted card of the pair's label
+    // (two cards of one label are both copied).
     manager_.setPendingPrompt(std::nullopt);
-    if (const auto& coordinator = manager_.coordinator()) coordinator->runPreset(name.toStdString());
+    manager_.runPromptedPair(name);
 }
 
 QWidget* SyncView::makePairRow(const tessaline::SyncPair& pair) {
