@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/EmbeddedPreview.hpp"
 
+#include "Tessaline/MetadataReader/MediaLibraries.hpp"
+
 #include <QFileInfo>
 #include <QSet>
 #include <QTransform>
@@ -7,21 +9,10 @@
 #include <exiv2/exiv2.hpp>
 
 #include <exception>
-#include <mutex>
 
 namespace brindlecove::EmbeddedPreview {
 
 namespace {
-
-void setUpOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-#ifdef EXV_ENABLE_BMFF
-        Exiv2::enableBMFF(true);
-#endif
-    });
-}
 
 // EXIF orientation 1..8 as the transform that shows the picture upright.
 QImage upright(QImage image, long orientation) {
@@ -53,7 +44,7 @@ bool handles(const QString& path) {
 }
 
 QImage read(const QString& path, QSize atLeast) {
-    setUpOnce();
+    tessaline::initializeMediaLibraries();  // XMP set-up for threads, BMFF for CR3 and HEIF
     try {
         auto image = Exiv2::ImageFactory::open(path.toStdString());
         if (!image.get()) return {};

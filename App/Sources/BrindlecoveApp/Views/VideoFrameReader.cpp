@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/VideoFrameReader.hpp"
 
+#include "Tessaline/MetadataReader/MediaLibraries.hpp"
+
 #include <QTransform>
 
 #include <chrono>
@@ -60,6 +62,7 @@ QSize coverSize(QSize size, QSize cover) {
 }  // namespace
 
 QImage frame(const QString& path, QSize cover, int deadlineMs) {
+    tessaline::initializeMediaLibraries();  // FFmpeg's own warnings muted
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw) return {};
