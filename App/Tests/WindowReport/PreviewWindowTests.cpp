@@ -35,10 +35,11 @@ TEST_F(PreviewWindowTest, StepsThroughTheFilesAndLetsGoOfEachOne) {
     PreviewController controller;
     controller.setItems(files);
     PreviewWindow window(controller);
+    auto playing = [&] { return window.player() && !window.player()->source().isEmpty(); };
     controller.show(files[0]);
     ASSERT_TRUE(window.isVisible());
     EXPECT_EQ(window.page(), PreviewWindow::Page::media);
-    ASSERT_TRUE(window.player());
+    ASSERT_TRUE(waitFor(playing));  // once the file proved to open
     EXPECT_EQ(window.player()->source(), QUrl::fromLocalFile(files[0]));
 
     QTest::keyClick(&window, Qt::Key_Right);
@@ -56,7 +57,7 @@ TEST_F(PreviewWindowTest, StepsThroughTheFilesAndLetsGoOfEachOne) {
     QTest::keyClick(&window, Qt::Key_Left);
     QTest::keyClick(&window, Qt::Key_Left);
     EXPECT_EQ(controller.current(), files[0]);
-    EXPECT_FALSE(window.player()->source().isEmpty());
+    EXPECT_TRUE(waitFor(playing));
     QTest::keyClick(&window, Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(controller.current());
@@ -68,6 +69,21 @@ TEST_F(PreviewWindowTest, StepsThroughTheFilesAndLetsGoOfEachOne) {
     EXPECT_FALSE(window.isVisible());
 }
 
+TEST_F(PreviewWindowTest, AVideoThatIsGoneOrBrokenShowsItsFactsAndNeverReachesThePlayer) {
+    const auto broken = sandbox.path() / "broken.MP4";
+    media::makeVideo(broken, {"-c:v", "libx264", "-pix_fmt", "yuv420p"});
+    media::truncateTo(broken, 1000);
+    const QStringList files{qtPath(sandbox.path() / "gone.MOV"), qtPath(broken)};
+    PreviewController controller;
+    controller.setItems(files);
+    PreviewWindow window(controller);
+    for (const QString& file : files) {
+        controller.show(file);
+        ASSERT_TRUE(waitFor([&] { return window.page() == PreviewWindow::Page::info; })) << file.toStdString();
+        EXPECT_TRUE(!window.player() || window.player()->source().isEmpty());
+    }
+}
+
 TEST_F(PreviewWindowTest, ACardPreviewedAMomentAgoUnmounts) {
     TESSALINE_REQUIRE_ROOT();
     tessaline::testing::LoopVolume card("ext4", 32, "PREVIEWCARD");
@@ -77,7 +93,7 @@ TEST_F(PreviewWindowTest, ACardPreviewedAMomentAgoUnmounts) {
         controller.setItems(files);
         PreviewWindow window(controller);
         controller.show(files[0]);
-        ASSERT_TRUE(window.player());
+        ASSERT_TRUE(waitFor([&] { return window.player() != nullptr; }));
         waitFor([&] {
             auto status = window.player()->mediaStatus();
             return status == QMediaPlayer::LoadedMedia || status == QMediaPlayer::BufferedMedia ||

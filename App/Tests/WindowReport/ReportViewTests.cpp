@@ -1,5 +1,7 @@
+#include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
@@ -20,7 +22,9 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -182,6 +186,7 @@ TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
     scan->setLastReport(report);
     folderAnswer = qtPath(drive);
     find<QPushButton>("rescue.change")->click();
+    QSignalSpy archived(&AppEvents::instance(), &AppEvents::logArchived);
     find<QPushButton>("rescue.sync")->click();
     EXPECT_TRUE(shown("rescue.stop"));
     EXPECT_TRUE(shown("rescue.running"));
@@ -194,6 +199,7 @@ TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
     EXPECT_EQ(find<QLabel>("rescue.rerunNote")->text(), "Re-run the Scan to see the report go green.");
     EXPECT_FALSE(shown("rescue.stop"));
     EXPECT_TRUE(fs::exists(drive / "C0001.MP4"));
+    EXPECT_TRUE(waitFor([&] { return archived.count() == 1; }));  // filed before the sandbox goes
 }
 
 TEST_F(ReportViewTest, ExportWritesTheReportShownWhenTheActionFired) {
@@ -252,5 +258,10 @@ TEST_F(ReportViewTest, RowClickPreviewAndContextMenu) {
     EXPECT_EQ(requested.last(), "");
     EXPECT_EQ(revealed.size(), 1);
     none->close();
-    EXPECT_EQ(list->view()->model()->rowCount(), 3);
+    // A click anywhere on a row previews its file; rows span the whole width.
+    const QRect row = list->view()->visualRect(list->model().index(2));
+    EXPECT_GT(row.width(), list->view()->viewport()->width() / 2);
+    QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 5, row.center().y()));
+    EXPECT_EQ(requested.last(), "/c/B.MOV");
+    EXPECT_EQ(view->previewController().current(), "/c/B.MOV");
 }

@@ -8,6 +8,7 @@
 #include "BrindlecoveApp/Views/EmbeddedPreview.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
+#include "BrindlecoveApp/Views/VideoFrameReader.hpp"
 
 #include "Tessaline/Scanner/MediaClassifier.hpp"
 
@@ -183,12 +184,13 @@ void PreviewWindow::ensurePlayer() {
     connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
         if (!position_->isSliderDown()) position_->setValue(static_cast<int>(std::min<qint64>(ms, INT_MAX)));
     });
+    // Queued: the player is not stopped from inside its own signal.
     connect(player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString&) {
         if (error == QMediaPlayer::NoError || !controller_.current()) return;
         const QString path = *controller_.current();
         releaseMedia();
         showInfo(path);
-    });
+    }, Qt::QueuedConnection);
 }
 
 void PreviewWindow::releaseMedia() {
@@ -219,9 +221,22 @@ void PreviewWindow::showCurrent() {
     } else if (tessaline::MediaClassifier::isVideo(file) || tessaline::MediaClassifier::isAudio(file)) {
         showPage(Page::media);
         position_->setValue(0);
-        ensurePlayer();
-        player_->setSource(QUrl::fromLocalFile(path));
-        player_->play();
+        // The player is given only a file that opens: a file that is gone or unreadable
+        // (a pulled card) shows its facts instead.
+        const quint64 generation = generation_;
+        Executor::shared().userInitiated([self = QPointer<PreviewWindow>(this), path, generation] {
+            const bool opens = VideoFrameReader::opensAsMedia(path);
+            MainThread::post([self, path, generation, opens] {
+                if (!self || self->generation_ != generation || !self->isVisible()) return;
+                if (!opens) {
+                    self->showInfo(path);
+                    return;
+                }
+                self->ensurePlayer();
+                self->player_->setSource(QUrl::fromLocalFile(path));
+                self->player_->play();
+            });
+        });
     } else {
         image_->setImage(QImage());
         showPage(Page::image);

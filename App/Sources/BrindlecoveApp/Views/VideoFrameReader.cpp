@@ -155,4 +155,19 @@ QImage frame(const QString& path, QSize cover, int deadlineMs) {
     return image;
 }
 
+bool opensAsMedia(const QString& path, int deadlineMs) {
+    tessaline::initializeMediaLibraries();
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+    AVFormatContext* raw = avformat_alloc_context();
+    if (!raw) return false;
+    raw->interrupt_callback.callback = &interruptWhenLate;
+    raw->interrupt_callback.opaque = &deadline;
+    const QByteArray file = path.toUtf8();
+    if (avformat_open_input(&raw, file.constData(), nullptr, nullptr) < 0) return false;
+    std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) return false;
+    return av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0) >= 0 ||
+           av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+}
+
 }  // namespace brindlecove::VideoFrameReader

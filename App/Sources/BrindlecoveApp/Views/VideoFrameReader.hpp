@@ -14,4 +14,9 @@ namespace brindlecove::VideoFrameReader {
 // A null image when the file cannot be opened or decoded within `deadlineMs`.
 QImage frame(const QString& path, QSize cover, int deadlineMs = 5000);
 
+// Whether the file opens as a container with at least one video or audio stream within
+// `deadlineMs`. The preview asks this before handing a file to the media player, which
+// must never be given a file that is gone or unreadable.
+bool opensAsMedia(const QString& path, int deadlineMs = 5000);
+
 }  // namespace brindlecove::VideoFrameReader
