@@ -45,6 +45,11 @@ TEST(ReportTexts, BannerForEveryStanding) {
               "2 folder(s) on the card couldn't be read, so their files were never checked. Not safe to erase.");
 }
 
+TEST(ReportTexts, CountsOfEveryStatus) {
+    EXPECT_EQ(ReportTexts::countsOf(*countsReport(3, 5, 2, 1)), (ReportTexts::Counts{5, 1, 2, 3}));
+    EXPECT_EQ(ReportTexts::countsOf(*countsReport(0, 0)), ReportTexts::Counts{});
+}
+
 TEST(ReportTexts, SyncButtonNoteAndRunningLine) {
     EXPECT_EQ(ReportTexts::syncButtonTitle(1), "Sync 1 Missing File to Drive");
     EXPECT_EQ(ReportTexts::syncButtonTitle(3), "Sync 3 Missing Files to Drive");

@@ -92,7 +92,8 @@ void MissingSyncViewModel::pickDestination() {
 
 std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tessaline::VerificationReport& report) {
     std::vector<tessaline::MediaFile> files;
-    for (const auto& result : report.missing()) {
+    for (const auto& result : report.results) {
+        if (!result.isMissing()) continue;
         for (const auto& primary : result.group.primaryFiles)
             files.push_back({primary.url, tessaline::MediaFile::Kind::media, primary.byteSize});
         for (const auto& sidecar : result.group.sidecars) {
@@ -106,7 +107,8 @@ std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tess
 void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
     if (!destination_ || isRunning() || runs_.isActive()) return;
     auto files = filesToRescue(report);
-    if (report.missing().empty()) return;
+    const auto& results = report.results;
+    if (std::none_of(results.begin(), results.end(), [](const auto& r) { return r.isMissing(); })) return;
 
     auto ticket = runs_.begin();
     wasStopped_ = false;

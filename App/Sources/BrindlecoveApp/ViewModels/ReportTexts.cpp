@@ -8,6 +8,19 @@ namespace brindlecove::ReportTexts {
 
 using Kind = tessaline::VerificationReport::EraseStanding::Kind;
 
+Counts countsOf(const tessaline::VerificationReport& report) {
+    Counts counts;
+    for (const auto& result : report.results) {
+        switch (result.status.kind()) {
+            case tessaline::MatchStatus::Kind::confirmed: ++counts.confirmed; break;
+            case tessaline::MatchStatus::Kind::possibleDuplicate: ++counts.duplicates; break;
+            case tessaline::MatchStatus::Kind::nameMatchMetadataMismatch: ++counts.mismatches; break;
+            case tessaline::MatchStatus::Kind::missing: ++counts.missing; break;
+        }
+    }
+    return counts;
+}
+
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
     const QString count = QString::number(standing.count);
     const QString total = QString::number(standing.total);

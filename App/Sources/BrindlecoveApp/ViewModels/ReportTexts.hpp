@@ -19,6 +19,16 @@ struct Banner {
     bool operator==(const Banner&) const = default;
 };
 
+// How many clips have each status, counted in one pass without copying the results.
+struct Counts {
+    int confirmed = 0;
+    int duplicates = 0;
+    int mismatches = 0;
+    int missing = 0;
+    bool operator==(const Counts&) const = default;
+};
+Counts countsOf(const tessaline::VerificationReport& report);
+
 // The verdict banner for a report's erase standing.
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing);
 

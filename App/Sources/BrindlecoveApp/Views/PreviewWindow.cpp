@@ -200,8 +200,17 @@ void PreviewWindow::releaseMedia() {
 }
 
 void PreviewWindow::showInfo(const QString& path) {
-    infoText_->setText(infoText(path));
+    // The name and path at once; size and date from a worker (a stat of a card that is being
+    // pulled must not hold the window).
+    infoText_->setText(QFileInfo(path).fileName() + u'\n' + path);
     showPage(Page::info);
+    const quint64 generation = generation_;
+    Executor::shared().userInitiated([self = QPointer<PreviewWindow>(this), path, generation] {
+        QString text = infoText(path);
+        MainThread::post([self, generation, text = std::move(text)] {
+            if (self && self->generation_ == generation) self->infoText_->setText(text);
+        });
+    });
 }
 
 void PreviewWindow::showCurrent() {

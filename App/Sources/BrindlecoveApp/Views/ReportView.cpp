@@ -142,7 +142,7 @@ void ReportView::render() {
     if (!changed) return;
     renderSummary();
     rescueSection_->setReport(shown_);
-    rescueSection_->setVisible(shown_ && !shown_->missing().empty());
+    rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).missing > 0);
     thumbnails_.dropPending();
     fileList_->setReport(shown_);
     previewController_->setItems(fileList_->model().previewPaths());
@@ -164,10 +164,11 @@ void ReportView::renderSummary() {
     bannerWidget->setObjectName(QStringLiteral("report.banner"));
     stack->addWidget(bannerWidget);
 
-    const long long confirmed = static_cast<long long>(shown_->confirmed().size());
-    const long long duplicates = static_cast<long long>(shown_->duplicates().size());
-    const long long mismatches = static_cast<long long>(shown_->nameMismatches().size());
-    const long long missing = static_cast<long long>(shown_->missing().size());
+    const auto counts = ReportTexts::countsOf(*shown_);
+    const long long confirmed = counts.confirmed;
+    const long long duplicates = counts.duplicates;
+    const long long mismatches = counts.mismatches;
+    const long long missing = counts.missing;
     auto* bar = new ProportionBar({{QUuid::createUuid(), confirmed, Style::good()},
                                    {QUuid::createUuid(), duplicates, blue()},
                                    {QUuid::createUuid(), mismatches, Style::warn()},

@@ -147,8 +147,9 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
 
 void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationReport> report) {
     report_ = std::move(report);
-    missingCount_ = report_ ? static_cast<int>(report_->missing().size()) : 0;
-    confirmedCount_ = report_ ? static_cast<int>(report_->confirmed().size()) : 0;
+    const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
+    missingCount_ = counts.missing;
+    confirmedCount_ = counts.confirmed;
     render();
 }
 
