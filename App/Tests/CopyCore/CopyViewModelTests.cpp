@@ -37,6 +37,10 @@ struct Gate {
     std::promise<void> go;
     std::shared_future<void> goFuture = go.get_future().share();
     std::atomic<bool> fired{false};
+    std::atomic<bool> released{false};
+    void release() {
+        if (!released.exchange(true)) go.set_value();
+    }
 };
 
 class CopyViewModelTest : public AppSandboxedTest {
@@ -45,6 +49,18 @@ protected:
     std::vector<FolderRequest> requests;
     std::shared_ptr<std::atomic<int>> archived = std::make_shared<std::atomic<int>>(0);
     std::shared_ptr<std::atomic<int>> engineCalls = std::make_shared<std::atomic<int>>(0);
+    std::vector<std::shared_ptr<Gate>> gates;
+
+    // A gate released at the latest when the test ends, so a failed test never leaves a
+    // worker waiting.
+    std::shared_ptr<Gate> makeGate() {
+        gates.push_back(std::make_shared<Gate>());
+        return gates.back();
+    }
+    void TearDown() override {
+        for (auto& gate : gates) gate->release();
+        AppSandboxedTest::TearDown();
+    }
 
     CopyViewModel::Dependencies dependencies(CopyViewModel::CopyRunner runner = {}) {
         CopyViewModel::Dependencies d;
@@ -190,7 +206,7 @@ TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuri
     const fs::path card = makeCard(3);
     const fs::path destination = sandbox / "backup";
     fs::create_directories(destination);
-    auto gate = std::make_shared<Gate>();
+    auto gate = makeGate();
     CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
                                             const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
                                             const CopyEngine::EventHandler& onEvent) {
@@ -218,7 +234,7 @@ TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuri
     EXPECT_EQ(model.cardPath(), qpath(card));
     EXPECT_EQ(model.destinationPath(), qpath(destination));
     model.start();
-    gate->go.set_value();
+    gate->release();
     ASSERT_TRUE(finish(model));
     EXPECT_EQ(engineCalls->load(), 1) << "no second worker";
     ASSERT_TRUE(doneLog(model));
@@ -235,7 +251,7 @@ TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuri
 TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpeedValues) {
     const fs::path card = makeCard(6);
     const fs::path destination = sandbox / "backup";
-    auto gate = std::make_shared<Gate>();
+    auto gate = makeGate();
     CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
                                             const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
                                             const CopyEngine::EventHandler& onEvent) {
@@ -252,7 +268,7 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     auto reached = gate->reached.get_future();
     ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     model.stop();
-    gate->go.set_value();
+    gate->release();
     ASSERT_TRUE(finish(model));
 
     auto log = doneLog(model);
@@ -367,7 +383,7 @@ TEST_F(CopyViewModelTest, FinishedLogsAreFiledIntoTheArchiveAndAFailedFilingStil
 
 TEST_F(CopyViewModelTest, AViewModelDestroyedMidCopyStopsTheRunAndItsLogIsStillFiled) {
     const fs::path card = makeCard(6);
-    auto gate = std::make_shared<Gate>();
+    auto gate = makeGate();
     auto model = std::make_unique<CopyViewModel>(
         dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
                             const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
@@ -385,7 +401,7 @@ TEST_F(CopyViewModelTest, AViewModelDestroyedMidCopyStopsTheRunAndItsLogIsStillF
     auto reached = gate->reached.get_future();
     ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     model.reset();
-    gate->go.set_value();
+    gate->release();
     ASSERT_TRUE(waitFor([&] { return archived->load() == 1; }));
     drainEvents();  // the dropped posts of the gone view model run nothing
 }

@@ -34,6 +34,7 @@ protected:
     std::promise<void> go;
     std::shared_future<void> goFuture = go.get_future().share();
     std::atomic<bool> holdAfterFirstFile{false};
+    std::atomic<bool> released{false};
     double clockNow = 0;
 
     // The real engine; with holdAfterFirstFile it waits after the first file until `go`.
@@ -88,6 +89,15 @@ protected:
     static QString text(QWidget& view, const char* name) {
         QLabel* label = view.findChild<QLabel*>(QString::fromLatin1(name));
         return label ? label->text() : QStringLiteral("<missing %1>").arg(QString::fromLatin1(name));
+    }
+
+    // Lets a held engine go on (at most once; also when a test failed while it was held).
+    void release() {
+        if (!released.exchange(true)) go.set_value();
+    }
+    void TearDown() override {
+        release();
+        AppSandboxedTest::TearDown();
     }
 
     bool waitForReached() {
@@ -161,7 +171,7 @@ TEST_F(CopyViewTest, TheFormFollowsARunFromChoiceToVerdict) {
     EXPECT_EQ(chart->points().size(), model.progressHistory().size());
     EXPECT_DOUBLE_EQ(chart->points().back().y(), model.progressHistory().back().mbPerSec);
 
-    go.set_value();
+    release();
     ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
     drainEvents();
     EXPECT_TRUE(shown(view, "copy.done"));
@@ -199,7 +209,7 @@ TEST_F(CopyViewTest, StopShowsTheStoppedVerdictAndARefusedRunShowsTheEngineSente
     ASSERT_TRUE(waitForReached());
     drainEvents();
     find<QPushButton>(view, "copy.stop")->click();
-    go.set_value();
+    release();
     ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
     drainEvents();
     EXPECT_EQ(text(view, "copy.verdict"),
@@ -216,4 +226,42 @@ TEST_F(CopyViewTest, StopShowsTheStoppedVerdictAndARefusedRunShowsTheEngineSente
     EXPECT_FALSE(shown(view, "copy.done"));
     EXPECT_EQ(text(view, "copy.failure").toStdString(), tessaline::CopyError::destinationInsideSource(card).what());
     EXPECT_EQ(find<QLabel>(view, "copy.failureSymbol")->property("symbol").toString(), "exclamationmark.triangle.fill");
+}
+
+TEST_F(CopyViewTest, ARunOfZeroBytesShowsAnIndeterminateBarWithoutSpeedEstimateOrChart) {
+    // The engine reports no progress for empty files; these events stand for one that would.
+    auto d = dependencies();
+    d.copy = [this](const fs::path&, const fs::path&, const CopyEngine::Options&, const tessaline::SettleOptions&,
+                    const CopyEngine::CancelTest&, const CopyEngine::EventHandler& onEvent) {
+        onEvent(CopyEngine::PlannedEvent{2, 0});
+        onEvent(CopyEngine::FileStartedEvent{"EMPTY_1.MOV", 0, 2});
+        onEvent(CopyEngine::FileProgressEvent{0, 0, 0, 0});
+        reached.set_value();
+        goFuture.wait();
+        onEvent(CopyEngine::FileProgressEvent{0, 0, 0, 0});
+        return CopyEngine::CopyRun{{}, false, 0, 0};
+    };
+    CopyViewModel model(std::move(d));
+    CopyView view(model);
+    answers = {qpath(sandbox / "card"), qpath(sandbox / "backup")};
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+    ASSERT_TRUE(waitForReached());
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CopyViewModel::CopyingPhase>(model.phase()); }));
+    drainEvents();
+    auto* bar = find<QProgressBar>(view, "copy.progress");
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 0) << "indeterminate";
+    EXPECT_EQ(text(view, "copy.fileLine"), "Copying EMPTY_1.MOV — file 1 of 2");
+    EXPECT_EQ(text(view, "copy.bytes"), "Zero KB of Zero KB");
+    EXPECT_FALSE(shown(view, "copy.speed"));
+    EXPECT_FALSE(shown(view, "copy.estimate"));
+    EXPECT_FALSE(shown(view, "copy.speedChart"));
+    release();
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    EXPECT_TRUE(model.progressHistory().isEmpty()) << "no samples of a run without bytes";
+    drainEvents();
+    EXPECT_EQ(text(view, "copy.verdict"), "Copy complete");
+    EXPECT_EQ(text(view, "copy.counts"), "Verified 0 · Already present 0 · Failed 0");
 }
