@@ -195,3 +195,38 @@ TEST_F(SyncRunnerTest, ADestinationDrivePulledDuringTheSettleWaitReceivesNothing
         EXPECT_EQ(outcome.status.reason, std::string(CopyEngine::destinationGoneText));
     }
 }
+
+// A destination that is a folder of the source card bound elsewhere is the card by its place
+// in the card's file system, however its path reads: the run is refused before anything is
+// written. A folder of the card beside the pair's source folder is another folder.
+TEST_F(SyncRunnerTest, ADestinationBoundFromAFolderOfTheSourceCardIsRefused) {
+    TESSALINE_REQUIRE_ROOT();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        const fs::path root = card.mountPoint();
+        writePatternFile(root / "DCIM/100CANON/MVI_0001.MOV", 60'000, 1);
+        fs::create_directories(root / "DCIM/backup");
+        fs::create_directories(root / "PRIVATE/backup");
+        ScopedMount inSource({"--bind", (root / "DCIM/backup").string()}, sandbox / fsType / "bound");
+        ScopedMount besideSource({"--bind", (root / "PRIVATE/backup").string()}, sandbox / fsType / "beside");
+
+        for (const auto& subpath : {std::optional<std::string>(), std::optional<std::string>("DCIM")}) {
+            try {
+                auto result = runner.run(pairTo(inSource.target() / "Day1", subpath), root, SyncReport::Trigger::mount,
+                                         noSettle, {}, record);
+                ADD_FAILURE() << "synced the card onto itself, all verified: " << result.run.allVerified;
+            } catch (const CopyError& e) {
+                EXPECT_EQ(e.kind(), CopyError::Kind::destinationInsideSource);
+            }
+        }
+        EXPECT_TRUE(fs::is_empty(root / "DCIM/backup"));
+        EXPECT_TRUE(events.empty());
+
+        auto result = runner.run(pairTo(besideSource.target() / "Day1", "DCIM"), root, SyncReport::Trigger::mount,
+                                 noSettle);
+        EXPECT_TRUE(result.run.allVerified);
+        EXPECT_EQ(readFile(root / "PRIVATE/backup/Day1/100CANON/MVI_0001.MOV"),
+                  readFile(root / "DCIM/100CANON/MVI_0001.MOV"));
+    }
+}

@@ -1,6 +1,7 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Copy/DestinationInsideCard.hpp"
 #include "Tessaline/Copy/DestinationPlanner.hpp"
 #include "Tessaline/Copy/DestinationRoot.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
@@ -17,9 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <map>
-#include <cstdlib>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -51,39 +50,6 @@ std::vector<std::string> componentsOf(const fs::path& path) {
         if (!part.empty()) parts.push_back(part.native());
     }
     return parts;
-}
-
-// The real path of `path`, or of its nearest existing ancestor with the rest appended.
-fs::path resolvedAncestor(const fs::path& path) {
-    fs::path probe = normalizedPath(path);
-    fs::path rest;
-    for (;;) {
-        if (char* real = ::realpath(probe.c_str(), nullptr)) {
-            fs::path result(real);
-            std::free(real);
-            return rest.empty() ? result : result / rest;
-        }
-        if (!probe.has_relative_path()) return normalizedPath(path);
-        rest = rest.empty() ? probe.filename() : probe.filename() / rest;
-        probe = probe.parent_path();
-    }
-}
-
-// Whether writing into `destination` would write into the card at `card`: the same
-// folder or one below it, by real path or by (device, inode) of an ancestor (which also
-// catches the card bind-mounted elsewhere).
-bool destinationInsideSource(const fs::path& destination, const fs::path& card) {
-    struct stat cardStat{};
-    if (::stat(card.c_str(), &cardStat) != 0) return false;
-    fs::path cardReal = resolvedAncestor(card);
-    fs::path destinationReal = resolvedAncestor(destination);
-    if (isSameOrBelow(destinationReal, cardReal)) return true;
-    for (fs::path probe = destinationReal;; probe = probe.parent_path()) {
-        struct stat st{};
-        if (::stat(probe.c_str(), &st) == 0 && st.st_dev == cardStat.st_dev && st.st_ino == cardStat.st_ino)
-            return true;
-        if (!probe.has_relative_path()) return false;
-    }
 }
 
 // Sort key of the copy order: the path in NFC, compared as unsigned bytes (code-point
@@ -359,7 +325,7 @@ CopyEngine::CopyRun CopyEngine::copy(const fs::path& card, const fs::path& desti
                                      const SettleOptions& settle, const CancelTest& isCancelled,
                                      const EventHandler& onEvent) const {
     checkChunkSize(options.chunkSize);
-    if (destinationInsideSource(destination, card)) throw CopyError::destinationInsideSource(card);
+    if (isDestinationInsideCard(destination, card)) throw CopyError::destinationInsideSource(card);
     if (!options.destinationVolume && DestinationRoot::notConnectedReason(normalizedPath(destination)))
         throw CopyError::destinationNotConnected(card, normalizedPath(destination));
     auto send = [&](Event event) {
@@ -422,7 +388,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
 
     const fs::path destinationRoot = normalizedPath(destination);
     std::optional<std::string> refusal;
-    if (destinationInsideSource(destinationRoot, relativeTo)) refusal = CopyError::destinationInsideSourceText;
+    if (isDestinationInsideCard(destinationRoot, relativeTo)) refusal = CopyError::destinationInsideSourceText;
     else if (!options.destinationVolume) refusal = DestinationRoot::notConnectedReason(destinationRoot);
     // Created (when missing) at the first file that may be written, never when refused.
     std::optional<DestinationRoot> root;

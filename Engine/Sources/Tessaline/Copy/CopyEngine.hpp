@@ -151,7 +151,9 @@ public:
     // Waits for the card to settle, scans it (every regular file that is not hidden or junk,
     // media first, then sidecars) and copies the list. Throws CopyError::cannotScanSource
     // when the card cannot be read; before anything is written, CopyError::destinationInsideSource
-    // when the destination is the card or inside it and CopyError::destinationNotConnected
+    // when the destination is the card or inside it, by path or through any mount of the
+    // card's file system (a bind mount, a second mount of its device; see
+    // DestinationInsideCard.hpp), and CopyError::destinationNotConnected
     // when it is missing where drives get mounted (without options.destinationVolume);
     // std::invalid_argument when options.chunkSize < 1.
     CopyRun copy(const std::filesystem::path& card, const std::filesystem::path& destination,
@@ -160,7 +162,8 @@ public:
 
     // Copies `files` (sorted by path first) with paths taken under `relativeTo`. Never
     // throws for a file: each failure is that file's outcome. A destination inside
-    // `relativeTo`, or missing where drives get mounted, fails every file with the sentence
+    // `relativeTo` (by path or by place in its file system, as for the card copy), or missing
+    // where drives get mounted, fails every file with the sentence
     // of the matching CopyError. Throws std::invalid_argument when chunkSize < 1.
     CopyRun copy(const std::vector<MediaFile>& files, const std::filesystem::path& relativeTo,
                  const std::filesystem::path& destination, const Options& options,

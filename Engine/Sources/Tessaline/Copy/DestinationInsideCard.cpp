@@ -1,0 +1,58 @@
+#include "Tessaline/Copy/DestinationInsideCard.hpp"
+
+#include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/FileSystemPlaces.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
+
+#include <sys/stat.h>
+
+namespace tessaline {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The real path of the nearest existing folder of `path` (`path` itself when it exists), and
+// the missing rest below it ("" when `path` exists).
+struct ResolvedAncestor {
+    fs::path existing;
+    fs::path rest;
+};
+
+ResolvedAncestor resolvedAncestor(const fs::path& path) {
+    fs::path probe = normalizedPath(path);
+    fs::path rest;
+    for (;;) {
+        if (auto real = canonicalExistingPath(probe)) return {*real, rest};
+        if (!probe.has_relative_path()) return {probe, rest};
+        rest = rest.empty() ? probe.filename() : probe.filename() / rest;
+        probe = probe.parent_path();
+    }
+}
+
+}  // namespace
+
+bool isDestinationInsideCard(const fs::path& destination, const fs::path& card) {
+    struct stat cardStat{};
+    if (::stat(card.c_str(), &cardStat) != 0) return false;
+    const ResolvedAncestor cardReal = resolvedAncestor(card);
+    const ResolvedAncestor target = resolvedAncestor(destination);
+    const fs::path targetReal = target.rest.empty() ? target.existing : target.existing / target.rest;
+    if (isSameOrBelow(targetReal, cardReal.existing)) return true;
+
+    // The missing folders below the nearest existing one cannot lead anywhere else: nothing
+    // is mounted on a folder that does not exist.
+    FileSystemPlaces places;
+    auto cardPlace = places.ofCanonical(cardReal.existing);
+    auto targetPlace = places.ofCanonical(target.existing);
+    if (cardPlace && targetPlace && targetPlace->isSameOrBelow(*cardPlace)) return true;
+
+    for (fs::path probe = target.existing;; probe = probe.parent_path()) {
+        struct stat st{};
+        if (::stat(probe.c_str(), &st) == 0 && st.st_dev == cardStat.st_dev && st.st_ino == cardStat.st_ino)
+            return true;
+        if (!probe.has_relative_path()) return false;
+    }
+}
+
+}  // namespace tessaline
