@@ -2,11 +2,14 @@
 // left behind when the drive is pulled, and from another volume mounted in its place.
 
 #include "Support/TestSandbox.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
 
 namespace tessaline {
 namespace {
@@ -79,6 +82,44 @@ TEST_F(VolumePinTest, ALoopVolumeAndTheFolderLeftWhenItIsPulled) {
     ASSERT_TRUE(again);
     EXPECT_EQ(again->uuid, pin->uuid);
     EXPECT_NE(again->mountId, pin->mountId);
+}
+
+// The kernel hands a freed mount ID out again at once, and a volume mounted where another
+// was, on the same device (a card swapped in the same reader slot), has the same device
+// number; a cloned UUID is the same too. Only the mount ID that is never reused tells the
+// new mounting from the pinned one.
+TEST_F(VolumePinTest, AnotherVolumeOnTheSameDeviceWithTheSameUuidMountedInItsPlaceIsNotHeld) {
+    TESSALINE_REQUIRE_ROOT();
+    if (lastingMountId(AT_FDCWD, "/", 0).value_or(0) <= INT32_MAX)
+        GTEST_SKIP() << "the kernel gives no lasting mount IDs (Linux 6.8 and later do)";
+    LoopVolume drive("ext4", 16, "PINNED");
+    writeFile(drive.mountPoint() / "Shoot/A.MOV", "bytes");
+    auto pin = VolumePin::of(drive.mountPoint() / "Shoot");
+    ASSERT_TRUE(pin && pin->uuid);
+    EXPECT_EQ(pin->mountId, lastingMountId(AT_FDCWD, drive.mountPoint().c_str(), 0));
+    {
+        Fd onPinned(drive.mountPoint() / "Shoot");
+        EXPECT_TRUE(pin->holds(onPinned.fd));
+    }
+
+    drive.unmount();
+    auto format = runCommand({"mkfs.ext4", "-q", "-F", "-L", "OTHER", "-U", *pin->uuid, drive.device()});
+    ASSERT_EQ(format.exitCode, 0) << format.output;
+    drive.remount();
+    writeFile(drive.mountPoint() / "Shoot/B.MOV", "other bytes");
+    auto other = VolumePin::of(drive.mountPoint());
+    ASSERT_TRUE(other);
+    ASSERT_EQ(other->device, pin->device);
+    ASSERT_EQ(other->uuid, pin->uuid);
+    ASSERT_EQ(other->mountPoint, pin->mountPoint);
+
+    EXPECT_NE(other->mountId, pin->mountId);
+    EXPECT_FALSE(pin->isReachable());
+    EXPECT_FALSE(pin->holds(drive.mountPoint() / "Shoot"));
+    Fd onOther(drive.mountPoint() / "Shoot");
+    EXPECT_FALSE(pin->holds(onOther.fd));
+    EXPECT_TRUE(other->holds(onOther.fd));
+    EXPECT_TRUE(other->isReachable());
 }
 
 }  // namespace

@@ -18,11 +18,17 @@ constexpr unsigned statxMountIdUnique = 0x4000U;
 
 }  // namespace
 
+unsigned lastingMountIdMask() { return STATX_MNT_ID | statxMountIdUnique; }
+
+std::optional<uint64_t> lastingMountIdIn(const struct statx& answer) {
+    if (!(answer.stx_mask & (statxMountIdUnique | STATX_MNT_ID))) return std::nullopt;
+    return answer.stx_mnt_id;
+}
+
 std::optional<uint64_t> lastingMountId(int dirFd, const char* path, int flags) {
     struct statx sx{};
-    if (::statx(dirFd, path, flags, STATX_MNT_ID | statxMountIdUnique, &sx) != 0) return std::nullopt;
-    if (!(sx.stx_mask & (statxMountIdUnique | STATX_MNT_ID))) return std::nullopt;
-    return sx.stx_mnt_id;
+    if (::statx(dirFd, path, flags, lastingMountIdMask(), &sx) != 0) return std::nullopt;
+    return lastingMountIdIn(sx);
 }
 
 std::optional<std::filesystem::path> canonicalExistingPath(const std::filesystem::path& path) {

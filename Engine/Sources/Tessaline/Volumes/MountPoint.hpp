@@ -5,6 +5,8 @@
 
 #include "Tessaline/Volumes/MountEntry.hpp"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -36,6 +38,13 @@ bool isMountPoint(const std::filesystem::path& path);
 // table's ID (STATX_MNT_ID), which the kernel hands out again at once (measured: a tmpfs
 // unmounted and mounted again got the same ID). nullopt when the kernel gives neither.
 std::optional<uint64_t> lastingMountId(int dirFd, const char* path, int flags);
+
+// The statx mask that asks for the ID lastingMountId gives (STATX_MNT_ID and the unique-ID
+// bit, which Debian 12's headers lack), for a caller that needs other fields of the same
+// answer; read the ID with lastingMountIdIn.
+unsigned lastingMountIdMask();
+// The mount ID in a statx answer asked with lastingMountIdMask(), or nullopt.
+std::optional<uint64_t> lastingMountIdIn(const struct statx& answer);
 
 // realpath(3) of `path`; nullopt when it does not exist or cannot be resolved.
 std::optional<std::filesystem::path> canonicalExistingPath(const std::filesystem::path& path);
