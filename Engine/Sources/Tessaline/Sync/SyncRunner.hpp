@@ -60,9 +60,10 @@ public:
     // store's not-granted error when the destination volume is granted but cannot be
     // opened; SyncError::notTheGrantedDrive when the volume at the destination bears the
     // granted name but is not the granted file system (before the settle wait); CopyError
-    // when the destination lies inside the source or the source cannot be scanned. Access opened here is closed on every path. Per-file failures are
-    // outcomes in the log. A run stopped by `isCancelled` returns a stopped log with no
-    // outcomes and nothing planned.
+    // when the destination lies inside the source (by path, or through any mount of the
+    // source's file system) or the source cannot be scanned. Access opened here is closed
+    // on every path. Per-file failures are outcomes in the log. A run stopped by
+    // `isCancelled` returns a stopped log with no outcomes and nothing planned.
     Result run(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
                const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled = {},
                const CopyEngine::EventHandler& onEvent = {}) const;
