@@ -9,6 +9,7 @@
 #include "BrindlecoveApp/Views/DriveFormatView.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
 #include "Tessaline/Volumes/VolumeWatcher.hpp"
@@ -134,13 +135,8 @@ CardPrepView::CardPrepView(CardPrepViewModel& vm, ScanViewModel& scan, DriveForm
     : QWidget(parent), vm_(vm), scan_(scan) {
     setObjectName(QStringLiteral("screen.eraseCard"));
     setWindowTitle(QStringLiteral("Erase Card"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
-    auto* title = Style::screenTitle(QStringLiteral("Erase Card"), this);
-    title->setContentsMargins(16, 12, 16, 0);
-    outer->addWidget(title);
+    ScreenHeader::install(this, QStringLiteral("Erase Card"));
+    auto* outer = static_cast<QVBoxLayout*>(layout());
 
     auto* switchRow = new QHBoxLayout;
     switchRow->setContentsMargins(12, 8, 12, 8);

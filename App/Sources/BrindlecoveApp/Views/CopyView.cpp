@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 #include "BrindlecoveApp/Views/TrendChart.hpp"
@@ -16,7 +17,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -71,20 +71,10 @@ QHBoxLayout* splitLine(QLabel* left, QLabel* right) {
 
 CopyView::CopyView(CopyViewModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("copy"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    outer->addWidget(scroll);
-    auto* content = new QWidget;
-    scroll->setWidget(content);
-    auto* column = new QVBoxLayout(content);
+    QVBoxLayout* column =
+        ScreenHeader::install(this, QStringLiteral("Copy"), QStringLiteral("copy.title"))->addScrollingBody();
+    QWidget* content = column->parentWidget();
     column->setSpacing(14);
-
-    auto* title = label(QStringLiteral("copy.title"), content, Style::TextStyle::title);
-    title->setText(QStringLiteral("Copy"));
-    column->addWidget(title);
 
     // Card
     auto* card = new QGroupBox(QStringLiteral("Card"), content);

@@ -8,6 +8,7 @@
 #include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -73,16 +74,9 @@ QWidget* bar(QWidget* parent, const QString& name) {
 LogsView::LogsView(LogStore& store, ProjectStore& projects, LogsModel::Dependencies dependencies, QWidget* parent)
     : QWidget(parent), model_(store, projects, std::move(dependencies)) {
     setObjectName(QStringLiteral("logs"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
     // The title line carries the section's "More" menu.
-    auto* titleLine = new QHBoxLayout;
-    titleLine->setContentsMargins(16, 12, 12, 6);
-    QLabel* title = Style::screenTitle(QStringLiteral("Logs"), this);
-    titleLine->addWidget(title);
-    titleLine->addStretch(1);
+    ScreenHeader* header = ScreenHeader::install(this, QStringLiteral("Logs"));
+    auto* outer = static_cast<QVBoxLayout*>(layout());
     auto* more = new QToolButton(this);
     more->setObjectName(QStringLiteral("logs.more"));
     more->setText(QStringLiteral("More"));
@@ -103,8 +97,7 @@ LogsView::LogsView(LogStore& store, ProjectStore& projects, LogsModel::Dependenc
                       QStringLiteral("more.refresh")),
             &QAction::triggered, this, [this] { model_.refresh(); });
     more->setMenu(moreMenu);
-    titleLine->addWidget(more);
-    outer->addLayout(titleLine);
+    header->setTrailing(more);
 
     outer->addWidget(makeHeaderBar());
     outer->addWidget(divider(this));

@@ -5,9 +5,11 @@
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
+#include "BrindlecoveApp/Views/ExportButton.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
 #include "BrindlecoveApp/Views/ResultBanner.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/StatCard.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -58,23 +60,10 @@ QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, TransferLogFiles files, QWidget* parent)
     : QWidget(parent), model_(model), dialogs_(std::move(dialogs)), files_(std::move(files)) {
     setObjectName(QStringLiteral("productionLog"));
-    auto* outer = new QVBoxLayout(this);
-
-    auto* top = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Production Log"), this);
-    title->setObjectName(QStringLiteral("productionLog.title"));
-    title->setFont(Style::font(Style::TextStyle::title, title->font()));
-    top->addWidget(title);
-    top->addStretch(1);
-    export_ = new QToolButton(this);
-    export_->setObjectName(QStringLiteral("productionLog.export"));
-    export_->setText(QStringLiteral("Export"));
-    export_->setIcon(Symbols::icon(QStringLiteral("square.and.arrow.up")));
-    Symbols::tag(export_, QStringLiteral("square.and.arrow.up"));
-    export_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    export_->setPopupMode(QToolButton::InstantPopup);
-    auto* menu = new QMenu(export_);
-    menu->setObjectName(QStringLiteral("productionLog.exportMenu"));
+    ScreenHeader* header =
+        ScreenHeader::install(this, QStringLiteral("Production Log"), QStringLiteral("productionLog.title"));
+    export_ = makeExportButton(QStringLiteral("productionLog.export"), this);
+    QMenu* menu = export_->menu();
     auto addEntry = [&](const QString& name, const QString& text, std::optional<Artifact> artifact) {
         QAction* action = menu->addAction(text);
         action->setObjectName(name);
@@ -92,9 +81,8 @@ ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, Tran
     addEntry(QStringLiteral("productionLog.export.json"), QStringLiteral("JSON…"), Artifact::json);
     menu->addSeparator();
     addEntry(QStringLiteral("productionLog.export.all"), QStringLiteral("All four (choose folder)…"), std::nullopt);
-    export_->setMenu(menu);
-    top->addWidget(export_);
-    outer->addLayout(top);
+    header->setTrailing(export_);
+    QVBoxLayout* outer = header->addBody();
 
     pages_ = new QStackedWidget(this);
     outer->addWidget(pages_, 1);

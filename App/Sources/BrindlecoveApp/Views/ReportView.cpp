@@ -7,12 +7,14 @@
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
+#include "BrindlecoveApp/Views/ExportButton.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/PreviewWindow.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
 #include "BrindlecoveApp/Views/ReportFileList.hpp"
 #include "BrindlecoveApp/Views/RescueSection.hpp"
 #include "BrindlecoveApp/Views/ResultBanner.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/StatCard.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -48,33 +50,16 @@ ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialog
                        ThumbnailService& thumbnails, QWidget* parent)
     : QWidget(parent), scan_(scan), rescue_(rescue), dialogs_(std::move(dialogs)), thumbnails_(thumbnails) {
     setObjectName(QStringLiteral("screen.Report"));
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 20, 24, 16);
-    layout->setSpacing(10);
-
-    auto* header = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Report"), this);
-    title->setObjectName(QStringLiteral("screen.title"));
-    QFont titleFont = Style::font(Style::TextStyle::title, font());
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    header->addWidget(title, 1);
-    export_ = new QToolButton(this);
-    export_->setObjectName(QStringLiteral("report.export"));
-    export_->setText(QStringLiteral("Export"));
-    export_->setIcon(Symbols::icon(QStringLiteral("square.and.arrow.up")));
-    Symbols::tag(export_, QStringLiteral("square.and.arrow.up"));
-    export_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    export_->setPopupMode(QToolButton::InstantPopup);
-    auto* menu = new QMenu(export_);
-    menu->setObjectName(QStringLiteral("report.exportMenu"));
+    ScreenHeader* header = ScreenHeader::install(this, QStringLiteral("Report"));
+    export_ = makeExportButton(QStringLiteral("report.export"), this);
+    QMenu* menu = export_->menu();
     QAction* pdf = menu->addAction(QStringLiteral("Export as PDF…"));
     pdf->setObjectName(QStringLiteral("report.exportPdf"));
     QAction* csv = menu->addAction(QStringLiteral("Export as CSV…"));
     csv->setObjectName(QStringLiteral("report.exportCsv"));
-    export_->setMenu(menu);
-    header->addWidget(export_);
-    layout->addLayout(header);
+    header->setTrailing(export_);
+    QVBoxLayout* layout = header->addBody();
+    layout->setSpacing(10);
 
     // The menu's entries act on the report shown when the menu opened.
     connect(menu, &QMenu::aboutToShow, this, [this] { menuReport_ = shown_; });

@@ -5,6 +5,7 @@
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
@@ -21,7 +22,6 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -98,30 +98,14 @@ ScanView::ScanView(ScanViewModel& model, VolumeLister listVolumes, QWidget* pare
       coalescer_(this, [this] { render(ScanScreenState::of(model_, summaryCache_)); }) {
     if (!listVolumes_) listVolumes_ = &tessaline::VolumeDetector::listCandidateVolumes;
     setObjectName(QStringLiteral("scan"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* title = new QLabel(QStringLiteral("Scan"), this);
-    title->setObjectName(QStringLiteral("scan.title"));
-    QFont titleFont = Style::font(Style::TextStyle::title2, title->font());
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->setContentsMargins(16, 12, 16, 0);
-    outer->addWidget(title);
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget(scroll);
-    auto* form = new QVBoxLayout(content);
-    form->setContentsMargins(16, 8, 16, 16);
+    QVBoxLayout* form = ScreenHeader::install(this, QStringLiteral("Scan"), QStringLiteral("scan.title"))
+                            ->addScrollingBody();
     form->setSpacing(12);
     form->addWidget(makeScanGroup());
     form->addWidget(makeCardGroup());
     form->addWidget(makeDrivesGroup());
     form->addWidget(makeVolumesGroup());
     form->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
 
     connect(&model_, &ScanViewModel::changed, this, [this] { coalescer_.schedule(); });
     connect(&model_, &ScanViewModel::lastReportChanged, this, [this] { coalescer_.schedule(); });

@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -71,22 +71,9 @@ QPushButton* button(const QString& text, const QString& objectName, QWidget* par
 SettingsView::SettingsView(Dialogs dialogs, SettingsModel::Runner runner, QWidget* parent)
     : QWidget(parent), model_(std::move(dialogs), std::move(runner)) {
     setObjectName(QStringLiteral("settings"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* title = new QLabel(QStringLiteral("Settings"), this);
-    title->setObjectName(QStringLiteral("settings.title"));
-    QFont titleFont = Style::font(Style::TextStyle::title2, title->font());
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->setContentsMargins(16, 12, 16, 0);
-    outer->addWidget(title);
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* content = new QWidget(scroll);
-    auto* contentLayout = new QVBoxLayout(content);
-    contentLayout->setContentsMargins(16, 8, 16, 16);
+    QVBoxLayout* contentLayout =
+        ScreenHeader::install(this, QStringLiteral("Settings"), QStringLiteral("settings.title"))->addScrollingBody();
+    QWidget* content = contentLayout->parentWidget();
     contentLayout->addWidget(makeVersionGroup());
     contentLayout->addWidget(makeReportsGroup());
     guideGroup_ = makeGuideGroup();
@@ -96,8 +83,6 @@ SettingsView::SettingsView(Dialogs dialogs, SettingsModel::Runner runner, QWidge
     groups_->setContentsMargins(0, 0, 0, 0);
     contentLayout->addWidget(dynamicHost);
     contentLayout->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
 
     connect(&model_, &SettingsModel::changed, this, &SettingsView::rebuild);
     model_.refresh();

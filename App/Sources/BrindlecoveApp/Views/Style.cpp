@@ -27,6 +27,7 @@ QFont font(TextStyle style, const QFont& base) {
 QLabel* screenTitle(const QString& text, QWidget* parent) {
     auto* title = new QLabel(text, parent);
     title->setObjectName(QStringLiteral("screen.title"));
+    title->setTextFormat(Qt::PlainText);
     QFont f = font(TextStyle::title2, title->font());
     f.setBold(true);
     title->setFont(f);

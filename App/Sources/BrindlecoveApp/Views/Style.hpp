@@ -14,7 +14,7 @@ enum class TextStyle { title, title2, title3, headline, body, callout, subheadli
 
 QFont font(TextStyle style, const QFont& base = QFont());
 
-// A section's title line ("screen.title"): the title-2 size, bold.
+// A section's title ("screen.title"): the title-2 size, bold. Sections show it through ScreenHeader.
 QLabel* screenTitle(const QString& text, QWidget* parent);
 
 QColor good();     // green

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -15,7 +16,6 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -64,18 +64,7 @@ QString qtPath(const std::filesystem::path& path) { return QFile::decodeName(QBy
 SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDependencies, QWidget* parent)
     : QWidget(parent), manager_(manager), sheetDependencies_(std::move(sheetDependencies)) {
     setObjectName(QStringLiteral("sync"));
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    QLabel* title = Style::screenTitle(QStringLiteral("Sync"), this);
-    title->setContentsMargins(16, 12, 16, 0);
-    outer->addWidget(title);
-
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* page = new QWidget(scroll);
-    content_ = new QVBoxLayout(page);
-    content_->setContentsMargins(16, 8, 16, 16);
+    content_ = ScreenHeader::install(this, QStringLiteral("Sync"))->addScrollingBody();
     content_->setSpacing(12);
 
     // The inserted card's prompt, present only while there is one.
@@ -168,8 +157,6 @@ SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDep
                                     config, Style::TextStyle::caption2));
 
     content_->addStretch(1);
-    scroll->setWidget(page);
-    outer->addWidget(scroll);
 
     renderTimer_.setSingleShot(true);
     renderTimer_.setInterval(0);
