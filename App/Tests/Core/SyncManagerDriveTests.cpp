@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/SyncManagerFixtures.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Sync/SyncConfiguration.hpp"
@@ -26,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+const auto message = brindlecove::testing::activityMessage;
 
 int linesStartingWith(const SyncManager& manager, const QString& start) {
     int n = 0;
@@ -131,11 +132,8 @@ protected:
     // runner whose runs the probe watches.
     SyncManager::Environment environment(const tessaline::SyncConfiguration& config,
                                          std::shared_ptr<RunProbe> probe = nullptr) {
-        SyncManager::Environment env;
-        env.configURL = sandbox.path() / "app" / "sync-config.json";
-        env.historyURL = sandbox.path() / "app" / "sync-runs.json";
-        env.loginItem = LoginItem(QStringLiteral("org.example.Drives"), qpath(configHome() / "autostart"), {},
-                                  QStringLiteral("/bin/true"));
+        SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+            sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Drives"));
         config.save(env.configURL);
         if (!probe) return env;
         env.makeCoordinator = [probe](SyncManager::Providers providers,

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/SyncManagerFixtures.hpp"
 
 #include "Tessaline/Sync/SyncConfiguration.hpp"
 
@@ -14,7 +15,7 @@ namespace fs = std::filesystem;
 class SyncManagerMountTests : public AppSandboxedTest {};
 
 namespace {
-QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+const auto message = brindlecove::testing::activityMessage;
 
 bool hasLine(const SyncManager& manager, const QString& text) {
     for (const QString& line : manager.activity())
@@ -41,11 +42,8 @@ TEST_F(SyncManagerMountTests, AnInsertedCardPromptsWithAutoRunOffAndSyncsWithItO
     pair.sourceVolumeLabel = "bcv_mgr_card";  // a mount matches ignoring case
     pair.destinationPath = backup.string();
     config.pairs.push_back(pair);
-    SyncManager::Environment env;
-    env.configURL = sandbox.path() / "app" / "sync-config.json";
-    env.historyURL = sandbox.path() / "app" / "sync-runs.json";
-    env.loginItem = LoginItem(QStringLiteral("org.example.Mount"), qpath(configHome() / "autostart"), {},
-                              QStringLiteral("/bin/true"));
+    SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+        sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Mount"));
     config.save(env.configURL);
 
     SyncManager manager(env);

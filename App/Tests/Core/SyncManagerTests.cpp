@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/SyncManagerFixtures.hpp"
 
 #include <QSignalSpy>
 
@@ -17,18 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-SyncPair pair(const std::string& name, const std::string& label, const fs::path& destination, bool enabled = true) {
-    SyncPair p;
-    p.id = tessaline::Uuid::random();
-    p.name = name;
-    p.sourceVolumeLabel = label;
-    p.destinationPath = destination.string();
-    p.enabled = enabled;
-    return p;
-}
-
-// The text after the time and its two blanks.
-QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+using brindlecove::testing::syncPair;
+const auto message = brindlecove::testing::activityMessage;
 
 struct FakeClock {
     QDateTime now = QDateTime(QDate(2025, 3, 7), QTime(14, 5, 9));
@@ -44,39 +35,20 @@ protected:
     fs::path configURL() const { return sandbox.path() / "app" / "sync-config.json"; }
     fs::path historyURL() const { return sandbox.path() / "app" / "sync-runs.json"; }
     SyncManager::Environment environment(bool withCoordinator = false) {
-        SyncManager::Environment env;
-        env.configURL = configURL();
-        env.historyURL = historyURL();
+        SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+            sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Sync"));
         env.listVolumes = [this] { return volumes; };
         if (!withCoordinator)
             env.makeCoordinator = [](SyncManager::Providers, std::shared_ptr<tessaline::SyncReportStore>) {
                 return std::shared_ptr<MountSyncCoordinator>();
             };
-        env.loginItem = LoginItem(QStringLiteral("org.example.Sync"), qpath(configHome() / "autostart"), {},
-                                  QStringLiteral("/bin/true"));
         env.clock = fakeClock.clock();
         return env;
     }
     // A coordinator whose runs copy nothing and finish at once, over the fake volume list.
     SyncManager::Environment environmentWithStandInRuns() {
         SyncManager::Environment env = environment();
-        env.makeCoordinator = [this](SyncManager::Providers providers,
-                                     std::shared_ptr<tessaline::SyncReportStore> store) {
-            auto run = [](const SyncPair& p, const fs::path& root, SyncReport::Trigger trigger,
-                          const tessaline::SettleOptions&, const tessaline::CopyEngine::CancelTest&,
-                          const tessaline::CopyEngine::EventHandler&) {
-                tessaline::TransferLog log;
-                log.sourceURL = root;
-                log.destinationURL = p.destinationPath;
-                log.startedAt = log.finishedAt = tessaline::nowEpoch();
-                log.plannedFileCount = 0;
-                log.plannedBytes = 0;
-                return tessaline::SyncRunner::Result{log, SyncReport::Run::fromLog(trigger, log)};
-            };
-            return std::make_shared<MountSyncCoordinator>(
-                providers.configuration, providers.autoRun, run, std::move(store), providers.onEvent,
-                tessaline::VolumeWatcher::Post{}, [this] { return volumes; });
-        };
+        env.makeCoordinator = brindlecove::testing::standInCoordinator([this] { return volumes; });
         return env;
     }
 
@@ -92,9 +64,9 @@ TEST_F(SyncManagerTests, SyncNowWithoutMatchesExplainsItselfAndTheActivityKeepsT
               QString::fromUtf8("⚠️ Sync Now: no enabled sync pairs — add one or flip its toggle on."));
     EXPECT_EQ(manager.activity()[0], QStringLiteral("2:05:09 PM  ") + message(manager.activity()[0]));
 
-    manager.addPair(pair("Day", "A001", sandbox.path() / "b"));
-    manager.addPair(pair("Night", "B002", sandbox.path() / "b"));
-    manager.addPair(pair("Off", "CARD", sandbox.path() / "b", false));
+    manager.addPair(syncPair("Day", "A001", sandbox.path() / "b"));
+    manager.addPair(syncPair("Night", "B002", sandbox.path() / "b"));
+    manager.addPair(syncPair("Off", "CARD", sandbox.path() / "b", false));
     manager.runScheduledNow(false);
     EXPECT_EQ(message(manager.activity()[0]),
               QString::fromUtf8("⚠️ Sync Now: nothing ran — no enabled pair's source (A001, B002) matches a mounted "
@@ -111,7 +83,7 @@ TEST_F(SyncManagerTests, SyncNowWithoutMatchesExplainsItselfAndTheActivityKeepsT
 
 TEST_F(SyncManagerTests, SyncNowCountsStartedPairsAndTheScheduleNotesItsRun) {
     SyncManager manager(environmentWithStandInRuns());
-    manager.addPair(pair("Cam A", "CARD", sandbox.path() / "b"));
+    manager.addPair(syncPair("Cam A", "CARD", sandbox.path() / "b"));
     manager.runScheduledNow(false);
     EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("▶️ Sync Now: started 1 pair"));
     // The stand-in run copies no file: nothing is proven backed up, so no check mark.
@@ -123,7 +95,7 @@ TEST_F(SyncManagerTests, SyncNowCountsStartedPairsAndTheScheduleNotesItsRun) {
     manager.coordinator()->waitForIdle();
     drainEvents();
 
-    manager.addPair(pair("Cam B", "card", sandbox.path() / "c"));
+    manager.addPair(syncPair("Cam B", "card", sandbox.path() / "c"));
     QSignalSpy lastRun(&manager, &SyncManager::lastScheduledRunChanged);
     manager.runScheduledNow(true);
     EXPECT_EQ(lastRun.count(), 1);
@@ -137,7 +109,7 @@ TEST_F(SyncManagerTests, PairEditsSaveAndAFailedSaveIsReported) {
     {
         SyncManager manager(environment());
         QSignalSpy pairsChanged(&manager, &SyncManager::pairsChanged);
-        SyncPair day = pair("Day", "A001", sandbox.path() / "b");
+        SyncPair day = syncPair("Day", "A001", sandbox.path() / "b");
         manager.togglePair(day.id);  // nobody has it: nothing saved
         EXPECT_FALSE(fs::exists(configURL()));
         manager.removePair(day.id);  // saved even when nothing was removed
@@ -154,7 +126,7 @@ TEST_F(SyncManagerTests, PairEditsSaveAndAFailedSaveIsReported) {
 
     fs::remove_all(configURL().parent_path());
     tessaline::testing::writeFile(configURL().parent_path(), "a file where the folder belongs");
-    reloaded.addPair(pair("Night", "B002", sandbox.path() / "b"));
+    reloaded.addPair(syncPair("Night", "B002", sandbox.path() / "b"));
     EXPECT_EQ(reloaded.pairs().size(), 2u);
     EXPECT_TRUE(message(reloaded.activity()[0]).startsWith(QString::fromUtf8("⚠️ Couldn't save sync pairs: ")))
         << message(reloaded.activity()[0]).toStdString();

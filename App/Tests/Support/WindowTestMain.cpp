@@ -1,19 +1,5 @@
-// The main of the widget test programs: GoogleTest inside a QApplication on the offscreen
-// platform, with a fixed style, locale and time zone.
+// The main of the widget test programs (see WindowTestRun.hpp).
 
-#include <QApplication>
-#include <QLocale>
-#include <QStyleFactory>
+#include "Support/WindowTestRun.hpp"
 
-#include <gtest/gtest.h>
-
-int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("TZ", "UTC");
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    QApplication app(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setQuitOnLastWindowClosed(false);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return brindlecove::testing::runWindowTests(argc, argv); }

@@ -4,11 +4,10 @@
 #include "BrindlecoveApp/Views/SyncView.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/SyncManagerFixtures.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include "Tessaline/Sync/SyncConfiguration.hpp"
-#include "Tessaline/Sync/SyncRunner.hpp"
-#include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,25 +23,14 @@
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
-using tessaline::MountSyncCoordinator;
 using tessaline::SyncPair;
-using tessaline::SyncReport;
 using tessaline::VolumeInfo;
 namespace fs = std::filesystem;
 
 namespace {
 
-SyncPair pair(const std::string& name, const std::string& label, const fs::path& destination, bool enabled = true) {
-    SyncPair p;
-    p.id = tessaline::Uuid::random();
-    p.name = name;
-    p.sourceVolumeLabel = label;
-    p.destinationPath = destination.string();
-    p.enabled = enabled;
-    return p;
-}
-
-QString message(const QString& line) { return line.mid(line.indexOf(QStringLiteral("  ")) + 2); }
+using brindlecove::testing::syncPair;
+const auto message = brindlecove::testing::activityMessage;
 
 }  // namespace
 
@@ -58,29 +46,10 @@ protected:
 
     // A manager over the sandbox whose coordinator's runs copy nothing and finish at once.
     SyncManager& makeManager() {
-        SyncManager::Environment env;
-        env.configURL = configURL();
-        env.historyURL = sandbox.path() / "app" / "sync-runs.json";
+        SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+            sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Sync"));
         env.listVolumes = [this] { return volumes; };
-        env.makeCoordinator = [this](SyncManager::Providers providers,
-                                     std::shared_ptr<tessaline::SyncReportStore> store) {
-            auto run = [](const SyncPair& p, const fs::path& root, SyncReport::Trigger trigger,
-                          const tessaline::SettleOptions&, const tessaline::CopyEngine::CancelTest&,
-                          const tessaline::CopyEngine::EventHandler&) {
-                tessaline::TransferLog log;
-                log.sourceURL = root;
-                log.destinationURL = p.destinationPath;
-                log.startedAt = log.finishedAt = tessaline::nowEpoch();
-                log.plannedFileCount = 0;
-                log.plannedBytes = 0;
-                return tessaline::SyncRunner::Result{log, SyncReport::Run::fromLog(trigger, log)};
-            };
-            return std::make_shared<MountSyncCoordinator>(providers.configuration, providers.autoRun, run,
-                                                          std::move(store), providers.onEvent,
-                                                          tessaline::VolumeWatcher::Post{}, [this] { return volumes; });
-        };
-        env.loginItem = LoginItem(QStringLiteral("org.example.Sync"), qpath(configHome() / "autostart"), {},
-                                  QStringLiteral("/bin/true"));
+        env.makeCoordinator = brindlecove::testing::standInCoordinator([this] { return volumes; });
         env.clock = [this] { return now; };
         manager = std::make_unique<SyncManager>(env);
         return *manager;
@@ -294,8 +263,8 @@ TEST_F(SyncViewTests, SwitchesWriteTheManagerAndFollowIt) {
 
 TEST_F(SyncViewTests, ClickingARowsToggleAndTrashRebuildsAfterTheClick) {
     makeManager();
-    manager->addPair(pair("Cam A", "CARD", sandbox.path() / "a"));
-    manager->addPair(pair("Cam B", "B_CAM", sandbox.path() / "b"));
+    manager->addPair(syncPair("Cam A", "CARD", sandbox.path() / "a"));
+    manager->addPair(syncPair("Cam B", "B_CAM", sandbox.path() / "b"));
     makeView();
     ASSERT_EQ(pairRows().size(), 2);
 
@@ -339,8 +308,8 @@ TEST_F(SyncViewTests, ClickingARowsToggleAndTrashRebuildsAfterTheClick) {
 
 TEST_F(SyncViewTests, ThePromptComesFirstAndItsButtonsClearItBeforeRunning) {
     makeManager();
-    manager->addPair(pair("Cam A", "CARD", sandbox.path() / "a"));
-    manager->addPair(pair("Cam A2", "CARD", sandbox.path() / "a2"));
+    manager->addPair(syncPair("Cam A", "CARD", sandbox.path() / "a"));
+    manager->addPair(syncPair("Cam A2", "CARD", sandbox.path() / "a2"));
     makeView();
     auto* prompt = child<QGroupBox>(QStringLiteral("sync.prompt"));
     EXPECT_FALSE(prompt->isVisible());
