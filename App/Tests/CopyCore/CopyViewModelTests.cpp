@@ -34,6 +34,7 @@ namespace {
 // Holds the engine on its worker after the first file until the test lets it go.
 struct Gate {
     std::promise<void> reached;
+    std::shared_future<void> reachedFuture = reached.get_future().share();
     std::promise<void> go;
     std::shared_future<void> goFuture = go.get_future().share();
     std::atomic<bool> fired{false};
@@ -60,6 +61,26 @@ protected:
     void TearDown() override {
         for (auto& gate : gates) gate->release();
         AppSandboxedTest::TearDown();
+    }
+
+    // The real engine, held on its worker at `gate` once the first file finished.
+    static CopyViewModel::CopyRunner heldAfterFirstFile(std::shared_ptr<Gate> gate) {
+        return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                      const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                      const CopyEngine::EventHandler& onEvent) {
+            return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+                onEvent(event);
+                if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
+                    gate->reached.set_value();
+                    gate->goFuture.wait();
+                }
+            });
+        };
+    }
+
+    // Spins the event loop until the engine holds at `gate`.
+    static bool waitUntilHeld(const Gate& gate) {
+        return waitFor([&] { return gate.reachedFuture.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     }
 
     CopyViewModel::Dependencies dependencies(CopyViewModel::CopyRunner runner = {}) {
@@ -207,25 +228,14 @@ TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuri
     const fs::path destination = sandbox / "backup";
     fs::create_directories(destination);
     auto gate = makeGate();
-    CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
-                                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
-                                            const CopyEngine::EventHandler& onEvent) {
-        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
-            onEvent(event);
-            if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
-                gate->reached.set_value();
-                gate->goFuture.wait();
-            }
-        });
-    }));
+    CopyViewModel model(dependencies(heldAfterFirstFile(gate)));
     choose(model, card, destination);
     answers = {std::nullopt};
     model.pickCard();
     EXPECT_EQ(model.cardPath(), qpath(card)) << "a cancelled panel keeps the folder";
 
     model.start();
-    auto reached = gate->reached.get_future();
-    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(waitUntilHeld(*gate));
     const size_t asked = requests.size();
     answers = {qpath(sandbox / "elsewhere"), qpath(sandbox / "elsewhere")};
     model.pickCard();
@@ -252,21 +262,10 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     const fs::path card = makeCard(6);
     const fs::path destination = sandbox / "backup";
     auto gate = makeGate();
-    CopyViewModel model(dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
-                                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
-                                            const CopyEngine::EventHandler& onEvent) {
-        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
-            onEvent(event);
-            if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
-                gate->reached.set_value();
-                gate->goFuture.wait();
-            }
-        });
-    }));
+    CopyViewModel model(dependencies(heldAfterFirstFile(gate)));
     choose(model, card, destination);
     model.start();
-    auto reached = gate->reached.get_future();
-    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(waitUntilHeld(*gate));
     model.stop();
     gate->release();
     ASSERT_TRUE(finish(model));
@@ -385,21 +384,10 @@ TEST_F(CopyViewModelTest, AViewModelDestroyedMidCopyStopsTheRunAndItsLogIsStillF
     const fs::path card = makeCard(6);
     auto gate = makeGate();
     auto model = std::make_unique<CopyViewModel>(
-        dependencies([gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
-                            const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
-                            const CopyEngine::EventHandler& onEvent) {
-            return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
-                onEvent(event);
-                if (std::holds_alternative<CopyEngine::FileFinishedEvent>(event) && !gate->fired.exchange(true)) {
-                    gate->reached.set_value();
-                    gate->goFuture.wait();
-                }
-            });
-        }));
+        dependencies(heldAfterFirstFile(gate)));
     choose(*model, card, sandbox / "backup");
     model->start();
-    auto reached = gate->reached.get_future();
-    ASSERT_TRUE(waitFor([&] { return reached.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    ASSERT_TRUE(waitUntilHeld(*gate));
     model.reset();
     gate->release();
     ASSERT_TRUE(waitFor([&] { return archived->load() == 1; }));

@@ -4,7 +4,7 @@
 // sandbox folder standing in for a card, an identity the test changes); the real volumes are
 // exercised by the view model tests.
 
-#include "Support/AppTestSandbox.hpp"
+#include "EraseViewTest.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
@@ -85,7 +85,7 @@ struct ScriptedCard {
     }
 };
 
-class CardPrepViewTest : public AppSandboxedTest {
+class CardPrepViewTest : public EraseViewTest<CardPrepView> {
 protected:
     void SetUp() override {
         AppSandboxedTest::SetUp();
@@ -100,27 +100,14 @@ protected:
         format = std::make_unique<DriveFormatViewModel>(formatDeps);
         view = std::make_unique<CardPrepView>(*vm, *scan, *format);
     }
-    void TearDown() override {
-        view.reset();
-        AppSandboxedTest::TearDown();
-    }
-    template <class T>
-    T* find(const char* name) {
-        T* widget = view->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
     SymbolLabel* banner() { return find<SymbolLabel>("erase.banner"); }
-    bool shown(const char* name) { return !find<QWidget>(name)->isHidden(); }
     void pick() {
         vm->takeCard(QFile::decodeName(QByteArray::fromStdString(card.root.string())));
         ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
         view->render();
     }
     void type(const char* name, const QString& text) {
-        auto* field = find<QLineEdit>(name);
-        field->setText(text);
-        Q_EMIT field->textEdited(text);
+        edit(name, text);
         view->render();
     }
 
@@ -128,7 +115,6 @@ protected:
     std::unique_ptr<CardPrepViewModel> vm;
     std::unique_ptr<ScanViewModel> scan;
     std::unique_ptr<DriveFormatViewModel> format;
-    std::unique_ptr<CardPrepView> view;
 };
 
 TEST_F(CardPrepViewTest, BeforeAnyPick) {

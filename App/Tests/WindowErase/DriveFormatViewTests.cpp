@@ -3,7 +3,7 @@
 // "Erase & Reformat", the busy state and the outcomes. Volumes come from a scripted backend;
 // real reformats are exercised by the view model tests.
 
-#include "Support/AppTestSandbox.hpp"
+#include "EraseViewTest.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
@@ -27,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using VM = DriveFormatViewModel;
 
-class DriveFormatViewTest : public AppSandboxedTest {
+class DriveFormatViewTest : public EraseViewTest<DriveFormatView> {
 protected:
     void SetUp() override {
         AppSandboxedTest::SetUp();
@@ -53,17 +53,6 @@ protected:
         view->show();  // showing refreshes the list
         drainEvents();
     }
-    void TearDown() override {
-        view.reset();
-        AppSandboxedTest::TearDown();
-    }
-    template <class T>
-    T* find(const char* name) {
-        T* widget = view->findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    bool shown(const char* name) { return !find<QWidget>(name)->isHidden(); }
     void choose(int index) {
         auto* combo = find<QComboBox>("format.volume");
         combo->setCurrentIndex(index);
@@ -72,9 +61,7 @@ protected:
         drainEvents();
     }
     void type(const char* name, const QString& text) {
-        auto* field = find<QLineEdit>(name);
-        field->setText(text);
-        Q_EMIT field->textEdited(text);
+        edit(name, text);
         drainEvents();
     }
 
@@ -83,7 +70,6 @@ protected:
     std::atomic<bool> hold{false};
     std::atomic<bool> fail{false};
     std::unique_ptr<VM> vm;
-    std::unique_ptr<DriveFormatView> view;
 };
 
 TEST_F(DriveFormatViewTest, WithNoVolumesOnlyTheEmptyLabelAndRefreshShow) {
