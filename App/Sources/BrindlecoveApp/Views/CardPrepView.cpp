@@ -202,13 +202,9 @@ void CardPrepView::onVolumeEvent(bool mounted, const QString& path) {
 }
 
 QWidget* CardPrepView::buildCameraForm() {
-    auto* scroll = new QScrollArea(this);
+    auto [scroll, column] = ScreenHeader::scrollingBody(this);
     scroll->setObjectName(QStringLiteral("erase.cameraForm"));
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* body = new QWidget(scroll);
-    auto* column = new QVBoxLayout(body);
-    column->setContentsMargins(16, 8, 16, 16);
+    QWidget* body = column->parentWidget();
     column->setSpacing(12);
 
     // Card to Erase
@@ -316,12 +312,8 @@ QWidget* CardPrepView::buildCameraForm() {
 
     running_ = new QWidget(eraseBox);
     running_->setObjectName(QStringLiteral("erase.running"));
-    auto* runningColumn = new QVBoxLayout(running_);
-    runningColumn->setContentsMargins(0, 0, 0, 0);
-    runningColumn->setSpacing(6);
-    progress_ = new QProgressBar(running_);
-    progress_->setObjectName(QStringLiteral("erase.progress"));
-    progress_->setTextVisible(false);
+    auto* runningColumn = FormText::column(running_, 6);
+    progress_ = FormText::progressBar(QStringLiteral("erase.progress"), running_);
     runningColumn->addWidget(progress_);
     progressText_ = FormText::caption(QStringLiteral("erase.progressText"), running_);
     runningColumn->addWidget(progressText_);
@@ -338,7 +330,6 @@ QWidget* CardPrepView::buildCameraForm() {
     column->addWidget(eraseBox);
     column->addStretch(1);
 
-    scroll->setWidget(body);
     return scroll;
 }
 

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -168,13 +169,9 @@ QWidget* CopyView::buildStatus() {
 
     settlingPage_ = new QWidget(status);
     settlingPage_->setObjectName(QStringLiteral("copy.settling"));
-    auto* settling = new QVBoxLayout(settlingPage_);
-    settling->setContentsMargins(0, 0, 0, 0);
-    settling->setSpacing(4);
-    auto* spinner = new QProgressBar(settlingPage_);
-    spinner->setObjectName(QStringLiteral("copy.settlingBar"));
+    auto* settling = FormText::column(settlingPage_, 4);
+    auto* spinner = FormText::progressBar(QStringLiteral("copy.settlingBar"), settlingPage_);
     spinner->setRange(0, 0);
-    spinner->setTextVisible(false);
     settling->addWidget(spinner);
     settlingText_ = label(QStringLiteral("copy.settlingText"), settlingPage_, Style::TextStyle::caption, true);
     settling->addWidget(settlingText_);
@@ -182,12 +179,8 @@ QWidget* CopyView::buildStatus() {
 
     copyingPage_ = new QWidget(status);
     copyingPage_->setObjectName(QStringLiteral("copy.copying"));
-    auto* copying = new QVBoxLayout(copyingPage_);
-    copying->setContentsMargins(0, 0, 0, 0);
-    copying->setSpacing(6);
-    progress_ = new QProgressBar(copyingPage_);
-    progress_->setObjectName(QStringLiteral("copy.progress"));
-    progress_->setTextVisible(false);
+    auto* copying = FormText::column(copyingPage_, 6);
+    progress_ = FormText::progressBar(QStringLiteral("copy.progress"), copyingPage_);
     copying->addWidget(progress_);
     fileLine_ = label(QStringLiteral("copy.fileLine"), copyingPage_, Style::TextStyle::caption, true);
     fileLine_->setMinimumWidth(1);
@@ -207,9 +200,7 @@ QWidget* CopyView::buildStatus() {
 
     donePage_ = new QWidget(status);
     donePage_->setObjectName(QStringLiteral("copy.done"));
-    auto* done = new QVBoxLayout(donePage_);
-    done->setContentsMargins(0, 0, 0, 0);
-    done->setSpacing(4);
+    auto* done = FormText::column(donePage_, 4);
     auto* verdictLine = new QHBoxLayout;
     verdictSymbol_ = label(QStringLiteral("copy.verdictSymbol"), donePage_);
     verdict_ = label(QStringLiteral("copy.verdict"), donePage_);

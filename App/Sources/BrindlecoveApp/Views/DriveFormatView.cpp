@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
+#include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
@@ -62,12 +63,8 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     setObjectName(QStringLiteral("format.form"));
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    auto* body = new QWidget(scroll);
-    auto* column = new QVBoxLayout(body);
-    column->setContentsMargins(16, 8, 16, 16);
+    auto [scroll, column] = ScreenHeader::scrollingBody(this);
+    QWidget* body = column->parentWidget();
     column->setSpacing(12);
 
     // Volume to Reformat
@@ -167,7 +164,6 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     reformatColumn->addWidget(failedNote_);
     column->addWidget(reformatBox);
     column->addStretch(1);
-    scroll->setWidget(body);
     outer->addWidget(scroll);
 
     // Only user signals write to the view model.

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace brindlecove::FormText {
 
@@ -27,13 +28,25 @@ QFont caption2(const QFont& base, bool monospaced) {
     return fixed;
 }
 
-QProgressBar* spinner(const QString& objectName, QWidget* parent) {
+QProgressBar* progressBar(const QString& objectName, QWidget* parent) {
     auto* bar = new QProgressBar(parent);
     bar->setObjectName(objectName);
-    bar->setRange(0, 0);
     bar->setTextVisible(false);
+    return bar;
+}
+
+QProgressBar* spinner(const QString& objectName, QWidget* parent) {
+    QProgressBar* bar = progressBar(objectName, parent);
+    bar->setRange(0, 0);
     bar->setFixedSize(48, 10);
     return bar;
+}
+
+QVBoxLayout* column(QWidget* page, int spacing) {
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    return layout;
 }
 
 QPushButton* destructiveButton(const QString& text, const QString& objectName, QWidget* parent) {

@@ -1,7 +1,7 @@
 #pragma once
-// Small pieces the erase and reformat forms share: secondary caption labels, the second
-// caption font (optionally monospaced), the small spinning indicator and a destructive push
-// button. Main thread.
+// Small pieces the sections' forms share: secondary caption labels, the second caption font
+// (optionally monospaced), progress bars, the small spinning indicator, the margin-free column
+// of a status page and a destructive push button. Main thread.
 
 #include <QFont>
 #include <QString>
@@ -9,6 +9,7 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QVBoxLayout;
 class QWidget;
 
 namespace brindlecove::FormText {
@@ -17,10 +18,14 @@ namespace brindlecove::FormText {
 QLabel* caption(const QString& objectName, QWidget* parent);
 // The second caption font (about 0.77 of `base`), monospaced when `monospaced`.
 QFont caption2(const QFont& base, bool monospaced = false);
+// A progress bar without its percentage text.
+QProgressBar* progressBar(const QString& objectName, QWidget* parent);
 // A small indeterminate progress indicator.
 QProgressBar* spinner(const QString& objectName, QWidget* parent);
 // A push button whose text is drawn in red, for actions that destroy data.
 QPushButton* destructiveButton(const QString& text, const QString& objectName, QWidget* parent);
+// Gives `page` a column layout without margins and with `spacing` between its rows.
+QVBoxLayout* column(QWidget* page, int spacing);
 // Sets the text of `label` only when it differs (keeps selection and avoids relayout).
 void setText(QLabel* label, const QString& text);
 

@@ -8,6 +8,7 @@
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
 #include "BrindlecoveApp/Views/ExportButton.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/PreviewWindow.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
@@ -79,9 +80,7 @@ ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialog
                                          pages_));
     reportPage_ = new QWidget(pages_);
     reportPage_->setObjectName(QStringLiteral("report.page"));
-    auto* page = new QVBoxLayout(reportPage_);
-    page->setContentsMargins(0, 0, 0, 0);
-    page->setSpacing(12);
+    auto* page = FormText::column(reportPage_, 12);
     summary_ = new QWidget(reportPage_);
     summary_->setObjectName(QStringLiteral("report.summary"));
     summaryLayout_ = new QVBoxLayout(summary_);

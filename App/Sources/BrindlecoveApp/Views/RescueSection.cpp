@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -102,12 +103,8 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
 
     running_ = new QWidget(this);
     running_->setObjectName(QStringLiteral("rescue.running"));
-    auto* runningLayout = new QVBoxLayout(running_);
-    runningLayout->setContentsMargins(0, 0, 0, 0);
-    runningLayout->setSpacing(6);
-    progress_ = new QProgressBar(running_);
-    progress_->setObjectName(QStringLiteral("rescue.progress"));
-    progress_->setTextVisible(false);
+    auto* runningLayout = FormText::column(running_, 6);
+    progress_ = FormText::progressBar(QStringLiteral("rescue.progress"), running_);
     runningLayout->addWidget(progress_);
     runningText_ = makeLabel(QStringLiteral("rescue.runningText"), running_);
     runningText_->setFont(Style::font(Style::TextStyle::caption, font()));
@@ -117,9 +114,7 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
 
     done_ = new QWidget(this);
     done_->setObjectName(QStringLiteral("rescue.done"));
-    auto* doneLayout = new QVBoxLayout(done_);
-    doneLayout->setContentsMargins(0, 0, 0, 0);
-    doneLayout->setSpacing(4);
+    auto* doneLayout = FormText::column(done_, 4);
     auto* outcomeRow = new QHBoxLayout;
     outcomeSymbol_ = makeLabel(QStringLiteral("rescue.outcomeSymbol"), done_);
     outcomeRow->addWidget(outcomeSymbol_);

@@ -164,10 +164,8 @@ QWidget* ScanView::makeScanGroup() {
     busy_->setObjectName(QStringLiteral("scan.status.busy"));
     auto* busyColumn = new QVBoxLayout(busy_);
     busyColumn->setContentsMargins(0, 0, 0, 0);
-    busyBar_ = new QProgressBar(busy_);
-    busyBar_->setObjectName(QStringLiteral("scan.status.busyBar"));
+    busyBar_ = FormText::progressBar(QStringLiteral("scan.status.busyBar"), busy_);
     busyBar_->setRange(0, 0);
-    busyBar_->setTextVisible(false);
     busyText_ = captionLabel(QString(), QStringLiteral("scan.status.busyText"), busy_);
     busyColumn->addWidget(busyBar_);
     busyColumn->addWidget(busyText_);
@@ -176,12 +174,8 @@ QWidget* ScanView::makeScanGroup() {
     // Determinate status: bar, caption with estimate, chart, total.
     progress_ = new QWidget(group);
     progress_->setObjectName(QStringLiteral("scan.status.progress"));
-    auto* progressColumn = new QVBoxLayout(progress_);
-    progressColumn->setContentsMargins(0, 0, 0, 0);
-    progressColumn->setSpacing(6);
-    bar_ = new QProgressBar(progress_);
-    bar_->setObjectName(QStringLiteral("scan.status.bar"));
-    bar_->setTextVisible(false);
+    auto* progressColumn = FormText::column(progress_, 6);
+    bar_ = FormText::progressBar(QStringLiteral("scan.status.bar"), progress_);
     auto* captionRow = new QHBoxLayout;
     caption_ = symbolLabel(QString(), QStringLiteral("scan.status.caption"), QColor(), progress_);
     estimate_ = captionLabel(QString(), QStringLiteral("scan.status.estimate"), progress_);
@@ -203,9 +197,7 @@ QWidget* ScanView::makeScanGroup() {
     // The result summary.
     summary_ = new QWidget(group);
     summary_->setObjectName(QStringLiteral("scan.status.summary"));
-    auto* summaryColumn = new QVBoxLayout(summary_);
-    summaryColumn->setContentsMargins(0, 0, 0, 0);
-    summaryColumn->setSpacing(4);
+    auto* summaryColumn = FormText::column(summary_, 4);
     auto* complete = symbolLabel(QStringLiteral("checkmark.circle.fill"), QStringLiteral("scan.summary.title"),
                                  Style::good(), summary_, false);
     complete->setText(QStringLiteral("Scan complete"));

@@ -60,16 +60,21 @@ QVBoxLayout* ScreenHeader::addBody() {
     return body;
 }
 
-QVBoxLayout* ScreenHeader::addScrollingBody() {
-    auto* scroll = new QScrollArea(parentWidget());
+ScreenHeader::ScrollingBody ScreenHeader::scrollingBody(QWidget* parent) {
+    auto* scroll = new QScrollArea(parent);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget(scroll);
-    auto* body = new QVBoxLayout(content);
-    setBodyMargins(body);
+    auto* column = new QVBoxLayout(content);
+    setBodyMargins(column);
     scroll->setWidget(content);
-    screenColumn()->addWidget(scroll, 1);
-    return body;
+    return {scroll, column};
+}
+
+QVBoxLayout* ScreenHeader::addScrollingBody() {
+    ScrollingBody body = scrollingBody(parentWidget());
+    screenColumn()->addWidget(body.area, 1);
+    return body.column;
 }
 
 }  // namespace brindlecove

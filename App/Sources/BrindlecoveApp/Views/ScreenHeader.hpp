@@ -9,6 +9,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace brindlecove {
@@ -29,6 +30,13 @@ public:
 
     // Puts `widget` at the trailing edge of the title line, top-aligned with the title.
     void setTrailing(QWidget* widget);
+
+    // A frameless, resizable scroll area over a content widget whose column has the body margins.
+    struct ScrollingBody {
+        QScrollArea* area;
+        QVBoxLayout* column;  // column->parentWidget() is the content
+    };
+    static ScrollingBody scrollingBody(QWidget* parent);
 
     // Below an installed header: a column with the body margins, taking the rest of the screen.
     QVBoxLayout* addBody();
