@@ -5,6 +5,7 @@
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ResultBanner.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -27,8 +28,6 @@ namespace brindlecove {
 
 namespace {
 
-using TransferTexts::Tone;
-
 QLabel* label(const QString& name, QWidget* parent, Style::TextStyle style = Style::TextStyle::body,
               bool secondary = false) {
     auto* text = new QLabel(parent);
@@ -37,16 +36,6 @@ QLabel* label(const QString& name, QWidget* parent, Style::TextStyle style = Sty
     text->setFont(Style::font(style, text->font()));
     if (secondary) Style::makeSecondary(text);
     return text;
-}
-
-QColor colorOf(Tone tone, const QWidget* widget) {
-    switch (tone) {
-        case Tone::good: return Style::good();
-        case Tone::bad: return Style::bad();
-        case Tone::warn: return Style::warn();
-        case Tone::neutral: break;
-    }
-    return Style::secondaryText(widget);
 }
 
 void setTextColor(QLabel* text, const QColor& color) {
@@ -307,7 +296,7 @@ void CopyView::render() {
         }
     } else if (const auto* done = std::get_if<CopyViewModel::DonePhase>(&phase)) {
         const auto verdict = TransferTexts::copyVerdict(model.wasStopped(), *done->log);
-        const QColor color = colorOf(verdict.tone, this);
+        const QColor color = ResultBanner::colorFor(ResultBanner::toneOf(verdict.tone), this);
         setTextIfChanged(verdict_, verdict.text);
         setTextColor(verdict_, color);
         if (verdictSymbolName_ != verdict.symbol + color.name()) {

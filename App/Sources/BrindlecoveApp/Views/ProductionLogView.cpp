@@ -35,16 +35,6 @@ using tessaline::TransferLog;
 
 namespace {
 
-ResultBanner::Tone toneOf(TransferTexts::Tone tone) {
-    switch (tone) {
-        case TransferTexts::Tone::good: return ResultBanner::Tone::good;
-        case TransferTexts::Tone::bad: return ResultBanner::Tone::bad;
-        case TransferTexts::Tone::warn: return ResultBanner::Tone::warn;
-        case TransferTexts::Tone::neutral: break;
-    }
-    return ResultBanner::Tone::neutral;
-}
-
 // Takes a replaced display out of the section at once and deletes it later.
 void retire(QWidget* widget) {
     widget->hide();
@@ -155,7 +145,7 @@ void ProductionLogView::showLog(const std::shared_ptr<const TransferLog>& log) {
     // The banner and the tiles are plain displays with fixed contents: made afresh for each
     // log (never while one of them handles an event of its own).
     const auto text = TransferTexts::banner(*log);
-    auto* banner = new ResultBanner(toneOf(text.tone), text.title, text.subtitle);
+    auto* banner = new ResultBanner(ResultBanner::toneOf(text.tone), text.title, text.subtitle);
     banner->setObjectName(QStringLiteral("productionLog.banner"));
     if (banner_) {
         summary_->replaceWidget(banner_, banner);

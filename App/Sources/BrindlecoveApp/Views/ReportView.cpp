@@ -33,16 +33,6 @@ namespace brindlecove {
 
 namespace {
 
-ResultBanner::Tone toneOf(ReportTexts::Tone tone) {
-    switch (tone) {
-        case ReportTexts::Tone::good: return ResultBanner::Tone::good;
-        case ReportTexts::Tone::bad: return ResultBanner::Tone::bad;
-        case ReportTexts::Tone::warn: return ResultBanner::Tone::warn;
-        case ReportTexts::Tone::neutral: break;
-    }
-    return ResultBanner::Tone::neutral;
-}
-
 QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
 }  // namespace
@@ -144,7 +134,7 @@ void ReportView::renderSummary() {
     stack->setContentsMargins(0, 4, 0, 4);
     stack->setSpacing(14);
     const auto banner = ReportTexts::banner(shown_->eraseStanding());
-    auto* bannerWidget = new ResultBanner(toneOf(banner.tone), banner.title, banner.subtitle, summaryContent_);
+    auto* bannerWidget = new ResultBanner(ResultBanner::toneOf(banner.tone), banner.title, banner.subtitle, summaryContent_);
     bannerWidget->setObjectName(QStringLiteral("report.banner"));
     stack->addWidget(bannerWidget);
 

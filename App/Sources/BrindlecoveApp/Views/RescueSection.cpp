@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
+#include "BrindlecoveApp/Views/ResultBanner.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -17,16 +18,6 @@
 namespace brindlecove {
 
 namespace {
-
-QColor colorOf(ReportTexts::Tone tone) {
-    switch (tone) {
-        case ReportTexts::Tone::good: return Style::good();
-        case ReportTexts::Tone::bad: return Style::bad();
-        case ReportTexts::Tone::warn: return Style::warn();
-        case ReportTexts::Tone::neutral: break;
-    }
-    return Style::secondaryText();
-}
 
 QLabel* makeLabel(const QString& name, QWidget* parent) {
     auto* label = new QLabel(parent);
@@ -187,7 +178,7 @@ void RescueSection::render() {
     done_->setVisible(done != nullptr);
     if (done) {
         const auto outcome = ReportTexts::outcome(done->log, rescue_.wasStopped());
-        const QColor color = colorOf(outcome.tone);
+        const QColor color = ResultBanner::colorFor(ResultBanner::toneOf(outcome.tone));
         outcomeSymbol_->setPixmap(Symbols::pixmap(outcome.symbol, QFontMetrics(font()).height(), color));
         Symbols::tag(outcomeSymbol_, outcome.symbol);
         outcomeText_->setText(outcome.text);

@@ -19,6 +19,17 @@ public:
     Tone tone() const { return tone_; }
     static QString symbolFor(Tone tone);
     static QColor colorFor(Tone tone, const QWidget* widget = nullptr);
+    // The tone of a text's tone (ReportTexts::Tone, TransferTexts::Tone: the same four names).
+    template <class TextTone>
+    static Tone toneOf(TextTone tone) {
+        switch (tone) {
+            case TextTone::good: return Tone::good;
+            case TextTone::bad: return Tone::bad;
+            case TextTone::warn: return Tone::warn;
+            case TextTone::neutral: break;
+        }
+        return Tone::neutral;
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
