@@ -92,15 +92,6 @@ class SyncManagerDriveTests : public AppSandboxedTest {
 protected:
     std::string label(const char* prefix) const { return prefix + std::to_string(::getpid() % 100000); }
 
-    tessaline::SyncPair pair(const std::string& sourceLabel, const fs::path& destination) const {
-        tessaline::SyncPair p;
-        p.id = tessaline::Uuid::random();
-        p.name = "Cards";
-        p.sourceVolumeLabel = sourceLabel;
-        p.destinationPath = destination.string();
-        return p;
-    }
-
     // A card labelled `cardLabel` holding DCIM/<name> clips of `bytes` bytes each, not
     // mounted yet (mounting it is the insertion the watcher sees).
     static std::unique_ptr<LoopVolume> unmountedCard(const std::string& cardLabel, const std::vector<std::string>& clips,
@@ -118,7 +109,7 @@ protected:
                                                double settleSeconds) const {
         tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
         config.settleQuietSeconds = settleSeconds;
-        config.pairs = {pair(cardLabel, destination)};
+        config.pairs = {brindlecove::testing::syncPair("Cards", cardLabel, destination)};
         return config;
     }
 

@@ -36,12 +36,8 @@ TEST_F(SyncManagerMountTests, AnInsertedCardPromptsWithAutoRunOffAndSyncsWithItO
     fs::create_directories(backup);
     tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
     config.settleQuietSeconds = 0;
-    tessaline::SyncPair pair;
-    pair.id = tessaline::Uuid::random();
-    pair.name = "Cards";
-    pair.sourceVolumeLabel = "bcv_mgr_card";  // a mount matches ignoring case
-    pair.destinationPath = backup.string();
-    config.pairs.push_back(pair);
+    // A mount matches the pair's label ignoring case.
+    config.pairs.push_back(brindlecove::testing::syncPair("Cards", "bcv_mgr_card", backup));
     SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
         sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Mount"));
     config.save(env.configURL);
