@@ -339,7 +339,7 @@ TEST_F(SyncViewTests, ThePromptComesFirstAndItsButtonsClearItBeforeRunning) {
         // The run's finishing line, whatever mark its verdict carries.
         return !manager->activity().isEmpty() &&
                message(manager->activity()[0]).contains(QString::fromUtf8("“Cam A”: 0 new"));
-    }));
+    }, 30'000));  // the run goes through the coordinator's own thread: generous under a loaded machine
     EXPECT_EQ(message(manager->activity()[1]), QString::fromUtf8("▶️ Syncing “Cam A”…"));
     settle();
     EXPECT_EQ(child<QWidget>(QStringLiteral("sync.totals"))->findChildren<QLabel*>().size(), 10);
