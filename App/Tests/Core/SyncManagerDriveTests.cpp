@@ -263,6 +263,10 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
         // Pulled and inserted again twice while the first run settles: one more run, not two.
         for (int i = 0; i < 2; ++i) {
             card->unmount();
+            // A hand takes a moment to put a card back. Without the pause, a remount within the
+            // same wake-up of the mount watcher gets the old mount's reused ID and looks like
+            // no change at all (the watcher thread may wake late on a loaded machine).
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
             card->remount();
             int handled = probe->mountsHandled + 1;
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
