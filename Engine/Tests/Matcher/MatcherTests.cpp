@@ -92,6 +92,29 @@ TEST(MatcherTest, StemFallbackIgnoresSizeAndExtension) {
     EXPECT_EQ(statusOf(clip("/card/A.MOV", 100), {}), MatchStatus::missing());
 }
 
+TEST(MatcherTest, NameFallbacksOfManyClipsTakeEachStemsFirstDriveFile) {
+    // Every clip without a fitting drive file in one call: shared stems, a stem only on the
+    // card, and confirmed clips and empty groups in between keep their own verdicts.
+    std::vector<Fingerprint> drives{clip("/card/DCIM/B.MOV", 1),  clip("/d/1/B.MOV", 7), clip("/d/2/b.mp4", 8),
+                                    clip("/d/A.MOV", 100, noon), clip("/d/3/C.MOV", 9), clip("/card/DCIM/N.MOV", 4)};
+    std::vector<ClipGroup> card{single(clip("/card/DCIM/A.MOV", 100, noon)),
+                                single(clip("/card/DCIM/B.MOV", 1)),
+                                ClipGroup{},
+                                single(clip("/card/X/b.mov", 2)),
+                                single(clip("/card/DCIM/C.MXF", 3)),
+                                single(clip("/card/DCIM/N.MOV", 4)),
+                                single(clip("/card/DCIM/A.MP4", 5))};
+    auto results = Matcher{}.match(card, drives, std::filesystem::path("/card"));
+    ASSERT_EQ(results.size(), card.size());
+    EXPECT_EQ(results[0].status, MatchStatus::confirmed("/d/A.MOV"));
+    EXPECT_EQ(results[1].status, MatchStatus::nameMatchMetadataMismatch("/d/1/B.MOV"));
+    EXPECT_TRUE(results[2].isMissing());
+    EXPECT_EQ(results[3].status, MatchStatus::nameMatchMetadataMismatch("/d/1/B.MOV"));
+    EXPECT_EQ(results[4].status, MatchStatus::nameMatchMetadataMismatch("/d/3/C.MOV"));
+    EXPECT_TRUE(results[5].isMissing());  // its only namesake is on the card
+    EXPECT_EQ(results[6].status, MatchStatus::nameMatchMetadataMismatch("/d/A.MOV"));
+}
+
 TEST(MatcherTest, GroupsAndDriveFilesAreNotConsumed) {
     Matcher matcher;
     auto a = clip("/card/A/C.MOV", 100, noon);

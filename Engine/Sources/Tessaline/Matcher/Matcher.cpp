@@ -24,6 +24,11 @@ namespace {
 constexpr size_t sortedBucketThreshold = 64;
 // Floating-point slack around the tolerance window; every member found is re-tested exactly.
 constexpr double windowSlack = 1e-3;
+// How many drive files or card groups ahead the loops start loading what they will read.
+// Measured reason: with a million drive files the size table, the packed keys and the
+// drive files' paths miss the cache on nearly every access; overlapping those misses cut
+// about a fifth of the time to match 100,000 clips against them.
+constexpr size_t prefetchDistance = 16;
 
 using Index = uint32_t;
 
@@ -40,14 +45,14 @@ uint64_t mixed(uint64_t x) {  // splitmix64's finaliser: spreads sizes that diff
 // allocations and scattered nodes made indexing grow about twice as fast as the file count.
 class KeySlots {
 public:
-    explicit KeySlots(size_t expected) {
-        size_t capacity = 16;
-        while (capacity < expected * 2) capacity <<= 1;
-        mask_ = capacity - 1;
-        entries_.assign(capacity, Entry{0, empty});
+    // Room for `expected` keys at most two thirds full. Measured reason for not rounding up to a
+    // power of two: a million drive files then need 32 MB, which glibc maps afresh (and the
+    // kernel zeroes) on every call, and which crowds the cache more than 24 MB.
+    explicit KeySlots(size_t expected) : capacity_(std::max<size_t>(16, expected + expected / 2)) {
+        entries_.assign(capacity_, Entry{0, empty});
     }
     Index insert(int64_t key) {
-        for (size_t at = mixed(static_cast<uint64_t>(key)) & mask_;; at = (at + 1) & mask_) {
+        for (size_t at = home(key);; at = next(at)) {
             Entry& entry = entries_[at];
             if (entry.slot == empty) {
                 entry.key = key;
@@ -56,8 +61,11 @@ public:
             if (entry.key == key) return entry.slot;
         }
     }
+    // Starts loading the probe's first entry, so a loop can overlap the cache misses of
+    // lookups a few keys ahead with the current one.
+    void prefetch(int64_t key) const { __builtin_prefetch(&entries_[home(key)]); }
     std::optional<Index> find(int64_t key) const {
-        for (size_t at = mixed(static_cast<uint64_t>(key)) & mask_;; at = (at + 1) & mask_) {
+        for (size_t at = home(key);; at = next(at)) {
             const Entry& entry = entries_[at];
             if (entry.slot == empty) return std::nullopt;
             if (entry.key == key) return entry.slot;
@@ -71,7 +79,12 @@ private:
         Index slot;
     };
     static constexpr Index empty = std::numeric_limits<Index>::max();
-    size_t mask_ = 0;
+    // The key's first probe: its mixed bits scaled to the capacity (multiply and shift).
+    size_t home(int64_t key) const {
+        return static_cast<size_t>((static_cast<unsigned __int128>(mixed(static_cast<uint64_t>(key))) * capacity_) >> 64);
+    }
+    size_t next(size_t at) const { return at + 1 == capacity_ ? 0 : at + 1; }
+    size_t capacity_ = 0;
     std::vector<Entry> entries_;
     Index count_ = 0;
 };
@@ -80,9 +93,10 @@ std::optional<double> cameraEpoch(const Fingerprint& fp) {
     return fp.hasCameraTimestamp ? fp.captureDate : std::nullopt;
 }
 
-// The metadata the candidate tests read, packed beside the size index so a lookup does not
-// touch the (large, scattered) fingerprints of files that do not fit. Measured reason: with a
-// million drive files each fingerprint read was a cache miss.
+// The metadata the candidate tests read, packed per drive file so a lookup does not touch the
+// (large, scattered) fingerprints of files that do not fit. Measured reason: with a million
+// drive files each fingerprint read was a cache miss. Filled in drive order in the same pass
+// that reads the sizes, so indexing streams through the fingerprints once.
 struct PackedKey {
     double epoch = 0;    // camera time
     uint64_t codec = 0;  // the first 8 bytes of the codec text
@@ -91,17 +105,26 @@ struct PackedKey {
     uint32_t codecLength = 0;
     bool hasEpoch = false, hasCodec = false, hasWidth = false, hasHeight = false;
 
+    static PackedKey of(const Fingerprint& fp) {
+        PackedKey packed;
+        if (auto epoch = cameraEpoch(fp)) packed.hasEpoch = true, packed.epoch = *epoch;
+        if (fp.codec) packed.setCodec(*fp.codec);
+        if (fp.width) packed.hasWidth = true, packed.width = *fp.width;
+        if (fp.height) packed.hasHeight = true, packed.height = *fp.height;
+        return packed;
+    }
     static PackedKey of(const FingerprintKey& key) {
         PackedKey packed;
         if (key.captureEpoch) packed.hasEpoch = true, packed.epoch = *key.captureEpoch;
-        if (key.codec) {
-            packed.hasCodec = true;
-            packed.codecLength = static_cast<uint32_t>(key.codec->size());
-            std::memcpy(&packed.codec, key.codec->data(), std::min<size_t>(key.codec->size(), 8));
-        }
+        if (key.codec) packed.setCodec(*key.codec);
         if (key.width) packed.hasWidth = true, packed.width = *key.width;
         if (key.height) packed.hasHeight = true, packed.height = *key.height;
         return packed;
+    }
+    void setCodec(const std::string& text) {
+        hasCodec = true;
+        codecLength = static_cast<uint32_t>(text.size());
+        std::memcpy(&codec, text.data(), std::min<size_t>(text.size(), 8));
     }
     // Codec texts longer than 8 bytes that agree on their start are compared in full by the caller.
     bool needsFullCodec(const PackedKey& other) const {
@@ -114,6 +137,29 @@ struct TimedBucket {
     std::vector<std::pair<double, Index>> byTime;
     std::vector<Index> untimed;
 };
+
+constexpr Index noIndex = std::numeric_limits<Index>::max();
+
+// lowercased(stemOf(url)) written into `out` without allocating for plain ASCII names:
+// the stem pass lowers a million drive names, and the allocations were half its cost.
+const std::string& stemKey(const Fingerprint& fp, std::string& out) {
+    std::string_view path = fp.url.native();
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    std::string_view name = path == "/" ? path : path.substr(path.rfind('/') + 1);
+    std::string_view stem = name.substr(0, std::min(name.size(), name.rfind('.')));
+    bool ascii = true;
+    for (char c : stem) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) return out = lowercased(stem);
+    out.assign(stem);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+std::string stemKey(const Fingerprint& fp) {
+    std::string out;
+    return stemKey(fp, out);
+}
+int64_t stemHash(std::string_view stem) { return static_cast<int64_t>(std::hash<std::string_view>{}(stem)); }
 
 // The drive files, indexed once per match() call and never changed while the card is matched.
 // Members of one size lie contiguously in `order_`, in drive order.
@@ -132,7 +178,9 @@ public:
         }
         std::vector<Index> slotOf(drives.size());
         std::vector<Index> counts;
+        packed_.resize(drives.size());
         for (Index i = 0; i < drives.size(); ++i) {
+            if (i + prefetchDistance < drives.size()) sizes_.prefetch(drives[i + prefetchDistance].byteSize);
             if (cardRoot && isBelow(drives[i].url.native(), root)) {
                 excluded_.resize(drives.size(), false);
                 excluded_[i] = true;
@@ -141,26 +189,21 @@ public:
             slotOf[i] = sizes_.insert(drives[i].byteSize);
             if (slotOf[i] == counts.size()) counts.push_back(0);
             ++counts[slotOf[i]];
+            packed_[i] = PackedKey::of(drives[i]);
         }
         starts_.assign(counts.size() + 1, 0);
         for (size_t s = 0; s < counts.size(); ++s) starts_[s + 1] = starts_[s] + counts[s];
         order_.resize(starts_.back());
-        packed_.resize(starts_.back());
         std::vector<Index> fill(starts_.begin(), starts_.end() - 1);
-        for (Index i = 0; i < drives.size(); ++i) {
-            if (isExcluded(i)) continue;
-            Index k = fill[slotOf[i]]++;
-            order_[k] = i;
-            packed_[k] = PackedKey::of(FingerprintKey::of(drives[i]));
-        }
+        for (Index i = 0; i < drives.size(); ++i)
+            if (!isExcluded(i)) order_[fill[slotOf[i]]++] = i;
         for (Index s = 0; s < counts.size(); ++s) {
             if (counts[s] <= sortedBucketThreshold) continue;
             TimedBucket& bucket = timed_[s];
             for (Index k = starts_[s]; k < starts_[s + 1]; ++k) {
                 Index i = order_[k];
-                auto epoch = cameraEpoch(drives[i]);
-                if (epoch && std::isfinite(*epoch))
-                    bucket.byTime.emplace_back(*epoch, i);
+                if (packed_[i].hasEpoch && std::isfinite(packed_[i].epoch))
+                    bucket.byTime.emplace_back(packed_[i].epoch, i);
                 else
                     bucket.untimed.push_back(i);
             }
@@ -170,6 +213,24 @@ public:
     }
 
     const Fingerprint& drive(Index i) const { return drives_[i]; }
+    size_t size() const { return drives_.size(); }
+    // Whether drive file `i` lies at or below the card root by its path (never a candidate).
+    bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
+    // Whether isOnCardPlace() can ever be true (a card root was given and placed).
+    bool knowsCardPlace() const { return cardPlace_.has_value(); }
+    // Starts loading what candidates() reads for `byteSize`, one link of its chain of
+    // lookups per level: 0 the size table's entry, 1 the bucket's bounds, 2 its first member,
+    // 3 that member's packed key. Each level reads what the one before loaded, so callers
+    // ask for the levels a few groups apart.
+    void prefetchCandidates(int64_t byteSize, int level) const {
+        if (level == 0) return sizes_.prefetch(byteSize);
+        auto slot = sizes_.find(byteSize);
+        if (!slot) return;
+        if (level == 1) return __builtin_prefetch(&starts_[*slot]);
+        Index start = starts_[*slot];
+        if (level == 2) return __builtin_prefetch(&order_[start]);
+        __builtin_prefetch(&packed_[order_[start]]);
+    }
 
     // Whether drive file `i` lies on the card's file system at or below the card root's place
     // there (the card's folder reached through a bind mount, or the card reached through
@@ -191,12 +252,13 @@ public:
         auto slot = sizes_.find(key.byteSize);
         if (!slot) return fitting;
         auto timed = timed_.find(*slot);
+        PackedKey wanted = PackedKey::of(key);
+        auto fitsKey = [&](Index i) {
+            return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || fits(key, drives_[i], tolerance));
+        };
         if (timed == timed_.end() || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
-            PackedKey wanted = PackedKey::of(key);
             for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
-                if (fits(wanted, packed_[k], tolerance) &&
-                    (!wanted.needsFullCodec(packed_[k]) || fits(key, drives_[order_[k]], tolerance)))
-                    fitting.push_back(order_[k]);
+                if (fitsKey(order_[k])) fitting.push_back(order_[k]);
             return fitting;
         }
         const TimedBucket& bucket = timed->second;
@@ -205,70 +267,15 @@ public:
         auto first = std::lower_bound(bucket.byTime.begin(), bucket.byTime.end(), low,
                                       [](const auto& entry, double value) { return entry.first < value; });
         for (auto at = first; at != bucket.byTime.end() && at->first <= high; ++at)
-            if (fits(key, drives_[at->second], tolerance)) fitting.push_back(at->second);
+            if (fitsKey(at->second)) fitting.push_back(at->second);
         for (Index i : bucket.untimed)
-            if (fits(key, drives_[i], tolerance)) fitting.push_back(i);
+            if (fitsKey(i)) fitting.push_back(i);
         std::sort(fitting.begin(), fitting.end());
         return fitting;
     }
 
-    // The first drive file (drive order) whose lower-cased name stem is `stem` and that is
-    // not on the card. The stem index is built on the first call, as most scans confirm every
-    // clip and never need it.
-    std::optional<Index> firstWithStem(const std::string& stem) const {
-        if (!stems_) buildStemIndex();
-        auto slot = stems_->find(stemHash(stem));
-        if (!slot) return std::nullopt;
-        // Every file whose stem has this hash, in drive order; two stems may share a hash.
-        for (Index i = firstWithStemSlot_[*slot]; i != noIndex; i = nextWithStemSlot_[i])
-            if (stemKey(drives_[i]) == stem && !isOnCardPlace(i)) return i;
-        return std::nullopt;
-    }
-
-    // lowercased(stemOf(url)) written into `out` without allocating for plain ASCII names:
-    // the stem index lowers a million drive names, and the allocations were half its cost.
-    static const std::string& stemKey(const Fingerprint& fp, std::string& out) {
-        std::string_view path = fp.url.native();
-        while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-        std::string_view name = path == "/" ? path : path.substr(path.rfind('/') + 1);
-        std::string_view stem = name.substr(0, std::min(name.size(), name.rfind('.')));
-        bool ascii = true;
-        for (char c : stem) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-        if (!ascii) return out = lowercased(stem);
-        out.assign(stem);
-        for (char& c : out)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        return out;
-    }
-    static std::string stemKey(const Fingerprint& fp) {
-        std::string out;
-        return stemKey(fp, out);
-    }
-    static int64_t stemHash(std::string_view stem) { return static_cast<int64_t>(std::hash<std::string_view>{}(stem)); }
-
 private:
     enum : int8_t { unknown, onCard, elsewhere };
-    static constexpr Index noIndex = std::numeric_limits<Index>::max();
-
-    bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
-
-    // One pass, last drive file first, so each file goes to the front of its slot's chain:
-    // the chain then runs in drive order from the slot's first file.
-    void buildStemIndex() const {
-        stems_.emplace(drives_.size());
-        nextWithStemSlot_.assign(drives_.size(), noIndex);
-        std::string buffer;
-        for (Index i = static_cast<Index>(drives_.size()); i-- > 0;) {
-            if (isExcluded(i)) continue;
-            Index slot = stems_->insert(stemHash(stemKey(drives_[i], buffer)));
-            if (slot == firstWithStemSlot_.size()) {
-                firstWithStemSlot_.push_back(i);
-            } else {
-                nextWithStemSlot_[i] = firstWithStemSlot_[slot];
-                firstWithStemSlot_[slot] = i;
-            }
-        }
-    }
 
     static bool isBelow(const std::string& path, const std::string& root) {
         if (root == "/") return true;
@@ -301,14 +308,84 @@ private:
     KeySlots sizes_;
     std::vector<Index> starts_;  // slot s holds order_[starts_[s] .. starts_[s + 1])
     std::vector<Index> order_;
-    std::vector<PackedKey> packed_;  // beside order_
+    std::vector<PackedKey> packed_;  // per drive file, in drive order
     std::unordered_map<Index, TimedBucket> timed_;  // large buckets only
-    mutable std::optional<KeySlots> stems_;  // name-stem hash to slot, built on first use
-    mutable std::vector<Index> firstWithStemSlot_;
-    mutable std::vector<Index> nextWithStemSlot_;  // per drive file; noIndex ends a slot's chain
     mutable std::optional<FileSystemPlaces> places_;  // with a card root that could be placed
     std::optional<FileSystemPlace> cardPlace_;
     mutable std::vector<int8_t> onCardPlace_;  // per drive file, found on first need
+};
+
+// The name-stem lookups of the clips no drive file fits, answered together by one pass over
+// the drive files. Measured reason: indexing every drive file's stem made a million random
+// writes into a 32 MB table; the queries' own table is small enough to stay in cache while
+// the drive names stream past, and the pass stops once every query is answered.
+class StemQueries {
+public:
+    // Asks for the first drive file with lower-cased name stem `stem`; returns the query's id.
+    Index add(std::string stem) {
+        stems_.push_back(std::move(stem));
+        return static_cast<Index>(stems_.size() - 1);
+    }
+
+    // Answers every query with the first drive file (drive order) with its stem that is
+    // neither excluded nor on the card's place; stats only files whose stem is asked for.
+    void resolve(const DriveIndex& index) {
+        if (stems_.empty()) return;
+        KeySlots slots(stems_.size());
+        // One bit per hash value modulo the filter's size, 16 bits per query: most drive names
+        // are asked for by no clip, and the filter turns them away from L2 instead of the table.
+        size_t filterBits = 64;
+        while (filterBits < stems_.size() * 16) filterBits <<= 1;
+        std::vector<uint64_t> filter(filterBits / 64);
+        auto bitOf = [mask = filterBits - 1](int64_t hash) { return mixed(static_cast<uint64_t>(hash)) & mask; };
+        std::vector<Index> firstOfSlot;
+        std::vector<Index> nextOfSlot(stems_.size(), noIndex);  // distinct stems sharing a hash
+        answerOf_.resize(stems_.size());
+        for (Index q = 0; q < stems_.size(); ++q) {
+            int64_t hash = stemHash(stems_[q]);
+            filter[bitOf(hash) / 64] |= uint64_t{1} << (bitOf(hash) % 64);
+            Index slot = slots.insert(hash);
+            if (slot == firstOfSlot.size()) firstOfSlot.push_back(noIndex);
+            Index same = firstOfSlot[slot];
+            while (same != noIndex && stems_[same] != stems_[q]) same = nextOfSlot[same];
+            if (same != noIndex) {
+                answerOf_[q] = answerOf_[same];
+                continue;
+            }
+            answerOf_[q] = static_cast<Index>(found_.size());
+            found_.push_back(noIndex);
+            nextOfSlot[q] = firstOfSlot[slot];
+            firstOfSlot[slot] = q;
+        }
+        // One pass in drive order over the drive names, until every distinct stem is answered.
+        size_t open = found_.size();
+        std::string buffer;
+        for (Index i = 0; i < index.size() && open > 0; ++i) {
+            if (index.isExcluded(i)) continue;
+            const std::string& stem = stemKey(index.drive(i), buffer);
+            int64_t hash = stemHash(stem);
+            if (!(filter[bitOf(hash) / 64] >> (bitOf(hash) % 64) & 1)) continue;
+            auto slot = slots.find(hash);
+            if (!slot) continue;
+            for (Index q = firstOfSlot[*slot]; q != noIndex; q = nextOfSlot[q]) {
+                if (stems_[q] != stem) continue;
+                Index& answer = found_[answerOf_[q]];
+                if (answer == noIndex && !index.isOnCardPlace(i)) answer = i, --open;
+                break;
+            }
+        }
+    }
+
+    // The answer to query `query` after resolve(), or none when no drive file has its stem.
+    std::optional<Index> found(Index query) const {
+        Index answer = found_[answerOf_[query]];
+        return answer == noIndex ? std::nullopt : std::optional<Index>(answer);
+    }
+
+private:
+    std::vector<std::string> stems_;  // per query
+    std::vector<Index> answerOf_;     // per query: its distinct stem's place in found_
+    std::vector<Index> found_;        // per distinct stem: a drive file, or noIndex
 };
 
 // The one candidate nearest in capture time (any date source counts here), or none when the
@@ -330,22 +407,43 @@ std::optional<Index> nearestUniqueMatch(const Fingerprint& primary, const std::v
     return distances.front().second;
 }
 
-MatchStatus matchGroup(const ClipGroup& group, const DriveIndex& index, double tolerance) {
-    if (group.primaryFiles.empty()) return MatchStatus::missing();
-    const Fingerprint& primary = group.primaryFiles.front();
-    std::vector<Index> fitting = index.candidates(FingerprintKey::of(primary), tolerance);
-    std::erase_if(fitting, [&](Index i) { return index.isOnCardPlace(i); });
-    if (fitting.empty()) {
-        if (auto candidate = index.firstWithStem(DriveIndex::stemKey(primary)))
-            return MatchStatus::nameMatchMetadataMismatch(index.drive(*candidate).url);
+// Starts loading a path's text and its list of components (copying a path reads both).
+void prefetchPath(const fs::path& path) {
+    __builtin_prefetch(path.native().data());
+    if (!path.empty()) __builtin_prefetch(&*path.begin());
+}
+
+// A group's verdict by drive-file number; paths are copied once every group is decided.
+struct Verdict {
+    MatchStatus::Kind kind = MatchStatus::Kind::missing;
+    Index drive = noIndex;            // the one drive file, or the first possible duplicate
+    std::vector<Index> duplicates;  // every possible duplicate
+
+    MatchStatus status(const DriveIndex& index) const {
+        switch (kind) {
+        case MatchStatus::Kind::confirmed: return MatchStatus::confirmed(index.drive(drive).url);
+        case MatchStatus::Kind::nameMatchMetadataMismatch: return MatchStatus::nameMatchMetadataMismatch(index.drive(drive).url);
+        case MatchStatus::Kind::possibleDuplicate: {
+            std::vector<fs::path> locations;
+            locations.reserve(duplicates.size());
+            for (Index i : duplicates) locations.push_back(index.drive(i).url);
+            return MatchStatus::possibleDuplicate(std::move(locations));
+        }
+        case MatchStatus::Kind::missing: break;
+        }
         return MatchStatus::missing();
     }
-    if (fitting.size() == 1) return MatchStatus::confirmed(index.drive(fitting.front()).url);
-    if (auto nearest = nearestUniqueMatch(primary, fitting, index)) return MatchStatus::confirmed(index.drive(*nearest).url);
-    std::vector<fs::path> locations;
-    locations.reserve(fitting.size());
-    for (Index i : fitting) locations.push_back(index.drive(i).url);
-    return MatchStatus::possibleDuplicate(std::move(locations));
+};
+
+// The verdict by metadata for a group with first primary `primary`; `missing` when no drive
+// file fits (the caller then looks for a drive file with the primary's name stem).
+Verdict matchPrimary(const Fingerprint& primary, const DriveIndex& index, double tolerance) {
+    std::vector<Index> fitting = index.candidates(FingerprintKey::of(primary), tolerance);
+    if (index.knowsCardPlace()) std::erase_if(fitting, [&](Index i) { return index.isOnCardPlace(i); });
+    if (fitting.empty()) return {};
+    if (fitting.size() == 1) return {MatchStatus::Kind::confirmed, fitting.front()};
+    if (auto nearest = nearestUniqueMatch(primary, fitting, index)) return {MatchStatus::Kind::confirmed, *nearest};
+    return {MatchStatus::Kind::possibleDuplicate, fitting.front(), std::move(fitting)};
 }
 
 }  // namespace
@@ -353,9 +451,37 @@ MatchStatus matchGroup(const ClipGroup& group, const DriveIndex& index, double t
 std::vector<MatchResult> Matcher::match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
                                         const std::optional<fs::path>& cardRoot) const {
     DriveIndex index(drives, cardRoot);
+    std::vector<Verdict> verdicts(card.size());
+    StemQueries queries;
+    std::vector<std::pair<size_t, Index>> byName;  // a group without fitting drive files, its stem query
+    for (size_t g = 0; g < card.size(); ++g) {
+        for (int level = 0; level < 4; ++level)
+            if (size_t ahead = g + (prefetchDistance >> level); ahead < card.size() && !card[ahead].primaryFiles.empty())
+                index.prefetchCandidates(card[ahead].primaryFiles.front().byteSize, level);
+        if (card[g].primaryFiles.empty()) continue;
+        const Fingerprint& primary = card[g].primaryFiles.front();
+        verdicts[g] = matchPrimary(primary, index, captureTimeTolerance);
+        if (verdicts[g].kind == MatchStatus::Kind::missing) byName.emplace_back(g, queries.add(stemKey(primary)));
+    }
+    queries.resolve(index);
+    for (auto [g, query] : byName)
+        if (auto candidate = queries.found(query)) verdicts[g] = {MatchStatus::Kind::nameMatchMetadataMismatch, *candidate};
+
+    // The drive files named by the verdicts lie anywhere in `drives`, and each group's files
+    // on the heap: load the paths a few groups ahead of copying them.
     std::vector<MatchResult> results;
     results.reserve(card.size());
-    for (const ClipGroup& group : card) results.push_back({group, matchGroup(group, index, captureTimeTolerance)});
+    for (size_t g = 0; g < card.size(); ++g) {
+        if (size_t ahead = g + prefetchDistance; ahead < card.size()) {
+            if (verdicts[ahead].drive != noIndex) __builtin_prefetch(&index.drive(verdicts[ahead].drive).url);
+            if (!card[ahead].primaryFiles.empty()) __builtin_prefetch(card[ahead].primaryFiles.data());
+        }
+        if (size_t ahead = g + prefetchDistance / 2; ahead < card.size()) {
+            if (verdicts[ahead].drive != noIndex) prefetchPath(index.drive(verdicts[ahead].drive).url);
+            if (!card[ahead].primaryFiles.empty()) prefetchPath(card[ahead].primaryFiles.front().url);
+        }
+        results.push_back({card[g], verdicts[g].status(index)});
+    }
     return results;
 }
 

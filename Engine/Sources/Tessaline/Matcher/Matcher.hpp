@@ -25,8 +25,9 @@ struct Matcher {
     // at or below the card root's place in it (FileSystemPlace), which catches the card's
     // folders reached through a bind mount. For that test the matcher stats the candidate
     // files (never all drive files) when the card root exists; it reads no file's contents.
-    // Indexes the drive files by size once per call (and by name stem when first needed),
-    // so the cost grows with card groups plus drive files, not their product.
+    // Indexes the drive files by size once per call, and reads the drive names in one pass
+    // only when some clip has no fitting drive file, so the cost grows with card groups plus
+    // drive files, not their product.
     std::vector<MatchResult> match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
                                    const std::optional<std::filesystem::path>& cardRoot = std::nullopt) const;
 };
