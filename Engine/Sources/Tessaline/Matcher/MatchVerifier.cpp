@@ -146,7 +146,8 @@ private:
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
-        if (isSameOrBelow(real.value_or(normalizedPath(drivePath)), *cardRoot_)) return true;
+        // Both sides are in normal form already (realpath's, or normalizedPath's).
+        if (isSameOrBelowNormalized(real.value_or(normalizedPath(drivePath)).native(), cardRoot_->native())) return true;
         if (!cardPlace_) return false;
         auto place = real ? places_->ofCanonical(*real) : std::nullopt;
         return !place || place->isSameOrBelow(*cardPlace_);

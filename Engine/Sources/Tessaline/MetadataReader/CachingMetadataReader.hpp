@@ -3,9 +3,11 @@
 // modification time still agree with its cached row, and otherwise asks the inner reader
 // and buffers the result for a batched write (one transaction per `flushEvery` rows).
 //
-// Safe for several threads fingerprinting through one reader at once: cache lookups and
-// buffer writes are serialised by a lock, inner reads run in parallel. The index must not
-// be used by anything else while this reader uses it. The destructor flushes.
+// Safe for several threads fingerprinting through one reader at once: inner reads run in
+// parallel, and a batch is written while the other threads go on reading and buffering (a
+// thread waits only when the buffer fills again before that write ends). Batches reach the
+// index in the order their rows were buffered. The index must not be used by anything else
+// while this reader uses it. The destructor flushes.
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
 #include "Tessaline/MetadataReader/MetadataReader.hpp"
@@ -40,14 +42,17 @@ public:
     int cacheHits() const { return cacheHits_.load(); }
 
 private:
-    void flushLocked() noexcept;
+    // Writes the buffer when it holds at least `atLeast` rows (taken under indexMutex_, so
+    // batches are written in the order they were taken).
+    void writeBuffered(size_t atLeast) noexcept;
 
     std::shared_ptr<MetadataReader> inner_;
     std::shared_ptr<FingerprintIndex> index_;
     std::string volumeLabel_;
     bool useCache_;
     size_t flushEvery_;
-    std::mutex mutex_;  // guards index_ use and buffer_
+    std::mutex indexMutex_;   // guards index_ use; taken before bufferMutex_ when both are held
+    std::mutex bufferMutex_;  // guards buffer_ only, so appends never wait on a write
     std::vector<std::pair<Fingerprint, EpochSeconds>> buffer_;
     std::atomic<int> cacheHits_{0};
 };

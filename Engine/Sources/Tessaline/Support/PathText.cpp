@@ -106,11 +106,12 @@ std::string toDisplayUtf8(std::string_view bytes) {
 std::string toDisplayUtf8(const fs::path& path) { return toDisplayUtf8(std::string_view(path.native())); }
 
 bool isSameOrBelow(const fs::path& child, const fs::path& folder) {
-    std::string c = normalizedPath(child).native();
-    std::string f = normalizedPath(folder).native();
-    if (c == f) return true;
-    if (f == "/") return true;
-    return c.size() > f.size() && c.compare(0, f.size(), f) == 0 && c[f.size()] == '/';
+    return isSameOrBelowNormalized(normalizedPath(child).native(), normalizedPath(folder).native());
+}
+
+bool isSameOrBelowNormalized(std::string_view child, std::string_view folder) {
+    if (child == folder || folder == "/") return true;
+    return child.size() > folder.size() && child.starts_with(folder) && child[folder.size()] == '/';
 }
 
 }  // namespace tessaline

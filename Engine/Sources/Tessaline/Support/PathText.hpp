@@ -36,5 +36,8 @@ bool isValidUtf8(std::string_view bytes);
 // True when `child` equals `folder` or lies below it, compared component-wise on
 // normalised paths ("/a/bc" is not below "/a/b").
 bool isSameOrBelow(const std::filesystem::path& child, const std::filesystem::path& folder);
+// The same test for paths already in normalizedPath()'s form (or realpath's), without
+// normalising them again: for loops that test many paths against one folder.
+bool isSameOrBelowNormalized(std::string_view child, std::string_view folder);
 
 }  // namespace tessaline
