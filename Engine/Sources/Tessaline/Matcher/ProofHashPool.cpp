@@ -51,7 +51,9 @@ void ProofHashPool::prefetch(const fs::path& file, bool urgent) {
         else
             queue_.push_back(key);
     }
-    changed_.notify_all();
+    // One file for one thread. Only the pool's threads can be waiting now: take() runs on
+    // this same thread.
+    changed_.notify_one();
 }
 
 void ProofHashPool::stop() { stopped_.store(true, std::memory_order_relaxed); }
