@@ -19,6 +19,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <future>
+#include <system_error>
 #include <unordered_set>
 
 namespace brindlecove {
@@ -120,7 +122,8 @@ private:
 
     ScanOutcome scan() {
         const FolderScanner scanner;
-        index_ = openCache(environment_);
+        // A new cache costs a commit to create: it opens while the card is walked.
+        std::future<std::shared_ptr<FingerprintIndex>> opening = openCacheAside();
         inner_ = environment_.makeReader ? environment_.makeReader() : std::make_shared<NativeMetadataReader>();
 
         // Linux has no security-scoped access to open for the card: reading it needs none.
@@ -130,6 +133,7 @@ private:
         } catch (const std::exception& error) {
             return ScanFailure{std::string("Couldn't scan card: ") + error.what()};
         }
+        index_ = opening.valid() ? opening.get() : openCache(environment_);
         stopIfCancelled();
 
         const std::string cardKey = volumeLabel(request_.card).value_or(request_.card.string());
@@ -184,6 +188,16 @@ private:
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
                                                           std::move(cardScan.unreadableFolders));
+    }
+
+    // openCache() on a thread of its own; no future when no thread can be started (the
+    // caller then opens the cache itself). A destroyed future waits for the open.
+    std::future<std::shared_ptr<FingerprintIndex>> openCacheAside() const {
+        try {
+            return std::async(std::launch::async, [this] { return openCache(environment_); });
+        } catch (const std::system_error&) {
+            return {};
+        }
     }
 
     // One drive, inside its access. False when the drive contributes nothing and counts as
