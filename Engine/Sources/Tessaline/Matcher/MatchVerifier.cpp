@@ -147,7 +147,8 @@ private:
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
         // Both sides are in normal form already (realpath's, or normalizedPath's).
-        if (isSameOrBelowNormalized(real.value_or(normalizedPath(drivePath)).native(), cardRoot_->native())) return true;
+        if (isSameOrBelowNormalized(real ? real->native() : normalizedPath(drivePath).native(), cardRoot_->native()))
+            return true;
         if (!cardPlace_) return false;
         auto place = real ? places_->ofCanonical(*real) : std::nullopt;
         return !place || place->isSameOrBelow(*cardPlace_);
