@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 
@@ -18,8 +19,6 @@ using tessaline::CopyEngine;
 using tessaline::TransferLog;
 
 namespace {
-
-fs::path toPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
 
 QString fromName(const std::string& name) { return QFile::decodeName(QByteArray::fromStdString(name)); }
 
@@ -79,7 +78,7 @@ void CopyViewModel::pickDestination() {
                                QStringLiteral("Pick the drive/folder to copy verified files to."));
     if (!folder || folder->isEmpty() || isRunning()) return;
     destinationPath_ = *folder;
-    destinationVolume_ = tessaline::VolumePin::of(toPath(*folder));
+    destinationVolume_ = tessaline::VolumePin::of(fsPath(*folder));
     phase_ = IdlePhase{};
     Q_EMIT changed();
 }
@@ -88,7 +87,7 @@ std::optional<tessaline::VolumePin> CopyViewModel::volumeForRun() {
     if (!destinationVolume_ || destinationVolume_->isReachable()) return destinationVolume_;
     // The same drive connected again (its file system's UUID) is the drive that was chosen;
     // anything else at that path, or nothing, is refused by the engine file by file.
-    auto now = tessaline::VolumePin::of(toPath(*destinationPath_));
+    auto now = tessaline::VolumePin::of(fsPath(*destinationPath_));
     if (now && destinationVolume_->uuid && now->uuid == destinationVolume_->uuid) destinationVolume_ = now;
     return destinationVolume_;
 }
@@ -110,7 +109,7 @@ void CopyViewModel::start() {
 
     Executor* executor = &Executor::shared();
     executor->userInitiated([ticket, copy = dependencies_.copy, archive = dependencies_.archive, executor,
-                             card = toPath(*cardPath_), destination = toPath(*destinationPath_), options,
+                             card = fsPath(*cardPath_), destination = fsPath(*destinationPath_), options,
                              settle = dependencies_.settle, self = this] {
         work(ticket, copy, archive, executor, card, destination, options, settle, self);
     });

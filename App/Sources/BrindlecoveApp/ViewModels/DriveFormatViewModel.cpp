@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 
 #include "BrindlecoveApp/AppError.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 
 #include <QFile>
@@ -20,7 +21,6 @@ bool samePath(const std::optional<QString>& a, const std::optional<QString>& b) 
     return sameText(*a, *b);
 }
 
-fs::path fsPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/LogsModel.hpp"
 
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 
@@ -9,12 +10,6 @@
 #include <QLocale>
 
 namespace brindlecove {
-
-namespace {
-
-QString qtPath(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
-
-}  // namespace
 
 QString LogsModel::modeText(GroupMode mode) {
     return mode == GroupMode::date ? QStringLiteral("By Date") : QStringLiteral("By Job");

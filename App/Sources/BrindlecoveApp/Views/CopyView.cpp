@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <variant>
@@ -59,7 +58,8 @@ QHBoxLayout* splitLine(QLabel* left, QLabel* right) {
 
 }  // namespace
 
-CopyView::CopyView(CopyViewModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+CopyView::CopyView(CopyViewModel& model, QWidget* parent)
+    : QWidget(parent), model_(model), coalescer_(this, [this] { render(); }) {
     setObjectName(QStringLiteral("copy"));
     QVBoxLayout* column =
         ScreenHeader::install(this, QStringLiteral("Copy"), QStringLiteral("copy.title"))->addScrollingBody();
@@ -146,7 +146,7 @@ CopyView::CopyView(CopyViewModel& model, QWidget* parent) : QWidget(parent), mod
     connect(preserve_, &QCheckBox::clicked, this, [this](bool on) { model_.setPreserveStructure(on); });
     connect(start_, &QPushButton::clicked, this, [this] { model_.start(); });
     connect(stop_, &QPushButton::clicked, this, [this] { model_.stop(); });
-    connect(&model_, &CopyViewModel::changed, this, &CopyView::scheduleRender);
+    connect(&model_, &CopyViewModel::changed, this, [this] { coalescer_.schedule(); });
     render();
 }
 
@@ -220,15 +220,6 @@ QWidget* CopyView::buildStatus() {
     failed->addWidget(failure_, 1);
     stack->addWidget(failedPage_);
     return status;
-}
-
-void CopyView::scheduleRender() {
-    if (renderPending_) return;
-    renderPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        renderPending_ = false;
-        render();
-    });
 }
 
 void CopyView::render() {

@@ -5,6 +5,8 @@
 // finished copy. Holds no state of its own: one coalesced render() reads the window's
 // CopyViewModel and updates widgets built once. Main thread.
 
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
+
 #include <QUuid>
 #include <QWidget>
 
@@ -28,11 +30,10 @@ public:
     void render();
 
 private:
-    void scheduleRender();
     QWidget* buildStatus();
 
     CopyViewModel& model_;
-    bool renderPending_ = false;
+    RenderCoalescer coalescer_;
     QLabel* cardPath_ = nullptr;
     QLabel* noCard_ = nullptr;
     QWidget* cardRow_ = nullptr;

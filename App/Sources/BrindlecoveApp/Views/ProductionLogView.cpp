@@ -22,7 +22,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -48,7 +47,11 @@ QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 }  // namespace
 
 ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, TransferLogFiles files, QWidget* parent)
-    : QWidget(parent), model_(model), dialogs_(std::move(dialogs)), files_(std::move(files)) {
+    : QWidget(parent),
+      model_(model),
+      dialogs_(std::move(dialogs)),
+      files_(std::move(files)),
+      coalescer_(this, [this] { render(); }) {
     setObjectName(QStringLiteral("productionLog"));
     ScreenHeader* header =
         ScreenHeader::install(this, QStringLiteral("Production Log"), QStringLiteral("productionLog.title"));
@@ -116,17 +119,8 @@ ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, Tran
     column->addWidget(list_, 1);
     pages_->addWidget(logPage_);
 
-    connect(&model_, &CopyViewModel::lastLogChanged, this, &ProductionLogView::scheduleRender);
+    connect(&model_, &CopyViewModel::lastLogChanged, this, [this] { coalescer_.schedule(); });
     render();
-}
-
-void ProductionLogView::scheduleRender() {
-    if (renderPending_) return;
-    renderPending_ = true;
-    QTimer::singleShot(0, this, [this] {
-        renderPending_ = false;
-        render();
-    });
 }
 
 void ProductionLogView::render() {

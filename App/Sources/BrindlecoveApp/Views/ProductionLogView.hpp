@@ -8,6 +8,7 @@
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/TransferLogFiles.hpp"
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
 
 #include <QPointer>
 #include <QWidget>
@@ -53,14 +54,13 @@ public:
     const std::optional<QString>& exportError() const { return exportError_; }
 
 private:
-    void scheduleRender();
     void showLog(const std::shared_ptr<const tessaline::TransferLog>& log);
     void showExportError(const QString& message);
 
     CopyViewModel& model_;
     Dialogs dialogs_;
     TransferLogFiles files_;
-    bool renderPending_ = false;
+    RenderCoalescer coalescer_;
     std::shared_ptr<const tessaline::TransferLog> shown_;
     std::optional<QString> exportError_;
     QPointer<QMessageBox> alert_;

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/Views/SyncView.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
@@ -57,7 +58,6 @@ void clearLayout(QVBoxLayout* layout) {
     }
 }
 
-QString qtPath(const std::filesystem::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
 
 }  // namespace
 
