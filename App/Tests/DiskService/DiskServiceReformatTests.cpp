@@ -8,6 +8,7 @@
 #include "DiskService/PrivateDiskService.hpp"
 #include "Support/AppTestSandbox.hpp"
 #include "Support/LoopVolumeSet.hpp"
+#include "Support/ReformatChecks.hpp"
 
 #include "BrindlecoveApp/Platform/SystemDiskService.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
@@ -32,19 +33,6 @@ using VM = DriveFormatViewModel;
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
-}
-
-std::string blkidTag(const std::string& device, const std::string& tag) {
-    return trimmed(runCommand({"blkid", "-p", "-s", tag, "-o", "value", device}).output);
-}
-
-std::vector<std::string> mountPointsOf(const std::string& device) {
-    std::vector<std::string> targets;
-    std::string all = runCommand({"findmnt", "-n", "-r", "-o", "TARGET", "--source", device}).output;
-    size_t start = 0;
-    for (size_t end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)
-        if (end > start) targets.push_back(all.substr(start, end - start));
-    return targets;
 }
 
 const QString goneMessage = QString::fromUtf8(
@@ -109,12 +97,6 @@ protected:
         vm.run();
         ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }, 60'000));
     }
-    static std::string phaseText(const VM& vm) {
-        if (auto* r = std::get_if<VM::Refused>(&vm.phase())) return "refused: " + r->message.toStdString();
-        if (auto* f = std::get_if<VM::Failed>(&vm.phase())) return "failed: " + f->message.toStdString();
-        if (auto* d = std::get_if<VM::Done>(&vm.phase())) return "done: " + d->message.toStdString();
-        return "phase " + std::to_string(vm.phase().index());
-    }
     static QString doneText(const VM& vm) {
         auto* done = std::get_if<VM::Done>(&vm.phase());
         return done ? done->message : QString();
@@ -169,7 +151,7 @@ TEST_F(DiskServiceReformat, ToExfatThenFat32WithTheNewNameAndTheDoneMessage) {
     ASSERT_TRUE(std::holds_alternative<VM::Done>(vm->phase())) << phaseText(*vm);
     EXPECT_EQ(blkidTag(card.device(), "TYPE"), "exfat");
     EXPECT_EQ(blkidTag(card.device(), "LABEL"), "CARD");
-    EXPECT_FALSE(runCommand({"mountpoint", "-q", card.mountPoint().string()}).exitCode == 0);
+    EXPECT_FALSE(isMountPoint(card.mountPoint()));
     expectOutcome(*vm, card.device(), "ExFAT", "CARD");
 
     // From the exFAT card (mounted through FUSE, as the kernel has no exFAT) to FAT32.
@@ -260,7 +242,7 @@ TEST_F(DiskServiceReformat, ACallerWithoutRightsIsRefusedAndTheVolumeStaysMounte
     }
     ASSERT_EQ(::setresuid(0, 0, 0), 0);
     EXPECT_EQ(refusal, "You weren't allowed to reformat \u201cCARD\u201d \u2014 nothing was formatted.");
-    EXPECT_EQ(runCommand({"mountpoint", "-q", card.mountPoint().string()}).exitCode, 0);
+    EXPECT_TRUE(isMountPoint(card.mountPoint()));
     EXPECT_EQ(readFile(card.mountPoint() / "keep.txt"), "kept");
     EXPECT_EQ(blkidTag(card.device(), "TYPE"), "ext4");
 

@@ -180,31 +180,34 @@ void PrivateDiskService::startDiskService() {
 void PrivateDiskService::stopDiskService() { end(udisksd_); }
 
 bool PrivateDiskService::waitUntilKnown(const std::string& device, const std::string& uuid) const {
-    runCommand({udevadm, "settle", "--timeout=10"});
     const QString name = QStringLiteral("brindlecove-test-watch");
     bool known = false;
     {
         QDBusConnection bus = QDBusConnection::connectToBus(address_, name);
-        known = waitUntil(
-            [&] {
-                QDBusMessage resolve = QDBusMessage::createMethodCall(
-                    "org.freedesktop.UDisks2", "/org/freedesktop/UDisks2/Manager", "org.freedesktop.UDisks2.Manager",
-                    "ResolveDevice");
-                resolve.setArguments(
-                    {QVariantMap{{"path", QString::fromStdString(device)}}, QVariantMap{}});
-                QDBusMessage reply = bus.call(resolve);
-                if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
-                auto objects = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().constFirst());
-                if (objects.size() != 1) return false;
-                QDBusMessage get = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", objects.first().path(),
-                                                                  "org.freedesktop.DBus.Properties", "Get");
-                get.setArguments({"org.freedesktop.UDisks2.Block", "IdUUID"});
-                QDBusMessage answer = bus.call(get);
-                if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) return false;
-                return answer.arguments().constFirst().value<QDBusVariant>().variant().toString() ==
-                       QString::fromStdString(uuid);
-            },
-            std::chrono::seconds(10));
+        const auto knows = [&] {
+            QDBusMessage resolve = QDBusMessage::createMethodCall(
+                "org.freedesktop.UDisks2", "/org/freedesktop/UDisks2/Manager", "org.freedesktop.UDisks2.Manager",
+                "ResolveDevice");
+            resolve.setArguments({QVariantMap{{"path", QString::fromStdString(device)}}, QVariantMap{}});
+            QDBusMessage reply = bus.call(resolve);
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) return false;
+            auto objects = qdbus_cast<QList<QDBusObjectPath>>(reply.arguments().constFirst());
+            if (objects.size() != 1) return false;
+            QDBusMessage get = QDBusMessage::createMethodCall("org.freedesktop.UDisks2", objects.first().path(),
+                                                              "org.freedesktop.DBus.Properties", "Get");
+            get.setArguments({"org.freedesktop.UDisks2.Block", "IdUUID"});
+            QDBusMessage answer = bus.call(get);
+            if (answer.type() != QDBusMessage::ReplyMessage || answer.arguments().isEmpty()) return false;
+            return answer.arguments().constFirst().value<QDBusVariant>().variant().toString() ==
+                   QString::fromStdString(uuid);
+        };
+        // udev may have probed the device while mkfs was still writing it, and then saw no
+        // later change: announce the change again until the service has the new file system.
+        for (int attempt = 0; attempt < 20 && !known; ++attempt) {
+            runCommand({udevadm, "settle", "--timeout=10"});
+            known = waitUntil(knows, std::chrono::milliseconds(500));
+            if (!known) runCommand({udevadm, "trigger", "--action=change", device});
+        }
     }
     QDBusConnection::disconnectFromBus(name);
     return known;

@@ -5,6 +5,7 @@
 // and label rules. The route through the disk service has its own test program.
 
 #include "EraseFixtures.hpp"
+#include "Support/ReformatChecks.hpp"
 
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
@@ -25,14 +26,6 @@ using tessaline::testing::runCommand;
 using tessaline::testing::writeFile;
 using VM = DriveFormatViewModel;
 
-std::string blkidTag(const std::string& device, const std::string& tag) {
-    auto r = runCommand({"blkid", "-p", "-s", tag, "-o", "value", device});
-    std::string value = r.output;
-    while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
-    return value;
-}
-
-bool isMountPoint(const fs::path& path) { return runCommand({"mountpoint", "-q", path.string()}).exitCode == 0; }
 
 class DriveFormatViewModelTest : public AppSandboxedTest {
 protected:
@@ -63,11 +56,6 @@ protected:
         vm.setSelectedVolumePath(qstr(volume));
         ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
         ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm.phase())) << phaseText(vm);
-    }
-    static std::string phaseText(const VM& vm) {
-        if (auto* r = std::get_if<VM::Refused>(&vm.phase())) return "refused: " + r->message.toStdString();
-        if (auto* f = std::get_if<VM::Failed>(&vm.phase())) return "failed: " + f->message.toStdString();
-        return "phase " + std::to_string(vm.phase().index());
     }
     std::set<std::string> ownMounts;
     LoopVolumeSet loops;
