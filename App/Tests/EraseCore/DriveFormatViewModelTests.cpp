@@ -1,8 +1,11 @@
-// The reformat view model: real reformats of loop volumes to ExFAT and FAT32 with the label
-// normalised, the refusal of a volume swapped in at the same path, the refusal without root,
-// no second reformat while one runs, and the selection and label rules.
+// The reformat view model on the direct route (root, no system bus): real reformats of loop
+// volumes to ExFAT and FAT32 with the label normalised, the refusal of a volume swapped in at
+// the same path; without root and without the disk service the form says why before the
+// confirmation and nothing is touched; no second reformat while one runs, and the selection
+// and label rules. The route through the disk service has its own test program.
 
 #include "EraseFixtures.hpp"
+#include "Support/ReformatChecks.hpp"
 
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
@@ -23,20 +26,17 @@ using tessaline::testing::runCommand;
 using tessaline::testing::writeFile;
 using VM = DriveFormatViewModel;
 
-std::string blkidTag(const std::string& device, const std::string& tag) {
-    auto r = runCommand({"blkid", "-p", "-s", tag, "-o", "value", device});
-    std::string value = r.output;
-    while (!value.empty() && (value.back() == '\n' || value.back() == ' ')) value.pop_back();
-    return value;
-}
-
-bool isMountPoint(const fs::path& path) { return runCommand({"mountpoint", "-q", path.string()}).exitCode == 0; }
 
 class DriveFormatViewModelTest : public AppSandboxedTest {
 protected:
-    // The real system, with the candidate list narrowed to this test's own volumes.
-    std::unique_ptr<VM> realModel(DriveFormatBackend backend = DriveFormatBackend::standard()) {
-        backend.listCandidates = [this, real = backend.listCandidates] {
+    // The real system without a system bus, with the candidate list narrowed to this test's
+    // own volumes.
+    DriveFormatBackend withoutBus(bool privileged) {
+        return DriveFormatBackend::onBus(QStringLiteral("unix:path=") + qpath(sandbox.path() / "no-bus-here"), privileged);
+    }
+    std::unique_ptr<VM> realModel() { return realModel(withoutBus(true)); }
+    std::unique_ptr<VM> realModel(DriveFormatBackend backend) {
+        backend.listCandidates = [this, real = std::move(backend.listCandidates)] {
             std::vector<tessaline::VolumeInfo> mine;
             for (const auto& volume : real())
                 if (volume.url.string().rfind(sandboxRoot(), 0) == 0 || ownMounts.count(volume.url.string()))
@@ -56,11 +56,6 @@ protected:
         vm.setSelectedVolumePath(qstr(volume));
         ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
         ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm.phase())) << phaseText(vm);
-    }
-    static std::string phaseText(const VM& vm) {
-        if (auto* r = std::get_if<VM::Refused>(&vm.phase())) return "refused: " + r->message.toStdString();
-        if (auto* f = std::get_if<VM::Failed>(&vm.phase())) return "failed: " + f->message.toStdString();
-        return "phase " + std::to_string(vm.phase().index());
     }
     std::set<std::string> ownMounts;
     LoopVolumeSet loops;
@@ -91,20 +86,14 @@ TEST_F(DriveFormatViewModelTest, ReformatsALoopVolumeToExfatAndThenFat32) {
     EXPECT_EQ(vm->phase(), VM::Phase(VM::Formatting{}));
     EXPECT_EQ(vm->runningNoun(), QString("reformat"));
     ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
-    ASSERT_TRUE(std::find(phases.begin(), phases.end(),
-                          VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cMY CARD 202\u201d.")})) !=
-                phases.end())
-        << [&] {
-               std::string all;
-               for (const auto& phase : phases)
-                   if (auto* f = std::get_if<VM::Failed>(&phase)) all += f->message.toStdString() + "; ";
-               return all;
-           }();
+    ASSERT_FALSE(std::holds_alternative<VM::Failed>(vm->phase())) << phaseText(*vm);
     EXPECT_EQ(blkidTag(volume.device(), "TYPE"), "exfat");
     EXPECT_EQ(blkidTag(volume.device(), "LABEL"), "MY CARD 202");
-    // The reformatted volume is not mounted at its old path any more: the form starts over.
-    EXPECT_EQ(vm->phase(), VM::Phase(VM::Idle{}));
+    // The direct route leaves the volume unmounted: the done message says so and stays.
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Done{QString::fromUtf8(
+                               "Reformatted as ExFAT, named \u201cMY CARD 202\u201d. It is ready but not mounted.")}));
     EXPECT_FALSE(vm->selectedVolumePath().has_value());
+    EXPECT_FALSE(vm->facts().has_value());
     EXPECT_EQ(vm->confirmationText(), "");
 
     // From exFAT (a FUSE mount) to FAT32, the typed name left empty: the current name, normalised.
@@ -143,21 +132,42 @@ TEST_F(DriveFormatViewModelTest, AVolumeSwappedInAtTheSamePathIsNotFormatted) {
     EXPECT_EQ(vm->confirmationText(), "CARD") << "a failure leaves the form as it was";
 }
 
-TEST_F(DriveFormatViewModelTest, WithoutRootNothingIsUnmountedOrFormatted) {
+TEST_F(DriveFormatViewModelTest, WithoutRootOrDiskServiceTheFormSaysWhyAndNothingIsTouched) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     auto& volume = loops.add("ext4", "CARD");
     writeFile(volume.mountPoint() / "keep.txt", "kept");
-    DriveFormatBackend backend = DriveFormatBackend::standard();
-    backend.isPrivileged = [] { return false; };
-    auto vm = realModel(backend);
+    auto vm = realModel(withoutBus(false));
     selectAndWait(*vm, volume.mountPoint());
+    ASSERT_TRUE(vm->route().has_value());
+    EXPECT_EQ(vm->route()->kind, VM::Route::Kind::none);
+    EXPECT_EQ(vm->routeProblem(),
+              QString::fromUtf8("Reformatting goes through the system disk service (udisks2), but the system message "
+                                "bus isn't running here. Install both (apt install dbus udisks2) and start the system "
+                                "bus (systemctl start dbus), then choose the volume again."));
     vm->setConfirmationText("CARD");
+    EXPECT_FALSE(vm->canRun());
     vm->run();
-    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
-    EXPECT_EQ(vm->phase(), VM::Phase(VM::Failed{VM::needsRootMessage()}));
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Ready{}));
     EXPECT_TRUE(isMountPoint(volume.mountPoint()));
     EXPECT_EQ(readFile(volume.mountPoint() / "keep.txt"), "kept");
     EXPECT_EQ(blkidTag(volume.device(), "TYPE"), "ext4");
+}
+
+TEST_F(DriveFormatViewModelTest, TheDirectRouteOffersOnlyFormatsWhoseProgramIsInstalled) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& volume = loops.add("ext4", "CARD");
+    auto vm = realModel();
+    selectAndWait(*vm, volume.mountPoint());
+    ASSERT_TRUE(vm->route().has_value());
+    EXPECT_EQ(vm->route()->kind, VM::Route::Kind::direct);
+    EXPECT_FALSE(vm->formatProblem(DriveFormat::exfat));
+    EXPECT_FALSE(vm->formatProblem(DriveFormat::fat32));
+    EXPECT_EQ(vm->formatProblem(DriveFormat::hfsPlus), QString("mkfs.hfsplus is not installed"));
+    vm->setConfirmationText("CARD");
+    vm->setFormat(DriveFormat::hfsPlus);
+    EXPECT_FALSE(vm->canRun());
+    vm->setFormat(DriveFormat::exfat);
+    EXPECT_TRUE(vm->canRun());
 }
 
 // A backend over made-up volumes whose reformat waits for a release.
@@ -178,12 +188,13 @@ struct HeldBackend {
             facts.filesystem = "ExFAT";
             return facts;
         };
-        b.reformat = [this](const fs::path&, DriveFormat, std::string_view, const DriveFormatBackend::Facts&) {
+        b.route = [](const DriveFormatBackend::Facts&) { return DriveFormatBackend::Route{VM::Route::Kind::direct}; };
+        b.reformat = [this](const fs::path&, DriveFormat, std::string_view, const DriveFormatBackend::Facts&,
+                            VM::Route::Kind) {
             ++reformats;
             for (int i = 0; i < 2000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return std::string("Done.");
+            return DriveFormatBackend::Result{};
         };
-        b.isPrivileged = [] { return true; };
         return b;
     }
 };
@@ -227,7 +238,46 @@ TEST_F(DriveFormatViewModelTest, NoSecondReformatAndNoRefreshWhileOneRuns) {
     held.release = true;
     ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
     EXPECT_EQ(held.reformats.load(), 1);
-    EXPECT_EQ(vm.phase(), VM::Phase(VM::Idle{})) << "the volume is no longer listed";
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Done{QString::fromUtf8(
+                              "Reformatted as ExFAT, named \u201cCARD\u201d. It is ready but not mounted.")}));
+    EXPECT_FALSE(vm.selectedVolumePath().has_value()) << "not mounted again, so not listed";
+}
+
+TEST_F(DriveFormatViewModelTest, ADoneReformatShowsTheVolumeWhereItWasMountedAgain) {
+    HeldBackend held;
+    held.release = true;
+    VM::Dependencies dependencies;
+    dependencies.backend = held.backend();
+    dependencies.backend.reformat = [&held](const fs::path&, DriveFormat, std::string_view, const VM::Facts&,
+                                            VM::Route::Kind) {
+        held.listed = {{"/media/u/B", "B"}, {"/media/u/NEWCARD", "NEWCARD"}};
+        return DriveFormatBackend::Result{QString("/media/u/NEWCARD"), {}};
+    };
+    VM vm(dependencies);
+    vm.refreshVolumes();
+    vm.setSelectedVolumePath(QString("/media/u/CARD"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    vm.setNewName("newcard");
+    vm.setConfirmationText("CARD");
+    vm.run();
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cNEWCARD\u201d.")}));
+    EXPECT_EQ(vm.volumes().size(), 2u);
+    EXPECT_EQ(vm.selectedVolumePath(), QString("/media/u/NEWCARD"));
+    ASSERT_TRUE(vm.facts().has_value());
+    EXPECT_EQ(vm.facts()->volumeName, "NEWCARD");
+    EXPECT_EQ(vm.newName(), "NEWCARD");
+    EXPECT_EQ(vm.confirmationText(), "");
+    vm.setConfirmationText("NEWCARD");
+    EXPECT_FALSE(vm.canRun()) << "another reformat needs the volume checked again";
+    vm.refreshVolumes();
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cNEWCARD\u201d.")}));
+
+    // Not mounted again: what was made, and that it is ready, with the service's reason.
+    DriveFormatBackend::Result unmounted{std::nullopt, "Filesystem type exfat not configured in kernel."};
+    EXPECT_EQ(VM::doneMessage(DriveFormat::fat32, "CARD", unmounted),
+              QString::fromUtf8("Reformatted as FAT32 (MS-DOS), named \u201cCARD\u201d. It is ready but not mounted "
+                                "\u2014 Filesystem type exfat not configured in kernel."));
 }
 
 TEST_F(DriveFormatViewModelTest, SelectionRefreshAndLabelRules) {

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 
 #include <gtest/gtest.h>
 
@@ -42,12 +43,14 @@ protected:
             facts.filesystem = "ExFAT";
             return facts;
         };
-        deps.backend.reformat = [this](const fs::path&, tessaline::DriveFormat, std::string_view, const VM::Facts&) {
+        deps.backend.route = [this](const VM::Facts&) { return route; };
+        deps.backend.reformat = [this](const fs::path&, tessaline::DriveFormat, std::string_view, const VM::Facts&,
+                                       VM::Route::Kind) {
             while (hold) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             if (fail) throw tessaline::DriveFormatError::diskutilFailed("mkfs.exfat: device is busy");
-            return std::string("Done.");
+            return DriveFormatBackend::Result{};
         };
-        deps.backend.isPrivileged = [] { return true; };
+        route.kind = VM::Route::Kind::diskService;
         vm = std::make_unique<VM>(deps);
         view = std::make_unique<DriveFormatView>(*vm);
         view->show();  // showing refreshes the list
@@ -69,6 +72,7 @@ protected:
     std::map<std::string, std::string> names;
     std::atomic<bool> hold{false};
     std::atomic<bool> fail{false};
+    VM::Route route;
     std::unique_ptr<VM> vm;
 };
 
@@ -171,6 +175,65 @@ TEST_F(DriveFormatViewTest, FactsPreviewConfirmationAndOutcome) {
               QString::fromUtf8("Nothing was formatted if the error came from a safety check. If the system refused the "
                                 "operation, Disks can do it \u2014 this is the same engine."));
     EXPECT_FALSE(run->isEnabled());
+
+    // Another format makes the form usable again: the volume is checked afresh.
+    fileSystem->setCurrentIndex(0);
+    Q_EMIT fileSystem->activated(0);
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Ready{}));
+    EXPECT_FALSE(shown("format.outcome"));
+    type("format.confirmation", "Card");
+    EXPECT_TRUE(run->isEnabled());
+
+    // A reformat whose volume is not mounted again: the done message stays in view.
+    fail = false;
+    run->click();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_FALSE(shown("format.group.reformat"));
+    EXPECT_TRUE(shown("format.doneAlone"));
+    EXPECT_EQ(find<SymbolLabel>("format.doneAlone")->text(),
+              QString::fromUtf8("Reformatted as ExFAT, named \u201cCARD\u201d. It is ready but not mounted."));
+}
+
+TEST_F(DriveFormatViewTest, FormatsThatCannotBeMadeAreDisabledWithTheirReason) {
+    route.unmakeable[tessaline::DriveFormat::apfs] = "the system disk service can't create it";
+    route.unmakeable[tessaline::DriveFormat::hfsPlus] = "the system disk service can't create it";
+    listed = {{"/media/u/CARD", "CARD"}};
+    vm->refreshVolumes();
+    choose(1);
+    auto* fileSystem = find<QComboBox>("format.fileSystem");
+    auto* items = qobject_cast<QStandardItemModel*>(fileSystem->model());
+    ASSERT_NE(items, nullptr);
+    ASSERT_EQ(fileSystem->count(), 4);
+    EXPECT_EQ(fileSystem->itemText(0), "ExFAT");
+    EXPECT_TRUE(items->item(0)->isEnabled());
+    EXPECT_EQ(fileSystem->itemText(2), QString::fromUtf8("APFS \u2014 the system disk service can't create it"));
+    EXPECT_FALSE(items->item(2)->isEnabled());
+    EXPECT_EQ(fileSystem->itemText(3),
+              QString::fromUtf8("Mac OS Extended (Journaled) \u2014 the system disk service can't create it"));
+    EXPECT_FALSE(items->item(3)->isEnabled());
+    EXPECT_FALSE(shown("format.routeProblem"));
+    type("format.confirmation", "CARD");
+    EXPECT_TRUE(find<QPushButton>("format.run")->isEnabled());
+    vm->setFormat(tessaline::DriveFormat::apfs);  // e.g. chosen before the volume
+    drainEvents();
+    EXPECT_FALSE(find<QPushButton>("format.run")->isEnabled());
+}
+
+TEST_F(DriveFormatViewTest, WithNoWayToReformatTheFormSaysWhyBeforeTheConfirmation) {
+    route = {};
+    route.problem = "Reformatting goes through the system disk service (udisks2), which isn't answering here.";
+    listed = {{"/media/u/CARD", "CARD"}};
+    vm->refreshVolumes();
+    choose(1);
+    EXPECT_TRUE(shown("format.routeProblem"));
+    EXPECT_EQ(find<SymbolLabel>("format.routeProblem")->text(), route.problem);
+    EXPECT_FALSE(find<QLineEdit>("format.confirmation")->isEnabled());
+    vm->setConfirmationText("CARD");
+    drainEvents();
+    EXPECT_FALSE(find<QPushButton>("format.run")->isEnabled());
 }
 
 TEST_F(DriveFormatViewTest, AVolumeWithoutANameCanNeverBeReformatted) {

@@ -14,6 +14,8 @@
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumeDetector.hpp"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -26,6 +28,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 namespace brindlecove::tools {
@@ -234,11 +237,27 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
             return facts;
         };
     }
-    dependencies.backend.reformat = [](const fs::path&, tessaline::DriveFormat, std::string_view, const auto&) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return std::string("Done.");
+    // The disk service's way, with the formats it cannot make disabled in the picker; at the
+    // end no way at all.
+    auto noWay = std::make_shared<std::atomic<bool>>(false);
+    dependencies.backend.route = [noWay](const DriveFormatViewModel::Facts&) {
+        DriveFormatViewModel::Route route;
+        if (*noWay) {
+            route.problem = QStringLiteral(
+                "Reformatting goes through the system disk service (udisks2), which isn't answering here. Install it "
+                "(apt install udisks2) and start it (systemctl start udisks2), then choose the volume again.");
+            return route;
+        }
+        route.kind = DriveFormatViewModel::Route::Kind::diskService;
+        route.unmakeable[tessaline::DriveFormat::apfs] = QStringLiteral("the system disk service can't create it");
+        route.unmakeable[tessaline::DriveFormat::hfsPlus] = QStringLiteral("the system disk service can't create it");
+        return route;
     };
-    dependencies.backend.isPrivileged = [] { return true; };
+    dependencies.backend.reformat = [](const fs::path&, tessaline::DriveFormat, std::string_view, const auto&,
+                                       DriveFormatViewModel::Route::Kind) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return DriveFormatBackend::Result{};
+    };
     DriveFormatViewModel formatVM(dependencies);
 
     CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
@@ -255,6 +274,23 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.wait(100);
     studio.save(QStringLiteral("reformat-inspected"), &view);
 
+    const auto saveSizes = [&](const QString& name) {
+        for (QSize size : {QSize(720, 480), QSize(900, 600)}) {
+            view.resize(size);
+            studio.wait(50);
+            studio.save(QStringLiteral("%1-%2x%3").arg(name).arg(size.width()).arg(size.height()), &view);
+        }
+        view.resize(760, 900);
+        studio.wait(50);
+    };
+    saveSizes(QStringLiteral("reformat-inspected"));
+    if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
+        picker->showPopup();
+        studio.wait(100);
+        studio.save(QStringLiteral("reformat-formats"), picker->view()->window());
+        picker->hidePopup();
+    }
+
     typeInto(&view, "format.newName", QStringLiteral("b cam day 2"));
     typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
     studio.wait(100);
@@ -264,6 +300,15 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-done"), &view);
+    saveSizes(QStringLiteral("reformat-done"));
+
+    *noWay = true;
+    formatVM.setSelectedVolumePath(std::nullopt);
+    formatVM.refreshVolumes();
+    formatVM.setSelectedVolumePath(selected);
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    saveSizes(QStringLiteral("reformat-no-route"));
     view.hide();
 });
 

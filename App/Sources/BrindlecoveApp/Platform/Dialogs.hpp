@@ -28,6 +28,7 @@ struct Confirmation {
     QString message;
     QString actionText;       // the destructive or accepting button, e.g. "Clear Cache"
     bool destructive = true;
+    bool noticeOnly = false;  // a notice with the one button actionText and no Cancel
 };
 
 struct Dialogs {

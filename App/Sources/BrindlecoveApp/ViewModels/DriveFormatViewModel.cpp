@@ -1,6 +1,5 @@
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 
-#include "BrindlecoveApp/AppError.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 
@@ -29,10 +28,25 @@ DriveFormatViewModel::DriveFormatViewModel(Dependencies dependencies, QObject* p
 
 DriveFormatViewModel::~DriveFormatViewModel() = default;
 
-QString DriveFormatViewModel::needsRootMessage() {
-    return QStringLiteral(
-        "Reformatting needs root rights on this computer \u2014 nothing was unmounted or formatted. "
-        "Run Brindlecove as root to reformat a volume.");
+QString DriveFormatViewModel::doneMessage(Format format, const QString& label, const DriveFormatBackend::Result& result) {
+    QString message = QStringLiteral("Reformatted as %1, named \u201c%2\u201d.")
+                          .arg(QString::fromStdString(format.displayName()), label);
+    if (result.mountPath) return message;
+    message += QStringLiteral(" It is ready but not mounted");
+    const QString reason = result.notMountedReason.trimmed();
+    if (!reason.isEmpty()) message += QStringLiteral(" \u2014 ") + reason;
+    if (!message.endsWith(u'.')) message += u'.';
+    return message;
+}
+
+std::optional<QString> DriveFormatViewModel::routeProblem() const {
+    if (!route_ || route_->kind != Route::Kind::none) return std::nullopt;
+    return route_->problem;
+}
+
+std::optional<QString> DriveFormatViewModel::formatProblem(Format format) const {
+    if (!route_) return std::nullopt;
+    return route_->formatProblem(format);
 }
 
 QString DriveFormatViewModel::path(const tessaline::VolumeInfo& volume) {
@@ -60,6 +74,7 @@ void DriveFormatViewModel::refreshVolumes() {
         if (!listed) {
             setSelectedVolumePath(std::nullopt);
             facts_.reset();
+            route_.reset();
             phase_ = Idle{};
         }
     }
@@ -77,6 +92,8 @@ void DriveFormatViewModel::setSelectedVolumePath(const std::optional<QString>& p
 void DriveFormatViewModel::setFormat(Format format) {
     if (format == format_) return;
     format_ = format;
+    // A failed reformat leaves the volume to be checked again before the next attempt.
+    if (std::holds_alternative<Failed>(phase_) && selectedVolumePath_) inspectSelection();
     Q_EMIT changed();
 }
 
@@ -94,6 +111,7 @@ void DriveFormatViewModel::setConfirmationText(const QString& text) {
 
 void DriveFormatViewModel::inspectSelection() {
     facts_.reset();
+    route_.reset();
     confirmationText_.clear();
     if (!selectedVolumePath_) {
         inspections_.abandon();
@@ -103,19 +121,23 @@ void DriveFormatViewModel::inspectSelection() {
     phase_ = Inspecting{};
     auto ticket = inspections_.begin();
     const QString selected = *selectedVolumePath_;
-    Executor::shared().userInitiated([this, ticket, selected, inspect = dependencies_.backend.inspect] {
+    Executor::shared().userInitiated([this, ticket, selected, backend = dependencies_.backend] {
         std::optional<Facts> facts;
+        Route route;
         QString error;
         try {
-            facts = inspect(fsPath(selected));
+            facts = backend.inspect(fsPath(selected));
+            route = backend.route(*facts);
         } catch (const std::exception& e) {
+            facts.reset();
             error = QString::fromStdString(e.what());
         }
-        ticket.post([this, id = ticket.id, selected, facts, error] {
+        ticket.post([this, id = ticket.id, selected, facts, route, error] {
             inspections_.finish(id);
             if (!selectedVolumePath_ || !sameText(*selectedVolumePath_, selected)) return;
             if (facts) {
                 facts_ = facts;
+                route_ = route;
                 newName_ = QString::fromStdString(facts->volumeName);
                 phase_ = Ready{};
             } else {
@@ -133,6 +155,7 @@ QString DriveFormatViewModel::effectiveLabel() const {
 
 bool DriveFormatViewModel::canRun() const {
     if (!facts_ || !std::holds_alternative<Ready>(phase_)) return false;
+    if (routeProblem() || formatProblem(format_)) return false;
     const QString volumeName = QString::fromStdString(facts_->volumeName);
     return !volumeName.isEmpty() && sameText(confirmationText_, volumeName);
 }
@@ -154,33 +177,57 @@ void DriveFormatViewModel::run() {
     const Format format = format_;
     const std::string newName = newName_.toStdString();
     const Facts inspected = *facts_;
+    const Route::Kind kind = route_->kind;
     // The label the engine writes, by its own rule, from the name and the inspected volume.
     const QString label =
         QString::fromStdString(tessaline::DriveFormatEngine::labelFor(format, newName, inspected.volumeName));
     auto ticket = reformats_.begin();
     Q_EMIT changed();
-    Executor::shared().userInitiated([this, ticket, volume, format, newName, inspected, label,
+    Executor::shared().userInitiated([this, ticket, volume, format, newName, inspected, kind, label,
                                       backend = dependencies_.backend] {
         QString error;
+        DriveFormatBackend::Result result;
+        std::optional<Facts> remounted;
+        Route remountedRoute;
         try {
-            if (!backend.isPrivileged()) throw AppError(QStringLiteral("DriveFormat"), 1, needsRootMessage());
-            backend.reformat(volume, format, newName, inspected);
+            result = backend.reformat(volume, format, newName, inspected, kind);
         } catch (const std::exception& e) {
             error = QString::fromStdString(e.what());
             if (error.isEmpty()) error = QStringLiteral("The reformat failed.");
         }
-        ticket.post([this, id = ticket.id, format, label, error] {
+        if (error.isEmpty() && result.mountPath) {
+            // The volume where it was mounted again, as the next inspection would see it.
+            try {
+                remounted = backend.inspect(fsPath(*result.mountPath));
+                remountedRoute = backend.route(*remounted);
+            } catch (const std::exception&) {
+                remounted.reset();
+            }
+        }
+        ticket.post([this, id = ticket.id, format, label, error, result, remounted, remountedRoute] {
             reformats_.finish(id);
             if (!error.isEmpty()) {
                 phase_ = Failed{error};
                 Q_EMIT changed();
                 return;
             }
-            phase_ = Done{QStringLiteral("Reformatted as %1, named \u201c%2\u201d.")
-                              .arg(QString::fromStdString(format.displayName()), label)};
+            phase_ = Done{doneMessage(format, label, result)};
             confirmationText_.clear();
+            volumes_ = dependencies_.backend.listCandidates();
+            Q_EMIT volumesChanged();
+            bool listed = false;
+            for (const auto& v : volumes_) listed = listed || (result.mountPath && path(v) == *result.mountPath);
+            if (listed && remounted) {
+                selectedVolumePath_ = result.mountPath;
+                facts_ = remounted;
+                route_ = remountedRoute;
+                newName_ = QString::fromStdString(remounted->volumeName);
+            } else {
+                selectedVolumePath_.reset();
+                facts_.reset();
+                route_.reset();
+            }
             Q_EMIT changed();
-            refreshVolumes();
         });
     });
 }

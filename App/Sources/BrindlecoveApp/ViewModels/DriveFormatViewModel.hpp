@@ -1,11 +1,12 @@
 #pragma once
 // The reformat of an external volume: the candidate volumes, the inspection of the selected
-// one, the format and the new name, the typed confirmation, and the reformat run with its
-// outcome. The run hands the engine the facts of the inspection the user saw, so a volume
-// swapped in at the same mount path is refused, and it needs root (checked before anything
-// is unmounted). A reformat cannot be stopped once started. While inspecting or formatting
-// the list is not refreshed and the selection does not change, so a second reformat cannot
-// start on top of the first.
+// one with the way a reformat goes here (the system disk service, the direct route as root,
+// or none, with why), the format and the new name, the typed confirmation, and the reformat
+// run with its outcome. The run hands the backend the facts of the inspection the user saw,
+// so a volume swapped in at the same mount path is refused. A reformat cannot be stopped once
+// started. While inspecting or formatting the list is not refreshed and the selection does
+// not change, so a second reformat cannot start on top of the first. A finished reformat
+// selects the volume where it was mounted again, with its new facts and the done message.
 // Main thread; inspections and reformats run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -26,6 +27,7 @@ class DriveFormatViewModel : public QObject {
 public:
     using Facts = tessaline::DriveFormatEngine::VolumeFacts;
     using Format = tessaline::DriveFormat;
+    using Route = DriveFormatBackend::Route;
 
     // What the view model needs from outside; production defaults, tests replace them.
     struct Dependencies {
@@ -76,6 +78,8 @@ public:
     // Selects a volume by mount path (nullopt: none); a change inspects it. Ignored while a
     // reformat runs.
     void setSelectedVolumePath(const std::optional<QString>& path);
+    // Chooses the format; after a failed reformat this inspects the volume again, so the
+    // form is usable again.
     void setFormat(Format format);
     void setNewName(const QString& name);
     void setConfirmationText(const QString& text);
@@ -89,6 +93,12 @@ public:
     const QString& newName() const { return newName_; }
     const QString& confirmationText() const { return confirmationText_; }
     const Phase& phase() const { return phase_; }
+    // The way a reformat of the inspected volume goes (with facts only).
+    const std::optional<Route>& route() const { return route_; }
+    // Why nothing can reformat the inspected volume here, and what to install or start.
+    std::optional<QString> routeProblem() const;
+    // Why `format` cannot be made on the inspected volume here, or nullopt.
+    std::optional<QString> formatProblem(Format format) const;
 
     // The name the volume will get: newName (or the current name when empty) normalised for
     // the format; "UNTITLED" when that comes out empty.
@@ -98,7 +108,9 @@ public:
     // another listed volume has the same label.
     QString entryTitle(size_t index) const;
 
-    static QString needsRootMessage();
+    // The done message: "Reformatted as <display name>, named “<label>”.", and when the
+    // volume could not be mounted again, that it is ready but not mounted and why.
+    static QString doneMessage(Format format, const QString& label, const DriveFormatBackend::Result& result);
     static QString path(const tessaline::VolumeInfo& volume);
 
 Q_SIGNALS:
@@ -114,6 +126,7 @@ private:
     std::vector<tessaline::VolumeInfo> volumes_;
     std::optional<QString> selectedVolumePath_;
     std::optional<Facts> facts_;
+    std::optional<Route> route_;
     Format format_ = Format::exfat;
     QString newName_;
     QString confirmationText_;

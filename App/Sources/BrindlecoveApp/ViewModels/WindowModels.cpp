@@ -42,6 +42,8 @@ std::optional<QString> WindowModels::runningNoun() const {
     return std::nullopt;
 }
 
+std::optional<QString> WindowModels::unstoppableNoun() const { return driveFormat_->runningNoun(); }
+
 void WindowModels::stopAll() {
     scan_->stop();
     missingSync_->stop();

@@ -39,6 +39,8 @@ public:
 
     // The noun of the first run in progress ("scan", "copy", ...), for the close check.
     std::optional<QString> runningNoun() const;
+    // The noun of a run in progress that cannot be stopped ("reformat"), for the close check.
+    std::optional<QString> unstoppableNoun() const;
     // Stops every run of these view models.
     void stopAll();
 

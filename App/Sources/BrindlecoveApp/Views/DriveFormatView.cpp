@@ -17,6 +17,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -104,6 +105,10 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     refused_ = new SymbolLabel(QString(), volumeBox);
     refused_->setObjectName(QStringLiteral("format.refused"));
     volumeColumn->addWidget(refused_);
+    // The done message of a reformat whose volume is not listed again (not mounted here).
+    doneAlone_ = new SymbolLabel(QString(), volumeBox);
+    doneAlone_->setObjectName(QStringLiteral("format.doneAlone"));
+    volumeColumn->addWidget(doneAlone_);
     column->addWidget(volumeBox);
 
     // New Format
@@ -138,6 +143,9 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     warning_ = new SymbolLabel(QString(), reformatBox);
     warning_->setObjectName(QStringLiteral("format.warning"));
     reformatColumn->addWidget(warning_);
+    routeProblem_ = new SymbolLabel(QString(), reformatBox);
+    routeProblem_->setObjectName(QStringLiteral("format.routeProblem"));
+    reformatColumn->addWidget(routeProblem_);
     confirmRows_ = new QFormLayout;
     confirmTitle_ = new QLabel(reformatBox);
     confirmTitle_->setObjectName(QStringLiteral("format.confirmationTitle"));
@@ -244,6 +252,9 @@ void DriveFormatView::render() {
     if (const auto* refused = std::get_if<VM::Refused>(&phase))
         refused_->set(QStringLiteral("hand.raised.fill"), refused->message, Style::bad());
     refused_->setVisible(std::holds_alternative<VM::Refused>(phase));
+    const auto* done = std::get_if<VM::Done>(&phase);
+    if (done && !facts) doneAlone_->set(QStringLiteral("checkmark.seal.fill"), done->message, Style::good());
+    doneAlone_->setVisible(done && !facts);
 
     newFormat_->setVisible(facts.has_value());
     reformat_->setVisible(facts.has_value());
@@ -258,6 +269,17 @@ void DriveFormatView::render() {
         format_->setCurrentIndex(formatIndex);
     }
     format_->setEnabled(!busy);
+    if (auto* items = qobject_cast<QStandardItemModel*>(format_->model())) {
+        for (int i = 0; i < format_->count(); ++i) {
+            auto each = tessaline::DriveFormat::fromId(format_->itemData(i).toString().toStdString());
+            if (!each) continue;
+            const auto problem = vm.formatProblem(*each);
+            QString title = QString::fromStdString(each->displayName());
+            if (problem) title += QStringLiteral(" \u2014 ") + *problem;
+            if (format_->itemText(i) != title) format_->setItemText(i, title);
+            if (QStandardItem* item = items->item(i)) item->setEnabled(!problem);
+        }
+    }
     FormText::setText(blurb_, QString::fromStdString(format.blurb()));
     if (newName_->text() != vm.newName()) newName_->setText(vm.newName());
     newName_->setEnabled(!busy);
@@ -274,6 +296,9 @@ void DriveFormatView::render() {
                   QStringLiteral("This erases EVERYTHING on \u201c%1\u201d (%2) and rebuilds it as %3. There is no undo.")
                       .arg(volumeName, capacity, displayName),
                   Style::bad());
+    const auto routeProblem = vm.routeProblem();
+    if (routeProblem) routeProblem_->set(QStringLiteral("xmark.octagon.fill"), *routeProblem, Style::bad());
+    routeProblem_->setVisible(routeProblem.has_value());
     const QString title = QStringLiteral("Type the volume's name (%1) to confirm").arg(volumeName);
     FormText::setText(confirmTitle_, title);
     if (confirmation_->placeholderText() != title) {
@@ -281,10 +306,10 @@ void DriveFormatView::render() {
         confirmation_->setAccessibleName(title);
     }
     if (confirmation_->text() != vm.confirmationText()) confirmation_->setText(vm.confirmationText());
-    confirmation_->setEnabled(!busy);
+    confirmation_->setEnabled(!busy && !routeProblem);
     run_->setEnabled(vm.canRun());
     formatting_->setVisible(std::holds_alternative<VM::Formatting>(phase));
-    if (const auto* done = std::get_if<VM::Done>(&phase))
+    if (done)
         outcome_->set(QStringLiteral("checkmark.seal.fill"), done->message, Style::good());
     else if (const auto* failed = std::get_if<VM::Failed>(&phase))
         outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), failed->message, Style::bad());

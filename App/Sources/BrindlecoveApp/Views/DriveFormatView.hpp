@@ -4,6 +4,8 @@
 // outcome. Everything shown is read from the view model; the controls write to it only from
 // user signals (activated, textEdited, clicked), so repopulating the volume list never
 // clears the selection. Showing the form refreshes the list unless a run is in progress.
+// Formats that cannot be made here stay in the picker, disabled, with the reason beside them;
+// when nothing can reformat here the form says why before the typed confirmation.
 // Main thread.
 
 #include "BrindlecoveApp/Views/RenderCoalescer.hpp"
@@ -49,6 +51,7 @@ private:
     QLabel* filesystem_ = nullptr;
     QLabel* capacity_ = nullptr;
     SymbolLabel* refused_ = nullptr;
+    SymbolLabel* doneAlone_ = nullptr;
     QWidget* newFormat_ = nullptr;
     QComboBox* format_ = nullptr;
     QLabel* blurb_ = nullptr;
@@ -56,6 +59,7 @@ private:
     QLabel* preview_ = nullptr;
     QWidget* reformat_ = nullptr;
     SymbolLabel* warning_ = nullptr;
+    SymbolLabel* routeProblem_ = nullptr;
     QFormLayout* confirmRows_ = nullptr;
     QLabel* confirmTitle_ = nullptr;
     QLineEdit* confirmation_ = nullptr;

@@ -73,7 +73,8 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
         Q_EMIT selectionChanged();
     });
 
-    addRunWatch({[this] { return models_->runningNoun(); }, [this] { models_->stopAll(); }});
+    addRunWatch({[this] { return models_->runningNoun(); }, [this] { models_->stopAll(); },
+                 [this] { return models_->unstoppableNoun(); }});
 
     select(AppSection::scan);
     resize(sizeHint().expandedTo(minimumSize()).expandedTo(QSize(900, 600)));
@@ -129,6 +130,18 @@ void MainWindow::stopAllRuns() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    for (const auto& run : runs_) {
+        std::optional<QString> unstoppable = run.unstoppableNoun ? run.unstoppableNoun() : std::nullopt;
+        if (!unstoppable) continue;
+        Confirmation notice{QStringLiteral("The %1 is still running").arg(*unstoppable),
+                            QStringLiteral("A %1 can't be stopped once it has started. It will finish, and this "
+                                           "window stays open until it has, to show how it went.")
+                                .arg(*unstoppable),
+                            QStringLiteral("OK"), false, true};
+        if (services_.dialogs.confirm) services_.dialogs.confirm(notice);
+        event->ignore();
+        return;
+    }
     std::optional<QString> running;
     for (const auto& run : runs_) {
         if (run.runningNoun) running = run.runningNoun();

@@ -3,7 +3,8 @@
 // section's screen, built afresh on every selection change from the window's own view
 // models and the application's shared stores. The window is deleted when closed, and its
 // view models with it. While a run is in progress the close asks first, so a run's report
-// or transfer log is never dropped by a stray click. Main thread.
+// or transfer log is never dropped by a stray click; while a run that cannot be stopped is in
+// progress (a reformat), the window says so and stays open until it has finished. Main thread.
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -32,6 +33,9 @@ class WindowModels;
 struct RunWatch {
     std::function<std::optional<QString>()> runningNoun;  // "scan", "copy", ... while running
     std::function<void()> stop;                             // sets the run's cancellation flag
+    // "reformat", ... while a run that cannot be stopped is in progress: the window then
+    // stays open until it has finished.
+    std::function<std::optional<QString>()> unstoppableNoun = {};
 };
 
 // Builds the screen of a section for a window; the window owns the result.

@@ -33,8 +33,13 @@ Dialogs widgetDialogs(QWidget* parent) {
         box.setInformativeText(question.message);
         QPushButton* action = box.addButton(
             question.actionText, question.destructive ? QMessageBox::DestructiveRole : QMessageBox::AcceptRole);
-        box.addButton(QMessageBox::Cancel);
-        box.setDefaultButton(QMessageBox::Cancel);
+        if (question.noticeOnly) {
+            box.setIcon(QMessageBox::Information);
+            box.setDefaultButton(action);
+        } else {
+            box.addButton(QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Cancel);
+        }
         box.exec();
         return box.clickedButton() == static_cast<QAbstractButton*>(action);
     };

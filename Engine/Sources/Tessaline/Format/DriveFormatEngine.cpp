@@ -2,6 +2,9 @@
 
 #include "Tessaline/Format/BlkidRecord.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
+
+#include <fcntl.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,7 +89,24 @@ DriveFormatEngine::VolumeFacts DriveFormatEngine::factsFrom(const DiskInfo& info
 }
 
 DriveFormatEngine::VolumeFacts DriveFormatEngine::inspect(const fs::path& volumeAt, const DiskTool& tool) {
-    return factsFrom(DiskInfo::read(volumeAt, tool), volumeAt);
+    VolumeFacts facts = factsFrom(DiskInfo::read(volumeAt, tool), volumeAt);
+    facts.mountId = lastingMountId(AT_FDCWD, volumeAt.c_str(), 0);
+    return facts;
+}
+
+DriveFormatEngine::VolumeFacts DriveFormatEngine::confirmSame(const fs::path& volumeAt, const VolumeFacts& inspected,
+                                                              const DiskTool& tool) {
+    VolumeFacts facts = inspect(volumeAt, tool);
+    if (inspected.uuid.empty() || facts.deviceIdentifier != inspected.deviceIdentifier ||
+        facts.uuid != inspected.uuid || facts.mountId != inspected.mountId)
+        throw FormatError::volumeChanged(toDisplayUtf8(volumeAt));
+    return facts;
+}
+
+std::optional<std::string> DriveFormatEngine::missingFormatProgram(Format format, const DiskTool& tool) {
+    fs::path program = mkfsCommand(format, "", VolumeFacts{}, tool).program;
+    if (::access(program.c_str(), X_OK) == 0) return std::nullopt;
+    return lastComponent(program);
 }
 
 std::string DriveFormatEngine::labelFor(Format format, std::string_view newName, std::string_view currentName) {
@@ -98,16 +118,14 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
                                         const VolumeFacts& inspected, const DiskTool& tool) {
     const std::string shownPath = toDisplayUtf8(volumeAt);
 
-    // 1. The same volume as the one the user checked: same device, same file system.
-    VolumeFacts facts = inspect(volumeAt, tool);
-    if (inspected.uuid.empty() || facts.deviceIdentifier != inspected.deviceIdentifier || facts.uuid != inspected.uuid)
-        throw FormatError::volumeChanged(shownPath);
+    // 1. The same volume as the one the user checked: same device, file system and mount.
+    VolumeFacts facts = confirmSame(volumeAt, inspected, tool);
     const std::string label = labelFor(format, newName, facts.volumeName);
 
     // 2. The format's program must be here before anything is unmounted.
     MkfsCommand command = mkfsCommand(format, label, facts, tool);
-    if (::access(command.program.c_str(), X_OK) != 0)
-        throw FormatError::formatUnavailable(format.displayName(), lastComponent(command.program));
+    if (auto missing = missingFormatProgram(format, tool))
+        throw FormatError::formatUnavailable(format.displayName(), *missing);
 
     // 3. Every mount of the device goes, or nothing is formatted. Any failure from here on
     // mounts the volume back where it was (unless the device now holds something else).

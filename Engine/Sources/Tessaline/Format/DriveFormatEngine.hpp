@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,9 @@ public:
         std::string uuid;              // the file system's UUID, checked again before formatting
         std::string fsType;            // the on-disk type ("exfat"), empty when unknown
         std::string deviceType;        // "part", "disk" or "loop"
+        // The mount at the volume's path (lastingMountId): a volume mounted again, even the
+        // same one, gets another. nullopt where the kernel gives no mount ID.
+        std::optional<uint64_t> mountId;
 
         friend bool operator==(const VolumeFacts&, const VolumeFacts&) = default;
     };
@@ -43,11 +47,20 @@ public:
     // refusedInternal, refusedBootVolume, or diskutilFailed when a tool fails.
     static VolumeFacts inspect(const std::filesystem::path& volumeAt, const DiskTool& tool = {});
 
+    // The volume at `volumeAt` inspected afresh, refused with volumeChanged unless it is still
+    // the one `inspected` describes: the same block device, the same file system UUID and the
+    // same mount. Every refusal of inspect() applies too. Run just before anything is unmounted.
+    static VolumeFacts confirmSame(const std::filesystem::path& volumeAt, const VolumeFacts& inspected,
+                                   const DiskTool& tool = {});
+
+    // The name of the program that makes `format` ("mkapfs") when it is not installed here,
+    // so reformat() would refuse the format; nullopt when it is there.
+    static std::optional<std::string> missingFormatProgram(Format format, const DiskTool& tool = {});
+
     // Erases the volume at `volumeAt` with `format`, labelled with `newName` (or the current
     // name when `newName` is empty) normalised for the format, "UNTITLED" when that is empty.
     // `inspected` is what inspect() returned when the user chose the volume: the volume is
-    // inspected afresh and refused (volumeChanged) unless it is still the same device with
-    // the same file system UUID. The format's program is checked before anything is
+    // inspected afresh and refused unless it is still the same (confirmSame). The format's program is checked before anything is
     // unmounted (formatUnavailable); then every mount of the device is unmounted, the
     // superblock is probed again, and mkfs runs. Returns mkfs's standard output ("Done."
     // when it is not UTF-8). A failure after the unmount re-mounts the volume where it was,
