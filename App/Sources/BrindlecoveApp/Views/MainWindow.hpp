@@ -3,7 +3,8 @@
 // section's screen, built afresh on every selection change from the window's own view
 // models and the application's shared stores. The window is deleted when closed, and its
 // view models with it. While a run is in progress the close asks first, so a run's report
-// or transfer log is never dropped by a stray click. Main thread.
+// or transfer log is never dropped by a stray click. Ctrl+Q quits the application as the
+// tray's Quit does: every run is stopped and no window is asked. Main thread.
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -45,6 +46,7 @@ struct WindowServices {
     Dialogs dialogs;
     FileRevealer revealer;
     ScreenFactory screens;  // none: a placeholder for every section
+    std::function<void()> quit;  // ends the application (Ctrl+Q); none: the key does nothing
 };
 
 class MainWindow : public QMainWindow {
