@@ -4,12 +4,8 @@
 #include "BrindlecoveApp/Views/SettingsView.hpp"
 #include "Support/AppTestSandbox.hpp"
 
-#include <QAction>
 #include <QCoreApplication>
 #include <QEvent>
-#include <QEventLoop>
-#include <QTest>
-#include <QTimer>
 #include <QLabel>
 #include <QListWidget>
 
@@ -157,29 +153,4 @@ TEST_F(SectionNavigation, OpenRaisesTheWindowOrMakesANewOneOnScan) {
     // Settings is a real screen, not a placeholder.
     again->select(AppSection::settings);
     EXPECT_NE(qobject_cast<SettingsView*>(again->currentScreen()), nullptr);
-}
-
-TEST_F(SectionNavigation, CtrlQQuitsLikeTheTrayStoppingRunsAndAskingNoWindow) {
-    int asked = 0;
-    AppContext::Options options;
-    options.dialogs = answering(false, &asked);  // a close would be refused
-    options.quitWithoutTray = false;
-    AppContext context(std::move(options));
-    MainWindow* window = context.openMainWindow();
-    bool stopped = false;
-    window->addRunWatch({[] { return std::optional<QString>(QStringLiteral("copy")); }, [&] { stopped = true; }});
-    auto* quit = window->findChild<QAction*>(QStringLiteral("main.quit"));
-    ASSERT_NE(quit, nullptr);
-    EXPECT_TRUE(quit->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Q)));
-    window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-
-    // The application's exit ends every event loop that runs, this one included.
-    QEventLoop loop;
-    QTimer::singleShot(0, window, [window] { QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier); });
-    QTimer::singleShot(10'000, &loop, [&loop] { loop.exit(7); });
-    EXPECT_EQ(loop.exec(), 0) << "Ctrl+Q did not end the event loop";
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(asked, 0) << "Quit never asks a window";
-    EXPECT_EQ(context.windows().size(), 1) << "and sends no close event";
 }

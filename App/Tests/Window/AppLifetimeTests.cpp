@@ -1,13 +1,17 @@
-// The application never goes on unseen: on a real X display (Xvfb), with a tray host (trayer)
-// that starts after the application, the icon appears; closing the window then leaves the
-// application in the tray; losing the tray with no window brings the window back; closing the
-// last window with no tray quits. The application runs as a child process of this test
-// program (--tray-child), answering the commands "state" and "close" on its standard input.
+// How the application ends, or stays, as a process of its own. It runs as a child process of
+// this test program (--app-child), answering commands on its standard input: "state", "close"
+// (closes its windows), "run" (a copy is running in the window) and "ctrl-q".
+//
+// It never goes on unseen: on a real X display (Xvfb), with a tray host (trayer) that starts
+// after the application, the icon appears; closing the window then leaves the application in
+// the tray; losing the tray with no window brings the window back; closing the last window
+// with no tray quits. Ctrl+Q ends it as the tray's Quit does.
 
 #include "BrindlecoveApp/Main/AppContext.hpp"
 #include "BrindlecoveApp/Views/MenuBarController.hpp"
 #include "Support/AppTestSandbox.hpp"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -40,9 +44,10 @@ QString stateLine(AppContext& context) {
 
 }  // namespace
 
-// The child: the application's context with its real tray and window on $DISPLAY.
-int runTrayChild(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "xcb");
+// The child: the application's context with its real tray and window, on the platform the
+// test chose. Prints "stopped" when a run of its window is stopped and "exited <code>" when
+// its event loop ends.
+int runAppChild(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     AppContext::Options options;
@@ -66,6 +71,20 @@ int runTrayChild(int argc, char** argv) {
             pending.remove(0, end + 1);
             if (command == "close") {
                 for (MainWindow* window : context.windows()) window->close();
+            } else if (command == "run") {
+                for (MainWindow* window : context.windows())
+                    window->addRunWatch({[] { return std::optional<QString>(QStringLiteral("copy")); }, [] {
+                                             std::printf("stopped\n");
+                                             std::fflush(stdout);
+                                         }});
+            } else if (command == "ctrl-q") {
+                // As the user presses it: on the active window, through the shortcut system.
+                MainWindow* window = context.windows().value(0);
+                if (window) {
+                    window->activateWindow();
+                    QTest::qWaitForWindowActive(window);
+                    QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+                }
             } else if (command == "state") {
                 std::printf("%s\n", qPrintable(stateLine(context)));
                 std::fflush(stdout);
@@ -74,30 +93,16 @@ int runTrayChild(int argc, char** argv) {
     });
     std::printf("ready\n");
     std::fflush(stdout);
-    return app.exec();
+    const int code = app.exec();
+    std::printf("exited %d\n", code);
+    std::fflush(stdout);
+    return code;
 }
 
 namespace {
 
-class TrayLifetime : public brindlecove::testing::AppSandboxedTest {
+class AppProcess : public brindlecove::testing::AppSandboxedTest {
 protected:
-    void SetUp() override {
-        AppSandboxedTest::SetUp();
-        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
-            QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
-            GTEST_SKIP() << "needs Xvfb and trayer";
-        // Xvfb picks a free display and writes its number to its standard output.
-        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                            QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-        ASSERT_TRUE(xvfb.waitForStarted());
-        ASSERT_TRUE(waitFor([&] { return xvfb.canReadLine() || xvfb.state() != QProcess::Running; }, 20'000));
-        display = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
-        ASSERT_GT(display.size(), 1);
-        environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), display);
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    }
     void TearDown() override {
         for (QProcess* process : {&app, &trayer, &xvfb}) {
             if (process->state() == QProcess::NotRunning) continue;
@@ -110,28 +115,59 @@ protected:
     void startApp() {
         app.setProcessEnvironment(environment);
         app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        app.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--tray-child")});
+        app.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--app-child")});
         ASSERT_TRUE(app.waitForStarted());
-        ASSERT_TRUE(waitFor([&] { return app.canReadLine(); }, 20'000)) << "the application did not start";
-        ASSERT_EQ(app.readLine().trimmed(), "ready");
+        ASSERT_EQ(nextLine(), "ready") << "the application did not start";
     }
-    void startTrayer() {
-        trayer.setProcessEnvironment(environment);
-        trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        trayer.start(QStringLiteral("trayer"), {});
-        ASSERT_TRUE(trayer.waitForStarted());
+    // The application's next line of output; empty when none comes.
+    QByteArray nextLine() {
+        if (!waitFor([&] { return app.canReadLine() || app.state() != QProcess::Running; }, 20'000)) return {};
+        return app.readLine().trimmed();
     }
     void send(const char* command) {
         app.write(command);
         app.write("\n");
         app.waitForBytesWritten(1000);
     }
+    bool appEnds() {
+        return waitFor([&] { return app.state() == QProcess::NotRunning; }, 20'000) &&
+               app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
+    }
+
+    QProcess xvfb, trayer, app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
+
+class TrayLifetime : public AppProcess {
+protected:
+    void SetUp() override {
+        AppProcess::SetUp();
+        if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+            QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty())
+            GTEST_SKIP() << "needs Xvfb and trayer";
+        // Xvfb picks a free display and writes its number to its standard output.
+        xvfb.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                                            QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        ASSERT_TRUE(xvfb.waitForStarted());
+        ASSERT_TRUE(waitFor([&] { return xvfb.canReadLine() || xvfb.state() != QProcess::Running; }, 20'000));
+        display = QStringLiteral(":") + QString::fromLatin1(xvfb.readLine().trimmed());
+        ASSERT_GT(display.size(), 1);
+        environment.insert(QStringLiteral("DISPLAY"), display);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    }
+
+    void startTrayer() {
+        trayer.setProcessEnvironment(environment);
+        trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        trayer.start(QStringLiteral("trayer"), {});
+        ASSERT_TRUE(trayer.waitForStarted());
+    }
     // The application's answer to "state", or an empty text when it has ended.
     QString state() {
         if (app.state() != QProcess::Running) return {};
         send("state");
-        if (!waitFor([&] { return app.canReadLine() || app.state() != QProcess::Running; }, 10'000)) return {};
-        return QString::fromLatin1(app.readLine().trimmed());
+        return QString::fromLatin1(nextLine());
     }
     // Asks for the state until it reads `expected`; the last answer.
     QString waitForState(const QString& expected, int timeoutMs = 20'000) {
@@ -144,14 +180,8 @@ protected:
         }
         return last;
     }
-    bool appEnds() {
-        return waitFor([&] { return app.state() == QProcess::NotRunning; }, 20'000) &&
-               app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0;
-    }
 
-    QProcess xvfb, trayer, app;
     QString display;
-    QProcessEnvironment environment;
 };
 
 }  // namespace
@@ -181,5 +211,15 @@ TEST_F(TrayLifetime, WithoutATrayClosingTheWindowQuits) {
     startApp();
     EXPECT_EQ(state(), QStringLiteral("tray=0 icon=0 windows=1"));
     send("close");
+    EXPECT_TRUE(appEnds());
+}
+
+TEST_F(AppProcess, CtrlQEndsTheApplicationLikeTheTraysQuitStoppingRunsWithoutAsking) {
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    startApp();
+    send("run");  // a copy runs; closing the window would ask, and the answer would be no
+    send("ctrl-q");
+    EXPECT_EQ(nextLine(), "stopped");
+    EXPECT_EQ(nextLine(), "exited 0");
     EXPECT_TRUE(appEnds());
 }
