@@ -31,14 +31,50 @@ bool ScreenshotStudio::waitFor(const std::function<bool()>& done, int timeoutMs)
     return done();
 }
 
-bool ScreenshotStudio::save(const QString& name, QWidget* widget) {
-    QWidget* target = widget ? widget : &window_;
-    QString path = out_.filePath(name + QStringLiteral(".png"));
-    if (!target->grab().save(path)) {
+const QList<QSize>& ScreenshotStudio::windowSizes() {
+    static const QList<QSize> sizes{QSize(720, 480), QSize(900, 600)};
+    return sizes;
+}
+
+QString ScreenshotStudio::sizedName(const QString& name, QSize size) {
+    return QStringLiteral("%1-%2x%3").arg(name).arg(size.width()).arg(size.height());
+}
+
+bool ScreenshotStudio::grab(QWidget& widget, const QString& fileName) {
+    QString path = out_.filePath(fileName + QStringLiteral(".png"));
+    if (!widget.grab().save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
     return true;
+}
+
+bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowSizes) {
+    bool saved = true;
+    const QSize windowSize = window_.size();
+    if (widget) {
+        saved = grab(*widget, name);
+        if (!atWindowSizes) return saved;
+        const QSize own = widget->size();
+        for (QSize size : windowSizes()) {
+            window_.resize(size);
+            wait(30);
+            QWidget* detail = window_.currentScreen() ? window_.currentScreen()->parentWidget() : nullptr;
+            widget->resize(detail ? detail->size() : size);
+            wait(50);
+            saved = grab(*widget, sizedName(name, size)) && saved;
+        }
+        widget->resize(own);
+    } else {
+        for (QSize size : windowSizes()) {
+            window_.resize(size);
+            wait(80);
+            saved = grab(window_, sizedName(name, size)) && saved;
+        }
+    }
+    window_.resize(windowSize);
+    wait(30);
+    return saved;
 }
 
 bool ScreenshotStudio::run(const QString& program, const QStringList& arguments) {

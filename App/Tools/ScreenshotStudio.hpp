@@ -8,6 +8,8 @@
 #include "BrindlecoveApp/Main/AppContext.hpp"
 
 #include <QDir>
+#include <QList>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -26,12 +28,21 @@ public:
     static void wait(int ms);
     // Spins the event loop until `done` or `timeoutMs`; returns done().
     static bool waitFor(const std::function<bool()>& done, int timeoutMs = 60'000);
-    // Writes `widget` (the whole window when null) as "<name>.png"; false on failure.
-    bool save(const QString& name, QWidget* widget = nullptr);
+    // The window sizes every screen is looked at: its least size and its default size.
+    static const QList<QSize>& windowSizes();
+    // "<name>-<w>x<h>.png" for `size`.
+    static QString sizedName(const QString& name, QSize size);
+    // Writes the whole window at each of windowSizes() as "<name>-<w>x<h>.png". Writes a
+    // screen shown on its own (`widget`) as "<name>.png" at its own size, and then at the
+    // size the window's detail area has at each of windowSizes() unless `atWindowSizes` is
+    // false (a window of its own, such as the preview). False on any failure.
+    bool save(const QString& name, QWidget* widget = nullptr, bool atWindowSizes = true);
     // Runs a program with arguments (no shell); true when it exited 0.
     static bool run(const QString& program, const QStringList& arguments);
 
 private:
+    bool grab(QWidget& widget, const QString& fileName);
+
     AppContext& context_;
     MainWindow& window_;
     QDir out_;

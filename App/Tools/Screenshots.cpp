@@ -1,6 +1,7 @@
 // Renders every section of a main window and the tray menu into PNG files, offscreen, in a
-// fixed style, font, size, locale and time zone, so the screens can be looked at without a
-// desktop. Usage: brindlecove_screenshots OUTPUT_FOLDER
+// fixed style, font, locale and time zone, at the window's least size (720x480) and its
+// default size (900x600), so the screens can be looked at without a desktop.
+// Usage: brindlecove_screenshots OUTPUT_FOLDER
 // The application's files go to a private temporary folder; nothing of the user's is read.
 // After the tour of the sections, the scenes of Tools/Scenes/ render each screen in its
 // states from generated media.
@@ -68,22 +69,20 @@ int main(int argc, char** argv) {
     context.syncManager().setPendingPrompt(prompt);
 
     brindlecove::MainWindow* window = context.openMainWindow();
-    window->resize(1000, 680);
+    brindlecove::tools::ScreenshotStudio studio(context, *window, out, home.path());
+    // Every section at the window's least size and at its default size.
     int index = 1;
     for (brindlecove::AppSection section : brindlecove::allAppSections) {
         window->select(section);
         QTest::qWait(150);  // background reads (Settings' cache statistics) come back
-        QString name = QStringLiteral("%1-%2.png")
+        QString name = QStringLiteral("%1-%2")
                            .arg(index++, 2, 10, QLatin1Char('0'))
                            .arg(brindlecove::rawValue(section).toLower().replace(QLatin1Char(' '), QLatin1Char('-')));
-        if (!window->grab().save(out.filePath(name))) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(out.filePath(name)));
-            return 1;
-        }
+        if (!studio.save(name)) return 1;
     }
     window->select(std::nullopt);
     QTest::qWait(50);
-    window->grab().save(out.filePath(QStringLiteral("09-no-selection.png")));
+    studio.save(QStringLiteral("09-no-selection"));
 
     context.menuBar().rebuildNow();
     QMenu* menu = context.menuBar().menu();
@@ -92,7 +91,7 @@ int main(int argc, char** argv) {
     menu->grab().save(out.filePath(QStringLiteral("10-tray-menu.png")));
     menu->hide();
 
-    brindlecove::tools::ScreenshotStudio studio(context, *window, out, home.path());
+    window->resize(brindlecove::tools::ScreenshotStudio::windowSizes().back());
     brindlecove::tools::ScreenshotScene::runAll(studio);
     std::printf("screens written to %s\n", qPrintable(out.absolutePath()));
     return 0;

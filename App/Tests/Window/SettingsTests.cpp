@@ -1,8 +1,10 @@
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/Views/SettingsView.hpp"
 #include "Support/AppTestSandbox.hpp"
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 
@@ -15,12 +17,16 @@ namespace {
 class Settings : public brindlecove::testing::AppSandboxedTest {
 protected:
     std::optional<QString> nextFolder;
+    std::vector<FolderRequest> folderRequests;
     bool confirmAnswer = true;
     int confirmations = 0;
 
     Dialogs dialogs() {
         Dialogs d;
-        d.chooseFolder = [this](const FolderRequest&) { return nextFolder; };
+        d.chooseFolder = [this](const FolderRequest& request) {
+            folderRequests.push_back(request);
+            return nextFolder;
+        };
         d.confirm = [this](const Confirmation& question) {
             ++confirmations;
             EXPECT_EQ(question.title, QStringLiteral("Clear the scan cache?"));
@@ -46,6 +52,28 @@ TEST_F(Settings, ShowsTheEngineVersionAndAClosedGuide) {
     EXPECT_TRUE(rows->isHidden());
     // Seven guide rows: every section but Settings itself.
     EXPECT_EQ(rows->findChildren<QLabel*>().size(), 7 * 3);
+}
+
+TEST_F(Settings, TheGrantPanelOpensWhereDrivesMountAndTheReportsPanelMayCreateFolders) {
+    SettingsView view(dialogs(), inlineRunner());
+    view.findChild<QPushButton*>(QStringLiteral("settings.grantAccess"))->click();
+    ASSERT_EQ(folderRequests.size(), 1u);
+    const FolderRequest& grant = folderRequests[0];
+    EXPECT_EQ(grant.prompt, QStringLiteral("Grant Access"));
+    EXPECT_EQ(grant.message, QStringLiteral("Pick the SD card or drive Brindlecove should remember."));
+    EXPECT_FALSE(grant.canCreateFolders);
+    EXPECT_EQ(grant.startFolder, RemovableMounts::parentFolder());
+    if (QFileInfo(QStringLiteral("/media")).isDir()) {
+        // Never the working directory: somewhere under the folders where drives mount.
+        EXPECT_TRUE(grant.startFolder.startsWith(QStringLiteral("/media")) ||
+                    grant.startFolder.startsWith(QStringLiteral("/run/media/")))
+            << grant.startFolder.toStdString();
+    }
+
+    view.model().chooseReportsFolder();
+    ASSERT_EQ(folderRequests.size(), 2u);
+    EXPECT_EQ(folderRequests[1].prompt, QStringLiteral("Save Reports Here"));
+    EXPECT_TRUE(folderRequests[1].canCreateFolders);
 }
 
 TEST_F(Settings, GrantingAndForgettingADriveRewritesTheGrantsFile) {

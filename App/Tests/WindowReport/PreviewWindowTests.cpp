@@ -5,9 +5,12 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/MediaFixtures.hpp"
 
+#include <QAudioDevice>
 #include <QLabel>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QTest>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -26,9 +29,55 @@ protected:
         media::writeFile(card / "C001.R3D", std::string(8192, 'R'));
         return {qtPath(card / "A001.MP4"), qtPath(card / "B001.JPG"), qtPath(card / "C001.R3D")};
     }
+    // A camera clip with sound: H.264 video and AAC audio, two seconds long.
+    static QString makeClipWithSound(const fs::path& path) {
+        fs::create_directories(path.parent_path());
+        media::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=160x120:rate=25", "-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=48000", "-t", "2", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                       "-c:a", "aac", "-shortest", path.string()});
+        return qtPath(path);
+    }
 };
 
 }  // namespace
+
+TEST_F(PreviewWindowTest, ClipsWithSoundPlayStepAndCloseWithOrWithoutAnAudioDevice) {
+    const QStringList files{makeClipWithSound(sandbox.path() / "card" / "C0001.MP4"),
+                            makeClipWithSound(sandbox.path() / "card" / "C0004.MP4")};
+    PreviewController controller;
+    controller.setItems(files);
+    PreviewWindow window(controller);
+    auto isPlaying = [&](const QString& file) {
+        return window.player() && window.player()->source() == QUrl::fromLocalFile(file) &&
+               window.player()->playbackState() == QMediaPlayer::PlayingState;
+    };
+
+    controller.show(files[0]);
+    ASSERT_TRUE(waitFor([&] { return isPlaying(files[0]); }));
+    // Sound only where the machine can play it; without a device the clip plays muted.
+    EXPECT_EQ(window.hasSound(), !QMediaDevices::audioOutputs().isEmpty());
+    // It really plays for a while: the position moves on.
+    EXPECT_TRUE(waitFor([&] { return window.player()->position() >= 1000; }))
+        << "position " << window.player()->position();
+    auto* playPause = window.findChild<QToolButton*>(QStringLiteral("preview.playPause"));
+    ASSERT_NE(playPause, nullptr);
+    playPause->click();
+    EXPECT_TRUE(waitFor([&] { return window.player()->playbackState() == QMediaPlayer::PausedState; }));
+    EXPECT_EQ(playPause->text(), QStringLiteral("Play"));
+    playPause->click();
+    EXPECT_TRUE(waitFor([&] { return isPlaying(files[0]); }));
+
+    QTest::keyClick(&window, Qt::Key_Right);
+    ASSERT_TRUE(waitFor([&] { return isPlaying(files[1]); }));
+    EXPECT_TRUE(waitFor([&] { return window.player()->position() > 0; }));
+    QTest::keyClick(&window, Qt::Key_Left);
+    ASSERT_TRUE(waitFor([&] { return isPlaying(files[0]); }));
+    waitFor([&] { return window.player()->position() > 200; });
+    window.close();
+    EXPECT_FALSE(controller.current());
+    EXPECT_TRUE(window.player()->source().isEmpty());
+    drainEvents();
+}
 
 TEST_F(PreviewWindowTest, StepsThroughTheFilesAndLetsGoOfEachOne) {
     const QStringList files = makeCard(sandbox.path() / "card");

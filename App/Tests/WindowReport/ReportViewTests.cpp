@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
 #include "BrindlecoveApp/Views/ReportFileList.hpp"
 #include "BrindlecoveApp/Views/ReportView.hpp"
@@ -154,7 +155,7 @@ TEST_F(ReportViewTest, DestinationRowsAndTheSyncButton) {
     folderAnswer = qtPath(sandbox.path());
     find<QPushButton>("rescue.change")->click();
     EXPECT_EQ(find<QLabel>("rescue.destinationLabel")->text(), "Copy to");
-    EXPECT_EQ(find<QLabel>("rescue.destinationPath")->text(), qtPath(sandbox.path()));
+    EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(sandbox.path()));
     EXPECT_FALSE(shown("rescue.suggestionNote"));
     EXPECT_FALSE(shown("rescue.pickHint"));
     EXPECT_TRUE(find<QPushButton>("rescue.sync")->isEnabled());
@@ -172,7 +173,7 @@ TEST_F(ReportViewTest, ASuggestedDestinationShowsItsNote) {
                               clip({fingerprint("/c/3.MOV", 1)}, MatchStatus::missing())});
     scan->setLastReport(report);  // arrives while the list is shown
     EXPECT_EQ(find<QLabel>("rescue.destinationLabel")->text(), "Copy to (suggested)");
-    EXPECT_EQ(find<QLabel>("rescue.destinationPath")->text(), qtPath(drive));
+    EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(drive));
     EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
               "Where the 2 already-synced files live. Use Change… to pick somewhere else.");
 }

@@ -125,7 +125,7 @@ ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
     sheet->findChild<QLineEdit*>(QStringLiteral("sheet.sourceLabel"))->setText(QStringLiteral("C_CAM"));
     sheet->findChild<QLineEdit*>(QStringLiteral("sheet.subpath"))->setText(QStringLiteral("DCIM"));
     ScreenshotStudio::wait(50);
-    studio.save(QStringLiteral("sync-add-pair"), sheet);
+    studio.save(QStringLiteral("sync-add-pair"), sheet, false);  // a fixed-size sheet
     sheet->reject();
     ScreenshotStudio::wait(50);
 });

@@ -166,7 +166,7 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
     if (PreviewWindow* preview = view->previewWindow()) {
         ScreenshotStudio::waitFor([&] { return preview->hasImage(); }, 10'000);
         ScreenshotStudio::wait(100);
-        studio.save(QStringLiteral("report-preview-still"), preview);
+        studio.save(QStringLiteral("report-preview-still"), preview, false);
         preview->close();
     }
 });

@@ -16,7 +16,6 @@
 #include "BrindlecoveApp/Views/WidgetDialogs.hpp"
 
 #include <QApplication>
-#include <QSystemTrayIcon>
 
 namespace brindlecove {
 
@@ -37,6 +36,10 @@ AppContext::AppContext(Options options, QObject* parent) : QObject(parent), opti
     menuBar_ = std::make_unique<MenuBarController>(
         *syncManager_, [this] { openMainWindow(); }, [this] { quit(); });
     connect(qApp, &QGuiApplication::lastWindowClosed, this, &AppContext::lastWindowClosed);
+    // While no window is open, the tray host is looked for now and then: losing it would
+    // leave the process unseen.
+    trayWatch_.setInterval(trayWatchMilliseconds);
+    connect(&trayWatch_, &QTimer::timeout, this, &AppContext::checkTrayWithoutWindow);
 }
 
 AppContext::~AppContext() {
@@ -68,6 +71,7 @@ MainWindow* AppContext::openMainWindow() {
     services.dialogs = options_.dialogs;
     services.revealer = options_.revealer;
     services.screens = [this](AppSection section, MainWindow& window) { return makeScreen(section, window); };
+    services.quit = [this] { quit(); };
     auto* window = new MainWindow(std::move(services));
     windows_.append(QPointer<MainWindow>(window));
     window->show();
@@ -96,15 +100,36 @@ void AppContext::quit() {
     QCoreApplication::exit(0);
 }
 
+bool AppContext::anyWindowVisible() const {
+    for (MainWindow* window : windows())
+        if (window->isVisible()) return true;
+    return false;
+}
+
 void AppContext::lastWindowClosed() {
+    if (anyWindowVisible() || !options_.quitWithoutTray) return;
     // Without a tray host nothing would be left to reopen a window or quit: an invisible
-    // process would go on syncing. End instead; a later launch starts afresh.
-    bool anyVisible = false;
-    for (MainWindow* window : windows()) anyVisible = anyVisible || window->isVisible();
-    if (options_.quitWithoutTray && !QSystemTrayIcon::isSystemTrayAvailable() && !anyVisible) {
+    // process would go on syncing. End instead; a later launch starts afresh. The icon is
+    // shown whenever a host exists, so the same fact decides both.
+    if (!MenuBarController::isTrayAvailable()) {
         qInfo("Brindlecove: no system tray is available, so closing the last window quits.");
         quit();
+        return;
     }
+    trayWatch_.start();
+}
+
+void AppContext::checkTrayWithoutWindow() {
+    if (anyWindowVisible()) {
+        trayWatch_.stop();
+        return;
+    }
+    if (MenuBarController::isTrayAvailable()) return;
+    // The tray host went away with no window open: show the window again rather than go on
+    // unseen (a panel that restarts brings the icon back; the window can then be closed).
+    trayWatch_.stop();
+    qInfo("Brindlecove: the system tray went away, so the window is shown again.");
+    openMainWindow();
 }
 
 }  // namespace brindlecove

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,7 +28,8 @@ public:
         Dialogs dialogs;                 // none: the real panels
         FileRevealer revealer;           // none: the desktop's file manager
         SyncManager* syncManager = nullptr;  // none: made here (tests pass their own)
-        bool quitWithoutTray = true;     // quit when the last window closes and no tray exists
+        bool quitWithoutTray = true;     // never run unseen: without a tray, closing the last window
+                                         // quits, and losing the tray with no window reopens one
     };
 
     AppContext();
@@ -48,8 +50,13 @@ public:
     // Stops every run of every window and ends the event loop; nothing can veto it.
     void quit();
 
+    // How often the tray host is looked for while no window is open.
+    static constexpr int trayWatchMilliseconds = 2000;
+
 private:
+    bool anyWindowVisible() const;
     void lastWindowClosed();
+    void checkTrayWithoutWindow();
 
     Options options_;
     std::unique_ptr<SyncManager> ownedSyncManager_;
@@ -58,6 +65,7 @@ private:
     std::unique_ptr<ProjectStore> projectStore_;
     std::unique_ptr<MenuBarController> menuBar_;
     QList<QPointer<MainWindow>> windows_;
+    QTimer trayWatch_;
 };
 
 }  // namespace brindlecove

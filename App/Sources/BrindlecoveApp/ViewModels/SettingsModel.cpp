@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
@@ -67,8 +68,10 @@ void SettingsModel::loadCacheStats() {
 
 void SettingsModel::grantAccess() {
     if (!dialogs_.chooseFolder) return;
-    auto chosen = dialogs_.chooseFolder(
-        {QStringLiteral("Grant Access"), QStringLiteral("Pick the SD card or drive Brindlecove should remember."), false});
+    // Like every card or drive panel, it opens where removable volumes mount.
+    auto chosen = dialogs_.chooseFolder({QStringLiteral("Grant Access"),
+                                         QStringLiteral("Pick the SD card or drive Brindlecove should remember."), false,
+                                         RemovableMounts::parentFolder()});
     if (!chosen || chosen->isEmpty()) return;
     try {
         store_.grant(std::filesystem::path(chosen->toStdString()));

@@ -142,11 +142,11 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const int rightLines = row.dateText.isEmpty() ? 1 : 2;
     int ry = middle - (rightLines * captionMetrics.height() + (rightLines - 1) * 2) / 2;
     if (!row.dateText.isEmpty()) {
-        painter->drawText(QRect(right.left(), ry, rightWidth, captionMetrics.height()), Qt::AlignRight | Qt::AlignVCenter,
+        painter->drawText(QRect(right.left(), ry, rightWidth, captionMetrics.height()), Style::oneLine(Qt::AlignRight),
                           row.dateText);
         ry += captionMetrics.height() + 2;
     }
-    painter->drawText(QRect(right.left(), ry, rightWidth, captionMetrics.height()), Qt::AlignRight | Qt::AlignVCenter,
+    painter->drawText(QRect(right.left(), ry, rightWidth, captionMetrics.height()), Style::oneLine(Qt::AlignRight),
                       row.sizeText);
 
     // Middle column: name, other names, status line.
@@ -158,19 +158,19 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     int y = middle - lines / 2;
     painter->setFont(nameFont);
     painter->setPen(missing ? Style::bad() : primary);
-    painter->drawText(QRect(x, y, textWidth, nameMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(x, y, textWidth, nameMetrics.height()), Style::oneLine(Qt::AlignLeft),
                       nameMetrics.elidedText(row.name, Qt::ElideMiddle, textWidth));
     y += nameMetrics.height() + 2;
     if (!row.extraNames.isEmpty()) {
         painter->setFont(caption2Font);
         painter->setPen(secondary);
-        painter->drawText(QRect(x, y, textWidth, caption2Metrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(QRect(x, y, textWidth, caption2Metrics.height()), Style::oneLine(Qt::AlignLeft),
                           caption2Metrics.elidedText(row.extraNames, Qt::ElideRight, textWidth));
         y += caption2Metrics.height() + 2;
     }
     painter->setFont(captionFont);
     painter->setPen(missing ? Style::withAlpha(Style::bad(), 0.85) : secondary);
-    painter->drawText(QRect(x, y, textWidth, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    painter->drawText(QRect(x, y, textWidth, captionMetrics.height()), Style::oneLine(Qt::AlignLeft),
                       captionMetrics.elidedText(row.statusLine, Qt::ElideMiddle, textWidth));
     painter->restore();
 }

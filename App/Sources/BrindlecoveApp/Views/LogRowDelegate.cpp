@@ -110,7 +110,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->setFont(fonts.caption);
     painter->setPen(secondary);
     painter->drawText(QRect(trailingRight - trailingWidth, lineTop, trailingWidth, captionMetrics.height()),
-                      Qt::AlignRight | Qt::AlignVCenter, timeText);
+                      Style::oneLine(Qt::AlignRight), timeText);
     int secondTop = lineTop + subtitleMetrics.height() + 2;
     if (problemText.isEmpty()) {
         painter->drawPixmap(QRect(trailingRight - 13, secondTop + (captionMetrics.height() - 13) / 2, 13, 13),
@@ -119,7 +119,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
         painter->setFont(fonts.tag);
         painter->setPen(Style::bad());
         painter->drawText(QRect(trailingRight - trailingWidth, secondTop, trailingWidth, captionMetrics.height()),
-                          Qt::AlignRight | Qt::AlignVCenter, problemText);
+                          Style::oneLine(Qt::AlignRight), problemText);
     }
 
     // The tag capsule and the subtitle.
@@ -138,7 +138,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->setFont(fonts.subtitle);
     painter->setPen(text);
     painter->drawText(QRect(subtitleLeft, lineTop, std::max(0, right - subtitleLeft), subtitleMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter,
+                      Style::oneLine(Qt::AlignLeft),
                       subtitleMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
                                                  std::max(0, right - subtitleLeft)));
 
@@ -150,7 +150,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     painter->setFont(fonts.caption);
     painter->setPen(secondary);
     painter->drawText(QRect(left, secondTop, std::max(0, right - left), captionMetrics.height()),
-                      Qt::AlignLeft | Qt::AlignVCenter, summaryText);
+                      Style::oneLine(Qt::AlignLeft), summaryText);
     if (!jobText.isEmpty()) {
         int x = left + captionMetrics.horizontalAdvance(summaryText) + 6;
         int width = std::max(0, right - x - 14);
@@ -158,7 +158,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                             symbol(QStringLiteral("folder.fill"), 11, accent, ratio));
         painter->setFont(fonts.caption2);
         painter->setPen(accent);
-        painter->drawText(QRect(x + 14, secondTop, width, captionMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(QRect(x + 14, secondTop, width, captionMetrics.height()), Style::oneLine(Qt::AlignLeft),
                           caption2Metrics.elidedText(jobText, Qt::ElideRight, width));
     }
     painter->restore();

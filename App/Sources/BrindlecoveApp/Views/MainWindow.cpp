@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QListWidget>
@@ -75,6 +76,19 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
 
     addRunWatch({[this] { return models_->runningNoun(); }, [this] { models_->stopAll(); },
                  [this] { return models_->unstoppableNoun(); }});
+
+    // There is no menu bar: the platform's quit keys live on the window itself.
+    auto* quit = new QAction(QStringLiteral("Quit Brindlecove"), this);
+    quit->setObjectName(QStringLiteral("main.quit"));
+    QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Quit);
+    const QKeySequence ctrlQ(Qt::CTRL | Qt::Key_Q);
+    if (!keys.contains(ctrlQ)) keys.append(ctrlQ);
+    quit->setShortcuts(keys);
+    quit->setShortcutContext(Qt::WindowShortcut);
+    addAction(quit);
+    connect(quit, &QAction::triggered, this, [this] {
+        if (services_.quit) services_.quit();
+    });
 
     select(AppSection::scan);
     resize(sizeHint().expandedTo(minimumSize()).expandedTo(QSize(900, 600)));

@@ -4,7 +4,8 @@
 // models and the application's shared stores. The window is deleted when closed, and its
 // view models with it. While a run is in progress the close asks first, so a run's report
 // or transfer log is never dropped by a stray click; while a run that cannot be stopped is in
-// progress (a reformat), the window says so and stays open until it has finished. Main thread.
+// progress (a reformat), the window says so and stays open until it has finished. Ctrl+Q quits
+// the application as the tray's Quit does. Main thread.
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -49,6 +50,7 @@ struct WindowServices {
     Dialogs dialogs;
     FileRevealer revealer;
     ScreenFactory screens;  // none: a placeholder for every section
+    std::function<void()> quit;  // ends the application (Ctrl+Q); none: the key does nothing
 };
 
 class MainWindow : public QMainWindow {

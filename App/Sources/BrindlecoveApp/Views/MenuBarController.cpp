@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -32,8 +33,13 @@ MenuBarController::MenuBarController(SyncManager& manager, std::function<void()>
     });
     connect(&manager, &SyncManager::changed, this, &MenuBarController::scheduleRebuild);
     rebuildNow();
-    if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
+    // On X11 the icon is asked for whether or not a tray host runs now: Qt docks it when a
+    // host appears later (and again after a host restarts), so "a tray exists" always means
+    // "the icon is there". Elsewhere a tray host is only looked for now.
+    if (QGuiApplication::platformName() == QLatin1String("xcb") || isTrayAvailable()) tray_->show();
 }
+
+bool MenuBarController::isTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 MenuBarController::~MenuBarController() = default;
 

@@ -2,8 +2,8 @@
 // The menu-bar extra: a tray icon titled "Brindlecove" whose menu is rendered from
 // MenuBarModel. The menu is rebuilt deferred and coalesced whenever the sync manager changes
 // (a button that clears the prompt must not delete its own QAction inside its slot), and
-// refilled in place, never replaced. Without a tray host the menu still exists (tests use it)
-// and the icon appears when a host arrives. Main thread.
+// refilled in place, never replaced. On X11 the icon is always asked for: without a tray host
+// the menu still exists (tests use it) and the icon appears when a host arrives. Main thread.
 
 #include "BrindlecoveApp/ViewModels/MenuBarModel.hpp"
 
@@ -35,6 +35,9 @@ public:
     void rebuildNow();
     // Runs one item's command as a click would.
     void perform(const MenuItem& item, bool checked);
+
+    // Whether a tray host is there to show the icon now (the icon then is shown).
+    static bool isTrayAvailable();
 
     // Text for a QAction: "&" doubled (else it marks a shortcut) and tabs turned into blanks
     // (a tab starts the shortcut column).

@@ -12,6 +12,7 @@
 
 #include "Tessaline/Scanner/MediaClassifier.hpp"
 
+#include <QAudioDevice>
 #include <QAudioOutput>
 #include <QCloseEvent>
 #include <QDateTime>
@@ -20,6 +21,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLocale>
+#include <QMediaDevices>
 #include <QMediaPlayer>
 #include <QMimeDatabase>
 #include <QPainter>
@@ -173,9 +175,12 @@ void PreviewWindow::ensurePlayer() {
     if (player_) return;
     // Made on the first video or audio file only: a preview of stills never loads a backend.
     player_ = new QMediaPlayer(this);
-    audio_ = new QAudioOutput(this);
-    player_->setAudioOutput(audio_);
     player_->setVideoOutput(video_);
+    // A player given an audio output on a machine without one crashes in the backend's audio
+    // thread: sound is attached only while a device exists, and otherwise the file plays muted.
+    devices_ = new QMediaDevices(this);
+    connect(devices_, &QMediaDevices::audioOutputsChanged, this, [this] { followAudioDevices(); });
+    followAudioDevices();
     connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState state) {
         playPause_->setText(state == QMediaPlayer::PlayingState ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
@@ -192,6 +197,27 @@ void PreviewWindow::ensurePlayer() {
         showInfo(path);
     }, Qt::QueuedConnection);
 }
+
+void PreviewWindow::followAudioDevices() {
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    const bool present = !device.isNull() && !QMediaDevices::audioOutputs().isEmpty();
+    if (!present) {
+        if (audio_) {
+            player_->setAudioOutput(nullptr);
+            audio_->deleteLater();
+            audio_ = nullptr;
+        }
+        return;
+    }
+    if (!audio_) {
+        audio_ = new QAudioOutput(device, this);
+        player_->setAudioOutput(audio_);
+    } else if (audio_->device() != device) {
+        audio_->setDevice(device);
+    }
+}
+
+bool PreviewWindow::hasSound() const { return audio_ != nullptr; }
 
 void PreviewWindow::releaseMedia() {
     if (!player_) return;

@@ -3,6 +3,7 @@
 // current file of a PreviewController. Pictures are decoded off the GUI thread and fitted
 // to the window; video and audio play with play/pause and a position slider; files that
 // cannot be played (cinema RAW, or anything the player rejects) show their facts instead.
+// Sound is played only while the machine has an audio output; without one, files play muted.
 // ← and → step through the list, Esc and Space close.
 //
 // The player holds the file open only while it is shown: every step and every close stops
@@ -15,6 +16,7 @@
 
 class QAudioOutput;
 class QLabel;
+class QMediaDevices;
 class QMediaPlayer;
 class QSlider;
 class QStackedWidget;
@@ -36,6 +38,8 @@ public:
     Page page() const;
     // The player, once a video or audio file was shown; null before.
     QMediaPlayer* player() const { return player_; }
+    // Whether the player has an audio output: only while the machine has an output device.
+    bool hasSound() const;
     // Whether the shown picture has been decoded (tests).
     bool hasImage() const;
 
@@ -50,6 +54,7 @@ protected:
 private:
     void showCurrent();
     void ensurePlayer();
+    void followAudioDevices();
     void releaseMedia();
     void showInfo(const QString& path);
     void showPage(Page page);
@@ -65,6 +70,7 @@ private:
     QLabel* infoText_ = nullptr;
     QMediaPlayer* player_ = nullptr;
     QAudioOutput* audio_ = nullptr;
+    QMediaDevices* devices_ = nullptr;
     quint64 generation_ = 0;
     bool closing_ = false;
 };

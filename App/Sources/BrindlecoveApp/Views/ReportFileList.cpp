@@ -70,11 +70,13 @@ ReportFileList::ReportFileList(FileRevealer revealer, ThumbnailService& thumbnai
     // delegate per row when it lays out a report of 100,000 clips.
     QStyleOptionViewItem option;
     option.initFrom(view_);
-    view_->setGridSize(QSize(1, delegate_->sizeHint(option, QModelIndex()).height()));
+    const int rowHeight = delegate_->sizeHint(option, QModelIndex()).height();
+    view_->setGridSize(QSize(1, rowHeight));
     view_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     view_->setSelectionMode(QAbstractItemView::SingleSelection);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
-    view_->setMinimumHeight(120);
+    // A few whole rows at the least; the section scrolls when the window is smaller.
+    view_->setMinimumHeight(minimumRows * rowHeight + 2 * view_->frameWidth());
     layout->addWidget(view_, 1);
 
     auto* footer = new QLabel(footerText(), this);

@@ -35,6 +35,8 @@ public:
     QMenu* makeContextMenu(const QModelIndex& index);
 
     static QString footerText();
+    // The rows the list shows at the least, however small the window.
+    static constexpr int minimumRows = 4;
 
 Q_SIGNALS:
     // The clip's first file should be previewed; an empty path closes the preview.

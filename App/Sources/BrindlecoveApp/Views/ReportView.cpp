@@ -49,7 +49,11 @@ ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialog
     QAction* csv = menu->addAction(QStringLiteral("Export as CSV…"));
     csv->setObjectName(QStringLiteral("report.exportCsv"));
     header->setTrailing(export_);
-    QVBoxLayout* layout = header->addBody();
+    // The summary, the rescue group and the list scroll together as every section's body does,
+    // so at the window's least size nothing is squeezed below its own size. The list keeps a
+    // bounded height of its own (at least a few rows, else the visible height), so it still
+    // lays out only the rows in view.
+    QVBoxLayout* layout = header->addScrollingBody();
     layout->setSpacing(10);
 
     // The menu's entries act on the report shown when the menu opened.
@@ -151,8 +155,15 @@ void ReportView::renderSummary() {
     bar->setObjectName(QStringLiteral("report.bar"));
     stack->addWidget(bar);
 
+    // The tiles' row is a container of its own, so a line can stand beneath the tiles.
+    auto* tilesBox = new QWidget(summaryContent_);
+    tilesBox->setObjectName(QStringLiteral("report.tiles"));
+    auto* tilesColumn = new QVBoxLayout(tilesBox);
+    tilesColumn->setContentsMargins(0, 0, 0, 0);
+    tilesColumn->setSpacing(6);
     auto* tiles = new QHBoxLayout;
     tiles->setSpacing(8);
+    tilesColumn->addLayout(tiles);
     struct Tile {
         const char* name;
         long long count;
@@ -174,7 +185,7 @@ void ReportView::renderSummary() {
         card->setObjectName(QString::fromLatin1(tile.name));
         tiles->addWidget(card, 1);
     }
-    stack->addLayout(tiles);
+    stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);
 }
 

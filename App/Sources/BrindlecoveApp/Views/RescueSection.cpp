@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/ResultBanner.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -44,10 +45,12 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     auto* destination = new QHBoxLayout;
     destinationLabel_ = makeLabel(QStringLiteral("rescue.destinationLabel"), this);
     destination->addWidget(destinationLabel_);
-    destination->addStretch(1);
-    destinationPath_ = makeLabel(QStringLiteral("rescue.destinationPath"), this);
-    destinationPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    destination->addWidget(destinationPath_);
+    // A long path is shortened in its middle (whole in its tooltip) rather than widening the
+    // section beyond the window.
+    destinationPath_ = new ElidedLabel(this);
+    destinationPath_->setObjectName(QStringLiteral("rescue.destinationPath"));
+    destinationPath_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    destination->addWidget(destinationPath_, 1);
     layout->addLayout(destination);
     suggestionNote_ = makeLabel(QStringLiteral("rescue.suggestionNote"), this);
     suggestionNote_->setFont(Style::font(Style::TextStyle::caption, font()));
@@ -147,7 +150,7 @@ void RescueSection::render() {
     if (destination) {
         destinationLabel_->setText(rescue_.destinationIsSuggested() ? QStringLiteral("Copy to (suggested)")
                                                                     : QStringLiteral("Copy to"));
-        destinationPath_->setText(*destination);
+        destinationPath_->setFullText(*destination);
     }
     suggestionNote_->setVisible(destination && rescue_.destinationIsSuggested());
     suggestionNote_->setText(ReportTexts::suggestionNote(confirmedCount_));

@@ -17,6 +17,8 @@ class QPushButton;
 
 namespace brindlecove {
 
+class ElidedLabel;
+
 class MissingSyncViewModel;
 
 class RescueSection : public QFrame {
@@ -34,7 +36,7 @@ private:
     int missingCount_ = 0;
     int confirmedCount_ = 0;
     QLabel* destinationLabel_ = nullptr;
-    QLabel* destinationPath_ = nullptr;
+    ElidedLabel* destinationPath_ = nullptr;
     QLabel* suggestionNote_ = nullptr;
     QLabel* pickHint_ = nullptr;
     QPushButton* change_ = nullptr;

@@ -52,6 +52,7 @@ ResultBanner::ResultBanner(Tone tone, QString title, std::optional<QString> subt
     titleLabel->setObjectName(QStringLiteral("banner.title"));
     titleLabel->setTextFormat(Qt::PlainText);
     titleLabel->setText(title);
+    titleLabel->setWordWrap(true);  // a long verdict wraps rather than widening the screen
     titleLabel->setFont(Style::font(Style::TextStyle::headline, font()));
     texts->addWidget(titleLabel);
     if (subtitle) {

@@ -30,4 +30,9 @@ QColor withAlpha(QColor color, qreal alpha);
 // Applies the secondary text colour to a label or any widget.
 void makeSecondary(QWidget* widget);
 
+// Drawing flags for one line of text in a rect one line high, aligned `horizontal`: centred
+// vertically and never clipped to the rect, so what a font draws below its descent (the
+// underscore of "Day2_A001" in some fonts) still shows.
+constexpr int oneLine(Qt::AlignmentFlag horizontal) { return horizontal | Qt::AlignVCenter | Qt::TextDontClip; }
+
 }  // namespace brindlecove::Style

@@ -72,7 +72,7 @@ void TransferOutcomeDelegate::paint(QPainter* painter, const QStyleOptionViewIte
     painter->setFont(sizeF);
     painter->setPen(Style::secondaryText(widget));
     painter->drawText(QRect(area.right() - sizeWidth, area.top(), sizeWidth, area.height()),
-                      Qt::AlignRight | Qt::AlignVCenter, size);
+                      Style::oneLine(Qt::AlignRight), size);
 
     const int left = area.left() + symbolSize + gap;
     const int width = std::max(0, area.right() - sizeWidth - gap - left);
@@ -81,7 +81,7 @@ void TransferOutcomeDelegate::paint(QPainter* painter, const QStyleOptionViewIte
         const QFontMetrics metrics(font);
         painter->setFont(font);
         painter->setPen(color);
-        painter->drawText(QRect(left, top, width, metrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        painter->drawText(QRect(left, top, width, metrics.height()), Style::oneLine(Qt::AlignLeft),
                           metrics.elidedText(text, Qt::ElideMiddle, width));
         top += metrics.height() + lineGap;
     };
