@@ -84,7 +84,7 @@ TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackW
     EXPECT_EQ(provider.currentBaseURL(), dataHome() / "Brindlecove" / "Logs");
 }
 
-TEST_F(LogsFolderTests, ReportsFolderWritesReplaceAndFailClearly) {
+TEST_F(LogsFolderTests, ReportsFolderWritesNeverReplaceAReportAndFailClearly) {
     EXPECT_FALSE(ReportsFolderStore::isConfigured());
     try {
         ReportsFolderStore::write(QStringLiteral("text"), QStringLiteral("a.txt"));
@@ -101,9 +101,20 @@ TEST_F(LogsFolderTests, ReportsFolderWritesReplaceAndFailClearly) {
     EXPECT_TRUE(ReportsFolderStore::isConfigured());
     EXPECT_EQ(ReportsFolderStore::resolvedURL(), fs::canonical(folder));
     fs::path written = ReportsFolderStore::write(QStringLiteral("first ✓"), QStringLiteral("A001 report.txt"));
+    EXPECT_EQ(written, fs::canonical(folder) / "A001 report.txt");
     EXPECT_EQ(readFile(written), "first \u2713");
-    ReportsFolderStore::write(QStringLiteral("second"), QStringLiteral("A001 report.txt"));
-    EXPECT_EQ(readFile(written), "second");
+    // Scans finishing within one second make the same name: each report keeps its own file.
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("second"), QStringLiteral("A001 report.txt")),
+              fs::canonical(folder) / "A001 report 2.txt");
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("third"), QStringLiteral("A001 report.txt")),
+              fs::canonical(folder) / "A001 report 3.txt");
+    EXPECT_EQ(readFile(written), "first \u2713");
+    EXPECT_EQ(readFile(folder / "A001 report 2.txt"), "second");
+    EXPECT_EQ(readFile(folder / "A001 report 3.txt"), "third");
+    // A name taken by anything (here a folder) is passed over too; no temporary file stays.
+    fs::create_directories(folder / "B.txt");
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("b"), QStringLiteral("B.txt")), fs::canonical(folder) / "B 2.txt");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 5);
 
     fs::remove_all(folder);
     EXPECT_TRUE(ReportsFolderStore::isConfigured());
