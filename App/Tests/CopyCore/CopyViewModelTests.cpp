@@ -390,6 +390,26 @@ TEST_F(CopyViewModelTest, FinishedLogsAreFiledIntoTheArchiveAndAFailedFilingStil
     EXPECT_EQ(posts.count(), 2);
 }
 
+TEST_F(CopyViewModelTest, ALogFiledElsewhereThanShownSaysSoUntilTheNextRun) {
+    const fs::path card = makeCard(2);
+    auto d = dependencies();
+    d.archive = [](const TransferLog&) {
+        return std::optional<QString>(QStringLiteral("This log couldn't be saved in the logs folder (why) — it "
+                                                     "was saved in /elsewhere instead."));
+    };
+    CopyViewModel model(std::move(d));
+    choose(model, card, sandbox / "backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+    ASSERT_TRUE(waitFor([&] { return model.filingNotice().has_value(); }));
+    EXPECT_TRUE(model.filingNotice()->endsWith("saved in /elsewhere instead."));
+    answers = {qpath(sandbox / "backup2")};
+    model.pickDestination();
+    model.start();
+    EXPECT_FALSE(model.filingNotice()) << "a new run starts without the last run's notice";
+    ASSERT_TRUE(finish(model));
+}
+
 TEST_F(CopyViewModelTest, AViewModelDestroyedMidCopyStopsTheRunAndItsLogIsStillFiled) {
     const fs::path card = makeCard(6);
     auto gate = makeGate();

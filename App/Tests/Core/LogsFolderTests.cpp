@@ -6,10 +6,12 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
 
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
@@ -46,6 +48,73 @@ tessaline::ArchivedLog fileOne(const tessaline::LogArchive& archive) {
 }  // namespace
 
 class LogsFolderTests : public AppSandboxedTest {};
+
+// A chosen logs folder that can't be written (read-only, then full): each log goes to the
+// default archive instead, and both the run's notice and the Logs section say where and why.
+TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndSaysWhereAndWhy) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume shuttle("ext4", 8, "SHUTTLE");
+    LogArchiveProvider provider;
+    ASSERT_TRUE(provider.chooseFolder(shuttle.mountPoint()));
+    const fs::path chosenBase = shuttle.mountPoint() / "Brindlecove Logs";
+    const fs::path defaultBase = dataHome() / "Brindlecove" / "Logs";
+    LogStore store(provider);
+    tessaline::TransferLog copy;
+    copy.sourceURL = "/media/crew/CARD";
+    copy.destinationURL = "/media/crew/BACKUP";
+    copy.plannedFileCount = 0;
+
+    ASSERT_EQ(runCommand({"mount", "-o", "remount,ro", shuttle.mountPoint().string()}).exitCode, 0);
+    LogArchiveProvider::Filing filing = provider.fileTransfer(copy);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
+    EXPECT_TRUE(fs::exists(filing.log->directory / "meta.json"));
+    ASSERT_TRUE(filing.notice);
+    const std::string notice = filing.notice->toStdString();
+    EXPECT_TRUE(filing.notice->startsWith("This log couldn't be saved in the logs folder (Couldn't write " +
+                                          qpath(chosenBase)))
+        << notice;
+    EXPECT_NE(notice.find("Read-only file system.) \u2014 it was saved in " + filing.log->directory.string() +
+                          " instead."),
+              std::string::npos)
+        << notice;
+    store.refresh();
+    EXPECT_EQ(store.folderPath(), qpath(chosenBase)) << "logs are still meant to go to the chosen folder";
+    ASSERT_TRUE(store.filingNotice());
+    EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved here (Couldn't write "));
+    EXPECT_TRUE(store.filingNotice()->endsWith(qpath(filing.log->directory) + " instead."));
+
+    // Writable again: the next log goes where it is meant to, and the notice goes away.
+    ASSERT_EQ(runCommand({"mount", "-o", "remount,rw", shuttle.mountPoint().string()}).exitCode, 0);
+    filing = provider.fileTransfer(copy);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), chosenBase);
+    EXPECT_FALSE(filing.notice);
+    store.refresh();
+    EXPECT_FALSE(store.filingNotice());
+
+    // Full: the same.
+    tessaline::testing::fillVolume(shuttle.mountPoint());
+    auto report = brindlecove::testing::makeReport({});
+    filing = provider.fileReport(*report);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
+    ASSERT_TRUE(filing.notice);
+    EXPECT_NE(filing.notice->indexOf("No space left on device"), -1) << filing.notice->toStdString();
+    store.refresh();
+    ASSERT_TRUE(store.filingNotice());
+
+    // Nowhere at all: the notice says the log was not saved.
+    fs::remove_all(defaultBase);
+    tessaline::testing::writeFile(defaultBase, "a file where the archive's folder should be");
+    filing = provider.fileTransfer(copy);
+    EXPECT_FALSE(filing.log);
+    ASSERT_TRUE(filing.notice);
+    EXPECT_TRUE(filing.notice->startsWith("This log couldn't be saved: Couldn't write ")) << filing.notice->toStdString();
+    store.refresh();
+    ASSERT_TRUE(store.filingNotice());
+    EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved anywhere: "));
+}
 
 TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackWhileItIsAway) {
     TESSALINE_REQUIRE_ROOT();

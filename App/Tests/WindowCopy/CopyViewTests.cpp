@@ -48,7 +48,7 @@ protected:
             return answer;
         };
         d.settle = {0.05, 10, 0.02};
-        d.archive = [](const tessaline::TransferLog&) {};
+        d.archive = [](const tessaline::TransferLog&) { return std::optional<QString>(); };
         d.clock = [this] { return clockNow += 0.5; };
         d.copy = [this](const fs::path& card, const fs::path& destination, const CopyEngine::Options& options,
                         const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 using namespace tessaline;
+using tessaline::testing::fillVolume;
 using tessaline::testing::LoopVolume;
 using tessaline::testing::readFile;
 using tessaline::testing::SandboxedTest;
@@ -20,26 +21,6 @@ using tessaline::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-// Fills the volume holding `folder` until not one more byte fits (root may use the reserved
-// blocks too, so this is full for everyone).
-void fillVolume(const fs::path& folder) {
-    const std::string chunk(1 << 16, 'f');
-    int fd = ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    while (::write(fd, chunk.data(), chunk.size()) > 0) {
-    }
-    ::fsync(fd);
-    ::close(fd);
-    // The last partial blocks: small files until even they fail.
-    for (int i = 0; i < 10'000; ++i) {
-        int small = ::open((folder / ("filler-" + std::to_string(i))).c_str(), O_WRONLY | O_CREAT, 0644);
-        if (small < 0) break;
-        const bool wrote = ::write(small, chunk.data(), 1024) == 1024 && ::fsync(small) == 0;
-        ::close(small);
-        if (!wrote) break;
-    }
-}
 
 std::vector<std::string> hiddenEntries(const fs::path& folder) {
     std::vector<std::string> names;

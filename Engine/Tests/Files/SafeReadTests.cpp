@@ -15,51 +15,17 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 using namespace tessaline;
+using tessaline::testing::allSpecialFiles;
+using tessaline::testing::makeSpecialFile;
 using tessaline::testing::SandboxedTest;
+using tessaline::testing::SpecialFile;
+using tessaline::testing::specialFileName;
 using tessaline::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-
-enum class Special { fifo, socket, folder, device };
-
-const char* nameOf(Special kind) {
-    switch (kind) {
-        case Special::fifo: return "FIFO";
-        case Special::socket: return "socket";
-        case Special::folder: return "folder";
-        case Special::device: return "device";
-    }
-    return "";
-}
-
-// Puts a special file of `kind` at `path` (a device through a link to /dev/zero, which never ends).
-void makeSpecial(Special kind, const fs::path& path) {
-    fs::create_directories(path.parent_path());
-    switch (kind) {
-        case Special::fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0) << strerror(errno); break;
-        case Special::socket: {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            ASSERT_LT(path.native().size(), sizeof address.sun_path);
-            std::strcpy(address.sun_path, path.c_str());
-            int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << strerror(errno);
-            ::close(fd);  // the socket file stays
-            break;
-        }
-        case Special::folder: fs::create_directories(path); break;
-        case Special::device: fs::create_symlink("/dev/zero", path); break;
-    }
-}
-
-constexpr Special allKinds[] = {Special::fifo, Special::socket, Special::folder, Special::device};
 
 class SafeReadTest : public SandboxedTest {};
 
@@ -71,16 +37,16 @@ TEST_F(SafeReadTest, RegularFilesAreReadAndEverySpecialFileIsRefusedWithoutBlock
     EXPECT_EQ(readWholeFile(sandbox / "plain.json"), "[1, 2]");
     EXPECT_EQ(readWholeFile(sandbox / "link.json"), "[1, 2]") << "a link to a regular file is read";
 
-    for (Special kind : allKinds) {
-        SCOPED_TRACE(nameOf(kind));
-        const fs::path path = sandbox / (std::string(nameOf(kind)) + ".json");
-        makeSpecial(kind, path);
+    for (SpecialFile kind : allSpecialFiles) {
+        SCOPED_TRACE(specialFileName(kind));
+        const fs::path path = sandbox / (std::string(specialFileName(kind)) + ".json");
+        makeSpecialFile(kind, path);
         try {
             readWholeFile(path);
             ADD_FAILURE() << "read a special file";
         } catch (const FileReadError& error) {
-            EXPECT_EQ(error.error(), kind == Special::folder ? EISDIR : EINVAL);
-            if (kind != Special::folder)
+            EXPECT_EQ(error.error(), kind == SpecialFile::folder ? EISDIR : EINVAL);
+            if (kind != SpecialFile::folder)
                 EXPECT_NE(std::string(error.what()).find("it is not a regular file"), std::string::npos) << error.what();
         }
     }
@@ -103,17 +69,17 @@ TEST_F(SafeReadTest, RegularFilesAreReadAndEverySpecialFileIsRefusedWithoutBlock
 }
 
 TEST_F(SafeReadTest, ASpecialFileInPlaceOfAnyStoreLeavesItsReaderWithNothing) {
-    for (Special kind : allKinds) {
-        SCOPED_TRACE(nameOf(kind));
-        const fs::path folder = sandbox / nameOf(kind);
+    for (SpecialFile kind : allSpecialFiles) {
+        SCOPED_TRACE(specialFileName(kind));
+        const fs::path folder = sandbox / specialFileName(kind);
 
-        makeSpecial(kind, folder / "sync-config.json");
+        makeSpecialFile(kind, folder / "sync-config.json");
         EXPECT_ANY_THROW(SyncConfiguration::load(folder / "sync-config.json"));
 
-        makeSpecial(kind, folder / "sync-runs.json");
+        makeSpecialFile(kind, folder / "sync-runs.json");
         EXPECT_TRUE(SyncReportStore(folder / "sync-runs.json").allRuns().empty());
 
-        makeSpecial(kind, folder / "bookmarks.json");
+        makeSpecialFile(kind, folder / "bookmarks.json");
         BookmarkFileContents grants = loadBookmarkFile(folder / "bookmarks.json");
         EXPECT_TRUE(grants.entries.empty());
         EXPECT_TRUE(grants.damaged) << "kept aside before it is ever replaced";
@@ -126,7 +92,7 @@ TEST_F(SafeReadTest, ASpecialFileInPlaceOfAnyStoreLeavesItsReaderWithNothing) {
                                            [](const fs::path&, const std::string&) {});
         const fs::path run = real.directory.parent_path() / "transfer-999999";
         fs::create_directories(run);
-        makeSpecial(kind, run / "meta.json");
+        makeSpecialFile(kind, run / "meta.json");
         auto listed = archive.list();
         ASSERT_EQ(listed.size(), 1u);
         EXPECT_EQ(listed[0].directory, real.directory);
@@ -137,11 +103,11 @@ TEST_F(SafeReadTest, ASpecialFileInPlaceOfAnyStoreLeavesItsReaderWithNothing) {
 }
 
 TEST_F(SafeReadTest, ASpecialFileInPlaceOfTheFingerprintCacheIsSetAsideForAFreshOne) {
-    for (Special kind : {Special::fifo, Special::folder}) {
-        SCOPED_TRACE(nameOf(kind));
-        const fs::path folder = sandbox / nameOf(kind);
+    for (SpecialFile kind : {SpecialFile::fifo, SpecialFile::folder}) {
+        SCOPED_TRACE(specialFileName(kind));
+        const fs::path folder = sandbox / specialFileName(kind);
         const fs::path cache = folder / "fingerprint-cache.db";
-        makeSpecial(kind, cache);
+        makeSpecialFile(kind, cache);
         FingerprintIndex index(cache);
         EXPECT_EQ(index.stats().totalRows, 0);
         EXPECT_TRUE(fs::is_regular_file(cache));
