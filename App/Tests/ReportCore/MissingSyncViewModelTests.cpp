@@ -1,10 +1,13 @@
 #include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
+
+#include "Tessaline/Report/LogArchive.hpp"
 
 #include <QSignalSpy>
 
@@ -177,6 +180,23 @@ TEST_F(MissingSyncTest, MirrorsTheCardsFoldersWhenAsked) {
     ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
     EXPECT_TRUE(fs::exists(drive / "Shoot" / "DCIM" / "C0010.MP4"));
     EXPECT_TRUE(finished(vm)->preserveStructure);
+}
+
+TEST_F(MissingSyncTest, ARescueLogTheChosenLogsFolderCannotTakeIsFiledByDefaultAndSaysWhere) {
+    const fs::path chosen = sandbox.path() / "Shoot Logs";
+    fs::create_directories(chosen);
+    ASSERT_TRUE(LogArchiveProvider::shared().chooseFolder(chosen));
+    tessaline::testing::writeFile(chosen / "Brindlecove Logs", "a file where the archive's folder should be");
+    MissingSyncViewModel vm(deps());
+    auto report = cardReport(1, 1000);
+    vm.adoptSuggestionIfNeeded(*report);
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return vm.filingNotice().has_value(); }, 30'000));
+    const auto defaultLogs = tessaline::LogArchive::defaultArchive().list();
+    ASSERT_EQ(defaultLogs.size(), 1u);
+    EXPECT_TRUE(vm.filingNotice()->endsWith(" \u2014 it was saved in " + qtPath(defaultLogs[0].directory) + " instead."))
+        << vm.filingNotice()->toStdString();
+    EXPECT_NE(vm.filingNotice()->indexOf("Not a directory"), -1);
 }
 
 TEST_F(MissingSyncTest, StopEndsWithTheFilesHandledSoFar) {
