@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
         return answers.takeFirst();
     };
     dependencies.settle = noSettle;
-    dependencies.archive = [](const tessaline::TransferLog&) {};
+    dependencies.archive = [](const tessaline::TransferLog&) { return std::optional<QString>(); };
     brindlecove::CopyViewModel model(dependencies);
     answers = {QFile::decodeName(source.c_str()), QFile::decodeName(viaModel.c_str())};
     model.pickCard();

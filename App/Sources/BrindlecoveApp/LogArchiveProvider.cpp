@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/FolderBookmark.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
 
 #include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
@@ -11,6 +12,7 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <exception>
 #include <memory>
 #include <system_error>
 
@@ -21,19 +23,20 @@ namespace {
 
 QString qtPath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
 
-template <typename Record>
-std::optional<tessaline::ArchivedLog> archiveWith(const LogArchiveProvider& provider,
-                                                  const std::optional<std::string>& project,
-                                                  const Record& record) {
+std::string describe(const std::exception_ptr& failure) {
     try {
-        ArchiveAccess access = provider.resolve();
-        return access->archive(record, project, tessaline::nowEpoch());
+        std::rethrow_exception(failure);
     } catch (const std::exception& error) {
-        qWarning("Couldn't file the log: %s", error.what());
+        return error.what();
     } catch (...) {
-        qWarning("Couldn't file the log");
+        return "An unknown error occurred.";
     }
-    return std::nullopt;
+}
+
+template <typename Record>
+tessaline::ArchivedLog archiveInto(const tessaline::LogArchive& archive, const Record& record,
+                                   const std::optional<std::string>& project) {
+    return archive.archive(record, project, tessaline::nowEpoch());
 }
 
 }  // namespace
@@ -82,28 +85,94 @@ ArchiveAccess LogArchiveProvider::resolve() const {
     return defaultAccess();
 }
 
+template <typename Record>
+LogArchiveProvider::Filing LogArchiveProvider::file(const Record& record) const {
+    const std::optional<std::string> project = activeProject();
+    const fs::path defaultBase = tessaline::LogArchive::defaultArchive().baseDirectory();
+    std::exception_ptr failure;
+    fs::path chosenBase;
+    try {
+        ArchiveAccess access = resolve();
+        chosenBase = access->baseDirectory();
+        Filing filing{archiveInto(access.archive(), record, project), std::nullopt};
+        setFilingNotice(std::nullopt);
+        return filing;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    const std::string reason = describe(failure);
+    qWarning("Couldn't file the log: %s", reason.c_str());
+    // A chosen folder that can't be written (read-only, full): the log goes to the default
+    // archive rather than nowhere, and both sections say so.
+    if (!chosenBase.empty() && chosenBase != defaultBase) {
+        try {
+            const tessaline::LogArchive fallback = tessaline::LogArchive::defaultArchive();
+            Filing filing{archiveInto(fallback, record, project), std::nullopt};
+            const QString where = qtPath(filing.log->directory);
+            const QString why = QString::fromStdString(reason);
+            filing.notice = QStringLiteral("This log couldn't be saved in the logs folder (%1) — it was saved in %2 "
+                                           "instead.").arg(why, where);
+            setFilingNotice(QStringLiteral("The last log couldn't be saved here (%1) — it was saved in %2 "
+                                           "instead.").arg(why, where));
+            return filing;
+        } catch (...) {
+            qWarning("Couldn't file the log in the default archive either: %s", describe(std::current_exception()).c_str());
+        }
+    }
+    const QString why = QString::fromStdString(reason);
+    setFilingNotice(QStringLiteral("The last log couldn't be saved anywhere: %1").arg(why));
+    return Filing{std::nullopt, QStringLiteral("This log couldn't be saved: %1").arg(why)};
+}
+
+LogArchiveProvider::Filing LogArchiveProvider::fileReport(const tessaline::VerificationReport& report) const {
+    return file(report);
+}
+
+LogArchiveProvider::Filing LogArchiveProvider::fileTransfer(const tessaline::TransferLog& log) const {
+    return file(log);
+}
+
 std::optional<tessaline::ArchivedLog> LogArchiveProvider::archiveReport(
     const tessaline::VerificationReport& report) const {
-    return archiveWith(*this, activeProject(), report);
+    return fileReport(report).log;
 }
 
 std::optional<tessaline::ArchivedLog> LogArchiveProvider::archiveTransfer(const tessaline::TransferLog& log) const {
-    return archiveWith(*this, activeProject(), log);
+    return fileTransfer(log).log;
 }
 
-void LogArchiveProvider::fileInBackground(tessaline::VerificationReport report) const {
+std::optional<QString> LogArchiveProvider::filingNotice() const {
+    std::lock_guard guard(noticeLock_);
+    return filingNotice_;
+}
+
+void LogArchiveProvider::setFilingNotice(std::optional<QString> notice) const {
+    std::lock_guard guard(noticeLock_);
+    filingNotice_ = std::move(notice);
+}
+
+namespace {
+
+// Hands a notice to the main thread, then lets the log store re-list (in this order, so the
+// section that made the log shows its notice no later than the Logs section).
+void announce(const std::optional<QString>& notice, const LogArchiveProvider::NoticeHandler& onNotice) {
+    if (notice && onNotice) MainThread::post([onNotice, text = *notice] { onNotice(text); });
+    AppEvents::postLogArchived();
+}
+
+}  // namespace
+
+void LogArchiveProvider::fileInBackground(tessaline::VerificationReport report, NoticeHandler onNotice) const {
     auto shared = std::make_shared<tessaline::VerificationReport>(std::move(report));
-    Executor::shared().utility([this, shared] {
-        archiveReport(*shared);
-        AppEvents::postLogArchived();
+    Executor::shared().utility([this, shared, onNotice = std::move(onNotice)] {
+        announce(fileReport(*shared).notice, onNotice);
     });
 }
 
-void LogArchiveProvider::fileInBackground(tessaline::TransferLog log) const {
+void LogArchiveProvider::fileInBackground(tessaline::TransferLog log, NoticeHandler onNotice) const {
     auto shared = std::make_shared<tessaline::TransferLog>(std::move(log));
-    Executor::shared().utility([this, shared] {
-        archiveTransfer(*shared);
-        AppEvents::postLogArchived();
+    Executor::shared().utility([this, shared, onNotice = std::move(onNotice)] {
+        announce(fileTransfer(*shared).notice, onNotice);
     });
 }
 
@@ -131,6 +200,7 @@ bool LogArchiveProvider::chooseFolder(const fs::path& folder) const {
     const UserDefaults defaults = defaults_();
     defaults.setValue(bookmarkKey, *data);
     defaults.setValue(pathKey, qtPath(folder / subfolder.toStdString()));
+    setFilingNotice(std::nullopt);
     return true;
 }
 

@@ -3,8 +3,10 @@
 // remembered as bookmark data in the user defaults) and files finished scans and copies
 // into it under the active job. Keeps no state besides the user defaults, so it is safe on
 // any thread: filing runs on utility workers, the log store and the Logs screen call it on
-// the main thread. Every failure is silent: an unusable chosen folder falls back to the
-// default archive, and a failed filing gives nullopt.
+// the main thread. An unreachable chosen folder falls back to the default archive silently.
+// A log that cannot be written into the chosen folder (read-only, full) is filed into the
+// default archive instead, and a notice says where it went and why: to the section that
+// made the log (through fileInBackground) and to the Logs section (filingNotice()).
 
 #include "BrindlecoveApp/ArchiveAccess.hpp"
 #include "BrindlecoveApp/Platform/UserDefaults.hpp"
@@ -15,6 +17,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace tessaline {
@@ -36,14 +39,34 @@ public:
     // The application's provider, made on first use.
     static LogArchiveProvider& shared();
 
-    // File a scan or copy under the active job; nullopt when filing failed.
+    // Where one log was filed.
+    struct Filing {
+        std::optional<tessaline::ArchivedLog> log;  // nullopt: filed nowhere
+        // When the log is not where the Logs section says logs are saved, or nowhere: where
+        // it went and why, as the section that made the log shows it.
+        std::optional<QString> notice;
+    };
+
+    // File a scan or copy under the active job: into the archive in force, or, when that is
+    // a chosen folder that cannot be written, into the default archive. Never throws.
+    Filing fileReport(const tessaline::VerificationReport& report) const;
+    Filing fileTransfer(const tessaline::TransferLog& log) const;
+    // The same, giving only the log; nullopt when filing failed.
     std::optional<tessaline::ArchivedLog> archiveReport(const tessaline::VerificationReport& report) const;
     std::optional<tessaline::ArchivedLog> archiveTransfer(const tessaline::TransferLog& log) const;
 
     // What the screens do after a finished scan or copy: file it on a utility worker, then
-    // post "Brindlecove.logArchived" on the main thread whatever the outcome. Main thread.
-    void fileInBackground(tessaline::VerificationReport report) const;
-    void fileInBackground(tessaline::TransferLog log) const;
+    // post "Brindlecove.logArchived" on the main thread whatever the outcome. A notice is
+    // handed to `onNotice` on the main thread first (a view model posting it must guard
+    // itself against being gone). Main thread.
+    using NoticeHandler = std::function<void(const QString& notice)>;
+    void fileInBackground(tessaline::VerificationReport report, NoticeHandler onNotice = {}) const;
+    void fileInBackground(tessaline::TransferLog log, NoticeHandler onNotice = {}) const;
+
+    // The notice of the latest filing that did not go where logs are said to be saved, as
+    // the Logs section shows it; nullopt once a later log was filed there, or a folder was
+    // chosen. Any thread.
+    std::optional<QString> filingNotice() const;
 
     // Removes the log's folder with everything in it; errors are ignored. Posts nothing:
     // the caller refreshes the log store.
@@ -67,8 +90,13 @@ public:
 
 private:
     std::optional<std::string> activeProject() const;
+    template <typename Record>
+    Filing file(const Record& record) const;
+    void setFilingNotice(std::optional<QString> notice) const;
 
     std::function<UserDefaults()> defaults_;
+    mutable std::mutex noticeLock_;
+    mutable std::optional<QString> filingNotice_;  // guarded by noticeLock_
 };
 
 }  // namespace brindlecove

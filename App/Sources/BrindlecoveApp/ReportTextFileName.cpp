@@ -6,7 +6,8 @@ namespace brindlecove {
 
 namespace {
 
-constexpr qsizetype nameMax = 255;
+// NAME_MAX is 255 bytes; room is left for the " 1000" a clash in the reports folder may add.
+constexpr qsizetype nameMax = 255 - 5;
 
 QString safeComponent(QString text) {
     text.replace(QLatin1Char('/'), QLatin1Char('_'));

@@ -5,6 +5,7 @@
 
 #include "Tessaline/Support/AtomicFile.hpp"
 
+#include <QFile>
 #include <QtGlobal>
 
 namespace brindlecove::ReportsFolderStore {
@@ -34,10 +35,11 @@ std::filesystem::path write(const QString& text, const QString& filename, const 
     safeName.replace(QLatin1Char('/'), QLatin1Char('-'));
     const bool accessed = FolderBookmark::startAccess(*folder);
     Q_UNUSED(accessed);  // ending access does nothing here; a missing folder fails the write
-    std::filesystem::path file = *folder / safeName.toStdString();
     QByteArray bytes = text.toUtf8();
-    tessaline::writeFileAtomically(file, std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
-    return file;
+    // Two scans finishing within one second make the same name: the later report takes the
+    // next free "<name> 2.txt", "<name> 3.txt" ... and never replaces the earlier one.
+    return tessaline::writeNewFileAtomically(*folder, QFile::encodeName(safeName).toStdString(),
+                                             std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 bool choose(const std::filesystem::path& folder, const UserDefaults& defaults) {

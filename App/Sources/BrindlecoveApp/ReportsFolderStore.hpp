@@ -20,8 +20,9 @@ bool isConfigured(const UserDefaults& defaults = UserDefaults::standard());
 // The folder, or nullopt. A stale scoped bookmark is renewed; a plain one is used as is.
 std::optional<std::filesystem::path> resolvedURL(const UserDefaults& defaults = UserDefaults::standard());
 
-// Writes `text` as UTF-8 to `filename` (used unaltered; it must not contain "/") in the
-// folder, atomically, replacing a file of that name; returns the file's path. Throws
+// Writes `text` as UTF-8 to `filename` (it must not contain "/") in the folder, atomically,
+// and returns the file's path. An existing file is never replaced: when the name is taken
+// the file gets the first free "<stem> 2.<ext>", "<stem> 3.<ext>" ... instead. Throws
 // AppError ("Brindlecove", 1, "No reports folder is set.") when there is no usable folder,
 // and the write's own error (tessaline::FileWriteError) unchanged when writing fails.
 std::filesystem::path write(const QString& text, const QString& filename,

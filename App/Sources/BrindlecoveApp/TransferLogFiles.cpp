@@ -1,13 +1,14 @@
 #include "BrindlecoveApp/TransferLogFiles.hpp"
 
 #include "BrindlecoveApp/AppError.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 
+#include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/PdfError.hpp"
 #include "Tessaline/Transfer/TransferLogExporter.hpp"
 #include "Tessaline/Version.hpp"
 
 #include <QDir>
-#include <QSaveFile>
 #include <QSysInfo>
 
 namespace brindlecove {
@@ -71,19 +72,10 @@ void TransferLogFiles::writeAll(const TransferLog& log, const QString& folder, c
 }
 
 void TransferLogFiles::writeAtomically(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    auto fail = [&] {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw AppError(errorDomain, 3, QStringLiteral("Couldn't write %1: %2.").arg(QDir::toNativeSeparators(path), reason));
-    };
-    if (!file.open(QIODevice::WriteOnly)) fail();
-    if (file.write(bytes) != bytes.size()) fail();
-    if (!file.commit()) {
-        const QString reason = file.errorString();
-        throw AppError(errorDomain, 3, QStringLiteral("Couldn't write %1: %2.").arg(QDir::toNativeSeparators(path), reason));
-    }
+    // The engine's writer checks every step (write, fsync, close, rename): Qt 6.4's QSaveFile
+    // ignores a failure of the flush inside commit(), which on a full disk replaced the file
+    // with an empty one and reported success.
+    tessaline::writeFileAtomically(fsPath(path), std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
 }
 
 }  // namespace brindlecove

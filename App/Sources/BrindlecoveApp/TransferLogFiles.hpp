@@ -41,8 +41,8 @@ public:
     QByteArray produce(Artifact artifact, const tessaline::TransferLog& log) const;
 
     // Produces the artifact and writes it to `path`, replacing a file of that name. Nothing
-    // is written when producing fails. Throws AppError ("Couldn't write <path>: <reason>.")
-    // or the maker's error.
+    // is written when producing fails. Throws tessaline::FileWriteError ("Couldn't write
+    // <path>: <reason>."; the file under that name is left as it was) or the maker's error.
     void write(Artifact artifact, const tessaline::TransferLog& log, const QString& path) const;
 
     // Creates `folder` with its parents, then writes <stem>.csv, <stem>.json, <stem>.mhl and
@@ -50,7 +50,8 @@ public:
     // throws it; the files written before it stay.
     void writeAll(const tessaline::TransferLog& log, const QString& folder, const QString& stem) const;
 
-    // Writes `bytes` to `path` atomically. Throws AppError on failure.
+    // Writes `bytes` to `path` atomically through the engine's checked writer. Throws
+    // tessaline::FileWriteError on failure, leaving a file already at `path` untouched.
     static void writeAtomically(const QString& path, const QByteArray& bytes);
 
 private:

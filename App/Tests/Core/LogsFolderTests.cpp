@@ -6,10 +6,12 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
 
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
@@ -46,6 +48,73 @@ tessaline::ArchivedLog fileOne(const tessaline::LogArchive& archive) {
 }  // namespace
 
 class LogsFolderTests : public AppSandboxedTest {};
+
+// A chosen logs folder that can't be written (read-only, then full): each log goes to the
+// default archive instead, and both the run's notice and the Logs section say where and why.
+TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndSaysWhereAndWhy) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume shuttle("ext4", 8, "SHUTTLE");
+    LogArchiveProvider provider;
+    ASSERT_TRUE(provider.chooseFolder(shuttle.mountPoint()));
+    const fs::path chosenBase = shuttle.mountPoint() / "Brindlecove Logs";
+    const fs::path defaultBase = dataHome() / "Brindlecove" / "Logs";
+    LogStore store(provider);
+    tessaline::TransferLog copy;
+    copy.sourceURL = "/media/crew/CARD";
+    copy.destinationURL = "/media/crew/BACKUP";
+    copy.plannedFileCount = 0;
+
+    ASSERT_EQ(runCommand({"mount", "-o", "remount,ro", shuttle.mountPoint().string()}).exitCode, 0);
+    LogArchiveProvider::Filing filing = provider.fileTransfer(copy);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
+    EXPECT_TRUE(fs::exists(filing.log->directory / "meta.json"));
+    ASSERT_TRUE(filing.notice);
+    const std::string notice = filing.notice->toStdString();
+    EXPECT_TRUE(filing.notice->startsWith("This log couldn't be saved in the logs folder (Couldn't write " +
+                                          qpath(chosenBase)))
+        << notice;
+    EXPECT_NE(notice.find("Read-only file system.) \u2014 it was saved in " + filing.log->directory.string() +
+                          " instead."),
+              std::string::npos)
+        << notice;
+    store.refresh();
+    EXPECT_EQ(store.folderPath(), qpath(chosenBase)) << "logs are still meant to go to the chosen folder";
+    ASSERT_TRUE(store.filingNotice());
+    EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved here (Couldn't write "));
+    EXPECT_TRUE(store.filingNotice()->endsWith(qpath(filing.log->directory) + " instead."));
+
+    // Writable again: the next log goes where it is meant to, and the notice goes away.
+    ASSERT_EQ(runCommand({"mount", "-o", "remount,rw", shuttle.mountPoint().string()}).exitCode, 0);
+    filing = provider.fileTransfer(copy);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), chosenBase);
+    EXPECT_FALSE(filing.notice);
+    store.refresh();
+    EXPECT_FALSE(store.filingNotice());
+
+    // Full: the same.
+    tessaline::testing::fillVolume(shuttle.mountPoint());
+    auto report = brindlecove::testing::makeReport({});
+    filing = provider.fileReport(*report);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
+    ASSERT_TRUE(filing.notice);
+    EXPECT_NE(filing.notice->indexOf("No space left on device"), -1) << filing.notice->toStdString();
+    store.refresh();
+    ASSERT_TRUE(store.filingNotice());
+
+    // Nowhere at all: the notice says the log was not saved.
+    fs::remove_all(defaultBase);
+    tessaline::testing::writeFile(defaultBase, "a file where the archive's folder should be");
+    filing = provider.fileTransfer(copy);
+    EXPECT_FALSE(filing.log);
+    ASSERT_TRUE(filing.notice);
+    EXPECT_TRUE(filing.notice->startsWith("This log couldn't be saved: Couldn't write ")) << filing.notice->toStdString();
+    store.refresh();
+    ASSERT_TRUE(store.filingNotice());
+    EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved anywhere: "));
+}
 
 TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackWhileItIsAway) {
     TESSALINE_REQUIRE_ROOT();
@@ -84,7 +153,7 @@ TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackW
     EXPECT_EQ(provider.currentBaseURL(), dataHome() / "Brindlecove" / "Logs");
 }
 
-TEST_F(LogsFolderTests, ReportsFolderWritesReplaceAndFailClearly) {
+TEST_F(LogsFolderTests, ReportsFolderWritesNeverReplaceAReportAndFailClearly) {
     EXPECT_FALSE(ReportsFolderStore::isConfigured());
     try {
         ReportsFolderStore::write(QStringLiteral("text"), QStringLiteral("a.txt"));
@@ -101,9 +170,20 @@ TEST_F(LogsFolderTests, ReportsFolderWritesReplaceAndFailClearly) {
     EXPECT_TRUE(ReportsFolderStore::isConfigured());
     EXPECT_EQ(ReportsFolderStore::resolvedURL(), fs::canonical(folder));
     fs::path written = ReportsFolderStore::write(QStringLiteral("first ✓"), QStringLiteral("A001 report.txt"));
+    EXPECT_EQ(written, fs::canonical(folder) / "A001 report.txt");
     EXPECT_EQ(readFile(written), "first \u2713");
-    ReportsFolderStore::write(QStringLiteral("second"), QStringLiteral("A001 report.txt"));
-    EXPECT_EQ(readFile(written), "second");
+    // Scans finishing within one second make the same name: each report keeps its own file.
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("second"), QStringLiteral("A001 report.txt")),
+              fs::canonical(folder) / "A001 report 2.txt");
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("third"), QStringLiteral("A001 report.txt")),
+              fs::canonical(folder) / "A001 report 3.txt");
+    EXPECT_EQ(readFile(written), "first \u2713");
+    EXPECT_EQ(readFile(folder / "A001 report 2.txt"), "second");
+    EXPECT_EQ(readFile(folder / "A001 report 3.txt"), "third");
+    // A name taken by anything (here a folder) is passed over too; no temporary file stays.
+    fs::create_directories(folder / "B.txt");
+    EXPECT_EQ(ReportsFolderStore::write(QStringLiteral("b"), QStringLiteral("B.txt")), fs::canonical(folder) / "B 2.txt");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 5);
 
     fs::remove_all(folder);
     EXPECT_TRUE(ReportsFolderStore::isConfigured());

@@ -1,4 +1,5 @@
 #include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
@@ -6,9 +7,13 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
 
+#include "Tessaline/Report/LogArchive.hpp"
+
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include <condition_variable>
 #include <fcntl.h>
@@ -177,6 +182,23 @@ TEST_F(MissingSyncTest, MirrorsTheCardsFoldersWhenAsked) {
     EXPECT_TRUE(finished(vm)->preserveStructure);
 }
 
+TEST_F(MissingSyncTest, ARescueLogTheChosenLogsFolderCannotTakeIsFiledByDefaultAndSaysWhere) {
+    const fs::path chosen = sandbox.path() / "Shoot Logs";
+    fs::create_directories(chosen);
+    ASSERT_TRUE(LogArchiveProvider::shared().chooseFolder(chosen));
+    tessaline::testing::writeFile(chosen / "Brindlecove Logs", "a file where the archive's folder should be");
+    MissingSyncViewModel vm(deps());
+    auto report = cardReport(1, 1000);
+    vm.adoptSuggestionIfNeeded(*report);
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return vm.filingNotice().has_value(); }, 30'000));
+    const auto defaultLogs = tessaline::LogArchive::defaultArchive().list();
+    ASSERT_EQ(defaultLogs.size(), 1u);
+    EXPECT_TRUE(vm.filingNotice()->endsWith(" \u2014 it was saved in " + qtPath(defaultLogs[0].directory) + " instead."))
+        << vm.filingNotice()->toStdString();
+    EXPECT_NE(vm.filingNotice()->indexOf("Not a directory"), -1);
+}
+
 TEST_F(MissingSyncTest, StopEndsWithTheFilesHandledSoFar) {
     auto gate = std::make_shared<GateIO>();
     auto d = deps();
@@ -192,17 +214,21 @@ TEST_F(MissingSyncTest, StopEndsWithTheFilesHandledSoFar) {
     const auto& log = *finished(vm);
     EXPECT_TRUE(vm.wasStopped());
     EXPECT_TRUE(log.wasCancelled);
-    EXPECT_LT(log.fileCount(), 4);
     EXPECT_EQ(log.plannedFileCount, 4);
-    // The handled files are there; so may be copies proven ahead of the stop in the same
-    // batch (a proven copy under its final name stays). Nothing temporary is left.
-    int onDisk = 0;
+    // Copies proven ahead of the stop in the same batch stay (a proven copy under its final
+    // name is never removed) and the stopped run's log lists each of them, as verified:
+    // the log and the destination agree. Nothing temporary is left.
+    std::set<fs::path> onDisk, listed;
     for (const auto& entry : fs::directory_iterator(drive / "Shoot")) {
         if (!entry.is_regular_file()) continue;
-        ++onDisk;
+        onDisk.insert(entry.path());
         EXPECT_NE(entry.path().filename().native().front(), '.') << entry.path();
     }
-    EXPECT_GE(onDisk, log.fileCount());
+    for (const auto& outcome : log.outcomes) {
+        EXPECT_EQ(outcome.status.kind, tessaline::CopyEngine::FileStatus::Kind::copiedVerified);
+        listed.insert(outcome.destinationURL);
+    }
+    EXPECT_EQ(listed, onDisk);
     EXPECT_TRUE(ReportTexts::outcome(log, true).text.startsWith("Stopped early — "));
 }
 

@@ -86,3 +86,27 @@ TEST_F(ReportExportTest, AnUnwritableFolderGivesTheSystemsReason) {
     ASSERT_TRUE(error);
     EXPECT_FALSE(error->isEmpty());
 }
+
+// An 8 MiB drive with no free block that already holds "Brindlecove Report.csv": the CSV
+// export fails with the system's reason and the earlier file survives byte for byte, for a
+// report smaller than any write buffer and for one far larger.
+TEST_F(ReportExportTest, OnAFullDriveTheExportFailsWithItsReasonAndTheEarlierFileSurvives) {
+    TESSALINE_REQUIRE_ROOT();
+    tessaline::testing::LoopVolume drive("ext4", 8, "FULL");
+    const fs::path target = drive.mountPoint() / "Brindlecove Report.csv";
+    const std::string earlier = tessaline::ReportExporter::csv(*countsReport(3, 2));
+    tessaline::testing::writeFile(target, earlier);
+    tessaline::testing::fillVolume(drive.mountPoint());
+
+    for (const auto& shown : {report, countsReport(3'000, 3'000)}) {
+        SCOPED_TRACE(tessaline::ReportExporter::csv(*shown).size());
+        EXPECT_EQ(ReportExport::run(*shown, ReportExport::Format::csv, panelAnswering(target)),
+                  "Couldn't write " + qtPath(target) + ": No space left on device.");
+        EXPECT_EQ(tessaline::testing::readFile(target), earlier);
+    }
+    EXPECT_EQ(ReportExport::write(*report, ReportExport::Format::pdf, qtPath(drive.mountPoint() / "r.pdf")),
+              "Couldn't write " + qtPath(drive.mountPoint() / "r.pdf") + ": No space left on device.");
+    EXPECT_FALSE(fs::exists(drive.mountPoint() / "r.pdf"));
+    for (const auto& entry : fs::directory_iterator(drive.mountPoint()))
+        EXPECT_NE(entry.path().filename().native().front(), '.') << "temporary file left: " << entry.path();
+}

@@ -9,12 +9,14 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
+#include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "Support/AppTestSandbox.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Report/LogArchive.hpp"
 
 #include <gtest/gtest.h>
 
@@ -143,6 +145,34 @@ TEST_F(ScanViewModelTest, WholeScanOverFoldersPublishesTheReportFilesItAndSavesI
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
     EXPECT_FALSE(model->resumeBanner());
     EXPECT_EQ(model->lastReport()->confirmed().size(), size_t(ScanCardFixture::confirmed));
+    // Three scans, three text reports, also when two finished within the same second.
+    ASSERT_TRUE(waitFor([&] { return QDir(qpath(reports)).entryList(QDir::Files).size() == 3; }));
+    EXPECT_TRUE(QDir(qpath(reports)).entryList(QDir::Files | QDir::Hidden).size() == 3) << "no temporary file stays";
+    EXPECT_FALSE(model->filingNotice());
+}
+
+TEST_F(ScanViewModelTest, ALogTheChosenLogsFolderCannotTakeIsFiledByDefaultAndTheScanSaysWhere) {
+    grant(drive());
+    const fs::path chosen = sandbox / "Shoot";
+    fs::create_directories(chosen);
+    ASSERT_TRUE(LogArchiveProvider::shared().chooseFolder(chosen));
+    tessaline::testing::writeFile(chosen / "Brindlecove Logs", "a file where the archive's folder should be");
+    auto model = makeModel();
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    ASSERT_TRUE(waitFor([&] { return model->filingNotice().has_value(); }));
+    const auto defaultLogs = tessaline::LogArchive::defaultArchive().list();
+    ASSERT_EQ(defaultLogs.size(), 1u);
+    EXPECT_EQ(*model->filingNotice(),
+              QStringLiteral("This log couldn't be saved in the logs folder (Couldn't write %1: Not a directory.) "
+                             "\u2014 it was saved in %2 instead.")
+                  .arg(qpath(chosen / "Brindlecove Logs" / defaultLogs[0].dayKey()), qpath(defaultLogs[0].directory)));
+    ScanScreenState::SummaryCache cache;
+    EXPECT_EQ(ScanScreenState::of(*model, cache).filingNotice, model->filingNotice());
+    model->startScan(false);
+    EXPECT_FALSE(model->filingNotice()) << "cleared when the next run starts";
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
 }
 
 TEST_F(ScanViewModelTest, StopWhileFingerprintingTheCardKeepsTheOldReportAndResumesFromTheCache) {

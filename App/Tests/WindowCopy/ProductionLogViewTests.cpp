@@ -331,3 +331,44 @@ TEST_F(ProductionLogViewTest, AnUnwritablePlaceShowsTheAlertAndTheNextExportWork
     for (const auto& entry : fs::directory_iterator(sandbox.path())) entries += entry.path().filename() == "log.csv";
     EXPECT_EQ(entries, 1);
 }
+
+// An 8 MiB drive with no free block that already holds an earlier export of each kind: every
+// export fails with the system's reason in "Export Failed", and each earlier file survives
+// byte for byte, for a small log and for one far larger than any write buffer.
+TEST_F(ProductionLogViewTest, OnAFullDriveEveryExportFailsWithItsReasonAndTheEarlierFilesSurvive) {
+    TESSALINE_REQUIRE_ROOT();
+    tessaline::testing::LoopVolume drive("ext4", 8, "FULL");
+    const fs::path folder = drive.mountPoint();
+    const auto small = sampleLog();
+    TransferLog large = *small;
+    while (large.outcomes.size() < 20'000) {
+        CopyEngine::FileOutcome more = small->outcomes[large.outcomes.size() % small->outcomes.size()];
+        more.relativePath = "DCIM/" + std::to_string(large.outcomes.size()) + "/" + more.relativePath;
+        large.outcomes.push_back(std::move(more));
+    }
+    large.plannedFileCount = static_cast<int>(large.outcomes.size());
+    const std::vector<std::string> kinds{"mhl", "csv", "json"};
+    for (const std::string& kind : kinds) writeFile(folder / ("Brindlecove Transfer Log." + kind), "earlier " + kind);
+    tessaline::testing::fillVolume(folder);
+
+    ProductionLogView view(model, dialogs());
+    for (const auto& log : {small, std::make_shared<const TransferLog>(large)}) {
+        SCOPED_TRACE(log->outcomes.size());
+        model.setLastLog(log);
+        drainEvents();
+        for (const std::string& kind : kinds) {
+            SCOPED_TRACE(kind);
+            const fs::path target = folder / ("Brindlecove Transfer Log." + kind);
+            saveAnswer = qpath(target);
+            action(view, ("productionLog.export." + kind).c_str())->trigger();
+            ASSERT_TRUE(view.exportError());
+            EXPECT_EQ(*view.exportError(), "Couldn't write " + qpath(target) + ": No space left on device.");
+            ASSERT_TRUE(alert(view));
+            EXPECT_EQ(alert(view)->windowTitle(), "Export Failed");
+            EXPECT_EQ(readFile(target), "earlier " + kind) << "the earlier export is untouched";
+            dismiss(view);
+        }
+    }
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().native().front(), '.') << "temporary file left: " << entry.path();
+}

@@ -428,6 +428,31 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     ASSERT_EQ(store->logs().size(), 1u);
     EXPECT_EQ(store->logs().front().directory.parent_path().parent_path(), shoot / "Brindlecove Logs");
 
+    // A chosen folder that can't take a log (here its archive folder is a file): the log goes
+    // to the default archive and the saving bar says where and why, until a log goes in again.
+    auto* notice = view->findChild<QLabel*>(QStringLiteral("logs.filingNotice"));
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->isHidden());
+    fs::rename(shoot / "Brindlecove Logs", sandbox.path() / "kept");
+    tessaline::testing::writeFile(shoot / "Brindlecove Logs", "not a folder");
+    auto filed = LogArchiveProvider::shared().fileTransfer(copy("C001", 0));
+    ASSERT_TRUE(filed.log);
+    EXPECT_EQ(filed.log->directory.parent_path().parent_path(), archive().baseDirectory());
+    view->model().refresh();
+    settle();
+    EXPECT_FALSE(notice->isHidden());
+    EXPECT_EQ(notice->text(), QStringLiteral("The last log couldn't be saved here (Couldn't write %1: Not a directory.) "
+                                             "\u2014 it was saved in %2 instead.")
+                                  .arg(qpath(shoot / "Brindlecove Logs" / filed.log->dayKey()),
+                                       qpath(filed.log->directory)));
+    EXPECT_EQ(path->fullText(), qpath(shoot / "Brindlecove Logs"));
+    fs::remove(shoot / "Brindlecove Logs");
+    fs::rename(sandbox.path() / "kept", shoot / "Brindlecove Logs");
+    ASSERT_TRUE(LogArchiveProvider::shared().archiveTransfer(copy("D001", 0)));
+    view->model().refresh();
+    settle();
+    EXPECT_TRUE(notice->isHidden());
+
     // A folder that can't be granted stores nothing and keeps the archive where it is.
     folderAnswer = qpath(sandbox.path() / "missing");
     change->click();

@@ -62,7 +62,7 @@ CopyViewModel::Dependencies pacedCopy(QString card, QString destination) {
         if (answers->isEmpty()) return std::nullopt;
         return answers->takeFirst();
     };
-    d.archive = [](const tessaline::TransferLog&) {};
+    d.archive = [](const tessaline::TransferLog&) { return std::optional<QString>(); };
     d.settle = {0.6, 10, 0.1};
     d.copy = [](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
                 const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,

@@ -222,20 +222,19 @@ TEST_F(CopyEngineTest, EmptyListAndCancellation) {
     EXPECT_TRUE(std::holds_alternative<CopyEngine::CancelledEvent>(events[1]));
     EXPECT_FALSE(fs::exists(drive()));
 
-    // Stop after the first file: it is finished and recorded, the second never started. The
-    // second was written ahead in the same batch and proven before the stop was asked for:
-    // a proven copy under its final name stays; nothing temporary does.
+    // Stop after the first file. The second was written ahead in the same batch and proven
+    // and placed before the stop was asked for: a proven copy under its final name stays, and
+    // the stopped run lists it, so its log and the destination agree; nothing temporary stays.
     events.clear();
     int asked = 0;
     auto partial = CopyEngine().copy(listOf(card(), {"A.MOV", "B.MOV"}), card(), drive(), options(),
                                      [&] { return ++asked > 1; }, record());
     EXPECT_TRUE(partial.wasCancelled);
     EXPECT_FALSE(partial.isComplete());
-    ASSERT_EQ(partial.outcomes.size(), 1u);
-    EXPECT_EQ(partial.outcomes[0].status.kind, Kind::copiedVerified);
-    if (fs::exists(drive() / "B.MOV")) {
-        EXPECT_TRUE(sameBytes(card() / "B.MOV", drive() / "B.MOV"));
-    }
+    ASSERT_EQ(partial.outcomes.size(), 2u);
+    EXPECT_EQ(partial.outcomes[1].status.kind, Kind::copiedVerified);
+    EXPECT_TRUE(sameBytes(card() / "B.MOV", drive() / "B.MOV"));
+    EXPECT_TRUE(std::holds_alternative<CopyEngine::CancelledEvent>(events.back()));
     EXPECT_TRUE(temporaryFilesIn(drive()).empty());
 }
 

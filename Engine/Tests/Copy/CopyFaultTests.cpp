@@ -252,7 +252,7 @@ TEST_F(CopyFaultTest, AFailedFlushInABatchFailsExactlyItsFiles) {
     }
 }
 
-TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndLeavesNothingUnproven) {
+TEST_F(CopyFaultTest, AStopInsideABatchReportsEveryCopyItLeftAndKeepsTheSequentialEvents) {
     const auto list = smallFiles(5, 20'000);
     auto io = std::make_shared<FaultyIO>();
     std::vector<std::string> seen;
@@ -271,23 +271,52 @@ TEST_F(CopyFaultTest, CancellingInsideABatchKeepsTheSequentialEventsAndLeavesNot
                 seen.push_back("finish " + std::to_string(e->index));
             if (std::holds_alternative<CopyEngine::CancelledEvent>(event)) seen.push_back("cancelled");
         });
-    // Exactly what the engine copying one file at a time sends.
-    EXPECT_EQ(seen, (std::vector<std::string>{"ask", "start F0.MOV", "progress 10000 10000", "progress 20000 20000",
-                                              "finish 0", "ask", "start F1.MOV", "progress 10000 30000",
-                                              "progress 20000 40000", "finish 1", "ask", "cancelled"}));
-    EXPECT_TRUE(run.wasCancelled);
-    ASSERT_EQ(run.outcomes.size(), 2u);
-    for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
     // The files written ahead were proven and placed before the stop was asked for: a final
-    // name holds only a proven copy, which is never removed (another run may count on it).
-    for (int i = 2; i < 5; ++i) EXPECT_TRUE(sameBytes(list[i].url, drive() / list[i].url.filename()));
+    // name holds only a proven copy, which is never removed (another run may count on it), so
+    // the stopped run reports them, in order, before its `cancelled`; nothing is asked again.
+    std::vector<std::string> expected{"ask", "start F0.MOV", "progress 10000 10000", "progress 20000 20000",
+                                      "finish 0", "ask", "start F1.MOV", "progress 10000 30000",
+                                      "progress 20000 40000", "finish 1", "ask"};
+    for (int i = 2; i < 5; ++i) {
+        expected.push_back("start F" + std::to_string(i) + ".MOV");
+        expected.push_back("progress 10000 " + std::to_string(i * 20'000 + 10'000));
+        expected.push_back("progress 20000 " + std::to_string(i * 20'000 + 20'000));
+        expected.push_back("finish " + std::to_string(i));
+    }
+    expected.push_back("cancelled");
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(run.wasCancelled);
+    EXPECT_FALSE(run.isComplete());
+    ASSERT_EQ(run.outcomes.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(run.outcomes[i].status.kind, Kind::copiedVerified);
+        EXPECT_EQ(run.outcomes[i].destinationURL, drive() / list[i].url.filename());
+        EXPECT_TRUE(sameBytes(list[i].url, run.outcomes[i].destinationURL));
+    }
     EXPECT_TRUE(io->unlinked.empty());
     EXPECT_TRUE(temporaryFilesIn(drive()).empty());
 }
 
+TEST_F(CopyFaultTest, AStoppedRunLeavesOutTheFilesOfItsBatchThatLeftNothingAtTheDestination) {
+    // F3 is already there, identical: nothing of this run's goes there, so after a stop
+    // before F2 the run reports F2 and F4 (its copies) but not F3.
+    const auto list = smallFiles(5, 20'000);
+    fs::create_directories(drive());
+    fs::copy_file(list[3].url, drive() / "F3.MOV");
+    int asked = 0;
+    auto run = CopyEngine().copy(list, card(), drive(), {true, true, true, 10'000}, [&] { return ++asked > 2; });
+    EXPECT_TRUE(run.wasCancelled);
+    std::vector<std::string> reported;
+    for (const auto& outcome : run.outcomes) reported.push_back(outcome.relativePath);
+    EXPECT_EQ(reported, (std::vector<std::string>{"F0.MOV", "F1.MOV", "F2.MOV", "F4.MOV"}));
+    size_t copies = 0;
+    for (const auto& entry : fs::directory_iterator(drive())) copies += entry.is_regular_file();
+    EXPECT_EQ(copies, 5u);
+}
+
 TEST_F(CopyFaultTest, EventsAndCancellationPointsStaySequentialAcrossBatches) {
-    // 6,000-byte files in 4-byte chunks: batches of three (see above); cancelled at the
-    // fifth file, inside the second batch.
+    // 6,000-byte files in 4-byte chunks: batches of three (see above); stopped at the fifth
+    // file, inside the second batch.
     const auto list = smallFiles(6, 6'000);
     std::vector<std::string> seen, expected;
     int asked = 0;
@@ -312,9 +341,16 @@ TEST_F(CopyFaultTest, EventsAndCancellationPointsStaySequentialAcrossBatches) {
         expected.push_back("finish " + std::to_string(i));
     }
     expected.push_back("ask");
+    // The rest of the second batch was proven and placed before the stop: reported, unasked.
+    for (int i = 4; i < 6; ++i) {
+        expected.push_back("start F" + std::to_string(i) + ".MOV");
+        for (int bytes = 4; bytes <= 6'000; bytes += 4)
+            expected.push_back(std::to_string(bytes) + " " + std::to_string(i * 6'000 + bytes));
+        expected.push_back("finish " + std::to_string(i));
+    }
     expected.push_back("cancelled");
     EXPECT_EQ(seen, expected);
-    ASSERT_EQ(run.outcomes.size(), 4u);
+    ASSERT_EQ(run.outcomes.size(), 6u);
     EXPECT_TRUE(run.wasCancelled);
     for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
     EXPECT_TRUE(sameBytes(list[4].url, drive() / "F4.MOV"));

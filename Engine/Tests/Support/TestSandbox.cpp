@@ -8,6 +8,10 @@
 #include <sstream>
 #include <stdexcept>
 #include <grp.h>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +95,60 @@ bool haveProgram(const std::string& program) {
     while (std::getline(stream, dir, ':'))
         if (!dir.empty() && access((fs::path(dir) / program).c_str(), X_OK) == 0) return true;
     return false;
+}
+
+void fillVolume(const std::filesystem::path& folder) {
+    const std::string chunk(1 << 16, 'f');
+    int fd = ::open((folder / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("can't create the filler file");
+    while (::write(fd, chunk.data(), chunk.size()) > 0) {
+    }
+    ::fsync(fd);
+    ::close(fd);
+    // The last partial blocks: small files until even they fail.
+    for (int i = 0; i < 10'000; ++i) {
+        int small = ::open((folder / ("filler-" + std::to_string(i))).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (small < 0) break;
+        const bool wrote = ::write(small, chunk.data(), 1024) == 1024 && ::fsync(small) == 0;
+        ::close(small);
+        if (!wrote) break;
+    }
+}
+
+const char* specialFileName(SpecialFile kind) {
+    switch (kind) {
+        case SpecialFile::fifo: return "FIFO";
+        case SpecialFile::socket: return "socket";
+        case SpecialFile::folder: return "folder";
+        case SpecialFile::device: return "device";
+    }
+    return "";
+}
+
+void makeSpecialFile(SpecialFile kind, const std::filesystem::path& path) {
+    std::filesystem::create_directories(path.parent_path());
+    auto fail = [&](const char* what) {
+        throw std::runtime_error(std::string(what) + " " + path.string() + ": " + std::strerror(errno));
+    };
+    switch (kind) {
+        case SpecialFile::fifo:
+            if (::mkfifo(path.c_str(), 0644) != 0) fail("mkfifo");
+            break;
+        case SpecialFile::socket: {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            if (path.native().size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long");
+            std::strcpy(address.sun_path, path.c_str());
+            int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0) fail("socket");
+            const int bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+            ::close(fd);  // the socket file stays
+            if (bound != 0) fail("bind");
+            break;
+        }
+        case SpecialFile::folder: std::filesystem::create_directories(path); break;
+        case SpecialFile::device: std::filesystem::create_symlink("/dev/zero", path); break;
+    }
 }
 
 bool runningAsRoot() { return geteuid() == 0; }

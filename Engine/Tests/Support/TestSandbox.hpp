@@ -47,6 +47,20 @@ CommandResult runCommand(const std::vector<std::string>& argv);
 // True when `program` is found in PATH.
 bool haveProgram(const std::string& program);
 
+// Fills the volume holding `folder` until not one more byte fits, also for root (which may
+// use the reserved blocks), with files named "filler…" in `folder`.
+void fillVolume(const std::filesystem::path& folder);
+
+// Something that is not a regular file, standing where a program's own file should be.
+enum class SpecialFile { fifo, socket, folder, device };
+inline constexpr SpecialFile allSpecialFiles[] = {SpecialFile::fifo, SpecialFile::socket, SpecialFile::folder,
+                                                   SpecialFile::device};
+// "FIFO", "socket", "folder", "device".
+const char* specialFileName(SpecialFile kind);
+// Puts `kind` at `path`, creating the parent folders: a FIFO (mkfifo), a bound UNIX socket,
+// a folder, or a device (a link to /dev/zero, which never ends). Throws std::runtime_error.
+void makeSpecialFile(SpecialFile kind, const std::filesystem::path& path);
+
 bool runningAsRoot();
 // True under AddressSanitizer: slow tests may shrink their data there.
 bool sanitizedBuild();

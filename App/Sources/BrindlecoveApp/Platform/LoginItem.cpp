@@ -4,6 +4,7 @@
 
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
+#include "Tessaline/Support/ReadFile.hpp"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -25,13 +26,21 @@ struct EntryKeys {
     bool gnomeDisabled = false;
 };
 
-// Reads the [Desktop Entry] group; nullopt when the file can't be read.
+// An autostart entry is a few hundred bytes.
+constexpr int64_t maxEntryBytes = int64_t{1} << 20;
+
+// Reads the [Desktop Entry] group; nullopt when the file can't be read or is not a regular
+// file (a FIFO in its place must not hang the status read at start-up).
 std::optional<EntryKeys> readEntry(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    std::string text;
+    try {
+        text = tessaline::readWholeFile(QFile::encodeName(path).toStdString(), maxEntryBytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
     EntryKeys keys;
     bool inEntry = false;
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    const QList<QByteArray> lines = QByteArray::fromStdString(text).split('\n');
     for (const QByteArray& raw : lines) {
         QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1Char('['))) {

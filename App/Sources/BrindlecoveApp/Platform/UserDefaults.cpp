@@ -1,9 +1,26 @@
 #include "BrindlecoveApp/Platform/UserDefaults.hpp"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 
+#include <sys/stat.h>
+
 namespace brindlecove {
+
+namespace {
+
+// Whether QSettings may be given `path`: it opens its file and "<file>.lock" with blocking
+// calls and waits for the lock without end, so a FIFO under either name would hang the
+// application at start and a folder as the lock would hang every write. A missing file is
+// fine (it is created); anything but a regular file is not used.
+bool regularOrAbsent(const QByteArray& path) {
+    struct stat st{};
+    if (::stat(path.constData(), &st) != 0) return true;
+    return S_ISREG(st.st_mode);
+}
+
+}  // namespace
 
 UserDefaults::UserDefaults(QString filePath) : filePath_(std::move(filePath)) {}
 
@@ -20,21 +37,32 @@ UserDefaults UserDefaults::standard() {
     return UserDefaults(configHome() + QStringLiteral("/Brindlecove/Brindlecove.conf"));
 }
 
+bool UserDefaults::isUsable() const {
+    const QByteArray path = QFile::encodeName(filePath_);
+    if (regularOrAbsent(path) && regularOrAbsent(path + ".lock")) return true;
+    qWarning("The settings file %s (or its .lock) is not a regular file; settings are neither read nor stored",
+             path.constData());
+    return false;
+}
+
 bool UserDefaults::contains(const QString& key) const {
-    return QSettings(filePath_, QSettings::IniFormat).contains(key);
+    return isUsable() && QSettings(filePath_, QSettings::IniFormat).contains(key);
 }
 
 QVariant UserDefaults::value(const QString& key) const {
+    if (!isUsable()) return QVariant();
     return QSettings(filePath_, QSettings::IniFormat).value(key);
 }
 
 void UserDefaults::setValue(const QString& key, const QVariant& value) const {
+    if (!isUsable()) return;
     QSettings settings(filePath_, QSettings::IniFormat);
     settings.setValue(key, value);
     settings.sync();
 }
 
 void UserDefaults::remove(const QString& key) const {
+    if (!isUsable()) return;
     QSettings settings(filePath_, QSettings::IniFormat);
     settings.remove(key);
     settings.sync();

@@ -4,6 +4,8 @@
 // ("Brindlecove.activeProject" ...). Each call uses its own QSettings object and writes
 // through at once, so a value stored on the main thread is seen at once by a worker.
 // Safe on any thread. Failures are not reported (a value that can't be stored is lost).
+// A settings file (or its ".lock") that is not a regular file (a FIFO, a socket, a folder)
+// is never opened: every key reads as absent and writes are dropped, with a warning.
 
 #include <QByteArray>
 #include <QString>
@@ -36,6 +38,8 @@ public:
     std::optional<QStringList> stringList(const QString& key) const;
 
 private:
+    bool isUsable() const;
+
     QString filePath_;
 };
 

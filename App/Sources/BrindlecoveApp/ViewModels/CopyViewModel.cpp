@@ -39,7 +39,7 @@ CopyViewModel::CopyViewModel(Dependencies dependencies, QObject* parent)
         };
     }
     if (!dependencies_.archive)
-        dependencies_.archive = [](const TransferLog& log) { LogArchiveProvider::shared().archiveTransfer(log); };
+        dependencies_.archive = [](const TransferLog& log) { return LogArchiveProvider::shared().fileTransfer(log).notice; };
 }
 
 // RunControl's destructor sets the current run's flag; its posts are dropped from then on.
@@ -97,6 +97,7 @@ void CopyViewModel::start() {
     if (isRunning()) return;
     RunControl::Ticket ticket = runs_.begin();
     wasStopped_ = false;
+    filingNotice_.reset();
     sampler_.reset();
     phase_ = SettlingPhase{0};
 
@@ -119,7 +120,7 @@ void CopyViewModel::start() {
 // The worker. `self` is only carried into posted calls, which run on the main thread and
 // only while the view model exists and this run is its current one.
 void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
-                         std::function<void(const TransferLog&)> archive, Executor* executor, fs::path card,
+                         Archiver archive, Executor* executor, fs::path card,
                          fs::path destination, CopyEngine::Options options, tessaline::SettleOptions settle,
                          CopyViewModel* self) {
     // The file being copied, as the engine last announced it; this thread's alone.
@@ -162,11 +163,18 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
     // Filed here rather than on the main thread, so a log is kept in the archive even when
     // its window closed while the copy ran.
     if (log) {
-        executor->utility([archive, log] {
+        executor->utility([archive, log, ticket, self] {
+            std::optional<QString> notice;
             try {
-                archive(*log);
+                notice = archive(*log);
             } catch (...) {
                 // Filing never stops the notification: the log store re-lists either way.
+            }
+            if (notice) {
+                ticket.post([self, text = *notice] {
+                    self->filingNotice_ = text;
+                    Q_EMIT self->changed();
+                });
             }
             AppEvents::postLogArchived();
         });

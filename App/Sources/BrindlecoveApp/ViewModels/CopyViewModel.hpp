@@ -46,13 +46,16 @@ public:
         const tessaline::CopyEngine::Options& options, const tessaline::SettleOptions& settle,
         const tessaline::CopyEngine::CancelTest& isCancelled, const tessaline::CopyEngine::EventHandler& onEvent)>;
 
+    using Archiver = std::function<std::optional<QString>(const tessaline::TransferLog&)>;
+
     // What the view model needs from outside; production defaults, tests replace them.
     struct Dependencies {
         Dialogs dialogs;
         CopyRunner copy;  // empty: the copy engine
-        // Files a finished log (blocking, on a utility thread; must not throw). Empty: the
-        // application's log archive under the active job.
-        std::function<void(const tessaline::TransferLog&)> archive;
+        // Files a finished log (blocking, on a utility thread; must not throw) and returns the
+        // notice to show when it was not filed where logs are said to be saved (see
+        // LogArchiveProvider::Filing). Empty: the application's log archive under the active job.
+        Archiver archive;
         CopySpeedSampler::Clock clock;  // empty: the steady clock
         // The engine's wait for the card to stop changing.
         tessaline::SettleOptions settle{2.0, 60.0, 0.5};
@@ -102,6 +105,9 @@ public:
     void setPreserveStructure(bool preserve);
     // Whether the last finished run had been told to stop (read after its worker returned).
     bool wasStopped() const { return wasStopped_; }
+    // Set when the last run's log could not be filed where the Logs section says logs are
+    // saved: where it went and why. Cleared when the next run starts.
+    const std::optional<QString>& filingNotice() const { return filingNotice_; }
     // The log of the last run that finished with a log; null before the first one. The
     // pointee never changes: capture the pointer to keep a log while runs go on.
     std::shared_ptr<const tessaline::TransferLog> lastLog() const { return lastLog_; }
@@ -131,7 +137,7 @@ Q_SIGNALS:
     void lastLogChanged();
 
 private:
-    static void work(RunControl::Ticket ticket, CopyRunner copy, std::function<void(const tessaline::TransferLog&)> archive,
+    static void work(RunControl::Ticket ticket, CopyRunner copy, Archiver archive,
                      Executor* executor, std::filesystem::path card, std::filesystem::path destination,
                      tessaline::CopyEngine::Options options, tessaline::SettleOptions settle, CopyViewModel* self);
     void applySettling(double quietRemaining);
@@ -149,6 +155,7 @@ private:
     Phase phase_ = IdlePhase{};
     bool preserveStructure_ = true;
     bool wasStopped_ = false;
+    std::optional<QString> filingNotice_;
     std::shared_ptr<const tessaline::TransferLog> lastLog_;
     CopySpeedSampler sampler_;
     RunControl runs_{this};

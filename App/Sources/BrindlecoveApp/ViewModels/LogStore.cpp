@@ -28,8 +28,10 @@ void LogStore::refresh() {
     }
     Q_EMIT logsChanged();
     QString path = provider_.displayPath();
-    if (path != folderPath_) {
+    std::optional<QString> notice = provider_.filingNotice();
+    if (path != folderPath_ || notice != filingNotice_) {
         folderPath_ = path;
+        filingNotice_ = std::move(notice);
         Q_EMIT folderPathChanged();
     }
     Q_EMIT changed();

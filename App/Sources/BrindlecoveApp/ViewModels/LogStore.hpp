@@ -31,6 +31,8 @@ public:
     const std::vector<tessaline::ArchivedLog>& logs() const { return logs_; }
     // Where logs are filed, as the user chose it (or the default archive's folder).
     const QString& folderPath() const { return folderPath_; }
+    // Set when the latest log could not be saved there: where it went and why.
+    const std::optional<QString>& filingNotice() const { return filingNotice_; }
     const LogArchiveProvider& provider() const { return provider_; }
 
     // Re-lists the archive now in force.
@@ -59,6 +61,7 @@ private:
     const LogArchiveProvider& provider_;
     std::vector<tessaline::ArchivedLog> logs_;
     QString folderPath_;
+    std::optional<QString> filingNotice_;
 };
 
 }  // namespace brindlecove

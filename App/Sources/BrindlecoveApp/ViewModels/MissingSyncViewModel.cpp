@@ -10,6 +10,7 @@
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <QFileInfo>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -112,6 +113,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
 
     auto ticket = runs_.begin();
     wasStopped_ = false;
+    filingNotice_.reset();
     int64_t total = 0;
     for (const auto& file : files) total += file.byteSize;
     phase_ = Running{QString(), 0, total};
@@ -193,7 +195,12 @@ void MissingSyncViewModel::applyProgress(const QString& fileName, qint64 copied,
 void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, bool stopped) {
     runs_.finish(id);
     wasStopped_ = stopped || (runs_.currentFlag() && runs_.currentFlag()->isCancelled());
-    LogArchiveProvider::shared().fileInBackground(log);
+    LogArchiveProvider::shared().fileInBackground(
+        log, [self = QPointer<MissingSyncViewModel>(this), id](const QString& notice) {
+            if (!self || !self->runs_.isCurrent(id)) return;
+            self->filingNotice_ = notice;
+            Q_EMIT self->changed();
+        });
     phase_ = Done{std::move(log)};
     Q_EMIT changed();
 }

@@ -68,6 +68,9 @@ public:
     const Phase& phase() const { return phase_; }
     bool isRunning() const { return std::holds_alternative<Running>(phase_); }
     bool wasStopped() const { return wasStopped_; }
+    // Set when the last run's log could not be filed where the Logs section says logs are
+    // saved: where it went and why. Cleared when the next run starts.
+    const std::optional<QString>& filingNotice() const { return filingNotice_; }
     bool preserveStructure() const { return preserveStructure_; }
     void setPreserveStructure(bool preserve);
 
@@ -105,6 +108,7 @@ private:
     bool destinationIsSuggested_ = false;
     Phase phase_ = Idle{};
     bool wasStopped_ = false;
+    std::optional<QString> filingNotice_;
     bool preserveStructure_ = false;
     RunControl runs_{this};
 };

@@ -1,8 +1,9 @@
 #include "BrindlecoveApp/ViewModels/ReportExport.hpp"
 
-#include "Tessaline/Report/ReportExporter.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 
-#include <QSaveFile>
+#include "Tessaline/Report/ReportExporter.hpp"
+#include "Tessaline/Support/AtomicFile.hpp"
 
 #include <exception>
 #include <string>
@@ -23,15 +24,12 @@ std::optional<QString> write(const tessaline::VerificationReport& report, Format
         return QString::fromUtf8(error.what());
     }
     if (format == Format::pdf && bytes.empty()) return QStringLiteral("Couldn't create the PDF.");
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-    if (file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size())) {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
+    try {
+        // Every step checked (write, fsync, close, rename); see TransferLogFiles::writeAtomically.
+        tessaline::writeFileAtomically(fsPath(path), bytes);
+    } catch (const std::exception& error) {
+        return QString::fromUtf8(error.what());
     }
-    if (!file.commit()) return file.errorString();
     return std::nullopt;
 }
 

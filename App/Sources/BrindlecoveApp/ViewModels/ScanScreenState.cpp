@@ -33,6 +33,7 @@ ScanScreenState ScanScreenState::of(const ScanViewModel& model, SummaryCache& ca
         state.lastReport = cache.summary;
     }
     state.skippedDriveLabels = model.skippedDriveLabels();
+    state.filingNotice = model.filingNotice();
     state.grantedDriveLabels = model.grantedDriveLabels();
     state.selectedDriveLabels = model.selectedDriveLabels();
     state.includeAllFiles = model.includeAllFiles();

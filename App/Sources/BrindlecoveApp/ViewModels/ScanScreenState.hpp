@@ -35,6 +35,7 @@ struct ScanScreenState {
     int totalFilesSearched = 0;
     std::optional<Summary> lastReport;
     QStringList skippedDriveLabels;
+    std::optional<QString> filingNotice;
     QStringList grantedDriveLabels;   // in the grants file's order
     QStringList selectedDriveLabels;
     bool includeAllFiles = false;

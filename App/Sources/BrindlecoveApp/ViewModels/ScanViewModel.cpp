@@ -12,6 +12,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QPointer>
 
 #include <algorithm>
 
@@ -125,6 +126,7 @@ void ScanViewModel::setPhase(ScanPhase phase) {
 void ScanViewModel::startScan(bool fresh) {
     if (!canStartScan()) return;
     skippedDriveLabels_.clear();
+    filingNotice_.reset();
     tracker_.clearResume();
     isStopping_ = false;
     tracker_.reset();
@@ -199,7 +201,12 @@ void ScanViewModel::finishRun(quint64 runID, ScanOutcome outcome) {
         phase_ = scan_phase::Done{};
         Q_EMIT lastReportChanged();
         Q_EMIT changed();
-        LogArchiveProvider::shared().fileInBackground(*published);
+        LogArchiveProvider::shared().fileInBackground(
+            *published, [self = QPointer<ScanViewModel>(this), runID](const QString& notice) {
+                if (!self || !self->runs_.isCurrent(runID)) return;
+                self->filingNotice_ = notice;
+                Q_EMIT self->changed();
+            });
         saveReportTextIfConfigured(*published);
         return;
     }

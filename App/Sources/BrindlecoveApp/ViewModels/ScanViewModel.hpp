@@ -92,6 +92,9 @@ public:
     bool canStartScan() const;
     bool isStopping() const { return isStopping_; }
     const QStringList& skippedDriveLabels() const { return skippedDriveLabels_; }
+    // Set when the last run's log could not be filed where the Logs section says logs are
+    // saved: where it went and why. Cleared when the next run starts.
+    const std::optional<QString>& filingNotice() const { return filingNotice_; }
     const QList<ProgressPoint>& progressHistory() const { return tracker_.history(); }
     std::optional<double> estimatedSecondsRemaining() const { return tracker_.estimatedSecondsRemaining(); }
     int totalFilesSearched() const { return tracker_.totalFilesSearched(); }
@@ -135,6 +138,7 @@ private:
     ScanPhase phase_ = scan_phase::Idle{};
     std::shared_ptr<const tessaline::VerificationReport> lastReport_;
     QStringList skippedDriveLabels_;
+    std::optional<QString> filingNotice_;
     QStringList selectedDriveLabels_;
     bool includeAllFiles_ = false;
     bool isStopping_ = false;

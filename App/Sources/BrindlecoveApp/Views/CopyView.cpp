@@ -203,6 +203,11 @@ QWidget* CopyView::buildStatus() {
     hint->setText(QStringLiteral("See the Production Log tab to export the verified transfer log (PDF / ASC-MHL)."));
     hint->setWordWrap(true);
     done->addWidget(hint);
+    filingNotice_ = label(QStringLiteral("copy.filingNotice"), donePage_, Style::TextStyle::caption);
+    filingNotice_->setWordWrap(true);
+    setTextColor(filingNotice_, Style::warn());
+    filingNotice_->hide();
+    done->addWidget(filingNotice_);
     stack->addWidget(donePage_);
 
     failedPage_ = new QWidget(status);
@@ -296,6 +301,8 @@ void CopyView::render() {
             verdictSymbolName_ = verdict.symbol + color.name();
         }
         setTextIfChanged(counts_, TransferTexts::copyCounts(*done->log));
+        setTextIfChanged(filingNotice_, model.filingNotice().value_or(QString()));
+        filingNotice_->setVisible(model.filingNotice().has_value());
     } else if (const auto* failed = std::get_if<CopyViewModel::FailedPhase>(&phase)) {
         setTextIfChanged(failure_, failed->message);
     }

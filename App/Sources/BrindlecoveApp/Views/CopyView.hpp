@@ -60,6 +60,7 @@ private:
     QLabel* verdictSymbol_ = nullptr;
     QLabel* verdict_ = nullptr;
     QLabel* counts_ = nullptr;
+    QLabel* filingNotice_ = nullptr;  // where the log went when it could not be filed as shown
     QWidget* failedPage_ = nullptr;
     QLabel* failure_ = nullptr;
     QString verdictSymbolName_;

@@ -201,6 +201,16 @@ QWidget* LogsView::makeSavingBar() {
     folderPath_->setObjectName(QStringLiteral("logs.folderPath"));
     folderPath_->setFont(Style::font(Style::TextStyle::caption, font()));
     text->addWidget(folderPath_);
+    filingNotice_ = new QLabel(saving);
+    filingNotice_->setObjectName(QStringLiteral("logs.filingNotice"));
+    filingNotice_->setFont(Style::font(Style::TextStyle::caption, font()));
+    filingNotice_->setTextFormat(Qt::PlainText);
+    filingNotice_->setWordWrap(true);
+    QPalette warning = filingNotice_->palette();
+    warning.setColor(QPalette::WindowText, Style::warn());
+    filingNotice_->setPalette(warning);
+    filingNotice_->hide();
+    text->addWidget(filingNotice_);
     row->addLayout(text, 1);
     auto* reveal = new QPushButton(QStringLiteral("Reveal"), saving);
     reveal->setObjectName(QStringLiteral("logs.reveal"));
@@ -230,6 +240,9 @@ void LogsView::render() {
         if (!segment->isChecked()) segment->setChecked(true);
     renderActiveJobMenu();
     folderPath_->setFullText(model_.store().folderPath());
+    const std::optional<QString>& notice = model_.store().filingNotice();
+    if (filingNotice_->text() != notice.value_or(QString())) filingNotice_->setText(notice.value_or(QString()));
+    filingNotice_->setVisible(notice.has_value());
     content_->setCurrentWidget(model_.isEmpty() ? empty_ : static_cast<QWidget*>(list_));
     renderList();
 }

@@ -15,6 +15,7 @@
 #include <optional>
 
 class QButtonGroup;
+class QLabel;
 class QMenu;
 class QStackedWidget;
 class QToolButton;
@@ -67,6 +68,7 @@ private:
     QWidget* empty_ = nullptr;
     QTreeWidget* list_ = nullptr;
     ElidedLabel* folderPath_ = nullptr;
+    QLabel* filingNotice_ = nullptr;  // where the latest log went when it could not be saved here
 };
 
 // Builds the section's screen for `window` (which owns the result).

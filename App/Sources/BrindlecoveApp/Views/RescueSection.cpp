@@ -121,6 +121,14 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     rerun->setFont(Style::font(Style::TextStyle::caption, font()));
     Style::makeSecondary(rerun);
     doneLayout->addWidget(rerun);
+    filingNotice_ = makeLabel(QStringLiteral("rescue.filingNotice"), done_);
+    filingNotice_->setFont(Style::font(Style::TextStyle::caption, font()));
+    filingNotice_->setWordWrap(true);
+    QPalette warning = filingNotice_->palette();
+    warning.setColor(QPalette::WindowText, Style::warn());
+    filingNotice_->setPalette(warning);
+    filingNotice_->hide();
+    doneLayout->addWidget(filingNotice_);
     layout->addWidget(done_);
 
     connect(change_, &QPushButton::clicked, this, [this] { rescue_.pickDestination(); });
@@ -188,6 +196,8 @@ void RescueSection::render() {
         QPalette palette = outcomeText_->palette();
         palette.setColor(QPalette::WindowText, color);
         outcomeText_->setPalette(palette);
+        filingNotice_->setText(rescue_.filingNotice().value_or(QString()));
+        filingNotice_->setVisible(rescue_.filingNotice().has_value());
     }
 }
 

@@ -49,6 +49,7 @@ private:
     QWidget* done_ = nullptr;
     QLabel* outcomeSymbol_ = nullptr;
     QLabel* outcomeText_ = nullptr;
+    QLabel* filingNotice_ = nullptr;  // where the log went when it could not be filed as shown
 };
 
 }  // namespace brindlecove

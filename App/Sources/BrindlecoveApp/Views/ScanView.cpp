@@ -213,6 +213,9 @@ QWidget* ScanView::makeScanGroup() {
     summaryColumn->addWidget(hint);
     summaryColumn->addWidget(unreadable_);
     summaryColumn->addWidget(skipped_);
+    filingNotice_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.summary.filingNotice"),
+                                Style::warn(), summary_);
+    summaryColumn->addWidget(filingNotice_);
     column->addWidget(summary_);
 
     failed_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.status.failed"),
@@ -401,6 +404,8 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                 skipped_->setText(QStringLiteral("Skipped (not mounted right now): ") +
                                   state.skippedDriveLabels.join(QStringLiteral(", ")) +
                                   QStringLiteral(". Missing count above includes their contents."));
+                filingNotice_->setVisible(state.filingNotice.has_value());
+                filingNotice_->setText(state.filingNotice.value_or(QString()));
                 summary_->show();
             } else if constexpr (std::is_same_v<P, scan_phase::Failed>) {
                 failed_->setText(phase.message);

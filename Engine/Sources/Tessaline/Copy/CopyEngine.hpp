@@ -37,7 +37,9 @@
 // them all; events and cancellation tests still come in the order of copying one file at
 // a time. A cancellation noticed inside a batch leaves the batch's later copies where they
 // are: each was proven and moved to its final name before the test was asked, and a proven
-// copy under its final name is never removed (another run may already count on it).
+// copy under its final name is never removed (another run may already count on it). So the
+// stopped run still reports those copies (their events and outcomes, in order, before
+// `cancelled`): its outcomes list every file it left at the destination.
 // Per-file failures are outcomes, never exceptions. Separate calls may run at once, also
 // into one destination folder.
 

@@ -206,6 +206,10 @@ FingerprintIndex::FingerprintIndex(const fs::path& at) : dbURL_(at) {
 FingerprintIndex::~FingerprintIndex() = default;
 
 int FingerprintIndex::open() {
+    // A FIFO or a device under the cache's name would block SQLite's reads for ever: it is
+    // no database, so it is set aside like a damaged one.
+    struct stat st{};
+    if (::stat(dbURL_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return SQLITE_NOTADB;
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(dbURL_.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     db_.reset(raw);  // a handle is returned even on failure and must be closed

@@ -27,6 +27,8 @@ namespace {
 
 constexpr const char* kMetaFileName = "meta.json";
 constexpr int kMaxClashSuffix = 1000;
+// A meta file is a few hundred bytes; anything far larger is not one and is never read whole.
+constexpr int64_t kMaxMetaBytes = int64_t{1} << 20;
 
 struct DirCloser {
     void operator()(DIR* dir) const { ::closedir(dir); }
@@ -159,7 +161,7 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
 
 void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::string>& project) const {
     fs::path metaPath = log.directory / kMetaFileName;
-    std::string text = readWholeFile(metaPath);
+    std::string text = readWholeFile(metaPath, kMaxMetaBytes);
     nlohmann::ordered_json object;
     try {
         object = nlohmann::ordered_json::parse(text);
@@ -188,7 +190,7 @@ std::vector<ArchivedLog> LogArchive::list() const {
         for (const auto& runName : *runs) {
             fs::path folder = day / runName;
             try {
-                std::string text = readWholeFile(folder / kMetaFileName);
+                std::string text = readWholeFile(folder / kMetaFileName, kMaxMetaBytes);
                 LogMeta meta = LogMeta::fromJson(nlohmann::json::parse(text));
                 logs.push_back(archivedLog(meta, folder));
             } catch (const std::exception&) {

@@ -10,12 +10,28 @@
 
 namespace tessaline {
 
-std::string readWholeFile(const std::filesystem::path& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+namespace {
+
+constexpr const char* notRegularText = "it is not a regular file";
+
+void requireRegular(const std::filesystem::path& path, const struct stat& st) {
+    if (S_ISDIR(st.st_mode)) throw FileReadError(path, EISDIR);
+    if (!S_ISREG(st.st_mode)) throw FileReadError(path, EINVAL, notRegularText);
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& path, int64_t maxBytes) {
+    // A FIFO would block the open until a writer comes, a device may never end: look first.
+    struct stat before{};
+    if (::stat(path.c_str(), &before) != 0) throw FileReadError(path, errno);
+    requireRegular(path, before);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd) throw FileReadError(path, errno);
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0) throw FileReadError(path, errno);
-    if (S_ISDIR(st.st_mode)) throw FileReadError(path, EISDIR);
+    requireRegular(path, st);
+    if (st.st_size > maxBytes) throw FileReadError(path, EFBIG);
     std::string bytes;
     if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
     char buffer[65536];
@@ -27,6 +43,7 @@ std::string readWholeFile(const std::filesystem::path& path) {
         }
         if (got == 0) break;
         bytes.append(buffer, static_cast<size_t>(got));
+        if (static_cast<int64_t>(bytes.size()) > maxBytes) throw FileReadError(path, EFBIG);
     }
     return bytes;
 }
