@@ -1,4 +1,5 @@
 #include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/LogMeta.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
@@ -261,6 +262,19 @@ TEST_F(LogArchiveTest, AScanWithMissingMismatchedOrUnreadContentsHasAProblem) {
     EXPECT_TRUE(archive.archive(scanReport({confirmed}, {"/media/crew/EOS_DIGITAL/DCIM/101"}), std::nullopt, at).hasProblem);
     EXPECT_FALSE(archive.archive(scanReport({confirmed}), std::nullopt, at).hasProblem);
     EXPECT_EQ(archive.list().size(), 4u);
+
+    // Other files: only on the card is a problem, counted in meta.json; proven ones are not.
+    VerificationReport withOthers = scanReport({confirmed});
+    withOthers.otherFiles = {{"/media/crew/EOS_DIGITAL/NOTES.TXT", 10, OtherFile::Role::other, std::nullopt},
+                             {"/media/crew/EOS_DIGITAL/INDEX.BDM", 10, OtherFile::Role::other, fs::path("/b/INDEX.BDM")}};
+    auto filed = archive.archive(withOthers, std::nullopt, at);
+    EXPECT_TRUE(filed.hasProblem);
+    auto meta = LogMeta::fromJson(nlohmann::json::parse(readFile(filed.directory / "meta.json")));
+    EXPECT_EQ(meta.counts["otherFiles"], 2);
+    EXPECT_EQ(meta.counts["otherFilesOnlyOnCard"], 1);
+    EXPECT_EQ(meta.summary, "1 confirmed · 0 missing · 0 duplicate · 1 other only on card");
+    withOthers.otherFiles[0].provenAt = "/b/NOTES.TXT";
+    EXPECT_FALSE(archive.archive(withOthers, std::nullopt, at).hasProblem);
 }
 
 namespace {

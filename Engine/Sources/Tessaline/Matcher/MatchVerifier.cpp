@@ -2,6 +2,7 @@
 
 #include "Tessaline/Matcher/ProofHashPool.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
 
 #include <sys/stat.h>
@@ -85,8 +86,13 @@ public:
         return false;
     }
 
-    // Whether every member after the first has a proven copy among the same-size drive files
-    // (by fingerprint size, in drive order; any folder of any drive).
+    // Queues a card file and the drive file its proof will try first, so both are hashed
+    // before the proof is reached.
+    void readAhead(const fs::path& card, const fs::path& drive) {
+        pool_.prefetch(card);
+        pool_.prefetch(drive);
+    }
+
     // Queues the files a claim's proof will read, so they are hashed before it is reached.
     void readAhead(const MatchResult& result) {
         if (result.group.primaryFiles.empty()) return;
@@ -117,6 +123,8 @@ public:
         }
     }
 
+    // Whether every member after the first has a proven copy among the same-size drive files
+    // (by fingerprint size, in drive order; any folder of any drive).
     bool allMembersVerified(const ClipGroup& group) {
         for (size_t m = 1; m < group.primaryFiles.size(); ++m) {
             if (cancelled()) return false;
@@ -181,6 +189,18 @@ private:
     ProofHashPool pool_;  // last: its threads stop before the members they read go
 };
 
+// How many trailing path components `drive` shares with `tail` (a path relative to the card
+// root), at most all of the tail's.
+size_t sharedTail(const fs::path& drive, const std::vector<std::string>& tail) {
+    std::vector<std::string> parts;
+    for (const auto& part : drive) parts.push_back(part.native());
+    size_t shared = 0;
+    while (shared < tail.size() && shared < parts.size() &&
+           parts[parts.size() - 1 - shared] == tail[tail.size() - 1 - shared])
+        ++shared;
+    return shared;
+}
+
 }  // namespace
 
 MatchVerifier::MatchVerifier(ChecksumEngine checksum, std::optional<fs::path> cardRoot)
@@ -240,6 +260,54 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
         verified.push_back({group, std::move(outcome)});
     }
     return verified;
+}
+
+std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
+                                                       const std::vector<MediaFile>& driveFiles,
+                                                       const CancelTest& isCancelled, const Progress& progress) const {
+    const int total = static_cast<int>(files.size());
+    if (progress) progress(0, total);
+    if (files.empty()) return files;
+
+    std::unordered_map<std::string, std::vector<size_t>> driveByName;
+    for (size_t i = 0; i < driveFiles.size(); ++i)
+        driveByName[asciiLowercased(lastComponent(driveFiles[i].url))].push_back(i);
+    const std::string root = cardRoot_ ? withoutTrailingSlash(cardRoot_->native()) + "/" : std::string();
+
+    // Each file's candidates: same name (ASCII case ignored) and size, the ones whose path ends
+    // like the file's place on the card first, then in drive order.
+    std::vector<std::vector<fs::path>> candidates(files.size());
+    for (size_t f = 0; f < files.size(); ++f) {
+        auto it = driveByName.find(asciiLowercased(lastComponent(files[f].url)));
+        if (it == driveByName.end()) continue;
+        std::vector<std::string> tail;
+        const std::string& path = files[f].url.native();
+        if (!root.empty() && path.compare(0, root.size(), root) == 0)
+            for (const auto& part : fs::path(path.substr(root.size()))) tail.push_back(part.native());
+        if (tail.empty()) tail.push_back(lastComponent(files[f].url));
+        std::vector<std::pair<size_t, size_t>> ranked;  // (shared tail, drive index)
+        for (size_t i : it->second)
+            if (driveFiles[i].byteSize == files[f].byteSize) ranked.emplace_back(sharedTail(driveFiles[i].url, tail), i);
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& [shared, i] : ranked) candidates[f].push_back(driveFiles[i].url);
+    }
+
+    static const std::vector<Fingerprint> noFingerprints;
+    ProofSession session(checksum_, cardRoot_, noFingerprints, isCancelled);
+    size_t ahead = 0;
+    for (size_t f = 0; f < files.size(); ++f) {
+        if (session.cancelled()) break;
+        for (; ahead < files.size() && ahead <= f + readAheadClaims; ++ahead)
+            if (!candidates[ahead].empty()) session.readAhead(files[ahead].url, candidates[ahead].front());
+        for (const fs::path& candidate : candidates[f]) {
+            if (session.prove(files[f].url, candidate)) {
+                files[f].provenAt = candidate;
+                break;
+            }
+        }
+        if (progress) progress(static_cast<int>(f) + 1, total);
+    }
+    return files;
 }
 
 }  // namespace tessaline
