@@ -116,7 +116,7 @@ void ReportView::render() {
     if (!changed) return;
     renderSummary();
     rescueSection_->setReport(shown_);
-    rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).missing > 0);
+    rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).toRescue() > 0);
     thumbnails_.dropPending();
     fileList_->setReport(shown_);
     previewController_->setItems(fileList_->model().previewPaths());
@@ -175,6 +175,22 @@ void ReportView::renderSummary() {
         tiles->addWidget(card, 1);
     }
     stack->addLayout(tiles);
+
+    // The files that are no clip's footage get one line of their own under the clip tiles.
+    if (const QString line = ReportTexts::otherFilesLine(counts); !line.isEmpty()) {
+        auto* others = new QLabel(line, summaryContent_);
+        others->setObjectName(QStringLiteral("report.otherFiles"));
+        others->setTextFormat(Qt::PlainText);
+        others->setWordWrap(true);
+        if (counts.otherOnlyOnCard > 0) {
+            QPalette palette = others->palette();
+            palette.setColor(QPalette::WindowText, Style::bad());
+            others->setPalette(palette);
+        } else {
+            Style::makeSecondary(others);
+        }
+        stack->addWidget(others);
+    }
     summaryLayout_->addWidget(summaryContent_);
 }
 
