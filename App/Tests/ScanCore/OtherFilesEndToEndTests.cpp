@@ -142,7 +142,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::otherFilesOnlyOnCard);
         EXPECT_EQ(EraseTexts::stopText(standing),
                   "STOP \u2014 your last scan found 1 other file that exists ONLY on this card (NOTES.TXT). Erasing "
-                  "now loses them. Copy or re-scan first.");
+                  "now loses it. Copy or re-scan first.");
         // Elsewhere on the drive, under another folder, it proves again.
         fs::create_directories(driveRoot / "Notes");
         fs::rename(driveRoot / "NOTES.moved", driveRoot / "Notes/NOTES.TXT");

@@ -29,7 +29,9 @@ QString namesOf(const std::vector<std::string>& firstNames, int total) {
 }
 
 QString stopText(const VerificationStanding& standing) {
-    const QString tail = QStringLiteral(" Erasing now loses them. Copy or re-scan first.");
+    const bool one = standing.kind == VerificationStanding::Kind::otherFilesOnlyOnCard && standing.files == 1;
+    const QString tail = one ? QStringLiteral(" Erasing now loses it. Copy or re-scan first.")
+                             : QStringLiteral(" Erasing now loses them. Copy or re-scan first.");
     const QString names = namesOf(standing.fileNames, standing.files);
     const QString others =
         standing.files == 1 ? QStringLiteral("1 other file") : QStringLiteral("%1 other files").arg(standing.files);
