@@ -341,3 +341,19 @@ TEST_F(LogArchiveTest, StoppedIncompleteAndFailedCopiesAreFlaggedButAnEmptyOneIs
     EXPECT_FALSE(archive.archive(copyLog(1, {S::copiedVerified()}), std::nullopt, at).hasProblem);
     EXPECT_EQ(archive.list().size(), 6u);
 }
+
+TEST_F(LogArchiveTest, AScanFiledBeforeOtherFilesWereCountedStillLists) {
+    // The meta.json and report JSON an earlier version wrote: four counts, no other files.
+    const fs::path folder = sandbox / "Logs/2025-06-01/verify-113005";
+    writeFile(folder / "verify-113005.json", "{\n  \"card_path\": \"/media/crew/EOS_DIGITAL\",\n  \"clips\": []\n}");
+    writeFile(folder / "verify-113005.pdf", "%PDF-1.5");
+    writeFile(folder / "meta.json",
+              "{\n  \"kind\": \"verify\",\n  \"date\": \"2025-06-01T11:30:05Z\",\n  \"title\": \"EOS_DIGITAL\",\n"
+              "  \"subtitle\": \"Scan of EOS_DIGITAL\",\n  \"summary\": \"3 confirmed · 0 missing · 0 duplicate\",\n"
+              "  \"counts\": {\n    \"confirmed\": 3,\n    \"missing\": 0,\n    \"duplicates\": 0,\n    \"nameMismatch\": 0\n"
+              "  },\n  \"hasProblem\": false,\n  \"primaryFileName\": \"verify-113005.pdf\"\n}");
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].title, "EOS_DIGITAL");
+    EXPECT_FALSE(listed[0].hasProblem);
+}
