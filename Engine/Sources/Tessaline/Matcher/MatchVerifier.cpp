@@ -7,10 +7,12 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -25,6 +27,9 @@ constexpr int maxAttempts = 3;
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
+// Other files are mostly small (metadata, support files, notes), so their proofs run side by
+// side, each prover with a session of its own (and one hashing thread beside it).
+constexpr int otherFileProverThreads = 1;
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -39,11 +44,12 @@ std::optional<fs::path> resolved(const fs::path& path) {
 class ProofSession {
 public:
     ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
-                 const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled)
+                 const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
+                 int poolThreads = ProofHashPool::defaultThreadCount())
         : checksum_(checksum),
           drives_(drives),
           isCancelled_(isCancelled),
-          pool_(checksum, ProofHashPool::defaultThreadCount()) {
+          pool_(checksum, poolThreads) {
         if (cardRoot) {
             auto real = resolved(*cardRoot);
             cardRoot_ = real.value_or(normalizedPath(*cardRoot));
@@ -84,13 +90,6 @@ public:
             }
         }
         return false;
-    }
-
-    // Queues a card file and the drive file its proof will try first, so both are hashed
-    // before the proof is reached.
-    void readAhead(const fs::path& card, const fs::path& drive) {
-        pool_.prefetch(card);
-        pool_.prefetch(drive);
     }
 
     // Queues the files a claim's proof will read, so they are hashed before it is reached.
@@ -292,21 +291,47 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
         for (const auto& [shared, i] : ranked) candidates[f].push_back(driveFiles[i].url);
     }
 
-    static const std::vector<Fingerprint> noFingerprints;
-    ProofSession session(checksum_, cardRoot_, noFingerprints, isCancelled);
-    size_t ahead = 0;
-    for (size_t f = 0; f < files.size(); ++f) {
-        if (session.cancelled()) break;
-        for (; ahead < files.size() && ahead <= f + readAheadClaims; ++ahead)
-            if (!candidates[ahead].empty()) session.readAhead(files[ahead].url, candidates[ahead].front());
-        for (const fs::path& candidate : candidates[f]) {
-            if (session.prove(files[f].url, candidate)) {
-                files[f].provenAt = candidate;
-                break;
+    // Provers take the files in order; the caller's thread asks the cancellation test and
+    // reports progress while they work.
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> next{0};
+    std::atomic<int> done{0};
+    const MatchVerifier::CancelTest stopped = [&stop] { return stop.load(); };
+    auto prover = [&] {
+        static const std::vector<Fingerprint> noFingerprints;
+        ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverThreads);
+        for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
+            for (const fs::path& candidate : candidates[f]) {
+                if (session.prove(files[f].url, candidate)) {
+                    files[f].provenAt = candidate;
+                    break;
+                }
             }
+            if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
+            else ++done;
         }
-        if (progress) progress(static_cast<int>(f) + 1, total);
+    };
+    std::vector<std::jthread> provers;
+    try {
+        for (int t = 0; t < ProofHashPool::defaultThreadCount(); ++t) provers.emplace_back(prover);
+    } catch (const std::system_error&) {
+        if (provers.empty()) prover();  // no thread to be had: prove them here
     }
+    int reported = 0;
+    auto report = [&] {
+        for (const int now = done.load(); reported < now;)
+            if (progress) progress(++reported, total);
+    };
+    while (done.load() < total && !provers.empty()) {
+        if (isCancelled && isCancelled()) {
+            stop = true;
+            break;
+        }
+        report();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    provers.clear();  // joins
+    if (!stop) report();
     return files;
 }
 
