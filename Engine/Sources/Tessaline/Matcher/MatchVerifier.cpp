@@ -7,11 +7,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -27,9 +29,12 @@ constexpr int maxAttempts = 3;
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
-// Other files are mostly small (metadata, support files, notes), so their proofs run side by
-// side, each prover with a session of its own (and one hashing thread beside it).
-constexpr int otherFileProverThreads = 1;
+// Other files are mostly small (metadata, support files, notes): their proofs, opens and
+// stats rather than reads, run side by side on one prover per hardware thread (2 to 8), each
+// with a session of its own that reads both files itself (handing a small file to a hashing
+// thread costs more than reading it).
+constexpr int otherFileProverHashThreads = 0;
+int otherFileProverCount() { return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 8); }
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -49,7 +54,7 @@ public:
         : checksum_(checksum),
           drives_(drives),
           isCancelled_(isCancelled),
-          pool_(checksum, poolThreads) {
+          pool_(poolThreads > 0 ? std::make_unique<ProofHashPool>(checksum, poolThreads) : nullptr) {
         if (cardRoot) {
             auto real = resolved(*cardRoot);
             cardRoot_ = real.value_or(normalizedPath(*cardRoot));
@@ -61,7 +66,7 @@ public:
     // The caller's test, asked on this thread only; a stop also stops the hashing pool.
     bool cancelled() {
         const bool stop = isCancelled_ && isCancelled_();
-        if (stop) pool_.stop();
+        if (stop && pool_) pool_->stop();
         return stop;
     }
 
@@ -78,7 +83,7 @@ public:
             if (cardSize != driveSize) return false;
             if (isSelf(cardStat, driveStat, drive)) return false;
             try {
-                pool_.prefetch(drive, true);  // hashed while this thread reads the card file
+                if (pool_) pool_->prefetch(drive, true);  // hashed while this thread reads the card file
                 std::string cardDigest = digest(card, cardStat);
                 std::string driveDigest = digest(drive, driveStat);
                 return cardDigest == driveDigest;
@@ -94,7 +99,7 @@ public:
 
     // Queues the files a claim's proof will read, so they are hashed before it is reached.
     void readAhead(const MatchResult& result) {
-        if (result.group.primaryFiles.empty()) return;
+        if (!pool_ || result.group.primaryFiles.empty()) return;
         const MatchStatus& status = result.status;
         if (status.kind() != MatchStatus::Kind::confirmed && status.kind() != MatchStatus::Kind::possibleDuplicate)
             return;
@@ -106,9 +111,9 @@ public:
         for (const fs::path& location : status.locations()) {
             struct stat driveStat {};
             if (::stat(location.c_str(), &driveStat) != 0 || driveStat.st_size != cardStat.st_size) continue;
-            if (!queuedCard) pool_.prefetch(card);
+            if (!queuedCard) pool_->prefetch(card);
             queuedCard = true;
-            pool_.prefetch(location);
+            pool_->prefetch(location);
         }
         // The other members of a clip are proven against same-size drive files: the first
         // candidate of each is the one a good backup proves with.
@@ -117,8 +122,8 @@ public:
             const Fingerprint& member = result.group.primaryFiles[m];
             auto it = driveBySize_.find(member.byteSize);
             if (it == driveBySize_.end()) continue;
-            pool_.prefetch(member.url);
-            pool_.prefetch(drives_[it->second.front()].url);
+            pool_->prefetch(member.url);
+            pool_->prefetch(drives_[it->second.front()].url);
         }
     }
 
@@ -166,7 +171,7 @@ private:
         auto it = digests_.find(version);
         if (it != digests_.end()) return it->second;
         const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
-        std::optional<ProofHashPool::Taken> taken = pool_.take(file, version, test);
+        std::optional<ProofHashPool::Taken> taken = pool_ ? pool_->take(file, version, test) : std::nullopt;
         // The pool's read stands for this one: accepted only after the test a read would have
         // asked, and its error is this attempt's error.
         if (taken && cancelled()) throw ChecksumCancelledError();
@@ -185,7 +190,9 @@ private:
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
-    ProofHashPool pool_;  // last: its threads stop before the members they read go
+    // None: every file is read on the proving thread. Last: its threads stop before the members
+    // they read go.
+    std::unique_ptr<ProofHashPool> pool_;
 };
 
 // How many trailing path components `drive` shares with `tail` (a path relative to the card
@@ -299,7 +306,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     const MatchVerifier::CancelTest stopped = [&stop] { return stop.load(); };
     auto prover = [&] {
         static const std::vector<Fingerprint> noFingerprints;
-        ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverThreads);
+        ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
         for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
             for (const fs::path& candidate : candidates[f]) {
                 if (session.prove(files[f].url, candidate)) {
@@ -313,7 +320,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     };
     std::vector<std::jthread> provers;
     try {
-        for (int t = 0; t < ProofHashPool::defaultThreadCount(); ++t) provers.emplace_back(prover);
+        for (int t = 0; t < otherFileProverCount(); ++t) provers.emplace_back(prover);
     } catch (const std::system_error&) {
         if (provers.empty()) prover();  // no thread to be had: prove them here
     }
