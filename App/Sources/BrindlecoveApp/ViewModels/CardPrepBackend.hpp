@@ -1,7 +1,7 @@
 #pragma once
 // What the card erase needs of the system, behind plain functions: the engine's volume check,
-// the volume identity, the count of a card's contents, the erase itself and the media walk
-// that tells whether a card changed since its scan. standard() is the real system; tests
+// the volume identity, the count of a card's contents, the erase itself and the walk of its
+// files that tells whether a card changed since its scan. standard() is the real system; tests
 // replace single functions (a count that blocks, an identity that changes). Every function is
 // called on the main thread or on a worker and must be safe on any thread.
 
@@ -54,7 +54,7 @@ struct CardPrepBackend {
 
     // The count itself, as standard().computePreview does it.
     static CardContents countContents(const Path& card);
-    // The media walk, as standard().scanMediaForFreshness does it.
+    // The walk of the card's files, as standard().scanMediaForFreshness does it.
     static std::optional<CardMediaSnapshot> mediaSnapshot(const Path& card);
 };
 

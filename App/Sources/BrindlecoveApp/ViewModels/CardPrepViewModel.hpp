@@ -10,8 +10,8 @@
 // identity and its mount, the same three times); the typed card name; no run or count in
 // progress; and a safe standing, or the user's acknowledgement for this report and this
 // standing. An erase enabled by a safe standing walks the card once more in the worker and
-// erases nothing when a media file is new or changed since the scan, or when a clip turns out
-// to be proven only by copies on the card itself.
+// erases nothing when any file (all but hidden and junk ones) is new or changed since the scan,
+// or when a clip or another file turns out to be proven only by copies on the card itself.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
