@@ -152,7 +152,9 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     vm->setConfirmationText("MNT");
     ASSERT_TRUE(vm->runChecked(fresh));
     ASSERT_TRUE(waitForEraseEnd(*vm));
-    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::changedMessage()}));
+    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{
+                               CardPrepViewModel::changedMessage({"DCIM/100CANON/IMG_0008.JPG"})}));
+    EXPECT_TRUE(std::get<CardPrepViewModel::Failed>(vm->phase()).message.contains("1 file the scan didn't check (IMG_0008.JPG)"));
     EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0007.JPG"));
     EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0008.JPG"));
     EXPECT_EQ(vm->confirmationText(), "");

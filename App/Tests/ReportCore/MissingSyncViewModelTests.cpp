@@ -348,3 +348,29 @@ TEST(MissingSyncFiles, PrimariesThenSidecarsWithSizesFromDisk) {
     EXPECT_EQ(files[2].byteSize, 5);
     EXPECT_EQ(files[3].byteSize, 0);
 }
+
+TEST(MissingSyncFiles, OtherFilesOnlyOnTheCardFollowTheClipsOnce) {
+    using tessaline::OtherFile;
+    auto report = makeReport({clip({fingerprint("/c/A.MOV", 10)}, MatchStatus::missing(), {"/c/AM01.XML"}),
+                              clip({fingerprint("/c/B.MOV", 7)}, MatchStatus::confirmed("/d/B.MOV"))});
+    auto withOthers = std::make_shared<tessaline::VerificationReport>(*report);
+    withOthers->otherFiles = {{"/c/AM01.XML", 3, OtherFile::Role::other, std::nullopt},  // already with its clip
+                              {"/c/BM01.XML", 4, OtherFile::Role::sidecar, std::nullopt},
+                              {"/c/INDEX.BDM", 5, OtherFile::Role::other, std::nullopt},
+                              {"/c/NOTES.TXT", 6, OtherFile::Role::other, fs::path("/d/NOTES.TXT")}};
+    auto files = MissingSyncViewModel::filesToRescue(*withOthers);
+    ASSERT_EQ(files.size(), 4u);
+    EXPECT_EQ(files[1].url, "/c/AM01.XML");
+    EXPECT_EQ(files[2].url, "/c/BM01.XML");
+    EXPECT_EQ(files[2].kind, tessaline::MediaFile::Kind::sidecar);
+    EXPECT_EQ(files[3].url, "/c/INDEX.BDM");
+    EXPECT_EQ(files[3].kind, tessaline::MediaFile::Kind::other);
+    EXPECT_EQ(files[3].byteSize, 5);
+
+    // With no clip missing, the other files alone are a rescue of their own.
+    auto othersOnly = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 2));
+    othersOnly->otherFiles = {{"/c/INDEX.BDM", 5, OtherFile::Role::other, std::nullopt}};
+    EXPECT_EQ(MissingSyncViewModel::filesToRescue(*othersOnly).size(), 1u);
+    EXPECT_EQ(ReportTexts::countsOf(*othersOnly).toRescue(), 1);
+    EXPECT_EQ(ReportTexts::syncButtonTitle(ReportTexts::countsOf(*othersOnly).toRescue()), "Sync 1 Missing File to Drive");
+}

@@ -95,3 +95,29 @@ TEST(ReportTexts, OutcomeStopFirstThenVerifiedThenFailures) {
               "2 of 5 files failed — the card still holds the only copy of those. Details in the Production Log tab.");
     EXPECT_EQ(failed.tone, Tone::bad);
 }
+
+TEST(ReportTexts, OtherFilesOnlyOnTheCardGetTheirOwnBannerAndLine) {
+    using tessaline::OtherFile;
+    auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 10));
+    EXPECT_EQ(ReportTexts::otherFilesLine(ReportTexts::countsOf(*report)), "");
+    report->otherFiles = {{"/media/u/CARD/A.XML", 1, OtherFile::Role::sidecar, std::filesystem::path("/d/A.XML")},
+                          {"/media/u/CARD/B.CPI", 1, OtherFile::Role::other, std::nullopt},
+                          {"/media/u/CARD/C.MPL", 1, OtherFile::Role::other, std::nullopt},
+                          {"/media/u/CARD/D.BDM", 1, OtherFile::Role::other, std::nullopt},
+                          {"/media/u/CARD/NOTES.TXT", 1, OtherFile::Role::other, std::nullopt}};
+    auto banner = ReportTexts::banner(report->eraseStanding());
+    EXPECT_EQ(banner.tone, Tone::bad);
+    EXPECT_EQ(banner.title, "All 10 clips are backed up, but 4 other files are only on the card");
+    EXPECT_EQ(banner.subtitle, "Copy them with the rescue below, or scan with every file type.");
+    const auto counts = ReportTexts::countsOf(*report);
+    EXPECT_EQ(counts.confirmed, 10);  // the tiles keep counting clips
+    EXPECT_EQ(ReportTexts::otherFilesLine(counts), "Other files: 1 confirmed · 4 only on the card");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(counts.toRescue()), "Sync 4 Missing Files to Drive");
+
+    report->otherFiles.resize(2);
+    EXPECT_EQ(ReportTexts::banner(report->eraseStanding()).title,
+              "All 10 clips are backed up, but 1 other file is only on the card");
+    // "Every file is confirmed" only when it is true.
+    report->otherFiles[1].provenAt = "/d/B.CPI";
+    EXPECT_EQ(ReportTexts::banner(report->eraseStanding()).tone, Tone::good);
+}

@@ -19,14 +19,21 @@ std::shared_ptr<const tessaline::VerificationReport> scanCard(const std::filesys
     std::vector<Fingerprint> cardPrints;
     for (const auto& file : cardScan.mediaFiles) cardPrints.push_back(reader.fingerprint(file.url));
     std::vector<Fingerprint> drivePrints;
-    for (const auto& drive : drives)
-        for (const auto& file : scanner.scan(drive, false, card).mediaFiles)
-            drivePrints.push_back(reader.fingerprint(file.url));
+    std::vector<MediaFile> driveOthers;
+    for (const auto& drive : drives) {
+        const ScanResult driveScan = scanner.scan(drive, false, card);
+        for (const auto& file : driveScan.mediaFiles) drivePrints.push_back(reader.fingerprint(file.url));
+        driveOthers.insert(driveOthers.end(), driveScan.sidecarFiles.begin(), driveScan.sidecarFiles.end());
+        driveOthers.insert(driveOthers.end(), driveScan.otherFiles.begin(), driveScan.otherFiles.end());
+    }
     const auto groups = Grouper().group(cardPrints, cardScan.sidecarFiles);
     auto results = Matcher().match(groups, drivePrints, card);
-    results = MatchVerifier(ChecksumEngine(), card).verify(results, drivePrints, [] { return false; });
+    const MatchVerifier verifier(ChecksumEngine(), card);
+    results = verifier.verify(results, drivePrints, [] { return false; });
+    auto others = verifier.verifyOtherFiles(OtherFile::toProve(cardScan, results), driveOthers, [] { return false; });
     return std::make_shared<const VerificationReport>(card, drives, static_cast<EpochSeconds>(std::time(nullptr)),
-                                                      std::move(results), std::nullopt, cardScan.unreadableFolders);
+                                                      std::move(results), std::nullopt, cardScan.unreadableFolders,
+                                                      std::move(others));
 }
 
 }  // namespace brindlecove::testing

@@ -146,6 +146,27 @@ TEST_F(ReportViewTest, BannerTilesAndRescueFollowTheReport) {
     EXPECT_EQ(view->findChildren<ResultBanner*>("report.banner").size(), 1);
 }
 
+TEST_F(ReportViewTest, OtherFilesOnlyOnTheCardGetALineAndTheRescue) {
+    auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 10));
+    scan->setLastReport(report);
+    EXPECT_FALSE(view->findChild<QLabel*>("report.otherFiles"));
+    EXPECT_FALSE(shown("report.rescue"));
+
+    auto withOthers = std::make_shared<tessaline::VerificationReport>(*report);
+    for (const char* name : {"00000.CPI", "00000.MPL", "INDEX.BDM", "NOTES.TXT"})
+        withOthers->otherFiles.push_back(
+            {std::filesystem::path("/media/u/CARD") / name, 10, tessaline::OtherFile::Role::other, std::nullopt});
+    scan->setLastReport(withOthers);
+    EXPECT_EQ(bannerTitle(), "All 10 clips are backed up, but 4 other files are only on the card");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::bad);
+    EXPECT_EQ(tile("report.tile.confirmed"), 10);
+    auto* line = view->findChild<QLabel*>("report.otherFiles");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->text(), "Other files: 0 confirmed · 4 only on the card");
+    EXPECT_TRUE(shown("report.rescue"));
+    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 4 Missing Files to Drive");
+}
+
 TEST_F(ReportViewTest, DestinationRowsAndTheSyncButton) {
     scan->setLastReport(countsReport(2, 3));
     EXPECT_TRUE(shown("rescue.pickHint"));

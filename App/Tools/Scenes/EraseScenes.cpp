@@ -1,6 +1,7 @@
 // Scenes of the Erase Card section: the camera erase of a card with real camera files (a
 // loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
-// safe, a missing and a not-fully-read scan, mid-erase and done; and the reformat form
+// safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
+// mid-erase and done; and the reformat form
 // inspected, confirmed and done (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
@@ -188,6 +189,40 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     scan.setLastReport(report(root, 0, {root / "PRIVATE/M4ROOT"}));
     studio.wait(100);
     studio.save(QStringLiteral("erase-not-fully-read"), &view);
+
+    // Files beside the clips: found on no drive by the scan, then never seen by it.
+    {
+        const int before = vm.preview() ? vm.preview()->fileCount : 0;
+        const fs::path notes = root / "NOTES.TXT", index = root / "PRIVATE/AVCHD/BDMV/INDEX.BDM";
+        fs::create_directories(index.parent_path());
+        for (const auto& file : {notes, index}) {
+            QFile out(qpath(file));
+            if (out.open(QIODevice::WriteOnly)) out.write("take 2 is the keeper");
+        }
+        vm.recount();
+        studio.waitFor([&] { return vm.preview() && vm.preview()->fileCount == before + 2; });
+        auto withOthers = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
+        for (const auto& file : {notes, index})
+            withOthers->otherFiles.push_back({file, 20, tessaline::OtherFile::Role::other, std::nullopt});
+        // At the tall size of the other erase pictures, and at the window's least and default sizes.
+        const QSize tall = view.size();
+        using Shown = std::pair<std::shared_ptr<const tessaline::VerificationReport>, QString>;
+        for (const auto& [shown, name] : {Shown{withOthers, QStringLiteral("erase-other-files")},
+                                          Shown{report(root, 0), QStringLiteral("erase-not-checked")}}) {
+            scan.setLastReport(shown);
+            for (const QSize size : {tall, QSize(720, 480), QSize(900, 600)}) {
+                view.resize(size);
+                studio.wait(150);
+                studio.save(size == tall ? name : QStringLiteral("%1-%2x%3").arg(name).arg(size.width()).arg(size.height()),
+                            &view);
+            }
+        }
+        view.resize(tall);
+        fs::remove(notes);
+        fs::remove_all(root / "PRIVATE");
+        vm.recount();
+        studio.waitFor([&] { return vm.preview() && vm.preview()->fileCount == before; });
+    }
 
     scan.setLastReport(report(root, 0));
     studio.wait(50);

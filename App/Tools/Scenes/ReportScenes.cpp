@@ -1,7 +1,8 @@
 // Scenes of the Report section, from real media made here (videos, one turned by its display
 // matrix, stills, a still PNG and a sound), some of it copied to a "drive" folder: a safe
 // report, a report with files still only on the card (and its rescue copy run for real),
-// a card that was not fully read, and the preview window over a still (video frames are
+// a card that was not fully read, a card whose clips are safe but whose other files are not,
+// and the preview window over a still (video frames are
 // drawn by the platform's video output, which an offscreen grab does not capture).
 
 #include "ScreenshotStudio.hpp"
@@ -158,6 +159,26 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
 
     showReport(studio, reportOf(card, files, drive, 0, {fspath(card + QStringLiteral("/DCIM/101MEDIA"))}));
     studio.save(QStringLiteral("report-not-fully-read"));
+
+    // Every clip on the drive, but files beside them only on the card.
+    auto others = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 0));
+    const fs::path root = fspath(card);
+    others->otherFiles = {
+        {root / "DCIM/100MEDIA/C0001M01.XML", 1'204, tessaline::OtherFile::Role::sidecar, fspath(drive + "/C0001M01.XML")},
+        {root / "NOTES.TXT", 312, tessaline::OtherFile::Role::other, std::nullopt},
+        {root / "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", 1'536, tessaline::OtherFile::Role::other, std::nullopt},
+        {root / "PRIVATE/AVCHD/BDMV/INDEX.BDM", 120, tessaline::OtherFile::Role::other, std::nullopt},
+        {root / "PRIVATE/AVCHD/BDMV/PLAYLIST/00000.MPL", 264, tessaline::OtherFile::Role::other, std::nullopt}};
+    showReport(studio, others);
+    studio.save(QStringLiteral("report-other-files"));
+    // At the window's least and its default size as well.
+    const QSize tourSize = studio.window().size();
+    for (const QSize size : {QSize(720, 480), QSize(900, 600)}) {
+        studio.window().resize(size);
+        ScreenshotStudio::wait(150);
+        studio.save(QStringLiteral("report-other-files-%1x%2").arg(size.width()).arg(size.height()));
+    }
+    studio.window().resize(tourSize);
 
     // The preview over a still, then over the turned clip.
     view = showReport(studio, missing);

@@ -143,6 +143,23 @@ TEST(GrouperTest, SidecarsAttachByStemAcrossFolders) {
               (std::vector<std::filesystem::path>{"/c/clip_001.xml", "/c/clip_002.XML"}));
 }
 
+TEST(GrouperTest, NumberedMetadataFilesJoinTheirClip) {
+    auto groups = group({file("/c/M4ROOT/CLIP/C0001.MP4", noon), file("/c/M4ROOT/CLIP/c0002.mp4", noon + 1),
+                         file("/c/M4ROOT/CLIP/C0003.MP4", noon + 2), file("/c/M4ROOT/CLIP/C0004M01.MP4", noon + 3)},
+                        {sidecar("/c/M4ROOT/CLIP/C0001M01.XML"), sidecar("/c/M4ROOT/CLIP/C0002m02.xml"),
+                         sidecar("/c/M4ROOT/CLIP/C0003M1.XML"), sidecar("/c/M4ROOT/CLIP/C0003MA1.XML"),
+                         sidecar("/c/M4ROOT/CLIP/C0004M01.XML")});
+    EXPECT_EQ(groupOf(groups, "C0001.MP4").sidecars,
+              (std::vector<std::filesystem::path>{"/c/M4ROOT/CLIP/C0001M01.XML"}));
+    EXPECT_EQ(groupOf(groups, "c0002.mp4").sidecars,
+              (std::vector<std::filesystem::path>{"/c/M4ROOT/CLIP/C0002m02.xml"}));
+    // Not an "M" and two digits: no join.
+    EXPECT_TRUE(groupOf(groups, "C0003.MP4").sidecars.empty());
+    // The exact stem still joins, once.
+    EXPECT_EQ(groupOf(groups, "C0004M01.MP4").sidecars,
+              (std::vector<std::filesystem::path>{"/c/M4ROOT/CLIP/C0004M01.XML"}));
+}
+
 TEST(GrouperTest, OrderByCameraDateThenPathWithUndatedLast) {
     auto groups = group({fileSystemDated("/c/z_fs.jpg", noon - 1000), file("/c/b.jpg", noon), file("/c/a.jpg", noon),
                          file("/c/early.jpg", noon - 10), file("/c/y_undated.jpg"), file("/c/x_undated.jpg")});

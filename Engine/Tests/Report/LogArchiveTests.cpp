@@ -1,4 +1,5 @@
 #include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/LogMeta.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
@@ -261,6 +262,19 @@ TEST_F(LogArchiveTest, AScanWithMissingMismatchedOrUnreadContentsHasAProblem) {
     EXPECT_TRUE(archive.archive(scanReport({confirmed}, {"/media/crew/EOS_DIGITAL/DCIM/101"}), std::nullopt, at).hasProblem);
     EXPECT_FALSE(archive.archive(scanReport({confirmed}), std::nullopt, at).hasProblem);
     EXPECT_EQ(archive.list().size(), 4u);
+
+    // Other files: only on the card is a problem, counted in meta.json; proven ones are not.
+    VerificationReport withOthers = scanReport({confirmed});
+    withOthers.otherFiles = {{"/media/crew/EOS_DIGITAL/NOTES.TXT", 10, OtherFile::Role::other, std::nullopt},
+                             {"/media/crew/EOS_DIGITAL/INDEX.BDM", 10, OtherFile::Role::other, fs::path("/b/INDEX.BDM")}};
+    auto filed = archive.archive(withOthers, std::nullopt, at);
+    EXPECT_TRUE(filed.hasProblem);
+    auto meta = LogMeta::fromJson(nlohmann::json::parse(readFile(filed.directory / "meta.json")));
+    EXPECT_EQ(meta.counts["otherFiles"], 2);
+    EXPECT_EQ(meta.counts["otherFilesOnlyOnCard"], 1);
+    EXPECT_EQ(meta.summary, "1 confirmed · 0 missing · 0 duplicate · 1 other only on card");
+    withOthers.otherFiles[0].provenAt = "/b/NOTES.TXT";
+    EXPECT_FALSE(archive.archive(withOthers, std::nullopt, at).hasProblem);
 }
 
 namespace {
@@ -326,4 +340,20 @@ TEST_F(LogArchiveTest, StoppedIncompleteAndFailedCopiesAreFlaggedButAnEmptyOneIs
     EXPECT_FALSE(archive.archive(copyLog(0, {}), std::nullopt, at).hasProblem);
     EXPECT_FALSE(archive.archive(copyLog(1, {S::copiedVerified()}), std::nullopt, at).hasProblem);
     EXPECT_EQ(archive.list().size(), 6u);
+}
+
+TEST_F(LogArchiveTest, AScanFiledBeforeOtherFilesWereCountedStillLists) {
+    // The meta.json and report JSON an earlier version wrote: four counts, no other files.
+    const fs::path folder = sandbox / "Logs/2025-06-01/verify-113005";
+    writeFile(folder / "verify-113005.json", "{\n  \"card_path\": \"/media/crew/EOS_DIGITAL\",\n  \"clips\": []\n}");
+    writeFile(folder / "verify-113005.pdf", "%PDF-1.5");
+    writeFile(folder / "meta.json",
+              "{\n  \"kind\": \"verify\",\n  \"date\": \"2025-06-01T11:30:05Z\",\n  \"title\": \"EOS_DIGITAL\",\n"
+              "  \"subtitle\": \"Scan of EOS_DIGITAL\",\n  \"summary\": \"3 confirmed · 0 missing · 0 duplicate\",\n"
+              "  \"counts\": {\n    \"confirmed\": 3,\n    \"missing\": 0,\n    \"duplicates\": 0,\n    \"nameMismatch\": 0\n"
+              "  },\n  \"hasProblem\": false,\n  \"primaryFileName\": \"verify-113005.pdf\"\n}");
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].title, "EOS_DIGITAL");
+    EXPECT_FALSE(listed[0].hasProblem);
 }

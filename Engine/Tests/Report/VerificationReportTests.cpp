@@ -3,6 +3,7 @@
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace tessaline;
 using namespace tessaline::testing;
@@ -267,4 +268,107 @@ TEST_F(ReportExporterTest, WritesThreeFormsSideBySide) {
 TEST_F(ReportExporterTest, AFileInTheWayOfTheFolderIsAnError) {
     writeFile(sandbox / "taken", "x");
     EXPECT_THROW(ReportExporter::write(mixedReport(), sandbox / "taken" / "sub", "report"), FileWriteError);
+}
+
+namespace {
+
+VerificationReport reportWithOtherFiles(bool allProven) {
+    auto confirmed = result({media("/media/CARD/PRIVATE/M4ROOT/CLIP/C0001.MP4", 1'000, noon)},
+                            MatchStatus::confirmed("/media/BACKUP_A/C0001.MP4"));
+    std::vector<OtherFile> others{
+        {"/media/CARD/NOTES.TXT", 120, OtherFile::Role::other,
+         allProven ? std::optional<std::filesystem::path>("/media/BACKUP_A/NOTES.TXT") : std::nullopt},
+        {"/media/CARD/PRIVATE/AVCHD/BDMV/INDEX.BDM", 2'500'000, OtherFile::Role::other,
+         allProven ? std::optional<std::filesystem::path>("/media/BACKUP_A/INDEX.BDM") : std::nullopt},
+        {"/media/CARD/PRIVATE/M4ROOT/CLIP/C0001M01.XML", 900, OtherFile::Role::sidecar,
+         std::filesystem::path("/media/BACKUP_A/C0001M01.XML")},
+    };
+    return VerificationReport("/media/CARD", {"/media/BACKUP_A"}, generated, {confirmed}, someCard, {},
+                              std::move(others));
+}
+
+}  // namespace
+
+TEST(VerificationReportTest, OtherFilesOnlyOnTheCardAreNeverSafe) {
+    auto report = reportWithOtherFiles(false);
+    EXPECT_EQ(report.eraseStanding(), (Standing{Standing::Kind::otherFilesOnlyOnCard, 2, 1}));
+    EXPECT_FALSE(report.isSafeToErase());
+    EXPECT_EQ(report.otherFilesConfirmedCount(), 1);
+    auto lines = report.summaryLines();
+    EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  All 1 clips confirmed on drives, but 2 other files are only on "
+                                                  "the card \u2014 marked \u2717 below. Not safe to erase.",
+                                                  Kind::bad}));
+    // The clip lines stay as they are; the other files follow in a section of their own,
+    // named by their place on the card, and get a count line after the four of the clips.
+    const std::vector<VerificationReport::Line> tail(lines.end() - 14, lines.end());
+    EXPECT_EQ(tail, (std::vector<VerificationReport::Line>{
+                        {"  \u2713 synced    C0001.MP4  \u2192  /media/BACKUP_A/C0001.MP4", Kind::good},
+                        {"", Kind::plain},
+                        {"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain},
+                        {"", Kind::plain},
+                        {"  \u2717 ONLY CARD NOTES.TXT  0.0 MB", Kind::bad},
+                        {"  \u2717 ONLY CARD PRIVATE/AVCHD/BDMV/INDEX.BDM  2.5 MB", Kind::bad},
+                        {"  \u2713 synced    PRIVATE/M4ROOT/CLIP/C0001M01.XML  \u2192  /media/BACKUP_A/C0001M01.XML",
+                         Kind::good},
+                        {"", Kind::plain},
+                        {rule, Kind::plain},
+                        {"Confirmed     : 1", Kind::plain},
+                        {"Missing       : 0", Kind::plain},
+                        {"Duplicates    : 0", Kind::plain},
+                        {"Name-mismatch : 0", Kind::plain},
+                        {"Other files   : 1 confirmed \u00B7 2 only on the card", Kind::plain},
+                    }));
+
+    // The CSV keeps its header and clip rows and adds one row per other file.
+    EXPECT_EQ(ReportExporter::csv(report),
+              "status,filename,capture_date,size_bytes,drive_path\n"
+              "confirmed,C0001.MP4,2024-05-01T12:00:00Z,1000,/media/BACKUP_A/C0001.MP4\n"
+              "other file MISSING,NOTES.TXT,,120,\n"
+              "other file MISSING,PRIVATE/AVCHD/BDMV/INDEX.BDM,,2500000,\n"
+              "other file confirmed,PRIVATE/M4ROOT/CLIP/C0001M01.XML,,900,/media/BACKUP_A/C0001M01.XML\n");
+
+    // The JSON keeps every key and adds the other files and their counts.
+    auto json = nlohmann::json::parse(ReportExporter::json(report));
+    EXPECT_EQ(json["summary"]["total"], 1);
+    EXPECT_EQ(json["summary"]["confirmed"], 1);
+    EXPECT_EQ(json["summary"]["other_files_confirmed"], 1);
+    EXPECT_EQ(json["summary"]["other_files_missing"], 2);
+    ASSERT_EQ(json["other_files"].size(), 3u);
+    EXPECT_EQ(json["other_files"][1], (nlohmann::json{{"status", "missing"},
+                                                      {"kind", "other"},
+                                                      {"file", "INDEX.BDM"},
+                                                      {"card_path", "PRIVATE/AVCHD/BDMV/INDEX.BDM"},
+                                                      {"size_bytes", 2500000}}));
+    EXPECT_EQ(json["other_files"][2]["kind"], "sidecar");
+    EXPECT_EQ(json["other_files"][2]["drive_path"], "/media/BACKUP_A/C0001M01.XML");
+
+    // Missing clips still speak first, and the other files are named below the verdict.
+    auto missing = VerificationReport("/media/CARD", {}, generated, {result({media("/media/CARD/A.MOV", 5)},
+                                                                            MatchStatus::missing())},
+                                      someCard, {}, report.otherFiles);
+    EXPECT_EQ(missing.eraseStanding().kind, Standing::Kind::hasMissing);
+    EXPECT_EQ(missing.summaryLines()[6],  // no drive lines in this one
+              (VerificationReport::Line{"\u26A0  2 other files are only on the card too \u2014 marked \u2717 below.",
+                                        Kind::bad}));
+
+    // Proven everywhere: safe, with every file confirmed.
+    auto proven = reportWithOtherFiles(true);
+    EXPECT_EQ(proven.eraseStanding(), (Standing{Standing::Kind::safe, 1, 1}));
+    EXPECT_EQ(proven.summaryLines().back().text, "Other files   : 3 confirmed \u00B7 0 only on the card");
+}
+
+TEST(VerificationReportTest, AReportWithoutOtherFilesKeepsItsFormsUnchanged) {
+    auto report = mixedReport();
+    EXPECT_EQ(ReportExporter::json(report).find("other_files"), std::string::npos);
+    EXPECT_EQ(report.summaryLines().back().text, "Name-mismatch : 1");
+}
+
+TEST_F(ReportExporterTest, ThePdfNamesTheOtherFiles) {
+    auto report = reportWithOtherFiles(false);
+    auto folder = sandbox / "out";
+    ReportExporter::write(report, folder, "report");
+    const std::string text = pdfText(folder / "report.pdf");
+    EXPECT_NE(text.find("ONLY CARD PRIVATE/AVCHD/BDMV/INDEX.BDM"), std::string::npos) << text;
+    EXPECT_NE(text.find("Other files"), std::string::npos);
+    EXPECT_EQ(readFile(folder / "report.csv"), ReportExporter::csv(report));
 }

@@ -74,10 +74,29 @@ TEST_F(FolderScannerTest, ClassifiesMediaSidecarsAndJunkInTheDocumentedOrder) {
     EXPECT_EQ(r.skippedCount, 9 + 2);  // the junk and hidden files, notes.txt and README
     EXPECT_EQ(r.totalCount(), 8);
 
+    // The unclassified files are listed as other files (an erase deletes them too).
+    EXPECT_EQ(relativePaths(r.otherFiles, root()), (Names{"README", "notes.txt"}));
+    for (const auto& f : r.otherFiles) EXPECT_EQ(f.kind, MediaFile::Kind::other);
+
     // With every file type included, the unclassified files become media; junk stays junk.
     ScanResult all = scan(true);
     EXPECT_EQ(all.mediaFiles.size(), 7u);
     EXPECT_EQ(all.skippedCount, 9);
+    EXPECT_TRUE(all.otherFiles.empty());
+}
+
+TEST_F(FolderScannerTest, ADriveWalkListsOnlyTheOtherFilesItIsAskedFor) {
+    touch("PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", "cpi");
+    touch("PRIVATE/AVCHD/BDMV/INDEX.BDM", "index");
+    touch("Project/edit.prproj", "project");
+    touch("NOTES.TXT", "notes");
+    const std::unordered_set<std::string> wanted{"00000.cpi", "notes.txt"};
+    ScanResult r = FolderScanner().scan(root(), false, std::nullopt, &wanted);
+    EXPECT_EQ(relativePaths(r.otherFiles, root()), (Names{"NOTES.TXT", "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI"}));
+    EXPECT_EQ(r.otherFiles[0].byteSize, 5);
+    EXPECT_EQ(r.skippedCount, 4) << "counted as before, listed or not";
+    const std::unordered_set<std::string> none;
+    EXPECT_TRUE(FolderScanner().scan(root(), false, std::nullopt, &none).otherFiles.empty());
 }
 
 TEST_F(FolderScannerTest, SizesComeFromTheWalk) {

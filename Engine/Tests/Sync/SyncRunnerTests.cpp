@@ -77,6 +77,24 @@ TEST_F(SyncRunnerTest, CopiesOnlyTheSubfolderPlacedRelativeToItAndRecordsTheRun)
     EXPECT_TRUE(again.run.allVerified);
 }
 
+TEST_F(SyncRunnerTest, CopiesEveryFileAnEraseWouldDeleteNotOnlyMediaAndSidecars) {
+    fs::path card = sandbox / "card";
+    writePatternFile(card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 40000, 1);
+    writeFile(card / "PRIVATE/M4ROOT/CLIP/C0001M01.XML", "<meta/>");
+    writeFile(card / "PRIVATE/AVCHD/BDMV/INDEX.BDM", "index");
+    writeFile(card / "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", "clip info");
+    writeFile(card / "NOTES.TXT", "take 2");
+    writeFile(card / ".DS_Store", "junk");
+    fs::create_directories(sandbox / "backup");
+    auto result = runner.run(pairTo(sandbox / "backup/A"), card, SyncReport::Trigger::manual, noSettle);
+    EXPECT_EQ(result.run.fileCount, 5);
+    EXPECT_TRUE(result.run.allVerified);
+    EXPECT_EQ(readFile(sandbox / "backup/A/NOTES.TXT"), "take 2");
+    EXPECT_EQ(readFile(sandbox / "backup/A/PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI"), "clip info");
+    EXPECT_EQ(readFile(sandbox / "backup/A/PRIVATE/M4ROOT/CLIP/C0001M01.XML"), "<meta/>");
+    EXPECT_FALSE(fs::exists(sandbox / "backup/A/.DS_Store"));
+}
+
 TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
     fs::path card = sandbox / "card";
     writeFile(card / "A001.MOV", "clip");

@@ -55,9 +55,11 @@ std::optional<CardMediaSnapshot> CardPrepBackend::mediaSnapshot(const Path& card
         const auto result = tessaline::FolderScanner().scan(card, false);
         if (!result.unreadableFolders.empty()) return std::nullopt;
         const fs::path root = EraseGate::standardised(card);
+        // Every file the erase would delete: media, sidecars and files of no listed type.
         CardMediaSnapshot snapshot;
-        for (const auto& file : result.mediaFiles)
-            snapshot.sizes.emplace(EraseGate::standardised(file.url).lexically_relative(root).string(), file.byteSize);
+        for (const auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles})
+            for (const auto& file : *list)
+                snapshot.sizes.emplace(EraseGate::standardised(file.url).lexically_relative(root).string(), file.byteSize);
         return snapshot;
     } catch (const std::exception&) {
         return std::nullopt;

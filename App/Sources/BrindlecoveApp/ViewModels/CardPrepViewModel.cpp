@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
 #include <QDir>
@@ -39,15 +40,26 @@ QString CardPrepViewModel::swappedMessage() {
         "Nothing was erased. Reselect the card and check its scan before erasing.");
 }
 
-QString CardPrepViewModel::changedMessage() {
+QString CardPrepViewModel::changedMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
     return QStringLiteral(
-        "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
+               "The card has changed since it was scanned \u2014 %1 the scan didn't check (%2). Nothing was erased. "
+               "Scan it again before erasing.")
+        .arg(EraseTexts::fileCount(static_cast<int>(files.size())), EraseTexts::namesOf(files));
 }
 
-QString CardPrepViewModel::selfProvenMessage() {
+QString CardPrepViewModel::selfProvenMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
+            "and scan again before erasing.");
     return QStringLiteral(
-        "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
-        "and scan again before erasing.");
+               "%1 on this card %2 nowhere else (%3) \u2014 nothing was erased. Copy them to a drive and scan "
+               "again before erasing.")
+        .arg(EraseTexts::fileCount(static_cast<int>(files.size())),
+             files.size() == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), EraseTexts::namesOf(files));
 }
 
 std::optional<QString> CardPrepViewModel::runningNoun() const {
@@ -160,21 +172,23 @@ void CardPrepViewModel::loadPreview() {
     });
 }
 
-int CardPrepViewModel::selfProvenFor(const tessaline::VerificationReport& report) const {
+const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const ReportPtr& report) const {
     const fs::path card = cardFsPath();
     const auto& deviceOf = dependencies_.backend.deviceOf;
     const std::optional<dev_t> cardDevice = deviceOf ? deviceOf(card) : std::nullopt;
     const std::string root = EraseGate::standardised(card).string();
-    if (selfProvenCache_ && selfProvenCache_->report == &report && selfProvenCache_->cardDevice == cardDevice &&
+    if (selfProvenCache_ && selfProvenCache_->report == report.get() && selfProvenCache_->cardDevice == cardDevice &&
         selfProvenCache_->cardRoot == root)
-        return selfProvenCache_->count;
-    const int count = EraseGate::selfProvenClips(report, card, [&](const fs::path& location) {
+        return *selfProvenCache_;
+    const EraseGate::OnCardTest onCard = [&](const fs::path& location) {
         if (!cardDevice || !deviceOf) return false;
         const auto device = deviceOf(location);
         return device && *device == *cardDevice;
-    });
-    selfProvenCache_ = SelfProvenCache{&report, nullptr, cardDevice, root, count};
-    return count;
+    };
+    selfProvenCache_ = SelfProvenCache{report.get(), report, cardDevice, root,
+                                       EraseGate::selfProvenClips(*report, card, onCard),
+                                       EraseGate::otherFilesOnlyOnCard(*report, card, onCard)};
+    return *selfProvenCache_;
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
@@ -184,11 +198,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.media = previewMedia_ ? &*previewMedia_ : nullptr;
-        in.selfProven = [this, &report] {
-            const int count = selfProvenFor(*report);
-            selfProvenCache_->keep = report;
-            return count;
-        };
+        in.selfProven = [this, &report] { return selfProvenFor(report).count; };
+        in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
     }
     return EraseGate::standing(in);
 }
@@ -240,10 +251,11 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     Q_EMIT changed();
 
     Executor::shared().userInitiated([this, ticket, request = std::move(request), backend = dependencies_.backend] {
-        auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt) {
-            ticket.post([this, id = ticket.id, refusal, issue] {
+        auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
+                          std::vector<std::string> files = {}) {
+            ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
                 runs_.finish(id);
-                applyRefusal(refusal, issue);
+                applyRefusal(refusal, issue, files);
             });
         };
         try {
@@ -264,7 +276,17 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                                                                       return device && *device == *cardDevice;
                                                                   });
                 if (selfProven > 0) return refuse(Refusal::selfProven);
-                EraseGate::Inputs in{request.report.get(), request.card, identity, &*media, nullptr};
+                // Every file the erase would delete, not only media: each must be one the
+                // report vouches for, and every other file must be proven off the card.
+                const auto onlyOnCard = EraseGate::otherFilesOnlyOnCard(
+                    *request.report, request.card, [&](const fs::path& location) {
+                        const auto device = backend.deviceOf(location);
+                        return device && *device == *cardDevice;
+                    });
+                if (!onlyOnCard.empty()) return refuse(Refusal::selfProven, std::nullopt, onlyOnCard);
+                const auto unvouched = EraseGate::unvouchedFiles(*request.report, *media);
+                if (!unvouched.empty()) return refuse(Refusal::changed, std::nullopt, unvouched);
+                EraseGate::Inputs in{request.report.get(), request.card, identity, &*media, nullptr, nullptr};
                 if (!EraseGate::standing(in).isSafe()) return refuse(Refusal::changed);
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
@@ -315,7 +337,8 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
     Q_EMIT changed();
 }
 
-void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue) {
+void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
+                                     const std::vector<std::string>& files) {
     switch (refusal) {
         case Refusal::location:
             cardIssue_ = issue.value_or(CardRootIssue::notAVolumeRoot);
@@ -325,8 +348,8 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
         case Refusal::changed:
         case Refusal::selfProven:
             setPhase(Failed{refusal == Refusal::swapped   ? swappedMessage()
-                            : refusal == Refusal::changed ? changedMessage()
-                                                          : selfProvenMessage()});
+                            : refusal == Refusal::changed ? changedMessage(files)
+                                                          : selfProvenMessage(files)});
             confirmationText_.clear();
             acknowledgedUnverified_ = false;
             acknowledgedFor_.reset();

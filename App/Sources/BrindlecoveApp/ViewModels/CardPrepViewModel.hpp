@@ -10,8 +10,8 @@
 // identity and its mount, the same three times); the typed card name; no run or count in
 // progress; and a safe standing, or the user's acknowledgement for this report and this
 // standing. An erase enabled by a safe standing walks the card once more in the worker and
-// erases nothing when a media file is new or changed since the scan, or when a clip turns out
-// to be proven only by copies on the card itself.
+// erases nothing when any file (all but hidden and junk ones) is new or changed since the scan,
+// or when a clip or another file turns out to be proven only by copies on the card itself.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -27,7 +27,9 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <variant>
+#include <vector>
 
 namespace brindlecove {
 
@@ -122,8 +124,10 @@ public:
 
     static QString locationMessage();
     static QString swappedMessage();
-    static QString changedMessage();
-    static QString selfProvenMessage();
+    // With the files that made the erase stop (relative paths or names): how many, and the
+    // first few by name.
+    static QString changedMessage(const std::vector<std::string>& files = {});
+    static QString selfProvenMessage(const std::vector<std::string>& files = {});
 
 Q_SIGNALS:
     // Any published value changed.
@@ -138,9 +142,10 @@ private:
     void start(const ReportPtr& report, bool safePath);
     void applyEvent(const QString& name, int index, int total);
     void applySummary(const Summary& summary);
-    void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue);
+    void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
     void applyEngineError(const QString& message);
-    int selfProvenFor(const tessaline::VerificationReport& report) const;
+    struct SelfProvenCache;
+    const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
     std::filesystem::path cardFsPath() const;
 
     Dependencies dependencies_;
@@ -166,14 +171,15 @@ private:
     std::optional<Shown> shown_;
     std::optional<Shown> acknowledgedFor_;
 
-    // Self-proven clips of a report, by report and card device (stat of every proving
-    // location once per report, not at every draw).
+    // Self-proven clips and the other files only on the card of a report, by report and card
+    // device (stat of every proving location once per report, not at every draw).
     struct SelfProvenCache {
         const tessaline::VerificationReport* report = nullptr;
         ReportPtr keep;
         std::optional<dev_t> cardDevice;
         std::string cardRoot;
         int count = 0;
+        std::vector<std::string> otherFilesOnlyOnCard;
     };
     mutable std::optional<SelfProvenCache> selfProvenCache_;
 };

@@ -2,6 +2,8 @@
 
 #include "Tessaline/Support/PathText.hpp"
 
+#include <algorithm>
+
 namespace brindlecove::EraseGate {
 
 namespace fs = std::filesystem;
@@ -19,18 +21,29 @@ std::optional<std::string> relativeTo(const fs::path& file, const fs::path& root
 
 }  // namespace
 
-bool vouchesFor(const tessaline::VerificationReport& report, const CardMediaSnapshot& media) {
-    if (media.sizes.empty()) return true;
+std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardMediaSnapshot& media) {
+    std::vector<std::string> unvouched;
+    if (media.sizes.empty()) return unvouched;
     const fs::path root = standardised(report.cardPath);
-    std::map<std::string, int64_t> scanned;
-    for (const auto& result : report.results)
+    std::map<std::string, std::optional<int64_t>> scanned;  // no size: any size (a clip's sidecar)
+    for (const auto& result : report.results) {
         for (const auto& primary : result.group.primaryFiles)
             if (auto relative = relativeTo(primary.url, root)) scanned.emplace(*relative, primary.byteSize);
+        for (const auto& sidecar : result.group.sidecars)
+            if (auto relative = relativeTo(sidecar, root)) scanned.emplace(*relative, std::nullopt);
+    }
+    // An other file's size (a backed-up clip's sidecar is one too) replaces "any size".
+    for (const auto& other : report.otherFiles)
+        if (auto relative = relativeTo(other.url, root)) scanned[*relative] = other.byteSize;
     for (const auto& [relative, size] : media.sizes) {
         auto found = scanned.find(relative);
-        if (found == scanned.end() || found->second != size) return false;
+        if (found == scanned.end() || (found->second && *found->second != size)) unvouched.push_back(relative);
     }
-    return true;
+    return unvouched;
+}
+
+bool vouchesFor(const tessaline::VerificationReport& report, const CardMediaSnapshot& media) {
+    return unvouchedFiles(report, media).empty();
 }
 
 int selfProvenClips(const tessaline::VerificationReport& report, const fs::path& cardRoot, const OnCardTest& onCard) {
@@ -52,6 +65,30 @@ int selfProvenClips(const tessaline::VerificationReport& report, const fs::path&
     return count;
 }
 
+std::vector<std::string> otherFilesOnlyOnCard(const tessaline::VerificationReport& report, const fs::path& cardRoot,
+                                              const OnCardTest& onCard) {
+    const fs::path root = standardised(cardRoot);
+    std::vector<std::string> names;
+    for (const auto& other : report.otherFiles) {
+        const bool elsewhere = other.provenAt && !tessaline::isSameOrBelow(standardised(*other.provenAt), root) &&
+                               !(onCard && onCard(*other.provenAt));
+        if (!elsewhere) names.push_back(tessaline::lastComponent(other.url));
+    }
+    return names;
+}
+
+namespace {
+
+// The first few names of a list, for the texts that name files.
+std::vector<std::string> firstNames(const std::vector<std::string>& names) {
+    const size_t shown = std::min<size_t>(names.size(), VerificationStanding::firstNamesShown);
+    std::vector<std::string> first(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(shown));
+    for (auto& name : first) name = tessaline::toDisplayUtf8(std::string_view(name));
+    return first;
+}
+
+}  // namespace
+
 VerificationStanding standing(const Inputs& in) {
     using Kind = VerificationStanding::Kind;
     using Report = tessaline::VerificationReport;
@@ -68,14 +105,37 @@ VerificationStanding standing(const Inputs& in) {
         case Report::EraseStanding::Kind::hasMissing: result = {Kind::missing, verdict.count}; break;
         case Report::EraseStanding::Kind::hasContentMismatch: result = {Kind::mismatch, verdict.count}; break;
         case Report::EraseStanding::Kind::cardNotFullyRead: result = {Kind::notFullyRead, verdict.count}; break;
+        case Report::EraseStanding::Kind::otherFilesOnlyOnCard: result = {Kind::otherFilesOnlyOnCard, verdict.count}; break;
         case Report::EraseStanding::Kind::noMedia: return {Kind::notVerified, 0};
     }
     if (const int selfProven = in.selfProven ? in.selfProven() : 0; selfProven > 0) {
         const int alreadyMissing = result.kind == Kind::missing ? result.count : 0;
         result = {Kind::missing, alreadyMissing + selfProven};
     }
-    if ((result.kind == Kind::safe || result.kind == Kind::mismatch) && in.media && !vouchesFor(report, *in.media))
-        return {Kind::notVerified, 0};
+    std::vector<std::string> onlyOnCard;
+    if (in.otherFilesOnlyOnCard) {
+        onlyOnCard = in.otherFilesOnlyOnCard();
+    } else {
+        for (const auto& other : report.otherFiles)
+            if (other.isOnlyOnCard()) onlyOnCard.push_back(tessaline::lastComponent(other.url));
+    }
+    if (!onlyOnCard.empty()) {
+        if (result.kind == Kind::safe || result.kind == Kind::otherFilesOnlyOnCard)
+            result = {Kind::otherFilesOnlyOnCard, static_cast<int>(onlyOnCard.size())};
+        result.files = static_cast<int>(onlyOnCard.size());
+        result.fileNames = firstNames(onlyOnCard);
+    }
+    if ((result.kind == Kind::safe || result.kind == Kind::mismatch) && in.media) {
+        const std::vector<std::string> unvouched = unvouchedFiles(report, *in.media);
+        if (!unvouched.empty()) {
+            VerificationStanding changed{Kind::notVerified, 0};
+            changed.files = static_cast<int>(unvouched.size());
+            std::vector<std::string> names;
+            for (const auto& relative : unvouched) names.push_back(tessaline::lastComponent(relative));
+            changed.fileNames = firstNames(names);
+            return changed;
+        }
+    }
     return result;
 }
 

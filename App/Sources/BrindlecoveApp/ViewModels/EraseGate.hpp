@@ -1,8 +1,12 @@
 #pragma once
 // The erase-safety gate's rules as pure functions: what the last scan says about erasing the
 // card in the reader now. The view model feeds them the report, the card folder, the identity
-// read from the volume a moment ago and the card's media as last counted; the erase worker
+// read from the volume a moment ago and the card's files as last counted; the erase worker
 // feeds them fresh facts again just before erasing. Any thread; no state.
+//
+// The rule: the card is safe to erase only when every file the erase would delete (every file
+// but hidden and junk ones) is vouched for by the report and proven on a drive that is not
+// the card.
 
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
@@ -13,6 +17,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindlecove {
 
@@ -25,16 +30,24 @@ struct VerificationStanding {
         notFullyRead,   // count: card folders the scan could not read
         notVerified,    // no usable scan of this card (none, another folder, no media, changed since)
         differentCard,  // the scan was of this folder, but this volume cannot be shown to be the scanned one
+        otherFilesOnlyOnCard,  // count: files that are no clip's, proven nowhere but on this card
     };
     Kind kind = Kind::notVerified;
     int count = 0;
+    // The files behind the verdict besides clips: for missing and otherFilesOnlyOnCard the
+    // other files only on this card, for notVerified the files the scan did not check (the
+    // card changed since); their number and the names of the first few (firstNamesShown).
+    int files = 0;
+    std::vector<std::string> fileNames;
+    static constexpr int firstNamesShown = 3;
 
     bool isSafe() const { return kind == Kind::safe; }
     friend bool operator==(const VerificationStanding&, const VerificationStanding&) = default;
 };
 
-// The media files found on a card by a folder walk: path relative to the card root (raw
-// bytes) and byte size.
+// The files an erase of a card would delete, as a folder walk finds them (media, sidecars and
+// other files; hidden and junk ones left out): path relative to the card root (raw bytes)
+// and byte size.
 struct CardMediaSnapshot {
     std::map<std::string, int64_t> sizes;
     friend bool operator==(const CardMediaSnapshot&, const CardMediaSnapshot&) = default;
@@ -45,8 +58,11 @@ namespace EraseGate {
 // The folder as the gate compares it: absolute, lexically normal, no trailing "/".
 std::filesystem::path standardised(const std::filesystem::path& folder);
 
-// Whether `report` vouches for every file of `media`: each one is, by its path relative to
-// the card root and by its byte size, a primary file of one of the report's clips.
+// The files of `media` the report does not vouch for, by path relative to the card root, in
+// path order. A file is vouched for when it is, by that path and its byte size, a primary file
+// of one of the report's clips or one of its other files, or, by that path, a sidecar of one
+// of its clips.
+std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardMediaSnapshot& media);
 bool vouchesFor(const tessaline::VerificationReport& report, const CardMediaSnapshot& media);
 
 // Tells whether a proving location lies on the card itself (the card's own device).
@@ -58,6 +74,11 @@ using OnCardTest = std::function<bool(const std::filesystem::path& location)>;
 int selfProvenClips(const tessaline::VerificationReport& report, const std::filesystem::path& cardRoot,
                     const OnCardTest& onCard);
 
+// The report's other files that exist only on the card, by name in path order: proven on no
+// drive, or proven only by a copy on the card (at or below `cardRoot`, or on it by `onCard`).
+std::vector<std::string> otherFilesOnlyOnCard(const tessaline::VerificationReport& report,
+                                              const std::filesystem::path& cardRoot, const OnCardTest& onCard);
+
 struct Inputs {
     const tessaline::VerificationReport* report = nullptr;   // the last scan's report, if any
     std::optional<std::filesystem::path> card;               // the picked card folder, if any
@@ -65,13 +86,17 @@ struct Inputs {
     const CardMediaSnapshot* media = nullptr;                // the card's media as last counted, if known
     // selfProvenClips() of the report; asked only once the report is known to be of this card.
     std::function<int()> selfProven;
+    // otherFilesOnlyOnCard() of the report, asked likewise; without it, the other files the
+    // report found on no drive.
+    std::function<std::vector<std::string>()> otherFilesOnlyOnCard;
 };
 
 // The standing, first rule that decides: no report or no card, or a report of another folder:
 // notVerified; no identity in the report or none readable now, or the two do not match:
-// differentCard; then the report's verdict with the self-proven clips counted as missing;
-// and a safe or mismatch verdict becomes notVerified when the card holds a media file the
-// report does not vouch for (the card was shot on since the scan).
+// differentCard; then the report's verdict with the self-proven clips counted as missing and
+// the other files only on the card named (a safe verdict with any becomes
+// otherFilesOnlyOnCard); and a safe or mismatch verdict becomes notVerified when the card
+// holds a file the report does not vouch for (the card was written to since the scan).
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate

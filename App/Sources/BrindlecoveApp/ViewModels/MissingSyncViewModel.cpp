@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <set>
 
 namespace brindlecove {
 
@@ -93,14 +94,24 @@ void MissingSyncViewModel::pickDestination() {
 
 std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tessaline::VerificationReport& report) {
     std::vector<tessaline::MediaFile> files;
+    std::set<std::string> listed;  // a sidecar shared by two clips, or also an other file, is copied once
+    auto add = [&](tessaline::MediaFile file) {
+        if (listed.insert(file.url.native()).second) files.push_back(std::move(file));
+    };
     for (const auto& result : report.results) {
         if (!result.isMissing()) continue;
         for (const auto& primary : result.group.primaryFiles)
-            files.push_back({primary.url, tessaline::MediaFile::Kind::media, primary.byteSize});
+            add({primary.url, tessaline::MediaFile::Kind::media, primary.byteSize});
         for (const auto& sidecar : result.group.sidecars) {
             QFileInfo info(qtPath(sidecar));
-            files.push_back({sidecar, tessaline::MediaFile::Kind::sidecar, info.isFile() ? info.size() : 0});
+            add({sidecar, tessaline::MediaFile::Kind::sidecar, info.isFile() ? info.size() : 0});
         }
+    }
+    for (const auto& other : report.otherFiles) {
+        if (!other.isOnlyOnCard()) continue;
+        using Kind = tessaline::MediaFile::Kind;
+        add({other.url, other.role == tessaline::OtherFile::Role::sidecar ? Kind::sidecar : Kind::other,
+             other.byteSize});
     }
     return files;
 }
@@ -108,8 +119,7 @@ std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tess
 void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
     if (!destination_ || isRunning() || runs_.isActive()) return;
     auto files = filesToRescue(report);
-    const auto& results = report.results;
-    if (std::none_of(results.begin(), results.end(), [](const auto& r) { return r.isMissing(); })) return;
+    if (files.empty()) return;
 
     auto ticket = runs_.begin();
     wasStopped_ = false;

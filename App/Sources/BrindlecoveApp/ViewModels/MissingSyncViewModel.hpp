@@ -1,7 +1,8 @@
 #pragma once
-// The rescue copy of the clips a report found only on the card: the destination (suggested
-// from where the confirmed clips live, or picked), the options, the verified copy of every
-// missing file with its sidecars, its progress and outcome, and filing its transfer log.
+// The rescue copy of the clips and other files a report found only on the card: the
+// destination (suggested from where the confirmed clips live, or picked), the options, the
+// verified copy of every missing clip's files with its sidecars and of every other file found
+// on no drive, its progress and outcome, and filing its transfer log.
 //
 // The destination is checked when the copy starts: it must still be an existing folder on
 // the volume it was chosen on, and is never created; otherwise every file fails with
@@ -80,7 +81,7 @@ public:
     // The folder panel; a chosen folder replaces the destination and clears a finished run.
     void pickDestination();
     // Starts the copy of the report's missing files; silently nothing without a destination,
-    // during a run, or without missing files.
+    // during a run, or with nothing to rescue.
     void start(const tessaline::VerificationReport& report);
 
     // "rescue copy" while a run is in progress, for the window's close check.
@@ -90,7 +91,8 @@ public:
     void stop();
 
     // The files a rescue copies: per missing clip in the report's order, its primary files,
-    // then its sidecars (size read from disk, 0 when unreadable).
+    // then its sidecars (size read from disk, 0 when unreadable); then the other files only on
+    // the card, in path order; each file once.
     static std::vector<tessaline::MediaFile> filesToRescue(const tessaline::VerificationReport& report);
 
 Q_SIGNALS:

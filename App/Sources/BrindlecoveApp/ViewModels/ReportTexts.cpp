@@ -18,6 +18,7 @@ Counts countsOf(const tessaline::VerificationReport& report) {
             case tessaline::MatchStatus::Kind::missing: ++counts.missing; break;
         }
     }
+    for (const auto& file : report.otherFiles) ++(file.isOnlyOnCard() ? counts.otherOnlyOnCard : counts.otherConfirmed);
     return counts;
 }
 
@@ -45,11 +46,25 @@ Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
                     QStringLiteral("%1 folder(s) on the card couldn't be read, so their files were never checked. Not "
                                    "safe to erase.")
                         .arg(count)};
+        case Kind::otherFilesOnlyOnCard:
+            return {Tone::bad,
+                    standing.count == 1
+                        ? QStringLiteral("All %1 clips are backed up, but 1 other file is only on the card").arg(total)
+                        : QStringLiteral("All %1 clips are backed up, but %2 other files are only on the card")
+                              .arg(total, count),
+                    QStringLiteral("Copy them with the rescue below, or scan with every file type.")};
         case Kind::noMedia:
             break;
     }
     return {Tone::warn, QStringLiteral("No media found on the card"),
             QStringLiteral("There's nothing to verify — check you picked the right card.")};
+}
+
+QString otherFilesLine(const Counts& counts) {
+    if (counts.otherConfirmed + counts.otherOnlyOnCard == 0) return {};
+    return QStringLiteral("Other files: %1 confirmed · %2 only on the card")
+        .arg(counts.otherConfirmed)
+        .arg(counts.otherOnlyOnCard);
 }
 
 QString syncButtonTitle(int missingCount) {

@@ -19,18 +19,27 @@ struct Banner {
     bool operator==(const Banner&) const = default;
 };
 
-// How many clips have each status, counted in one pass without copying the results.
+// How many clips have each status, counted in one pass without copying the results, and how
+// many other files (not clips) were proven on a drive or are only on the card.
 struct Counts {
     int confirmed = 0;
     int duplicates = 0;
     int mismatches = 0;
     int missing = 0;
+    int otherConfirmed = 0;
+    int otherOnlyOnCard = 0;
+    // What a rescue copies: the missing clips and the other files only on the card.
+    int toRescue() const { return missing + otherOnlyOnCard; }
     bool operator==(const Counts&) const = default;
 };
 Counts countsOf(const tessaline::VerificationReport& report);
 
 // The verdict banner for a report's erase standing.
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing);
+
+// The line under the tiles for a report with other files: "Other files: 6 confirmed · 4 only
+// on the card"; empty without other files.
+QString otherFilesLine(const Counts& counts);
 
 // "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".
 QString syncButtonTitle(int missingCount);

@@ -12,6 +12,7 @@
 #include "Tessaline/Scanner/FolderScanner.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <sys/stat.h>
@@ -152,6 +153,12 @@ private:
 
         const std::vector<ClipGroup> groups = Grouper().group(cardPrints, cardScan.sidecarFiles);
 
+        // Drive walks list only the other files whose names the card's other files have, and
+        // only drive files named like a card sidecar or other file are kept as candidates.
+        for (const MediaFile& other : cardScan.otherFiles) otherNames_.insert(asciiLowercased(lastComponent(other.url)));
+        candidateNames_ = otherNames_;
+        for (const MediaFile& sidecar : cardScan.sidecarFiles)
+            candidateNames_.insert(asciiLowercased(lastComponent(sidecar.url)));
         const Place card = placeOf(request_.card);
         SecurityScopedBookmarkStore grants(environment_.bookmarkStoreURL);
         std::vector<fs::path> drivePaths;
@@ -175,11 +182,24 @@ private:
         std::vector<MatchResult> claims = Matcher{captureTimeTolerance}.match(groups, drivePrints, request_.card);
 
         const auto verifyStart = Clock::now();
+        auto verifying = [&](int done, int total) {
+            emit(scan_event::VerifyingProgress{done, total,
+                                               std::chrono::duration<double>(Clock::now() - verifyStart).count()});
+        };
         MatchVerifier verifier(ChecksumEngine(proofChunkSize), request_.card);
-        std::vector<MatchResult> proven =
-            verifier.verify(claims, drivePrints, isCancelled_, [&](int done, int total) {
-                emit(scan_event::VerifyingProgress{
-                    done, total, std::chrono::duration<double>(Clock::now() - verifyStart).count()});
+        int clipsProven = 0;
+        std::vector<MatchResult> proven = verifier.verify(claims, drivePrints, isCancelled_, [&](int done, int total) {
+            clipsProven = total;
+            verifying(done, total);
+        });
+        stopIfCancelled();
+        // Then every other file an erase would delete: the backed-up clips' sidecars and the
+        // files that are no clip's, each proven by a same-named copy on a drive. The count of
+        // proofs goes on from the clips'.
+        std::vector<OtherFile> others = verifier.verifyOtherFiles(
+            OtherFile::toProve(cardScan, proven), driveOtherFiles_, isCancelled_,
+            [&](int done, int total) {
+                if (total > 0) verifying(clipsProven + done, clipsProven + total);
             });
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
@@ -187,7 +207,7 @@ private:
 
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
-                                                          std::move(cardScan.unreadableFolders));
+                                                          std::move(cardScan.unreadableFolders), std::move(others));
     }
 
     // openCache() on a thread of its own; no future when no thread can be started (the
@@ -208,7 +228,7 @@ private:
         drivePaths.push_back(root);
         ScanResult scan;
         try {
-            scan = scanner.scan(root, request_.includeAllFiles, request_.card);
+            scan = scanner.scan(root, request_.includeAllFiles, request_.card, &otherNames_);
         } catch (const std::exception&) {
             return false;
         }
@@ -223,6 +243,11 @@ private:
         if (!cancelled() && index_) prune(*index_, key, root, scan.mediaFiles);
         drivePrints.insert(drivePrints.end(), std::make_move_iterator(prints.begin()),
                            std::make_move_iterator(prints.end()));
+        // The candidates for the card's sidecars and other files.
+        for (auto* list : {&scan.sidecarFiles, &scan.otherFiles})
+            for (MediaFile& file : *list)
+                if (candidateNames_.count(asciiLowercased(lastComponent(file.url))))
+                    driveOtherFiles_.push_back(std::move(file));
         return true;
     }
 
@@ -247,6 +272,9 @@ private:
     FingerprintStages stages_;
     std::shared_ptr<FingerprintIndex> index_;
     std::shared_ptr<MetadataReader> inner_;
+    std::unordered_set<std::string> otherNames_;      // ASCII-lowercased names of the card's other files
+    std::unordered_set<std::string> candidateNames_;  // ... and of its sidecars
+    std::vector<MediaFile> driveOtherFiles_;           // the drives' files of those names
 };
 
 }  // namespace

@@ -1,7 +1,8 @@
 #pragma once
 // The worker of one scan: scan the card, fingerprint it through the fingerprint cache,
-// scan and fingerprint each granted drive, group, match, prove every match by its bytes and
-// build the report. Plain C++ over the engine (no Qt), so it runs on any worker thread and
+// scan and fingerprint each granted drive, group, match, prove every match by its bytes,
+// prove every other file an erase would delete (the backed-up clips' sidecars and every file
+// that is no clip's) by a same-named drive file with the same bytes, and build the report. Plain C++ over the engine (no Qt), so it runs on any worker thread and
 // is tested directly; the view model runs it on the user-initiated pool.
 //
 // Never a false "safe": the card root is handed to the matcher and the verifier (a copy on

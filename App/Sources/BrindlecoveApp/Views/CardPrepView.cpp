@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/DriveFormatView.hpp"
@@ -93,11 +94,8 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                         .arg(n),
                     Style::good(), false};
         case Kind::missing:
-            return {stop,
-                    QStringLiteral("STOP \u2014 your last scan found %1 clips that exist ONLY on this card. Erasing now "
-                                   "loses them. Copy or re-scan first.")
-                        .arg(n),
-                    Style::bad(), true};
+        case Kind::otherFilesOnlyOnCard:
+            return {stop, EraseTexts::stopText(standing), Style::bad(), true};
         case Kind::mismatch:
             return {triangle,
                     QStringLiteral("CHECK \u2014 %1 clips have a same-named but different file on your drive. They look "
@@ -117,10 +115,7 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                     Style::bad(), true};
         case Kind::notVerified: break;
     }
-    return {triangle,
-            QStringLiteral("This card hasn't been verified this session. Run a Scan first so you're not erasing "
-                           "footage that was never backed up."),
-            Style::warn(), false};
+    return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};
 }
 
 QGroupBox* group(const QString& title, const QString& objectName, QWidget* parent) {

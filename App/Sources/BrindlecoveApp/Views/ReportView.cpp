@@ -120,7 +120,7 @@ void ReportView::render() {
     if (!changed) return;
     renderSummary();
     rescueSection_->setReport(shown_);
-    rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).missing > 0);
+    rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).toRescue() > 0);
     thumbnails_.dropPending();
     fileList_->setReport(shown_);
     previewController_->setItems(fileList_->model().previewPaths());
@@ -184,6 +184,21 @@ void ReportView::renderSummary() {
         auto* card = new StatCard(tile.count, tile.label, tile.symbol, tile.color, tile.emphasized, summaryContent_);
         card->setObjectName(QString::fromLatin1(tile.name));
         tiles->addWidget(card, 1);
+    }
+    // The files that are no clip's footage get one line of their own under the clip tiles.
+    if (const QString line = ReportTexts::otherFilesLine(counts); !line.isEmpty()) {
+        auto* others = new QLabel(line, tilesBox);
+        others->setObjectName(QStringLiteral("report.otherFiles"));
+        others->setTextFormat(Qt::PlainText);
+        others->setWordWrap(true);
+        if (counts.otherOnlyOnCard > 0) {
+            QPalette palette = others->palette();
+            palette.setColor(QPalette::WindowText, Style::bad());
+            others->setPalette(palette);
+        } else {
+            Style::makeSecondary(others);
+        }
+        tilesColumn->addWidget(others);
     }
     stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);

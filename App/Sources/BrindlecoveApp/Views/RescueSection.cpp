@@ -145,7 +145,7 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
 void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationReport> report) {
     report_ = std::move(report);
     const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
-    missingCount_ = counts.missing;
+    missingCount_ = counts.toRescue();
     confirmedCount_ = counts.confirmed;
     render();
 }

@@ -17,7 +17,7 @@ struct ClipGroup {
     enum class Kind { video, still, burstSet, rawJpegPair };
 
     std::vector<Fingerprint> primaryFiles;           // multi-file groups: sorted by full path
-    std::vector<std::filesystem::path> sidecars;     // never proven, never counted in sizes
+    std::vector<std::filesystem::path> sidecars;     // never counted in sizes; proven as OtherFile
     Kind kind = Kind::still;
 
     // The sum of the primaries' sizes; 0 without primaries.

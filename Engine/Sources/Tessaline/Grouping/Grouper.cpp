@@ -201,13 +201,27 @@ Files bursts(const Files& input, std::vector<ClipGroup>& groups) {
     return rest;
 }
 
+// The clip stem a camera's numbered metadata file names: "<clip>M01" (an "M" and two ASCII
+// digits after the clip's stem, as in C0001M01.XML beside C0001.MP4), lower-cased; none for
+// any other stem.
+std::optional<std::string> numberedMetadataBase(const std::string& lowerStem) {
+    const size_t n = lowerStem.size();
+    if (n < 4 || lowerStem[n - 3] != 'm') return std::nullopt;
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!digit(lowerStem[n - 2]) || !digit(lowerStem[n - 1])) return std::nullopt;
+    return lowerStem.substr(0, n - 3);
+}
+
 void attachSidecars(ClipGroup& group, const std::unordered_map<std::string, std::vector<fs::path>>& sidecarsByStem) {
-    std::unordered_set<std::string> seen;
+    std::unordered_set<std::string> seen, attached;
     for (const Fingerprint& file : group.primaryFiles) {
         std::string stem = stemKey(file.url);
         if (!seen.insert(stem).second) continue;
         auto it = sidecarsByStem.find(stem);
-        if (it != sidecarsByStem.end()) group.sidecars.insert(group.sidecars.end(), it->second.begin(), it->second.end());
+        if (it == sidecarsByStem.end()) continue;
+        // A sidecar listed under two of the group's stems (its own and a numbered one) joins once.
+        for (const fs::path& sidecar : it->second)
+            if (attached.insert(sidecar.native()).second) group.sidecars.push_back(sidecar);
     }
 }
 
@@ -217,8 +231,13 @@ std::vector<ClipGroup> Grouper::group(const std::vector<Fingerprint>& media, con
     std::vector<ClipGroup> groups;
     if (media.empty()) return groups;
 
+    // A sidecar joins by its own stem, and a numbered metadata file also by its clip's stem.
     std::unordered_map<std::string, std::vector<fs::path>> sidecarsByStem;
-    for (const MediaFile& sidecar : sidecars) sidecarsByStem[stemKey(sidecar.url)].push_back(sidecar.url);
+    for (const MediaFile& sidecar : sidecars) {
+        std::string stem = stemKey(sidecar.url);
+        if (auto base = numberedMetadataBase(stem)) sidecarsByStem[*base].push_back(sidecar.url);
+        sidecarsByStem[stem].push_back(sidecar.url);
+    }
 
     Files files;
     files.reserve(media.size());

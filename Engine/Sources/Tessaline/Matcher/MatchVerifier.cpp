@@ -2,14 +2,19 @@
 
 #include "Tessaline/Matcher/ProofHashPool.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <memory>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -24,6 +29,12 @@ constexpr int maxAttempts = 3;
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
+// Other files are mostly small (metadata, support files, notes): their proofs, opens and
+// stats rather than reads, run side by side on one prover per hardware thread (2 to 8), each
+// with a session of its own that reads both files itself (handing a small file to a hashing
+// thread costs more than reading it).
+constexpr int otherFileProverHashThreads = 0;
+int otherFileProverCount() { return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 8); }
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -38,11 +49,12 @@ std::optional<fs::path> resolved(const fs::path& path) {
 class ProofSession {
 public:
     ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
-                 const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled)
+                 const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
+                 int poolThreads = ProofHashPool::defaultThreadCount())
         : checksum_(checksum),
           drives_(drives),
           isCancelled_(isCancelled),
-          pool_(checksum, ProofHashPool::defaultThreadCount()) {
+          pool_(poolThreads > 0 ? std::make_unique<ProofHashPool>(checksum, poolThreads) : nullptr) {
         if (cardRoot) {
             auto real = resolved(*cardRoot);
             cardRoot_ = real.value_or(normalizedPath(*cardRoot));
@@ -54,7 +66,7 @@ public:
     // The caller's test, asked on this thread only; a stop also stops the hashing pool.
     bool cancelled() {
         const bool stop = isCancelled_ && isCancelled_();
-        if (stop) pool_.stop();
+        if (stop && pool_) pool_->stop();
         return stop;
     }
 
@@ -71,7 +83,7 @@ public:
             if (cardSize != driveSize) return false;
             if (isSelf(cardStat, driveStat, drive)) return false;
             try {
-                pool_.prefetch(drive, true);  // hashed while this thread reads the card file
+                if (pool_) pool_->prefetch(drive, true);  // hashed while this thread reads the card file
                 std::string cardDigest = digest(card, cardStat);
                 std::string driveDigest = digest(drive, driveStat);
                 return cardDigest == driveDigest;
@@ -85,11 +97,9 @@ public:
         return false;
     }
 
-    // Whether every member after the first has a proven copy among the same-size drive files
-    // (by fingerprint size, in drive order; any folder of any drive).
     // Queues the files a claim's proof will read, so they are hashed before it is reached.
     void readAhead(const MatchResult& result) {
-        if (result.group.primaryFiles.empty()) return;
+        if (!pool_ || result.group.primaryFiles.empty()) return;
         const MatchStatus& status = result.status;
         if (status.kind() != MatchStatus::Kind::confirmed && status.kind() != MatchStatus::Kind::possibleDuplicate)
             return;
@@ -101,9 +111,9 @@ public:
         for (const fs::path& location : status.locations()) {
             struct stat driveStat {};
             if (::stat(location.c_str(), &driveStat) != 0 || driveStat.st_size != cardStat.st_size) continue;
-            if (!queuedCard) pool_.prefetch(card);
+            if (!queuedCard) pool_->prefetch(card);
             queuedCard = true;
-            pool_.prefetch(location);
+            pool_->prefetch(location);
         }
         // The other members of a clip are proven against same-size drive files: the first
         // candidate of each is the one a good backup proves with.
@@ -112,11 +122,13 @@ public:
             const Fingerprint& member = result.group.primaryFiles[m];
             auto it = driveBySize_.find(member.byteSize);
             if (it == driveBySize_.end()) continue;
-            pool_.prefetch(member.url);
-            pool_.prefetch(drives_[it->second.front()].url);
+            pool_->prefetch(member.url);
+            pool_->prefetch(drives_[it->second.front()].url);
         }
     }
 
+    // Whether every member after the first has a proven copy among the same-size drive files
+    // (by fingerprint size, in drive order; any folder of any drive).
     bool allMembersVerified(const ClipGroup& group) {
         for (size_t m = 1; m < group.primaryFiles.size(); ++m) {
             if (cancelled()) return false;
@@ -159,7 +171,7 @@ private:
         auto it = digests_.find(version);
         if (it != digests_.end()) return it->second;
         const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
-        std::optional<ProofHashPool::Taken> taken = pool_.take(file, version, test);
+        std::optional<ProofHashPool::Taken> taken = pool_ ? pool_->take(file, version, test) : std::nullopt;
         // The pool's read stands for this one: accepted only after the test a read would have
         // asked, and its error is this attempt's error.
         if (taken && cancelled()) throw ChecksumCancelledError();
@@ -178,8 +190,22 @@ private:
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
-    ProofHashPool pool_;  // last: its threads stop before the members they read go
+    // None: every file is read on the proving thread. Last: its threads stop before the members
+    // they read go.
+    std::unique_ptr<ProofHashPool> pool_;
 };
+
+// How many trailing path components `drive` shares with `tail` (a path relative to the card
+// root), at most all of the tail's.
+size_t sharedTail(const fs::path& drive, const std::vector<std::string>& tail) {
+    std::vector<std::string> parts;
+    for (const auto& part : drive) parts.push_back(part.native());
+    size_t shared = 0;
+    while (shared < tail.size() && shared < parts.size() &&
+           parts[parts.size() - 1 - shared] == tail[tail.size() - 1 - shared])
+        ++shared;
+    return shared;
+}
 
 }  // namespace
 
@@ -240,6 +266,80 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
         verified.push_back({group, std::move(outcome)});
     }
     return verified;
+}
+
+std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
+                                                       const std::vector<MediaFile>& driveFiles,
+                                                       const CancelTest& isCancelled, const Progress& progress) const {
+    const int total = static_cast<int>(files.size());
+    if (progress) progress(0, total);
+    if (files.empty()) return files;
+
+    std::unordered_map<std::string, std::vector<size_t>> driveByName;
+    for (size_t i = 0; i < driveFiles.size(); ++i)
+        driveByName[asciiLowercased(lastComponent(driveFiles[i].url))].push_back(i);
+    const std::string root = cardRoot_ ? withoutTrailingSlash(cardRoot_->native()) + "/" : std::string();
+
+    // Each file's candidates: same name (ASCII case ignored) and size, the ones whose path ends
+    // like the file's place on the card first, then in drive order.
+    std::vector<std::vector<fs::path>> candidates(files.size());
+    for (size_t f = 0; f < files.size(); ++f) {
+        auto it = driveByName.find(asciiLowercased(lastComponent(files[f].url)));
+        if (it == driveByName.end()) continue;
+        std::vector<std::string> tail;
+        const std::string& path = files[f].url.native();
+        if (!root.empty() && path.compare(0, root.size(), root) == 0)
+            for (const auto& part : fs::path(path.substr(root.size()))) tail.push_back(part.native());
+        if (tail.empty()) tail.push_back(lastComponent(files[f].url));
+        std::vector<std::pair<size_t, size_t>> ranked;  // (shared tail, drive index)
+        for (size_t i : it->second)
+            if (driveFiles[i].byteSize == files[f].byteSize) ranked.emplace_back(sharedTail(driveFiles[i].url, tail), i);
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& [shared, i] : ranked) candidates[f].push_back(driveFiles[i].url);
+    }
+
+    // Provers take the files in order; the caller's thread asks the cancellation test and
+    // reports progress while they work.
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> next{0};
+    std::atomic<int> done{0};
+    const MatchVerifier::CancelTest stopped = [&stop] { return stop.load(); };
+    auto prover = [&] {
+        static const std::vector<Fingerprint> noFingerprints;
+        ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
+        for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
+            for (const fs::path& candidate : candidates[f]) {
+                if (session.prove(files[f].url, candidate)) {
+                    files[f].provenAt = candidate;
+                    break;
+                }
+            }
+            if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
+            else ++done;
+        }
+    };
+    std::vector<std::jthread> provers;
+    try {
+        for (int t = 0; t < otherFileProverCount(); ++t) provers.emplace_back(prover);
+    } catch (const std::system_error&) {
+        if (provers.empty()) prover();  // no thread to be had: prove them here
+    }
+    int reported = 0;
+    auto report = [&] {
+        for (const int now = done.load(); reported < now;)
+            if (progress) progress(++reported, total);
+    };
+    while (done.load() < total && !provers.empty()) {
+        if (isCancelled && isCancelled()) {
+            stop = true;
+            break;
+        }
+        report();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    provers.clear();  // joins
+    if (!stop) report();
+    return files;
 }
 
 }  // namespace tessaline

@@ -11,6 +11,8 @@
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
+#include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Scanner/MediaFile.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -41,6 +43,18 @@ public:
     // errors: a file that cannot be read is retried twice and then counts as unproven.
     std::vector<MatchResult> verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
                                     const CancelTest& isCancelled, const Progress& progress = {}) const;
+
+    // Proves each card file of `files` (none proven yet) by a drive file of the same name,
+    // ASCII case ignored, and the same size that holds the same bytes, with the same reads,
+    // retries and self-proof guards as a clip; a candidate whose path ends like the file's
+    // place below the card root is tried first, the others in `driveFiles` order. Returns the
+    // files in the same order with `provenAt` set where proven. The proofs run on a few threads
+    // of the call's own (these files are mostly small); isCancelled and progress are called on
+    // the caller's thread only: progress(0, total) first, then one call per file proven or not.
+    // Once isCancelled answers true, the files in hand and every later one stay unproven (the
+    // caller discards a stopped run).
+    std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
+                                            const CancelTest& isCancelled, const Progress& progress = {}) const;
 
 private:
     ChecksumEngine checksum_;

@@ -131,8 +131,15 @@ ArchivedLog LogArchive::archive(const VerificationReport& report, const std::opt
                    {"missing", static_cast<int64_t>(missing)},
                    {"duplicates", static_cast<int64_t>(duplicates)},
                    {"nameMismatch", static_cast<int64_t>(mismatches)}};
-    // A card whose folders could not all be read is not fully backed up either.
-    meta.hasProblem = missing > 0 || mismatches > 0 || !report.unreadableCardFolders.empty();
+    const auto otherOnlyOnCard = report.otherFilesOnlyOnCard().size();
+    if (!report.otherFiles.empty()) {
+        meta.counts["otherFiles"] = static_cast<int64_t>(report.otherFiles.size());
+        meta.counts["otherFilesOnlyOnCard"] = static_cast<int64_t>(otherOnlyOnCard);
+    }
+    if (otherOnlyOnCard > 0) meta.summary += " · " + std::to_string(otherOnlyOnCard) + " other only on card";
+    // A card whose folders could not all be read, or that holds other files found on no
+    // drive, is not fully backed up either.
+    meta.hasProblem = missing > 0 || mismatches > 0 || !report.unreadableCardFolders.empty() || otherOnlyOnCard > 0;
     return fileRun(LogKind::verify, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
         ReportExporter::write(report, folder, stem);
     });

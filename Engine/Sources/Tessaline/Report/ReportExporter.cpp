@@ -75,6 +75,17 @@ std::string ReportExporter::csv(const VerificationReport& report) {
         });
         text.push_back('\n');
     }
+    // The other files after the clips, in path order, named by their place on the card.
+    for (const OtherFile& file : report.otherFiles) {
+        text += CSVField::row({
+            file.provenAt ? "other file confirmed" : "other file MISSING",
+            report.placeOnCard(file.url),
+            std::string(),
+            std::to_string(file.byteSize),
+            file.provenAt ? display(*file.provenAt) : std::string(),
+        });
+        text.push_back('\n');
+    }
     return text;
 }
 
@@ -122,6 +133,26 @@ std::string ReportExporter::json(const VerificationReport& report) {
         {"name_mismatch", counts[static_cast<int>(MatchStatus::Kind::nameMatchMetadataMismatch)]},
     };
     root["clips"] = std::move(clips);
+    if (!report.otherFiles.empty()) {
+        json others = json::array();
+        int confirmed = 0;
+        for (const OtherFile& file : report.otherFiles) {
+            json entry = json::object();
+            entry["status"] = file.provenAt ? "confirmed" : "missing";
+            entry["kind"] = file.role == OtherFile::Role::sidecar ? "sidecar" : "other";
+            entry["file"] = toDisplayUtf8(file.url.filename());
+            entry["card_path"] = report.placeOnCard(file.url);
+            entry["size_bytes"] = file.byteSize;
+            if (file.provenAt) {
+                entry["drive_path"] = display(*file.provenAt);
+                ++confirmed;
+            }
+            others.push_back(std::move(entry));
+        }
+        root["other_files"] = std::move(others);
+        root["summary"]["other_files_confirmed"] = confirmed;
+        root["summary"]["other_files_missing"] = static_cast<int>(report.otherFiles.size()) - confirmed;
+    }
     if (!report.unreadableCardFolders.empty()) {
         json folders = json::array();
         for (const fs::path& folder : report.unreadableCardFolders) folders.push_back(display(folder));

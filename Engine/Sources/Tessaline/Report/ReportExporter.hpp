@@ -12,10 +12,14 @@ namespace tessaline {
 
 struct ReportExporter {
     // Header "status,filename,capture_date,size_bytes,drive_path", then one row per clip in
-    // alphabetical order; every line ends with "\n".
+    // alphabetical order, then one row per other file in path order (status "other file
+    // confirmed" or "other file MISSING", filename its place below the card root, no date);
+    // every line ends with "\n".
     static std::string csv(const VerificationReport& report);
 
-    // One object, pretty-printed with sorted keys. Never throws on file names.
+    // One object, pretty-printed with sorted keys. Never throws on file names. A report with
+    // other files adds "other_files" (status, kind, file, card_path, size_bytes, drive_path
+    // when proven) and the summary counts "other_files_confirmed" and "other_files_missing".
     static std::string json(const VerificationReport& report);
 
     // The text report line for line on US Letter pages, coloured by line kind. Throws

@@ -51,6 +51,11 @@ VerificationReport::Line verdictLine(const Standing& standing) {
     case Standing::Kind::cardNotFullyRead:
         return {"\u26A0  The card was not fully read \u2014 " + c + " folder(s) could not be read. Not safe to erase.",
                 Kind::bad};
+    case Standing::Kind::otherFilesOnlyOnCard:
+        return {"\u26A0  All " + t + " clips confirmed on drives, but " + c +
+                    (standing.count == 1 ? " other file is" : " other files are") +
+                    " only on the card \u2014 marked \u2717 below. Not safe to erase.",
+                Kind::bad};
     case Standing::Kind::noMedia:
         break;
     }
@@ -86,17 +91,28 @@ void appendResultLines(const MatchResult& result, std::vector<VerificationReport
         lines.push_back({std::string(13, ' ') + "+ " + toDisplayUtf8(group.primaryFiles[i].url.filename()), Kind::bad});
 }
 
+void appendOtherFileLine(const OtherFile& file, const std::string& name, std::vector<VerificationReport::Line>& lines) {
+    if (file.provenAt) {
+        lines.push_back({"  \u2713 synced    " + name + "  \u2192  " + display(*file.provenAt), Kind::good});
+        return;
+    }
+    lines.push_back({"  \u2717 ONLY CARD " + name + "  " + fixedText(static_cast<double>(file.byteSize) / 1'000'000.0, 1) +
+                         " MB",
+                     Kind::bad});
+}
+
 }  // namespace
 
 VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> drivePaths, EpochSeconds generatedAt,
                                        std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
-                                       std::vector<fs::path> unreadableCardFolders)
+                                       std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
       results(std::move(results)),
       cardVolumeIdentity(std::move(cardVolumeIdentity)),
-      unreadableCardFolders(std::move(unreadableCardFolders)) {
+      unreadableCardFolders(std::move(unreadableCardFolders)),
+      otherFiles(std::move(otherFiles)) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
 }
 
@@ -110,6 +126,26 @@ std::vector<MatchResult> VerificationReport::nameMismatches() const {
 }
 std::vector<MatchResult> VerificationReport::alphabeticalResults() const { return alphabetical(results); }
 
+std::string VerificationReport::placeOnCard(const fs::path& file) const {
+    const std::string root = withoutTrailingSlash(cardPath.native()) + "/";
+    const std::string& path = file.native();
+    if (path.size() > root.size() && path.compare(0, root.size(), root) == 0)
+        return toDisplayUtf8(std::string_view(path).substr(root.size()));
+    return display(file);
+}
+
+std::vector<OtherFile> VerificationReport::otherFilesOnlyOnCard() const {
+    std::vector<OtherFile> out;
+    for (const OtherFile& file : otherFiles)
+        if (file.isOnlyOnCard()) out.push_back(file);
+    return out;
+}
+
+int VerificationReport::otherFilesConfirmedCount() const {
+    return static_cast<int>(
+        std::count_if(otherFiles.begin(), otherFiles.end(), [](const OtherFile& f) { return !f.isOnlyOnCard(); }));
+}
+
 VerificationReport::EraseStanding VerificationReport::eraseStanding() const {
     int total = static_cast<int>(results.size());
     if (int missing = countOf(results, MatchStatus::Kind::missing)) return {Standing::Kind::hasMissing, missing, total};
@@ -118,6 +154,8 @@ VerificationReport::EraseStanding VerificationReport::eraseStanding() const {
     if (!unreadableCardFolders.empty())
         return {Standing::Kind::cardNotFullyRead, static_cast<int>(unreadableCardFolders.size()), total};
     if (results.empty()) return {Standing::Kind::noMedia, 0, 0};
+    if (int onlyOnCard = static_cast<int>(otherFiles.size()) - otherFilesConfirmedCount())
+        return {Standing::Kind::otherFilesOnlyOnCard, onlyOnCard, total};
     return {Standing::Kind::safe, total, total};
 }
 
@@ -130,13 +168,27 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
         lines.push_back({"Drive " + std::to_string(i + 1) + "   : " + display(drivePaths[i]), Kind::plain});
     lines.push_back({"", Kind::plain});
     lines.push_back({rule, Kind::plain});
-    lines.push_back(verdictLine(eraseStanding()));
+    const Standing standing = eraseStanding();
+    lines.push_back(verdictLine(standing));
     for (const fs::path& folder : unreadableCardFolders)
         lines.push_back({"  \u2717 UNREADABLE  " + display(folder), Kind::bad});
+    const int otherConfirmed = otherFilesConfirmedCount();
+    const int otherOnlyOnCard = static_cast<int>(otherFiles.size()) - otherConfirmed;
+    if (otherOnlyOnCard > 0 && standing.kind != Standing::Kind::otherFilesOnlyOnCard)
+        lines.push_back({"\u26A0  " + std::to_string(otherOnlyOnCard) +
+                             (otherOnlyOnCard == 1 ? " other file is" : " other files are") +
+                             " only on the card too \u2014 marked \u2717 below.",
+                         Kind::bad});
     lines.push_back({"", Kind::plain});
     lines.push_back({"Files (A\u2013Z) \u2014 \u2713 synced \u00B7 \u2717 still only on the card", Kind::plain});
     lines.push_back({"", Kind::plain});
     for (const MatchResult& result : alphabeticalResults()) appendResultLines(result, lines);
+    if (!otherFiles.empty()) {
+        lines.push_back({"", Kind::plain});
+        lines.push_back({"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain});
+        lines.push_back({"", Kind::plain});
+        for (const OtherFile& file : otherFiles) appendOtherFileLine(file, placeOnCard(file.url), lines);
+    }
     lines.push_back({"", Kind::plain});
     lines.push_back({rule, Kind::plain});
     lines.push_back({"Confirmed     : " + std::to_string(countOf(results, MatchStatus::Kind::confirmed)), Kind::plain});
@@ -144,6 +196,10 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
     lines.push_back({"Duplicates    : " + std::to_string(countOf(results, MatchStatus::Kind::possibleDuplicate)), Kind::plain});
     lines.push_back(
         {"Name-mismatch : " + std::to_string(countOf(results, MatchStatus::Kind::nameMatchMetadataMismatch)), Kind::plain});
+    if (!otherFiles.empty())
+        lines.push_back({"Other files   : " + std::to_string(otherConfirmed) + " confirmed \u00B7 " +
+                             std::to_string(otherOnlyOnCard) + " only on the card",
+                         Kind::plain});
     return lines;
 }
 

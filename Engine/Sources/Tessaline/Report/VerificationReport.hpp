@@ -6,6 +6,7 @@
 // from the current fields on every call.
 
 #include "Tessaline/Matcher/MatchResult.hpp"
+#include "Tessaline/Matcher/OtherFile.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
 
@@ -32,6 +33,7 @@ struct VerificationReport {
             hasContentMismatch,  // count of name mismatches of total
             cardNotFullyRead,    // count = folders of the card that could not be read
             noMedia,
+            otherFilesOnlyOnCard,  // count = other files proven on no drive, total = number of clips
         };
         Kind kind = Kind::noMedia;
         int count = 0;
@@ -42,10 +44,12 @@ struct VerificationReport {
     // Stores the values. Without an identity, the identity of the volume holding cardPath is
     // read at once (and may itself be absent). `unreadableCardFolders` comes from the card's
     // scan: folders whose contents are unknown, so the card is never called safe.
+    // `otherFiles`: the card's files beside the clips' footage, after their proof.
     VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
                        EpochSeconds generatedAt, std::vector<MatchResult> results,
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
-                       std::vector<std::filesystem::path> unreadableCardFolders = {});
+                       std::vector<std::filesystem::path> unreadableCardFolders = {},
+                       std::vector<OtherFile> otherFiles = {});
 
     std::filesystem::path cardPath;
     std::vector<std::filesystem::path> drivePaths;  // scan order
@@ -53,15 +57,23 @@ struct VerificationReport {
     std::vector<MatchResult> results;  // the matcher's order, after verification
     std::optional<VolumeIdentity> cardVolumeIdentity;
     std::vector<std::filesystem::path> unreadableCardFolders;
+    std::vector<OtherFile> otherFiles;  // sorted by path
 
     std::vector<MatchResult> confirmed() const;
     std::vector<MatchResult> missing() const;
     std::vector<MatchResult> duplicates() const;
     std::vector<MatchResult> nameMismatches() const;
     std::vector<MatchResult> alphabeticalResults() const;
+    // The other files proven on no drive, in path order, and how many were proven.
+    std::vector<OtherFile> otherFilesOnlyOnCard() const;
+    int otherFilesConfirmedCount() const;
+    // A card file's place below the card root as text ("PRIVATE/AVCHD/BDMV/INDEX.BDM"); the
+    // whole path when it does not lie below it.
+    std::string placeOnCard(const std::filesystem::path& file) const;
 
     // First rule that applies: any missing clip; any name mismatch; any unread card folder;
-    // no clips; otherwise safe. Possible duplicates count as backed up.
+    // no clips; any other file only on the card; otherwise safe. Possible duplicates count as
+    // backed up.
     EraseStanding eraseStanding() const;
     bool isSafeToErase() const { return eraseStanding().kind == EraseStanding::Kind::safe; }
 

@@ -139,10 +139,10 @@ namespace {
 // One walk: reads folders one at a time and classifies their entries.
 class Walk {
 public:
-    Walk(const FolderScanner& scanner, bool includeAllFiles, const Exclusion& exclusion, int rootFd,
-         ScanResult& result)
-        : scanner_(scanner), includeAllFiles_(includeAllFiles), exclusion_(exclusion), rootFd_(rootFd),
-          result_(result) {}
+    Walk(const FolderScanner& scanner, bool includeAllFiles, const Exclusion& exclusion,
+         const std::unordered_set<std::string>* otherNames, int rootFd, ScanResult& result)
+        : scanner_(scanner), includeAllFiles_(includeAllFiles), exclusion_(exclusion), otherNames_(otherNames),
+          rootFd_(rootFd), result_(result) {}
 
     // Reads one folder fully into frame.items (sorted) and closes it. False when the folder
     // could not be opened (or read to the end): then it is listed as unreadable, unless it was
@@ -222,7 +222,8 @@ private:
         if (type != DT_REG) return;             // links, FIFOs, sockets, devices: never counted
 
         std::string extension = asciiLowercased(pathExtension(name));
-        if (scanner_.junkExtensions().count(extension) || scanner_.junkFilenames().count(asciiLowercased(name))) {
+        std::string lowerName = asciiLowercased(name);
+        if (scanner_.junkExtensions().count(extension) || scanner_.junkFilenames().count(lowerName)) {
             ++result_.skippedCount;
             return;
         }
@@ -235,7 +236,8 @@ private:
             kind = MediaFile::Kind::media;
         else {
             ++result_.skippedCount;
-            return;
+            if (otherNames_ && !otherNames_->count(lowerName)) return;
+            kind = MediaFile::Kind::other;
         }
         statItem();
         // The entry said regular file; a stat showing otherwise means it changed under us.
@@ -250,6 +252,7 @@ private:
     const FolderScanner& scanner_;
     bool includeAllFiles_;
     const Exclusion& exclusion_;
+    const std::unordered_set<std::string>* otherNames_;
     int rootFd_;
     ScanResult& result_;
     std::vector<Entry> entries_;
@@ -258,7 +261,8 @@ private:
 }  // namespace
 
 ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAllFiles,
-                               const std::optional<std::filesystem::path>& excluding) const {
+                               const std::optional<std::filesystem::path>& excluding,
+                               const std::unordered_set<std::string>* otherNames) const {
     const std::string rootPath = withoutTrailingSlash(root.native());
     UniqueFd rootFd(::open(rootPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!rootFd) throw ScanError::cannotEnumerate(root);
@@ -270,7 +274,7 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
         if (::fstat(rootFd.get(), &st) == 0 && exclusion.matches(rootPath, &st)) return result;
     }
 
-    Walk walk(*this, includeAllFiles, exclusion, rootFd.get(), result);
+    Walk walk(*this, includeAllFiles, exclusion, otherNames, rootFd.get(), result);
     // Depth-first, one frame per level: a frame holds its folder's sorted items, not a descriptor.
     std::vector<Frame> stack(1);
     stack[0].path = rootPath;
@@ -285,7 +289,9 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
         Item& item = frame.items[frame.next++];
         std::string name = item.folder ? item.key.substr(0, item.key.size() - 1) : std::move(item.key);
         if (!item.folder) {
-            auto& list = item.kind == MediaFile::Kind::media ? result.mediaFiles : result.sidecarFiles;
+            auto& list = item.kind == MediaFile::Kind::media     ? result.mediaFiles
+                         : item.kind == MediaFile::Kind::sidecar ? result.sidecarFiles
+                                                                 : result.otherFiles;
             list.push_back(MediaFile{std::filesystem::path(joined(frame.path, name)), item.kind, item.size});
             continue;
         }
@@ -301,7 +307,7 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
 
     // Sorted by construction; the check keeps the order guaranteed if that ever breaks.
     auto byPath = [](const MediaFile& a, const MediaFile& b) { return a.url.native() < b.url.native(); };
-    for (auto* list : {&result.mediaFiles, &result.sidecarFiles})
+    for (auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles})
         if (!std::is_sorted(list->begin(), list->end(), byPath)) std::stable_sort(list->begin(), list->end(), byPath);
     std::sort(result.unreadableFolders.begin(), result.unreadableFolders.end(),
               [](const auto& a, const auto& b) { return a.native() < b.native(); });

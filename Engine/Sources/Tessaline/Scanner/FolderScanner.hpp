@@ -24,13 +24,18 @@ public:
     const std::unordered_set<std::string>& junkExtensions() const { return junkExtensions_; }
     const std::unordered_set<std::string>& junkFilenames() const { return junkFilenames_; }
 
-    // Walks `root`. With includeAllFiles, files of unlisted types are taken as media.
+    // Walks `root`. With includeAllFiles, files of unlisted types are taken as media;
+    // without it they are counted as skipped and listed as other files.
     // `excluding` names a subtree left out of the walk and the counts (a drive scan passes
     // the card root), matched by device and inode and by path.
+    // `otherNames`, when given, limits the other files listed to those whose ASCII-lowercased
+    // name is in it (a drive walk looks only for the names the card's other files have, so a
+    // drive full of unrelated files costs no more than before); they are counted either way.
     // Throws ScanError::cannotEnumerate(root) when the root cannot be opened as a folder;
     // unreadable folders below it are listed in the result and the walk goes on.
     ScanResult scan(const std::filesystem::path& root, bool includeAllFiles,
-                    const std::optional<std::filesystem::path>& excluding = std::nullopt) const;
+                    const std::optional<std::filesystem::path>& excluding = std::nullopt,
+                    const std::unordered_set<std::string>* otherNames = nullptr) const;
 
 private:
     std::unordered_set<std::string> sidecarExtensions_;

@@ -7,7 +7,8 @@ namespace tessaline {
 
 // One file found by a folder walk.
 struct MediaFile {
-    enum class Kind { media, sidecar };
+    // other: a file of no listed type (neither media nor sidecar by its extension).
+    enum class Kind { media, sidecar, other };
 
     std::filesystem::path url;  // as the walk found it: the root joined with the relative names
     Kind kind = Kind::media;

@@ -1,0 +1,59 @@
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
+
+#include "Tessaline/Support/PathText.hpp"
+
+#include <QStringList>
+
+namespace brindlecove::EraseTexts {
+
+QString fileCount(int count) {
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+QString namesOf(const std::vector<std::string>& files) {
+    std::vector<std::string> first;
+    for (const auto& file : files) {
+        if (static_cast<int>(first.size()) == VerificationStanding::firstNamesShown) break;
+        first.push_back(tessaline::toDisplayUtf8(std::string_view(tessaline::lastComponent(file))));
+    }
+    return namesOf(first, static_cast<int>(files.size()));
+}
+
+QString namesOf(const std::vector<std::string>& firstNames, int total) {
+    QStringList list;
+    for (const auto& name : firstNames) list << QString::fromStdString(name);
+    QString text = list.join(QStringLiteral(", "));
+    const int more = total - static_cast<int>(firstNames.size());
+    if (more > 0) text += QStringLiteral(" and %1 more").arg(more);
+    return text;
+}
+
+QString stopText(const VerificationStanding& standing) {
+    const bool one = standing.kind == VerificationStanding::Kind::otherFilesOnlyOnCard && standing.files == 1;
+    const QString tail = one ? QStringLiteral(" Erasing now loses it. Copy or re-scan first.")
+                             : QStringLiteral(" Erasing now loses them. Copy or re-scan first.");
+    const QString names = namesOf(standing.fileNames, standing.files);
+    const QString others =
+        standing.files == 1 ? QStringLiteral("1 other file") : QStringLiteral("%1 other files").arg(standing.files);
+    if (standing.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
+        return QStringLiteral("STOP \u2014 your last scan found %1 that %2 ONLY on this card (%3).")
+                   .arg(others, standing.files == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), names) +
+               tail;
+    if (standing.files > 0)
+        return QStringLiteral("STOP \u2014 your last scan found %1 clips and %2 that exist ONLY on this card (%3).")
+                   .arg(QString::number(standing.count), others, names) +
+               tail;
+    return QStringLiteral("STOP \u2014 your last scan found %1 clips that exist ONLY on this card.").arg(standing.count) +
+           tail;
+}
+
+QString notVerifiedText(const VerificationStanding& standing) {
+    if (standing.files > 0)
+        return QStringLiteral("This card holds %1 your last scan didn't check (%2). Scan it again so you're not "
+                              "erasing footage that was never backed up.")
+            .arg(fileCount(standing.files), namesOf(standing.fileNames, standing.files));
+    return QStringLiteral("This card hasn't been verified this session. Run a Scan first so you're not erasing "
+                          "footage that was never backed up.");
+}
+
+}  // namespace brindlecove::EraseTexts

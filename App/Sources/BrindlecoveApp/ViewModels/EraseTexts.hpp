@@ -1,0 +1,33 @@
+#pragma once
+// The Erase Card sentences that count and name files: the STOP text for files that exist only
+// on the card, the not-verified text for files the last scan did not check, and the pieces the
+// erase refusals share. Plain decimal numbers; names shown as valid UTF-8. Any thread.
+
+#include "BrindlecoveApp/ViewModels/EraseGate.hpp"
+
+#include <QString>
+
+#include <string>
+#include <vector>
+
+namespace brindlecove::EraseTexts {
+
+// "1 file", "3 files".
+QString fileCount(int count);
+
+// The first names (at most VerificationStanding::firstNamesShown, by last path component) of
+// `files`, joined by ", ", with " and <n> more" when there are more: "A.XML, B.TXT and 2 more".
+QString namesOf(const std::vector<std::string>& files);
+// The same from names already cut to the first few, out of `total`.
+QString namesOf(const std::vector<std::string>& firstNames, int total);
+
+// The banner of a missing or otherFilesOnlyOnCard standing:
+// "STOP — your last scan found 3 clips that exist ONLY on this card. …", with the other files
+// counted and named when there are any.
+QString stopText(const VerificationStanding& standing);
+
+// The banner of a notVerified standing: the plain text, or, when the card holds files the
+// last scan did not check, how many and which.
+QString notVerifiedText(const VerificationStanding& standing);
+
+}  // namespace brindlecove::EraseTexts
