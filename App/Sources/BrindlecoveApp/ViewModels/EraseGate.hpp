@@ -25,6 +25,7 @@ struct VerificationStanding {
         notFullyRead,   // count: card folders the scan could not read
         notVerified,    // no usable scan of this card (none, another folder, no media, changed since)
         differentCard,  // the scan was of this folder, but this volume cannot be shown to be the scanned one
+        notInserted,    // the scan was of this folder, but no volume is mounted there now (the card was ejected)
     };
     Kind kind = Kind::notVerified;
     int count = 0;
@@ -65,11 +66,13 @@ struct Inputs {
     const CardMediaSnapshot* media = nullptr;                // the card's media as last counted, if known
     // selfProvenClips() of the report; asked only once the report is known to be of this card.
     std::function<int()> selfProven;
+    // Whether a volume is mounted at the card folder now.
+    bool cardMounted = true;
 };
 
 // The standing, first rule that decides: no report or no card, or a report of another folder:
-// notVerified; no identity in the report or none readable now, or the two do not match:
-// differentCard; then the report's verdict with the self-proven clips counted as missing;
+// notVerified; no volume mounted at the card folder: notInserted; no identity in the report
+// or none readable now, or the two do not match: differentCard; then the report's verdict with the self-proven clips counted as missing;
 // and a safe or mismatch verdict becomes notVerified when the card holds a media file the
 // report does not vouch for (the card was shot on since the scan).
 VerificationStanding standing(const Inputs& inputs);
