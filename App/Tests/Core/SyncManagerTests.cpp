@@ -86,9 +86,9 @@ TEST_F(SyncManagerTests, SyncNowCountsStartedPairsAndTheScheduleNotesItsRun) {
     manager.addPair(syncPair("Cam A", "CARD", sandbox.path() / "b"));
     manager.runScheduledNow(false);
     EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("▶️ Sync Now: started 1 pair"));
-    // The stand-in run copies no file: nothing is proven backed up, so no check mark.
-    ASSERT_TRUE(waitFor([&] { return message(manager.activity()[0]).startsWith(QString::fromUtf8("⚠️")); }));
-    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("⚠️ “Cam A”: 0 new, 0 present, 0 failed"));
+    // The stand-in run finds nothing to copy: nothing went wrong, so the check mark.
+    ASSERT_TRUE(waitFor([&] { return message(manager.activity()[0]).startsWith(QString::fromUtf8("✅")); }));
+    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("✅ “Cam A”: 0 new, 0 present, 0 failed"));
     EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("▶️ Syncing “Cam A”…"));
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->runs.size(), 1u);
@@ -102,6 +102,18 @@ TEST_F(SyncManagerTests, SyncNowCountsStartedPairsAndTheScheduleNotesItsRun) {
     EXPECT_EQ(manager.lastScheduledRun(), fakeClock.now);
     EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("⏰ Scheduled sync triggered"));
     EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("▶️ Sync Now: started 2 pairs"));
+    manager.coordinator()->waitForIdle();
+}
+
+TEST_F(SyncManagerTests, ARunStoppedBeforeItsFirstFileIsMarkedAsAWarning) {
+    SyncManager::Environment env = environment();
+    env.makeCoordinator = brindlecove::testing::standInCoordinator([this] { return volumes; }, /*stopped=*/true);
+    SyncManager manager(env);
+    manager.addPair(syncPair("Cam A", "CARD", sandbox.path() / "b"));
+    manager.runScheduledNow(false);
+    // The same counts as a run with nothing to copy; only the stop tells them apart.
+    ASSERT_TRUE(waitFor([&] { return message(manager.activity()[0]).contains(QString::fromUtf8("“Cam A”:")); }));
+    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("⚠️ “Cam A”: 0 new, 0 present, 0 failed"));
     manager.coordinator()->waitForIdle();
 }
 

@@ -162,6 +162,38 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     EXPECT_EQ(vm->gate(fresh).kind, Kind::notVerified);
 }
 
+TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEjectedOneIsNotInserted) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto scanned = scannedCard("EOS_DIGITAL");
+    auto& vm = scanned.vm;
+    const ReportPtr report = scanned.report;
+    vm->setConfirmationText("mnt");
+    ASSERT_TRUE(vm->runChecked(report));
+    ASSERT_TRUE(waitForEraseEnd(*vm));
+    ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
+    EXPECT_EQ(vm->preview(), (CardPrepViewModel::Preview{0, 0, 0}));
+    EXPECT_TRUE(vm->gate(report).isSafe()) << "the last scan's verdict still shows after the erase";
+
+    // Footage copied onto the card, into a folder of its own, while it stays mounted: the
+    // card is counted again by itself and the old verdict no longer vouches for it.
+    shootStills(scanned.root, {}, 1, 7);
+    ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
+    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+    EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase())) << "the outcome stays shown";
+    writeFile(scanned.root / "DCIM/100CANON/IMG_0007.XMP", "a sidecar beside it");
+    ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; })) << vm->preview()->fileCount;
+
+    // Ejected: nothing is mounted at the card's folder, which is no other card either.
+    // Its empty folder left behind is not counted as the card: put back, it stands as before.
+    scanned.volume.unmount();
+    EXPECT_EQ(vm->gate(report).kind, Kind::notInserted);
+    vm->recount();
+    EXPECT_FALSE(vm->isBusy());
+    scanned.volume.remount();
+    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+    EXPECT_EQ(vm->preview()->fileCount, 2);
+}
+
 TEST_F(CardPrepGateTest, ASameNamedCardSwappedInAfterTheScanIsNeverErased) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     auto scanned = scannedCard("EOS_DIGITAL");

@@ -52,7 +52,13 @@ protected:
 
     fs::path card() const { return sandbox / "CARD"; }
     fs::path drive() const { return sandbox / "Backup"; }
-    static void grant(const fs::path& folder) { tessaline::SecurityScopedBookmarkStore().grant(folder); }
+    // Grants `folder` and answers the label it was filed under: the name of the volume that
+    // holds it, or the folder's own name where that volume has none (wherever the sandbox lies).
+    static QString grant(const fs::path& folder) {
+        tessaline::SecurityScopedBookmarkStore store;
+        store.grant(folder);
+        return QString::fromStdString(store.grantedVolumeLabels().back());
+    }
 
     std::unique_ptr<ScanViewModel> makeModel(std::shared_ptr<tessaline::MetadataReader> reader = nullptr,
                                              int threads = 0) {
@@ -88,7 +94,7 @@ protected:
 };
 
 TEST_F(ScanViewModelTest, WholeScanOverFoldersPublishesTheReportFilesItAndSavesItsText) {
-    grant(drive());
+    const QString driveLabel = grant(drive());
     const fs::path reports = sandbox / "Reports";
     fs::create_directories(reports);
     ASSERT_TRUE(ReportsFolderStore::choose(reports));
@@ -111,7 +117,7 @@ TEST_F(ScanViewModelTest, WholeScanOverFoldersPublishesTheReportFilesItAndSavesI
     EXPECT_TRUE(std::find(phases.begin(), phases.end(), ScanPhase(scan_phase::ScanningCard{MediaKind::videos, 1, 1})) !=
                 phases.end());
     EXPECT_TRUE(std::find(phases.begin(), phases.end(),
-                          ScanPhase(scan_phase::ScanningDrive{QStringLiteral("Backup"), MediaKind::photos, 0, 0})) !=
+                          ScanPhase(scan_phase::ScanningDrive{driveLabel, MediaKind::photos, 0, 0})) !=
                 phases.end());
     EXPECT_EQ(reportSignals, 1);
     auto report = model->lastReport();
@@ -138,7 +144,8 @@ TEST_F(ScanViewModelTest, WholeScanOverFoldersPublishesTheReportFilesItAndSavesI
     // A second run finds everything cached; the banner ends with the last cached source.
     model->startScan(false);
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
-    EXPECT_EQ(model->resumeBanner(), QStringLiteral("Resuming \u201CBackup\u201D \u2014 6 of 6 files already checked"));
+    EXPECT_EQ(model->resumeBanner(),
+              QStringLiteral("Resuming \u201C%1\u201D \u2014 6 of 6 files already checked").arg(driveLabel));
     EXPECT_EQ(reportSignals, 2);
     // A fresh scan never shows the banner.
     model->startScan(true);
@@ -208,7 +215,7 @@ TEST_F(ScanViewModelTest, StopWhileFingerprintingTheCardKeepsTheOldReportAndResu
 }
 
 TEST_F(ScanViewModelTest, StopWhileFingerprintingADriveFlushesItsFilesAndEndsBeforeMatching) {
-    grant(drive());
+    const QString driveLabel = grant(drive());
     auto gate = std::make_shared<GatingReader>(ScanCardFixture::cardFiles + 2);
     auto model = makeModel(gate, 1);
     model->pickCard();
@@ -225,7 +232,8 @@ TEST_F(ScanViewModelTest, StopWhileFingerprintingADriveFlushesItsFilesAndEndsBef
     next->pickCard();
     next->startScan(false);
     ASSERT_TRUE(waitFor([&] { return finished(*next); }, 60'000));
-    EXPECT_EQ(next->resumeBanner(), QStringLiteral("Resuming \u201CBackup\u201D \u2014 2 of 6 files already checked"));
+    EXPECT_EQ(next->resumeBanner(),
+              QStringLiteral("Resuming \u201C%1\u201D \u2014 2 of 6 files already checked").arg(driveLabel));
 }
 
 TEST_F(ScanViewModelTest, DoubleStartRunsOneWorkerAndStopAtRestChangesNothing) {
@@ -264,13 +272,13 @@ TEST_F(ScanViewModelTest, NoDriveToCheckFailsAtOnceWithoutAWorker) {
 }
 
 TEST_F(ScanViewModelTest, SelectedDriveThatIsNoLongerGrantedIsSkippedAfterTheGrantedOnes) {
-    grant(drive());
+    const QString driveLabel = grant(drive());
     auto model = makeModel();
     model->pickCard();
     model->setDriveSelected("Gone", true);
-    model->setDriveSelected("Backup", true);
-    model->setDriveSelected("Backup", false);
-    model->setDriveSelected("Backup", true);
+    model->setDriveSelected(driveLabel, true);
+    model->setDriveSelected(driveLabel, false);
+    model->setDriveSelected(driveLabel, true);
     EXPECT_EQ(model->selectedDriveLabels().size(), 2);
     model->startScan(false);
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));

@@ -27,23 +27,26 @@ SyncManager::Environment sandboxSyncEnvironment(const std::filesystem::path& san
     return env;
 }
 
-SyncManager::CoordinatorFactory standInCoordinator(SyncManager::VolumeLister listVolumes) {
-    return [listVolumes = std::move(listVolumes)](SyncManager::Providers providers,
-                                                  std::shared_ptr<tessaline::SyncReportStore> store) {
-        auto run = [](const tessaline::SyncPair& p, const std::filesystem::path& root,
-                      tessaline::SyncReport::Trigger trigger, const tessaline::SettleOptions&,
-                      const tessaline::CopyEngine::CancelTest&, const tessaline::CopyEngine::EventHandler&) {
+SyncManager::CoordinatorFactory standInCoordinator(SyncManager::VolumeLister listVolumes, bool stopped) {
+    return [listVolumes = std::move(listVolumes), stopped](SyncManager::Providers providers,
+                                                           std::shared_ptr<tessaline::SyncReportStore> store) {
+        auto run = [stopped](const tessaline::SyncPair& p, const std::filesystem::path& root,
+                             tessaline::SyncReport::Trigger trigger, const tessaline::SettleOptions&,
+                             const tessaline::CopyEngine::CancelTest&, const tessaline::CopyEngine::EventHandler&) {
             tessaline::TransferLog log;
             log.sourceURL = root;
             log.destinationURL = p.destinationPath;
             log.startedAt = log.finishedAt = tessaline::nowEpoch();
+            log.wasCancelled = stopped;
             log.plannedFileCount = 0;
             log.plannedBytes = 0;
             return tessaline::SyncRunner::Result{log, tessaline::SyncReport::Run::fromLog(trigger, log)};
         };
+        // The watcher's events are dropped, never run.
+        auto noMounts = [](std::function<void()>) {};
         return std::make_shared<tessaline::MountSyncCoordinator>(providers.configuration, providers.autoRun, run,
-                                                                 std::move(store), providers.onEvent,
-                                                                 tessaline::VolumeWatcher::Post{}, listVolumes);
+                                                                 std::move(store), providers.onEvent, noMounts,
+                                                                 listVolumes);
     };
 }
 

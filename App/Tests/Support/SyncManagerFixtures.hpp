@@ -24,7 +24,9 @@ QString activityMessage(const QString& line);
 SyncManager::Environment sandboxSyncEnvironment(const std::filesystem::path& sandbox, const QString& autostartFolder,
                                                 const QString& appId);
 
-// A real coordinator over `listVolumes` whose runs copy nothing and finish at once.
-SyncManager::CoordinatorFactory standInCoordinator(SyncManager::VolumeLister listVolumes);
+// A real coordinator over `listVolumes` whose runs copy nothing and finish at once (marked
+// stopped when `stopped`). Its watcher hands no mount on: other programs mount volumes while
+// tests run, and a test sees only the mounts it hands to the coordinator itself.
+SyncManager::CoordinatorFactory standInCoordinator(SyncManager::VolumeLister listVolumes, bool stopped = false);
 
 }  // namespace brindlecove::testing

@@ -41,17 +41,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The ASC MHL schema kept with the engine's tests, found from this program's folder upwards.
-fs::path mhlSchema() {
-    std::error_code error;
-    fs::path at = fs::read_symlink("/proc/self/exe", error).parent_path();
-    for (; !at.empty() && at != at.root_path(); at = at.parent_path()) {
-        fs::path candidate = at / "Engine" / "Tests" / "Transfer" / "Data" / "hashlist-subset.xsd";
-        if (fs::exists(candidate)) return candidate;
-    }
-    return {};
-}
-
 class ProductionLogViewTest : public AppSandboxedTest {
 protected:
     CopyViewModel model{CopyViewModel::Dependencies{}};
@@ -217,8 +206,8 @@ TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
     gethostname(host, sizeof host - 1);
     EXPECT_NE(mhl.find("<hostname>" + std::string(host) + "</hostname>"), std::string::npos);
     EXPECT_NE(mhl.find(">Brindlecove</tool>"), std::string::npos);
-    const fs::path schema = mhlSchema();
-    ASSERT_FALSE(schema.empty());
+    const fs::path schema = tessaline::testing::mhlSchemaFile();
+    ASSERT_TRUE(fs::exists(schema)) << schema;
     auto check = runCommand({"xmllint", "--noout", "--schema", schema.string(), (sandbox / "out" / "log.mhl").string()});
     EXPECT_EQ(check.exitCode, 0) << check.output;
 

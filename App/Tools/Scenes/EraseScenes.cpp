@@ -1,8 +1,8 @@
 // Scenes of the Erase Card section: the camera erase of a card with real camera files (a
 // loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
 // safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
-// mid-erase and done; and the reformat form
-// inspected, confirmed and done (the format itself is not run: the tool never formats).
+// mid-erase, done and pulled from the reader; and the reformat form inspected, confirmed and
+// done (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
@@ -153,6 +153,11 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
             return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false};
         };
     }
+    // The last picture is of the card pulled from the reader.
+    auto ejected = std::make_shared<std::atomic<bool>>(false);
+    backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
+        return !*ejected && (!realCard || realIsMounted(path));
+    };
     backend.prepare = [realPrepare, release](const fs::path& cardRoot, const auto& facts, const auto& profile,
                                              const std::function<bool()>& isCancelled, const auto& onEvent) {
         int asked = 0;
@@ -237,6 +242,10 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
     studio.wait(100);
     studio.save(QStringLiteral("erase-done"), &view);
+    *ejected = true;
+    view.render();
+    studio.wait(50);
+    studio.save(QStringLiteral("erase-not-inserted"), &view);
     view.hide();
 });
 

@@ -389,4 +389,8 @@ void SwapDiskVolume::release() {
     device_.clear();
 }
 
+std::filesystem::path mhlSchemaFile() {
+    return std::filesystem::path(TESSALINE_TEST_DATA_DIR) / "Transfer" / "Data" / "hashlist-subset.xsd";
+}
+
 }  // namespace tessaline::testing

@@ -38,6 +38,10 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes);
 void writePatternFile(const std::filesystem::path& path, size_t size, unsigned seed = 1);
 std::string readFile(const std::filesystem::path& path);
 
+// The ASC MHL schema the tests validate hash lists against, kept with the engine's tests
+// (its folder is compiled in when the build is configured, wherever the build folder lies).
+std::filesystem::path mhlSchemaFile();
+
 struct CommandResult {
     int exitCode = -1;
     std::string output;  // stdout and stderr together

@@ -72,6 +72,7 @@ class BlockingRunner {
 public:
     SyncRunner::Result run(const SyncPair& pair, const fs::path& root, SyncReport::Trigger trigger,
                            const CopyEngine::CancelTest& isCancelled) {
+        bool stopped = false;
         {
             std::unique_lock guard(lock_);
             int now = ++running_[pair.id];
@@ -81,6 +82,7 @@ public:
             roots_.push_back(root);
             changed_.notify_all();
             changed_.wait(guard, [&] { return released_ || cancelObserved(isCancelled); });
+            stopped = !released_;
             --running_[pair.id];
         }
         if (throwText_) throw std::runtime_error(*throwText_);
@@ -89,6 +91,7 @@ public:
         log.sourceURL = root;
         log.destinationURL = pair.destinationPath;
         log.finishedAt = nowEpoch();
+        log.wasCancelled = stopped;
         log.plannedFileCount = 0;
         log.plannedBytes = 0;
         return {log, SyncReport::Run::fromLog(trigger, log)};
@@ -227,6 +230,7 @@ TEST_F(CoordinatorTest, MountsOfARunningPairWaitOncePerFolderWhileSyncNowAndRunN
     auto finished = log.all<Coordinator::SyncFinished>();
     ASSERT_EQ(finished.size(), 3u);
     EXPECT_EQ(finished[0].pairName, "A cam");
+    EXPECT_FALSE(finished[0].stopped);
     EXPECT_EQ(store->allRuns().size(), 3u);
     // Each run's syncStarted comes after the previous run's syncFinished.
     std::vector<int> order;
@@ -415,7 +419,10 @@ TEST_F(CoordinatorTest, DestroyingTheCoordinatorStopsRunsBetweenFilesAndJoinsThe
     coordinator.reset();  // returns only once both runs have ended
     destroyed = true;
     poker.join();
-    EXPECT_EQ(log.all<Coordinator::SyncFinished>().size(), 2u);
+    const auto finished = log.all<Coordinator::SyncFinished>();
+    ASSERT_EQ(finished.size(), 2u);
+    // The record of a stopped run with no file is that of an empty card; the event tells.
+    for (const auto& run : finished) EXPECT_TRUE(run.stopped) << run.pairName;
     EXPECT_EQ(store->allRuns().size(), 2u);
     EXPECT_EQ(runner.started(), 2);  // nothing that waited runs once stopping has begun
 }

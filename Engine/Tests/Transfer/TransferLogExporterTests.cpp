@@ -14,7 +14,7 @@ namespace fs = std::filesystem;
 using namespace tessaline::testing;
 using Status = CopyEngine::FileStatus;
 
-const std::string schema = std::string(TESSALINE_SOURCE_DIR) + "/Engine/Tests/Transfer/Data/hashlist-subset.xsd";
+const std::string schema = mhlSchemaFile().string();
 
 CopyEngine::FileOutcome outcome(const fs::path& destinationRoot, const std::string& rel, const std::string& destName,
                                 Status status, std::optional<std::string> source, std::optional<std::string> destination,

@@ -1,11 +1,18 @@
-// Mount watching on real loop mounts: events for mounts and unmounts, none after stop(),
-// not even for events already handed to the caller's queue.
+// Mount watching on real loop mounts: events for mounts and unmounts (also for a card
+// unmounted and mounted again between two looks), none after stop(), not even for events
+// already handed to the caller's queue.
 
 #include "Support/TestSandbox.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
 #include "Tessaline/Volumes/VolumeWatcher.hpp"
 
+#include <fcntl.h>
+
 #include <chrono>
+#include <climits>
 #include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
 
 namespace tessaline {
@@ -101,6 +108,49 @@ TEST(VolumeWatcherTests, ReportsFuseExfatCardAndPostsThroughCallerQueue) {
     card.unmount();
     EXPECT_GE(log.waitFor(unmountedAt(card.mountPoint()), mounted + 1), 0);
     EXPECT_GE(posted.load(), 2);
+}
+
+TEST(VolumeWatcherTests, ACardUnmountedAndMountedAgainWhileTheWatcherIsBusyIsReported) {
+    TESSALINE_REQUIRE_ROOT();
+    if (lastingMountId(AT_FDCWD, "/", 0).value_or(0) <= INT32_MAX)
+        GTEST_SKIP() << "the kernel gives no lasting mount IDs (Linux 6.8 and later do): such a remount is not seen";
+    LoopVolume card("ext4", 16, "REINSERTED");
+    LoopVolume other("ext4", 16, "WAKE_UP", /*mount=*/false);
+    EventLog log;
+    // The first hand-over holds the watcher's thread until the card has gone and come back,
+    // so the watcher looks at the table only after both (the table ID is handed out again).
+    std::mutex holdMutex;
+    std::condition_variable holdChanged;
+    bool holding = true, held = false;
+    VolumeWatcher watcher([&](const Event& e) { log.add(e); },
+                          [&](std::function<void()> closure) {
+                              {
+                                  std::unique_lock<std::mutex> lock(holdMutex);
+                                  held = true;
+                                  holdChanged.notify_all();
+                                  holdChanged.wait(lock, [&] { return !holding; });
+                              }
+                              closure();
+                          });
+    auto release = [&] {
+        std::lock_guard<std::mutex> lock(holdMutex);
+        holding = false;
+        holdChanged.notify_all();
+    };
+    // Released on every way out, before the watcher's stop waits for its thread.
+    std::unique_ptr<void, std::function<void(void*)>> releaseOnExit(&holdMutex, [&](void*) { release(); });
+    other.remount();
+    {
+        std::unique_lock<std::mutex> lock(holdMutex);
+        ASSERT_TRUE(holdChanged.wait_for(lock, std::chrono::seconds(20), [&] { return held; }));
+    }
+    const size_t before = log.events().size();
+    card.unmount();
+    card.remount();
+    release();
+    const int gone = log.waitFor(unmountedAt(card.mountPoint()), before);
+    ASSERT_GE(gone, 0);
+    EXPECT_GE(log.waitFor(mountedAt(card.mountPoint()), gone + 1), 0);
 }
 
 TEST(VolumeWatcherTests, NothingReachesTheHandlerAfterStopEvenIfQueued) {

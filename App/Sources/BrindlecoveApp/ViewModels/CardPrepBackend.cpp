@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 
 #include "Tessaline/Scanner/FolderScanner.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <sys/stat.h>
 
@@ -14,6 +15,7 @@ CardPrepBackend CardPrepBackend::standard() {
     CardPrepBackend backend;
     backend.validate = [](const Path& card) { return Engine::check(card); };
     backend.readIdentity = [](const Path& card) { return tessaline::VolumeIdentity::read(card); };
+    backend.isMounted = [](const Path& card) { return tessaline::isMountPoint(card); };
     backend.computePreview = [](const Path& card) { return countContents(card); };
     backend.prepare = [](const Path& card, const Engine::CardFacts& facts, const tessaline::CameraFormatProfile& profile,
                          const std::function<bool()>& isCancelled,

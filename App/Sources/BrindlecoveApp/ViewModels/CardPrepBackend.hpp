@@ -36,6 +36,9 @@ struct CardPrepBackend {
     std::function<Engine::CheckedCard(const Path& card)> validate;
     // VolumeIdentity::read of the volume holding the card.
     std::function<std::optional<tessaline::VolumeIdentity>(const Path& card)> readIdentity;
+    // Whether a volume is mounted at the card folder itself now (not: the card was ejected,
+    // its folder gone or left empty on the disk that held it).
+    std::function<bool(const Path& card)> isMounted;
     // Counts the card; never fails (zeros when nothing can be read).
     std::function<CardContents(const Path& card)> computePreview;
     // CardPrepEngine::prepare with the facts the pick gave.

@@ -26,7 +26,15 @@ struct CardPrepViewModel::Request {
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
       dependencies_(std::move(dependencies)),
-      selectedProfileID_(QString::fromStdString(tessaline::CameraFormatProfile::all().front().id)) {}
+      selectedProfileID_(QString::fromStdString(tessaline::CameraFormatProfile::all().front().id)) {
+    // An erase's own deleting is not watched (the watching stops while it runs).
+    connect(&cardWatcher_, &FolderTreeWatcher::changed, this, &CardPrepViewModel::recount);
+    connect(&cardWatcher_, &FolderTreeWatcher::armed, this, [this] {
+        if (!countWhenWatched_) return;
+        countWhenWatched_ = false;
+        startCount();
+    });
+}
 
 CardPrepViewModel::~CardPrepViewModel() = default;
 
@@ -129,6 +137,9 @@ void CardPrepViewModel::pickCard() {
 
 void CardPrepViewModel::takeCard(const QString& folder) {
     if (std::holds_alternative<Running>(phase_)) return;
+    cardWatcher_.stop();
+    countWhenWatched_ = false;
+    runs_.abandon();  // a count of an earlier card is no longer wanted
     cardPath_ = folder;
     const fs::path card = cardFsPath();
     pickedIdentity_ = dependencies_.backend.readIdentity(card);
@@ -142,7 +153,6 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     pickedFacts_ = checked.card;
     if (!cardIssue_ && !pickedFacts_) cardIssue_ = CardRootIssue::notAVolumeRoot;
     if (cardIssue_ || !pickedFacts_) {
-        runs_.abandon();  // a count of an earlier card is no longer wanted
         setPhase(Idle{});
     } else {
         setPhase(Previewing{});
@@ -153,10 +163,20 @@ void CardPrepViewModel::takeCard(const QString& folder) {
 
 void CardPrepViewModel::recount() {
     if (!cardPath_ || cardIssue_ || std::holds_alternative<Running>(phase_)) return;
+    // An ejected card keeps its last count: the folder it leaves behind is not the card.
+    const auto& isMounted = dependencies_.backend.isMounted;
+    if (isMounted && !isMounted(cardFsPath())) return;
     loadPreview();
 }
 
 void CardPrepViewModel::loadPreview() {
+    // The card's folders are watched first and counted then, so that no change falls between
+    // the count and the watching.
+    countWhenWatched_ = true;
+    cardWatcher_.watch(*cardPath_);
+}
+
+void CardPrepViewModel::startCount() {
     auto ticket = runs_.begin();
     const fs::path card = cardFsPath();
     auto compute = dependencies_.backend.computePreview;
@@ -196,6 +216,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     in.report = report.get();
     if (cardPath_) in.card = cardFsPath();
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
+        const auto& isMounted = dependencies_.backend.isMounted;
+        in.cardMounted = !isMounted || isMounted(*in.card);
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.media = previewMedia_ ? &*previewMedia_ : nullptr;
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
@@ -246,6 +268,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     }
 
     Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    cardWatcher_.stop();
+    countWhenWatched_ = false;
     auto ticket = runs_.begin();
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
@@ -327,13 +351,14 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
     acknowledgedUnverified_ = false;
     acknowledgedFor_.reset();
     preview_ = Preview{0, 0, 0};
-    if (summary.isClean()) {
+    // What a stopped or partial erase left is not known until counted; a clean erase left an
+    // empty card. Either way the card is counted and watched again, so the gate judges what is
+    // there, also once files are copied onto the card.
+    if (summary.isClean())
         previewMedia_ = CardMediaSnapshot{};
-    } else {
-        // What a stopped or partial erase left is counted, so the gate judges what is there.
+    else
         previewMedia_.reset();
-        loadPreview();
-    }
+    loadPreview();
     Q_EMIT changed();
 }
 

@@ -15,6 +15,7 @@
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
+#include "BrindlecoveApp/Platform/FolderTreeWatcher.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
@@ -90,7 +91,10 @@ public:
     // Takes `folder` as the card, as a chosen panel folder is taken.
     void takeCard(const QString& folder);
     // Counts the picked card again (a volume was mounted at its path, the screen was shown),
-    // unless busy.
+    // unless an erase runs or no volume is mounted at its path (an ejected card keeps its last
+    // count). The picked card is also counted again by itself whenever its contents change
+    // while no erase runs (files copied onto it after an erase, say), so the gate judges what
+    // the card holds now.
     void recount();
 
     // The standing of the picked card for `report`, read against the volume in the reader now.
@@ -138,7 +142,9 @@ private:
     struct Request;
 
     void setPhase(Phase phase);
+    // Watches the picked card's folder tree anew and then counts it (startCount).
     void loadPreview();
+    void startCount();
     void start(const ReportPtr& report, bool safePath);
     void applyEvent(const QString& name, int index, int total);
     void applySummary(const Summary& summary);
@@ -150,6 +156,8 @@ private:
 
     Dependencies dependencies_;
     RunControl runs_{this};
+    FolderTreeWatcher cardWatcher_;
+    bool countWhenWatched_ = false;  // a count waits for the card's folders to be watched
     std::optional<QString> cardPath_;
     Phase phase_ = Idle{};
     std::optional<Preview> preview_;

@@ -95,6 +95,7 @@ VerificationStanding standing(const Inputs& in) {
     if (!in.report || !in.card) return {Kind::notVerified, 0};
     const Report& report = *in.report;
     if (standardised(report.cardPath) != standardised(*in.card)) return {Kind::notVerified, 0};
+    if (!in.cardMounted) return {Kind::notInserted, 0};
     if (!report.cardVolumeIdentity || !in.identityNow) return {Kind::differentCard, 0};
     if (!report.cardVolumeIdentity->matches(*in.identityNow)) return {Kind::differentCard, 0};
 

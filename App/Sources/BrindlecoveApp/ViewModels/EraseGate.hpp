@@ -31,6 +31,7 @@ struct VerificationStanding {
         notVerified,    // no usable scan of this card (none, another folder, no media, changed since)
         differentCard,  // the scan was of this folder, but this volume cannot be shown to be the scanned one
         otherFilesOnlyOnCard,  // count: files that are no clip's, proven nowhere but on this card
+        notInserted,    // the scan was of this folder, but no volume is mounted there now (the card was ejected)
     };
     Kind kind = Kind::notVerified;
     int count = 0;
@@ -89,14 +90,17 @@ struct Inputs {
     // otherFilesOnlyOnCard() of the report, asked likewise; without it, the other files the
     // report found on no drive.
     std::function<std::vector<std::string>()> otherFilesOnlyOnCard;
+    // Whether a volume is mounted at the card folder now.
+    bool cardMounted = true;
 };
 
 // The standing, first rule that decides: no report or no card, or a report of another folder:
-// notVerified; no identity in the report or none readable now, or the two do not match:
-// differentCard; then the report's verdict with the self-proven clips counted as missing and
-// the other files only on the card named (a safe verdict with any becomes
-// otherFilesOnlyOnCard); and a safe or mismatch verdict becomes notVerified when the card
-// holds a file the report does not vouch for (the card was written to since the scan).
+// notVerified; no volume mounted at the card folder: notInserted; no identity in the report or
+// none readable now, or the two do not match: differentCard; then the report's verdict with the
+// self-proven clips counted as missing and the other files only on the card named (a safe
+// verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict becomes
+// notVerified when the card holds a file the report does not vouch for (the card was written
+// to since the scan).
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate

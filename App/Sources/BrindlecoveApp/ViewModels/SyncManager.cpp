@@ -244,9 +244,11 @@ void SyncManager::handle(const Event& event) {
             },
             [&](const Coordinator::SyncProgress&) {},
             [&](const Coordinator::SyncFinished& e) {
-                // The check mark is kept for a run proven whole; a run with failed files, stopped,
-                // without files or copied unverified is no success and is marked as a warning.
-                log((e.run.allVerified ? QStringLiteral("\u2705") : QStringLiteral("\u26A0\uFE0F")) +
+                // The check mark is kept for a run proven whole and for a run that found nothing
+                // to copy; a stopped run, failed files or copies without verification are marked
+                // as a warning.
+                const bool nothingToCopy = !e.stopped && e.run.fileCount == 0;
+                log((e.run.allVerified || nothingToCopy ? QStringLiteral("\u2705") : QStringLiteral("\u26A0\uFE0F")) +
                     QStringLiteral(" %1: %2 new, %3 present, %4 failed")
                         .arg(quoted(e.pairName), QString::number(e.run.newFiles),
                              QString::number(e.run.existingFiles), QString::number(e.run.failedFiles)));

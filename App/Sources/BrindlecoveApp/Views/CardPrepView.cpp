@@ -64,7 +64,7 @@ struct BannerText {
     bool emphasized = false;
 };
 
-BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStanding& standing) {
+BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStanding& standing, const QString& cardName) {
     const QString stop = QStringLiteral("xmark.octagon.fill");
     const QString triangle = QStringLiteral("exclamationmark.triangle.fill");
     if (issue) {
@@ -113,6 +113,12 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                     QStringLiteral("DIFFERENT CARD \u2014 the scan for this slot was of another card that had the same "
                                    "name. This card has NOT been verified. Scan it before erasing."),
                     Style::bad(), true};
+        case Kind::notInserted:
+            return {triangle,
+                    QStringLiteral("CARD NOT INSERTED \u2014 \u201C%1\u201D isn't in the reader. Insert it again to "
+                                   "check it against your last scan before erasing.")
+                        .arg(cardName),
+                    Style::warn(), true};
         case Kind::notVerified: break;
     }
     return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};
@@ -350,7 +356,7 @@ void CardPrepView::render() {
     choose_->setEnabled(!busy);
 
     // Safety Check
-    const BannerText banner = bannerFor(vm_.cardIssue(), standing);
+    const BannerText banner = bannerFor(vm_.cardIssue(), standing, vm_.cardName());
     banner_->set(banner.symbol, banner.text, banner.color, banner.emphasized);
 
     // Camera

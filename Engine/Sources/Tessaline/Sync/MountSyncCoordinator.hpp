@@ -57,8 +57,9 @@ public:
     struct SyncStarted { std::string pairName; };
     // A settle or copy event of a running pair.
     struct SyncProgress { std::string pairName; CopyEngine::Event event; };
-    // A run returned and its record was appended to the history.
-    struct SyncFinished { std::string pairName; SyncReport::Run run; };
+    // A run returned and its record was appended to the history; `stopped` when it was
+    // stopped before its end (the record alone cannot tell a stopped run from an empty card).
+    struct SyncFinished { std::string pairName; SyncReport::Run run; bool stopped = false; };
     // A run threw (its sentence), or Run-now found the source not mounted.
     struct SyncFailed { std::string pairName; std::string message; };
     // A mounted volume matches no enabled pair.

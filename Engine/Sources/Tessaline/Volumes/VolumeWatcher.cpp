@@ -1,6 +1,7 @@
 #include "Tessaline/Volumes/VolumeWatcher.hpp"
 
 #include "Tessaline/Support/UniqueFd.hpp"
+#include "Tessaline/Volumes/MountSnapshot.hpp"
 #include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeDetector.hpp"
 
@@ -10,39 +11,11 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <map>
 #include <mutex>
-#include <set>
 #include <thread>
+#include <vector>
 
 namespace tessaline {
-
-namespace {
-
-struct KnownMount {
-    std::filesystem::path mountPoint;
-    dev_t deviceNumber = 0;
-    bool visible = false;
-};
-
-using Snapshot = std::map<int, KnownMount>;
-
-Snapshot takeSnapshot(const MountTable& table) {
-    std::set<int> visibleIds;
-    for (const MountEntry& entry : VolumeDetector::visibleMounts(table.entries())) visibleIds.insert(entry.id);
-    Snapshot snapshot;
-    for (const MountEntry& entry : table.entries())
-        snapshot[entry.id] = KnownMount{entry.mountPoint, entry.deviceNumber, visibleIds.count(entry.id) != 0};
-    return snapshot;
-}
-
-// A mount ID may be given to a new mount as soon as the old one is gone, so the same ID
-// with another place or file system is another mount.
-bool sameMount(const KnownMount& a, const KnownMount& b) {
-    return a.mountPoint == b.mountPoint && a.deviceNumber == b.deviceNumber;
-}
-
-}  // namespace
 
 struct VolumeWatcher::Shared {
     Handler handler;
@@ -59,7 +32,7 @@ struct VolumeWatcher::Shared {
 
     UniqueFd mountTableFd;
     UniqueFd stopFd;
-    Snapshot snapshot;  // used by the watcher thread only
+    MountSnapshot snapshot;  // used by the watcher thread only
 
     void deliver(Event event, const std::shared_ptr<Shared>& self) {
         auto closure = [self, event = std::move(event)] {
@@ -74,23 +47,13 @@ struct VolumeWatcher::Shared {
     }
 
     void compareAndReport(const std::shared_ptr<Shared>& self) {
-        MountTable table = MountTable::current();
-        Snapshot current = takeSnapshot(table);
+        MountSnapshot current = MountSnapshot::take(MountTable::current());
+        const MountSnapshot::Changes changes = MountSnapshot::between(snapshot, current);
         std::vector<Event> events;
-        for (const auto& [id, known] : snapshot) {
-            auto now = current.find(id);
-            if (known.visible && (now == current.end() || !sameMount(known, now->second)))
-                events.push_back(Unmounted{known.mountPoint});
-        }
-        std::vector<std::filesystem::path> added;
-        for (const auto& [id, known] : current) {
-            auto before = snapshot.find(id);
-            if (known.visible && (before == snapshot.end() || !sameMount(before->second, known)))
-                added.push_back(known.mountPoint);
-        }
-        if (!added.empty()) {
+        for (const auto& mountPoint : changes.unmounted) events.push_back(Unmounted{mountPoint});
+        if (!changes.mounted.empty()) {
             std::vector<VolumeInfo> listed = VolumeDetector::listMountedVolumes();
-            for (const auto& mountPoint : added)
+            for (const auto& mountPoint : changes.mounted)
                 for (const VolumeInfo& volume : listed)
                     if (volume.url == mountPoint) {
                         events.push_back(Mounted{volume});
@@ -128,7 +91,7 @@ VolumeWatcher::VolumeWatcher(Handler onEvent, Post post) : shared_(std::make_sha
         shared_->stopped = true;
         return;
     }
-    shared_->snapshot = takeSnapshot(MountTable::current());
+    shared_->snapshot = MountSnapshot::take(MountTable::current());
     try {
         shared_->thread = std::thread(&Shared::run, shared_);
     } catch (const std::system_error&) {

@@ -1,9 +1,11 @@
 #pragma once
 // Reports volumes being mounted and unmounted while it lives. A thread of its own waits on
 // /proc/self/mountinfo (the kernel flags it on every change of the mount table), compares
-// the table with its last snapshot by mount ID, and hands each event to the caller's post
-// function (for example a queued call onto the UI thread); without one the handler runs on
-// the watcher's thread. Events are handed over in order, one at a time.
+// the table with its last snapshot (MountSnapshot: by mount ID, and by the kernel's lasting
+// mount ID where it gives one, so a card unmounted and mounted again between two looks is
+// seen as both), and hands each event to the caller's post function (for example a queued
+// call onto the UI thread); without one the handler runs on the watcher's thread. Events are
+// handed over in order, one at a time.
 //
 // A mount is reported only when a fresh listing (VolumeDetector) holds the volume, so
 // hidden and unnamed volumes give none; an unmount of any visible mount is reported with its
