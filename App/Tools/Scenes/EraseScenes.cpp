@@ -209,20 +209,13 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
         auto withOthers = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
         for (const auto& file : {notes, index})
             withOthers->otherFiles.push_back({file, 20, tessaline::OtherFile::Role::other, std::nullopt});
-        // At the tall size of the other erase pictures, and at the window's least and default sizes.
-        const QSize tall = view.size();
         using Shown = std::pair<std::shared_ptr<const tessaline::VerificationReport>, QString>;
         for (const auto& [shown, name] : {Shown{withOthers, QStringLiteral("erase-other-files")},
                                           Shown{report(root, 0), QStringLiteral("erase-not-checked")}}) {
             scan.setLastReport(shown);
-            for (const QSize size : {tall, QSize(720, 480), QSize(900, 600)}) {
-                view.resize(size);
-                studio.wait(150);
-                studio.save(size == tall ? name : QStringLiteral("%1-%2x%3").arg(name).arg(size.width()).arg(size.height()),
-                            &view);
-            }
+            studio.wait(150);
+            studio.save(name, &view);
         }
-        view.resize(tall);
         fs::remove(notes);
         fs::remove_all(root / "PRIVATE");
         vm.recount();
@@ -318,16 +311,6 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.wait(100);
     studio.save(QStringLiteral("reformat-inspected"), &view);
 
-    const auto saveSizes = [&](const QString& name) {
-        for (QSize size : {QSize(720, 480), QSize(900, 600)}) {
-            view.resize(size);
-            studio.wait(50);
-            studio.save(QStringLiteral("%1-%2x%3").arg(name).arg(size.width()).arg(size.height()), &view);
-        }
-        view.resize(760, 900);
-        studio.wait(50);
-    };
-    saveSizes(QStringLiteral("reformat-inspected"));
     if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
         picker->showPopup();
         studio.wait(100);
@@ -344,7 +327,6 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-done"), &view);
-    saveSizes(QStringLiteral("reformat-done"));
 
     *noWay = true;
     formatVM.setSelectedVolumePath(std::nullopt);
@@ -352,7 +334,7 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     formatVM.setSelectedVolumePath(selected);
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
-    saveSizes(QStringLiteral("reformat-no-route"));
+    studio.save(QStringLiteral("reformat-no-route"), &view);
     view.hide();
 });
 

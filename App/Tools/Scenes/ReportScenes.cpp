@@ -171,14 +171,6 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         {root / "PRIVATE/AVCHD/BDMV/PLAYLIST/00000.MPL", 264, tessaline::OtherFile::Role::other, std::nullopt}};
     showReport(studio, others);
     studio.save(QStringLiteral("report-other-files"));
-    // At the window's least and its default size as well.
-    const QSize tourSize = studio.window().size();
-    for (const QSize size : {QSize(720, 480), QSize(900, 600)}) {
-        studio.window().resize(size);
-        ScreenshotStudio::wait(150);
-        studio.save(QStringLiteral("report-other-files-%1x%2").arg(size.width()).arg(size.height()));
-    }
-    studio.window().resize(tourSize);
 
     // The preview over a still, then over the turned clip.
     view = showReport(studio, missing);
