@@ -1,0 +1,45 @@
+#include "BrindlecoveApp/Platform/SerialQueue.hpp"
+
+#include "BrindlecoveApp/Platform/Executor.hpp"
+
+#include <QtGlobal>
+
+#include <exception>
+
+namespace brindlecove {
+
+SerialQueue::SerialQueue() : state_(std::make_shared<State>()) {}
+
+void SerialQueue::add(std::function<void()> work) {
+    {
+        std::lock_guard guard(state_->lock);
+        state_->pending.push_back(std::move(work));
+        if (state_->draining) return;
+        state_->draining = true;
+    }
+    Executor::shared().utility([state = state_] { drain(state); });
+}
+
+void SerialQueue::drain(const std::shared_ptr<State>& state) {
+    for (;;) {
+        std::function<void()> work;
+        {
+            std::lock_guard guard(state->lock);
+            if (state->pending.empty()) {
+                state->draining = false;
+                return;
+            }
+            work = std::move(state->pending.front());
+            state->pending.pop_front();
+        }
+        try {
+            work();
+        } catch (const std::exception& error) {
+            qWarning("Background work failed: %s", error.what());
+        } catch (...) {
+            qWarning("Background work failed with an unknown error");
+        }
+    }
+}
+
+}  // namespace brindlecove
