@@ -2,10 +2,6 @@
 
 #include "BrindlecoveApp/Platform/Executor.hpp"
 
-#include <QtGlobal>
-
-#include <exception>
-
 namespace brindlecove {
 
 SerialQueue::SerialQueue() : state_(std::make_shared<State>()) {}
@@ -32,13 +28,7 @@ void SerialQueue::drain(const std::shared_ptr<State>& state) {
             work = std::move(state->pending.front());
             state->pending.pop_front();
         }
-        try {
-            work();
-        } catch (const std::exception& error) {
-            qWarning("Background work failed: %s", error.what());
-        } catch (...) {
-            qWarning("Background work failed with an unknown error");
-        }
+        Executor::runGuarded(work);
     }
 }
 
