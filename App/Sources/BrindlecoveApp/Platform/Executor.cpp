@@ -13,6 +13,7 @@
 #include <exception>
 
 namespace brindlecove {
+
 Executor::Executor(QObject* parent) : QObject(parent) {
     userInitiated_.setMaxThreadCount(32);
     utility_.setMaxThreadCount(16);
