@@ -39,6 +39,11 @@ public:
     // The application's provider, made on first use.
     static LogArchiveProvider& shared();
 
+    // Where this provider reads the user defaults from. A provider made from it on a worker
+    // resolves, lists and changes the same archive as this one (the filing notice is this
+    // object's own).
+    const std::function<UserDefaults()>& defaultsSource() const { return defaults_; }
+
     // Where one log was filed.
     struct Filing {
         std::optional<tessaline::ArchivedLog> log;  // nullopt: filed nowhere

@@ -47,7 +47,14 @@ tessaline::ArchivedLog fileOne(const tessaline::LogArchive& archive) {
 
 }  // namespace
 
-class LogsFolderTests : public AppSandboxedTest {};
+class LogsFolderTests : public AppSandboxedTest {
+protected:
+    // Re-lists the store and waits for the list.
+    static bool relisted(LogStore& store) {
+        store.refresh();
+        return waitFor([&] { return !store.isListing(); }, 60'000);
+    }
+};
 
 // A chosen logs folder that can't be written (read-only, then full): each log goes to the
 // default archive instead, and both the run's notice and the Logs section say where and why.
@@ -78,7 +85,7 @@ TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndS
                           " instead."),
               std::string::npos)
         << notice;
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     EXPECT_EQ(store.folderPath(), qpath(chosenBase)) << "logs are still meant to go to the chosen folder";
     ASSERT_TRUE(store.filingNotice());
     EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved here (Couldn't write "));
@@ -90,7 +97,7 @@ TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndS
     ASSERT_TRUE(filing.log);
     EXPECT_EQ(filing.log->directory.parent_path().parent_path(), chosenBase);
     EXPECT_FALSE(filing.notice);
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     EXPECT_FALSE(store.filingNotice());
 
     // Full: the same.
@@ -101,7 +108,7 @@ TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndS
     EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
     ASSERT_TRUE(filing.notice);
     EXPECT_NE(filing.notice->indexOf("No space left on device"), -1) << filing.notice->toStdString();
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     ASSERT_TRUE(store.filingNotice());
 
     // Nowhere at all: the notice says the log was not saved.
@@ -111,7 +118,7 @@ TEST_F(LogsFolderTests, ALogTheChosenFolderCannotTakeGoesToTheDefaultArchiveAndS
     EXPECT_FALSE(filing.log);
     ASSERT_TRUE(filing.notice);
     EXPECT_TRUE(filing.notice->startsWith("This log couldn't be saved: Couldn't write ")) << filing.notice->toStdString();
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     ASSERT_TRUE(store.filingNotice());
     EXPECT_TRUE(store.filingNotice()->startsWith("The last log couldn't be saved anywhere: "));
 }
@@ -127,14 +134,14 @@ TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackW
     LogStore store;
     EXPECT_EQ(store.folderPath(), qpath(chosenBase));
     fileOne(store.provider().resolve().archive());
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     ASSERT_EQ(store.logs().size(), 1u);
     EXPECT_TRUE(tessaline::isSameOrBelow(store.logs()[0].directory, chosenBase));
     const QByteArray firstBookmark = *defaults().data(LogArchiveProvider::bookmarkKey);
 
     {
         MountedElsewhere moved(shuttle, sandbox.path() / "media" / "SHUTTLE1");
-        store.refresh();
+        ASSERT_TRUE(relisted(store));
         const fs::path movedBase = moved.path() / "Day Logs" / "Brindlecove Logs";
         ASSERT_EQ(store.logs().size(), 1u);
         EXPECT_TRUE(tessaline::isSameOrBelow(store.logs()[0].directory, movedBase));
@@ -144,7 +151,7 @@ TEST_F(LogsFolderTests, LogsFollowTheirDriveWhenItIsMountedElsewhereAndFallBackW
     }
 
     // The drive is away: logs go to the default archive, and the chosen place stays shown.
-    store.refresh();
+    ASSERT_TRUE(relisted(store));
     EXPECT_TRUE(store.logs().empty());
     EXPECT_EQ(provider.currentBaseURL(), dataHome() / "Brindlecove" / "Logs");
     EXPECT_EQ(store.folderPath(), qpath(sandbox.path() / "media" / "SHUTTLE1" / "Day Logs" / "Brindlecove Logs"));

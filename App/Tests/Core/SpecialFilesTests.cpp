@@ -66,7 +66,8 @@ TEST_F(SpecialFilesTests, TheLogStoreStartsAndListsTheRealLogsWhateverStandsInPl
     for (SpecialFile kind : allSpecialFiles)
         makeSpecialFile(kind, real.directory.parent_path() / (std::string("verify-") + specialFileName(kind)) / "meta.json");
     LogArchiveProvider provider;
-    LogStore store(provider);  // lists on the main thread at start
+    LogStore store(provider);
+    ASSERT_TRUE(waitFor([&] { return store.hasListed(); }, 60'000));
     ASSERT_EQ(store.logs().size(), 1u);
     EXPECT_EQ(store.logs()[0].directory, real.directory);
 }

@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
@@ -8,6 +9,7 @@
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
 
 #include "Support/AppTestSandbox.hpp"
+#include "Support/ListingGate.hpp"
 
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
@@ -29,6 +31,7 @@
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
+using brindlecove::testing::ListingGate;
 using tessaline::ArchivedLog;
 using tessaline::LogArchive;
 namespace fs = std::filesystem;
@@ -71,9 +74,11 @@ protected:
         projects = std::make_unique<ProjectStore>();
     }
     void TearDown() override {
+        gate->open();
         view.reset();
         store.reset();
         projects.reset();
+        EXPECT_TRUE(Executor::shared().waitForDone(60'000));
         AppSandboxedTest::TearDown();
     }
 
@@ -95,8 +100,10 @@ protected:
         return *view;
     }
 
-    static void settle() {
+    // Lets the latest listing arrive and the view follow it.
+    void settle() const {
         drainEvents();
+        EXPECT_TRUE(waitFor([&] { return !store->isListing(); }, 60'000));
         QTest::qWait(1);
         drainEvents();
     }
@@ -164,6 +171,7 @@ protected:
     QStringList opened, revealed;
     std::vector<FolderRequest> requests;
     std::optional<QString> folderAnswer;
+    std::shared_ptr<ListingGate> gate = std::make_shared<ListingGate>();
 };
 
 TEST_F(LogsViewTests, DaysAroundMidnightAreTitledFromTheInjectedToday) {
@@ -189,6 +197,8 @@ TEST_F(LogsViewTests, EmptyStateNeedsNoLogsAndNoJobs) {
     makeView();
     auto* content = view->findChild<QStackedWidget*>();
     EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("logs.empty"));
+    EXPECT_EQ(content->currentWidget()->findChild<QLabel*>(QStringLiteral("emptyState.title"))->text(),
+              QStringLiteral("No Logs Yet"));
     EXPECT_TRUE(view->findChild<QWidget*>(QStringLiteral("logs.savingBar"))->isVisible());
 
     projects->addJob(QStringLiteral("Feature"));
@@ -201,6 +211,31 @@ TEST_F(LogsViewTests, EmptyStateNeedsNoLogsAndNoJobs) {
     settle();
     EXPECT_EQ(sectionTitles(), (QStringList{"Commercial", "Feature"}));
     EXPECT_EQ(rows(QStringLiteral("Feature")), QStringList{"No logs filed here yet."});
+}
+
+// A logs folder that has not answered yet: the section says it is loading (not that there
+// are no logs), and shows the list when it arrives.
+TEST_F(LogsViewTests, TheSectionSaysItIsLoadingUntilTheFirstListArrives) {
+    archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    projects->addJob(QStringLiteral("Feature"));
+    store = std::make_unique<LogStore>(LogArchiveProvider::shared(), ListingGate::holding(gate));
+    view = std::make_unique<LogsView>(*store, *projects, LogsModel::Dependencies{});
+    view->resize(700, 600);
+    view->show();
+    drainEvents();
+    ASSERT_TRUE(waitFor([&] { return gate->entered == 2; }));  // the store's listing and the view's
+    auto* content = view->findChild<QStackedWidget*>();
+    EXPECT_TRUE(view->model().isLoading());
+    EXPECT_EQ(content->currentWidget()->objectName(), QStringLiteral("logs.empty"));
+    EXPECT_EQ(content->currentWidget()->findChild<QLabel*>(QStringLiteral("emptyState.title"))->text(),
+              QString::fromUtf8("Loading Logs…"));
+    EXPECT_TRUE(content->currentWidget()->findChild<QLabel*>(QStringLiteral("emptyState.description"))->isHidden());
+
+    gate->open();
+    settle();
+    EXPECT_FALSE(view->model().isLoading());
+    EXPECT_EQ(content->currentWidget(), list());
+    EXPECT_TRUE(rowItem("A001"));
 }
 
 TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
@@ -373,6 +408,7 @@ TEST_F(LogsViewTests, ClickOpensTheLogAndTheMenusRevealIt) {
     EXPECT_EQ(revealed, QStringList{qpath(log.primaryFile)});
     opened.clear();
     view->findChild<QPushButton*>(QStringLiteral("logs.reveal"))->click();
+    ASSERT_TRUE(waitFor([&] { return !opened.isEmpty(); }));
     EXPECT_EQ(opened, QStringList{qpath(dataHome() / "Brindlecove" / "Logs")});
 }
 

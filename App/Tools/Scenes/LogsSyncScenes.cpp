@@ -1,10 +1,12 @@
 // Scenes of the Logs and Sync sections: a log archive in the private home with scans and
-// copies of a shoot filed under two jobs, shown by date and by job; the Sync section with
-// pairs, activity and an inserted card's prompt, and the add-pair sheet.
+// copies of a shoot filed under two jobs, shown by date and by job, and while a logs folder
+// has not answered yet; the Sync section with pairs, activity and an inserted card's prompt,
+// and the add-pair sheet.
 
 #include "ScreenshotStudio.hpp"
 
 #include "BrindlecoveApp/AppSection.hpp"
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
@@ -22,6 +24,9 @@
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
+
+#include <future>
+#include <memory>
 
 namespace brindlecove::tools {
 
@@ -79,7 +84,9 @@ void fileShoot(ScreenshotStudio& studio) {
     projects.addJob(QStringLiteral("Coffee Spot"));
     projects.addJob(QStringLiteral("Harbour Feature"));
     projects.addJob(QStringLiteral("Pickups"));
-    studio.context().logStore().refresh();
+    LogStore& store = studio.context().logStore();
+    store.refresh();
+    ScreenshotStudio::waitFor([&] { return !store.isListing(); });
 }
 
 ScreenshotScene logs("70-logs", [](ScreenshotStudio& studio) {
@@ -93,6 +100,22 @@ ScreenshotScene logs("70-logs", [](ScreenshotStudio& studio) {
     view->renderNow();
     ScreenshotStudio::wait(100);
     studio.save(QStringLiteral("logs-by-job"));
+});
+
+// A logs folder that has not answered yet: the section says it is loading.
+ScreenshotScene logsLoading("71-logs-loading", [](ScreenshotStudio& studio) {
+    auto opening = std::make_shared<std::promise<void>>();
+    std::shared_future<void> opened = opening->get_future().share();
+    LogStore store(LogArchiveProvider::shared(), [opened](const tessaline::LogArchive& archive) {
+        opened.wait();
+        return archive.list();
+    });
+    LogsView view(store, studio.context().projectStore(), LogsModel::Dependencies{});
+    view.show();
+    ScreenshotStudio::wait(50);
+    studio.save(QStringLiteral("logs-loading"), &view);
+    opening->set_value();
+    ScreenshotStudio::waitFor([&] { return !store.isListing(); });
 });
 
 ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {

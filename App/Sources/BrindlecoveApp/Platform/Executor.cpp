@@ -13,19 +13,6 @@
 #include <exception>
 
 namespace brindlecove {
-namespace {
-
-void runGuarded(const std::function<void()>& work) {
-    try {
-        work();
-    } catch (const std::exception& error) {
-        qWarning("Background work failed: %s", error.what());
-    } catch (...) {
-        qWarning("Background work failed with an unknown error");
-    }
-}
-
-}  // namespace
 
 Executor::Executor(QObject* parent) : QObject(parent) {
     userInitiated_.setMaxThreadCount(32);
@@ -56,6 +43,16 @@ void Executor::utility(std::function<void()> work) {
         setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
         runGuarded(work);
     });
+}
+
+void Executor::runGuarded(const std::function<void()>& work) {
+    try {
+        work();
+    } catch (const std::exception& error) {
+        qWarning("Background work failed: %s", error.what());
+    } catch (...) {
+        qWarning("Background work failed with an unknown error");
+    }
 }
 
 bool Executor::waitForDone(int msecs) {

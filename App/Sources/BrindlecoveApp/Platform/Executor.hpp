@@ -30,6 +30,9 @@ public:
     // Waits up to `msecs` for both pools to finish; true when nothing is running.
     bool waitForDone(int msecs);
 
+    // Runs `work` on the calling thread; an exception escaping it is caught and logged.
+    static void runGuarded(const std::function<void()>& work);
+
 private:
     QThreadPool userInitiated_;
     QThreadPool utility_;

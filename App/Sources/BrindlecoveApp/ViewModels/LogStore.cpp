@@ -1,19 +1,26 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 
 #include "BrindlecoveApp/AppEvents.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
 
 #include <QCollator>
 #include <QLocale>
+#include <QPointer>
 
 #include <algorithm>
+#include <exception>
 #include <map>
 
 namespace brindlecove {
 
 LogStore::LogStore(QObject* parent) : LogStore(LogArchiveProvider::shared(), parent) {}
 
-LogStore::LogStore(const LogArchiveProvider& provider, QObject* parent) : QObject(parent), provider_(provider) {
+LogStore::LogStore(const LogArchiveProvider& provider, QObject* parent)
+    : LogStore(provider, [](const tessaline::LogArchive& archive) { return archive.list(); }, parent) {}
+
+LogStore::LogStore(const LogArchiveProvider& provider, Listing listing, QObject* parent)
+    : QObject(parent), provider_(provider), listing_(std::move(listing)) {
     Q_ASSERT(MainThread::isCurrent());
     folderPath_ = provider_.displayPath();
     refresh();
@@ -21,12 +28,49 @@ LogStore::LogStore(const LogArchiveProvider& provider, QObject* parent) : QObjec
     connect(&AppEvents::instance(), &AppEvents::logArchived, this, &LogStore::refresh, Qt::QueuedConnection);
 }
 
-void LogStore::refresh() {
-    {
-        ArchiveAccess access = provider_.resolve();
-        logs_ = access->list();
+void LogStore::refresh() { startListing({}); }
+
+void LogStore::startListing(Change change) {
+    Q_ASSERT(MainThread::isCurrent());
+    const quint64 generation = ++requested_;
+    const bool isChange = static_cast<bool>(change);
+    auto work = [self = QPointer<LogStore>(this), generation, isChange, defaults = provider_.defaultsSource(),
+                 listing = listing_, change = std::move(change)] {
+        std::vector<tessaline::ArchivedLog> logs;
+        try {
+            const LogArchiveProvider provider(defaults);
+            if (change) change(provider);
+            ArchiveAccess access = provider.resolve();
+            logs = listing(access.archive());
+        } catch (const std::exception& error) {
+            qWarning("Couldn't list the logs: %s", error.what());
+        } catch (...) {
+            qWarning("Couldn't list the logs");
+        }
+        // Always posted, so that the store never waits for a listing that is gone.
+        MainThread::post([self, generation, isChange, logs = std::move(logs)]() mutable {
+            if (!self) return;
+            if (isChange) --self->changesRunning_;
+            self->apply(generation, std::move(logs));
+        });
+    };
+    // A listing asked for after a change lists after it. Otherwise a listing needs no order:
+    // a newer one may pass an older one stuck on a drive that stopped answering (the logs
+    // folder may have been changed since).
+    if (isChange || changesRunning_ > 0) {
+        if (isChange) ++changesRunning_;
+        changes_.add(std::move(work));
+    } else {
+        Executor::shared().utility(std::move(work));
     }
+}
+
+void LogStore::apply(quint64 generation, std::vector<tessaline::ArchivedLog> logs) {
+    if (generation <= applied_) return;  // a newer listing is already shown
+    applied_ = generation;
+    logs_ = std::move(logs);
     Q_EMIT logsChanged();
+    // The listing may have renewed the folder's bookmark and display path.
     QString path = provider_.displayPath();
     std::optional<QString> notice = provider_.filingNotice();
     if (path != folderPath_ || notice != filingNotice_) {
@@ -79,34 +123,35 @@ std::vector<LogGroup> LogStore::groupedByJob(const QStringList& includingEmpty) 
 
 void LogStore::unfileLogs(const QString& job) {
     const std::string name = job.toStdString();
-    for (const tessaline::ArchivedLog& log : logs_) {
-        if (log.projectKey() != name) continue;
-        try {
-            ArchiveAccess access = provider_.resolve();
-            access->setProject(log, std::nullopt);
-        } catch (const std::exception& error) {
-            qWarning("Couldn't unfile a log: %s", error.what());
+    std::vector<tessaline::ArchivedLog> filed;
+    for (const tessaline::ArchivedLog& log : logs_)
+        if (log.projectKey() == name) filed.push_back(log);
+    startListing([filed = std::move(filed)](const LogArchiveProvider& provider) {
+        for (const tessaline::ArchivedLog& log : filed) {
+            try {
+                ArchiveAccess access = provider.resolve();
+                access->setProject(log, std::nullopt);
+            } catch (const std::exception& error) {
+                qWarning("Couldn't unfile a log: %s", error.what());
+            }
         }
-    }
-    refresh();
+    });
 }
 
-bool LogStore::moveLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job) {
-    bool moved = true;
-    try {
-        ArchiveAccess access = provider_.resolve();
-        access->setProject(log, job ? std::optional<std::string>(job->toStdString()) : std::nullopt);
-    } catch (const std::exception& error) {
-        qWarning("Couldn't move a log to another job: %s", error.what());
-        moved = false;
-    }
-    refresh();
-    return moved;
+void LogStore::moveLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job) {
+    std::optional<std::string> project = job ? std::optional<std::string>(job->toStdString()) : std::nullopt;
+    startListing([log, project = std::move(project)](const LogArchiveProvider& provider) {
+        try {
+            ArchiveAccess access = provider.resolve();
+            access->setProject(log, project);
+        } catch (const std::exception& error) {
+            qWarning("Couldn't move a log to another job: %s", error.what());
+        }
+    });
 }
 
 void LogStore::deleteLog(const tessaline::ArchivedLog& log) {
-    provider_.deleteLog(log);
-    refresh();
+    startListing([log](const LogArchiveProvider& provider) { provider.deleteLog(log); });
 }
 
 }  // namespace brindlecove

@@ -2,12 +2,15 @@
 
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 
 #include <QDateTime>
 #include <QFile>
 #include <QLocale>
+#include <QPointer>
 
 namespace brindlecove {
 
@@ -26,6 +29,8 @@ void LogsModel::setMode(GroupMode mode) {
     mode_ = mode;
     Q_EMIT changed();
 }
+
+bool LogsModel::isLoading() const { return !store_.hasListed(); }
 
 bool LogsModel::isEmpty() const { return store_.logs().empty() && projects_.jobs().isEmpty(); }
 
@@ -99,9 +104,14 @@ void LogsModel::revealLog(const tessaline::ArchivedLog& log) const {
     if (dependencies_.revealer.reveal) dependencies_.revealer.reveal(qtPath(log.primaryFile));
 }
 
-void LogsModel::revealArchiveFolder() const {
-    std::filesystem::path base = store_.provider().currentBaseURL();
-    if (dependencies_.revealer.open) dependencies_.revealer.open(qtPath(base));
+void LogsModel::revealArchiveFolder() {
+    // Resolving the archive and making its folder may wait on a drive that stopped answering.
+    Executor::shared().utility([self = QPointer<LogsModel>(this), defaults = store_.provider().defaultsSource()] {
+        const std::filesystem::path base = LogArchiveProvider(defaults).currentBaseURL();
+        MainThread::post([self, base] {
+            if (self && self->dependencies_.revealer.open) self->dependencies_.revealer.open(qtPath(base));
+        });
+    });
 }
 
 void LogsModel::chooseFolder() {

@@ -4,7 +4,8 @@
 // under a job, deleting logs and jobs, the new-job question and the choice of the logs
 // folder. Everything goes through the application's log store, job store and the log
 // archive provider behind the log store; the model keeps only the grouping mode and the log
-// waiting to be filed under a new job. Archive operations are synchronous. Main thread.
+// waiting to be filed under a new job. Archive operations run on workers (through the log
+// store); the list follows when they are done. Main thread.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/Platform/FileRevealer.hpp"
@@ -53,6 +54,8 @@ public:
     GroupMode mode() const { return mode_; }
     void setMode(GroupMode mode);
 
+    // The archive's first listing has not arrived: the section says it is loading.
+    bool isLoading() const;
     // No logs and no jobs: the section shows its empty state instead of a list.
     bool isEmpty() const;
     std::vector<Section> sections() const;
@@ -88,8 +91,9 @@ public:
 
     void openLog(const tessaline::ArchivedLog& log) const;
     void revealLog(const tessaline::ArchivedLog& log) const;
-    // Opens the archive's folder (created when missing) in the file manager.
-    void revealArchiveFolder() const;
+    // Opens the archive's folder (created when missing) in the file manager, once a worker
+    // has found (and made) it.
+    void revealArchiveFolder();
     // "Save Logs Here": asks for a folder and stores its grant and display path; a
     // cancelled panel changes nothing. The list is re-listed at the new place; nothing is
     // moved from the old one.

@@ -33,6 +33,9 @@ namespace {
 
 using tessaline::ArchivedLog;
 
+const QString noLogsDescription = QStringLiteral(
+    "Every scan and verified copy is saved here automatically. Create a job to organize them by project.");
+
 QAction* menuEntry(QMenu* menu, const QString& text, const QString& symbol, const QString& name) {
     QAction* action = menu->addAction(Symbols::icon(symbol), text);
     action->setObjectName(name);
@@ -104,9 +107,7 @@ LogsView::LogsView(LogStore& store, ProjectStore& projects, LogsModel::Dependenc
 
     content_ = new QStackedWidget(this);
     empty_ = new EmptyStateView(QStringLiteral("clock.arrow.circlepath"), QStringLiteral("No Logs Yet"),
-                                QStringLiteral("Every scan and verified copy is saved here automatically. Create a "
-                                               "job to organize them by project."),
-                                content_);
+                                noLogsDescription, content_);
     empty_->setObjectName(QStringLiteral("logs.empty"));
     content_->addWidget(empty_);
     list_ = new QTreeWidget(content_);
@@ -243,7 +244,11 @@ void LogsView::render() {
     const std::optional<QString>& notice = model_.store().filingNotice();
     if (filingNotice_->text() != notice.value_or(QString())) filingNotice_->setText(notice.value_or(QString()));
     filingNotice_->setVisible(notice.has_value());
-    content_->setCurrentWidget(model_.isEmpty() ? empty_ : static_cast<QWidget*>(list_));
+    // Until the archive's first listing arrives the empty state says it is loading.
+    const bool loading = model_.isLoading();
+    empty_->setTitle(loading ? QStringLiteral("Loading Logs\u2026") : QStringLiteral("No Logs Yet"));
+    empty_->setDescription(loading ? QString() : noLogsDescription);
+    content_->setCurrentWidget(loading || model_.isEmpty() ? empty_ : static_cast<QWidget*>(list_));
     renderList();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The Logs section: the log archive by date or by job. A header bar (the grouping picker and
 // the menu of the job new logs are filed under), the list (or the empty state when there are
-// neither logs nor jobs) and the saving bar (where logs are saved, "Reveal", "Change…").
+// neither logs nor jobs, or while the archive's first listing runs) and the saving bar (where logs are saved, "Reveal", "Change…").
 // A click on a row opens the log's main file; its context menu opens, reveals, refiles or
 // deletes it. The list is re-listed when the section is shown and follows the log and job
 // stores; every rebuild runs in a later turn of the event loop, so a menu entry or button
@@ -25,6 +25,7 @@ class QTreeWidgetItem;
 namespace brindlecove {
 
 class ElidedLabel;
+class EmptyStateView;
 class MainWindow;
 class NewJobDialog;
 
@@ -65,7 +66,7 @@ private:
     QToolButton* activeJob_ = nullptr;
     QMenu* activeJobMenu_ = nullptr;
     QStackedWidget* content_ = nullptr;
-    QWidget* empty_ = nullptr;
+    EmptyStateView* empty_ = nullptr;
     QTreeWidget* list_ = nullptr;
     ElidedLabel* folderPath_ = nullptr;
     QLabel* filingNotice_ = nullptr;  // where the latest log went when it could not be saved here
