@@ -23,9 +23,9 @@ using tessaline::testing::specialFileName;
 using tessaline::testing::writeFile;
 namespace fs = std::filesystem;
 
-class SpecialFilesTests : public AppSandboxedTest {};
+class NonRegularFilesTests : public AppSandboxedTest {};
 
-TEST_F(SpecialFilesTests, SettingsInPlaceOfASpecialFileReadAsAbsentAndAreNotStored) {
+TEST_F(NonRegularFilesTests, SettingsInPlaceOfASpecialFileReadAsAbsentAndAreNotStored) {
     for (const char* suffix : {"", ".lock"}) {
         for (SpecialFile kind : allSpecialFiles) {
             SCOPED_TRACE(std::string(specialFileName(kind)) + " as Brindlecove.conf" + suffix);
@@ -47,7 +47,7 @@ TEST_F(SpecialFilesTests, SettingsInPlaceOfASpecialFileReadAsAbsentAndAreNotStor
     EXPECT_EQ(plain.string(QStringLiteral("Brindlecove.activeProject")), QStringLiteral("Shoot"));
 }
 
-TEST_F(SpecialFilesTests, AnAutostartEntryThatIsNoRegularFileMakesTheStatusUnavailable) {
+TEST_F(NonRegularFilesTests, AnAutostartEntryThatIsNoRegularFileMakesTheStatusUnavailable) {
     for (SpecialFile kind : allSpecialFiles) {
         SCOPED_TRACE(specialFileName(kind));
         const fs::path autostart = sandbox.path() / specialFileName(kind) / "autostart";
@@ -57,7 +57,7 @@ TEST_F(SpecialFilesTests, AnAutostartEntryThatIsNoRegularFileMakesTheStatusUnava
     }
 }
 
-TEST_F(SpecialFilesTests, TheLogStoreStartsAndListsTheRealLogsWhateverStandsInPlaceOfAMetaFile) {
+TEST_F(NonRegularFilesTests, TheLogStoreStartsAndListsTheRealLogsWhateverStandsInPlaceOfAMetaFile) {
     const tessaline::LogArchive archive = tessaline::LogArchive::defaultArchive();
     tessaline::LogMeta meta;
     meta.title = "A001";
