@@ -134,7 +134,7 @@ TEST_F(LogArchiveLinkTest, ABaseFolderThatIsALinkIsRefusedAndItsTargetUntouched)
         ADD_FAILURE() << "a log was filed through a link";
     } catch (const LogFolderError& error) {
         EXPECT_EQ(std::string(error.what()), "Logs can't be saved in " + archive.baseDirectory().string() +
-                                                 ": a link or a file stands where its folder should be.");
+                                                 ": it is a link, and logs are never filed through one.");
     }
     EXPECT_EQ(homeEntries(), before);
     EXPECT_TRUE(archive.list().empty());

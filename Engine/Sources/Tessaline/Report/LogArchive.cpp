@@ -139,7 +139,7 @@ LogChangedError::LogChangedError(const fs::path& folder)
 
 LogFolderError::LogFolderError(const fs::path& folder)
     : std::runtime_error("Logs can't be saved in " + toDisplayUtf8(folder) +
-                         ": a link or a file stands where its folder should be.") {}
+                         ": it is a link, and logs are never filed through one.") {}
 
 LogArchive::LogArchive(fs::path baseDirectory) : baseDirectory_(std::move(baseDirectory)) {}
 
@@ -172,8 +172,11 @@ MadeRun makeRunFolder(const fs::path& baseDirectory, LogKind kind, EpochSeconds 
     if (!parent) throw FileWriteError(base.parent_path(), errno);
     UniqueFd baseFd = makeFolderAt(parent.get(), lastComponent(base));
     if (!baseFd) {
-        if (isNotAFolder(errno)) throw LogFolderError(base);
-        throw FileWriteError(base, errno);
+        const int error = errno;
+        struct stat st{};
+        if (::fstatat(parent.get(), lastComponent(base).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            throw LogFolderError(base);
+        throw FileWriteError(base, error);
     }
 
     MadeRun made;
@@ -184,7 +187,7 @@ MadeRun makeRunFolder(const fs::path& baseDirectory, LogKind kind, EpochSeconds 
         if (made.folder.day) made.path = base / day;
         else if (!isNotAFolder(errno)) throw FileWriteError(base / day, errno);
     }
-    if (!made.folder.day) throw LogFolderError(base / dayStamp);
+    if (!made.folder.day) throw FileWriteError(base / dayStamp, EEXIST);
     struct stat day{};
     if (::fstat(made.folder.day.get(), &day) != 0) throw FileWriteError(made.path, errno);
     made.folder.dayDevice = day.st_dev;

@@ -39,7 +39,7 @@ public:
 
     // Files a scan: "<stem>.csv", ".json", ".pdf" and "meta.json". `project` is trimmed;
     // blank means none. Throws the first file error (LogFolderError when the base folder is
-    // a link or a file); the run folder is then removed again. A day folder's name taken by
+    // a link); the run folder is then removed again. A day folder's name taken by
     // a link or a file gives the day's first free "<day>-N" real folder.
     ArchivedLog archive(const VerificationReport& report, const std::optional<std::string>& project,
                         EpochSeconds at) const;
@@ -91,8 +91,8 @@ public:
     explicit LogChangedError(const std::filesystem::path& folder);
 };
 
-// The archive's base folder, or every name for a day folder, is taken by a link or a file.
-// what(): "Logs can't be saved in <folder>: a link or a file stands where its folder should be."
+// The archive's base folder is a link. what(): "Logs can't be saved in <folder>: it is a
+// link, and logs are never filed through one."
 class LogFolderError : public std::runtime_error {
 public:
     explicit LogFolderError(const std::filesystem::path& folder);
