@@ -196,10 +196,9 @@ TEST_F(ScanViewModelTest, AReportTextThatCannotBeWrittenIsToldInTheScanSection) 
     model->startScan(false);
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
     ASSERT_TRUE(waitFor([&] { return model->reportTextNotice().has_value(); }));
-    EXPECT_EQ(*model->reportTextNotice(), (
-        QStringLiteral("The report's text copy couldn't be saved in the reports folder: The reports folder can't be "
-                       "reached.")))
-        << model->reportTextNotice()->toStdString();
+    EXPECT_EQ(*model->reportTextNotice(),
+              QStringLiteral("The report's text copy couldn't be saved in the reports folder: The reports folder "
+                             "can't be reached."));
     EXPECT_TRUE(model->lastReport()) << "the report stays published";
     ScanScreenState::SummaryCache cache;
     EXPECT_EQ(ScanScreenState::of(*model, cache).reportTextNotice, model->reportTextNotice());
