@@ -8,7 +8,9 @@ ArchiveAccess::ArchiveAccess(tessaline::LogArchive archive, std::function<void()
 ArchiveAccess::~ArchiveAccess() { release(); }
 
 ArchiveAccess::ArchiveAccess(ArchiveAccess&& other) noexcept
-    : archive_(other.archive_), release_(std::exchange(other.release_, nullptr)) {}
+    : archive_(other.archive_),
+      release_(std::exchange(other.release_, nullptr)),
+      unreachableFolder_(std::move(other.unreachableFolder_)) {}
 
 void ArchiveAccess::release() {
     if (auto release = std::exchange(release_, nullptr)) release();

@@ -5,7 +5,10 @@
 
 #include "Tessaline/Report/LogArchive.hpp"
 
+#include <QString>
+
 #include <functional>
+#include <optional>
 
 namespace brindlecove {
 
@@ -19,12 +22,17 @@ public:
     ArchiveAccess& operator=(const ArchiveAccess&) = delete;
 
     const tessaline::LogArchive& archive() const { return archive_; }
+    // The chosen logs folder as shown, when it could not be reached and this is the default
+    // archive in its place; nullopt otherwise.
+    const std::optional<QString>& unreachableFolder() const { return unreachableFolder_; }
+    void setUnreachableFolder(QString folder) { unreachableFolder_ = std::move(folder); }
     const tessaline::LogArchive* operator->() const { return &archive_; }
     void release();
 
 private:
     tessaline::LogArchive archive_;
     std::function<void()> release_;
+    std::optional<QString> unreachableFolder_;
 };
 
 }  // namespace brindlecove

@@ -82,39 +82,40 @@ ArchiveAccess LogArchiveProvider::resolve() const {
             return ArchiveAccess(tessaline::LogArchive(plain->folder / subfolder.toStdString()), [] {});
         }
     }
-    return defaultAccess();
+    ArchiveAccess fallback = defaultAccess();
+    fallback.setUnreachableFolder(displayPath());
+    return fallback;
 }
 
 template <typename Record>
 LogArchiveProvider::Filing LogArchiveProvider::file(const Record& record) const {
     const std::optional<std::string> project = activeProject();
     const fs::path defaultBase = tessaline::LogArchive::defaultArchive().baseDirectory();
-    std::exception_ptr failure;
+    std::string reason;
     fs::path chosenBase;
     try {
         ArchiveAccess access = resolve();
         chosenBase = access->baseDirectory();
+        // The chosen folder's drive is away: the log goes to the default archive, and that is
+        // told like any other fallback.
+        if (const std::optional<QString>& away = access.unreachableFolder())
+            reason = QStringLiteral("%1 can't be reached").arg(*away).toStdString();
         Filing filing{archiveInto(access.archive(), record, project), std::nullopt};
-        setFilingNotice(std::nullopt);
-        return filing;
+        if (reason.empty()) {
+            setFilingNotice(std::nullopt);
+            return filing;
+        }
+        return toldFallback(std::move(filing), reason);
     } catch (...) {
-        failure = std::current_exception();
+        reason = describe(std::current_exception());
     }
-    const std::string reason = describe(failure);
     qWarning("Couldn't file the log: %s", reason.c_str());
-    // A chosen folder that can't be written (read-only, full): the log goes to the default
-    // archive rather than nowhere, and both sections say so.
+    // A chosen folder that can't be written (read-only, full, a link): the log goes to the
+    // default archive rather than nowhere, and both sections say so.
     if (!chosenBase.empty() && chosenBase != defaultBase) {
         try {
             const tessaline::LogArchive fallback = tessaline::LogArchive::defaultArchive();
-            Filing filing{archiveInto(fallback, record, project), std::nullopt};
-            const QString where = qtPath(filing.log->directory);
-            const QString why = QString::fromStdString(reason);
-            filing.notice = QStringLiteral("This log couldn't be saved in the logs folder (%1) — it was saved in %2 "
-                                           "instead.").arg(why, where);
-            setFilingNotice(QStringLiteral("The last log couldn't be saved here (%1) — it was saved in %2 "
-                                           "instead.").arg(why, where));
-            return filing;
+            return toldFallback(Filing{archiveInto(fallback, record, project), std::nullopt}, reason);
         } catch (...) {
             qWarning("Couldn't file the log in the default archive either: %s", describe(std::current_exception()).c_str());
         }
@@ -122,6 +123,16 @@ LogArchiveProvider::Filing LogArchiveProvider::file(const Record& record) const 
     const QString why = QString::fromStdString(reason);
     setFilingNotice(QStringLiteral("The last log couldn't be saved anywhere: %1").arg(why));
     return Filing{std::nullopt, QStringLiteral("This log couldn't be saved: %1").arg(why)};
+}
+
+LogArchiveProvider::Filing LogArchiveProvider::toldFallback(Filing filing, const std::string& reason) const {
+    const QString where = qtPath(filing.log->directory);
+    const QString why = QString::fromStdString(reason);
+    filing.notice = QStringLiteral("This log couldn't be saved in the logs folder (%1) — it was saved in %2 "
+                                   "instead.").arg(why, where);
+    setFilingNotice(QStringLiteral("The last log couldn't be saved here (%1) — it was saved in %2 "
+                                   "instead.").arg(why, where));
+    return filing;
 }
 
 LogArchiveProvider::Filing LogArchiveProvider::fileReport(const tessaline::VerificationReport& report) const {
@@ -178,8 +189,7 @@ void LogArchiveProvider::fileInBackground(tessaline::TransferLog log, NoticeHand
 
 void LogArchiveProvider::deleteLog(const tessaline::ArchivedLog& log) const {
     ArchiveAccess access = resolve();
-    std::error_code error;
-    fs::remove_all(log.directory, error);
+    access->deleteLog(log);
 }
 
 fs::path LogArchiveProvider::currentBaseURL() const {

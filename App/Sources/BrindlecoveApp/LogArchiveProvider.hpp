@@ -3,10 +3,10 @@
 // remembered as bookmark data in the user defaults) and files finished scans and copies
 // into it under the active job. Keeps no state besides the user defaults, so it is safe on
 // any thread: filing runs on utility workers, the log store and the Logs screen call it on
-// the main thread. An unreachable chosen folder falls back to the default archive silently.
-// A log that cannot be written into the chosen folder (read-only, full) is filed into the
-// default archive instead, and a notice says where it went and why: to the section that
-// made the log (through fileInBackground) and to the Logs section (filingNotice()).
+// the main thread. A log that cannot be filed into the chosen folder (its drive away,
+// read-only, full, any error) is filed into the default archive instead, and a notice says
+// where it went and why: to the section that made the log (through fileInBackground) and to
+// the Logs section (filingNotice()).
 
 #include "BrindlecoveApp/ArchiveAccess.hpp"
 #include "BrindlecoveApp/Platform/UserDefaults.hpp"
@@ -73,8 +73,9 @@ public:
     // chosen. Any thread.
     std::optional<QString> filingNotice() const;
 
-    // Removes the log's folder with everything in it; errors are ignored. Posts nothing:
-    // the caller refreshes the log store.
+    // Removes the log's folder with everything in it, when it is still the folder that was
+    // listed. Throws tessaline::LogChangedError (nothing removed) or FileWriteError. Posts
+    // nothing: the caller refreshes the log store.
     void deleteLog(const tessaline::ArchivedLog& log) const;
 
     // The archive's base folder now in force, created if missing (errors ignored).
@@ -85,7 +86,8 @@ public:
 
     // The archive now in force with its folder access; release it after the last use.
     // A stale bookmark is renewed, and when the folder now lies elsewhere (its drive was
-    // mounted at another place) the display path follows it.
+    // mounted at another place) the display path follows it. A chosen folder that can't be
+    // reached gives the default archive, marked with the chosen folder's display path.
     ArchiveAccess resolve() const;
 
     // Stores the folder the user chose for logs (the Logs screen's folder choice): its
@@ -97,6 +99,9 @@ private:
     std::optional<std::string> activeProject() const;
     template <typename Record>
     Filing file(const Record& record) const;
+    // `filing`, made in the default archive instead of the chosen folder, with the notices
+    // that say where it went and why.
+    Filing toldFallback(Filing filing, const std::string& reason) const;
     void setFilingNotice(std::optional<QString> notice) const;
 
     std::function<UserDefaults()> defaults_;

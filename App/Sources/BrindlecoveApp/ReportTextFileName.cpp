@@ -1,13 +1,16 @@
 #include "BrindlecoveApp/ReportTextFileName.hpp"
 
+#include "Tessaline/Support/AtomicFile.hpp"
+
 #include <QDir>
 
 namespace brindlecove {
 
 namespace {
 
-// NAME_MAX is 255 bytes; room is left for the " 1000" a clash in the reports folder may add.
-constexpr qsizetype nameMax = 255 - 5;
+// What the file systems take, less room for the " 1000" a clash in the reports folder may
+// add, so that a numbered name keeps the card name and the time whole.
+constexpr qsizetype nameMax = static_cast<qsizetype>(tessaline::maxFileNameBytes) - 5;
 
 QString safeComponent(QString text) {
     text.replace(QLatin1Char('/'), QLatin1Char('_'));

@@ -27,8 +27,10 @@ std::optional<std::filesystem::path> resolvedURL(const UserDefaults& defaults) {
 }
 
 std::filesystem::path write(const QString& text, const QString& filename, const UserDefaults& defaults) {
+    if (!isConfigured(defaults))
+        throw AppError(QStringLiteral("Brindlecove"), 1, QStringLiteral("No reports folder is set."));
     std::optional<std::filesystem::path> folder = resolvedURL(defaults);
-    if (!folder) throw AppError(QStringLiteral("Brindlecove"), 1, QStringLiteral("No reports folder is set."));
+    if (!folder) throw AppError(QStringLiteral("Brindlecove"), 2, QStringLiteral("The reports folder can't be reached."));
     // A file name is never a path: a "/" would write outside the chosen folder.
     Q_ASSERT(!filename.contains(QLatin1Char('/')));
     QString safeName = filename;

@@ -23,8 +23,10 @@ std::optional<std::filesystem::path> resolvedURL(const UserDefaults& defaults = 
 // Writes `text` as UTF-8 to `filename` (it must not contain "/") in the folder, atomically,
 // and returns the file's path. An existing file is never replaced: when the name is taken
 // the file gets the first free "<stem> 2.<ext>", "<stem> 3.<ext>" ... instead. Throws
-// AppError ("Brindlecove", 1, "No reports folder is set.") when there is no usable folder,
-// and the write's own error (tessaline::FileWriteError) unchanged when writing fails.
+// AppError ("Brindlecove", 1, "No reports folder is set.") when none is set, AppError
+// ("Brindlecove", 2, "The reports folder can't be reached.") when the set one can't be
+// found (its drive away), and the write's own error (tessaline::FileWriteError) unchanged
+// when writing fails.
 std::filesystem::path write(const QString& text, const QString& filename,
                             const UserDefaults& defaults = UserDefaults::standard());
 

@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/AppError.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/ReportTextFileName.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 
@@ -12,6 +13,8 @@
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
+
+#include <QFile>
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
@@ -218,6 +221,72 @@ TEST_F(LogsFolderTests, AStaleReportsFolderIsRenewedAndAnAbsentDriveIsNoFolder) 
         ReportsFolderStore::write(QStringLiteral("r"), QStringLiteral("r.txt"));
         FAIL() << "expected a failure";
     } catch (const AppError& error) {
-        EXPECT_STREQ(error.what(), "No reports folder is set.");
+        EXPECT_STREQ(error.what(), "The reports folder can't be reached.");
     }
+}
+
+// Text reports of cards with long names, on a real drive: every name the scan makes is
+// written whole, and a second report of the same second is numbered within 255 bytes.
+TEST_F(LogsFolderTests, ReportTextsOfLongCardNamesAreWrittenWholeAndNumberedWithinTheNameLimit) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("ext4", 16, "REPORTS");
+    const fs::path folder = drive.mountPoint() / "txt";
+    fs::create_directories(folder);
+    ASSERT_TRUE(ReportsFolderStore::choose(folder));
+    std::vector<QString> cards;
+    for (int bytes : {150, 189, 200, 230, 255}) cards.push_back(QString(bytes, QLatin1Char('C')));
+    cards.push_back(QString(80, QChar(u'\u30ab')));  // 240 bytes of three-byte characters
+    int second = 0;
+    for (const QString& card : cards) {
+        SCOPED_TRACE(card.toUtf8().size());
+        // Cards of 230 and 255 bytes shorten to one name: each report has a time of its own.
+        const QString stamp = QStringLiteral("2025-03-07 1405%1").arg(++second, 2, 10, QLatin1Char('0'));
+        const QString name = reportTextFileName(QStringLiteral("/media/crew/") + card, std::nullopt, stamp);
+        const QString text = QStringLiteral("Brindlecove \u2014 Card Verification Report\n") + card;
+        const fs::path first = ReportsFolderStore::write(text, name);
+        EXPECT_EQ(first.filename().string(), name.toStdString());
+        EXPECT_EQ(readFile(first), text.toStdString());
+        const fs::path again = ReportsFolderStore::write(text, name);
+        EXPECT_LE(again.filename().native().size(), 255u);
+        EXPECT_TRUE(QFile::decodeName(again.filename().c_str()).endsWith(stamp + QStringLiteral(" 2.txt")))
+            << "the time stays whole";
+        EXPECT_EQ(QString::fromUtf8(again.filename().c_str()).toUtf8(), QByteArray(again.filename().c_str()))
+            << "no character split";
+        EXPECT_EQ(readFile(again), text.toStdString());
+    }
+    for (const auto& entry : fs::directory_iterator(folder))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << "no temporary file stays";
+}
+
+// The chosen logs folder's drive is unplugged before a copy ends: the log lands in the
+// default archive, and both the copy's notice and the Logs section say where and why.
+TEST_F(LogsFolderTests, ALogWhoseChosenFolderIsUnreachableGoesToTheDefaultArchiveAndBothPlacesSaySo) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume shuttle("ext4", 8, "SHUTTLE");
+    LogArchiveProvider provider;
+    ASSERT_TRUE(provider.chooseFolder(shuttle.mountPoint()));
+    const QString shown = provider.displayPath();
+    const fs::path defaultBase = dataHome() / "Brindlecove" / "Logs";
+    LogStore store(provider);
+    ASSERT_TRUE(relisted(store));
+    shuttle.unmount();
+
+    tessaline::TransferLog copy;
+    copy.sourceURL = "/media/crew/CARD";
+    copy.destinationURL = "/media/crew/BACKUP";
+    copy.plannedFileCount = 0;
+    LogArchiveProvider::Filing filing = provider.fileTransfer(copy);
+    ASSERT_TRUE(filing.log);
+    EXPECT_EQ(filing.log->directory.parent_path().parent_path(), defaultBase);
+    ASSERT_TRUE(filing.notice);
+    EXPECT_EQ(*filing.notice, QStringLiteral("This log couldn't be saved in the logs folder (%1 can't be reached) \u2014 "
+                                             "it was saved in %2 instead.")
+                                  .arg(shown, qpath(filing.log->directory)));
+    ASSERT_TRUE(relisted(store));
+    EXPECT_EQ(store.folderPath(), shown);
+    ASSERT_TRUE(store.filingNotice());
+    EXPECT_EQ(*store.filingNotice(), QStringLiteral("The last log couldn't be saved here (%1 can't be reached) \u2014 "
+                                                    "it was saved in %2 instead.")
+                                         .arg(shown, qpath(filing.log->directory)));
+    EXPECT_FALSE(fs::exists(shuttle.mountPoint() / "Brindlecove Logs")) << "nothing written where the drive was";
 }

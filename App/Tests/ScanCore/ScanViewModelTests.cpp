@@ -174,11 +174,36 @@ TEST_F(ScanViewModelTest, ALogTheChosenLogsFolderCannotTakeIsFiledByDefaultAndTh
     EXPECT_EQ(*model->filingNotice(),
               QStringLiteral("This log couldn't be saved in the logs folder (Couldn't write %1: Not a directory.) "
                              "\u2014 it was saved in %2 instead.")
-                  .arg(qpath(chosen / "Brindlecove Logs" / defaultLogs[0].dayKey()), qpath(defaultLogs[0].directory)));
+                  .arg(qpath(chosen / "Brindlecove Logs"), qpath(defaultLogs[0].directory)));
     ScanScreenState::SummaryCache cache;
     EXPECT_EQ(ScanScreenState::of(*model, cache).filingNotice, model->filingNotice());
     model->startScan(false);
     EXPECT_FALSE(model->filingNotice()) << "cleared when the next run starts";
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+}
+
+// A report text the reports folder can't take is not dropped silently: the Scan section
+// says it is missing, and why, until the next run starts.
+TEST_F(ScanViewModelTest, AReportTextThatCannotBeWrittenIsToldInTheScanSection) {
+    grant(drive());
+    const fs::path reports = sandbox / "Reports";
+    fs::create_directories(reports);
+    ASSERT_TRUE(ReportsFolderStore::choose(reports));
+    fs::remove(reports);
+    tessaline::testing::writeFile(reports, "a file where the reports folder should be");
+    auto model = makeModel();
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    ASSERT_TRUE(waitFor([&] { return model->reportTextNotice().has_value(); }));
+    EXPECT_EQ(*model->reportTextNotice(),
+              QStringLiteral("The report's text copy couldn't be saved in the reports folder: The reports folder "
+                             "can't be reached."));
+    EXPECT_TRUE(model->lastReport()) << "the report stays published";
+    ScanScreenState::SummaryCache cache;
+    EXPECT_EQ(ScanScreenState::of(*model, cache).reportTextNotice, model->reportTextNotice());
+    model->startScan(false);
+    EXPECT_FALSE(model->reportTextNotice()) << "cleared when the next run starts";
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
 }
 

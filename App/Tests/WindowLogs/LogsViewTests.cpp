@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+#include "BrindlecoveApp/Views/DesktopFileRevealer.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
@@ -84,11 +85,13 @@ protected:
 
     LogArchive archive() const { return LogArchive::defaultArchive(); }
 
-    LogsView& makeView() {
+    // With `desktop`, the desktop's own revealer instead of one that records the calls.
+    LogsView& makeView(bool desktop = false) {
         LogsModel::Dependencies deps;
         deps.today = [this] { return today; };
-        deps.revealer.open = [this](const QString& path) { opened << path; };
-        deps.revealer.reveal = [this](const QString& path) { revealed << path; };
+        deps.revealer.open = [this](const QString& path, const FileRevealer::Failed&) { opened << path; };
+        deps.revealer.reveal = [this](const QString& path, const FileRevealer::Failed&) { revealed << path; };
+        if (desktop) deps.revealer = desktopFileRevealer();
         deps.dialogs.chooseFolder = [this](const FolderRequest& request) {
             requests.push_back(request);
             return folderAnswer;
@@ -412,6 +415,66 @@ TEST_F(LogsViewTests, ClickOpensTheLogAndTheMenusRevealIt) {
     EXPECT_EQ(opened, QStringList{qpath(dataHome() / "Brindlecove" / "Logs")});
 }
 
+// A machine with no file manager and no application launcher: opening or revealing a log
+// says so in the saving bar, naming the path, instead of doing nothing visible.
+TEST_F(LogsViewTests, OpenAndRevealWithNoLauncherSaySoNamingThePath) {
+    const QByteArray path = qgetenv("PATH");
+    const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    const fs::path empty = sandbox.path() / "no-programs";
+    fs::create_directories(empty);
+    qputenv("PATH", QByteArray::fromStdString(empty.string()));
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    struct Restore {
+        QByteArray path, bus;
+        ~Restore() {
+            qputenv("PATH", path);
+            if (!bus.isEmpty()) qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
+        }
+    } restore{path, bus};
+
+    ArchivedLog log = archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    makeView(true);
+    auto* message = view->findChild<QLabel*>(QStringLiteral("logs.message"));
+    ASSERT_TRUE(message);
+    EXPECT_FALSE(message->isVisibleTo(view.get()));
+
+    view->model().openLog(log);
+    ASSERT_TRUE(waitFor([&] { return view->model().message().has_value(); }));
+    EXPECT_EQ(*view->model().message(), QStringLiteral("No application could open %1.").arg(qpath(log.primaryFile)));
+    settle();
+    EXPECT_TRUE(message->isVisibleTo(view.get()));
+    EXPECT_EQ(message->text(), *view->model().message());
+
+    view->model().revealLog(log);
+    ASSERT_TRUE(waitFor([&] { return view->model().message().has_value(); }));
+    EXPECT_EQ(*view->model().message(), QStringLiteral("No file manager could show %1.").arg(qpath(log.primaryFile)));
+
+    // A log whose meta file names no single file has nothing to open.
+    ArchivedLog without = log;
+    without.primaryFile.clear();
+    view->model().openLog(without);
+    EXPECT_EQ(*view->model().message(), QStringLiteral("This log has no file to open in %1.").arg(qpath(log.directory)));
+}
+
+// Deleting a log whose folder was replaced since it was listed removes nothing and says so.
+TEST_F(LogsViewTests, DeletingALogThatChangedSinceListingIsRefusedAndTold) {
+    ArchivedLog log = archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    makeView();
+    ASSERT_EQ(store->logs().size(), 1u);
+    const ArchivedLog listed = store->logs()[0];
+    fs::rename(log.directory, sandbox.path() / "moved-run");
+    fs::create_directories(log.directory);
+    tessaline::testing::writeFile(log.directory / "keep", "other");
+
+    view->model().deleteLog(listed);
+    ASSERT_TRUE(waitFor([&] { return view->model().message().has_value(); }, 60'000));
+    EXPECT_EQ(*view->model().message(), QStringLiteral("The log at %1 has changed since it was listed, so it was left "
+                                                       "as it is.").arg(qpath(log.directory)));
+    EXPECT_TRUE(fs::exists(log.directory / "keep"));
+    settle();
+    EXPECT_TRUE(view->findChild<QLabel*>(QStringLiteral("logs.message"))->isVisibleTo(view.get()));
+}
+
 TEST_F(LogsViewTests, ManyLogsAreListedWithoutAWidgetPerRow) {
     LogArchive logs = archive();
     for (int i = 0; i < 300; ++i) {
@@ -479,8 +542,7 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     EXPECT_FALSE(notice->isHidden());
     EXPECT_EQ(notice->text(), QStringLiteral("The last log couldn't be saved here (Couldn't write %1: Not a directory.) "
                                              "\u2014 it was saved in %2 instead.")
-                                  .arg(qpath(shoot / "Brindlecove Logs" / filed.log->dayKey()),
-                                       qpath(filed.log->directory)));
+                                  .arg(qpath(shoot / "Brindlecove Logs"), qpath(filed.log->directory)));
     EXPECT_EQ(path->fullText(), qpath(shoot / "Brindlecove Logs"));
     fs::remove(shoot / "Brindlecove Logs");
     fs::rename(sandbox.path() / "kept", shoot / "Brindlecove Logs");

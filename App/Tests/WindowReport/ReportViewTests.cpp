@@ -55,7 +55,7 @@ protected:
         rescue = std::make_unique<MissingSyncViewModel>(rescueDeps);
         thumbnails = std::make_unique<ThumbnailService>(QSize(112, 80), [](const QString&, QSize) { return QImage(); });
         FileRevealer revealer;
-        revealer.reveal = [this](const QString& path) { revealed << path; };
+        revealer.reveal = [this](const QString& path, const FileRevealer::Failed&) { revealed << path; };
         view = std::make_unique<ReportView>(*scan, *rescue, dialogs, revealer, *thumbnails);
         view->resize(900, 800);
         view->show();

@@ -102,6 +102,31 @@ ScreenshotScene logs("70-logs", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("logs-by-job"));
 });
 
+// The chosen logs folder's drive is away: the latest log went to the default archive, and the
+// saving bar says so; opening a log on a desktop without a PDF viewer says that too.
+ScreenshotScene logsNotices("72-logs-notices", [](ScreenshotStudio& studio) {
+    fileShoot(studio);
+    const fs::path away = fs::path(studio.home().toStdString()) / "Shuttle";
+    fs::create_directories(away);
+    LogArchiveProvider::shared().chooseFolder(away);
+    fs::remove_all(away);
+    LogArchiveProvider::shared().fileTransfer(copyRun("D004", 6, 0, tessaline::nowEpoch()));
+    LogStore& store = studio.context().logStore();
+    store.refresh();
+    ScreenshotStudio::waitFor([&] { return !store.isListing(); });
+    LogsModel::Dependencies dependencies;
+    dependencies.revealer.open = [](const QString&, const FileRevealer::Failed& failed) {
+        if (failed) failed();
+    };
+    LogsView view(store, studio.context().projectStore(), std::move(dependencies));
+    view.show();
+    ScreenshotStudio::wait(50);
+    if (!store.logs().empty()) view.model().openLog(store.logs().front());
+    view.renderNow();
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("logs-notices"), &view);
+});
+
 // A logs folder that has not answered yet: the section says it is loading.
 ScreenshotScene logsLoading("71-logs-loading", [](ScreenshotStudio& studio) {
     auto opening = std::make_shared<std::promise<void>>();

@@ -5,6 +5,8 @@
 
 #include "ScreenshotStudio.hpp"
 
+#include "BrindlecoveApp/LogArchiveProvider.hpp"
+#include "BrindlecoveApp/ReportsFolderStore.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/ScanView.hpp"
 
@@ -130,6 +132,24 @@ ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) {
     ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
     ScreenshotStudio::wait(200);
     studio.save("scan-done", &view);
+
+    // The chosen logs folder and the reports folder are on a drive that is away: the log goes
+    // to the default archive, the report's text copy is missing, and the section says both.
+    const fs::path away = home / "scan-media/NOTES";
+    fs::create_directories(away / "Reports");
+    LogArchiveProvider::shared().chooseFolder(away);
+    ReportsFolderStore::choose(away / "Reports");
+    fs::remove_all(away);
+    model.startScan(false);
+    ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
+    ScreenshotStudio::waitFor([&] { return model.filingNotice() && model.reportTextNotice(); });
+    ScreenshotStudio::wait(200);
+    studio.save("scan-done-notices", &view);
+    // Later scenes file into the default archive again, without the notice.
+    ReportsFolderStore::clear();
+    LogArchiveProvider::shared().chooseFolder(home);
+    UserDefaults::standard().remove(LogArchiveProvider::bookmarkKey);
+    UserDefaults::standard().remove(LogArchiveProvider::pathKey);
 });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
+#include "Copy/FaultyCopyIO.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -84,4 +85,92 @@ TEST_F(AtomicWriteTest, ANewFileTakesTheFirstFreeNumberedNameAndNeverReplacesOne
     EXPECT_EQ(numberedFileName("README", 2), "README 2");
     EXPECT_EQ(numberedFileName(".profile", 2), ".profile 2");
     EXPECT_EQ(numberedFileName("notes.", 2), "notes. 2");
+}
+
+namespace {
+
+// A name of exactly `bytes` bytes ending in ".txt", made of `unit` repeated (cut short with
+// "x" where `unit` does not divide the room).
+std::string nameOfBytes(size_t bytes, const std::string& unit) {
+    std::string stem;
+    while (stem.size() + unit.size() + 4 <= bytes) stem += unit;
+    while (stem.size() + 4 < bytes) stem += "x";
+    return stem + ".txt";
+}
+
+bool isWholeUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST_F(AtomicWriteTest, EveryNameTheFileSystemTakesIsWrittenAndNumberedWithinIt) {
+    const fs::path folder = sandbox / "Exports";
+    fs::create_directories(folder);
+    for (const std::string& unit : {std::string("a"), std::string("\u30ab"), std::string("\U0001F3AC")}) {
+        const std::string name = nameOfBytes(255, unit);
+        SCOPED_TRACE(name);
+        ASSERT_EQ(name.size(), 255u);
+        writeFileAtomically(folder / name, "replaced");
+        writeFileAtomically(folder / name, "whole");
+        EXPECT_EQ(readFile(folder / name), "whole");
+
+        fs::remove(folder / name);
+        EXPECT_EQ(writeNewFileAtomically(folder, name, "first"), folder / name);
+        const fs::path second = writeNewFileAtomically(folder, name, "second");
+        const std::string secondName = second.filename().string();
+        EXPECT_LE(secondName.size(), 255u);
+        EXPECT_TRUE(isWholeUtf8(secondName)) << "the stem is cut at a character boundary";
+        EXPECT_TRUE(secondName.ends_with(" 2.txt"));
+        EXPECT_EQ(readFile(second), "second");
+        EXPECT_EQ(readFile(folder / name), "first");
+        EXPECT_TRUE(writeNewFileAtomically(folder, name, "third").filename().string().ends_with(" 3.txt"));
+    }
+    EXPECT_TRUE(hiddenEntries(folder).empty());
+
+    // A name the file system refuses is an error that names it, never a silent loss.
+    const std::string tooLong = nameOfBytes(256, "a");
+    try {
+        writeFileAtomically(folder / tooLong, "x");
+        ADD_FAILURE() << "a 256-byte name reported success";
+    } catch (const FileWriteError& error) {
+        EXPECT_EQ(error.error(), ENAMETOOLONG);
+    }
+    EXPECT_THROW(writeNewFileAtomically(folder, tooLong, "x"), FileWriteError);
+    EXPECT_TRUE(hiddenEntries(folder).empty());
+
+    EXPECT_EQ(numberedFileName(nameOfBytes(255, "a"), 1000).size(), 255u);
+    EXPECT_EQ(numberedFileName(std::string(300, 'a'), 2).size(), 255u);
+    EXPECT_EQ(truncatedUtf8("\u00e9\u00e9", 3), "\u00e9");
+}
+
+TEST_F(AtomicWriteTest, AFailedFlushOfTheFileOrOfItsFolderIsAFailedWrite) {
+    const fs::path folder = sandbox / "Exports";
+    fs::create_directories(folder);
+    writeFile(folder / "log.csv", "earlier");
+    // The first fsync flushes the temporary file, the second the folder after the rename.
+    for (int failAt : {1, 2}) {
+        SCOPED_TRACE(failAt);
+        tessaline::testing::FaultyIO io;
+        io.failOp = tessaline::testing::fsyncOp;
+        io.failAt = failAt;
+        EXPECT_THROW(writeFileAtomically(folder / "log.csv", "later", io), FileWriteError);
+        EXPECT_EQ(readFile(folder / "log.csv"), failAt == 1 ? "earlier" : "later");
+
+        tessaline::testing::FaultyIO fresh;
+        fresh.failOp = tessaline::testing::fsyncOp;
+        fresh.failAt = failAt;
+        EXPECT_THROW(writeNewFileAtomically(folder, "report.txt", "new", fresh), FileWriteError);
+        EXPECT_FALSE(fs::exists(folder / "report.txt")) << "a new file whose name may not last is not left";
+        EXPECT_TRUE(hiddenEntries(folder).empty());
+        writeFile(folder / "log.csv", "earlier");
+    }
 }

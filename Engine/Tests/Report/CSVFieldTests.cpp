@@ -1,4 +1,4 @@
-#include "Tessaline/Report/CSVField.hpp"
+#include "Tessaline/Support/CSVField.hpp"
 
 #include <gtest/gtest.h>
 

@@ -215,16 +215,22 @@ TEST_F(LogArchiveTest, DeleteRemovesTheRunFolderOnly) {
     EXPECT_EQ(listed[0].directory, keep.directory);
 }
 
-TEST_F(LogArchiveTest, AFailingExportStopsTheFilingAndLeavesNoListedRun) {
+TEST_F(LogArchiveTest, AFailingExportStopsTheFilingAndLeavesNoRunFolder) {
     EpochSeconds at = localTime(2025, 3, 7, 12, 0, 0);
-    EXPECT_THROW(archive.fileRun(LogKind::transfer, at, std::nullopt, sampleMeta("x"),
-                                 [](const fs::path& folder, const std::string& stem) {
-                                     writeFile(folder / (stem + ".csv"), "partial");
-                                     throw FileWriteError(folder / (stem + ".pdf"), ENOSPC);
-                                 }),
-                 FileWriteError);
+    try {
+        archive.fileRun(LogKind::transfer, at, std::nullopt, sampleMeta("x"),
+                        [](const fs::path& folder, const std::string& stem) {
+                            writeFile(folder / (stem + ".csv"), "partial");
+                            throw FileWriteError(folder / (stem + ".pdf"), ENOSPC);
+                        });
+        ADD_FAILURE() << "a failed export filed the log";
+    } catch (const FileWriteError& error) {
+        // The error names the file where the user would look for it.
+        EXPECT_EQ(error.path(), sandbox / "Logs/2025-03-07/transfer-120000/transfer-120000.pdf");
+    }
     EXPECT_TRUE(archive.list().empty());
-    EXPECT_TRUE(fs::exists(sandbox / "Logs/2025-03-07/transfer-120000/transfer-120000.csv"));
+    EXPECT_FALSE(fs::exists(sandbox / "Logs/2025-03-07/transfer-120000"));
+    EXPECT_TRUE(fs::exists(sandbox / "Logs/2025-03-07"));
 }
 
 TEST_F(LogArchiveTest, AScanIsFiledWithItsThreeExportsAndCounts) {

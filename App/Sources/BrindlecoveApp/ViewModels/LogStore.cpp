@@ -37,9 +37,17 @@ void LogStore::startListing(Change change) {
     auto work = [self = QPointer<LogStore>(this), generation, isChange, defaults = provider_.defaultsSource(),
                  listing = listing_, change = std::move(change)] {
         std::vector<tessaline::ArchivedLog> logs;
+        std::optional<QString> failure;
         try {
             const LogArchiveProvider provider(defaults);
-            if (change) change(provider);
+            if (change) {
+                try {
+                    change(provider);
+                } catch (const std::exception& error) {
+                    qWarning("Couldn't change the logs: %s", error.what());
+                    failure = QString::fromStdString(error.what());
+                }
+            }
             ArchiveAccess access = provider.resolve();
             logs = listing(access.archive());
         } catch (const std::exception& error) {
@@ -48,10 +56,11 @@ void LogStore::startListing(Change change) {
             qWarning("Couldn't list the logs");
         }
         // Always posted, so that the store never waits for a listing that is gone.
-        MainThread::post([self, generation, isChange, logs = std::move(logs)]() mutable {
+        MainThread::post([self, generation, isChange, logs = std::move(logs), failure]() mutable {
             if (!self) return;
             if (isChange) --self->changesRunning_;
             self->apply(generation, std::move(logs));
+            if (failure) Q_EMIT self->changeFailed(*failure);
         });
     };
     // A listing asked for after a change lists after it. Otherwise a listing needs no order:
@@ -127,26 +136,25 @@ void LogStore::unfileLogs(const QString& job) {
     for (const tessaline::ArchivedLog& log : logs_)
         if (log.projectKey() == name) filed.push_back(log);
     startListing([filed = std::move(filed)](const LogArchiveProvider& provider) {
+        // Every log is tried; the first failure is the one told.
+        std::exception_ptr first;
         for (const tessaline::ArchivedLog& log : filed) {
             try {
                 ArchiveAccess access = provider.resolve();
                 access->setProject(log, std::nullopt);
-            } catch (const std::exception& error) {
-                qWarning("Couldn't unfile a log: %s", error.what());
+            } catch (const std::exception&) {
+                if (!first) first = std::current_exception();
             }
         }
+        if (first) std::rethrow_exception(first);
     });
 }
 
 void LogStore::moveLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job) {
     std::optional<std::string> project = job ? std::optional<std::string>(job->toStdString()) : std::nullopt;
     startListing([log, project = std::move(project)](const LogArchiveProvider& provider) {
-        try {
-            ArchiveAccess access = provider.resolve();
-            access->setProject(log, project);
-        } catch (const std::exception& error) {
-            qWarning("Couldn't move a log to another job: %s", error.what());
-        }
+        ArchiveAccess access = provider.resolve();
+        access->setProject(log, project);
     });
 }
 

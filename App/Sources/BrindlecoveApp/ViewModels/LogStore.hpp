@@ -64,7 +64,8 @@ public:
     std::vector<LogGroup> groupedByJob(const QStringList& includingEmpty) const;
 
     // Each change runs on a worker after the changes asked for before it, then re-lists.
-    // Failures are dropped with a warning; the list that follows shows the logs as they are.
+    // A failure is told by changeFailed() after the list that follows, which shows the logs
+    // as they are (a log that changed since it was listed is left alone, and said so).
     // Re-files every log of the job (exact name, as listed now) as unfiled, then re-lists
     // once. Called before the job itself is removed from the job store.
     void unfileLogs(const QString& job);
@@ -78,6 +79,8 @@ Q_SIGNALS:
     void logsChanged();
     void folderPathChanged();
     void changed();
+    // A change failed: the sentence to show (the error's own).
+    void changeFailed(const QString& message);
 
 private:
     // A change to the archive, made on a worker through a provider of its own.

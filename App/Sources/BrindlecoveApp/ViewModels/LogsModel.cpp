@@ -22,6 +22,7 @@ LogsModel::LogsModel(LogStore& store, ProjectStore& projects, Dependencies depen
     : QObject(parent), store_(store), projects_(projects), dependencies_(std::move(dependencies)) {
     connect(&store_, &LogStore::changed, this, &LogsModel::changed);
     connect(&projects_, &ProjectStore::changed, this, &LogsModel::changed);
+    connect(&store_, &LogStore::changeFailed, this, [this](const QString& message) { setMessage(message); });
 }
 
 void LogsModel::setMode(GroupMode mode) {
@@ -86,30 +87,62 @@ std::optional<QString> LogsModel::createJob(const QString& name) {
 void LogsModel::cancelNewJob() { pendingMoveLog_.reset(); }
 
 void LogsModel::fileLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job) {
+    setMessage(std::nullopt);
     store_.moveLog(log, job);
 }
 
-void LogsModel::deleteLog(const tessaline::ArchivedLog& log) { store_.deleteLog(log); }
+void LogsModel::deleteLog(const tessaline::ArchivedLog& log) {
+    setMessage(std::nullopt);
+    store_.deleteLog(log);
+}
 
 void LogsModel::deleteJob(const QString& job) {
+    setMessage(std::nullopt);
     store_.unfileLogs(job);
     projects_.removeJob(job);
 }
 
-void LogsModel::openLog(const tessaline::ArchivedLog& log) const {
-    if (dependencies_.revealer.open) dependencies_.revealer.open(qtPath(log.primaryFile));
+void LogsModel::setMessage(std::optional<QString> message) {
+    if (message == message_) return;
+    message_ = std::move(message);
+    Q_EMIT changed();
 }
 
-void LogsModel::revealLog(const tessaline::ArchivedLog& log) const {
-    if (dependencies_.revealer.reveal) dependencies_.revealer.reveal(qtPath(log.primaryFile));
+FileRevealer::Failed LogsModel::whenNothingCould(const QString& sentence) {
+    return [self = QPointer<LogsModel>(this), sentence] {
+        if (self) self->setMessage(sentence);
+    };
+}
+
+void LogsModel::openLog(const tessaline::ArchivedLog& log) {
+    setMessage(std::nullopt);
+    if (log.primaryFile.empty()) {
+        setMessage(QStringLiteral("This log has no file to open in %1.").arg(qtPath(log.directory)));
+        return;
+    }
+    const QString path = qtPath(log.primaryFile);
+    if (dependencies_.revealer.open)
+        dependencies_.revealer.open(path, whenNothingCould(QStringLiteral("No application could open %1.").arg(path)));
+}
+
+void LogsModel::revealLog(const tessaline::ArchivedLog& log) {
+    setMessage(std::nullopt);
+    // A log without a primary file is shown by its folder.
+    const QString path = qtPath(log.primaryFile.empty() ? log.directory : log.primaryFile);
+    if (dependencies_.revealer.reveal)
+        dependencies_.revealer.reveal(path, whenNothingCould(QStringLiteral("No file manager could show %1.").arg(path)));
 }
 
 void LogsModel::revealArchiveFolder() {
+    setMessage(std::nullopt);
     // Resolving the archive and making its folder may wait on a drive that stopped answering.
     Executor::shared().utility([self = QPointer<LogsModel>(this), defaults = store_.provider().defaultsSource()] {
         const std::filesystem::path base = LogArchiveProvider(defaults).currentBaseURL();
         MainThread::post([self, base] {
-            if (self && self->dependencies_.revealer.open) self->dependencies_.revealer.open(qtPath(base));
+            if (!self || !self->dependencies_.revealer.open) return;
+            const QString path = qtPath(base);
+            self->dependencies_.revealer.open(
+                path, self->whenNothingCould(QStringLiteral("No file manager could open %1.").arg(path)));
         });
     });
 }

@@ -81,19 +81,28 @@ public:
     std::optional<QString> createJob(const QString& name);
     void cancelNewJob();
 
-    // Files the log under the job (none: "Unfiled"); a failure is dropped and the list shows
-    // the log where it really is.
+    // Files the log under the job (none: "Unfiled"); a failure becomes message() and the
+    // list shows the log where it really is.
     void fileLog(const tessaline::ArchivedLog& log, const std::optional<QString>& job);
-    // Removes the log's folder (failures dropped), then re-lists.
+    // Removes the log's folder, then re-lists; a failure (the log changed since it was
+    // listed, a removal error) becomes message().
     void deleteLog(const tessaline::ArchivedLog& log);
     // Files the job's logs under none, then removes the job. Never deletes a log.
     void deleteJob(const QString& job);
 
-    void openLog(const tessaline::ArchivedLog& log) const;
-    void revealLog(const tessaline::ArchivedLog& log) const;
+    // Opens the log's primary file; when it has none, or nothing on the desktop opens it,
+    // message() says so, naming the path.
+    void openLog(const tessaline::ArchivedLog& log);
+    // Shows the log's primary file (its folder when it has none) in the file manager; when
+    // none could, message() says so, naming the path.
+    void revealLog(const tessaline::ArchivedLog& log);
     // Opens the archive's folder (created when missing) in the file manager, once a worker
-    // has found (and made) it.
+    // has found (and made) it; when nothing could, message() says so.
     void revealArchiveFolder();
+
+    // What the latest action on a log could not do, as the saving bar shows it; cleared when
+    // the next action starts.
+    const std::optional<QString>& message() const { return message_; }
     // "Save Logs Here": asks for a folder and stores its grant and display path; a
     // cancelled panel changes nothing. The list is re-listed at the new place; nothing is
     // moved from the old one.
@@ -109,7 +118,12 @@ private:
     ProjectStore& projects_;
     Dependencies dependencies_;
     GroupMode mode_ = GroupMode::date;
+    void setMessage(std::optional<QString> message);
+    // A failure function for the revealer that shows `sentence`, unless the model is gone.
+    FileRevealer::Failed whenNothingCould(const QString& sentence);
+
     std::optional<tessaline::ArchivedLog> pendingMoveLog_;
+    std::optional<QString> message_;
 };
 
 }  // namespace brindlecove

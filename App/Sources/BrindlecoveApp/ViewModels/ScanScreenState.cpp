@@ -34,6 +34,7 @@ ScanScreenState ScanScreenState::of(const ScanViewModel& model, SummaryCache& ca
     }
     state.skippedDriveLabels = model.skippedDriveLabels();
     state.filingNotice = model.filingNotice();
+    state.reportTextNotice = model.reportTextNotice();
     state.grantedDriveLabels = model.grantedDriveLabels();
     state.selectedDriveLabels = model.selectedDriveLabels();
     state.includeAllFiles = model.includeAllFiles();

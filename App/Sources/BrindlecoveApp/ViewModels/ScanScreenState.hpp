@@ -36,6 +36,7 @@ struct ScanScreenState {
     std::optional<Summary> lastReport;
     QStringList skippedDriveLabels;
     std::optional<QString> filingNotice;
+    std::optional<QString> reportTextNotice;
     QStringList grantedDriveLabels;   // in the grants file's order
     QStringList selectedDriveLabels;
     bool includeAllFiles = false;

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ReportTextFileName.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
@@ -127,6 +128,7 @@ void ScanViewModel::startScan(bool fresh) {
     if (!canStartScan()) return;
     skippedDriveLabels_.clear();
     filingNotice_.reset();
+    reportTextNotice_.reset();
     tracker_.clearResume();
     isStopping_ = false;
     tracker_.reset();
@@ -207,25 +209,36 @@ void ScanViewModel::finishRun(quint64 runID, ScanOutcome outcome) {
                 self->filingNotice_ = notice;
                 Q_EMIT self->changed();
             });
-        saveReportTextIfConfigured(*published);
+        saveReportTextIfConfigured(runID, *published);
         return;
     }
     setPhase(scan_phase::Failed{fromStd(std::get<ScanFailure>(outcome).message)});
 }
 
-void ScanViewModel::saveReportTextIfConfigured(const tessaline::VerificationReport& report) {
+void ScanViewModel::saveReportTextIfConfigured(quint64 runID, const tessaline::VerificationReport& report) {
     if (!ReportsFolderStore::isConfigured()) return;
     const QString text = QString::fromStdString(report.summary());
     const QString cardPath = QFile::decodeName(QByteArray::fromStdString(report.cardPath.string()));
     std::optional<QString> label;
     if (auto volume = tessaline::volumeLabel(report.cardPath)) label = fromStd(*volume);
     const QString name = reportTextFileName(cardPath, label, Formats::fileStamp(QDateTime::currentDateTime()));
-    Executor::shared().utility([text, name] {
+    Executor::shared().utility([self = QPointer<ScanViewModel>(this), runID, text, name] {
+        QString failure;
         try {
             ReportsFolderStore::write(text, name);
+            return;
+        } catch (const std::exception& error) {
+            failure = QString::fromStdString(error.what());
         } catch (...) {
-            // A report text that cannot be written is dropped; the report stays published.
+            failure = QStringLiteral("An unknown error occurred.");
         }
+        // The report stays published; the section says its text copy is missing, and why.
+        MainThread::post([self, runID, failure] {
+            if (!self || !self->runs_.isCurrent(runID)) return;
+            self->reportTextNotice_ =
+                QStringLiteral("The report's text copy couldn't be saved in the reports folder: %1").arg(failure);
+            Q_EMIT self->changed();
+        });
     });
 }
 

@@ -95,6 +95,9 @@ public:
     // Set when the last run's log could not be filed where the Logs section says logs are
     // saved: where it went and why. Cleared when the next run starts.
     const std::optional<QString>& filingNotice() const { return filingNotice_; }
+    // Set when the last run's report text could not be written to the reports folder, with
+    // the reason. Cleared when the next run starts.
+    const std::optional<QString>& reportTextNotice() const { return reportTextNotice_; }
     const QList<ProgressPoint>& progressHistory() const { return tracker_.history(); }
     std::optional<double> estimatedSecondsRemaining() const { return tracker_.estimatedSecondsRemaining(); }
     int totalFilesSearched() const { return tracker_.totalFilesSearched(); }
@@ -128,7 +131,7 @@ Q_SIGNALS:
 private:
     void handle(const ScanEvent& event);
     void finishRun(quint64 runID, ScanOutcome outcome);
-    void saveReportTextIfConfigured(const tessaline::VerificationReport& report);
+    void saveReportTextIfConfigured(quint64 runID, const tessaline::VerificationReport& report);
     std::vector<std::string> labelsToScan() const;
     void setPhase(ScanPhase phase);
 
@@ -139,6 +142,7 @@ private:
     std::shared_ptr<const tessaline::VerificationReport> lastReport_;
     QStringList skippedDriveLabels_;
     std::optional<QString> filingNotice_;
+    std::optional<QString> reportTextNotice_;
     QStringList selectedDriveLabels_;
     bool includeAllFiles_ = false;
     bool isStopping_ = false;

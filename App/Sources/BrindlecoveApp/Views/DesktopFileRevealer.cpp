@@ -12,14 +12,25 @@ namespace brindlecove {
 
 namespace {
 
-void openFolderOf(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()));
+using Failed = FileRevealer::Failed;
+
+void tell(const Failed& failed) {
+    if (failed) failed();
 }
 
-void showItems(const QString& path) {
+// False when no application took the URL (no launcher on the machine).
+void openUrl(const QUrl& url, const Failed& failed) {
+    if (!QDesktopServices::openUrl(url)) tell(failed);
+}
+
+void openFolderOf(const QString& path, const Failed& failed) {
+    openUrl(QUrl::fromLocalFile(QFileInfo(path).absolutePath()), failed);
+}
+
+void showItems(const QString& path, const Failed& failed) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolderOf(path);
+        openFolderOf(path, failed);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -27,10 +38,11 @@ void showItems(const QString& path) {
         QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
     call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [path](QDBusPendingCallWatcher* done) {
-        if (QDBusPendingReply<> reply = *done; reply.isError()) openFolderOf(path);
-        done->deleteLater();
-    });
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                     [path, failed](QDBusPendingCallWatcher* done) {
+                         if (QDBusPendingReply<> reply = *done; reply.isError()) openFolderOf(path, failed);
+                         done->deleteLater();
+                     });
 }
 
 }  // namespace
@@ -38,7 +50,7 @@ void showItems(const QString& path) {
 FileRevealer desktopFileRevealer() {
     FileRevealer revealer;
     revealer.reveal = showItems;
-    revealer.open = [](const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); };
+    revealer.open = [](const QString& path, const Failed& failed) { openUrl(QUrl::fromLocalFile(path), failed); };
     return revealer;
 }
 

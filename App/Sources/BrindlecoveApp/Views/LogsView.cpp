@@ -202,16 +202,21 @@ QWidget* LogsView::makeSavingBar() {
     folderPath_->setObjectName(QStringLiteral("logs.folderPath"));
     folderPath_->setFont(Style::font(Style::TextStyle::caption, font()));
     text->addWidget(folderPath_);
-    filingNotice_ = new QLabel(saving);
-    filingNotice_->setObjectName(QStringLiteral("logs.filingNotice"));
-    filingNotice_->setFont(Style::font(Style::TextStyle::caption, font()));
-    filingNotice_->setTextFormat(Qt::PlainText);
-    filingNotice_->setWordWrap(true);
-    QPalette warning = filingNotice_->palette();
-    warning.setColor(QPalette::WindowText, Style::warn());
-    filingNotice_->setPalette(warning);
-    filingNotice_->hide();
-    text->addWidget(filingNotice_);
+    auto warningLabel = [&](const QString& name) {
+        auto* label = new QLabel(saving);
+        label->setObjectName(name);
+        label->setFont(Style::font(Style::TextStyle::caption, font()));
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        QPalette warning = label->palette();
+        warning.setColor(QPalette::WindowText, Style::warn());
+        label->setPalette(warning);
+        label->hide();
+        text->addWidget(label);
+        return label;
+    };
+    filingNotice_ = warningLabel(QStringLiteral("logs.filingNotice"));
+    message_ = warningLabel(QStringLiteral("logs.message"));
     row->addLayout(text, 1);
     auto* reveal = new QPushButton(QStringLiteral("Reveal"), saving);
     reveal->setObjectName(QStringLiteral("logs.reveal"));
@@ -244,6 +249,9 @@ void LogsView::render() {
     const std::optional<QString>& notice = model_.store().filingNotice();
     if (filingNotice_->text() != notice.value_or(QString())) filingNotice_->setText(notice.value_or(QString()));
     filingNotice_->setVisible(notice.has_value());
+    const std::optional<QString>& message = model_.message();
+    if (message_->text() != message.value_or(QString())) message_->setText(message.value_or(QString()));
+    message_->setVisible(message.has_value());
     // Until the archive's first listing arrives the empty state says it is loading.
     const bool loading = model_.isLoading();
     empty_->setTitle(loading ? QStringLiteral("Loading Logs\u2026") : QStringLiteral("No Logs Yet"));

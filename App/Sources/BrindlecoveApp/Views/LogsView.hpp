@@ -70,6 +70,7 @@ private:
     QTreeWidget* list_ = nullptr;
     ElidedLabel* folderPath_ = nullptr;
     QLabel* filingNotice_ = nullptr;  // where the latest log went when it could not be saved here
+    QLabel* message_ = nullptr;       // what the latest open, reveal or change could not do
 };
 
 // Builds the section's screen for `window` (which owns the result).

@@ -120,7 +120,7 @@ QMenu* ReportFileList::makeContextMenu(const QModelIndex& index) {
 
 void ReportFileList::reveal(const QString& path) const {
     if (path.isEmpty() || !revealer_.reveal) return;
-    revealer_.reveal(path);
+    revealer_.reveal(path, {});
 }
 
 }  // namespace brindlecove

@@ -216,6 +216,9 @@ QWidget* ScanView::makeScanGroup() {
     filingNotice_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.summary.filingNotice"),
                                 Style::warn(), summary_);
     summaryColumn->addWidget(filingNotice_);
+    reportTextNotice_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"),
+                                    QStringLiteral("scan.summary.reportTextNotice"), Style::warn(), summary_);
+    summaryColumn->addWidget(reportTextNotice_);
     column->addWidget(summary_);
 
     failed_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.status.failed"),
@@ -406,6 +409,8 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                                   QStringLiteral(". Missing count above includes their contents."));
                 filingNotice_->setVisible(state.filingNotice.has_value());
                 filingNotice_->setText(state.filingNotice.value_or(QString()));
+                reportTextNotice_->setVisible(state.reportTextNotice.has_value());
+                reportTextNotice_->setText(state.reportTextNotice.value_or(QString()));
                 summary_->show();
             } else if constexpr (std::is_same_v<P, scan_phase::Failed>) {
                 failed_->setText(phase.message);

@@ -85,6 +85,7 @@ private:
     SymbolLabel* unreadable_ = nullptr;
     SymbolLabel* skipped_ = nullptr;
     SymbolLabel* filingNotice_ = nullptr;  // where the log went when it could not be filed as shown
+    SymbolLabel* reportTextNotice_ = nullptr;  // why the report's text copy is missing
     SymbolLabel* failed_ = nullptr;
 
     QLabel* noCard_ = nullptr;

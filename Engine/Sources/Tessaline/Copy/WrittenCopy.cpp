@@ -1,6 +1,6 @@
 #include "Tessaline/Copy/WrittenCopy.hpp"
 
-#include "Tessaline/Copy/NoReplaceRename.hpp"
+#include "Tessaline/Support/NoReplaceRename.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include <cerrno>

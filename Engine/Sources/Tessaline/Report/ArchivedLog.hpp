@@ -24,9 +24,15 @@ struct ArchivedLog {
     std::map<std::string, int64_t> counts;
     bool hasProblem = false;
     std::filesystem::path directory;
-    std::filesystem::path primaryFile;       // directory / primaryFileName, existing or not
+    // directory / primaryFileName, existing or not; empty when the meta file names no single
+    // entry of the folder (a path, ".", "..").
+    std::filesystem::path primaryFile;
     std::vector<std::filesystem::path> files;  // every entry but "meta.json", sorted by path bytes
     std::optional<std::string> project;
+    // The run folder's identity when it was listed or filed: only that folder is changed or
+    // removed through this value.
+    uint64_t folderDevice = 0;
+    uint64_t folderInode = 0;
 
     // "yyyy-MM-dd" of `date` in the system's time zone: the by-date grouping key.
     std::string dayKey() const;

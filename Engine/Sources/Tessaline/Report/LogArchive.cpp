@@ -1,5 +1,6 @@
 #include "Tessaline/Report/LogArchive.hpp"
 
+#include "Tessaline/CardPrep/CardTree.hpp"
 #include "Tessaline/Report/ReportExporter.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/AtomicFile.hpp"
@@ -11,11 +12,12 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/ReadFile.hpp"
 #include "Tessaline/Support/TextCase.hpp"
+#include "Tessaline/Support/UniqueFd.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <dirent.h>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 
@@ -30,21 +32,34 @@ constexpr int kMaxClashSuffix = 1000;
 // A meta file is a few hundred bytes; anything far larger is not one and is never read whole.
 constexpr int64_t kMaxMetaBytes = int64_t{1} << 20;
 
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
+// Opens the folder `name` inside the open folder `parentFd`, never through a link at `name`;
+// an invalid descriptor (errno set) when it is a link, a file or missing.
+UniqueFd openFolderAt(int parentFd, const std::string& name) {
+    return UniqueFd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
 
-// Entry names in the order the file system lists them, hidden ones included;
-// nullopt when the folder cannot be opened.
-std::optional<std::vector<std::string>> entryNames(const fs::path& folder) {
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir) return std::nullopt;
-    std::vector<std::string> names;
-    while (dirent* entry = ::readdir(dir.get())) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
+// Opens the archive's base folder: its parent by path (the chosen logs folder may itself be
+// reached through links), the base from the parent's handle without following a link.
+UniqueFd openBase(const fs::path& base) {
+    const fs::path normal = normalizedPath(base);
+    UniqueFd parent(::open(normal.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent) return parent;
+    return openFolderAt(parent.get(), lastComponent(normal));
+}
+
+// The path by which the writers reach the folder open at `fd`: the very folder, whatever
+// its path leads to now.
+fs::path handlePath(int fd) { return fs::path("/proc/self/fd") / std::to_string(fd); }
+
+// Runs `write` against the folder open at `fd`; a write error names the file under
+// `shownFolder`, the folder's path as the user knows it.
+template <typename Write>
+void writeThroughHandle(int fd, const fs::path& shownFolder, Write&& write) {
+    try {
+        write(handlePath(fd));
+    } catch (const FileWriteError& error) {
+        throw FileWriteError(shownFolder / error.path().filename(), error.error());
     }
-    return names;
 }
 
 std::optional<std::string> trimmedProject(const std::optional<std::string>& project) {
@@ -54,7 +69,13 @@ std::optional<std::string> trimmedProject(const std::optional<std::string>& proj
     return trimmed;
 }
 
-ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder) {
+// A primary file is one entry of the run folder: no path, not "." or "..".
+bool isSingleName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderFd) {
     ArchivedLog log;
     log.id = folder.string();
     log.kind = meta.kind;
@@ -65,9 +86,14 @@ ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder) {
     log.counts = meta.counts;
     log.hasProblem = meta.hasProblem;
     log.directory = folder;
-    log.primaryFile = folder / meta.primaryFileName;
+    if (isSingleName(meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
     log.project = meta.project;
-    if (auto names = entryNames(folder)) {
+    struct stat st{};
+    if (::fstat(folderFd, &st) == 0) {
+        log.folderDevice = st.st_dev;
+        log.folderInode = st.st_ino;
+    }
+    if (auto names = CardTree(folderFd, st.st_dev).topLevelNames()) {
         for (const auto& name : *names)
             if (name != kMetaFileName) log.files.push_back(folder / name);
         std::sort(log.files.begin(), log.files.end(),
@@ -76,19 +102,30 @@ ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder) {
     return log;
 }
 
-// Creates "<base>/<day>/<kind>-<HHmmss>" exclusively; on a clash (two runs in one local
-// second, or the repeated hour of a daylight-saving fall-back) the next "-N" name.
-std::pair<fs::path, std::string> makeRunFolder(const fs::path& base, LogKind kind, EpochSeconds at) {
-    fs::path day = base / localDayStamp(at);
-    createFolders(day, 0755);
-    std::string stem = std::string(logKindText(kind)) + "-" + localTimeStamp(at);
-    for (int attempt = 1; attempt <= kMaxClashSuffix; ++attempt) {
-        std::string name = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
-        fs::path folder = day / name;
-        if (::mkdir(folder.c_str(), 0755) == 0) return {folder, name};
-        if (errno != EEXIST) throw FileWriteError(folder, errno);
-    }
-    throw FileWriteError(day / stem, EEXIST);
+// An open run folder of the archive, reached from its base without following links.
+struct RunFolder {
+    UniqueFd day;
+    UniqueFd run;
+    dev_t dayDevice = 0;
+    std::string name;
+};
+
+// Opens the listed log's run folder through handles from its base (the grandparent of its
+// folder) and checks it is the folder that was listed. Throws LogChangedError otherwise.
+RunFolder openListedRun(const ArchivedLog& log) {
+    const fs::path folder = normalizedPath(log.directory);
+    RunFolder opened;
+    opened.name = lastComponent(folder);
+    UniqueFd base = openBase(folder.parent_path().parent_path());
+    if (base) opened.day = openFolderAt(base.get(), lastComponent(folder.parent_path()));
+    if (opened.day) opened.run = openFolderAt(opened.day.get(), opened.name);
+    struct stat day{};
+    struct stat run{};
+    if (!opened.run || ::fstat(opened.day.get(), &day) != 0 || ::fstat(opened.run.get(), &run) != 0 ||
+        run.st_dev != log.folderDevice || run.st_ino != log.folderInode)
+        throw LogChangedError(log.directory);
+    opened.dayDevice = day.st_dev;
+    return opened;
 }
 
 }  // namespace
@@ -96,23 +133,116 @@ std::pair<fs::path, std::string> makeRunFolder(const fs::path& base, LogKind kin
 LogArchiveError::LogArchiveError(const fs::path& folder, const std::string& detail)
     : std::runtime_error("The log at " + toDisplayUtf8(folder) + " can't be read: " + detail + ".") {}
 
+LogChangedError::LogChangedError(const fs::path& folder)
+    : std::runtime_error("The log at " + toDisplayUtf8(folder) +
+                         " has changed since it was listed, so it was left as it is.") {}
+
+LogFolderError::LogFolderError(const fs::path& folder)
+    : std::runtime_error("Logs can't be saved in " + toDisplayUtf8(folder) +
+                         ": it is a link, and logs are never filed through one.") {}
+
 LogArchive::LogArchive(fs::path baseDirectory) : baseDirectory_(std::move(baseDirectory)) {}
 
 LogArchive LogArchive::defaultArchive() { return LogArchive(dataFilePath("Logs")); }
+
+namespace {
+
+// The folder `name` in the open folder `parentFd`, made when missing; never a link.
+// Invalid (errno ELOOP or ENOTDIR) when a link or a file stands at the name.
+UniqueFd makeFolderAt(int parentFd, const std::string& name) {
+    if (::mkdirat(parentFd, name.c_str(), 0755) != 0 && errno != EEXIST) return UniqueFd();
+    return openFolderAt(parentFd, name);
+}
+
+bool isNotAFolder(int error) { return error == ELOOP || error == ENOTDIR; }
+
+// Makes "<base>/<day>/<kind>-<HHmmss>" exclusively, through handles. A day name taken by a
+// link or a file is never entered: the day's first free "<day>-N" real folder is used. A
+// clash of run names (two runs in one local second, or the repeated hour of a
+// daylight-saving fall-back) takes the next "-N" name.
+struct MadeRun {
+    RunFolder folder;
+    fs::path path;
+};
+
+MadeRun makeRunFolder(const fs::path& baseDirectory, LogKind kind, EpochSeconds at) {
+    const fs::path base = normalizedPath(baseDirectory);
+    createFolders(base.parent_path(), 0755);
+    UniqueFd parent(::open(base.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent) throw FileWriteError(base.parent_path(), errno);
+    UniqueFd baseFd = makeFolderAt(parent.get(), lastComponent(base));
+    if (!baseFd) {
+        const int error = errno;
+        struct stat st{};
+        if (::fstatat(parent.get(), lastComponent(base).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+            throw LogFolderError(base);
+        throw FileWriteError(base, error);
+    }
+
+    MadeRun made;
+    const std::string dayStamp = localDayStamp(at);
+    for (int attempt = 1; attempt <= kMaxClashSuffix && !made.folder.day; ++attempt) {
+        std::string day = attempt == 1 ? dayStamp : dayStamp + "-" + std::to_string(attempt);
+        made.folder.day = makeFolderAt(baseFd.get(), day);
+        if (made.folder.day) made.path = base / day;
+        else if (!isNotAFolder(errno)) throw FileWriteError(base / day, errno);
+    }
+    if (!made.folder.day) throw FileWriteError(base / dayStamp, EEXIST);
+    struct stat day{};
+    if (::fstat(made.folder.day.get(), &day) != 0) throw FileWriteError(made.path, errno);
+    made.folder.dayDevice = day.st_dev;
+
+    const std::string stem = std::string(logKindText(kind)) + "-" + localTimeStamp(at);
+    for (int attempt = 1; attempt <= kMaxClashSuffix; ++attempt) {
+        std::string name = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        if (::mkdirat(made.folder.day.get(), name.c_str(), 0755) == 0) {
+            made.folder.run = openFolderAt(made.folder.day.get(), name);
+            if (!made.folder.run) throw FileWriteError(made.path / name, errno);
+            made.folder.name = name;
+            made.path /= name;
+            return made;
+        }
+        if (errno != EEXIST) throw FileWriteError(made.path / name, errno);
+    }
+    throw FileWriteError(made.path / stem, EEXIST);
+}
+
+// Removes a run folder that could not be completed, when it is still the one made.
+void removeUnfinished(const RunFolder& folder) {
+    struct stat made{};
+    struct stat now{};
+    if (::fstat(folder.run.get(), &made) != 0 ||
+        ::fstatat(folder.day.get(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        made.st_dev != now.st_dev || made.st_ino != now.st_ino)
+        return;
+    CardTree(folder.day.get(), folder.dayDevice).remove(folder.name);
+}
+
+}  // namespace
 
 ArchivedLog LogArchive::fileRun(LogKind kind, EpochSeconds at, const std::optional<std::string>& project,
                                 LogMeta meta,
                                 const std::function<void(const fs::path&, const std::string&)>& writeExports) const {
     // Whole seconds, so the returned log equals what list() reads back.
     at = std::floor(at);
-    auto [folder, stem] = makeRunFolder(baseDirectory_, kind, at);
-    writeExports(folder, stem);
-    meta.kind = kind;
-    meta.date = at;
-    meta.primaryFileName = stem + ".pdf";
-    meta.project = trimmedProject(project);
-    writeFileAtomically(folder / kMetaFileName, jsonText(meta.toJson(), 2));
-    return archivedLog(meta, folder);
+    MadeRun made = makeRunFolder(baseDirectory_, kind, at);
+    const int runFd = made.folder.run.get();
+    const std::string& stem = made.folder.name;
+    try {
+        writeThroughHandle(runFd, made.path, [&](const fs::path& folder) { writeExports(folder, stem); });
+        meta.kind = kind;
+        meta.date = at;
+        meta.primaryFileName = stem + ".pdf";
+        meta.project = trimmedProject(project);
+        writeThroughHandle(runFd, made.path, [&](const fs::path& folder) {
+            writeFileAtomically(folder / kMetaFileName, jsonText(meta.toJson(), 2));
+        });
+    } catch (...) {
+        // A run folder without its meta file is never listed: nothing half-made stays.
+        removeUnfinished(made.folder);
+        throw;
+    }
+    return archivedLog(meta, made.path, runFd);
 }
 
 ArchivedLog LogArchive::archive(const VerificationReport& report, const std::optional<std::string>& project,
@@ -167,8 +297,14 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
 }
 
 void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::string>& project) const {
-    fs::path metaPath = log.directory / kMetaFileName;
-    std::string text = readWholeFile(metaPath, kMaxMetaBytes);
+    RunFolder folder = openListedRun(log);
+    const fs::path metaPath = handlePath(folder.run.get()) / kMetaFileName;
+    std::string text;
+    try {
+        text = readWholeFile(metaPath, kMaxMetaBytes);
+    } catch (const FileReadError& error) {
+        throw FileReadError(log.directory / kMetaFileName, error.error());
+    }
     nlohmann::ordered_json object;
     try {
         object = nlohmann::ordered_json::parse(text);
@@ -181,25 +317,30 @@ void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::str
         object["project"] = *name;
     else
         object.erase("project");
-    writeFileAtomically(metaPath, jsonText(object, 2));
+    writeThroughHandle(folder.run.get(), log.directory, [&](const fs::path& handle) {
+        writeFileAtomically(handle / kMetaFileName, jsonText(object, 2));
+    });
 }
 
 std::vector<ArchivedLog> LogArchive::list() const {
     std::vector<ArchivedLog> logs;
-    auto days = entryNames(baseDirectory_);
+    const UniqueFd base = openBase(baseDirectory_);
+    if (!base) return logs;
+    auto days = CardTree(base.get(), 0).topLevelNames();
     if (!days) return logs;
     for (const auto& dayName : *days) {
-        fs::path day = baseDirectory_ / dayName;
-        struct stat st{};
-        if (::lstat(day.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
-        auto runs = entryNames(day);
+        // Links and files where a day or a run should be are not entered.
+        const UniqueFd day = openFolderAt(base.get(), dayName);
+        if (!day) continue;
+        auto runs = CardTree(day.get(), 0).topLevelNames();
         if (!runs) continue;
         for (const auto& runName : *runs) {
-            fs::path folder = day / runName;
+            const UniqueFd run = openFolderAt(day.get(), runName);
+            if (!run) continue;
             try {
-                std::string text = readWholeFile(folder / kMetaFileName, kMaxMetaBytes);
+                std::string text = readWholeFile(handlePath(run.get()) / kMetaFileName, kMaxMetaBytes);
                 LogMeta meta = LogMeta::fromJson(nlohmann::json::parse(text));
-                logs.push_back(archivedLog(meta, folder));
+                logs.push_back(archivedLog(meta, baseDirectory_ / dayName / runName, run.get()));
             } catch (const std::exception&) {
                 // Stray files, partial runs and foreign meta files are not logs.
             }
@@ -210,9 +351,11 @@ std::vector<ArchivedLog> LogArchive::list() const {
 }
 
 void LogArchive::deleteLog(const ArchivedLog& log) const {
-    std::error_code ec;
-    fs::remove_all(log.directory, ec);
-    if (ec) throw FileWriteError(log.directory, ec.value());
+    RunFolder folder = openListedRun(log);
+    folder.run.reset();
+    errno = 0;
+    if (!CardTree(folder.day.get(), folder.dayDevice).remove(folder.name))
+        throw FileWriteError(log.directory, errno != 0 ? errno : EIO);
 }
 
 }  // namespace tessaline

@@ -1,7 +1,7 @@
 #include "Tessaline/Support/AtomicFile.hpp"
 
-#include "Tessaline/Copy/NoReplaceRename.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
+#include "Tessaline/Support/NoReplaceRename.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
 
@@ -21,22 +21,26 @@ namespace {
 
 std::string randomSuffix() {
     thread_local std::mt19937_64 generator{std::random_device{}()};
-    return fmt::format("{:012x}", generator() & 0xFFFFFFFFFFFFull);
+    return fmt::format("{:016x}", generator());
 }
+
+// Flushing a folder is not possible everywhere (some FUSE daemons and network file systems
+// answer EINVAL or ENOTSUP); that is no failure of the write.
+bool flushUnsupported(int error) { return error == EINVAL || error == ENOTSUP; }
 
 // A complete, flushed temporary file beside a target, removed again unless it was moved.
 class TemporaryFile {
 public:
-    // Writes `bytes` to a new ".<name>.tmp-<random>" in the target's folder and fsyncs it.
-    // Throws FileWriteError naming `target`; nothing is left behind then.
-    TemporaryFile(const fs::path& target, std::string_view bytes) : target_(normalizedPath(target)) {
+    // Writes `bytes` to a new ".brindlecove-<random>.tmp" in the target's folder and fsyncs
+    // it. Throws FileWriteError naming `target`; nothing is left behind then.
+    TemporaryFile(const fs::path& target, std::string_view bytes, FileCalls& calls)
+        : calls_(calls), target_(normalizedPath(target)) {
         const fs::path parent = target_.parent_path();
-        const std::string name = lastComponent(target_);
         dir_.reset(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!dir_) throw FileWriteError(target_, errno);
         UniqueFd file;
         for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-            name_ = "." + name + ".tmp-" + randomSuffix();
+            name_ = ".brindlecove-" + randomSuffix() + ".tmp";
             file.reset(::openat(dir_.get(), name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
             if (!file && errno != EEXIST) throw FileWriteError(target_, errno);
         }
@@ -49,6 +53,10 @@ public:
         };
         // The umask may have narrowed the mode; these files are meant to be shared like any document.
         ::fchmod(file.get(), 0644);
+        struct stat st{};
+        if (::fstat(file.get(), &st) != 0) fail(errno);
+        device_ = st.st_dev;
+        inode_ = st.st_ino;
         size_t written = 0;
         while (written < bytes.size()) {
             ssize_t n = ::write(file.get(), bytes.data() + written, bytes.size() - written);
@@ -58,8 +66,9 @@ public:
             }
             written += static_cast<size_t>(n);
         }
-        if (::fsync(file.get()) != 0 && errno != EINVAL && errno != ENOTSUP) fail(errno);
-        if (file.closeChecked() != 0) fail(errno);
+        if (calls_.fsync(file.get()) != 0 && !flushUnsupported(errno)) fail(errno);
+        const int fd = file.release();
+        if (calls_.close(fd) != 0) fail(errno);
         created_ = true;
     }
     ~TemporaryFile() {
@@ -70,31 +79,50 @@ public:
 
     const fs::path& target() const { return target_; }
     fs::path path() const { return target_.parent_path() / name_; }
-    // After the file took a final name: it is no longer ours to remove; the new name is made
-    // durable with the folder's fsync.
-    void moved() {
+    // After the file took `finalName`: it is no longer ours to remove, and the new name is
+    // made durable with the folder's fsync. Throws FileWriteError naming `finalName` when
+    // that flush fails.
+    void moved(const fs::path& finalName) {
         created_ = false;
-        ::fsync(dir_.get());
+        if (calls_.fsync(dir_.get()) != 0 && !flushUnsupported(errno)) throw FileWriteError(finalName, errno);
+    }
+    // Removes the file that took `finalName` (in this folder), when it is still there.
+    void removeMoved(const fs::path& finalName) {
+        const std::string name = lastComponent(finalName);
+        struct stat st{};
+        if (::fstatat(dir_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == device_ &&
+            st.st_ino == inode_)
+            ::unlinkat(dir_.get(), name.c_str(), 0);
     }
     // Moves the file over the target, replacing what is there.
     void replaceTarget() {
-        if (::renameat(dir_.get(), name_.c_str(), dir_.get(), lastComponent(target_).c_str()) != 0)
-            throw FileWriteError(target_, errno);
-        moved();
+        if (calls_.rename(path().c_str(), target_.c_str(), 0) != 0) throw FileWriteError(target_, errno);
+        moved(target_);
     }
 
 private:
+    FileCalls& calls_;
     fs::path target_;
     UniqueFd dir_;
     std::string name_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
     bool created_ = false;
 };
 
 }  // namespace
 
-void writeFileAtomically(const fs::path& path, std::string_view bytes) {
-    TemporaryFile file(path, bytes);
+void writeFileAtomically(const fs::path& path, std::string_view bytes, FileCalls& calls) {
+    TemporaryFile file(path, bytes, calls);
     file.replaceTarget();
+}
+
+std::string truncatedUtf8(std::string text, size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    return text;
 }
 
 std::string numberedFileName(const std::string& name, int number) {
@@ -104,18 +132,26 @@ std::string numberedFileName(const std::string& name, int number) {
     const bool hasExtension = dot != std::string::npos && dot != 0 && dot + 1 != name.size();
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : std::string();
-    return stem + " " + std::to_string(number) + extension;
+    const std::string suffix = " " + std::to_string(number);
+    const size_t fixed = suffix.size() + extension.size();
+    const size_t room = fixed < maxFileNameBytes ? maxFileNameBytes - fixed : 0;
+    return truncatedUtf8(stem, room) + suffix + extension;
 }
 
-fs::path writeNewFileAtomically(const fs::path& folder, const std::string& name, std::string_view bytes) {
-    TemporaryFile file(folder / name, bytes);
+fs::path writeNewFileAtomically(const fs::path& folder, const std::string& name, std::string_view bytes,
+                                FileCalls& calls) {
+    TemporaryFile file(folder / name, bytes, calls);
     const fs::path target = file.target();
-    const std::shared_ptr<CopyFileIO> io = CopyFileIO::posix();
     for (int number = 1; number <= 1000; ++number) {
         const fs::path candidate = target.parent_path() / numberedFileName(lastComponent(target), number);
-        const int error = renameNoReplace(*io, file.path(), candidate);
+        const int error = renameNoReplace(calls, file.path(), candidate);
         if (error == 0) {
-            file.moved();
+            try {
+                file.moved(candidate);
+            } catch (const FileWriteError&) {
+                file.removeMoved(candidate);
+                throw;
+            }
             return candidate;
         }
         if (error != EEXIST) throw FileWriteError(candidate, error);

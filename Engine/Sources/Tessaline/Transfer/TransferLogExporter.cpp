@@ -1,6 +1,6 @@
 #include "Tessaline/Transfer/TransferLogExporter.hpp"
 
-#include "Tessaline/Report/CSVField.hpp"
+#include "Tessaline/Support/CSVField.hpp"
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Support/JsonText.hpp"
 #include "Tessaline/Support/NumberText.hpp"

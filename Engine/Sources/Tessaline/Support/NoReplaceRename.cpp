@@ -1,4 +1,4 @@
-#include "Tessaline/Copy/NoReplaceRename.hpp"
+#include "Tessaline/Support/NoReplaceRename.hpp"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -26,12 +26,12 @@ bool linksUnsupported(int error) { return error == EPERM || error == ENOSYS || e
 //    temporary name (file systems with links but no rename flags: older NFS, some FUSE).
 // 3. Neither (FUSE exFAT, whose daemon takes no rename flags and has no links): the final
 //    name is claimed by an exclusive create of an empty file, and only that empty file, still
-//    found under the name just before the move, is replaced by rename(). Every run of this
-//    engine creates names exclusively and never replaces one, so no run's file can stand
+//    found under the name just before the move, is replaced by rename(). Every copy run and
+//    every new-file write creates names exclusively and never replaces one, so no file of ours can stand
 //    there in between. While the claim stands (microseconds) another run sees an empty file,
 //    which it never counts as a copy of a non-empty file; only the copy of an empty file
 //    could match it, and that copy is what the move then puts there.
-int renameNoReplace(CopyFileIO& io, const std::filesystem::path& from, const std::filesystem::path& to) {
+int renameNoReplace(FileCalls& io, const std::filesystem::path& from, const std::filesystem::path& to) {
     if (io.rename(from.c_str(), to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (!flagUnsupported(errno)) return errno;
 

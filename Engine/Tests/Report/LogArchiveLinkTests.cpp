@@ -1,0 +1,159 @@
+// The log archive on a drive that others can write to: links planted where a day or run
+// folder should be are never entered, deleting only ever removes the folder that was listed,
+// and a meta file cannot point the primary file outside its run folder.
+
+#include "Tessaline/Report/LogArchive.hpp"
+#include "Tessaline/Report/LogMeta.hpp"
+#include "Tessaline/Support/FileErrors.hpp"
+#include "Tessaline/Support/JsonText.hpp"
+
+#include "Support/TestSandbox.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace tessaline;
+using tessaline::testing::readFile;
+using tessaline::testing::SandboxedTest;
+using tessaline::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+LogMeta copyMeta() {
+    LogMeta meta;
+    meta.title = "SHUTTLE";
+    meta.subtitle = "CARD → SHUTTLE";
+    meta.summary = "1 verified · 0 present · 0 failed";
+    meta.counts = {{"verified", 1}, {"present", 0}, {"unverified", 0}, {"failed", 0}};
+    return meta;
+}
+
+class LogArchiveLinkTest : public SandboxedTest {
+protected:
+    LogArchive archive{sandbox / "Drive/Brindlecove Logs"};
+    // Stands for the user's home: nothing in it may change.
+    fs::path home = sandbox / "home";
+
+    void SetUp() override {
+        fs::create_directories(home / "Documents");
+        writeFile(home / "Documents/thesis.txt", "years of work");
+    }
+
+    ArchivedLog file(EpochSeconds at) {
+        return archive.fileRun(LogKind::transfer, at, std::nullopt, copyMeta(),
+                               [](const fs::path& folder, const std::string& stem) {
+                                   writeFile(folder / (stem + ".pdf"), "pdf");
+                               });
+    }
+    std::vector<std::string> homeEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::recursive_directory_iterator(home)) names.push_back(entry.path().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+const EpochSeconds kAt = epochFromUtc(2025, 3, 7, 12, 0, 0);
+
+}  // namespace
+
+TEST_F(LogArchiveLinkTest, DeleteRefusesAFolderSwappedInAfterListingAndTheCanarySurvives) {
+    const ArchivedLog log = file(kAt);
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u);
+    ASSERT_EQ(listed[0].directory, log.directory);
+    EXPECT_EQ(listed[0].folderInode, log.folderInode);
+
+    // The day folder becomes a link to the home folder, which holds a folder of the run's name.
+    const fs::path day = log.directory.parent_path();
+    fs::rename(day, sandbox / "moved-day");
+    fs::create_directory_symlink(home, day);
+    fs::create_directories(home / log.directory.filename());
+    writeFile(home / log.directory.filename() / "canary", "keep");
+    const auto before = homeEntries();
+    EXPECT_THROW(archive.deleteLog(listed[0]), LogChangedError);
+    EXPECT_THROW(archive.setProject(listed[0], std::string("Job")), LogChangedError);
+    EXPECT_EQ(homeEntries(), before);
+    EXPECT_EQ(readFile(home / log.directory.filename() / "canary"), "keep");
+
+    // A real day folder back, but the run folder replaced by another one of the same name.
+    fs::remove(day);
+    fs::create_directories(log.directory);
+    writeFile(log.directory / "meta.json", "{}");
+    try {
+        archive.deleteLog(listed[0]);
+        ADD_FAILURE() << "a replaced run folder was deleted";
+    } catch (const LogChangedError& error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "The log at " + log.directory.string() + " has changed since it was listed, so it was left as it is.");
+    }
+    EXPECT_TRUE(fs::exists(log.directory / "meta.json"));
+}
+
+TEST_F(LogArchiveLinkTest, AnUnchangedLogIsMovedAndDeletedThroughItsHandles) {
+    const ArchivedLog log = file(kAt);
+    archive.setProject(archive.list().at(0), std::string("Feature"));
+    const ArchivedLog moved = archive.list().at(0);
+    EXPECT_EQ(moved.project, std::optional<std::string>("Feature"));
+    archive.deleteLog(moved);
+    EXPECT_FALSE(fs::exists(log.directory));
+    EXPECT_TRUE(fs::exists(log.directory.parent_path()));
+    EXPECT_TRUE(archive.list().empty());
+    // A log that is already gone has changed too.
+    EXPECT_THROW(archive.deleteLog(moved), LogChangedError);
+}
+
+TEST_F(LogArchiveLinkTest, ADayLinkIsNeverEnteredAndTheLogIsFiledAndListedInAFreshDay) {
+    const std::string dayName = localDayStamp(kAt);
+    fs::create_directories(archive.baseDirectory());
+    fs::create_directory_symlink(home, archive.baseDirectory() / dayName);
+    const auto before = homeEntries();
+
+    const ArchivedLog log = file(kAt);
+    EXPECT_EQ(homeEntries(), before) << "the link's target received nothing";
+    EXPECT_EQ(log.directory, archive.baseDirectory() / (dayName + "-2") / ("transfer-" + localTimeStamp(kAt)));
+    EXPECT_TRUE(fs::is_directory(fs::symlink_status(log.directory.parent_path())));
+    auto listed = archive.list();
+    ASSERT_EQ(listed.size(), 1u) << "the link is skipped, the real day listed";
+    EXPECT_EQ(listed[0].directory, log.directory);
+    EXPECT_EQ(listed[0].files, std::vector<fs::path>{log.directory / ("transfer-" + localTimeStamp(kAt) + ".pdf")});
+
+    // A run folder of the archive that is a link is not listed either.
+    fs::create_directories(home / "transfer-010101");
+    writeFile(home / "transfer-010101/meta.json", jsonText(copyMeta().toJson(), 2));
+    fs::create_directory_symlink(home / "transfer-010101", log.directory.parent_path() / "transfer-010101");
+    EXPECT_EQ(archive.list().size(), 1u);
+}
+
+TEST_F(LogArchiveLinkTest, ABaseFolderThatIsALinkIsRefusedAndItsTargetUntouched) {
+    fs::create_directories(archive.baseDirectory().parent_path());
+    fs::create_directory_symlink(home, archive.baseDirectory());
+    const auto before = homeEntries();
+    try {
+        file(kAt);
+        ADD_FAILURE() << "a log was filed through a link";
+    } catch (const LogFolderError& error) {
+        EXPECT_EQ(std::string(error.what()), "Logs can't be saved in " + archive.baseDirectory().string() +
+                                                 ": it is a link, and logs are never filed through one.");
+    }
+    EXPECT_EQ(homeEntries(), before);
+    EXPECT_TRUE(archive.list().empty());
+}
+
+TEST_F(LogArchiveLinkTest, APrimaryFileNameThatIsNoSingleNameListsTheLogWithoutOne) {
+    const ArchivedLog log = file(kAt);
+    const std::string original = readFile(log.directory / "meta.json");
+    for (const std::string& name : {std::string("/etc/passwd"), std::string("../../x"), std::string(".."),
+                                    std::string("."), std::string(""), std::string("a/b.pdf")}) {
+        SCOPED_TRACE(name);
+        auto json = nlohmann::json::parse(original);
+        json["primaryFileName"] = name;
+        writeFile(log.directory / "meta.json", json.dump());
+        auto listed = archive.list();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_TRUE(listed[0].primaryFile.empty());
+    }
+    writeFile(log.directory / "meta.json", original);
+    EXPECT_EQ(archive.list().at(0).primaryFile, log.primaryFile);
+    EXPECT_EQ(log.primaryFile.parent_path(), log.directory);
+}
