@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QVariantMap>
@@ -34,6 +35,7 @@ const char* const dbusDaemon = "/usr/bin/dbus-daemon";
 const char* const udisksd = "/usr/libexec/udisks2/udisksd";
 const char* const udevd = "/lib/systemd/systemd-udevd";
 const char* const udevadm = "/usr/bin/udevadm";
+const char* const polkitd = "/usr/lib/polkit-1/polkitd";
 
 bool executable(const char* path) { return ::access(path, X_OK) == 0; }
 
@@ -81,6 +83,7 @@ PrivateDiskService::PrivateDiskService() {
 
 PrivateDiskService::~PrivateDiskService() {
     end(udisksd_);
+    end(polkitd_);
     if (udevd_ > 0) {
         end(udevd_);
         // The udev database would outlive the daemon and describe devices long since changed.
@@ -164,6 +167,23 @@ void PrivateDiskService::start() {
             throw std::runtime_error("systemd-udevd did not come up");
         runCommand({udevadm, "trigger", "--subsystem-match=block", "--action=add"});
         runCommand({udevadm, "settle", "--timeout=10"});
+    }
+    // Before udisksd, which looks for polkit when it starts.
+    if (executable(polkitd)) {
+        polkitd_ = spawn({polkitd, "--no-debug"}, "polkitd.log");
+        const QString name = QStringLiteral("brindlecove-test-polkit");
+        bool answers = false;
+        {
+            QDBusConnection bus = QDBusConnection::connectToBus(address_, name);
+            answers = waitUntil(
+                [&] {
+                    return bus.interface() &&
+                           bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.PolicyKit1")).value();
+                },
+                std::chrono::seconds(10));
+        }
+        QDBusConnection::disconnectFromBus(name);
+        if (!answers) throw std::runtime_error("polkitd did not come up on the private bus");
     }
     startDiskService();
     startTime_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
