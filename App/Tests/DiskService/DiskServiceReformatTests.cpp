@@ -315,6 +315,7 @@ TEST_F(DiskServiceReformat, APolkitRefusalLeavesTheCardMountedAndTheFormSaysSo) 
     writeFile(card.mountPoint() / "DCIM/keep.jpg", "kept");
     const std::string uuid = blkidTag(card.device(), "UUID");
     auto vm = model(false);
+    service->startRecording();
     {
         AsUserWithoutPrivilege user;
         ASSERT_TRUE(user.switched());
@@ -323,10 +324,15 @@ TEST_F(DiskServiceReformat, APolkitRefusalLeavesTheCardMountedAndTheFormSaysSo) 
         vm->setConfirmationText("CARD");
         runAndWait(*vm);
     }
+    const std::vector<std::string> calls = service->stopRecording();
     EXPECT_EQ(vm->phase(),
               VM::Phase(VM::Failed{QString::fromUtf8(
                   "You weren't allowed to reformat \u201cCARD\u201d \u2014 nothing was formatted.")}));
     // Asked before anything was unmounted: the card never left its place.
+    const auto called = [&](const std::string& call) { return std::count(calls.begin(), calls.end(), call); };
+    EXPECT_GE(called("org.freedesktop.PolicyKit1.Authority.CheckAuthorization"), 1);
+    EXPECT_EQ(called("org.freedesktop.UDisks2.Filesystem.Unmount"), 0);
+    EXPECT_EQ(called("org.freedesktop.UDisks2.Block.Format"), 0);
     EXPECT_TRUE(isMountPoint(card.mountPoint()));
     EXPECT_EQ(mountPointsOf(card.device()), std::vector<std::string>{card.mountPoint().string()});
     EXPECT_EQ(readFile(card.mountPoint() / "DCIM/keep.jpg"), "kept");
@@ -338,9 +344,19 @@ TEST_F(DiskServiceReformat, APolkitRefusalLeavesTheCardMountedAndTheFormSaysSo) 
     ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
     ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm->phase())) << phaseText(*vm);
     vm->setConfirmationText("CARD");
+    service->startRecording();
     runAndWait(*vm);
+    const std::vector<std::string> rootCalls = service->stopRecording();
     ASSERT_TRUE(std::holds_alternative<VM::Done>(vm->phase())) << phaseText(*vm);
     EXPECT_EQ(blkidTag(card.device(), "TYPE"), "exfat");
+    // The right first, then the unmount, then the format.
+    const auto first = [&](const std::string& call) {
+        return std::find(rootCalls.begin(), rootCalls.end(), call) - rootCalls.begin();
+    };
+    EXPECT_LT(first("org.freedesktop.PolicyKit1.Authority.CheckAuthorization"),
+              first("org.freedesktop.UDisks2.Filesystem.Unmount"));
+    EXPECT_LT(first("org.freedesktop.UDisks2.Filesystem.Unmount"), first("org.freedesktop.UDisks2.Block.Format"));
+    EXPECT_LT(first("org.freedesktop.UDisks2.Block.Format"), static_cast<std::ptrdiff_t>(rootCalls.size()));
 }
 
 TEST_F(DiskServiceReformat, AUserWithoutPrivilegeSeesTheCurrentFormatOfFuseMountedCards) {

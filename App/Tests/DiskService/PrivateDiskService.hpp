@@ -44,6 +44,12 @@ public:
     // How long start() took.
     std::chrono::milliseconds startTime() const { return startTime_; }
 
+    // Records every method call on the private bus from now on (dbus-monitor), until
+    // stopRecording() or the end of this object.
+    void startRecording();
+    // Ends the recording; the calls recorded, each as "<interface>.<member>", in their order.
+    std::vector<std::string> stopRecording();
+
     // Waits until udev has handled every event and udisksd reports `device` with the file
     // system UUID `uuid`; false when it does not within a few seconds.
     bool waitUntilKnown(const std::string& device, const std::string& uuid) const;
@@ -57,6 +63,7 @@ private:
     pid_t bus_ = -1;
     pid_t udevd_ = -1;
     pid_t polkitd_ = -1;
+    pid_t monitor_ = -1;
     pid_t udisksd_ = -1;
     std::chrono::milliseconds startTime_{0};
 };
