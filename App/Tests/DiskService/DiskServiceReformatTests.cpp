@@ -393,6 +393,28 @@ TEST_F(DiskServiceReformat, AUserWithoutPrivilegeSeesTheCurrentFormatOfFuseMount
     }
 }
 
+TEST_F(DiskServiceReformat, AFormatFailingAfterTheUnmountSaysTheCardIsLeftUnmountedAndWhy) {
+    BRINDLECOVE_REQUIRE_DISK_SERVICE();
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    // mkfs.vfat refuses a label with "*" after the service has wiped the card: the card
+    // cannot be mounted again.
+    auto& card = volume("ext4", "CARD");
+    const auto facts = tessaline::DriveFormatEngine::inspect(card.mountPoint());
+    const SystemDiskService disks(service->busAddress());
+    std::string failure;
+    try {
+        disks.reformat(facts, DriveFormat::fat32, "BAD*LABEL");
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    EXPECT_TRUE(mountPointsOf(card.device()).empty());
+    EXPECT_NE(failure.find("\u201cCARD\u201d is left unmounted \u2014 mounting it again failed: "), std::string::npos)
+        << failure;
+    EXPECT_TRUE(QString::fromStdString(failure).endsWith(
+        QString::fromUtf8("mounting it again failed: it holds no file system the system can read now.")))
+        << failure;
+}
+
 TEST_F(DiskServiceReformat, TheServiceMountsNothingByItself) {
     BRINDLECOVE_REQUIRE_DISK_SERVICE();
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();

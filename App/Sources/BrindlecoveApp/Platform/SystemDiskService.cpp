@@ -111,6 +111,18 @@ void authorize(const SystemBusConnection& bus, const QString& object, const QVar
     throw DriveFormatError::diskutilFailed(SystemDiskService::notAllowedMessage(name).toStdString());
 }
 
+// `message` followed by "“<name>” is left unmounted — mounting it again failed: <reason>."
+// (without the reason part when there is none).
+QString leftUnmounted(QString message, const QString& volumeName, const QString& reason) {
+    message = message.trimmed();
+    if (!message.endsWith(u'.')) message += u'.';
+    QString cause = reason.trimmed();
+    while (cause.endsWith(u'.')) cause.chop(1);
+    if (cause.isEmpty()) return message + QStringLiteral(" \u201c%1\u201d is left unmounted.").arg(volumeName);
+    return message +
+           QStringLiteral(" \u201c%1\u201d is left unmounted \u2014 mounting it again failed: %2.").arg(volumeName, cause);
+}
+
 // `message`, after mounting the volume on `device` again as far as the service can, with
 // what the user must know when it is still not mounted: that it is left unmounted, and why.
 QString afterMountingAgain(const SystemBusConnection& bus, const QString& object, const SystemDiskService::Facts& facts,
@@ -122,9 +134,15 @@ QString afterMountingAgain(const SystemBusConnection& bus, const QString& object
     } catch (const DriveFormatError&) {
         return message;
     }
-    const QString reason = isGone(mounted) ? QStringLiteral("the system disk service (udisks2) isn't answering")
-                                           : isError(mounted) ? mounted.errorMessage().trimmed() : QString();
-    return SystemDiskService::leftUnmountedMessage(message, text(facts.volumeName), reason);
+    QString reason;
+    if (isGone(mounted))
+        reason = QStringLiteral("the system disk service (udisks2) isn't answering");
+    else if (mounted.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownMethod") ||
+             mounted.errorName() == QStringLiteral("org.freedesktop.DBus.Error.UnknownInterface"))
+        reason = QStringLiteral("it holds no file system the system can read now");
+    else if (isError(mounted))
+        reason = mounted.errorMessage().trimmed();
+    return leftUnmounted(message, text(facts.volumeName), reason);
 }
 
 }  // namespace
@@ -194,18 +212,6 @@ std::optional<QString> SystemDiskService::currentFormat(const std::string& devic
     const QString version = block.value(QStringLiteral("IdVersion")).toString();
     return text(tessaline::DiskInfo::userVisibleName(
         type.toStdString(), version.isEmpty() ? std::nullopt : std::optional(version.toStdString())));
-}
-
-QString SystemDiskService::leftUnmountedMessage(QString message, const QString& volumeName, const QString& reason) {
-    message = message.trimmed();
-    if (!message.endsWith(u'.')) message += u'.';
-    QString cause = reason.trimmed();
-    while (cause.endsWith(u'.')) cause.chop(1);
-    if (cause.isEmpty())
-        return message + QStringLiteral(" \u201c%1\u201d is left unmounted. Unplug it and plug it in again.").arg(volumeName);
-    return message + QStringLiteral(" \u201c%1\u201d is left unmounted \u2014 mounting it again failed: %2. Unplug it and "
-                                    "plug it in again.")
-                         .arg(volumeName, cause);
 }
 
 SystemDiskService::Outcome SystemDiskService::reformat(const Facts& inspected, Format format, const QString& label,

@@ -60,9 +60,6 @@ public:
     static bool isNotAuthorized(const QString& errorName);
     // "You weren't allowed to reformat “<name>” — nothing was formatted."
     static QString notAllowedMessage(const QString& volumeName);
-    // `message` followed by "“<name>” is left unmounted — mounting it again failed: <reason>.
-    // Unplug it and plug it in again." (without the reason part when there is none).
-    static QString leftUnmountedMessage(QString message, const QString& volumeName, const QString& reason);
 
 private:
     QString busAddress_;
