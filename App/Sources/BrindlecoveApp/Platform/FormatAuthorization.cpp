@@ -19,9 +19,8 @@ const QString authorityInterface = QStringLiteral("org.freedesktop.PolicyKit1.Au
 const QString disks = QStringLiteral("org.freedesktop.UDisks2");
 const QString logind = QStringLiteral("org.freedesktop.login1");
 
-constexpr int answerTimeoutMs = 10'000;
-// The user may take a while at the prompt.
-constexpr int promptTimeoutMs = 3'600'000;
+constexpr int answerTimeoutMs = SystemBusConnection::answerTimeoutMs;
+constexpr int promptTimeoutMs = SystemBusConnection::promptTimeoutMs;
 constexpr uint allowUserInteraction = 1;
 
 // polkit's subject: this process, by its unique name on the bus (polkit looks the process up

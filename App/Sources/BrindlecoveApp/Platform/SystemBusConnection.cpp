@@ -8,8 +8,6 @@ namespace brindlecove {
 
 namespace {
 
-constexpr int propertyTimeoutMs = 10'000;
-
 std::atomic<int> connections{0};
 
 }  // namespace
@@ -33,7 +31,7 @@ QDBusMessage SystemBusConnection::call(const QString& service, const QString& pa
 QVariant SystemBusConnection::property(const QString& service, const QString& path, const QString& interface,
                                        const QString& name) const {
     QDBusMessage reply = call(service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                              {interface, name}, propertyTimeoutMs, false);
+                              {interface, name}, answerTimeoutMs, false);
     if (isError(reply) || reply.arguments().isEmpty()) return {};
     return reply.arguments().constFirst().value<QDBusVariant>().variant();
 }

@@ -12,6 +12,11 @@ namespace brindlecove {
 
 class SystemBusConnection {
 public:
+    // How long a service has to answer a plain call.
+    static constexpr int answerTimeoutMs = 10'000;
+    // How long a call may wait for the user at an authorisation prompt.
+    static constexpr int promptTimeoutMs = 3'600'000;
+
     // `address`: "" for the system bus (DBUS_SYSTEM_BUS_ADDRESS or the standard socket).
     explicit SystemBusConnection(const QString& address);
     ~SystemBusConnection();

@@ -22,9 +22,9 @@ const QString blockInterface = QStringLiteral("org.freedesktop.UDisks2.Block");
 const QString filesystemInterface = QStringLiteral("org.freedesktop.UDisks2.Filesystem");
 const QString propertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
 
-constexpr int answerTimeoutMs = 10'000;
-// Unmount and mount may wait for the user at the authorisation prompt.
-constexpr int promptTimeoutMs = 3'600'000;
+constexpr int answerTimeoutMs = SystemBusConnection::answerTimeoutMs;
+// Unmount, format and mount may wait for the user at the authorisation prompt.
+constexpr int promptTimeoutMs = SystemBusConnection::promptTimeoutMs;
 // Volumes of this size or less get FAT16 from the service's mkfs.vfat, which picks the FAT
 // size itself.
 constexpr int64_t largestFat16Bytes = 512LL * 1024 * 1024;
