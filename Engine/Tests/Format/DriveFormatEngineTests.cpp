@@ -258,6 +258,33 @@ TEST_F(DriveFormatEngineTest, FailedMkfsMountsTheVolumeBack) {
     EXPECT_EQ(readFile(card.mountPoint() / "clip.mov"), "footage");
 }
 
+TEST_F(DriveFormatEngineTest, FailedMkfsOnACardThatCannotBeMountedBackSaysItIsLeftUnmounted) {
+    TESSALINE_REQUIRE_ROOT();
+    if (access("/usr/bin/fusefat", X_OK) != 0) GTEST_SKIP() << "fusefat is not installed (package fusefat)";
+    // A FAT32 card mounted through FUSE: this kernel has no FAT driver, so a plain mount of it
+    // fails after the unmount.
+    LoopVolume card("vfat", 64, "FATCARD", /*mount=*/false);
+    const fs::path place = sandbox / "FATCARD";
+    fs::create_directories(place);
+    ASSERT_EQ(runCommand({"fusefat", "-o", "ro,blkdev,fsname=" + card.device(), card.device(), place.string()}).exitCode, 0);
+    struct Unmount {
+        fs::path target;
+        ~Unmount() {
+            if (runCommand({"findmnt", "--mountpoint", target.string()}).exitCode == 0) runCommand({"umount", target.string()});
+        }
+    } unmount{place};
+    auto facts = DriveFormatEngine::inspect(place);
+    DiskTool tool;
+    tool.programs.mkfsExfat = "/bin/false";
+    std::string message;
+    EXPECT_EQ(failureKind([&] { DriveFormatEngine::reformat(place, DriveFormat::exfat, "X", facts, tool); }, &message),
+              Kind::diskutilFailed);
+    EXPECT_FALSE(mounted(place));
+    EXPECT_EQ(message.rfind("false failed (status 1). \u201cFATCARD\u201d is left unmounted \u2014 mounting it again failed: mount: ", 0), 0u)
+        << message;
+    EXPECT_EQ(blkid(card.device())["TYPE"], "vfat");
+}
+
 TEST_F(DriveFormatEngineTest, RefusesWhatIsNotAnExternalVolume) {
     TESSALINE_REQUIRE_ROOT();
     EXPECT_EQ(failureKind([] { DriveFormatEngine::inspect("/"); }), Kind::refusedInternal);

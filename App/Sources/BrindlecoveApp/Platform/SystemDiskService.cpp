@@ -111,18 +111,6 @@ void authorize(const SystemBusConnection& bus, const QString& object, const QVar
     throw DriveFormatError::diskutilFailed(SystemDiskService::notAllowedMessage(name).toStdString());
 }
 
-// `message` followed by "“<name>” is left unmounted — mounting it again failed: <reason>."
-// (without the reason part when there is none).
-QString leftUnmounted(QString message, const QString& volumeName, const QString& reason) {
-    message = message.trimmed();
-    if (!message.endsWith(u'.')) message += u'.';
-    QString cause = reason.trimmed();
-    while (cause.endsWith(u'.')) cause.chop(1);
-    if (cause.isEmpty()) return message + QStringLiteral(" \u201c%1\u201d is left unmounted.").arg(volumeName);
-    return message +
-           QStringLiteral(" \u201c%1\u201d is left unmounted \u2014 mounting it again failed: %2.").arg(volumeName, cause);
-}
-
 // `message`, after mounting the volume on `device` again as far as the service can, with
 // what the user must know when it is still not mounted: that it is left unmounted, and why.
 QString afterMountingAgain(const SystemBusConnection& bus, const QString& object, const SystemDiskService::Facts& facts,
@@ -142,7 +130,7 @@ QString afterMountingAgain(const SystemBusConnection& bus, const QString& object
         reason = QStringLiteral("it holds no file system the system can read now");
     else if (isError(mounted))
         reason = mounted.errorMessage().trimmed();
-    return leftUnmounted(message, text(facts.volumeName), reason);
+    return text(DriveFormatError::leftUnmounted(message.toStdString(), facts.volumeName, reason.toStdString()).what());
 }
 
 }  // namespace
