@@ -1,9 +1,11 @@
 // Reformats through the real system disk service (udisksd on a private system bus) of loop
 // volumes: to ExFAT and FAT32 with the new name and the done message (this kernel mounts
 // neither, so the volume is reported ready but not mounted), a volume swapped in at the same
-// path after the check, the service stopping between the check and the confirmation, the
-// service's refusal of a caller without rights, and the form's texts without any way to
-// reformat. Root only; every test starts and ends its own bus, udev daemon and service.
+// path after the check and the card then chosen again, the service stopping between the
+// check and the confirmation, the refusal of a caller without rights (by polkit, before
+// anything is unmounted), the current format of FUSE-mounted cards as a user without
+// privilege sees it, and the form's texts without any way to reformat. Root only; every test
+// starts and ends its own bus, polkit, udev daemon and service.
 
 #include "DiskService/PrivateDiskService.hpp"
 #include "Support/AppTestSandbox.hpp"
@@ -34,6 +36,42 @@ std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
+
+// The rest of the scope runs as the user without privilege 65534, every thread of the process
+// with it (as setresuid does on Linux); root again at its end.
+class AsUserWithoutPrivilege {
+public:
+    AsUserWithoutPrivilege() : switched_(::setresuid(65534, 65534, 0) == 0) {}
+    ~AsUserWithoutPrivilege() {
+        if (switched_) (void)::setresuid(0, 0, 0);
+    }
+    AsUserWithoutPrivilege(const AsUserWithoutPrivilege&) = delete;
+    AsUserWithoutPrivilege& operator=(const AsUserWithoutPrivilege&) = delete;
+    bool switched() const { return switched_; }
+
+private:
+    bool switched_;
+};
+
+// A FAT32 volume mounted read-only through FUSE (the kernel here has no FAT driver), unmounted when
+// this goes.
+class FuseFatMount {
+public:
+    FuseFatMount(const std::string& device, const fs::path& target) : target_(target) {
+        fs::create_directories(target_);
+        mounted_ = runCommand({"fusefat", "-o", "ro,blkdev,fsname=" + device, device, target_.string()}).exitCode == 0;
+    }
+    ~FuseFatMount() {
+        if (mounted_ && runCommand({"umount", target_.string()}).exitCode != 0) runCommand({"umount", "-l", target_.string()});
+    }
+    FuseFatMount(const FuseFatMount&) = delete;
+    FuseFatMount& operator=(const FuseFatMount&) = delete;
+    bool mounted() const { return mounted_; }
+
+private:
+    fs::path target_;
+    bool mounted_ = false;
+};
 
 const QString goneMessage = QString::fromUtf8(
     "The system disk service (udisks2) stopped answering \u2014 nothing was formatted. Start it again (systemctl "
@@ -191,6 +229,19 @@ TEST_F(DiskServiceReformat, AVolumeSwappedInAtTheSamePathIsNotFormatted) {
     EXPECT_EQ(readFile(place / "keep.txt"), "second card");
     EXPECT_EQ(blkidTag(second.device(), "TYPE"), "ext4");
     EXPECT_EQ(blkidTag(first.device(), "TYPE"), "ext4");
+
+    // "Choose it again": the entry at that path now is the second card, which is checked and
+    // can be reformatted.
+    ASSERT_TRUE(service->waitUntilKnown(second.device(), blkidTag(second.device(), "UUID")));
+    vm->refreshVolumes();
+    ASSERT_EQ(vm->volumes().size(), 1u);
+    vm->setSelectedVolumePath(VM::path(vm->volumes().front()));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
+    ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm->phase())) << phaseText(*vm);
+    EXPECT_EQ(vm->facts()->deviceIdentifier, second.device());
+    EXPECT_EQ(vm->facts()->uuid, blkidTag(second.device(), "UUID"));
+    vm->setConfirmationText("CARD");
+    EXPECT_TRUE(vm->canRun());
 }
 
 TEST_F(DiskServiceReformat, TheServiceStoppingAfterTheCheckFormatsNothing) {
@@ -227,8 +278,9 @@ TEST_F(DiskServiceReformat, TheServiceStoppingAfterTheCheckFormatsNothing) {
 TEST_F(DiskServiceReformat, ACallerWithoutRightsIsRefusedAndTheVolumeStaysMounted) {
     BRINDLECOVE_REQUIRE_DISK_SERVICE();
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
-    // No polkit on the private bus: the service refuses every caller but root, with the same
-    // error a refused or dismissed authorisation prompt gives.
+    // A user without a session, for whom no authentication agent answers: polkit refuses
+    // (without polkit the service itself refuses every caller but root), as when the user
+    // refuses or dismisses the authorisation prompt.
     auto& card = volume("ext4", "CARD");
     writeFile(card.mountPoint() / "keep.txt", "kept");
     const auto facts = tessaline::DriveFormatEngine::inspect(card.mountPoint());
@@ -253,6 +305,114 @@ TEST_F(DiskServiceReformat, ACallerWithoutRightsIsRefusedAndTheVolumeStaysMounte
         EXPECT_TRUE(SystemDiskService::isNotAuthorized(name)) << name;
     EXPECT_FALSE(SystemDiskService::isNotAuthorized("org.freedesktop.UDisks2.Error.Failed"));
     EXPECT_FALSE(SystemDiskService::isNotAuthorized("org.freedesktop.DBus.Error.AccessDenied"));
+}
+
+TEST_F(DiskServiceReformat, APolkitRefusalLeavesTheCardMountedAndTheFormSaysSo) {
+    BRINDLECOVE_REQUIRE_DISK_SERVICE();
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (!service->hasPolkit()) GTEST_SKIP() << "polkitd is not installed (package polkitd)";
+    auto& card = volume("ext4", "CARD");
+    writeFile(card.mountPoint() / "DCIM/keep.jpg", "kept");
+    const std::string uuid = blkidTag(card.device(), "UUID");
+    auto vm = model(false);
+    service->startRecording();
+    {
+        AsUserWithoutPrivilege user;
+        ASSERT_TRUE(user.switched());
+        selectAndWait(*vm, card.mountPoint());
+        ASSERT_EQ(vm->route()->kind, VM::Route::Kind::diskService);
+        vm->setConfirmationText("CARD");
+        runAndWait(*vm);
+    }
+    const std::vector<std::string> calls = service->stopRecording();
+    EXPECT_EQ(vm->phase(),
+              VM::Phase(VM::Failed{QString::fromUtf8(
+                  "You weren't allowed to reformat \u201cCARD\u201d \u2014 nothing was formatted.")}));
+    // Asked before anything was unmounted: the card never left its place.
+    const auto called = [&](const std::string& call) { return std::count(calls.begin(), calls.end(), call); };
+    EXPECT_GE(called("org.freedesktop.PolicyKit1.Authority.CheckAuthorization"), 1);
+    EXPECT_EQ(called("org.freedesktop.UDisks2.Filesystem.Unmount"), 0);
+    EXPECT_EQ(called("org.freedesktop.UDisks2.Block.Format"), 0);
+    EXPECT_TRUE(isMountPoint(card.mountPoint()));
+    EXPECT_EQ(mountPointsOf(card.device()), std::vector<std::string>{card.mountPoint().string()});
+    EXPECT_EQ(readFile(card.mountPoint() / "DCIM/keep.jpg"), "kept");
+    EXPECT_EQ(blkidTag(card.device(), "TYPE"), "ext4");
+    EXPECT_EQ(blkidTag(card.device(), "UUID"), uuid);
+
+    // Root is granted at once, without any question, and the same form reformats it.
+    vm->setSelectedVolumePath(qpath(card.mountPoint()));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
+    ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm->phase())) << phaseText(*vm);
+    vm->setConfirmationText("CARD");
+    service->startRecording();
+    runAndWait(*vm);
+    const std::vector<std::string> rootCalls = service->stopRecording();
+    ASSERT_TRUE(std::holds_alternative<VM::Done>(vm->phase())) << phaseText(*vm);
+    EXPECT_EQ(blkidTag(card.device(), "TYPE"), "exfat");
+    // The right first, then the unmount, then the format.
+    const auto first = [&](const std::string& call) {
+        return std::find(rootCalls.begin(), rootCalls.end(), call) - rootCalls.begin();
+    };
+    EXPECT_LT(first("org.freedesktop.PolicyKit1.Authority.CheckAuthorization"),
+              first("org.freedesktop.UDisks2.Filesystem.Unmount"));
+    EXPECT_LT(first("org.freedesktop.UDisks2.Filesystem.Unmount"), first("org.freedesktop.UDisks2.Block.Format"));
+    EXPECT_LT(first("org.freedesktop.UDisks2.Block.Format"), static_cast<std::ptrdiff_t>(rootCalls.size()));
+}
+
+TEST_F(DiskServiceReformat, AUserWithoutPrivilegeSeesTheCurrentFormatOfFuseMountedCards) {
+    BRINDLECOVE_REQUIRE_DISK_SERVICE();
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (::access("/usr/bin/fusefat", X_OK) != 0) GTEST_SKIP() << "fusefat is not installed (package fusefat)";
+    // Both mounts are "fuseblk", which names no file system; the user cannot run blkid's probe.
+    auto& exfat = volume("exfat", "EOS_DIGITAL");
+    auto& fat = loops.add("vfat", "FATCARD", 64, false);
+    devices.push_back(fat.device());
+    FuseFatMount fatMount(fat.device(), sandbox.path() / "FATCARD");
+    ASSERT_TRUE(fatMount.mounted());
+    ASSERT_TRUE(service->waitUntilKnown(fat.device(), blkidTag(fat.device(), "UUID")));
+
+    auto vm = model(false);
+    const auto formatSeen = [&](const fs::path& place) {
+        selectAndWait(*vm, place);
+        return vm->facts() ? vm->facts()->filesystem : std::string("(none)");
+    };
+    {
+        AsUserWithoutPrivilege user;
+        ASSERT_TRUE(user.switched());
+        // From the disk service.
+        EXPECT_EQ(formatSeen(exfat.mountPoint()), "ExFAT");
+        EXPECT_EQ(formatSeen(sandbox.path() / "FATCARD"), "MS-DOS (FAT32)");
+    }
+    // Without the service, from the udev database.
+    service->stopDiskService();
+    {
+        AsUserWithoutPrivilege user;
+        ASSERT_TRUE(user.switched());
+        EXPECT_EQ(tessaline::DriveFormatEngine::inspect(exfat.mountPoint()).filesystem, "ExFAT");
+        EXPECT_EQ(tessaline::DriveFormatEngine::inspect(sandbox.path() / "FATCARD").filesystem, "MS-DOS (FAT32)");
+    }
+}
+
+TEST_F(DiskServiceReformat, AFormatFailingAfterTheUnmountSaysTheCardIsLeftUnmountedAndWhy) {
+    BRINDLECOVE_REQUIRE_DISK_SERVICE();
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    // mkfs.vfat refuses a label with "*" after the service has wiped the card: the card
+    // cannot be mounted again.
+    auto& card = volume("ext4", "CARD");
+    const auto facts = tessaline::DriveFormatEngine::inspect(card.mountPoint());
+    const SystemDiskService disks(service->busAddress());
+    std::string failure;
+    try {
+        disks.reformat(facts, DriveFormat::fat32, "BAD*LABEL");
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    EXPECT_TRUE(mountPointsOf(card.device()).empty());
+    EXPECT_NE(failure.find("\u201cCARD\u201d is left unmounted \u2014 mounting it again failed: "), std::string::npos)
+        << failure;
+    EXPECT_TRUE(QString::fromStdString(failure).endsWith(
+        QString::fromUtf8("mounting it again failed: it holds no file system the system can read now.")))
+        << failure;
 }
 
 TEST_F(DiskServiceReformat, TheServiceMountsNothingByItself) {

@@ -5,6 +5,7 @@
 
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QVariantMap>
@@ -18,6 +19,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -34,6 +37,7 @@ const char* const dbusDaemon = "/usr/bin/dbus-daemon";
 const char* const udisksd = "/usr/libexec/udisks2/udisksd";
 const char* const udevd = "/lib/systemd/systemd-udevd";
 const char* const udevadm = "/usr/bin/udevadm";
+const char* const polkitd = "/usr/lib/polkit-1/polkitd";
 
 bool executable(const char* path) { return ::access(path, X_OK) == 0; }
 
@@ -80,7 +84,9 @@ PrivateDiskService::PrivateDiskService() {
 }
 
 PrivateDiskService::~PrivateDiskService() {
+    end(monitor_);
     end(udisksd_);
+    end(polkitd_);
     if (udevd_ > 0) {
         end(udevd_);
         // The udev database would outlive the daemon and describe devices long since changed.
@@ -165,6 +171,23 @@ void PrivateDiskService::start() {
         runCommand({udevadm, "trigger", "--subsystem-match=block", "--action=add"});
         runCommand({udevadm, "settle", "--timeout=10"});
     }
+    // Before udisksd, which looks for polkit when it starts.
+    if (executable(polkitd)) {
+        polkitd_ = spawn({polkitd, "--no-debug"}, "polkitd.log");
+        const QString name = QStringLiteral("brindlecove-test-polkit");
+        bool answers = false;
+        {
+            QDBusConnection bus = QDBusConnection::connectToBus(address_, name);
+            answers = waitUntil(
+                [&] {
+                    return bus.interface() &&
+                           bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.PolicyKit1")).value();
+                },
+                std::chrono::seconds(10));
+        }
+        QDBusConnection::disconnectFromBus(name);
+        if (!answers) throw std::runtime_error("polkitd did not come up on the private bus");
+    }
     startDiskService();
     startTime_ = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
 }
@@ -178,6 +201,43 @@ void PrivateDiskService::startDiskService() {
 }
 
 void PrivateDiskService::stopDiskService() { end(udisksd_); }
+
+void PrivateDiskService::startRecording() {
+    end(monitor_);
+    std::error_code ec;
+    fs::remove(folder_ / "calls.log", ec);
+    monitor_ = spawn({"/usr/bin/dbus-monitor", "--address", address_.toStdString(), "--profile", "type='method_call'"},
+                     "calls.log");
+    // The monitor is in place once it sees a call of its own making.
+    const QString name = QStringLiteral("brindlecove-test-mark");
+    {
+        QDBusConnection bus = QDBusConnection::connectToBus(address_, name);
+        waitUntil(
+            [&] {
+                bus.interface()->isServiceRegistered(QStringLiteral("brindlecove.test.mark"));
+                std::ifstream log(folder_ / "calls.log");
+                std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+                return text.find("NameHasOwner") != std::string::npos;
+            },
+            std::chrono::seconds(10));
+    }
+    QDBusConnection::disconnectFromBus(name);
+}
+
+std::vector<std::string> PrivateDiskService::stopRecording() {
+    end(monitor_);
+    std::vector<std::string> calls;
+    std::ifstream log(folder_ / "calls.log");
+    std::string line;
+    // --profile lines: type, time, serial, sender, destination, path, interface, member.
+    while (std::getline(log, line)) {
+        std::istringstream fields(line);
+        std::vector<std::string> parts;
+        for (std::string part; std::getline(fields, part, '\t');) parts.push_back(part);
+        if (parts.size() >= 8 && parts[0] == "mc") calls.push_back(parts[6] + "." + parts[7]);
+    }
+    return calls;
+}
 
 bool PrivateDiskService::waitUntilKnown(const std::string& device, const std::string& uuid) const {
     const QString name = QStringLiteral("brindlecove-test-watch");

@@ -1,6 +1,8 @@
 #pragma once
 // The system's disk service for tests (root only): a private system bus (dbus-daemon with a
-// configuration and socket of its own), udisksd on it, and, where no udev daemon runs,
+// configuration and socket of its own), polkit's daemon on it where it is installed (so the
+// service asks polkit, which grants root everything and refuses a user without a session,
+// as no authentication agent answers for one), udisksd on it, and, where no udev daemon runs,
 // systemd-udevd with the block devices triggered, since udisksd learns of devices through
 // udev. DBUS_SYSTEM_BUS_ADDRESS names the private bus in this process and in every process
 // started here. Everything started is ended by its own process id when this object goes,
@@ -37,8 +39,16 @@ public:
     void startDiskService();
 
     const QString& busAddress() const { return address_; }
+    // Whether polkit's daemon answers on the private bus.
+    bool hasPolkit() const { return polkitd_ > 0; }
     // How long start() took.
     std::chrono::milliseconds startTime() const { return startTime_; }
+
+    // Records every method call on the private bus from now on (dbus-monitor), until
+    // stopRecording() or the end of this object.
+    void startRecording();
+    // Ends the recording; the calls recorded, each as "<interface>.<member>", in their order.
+    std::vector<std::string> stopRecording();
 
     // Waits until udev has handled every event and udisksd reports `device` with the file
     // system UUID `uuid`; false when it does not within a few seconds.
@@ -52,6 +62,8 @@ private:
     QString address_;
     pid_t bus_ = -1;
     pid_t udevd_ = -1;
+    pid_t polkitd_ = -1;
+    pid_t monitor_ = -1;
     pid_t udisksd_ = -1;
     std::chrono::milliseconds startTime_{0};
 };

@@ -130,6 +130,16 @@ TEST_F(DriveFormatViewModelTest, AVolumeSwappedInAtTheSamePathIsNotFormatted) {
     EXPECT_EQ(readFile(place / "keep.txt"), "second card");
     EXPECT_EQ(blkidTag(second.device(), "TYPE"), "ext4");
     EXPECT_EQ(vm->confirmationText(), "CARD") << "a failure leaves the form as it was";
+
+    // "Choose it again": the same entry checks the card now at that path, and the form is
+    // usable for it.
+    vm->setSelectedVolumePath(qstr(place));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    ASSERT_TRUE(std::holds_alternative<VM::Ready>(vm->phase())) << phaseText(*vm);
+    EXPECT_EQ(vm->facts()->uuid, blkidTag(second.device(), "UUID"));
+    EXPECT_EQ(vm->confirmationText(), "");
+    vm->setConfirmationText("CARD");
+    EXPECT_TRUE(vm->canRun());
 }
 
 TEST_F(DriveFormatViewModelTest, WithoutRootOrDiskServiceTheFormSaysWhyAndNothingIsTouched) {
@@ -175,11 +185,15 @@ struct HeldBackend {
     std::vector<tessaline::VolumeInfo> listed{{"/media/u/CARD", "CARD"}, {"/media/u/CARD1", "CARD"}, {"/media/u/B", "B"}};
     std::atomic<bool> release{false};
     std::atomic<int> reformats{0};
+    std::atomic<int> inspections{0};
+    std::atomic<bool> refuseB{true};
+    std::atomic<bool> failReformat{false};
     DriveFormatBackend backend() {
         DriveFormatBackend b;
         b.listCandidates = [this] { return listed; };
-        b.inspect = [](const fs::path& path) {
-            if (path.filename() == "B") throw tessaline::DriveFormatError::refusedInternal("B");
+        b.inspect = [this](const fs::path& path) {
+            ++inspections;
+            if (path.filename() == "B" && refuseB) throw tessaline::DriveFormatError::refusedInternal("B");
             DriveFormatBackend::Facts facts;
             facts.deviceIdentifier = "/dev/sdz1";
             facts.volumeName = path.filename() == "CARD1" ? "CARD" : path.filename().string();
@@ -193,11 +207,54 @@ struct HeldBackend {
                             VM::Route::Kind) {
             ++reformats;
             for (int i = 0; i < 2000 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            if (failReformat) throw tessaline::DriveFormatError::diskutilFailed("The format failed.");
             return DriveFormatBackend::Result{};
         };
         return b;
     }
 };
+
+TEST_F(DriveFormatViewModelTest, AfterARefusalChoosingTheVolumeAgainOrRefreshChecksItAgain) {
+    HeldBackend held;
+    VM::Dependencies dependencies;
+    dependencies.backend = held.backend();
+    VM vm(dependencies);
+    vm.refreshVolumes();
+    vm.setSelectedVolumePath(QString("/media/u/B"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    ASSERT_TRUE(std::holds_alternative<VM::Refused>(vm.phase()));
+    EXPECT_EQ(held.inspections, 1);
+
+    // Refresh with the volume still listed checks it again.
+    vm.refreshVolumes();
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Inspecting{}));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(held.inspections, 2);
+    ASSERT_TRUE(std::holds_alternative<VM::Refused>(vm.phase()));
+
+    // So does choosing the same entry, and what is there now is usable.
+    held.refuseB = false;
+    vm.setSelectedVolumePath(QString("/media/u/B"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(held.inspections, 3);
+    ASSERT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+    vm.setConfirmationText("B");
+    EXPECT_TRUE(vm.canRun());
+
+    // A failed reformat likewise; choosing the entry while it is ready checks nothing.
+    held.release = true;
+    held.failReformat = true;
+    vm.run();
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    ASSERT_EQ(vm.phase(), VM::Phase(VM::Failed{"The format failed."}));
+    vm.setSelectedVolumePath(QString("/media/u/B"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(held.inspections, 4);
+    ASSERT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+    vm.setSelectedVolumePath(QString("/media/u/B"));
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+    EXPECT_EQ(held.inspections, 4);
+}
 
 TEST_F(DriveFormatViewModelTest, NoSecondReformatAndNoRefreshWhileOneRuns) {
     HeldBackend held;

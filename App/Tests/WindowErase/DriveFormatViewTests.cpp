@@ -197,6 +197,39 @@ TEST_F(DriveFormatViewTest, FactsPreviewConfirmationAndOutcome) {
               QString::fromUtf8("Reformatted as ExFAT, named \u201cCARD\u201d. It is ready but not mounted."));
 }
 
+TEST_F(DriveFormatViewTest, ChoosingTheVolumeAgainAfterAFailureMakesTheFormUsable) {
+    listed = {{"/media/u/CARD", "CARD"}};
+    vm->refreshVolumes();
+    choose(1);
+    type("format.confirmation", "CARD");
+    fail = true;
+    auto* run = find<QPushButton>("format.run");
+    run->click();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    ASSERT_TRUE(shown("format.outcome"));
+    EXPECT_FALSE(run->isEnabled());
+
+    // The same entry, picked again in the list, checks the volume afresh.
+    choose(1);
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Ready{}));
+    EXPECT_FALSE(shown("format.outcome"));
+    EXPECT_EQ(find<QLineEdit>("format.confirmation")->text(), "");
+    type("format.confirmation", "CARD");
+    EXPECT_TRUE(run->isEnabled());
+
+    // So does Refresh after another failure.
+    run->click();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    ASSERT_TRUE(shown("format.outcome"));
+    find<QPushButton>("format.refresh")->click();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Ready{}));
+    EXPECT_FALSE(shown("format.outcome"));
+}
+
 TEST_F(DriveFormatViewTest, FormatsThatCannotBeMadeAreDisabledWithTheirReason) {
     route.unmakeable[tessaline::DriveFormat::apfs] = "the system disk service can't create it";
     route.unmakeable[tessaline::DriveFormat::hfsPlus] = "the system disk service can't create it";

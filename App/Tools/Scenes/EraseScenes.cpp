@@ -1,11 +1,13 @@
 // Scenes of the Erase Card section: the camera erase of a card with real camera files (a
 // loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
 // safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
-// mid-erase, done and pulled from the reader; and the reformat form inspected, confirmed and
-// done (the format itself is not run: the tool never formats).
+// mid-erase, done and pulled from the reader; and the reformat form inspected, confirmed,
+// done, refused, chosen again and failed with the card left unmounted (the format itself is
+// not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
+#include "BrindlecoveApp/Platform/SystemDiskService.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
@@ -30,6 +32,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace brindlecove::tools {
@@ -290,10 +293,23 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
         route.unmakeable[tessaline::DriveFormat::hfsPlus] = QStringLiteral("the system disk service can't create it");
         return route;
     };
-    dependencies.backend.reformat = [](const fs::path&, tessaline::DriveFormat, std::string_view, const auto&,
-                                       DriveFormatViewModel::Route::Kind) {
+    // Later runs end as the disk service's refusals and failures end.
+    auto failure = std::make_shared<std::string>();
+    auto failureLock = std::make_shared<std::mutex>();
+    dependencies.backend.reformat = [failure, failureLock](const fs::path&, tessaline::DriveFormat, std::string_view,
+                                                           const auto&, DriveFormatViewModel::Route::Kind) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::string message;
+        {
+            std::lock_guard lock(*failureLock);
+            message = *failure;
+        }
+        if (!message.empty()) throw tessaline::DriveFormatError::diskutilFailed(message);
         return DriveFormatBackend::Result{};
+    };
+    const auto failNext = [failure, failureLock](const QString& message) {
+        std::lock_guard lock(*failureLock);
+        *failure = message.toStdString();
     };
     DriveFormatViewModel formatVM(dependencies);
 
@@ -327,6 +343,34 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-done"), &view);
+
+    // Refused by the system: the card stays mounted; choosing it again makes the form usable.
+    const auto chooseAgain = [&] {
+        formatVM.setSelectedVolumePath(selected);
+        studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    };
+    formatVM.setSelectedVolumePath(std::nullopt);
+    chooseAgain();
+    failNext(SystemDiskService::notAllowedMessage(QStringLiteral("B-CAM")));
+    typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
+    formatVM.run();
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-refused"), &view);
+    chooseAgain();
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-chosen-again"), &view);
+
+    // A format that failed after the unmount, and a mount back that failed too.
+    failNext(QString::fromUtf8("Error creating file system: the card stopped answering. \u201cB-CAM\u201d is left "
+                               "unmounted \u2014 mounting it again failed: it holds no file system the system can "
+                               "read now."));
+    typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
+    formatVM.run();
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-left-unmounted"), &view);
+    failNext(QString());
 
     *noWay = true;
     formatVM.setSelectedVolumePath(std::nullopt);

@@ -1,10 +1,12 @@
 #include "Tessaline/Format/DriveFormatEngine.hpp"
 
 #include "Support/TestSandbox.hpp"
+#include "Tessaline/Volumes/UdevDatabase.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <map>
@@ -84,6 +86,29 @@ TEST_F(DriveFormatEngineTest, InspectsALoopMountedVolume) {
     auto exfatFacts = DriveFormatEngine::inspect(exfat.mountPoint());
     EXPECT_EQ(exfatFacts.filesystem, "ExFAT");  // the superblock's type, not the FUSE "fuseblk"
     EXPECT_EQ(exfatFacts.volumeName, "EOS_DIGITAL");
+}
+
+TEST_F(DriveFormatEngineTest, AUserWhoCannotProbeIsNeverShownAFormatGuessedFromTheFuseMount) {
+    TESSALINE_REQUIRE_ROOT();
+    // An exFAT card mounted through FUSE ("fuseblk", as ntfs-3g mounts are too), read by a
+    // user whom blkid's probe refuses: the udev database names the format where a udev daemon
+    // keeps one; without it nothing does.
+    LoopVolume card("exfat", 64, "EOS_DIGITAL");
+    struct stat st{};
+    ASSERT_EQ(::stat(card.device().c_str(), &st), 0);
+    const bool udevKnowsIt = tessaline::udevProperty(st.st_rdev, "ID_FS_TYPE") == std::optional<std::string>("exfat");
+    std::optional<tessaline::DiskInfo> info;
+    std::string error;
+    ASSERT_EQ(::setresuid(65534, 65534, 0), 0);
+    try {
+        info = tessaline::DiskInfo::read(card.mountPoint(), DiskTool{});
+    } catch (const std::exception& e) {
+        error = e.what();
+    }
+    ASSERT_EQ(::setresuid(0, 0, 0), 0);
+    ASSERT_TRUE(info.has_value()) << error;
+    EXPECT_EQ(info->filesystemUserVisibleName, udevKnowsIt ? "ExFAT" : "unknown");
+    EXPECT_EQ(info->fsType, udevKnowsIt ? std::optional<std::string>("exfat") : std::nullopt);
 }
 
 TEST_F(DriveFormatEngineTest, ReformatsToExfatAndFat32WithNormalisedLabels) {
@@ -231,6 +256,33 @@ TEST_F(DriveFormatEngineTest, FailedMkfsMountsTheVolumeBack) {
     EXPECT_EQ(message, "false failed (status 1).");
     EXPECT_TRUE(mounted(card.mountPoint()));
     EXPECT_EQ(readFile(card.mountPoint() / "clip.mov"), "footage");
+}
+
+TEST_F(DriveFormatEngineTest, FailedMkfsOnACardThatCannotBeMountedBackSaysItIsLeftUnmounted) {
+    TESSALINE_REQUIRE_ROOT();
+    if (access("/usr/bin/fusefat", X_OK) != 0) GTEST_SKIP() << "fusefat is not installed (package fusefat)";
+    // A FAT32 card mounted through FUSE: this kernel has no FAT driver, so a plain mount of it
+    // fails after the unmount.
+    LoopVolume card("vfat", 64, "FATCARD", /*mount=*/false);
+    const fs::path place = sandbox / "FATCARD";
+    fs::create_directories(place);
+    ASSERT_EQ(runCommand({"fusefat", "-o", "ro,blkdev,fsname=" + card.device(), card.device(), place.string()}).exitCode, 0);
+    struct Unmount {
+        fs::path target;
+        ~Unmount() {
+            if (runCommand({"findmnt", "--mountpoint", target.string()}).exitCode == 0) runCommand({"umount", target.string()});
+        }
+    } unmount{place};
+    auto facts = DriveFormatEngine::inspect(place);
+    DiskTool tool;
+    tool.programs.mkfsExfat = "/bin/false";
+    std::string message;
+    EXPECT_EQ(failureKind([&] { DriveFormatEngine::reformat(place, DriveFormat::exfat, "X", facts, tool); }, &message),
+              Kind::diskutilFailed);
+    EXPECT_FALSE(mounted(place));
+    EXPECT_EQ(message.rfind("false failed (status 1). \u201cFATCARD\u201d is left unmounted \u2014 mounting it again failed: mount: ", 0), 0u)
+        << message;
+    EXPECT_EQ(blkid(card.device())["TYPE"], "vfat");
 }
 
 TEST_F(DriveFormatEngineTest, RefusesWhatIsNotAnExternalVolume) {

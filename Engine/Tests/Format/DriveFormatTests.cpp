@@ -143,4 +143,6 @@ TEST(DriveFormatEngineRules, Sentences) {
     EXPECT_EQ(DiskInfo::userVisibleName("vfat", std::nullopt), "MS-DOS (FAT32)");
     EXPECT_EQ(DiskInfo::userVisibleName("exfat", std::nullopt), "ExFAT");
     EXPECT_EQ(DiskInfo::userVisibleName("", std::nullopt), "unknown");
+    EXPECT_EQ(DiskInfo::userVisibleName("fuseblk", std::nullopt), "unknown");  // exfat-fuse as well as ntfs-3g
+    EXPECT_EQ(DiskInfo::userVisibleName("ntfs3", std::nullopt), "NTFS");
 }

@@ -29,20 +29,49 @@ struct MountGuard {
     }
 };
 
-TEST(VolumeDetectorTests, CandidatesAreExactlyTheNonInternalVolumes) {
-    // Other tests mount and unmount volumes at the same time: compare listings taken while
-    // the mount table stood still (the same listing before and after).
-    std::vector<VolumeInfo> all, candidates;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        all = VolumeDetector::listMountedVolumes();
-        candidates = VolumeDetector::listCandidateVolumes();
-        if (VolumeDetector::listMountedVolumes() == all) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+bool contains(const std::vector<VolumeInfo>& volumes, const VolumeInfo& volume) {
+    return std::find(volumes.begin(), volumes.end(), volume) != volumes.end();
+}
+
+// The candidate listing against the full listings taken just before and just after it, as
+// far as the live mount table allows: every candidate is external, and every volume listed
+// both before and after (mounted all along) is a candidate exactly when it is external. A
+// volume mounted or unmounted meanwhile by another program is in one listing only and is not
+// judged. An empty text when the listing holds, else what is wrong.
+std::string candidateMismatch() {
+    const auto before = VolumeDetector::listMountedVolumes();
+    const auto candidates = VolumeDetector::listCandidateVolumes();
+    const auto after = VolumeDetector::listMountedVolumes();
+    for (const VolumeInfo& candidate : candidates)
+        if (candidate.isInternal) return "internal volume offered: " + candidate.url.string();
+    for (const VolumeInfo& volume : before) {
+        if (!contains(after, volume)) continue;
+        if (contains(candidates, volume) == volume.isInternal)
+            return (volume.isInternal ? "internal volume offered: " : "external volume left out: ") + volume.url.string();
     }
-    std::vector<VolumeInfo> external;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(external), [](auto& v) { return !v.isInternal; });
-    EXPECT_EQ(candidates, external);
-    for (const VolumeInfo& volume : all) {
+    // The candidates keep the full listing's order.
+    std::vector<VolumeInfo> steady;
+    for (const VolumeInfo& candidate : candidates)
+        if (contains(before, candidate) && contains(after, candidate)) steady.push_back(candidate);
+    std::vector<VolumeInfo> steadyExternal;
+    for (const VolumeInfo& volume : before)
+        if (!volume.isInternal && contains(after, volume)) steadyExternal.push_back(volume);
+    if (steady != steadyExternal) return "the candidates are not in the listing's order";
+    return {};
+}
+
+TEST(VolumeDetectorTests, CandidatesAreExactlyTheNonInternalVolumes) {
+    // Other programs mount and unmount volumes while this runs (a volume unmounted and
+    // mounted again between the listings can still mislead one reading): a listing that is
+    // wrong in every one of a few readings is wrong.
+    std::string mismatch;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        mismatch = candidateMismatch();
+        if (mismatch.empty()) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_EQ(mismatch, "");
+    for (const VolumeInfo& volume : VolumeDetector::listMountedVolumes()) {
         EXPECT_FALSE(volume.label.empty());
         EXPECT_FALSE(volume.url.string().rfind("/proc", 0) == 0 || volume.url.string().rfind("/sys", 0) == 0);
         if (volume.url == "/") {

@@ -1,16 +1,20 @@
 #pragma once
 // The system's disk service (udisks2) on the system D-Bus: the way a desktop user reformats
-// an external volume. The service checks the user's rights through polkit, which shows the
-// desktop's own authorisation prompt where one is needed. A reformat unmounts the file
-// system, formats its block device with the new label and mounts the new file system again.
-// Every call opens a private connection of its own and closes it when done, so the service
-// may come and go while the program runs. Blocking; any thread but the main one.
+// an external volume, and what it knows of a volume that a user without privilege cannot read
+// (the file system's type). A reformat first obtains the right to format from polkit (the
+// desktop's own authorisation prompt, where one is needed), then checks the volume, unmounts
+// the file system, checks it again, formats its block device with the new label without any
+// further question, and mounts the new file system again. Every call opens a private
+// connection of its own and closes it when done, so the service may come and go while the
+// program runs. Blocking; any thread but the main one.
 
 #include "Tessaline/Format/DriveFormatEngine.hpp"
 
 #include <QString>
 
+#include <functional>
 #include <optional>
+#include <string>
 
 namespace brindlecove {
 
@@ -35,12 +39,20 @@ public:
     // Why the service cannot make `format` on the inspected volume, or nullopt when it can.
     std::optional<QString> formatProblem(Format format, const Facts& facts) const;
 
-    // Reformats the volume `checked` describes (facts confirmed by the engine just before) as
-    // `format` labelled `label`. The service's block device must still be that device with
-    // that file system; nothing is formatted when any step before the format fails, and the
-    // volume is mounted again when the format itself is refused or fails. Throws
-    // tessaline::DriveFormatError whose what() is the sentence to show.
-    Outcome reformat(const Facts& checked, Format format, const QString& label) const;
+    // The file system on block device `device` as the service knows it ("ExFAT",
+    // "MS-DOS (FAT32)"), which it tells any user; nullopt when it does not answer or knows none.
+    std::optional<QString> currentFormat(const std::string& device) const;
+
+    // Reformats the volume `inspected` describes as `format` labelled `label`. The right to
+    // format is obtained first (a refusal leaves the volume mounted and untouched); then
+    // `confirm`, when given, checks that the volume at its path is still the one the user
+    // checked and returns its facts, or throws. The service's block device must still be that
+    // device with that file system before the unmount and again before the format; nothing is
+    // formatted when any step before the format fails. After an unmount, a failure mounts the
+    // volume again, and when that fails too the message says that the volume is left unmounted
+    // and why. Throws tessaline::DriveFormatError whose what() is the sentence to show.
+    Outcome reformat(const Facts& inspected, Format format, const QString& label,
+                     const std::function<Facts()>& confirm = {}) const;
 
     // The udisks2 type name of `format` ("exfat", "vfat"); empty for formats it cannot make.
     static QString typeName(Format format);

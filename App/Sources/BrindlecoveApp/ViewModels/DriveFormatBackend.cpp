@@ -45,7 +45,13 @@ DriveFormatBackend DriveFormatBackend::onBus(const QString& busAddress, bool pri
     DriveFormatBackend backend;
     const SystemDiskService disks(busAddress);
     backend.listCandidates = [] { return tessaline::VolumeDetector::listCandidateVolumes(); };
-    backend.inspect = [](const Path& volume) { return DriveFormatEngine::inspect(volume); };
+    backend.inspect = [disks](const Path& volume) {
+        Facts facts = DriveFormatEngine::inspect(volume);
+        // The service tells any user the file system's type, which a user without privilege
+        // cannot probe.
+        if (auto known = disks.currentFormat(facts.deviceIdentifier)) facts.filesystem = known->toStdString();
+        return facts;
+    };
     backend.route = [disks, privileged](const Facts& inspected) {
         try {
             return routeFor(disks, privileged, inspected);
@@ -60,12 +66,13 @@ DriveFormatBackend DriveFormatBackend::onBus(const QString& busAddress, bool pri
         Result result;
         switch (kind) {
             case Route::Kind::diskService: {
-                // The volume at the path must still be the one the user checked, right before
-                // anything is unmounted; its block device is what the service formats.
-                Facts checked = DriveFormatEngine::confirmSame(volume, inspected);
+                // The volume at the path must still be the one the user checked once the right
+                // to format is obtained, right before anything is unmounted; its block device
+                // is what the service formats.
                 auto done = disks.reformat(
-                    checked, format,
-                    QString::fromStdString(DriveFormatEngine::labelFor(format, newName, checked.volumeName)));
+                    inspected, format,
+                    QString::fromStdString(DriveFormatEngine::labelFor(format, newName, inspected.volumeName)),
+                    [&] { return DriveFormatEngine::confirmSame(volume, inspected); });
                 result.mountPath = done.mountPath;
                 result.notMountedReason = done.notMountedReason;
                 break;

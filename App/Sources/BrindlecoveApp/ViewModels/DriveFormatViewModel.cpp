@@ -64,6 +64,10 @@ bool DriveFormatViewModel::isBusy() const {
     return std::holds_alternative<Inspecting>(phase_) || std::holds_alternative<Formatting>(phase_);
 }
 
+bool DriveFormatViewModel::needsNewCheck() const {
+    return std::holds_alternative<Refused>(phase_) || std::holds_alternative<Failed>(phase_);
+}
+
 void DriveFormatViewModel::refreshVolumes() {
     if (isBusy()) return;
     volumes_ = dependencies_.backend.listCandidates();
@@ -76,6 +80,9 @@ void DriveFormatViewModel::refreshVolumes() {
             facts_.reset();
             route_.reset();
             phase_ = Idle{};
+        } else if (needsNewCheck()) {
+            // What is at that path now is checked afresh: the volume may be back, or another.
+            inspectSelection();
         }
     }
     Q_EMIT changed();
@@ -83,7 +90,14 @@ void DriveFormatViewModel::refreshVolumes() {
 
 void DriveFormatViewModel::setSelectedVolumePath(const std::optional<QString>& path) {
     if (std::holds_alternative<Formatting>(phase_)) return;
-    if (samePath(path, selectedVolumePath_)) return;
+    if (samePath(path, selectedVolumePath_)) {
+        // Choosing the volume again after a refusal or a failure checks it again.
+        if (path && needsNewCheck()) {
+            inspectSelection();
+            Q_EMIT changed();
+        }
+        return;
+    }
     selectedVolumePath_ = path;
     inspectSelection();
     Q_EMIT changed();

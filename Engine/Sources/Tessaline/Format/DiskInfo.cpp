@@ -5,6 +5,7 @@
 #include "Tessaline/Format/DriveFormatError.hpp"
 #include "Tessaline/Format/MountRecord.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/UdevDatabase.hpp"
 #include "Tessaline/Volumes/VolumeClassifier.hpp"
 
 #include <sys/stat.h>
@@ -46,7 +47,9 @@ std::string DiskInfo::userVisibleName(const std::string& fsType, const std::opti
     }
     if (fsType == "hfsplus") return "Mac OS Extended";
     if (fsType == "apfs") return "APFS";
-    if (fsType == "ntfs" || fsType == "ntfs3" || fsType == "fuseblk") return "NTFS";
+    if (fsType == "ntfs" || fsType == "ntfs3") return "NTFS";
+    // Any FUSE file system on a block device (exfat-fuse, ntfs-3g, fusefat): names none.
+    if (fsType == "fuseblk") return "unknown";
     return fsType;
 }
 
@@ -101,6 +104,12 @@ DiskInfo DiskInfo::read(const fs::path& volumeAt, const DiskTool& tool) {
     BlkidRecord probe;
     ToolRun probed = tool.run(tool.programs.blkid, {"-p", "-o", "export", mount.source});
     if (probed.succeeded()) probe = BlkidRecord::fromExport(probed.standardOutput);
+    // The udev database, which any user can read where a udev daemon runs (as on every
+    // desktop), knows the type too. The mount's own type names a kernel file system, but
+    // "fuseblk" is any FUSE file system on a block device and names none.
+    const std::optional<std::string> udevType = udevProperty(*deviceNumber, "ID_FS_TYPE");
+    const std::optional<std::string> mountType =
+        mount.fsType.empty() || mount.fsType == "fuseblk" ? std::nullopt : std::optional(mount.fsType);
 
     DiskInfo info;
     info.deviceIdentifier = device->path;
@@ -110,12 +119,16 @@ DiskInfo DiskInfo::read(const fs::path& volumeAt, const DiskTool& tool) {
     info.totalSize = device->sizeBytes;
     info.uuid = probe.uuid ? probe.uuid : mount.uuid;
     if (info.uuid && info.uuid->empty()) info.uuid.reset();
-    if (probe.type)
-        info.fsType = probe.type;
-    else if (!mount.fsType.empty() && mount.fsType != "fuseblk")
-        info.fsType = mount.fsType;
-    info.filesystemUserVisibleName =
-        userVisibleName(info.fsType.value_or(mount.fsType), info.fsType ? probe.version : std::nullopt);
+    // What the re-check before formatting compares with the superblock: the probe's reading
+    // first, since the udev database may lag behind a file system made a moment ago.
+    info.fsType = probe.type ? probe.type : udevType ? udevType : mountType;
+    // What the user is shown: the source every user can read first.
+    if (udevType)
+        info.filesystemUserVisibleName = userVisibleName(*udevType, udevProperty(*deviceNumber, "ID_FS_VERSION"));
+    else if (probe.type)
+        info.filesystemUserVisibleName = userVisibleName(*probe.type, probe.version);
+    else
+        info.filesystemUserVisibleName = userVisibleName(mountType.value_or(""), std::nullopt);
     info.deviceType = device->type;
     info.wholeDisk = disk.path;
 

@@ -2,7 +2,8 @@
 // What the disk tool learns about a mounted volume, as the keys that the reformat checks read
 // (an absent key is nullopt, so the checks' fallbacks and their default-deny stay visible),
 // plus what the reformat needs to find the same file system again. read() gathers it from
-// findmnt, lsblk and blkid and the engine's one internal/external classifier.
+// findmnt, lsblk, the udev database, blkid (which reads the superblock for root only) and the
+// engine's one internal/external classifier.
 // Blocks on child processes; safe on any thread.
 
 #include "Tessaline/Format/DiskTool.hpp"
@@ -37,7 +38,8 @@ struct DiskInfo {
     // cannot run or fails unexpectedly.
     static DiskInfo read(const std::filesystem::path& volumeAt, const DiskTool& tool);
 
-    // The name people know a file-system type by ("vfat" + "FAT32" gives "MS-DOS (FAT32)").
+    // The name people know a file-system type by ("vfat" + "FAT32" gives "MS-DOS (FAT32)");
+    // "unknown" for no type and for "fuseblk", which names no file system.
     static std::string userVisibleName(const std::string& fsType, const std::optional<std::string>& version);
 
     // The mount points of block device `device`, in findmnt's order (empty when none).

@@ -46,19 +46,27 @@ bool isBlockDevice(const std::string& device) {
     return device.rfind("/dev/", 0) == 0 && ::stat(device.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-// Mounts `device` back at the places it was unmounted from; failures are ignored, since the
-// caller is already reporting the failure that made this necessary.
-// `unmounted` is in the order of unmounting; mounts go back in the opposite order.
-void remountBestEffort(const std::string& device, const std::vector<std::string>& unmounted, const DiskTool& tool) {
+// Mounts `device` back at the places it was unmounted from (`unmounted`, in the order of
+// unmounting; mounts go back in the opposite order). Returns why the first mount back that
+// failed did ("" when none did).
+std::string remountBestEffort(const std::string& device, const std::vector<std::string>& unmounted,
+                              const DiskTool& tool) {
+    std::string failure;
     for (auto it = unmounted.rbegin(); it != unmounted.rend(); ++it) {
         const std::string& target = *it;
         std::error_code ec;
-        if (!fs::is_directory(target, ec)) continue;
+        if (!fs::is_directory(target, ec)) {
+            if (failure.empty()) failure = "the folder " + toDisplayUtf8(std::string_view(target)) + " is gone";
+            continue;
+        }
         try {
-            tool.run(tool.programs.mount, {device, target});
-        } catch (const DriveFormatError&) {
+            ToolRun run = tool.run(tool.programs.mount, {device, target});
+            if (!run.succeeded() && failure.empty()) failure = DiskTool::failureText(run);
+        } catch (const DriveFormatError& e) {
+            if (failure.empty()) failure = e.what();
         }
     }
+    return failure;
 }
 
 }  // namespace
@@ -155,9 +163,17 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
         ToolRun made = tool.run(command.program, command.arguments);
         if (!made.succeeded()) throw FormatError::diskutilFailed(DiskTool::failureText(made));
         return isValidUtf8(made.standardOutput) ? made.standardOutput : std::string("Done.");
-    } catch (const FormatError&) {
-        remountBestEffort(facts.deviceIdentifier, unmounted, tool);
-        throw;
+    } catch (const FormatError& e) {
+        if (unmounted.empty()) throw;
+        const std::string failure = remountBestEffort(facts.deviceIdentifier, unmounted, tool);
+        // Mounted again (somewhere): the failure alone is the news.
+        bool stillUnmounted = false;
+        try {
+            stillUnmounted = DiskInfo::mountPointsOf(facts.deviceIdentifier, tool).empty();
+        } catch (const FormatError&) {
+        }
+        if (!stillUnmounted) throw;
+        throw FormatError::leftUnmounted(e.what(), toDisplayUtf8(std::string_view(facts.volumeName)), failure);
     }
 }
 

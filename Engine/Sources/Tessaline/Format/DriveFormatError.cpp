@@ -4,6 +4,15 @@ namespace tessaline {
 
 namespace {
 
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string trimmed(const std::string& text) {
+    size_t begin = 0, end = text.size();
+    while (begin < end && isBlank(text[begin])) ++begin;
+    while (end > begin && isBlank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
 std::string sentence(DriveFormatError::Kind kind, const std::string& payload) {
     using Kind = DriveFormatError::Kind;
     switch (kind) {
@@ -29,6 +38,17 @@ DriveFormatError::DriveFormatError(Kind kind, std::string payload)
 DriveFormatError DriveFormatError::formatUnavailable(const std::string& displayName, const std::string& toolName) {
     return {Kind::formatUnavailable,
             displayName + " can't be created on this system \u2014 " + toolName + " is not installed."};
+}
+
+DriveFormatError DriveFormatError::leftUnmounted(const std::string& message, const std::string& volumeName,
+                                                const std::string& reason) {
+    std::string text = trimmed(message);
+    if (text.empty() || text.back() != '.') text += '.';
+    std::string cause = trimmed(reason);
+    while (!cause.empty() && cause.back() == '.') cause.pop_back();
+    text += " \u201c" + volumeName + "\u201d is left unmounted";
+    text += cause.empty() ? std::string(".") : " \u2014 mounting it again failed: " + cause + ".";
+    return diskutilFailed(text);
 }
 
 }  // namespace tessaline

@@ -25,6 +25,11 @@ public:
     static DriveFormatError diskutilFailed(const std::string& message) { return {Kind::diskutilFailed, message}; }
     static DriveFormatError volumeChanged(const std::string& path) { return {Kind::volumeChanged, path}; }
     static DriveFormatError formatUnavailable(const std::string& displayName, const std::string& toolName);
+    // A failure after which the volume could not be mounted again: `message`, then "“<name>” is
+    // left unmounted — mounting it again failed: <reason>." (without the reason part when
+    // there is none). A diskutilFailed.
+    static DriveFormatError leftUnmounted(const std::string& message, const std::string& volumeName,
+                                          const std::string& reason);
 
     Kind kind() const { return kind_; }
     const std::string& payload() const { return payload_; }
