@@ -123,6 +123,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
 
     auto ticket = runs_.begin();
     wasStopped_ = false;
+    runOutlivedItsReport_ = false;
     filingNotice_.reset();
     int64_t total = 0;
     for (const auto& file : files) total += file.byteSize;
@@ -211,7 +212,22 @@ void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, boo
             self->filingNotice_ = notice;
             Q_EMIT self->changed();
         });
-    phase_ = Done{std::move(log)};
+    if (runOutlivedItsReport_)
+        phase_ = Idle{};
+    else
+        phase_ = Done{std::move(log)};
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::reportReplaced() {
+    if (isRunning()) {
+        runOutlivedItsReport_ = true;
+        return;
+    }
+    if (std::holds_alternative<Idle>(phase_)) return;
+    phase_ = Idle{};
+    wasStopped_ = false;
+    filingNotice_.reset();
     Q_EMIT changed();
 }
 
