@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ListingGate.hpp"
@@ -243,6 +244,9 @@ TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
     archive().archive(scan("BAD", true), std::nullopt, tessaline::nowEpoch());
     archive().archive(copy("FINE", 0), std::nullopt, tessaline::nowEpoch());
     archive().archive(copy("BROKE", 3), std::nullopt, tessaline::nowEpoch());
+    tessaline::TransferLog halted = copy("HALTED", 20);
+    halted.wasCancelled = true;  // stopped by the user before any file failed
+    archive().archive(halted, std::nullopt, tessaline::nowEpoch());
     projects->addJob(QStringLiteral("Feature"));
     makeView();
 
@@ -254,6 +258,11 @@ TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
     EXPECT_EQ(shown("GOOD", LogRowDelegate::problem), QString());  // the green check
     EXPECT_EQ(shown("BAD", LogRowDelegate::problem), QStringLiteral("missing"));
     EXPECT_EQ(shown("BROKE", LogRowDelegate::problem), QStringLiteral("failed"));
+    // A stopped copy is not a failed one: its own word, in orange.
+    EXPECT_EQ(shown("HALTED", LogRowDelegate::problem), QStringLiteral("stopped"));
+    EXPECT_EQ(rowItem("HALTED")->data(0, LogRowDelegate::problemColor).value<QColor>(), Style::warn());
+    EXPECT_EQ(rowItem("BROKE")->data(0, LogRowDelegate::problemColor).value<QColor>(), Style::bad());
+    EXPECT_EQ(color("HALTED"), Style::warn());
     EXPECT_NE(color("GOOD"), color("BAD"));
     EXPECT_NE(color("FINE"), color("BROKE"));
     EXPECT_NE(color("GOOD"), color("FINE"));

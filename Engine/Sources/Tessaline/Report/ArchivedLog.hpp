@@ -23,6 +23,7 @@ struct ArchivedLog {
     std::string summary;
     std::map<std::string, int64_t> counts;
     bool hasProblem = false;
+    bool wasStopped = false;  // a copy the user stopped before it handled every file
     std::filesystem::path directory;
     std::filesystem::path primaryFile;       // directory / primaryFileName, existing or not
     std::vector<std::filesystem::path> files;  // every entry but "meta.json", sorted by path bytes
