@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
@@ -9,6 +10,7 @@
 
 #include "Tessaline/Report/LogArchive.hpp"
 
+#include <QDir>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -364,6 +366,14 @@ TEST_F(MissingSyncTest, PickingAFolderClearsAFinishedRunAndCancellingChangesNoth
     vm.pickDestination();
     EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
     EXPECT_FALSE(vm.destinationIsSuggested());
+}
+
+TEST_F(MissingSyncTest, WithoutADestinationThePanelOpensWhereDrivesMountElseAtHome) {
+    MissingSyncViewModel vm(deps());
+    vm.pickDestination();
+    const QString mounts = RemovableMounts::parentFolder();
+    EXPECT_EQ(lastRequest.startFolder, mounts.isEmpty() ? QDir::homePath() : mounts);
+    EXPECT_FALSE(lastRequest.startFolder.isEmpty());
 }
 
 TEST(MissingSyncFiles, PrimariesThenSidecarsWithSizesFromDisk) {

@@ -4,6 +4,7 @@
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -74,6 +75,18 @@ TEST_F(Settings, TheGrantPanelOpensWhereDrivesMountAndTheReportsPanelMayCreateFo
     ASSERT_EQ(folderRequests.size(), 2u);
     EXPECT_EQ(folderRequests[1].prompt, QStringLiteral("Save Reports Here"));
     EXPECT_TRUE(folderRequests[1].canCreateFolders);
+    // No reports folder yet: the panel opens at home, never in the working directory.
+    EXPECT_EQ(folderRequests[1].startFolder, QDir::homePath());
+
+    // With one set, "Change…" opens at it.
+    const std::filesystem::path reports = sandbox.path() / "Reports";
+    std::filesystem::create_directories(reports);
+    nextFolder = qpath(reports);
+    view.model().chooseReportsFolder();
+    ASSERT_EQ(view.model().reportsFolderPath(), qpath(reports));
+    view.findChild<QPushButton*>(QStringLiteral("settings.changeReports"))->click();
+    ASSERT_EQ(folderRequests.size(), 4u);
+    EXPECT_EQ(folderRequests[3].startFolder, qpath(reports));
 }
 
 TEST_F(Settings, GrantingAndForgettingADriveRewritesTheGrantsFile) {

@@ -18,6 +18,7 @@
 #include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -451,6 +452,8 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     EXPECT_EQ(requests[0].prompt, QStringLiteral("Save Logs Here"));
     EXPECT_EQ(requests[0].message, QStringLiteral("Choose where Brindlecove saves scan and transfer logs."));
     EXPECT_TRUE(requests[0].canCreateFolders);
+    // No folder chosen yet: the panel opens at home, never in the working directory.
+    EXPECT_EQ(requests[0].startFolder, QDir::homePath());
     EXPECT_FALSE(defaults().contains(LogArchiveProvider::bookmarkKey));
     EXPECT_EQ(store->logs().size(), 1u);
 
@@ -465,6 +468,10 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     EXPECT_TRUE(store->logs().empty());  // nothing moved from the old archive
     EXPECT_EQ(view->findChild<QStackedWidget*>()->currentWidget()->objectName(), QStringLiteral("logs.empty"));
     EXPECT_EQ(archive().list().size(), 1u);
+    // The next panel opens at the chosen folder, so accepting it at once keeps the archive.
+    folderAnswer.reset();
+    change->click();
+    EXPECT_EQ(requests.back().startFolder, qpath(shoot));
 
     // New logs now go to the chosen folder.
     ASSERT_TRUE(LogArchiveProvider::shared().archiveTransfer(copy("B001", 0)));

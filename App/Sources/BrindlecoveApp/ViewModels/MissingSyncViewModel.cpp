@@ -3,6 +3,8 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/PanelFolder.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 
 #include "Tessaline/Bookmarks/BookmarkError.hpp"
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -83,7 +85,8 @@ void MissingSyncViewModel::pickDestination() {
     request.message =
         QStringLiteral("Pick the folder to copy the missing files into (where the rest of the shoot already lives).");
     request.canCreateFolders = true;
-    if (destination_) request.startFolder = *destination_;
+    // At the destination, else where backup drives mount, else home.
+    request.startFolder = PanelFolder::orHome(destination_ ? *destination_ : RemovableMounts::parentFolder());
     auto chosen = dependencies_.dialogs.chooseFolder(request);
     if (!chosen) return;
     // A run may have started while the panel was open; its phase is not cleared under it.
