@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/Views/SettingsView.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/QtWarningLog.hpp"
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
@@ -87,6 +88,36 @@ TEST_F(Settings, TheGrantPanelOpensWhereDrivesMountAndTheReportsPanelMayCreateFo
     view.findChild<QPushButton*>(QStringLiteral("settings.changeReports"))->click();
     ASSERT_EQ(folderRequests.size(), 4u);
     EXPECT_EQ(folderRequests[3].startFolder, qpath(reports));
+}
+
+TEST_F(Settings, UsingTheSectionPrintsNoQtWarning) {
+    {
+        tessaline::FingerprintIndex index(tessaline::FingerprintIndex::defaultDatabaseURL());
+        index.upsert(tessaline::Fingerprint{.url = "/media/card/A001.MOV", .byteSize = 1234}, "A_CAM", 1'700'000'000.0);
+    }
+    const std::filesystem::path reports = sandbox.path() / "Reports";
+    std::filesystem::create_directories(reports);
+    brindlecove::testing::QtWarningLog warnings;
+    SettingsView view(dialogs(), inlineRunner());
+    view.resize(720, 480);
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return view.model().showsCacheStatistics(); }));
+    // Every rebuild of the form, with and without a reports folder and cache statistics.
+    nextFolder = qpath(reports);
+    view.findChild<QPushButton*>(QStringLiteral("settings.chooseReports"))->click();
+    view.findChild<QPushButton*>(QStringLiteral("settings.changeReports"))->click();
+    nextFolder.reset();
+    view.findChild<QPushButton*>(QStringLiteral("settings.grantAccess"))->click();
+    view.model().refresh();
+    drainEvents();
+    confirmAnswer = true;
+    view.model().confirmAndClearCache();
+    ASSERT_TRUE(waitFor([&] { return !view.model().showsCacheStatistics(); }));
+    view.findChild<QPushButton*>(QStringLiteral("settings.stopReports"))->click();
+    drainEvents();
+    EXPECT_FALSE(view.model().reportsFolderPath());
+    EXPECT_TRUE(warnings.withoutPlatformNotices().isEmpty())
+        << warnings.withoutPlatformNotices().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(Settings, GrantingAndForgettingADriveRewritesTheGrantsFile) {
