@@ -15,6 +15,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QLocale>
 #include <QMenu>
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
     qputenv("XDG_RUNTIME_DIR", (home.path() + "/run").toUtf8());
     QDir().mkpath(home.path() + "/run");
+    // Qt refuses a runtime folder others may enter, with a warning.
+    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
@@ -9,6 +10,7 @@
 
 #include "Tessaline/Report/LogArchive.hpp"
 
+#include <QDir>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
@@ -232,6 +234,39 @@ TEST_F(MissingSyncTest, StopEndsWithTheFilesHandledSoFar) {
     EXPECT_TRUE(ReportTexts::outcome(log, true).text.startsWith("Stopped early — "));
 }
 
+TEST_F(MissingSyncTest, ANewReportPutsAwayTheOutcomeOfTheRescueBeforeIt) {
+    QSignalSpy archived(&AppEvents::instance(), &AppEvents::logArchived);
+    auto gate = std::make_shared<GateIO>();
+    auto d = deps();
+    d.copyIO = gate;
+    MissingSyncViewModel vm(d);
+    auto report = cardReport(1, 1000);
+    vm.adoptSuggestionIfNeeded(*report);
+
+    // The report is replaced while its rescue copies: the copy goes on and is filed, but its
+    // outcome is not shown under the new report.
+    vm.start(*report);
+    ASSERT_TRUE(gate->waitUntilReached());
+    vm.reportReplaced();
+    EXPECT_TRUE(vm.isRunning());
+    gate->release();
+    ASSERT_TRUE(waitFor([&] { return !vm.runningNoun() && archived.count() == 1; }, 30'000));
+    EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
+    EXPECT_TRUE(fs::exists(drive / "Shoot" / "C0010.MP4"));
+
+    // A finished rescue of this report shows its outcome until a new report arrives; the
+    // destination stays for the next rescue.
+    fs::remove(drive / "Shoot" / "C0010.MP4");
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
+    vm.reportReplaced();
+    EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
+    EXPECT_FALSE(vm.wasStopped());
+    EXPECT_EQ(vm.destination(), qtPath(drive / "Shoot"));
+    EXPECT_TRUE(vm.destinationIsSuggested());
+    ASSERT_TRUE(waitFor([&] { return archived.count() == 2; }));
+}
+
 TEST_F(MissingSyncTest, ADestinationThatIsGoneFailsEveryFileAndCreatesNothing) {
     const QString picked = qtPath(drive / "Shoot" / "Rescue");
     fs::create_directories(drive / "Shoot" / "Rescue");
@@ -331,6 +366,14 @@ TEST_F(MissingSyncTest, PickingAFolderClearsAFinishedRunAndCancellingChangesNoth
     vm.pickDestination();
     EXPECT_TRUE(std::holds_alternative<MissingSyncViewModel::Idle>(vm.phase()));
     EXPECT_FALSE(vm.destinationIsSuggested());
+}
+
+TEST_F(MissingSyncTest, WithoutADestinationThePanelOpensWhereDrivesMountElseAtHome) {
+    MissingSyncViewModel vm(deps());
+    vm.pickDestination();
+    const QString mounts = RemovableMounts::parentFolder();
+    EXPECT_EQ(lastRequest.startFolder, mounts.isEmpty() ? QDir::homePath() : mounts);
+    EXPECT_FALSE(lastRequest.startFolder.isEmpty());
 }
 
 TEST(MissingSyncFiles, PrimariesThenSidecarsWithSizesFromDisk) {

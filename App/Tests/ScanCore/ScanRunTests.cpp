@@ -145,16 +145,19 @@ TEST_F(ScanRunTest, DriveOnTheCardContributesNothingAndIsSkipped) {
     // A "backup" folder on the card holding copies of card clips.
     ScanCardFixture::writeDrive(card() / "Backup");
     const std::string label = grant(card() / "Backup");
-    Recorded recorded = run({card(), {label}, false, false}, environment(2));
+    Recorded recorded = run({card(), {label, "NOT_CONNECTED"}, false, false}, environment(2));
     auto report = reportOf(recorded);
     ASSERT_TRUE(report);
     EXPECT_TRUE(report->drivePaths.empty());
     EXPECT_TRUE(report->confirmed().empty());
     EXPECT_FALSE(report->isSafeToErase());
-    std::vector<std::string> skipped;
+    // Each skip says why: the drive on the card is named as such, not as unmounted.
+    using Reason = scan_event::DriveSkipped::Reason;
+    std::vector<scan_event::DriveSkipped> skipped;
     for (const ScanEvent& event : recorded.events)
-        if (auto* e = std::get_if<scan_event::DriveSkipped>(&event)) skipped.push_back(e->label);
-    EXPECT_EQ(skipped, std::vector<std::string>{label});
+        if (auto* e = std::get_if<scan_event::DriveSkipped>(&event)) skipped.push_back(*e);
+    EXPECT_EQ(skipped, (std::vector<scan_event::DriveSkipped>{{label, Reason::onCard},
+                                                              {"NOT_CONNECTED", Reason::unavailable}}));
 }
 
 TEST_F(ScanRunTest, CardBoundIntoTheDriveByABindMountProvesNothing) {

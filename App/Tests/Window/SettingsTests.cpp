@@ -1,9 +1,11 @@
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/Views/SettingsView.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/QtWarningLog.hpp"
 
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -74,6 +76,48 @@ TEST_F(Settings, TheGrantPanelOpensWhereDrivesMountAndTheReportsPanelMayCreateFo
     ASSERT_EQ(folderRequests.size(), 2u);
     EXPECT_EQ(folderRequests[1].prompt, QStringLiteral("Save Reports Here"));
     EXPECT_TRUE(folderRequests[1].canCreateFolders);
+    // No reports folder yet: the panel opens at home, never in the working directory.
+    EXPECT_EQ(folderRequests[1].startFolder, QDir::homePath());
+
+    // With one set, "Change…" opens at it.
+    const std::filesystem::path reports = sandbox.path() / "Reports";
+    std::filesystem::create_directories(reports);
+    nextFolder = qpath(reports);
+    view.model().chooseReportsFolder();
+    ASSERT_EQ(view.model().reportsFolderPath(), qpath(reports));
+    view.findChild<QPushButton*>(QStringLiteral("settings.changeReports"))->click();
+    ASSERT_EQ(folderRequests.size(), 4u);
+    EXPECT_EQ(folderRequests[3].startFolder, qpath(reports));
+}
+
+TEST_F(Settings, UsingTheSectionPrintsNoQtWarning) {
+    {
+        tessaline::FingerprintIndex index(tessaline::FingerprintIndex::defaultDatabaseURL());
+        index.upsert(tessaline::Fingerprint{.url = "/media/card/A001.MOV", .byteSize = 1234}, "A_CAM", 1'700'000'000.0);
+    }
+    const std::filesystem::path reports = sandbox.path() / "Reports";
+    std::filesystem::create_directories(reports);
+    brindlecove::testing::QtWarningLog warnings;
+    SettingsView view(dialogs(), inlineRunner());
+    view.resize(720, 480);
+    view.show();
+    ASSERT_TRUE(waitFor([&] { return view.model().showsCacheStatistics(); }));
+    // Every rebuild of the form, with and without a reports folder and cache statistics.
+    nextFolder = qpath(reports);
+    view.findChild<QPushButton*>(QStringLiteral("settings.chooseReports"))->click();
+    view.findChild<QPushButton*>(QStringLiteral("settings.changeReports"))->click();
+    nextFolder.reset();
+    view.findChild<QPushButton*>(QStringLiteral("settings.grantAccess"))->click();
+    view.model().refresh();
+    drainEvents();
+    confirmAnswer = true;
+    view.model().confirmAndClearCache();
+    ASSERT_TRUE(waitFor([&] { return !view.model().showsCacheStatistics(); }));
+    view.findChild<QPushButton*>(QStringLiteral("settings.stopReports"))->click();
+    drainEvents();
+    EXPECT_FALSE(view.model().reportsFolderPath());
+    EXPECT_TRUE(warnings.withoutPlatformNotices().isEmpty())
+        << warnings.withoutPlatformNotices().join(QLatin1Char('\n')).toStdString();
 }
 
 TEST_F(Settings, GrantingAndForgettingADriveRewritesTheGrantsFile) {

@@ -8,6 +8,7 @@
 #include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/NewJobDialog.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ListingGate.hpp"
@@ -18,6 +19,7 @@
 #include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -246,6 +248,9 @@ TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
     archive().archive(scan("BAD", true), std::nullopt, tessaline::nowEpoch());
     archive().archive(copy("FINE", 0), std::nullopt, tessaline::nowEpoch());
     archive().archive(copy("BROKE", 3), std::nullopt, tessaline::nowEpoch());
+    tessaline::TransferLog halted = copy("HALTED", 20);
+    halted.wasCancelled = true;  // stopped by the user before any file failed
+    archive().archive(halted, std::nullopt, tessaline::nowEpoch());
     projects->addJob(QStringLiteral("Feature"));
     makeView();
 
@@ -257,6 +262,11 @@ TEST_F(LogsViewTests, RowsShowKindProblemAndJobAsTheModeAsks) {
     EXPECT_EQ(shown("GOOD", LogRowDelegate::problem), QString());  // the green check
     EXPECT_EQ(shown("BAD", LogRowDelegate::problem), QStringLiteral("missing"));
     EXPECT_EQ(shown("BROKE", LogRowDelegate::problem), QStringLiteral("failed"));
+    // A stopped copy is not a failed one: its own word, in orange.
+    EXPECT_EQ(shown("HALTED", LogRowDelegate::problem), QStringLiteral("stopped"));
+    EXPECT_EQ(rowItem("HALTED")->data(0, LogRowDelegate::problemColor).value<QColor>(), Style::warn());
+    EXPECT_EQ(rowItem("BROKE")->data(0, LogRowDelegate::problemColor).value<QColor>(), Style::bad());
+    EXPECT_EQ(color("HALTED"), Style::warn());
     EXPECT_NE(color("GOOD"), color("BAD"));
     EXPECT_NE(color("FINE"), color("BROKE"));
     EXPECT_NE(color("GOOD"), color("FINE"));
@@ -505,6 +515,8 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     EXPECT_EQ(requests[0].prompt, QStringLiteral("Save Logs Here"));
     EXPECT_EQ(requests[0].message, QStringLiteral("Choose where Brindlecove saves scan and transfer logs."));
     EXPECT_TRUE(requests[0].canCreateFolders);
+    // No folder chosen yet: the panel opens at home, never in the working directory.
+    EXPECT_EQ(requests[0].startFolder, QDir::homePath());
     EXPECT_FALSE(defaults().contains(LogArchiveProvider::bookmarkKey));
     EXPECT_EQ(store->logs().size(), 1u);
 
@@ -519,6 +531,10 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     EXPECT_TRUE(store->logs().empty());  // nothing moved from the old archive
     EXPECT_EQ(view->findChild<QStackedWidget*>()->currentWidget()->objectName(), QStringLiteral("logs.empty"));
     EXPECT_EQ(archive().list().size(), 1u);
+    // The next panel opens at the chosen folder, so accepting it at once keeps the archive.
+    folderAnswer.reset();
+    change->click();
+    EXPECT_EQ(requests.back().startFolder, qpath(shoot));
 
     // New logs now go to the chosen folder.
     ASSERT_TRUE(LogArchiveProvider::shared().archiveTransfer(copy("B001", 0)));

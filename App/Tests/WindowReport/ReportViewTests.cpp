@@ -4,6 +4,7 @@
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/EmptyStateView.hpp"
 #include "BrindlecoveApp/Views/ReportFileList.hpp"
@@ -286,4 +287,47 @@ TEST_F(ReportViewTest, RowClickPreviewAndContextMenu) {
     QTest::mouseClick(list->view()->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 5, row.center().y()));
     EXPECT_EQ(requested.last(), "/c/B.MOV");
     EXPECT_EQ(view->previewController().current(), "/c/B.MOV");
+}
+
+// The window's own view models, as the section meets them when the next card is scanned.
+class ReportSectionInWindowTest : public AppSandboxedTest {};
+
+TEST_F(ReportSectionInWindowTest, ARescueOutcomeIsNotShownUnderTheNextCardsReport) {
+    const fs::path card = sandbox.path() / "card";
+    const fs::path drive = sandbox.path() / "drive";
+    fs::create_directories(drive);
+    tessaline::testing::writePatternFile(card / "DCIM/C0001.MP4", 200'000);
+    Dialogs dialogs;
+    dialogs.chooseFolder = [&](const FolderRequest&) { return std::optional<QString>(qtPath(drive)); };
+    WindowModels models(dialogs);
+    ThumbnailService thumbnails(QSize(112, 80), [](const QString&, QSize) { return QImage(); });
+    auto makeView = [&] {
+        auto view = std::make_unique<ReportView>(models.scan(), models.missingSync(), dialogs, FileRevealer{}, thumbnails);
+        view->resize(900, 800);
+        view->show();
+        return view;
+    };
+    auto view = makeView();
+    auto shown = [&](const char* name) {
+        return view->findChild<QWidget*>(QString::fromLatin1(name))->isVisibleTo(view.get());
+    };
+    QSignalSpy archived(&AppEvents::instance(), &AppEvents::logArchived);
+    models.scan().setLastReport(
+        makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card));
+    view->findChild<QPushButton*>("rescue.change")->click();
+    view->findChild<QPushButton*>("rescue.sync")->click();
+    ASSERT_TRUE(waitFor([&] { return shown("rescue.done"); }));
+    EXPECT_EQ(view->findChild<QLabel*>("rescue.outcome")->text(),
+              "All 1 missing files copied and verified byte-for-byte.");
+
+    // The next card's report starts the group afresh, here and when the section is entered again.
+    models.scan().setLastReport(countsReport(5, 0));
+    EXPECT_TRUE(shown("report.rescue"));
+    EXPECT_FALSE(shown("rescue.done"));
+    EXPECT_TRUE(view->findChild<QPushButton*>("rescue.sync")->isEnabled());
+    EXPECT_EQ(view->findChild<QPushButton*>("rescue.sync")->text(), "Sync 5 Missing Files to Drive");
+    view = makeView();
+    EXPECT_TRUE(shown("report.rescue"));
+    EXPECT_FALSE(shown("rescue.done"));
+    EXPECT_TRUE(waitFor([&] { return archived.count() == 1; }));  // filed before the sandbox goes
 }

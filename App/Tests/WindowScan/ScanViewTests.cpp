@@ -244,6 +244,36 @@ TEST_F(ScanViewTest, StartNeedsACardAndFreshScanGoesThroughTheMenuAction) {
     EXPECT_EQ(symbolText("scan.status.failed"), ScanViewModel::noDrivesMessage);
 }
 
+TEST_F(ScanViewTest, ACardGrantedAsItsOwnBackupDriveIsNamedAsSuch) {
+    // The card itself is the one granted drive: it is mounted, but lies on the card.
+    const auto labels = [&] {
+        grant("CARD");
+        return tessaline::SecurityScopedBookmarkStore().grantedVolumeLabels();
+    }();
+    ASSERT_EQ(labels.size(), 1u);
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<scan_phase::Done>(model->phase()); }));
+    drainEvents();
+    EXPECT_TRUE(shown("scan.status.summary"));
+    EXPECT_FALSE(shown("scan.summary.skipped"));
+    EXPECT_TRUE(shown("scan.summary.skippedOnCard"));
+    EXPECT_EQ(symbolText("scan.summary.skippedOnCard"),
+              QStringLiteral("Skipped (on the card itself \u2014 not a backup): ") +
+                  QString::fromStdString(labels.front()) + QLatin1Char('.'));
+
+    // Beside a drive that is not connected, each is named for its own reason.
+    ScanScreenState state = running(scan_phase::Done{});
+    state.lastReport = ScanScreenState::Summary{};
+    state.skippedDriveLabels = {QStringLiteral("BACKUP_B")};
+    state.skippedOnCardLabels = {QStringLiteral("EOS_DIGITAL")};
+    view->render(state);
+    EXPECT_EQ(symbolText("scan.summary.skipped"),
+              QStringLiteral("Skipped (not mounted right now): BACKUP_B. Missing count above includes their contents."));
+    EXPECT_EQ(symbolText("scan.summary.skippedOnCard"),
+              QStringLiteral("Skipped (on the card itself \u2014 not a backup): EOS_DIGITAL."));
+}
+
 TEST_F(ScanViewTest, InsertedVolumesAreListedOnShowAndOnRefresh) {
     view->show();
     drainEvents();

@@ -80,6 +80,11 @@ void fileShoot(ScreenshotStudio& studio) {
     archive.archive(scanRun("C003", true, now - 86400 - 3600), spot, now - 86400 - 3600);
     archive.archive(copyRun("C003", 20, 0, now - 86400 - 7200), spot, now - 86400 - 7200);
     archive.archive(copyRun("SOUND", 4, 0, now - 3 * 86400), std::nullopt, now - 3 * 86400);
+    // A copy stopped by the user after 15 of 40 files: stopped, not failed.
+    tessaline::TransferLog stopped = copyRun("D004", 15, 0, now - 300);
+    stopped.wasCancelled = true;
+    stopped.plannedFileCount = 40;
+    archive.archive(stopped, feature, now - 300);
     ProjectStore& projects = studio.context().projectStore();
     projects.addJob(QStringLiteral("Coffee Spot"));
     projects.addJob(QStringLiteral("Harbour Feature"));

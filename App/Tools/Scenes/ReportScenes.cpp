@@ -155,6 +155,9 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         ScreenshotStudio::waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); });
         ScreenshotStudio::wait(100);
         studio.save(QStringLiteral("report-rescued"));
+        // The next scan's report starts the rescue group afresh: no outcome of the last rescue.
+        showReport(studio, reportOf(card, files, drive + QStringLiteral("-next"), 5));
+        studio.save(QStringLiteral("report-after-rescue-next-report"));
     }
 
     showReport(studio, reportOf(card, files, drive, 0, {fspath(card + QStringLiteral("/DCIM/101MEDIA"))}));

@@ -150,6 +150,12 @@ ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) {
     LogArchiveProvider::shared().chooseFolder(home);
     UserDefaults::standard().remove(LogArchiveProvider::bookmarkKey);
     UserDefaults::standard().remove(LogArchiveProvider::pathKey);
+    // The card granted as a backup drive of its own: named for what it is, not as unmounted.
+    grants.grant(card);
+    model.startScan(false);
+    ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
+    ScreenshotStudio::wait(200);
+    studio.save("scan-done-card-granted", &view);
 });
 
 }  // namespace

@@ -348,6 +348,24 @@ TEST_F(LogArchiveTest, StoppedIncompleteAndFailedCopiesAreFlaggedButAnEmptyOneIs
     EXPECT_EQ(archive.list().size(), 6u);
 }
 
+TEST_F(LogArchiveTest, AStoppedCopyIsMarkedStoppedInItsMetaAndListedSo) {
+    using S = CopyEngine::FileStatus;
+    EpochSeconds at = localTime(2025, 3, 7, 18, 0, 0);
+    ArchivedLog stopped = archive.archive(copyLog(10, {S::copiedVerified()}, true), std::nullopt, at);
+    ArchivedLog incomplete = archive.archive(copyLog(3, {S::copiedVerified()}), std::nullopt, at);
+    EXPECT_TRUE(stopped.wasStopped);
+    EXPECT_FALSE(incomplete.wasStopped);
+    EXPECT_NE(readFile(stopped.directory / "meta.json").find("\"wasStopped\": true"), std::string::npos);
+    // Logs that were not stopped keep the meta file they always had.
+    EXPECT_EQ(readFile(incomplete.directory / "meta.json").find("wasStopped"), std::string::npos);
+    for (const ArchivedLog& listed : archive.list())
+        EXPECT_EQ(listed.wasStopped, listed.id == stopped.id) << listed.id;
+
+    auto meta = nlohmann::json::parse(readFile(stopped.directory / "meta.json"));
+    meta["wasStopped"] = "yes";
+    EXPECT_THROW(LogMeta::fromJson(meta), std::invalid_argument);
+}
+
 TEST_F(LogArchiveTest, AScanFiledBeforeOtherFilesWereCountedStillLists) {
     // The meta.json and report JSON an earlier version wrote: four counts, no other files.
     const fs::path folder = sandbox / "Logs/2025-06-01/verify-113005";

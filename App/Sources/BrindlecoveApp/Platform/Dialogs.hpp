@@ -14,13 +14,13 @@ struct FolderRequest {
     QString prompt;           // the accept button's text, e.g. "Grant Access"
     QString message;          // the sentence telling what to pick
     bool canCreateFolders = false;
-    QString startFolder;      // where the panel opens; empty: the panel's own choice
+    QString startFolder;      // where the panel opens; empty or gone: the home folder
 };
 
 struct SaveRequest {
     QString suggestedName;    // the file name filled in, e.g. "Brindlecove Report.pdf"
     QString prompt;           // the accept button's text, e.g. "Export"
-    QString startFolder;      // empty: the panel's own choice
+    QString startFolder;      // empty or gone: the home folder
 };
 
 struct Confirmation {

@@ -7,7 +7,7 @@
 namespace brindlecove::RemovableMounts {
 
 // "/run/media/<user>" when that folder exists, else "/media/<user>" when it exists, else
-// "/media" when it exists, else an empty text (the panel then opens where it likes).
+// "/media" when it exists, else an empty text (the panel then opens in the home folder).
 QString parentFolder();
 
 }  // namespace brindlecove::RemovableMounts

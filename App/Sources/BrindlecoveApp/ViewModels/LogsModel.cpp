@@ -4,11 +4,13 @@
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
+#include "BrindlecoveApp/Platform/PanelFolder.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
 
@@ -153,6 +155,12 @@ void LogsModel::chooseFolder() {
     request.prompt = QStringLiteral("Save Logs Here");
     request.message = QStringLiteral("Choose where Brindlecove saves scan and transfer logs.");
     request.canCreateFolders = true;
+    // At the folder chosen before (the archive is its "Brindlecove Logs" subfolder), else home.
+    if (std::optional<QString> shown = store_.provider().defaultsSource()().string(LogArchiveProvider::pathKey)) {
+        const QFileInfo archive(*shown);
+        request.startFolder = archive.fileName() == LogArchiveProvider::subfolder ? archive.path() : *shown;
+    }
+    request.startFolder = PanelFolder::orHome(request.startFolder);
     std::optional<QString> folder = dependencies_.dialogs.chooseFolder(request);
     if (!folder || folder->isEmpty()) return;
     // A folder whose grant can't be made stores nothing: the archive stays where it was.

@@ -3,6 +3,8 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/PanelFolder.hpp"
+#include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 
 #include "Tessaline/Bookmarks/BookmarkError.hpp"
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -83,7 +85,8 @@ void MissingSyncViewModel::pickDestination() {
     request.message =
         QStringLiteral("Pick the folder to copy the missing files into (where the rest of the shoot already lives).");
     request.canCreateFolders = true;
-    if (destination_) request.startFolder = *destination_;
+    // At the destination, else where backup drives mount, else home.
+    request.startFolder = PanelFolder::orHome(destination_ ? *destination_ : RemovableMounts::parentFolder());
     auto chosen = dependencies_.dialogs.chooseFolder(request);
     if (!chosen) return;
     // A run may have started while the panel was open; its phase is not cleared under it.
@@ -123,6 +126,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
 
     auto ticket = runs_.begin();
     wasStopped_ = false;
+    runOutlivedItsReport_ = false;
     filingNotice_.reset();
     int64_t total = 0;
     for (const auto& file : files) total += file.byteSize;
@@ -211,7 +215,22 @@ void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, boo
             self->filingNotice_ = notice;
             Q_EMIT self->changed();
         });
-    phase_ = Done{std::move(log)};
+    if (runOutlivedItsReport_)
+        phase_ = Idle{};
+    else
+        phase_ = Done{std::move(log)};
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::reportReplaced() {
+    if (isRunning()) {
+        runOutlivedItsReport_ = true;
+        return;
+    }
+    if (std::holds_alternative<Idle>(phase_)) return;
+    phase_ = Idle{};
+    wasStopped_ = false;
+    filingNotice_.reset();
     Q_EMIT changed();
 }
 

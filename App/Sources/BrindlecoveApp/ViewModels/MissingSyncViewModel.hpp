@@ -83,6 +83,11 @@ public:
     // Starts the copy of the report's missing files; silently nothing without a destination,
     // during a run, or with nothing to rescue.
     void start(const tessaline::VerificationReport& report);
+    // A new report replaced the one the rescue was for. An outcome is shown only with the
+    // report it rescued: a finished run's outcome is put away (the phase returns to idle), and
+    // a run still copying goes on but ends idle, its log filed as always. The destination and
+    // the structure option stay.
+    void reportReplaced();
 
     // "rescue copy" while a run is in progress, for the window's close check.
     std::optional<QString> runningNoun() const;
@@ -110,6 +115,7 @@ private:
     bool destinationIsSuggested_ = false;
     Phase phase_ = Idle{};
     bool wasStopped_ = false;
+    bool runOutlivedItsReport_ = false;  // the running copy's report was replaced
     std::optional<QString> filingNotice_;
     bool preserveStructure_ = false;
     RunControl runs_{this};

@@ -43,7 +43,11 @@ struct DriveProgress {
     bool operator==(const DriveProgress&) const = default;
 };
 struct DriveSkipped {
+    // Why the drive contributed nothing: it could not be opened or read (not connected, no
+    // usable grant, its walk failed), or its root is the card itself or a folder on it.
+    enum class Reason { unavailable, onCard };
     std::string label;
+    Reason reason = Reason::unavailable;
     bool operator==(const DriveSkipped&) const = default;
 };
 struct VerifyingProgress {

@@ -167,14 +167,18 @@ private:
             stopIfCancelled();
             emit(scan_event::DriveStarted{label});
             bool used = false;
+            bool onCard = false;
             try {
                 used = grants.withAccess(label, [&](const fs::path& root) {
-                    return scanDrive(label, root, card, scanner, drivePaths, drivePrints);
+                    onCard = liesOnCard(placeOf(root), card);
+                    return !onCard && scanDrive(label, root, scanner, drivePaths, drivePrints);
                 });
             } catch (const std::exception&) {
                 used = false;
             }
-            if (!used) emit(scan_event::DriveSkipped{label});
+            if (!used)
+                emit(scan_event::DriveSkipped{label, onCard ? scan_event::DriveSkipped::Reason::onCard
+                                                            : scan_event::DriveSkipped::Reason::unavailable});
         }
         stopIfCancelled();
 
@@ -220,11 +224,10 @@ private:
         }
     }
 
-    // One drive, inside its access. False when the drive contributes nothing and counts as
-    // skipped (it lies on the card, or its walk failed).
-    bool scanDrive(const std::string& label, const fs::path& root, const Place& card, const FolderScanner& scanner,
+    // One drive that does not lie on the card, inside its access. False when the drive
+    // contributes nothing and counts as skipped (its walk failed).
+    bool scanDrive(const std::string& label, const fs::path& root, const FolderScanner& scanner,
                    std::vector<fs::path>& drivePaths, std::vector<Fingerprint>& drivePrints) {
-        if (liesOnCard(placeOf(root), card)) return false;
         drivePaths.push_back(root);
         ScanResult scan;
         try {

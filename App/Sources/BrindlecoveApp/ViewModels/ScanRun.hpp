@@ -7,8 +7,9 @@
 //
 // Never a false "safe": the card root is handed to the matcher and the verifier (a copy on
 // the card never proves a clip), drive walks leave the card out, a drive whose root lies on
-// the card contributes nothing and is reported skipped, and the card's unreadable folders
-// go into the report. A stopped run returns "Scan stopped." and never a report.
+// the card contributes nothing and is reported skipped for that reason, and the card's
+// unreadable folders go into the report. A stopped run returns "Scan stopped." and never a
+// report.
 
 #include "BrindlecoveApp/ViewModels/ScanEvent.hpp"
 

@@ -32,7 +32,8 @@ ScanScreenState ScanScreenState::of(const ScanViewModel& model, SummaryCache& ca
         if (cache.report != report) cache = {report, summaryOf(*report)};
         state.lastReport = cache.summary;
     }
-    state.skippedDriveLabels = model.skippedDriveLabels();
+    for (const QString& label : model.skippedDriveLabels())
+        (model.skippedOnCardLabels().contains(label) ? state.skippedOnCardLabels : state.skippedDriveLabels) << label;
     state.filingNotice = model.filingNotice();
     state.reportTextNotice = model.reportTextNotice();
     state.grantedDriveLabels = model.grantedDriveLabels();

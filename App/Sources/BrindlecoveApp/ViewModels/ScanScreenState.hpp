@@ -34,7 +34,8 @@ struct ScanScreenState {
     std::optional<double> estimatedSecondsRemaining;
     int totalFilesSearched = 0;
     std::optional<Summary> lastReport;
-    QStringList skippedDriveLabels;
+    QStringList skippedDriveLabels;    // skipped as not mounted (or unreadable) right now
+    QStringList skippedOnCardLabels;   // skipped because the drive lies on the card itself
     std::optional<QString> filingNotice;
     std::optional<QString> reportTextNotice;
     QStringList grantedDriveLabels;   // in the grants file's order

@@ -127,6 +127,7 @@ void ScanViewModel::setPhase(ScanPhase phase) {
 void ScanViewModel::startScan(bool fresh) {
     if (!canStartScan()) return;
     skippedDriveLabels_.clear();
+    skippedOnCardLabels_.clear();
     filingNotice_.reset();
     reportTextNotice_.reset();
     tracker_.clearResume();
@@ -179,6 +180,7 @@ void ScanViewModel::handle(const ScanEvent& event) {
                                         e.completed, e.total, e.elapsed);
             } else if constexpr (std::is_same_v<E, scan_event::DriveSkipped>) {
                 skippedDriveLabels_.append(fromStd(e.label));
+                if (e.reason == scan_event::DriveSkipped::Reason::onCard) skippedOnCardLabels_.append(fromStd(e.label));
             } else if constexpr (std::is_same_v<E, scan_event::VerifyingProgress>) {
                 phase_ = scan_phase::Verifying{e.completed, e.total};
                 tracker_.beginStage(QStringLiteral("verify"));

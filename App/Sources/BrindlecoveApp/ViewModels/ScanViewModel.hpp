@@ -92,6 +92,8 @@ public:
     bool canStartScan() const;
     bool isStopping() const { return isStopping_; }
     const QStringList& skippedDriveLabels() const { return skippedDriveLabels_; }
+    // Those of skippedDriveLabels() whose drive is the card itself or a folder on it.
+    const QStringList& skippedOnCardLabels() const { return skippedOnCardLabels_; }
     // Set when the last run's log could not be filed where the Logs section says logs are
     // saved: where it went and why. Cleared when the next run starts.
     const std::optional<QString>& filingNotice() const { return filingNotice_; }
@@ -141,6 +143,7 @@ private:
     ScanPhase phase_ = scan_phase::Idle{};
     std::shared_ptr<const tessaline::VerificationReport> lastReport_;
     QStringList skippedDriveLabels_;
+    QStringList skippedOnCardLabels_;
     std::optional<QString> filingNotice_;
     std::optional<QString> reportTextNotice_;
     QStringList selectedDriveLabels_;

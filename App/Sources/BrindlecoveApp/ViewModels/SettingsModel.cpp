@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
+#include "BrindlecoveApp/Platform/PanelFolder.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
 
@@ -94,10 +95,11 @@ void SettingsModel::forget(const QString& label) {
 
 void SettingsModel::chooseReportsFolder() {
     if (!dialogs_.chooseFolder) return;
+    // At the folder in use, else home.
     auto chosen = dialogs_.chooseFolder({QStringLiteral("Save Reports Here"),
                                          QStringLiteral("Pick a folder where Brindlecove should save a .txt copy of "
                                                         "every report."),
-                                         true});
+                                         true, PanelFolder::orHome(reportsFolderPath_.value_or(QString()))});
     if (!chosen || chosen->isEmpty()) return;
     if (!ReportsFolderStore::choose(std::filesystem::path(chosen->toStdString()))) {
         reportsError_ = QStringLiteral("Couldn't remember the folder “%1”: it can't be read.").arg(*chosen);

@@ -25,7 +25,12 @@ WindowModels::WindowModels(const Dialogs& dialogs)
       missingSync_(make<MissingSyncViewModel>(dialogs)),
       copy_(make<CopyViewModel>(dialogs)),
       cardPrep_(make<CardPrepViewModel>(dialogs)),
-      driveFormat_(make<DriveFormatViewModel>(dialogs)) {}
+      driveFormat_(make<DriveFormatViewModel>(dialogs)) {
+    // A rescue's outcome belongs with the report it rescued: every new report starts the
+    // Report section's rescue group afresh.
+    QObject::connect(scan_.get(), &ScanViewModel::lastReportChanged, missingSync_.get(),
+                     &MissingSyncViewModel::reportReplaced);
+}
 
 // Members go in reverse order; each view model's destructor cancels its run.
 WindowModels::~WindowModels() = default;

@@ -3,7 +3,9 @@
 // life: the scan (read by Report and Erase Card), the rescue copy, the verified copy (read
 // by Production Log) and the card erase. The reformat view model is replaced by a fresh one
 // whenever the Erase Card section is entered, unless it is inspecting or formatting, so a
-// running reformat keeps its view model and its outcome. Main thread.
+// running reformat keeps its view model and its outcome. Every new scan report starts the
+// rescue copy's group afresh (a rescue's outcome belongs with the report it rescued). Main
+// thread.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 

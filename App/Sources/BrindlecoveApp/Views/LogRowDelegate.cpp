@@ -33,11 +33,30 @@ struct Fonts {
           tag(styled(base, Style::TextStyle::caption2, QFont::DemiBold)) {}
 };
 
+// A copy that the user stopped and in which no file failed: it needs finishing, but nothing
+// went wrong.
+bool stoppedCleanly(const tessaline::ArchivedLog& log) {
+    if (log.kind != tessaline::LogKind::transfer || !log.wasStopped) return false;
+    const auto failed = log.counts.find("failed");
+    return failed == log.counts.end() || failed->second == 0;
+}
+
 }  // namespace
 
 QColor LogRowDelegate::iconColor(const tessaline::ArchivedLog& log) {
-    if (log.kind == tessaline::LogKind::transfer) return log.hasProblem ? Style::bad() : Style::good();
+    if (log.kind == tessaline::LogKind::transfer)
+        return !log.hasProblem ? Style::good() : stoppedCleanly(log) ? Style::warn() : Style::bad();
     return log.hasProblem ? Style::warn() : blue();
+}
+
+QString LogRowDelegate::problemWord(const tessaline::ArchivedLog& log) {
+    if (!log.hasProblem) return {};
+    if (log.kind != tessaline::LogKind::transfer) return QStringLiteral("missing");
+    return stoppedCleanly(log) ? QStringLiteral("stopped") : QStringLiteral("failed");
+}
+
+QColor LogRowDelegate::problemWordColor(const tessaline::ArchivedLog& log) {
+    return stoppedCleanly(log) ? Style::warn() : Style::bad();
 }
 
 void LogRowDelegate::describe(QTreeWidgetItem* item, const tessaline::ArchivedLog& log, bool showJobTag) {
@@ -50,8 +69,8 @@ void LogRowDelegate::describe(QTreeWidgetItem* item, const tessaline::ArchivedLo
     item->setData(0, summary, QString::fromStdString(log.summary));
     item->setData(0, job, showJobTag && log.project ? QString::fromStdString(*log.project) : QString());
     item->setData(0, time, LogsModel::timeText(log));
-    item->setData(0, problem,
-                  !log.hasProblem ? QString() : copy ? QStringLiteral("failed") : QStringLiteral("missing"));
+    item->setData(0, problem, problemWord(log));
+    item->setData(0, problemColor, problemWordColor(log));
     item->setToolTip(0, QString::fromStdString(log.subtitle));
 }
 
@@ -117,7 +136,7 @@ void LogRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
                             symbol(QStringLiteral("checkmark.circle.fill"), 13, Style::good(), ratio));
     } else {
         painter->setFont(fonts.tag);
-        painter->setPen(Style::bad());
+        painter->setPen(index.data(problemColor).value<QColor>());
         painter->drawText(QRect(trailingRight - trailingWidth, secondTop, trailingWidth, captionMetrics.height()),
                           Style::oneLine(Qt::AlignRight), problemText);
     }

@@ -28,15 +28,22 @@ public:
         summary,
         job,                       // the job tag; empty when not shown
         time,                      // the time of day
-        problem,                   // "missing", "failed", or empty for the check mark
+        problem,                   // "missing", "failed", "stopped", or empty for the check mark
+        problemColor,              // the problem word's colour
     };
 
     using QStyledItemDelegate::QStyledItemDelegate;
 
     // Fills `item` with the row of `log`; the subtitle is the display text.
     static void describe(QTreeWidgetItem* item, const tessaline::ArchivedLog& log, bool showJobTag);
-    // Blue for a scan, green for a copy; orange and red when the log has a problem.
+    // Blue for a scan, green for a copy; orange and red when the log has a problem, orange
+    // for a copy the user stopped (stopping is not failing).
     static QColor iconColor(const tessaline::ArchivedLog& log);
+    // The word under the time: empty (the check mark) without a problem; "missing" for a
+    // scan; "stopped" for a copy the user stopped with no file failed; else "failed".
+    static QString problemWord(const tessaline::ArchivedLog& log);
+    // Orange for "stopped", red for the other words.
+    static QColor problemWordColor(const tessaline::ArchivedLog& log);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;

@@ -213,6 +213,9 @@ QWidget* ScanView::makeScanGroup() {
     summaryColumn->addWidget(hint);
     summaryColumn->addWidget(unreadable_);
     summaryColumn->addWidget(skipped_);
+    skippedOnCard_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"),
+                                 QStringLiteral("scan.summary.skippedOnCard"), Style::warn(), summary_);
+    summaryColumn->addWidget(skippedOnCard_);
     filingNotice_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.summary.filingNotice"),
                                 Style::warn(), summary_);
     summaryColumn->addWidget(filingNotice_);
@@ -407,6 +410,11 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                 skipped_->setText(QStringLiteral("Skipped (not mounted right now): ") +
                                   state.skippedDriveLabels.join(QStringLiteral(", ")) +
                                   QStringLiteral(". Missing count above includes their contents."));
+                // A granted drive that is the card (or a folder on it) proves nothing: say so,
+                // rather than calling it unmounted.
+                skippedOnCard_->setVisible(!state.skippedOnCardLabels.isEmpty());
+                skippedOnCard_->setText(QStringLiteral("Skipped (on the card itself \u2014 not a backup): ") +
+                                        state.skippedOnCardLabels.join(QStringLiteral(", ")) + QLatin1Char('.'));
                 filingNotice_->setVisible(state.filingNotice.has_value());
                 filingNotice_->setText(state.filingNotice.value_or(QString()));
                 reportTextNotice_->setVisible(state.reportTextNotice.has_value());

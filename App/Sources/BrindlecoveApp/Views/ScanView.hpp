@@ -84,6 +84,7 @@ private:
     QLabel* summaryCounts_ = nullptr;
     SymbolLabel* unreadable_ = nullptr;
     SymbolLabel* skipped_ = nullptr;
+    SymbolLabel* skippedOnCard_ = nullptr;  // granted drives that lie on the card
     SymbolLabel* filingNotice_ = nullptr;  // where the log went when it could not be filed as shown
     SymbolLabel* reportTextNotice_ = nullptr;  // why the report's text copy is missing
     SymbolLabel* failed_ = nullptr;

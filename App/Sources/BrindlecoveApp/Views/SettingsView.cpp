@@ -232,7 +232,9 @@ void SettingsView::rebuild() {
         while (QLayoutItem* item = layout->takeAt(0)) {
             if (QWidget* w = item->widget()) discard(w);
             if (QLayout* l = item->layout()) {
-                while (QLayoutItem* inner = l->takeAt(0)) {
+                // Bounded by count(): QFormLayout warns on every takeAt() past its end.
+                while (l->count() > 0) {
+                    QLayoutItem* inner = l->takeAt(0);
                     if (inner->widget()) discard(inner->widget());
                     delete inner;
                 }

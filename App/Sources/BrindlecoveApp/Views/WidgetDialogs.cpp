@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/WidgetDialogs.hpp"
 
+#include "BrindlecoveApp/Platform/PanelFolder.hpp"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -19,7 +21,7 @@ Dialogs widgetDialogs(QWidget* parent) {
         panel.setOption(QFileDialog::DontUseNativeDialog, true);
         panel.setOption(QFileDialog::ReadOnly, !request.canCreateFolders);
         panel.setLabelText(QFileDialog::Accept, request.prompt);
-        if (!request.startFolder.isEmpty()) panel.setDirectory(request.startFolder);
+        panel.setDirectory(PanelFolder::orHome(request.startFolder));
         if (panel.exec() != QDialog::Accepted) return std::nullopt;
         QStringList chosen = panel.selectedFiles();
         if (chosen.isEmpty()) return std::nullopt;
@@ -49,7 +51,7 @@ Dialogs widgetDialogs(QWidget* parent) {
         panel.setFileMode(QFileDialog::AnyFile);
         panel.setOption(QFileDialog::DontUseNativeDialog, true);
         panel.setLabelText(QFileDialog::Accept, request.prompt);
-        if (!request.startFolder.isEmpty()) panel.setDirectory(request.startFolder);
+        panel.setDirectory(PanelFolder::orHome(request.startFolder));
         panel.selectFile(request.suggestedName);
         if (panel.exec() != QDialog::Accepted) return std::nullopt;
         QStringList chosen = panel.selectedFiles();

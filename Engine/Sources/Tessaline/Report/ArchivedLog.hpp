@@ -23,6 +23,7 @@ struct ArchivedLog {
     std::string summary;
     std::map<std::string, int64_t> counts;
     bool hasProblem = false;
+    bool wasStopped = false;  // a copy the user stopped before it handled every file
     std::filesystem::path directory;
     // directory / primaryFileName, existing or not; empty when the meta file names no single
     // entry of the folder (a path, ".", "..").

@@ -85,6 +85,7 @@ ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderF
     log.summary = meta.summary;
     log.counts = meta.counts;
     log.hasProblem = meta.hasProblem;
+    log.wasStopped = meta.wasStopped;
     log.directory = folder;
     if (isSingleName(meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
     log.project = meta.project;
@@ -291,6 +292,7 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
     // A stopped or incomplete copy needs attention as much as one with failed files; a run
     // that planned no files, or copied without verifying, does not.
     meta.hasProblem = log.failedCount() > 0 || !log.isComplete();
+    meta.wasStopped = log.wasCancelled;
     return fileRun(LogKind::transfer, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
         TransferLogExporter::write(log, folder, stem);
     });

@@ -16,6 +16,7 @@ nlohmann::ordered_json LogMeta::toJson() const {
     object["counts"] = nlohmann::ordered_json::object();
     for (const auto& [key, value] : counts) object["counts"][key] = value;
     object["hasProblem"] = hasProblem;
+    if (wasStopped) object["wasStopped"] = true;
     object["primaryFileName"] = primaryFileName;
     if (project) object["project"] = *project;
     return object;
@@ -40,6 +41,10 @@ LogMeta LogMeta::fromJson(const nlohmann::json& object) {
         meta.counts[key] = value.get<int64_t>();
     }
     meta.hasProblem = requiredBool(object, "hasProblem");
+    if (auto it = object.find("wasStopped"); it != object.end()) {
+        if (!it->is_boolean()) throw std::invalid_argument("\"wasStopped\" is not a Boolean");
+        meta.wasStopped = it->get<bool>();
+    }
     meta.primaryFileName = requiredString(object, "primaryFileName");
     if (auto it = object.find("project"); it != object.end() && !it->is_null()) {
         if (!it->is_string()) throw std::invalid_argument("\"project\" is not a string");

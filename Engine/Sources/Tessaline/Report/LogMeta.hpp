@@ -22,14 +22,18 @@ struct LogMeta {
     std::string summary;
     std::map<std::string, int64_t> counts;
     bool hasProblem = false;
+    // A copy the user stopped before it handled every file; the key "wasStopped" is written
+    // only when true, so other logs read as before.
+    bool wasStopped = false;
     std::string primaryFileName;         // always "<stem>.pdf"
     std::optional<std::string> project;  // the job; the key is left out when there is none
 
     // Keys in declaration order (not sorted), the date as UTC ISO-8601 without fractions.
     nlohmann::ordered_json toJson() const;
-    // Strict reading by key: all but "project" required with their JSON types, a known
-    // kind, a whole-second ISO-8601 date; "project" absent or null means none; unknown keys
-    // ignored. Throws std::invalid_argument naming the fault.
+    // Strict reading by key: all but "wasStopped" and "project" required with their JSON
+    // types, a known kind, a whole-second ISO-8601 date; "wasStopped" absent means false;
+    // "project" absent or null means none; unknown keys ignored. Throws
+    // std::invalid_argument naming the fault.
     static LogMeta fromJson(const nlohmann::json& object);
 
     friend bool operator==(const LogMeta&, const LogMeta&) = default;
