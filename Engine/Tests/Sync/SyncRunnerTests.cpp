@@ -111,16 +111,21 @@ TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
     EXPECT_FALSE(fs::exists(sandbox / "gone"));
 }
 
-TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefused) {
+TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefusedAsAFailedRun) {
     writeFile(sandbox / "card/A001.MOV", "clip");
     writeFile(sandbox / "secret/key", "private");
     fs::create_directories(sandbox / "backup");
     for (const char* hostile : {"../secret", "/etc", "DCIM/../../secret"}) {
-        EXPECT_THROW(runner.run(pairTo(sandbox / "backup", hostile), sandbox / "card", SyncReport::Trigger::manual,
-                                noSettle),
-                     CopyError)
-            << hostile;
+        SCOPED_TRACE(hostile);
+        auto result = runner.run(pairTo(sandbox / "backup", hostile), sandbox / "card", SyncReport::Trigger::manual,
+                                 noSettle, {}, record);
+        const std::string folder = (sandbox / "card" / hostile).string();
+        EXPECT_EQ(result.failure, "The source folder " + folder + " lies outside the card, so nothing was copied.");
+        EXPECT_EQ(result.run.sourcePath, folder);
+        EXPECT_EQ(result.run.failedFiles, 1);
+        EXPECT_FALSE(result.run.allVerified);
     }
+    EXPECT_TRUE(events.empty());
     EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
 }
 

@@ -16,6 +16,9 @@ public:
     virtual ~CopyFileIO() = default;
 
     virtual int open(const char* path, int flags, mode_t mode = 0) = 0;
+    // openat(dirfd, name, flags): opens `name` in the open folder `dirfd`. The real call
+    // unless an implementation overrides it.
+    virtual int openat(int dirfd, const char* name, int flags);
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
     virtual int fsync(int fd) = 0;

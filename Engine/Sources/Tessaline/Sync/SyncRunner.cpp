@@ -3,6 +3,7 @@
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Sync/DestinationVolume.hpp"
+#include "Tessaline/Sync/SourceOnCard.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <algorithm>
@@ -26,6 +27,24 @@ bool isOnPinnedVolume(const fs::path& grantedFolder, const VolumePin& pin) {
     auto granted = VolumePin::of(grantedFolder);
     if (!granted) return false;
     return granted->device == pin.device || (pin.uuid && pin.uuid == granted->uuid);
+}
+
+// A run refused before anything was read: its log holds one failed entry, the source folder
+// with the reason, so the history counts it as a failed run.
+SyncRunner::Result refusedRun(SyncReport::Trigger trigger, const fs::path& sourceFolder, const fs::path& destination,
+                              bool preserveStructure, const std::string& reason) {
+    const EpochSeconds now = nowEpoch();
+    CopyEngine::FileOutcome outcome;
+    outcome.sourceURL = sourceFolder;
+    outcome.destinationURL = destination;
+    outcome.relativePath = CopyEngine::relativePath(sourceFolder, sourceFolder);
+    outcome.status = CopyEngine::FileStatus::failed(reason);
+    outcome.startedAt = now;
+    outcome.finishedAt = now;
+    CopyEngine::CopyRun copyRun{{outcome}, false, 1, 0};
+    TransferLog log = TransferLog::fromRun(sourceFolder, destination, preserveStructure, now, now, copyRun);
+    SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);
+    return SyncRunner::Result{std::move(log), std::move(record), reason};
 }
 
 }  // namespace
@@ -55,11 +74,18 @@ bool SyncRunner::destinationVolumeAvailable(const fs::path& destination) {
 SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
                                    const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
                                    const CopyEngine::EventHandler& onEvent) const {
-    auto sourceFolder = pair.sourceFolder(sourceRoot);
-    if (!sourceFolder)
-        throw CopyError::cannotScanSource(sourceRoot / pair.sourceSubpath.value_or(""),
-                                          "the folder must lie inside the source volume");
     fs::path destination(pair.destinationPath);
+    // The folder to copy must lie on the card, reached without a link: otherwise nothing is
+    // read, and the run is a failed one in the history.
+    std::optional<fs::path> relative = pair.sourceRelativeFolder();
+    if (!relative) {
+        fs::path named = sourceRoot / pair.sourceSubpath.value_or("");
+        return refusedRun(trigger, named, destination, pair.preserveStructure, sourceOutsideCardText(named));
+    }
+    const fs::path sourceFolder = relative->empty() ? sourceRoot : sourceRoot / *relative;
+    if (auto reason = sourceOffCardReason(sourceRoot, *relative))
+        return refusedRun(trigger, sourceFolder, destination, pair.preserveStructure, *reason);
+
     if (!destinationVolumeAvailable(destination)) throw SyncError::destinationUnavailable(pair.destinationPath);
     // The drive found connected is the one the copy may write to: a drive pulled during the
     // settle wait leaves its empty mount folder on the system disk, and the copy engine
@@ -75,7 +101,7 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     // The card copy runs the settle loop (settling, settleTimedOut and cancelled events, a
     // cancellation test after it), then scans every regular non-junk file of the source
     // folder, turns unreadable folders into failed outcomes and copies the list.
-    auto copy = [&] { return engine_.copy(*sourceFolder, destination, options, settle, isCancelled, onEvent); };
+    auto copy = [&] { return engine_.copy(sourceFolder, destination, options, settle, isCancelled, onEvent); };
 
     CopyEngine::CopyRun copyRun;
     std::optional<std::string> label = destinationVolumeName(destination);
@@ -92,7 +118,7 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
         copyRun = copy();
     }
 
-    TransferLog log = TransferLog::fromRun(*sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
+    TransferLog log = TransferLog::fromRun(sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
                                            copyRun);
     SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);
     return Result{std::move(log), std::move(record)};
