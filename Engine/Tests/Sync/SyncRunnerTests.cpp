@@ -253,3 +253,56 @@ TEST_F(SyncRunnerTest, ADestinationBoundFromAFolderOfTheSourceCardIsRefused) {
                   readFile(root / "DCIM/100CANON/MVI_0001.MOV"));
     }
 }
+
+// A card whose folders lead off it (a link planted on the card, another drive mounted on a
+// folder of it) never has a sync read what they lead to: the run copies nothing and counts
+// as a failed run. Links inside the folder copied stay unfollowed, as the scan has them.
+TEST_F(SyncRunnerTest, ASourceFolderLeadingOffTheCardIsNeverReadAndTheRunFails) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    const fs::path root = card.mountPoint();
+    writePatternFile(sandbox / "home/Documents/tax.MOV", 50'000, 9);
+    writePatternFile(root / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 60'000, 1);
+    fs::create_directory_symlink(sandbox / "home", root / "DCIM");
+    fs::create_directory_symlink(sandbox / "home", root / "PRIVATE/M4ROOT/THMBNL");
+    fs::create_directories(sandbox / "mounted");
+    writePatternFile(sandbox / "mounted/stranger.MOV", 40'000, 8);
+    ScopedMount other({"--bind", (sandbox / "mounted").string()}, root / "AVF_INFO");
+    fs::create_directories(sandbox / "backup");
+
+    struct Case {
+        std::string subpath;
+        std::string why;
+    };
+    for (const Case& c : {Case{"DCIM", "leads off the card through a link"},
+                          Case{"DCIM/Documents", "leads off the card through a link"},
+                          Case{"PRIVATE/M4ROOT/THMBNL", "leads off the card through a link"},
+                          Case{"AVF_INFO", "is on another drive than the card"}}) {
+        SCOPED_TRACE(c.subpath);
+        events.clear();
+        auto result = runner.run(pairTo(sandbox / "backup/Day1", c.subpath), root, SyncReport::Trigger::mount,
+                                 SettleOptions{2, 10, 0.5}, {}, record);
+        const fs::path folder = root / c.subpath;
+        EXPECT_EQ(result.failure, "The source folder " + folder.string() + " " + c.why + ", so nothing was copied.");
+        EXPECT_TRUE(events.empty());  // not even the settle wait looked at it
+        EXPECT_FALSE(fs::exists(sandbox / "backup/Day1"));
+        EXPECT_EQ(result.run.sourcePath, folder.string());
+        EXPECT_EQ(result.run.fileCount, 1);
+        EXPECT_EQ(result.run.failedFiles, 1);
+        EXPECT_EQ(result.run.newFiles, 0);
+        EXPECT_FALSE(result.run.allVerified);
+        ASSERT_EQ(result.log.outcomes.size(), 1u);
+        EXPECT_EQ(result.log.outcomes[0].status, CopyEngine::FileStatus::failed(*result.failure));
+    }
+
+    // The whole card, and a real folder of it, copy as always; the links inside are not followed.
+    for (const auto& subpath : {std::optional<std::string>(), std::optional<std::string>("PRIVATE")}) {
+        auto result = runner.run(pairTo(sandbox / "backup/Whole", subpath), root, SyncReport::Trigger::mount, noSettle);
+        EXPECT_FALSE(result.failure);
+        EXPECT_TRUE(result.run.allVerified);
+    }
+    EXPECT_EQ(readFile(sandbox / "backup/Whole/PRIVATE/M4ROOT/CLIP/C0001.MP4"),
+              readFile(root / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+    for (auto& entry : fs::recursive_directory_iterator(sandbox / "backup"))
+        EXPECT_NE(entry.path().filename(), "tax.MOV") << entry.path();
+}
