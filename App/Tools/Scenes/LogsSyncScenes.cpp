@@ -1,7 +1,7 @@
 // Scenes of the Logs and Sync sections: a log archive in the private home with scans and
 // copies of a shoot filed under two jobs, shown by date and by job, and while a logs folder
 // has not answered yet; the Sync section with pairs, activity and an inserted card's prompt,
-// and the add-pair sheet.
+// the add-pair sheet, and a run refused because the card's folder leads off the card.
 
 #include "ScreenshotStudio.hpp"
 
@@ -10,6 +10,7 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/MenuBarController.hpp"
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
@@ -22,6 +23,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -151,6 +153,49 @@ ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("sync-add-pair"), sheet, false);  // a fixed-size sheet
     sheet->reject();
     ScreenshotStudio::wait(50);
+});
+
+// A card whose pair folder is a link off the card: the run copies nothing, the activity says
+// why, and today's totals (the section and the tray menu) count it as failed.
+ScreenshotScene syncRefused("76-sync-refused", [](ScreenshotStudio& studio) {
+    SyncManager& manager = studio.context().syncManager();
+    const fs::path card = (studio.home() + "/C_CAM").toStdString();
+    fs::create_directories(card);
+    fs::create_directories((studio.home() + "/Documents").toStdString());
+    std::error_code ec;
+    fs::create_directory_symlink((studio.home() + "/Documents").toStdString(), card / "DCIM", ec);
+    tessaline::SyncPair pair;
+    pair.id = tessaline::Uuid::random();
+    pair.name = "C Cam → Shuttle";
+    pair.sourceVolumeLabel = "C_CAM";
+    pair.sourceSubpath = "DCIM";
+    pair.destinationPath = (studio.home() + "/Shuttle/C Cam").toStdString();
+    manager.addPair(pair);
+    if (!manager.coordinator()) return;
+    manager.setPendingPrompt(std::nullopt);
+    manager.coordinator()->runScheduledSyncs({tessaline::VolumeInfo{card, "C_CAM", true, true, false}});
+    ScreenshotStudio::waitFor([&] {
+        return !manager.activity().isEmpty() && manager.activity().front().contains(QStringLiteral("leads off"));
+    });
+    studio.window().select(AppSection::sync);
+    ScreenshotStudio::wait(100);
+    // Scrolled to the end at each size, where today's totals and the activity are.
+    const QSize windowSize = studio.window().size();
+    for (QSize size : ScreenshotStudio::windowSizes()) {
+        studio.window().resize(size);
+        ScreenshotStudio::wait(80);
+        if (auto* scroll = studio.window().currentScreen()->findChild<QScrollArea*>())
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        ScreenshotStudio::wait(50);
+        studio.save(ScreenshotStudio::sizedName(QStringLiteral("sync-refused-activity"), size), &studio.window(), false);
+    }
+    studio.window().resize(windowSize);
+    studio.context().menuBar().rebuildNow();
+    QMenu* menu = studio.context().menuBar().menu();
+    menu->popup(QPoint(0, 0));
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("sync-refused-tray"), menu, false);
+    menu->hide();
 });
 
 }  // namespace
