@@ -120,14 +120,22 @@ ScreenshotScene logsLoading("71-logs-loading", [](ScreenshotStudio& studio) {
     ScreenshotStudio::waitFor([&] { return !store.isListing(); });
 });
 
+// An enabled pair with a fresh id.
+tessaline::SyncPair syncPair(const std::string& name, const std::string& label, const std::string& subpath,
+                             const QString& destination) {
+    tessaline::SyncPair pair;
+    pair.id = tessaline::Uuid::random();
+    pair.name = name;
+    pair.sourceVolumeLabel = label;
+    pair.sourceSubpath = subpath;
+    pair.destinationPath = destination.toStdString();
+    return pair;
+}
+
 ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
     SyncManager& manager = studio.context().syncManager();
-    tessaline::SyncPair second;
-    second.id = tessaline::Uuid::random();
-    second.name = "B Cam → RAID";
-    second.sourceVolumeLabel = "B_CAM";
-    second.sourceSubpath = "PRIVATE/M4ROOT/CLIP";
-    second.destinationPath = (studio.home() + "/RAID/B Cam").toStdString();
+    tessaline::SyncPair second =
+        syncPair("B Cam → RAID", "B_CAM", "PRIVATE/M4ROOT/CLIP", studio.home() + "/RAID/B Cam");
     second.enabled = false;
     manager.addPair(second);
     manager.runScheduledNow(false);
@@ -164,13 +172,7 @@ ScreenshotScene syncRefused("76-sync-refused", [](ScreenshotStudio& studio) {
     fs::create_directories((studio.home() + "/Documents").toStdString());
     std::error_code ec;
     fs::create_directory_symlink((studio.home() + "/Documents").toStdString(), card / "DCIM", ec);
-    tessaline::SyncPair pair;
-    pair.id = tessaline::Uuid::random();
-    pair.name = "C Cam → Shuttle";
-    pair.sourceVolumeLabel = "C_CAM";
-    pair.sourceSubpath = "DCIM";
-    pair.destinationPath = (studio.home() + "/Shuttle/C Cam").toStdString();
-    manager.addPair(pair);
+    manager.addPair(syncPair("C Cam → Shuttle", "C_CAM", "DCIM", studio.home() + "/Shuttle/C Cam"));
     if (!manager.coordinator()) return;
     manager.setPendingPrompt(std::nullopt);
     manager.coordinator()->runScheduledSyncs({tessaline::VolumeInfo{card, "C_CAM", true, true, false}});
