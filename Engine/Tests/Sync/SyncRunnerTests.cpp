@@ -306,3 +306,30 @@ TEST_F(SyncRunnerTest, ASourceFolderLeadingOffTheCardIsNeverReadAndTheRunFails) 
     for (auto& entry : fs::recursive_directory_iterator(sandbox / "backup"))
         EXPECT_NE(entry.path().filename(), "tax.MOV") << entry.path();
 }
+
+// The folder is looked at again once the card has settled: a link put in its place while the
+// run waited is refused the same way, before the scan.
+TEST_F(SyncRunnerTest, ALinkPutInPlaceDuringTheSettleWaitIsRefusedBeforeTheScan) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    const fs::path root = card.mountPoint();
+    writePatternFile(root / "DCIM/100CANON/IMG_0001.CR3", 40'000, 1);
+    writePatternFile(sandbox / "home/tax.MOV", 30'000, 2);
+    fs::create_directories(sandbox / "backup");
+    bool swapped = false;
+    auto result = runner.run(pairTo(sandbox / "backup/Day1", "DCIM"), root, SyncReport::Trigger::mount,
+                             SettleOptions{0.5, 10, 0.1}, {}, [&](const CopyEngine::Event& e) {
+                                 events.push_back(e);
+                                 if (!swapped && std::holds_alternative<CopyEngine::SettlingEvent>(e)) {
+                                     fs::rename(root / "DCIM", root / "OLD");
+                                     fs::create_directory_symlink(sandbox / "home", root / "DCIM");
+                                     swapped = true;
+                                 }
+                             });
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(result.failure, "The source folder " + (root / "DCIM").string() +
+                                  " leads off the card through a link, so nothing was copied.");
+    EXPECT_EQ(count<CopyEngine::PlannedEvent>(), 0u);
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1"));
+    EXPECT_EQ(result.run.failedFiles, 1);
+}

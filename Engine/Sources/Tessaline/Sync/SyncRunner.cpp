@@ -1,6 +1,7 @@
 #include "Tessaline/Sync/SyncRunner.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Copy/IdleSettleDetector.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Sync/DestinationVolume.hpp"
 #include "Tessaline/Sync/SourceOnCard.hpp"
@@ -98,10 +99,26 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     // The start includes the settle wait.
     EpochSeconds startedAt = nowEpoch();
 
-    // The card copy runs the settle loop (settling, settleTimedOut and cancelled events, a
-    // cancellation test after it), then scans every regular non-junk file of the source
-    // folder, turns unreadable folders into failed outcomes and copies the list.
-    auto copy = [&] { return engine_.copy(sourceFolder, destination, options, settle, isCancelled, onEvent); };
+    // The settle wait (settling and settleTimedOut events; a stop during it ends the run), then
+    // the source folder is checked again, just before the card copy (with no wait of its own:
+    // a cancellation test, then a scan of every regular non-junk file of the source folder,
+    // unreadable folders as failed outcomes, and the copy of the list).
+    std::optional<std::string> refusal;
+    auto copy = [&] {
+        auto send = [&](CopyEngine::Event event) {
+            if (onEvent) onEvent(event);
+        };
+        IdleSettleDetector::Outcome settled = IdleSettleDetector().waitUntilSettled(
+            sourceFolder, settle, isCancelled, [&](double remaining) { send(CopyEngine::SettlingEvent{remaining}); });
+        if (settled == IdleSettleDetector::Outcome::cancelled) {
+            send(CopyEngine::CancelledEvent{});
+            return CopyEngine::CopyRun{{}, true, 0, 0};
+        }
+        if (settled == IdleSettleDetector::Outcome::timedOut) send(CopyEngine::SettleTimedOutEvent{});
+        refusal = sourceOffCardReason(sourceRoot, *relative);
+        if (refusal) return CopyEngine::CopyRun{};
+        return engine_.copy(sourceFolder, destination, options, SettleOptions::none(), isCancelled, onEvent);
+    };
 
     CopyEngine::CopyRun copyRun;
     std::optional<std::string> label = destinationVolumeName(destination);
@@ -118,6 +135,7 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
         copyRun = copy();
     }
 
+    if (refusal) return refusedRun(trigger, sourceFolder, destination, pair.preserveStructure, *refusal);
     TransferLog log = TransferLog::fromRun(sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
                                            copyRun);
     SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);

@@ -62,8 +62,9 @@ public:
 
     // One run of `pair` from the mounted volume at `sourceRoot`. A source folder that does not
     // lie on the card (a subfolder naming a place outside it, a folder on the way that is a
-    // link or on another device; see SourceOnCard.hpp) is refused before anything else:
-    // nothing is read or written and the Result carries the `failure`. Throws, in the order
+    // link or on another device; see SourceOnCard.hpp) is refused before anything else, and
+    // again when it is found so once the card has settled: nothing is read or written and the
+    // Result carries the `failure`. Throws, in the order
     // they can arise: SyncError::destinationUnavailable (nothing touched yet); the bookmark
     // store's not-granted error when the destination volume is granted but cannot be
     // opened; SyncError::notTheGrantedDrive when the volume at the destination bears the
