@@ -236,8 +236,9 @@ TEST_F(SyncRunnerTest, ADestinationBoundFromAFolderOfTheSourceCardIsRefused) {
 
         for (const auto& subpath : {std::optional<std::string>(), std::optional<std::string>("DCIM")}) {
             try {
+                // Refused before the settle wait: no event at all.
                 auto result = runner.run(pairTo(inSource.target() / "Day1", subpath), root, SyncReport::Trigger::mount,
-                                         noSettle, {}, record);
+                                         SettleOptions{2, 10, 0.5}, {}, record);
                 ADD_FAILURE() << "synced the card onto itself, all verified: " << result.run.allVerified;
             } catch (const CopyError& e) {
                 EXPECT_EQ(e.kind(), CopyError::Kind::destinationInsideSource);

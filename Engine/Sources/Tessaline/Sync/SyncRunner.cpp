@@ -1,6 +1,7 @@
 #include "Tessaline/Sync/SyncRunner.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Copy/DestinationInsideCard.hpp"
 #include "Tessaline/Copy/IdleSettleDetector.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Sync/DestinationVolume.hpp"
@@ -95,6 +96,9 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     if (!pin) throw SyncError::destinationUnavailable(pair.destinationPath);
     CopyEngine::Options options = pair.copyOptions();
     options.destinationVolume = *pin;
+
+    // Refused before the settle wait, as the card copy refuses it before its own.
+    if (isDestinationInsideCard(destination, sourceFolder)) throw CopyError::destinationInsideSource(sourceFolder);
 
     // The start includes the settle wait.
     EpochSeconds startedAt = nowEpoch();
