@@ -1,5 +1,6 @@
 // The sync manager driven by a real mount: a labelled loop-mounted card image.
 
+#include "BrindlecoveApp/ViewModels/MenuBarModel.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 
 #include "Support/AppTestSandbox.hpp"
@@ -66,4 +67,41 @@ TEST_F(SyncManagerMountTests, AnInsertedCardPromptsWithAutoRunOffAndSyncsWithItO
     EXPECT_EQ(manager.todayReport()->runs.size(), 1u);
     EXPECT_EQ(manager.todayReport()->newFiles(), 2);
     manager.coordinator()->waitForIdle();
+}
+
+// A card whose pair folder is a link to a folder of the computer: Sync Now copies nothing,
+// the activity says why, and today's totals (the menu's first line) count the failed run.
+TEST_F(SyncManagerMountTests, ACardFolderLinkedOffTheCardIsAFailedRunWithItsReason) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "BCV_MGR_LINK");
+    const fs::path canary = sandbox.path() / "home";
+    tessaline::testing::writePatternFile(canary / "CANARY.MOV", 30'000, 1);
+    fs::create_directory_symlink(canary, card.mountPoint() / "DCIM");
+
+    const fs::path backup = sandbox.path() / "backup";
+    fs::create_directories(backup);
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0;
+    tessaline::SyncPair pair = brindlecove::testing::syncPair("Cards", "BCV_MGR_LINK", backup / "Day1");
+    pair.sourceSubpath = "DCIM";
+    config.pairs.push_back(pair);
+    SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+        sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Link"));
+    env.listVolumes = [&] {
+        return std::vector<tessaline::VolumeInfo>{{card.mountPoint(), "BCV_MGR_LINK", true, true, false}};
+    };
+    config.save(env.configURL);
+
+    SyncManager manager(env);
+    manager.runScheduledNow(false);
+    const QString reason = QString::fromUtf8("❌ “Cards” failed: The source folder ") +
+                           qpath(card.mountPoint() / "DCIM") +
+                           QString::fromUtf8(" leads off the card through a link, so nothing was copied.");
+    ASSERT_TRUE(waitFor([&] { return hasLine(manager, reason); }, 60'000));
+    manager.coordinator()->waitForIdle();
+    EXPECT_FALSE(fs::exists(backup / "Day1"));
+    ASSERT_TRUE(manager.todayReport());
+    EXPECT_EQ(manager.todayReport()->failedVerifications(), 1);
+    EXPECT_EQ(MenuBarModel::build(MenuBarModel::snapshot(manager)).front().text,
+              QString::fromUtf8("Today: 0 new · 0 present · 1 failed"));
 }

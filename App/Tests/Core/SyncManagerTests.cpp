@@ -1,3 +1,4 @@
+#include "BrindlecoveApp/ViewModels/MenuBarModel.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 
 #include "Support/AppTestSandbox.hpp"
@@ -182,6 +183,27 @@ TEST_F(SyncManagerTests, TodaysTotalsAreReadAgainAfterMidnight) {
     manager.checkDayChange();
     EXPECT_EQ(renewed.count(), 1);
     EXPECT_TRUE(manager.todayReport()->runs.empty());
+}
+
+// A damaged history whose counts add past the limit of an int: the menu's totals stop there
+// and never show a wrapped negative.
+TEST_F(SyncManagerTests, TodaysTotalsOfADamagedHistoryNeverWrapInTheMenu) {
+    {
+        tessaline::SyncReportStore history(historyURL());
+        SyncReport::Run run;
+        run.sourcePath = "/media/u/CARD";
+        run.destinationPath = "/media/u/Backup";
+        run.at = static_cast<double>(fakeClock.now.toSecsSinceEpoch());
+        run.newFiles = run.existingFiles = run.failedFiles = INT32_MAX - 1;
+        run.bytesCopied = INT64_MAX - 1;
+        history.append(run);
+        history.append(run);
+    }
+    SyncManager manager(environment());
+    ASSERT_TRUE(manager.todayReport());
+    EXPECT_EQ(manager.todayReport()->totalBytesCopied(), INT64_MAX);
+    EXPECT_EQ(MenuBarModel::build(MenuBarModel::snapshot(manager)).front().text,
+              QString::fromUtf8("Today: 2147483647 new · 2147483647 present · 2147483647 failed"));
 }
 
 TEST_F(SyncManagerTests, SwitchesStartFreshAndActAsTheyShould) {

@@ -1,7 +1,7 @@
 // Scenes of the Logs and Sync sections: a log archive in the private home with scans and
 // copies of a shoot filed under two jobs, shown by date and by job, and while a logs folder
 // has not answered yet; the Sync section with pairs, activity and an inserted card's prompt,
-// and the add-pair sheet.
+// the add-pair sheet, and a run refused because the card's folder leads off the card.
 
 #include "ScreenshotStudio.hpp"
 
@@ -10,6 +10,7 @@
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/MenuBarController.hpp"
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 #include "BrindlecoveApp/Views/LogsView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
@@ -22,6 +23,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -148,14 +150,22 @@ ScreenshotScene logsLoading("71-logs-loading", [](ScreenshotStudio& studio) {
     ScreenshotStudio::waitFor([&] { return !store.isListing(); });
 });
 
+// An enabled pair with a fresh id.
+tessaline::SyncPair syncPair(const std::string& name, const std::string& label, const std::string& subpath,
+                             const QString& destination) {
+    tessaline::SyncPair pair;
+    pair.id = tessaline::Uuid::random();
+    pair.name = name;
+    pair.sourceVolumeLabel = label;
+    pair.sourceSubpath = subpath;
+    pair.destinationPath = destination.toStdString();
+    return pair;
+}
+
 ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
     SyncManager& manager = studio.context().syncManager();
-    tessaline::SyncPair second;
-    second.id = tessaline::Uuid::random();
-    second.name = "B Cam → RAID";
-    second.sourceVolumeLabel = "B_CAM";
-    second.sourceSubpath = "PRIVATE/M4ROOT/CLIP";
-    second.destinationPath = (studio.home() + "/RAID/B Cam").toStdString();
+    tessaline::SyncPair second =
+        syncPair("B Cam → RAID", "B_CAM", "PRIVATE/M4ROOT/CLIP", studio.home() + "/RAID/B Cam");
     second.enabled = false;
     manager.addPair(second);
     manager.runScheduledNow(false);
@@ -181,6 +191,43 @@ ScreenshotScene sync("75-sync", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("sync-add-pair"), sheet, false);  // a fixed-size sheet
     sheet->reject();
     ScreenshotStudio::wait(50);
+});
+
+// A card whose pair folder is a link off the card: the run copies nothing, the activity says
+// why, and today's totals (the section and the tray menu) count it as failed.
+ScreenshotScene syncRefused("76-sync-refused", [](ScreenshotStudio& studio) {
+    SyncManager& manager = studio.context().syncManager();
+    const fs::path card = (studio.home() + "/C_CAM").toStdString();
+    fs::create_directories(card);
+    fs::create_directories((studio.home() + "/Documents").toStdString());
+    std::error_code ec;
+    fs::create_directory_symlink((studio.home() + "/Documents").toStdString(), card / "DCIM", ec);
+    manager.addPair(syncPair("C Cam → Shuttle", "C_CAM", "DCIM", studio.home() + "/Shuttle/C Cam"));
+    if (!manager.coordinator()) return;
+    manager.setPendingPrompt(std::nullopt);
+    manager.coordinator()->runScheduledSyncs({tessaline::VolumeInfo{card, "C_CAM", true, true, false}});
+    ScreenshotStudio::waitFor([&] {
+        return !manager.activity().isEmpty() && manager.activity().front().contains(QStringLiteral("leads off"));
+    });
+    studio.window().select(AppSection::sync);
+    ScreenshotStudio::wait(100);
+    // Scrolled to the end at each size, where today's totals and the activity are.
+    const QSize windowSize = studio.window().size();
+    for (QSize size : ScreenshotStudio::windowSizes()) {
+        studio.window().resize(size);
+        ScreenshotStudio::wait(80);
+        if (auto* scroll = studio.window().currentScreen()->findChild<QScrollArea*>())
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        ScreenshotStudio::wait(50);
+        studio.save(ScreenshotStudio::sizedName(QStringLiteral("sync-refused-activity"), size), &studio.window(), false);
+    }
+    studio.window().resize(windowSize);
+    studio.context().menuBar().rebuildNow();
+    QMenu* menu = studio.context().menuBar().menu();
+    menu->popup(QPoint(0, 0));
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("sync-refused-tray"), menu, false);
+    menu->hide();
 });
 
 }  // namespace

@@ -47,6 +47,12 @@ public:
         if (fails(openOp)) return -1;
         return real_->open(path, flags, mode);
     }
+    // Counted and hooked as an open, with the folder's path before the name.
+    int openat(int dirfd, const char* name, int flags) override {
+        if (beforeOpen) beforeOpen((pathOf(dirfd) + "/" + name).c_str(), flags);
+        if (fails(openOp)) return -1;
+        return real_->openat(dirfd, name, flags);
+    }
     ssize_t read(int fd, void* buffer, size_t count) override {
         if (fails(readOp)) return -1;
         ssize_t got = real_->read(fd, buffer, count);

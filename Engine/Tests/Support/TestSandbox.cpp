@@ -57,6 +57,11 @@ std::string readFile(const fs::path& path) {
 }
 
 CommandResult runCommand(const std::vector<std::string>& argv) {
+    // Made before the fork: the child of a process with other threads (a volume watcher) may
+    // not allocate, since another thread may have held the allocator's lock at the fork.
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -66,9 +71,6 @@ CommandResult runCommand(const std::vector<std::string>& argv) {
         dup2(pipeFds[1], 2);
         int devnull = open("/dev/null", O_RDONLY);
         if (devnull >= 0) dup2(devnull, 0);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
     }

@@ -146,6 +146,35 @@ TEST_F(MountSyncEndToEnd, AWaitingCardPulledBeforeItsTurnIsReportedNotMountedAnd
     EXPECT_EQ(coordinator->inFlightCount(), 0u);
 }
 
+// The card of the pair's name carries its DCIM folder as a link to a folder of the computer:
+// the mount-triggered run copies none of it and is a failed run in the history, with the
+// reason sent along.
+TEST_F(MountSyncEndToEnd, ACardWhoseSourceFolderIsALinkCopiesNoCanaryAndFails) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, label);
+    writeFile(sandbox / "canary/DCIM/100CANON/CANARY.MOV", "not on the card");
+    fs::create_directory_symlink(sandbox / "canary/DCIM", card.mountPoint() / "DCIM");
+    config.pairs[0].sourceSubpath = "DCIM";
+    auto coordinator = make();
+    coordinator->handleMount(VolumeInfo{card.mountPoint(), label, true, true, false});
+    ASSERT_TRUE(events.waitFor<Coordinator::SyncFinished>(1, mine()));
+    coordinator->waitForIdle();
+
+    const std::string reason = "The source folder " + (card.mountPoint() / "DCIM").string() +
+                               " leads off the card through a link, so nothing was copied.";
+    EXPECT_EQ(events.count<Coordinator::SyncFinished>([&](const Coordinator::SyncFinished& e) {
+                  return e.pairName == pair.name && e.failure == reason && !e.stopped;
+              }),
+              1u);
+    EXPECT_EQ(events.count<Coordinator::SyncProgress>(mine()), 0u);
+    auto runs = history->allRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].failedFiles, 1);
+    EXPECT_FALSE(runs[0].allVerified);
+    EXPECT_FALSE(history->report(0).allClean());
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1"));
+}
+
 TEST_F(MountSyncEndToEnd, WithAutoRunOffAMountBringsAPromptAndCopiesNothing) {
     TESSALINE_REQUIRE_ROOT();
     autoRun = false;

@@ -202,3 +202,31 @@ TEST_F(SyncReportStoreFile, ConcurrentAppendsFromTwoStoresLoseNoRun) {
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(a.allRuns().size(), 60u);
 }
+
+// A damaged history whose counts add past the limits: the day's totals stop at the limit of
+// their type instead of wrapping into negatives.
+TEST_F(SyncReportStoreFile, TotalsOfADamagedHistoryStopAtTheirLimitAndNeverWrap) {
+    auto url = sandbox / "sync-runs.json";
+    const std::string at = formatIso8601(kMarch1);
+    auto run = [&](int64_t count, int64_t bytes) {
+        const std::string n = std::to_string(count);
+        return "{\"triggeredBy\": \"mount\", \"sourcePath\": \"/card\", \"destinationPath\": \"/drive\", \"at\": \"" +
+               at + "\", \"fileCount\": " + n + ", \"newFiles\": " + n + ", \"existingFiles\": " + n +
+               ", \"failedFiles\": " + n + ", \"bytesCopied\": " + std::to_string(bytes) + ", \"allVerified\": false}";
+    };
+    const int64_t nearLimit = INT32_MAX - 5;
+    const int64_t manyBytes = INT64_MAX - 10;
+    writeFile(url, "[" + run(nearLimit, manyBytes) + ", " + run(nearLimit, manyBytes) + "]");
+    SyncReport report = SyncReportStore(url).report(kMarch1);
+    ASSERT_EQ(report.runs.size(), 2u);
+    EXPECT_EQ(report.newFiles(), INT32_MAX);
+    EXPECT_EQ(report.existingFiles(), INT32_MAX);
+    EXPECT_EQ(report.failedVerifications(), INT32_MAX);
+    EXPECT_EQ(report.totalBytesCopied(), INT64_MAX);
+    EXPECT_FALSE(report.allClean());
+    EXPECT_NE(report.summary().find("New files copied    : 2147483647\n"), std::string::npos) << report.summary();
+
+    // A negative count is damage too: the history does not decode, as for any bad record.
+    writeFile(url, "[" + run(5, 100) + ", " + run(-1, 100) + "]");
+    EXPECT_TRUE(SyncReportStore(url).report(kMarch1).runs.empty());
+}

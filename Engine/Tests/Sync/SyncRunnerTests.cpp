@@ -111,16 +111,21 @@ TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
     EXPECT_FALSE(fs::exists(sandbox / "gone"));
 }
 
-TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefused) {
+TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefusedAsAFailedRun) {
     writeFile(sandbox / "card/A001.MOV", "clip");
     writeFile(sandbox / "secret/key", "private");
     fs::create_directories(sandbox / "backup");
     for (const char* hostile : {"../secret", "/etc", "DCIM/../../secret"}) {
-        EXPECT_THROW(runner.run(pairTo(sandbox / "backup", hostile), sandbox / "card", SyncReport::Trigger::manual,
-                                noSettle),
-                     CopyError)
-            << hostile;
+        SCOPED_TRACE(hostile);
+        auto result = runner.run(pairTo(sandbox / "backup", hostile), sandbox / "card", SyncReport::Trigger::manual,
+                                 noSettle, {}, record);
+        const std::string folder = (sandbox / "card" / hostile).string();
+        EXPECT_EQ(result.failure, "The source folder " + folder + " lies outside the card, so nothing was copied.");
+        EXPECT_EQ(result.run.sourcePath, folder);
+        EXPECT_EQ(result.run.failedFiles, 1);
+        EXPECT_FALSE(result.run.allVerified);
     }
+    EXPECT_TRUE(events.empty());
     EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
 }
 
@@ -231,8 +236,9 @@ TEST_F(SyncRunnerTest, ADestinationBoundFromAFolderOfTheSourceCardIsRefused) {
 
         for (const auto& subpath : {std::optional<std::string>(), std::optional<std::string>("DCIM")}) {
             try {
+                // Refused before the settle wait: no event at all.
                 auto result = runner.run(pairTo(inSource.target() / "Day1", subpath), root, SyncReport::Trigger::mount,
-                                         noSettle, {}, record);
+                                         SettleOptions{2, 10, 0.5}, {}, record);
                 ADD_FAILURE() << "synced the card onto itself, all verified: " << result.run.allVerified;
             } catch (const CopyError& e) {
                 EXPECT_EQ(e.kind(), CopyError::Kind::destinationInsideSource);
@@ -247,4 +253,84 @@ TEST_F(SyncRunnerTest, ADestinationBoundFromAFolderOfTheSourceCardIsRefused) {
         EXPECT_EQ(readFile(root / "PRIVATE/backup/Day1/100CANON/MVI_0001.MOV"),
                   readFile(root / "DCIM/100CANON/MVI_0001.MOV"));
     }
+}
+
+// A card whose folders lead off it (a link planted on the card, another drive mounted on a
+// folder of it) never has a sync read what they lead to: the run copies nothing and counts
+// as a failed run. Links inside the folder copied stay unfollowed, as the scan has them.
+TEST_F(SyncRunnerTest, ASourceFolderLeadingOffTheCardIsNeverReadAndTheRunFails) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    const fs::path root = card.mountPoint();
+    writePatternFile(sandbox / "home/Documents/tax.MOV", 50'000, 9);
+    writePatternFile(root / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 60'000, 1);
+    fs::create_directory_symlink(sandbox / "home", root / "DCIM");
+    fs::create_directory_symlink(sandbox / "home", root / "PRIVATE/M4ROOT/THMBNL");
+    fs::create_directories(sandbox / "mounted");
+    writePatternFile(sandbox / "mounted/stranger.MOV", 40'000, 8);
+    ScopedMount other({"--bind", (sandbox / "mounted").string()}, root / "AVF_INFO");
+    fs::create_directories(sandbox / "backup");
+
+    struct Case {
+        std::string subpath;
+        std::string why;
+    };
+    for (const Case& c : {Case{"DCIM", "leads off the card through a link"},
+                          Case{"DCIM/Documents", "leads off the card through a link"},
+                          Case{"PRIVATE/M4ROOT/THMBNL", "leads off the card through a link"},
+                          Case{"AVF_INFO", "is on another drive than the card"}}) {
+        SCOPED_TRACE(c.subpath);
+        events.clear();
+        auto result = runner.run(pairTo(sandbox / "backup/Day1", c.subpath), root, SyncReport::Trigger::mount,
+                                 SettleOptions{2, 10, 0.5}, {}, record);
+        const fs::path folder = root / c.subpath;
+        EXPECT_EQ(result.failure, "The source folder " + folder.string() + " " + c.why + ", so nothing was copied.");
+        EXPECT_TRUE(events.empty());  // not even the settle wait looked at it
+        EXPECT_FALSE(fs::exists(sandbox / "backup/Day1"));
+        EXPECT_EQ(result.run.sourcePath, folder.string());
+        EXPECT_EQ(result.run.fileCount, 1);
+        EXPECT_EQ(result.run.failedFiles, 1);
+        EXPECT_EQ(result.run.newFiles, 0);
+        EXPECT_FALSE(result.run.allVerified);
+        ASSERT_EQ(result.log.outcomes.size(), 1u);
+        EXPECT_EQ(result.log.outcomes[0].status, CopyEngine::FileStatus::failed(*result.failure));
+    }
+
+    // The whole card, and a real folder of it, copy as always; the links inside are not followed.
+    for (const auto& subpath : {std::optional<std::string>(), std::optional<std::string>("PRIVATE")}) {
+        auto result = runner.run(pairTo(sandbox / "backup/Whole", subpath), root, SyncReport::Trigger::mount, noSettle);
+        EXPECT_FALSE(result.failure);
+        EXPECT_TRUE(result.run.allVerified);
+    }
+    EXPECT_EQ(readFile(sandbox / "backup/Whole/PRIVATE/M4ROOT/CLIP/C0001.MP4"),
+              readFile(root / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+    for (auto& entry : fs::recursive_directory_iterator(sandbox / "backup"))
+        EXPECT_NE(entry.path().filename(), "tax.MOV") << entry.path();
+}
+
+// The folder is looked at again once the card has settled: a link put in its place while the
+// run waited is refused the same way, before the scan.
+TEST_F(SyncRunnerTest, ALinkPutInPlaceDuringTheSettleWaitIsRefusedBeforeTheScan) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    const fs::path root = card.mountPoint();
+    writePatternFile(root / "DCIM/100CANON/IMG_0001.CR3", 40'000, 1);
+    writePatternFile(sandbox / "home/tax.MOV", 30'000, 2);
+    fs::create_directories(sandbox / "backup");
+    bool swapped = false;
+    auto result = runner.run(pairTo(sandbox / "backup/Day1", "DCIM"), root, SyncReport::Trigger::mount,
+                             SettleOptions{0.5, 10, 0.1}, {}, [&](const CopyEngine::Event& e) {
+                                 events.push_back(e);
+                                 if (!swapped && std::holds_alternative<CopyEngine::SettlingEvent>(e)) {
+                                     fs::rename(root / "DCIM", root / "OLD");
+                                     fs::create_directory_symlink(sandbox / "home", root / "DCIM");
+                                     swapped = true;
+                                 }
+                             });
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(result.failure, "The source folder " + (root / "DCIM").string() +
+                                  " leads off the card through a link, so nothing was copied.");
+    EXPECT_EQ(count<CopyEngine::PlannedEvent>(), 0u);
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1"));
+    EXPECT_EQ(result.run.failedFiles, 1);
 }

@@ -232,6 +232,9 @@ void SyncManager::checkDayChange() {
 
 void SyncManager::handle(const Event& event) {
     using Coordinator = tessaline::MountSyncCoordinator;
+    auto logFailure = [&](const std::string& pairName, const std::string& message) {
+        log(QStringLiteral("\u274C %1 failed: %2").arg(quoted(pairName), QString::fromStdString(message)));
+    };
     std::visit(
         Overloaded{
             [&](const Coordinator::MountDetected& e) {
@@ -244,6 +247,13 @@ void SyncManager::handle(const Event& event) {
             },
             [&](const Coordinator::SyncProgress&) {},
             [&](const Coordinator::SyncFinished& e) {
+                // A run refused before copying anything is in the history as a failed run; the
+                // activity says why.
+                if (e.failure) {
+                    logFailure(e.pairName, *e.failure);
+                    readTodayReport();
+                    return;
+                }
                 // The check mark is kept for a run proven whole and for a run that found nothing
                 // to copy; a stopped run, failed files or copies without verification are marked
                 // as a warning.
@@ -254,9 +264,7 @@ void SyncManager::handle(const Event& event) {
                              QString::number(e.run.existingFiles), QString::number(e.run.failedFiles)));
                 readTodayReport();
             },
-            [&](const Coordinator::SyncFailed& e) {
-                log(QStringLiteral("\u274C %1 failed: %2").arg(quoted(e.pairName), QString::fromStdString(e.message)));
-            },
+            [&](const Coordinator::SyncFailed& e) { logFailure(e.pairName, e.message); },
             [&](const Coordinator::Ignored&) {},
             [&](const Coordinator::PromptSuggested& e) {
                 QStringList names;

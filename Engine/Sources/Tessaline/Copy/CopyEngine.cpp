@@ -131,7 +131,7 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         return false;
     }
 
-    DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath);
+    DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume());
     if (plan.kind == DestinationPlan::Kind::unresolvable) {
         outcome.status = FileStatus::failed(plan.reason);
         return false;
@@ -249,7 +249,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         if (error == 0) break;
         if (error != EEXIST) return settle(FileStatus::failed(errnoText(error)));
         if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
-        plan = run.planner.plan(file.url, outcome.relativePath, plan.attempt, entry.sourceDigest);
+        plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume(), plan.attempt, entry.sourceDigest);
         if (plan.kind == DestinationPlan::Kind::unresolvable) return settle(FileStatus::failed(plan.reason));
         if (plan.kind == DestinationPlan::Kind::skip) {
             if (auto gone = run.root.unavailableReason()) return settle(FileStatus::failed(*gone));

@@ -8,8 +8,9 @@
 // proven copy is moved to its final name, without replacing anything (renameat2
 // RENAME_NOREPLACE, or a checked fallback where the file system lacks it). So a final name
 // only ever holds a proven copy or a file that was there before, and "already present" (a
-// separate regular file of equal size and equal XXH64) only ever counts proven files, also
-// those of another run copying into the same folder at the same time. A name taken before
+// separate regular file of equal size and equal XXH64, reached from the destination folder
+// without passing through a link and lying on the destination volume) only ever counts
+// proven files, also those of another run copying into the same folder at the same time. A name taken before
 // the move sends the copy to the next free "_N" name, or counts the source as already
 // present when that file is identical. A copy that fails its flush or its proof is removed
 // and never takes its final name; nothing else is ever removed.

@@ -16,6 +16,9 @@ namespace tessaline {
 
 class CopyFileIO : public FileCalls {
 public:
+    // openat(dirfd, name, flags): opens `name` in the open folder `dirfd`. The real call
+    // unless an implementation overrides it.
+    virtual int openat(int dirfd, const char* name, int flags);
     virtual ssize_t read(int fd, void* buffer, size_t count) = 0;
     virtual ssize_t write(int fd, const void* buffer, size_t count) = 0;
     // Flushes the whole file system holding `fd` (Linux syncfs).

@@ -1,6 +1,6 @@
 #pragma once
 // Whether a copy destination would write into the card being copied (internal to the copy
-// engine). A copy there proves the card by itself and leaves nothing off it. Runs on the
+// engine and the sync runner). A copy there proves the card by itself and leaves nothing off it. Runs on the
 // caller's thread; reads the mount table; never throws.
 
 #include <filesystem>

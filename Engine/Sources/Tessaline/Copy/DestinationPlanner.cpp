@@ -2,22 +2,50 @@
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
+#include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <optional>
 
 namespace tessaline {
 
+namespace {
+
+// The file at `relativeName` below `root`, opened from the root's handle one name at a time
+// with no link followed at any step, so what is opened lies inside the destination tree and
+// not wherever a link inside it points. -1 when any step fails or a name is "." or "..".
+SeamFd openInsideRoot(CopyFileIO& io, const std::filesystem::path& root, const std::string& relativeName) {
+    SeamFd folder(io, io.open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    size_t start = 0;
+    while (folder.get() >= 0) {
+        size_t end = relativeName.find('/', start);
+        const bool last = end == std::string::npos;
+        const std::string name = relativeName.substr(start, last ? std::string::npos : end - start);
+        start = last ? relativeName.size() : end + 1;
+        if (name.empty() && !last) continue;
+        if (name.empty() || name == "." || name == "..") break;
+        const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NOCTTY | O_NONBLOCK : O_DIRECTORY);
+        SeamFd next(io, io.openat(folder.get(), name.c_str(), flags));
+        if (last) return next;
+        folder = std::move(next);
+    }
+    return SeamFd();
+}
+
+}  // namespace
+
 DestinationPlanner::DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
                                        std::set<std::string>& usedFlatNames)
     : io_(io), root_(std::move(root)), options_(options), usedFlatNames_(usedFlatNames) {}
 
 DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, const std::string& relativePath,
-                                         int firstAttempt, std::optional<std::string> sourceHash) {
+                                         const VolumePin& volume, int firstAttempt,
+                                         std::optional<std::string> sourceHash) {
     const bool flat = !options_.preserveStructure;
     const std::string base = flat ? lastComponent(source) : relativePath;
 
@@ -45,11 +73,16 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             return plan;
         }
         if (!options_.skipIfDestinationVerifies || !sourceKnown || sourceUnreadable) continue;
-        // A link, a folder, or the source itself (a hard link, or the destination reached
-        // through another path) is never a backup.
-        if (!S_ISREG(existing.st_mode)) continue;
+        // A link, a folder, a device or a file of another size is never this file's backup.
+        if (!S_ISREG(existing.st_mode) || existing.st_size != sourceStat.st_size) continue;
+        // Only a file inside the destination tree on the destination volume can be: not one
+        // reached through a link (to another drive, or anywhere else), not one on another file
+        // system mounted inside the tree. The checks above are made again on the file opened.
+        SeamFd found = openInsideRoot(io_, root_, candidate);
+        if (found.get() < 0 || ::fstat(found.get(), &existing) != 0 || !volume.holds(found.get())) continue;
+        if (!S_ISREG(existing.st_mode) || existing.st_size != sourceStat.st_size) continue;
+        // The source itself (a hard link, or the destination reached through another path).
         if (existing.st_dev == sourceStat.st_dev && existing.st_ino == sourceStat.st_ino) continue;
-        if (existing.st_size != sourceStat.st_size) continue;
 
         if (!sourceHash) {
             try {
@@ -61,10 +94,14 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
                 continue;
             }
         }
+        // Digested from the very file opened and checked above, never from what its path
+        // leads to by then.
         std::string destinationHash;
         try {
-            ChecksumEngine existingEngine(ChecksumEngine::defaultChunkSize,
-                                          identityOpener(io_, existing.st_dev, existing.st_ino));
+            const int foundFd = found.get();
+            ChecksumEngine existingEngine(ChecksumEngine::defaultChunkSize, [foundFd](const std::filesystem::path&, int) {
+                return ::fcntl(foundFd, F_DUPFD_CLOEXEC, 0);
+            });
             destinationHash = existingEngine.hash(url);
         } catch (const std::exception&) {
             continue;

@@ -3,12 +3,17 @@
 // next "_N" name when that is taken, or no write at all when the file already there is
 // proven identical. Only a separate regular file (not a link, not the source itself) of
 // equal size whose XXH64, computed now, equals the source's counts as identical, and only
-// while the source stayed unchanged (SourceIdentity) through the comparison. Every error
-// while probing a taken name just passes it over. Copies in progress sit under hidden
+// while the source stayed unchanged (SourceIdentity) through the comparison. That file must
+// be reached from the destination root without passing through a link at any step and lie
+// on the destination volume (by its open descriptor), and it is digested through that
+// descriptor: a folder of the destination that is a link to another drive, or another file
+// system mounted inside the destination, never makes a card file "already present". Every
+// error while probing a taken name just passes it over. Copies in progress sit under hidden
 // temporary names, so every file it finds under a final name is a proven copy or the
 // user's own. Runs on the caller's thread.
 
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
 #include <optional>
@@ -36,11 +41,12 @@ public:
     DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
                        std::set<std::string>& usedFlatNames);
 
-    // Tries the names from `firstAttempt` on. `sourceHash`, when known (the digest of the bytes
+    // Tries the names from `firstAttempt` on. `volume` is the run's destination volume: only a
+    // file on it can be already present. `sourceHash`, when known (the digest of the bytes
     // copied, when the final name was taken after planning), is used instead of reading the
     // source again.
-    DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, int firstAttempt = 0,
-                         std::optional<std::string> sourceHash = std::nullopt);
+    DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, const VolumePin& volume,
+                         int firstAttempt = 0, std::optional<std::string> sourceHash = std::nullopt);
 
 private:
     CopyFileIO& io_;

@@ -127,10 +127,14 @@ std::optional<std::string> DestinationRoot::makeFolder(const std::string& folder
         return folderFailurePrefix + errnoText(error);
     }
     if (!volume_.holds(fd.get())) {
-        // Made (or found) on another volume: the drive is gone. Only a folder this call
-        // made is removed, and only while it is empty.
+        // Made (or found) on another volume. Only a folder this call made is removed, and
+        // only while it is empty. With the root still in place on its volume, the folder
+        // leads elsewhere (a link to another drive, another file system mounted there): only
+        // the files below it fail. Otherwise the drive is gone.
         fd.reset();
         if (created) io_.rmdir(folder.c_str());
+        if (inode_ != 0 && !unavailableReason())
+            return folderFailurePrefix + toDisplayUtf8(fs::path(folder)) + " leads off the destination drive.";
         gone_ = true;
         return std::string(CopyEngine::destinationGoneText);
     }

@@ -35,8 +35,11 @@ public:
     std::optional<std::string> unavailableReason();
 
     // Creates the folders of `relativeFolder` ("a/b", or "" for none) below the root, each
-    // checked to lie on the volume. Returns the failure's reason ("Couldn't create destination
-    // folder: …", or destinationGoneText with the run marked gone) or nullopt.
+    // checked to lie on the volume (an existing folder, or a link to one, is taken where it
+    // leads onto it). Returns the failure's reason or nullopt: "Couldn't create destination
+    // folder: …" (also "… <folder> leads off the destination drive." for a folder that leads
+    // elsewhere while the root is still in place), or destinationGoneText with the run
+    // marked gone.
     std::optional<std::string> createFolders(const std::string& relativeFolder);
 
     // Whether `path` still leads to the file (device, inode) on the volume, and the volume

@@ -7,6 +7,8 @@
 
 namespace tessaline {
 
+int CopyFileIO::openat(int dirfd, const char* name, int flags) { return ::openat(dirfd, name, flags); }
+
 int PosixCopyFileIO::open(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 ssize_t PosixCopyFileIO::read(int fd, void* buffer, size_t count) { return ::read(fd, buffer, count); }
 ssize_t PosixCopyFileIO::write(int fd, const void* buffer, size_t count) { return ::write(fd, buffer, count); }

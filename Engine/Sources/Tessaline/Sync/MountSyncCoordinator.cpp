@@ -334,7 +334,7 @@ void MountSyncCoordinator::runOne(const Job& job, const std::stop_token& stop) {
         };
         SyncRunner::Result result = run_(pair, job.sourceRoot, job.trigger, job.settle, isCancelled, onProgress);
         if (reportStore_) reportStore_->append(result.run);
-        send(SyncFinished{pair.name, result.run, result.log.wasCancelled});
+        send(SyncFinished{pair.name, result.run, result.log.wasCancelled, result.failure});
     } catch (const std::exception& error) {
         send(SyncFailed{pair.name, error.what()});
     } catch (...) {

@@ -58,8 +58,14 @@ public:
     // A settle or copy event of a running pair.
     struct SyncProgress { std::string pairName; CopyEngine::Event event; };
     // A run returned and its record was appended to the history; `stopped` when it was
-    // stopped before its end (the record alone cannot tell a stopped run from an empty card).
-    struct SyncFinished { std::string pairName; SyncReport::Run run; bool stopped = false; };
+    // stopped before its end (the record alone cannot tell a stopped run from an empty card);
+    // `failure` when it was refused before copying anything (SyncRunner::Result::failure).
+    struct SyncFinished {
+        std::string pairName;
+        SyncReport::Run run;
+        bool stopped = false;
+        std::optional<std::string> failure;
+    };
     // A run threw (its sentence), or Run-now found the source not mounted.
     struct SyncFailed { std::string pairName; std::string message; };
     // A mounted volume matches no enabled pair.

@@ -13,7 +13,14 @@ CopyEngine::Options SyncPair::copyOptions() const {
 }
 
 std::optional<fs::path> SyncPair::sourceFolder(const fs::path& sourceRoot) const {
-    if (!sourceSubpath || sourceSubpath->empty()) return sourceRoot;
+    auto relative = sourceRelativeFolder();
+    if (!relative) return std::nullopt;
+    if (relative->empty()) return sourceRoot;
+    return sourceRoot / *relative;
+}
+
+std::optional<fs::path> SyncPair::sourceRelativeFolder() const {
+    if (!sourceSubpath || sourceSubpath->empty()) return fs::path();
     const std::string& sub = *sourceSubpath;
     if (sub.front() == '/' || sub.find('\0') != std::string::npos) return std::nullopt;
     fs::path relative;
@@ -26,8 +33,7 @@ std::optional<fs::path> SyncPair::sourceFolder(const fs::path& sourceRoot) const
         if (!part.empty()) relative /= part;
         start = end + 1;
     }
-    if (relative.empty()) return sourceRoot;
-    return sourceRoot / relative;
+    return relative;
 }
 
 nlohmann::json SyncPair::toJson() const {

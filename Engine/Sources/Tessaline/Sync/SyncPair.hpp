@@ -30,8 +30,12 @@ struct SyncPair {
 
     // The folder to copy under a mounted source root: the root itself, or the subpath below
     // it. nullopt when the subpath would leave the root (absolute, "." or ".." components,
-    // NUL bytes), so a stored pair can never copy "/etc" or "../../home".
+    // NUL bytes), so a stored pair can never copy "/etc" or "../../home". This reads the
+    // names only; whether the folder really lies on the card is SourceOnCard's question.
     std::optional<std::filesystem::path> sourceFolder(const std::filesystem::path& sourceRoot) const;
+    // The subpath's folders below the source root ("DCIM/100CANON"; empty for the root), or
+    // nullopt when it would leave the root, as above.
+    std::optional<std::filesystem::path> sourceRelativeFolder() const;
 
     // The pair as a JSON object; "sourceSubpath" is left out when there is none.
     nlohmann::json toJson() const;

@@ -5,7 +5,10 @@
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <limits>
 #include <set>
 #include <stdexcept>
 
@@ -13,10 +16,28 @@ namespace tessaline {
 
 namespace {
 
-int requiredInt(const nlohmann::json& object, const char* key) {
+// A count or size of a stored run: never negative, and a count fits an int.
+int64_t requiredAmount(const nlohmann::json& object, const char* key, int64_t limit) {
     int64_t value = requiredInteger(object, key);
-    if (value < INT32_MIN || value > INT32_MAX) throw std::invalid_argument(std::string("\"") + key + "\" is out of range");
-    return static_cast<int>(value);
+    if (value < 0 || value > limit) throw std::invalid_argument(std::string("\"") + key + "\" is out of range");
+    return value;
+}
+
+int requiredCount(const nlohmann::json& object, const char* key) {
+    return static_cast<int>(requiredAmount(object, key, INT32_MAX));
+}
+
+// The sum of one field over the runs, in 64 bits and held at the largest value of `Total`:
+// a damaged history with counts near the limit never wraps a total into a negative.
+template <class Total, class Field>
+Total saturatedSum(const std::vector<SyncReport::Run>& runs, Field SyncReport::Run::*field) {
+    constexpr int64_t limit = std::numeric_limits<Total>::max();
+    int64_t sum = 0;
+    for (const auto& run : runs) {
+        const int64_t value = std::max<int64_t>(run.*field, 0);
+        sum = value > limit - sum ? limit : sum + value;
+    }
+    return static_cast<Total>(sum);
 }
 
 }  // namespace
@@ -79,11 +100,11 @@ SyncReport::Run SyncReport::Run::fromJson(const nlohmann::json& object) {
     auto at = parseIso8601WholeSeconds(requiredString(object, "at"));
     if (!at) throw std::invalid_argument("a run's \"at\" is not an ISO-8601 date");
     run.at = *at;
-    run.fileCount = requiredInt(object, "fileCount");
-    run.newFiles = requiredInt(object, "newFiles");
-    run.existingFiles = requiredInt(object, "existingFiles");
-    run.failedFiles = requiredInt(object, "failedFiles");
-    run.bytesCopied = requiredInteger(object, "bytesCopied");
+    run.fileCount = requiredCount(object, "fileCount");
+    run.newFiles = requiredCount(object, "newFiles");
+    run.existingFiles = requiredCount(object, "existingFiles");
+    run.failedFiles = requiredCount(object, "failedFiles");
+    run.bytesCopied = requiredAmount(object, "bytesCopied", INT64_MAX);
     run.allVerified = requiredBool(object, "allVerified");
     return run;
 }
@@ -100,29 +121,13 @@ int SyncReport::drivesSynced() const {
     return static_cast<int>(distinct.size());
 }
 
-int SyncReport::newFiles() const {
-    int sum = 0;
-    for (const auto& run : runs) sum += run.newFiles;
-    return sum;
-}
+int SyncReport::newFiles() const { return saturatedSum<int>(runs, &Run::newFiles); }
 
-int SyncReport::existingFiles() const {
-    int sum = 0;
-    for (const auto& run : runs) sum += run.existingFiles;
-    return sum;
-}
+int SyncReport::existingFiles() const { return saturatedSum<int>(runs, &Run::existingFiles); }
 
-int SyncReport::failedVerifications() const {
-    int sum = 0;
-    for (const auto& run : runs) sum += run.failedFiles;
-    return sum;
-}
+int SyncReport::failedVerifications() const { return saturatedSum<int>(runs, &Run::failedFiles); }
 
-int64_t SyncReport::totalBytesCopied() const {
-    int64_t sum = 0;
-    for (const auto& run : runs) sum += run.bytesCopied;
-    return sum;
-}
+int64_t SyncReport::totalBytesCopied() const { return saturatedSum<int64_t>(runs, &Run::bytesCopied); }
 
 int SyncReport::unverifiedRuns() const {
     int count = 0;

@@ -40,7 +40,8 @@ struct SyncReport {
 
         // Keys in declaration order, `at` as whole-second UTC ISO-8601.
         nlohmann::ordered_json toJson() const;
-        // Strict: every key required with its type, a known trigger, a whole-second date.
+        // Strict: every key required with its type, a known trigger, a whole-second date,
+        // counts from 0 to INT32_MAX and bytes not negative.
         // Throws std::invalid_argument.
         static Run fromJson(const nlohmann::json& object);
 
@@ -53,9 +54,11 @@ struct SyncReport {
 
     int cardsProcessed() const;  // distinct source paths
     int drivesSynced() const;    // distinct destination paths
+    // Sums over the runs in 64 bits, held at the largest value of their type (a damaged
+    // history never wraps them into negatives); a negative count in a run adds nothing.
     int newFiles() const;
     int existingFiles() const;
-    int failedVerifications() const;
+    int failedVerifications() const;  // the runs' failedFiles
     int64_t totalBytesCopied() const;
     // Runs not proven whole: stopped, incomplete, without files, or copied unverified.
     int unverifiedRuns() const;

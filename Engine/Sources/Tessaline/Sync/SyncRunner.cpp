@@ -1,8 +1,11 @@
 #include "Tessaline/Sync/SyncRunner.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Copy/DestinationInsideCard.hpp"
+#include "Tessaline/Copy/IdleSettleDetector.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Sync/DestinationVolume.hpp"
+#include "Tessaline/Sync/SourceOnCard.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <algorithm>
@@ -26,6 +29,24 @@ bool isOnPinnedVolume(const fs::path& grantedFolder, const VolumePin& pin) {
     auto granted = VolumePin::of(grantedFolder);
     if (!granted) return false;
     return granted->device == pin.device || (pin.uuid && pin.uuid == granted->uuid);
+}
+
+// A run refused before anything was read: its log holds one failed entry, the source folder
+// with the reason, so the history counts it as a failed run.
+SyncRunner::Result refusedRun(SyncReport::Trigger trigger, const fs::path& sourceFolder, const fs::path& destination,
+                              bool preserveStructure, const std::string& reason) {
+    const EpochSeconds now = nowEpoch();
+    CopyEngine::FileOutcome outcome;
+    outcome.sourceURL = sourceFolder;
+    outcome.destinationURL = destination;
+    outcome.relativePath = CopyEngine::relativePath(sourceFolder, sourceFolder);
+    outcome.status = CopyEngine::FileStatus::failed(reason);
+    outcome.startedAt = now;
+    outcome.finishedAt = now;
+    CopyEngine::CopyRun copyRun{{outcome}, false, 1, 0};
+    TransferLog log = TransferLog::fromRun(sourceFolder, destination, preserveStructure, now, now, copyRun);
+    SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);
+    return SyncRunner::Result{std::move(log), std::move(record), reason};
 }
 
 }  // namespace
@@ -55,11 +76,18 @@ bool SyncRunner::destinationVolumeAvailable(const fs::path& destination) {
 SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceRoot, SyncReport::Trigger trigger,
                                    const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
                                    const CopyEngine::EventHandler& onEvent) const {
-    auto sourceFolder = pair.sourceFolder(sourceRoot);
-    if (!sourceFolder)
-        throw CopyError::cannotScanSource(sourceRoot / pair.sourceSubpath.value_or(""),
-                                          "the folder must lie inside the source volume");
     fs::path destination(pair.destinationPath);
+    // The folder to copy must lie on the card, reached without a link: otherwise nothing is
+    // read, and the run is a failed one in the history.
+    std::optional<fs::path> relative = pair.sourceRelativeFolder();
+    if (!relative) {
+        fs::path named = sourceRoot / pair.sourceSubpath.value_or("");
+        return refusedRun(trigger, named, destination, pair.preserveStructure, sourceOutsideCardText(named));
+    }
+    const fs::path sourceFolder = relative->empty() ? sourceRoot : sourceRoot / *relative;
+    if (auto reason = sourceOffCardReason(sourceRoot, *relative))
+        return refusedRun(trigger, sourceFolder, destination, pair.preserveStructure, *reason);
+
     if (!destinationVolumeAvailable(destination)) throw SyncError::destinationUnavailable(pair.destinationPath);
     // The drive found connected is the one the copy may write to: a drive pulled during the
     // settle wait leaves its empty mount folder on the system disk, and the copy engine
@@ -69,13 +97,32 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     CopyEngine::Options options = pair.copyOptions();
     options.destinationVolume = *pin;
 
+    // Refused before the settle wait, as the card copy refuses it before its own.
+    if (isDestinationInsideCard(destination, sourceFolder)) throw CopyError::destinationInsideSource(sourceFolder);
+
     // The start includes the settle wait.
     EpochSeconds startedAt = nowEpoch();
 
-    // The card copy runs the settle loop (settling, settleTimedOut and cancelled events, a
-    // cancellation test after it), then scans every regular non-junk file of the source
-    // folder, turns unreadable folders into failed outcomes and copies the list.
-    auto copy = [&] { return engine_.copy(*sourceFolder, destination, options, settle, isCancelled, onEvent); };
+    // The settle wait (settling and settleTimedOut events; a stop during it ends the run), then
+    // the source folder is checked again, just before the card copy (with no wait of its own:
+    // a cancellation test, then a scan of every regular non-junk file of the source folder,
+    // unreadable folders as failed outcomes, and the copy of the list).
+    std::optional<std::string> refusal;
+    auto copy = [&] {
+        auto send = [&](CopyEngine::Event event) {
+            if (onEvent) onEvent(event);
+        };
+        IdleSettleDetector::Outcome settled = IdleSettleDetector().waitUntilSettled(
+            sourceFolder, settle, isCancelled, [&](double remaining) { send(CopyEngine::SettlingEvent{remaining}); });
+        if (settled == IdleSettleDetector::Outcome::cancelled) {
+            send(CopyEngine::CancelledEvent{});
+            return CopyEngine::CopyRun{{}, true, 0, 0};
+        }
+        if (settled == IdleSettleDetector::Outcome::timedOut) send(CopyEngine::SettleTimedOutEvent{});
+        refusal = sourceOffCardReason(sourceRoot, *relative);
+        if (refusal) return CopyEngine::CopyRun{};
+        return engine_.copy(sourceFolder, destination, options, SettleOptions::none(), isCancelled, onEvent);
+    };
 
     CopyEngine::CopyRun copyRun;
     std::optional<std::string> label = destinationVolumeName(destination);
@@ -92,7 +139,8 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
         copyRun = copy();
     }
 
-    TransferLog log = TransferLog::fromRun(*sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
+    if (refusal) return refusedRun(trigger, sourceFolder, destination, pair.preserveStructure, *refusal);
+    TransferLog log = TransferLog::fromRun(sourceFolder, destination, pair.preserveStructure, startedAt, nowEpoch(),
                                            copyRun);
     SyncReport::Run record = SyncReport::Run::fromLog(trigger, log);
     return Result{std::move(log), std::move(record)};

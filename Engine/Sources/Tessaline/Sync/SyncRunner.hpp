@@ -1,5 +1,6 @@
 #pragma once
-// Runs one sync pair end to end: checks that the destination drive is connected and pins
+// Runs one sync pair end to end: checks that the source folder lies on the card (reached
+// without a link, on the card's device), checks that the destination drive is connected and pins
 // that volume (every folder and file of the copy must land on it, so a drive pulled during
 // the settle wait never lets the copy fall through to the system disk), opens the
 // remembered access to it when one is granted (and then requires the drive to be the granted
@@ -19,6 +20,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -31,6 +33,10 @@ public:
     struct Result {
         TransferLog log;
         SyncReport::Run run;
+        // Set when the run was refused before reading anything (its source folder does not
+        // lie on the card): the reason in words. The log then holds one failed entry, the
+        // source folder, so the record counts as a failed run.
+        std::optional<std::string> failure;
     };
 
     class SyncError : public std::runtime_error {
@@ -54,9 +60,12 @@ public:
 
     explicit SyncRunner(std::shared_ptr<SecurityScopedBookmarkStore> bookmarkStore, CopyEngine engine = CopyEngine());
 
-    // One run of `pair` from the mounted volume at `sourceRoot`. Throws, in the order they
-    // can arise: CopyError::cannotScanSource when the pair's subfolder would leave the
-    // source volume; SyncError::destinationUnavailable (nothing touched yet); the bookmark
+    // One run of `pair` from the mounted volume at `sourceRoot`. A source folder that does not
+    // lie on the card (a subfolder naming a place outside it, a folder on the way that is a
+    // link or on another device; see SourceOnCard.hpp) is refused before anything else, and
+    // again when it is found so once the card has settled: nothing is read or written and the
+    // Result carries the `failure`. Throws, in the order
+    // they can arise: SyncError::destinationUnavailable (nothing touched yet); the bookmark
     // store's not-granted error when the destination volume is granted but cannot be
     // opened; SyncError::notTheGrantedDrive when the volume at the destination bears the
     // granted name but is not the granted file system (before the settle wait); CopyError
