@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStandardItemModel>
 
 #include <gtest/gtest.h>
@@ -228,6 +230,25 @@ TEST_F(DriveFormatViewTest, ChoosingTheVolumeAgainAfterAFailureMakesTheFormUsabl
     drainEvents();
     EXPECT_EQ(vm->phase(), VM::Phase(VM::Ready{}));
     EXPECT_FALSE(shown("format.outcome"));
+}
+
+TEST_F(DriveFormatViewTest, AFailureAtTheFootOfASmallFormIsScrolledIntoView) {
+    view->resize(460, 420);  // the detail area of the smallest window
+    listed = {{"/media/u/CARD", "CARD"}};
+    vm->refreshVolumes();
+    choose(1);
+    type("format.confirmation", "CARD");
+    fail = true;
+    find<QPushButton>("format.run")->click();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    auto* scroll = view->findChild<QScrollArea*>();
+    ASSERT_NE(scroll, nullptr);
+    auto* outcome = find<SymbolLabel>("format.outcome");
+    ASSERT_TRUE(shown("format.outcome"));
+    const QRect inViewport(outcome->mapTo(scroll->viewport(), QPoint(0, 0)), outcome->size());
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+    EXPECT_TRUE(scroll->viewport()->rect().contains(inViewport)) << "outcome at " << inViewport.y();
 }
 
 TEST_F(DriveFormatViewTest, FormatsThatCannotBeMadeAreDisabledWithTheirReason) {

@@ -65,6 +65,7 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto [scroll, column] = ScreenHeader::scrollingBody(this);
+    scroll_ = scroll;
     QWidget* body = column->parentWidget();
     column->setSpacing(12);
 
@@ -313,8 +314,17 @@ void DriveFormatView::render() {
         outcome_->set(QStringLiteral("checkmark.seal.fill"), done->message, Style::good());
     else if (const auto* failed = std::get_if<VM::Failed>(&phase))
         outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), failed->message, Style::bad());
-    outcome_->setVisible(std::holds_alternative<VM::Done>(phase) || std::holds_alternative<VM::Failed>(phase));
+    const bool showOutcome = std::holds_alternative<VM::Done>(phase) || std::holds_alternative<VM::Failed>(phase);
+    outcome_->setVisible(showOutcome);
     failedNote_->setVisible(std::holds_alternative<VM::Failed>(phase));
+    // The outcome sits at the foot of the form, below the fold of a small window: a new one is
+    // brought into view once the layout has placed it.
+    const QString outcomeText = showOutcome ? outcome_->text() : QString();
+    if (showOutcome && outcomeText != shownOutcome_)
+        QTimer::singleShot(0, this, [this] {
+            scroll_->ensureWidgetVisible(failedNote_->isVisible() ? static_cast<QWidget*>(failedNote_) : outcome_);
+        });
+    shownOutcome_ = outcomeText;
 }
 
 }  // namespace brindlecove

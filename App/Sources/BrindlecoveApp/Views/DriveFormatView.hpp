@@ -18,6 +18,7 @@ class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace brindlecove {
 
@@ -40,6 +41,7 @@ private:
     void scheduleRender();
 
     QPointer<DriveFormatViewModel> vm_;
+    QScrollArea* scroll_ = nullptr;
     SymbolLabel* empty_ = nullptr;
     QFormLayout* volumeRows_ = nullptr;
     QComboBox* volume_ = nullptr;
@@ -67,6 +69,9 @@ private:
     QWidget* formatting_ = nullptr;
     SymbolLabel* outcome_ = nullptr;
     QLabel* failedNote_ = nullptr;
+    // The outcome last brought into view: a new one is scrolled to once, then left where the
+    // user scrolls.
+    QString shownOutcome_;
     RenderCoalescer renderer_{this, [this] { render(); }};
 };
 
