@@ -155,10 +155,10 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         gate.recount();
         ASSERT_TRUE(waitFor([&] { return gate.preview() && gate.preview()->fileCount == 19; }, 30'000));
         standing = gate.gate(report);
-        EXPECT_EQ(standing.kind, VerificationStanding::Kind::notVerified);
-        EXPECT_EQ(EraseTexts::notVerifiedText(standing),
-                  "This card holds 1 file your last scan didn't check (LASTCLIP.TXT). Scan it again so you're not "
-                  "erasing footage that was never backed up.");
+        EXPECT_EQ(standing.kind, VerificationStanding::Kind::changedSinceScan);
+        EXPECT_EQ(EraseTexts::changedText(standing),
+                  "CHANGED SINCE THE SCAN \u2014 1 file on this card has changed since your last scan (LASTCLIP.TXT). "
+                  "Scan it again before erasing.");
         fs::remove(card / "PRIVATE/M4ROOT/CLIP/LASTCLIP.TXT");
         gate.recount();
         ASSERT_TRUE(waitFor([&] { return gate.gate(report).isSafe(); }, 30'000));

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cstdlib>
