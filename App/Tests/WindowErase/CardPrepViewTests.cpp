@@ -258,6 +258,9 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     type("erase.confirmation", "CARD");
     auto erase = [&](tessaline::CardPrepEngine::Summary summary) {
         card.summary = [summary] { return summary; };
+        // A report an erase was started on never vouches again: each erase follows a new scan.
+        scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+        drainEvents();
         if (vm->cardName().isEmpty() || vm->confirmationText().isEmpty()) type("erase.confirmation", "CARD");
         ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
         find<QPushButton>("erase.run")->click();
