@@ -8,11 +8,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -27,8 +29,12 @@ constexpr int maxAttempts = 3;
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
-// Other files are mostly small: their files are hashed further ahead than a clip's.
-constexpr size_t readAheadOtherFiles = 16;
+// Other files are mostly small (metadata, support files, notes): their proofs, opens and
+// stats rather than reads, run side by side on one prover per hardware thread (2 to 8), each
+// with a session of its own that reads both files itself (handing a small file to a hashing
+// thread costs more than reading it).
+constexpr int otherFileProverHashThreads = 0;
+int otherFileProverCount() { return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 2, 8); }
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -89,11 +95,6 @@ public:
             }
         }
         return false;
-    }
-
-    // Queues one file to be hashed ahead of its proof.
-    void prefetch(const fs::path& file) {
-        if (pool_) pool_->prefetch(file);
     }
 
     // Queues the files a claim's proof will read, so they are hashed before it is reached.
@@ -297,30 +298,47 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
         for (const auto& [shared, i] : ranked) candidates[f].push_back(driveFiles[i].url);
     }
 
-    // One session on the proof pool: the files a few proofs ahead (each card file and its
-    // first candidate) are hashed on the pool's threads while this thread proves in order.
-    static const std::vector<Fingerprint> noFingerprints;
-    ProofSession session(checksum_, cardRoot_, noFingerprints, isCancelled);
-    size_t ahead = 0;
-    for (size_t f = 0; f < files.size(); ++f) {
-        if (session.cancelled()) break;  // this file and every later one stay unproven
-        for (; ahead < files.size() && ahead <= f + readAheadOtherFiles; ++ahead) {
-            if (candidates[ahead].empty()) continue;
-            session.prefetch(files[ahead].url);
-            session.prefetch(candidates[ahead].front());
-        }
-        for (const fs::path& candidate : candidates[f]) {
-            if (session.prove(files[f].url, candidate)) {
-                files[f].provenAt = candidate;
-                break;
+    // Provers take the files in order; the caller's thread asks the cancellation test and
+    // reports progress while they work.
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> next{0};
+    std::atomic<int> done{0};
+    const MatchVerifier::CancelTest stopped = [&stop] { return stop.load(); };
+    auto prover = [&] {
+        static const std::vector<Fingerprint> noFingerprints;
+        ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
+        for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
+            for (const fs::path& candidate : candidates[f]) {
+                if (session.prove(files[f].url, candidate)) {
+                    files[f].provenAt = candidate;
+                    break;
+                }
             }
+            if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
+            else ++done;
         }
-        if (session.cancelled()) {
-            files[f].provenAt.reset();  // a proof a stop cut short proves nothing
+    };
+    std::vector<std::jthread> provers;
+    try {
+        for (int t = 0; t < otherFileProverCount(); ++t) provers.emplace_back(prover);
+    } catch (const std::system_error&) {
+        if (provers.empty()) prover();  // no thread to be had: prove them here
+    }
+    int reported = 0;
+    auto report = [&] {
+        for (const int now = done.load(); reported < now; ++reported)
+            if (progress) progress(reported + 1, total);
+    };
+    while (done.load() < total && !provers.empty()) {
+        if (isCancelled && isCancelled()) {
+            stop = true;
             break;
         }
-        if (progress) progress(static_cast<int>(f) + 1, total);
+        report();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+    provers.clear();  // joins
+    if (!stop) report();
     return files;
 }
 

@@ -48,9 +48,9 @@ public:
     // ASCII case ignored, and the same size that holds the same bytes, with the same reads,
     // retries and self-proof guards as a clip; a candidate whose path ends like the file's
     // place below the card root is tried first, the others in `driveFiles` order. Returns the
-    // files in the same order with `provenAt` set where proven. The files are hashed ahead on
-    // the call's proof pool (ProofHashPool), as a clip's are; isCancelled and progress are
-    // called on the caller's thread: progress(0, total) first, then one call per file.
+    // files in the same order with `provenAt` set where proven. The proofs run on a few threads
+    // of the call's own (these files are mostly small); isCancelled and progress are called on
+    // the caller's thread only: progress(0, total) first, then one call per file proven or not.
     // Once isCancelled answers true, the files in hand and every later one stay unproven (the
     // caller discards a stopped run).
     std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
