@@ -133,13 +133,13 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     ASSERT_TRUE(vm->runChecked(report));
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
-    EXPECT_TRUE(vm->gate(report).isSafe()) << "the last scan's verdict still shows after the erase";
+    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan) << "an erased card is never safe on its old report";
     card.unmount();
     card.remount();
     shootStills(root, {}, 1, 7);
     vm->recount();  // the screen does this when a volume mounts at the card's path
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
-    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
 
     // A file added after the count, before the click: the worker walks the card again and
     // erases nothing.
@@ -154,12 +154,12 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     ASSERT_TRUE(waitForEraseEnd(*vm));
     EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{
                                CardPrepViewModel::changedMessage({"DCIM/100CANON/IMG_0008.JPG"})}));
-    EXPECT_TRUE(std::get<CardPrepViewModel::Failed>(vm->phase()).message.contains("1 file the scan didn't check (IMG_0008.JPG)"));
+    EXPECT_TRUE(std::get<CardPrepViewModel::Failed>(vm->phase()).message.contains("1 file changed since the scan (IMG_0008.JPG)"));
     EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0007.JPG"));
     EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0008.JPG"));
     EXPECT_EQ(vm->confirmationText(), "");
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; }));
-    EXPECT_EQ(vm->gate(fresh).kind, Kind::notVerified);
+    EXPECT_EQ(vm->gate(fresh).kind, Kind::changedSinceScan);
 }
 
 TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEjectedOneIsNotInserted) {
@@ -172,13 +172,15 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
     EXPECT_EQ(vm->preview(), (CardPrepViewModel::Preview{0, 0, 0}));
-    EXPECT_TRUE(vm->gate(report).isSafe()) << "the last scan's verdict still shows after the erase";
+    const auto erased = vm->gate(report);
+    EXPECT_EQ(erased.kind, Kind::changedSinceScan) << "an erased card is never safe on its old report";
+    EXPECT_EQ(erased.files, 2) << "both stills are gone";
 
     // Footage copied onto the card, into a folder of its own, while it stays mounted: the
     // card is counted again by itself and the old verdict no longer vouches for it.
     shootStills(scanned.root, {}, 1, 7);
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
-    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
     EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase())) << "the outcome stays shown";
     writeFile(scanned.root / "DCIM/100CANON/IMG_0007.XMP", "a sidecar beside it");
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; })) << vm->preview()->fileCount;
@@ -190,7 +192,7 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     vm->recount();
     EXPECT_FALSE(vm->isBusy());
     scanned.volume.remount();
-    EXPECT_EQ(vm->gate(report).kind, Kind::notVerified);
+    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
     EXPECT_EQ(vm->preview()->fileCount, 2);
 }
 
@@ -302,12 +304,13 @@ TEST_F(CardPrepGateTest, AStaleMountPointFolderIsRefused) {
 
     card.unmount();  // pulled; the empty mount-point folder stays on the system disk
     writeFile(root / "system-file.txt", "not a card");
-    EXPECT_EQ(vm->gate(nullptr).kind, Kind::notVerified);
+    // Not inserted: the acknowledgement enables nothing, and the click erases nothing.
+    const auto standing = vm->gate(nullptr);
+    EXPECT_EQ(standing.kind, Kind::notInserted);
+    EXPECT_FALSE(vm->canRun(standing));
     EXPECT_FALSE(vm->runChecked(nullptr)) << "refused at the click";
-    EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::locationMessage()}));
-    EXPECT_TRUE(vm->cardIssue().has_value());
+    EXPECT_FALSE(std::holds_alternative<CardPrepViewModel::Running>(vm->phase()));
     EXPECT_EQ(readFile(root / "system-file.txt"), "not a card");
-    EXPECT_EQ(vm->confirmationText(), "mnt") << "the location path keeps the typed name";
     fs::remove(root / "system-file.txt");
 }
 

@@ -69,6 +69,7 @@ TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
     const fs::path drive = sandbox / "drive";
     shootStills(root, drive, 3);
     writeFile(root / "MISC/clip.xml", "sidecar");
+    writeFile(drive / "MISC/clip.xml", "sidecar");  // erased too, so it must be on the drive
     auto vm = realCardPrep();
     pickAndCount(*vm, root);
     const ReportPtr report = scanCard(root, {drive});

@@ -1,5 +1,7 @@
 #include "EraseFixtures.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
+
 #include "Support/MediaFixtures.hpp"
 
 #include <QFile>
@@ -41,7 +43,15 @@ ReportPtr handMadeReport(const fs::path& card, const std::vector<std::pair<fs::p
         result.status = status;
         results.push_back(std::move(result));
     }
-    return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{}, 0.0, std::move(results));
+    // The card's files as a scan records them, so that the report can vouch for them.
+    std::optional<std::vector<tessaline::CardFileRecord>> records;
+    try {
+        records = tessaline::CardFileSet::read(card).files;
+    } catch (const std::exception&) {
+    }
+    return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{}, 0.0, std::move(results),
+                                                                 std::nullopt, std::vector<fs::path>{},
+                                                                 std::vector<tessaline::OtherFile>{}, std::move(records));
 }
 
 QString qstr(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }

@@ -23,7 +23,7 @@ std::vector<std::filesystem::path> shootStills(const std::filesystem::path& card
                                                int count = 2, int firstNumber = 1);
 
 // A report of `card` whose clips (one per file) have the given statuses, with the identity of
-// the volume holding the card.
+// the volume holding the card and the records of the card's files as they are now.
 ReportPtr handMadeReport(const std::filesystem::path& card,
                          const std::vector<std::pair<std::filesystem::path, tessaline::MatchStatus>>& clips);
 

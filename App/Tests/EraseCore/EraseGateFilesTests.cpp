@@ -16,49 +16,109 @@ using Kind = VerificationStanding::Kind;
 
 const tessaline::VolumeIdentity card{.uuid = "2A9C-A474", .name = "CARD"};
 
-tessaline::VerificationReport report(std::vector<OtherFile> others, MatchStatus status = MatchStatus::confirmed("/d/C0001.MP4")) {
+// The records of a card's files: path, size and modification time (the change time with it).
+CardFiles recordsOf(std::initializer_list<std::pair<const char*, int64_t>> files, int64_t modified = 1'000) {
+    CardFiles records;
+    for (const auto& [path, size] : files) records.push_back({path, size, modified, modified});
+    return records;
+}
+
+const CardFiles cardRecords = recordsOf({{"CLIP/C0001.MP4", 100}, {"CLIP/C0001M01.XML", 40}, {"NOTES.TXT", 7}});
+
+tessaline::VerificationReport report(std::vector<OtherFile> others, MatchStatus status = MatchStatus::confirmed("/d/C0001.MP4"),
+                                     std::optional<CardFiles> records = cardRecords) {
     tessaline::MatchResult clip{tessaline::ClipGroup{{tessaline::Fingerprint{.url = "/media/u/CARD/CLIP/C0001.MP4",
                                                                              .byteSize = 100}},
                                                      {"/media/u/CARD/CLIP/C0001M01.XML"},
                                                      tessaline::ClipGroup::Kind::video},
                                 std::move(status)};
-    return tessaline::VerificationReport("/media/u/CARD", {"/d"}, 0, {clip}, card, {}, std::move(others));
+    return tessaline::VerificationReport("/media/u/CARD", {"/d"}, 0, {clip}, card, {}, std::move(others),
+                                         std::move(records));
 }
 
-VerificationStanding standingOf(const tessaline::VerificationReport& r, const CardMediaSnapshot* files = nullptr) {
+VerificationStanding standingOf(const tessaline::VerificationReport& r, const CardFiles* files = nullptr) {
     EraseGate::Inputs in;
     in.report = &r;
     in.card = fs::path("/media/u/CARD");
     in.identityNow = card;
-    in.media = files;
+    in.files = files;
     return EraseGate::standing(in);
 }
 
+const std::vector<OtherFile> provenOthers{
+    {"/media/u/CARD/CLIP/C0001M01.XML", 40, OtherFile::Role::sidecar, fs::path("/d/C0001M01.XML")},
+    {"/media/u/CARD/NOTES.TXT", 7, OtherFile::Role::other, fs::path("/d/NOTES.TXT")}};
+
 }  // namespace
 
-TEST(EraseGateFiles, EveryNonJunkFileMustBeOneTheReportVouchesFor) {
-    auto r = report({{"/media/u/CARD/CLIP/C0001M01.XML", 40, OtherFile::Role::sidecar, fs::path("/d/C0001M01.XML")},
-                     {"/media/u/CARD/NOTES.TXT", 7, OtherFile::Role::other, fs::path("/d/NOTES.TXT")}});
-    CardMediaSnapshot files{{{"CLIP/C0001.MP4", 100}, {"CLIP/C0001M01.XML", 40}, {"NOTES.TXT", 7}}};
+TEST(EraseGateFiles, EveryFileMustBeAsTheScanRecordedIt) {
+    auto r = report(provenOthers);
+    CardFiles files = cardRecords;
     EXPECT_TRUE(EraseGate::unvouchedFiles(r, files).empty());
     EXPECT_TRUE(standingOf(r, &files).isSafe());
 
-    // A note grown since the scan, and a playlist written after it.
-    files.sizes["NOTES.TXT"] = 9;
-    files.sizes["PLAYLIST/00001.MPL"] = 3;
+    // The same size, rewritten a minute later; a note grown; a playlist written after the scan.
+    for (auto* path : {"CLIP/C0001.MP4", "CLIP/C0001M01.XML"}) {
+        SCOPED_TRACE(path);
+        CardFiles rewritten = cardRecords;
+        for (auto& record : rewritten)
+            if (record.relative == path) record.modifiedNs += 60'000'000'000;
+        const auto changed = standingOf(r, &rewritten);
+        EXPECT_EQ(changed.kind, Kind::changedSinceScan);
+        EXPECT_EQ(changed.fileNames, std::vector<std::string>{fs::path(path).filename().string()});
+    }
+    CardFiles touched = cardRecords;
+    touched[2].changedNs += 1;  // only the change time moved (a rewrite that put the old time back)
+    EXPECT_EQ(standingOf(r, &touched).kind, Kind::changedSinceScan);
+
+    files[2].byteSize = 9;
+    files.push_back({"PLAYLIST/00001.MPL", 3, 5, 5});
     EXPECT_EQ(EraseGate::unvouchedFiles(r, files), (std::vector<std::string>{"NOTES.TXT", "PLAYLIST/00001.MPL"}));
     const auto changed = standingOf(r, &files);
-    EXPECT_EQ(changed.kind, Kind::notVerified);
+    EXPECT_EQ(changed.kind, Kind::changedSinceScan);
     EXPECT_EQ(changed.files, 2);
     EXPECT_EQ(changed.fileNames, (std::vector<std::string>{"NOTES.TXT", "00001.MPL"}));
-    EXPECT_EQ(EraseTexts::notVerifiedText(changed),
-              "This card holds 2 files your last scan didn't check (NOTES.TXT, 00001.MPL). Scan it again so you're "
-              "not erasing footage that was never backed up.");
+    EXPECT_EQ(EraseTexts::changedText(changed),
+              "CHANGED SINCE THE SCAN \u2014 2 files on this card have changed since your last scan (NOTES.TXT, "
+              "00001.MPL). Scan it again before erasing.");
+
+    // A file removed since the scan (an erased card) is a change too.
+    const CardFiles empty;
+    EXPECT_EQ(standingOf(r, &empty).files, 3);
 
     // A clip's sidecar is known by its place whatever its size while the clip is in doubt.
-    auto doubtful = report({}, MatchStatus::nameMatchMetadataMismatch("/d/C0001.MOV"));
-    CardMediaSnapshot clipOnly{{{"CLIP/C0001.MP4", 100}, {"CLIP/C0001M01.XML", 41}}};
+    auto doubtful = report({}, MatchStatus::nameMatchMetadataMismatch("/d/C0001.MOV"),
+                           recordsOf({{"CLIP/C0001.MP4", 100}, {"CLIP/C0001M01.XML", 41}}));
+    CardFiles clipOnly = *doubtful.cardFiles;
     EXPECT_EQ(standingOf(doubtful, &clipOnly).kind, Kind::mismatch);
+}
+
+TEST(EraseGateFiles, AReportWithoutRecordsOrErasedOnceVouchesForNothing) {
+    // A report made before records were kept: everything proven, still not safe.
+    auto old = report(provenOthers, MatchStatus::confirmed("/d/C0001.MP4"), std::nullopt);
+    const CardFiles files = cardRecords;
+    const auto standing = standingOf(old, &files);
+    EXPECT_EQ(standing.kind, Kind::changedSinceScan);
+    EXPECT_EQ(EraseTexts::changedText(standing),
+              "CHANGED SINCE THE SCAN \u2014 your last scan can't vouch for what this card holds now. Scan it again "
+              "before erasing.");
+
+    // A report an erase was started on, whatever the card holds now.
+    auto r = report(provenOthers);
+    EraseGate::Inputs in;
+    in.report = &r;
+    in.card = fs::path("/media/u/CARD");
+    in.identityNow = card;
+    in.files = &files;
+    in.erasedSinceScan = true;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::changedSinceScan);
+
+    // An ejected card is not inserted, whatever report there is.
+    in.erasedSinceScan = false;
+    in.cardMounted = false;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::notInserted);
+    in.report = nullptr;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::notInserted);
 }
 
 TEST(EraseGateFiles, OtherFilesOnlyOnTheCardAreNamedAndNeverSafe) {

@@ -46,7 +46,7 @@ struct ScriptedCard {
     fs::path root;
     VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
     std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
-    CardContents contents{3, 2, 2'500'000, CardMediaSnapshot{}};
+    CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
     std::function<tessaline::CardPrepEngine::Summary()> summary;
 
@@ -64,7 +64,7 @@ struct ScriptedCard {
             return contents;
         };
         b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&) { return summary(); };
-        b.scanMediaForFreshness = [](const fs::path&) { return std::optional<CardMediaSnapshot>(CardMediaSnapshot{}); };
+        b.walkCardFiles = [](const fs::path&) { return std::optional<CardFiles>(CardFiles{}); };
         b.deviceOf = [this](const fs::path& path) {
             return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
         };
@@ -81,7 +81,9 @@ struct ScriptedCard {
             result.status = std::move(status);
             results.push_back(std::move(result));
         }
-        return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity);
+        return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity,
+                                                          std::vector<fs::path>{}, std::vector<tessaline::OtherFile>{},
+                                                          std::vector<tessaline::CardFileRecord>{});
     }
 };
 
@@ -256,6 +258,9 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     type("erase.confirmation", "CARD");
     auto erase = [&](tessaline::CardPrepEngine::Summary summary) {
         card.summary = [summary] { return summary; };
+        // A report an erase was started on never vouches again: each erase follows a new scan.
+        scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+        drainEvents();
         if (vm->cardName().isEmpty() || vm->confirmationText().isEmpty()) type("erase.confirmation", "CARD");
         ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
         find<QPushButton>("erase.run")->click();

@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
+
 #include <gtest/gtest.h>
 
 namespace brindlecove::testing {
@@ -50,8 +52,10 @@ TEST_F(CardPrepViewVolumeTest, TheBannerFollowsTheCardInTheReader) {
     clip.group.primaryFiles.push_back(tessaline::Fingerprint{.url = root / "DCIM/100CANON/IMG_0001.JPG", .byteSize = 5000});
     clip.status = MatchStatus::confirmed(sandbox / "drive/IMG_0001.JPG");
     // The report reads the card's identity itself, as a scan does.
-    scan.setLastReport(std::make_shared<const tessaline::VerificationReport>(root, std::vector<fs::path>{sandbox / "drive"},
-                                                                             0.0, std::vector{clip}));
+    clip.group.primaryFiles.front().byteSize = int64_t(fs::file_size(root / "DCIM/100CANON/IMG_0001.JPG"));
+    scan.setLastReport(std::make_shared<const tessaline::VerificationReport>(
+        root, std::vector<fs::path>{sandbox / "drive"}, 0.0, std::vector{clip}, std::nullopt, std::vector<fs::path>{},
+        std::vector<tessaline::OtherFile>{}, tessaline::CardFileSet::read(root).files));
     auto* field = view.findChild<QLineEdit*>("erase.confirmation");
     field->setText("mnt");
     Q_EMIT field->textEdited("mnt");

@@ -13,6 +13,7 @@
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumeDetector.hpp"
@@ -108,9 +109,21 @@ std::shared_ptr<const tessaline::VerificationReport> report(const fs::path& card
                                           : MatchStatus::confirmed("/media/crew/Shuttle/A001" / entry.path().filename());
         results.push_back(std::move(result));
     }
+    // The card's files as the scan records them: a later change of the card shows.
+    std::optional<std::vector<tessaline::CardFileRecord>> records;
+    try {
+        records = tessaline::CardFileSet::read(card).files;
+    } catch (const std::exception&) {
+    }
+    // Every other file the erase deletes (the camera's files beside DCIM) is on the drive too.
+    std::vector<tessaline::OtherFile> others;
+    for (const auto& record : records.value_or(std::vector<tessaline::CardFileRecord>{}))
+        if (record.relative.rfind("DCIM/", 0) != 0)
+            others.push_back({card / record.relative, record.byteSize, tessaline::OtherFile::Role::other,
+                              "/media/crew/Shuttle/A001" / fs::path(record.relative).filename()});
     return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{"/media/crew/Shuttle"},
                                                                  tessaline::nowEpoch(), std::move(results), std::nullopt,
-                                                                 std::move(unread));
+                                                                 std::move(unread), std::move(others), std::move(records));
 }
 
 void typeInto(QWidget* view, const char* name, const QString& text) {
@@ -239,6 +252,10 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     studio.wait(100);
     studio.save(QStringLiteral("erase-done"), &view);
     *ejected = true;
+    view.render();
+    // Name typed and the override ticked: an ejected card still cannot be erased.
+    typeInto(&view, "erase.confirmation", QStringLiteral("A001"));
+    vm.setAcknowledgedUnverified(true);
     view.render();
     studio.wait(50);
     studio.save(QStringLiteral("erase-not-inserted"), &view);

@@ -171,7 +171,11 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         {root / "NOTES.TXT", 312, tessaline::OtherFile::Role::other, std::nullopt},
         {root / "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", 1'536, tessaline::OtherFile::Role::other, std::nullopt},
         {root / "PRIVATE/AVCHD/BDMV/INDEX.BDM", 120, tessaline::OtherFile::Role::other, std::nullopt},
-        {root / "PRIVATE/AVCHD/BDMV/PLAYLIST/00000.MPL", 264, tessaline::OtherFile::Role::other, std::nullopt}};
+        {root / "PRIVATE/AVCHD/BDMV/PLAYLIST/00000.MPL", 264, tessaline::OtherFile::Role::other, std::nullopt},
+        // Files in hidden and junk-named folders, and of junk types: erased all the same.
+        {root / "Camera settings.ini", 96, tessaline::OtherFile::Role::other, std::nullopt},
+        {root / "DCIM/.pending/C0003.MP4", 2'404'112, tessaline::OtherFile::Role::other, std::nullopt},
+        {root / "Footage/THMBNL/A0004.MOV", 1'880'410, tessaline::OtherFile::Role::other, std::nullopt}};
     showReport(studio, others);
     studio.save(QStringLiteral("report-other-files"));
 

@@ -78,6 +78,15 @@ TEST_F(OtherFileProofTest, ProofNeedsTheSameNameSizeAndBytesOffTheCard) {
     EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}}));
 }
 
+TEST_F(OtherFileProofTest, ReturnsWithoutAProgressCallback) {
+    auto note = other(card / "NOTES.TXT", "call sheet");
+    writeFile(drive / "NOTES.TXT", "call sheet");
+    auto out = MatchVerifier(ChecksumEngine(), card).verifyOtherFiles({note}, {onDrive(drive / "NOTES.TXT")},
+                                                                     [] { return false; });
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].provenAt, drive / "NOTES.TXT");
+}
+
 TEST_F(OtherFileProofTest, PrefersTheCopyInTheCardsOwnPlace) {
     // Every AVCHD card has a 00000.CPI: the one in the same place below the card root is
     // tried first, whatever the drive order.

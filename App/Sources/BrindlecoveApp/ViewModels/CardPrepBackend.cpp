@@ -1,6 +1,6 @@
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 
-#include "Tessaline/Scanner/FolderScanner.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <sys/stat.h>
@@ -10,6 +10,21 @@
 namespace brindlecove {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The files the erase would delete, when every folder could be read.
+std::optional<CardFiles> completeCardFiles(const fs::path& card) {
+    try {
+        tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
+        if (!set.isComplete()) return std::nullopt;
+        return std::move(set.files);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
 
 CardPrepBackend CardPrepBackend::standard() {
     CardPrepBackend backend;
@@ -22,7 +37,7 @@ CardPrepBackend CardPrepBackend::standard() {
                          const std::function<void(const Engine::Event&)>& onEvent) {
         return Engine::prepare(card, facts, profile, isCancelled, onEvent);
     };
-    backend.scanMediaForFreshness = [](const Path& card) { return mediaSnapshot(card); };
+    backend.walkCardFiles = [](const Path& card) { return completeCardFiles(card); };
     backend.deviceOf = [](const Path& path) -> std::optional<dev_t> {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) return std::nullopt;
@@ -36,36 +51,15 @@ CardContents CardPrepBackend::countContents(const Path& card) {
     std::error_code ec;
     for (fs::directory_iterator it(card, ec), end; !ec && it != end; it.increment(ec)) ++contents.itemCount;
     if (ec) contents.itemCount = 0;
-
-    ec.clear();
-    fs::recursive_directory_iterator walk(card, fs::directory_options::skip_permission_denied, ec);
-    for (fs::recursive_directory_iterator end; !ec && walk != end; walk.increment(ec)) {
-        std::error_code entryError;
-        // Links are neither counted nor followed: the erase removes the link, not its target.
-        if (!fs::is_regular_file(walk->symlink_status(entryError)) || entryError) continue;
-        ++contents.fileCount;
-        std::error_code sizeError;
-        const auto size = walk->file_size(sizeError);
-        if (!sizeError) contents.totalBytes += static_cast<int64_t>(size);
-    }
-    contents.media = mediaSnapshot(card);
-    return contents;
-}
-
-std::optional<CardMediaSnapshot> CardPrepBackend::mediaSnapshot(const Path& card) {
     try {
-        const auto result = tessaline::FolderScanner().scan(card, false);
-        if (!result.unreadableFolders.empty()) return std::nullopt;
-        const fs::path root = EraseGate::standardised(card);
-        // Every file the erase would delete: media, sidecars and files of no listed type.
-        CardMediaSnapshot snapshot;
-        for (const auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles})
-            for (const auto& file : *list)
-                snapshot.sizes.emplace(EraseGate::standardised(file.url).lexically_relative(root).string(), file.byteSize);
-        return snapshot;
+        tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
+        contents.fileCount = set.allFileCount;
+        contents.totalBytes = set.allBytes;
+        if (set.isComplete()) contents.files = std::move(set.files);
     } catch (const std::exception&) {
-        return std::nullopt;
+        // Nothing readable: zeros, and nothing known of the files.
     }
+    return contents;
 }
 
 }  // namespace brindlecove

@@ -1,7 +1,7 @@
 #pragma once
 // What the card erase needs of the system, behind plain functions: the engine's volume check,
-// the volume identity, the count of a card's contents, the erase itself and the walk of its
-// files that tells whether a card changed since its scan. standard() is the real system; tests
+// the volume identity, the count of a card's contents, the erase itself and the walk of the
+// files it deletes that tells whether a card changed since its scan. standard() is the real system; tests
 // replace single functions (a count that blocks, an identity that changes). Every function is
 // called on the main thread or on a worker and must be safe on any thread.
 
@@ -21,11 +21,13 @@ namespace brindlecove {
 // What a count of a card found.
 struct CardContents {
     int itemCount = 0;       // entries directly in the card folder, hidden ones included
-    int fileCount = 0;       // regular files anywhere below, hidden ones included, links not followed
+    // Regular files anywhere below, hidden ones included, links not followed, other mounts
+    // not entered (as the erase goes).
+    int fileCount = 0;
     int64_t totalBytes = 0;  // their sizes
-    // The card's files as the scanner sees them (all but hidden and junk ones); nullopt when
-    // the walk failed or could not read every folder (then nothing is known about what is new).
-    std::optional<CardMediaSnapshot> media;
+    // The files the erase would delete (CardFileSet); nullopt when the walk failed or could not
+    // read every folder (then nothing is known about what changed).
+    std::optional<CardFiles> files;
 };
 
 struct CardPrepBackend {
@@ -47,18 +49,16 @@ struct CardPrepBackend {
                                   const std::function<bool()>& isCancelled,
                                   const std::function<void(const Engine::Event&)>& onEvent)>
         prepare;
-    // The card's files now (all but hidden and junk ones), as the scan would find them;
-    // nullopt when the card cannot be walked completely.
-    std::function<std::optional<CardMediaSnapshot>(const Path& card)> scanMediaForFreshness;
+    // The files the erase would delete now (CardFileSet), as the scan records them; nullopt
+    // when the card cannot be walked completely.
+    std::function<std::optional<CardFiles>(const Path& card)> walkCardFiles;
     // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
     std::function<std::optional<dev_t>(const Path& path)> deviceOf;
 
     static CardPrepBackend standard();
 
-    // The count itself, as standard().computePreview does it.
+    // The count itself, as standard().computePreview does it: one walk of the card.
     static CardContents countContents(const Path& card);
-    // The walk of the card's files, as standard().scanMediaForFreshness does it.
-    static std::optional<CardMediaSnapshot> mediaSnapshot(const Path& card);
 };
 
 }  // namespace brindlecove

@@ -42,6 +42,11 @@ QString CardPrepViewModel::locationMessage() {
     return QStringLiteral("That location can no longer be safely erased \u2014 reselect the card.");
 }
 
+QString CardPrepViewModel::notInsertedMessage() {
+    return QStringLiteral("The card isn't inserted \u2014 nothing was erased. Insert it and check its scan before "
+                          "erasing.");
+}
+
 QString CardPrepViewModel::swappedMessage() {
     return QStringLiteral(
         "The card in the reader is not the one you selected \u2014 it looks like it was swapped or remounted. "
@@ -53,7 +58,7 @@ QString CardPrepViewModel::changedMessage(const std::vector<std::string>& files)
         return QStringLiteral(
             "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
     return QStringLiteral(
-               "The card has changed since it was scanned \u2014 %1 the scan didn't check (%2). Nothing was erased. "
+               "The card has changed since it was scanned \u2014 %1 changed since the scan (%2). Nothing was erased. "
                "Scan it again before erasing.")
         .arg(EraseTexts::fileCount(static_cast<int>(files.size())), EraseTexts::namesOf(files));
 }
@@ -147,7 +152,8 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     acknowledgedUnverified_ = false;
     acknowledgedFor_.reset();
     preview_.reset();
-    previewMedia_.reset();
+    previewFiles_.reset();
+    erasedReport_.reset();
     const auto checked = dependencies_.backend.validate(card);
     cardIssue_ = checked.issue;
     pickedFacts_ = checked.card;
@@ -185,11 +191,19 @@ void CardPrepViewModel::startCount() {
         ticket.post([this, id = ticket.id, contents = std::move(contents)] {
             runs_.finish(id);
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
-            previewMedia_ = contents.media;
+            previewFiles_ = contents.files;
             if (std::holds_alternative<Previewing>(phase_)) setPhase(Idle{});
             Q_EMIT changed();
         });
     });
+}
+
+EraseGate::OnCardTest CardPrepViewModel::onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice) {
+    return [deviceOf = backend.deviceOf, cardDevice](const fs::path& location) {
+        if (!cardDevice || !deviceOf) return false;
+        const auto device = deviceOf(location);
+        return device && *device == *cardDevice;
+    };
 }
 
 const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const ReportPtr& report) const {
@@ -200,11 +214,7 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
     if (selfProvenCache_ && selfProvenCache_->report == report.get() && selfProvenCache_->cardDevice == cardDevice &&
         selfProvenCache_->cardRoot == root)
         return *selfProvenCache_;
-    const EraseGate::OnCardTest onCard = [&](const fs::path& location) {
-        if (!cardDevice || !deviceOf) return false;
-        const auto device = deviceOf(location);
-        return device && *device == *cardDevice;
-    };
+    const EraseGate::OnCardTest onCard = onCardDevice(dependencies_.backend, cardDevice);
     selfProvenCache_ = SelfProvenCache{report.get(), report, cardDevice, root,
                                        EraseGate::selfProvenClips(*report, card, onCard),
                                        EraseGate::otherFilesOnlyOnCard(*report, card, onCard)};
@@ -214,12 +224,15 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
     EraseGate::Inputs in;
     in.report = report.get();
-    if (cardPath_) in.card = cardFsPath();
-    if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
+    if (cardPath_) {
+        in.card = cardFsPath();
         const auto& isMounted = dependencies_.backend.isMounted;
         in.cardMounted = !isMounted || isMounted(*in.card);
+    }
+    if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
-        in.media = previewMedia_ ? &*previewMedia_ : nullptr;
+        in.files = previewFiles_ ? &*previewFiles_ : nullptr;
+        in.erasedSinceScan = erasedReport_ && erasedReport_.get() == report.get();
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
     }
@@ -228,6 +241,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
 
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
     if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy()) return false;
+    // An ejected card cannot be erased, acknowledged or not.
+    if (standing.kind == VerificationStanding::Kind::notInserted) return false;
     return standing.isSafe() || acknowledgedUnverified_;
 }
 
@@ -255,6 +270,11 @@ bool CardPrepViewModel::runChecked(const ReportPtr& report) {
 
 void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     const fs::path card = cardFsPath();
+    if (const auto& isMounted = dependencies_.backend.isMounted; isMounted && !isMounted(card)) {
+        setPhase(Failed{notInsertedMessage()});
+        Q_EMIT changed();
+        return;
+    }
     const auto checked = dependencies_.backend.validate(card);
     if (checked.issue || !checked.card) {
         applyRefusal(Refusal::location, checked.issue.value_or(CardRootIssue::notAVolumeRoot));
@@ -268,6 +288,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     }
 
     Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    // Whatever becomes of the erase, this report no longer describes the card.
+    erasedReport_ = report;
     cardWatcher_.stop();
     countWhenWatched_ = false;
     auto ticket = runs_.begin();
@@ -290,28 +312,30 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
             const auto identity = backend.readIdentity(request.card);
             if (!identity || !identity->matches(request.identity)) return refuse(Refusal::swapped);
             if (request.safePath) {
-                const auto media = backend.scanMediaForFreshness(request.card);
-                if (!media || !request.report) return refuse(Refusal::changed);
+                // Every file the erase would delete, walked now: each must be, as it is now, a
+                // file the report recorded and proved off the card.
+                const auto files = backend.walkCardFiles(request.card);
+                if (!files || !request.report) return refuse(Refusal::changed);
                 const auto cardDevice = backend.deviceOf(request.card);
                 if (!cardDevice) return refuse(Refusal::swapped);
-                const int selfProven = EraseGate::selfProvenClips(*request.report, request.card,
-                                                                  [&](const fs::path& location) {
-                                                                      const auto device = backend.deviceOf(location);
-                                                                      return device && *device == *cardDevice;
-                                                                  });
-                if (selfProven > 0) return refuse(Refusal::selfProven);
-                // Every file the erase would delete, not only media: each must be one the
-                // report vouches for, and every other file must be proven off the card.
-                const auto onlyOnCard = EraseGate::otherFilesOnlyOnCard(
-                    *request.report, request.card, [&](const fs::path& location) {
-                        const auto device = backend.deviceOf(location);
-                        return device && *device == *cardDevice;
-                    });
-                if (!onlyOnCard.empty()) return refuse(Refusal::selfProven, std::nullopt, onlyOnCard);
-                const auto unvouched = EraseGate::unvouchedFiles(*request.report, *media);
-                if (!unvouched.empty()) return refuse(Refusal::changed, std::nullopt, unvouched);
-                EraseGate::Inputs in{request.report.get(), request.card, identity, &*media, nullptr, nullptr};
-                if (!EraseGate::standing(in).isSafe()) return refuse(Refusal::changed);
+                const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
+                const tessaline::VerificationReport& report = *request.report;
+                EraseGate::Inputs in;
+                in.report = &report;
+                in.card = request.card;
+                in.identityNow = identity;
+                in.files = &*files;
+                in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
+                in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
+                const VerificationStanding now = EraseGate::standing(in);
+                if (!now.isSafe()) {
+                    if (now.kind == VerificationStanding::Kind::changedSinceScan)
+                        return refuse(Refusal::changed, std::nullopt, *EraseGate::changedSinceScan(report, *files));
+                    if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
+                        return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
+                    if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
+                    return refuse(Refusal::changed);
+                }
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -355,9 +379,9 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
     // empty card. Either way the card is counted and watched again, so the gate judges what is
     // there, also once files are copied onto the card.
     if (summary.isClean())
-        previewMedia_ = CardMediaSnapshot{};
+        previewFiles_ = CardFiles{};
     else
-        previewMedia_.reset();
+        previewFiles_.reset();
     loadPreview();
     Q_EMIT changed();
 }

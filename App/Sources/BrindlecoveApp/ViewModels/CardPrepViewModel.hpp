@@ -9,9 +9,10 @@
 // click and again in the worker just before erasing); the very volume that was picked (its
 // identity and its mount, the same three times); the typed card name; no run or count in
 // progress; and a safe standing, or the user's acknowledgement for this report and this
-// standing. An erase enabled by a safe standing walks the card once more in the worker and
-// erases nothing when any file (all but hidden and junk ones) is new or changed since the scan,
-// or when a clip or another file turns out to be proven only by copies on the card itself.
+// standing. An erase enabled by a safe standing walks the files it would delete once more in
+// the worker (CardFileSet) and erases nothing when any is new, gone or changed since the scan,
+// or when a clip or another file turns out to be proven only by copies on the card itself. An
+// ejected card is never erasable, and a report an erase was started on never again vouches.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -128,6 +129,7 @@ public:
 
     static QString locationMessage();
     static QString swappedMessage();
+    static QString notInsertedMessage();
     // With the files that made the erase stop (relative paths or names): how many, and the
     // first few by name.
     static QString changedMessage(const std::vector<std::string>& files = {});
@@ -152,6 +154,8 @@ private:
     void applyEngineError(const QString& message);
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
+    // Whether a location lies on the card's own device (links followed).
+    static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
 
     Dependencies dependencies_;
@@ -161,7 +165,9 @@ private:
     std::optional<QString> cardPath_;
     Phase phase_ = Idle{};
     std::optional<Preview> preview_;
-    std::optional<CardMediaSnapshot> previewMedia_;
+    std::optional<CardFiles> previewFiles_;
+    // The report an erase of this card was started on: it never again vouches for the card.
+    ReportPtr erasedReport_;
     std::optional<CardRootIssue> cardIssue_;
     QString selectedProfileID_;
     QString confirmationText_;

@@ -1,8 +1,10 @@
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
 #include <algorithm>
+#include <map>
 
 namespace brindlecove::EraseGate {
 
@@ -21,9 +23,9 @@ std::optional<std::string> relativeTo(const fs::path& file, const fs::path& root
 
 }  // namespace
 
-std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardMediaSnapshot& media) {
+std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardFiles& files) {
     std::vector<std::string> unvouched;
-    if (media.sizes.empty()) return unvouched;
+    if (files.empty()) return unvouched;
     const fs::path root = standardised(report.cardPath);
     std::map<std::string, std::optional<int64_t>> scanned;  // no size: any size (a clip's sidecar)
     for (const auto& result : report.results) {
@@ -35,15 +37,23 @@ std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& rep
     // An other file's size (a backed-up clip's sidecar is one too) replaces "any size".
     for (const auto& other : report.otherFiles)
         if (auto relative = relativeTo(other.url, root)) scanned[*relative] = other.byteSize;
-    for (const auto& [relative, size] : media.sizes) {
-        auto found = scanned.find(relative);
-        if (found == scanned.end() || (found->second && *found->second != size)) unvouched.push_back(relative);
+    for (const auto& file : files) {
+        auto found = scanned.find(file.relative);
+        if (found == scanned.end() || (found->second && *found->second != file.byteSize))
+            unvouched.push_back(file.relative);
     }
     return unvouched;
 }
 
-bool vouchesFor(const tessaline::VerificationReport& report, const CardMediaSnapshot& media) {
-    return unvouchedFiles(report, media).empty();
+std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
+                                                         const CardFiles& files) {
+    if (!report.cardFiles) return std::nullopt;
+    std::vector<std::string> changed = tessaline::CardFileSet::differences(*report.cardFiles, files);
+    std::vector<std::string> unvouched = unvouchedFiles(report, files);
+    changed.insert(changed.end(), unvouched.begin(), unvouched.end());
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    return changed;
 }
 
 int selfProvenClips(const tessaline::VerificationReport& report, const fs::path& cardRoot, const OnCardTest& onCard) {
@@ -92,10 +102,11 @@ std::vector<std::string> firstNames(const std::vector<std::string>& names) {
 VerificationStanding standing(const Inputs& in) {
     using Kind = VerificationStanding::Kind;
     using Report = tessaline::VerificationReport;
-    if (!in.report || !in.card) return {Kind::notVerified, 0};
+    if (!in.card) return {Kind::notVerified, 0};
+    if (!in.cardMounted) return {Kind::notInserted, 0};
+    if (!in.report) return {Kind::notVerified, 0};
     const Report& report = *in.report;
     if (standardised(report.cardPath) != standardised(*in.card)) return {Kind::notVerified, 0};
-    if (!in.cardMounted) return {Kind::notInserted, 0};
     if (!report.cardVolumeIdentity || !in.identityNow) return {Kind::differentCard, 0};
     if (!report.cardVolumeIdentity->matches(*in.identityNow)) return {Kind::differentCard, 0};
 
@@ -113,28 +124,30 @@ VerificationStanding standing(const Inputs& in) {
         const int alreadyMissing = result.kind == Kind::missing ? result.count : 0;
         result = {Kind::missing, alreadyMissing + selfProven};
     }
-    std::vector<std::string> onlyOnCard;
-    if (in.otherFilesOnlyOnCard) {
-        onlyOnCard = in.otherFilesOnlyOnCard();
-    } else {
-        for (const auto& other : report.otherFiles)
-            if (other.isOnlyOnCard()) onlyOnCard.push_back(tessaline::lastComponent(other.url));
-    }
+    const std::vector<std::string> onlyOnCard =
+        in.otherFilesOnlyOnCard ? in.otherFilesOnlyOnCard() : otherFilesOnlyOnCard(report, *in.card, {});
     if (!onlyOnCard.empty()) {
         if (result.kind == Kind::safe || result.kind == Kind::otherFilesOnlyOnCard)
             result = {Kind::otherFilesOnlyOnCard, static_cast<int>(onlyOnCard.size())};
         result.files = static_cast<int>(onlyOnCard.size());
         result.fileNames = firstNames(onlyOnCard);
     }
-    if ((result.kind == Kind::safe || result.kind == Kind::mismatch) && in.media) {
-        const std::vector<std::string> unvouched = unvouchedFiles(report, *in.media);
-        if (!unvouched.empty()) {
-            VerificationStanding changed{Kind::notVerified, 0};
-            changed.files = static_cast<int>(unvouched.size());
+    if (result.kind == Kind::safe || result.kind == Kind::mismatch) {
+        if (!report.cardFiles) {
+            if (result.kind == Kind::safe) return {Kind::changedSinceScan, 0};
+            return result;
+        }
+        std::vector<std::string> changed;
+        if (in.files) changed = *changedSinceScan(report, *in.files);
+        if (changed.empty() && in.erasedSinceScan)
+            for (const auto& record : *report.cardFiles) changed.push_back(record.relative);
+        if (!changed.empty() || in.erasedSinceScan) {
+            VerificationStanding standing{Kind::changedSinceScan, 0};
+            standing.files = static_cast<int>(changed.size());
             std::vector<std::string> names;
-            for (const auto& relative : unvouched) names.push_back(tessaline::lastComponent(relative));
-            changed.fileNames = firstNames(names);
-            return changed;
+            for (const auto& relative : changed) names.push_back(tessaline::lastComponent(relative));
+            standing.fileNames = firstNames(names);
+            return standing;
         }
     }
     return result;

@@ -4,17 +4,17 @@
 // read from the volume a moment ago and the card's files as last counted; the erase worker
 // feeds them fresh facts again just before erasing. Any thread; no state.
 //
-// The rule: the card is safe to erase only when every file the erase would delete (every file
-// but hidden and junk ones) is vouched for by the report and proven on a drive that is not
-// the card.
+// The rule: the card is safe to erase only when every file the erase would delete (the card's
+// CardFileSet: every file but OS litter and what lies in the spared system folders) is, as it
+// is now, the file the report recorded and proved on a drive that is not the card.
 
 #include "Tessaline/Report/VerificationReport.hpp"
+#include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,13 +31,16 @@ struct VerificationStanding {
         notVerified,    // no usable scan of this card (none, another folder, no media, changed since)
         differentCard,  // the scan was of this folder, but this volume cannot be shown to be the scanned one
         otherFilesOnlyOnCard,  // count: files that are no clip's, proven nowhere but on this card
-        notInserted,    // the scan was of this folder, but no volume is mounted there now (the card was ejected)
+        notInserted,    // no volume is mounted at the picked folder now (the card was ejected)
+        // files: the card's files added, removed or rewritten since the report recorded them;
+        // none counted: the report recorded none (made before records were kept, or by hand)
+        changedSinceScan,
     };
     Kind kind = Kind::notVerified;
     int count = 0;
     // The files behind the verdict besides clips: for missing and otherFilesOnlyOnCard the
-    // other files only on this card, for notVerified the files the scan did not check (the
-    // card changed since); their number and the names of the first few (firstNamesShown).
+    // other files only on this card, for changedSinceScan the files changed since the scan;
+    // their number and the names of the first few (firstNamesShown).
     int files = 0;
     std::vector<std::string> fileNames;
     static constexpr int firstNamesShown = 3;
@@ -46,25 +49,24 @@ struct VerificationStanding {
     friend bool operator==(const VerificationStanding&, const VerificationStanding&) = default;
 };
 
-// The files an erase of a card would delete, as a folder walk finds them (media, sidecars and
-// other files; hidden and junk ones left out): path relative to the card root (raw bytes)
-// and byte size.
-struct CardMediaSnapshot {
-    std::map<std::string, int64_t> sizes;
-    friend bool operator==(const CardMediaSnapshot&, const CardMediaSnapshot&) = default;
-};
+using CardFiles = std::vector<tessaline::CardFileRecord>;
 
 namespace EraseGate {
 
 // The folder as the gate compares it: absolute, lexically normal, no trailing "/".
 std::filesystem::path standardised(const std::filesystem::path& folder);
 
-// The files of `media` the report does not vouch for, by path relative to the card root, in
+// The files of `files` the report does not vouch for, by path relative to the card root, in
 // path order. A file is vouched for when it is, by that path and its byte size, a primary file
 // of one of the report's clips or one of its other files, or, by that path, a sidecar of one
 // of its clips.
-std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardMediaSnapshot& media);
-bool vouchesFor(const tessaline::VerificationReport& report, const CardMediaSnapshot& media);
+std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardFiles& files);
+
+// The card's files (`files`, as walked now) that are not, as they are now, what the report
+// recorded or vouches for: added, removed, grown, shrunk or rewritten since the scan, or never
+// checked by it; relative paths in path order. nullopt when the report recorded no files.
+std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
+                                                         const CardFiles& files);
 
 // Tells whether a proving location lies on the card itself (the card's own device).
 using OnCardTest = std::function<bool(const std::filesystem::path& location)>;
@@ -84,23 +86,26 @@ struct Inputs {
     const tessaline::VerificationReport* report = nullptr;   // the last scan's report, if any
     std::optional<std::filesystem::path> card;               // the picked card folder, if any
     std::optional<tessaline::VolumeIdentity> identityNow;    // read from the card's volume just now
-    const CardMediaSnapshot* media = nullptr;                // the card's media as last counted, if known
+    const CardFiles* files = nullptr;                        // the card's files as last counted, if known
     // selfProvenClips() of the report; asked only once the report is known to be of this card.
     std::function<int()> selfProven;
-    // otherFilesOnlyOnCard() of the report, asked likewise; without it, the other files the
-    // report found on no drive.
+    // otherFilesOnlyOnCard() of the report, asked likewise; without it, otherFilesOnlyOnCard()
+    // with no test of the card's device.
     std::function<std::vector<std::string>()> otherFilesOnlyOnCard;
     // Whether a volume is mounted at the card folder now.
     bool cardMounted = true;
+    // Whether an erase of the card was started on this report: the report then vouches for
+    // nothing on it, whatever the card holds now.
+    bool erasedSinceScan = false;
 };
 
-// The standing, first rule that decides: no report or no card, or a report of another folder:
-// notVerified; no volume mounted at the card folder: notInserted; no identity in the report or
-// none readable now, or the two do not match: differentCard; then the report's verdict with the
-// self-proven clips counted as missing and the other files only on the card named (a safe
-// verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict becomes
-// notVerified when the card holds a file the report does not vouch for (the card was written
-// to since the scan).
+// The standing, first rule that decides: no card: notVerified; no volume mounted at the card
+// folder: notInserted; no report, or a report of another folder: notVerified; no identity in
+// the report or none readable now, or the two do not match: differentCard; then the report's
+// verdict with the self-proven clips counted as missing and the other files only on the card
+// named (a safe verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict
+// becomes changedSinceScan when the report recorded no files (safe only), when the card's files
+// (when known) differ from the records, or when an erase was started on the report.
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate

@@ -47,6 +47,16 @@ QString stopText(const VerificationStanding& standing) {
            tail;
 }
 
+QString changedText(const VerificationStanding& standing) {
+    if (standing.files > 0)
+        return QStringLiteral("CHANGED SINCE THE SCAN \u2014 %1 on this card %2 changed since your last scan (%3). "
+                              "Scan it again before erasing.")
+            .arg(fileCount(standing.files), standing.files == 1 ? QStringLiteral("has") : QStringLiteral("have"),
+                 namesOf(standing.fileNames, standing.files));
+    return QStringLiteral("CHANGED SINCE THE SCAN \u2014 your last scan can't vouch for what this card holds now. "
+                          "Scan it again before erasing.");
+}
+
 QString notVerifiedText(const VerificationStanding& standing) {
     if (standing.files > 0)
         return QStringLiteral("This card holds %1 your last scan didn't check (%2). Scan it again so you're not "

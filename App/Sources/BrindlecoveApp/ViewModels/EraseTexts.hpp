@@ -26,6 +26,10 @@ QString namesOf(const std::vector<std::string>& firstNames, int total);
 // counted and named when there are any.
 QString stopText(const VerificationStanding& standing);
 
+// The banner of a changedSinceScan standing: how many files changed since the scan and which,
+// or, when the report recorded none, that the scan cannot vouch for the card as it is now.
+QString changedText(const VerificationStanding& standing);
+
 // The banner of a notVerified standing: the plain text, or, when the card holds files the
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);

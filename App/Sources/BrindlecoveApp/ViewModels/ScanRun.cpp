@@ -3,12 +3,14 @@
 #include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Grouping/Grouper.hpp"
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 #include "Tessaline/Matcher/Matcher.hpp"
 #include "Tessaline/MetadataReader/CachingMetadataReader.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Scanner/FileTreeWalker.hpp"
 #include "Tessaline/Scanner/FolderScanner.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -17,6 +19,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -129,8 +132,11 @@ private:
 
         // Linux has no security-scoped access to open for the card: reading it needs none.
         ScanResult cardScan;
+        CardFileSet cardFiles;
         try {
             cardScan = scanner.scan(request_.card, request_.includeAllFiles);
+            // Every file an erase deletes, recorded before any is read.
+            cardFiles = CardFileSet::read(request_.card);
         } catch (const std::exception& error) {
             return ScanFailure{std::string("Couldn't scan card: ") + error.what()};
         }
@@ -153,12 +159,22 @@ private:
 
         const std::vector<ClipGroup> groups = Grouper().group(cardPrints, cardScan.sidecarFiles);
 
-        // Drive walks list only the other files whose names the card's other files have, and
-        // only drive files named like a card sidecar or other file are kept as candidates.
-        for (const MediaFile& other : cardScan.otherFiles) otherNames_.insert(asciiLowercased(lastComponent(other.url)));
-        candidateNames_ = otherNames_;
-        for (const MediaFile& sidecar : cardScan.sidecarFiles)
-            candidateNames_.insert(asciiLowercased(lastComponent(sidecar.url)));
+        // The files the scanner passes over (in hidden and junk-named folders, of junk types)
+        // are erased all the same: each is an other file to prove.
+        const std::vector<MediaFile> passedOver = filesPassedOver(cardScan, cardFiles);
+        cardScan.otherFiles.insert(cardScan.otherFiles.end(), passedOver.begin(), passedOver.end());
+        std::sort(cardScan.otherFiles.begin(), cardScan.otherFiles.end(),
+                  [](const MediaFile& a, const MediaFile& b) { return a.url.native() < b.url.native(); });
+        for (const std::string& folder : cardFiles.unreadableFolders)
+            cardScan.unreadableFolders.push_back(onCard(folder));
+        std::sort(cardScan.unreadableFolders.begin(), cardScan.unreadableFolders.end());
+        cardScan.unreadableFolders.erase(std::unique(cardScan.unreadableFolders.begin(), cardScan.unreadableFolders.end()),
+                                         cardScan.unreadableFolders.end());
+        searchPassedOver_ = !passedOver.empty();
+
+        // Drive walks list only the files named like a card sidecar or other file as candidates.
+        for (const auto* list : {&cardScan.otherFiles, &cardScan.sidecarFiles})
+            for (const MediaFile& file : *list) candidateNames_.insert(asciiLowercased(lastComponent(file.url)));
         const Place card = placeOf(request_.card);
         SecurityScopedBookmarkStore grants(environment_.bookmarkStoreURL);
         std::vector<fs::path> drivePaths;
@@ -208,10 +224,50 @@ private:
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();
+        unprovenWhereChanged(cardFiles.files, proven, others);
 
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
-                                                          std::move(cardScan.unreadableFolders), std::move(others));
+                                                          std::move(cardScan.unreadableFolders), std::move(others),
+                                                          std::move(cardFiles.files));
+    }
+
+    // A card file's path as the card walk spells it.
+    fs::path onCard(const std::string& relative) const {
+        const std::string root = withoutTrailingSlash(request_.card.native());
+        if (relative.empty()) return root;
+        return root == "/" ? root + relative : root + "/" + relative;
+    }
+
+    // The files of the card's set that the scanner's lists leave out.
+    std::vector<MediaFile> filesPassedOver(const ScanResult& scan, const CardFileSet& files) const {
+        std::unordered_set<std::string> listed;
+        for (const auto* list : {&scan.mediaFiles, &scan.sidecarFiles, &scan.otherFiles})
+            for (const MediaFile& file : *list) listed.insert(file.url.native());
+        std::vector<MediaFile> passedOver;
+        for (const CardFileRecord& record : files.files) {
+            fs::path path = onCard(record.relative);
+            if (!listed.count(path.native())) passedOver.push_back({std::move(path), MediaFile::Kind::other, record.byteSize});
+        }
+        return passedOver;
+    }
+
+    // A file whose status after the proofs differs from its record was rewritten while (or
+    // after) it was read: its clip and its proof stand for nothing.
+    void unprovenWhereChanged(const std::vector<CardFileRecord>& records, std::vector<MatchResult>& results,
+                              std::vector<OtherFile>& others) const {
+        std::unordered_set<std::string> changed;
+        for (std::string& relative : CardFileSet::changedSince(request_.card, records))
+            changed.insert(onCard(relative).native());
+        if (changed.empty()) return;
+        for (MatchResult& result : results) {
+            const auto kind = result.status.kind();
+            if (kind != MatchStatus::Kind::confirmed && kind != MatchStatus::Kind::possibleDuplicate) continue;
+            for (const Fingerprint& primary : result.group.primaryFiles)
+                if (changed.count(primary.url.native())) result.status = MatchStatus::missing();
+        }
+        for (OtherFile& other : others)
+            if (changed.count(other.url.native())) other.provenAt.reset();
     }
 
     // openCache() on a thread of its own; no future when no thread can be started (the
@@ -231,7 +287,7 @@ private:
         drivePaths.push_back(root);
         ScanResult scan;
         try {
-            scan = scanner.scan(root, request_.includeAllFiles, request_.card, &otherNames_);
+            scan = scanner.scan(root, request_.includeAllFiles, request_.card, &candidateNames_);
         } catch (const std::exception&) {
             return false;
         }
@@ -249,9 +305,32 @@ private:
         // The candidates for the card's sidecars and other files.
         for (auto* list : {&scan.sidecarFiles, &scan.otherFiles})
             for (MediaFile& file : *list)
-                if (candidateNames_.count(asciiLowercased(lastComponent(file.url))))
-                    driveOtherFiles_.push_back(std::move(file));
+                if (candidateNames_.count(asciiLowercased(lastComponent(file.url)))) addCandidate(std::move(file));
+        if (searchPassedOver_) addCandidatesPassedOver(root, card);
         return true;
+    }
+
+    void addCandidate(MediaFile file) {
+        if (candidatePaths_.insert(file.url.native()).second) driveOtherFiles_.push_back(std::move(file));
+    }
+
+    // A card copied whole keeps its hidden and junk-named folders: the candidates for the files
+    // the scanner passes over are looked for there too, in a walk of the drive that prunes
+    // nothing (made only for a card that holds such files).
+    void addCandidatesPassedOver(const fs::path& root, const Place& card) {
+        FileTreeWalker::Options options;
+        options.wantsName = [this](std::string_view name) { return candidateNames_.count(asciiLowercased(name)) > 0; };
+        options.excluded = card.node;
+        const std::string base = withoutTrailingSlash(root.native());
+        try {
+            FileTreeWalker::walk(root, options, [&](const FileTreeWalker::File& file) {
+                addCandidate({fs::path(base == "/" ? base + std::string(file.relative)
+                                                   : base + "/" + std::string(file.relative)),
+                              MediaFile::Kind::other, static_cast<int64_t>(file.status.st_size)});
+            });
+        } catch (const std::exception&) {
+            // The drive's scan read its root a moment ago; without this walk the files stay unproven.
+        }
     }
 
     // How many of a source's files the cache holds (by path and size), announced when any;
@@ -275,9 +354,11 @@ private:
     FingerprintStages stages_;
     std::shared_ptr<FingerprintIndex> index_;
     std::shared_ptr<MetadataReader> inner_;
-    std::unordered_set<std::string> otherNames_;      // ASCII-lowercased names of the card's other files
-    std::unordered_set<std::string> candidateNames_;  // ... and of its sidecars
-    std::vector<MediaFile> driveOtherFiles_;           // the drives' files of those names
+    // ASCII-lowercased names of the card's other files and sidecars: the one filter of drive files.
+    std::unordered_set<std::string> candidateNames_;
+    bool searchPassedOver_ = false;                 // the card holds files the scanner passes over
+    std::vector<MediaFile> driveOtherFiles_;        // the drives' files of those names
+    std::unordered_set<std::string> candidatePaths_;  // ... by path, each once
 };
 
 }  // namespace

@@ -2,8 +2,12 @@
 // The worker of one scan: scan the card, fingerprint it through the fingerprint cache,
 // scan and fingerprint each granted drive, group, match, prove every match by its bytes,
 // prove every other file an erase would delete (the backed-up clips' sidecars and every file
-// that is no clip's) by a same-named drive file with the same bytes, and build the report. Plain C++ over the engine (no Qt), so it runs on any worker thread and
-// is tested directly; the view model runs it on the user-initiated pool.
+// that is no clip's, those the scanner passes over in hidden and junk-named folders included)
+// by a same-named drive file with the same bytes, and build the report with the record of
+// every file the erase deletes (CardFileSet), taken before any is read; a file whose record no
+// longer holds after the proofs is not proven. Plain C++ over the engine (no Qt), so it runs
+// on any worker thread and is tested directly; the view model runs it on the user-initiated
+// pool.
 //
 // Never a false "safe": the card root is handed to the matcher and the verifier (a copy on
 // the card never proves a clip), drive walks leave the card out, a drive whose root lies on

@@ -119,6 +119,7 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                                    "check it against your last scan before erasing.")
                         .arg(cardName),
                     Style::warn(), true};
+        case Kind::changedSinceScan: return {stop, EraseTexts::changedText(standing), Style::bad(), true};
         case Kind::notVerified: break;
     }
     return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};

@@ -23,11 +23,14 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace brindlecove {
 
@@ -199,6 +202,26 @@ void ReportView::renderSummary() {
             Style::makeSecondary(others);
         }
         tilesColumn->addWidget(others);
+        // The other files only on the card, by name with their folder: an erase would lose them.
+        const auto onlyOnCard = shown_->otherFilesOnlyOnCard();
+        if (!onlyOnCard.empty()) {
+            auto* list = new QListWidget(tilesBox);
+            list->setObjectName(QStringLiteral("report.otherFilesList"));
+            list->setSelectionMode(QAbstractItemView::NoSelection);
+            list->setFocusPolicy(Qt::NoFocus);
+            list->setTextElideMode(Qt::ElideMiddle);
+            list->setUniformItemSizes(true);
+            for (const auto& file : onlyOnCard) {
+                auto* item = new QListWidgetItem(QStringLiteral("\u2717  ") + QString::fromStdString(shown_->placeOnCard(file.url)),
+                                                 list);
+                item->setForeground(Style::bad());
+                item->setToolTip(QString::fromStdString(shown_->placeOnCard(file.url)));
+            }
+            // Up to six rows shown; more scroll inside the list.
+            const int rows = std::min(static_cast<int>(onlyOnCard.size()), 6);
+            list->setFixedHeight(rows * list->sizeHintForRow(0) + 2 * list->frameWidth() + 2);
+            tilesColumn->addWidget(list);
+        }
     }
     stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);

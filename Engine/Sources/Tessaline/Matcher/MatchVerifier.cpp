@@ -326,8 +326,8 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     }
     int reported = 0;
     auto report = [&] {
-        for (const int now = done.load(); reported < now;)
-            if (progress) progress(++reported, total);
+        for (const int now = done.load(); reported < now; ++reported)
+            if (progress) progress(reported + 1, total);
     };
     while (done.load() < total && !provers.empty()) {
         if (isCancelled && isCancelled()) {

@@ -105,14 +105,16 @@ void appendOtherFileLine(const OtherFile& file, const std::string& name, std::ve
 
 VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> drivePaths, EpochSeconds generatedAt,
                                        std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
-                                       std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles)
+                                       std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles,
+                                       std::optional<std::vector<CardFileRecord>> cardFiles)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
       results(std::move(results)),
       cardVolumeIdentity(std::move(cardVolumeIdentity)),
       unreadableCardFolders(std::move(unreadableCardFolders)),
-      otherFiles(std::move(otherFiles)) {
+      otherFiles(std::move(otherFiles)),
+      cardFiles(std::move(cardFiles)) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
 }
 

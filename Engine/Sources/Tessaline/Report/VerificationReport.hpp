@@ -7,6 +7,7 @@
 
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
 
@@ -45,11 +46,15 @@ struct VerificationReport {
     // read at once (and may itself be absent). `unreadableCardFolders` comes from the card's
     // scan: folders whose contents are unknown, so the card is never called safe.
     // `otherFiles`: the card's files beside the clips' footage, after their proof.
+    // `cardFiles`: the records of every file an erase of the card deletes, as the scan found
+    // them before proving them (none: a report made without them, which can vouch for no
+    // erase).
     VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
                        EpochSeconds generatedAt, std::vector<MatchResult> results,
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
                        std::vector<std::filesystem::path> unreadableCardFolders = {},
-                       std::vector<OtherFile> otherFiles = {});
+                       std::vector<OtherFile> otherFiles = {},
+                       std::optional<std::vector<CardFileRecord>> cardFiles = std::nullopt);
 
     std::filesystem::path cardPath;
     std::vector<std::filesystem::path> drivePaths;  // scan order
@@ -58,6 +63,9 @@ struct VerificationReport {
     std::optional<VolumeIdentity> cardVolumeIdentity;
     std::vector<std::filesystem::path> unreadableCardFolders;
     std::vector<OtherFile> otherFiles;  // sorted by path
+    // Sorted by relative path. The erase gate compares the card with them: a file added,
+    // removed or rewritten since makes the card not safe.
+    std::optional<std::vector<CardFileRecord>> cardFiles;
 
     std::vector<MatchResult> confirmed() const;
     std::vector<MatchResult> missing() const;

@@ -1,0 +1,57 @@
+#pragma once
+// The files an erase of a card deletes, as one walk of the card finds them: every regular file
+// below every top-level item the erase removes (every item but CardPrepEngine::systemItems()),
+// whatever its name, in hidden folders and junk-named folders too, on the card's own file
+// system only and never through a link, as the erase goes. Left out is only what operating
+// systems make and remake by themselves (isLitter()). The scan records this set in its report,
+// the erase gate's count compares the card against it, and the erase worker walks it again
+// just before deleting: one set for all three.
+// The same walk counts every regular file of the card for the screen. Plain value; read()
+// blocks its caller and is safe on any thread.
+
+#include "Tessaline/Scanner/CardFileRecord.hpp"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessaline {
+
+struct CardFileSet {
+    std::vector<CardFileRecord> files;         // sorted by relative path (byte order)
+    std::vector<std::string> unreadableFolders;  // relative; outside the spared system items
+    int allFileCount = 0;                        // every regular file, litter and system items' included
+    int64_t allBytes = 0;                        // their sizes
+
+    // Whether every folder the erase would empty was read: only then does the set hold every
+    // file the erase deletes.
+    bool isComplete() const { return unreadableFolders.empty(); }
+
+    // Walks the card. Throws ScanError::cannotEnumerate(card) when the card folder cannot be
+    // opened; unreadable folders below it are listed and the walk goes on.
+    static CardFileSet read(const std::filesystem::path& card);
+
+    // Files operating systems make and remake on any volume they see: ".DS_Store",
+    // AppleDouble "._*" files, "Thumbs.db" and "desktop.ini" (case ignored).
+    static bool isLitter(std::string_view name);
+
+    // The record of a file from its status.
+    static CardFileRecord recordOf(std::string relative, const struct stat& status);
+
+    // The files of `records` (below `card`) whose status now differs from their record, or that
+    // are gone; relative paths in the records' order. The scan asks this after hashing: a file
+    // rewritten while it was read is not proven.
+    static std::vector<std::string> changedSince(const std::filesystem::path& card,
+                                                 const std::vector<CardFileRecord>& records);
+
+    // The relative paths in which two sets (each sorted) differ: files in only one of them, or
+    // whose size or times differ; in path order.
+    static std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
+                                                const std::vector<CardFileRecord>& now);
+};
+
+}  // namespace tessaline
