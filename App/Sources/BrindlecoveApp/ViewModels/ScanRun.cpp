@@ -187,7 +187,7 @@ private:
             try {
                 used = grants.withAccess(label, [&](const fs::path& root) {
                     onCard = liesOnCard(placeOf(root), card);
-                    return !onCard && scanDrive(label, root, scanner, drivePaths, drivePrints);
+                    return !onCard && scanDrive(label, root, card, scanner, drivePaths, drivePrints);
                 });
             } catch (const std::exception&) {
                 used = false;
@@ -282,7 +282,7 @@ private:
 
     // One drive that does not lie on the card, inside its access. False when the drive
     // contributes nothing and counts as skipped (its walk failed).
-    bool scanDrive(const std::string& label, const fs::path& root, const FolderScanner& scanner,
+    bool scanDrive(const std::string& label, const fs::path& root, const Place& card, const FolderScanner& scanner,
                    std::vector<fs::path>& drivePaths, std::vector<Fingerprint>& drivePrints) {
         drivePaths.push_back(root);
         ScanResult scan;
