@@ -64,7 +64,7 @@ std::unique_ptr<CardPrepViewModel> realCardPrep(CardPrepBackend backend) {
 
 void pickAndCount(CardPrepViewModel& vm, const fs::path& card) {
     vm.takeCard(qstr(card));
-    QTest::qWaitFor([&] { return !vm.isBusy(); }, 30'000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !vm.isBusy(); }, 30'000)) << "the card was not counted in time";
 }
 
 bool waitForEraseEnd(CardPrepViewModel& vm, int timeoutMs) {

@@ -62,7 +62,9 @@ protected:
             } else {
                 EXPECT_EQ(outcome.status.kind, Kind::failed);
             }
-            if (outcome.relativePath == "PRIVATE/CLIP.XML") EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+            if (outcome.relativePath == "PRIVATE/CLIP.XML") {
+                EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+            }
         }
     }
 };
@@ -83,8 +85,11 @@ TEST_F(DestinationPlannerTest, ADestinationFolderLinkedToIdenticalFilesOnAnother
     // Nothing can be written through the link: the DCIM files fail with a reason that says so.
     const std::string leadsOff = "Couldn't create destination folder: " + (destination / "DCIM").string() +
                                  " leads off the destination drive.";
-    for (const auto& outcome : run.outcomes)
-        if (outcome.relativePath.starts_with("DCIM/")) EXPECT_EQ(outcome.status.reason, leadsOff);
+    for (const auto& outcome : run.outcomes) {
+        if (outcome.relativePath.starts_with("DCIM/")) {
+            EXPECT_EQ(outcome.status.reason, leadsOff);
+        }
+    }
     EXPECT_EQ(contentsOf(other.mountPoint()), otherBefore);
     EXPECT_TRUE(temporaryFilesIn(drive.mountPoint()).empty());
     EXPECT_TRUE(temporaryFilesIn(other.mountPoint()).empty());
