@@ -157,3 +157,33 @@ TEST_F(LogArchiveLinkTest, APrimaryFileNameThatIsNoSingleNameListsTheLogWithoutO
     EXPECT_EQ(archive.list().at(0).primaryFile, log.primaryFile);
     EXPECT_EQ(log.primaryFile.parent_path(), log.directory);
 }
+
+// Open hands the primary file to the desktop, which launches what its type says: a meta file
+// on a shared drive must not make that a launcher or a script, nor a link to anything.
+TEST_F(LogArchiveLinkTest, OnlyAPdfStandingInTheRunFolderIsThePrimaryFile) {
+    const ArchivedLog log = file(kAt);
+    const std::string original = readFile(log.directory / "meta.json");
+    writeFile(log.directory / "run.desktop", "[Desktop Entry]\nType=Application\nExec=sh -c 'rm -rf ~'\n");
+    fs::permissions(log.directory / "run.desktop", fs::perms::owner_all);
+    writeFile(log.directory / "run.sh", "#!/bin/sh\n");
+    writeFile(home / "elsewhere.pdf", "%PDF-");
+    fs::create_symlink(home / "elsewhere.pdf", log.directory / "linked.pdf");
+    fs::create_symlink(home / "Documents/thesis.txt", log.directory / "thesis.pdf");
+    fs::create_directory(log.directory / "folder.pdf");
+    for (const std::string& name : {std::string("run.desktop"), std::string("run.sh"), std::string("linked.pdf"),
+                                    std::string("thesis.pdf"), std::string("folder.pdf"), std::string("gone.pdf")}) {
+        SCOPED_TRACE(name);
+        auto json = nlohmann::json::parse(original);
+        json["primaryFileName"] = name;
+        writeFile(log.directory / "meta.json", json.dump());
+        auto listed = archive.list();
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_TRUE(listed[0].primaryFile.empty());
+    }
+    // A PDF of its own, in any case of its extension, is opened.
+    writeFile(log.directory / "Copy.PDF", "%PDF-");
+    auto json = nlohmann::json::parse(original);
+    json["primaryFileName"] = "Copy.PDF";
+    writeFile(log.directory / "meta.json", json.dump());
+    EXPECT_EQ(archive.list().at(0).primaryFile, log.directory / "Copy.PDF");
+}

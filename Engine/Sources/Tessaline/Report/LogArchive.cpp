@@ -75,6 +75,18 @@ bool isSingleName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// The primary file is opened by the desktop, which launches whatever its type says: only a
+// PDF standing in the run folder as a regular file (not a link, a launcher or a script that
+// a meta file on a shared drive names) is one.
+bool isPrimaryPdf(int folderFd, const std::string& name) {
+    constexpr std::string_view extension = ".pdf";
+    if (!isSingleName(name) || name.size() <= extension.size() ||
+        asciiLowercased(std::string_view(name).substr(name.size() - extension.size())) != extension)
+        return false;
+    struct stat st{};
+    return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderFd) {
     ArchivedLog log;
     log.id = folder.string();
@@ -87,7 +99,7 @@ ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderF
     log.hasProblem = meta.hasProblem;
     log.wasStopped = meta.wasStopped;
     log.directory = folder;
-    if (isSingleName(meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
+    if (isPrimaryPdf(folderFd, meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
     log.project = meta.project;
     struct stat st{};
     if (::fstat(folderFd, &st) == 0) {

@@ -55,7 +55,8 @@ public:
 
     // Every run of the archive, newest first (stable for equal dates), each with the device
     // and inode of its folder. Never throws: unreadable, foreign or partial items and links
-    // are skipped. A primary file name that is not a single name lists the log without one.
+    // are skipped. A log lists without a primary file unless its primary file name is a
+    // single name ending in ".pdf" that stands in the run folder as a regular file.
     std::vector<ArchivedLog> list() const;
 
     // Removes the run folder with everything in it, through handles from its day folder, and
