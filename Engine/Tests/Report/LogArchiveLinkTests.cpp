@@ -11,6 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <unistd.h>
+
+#include <thread>
+
 using namespace tessaline;
 using tessaline::testing::readFile;
 using tessaline::testing::SandboxedTest;
@@ -97,6 +104,41 @@ TEST_F(LogArchiveLinkTest, DeleteRefusesAFolderSwappedInAfterListingAndTheCanary
                   "The log at " + log.directory.string() + " has changed since it was listed, so it was left as it is.");
     }
     EXPECT_TRUE(fs::exists(log.directory / "meta.json"));
+}
+
+// The run folder swapped for another folder at the very moment the delete opens it, after the
+// name led to the listed folder (the open is held by a permission event, as root): the folder
+// swapped in keeps everything, and what is removed is only the listed folder's own.
+TEST_F(LogArchiveLinkTest, ARunFolderSwappedWhileTheDeleteOpensItLeavesTheFolderSwappedIn) {
+    TESSALINE_REQUIRE_ROOT();
+    const ArchivedLog log = file(kAt);
+    const ArchivedLog listed = archive.list().at(0);
+    const int notify = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    ASSERT_GE(notify, 0) << "fanotify: " << std::strerror(errno);
+    ASSERT_EQ(::fanotify_mark(notify, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ONDIR, AT_FDCWD, log.directory.c_str()), 0)
+        << std::strerror(errno);
+    bool swapped = false;
+    std::thread swapper([&] {
+        pollfd waiting{notify, POLLIN, 0};
+        fanotify_event_metadata event{};
+        if (::poll(&waiting, 1, 60'000) != 1 || ::read(notify, &event, sizeof event) < ssize_t(sizeof event)) return;
+        fs::rename(log.directory, sandbox / "moved-run");
+        fs::rename(home / "Documents", log.directory);
+        swapped = true;
+        fanotify_response allow{event.fd, FAN_ALLOW};
+        EXPECT_EQ(::write(notify, &allow, sizeof allow), ssize_t(sizeof allow));
+        ::close(event.fd);
+    });
+    try {
+        archive.deleteLog(listed);
+    } catch (const std::exception& error) {
+        std::cout << error.what() << "\n";
+    }
+    swapper.join();
+    ::close(notify);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(readFile(log.directory / "thesis.txt"), "years of work");
+    EXPECT_FALSE(fs::exists(sandbox / "moved-run" / "meta.json"));
 }
 
 TEST_F(LogArchiveLinkTest, AnUnchangedLogIsMovedAndDeletedThroughItsHandles) {

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace tessaline {
 
@@ -366,10 +367,31 @@ std::vector<ArchivedLog> LogArchive::list() const {
 
 void LogArchive::deleteLog(const ArchivedLog& log) const {
     RunFolder folder = openListedRun(log);
-    folder.run.reset();
+    // The files go through the listed folder's own handle, never through its name, which may
+    // lead to another folder by now; a run folder on another drive is never entered.
+    struct statx listed{};
+    if (::statx(folder.run.get(), "", AT_EMPTY_PATH, STATX_INO, &listed) != 0)
+        throw FileWriteError(log.directory, errno);
+    const bool mountRoot = (listed.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                           (listed.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    if (mountRoot || makedev(listed.stx_dev_major, listed.stx_dev_minor) != folder.dayDevice)
+        throw FileWriteError(log.directory, EXDEV);
+    const CardTree run(folder.run.get(), folder.dayDevice);
     errno = 0;
-    if (!CardTree(folder.day.get(), folder.dayDevice).remove(folder.name))
-        throw FileWriteError(log.directory, errno != 0 ? errno : EIO);
+    auto names = run.topLevelNames();
+    bool complete = names.has_value();
+    if (names)
+        for (const auto& name : *names)
+            if (!run.remove(name)) complete = false;
+    if (!complete) throw FileWriteError(log.directory, errno != 0 ? errno : EIO);
+    // The emptied folder's name goes last, and only while it still names that folder: one
+    // renamed meanwhile is left empty where it is now, and what took its name is kept.
+    struct stat now{};
+    if (::fstatat(folder.day.get(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_ino != listed.stx_ino || now.st_dev != folder.dayDevice)
+        return;
+    if (::unlinkat(folder.day.get(), folder.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+        throw FileWriteError(log.directory, errno);
 }
 
 }  // namespace tessaline

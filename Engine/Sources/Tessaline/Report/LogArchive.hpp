@@ -60,9 +60,11 @@ public:
     std::vector<ArchivedLog> list() const;
 
     // Removes the run folder with everything in it, through handles from its day folder, and
-    // only when it is the folder that was listed (same device and inode). Throws
-    // LogChangedError when it is not (nothing is removed), FileWriteError when something
-    // could not be removed.
+    // only when it is the folder that was listed (same device and inode): its files through
+    // its own handle, then its name while that still names it (a folder put in its place
+    // meanwhile is kept). Throws LogChangedError when it is not the listed folder (nothing is
+    // removed), FileWriteError when something could not be removed or the folder lies on
+    // another drive than its day folder.
     void deleteLog(const ArchivedLog& log) const;
 
     // The shared filing steps, for the two archive() operations: makes the run folder
