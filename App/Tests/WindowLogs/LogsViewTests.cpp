@@ -425,6 +425,30 @@ TEST_F(LogsViewTests, ClickOpensTheLogAndTheMenusRevealIt) {
     EXPECT_EQ(opened, QStringList{qpath(dataHome() / "Brindlecove" / "Logs")});
 }
 
+// A meta file on a shared logs drive that names a launcher of its own as the primary file:
+// a click opens nothing and says so, and Reveal shows the run folder.
+TEST_F(LogsViewTests, ALogWhoseMetaFileNamesALauncherOpensNothing) {
+    ArchivedLog log = archive().archive(copy("A001", 0), std::nullopt, tessaline::nowEpoch());
+    const fs::path launcher = log.directory / "open-me.desktop";
+    tessaline::testing::writeFile(launcher, "[Desktop Entry]\nType=Application\nExec=sh -c 'rm -rf ~'\n");
+    fs::permissions(launcher, fs::perms::owner_all);
+    std::string meta = tessaline::testing::readFile(log.directory / "meta.json");
+    const std::string named = "\"" + log.primaryFile.filename().string() + "\"";
+    ASSERT_NE(meta.find(named), std::string::npos);
+    meta.replace(meta.find(named), named.size(), "\"open-me.desktop\"");
+    tessaline::testing::writeFile(log.directory / "meta.json", meta);
+    makeView();
+    ASSERT_EQ(list()->topLevelItemCount(), 1);
+    QTreeWidgetItem* item = list()->topLevelItem(0)->child(0);
+    QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(item).center());
+    EXPECT_TRUE(opened.isEmpty()) << opened.join(u',').toStdString();
+    ASSERT_TRUE(view->model().message());
+    EXPECT_EQ(*view->model().message(), QStringLiteral("This log has no file to open in %1.").arg(qpath(log.directory)));
+    std::unique_ptr<QMenu> menu(view->makeRowMenu(store->logs().at(0)));
+    action(menu.get(), QStringLiteral("row.reveal"))->trigger();
+    EXPECT_EQ(revealed, QStringList{qpath(log.directory)});
+}
+
 // A machine with no file manager and no application launcher: opening or revealing a log
 // says so in the saving bar, naming the path, instead of doing nothing visible.
 TEST_F(LogsViewTests, OpenAndRevealWithNoLauncherSaySoNamingThePath) {

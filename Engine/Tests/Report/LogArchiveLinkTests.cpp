@@ -11,6 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/fanotify.h>
+#include <unistd.h>
+
+#include <thread>
+
 using namespace tessaline;
 using tessaline::testing::readFile;
 using tessaline::testing::SandboxedTest;
@@ -44,6 +51,15 @@ protected:
                                [](const fs::path& folder, const std::string& stem) {
                                    writeFile(folder / (stem + ".pdf"), "pdf");
                                });
+    }
+    // The primary file the listing gives once the log's meta file names `name`.
+    fs::path listedPrimaryNamed(const ArchivedLog& log, const std::string& original, const std::string& name) {
+        auto json = nlohmann::json::parse(original);
+        json["primaryFileName"] = name;
+        writeFile(log.directory / "meta.json", json.dump());
+        auto listed = archive.list();
+        EXPECT_EQ(listed.size(), 1u);
+        return listed.empty() ? fs::path("unlisted") : listed[0].primaryFile;
     }
     std::vector<std::string> homeEntries() const {
         std::vector<std::string> names;
@@ -88,6 +104,41 @@ TEST_F(LogArchiveLinkTest, DeleteRefusesAFolderSwappedInAfterListingAndTheCanary
                   "The log at " + log.directory.string() + " has changed since it was listed, so it was left as it is.");
     }
     EXPECT_TRUE(fs::exists(log.directory / "meta.json"));
+}
+
+// The run folder swapped for another folder at the very moment the delete opens it, after the
+// name led to the listed folder (the open is held by a permission event, as root): the folder
+// swapped in keeps everything, and what is removed is only the listed folder's own.
+TEST_F(LogArchiveLinkTest, ARunFolderSwappedWhileTheDeleteOpensItLeavesTheFolderSwappedIn) {
+    TESSALINE_REQUIRE_ROOT();
+    const ArchivedLog log = file(kAt);
+    const ArchivedLog listed = archive.list().at(0);
+    const int notify = ::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+    ASSERT_GE(notify, 0) << "fanotify: " << std::strerror(errno);
+    ASSERT_EQ(::fanotify_mark(notify, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_ONDIR, AT_FDCWD, log.directory.c_str()), 0)
+        << std::strerror(errno);
+    bool swapped = false;
+    std::thread swapper([&] {
+        pollfd waiting{notify, POLLIN, 0};
+        fanotify_event_metadata event{};
+        if (::poll(&waiting, 1, 60'000) != 1 || ::read(notify, &event, sizeof event) < ssize_t(sizeof event)) return;
+        fs::rename(log.directory, sandbox / "moved-run");
+        fs::rename(home / "Documents", log.directory);
+        swapped = true;
+        fanotify_response allow{event.fd, FAN_ALLOW};
+        EXPECT_EQ(::write(notify, &allow, sizeof allow), ssize_t(sizeof allow));
+        ::close(event.fd);
+    });
+    try {
+        archive.deleteLog(listed);
+    } catch (const std::exception& error) {
+        std::cout << error.what() << "\n";
+    }
+    swapper.join();
+    ::close(notify);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(readFile(log.directory / "thesis.txt"), "years of work");
+    EXPECT_FALSE(fs::exists(sandbox / "moved-run" / "meta.json"));
 }
 
 TEST_F(LogArchiveLinkTest, AnUnchangedLogIsMovedAndDeletedThroughItsHandles) {
@@ -145,15 +196,30 @@ TEST_F(LogArchiveLinkTest, APrimaryFileNameThatIsNoSingleNameListsTheLogWithoutO
     const std::string original = readFile(log.directory / "meta.json");
     for (const std::string& name : {std::string("/etc/passwd"), std::string("../../x"), std::string(".."),
                                     std::string("."), std::string(""), std::string("a/b.pdf")}) {
-        SCOPED_TRACE(name);
-        auto json = nlohmann::json::parse(original);
-        json["primaryFileName"] = name;
-        writeFile(log.directory / "meta.json", json.dump());
-        auto listed = archive.list();
-        ASSERT_EQ(listed.size(), 1u);
-        EXPECT_TRUE(listed[0].primaryFile.empty());
+        EXPECT_TRUE(listedPrimaryNamed(log, original, name).empty()) << name;
     }
     writeFile(log.directory / "meta.json", original);
     EXPECT_EQ(archive.list().at(0).primaryFile, log.primaryFile);
     EXPECT_EQ(log.primaryFile.parent_path(), log.directory);
+}
+
+// Open hands the primary file to the desktop, which launches what its type says: a meta file
+// on a shared drive must not make that a launcher or a script, nor a link to anything.
+TEST_F(LogArchiveLinkTest, OnlyAPdfStandingInTheRunFolderIsThePrimaryFile) {
+    const ArchivedLog log = file(kAt);
+    const std::string original = readFile(log.directory / "meta.json");
+    writeFile(log.directory / "run.desktop", "[Desktop Entry]\nType=Application\nExec=sh -c 'rm -rf ~'\n");
+    fs::permissions(log.directory / "run.desktop", fs::perms::owner_all);
+    writeFile(log.directory / "run.sh", "#!/bin/sh\n");
+    writeFile(home / "elsewhere.pdf", "%PDF-");
+    fs::create_symlink(home / "elsewhere.pdf", log.directory / "linked.pdf");
+    fs::create_symlink(home / "Documents/thesis.txt", log.directory / "thesis.pdf");
+    fs::create_directory(log.directory / "folder.pdf");
+    for (const std::string& name : {std::string("run.desktop"), std::string("run.sh"), std::string("linked.pdf"),
+                                    std::string("thesis.pdf"), std::string("folder.pdf"), std::string("gone.pdf")}) {
+        EXPECT_TRUE(listedPrimaryNamed(log, original, name).empty()) << name;
+    }
+    // A PDF of its own, in any case of its extension, is opened.
+    writeFile(log.directory / "Copy.PDF", "%PDF-");
+    EXPECT_EQ(listedPrimaryNamed(log, original, "Copy.PDF"), log.directory / "Copy.PDF");
 }

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace tessaline {
 
@@ -75,6 +76,18 @@ bool isSingleName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// The primary file is opened by the desktop, which launches whatever its type says: only a
+// PDF standing in the run folder as a regular file (not a link, a launcher or a script that
+// a meta file on a shared drive names) is one.
+bool isPrimaryPdf(int folderFd, const std::string& name) {
+    constexpr std::string_view extension = ".pdf";
+    if (!isSingleName(name) || name.size() <= extension.size() ||
+        asciiLowercased(std::string_view(name).substr(name.size() - extension.size())) != extension)
+        return false;
+    struct stat st{};
+    return ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderFd) {
     ArchivedLog log;
     log.id = folder.string();
@@ -87,7 +100,7 @@ ArchivedLog archivedLog(const LogMeta& meta, const fs::path& folder, int folderF
     log.hasProblem = meta.hasProblem;
     log.wasStopped = meta.wasStopped;
     log.directory = folder;
-    if (isSingleName(meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
+    if (isPrimaryPdf(folderFd, meta.primaryFileName)) log.primaryFile = folder / meta.primaryFileName;
     log.project = meta.project;
     struct stat st{};
     if (::fstat(folderFd, &st) == 0) {
@@ -209,15 +222,35 @@ MadeRun makeRunFolder(const fs::path& baseDirectory, LogKind kind, EpochSeconds 
 }
 
 // Removes a run folder that could not be completed, when it is still the one made.
-void removeUnfinished(const RunFolder& folder) {
-    struct stat made{};
+// Removes an open run folder with everything in it. The files go through the folder's own
+// handle, never through its name, which may lead to another folder by now; a run folder on
+// another drive than its day folder is never entered. The emptied folder's name goes last,
+// and only while it still names that folder: one renamed meanwhile is left empty where it
+// is now, and what took its name is kept. 0, or the error that left something in place.
+int removeRun(const RunFolder& folder) {
+    struct statx listed{};
+    if (::statx(folder.run.get(), "", AT_EMPTY_PATH, STATX_INO, &listed) != 0) return errno;
+    const bool mountRoot = (listed.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+                           (listed.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    if (mountRoot || makedev(listed.stx_dev_major, listed.stx_dev_minor) != folder.dayDevice) return EXDEV;
+    const CardTree run(folder.run.get(), folder.dayDevice);
+    errno = 0;
+    auto names = run.topLevelNames();
+    bool complete = names.has_value();
+    if (names)
+        for (const auto& name : *names)
+            if (!run.remove(name)) complete = false;
+    if (!complete) return errno != 0 ? errno : EIO;
     struct stat now{};
-    if (::fstat(folder.run.get(), &made) != 0 ||
-        ::fstatat(folder.day.get(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-        made.st_dev != now.st_dev || made.st_ino != now.st_ino)
-        return;
-    CardTree(folder.day.get(), folder.dayDevice).remove(folder.name);
+    if (::fstatat(folder.day.get(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        now.st_ino != listed.stx_ino || now.st_dev != folder.dayDevice)
+        return 0;
+    if (::unlinkat(folder.day.get(), folder.name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) return errno;
+    return 0;
 }
+
+// Removes a run folder that could not be completed.
+void removeUnfinished(const RunFolder& folder) { removeRun(folder); }
 
 }  // namespace
 
@@ -353,11 +386,7 @@ std::vector<ArchivedLog> LogArchive::list() const {
 }
 
 void LogArchive::deleteLog(const ArchivedLog& log) const {
-    RunFolder folder = openListedRun(log);
-    folder.run.reset();
-    errno = 0;
-    if (!CardTree(folder.day.get(), folder.dayDevice).remove(folder.name))
-        throw FileWriteError(log.directory, errno != 0 ? errno : EIO);
+    if (const int error = removeRun(openListedRun(log))) throw FileWriteError(log.directory, error);
 }
 
 }  // namespace tessaline

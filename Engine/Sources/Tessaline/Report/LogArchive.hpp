@@ -55,13 +55,16 @@ public:
 
     // Every run of the archive, newest first (stable for equal dates), each with the device
     // and inode of its folder. Never throws: unreadable, foreign or partial items and links
-    // are skipped. A primary file name that is not a single name lists the log without one.
+    // are skipped. A log lists without a primary file unless its primary file name is a
+    // single name ending in ".pdf" that stands in the run folder as a regular file.
     std::vector<ArchivedLog> list() const;
 
     // Removes the run folder with everything in it, through handles from its day folder, and
-    // only when it is the folder that was listed (same device and inode). Throws
-    // LogChangedError when it is not (nothing is removed), FileWriteError when something
-    // could not be removed.
+    // only when it is the folder that was listed (same device and inode): its files through
+    // its own handle, then its name while that still names it (a folder put in its place
+    // meanwhile is kept). Throws LogChangedError when it is not the listed folder (nothing is
+    // removed), FileWriteError when something could not be removed or the folder lies on
+    // another drive than its day folder.
     void deleteLog(const ArchivedLog& log) const;
 
     // The shared filing steps, for the two archive() operations: makes the run folder
