@@ -153,6 +153,7 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     acknowledgedFor_.reset();
     preview_.reset();
     previewFiles_.reset();
+    previewUnreadable_ = false;
     erasedReport_.reset();
     const auto checked = dependencies_.backend.validate(card);
     cardIssue_ = checked.issue;
@@ -192,6 +193,7 @@ void CardPrepViewModel::startCount() {
             runs_.finish(id);
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
+            previewUnreadable_ = !contents.files;
             if (std::holds_alternative<Previewing>(phase_)) setPhase(Idle{});
             Q_EMIT changed();
         });
@@ -232,6 +234,7 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.files = previewFiles_ ? &*previewFiles_ : nullptr;
+        in.filesUnreadable = previewUnreadable_;
         in.erasedSinceScan = erasedReport_ && erasedReport_.get() == report.get();
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
@@ -382,6 +385,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
         previewFiles_ = CardFiles{};
     else
         previewFiles_.reset();
+    previewUnreadable_ = false;
     loadPreview();
     Q_EMIT changed();
 }
