@@ -430,4 +430,32 @@ TEST_F(OtherFilesEndToEndTest, AFolderTheCountCannotReadAfterTheScanIsNeverCalle
     EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
 }
 
+TEST_F(OtherFilesEndToEndTest, AReportAnEraseWasStartedOnNeverVouchesForTheCardAgain) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    for (const std::string fsType : {"exfat", "ext4"}) {
+        SCOPED_TRACE(fsType);
+        const Setup setup = volumes(fsType);
+        shootClip(setup.card, setup.driveRoot);
+        writeFile(setup.card / "NOTES.TXT", "Scene 4, take 2 is the keeper.");
+        copyWhole(setup.card, setup.driveRoot / "Card copy");
+        const ReportPtr report = scan(setup.card, setup.label);
+        ASSERT_TRUE(report && report->isSafeToErase());
+        auto vm = eraser(setup.card);
+        vm->setConfirmationText(vm->cardName());
+        ASSERT_TRUE(vm->runChecked(report));
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }, 30'000));
+
+        // The files put back as they were (times and all), the card picked again: the old
+        // report still does not call it safe.
+        copyWhole(setup.driveRoot / "Card copy", setup.card);
+        vm->takeCard(qtPath(setup.card));
+        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
+        ASSERT_EQ(vm->preview()->fileCount, 2);
+        EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+        vm->setConfirmationText(vm->cardName());
+        EXPECT_FALSE(vm->runChecked(report));
+        EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));
+    }
+}
+
 }  // namespace brindlecove

@@ -154,7 +154,6 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     preview_.reset();
     previewFiles_.reset();
     previewUnreadable_ = false;
-    erasedReport_.reset();
     const auto checked = dependencies_.backend.validate(card);
     cardIssue_ = checked.issue;
     pickedFacts_ = checked.card;
@@ -291,8 +290,9 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     }
 
     Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
-    // Whatever becomes of the erase, this report no longer describes the card.
-    erasedReport_ = report;
+    // Whatever becomes of the erase, this report no longer describes the card, also when the
+    // card is picked again later.
+    if (report && EraseGate::standardised(report->cardPath) == EraseGate::standardised(card)) erasedReport_ = report;
     cardWatcher_.stop();
     countWhenWatched_ = false;
     auto ticket = runs_.begin();
