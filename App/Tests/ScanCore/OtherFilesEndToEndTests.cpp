@@ -25,6 +25,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -58,6 +59,26 @@ void rewriteSameSize(const fs::path& file) {
     std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
     const struct timespec times[2] = {before.st_atim, {before.st_mtim.tv_sec + 60, before.st_mtim.tv_nsec}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+}
+
+// Makes folders below `parent` nested deeper than a path can name from the card root
+// (PATH_MAX), with a file at the bottom: a walk from the root cannot open the deepest ones.
+void nestBeyondPathLimit(const fs::path& parent) {
+    const std::string name(250, 'd');
+    int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (int level = 0; level < 20; ++level) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int file = ::openat(fd, "take.txt", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ::close(fd);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(::write(file, "take", 4), 4);
+    ::close(file);
 }
 
 // Reads the card's clips through the native reader, calling `during` once, before the first.
@@ -386,6 +407,55 @@ TEST_F(OtherFilesEndToEndTest, AFileChangedBetweenItsRecordAndItsHashIsNotProven
     EXPECT_EQ(placesOnlyOnCard(*report), std::vector<std::string>{"NOTES.TXT"});
     EXPECT_FALSE(report->isSafeToErase());
     EXPECT_EQ(report->confirmed().size(), 1u) << "the clip itself did not change";
+}
+
+TEST_F(OtherFilesEndToEndTest, AFolderTheCountCannotReadAfterTheScanIsNeverCalledSafe) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const Setup setup = volumes("ext4");
+    shootClip(setup.card, setup.driveRoot);
+    const ReportPtr report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report && report->isSafeToErase());
+    auto vm = eraser(setup.card);
+    ASSERT_TRUE(vm->gate(report).isSafe());
+
+    // Written after the scan, too deep for any walk from the card root to reach.
+    nestBeyondPathLimit(setup.card / "PRIVATE");
+    vm->recount();
+    ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1 && !vm->isBusy(); }, 30'000))
+        << "the deepest file is out of the count's reach";
+    EXPECT_TRUE(waitFor([&] { return !vm->gate(report).isSafe(); }, 5'000));
+    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+    vm->setConfirmationText(vm->cardName());
+    EXPECT_FALSE(vm->runChecked(report));
+    EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+}
+
+TEST_F(OtherFilesEndToEndTest, AReportAnEraseWasStartedOnNeverVouchesForTheCardAgain) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    for (const std::string fsType : {"exfat", "ext4"}) {
+        SCOPED_TRACE(fsType);
+        const Setup setup = volumes(fsType);
+        shootClip(setup.card, setup.driveRoot);
+        writeFile(setup.card / "NOTES.TXT", "Scene 4, take 2 is the keeper.");
+        copyWhole(setup.card, setup.driveRoot / "Card copy");
+        const ReportPtr report = scan(setup.card, setup.label);
+        ASSERT_TRUE(report && report->isSafeToErase());
+        auto vm = eraser(setup.card);
+        vm->setConfirmationText(vm->cardName());
+        ASSERT_TRUE(vm->runChecked(report));
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }, 30'000));
+
+        // The files put back as they were (times and all), the card picked again: the old
+        // report still does not call it safe.
+        copyWhole(setup.driveRoot / "Card copy", setup.card);
+        vm->takeCard(qtPath(setup.card));
+        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
+        ASSERT_EQ(vm->preview()->fileCount, 2);
+        EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+        vm->setConfirmationText(vm->cardName());
+        EXPECT_FALSE(vm->runChecked(report));
+        EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));
+    }
 }
 
 }  // namespace brindlecove

@@ -251,6 +251,22 @@ TEST(VerificationReportTest, NamesThatAreNotTextNeverBreakTheForms) {
     ASSERT_NO_THROW(ReportExporter::pdf(report));
 }
 
+TEST(VerificationReportTest, ANameWithALineBreakCannotWriteALineOfItsOwn) {
+    // Card file names may hold any byte but "/": a line break in one must not make a line
+    // that reads like a verdict or a proof.
+    const std::string forged = "\n  \u2713 synced    C0002.MP4  \u2192  /media/D/C0002.MP4\r";
+    auto clip = result({media("/media/CARD/clip" + forged + ".mov", 10, noon)}, MatchStatus::missing());
+    VerificationReport report("/media/CARD", {"/media/D"}, generated, {clip}, someCard, {},
+                              {OtherFile{"/media/CARD/notes" + forged + ".txt", 5, OtherFile::Role::other, std::nullopt}});
+    const auto lines = report.summaryLines();
+    for (const auto& line : lines)
+        for (const char c : line.text) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7f) << line.text;
+    const std::string text = report.summary();
+    EXPECT_EQ(static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1, lines.size());
+    EXPECT_NE(text.find("notes\xEF\xBF\xBD  \u2713 synced    C0002.MP4"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\n  \u2713 synced"), std::string::npos) << text;
+}
+
 class ReportExporterTest : public SandboxedTest {};
 
 TEST_F(ReportExporterTest, WritesThreeFormsSideBySide) {

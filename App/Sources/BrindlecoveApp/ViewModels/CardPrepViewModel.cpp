@@ -153,7 +153,7 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     acknowledgedFor_.reset();
     preview_.reset();
     previewFiles_.reset();
-    erasedReport_.reset();
+    previewUnreadable_ = false;
     const auto checked = dependencies_.backend.validate(card);
     cardIssue_ = checked.issue;
     pickedFacts_ = checked.card;
@@ -192,6 +192,7 @@ void CardPrepViewModel::startCount() {
             runs_.finish(id);
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
+            previewUnreadable_ = !contents.files;
             if (std::holds_alternative<Previewing>(phase_)) setPhase(Idle{});
             Q_EMIT changed();
         });
@@ -232,6 +233,7 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.files = previewFiles_ ? &*previewFiles_ : nullptr;
+        in.filesUnreadable = previewUnreadable_;
         in.erasedSinceScan = erasedReport_ && erasedReport_.get() == report.get();
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
@@ -288,8 +290,9 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     }
 
     Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
-    // Whatever becomes of the erase, this report no longer describes the card.
-    erasedReport_ = report;
+    // Whatever becomes of the erase, this report no longer describes the card, also when the
+    // card is picked again later.
+    if (report && EraseGate::standardised(report->cardPath) == EraseGate::standardised(card)) erasedReport_ = report;
     cardWatcher_.stop();
     countWhenWatched_ = false;
     auto ticket = runs_.begin();
@@ -382,6 +385,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
         previewFiles_ = CardFiles{};
     else
         previewFiles_.reset();
+    previewUnreadable_ = false;
     loadPreview();
     Q_EMIT changed();
 }

@@ -166,6 +166,7 @@ private:
     Phase phase_ = Idle{};
     std::optional<Preview> preview_;
     std::optional<CardFiles> previewFiles_;
+    bool previewUnreadable_ = false;  // the last count could not read every folder of the card
     // The report an erase of this card was started on: it never again vouches for the card.
     ReportPtr erasedReport_;
     std::optional<CardRootIssue> cardIssue_;

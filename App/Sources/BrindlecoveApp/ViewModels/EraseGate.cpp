@@ -141,7 +141,7 @@ VerificationStanding standing(const Inputs& in) {
         if (in.files) changed = *changedSinceScan(report, *in.files);
         if (changed.empty() && in.erasedSinceScan)
             for (const auto& record : *report.cardFiles) changed.push_back(record.relative);
-        if (!changed.empty() || in.erasedSinceScan) {
+        if (!changed.empty() || in.erasedSinceScan || in.filesUnreadable) {
             VerificationStanding standing{Kind::changedSinceScan, 0};
             standing.files = static_cast<int>(changed.size());
             std::vector<std::string> names;

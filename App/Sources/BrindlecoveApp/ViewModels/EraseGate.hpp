@@ -87,6 +87,9 @@ struct Inputs {
     std::optional<std::filesystem::path> card;               // the picked card folder, if any
     std::optional<tessaline::VolumeIdentity> identityNow;    // read from the card's volume just now
     const CardFiles* files = nullptr;                        // the card's files as last counted, if known
+    // Whether the card was counted but not every folder of it could be read: what it holds
+    // then cannot be compared with the records.
+    bool filesUnreadable = false;
     // selfProvenClips() of the report; asked only once the report is known to be of this card.
     std::function<int()> selfProven;
     // otherFilesOnlyOnCard() of the report, asked likewise; without it, otherFilesOnlyOnCard()
@@ -105,7 +108,8 @@ struct Inputs {
 // verdict with the self-proven clips counted as missing and the other files only on the card
 // named (a safe verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict
 // becomes changedSinceScan when the report recorded no files (safe only), when the card's files
-// (when known) differ from the records, or when an erase was started on the report.
+// (when known) differ from the records or could not all be read, or when an erase was started
+// on the report.
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate
