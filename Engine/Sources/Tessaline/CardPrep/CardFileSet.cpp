@@ -33,6 +33,10 @@ bool CardFileSet::isLitter(std::string_view name) {
     return lower == ".ds_store" || lower == "thumbs.db" || lower == "desktop.ini";
 }
 
+bool CardFileSet::isLitter(int /*folderFd*/, std::string_view name, const struct stat& status) {
+    return S_ISREG(status.st_mode) && isLitter(name);
+}
+
 CardFileRecord CardFileSet::recordOf(std::string relative, const struct stat& status) {
     return {std::move(relative), static_cast<int64_t>(status.st_size), nanoseconds(status.st_mtim),
             nanoseconds(status.st_ctim)};

@@ -39,6 +39,11 @@ struct CardFileSet {
     // AppleDouble "._*" files, "Thumbs.db" and "desktop.ini" (case ignored).
     static bool isLitter(std::string_view name);
 
+    // Whether the regular file `name` in the open folder `folderFd`, whose lstat is `status`,
+    // is OS litter as it stands: a litter name (isLitter(name)). Reads nothing but the folder's
+    // entry; never follows a link.
+    static bool isLitter(int folderFd, std::string_view name, const struct stat& status);
+
     // The record of a file from its status.
     static CardFileRecord recordOf(std::string relative, const struct stat& status);
 
