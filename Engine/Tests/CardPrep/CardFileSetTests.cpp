@@ -52,6 +52,8 @@ TEST_F(CardFileSetTest, HoldsEveryFileTheEraseDeletesButLitterAndSparedSystemFol
     EXPECT_TRUE(set.isComplete());
     EXPECT_EQ(set.allFileCount, 18) << "the screen's count holds litter and system files too";
     EXPECT_EQ(set.allBytes, 10 * 6 + 8 * 6);
+    EXPECT_EQ(set.erasedFileCount, 14) << "the erase deletes litter too, but not the spared folders";
+    EXPECT_EQ(set.erasedBytes, 10 * 6 + 4 * 6);
     EXPECT_TRUE(CardFileSet::isLitter("._anything"));
     EXPECT_TRUE(CardFileSet::isLitter("THUMBS.DB"));
     EXPECT_FALSE(CardFileSet::isLitter("._"));

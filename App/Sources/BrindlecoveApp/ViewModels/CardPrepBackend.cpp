@@ -53,8 +53,8 @@ CardContents CardPrepBackend::countContents(const Path& card) {
     if (ec) contents.itemCount = 0;
     try {
         tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
-        contents.fileCount = set.allFileCount;
-        contents.totalBytes = set.allBytes;
+        contents.fileCount = set.erasedFileCount;
+        contents.totalBytes = set.erasedBytes;
         if (set.isComplete()) contents.files = std::move(set.files);
     } catch (const std::exception&) {
         // Nothing readable: zeros, and nothing known of the files.

@@ -21,8 +21,9 @@ namespace brindlecove {
 // What a count of a card found.
 struct CardContents {
     int itemCount = 0;       // entries directly in the card folder, hidden ones included
-    // Regular files anywhere below, hidden ones included, links not followed, other mounts
-    // not entered (as the erase goes).
+    // The regular files the erase deletes: every one below, hidden ones and OS litter included,
+    // but none in the spared system items (CardPrepEngine::systemItems()); links not followed,
+    // other mounts not entered (as the erase goes).
     int fileCount = 0;
     int64_t totalBytes = 0;  // their sizes
     // The files the erase would delete (CardFileSet); nullopt when the walk failed or could not

@@ -47,6 +47,10 @@ CardFileSet CardFileSet::read(const std::filesystem::path& card) {
     const auto unreadable = FileTreeWalker::walk(card, {}, [&](const FileTreeWalker::File& file) {
         ++set.allFileCount;
         set.allBytes += static_cast<int64_t>(file.status.st_size);
+        if (!isSpared(file.relative)) {
+            ++set.erasedFileCount;
+            set.erasedBytes += static_cast<int64_t>(file.status.st_size);
+        }
         if (isLitter(file.name) || isSpared(file.relative)) return;
         set.files.push_back(recordOf(std::string(file.relative), file.status));
     });

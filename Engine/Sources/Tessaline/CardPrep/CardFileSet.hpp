@@ -6,7 +6,8 @@
 // systems make and remake by themselves (isLitter()). The scan records this set in its report,
 // the erase gate's count compares the card against it, and the erase worker walks it again
 // just before deleting: one set for all three.
-// The same walk counts every regular file of the card for the screen. Plain value; read()
+// The same walk counts every regular file of the card, and every one the erase deletes, for
+// the screen. Plain value; read()
 // blocks its caller and is safe on any thread.
 
 #include "Tessaline/Scanner/CardFileRecord.hpp"
@@ -26,6 +27,10 @@ struct CardFileSet {
     std::vector<std::string> unreadableFolders;  // relative; outside the spared system items
     int allFileCount = 0;                        // every regular file, litter and system items' included
     int64_t allBytes = 0;                        // their sizes
+    // Every regular file the erase deletes: all but those in the spared system items, OS
+    // litter included (the erase deletes it, though the set leaves it out).
+    int erasedFileCount = 0;
+    int64_t erasedBytes = 0;                     // their sizes
 
     // Whether every folder the erase would empty was read: only then does the set hold every
     // file the erase deletes.
