@@ -133,7 +133,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     ASSERT_TRUE(vm->runChecked(report));
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
-    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan) << "an erased card is never safe on its old report";
+    EXPECT_EQ(vm->gate(report).kind, Kind::erasedSinceScan) << "an erased card is never safe on its old report";
     card.unmount();
     card.remount();
     shootStills(root, {}, 1, 7);
@@ -160,6 +160,8 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     EXPECT_EQ(vm->confirmationText(), "");
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; }));
     EXPECT_EQ(vm->gate(fresh).kind, Kind::changedSinceScan);
+    EXPECT_FALSE(vm->erasedReports().contains(fresh)) << "an erase refused before deleting marks nothing";
+    EXPECT_TRUE(vm->erasedReports().contains(report));
 }
 
 TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEjectedOneIsNotInserted) {
@@ -172,9 +174,8 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
     EXPECT_EQ(vm->preview(), (CardPrepViewModel::Preview{0, 0, 0}));
-    const auto erased = vm->gate(report);
-    EXPECT_EQ(erased.kind, Kind::changedSinceScan) << "an erased card is never safe on its old report";
-    EXPECT_EQ(erased.files, 2) << "both stills are gone";
+    EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::erasedSinceScan, 0}))
+        << "an erased card is never safe on its old report, and its erase is no change since the scan";
 
     // Footage copied onto the card, into a folder of its own, while it stays mounted: the
     // card is counted again by itself and the old verdict no longer vouches for it.

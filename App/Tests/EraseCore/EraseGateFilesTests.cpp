@@ -103,15 +103,39 @@ TEST(EraseGateFiles, AReportWithoutRecordsOrErasedOnceVouchesForNothing) {
               "CHANGED SINCE THE SCAN \u2014 your last scan can't vouch for what this card holds now. Scan it again "
               "before erasing.");
 
-    // A report an erase was started on, whatever the card holds now.
+    // A report an erase was started on vouches for nothing, whatever the card holds now: what
+    // the erase left (all of it after a stop before the first item, part of it, nothing) is
+    // the erase's own doing; a file added or rewritten after it is a change since the scan,
+    // named alone; a card not read completely can be neither told.
     auto r = report(provenOthers);
     EraseGate::Inputs in;
     in.report = &r;
     in.card = fs::path("/media/u/CARD");
     in.identityNow = card;
-    in.files = &files;
     in.erasedSinceScan = true;
-    EXPECT_EQ(EraseGate::standing(in).kind, Kind::changedSinceScan);
+    const CardFiles empty, part = recordsOf({{"NOTES.TXT", 7}});
+    for (const CardFiles* left : {&files, &part, &empty, static_cast<const CardFiles*>(nullptr)}) {
+        in.files = left;
+        EXPECT_EQ(EraseGate::standing(in), (VerificationStanding{Kind::erasedSinceScan, 0}));
+    }
+    EXPECT_EQ(EraseTexts::erasedText(),
+              "ERASED SINCE THE SCAN \u2014 this card was erased after your last scan, so that scan no longer tells "
+              "what is on it. Scan it again before relying on it.");
+    CardFiles added = part;
+    added.push_back({"DCIM/100CANON/IMG_0007.JPG", 3'000, 9'000, 9'000});
+    added.front().modifiedNs += 1;  // the note rewritten at its old size
+    in.files = &added;
+    const auto changed = EraseGate::standing(in);
+    EXPECT_EQ(changed.kind, Kind::changedSinceScan);
+    EXPECT_EQ(changed.fileNames, (std::vector<std::string>{"IMG_0007.JPG", "NOTES.TXT"}));
+    in.files = &empty;
+    in.filesUnreadable = true;
+    EXPECT_EQ(EraseGate::standing(in), (VerificationStanding{Kind::changedSinceScan, 0}));
+    in.filesUnreadable = false;
+    in.identityNow = tessaline::VolumeIdentity{.uuid = "0000-0001", .name = "CARD"};
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::differentCard) << "another card at the folder was not erased";
+    in.identityNow = card;
+    in.files = &files;
 
     // An ejected card is not inserted, whatever report there is.
     in.erasedSinceScan = false;

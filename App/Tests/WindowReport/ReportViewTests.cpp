@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
+#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
@@ -57,7 +58,7 @@ protected:
         thumbnails = std::make_unique<ThumbnailService>(QSize(112, 80), [](const QString&, QSize) { return QImage(); });
         FileRevealer revealer;
         revealer.reveal = [this](const QString& path, const FileRevealer::Failed&) { revealed << path; };
-        view = std::make_unique<ReportView>(*scan, *rescue, dialogs, revealer, *thumbnails);
+        view = std::make_unique<ReportView>(*scan, *rescue, erased, dialogs, revealer, *thumbnails);
         view->resize(900, 800);
         view->show();
     }
@@ -87,6 +88,7 @@ protected:
     SaveRequest lastSave;
     int panels = 0;
     QStringList revealed;
+    ErasedReports erased;
     std::unique_ptr<ScanViewModel> scan;
     std::unique_ptr<MissingSyncViewModel> rescue;
     std::unique_ptr<ThumbnailService> thumbnails;
@@ -302,7 +304,8 @@ TEST_F(ReportSectionInWindowTest, ARescueOutcomeIsNotShownUnderTheNextCardsRepor
     WindowModels models(dialogs);
     ThumbnailService thumbnails(QSize(112, 80), [](const QString&, QSize) { return QImage(); });
     auto makeView = [&] {
-        auto view = std::make_unique<ReportView>(models.scan(), models.missingSync(), dialogs, FileRevealer{}, thumbnails);
+        auto view = std::make_unique<ReportView>(models.scan(), models.missingSync(), models.erasedReports(), dialogs,
+                                                   FileRevealer{}, thumbnails);
         view->resize(900, 800);
         view->show();
         return view;

@@ -26,6 +26,7 @@ struct CardPrepViewModel::Request {
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
       dependencies_(std::move(dependencies)),
+      erasedReports_(dependencies_.erasedReports ? dependencies_.erasedReports : std::make_shared<ErasedReports>()),
       selectedProfileID_(QString::fromStdString(tessaline::CameraFormatProfile::all().front().id)) {
     // An erase's own deleting is not watched (the watching stops while it runs).
     connect(&cardWatcher_, &FolderTreeWatcher::changed, this, &CardPrepViewModel::recount);
@@ -234,7 +235,7 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.files = previewFiles_ ? &*previewFiles_ : nullptr;
         in.filesUnreadable = previewUnreadable_;
-        in.erasedSinceScan = erasedReport_ && erasedReport_.get() == report.get();
+        in.erasedSinceScan = erasedReports_->contains(report);
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
     }
@@ -290,9 +291,14 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     }
 
     Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
-    // Whatever becomes of the erase, this report no longer describes the card, also when the
-    // card is picked again later.
-    if (report && EraseGate::standardised(report->cardPath) == EraseGate::standardised(card)) erasedReport_ = report;
+    // From now on the report no longer describes its card, also when the card is picked again
+    // later, unless the erase is refused before anything is deleted. A report of another card
+    // that was at this folder (another volume identity) still describes that card.
+    markedByThisRun_.reset();
+    if (report && EraseGate::standardised(report->cardPath) == EraseGate::standardised(card) &&
+        !(report->cardVolumeIdentity && !report->cardVolumeIdentity->matches(*identityNow)) &&
+        erasedReports_->add(report))
+        markedByThisRun_ = report;
     cardWatcher_.stop();
     countWhenWatched_ = false;
     auto ticket = runs_.begin();
@@ -373,6 +379,7 @@ void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
 }
 
 void CardPrepViewModel::applySummary(const Summary& summary) {
+    markedByThisRun_.reset();
     setPhase(Done{summary});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
@@ -392,6 +399,9 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
 
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
                                      const std::vector<std::string>& files) {
+    // Nothing was deleted: the report describes the card as well as before the click.
+    if (markedByThisRun_) erasedReports_->remove(markedByThisRun_);
+    markedByThisRun_.reset();
     switch (refusal) {
         case Refusal::location:
             cardIssue_ = issue.value_or(CardRootIssue::notAVolumeRoot);
@@ -413,6 +423,7 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
 }
 
 void CardPrepViewModel::applyEngineError(const QString& message) {
+    markedByThisRun_.reset();  // the engine may have deleted part of the card
     setPhase(Failed{message});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;

@@ -12,13 +12,17 @@
 // standing. An erase enabled by a safe standing walks the files it would delete once more in
 // the worker (CardFileSet) and erases nothing when any is new, gone or changed since the scan,
 // or when a clip or another file turns out to be proven only by copies on the card itself. An
-// ejected card is never erasable, and a report an erase was started on never again vouches.
+// ejected card is never erasable, and a report an erase was started on never again vouches:
+// the erase marks it in the window's record of erased reports (ErasedReports), which the
+// Report section reads too; after the erase the card stands as erased since the scan until
+// files are added to it.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/Platform/FolderTreeWatcher.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
+#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
 #include "Tessaline/CardPrep/CameraFormatProfile.hpp"
 #include "Tessaline/CardPrep/CardPrepEngine.hpp"
@@ -46,6 +50,8 @@ public:
     struct Dependencies {
         Dialogs dialogs;
         CardPrepBackend backend = CardPrepBackend::standard();
+        // The window's record of erased reports; a record of its own when none is given.
+        std::shared_ptr<ErasedReports> erasedReports;
     };
 
     struct Preview {
@@ -117,6 +123,7 @@ public:
     const QString& confirmationText() const { return confirmationText_; }
     bool acknowledgedUnverified() const { return acknowledgedUnverified_; }
     bool isBusy() const;
+    ErasedReports& erasedReports() const { return *erasedReports_; }
 
     tessaline::CameraFormatProfile selectedProfile() const;
     QString cardName() const;
@@ -167,8 +174,11 @@ private:
     std::optional<Preview> preview_;
     std::optional<CardFiles> previewFiles_;
     bool previewUnreadable_ = false;  // the last count could not read every folder of the card
-    // The report an erase of this card was started on: it never again vouches for the card.
-    ReportPtr erasedReport_;
+    // The reports an erase was started on: they never again vouch for their card.
+    std::shared_ptr<ErasedReports> erasedReports_;
+    // The report the current erase marked (none when it was marked before): a refusal, which
+    // deletes nothing, takes the mark back.
+    ReportPtr markedByThisRun_;
     std::optional<CardRootIssue> cardIssue_;
     QString selectedProfileID_;
     QString confirmationText_;

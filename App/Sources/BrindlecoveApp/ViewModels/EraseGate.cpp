@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 namespace brindlecove::EraseGate {
 
@@ -56,6 +57,19 @@ std::optional<std::vector<std::string>> changedSinceScan(const tessaline::Verifi
     return changed;
 }
 
+std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files) {
+    std::map<std::string_view, const tessaline::CardFileRecord*> recorded;
+    if (report.cardFiles)
+        for (const auto& record : *report.cardFiles) recorded.emplace(record.relative, &record);
+    std::vector<std::string> added;
+    for (const auto& file : files) {
+        const auto found = recorded.find(file.relative);
+        if (found == recorded.end() || !(*found->second == file)) added.push_back(file.relative);
+    }
+    std::sort(added.begin(), added.end());
+    return added;
+}
+
 int selfProvenClips(const tessaline::VerificationReport& report, const fs::path& cardRoot, const OnCardTest& onCard) {
     using Kind = tessaline::MatchStatus::Kind;
     const fs::path root = standardised(cardRoot);
@@ -99,6 +113,26 @@ std::vector<std::string> firstNames(const std::vector<std::string>& names) {
 
 }  // namespace
 
+namespace {
+
+// The standing of a card whose report an erase was started on: erased, or changed since when
+// files were added after the erase or the card could not be read completely.
+VerificationStanding erasedStanding(const tessaline::VerificationReport& report, const Inputs& in) {
+    using Kind = VerificationStanding::Kind;
+    if (in.filesUnreadable) return {Kind::changedSinceScan, 0};
+    if (!in.files) return {Kind::erasedSinceScan, 0};
+    const std::vector<std::string> added = addedSinceScan(report, *in.files);
+    if (added.empty()) return {Kind::erasedSinceScan, 0};
+    VerificationStanding standing{Kind::changedSinceScan, 0};
+    standing.files = static_cast<int>(added.size());
+    std::vector<std::string> names;
+    for (const auto& relative : added) names.push_back(tessaline::lastComponent(relative));
+    standing.fileNames = firstNames(names);
+    return standing;
+}
+
+}  // namespace
+
 VerificationStanding standing(const Inputs& in) {
     using Kind = VerificationStanding::Kind;
     using Report = tessaline::VerificationReport;
@@ -109,6 +143,7 @@ VerificationStanding standing(const Inputs& in) {
     if (standardised(report.cardPath) != standardised(*in.card)) return {Kind::notVerified, 0};
     if (!report.cardVolumeIdentity || !in.identityNow) return {Kind::differentCard, 0};
     if (!report.cardVolumeIdentity->matches(*in.identityNow)) return {Kind::differentCard, 0};
+    if (in.erasedSinceScan) return erasedStanding(report, in);
 
     const Report::EraseStanding verdict = report.eraseStanding();
     VerificationStanding result;
@@ -139,9 +174,7 @@ VerificationStanding standing(const Inputs& in) {
         }
         std::vector<std::string> changed;
         if (in.files) changed = *changedSinceScan(report, *in.files);
-        if (changed.empty() && in.erasedSinceScan)
-            for (const auto& record : *report.cardFiles) changed.push_back(record.relative);
-        if (!changed.empty() || in.erasedSinceScan || in.filesUnreadable) {
+        if (!changed.empty() || in.filesUnreadable) {
             VerificationStanding standing{Kind::changedSinceScan, 0};
             standing.files = static_cast<int>(changed.size());
             std::vector<std::string> names;

@@ -35,6 +35,9 @@ struct VerificationStanding {
         // files: the card's files added, removed or rewritten since the report recorded them;
         // none counted: the report recorded none (made before records were kept, or by hand)
         changedSinceScan,
+        // an erase was started on the report and the card holds nothing the erase did not
+        // leave: the report no longer tells what is on the card
+        erasedSinceScan,
     };
     Kind kind = Kind::notVerified;
     int count = 0;
@@ -71,6 +74,11 @@ std::optional<std::vector<std::string>> changedSinceScan(const tessaline::Verifi
 // Tells whether a proving location lies on the card itself (the card's own device).
 using OnCardTest = std::function<bool(const std::filesystem::path& location)>;
 
+// The card's files (`files`, as walked now) that an erase started on the report did not leave
+// behind: every file not recorded by the report exactly as it is now (added or rewritten after
+// the scan); relative paths in path order. Without records, every file.
+std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files);
+
 // The number of clips the report counts as backed up (confirmed or possible duplicate) whose
 // every proving location is on the card: at or below `cardRoot` by path, or on the card by
 // `onCard` (links and bind mounts). Such a clip is not backed up at all.
@@ -104,12 +112,13 @@ struct Inputs {
 
 // The standing, first rule that decides: no card: notVerified; no volume mounted at the card
 // folder: notInserted; no report, or a report of another folder: notVerified; no identity in
-// the report or none readable now, or the two do not match: differentCard; then the report's
+// the report or none readable now, or the two do not match: differentCard; an erase started
+// on the report: erasedSinceScan, or changedSinceScan naming the files added or rewritten
+// since (addedSinceScan) or when the card could not be read completely; then the report's
 // verdict with the self-proven clips counted as missing and the other files only on the card
 // named (a safe verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict
 // becomes changedSinceScan when the report recorded no files (safe only), when the card's files
-// (when known) differ from the records or could not all be read, or when an erase was started
-// on the report.
+// (when known) differ from the records or could not all be read.
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate

@@ -57,6 +57,11 @@ QString changedText(const VerificationStanding& standing) {
                           "Scan it again before erasing.");
 }
 
+QString erasedText() {
+    return QStringLiteral("ERASED SINCE THE SCAN \u2014 this card was erased after your last scan, so that scan no "
+                          "longer tells what is on it. Scan it again before relying on it.");
+}
+
 QString notVerifiedText(const VerificationStanding& standing) {
     if (standing.files > 0)
         return QStringLiteral("This card holds %1 your last scan didn't check (%2). Scan it again so you're not "

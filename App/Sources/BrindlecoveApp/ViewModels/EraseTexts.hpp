@@ -30,6 +30,10 @@ QString stopText(const VerificationStanding& standing);
 // or, when the report recorded none, that the scan cannot vouch for the card as it is now.
 QString changedText(const VerificationStanding& standing);
 
+// The banner of an erasedSinceScan standing: the card was erased after the last scan, which
+// no longer tells what it holds.
+QString erasedText();
+
 // The banner of a notVerified standing: the plain text, or, when the card holds files the
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);

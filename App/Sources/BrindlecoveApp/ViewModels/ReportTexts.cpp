@@ -60,6 +60,11 @@ Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
             QStringLiteral("There's nothing to verify — check you picked the right card.")};
 }
 
+Banner erasedBanner() {
+    return {Tone::warn, QStringLiteral("The card was erased after this scan"),
+            QStringLiteral("This report no longer tells what is on the card. Scan it again before relying on it.")};
+}
+
 QString otherFilesLine(const Counts& counts) {
     if (counts.otherConfirmed + counts.otherOnlyOnCard == 0) return {};
     return QStringLiteral("Other files: %1 confirmed · %2 only on the card")

@@ -36,6 +36,9 @@ Counts countsOf(const tessaline::VerificationReport& report);
 
 // The verdict banner for a report's erase standing.
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing);
+// The banner of a report an erase was started on, whatever its standing: the card was erased
+// after the scan, which no longer tells what the card holds.
+Banner erasedBanner();
 
 // The line under the tiles for a report with other files: "Other files: 6 confirmed · 4 only
 // on the card"; empty without other files.

@@ -17,14 +17,22 @@ std::unique_ptr<Model> make(const Dialogs& dialogs) {
     return std::make_unique<Model>(std::move(dependencies));
 }
 
+std::unique_ptr<CardPrepViewModel> makeCardPrep(const Dialogs& dialogs, std::shared_ptr<ErasedReports> erased) {
+    CardPrepViewModel::Dependencies dependencies;
+    dependencies.dialogs = dialogs;
+    dependencies.erasedReports = std::move(erased);
+    return std::make_unique<CardPrepViewModel>(std::move(dependencies));
+}
+
 }  // namespace
 
 WindowModels::WindowModels(const Dialogs& dialogs)
     : dialogs_(dialogs),
+      erasedReports_(std::make_shared<ErasedReports>()),
       scan_(make<ScanViewModel>(dialogs)),
       missingSync_(make<MissingSyncViewModel>(dialogs)),
       copy_(make<CopyViewModel>(dialogs)),
-      cardPrep_(make<CardPrepViewModel>(dialogs)),
+      cardPrep_(makeCardPrep(dialogs, erasedReports_)),
       driveFormat_(make<DriveFormatViewModel>(dialogs)) {
     // A rescue's outcome belongs with the report it rescued: every new report starts the
     // Report section's rescue group afresh.

@@ -1,7 +1,8 @@
 #pragma once
 // The view models of one main window, made once when the window opens and kept for its
 // life: the scan (read by Report and Erase Card), the rescue copy, the verified copy (read
-// by Production Log) and the card erase. The reformat view model is replaced by a fresh one
+// by Production Log), the card erase, and the record of the reports an erase was started on
+// (written by the card erase, read by Report). The reformat view model is replaced by a fresh one
 // whenever the Erase Card section is entered, unless it is inspecting or formatting, so a
 // running reformat keeps its view model and its outcome. Every new scan report starts the
 // rescue copy's group afresh (a rescue's outcome belongs with the report it rescued). Main
@@ -21,6 +22,7 @@ namespace brindlecove {
 class CardPrepViewModel;
 class CopyViewModel;
 class DriveFormatViewModel;
+class ErasedReports;
 class MissingSyncViewModel;
 class ScanViewModel;
 
@@ -35,6 +37,7 @@ public:
     MissingSyncViewModel& missingSync() { return *missingSync_; }
     CopyViewModel& copy() { return *copy_; }
     CardPrepViewModel& cardPrep() { return *cardPrep_; }
+    ErasedReports& erasedReports() { return *erasedReports_; }
     DriveFormatViewModel& driveFormat() { return *driveFormat_; }
     // Replaces the reformat view model with a fresh one unless it is busy; returns the one in use.
     DriveFormatViewModel& renewDriveFormat();
@@ -48,6 +51,7 @@ public:
 
 private:
     Dialogs dialogs_;
+    std::shared_ptr<ErasedReports> erasedReports_;
     std::unique_ptr<ScanViewModel> scan_;
     std::unique_ptr<MissingSyncViewModel> missingSync_;
     std::unique_ptr<CopyViewModel> copy_;

@@ -120,6 +120,7 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                         .arg(cardName),
                     Style::warn(), true};
         case Kind::changedSinceScan: return {stop, EraseTexts::changedText(standing), Style::bad(), true};
+        case Kind::erasedSinceScan: return {triangle, EraseTexts::erasedText(), Style::warn(), true};
         case Kind::notVerified: break;
     }
     return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};

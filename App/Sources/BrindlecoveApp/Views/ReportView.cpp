@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/Views/ReportView.hpp"
 
+#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
@@ -40,9 +41,14 @@ QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
 }  // namespace
 
-ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialogs dialogs, FileRevealer revealer,
-                       ThumbnailService& thumbnails, QWidget* parent)
-    : QWidget(parent), scan_(scan), rescue_(rescue), dialogs_(std::move(dialogs)), thumbnails_(thumbnails) {
+ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, const ErasedReports& erased, Dialogs dialogs,
+                       FileRevealer revealer, ThumbnailService& thumbnails, QWidget* parent)
+    : QWidget(parent),
+      scan_(scan),
+      rescue_(rescue),
+      erased_(erased),
+      dialogs_(std::move(dialogs)),
+      thumbnails_(thumbnails) {
     setObjectName(QStringLiteral("screen.Report"));
     ScreenHeader* header = ScreenHeader::install(this, QStringLiteral("Report"));
     export_ = makeExportButton(QStringLiteral("report.export"), this);
@@ -97,6 +103,9 @@ ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialog
         // A new report while the list is shown may bring a better suggestion.
         if (isVisible() && shown_) rescue_.adoptSuggestionIfNeeded(*shown_);
     });
+    connect(&erased_, &ErasedReports::changed, this, [this] {
+        if (erased_.contains(shown_) != shownErased_) renderSummary();
+    });
     render();
 }
 
@@ -135,12 +144,13 @@ void ReportView::renderSummary() {
         delete summaryContent_;
         summaryContent_ = nullptr;
     }
+    shownErased_ = erased_.contains(shown_);
     if (!shown_) return;
     summaryContent_ = new QWidget(summary_);
     auto* stack = new QVBoxLayout(summaryContent_);
     stack->setContentsMargins(0, 4, 0, 4);
     stack->setSpacing(14);
-    const auto banner = ReportTexts::banner(shown_->eraseStanding());
+    const auto banner = shownErased_ ? ReportTexts::erasedBanner() : ReportTexts::banner(shown_->eraseStanding());
     auto* bannerWidget = new ResultBanner(ResultBanner::toneOf(banner.tone), banner.title, banner.subtitle, summaryContent_);
     bannerWidget->setObjectName(QStringLiteral("report.banner"));
     stack->addWidget(bannerWidget);
@@ -252,7 +262,8 @@ void ReportView::preview(const QString& path) {
 }
 
 QWidget* makeReportView(MainWindow& window) {
-    return new ReportView(window.models().scan(), window.models().missingSync(), window.services().dialogs,
+    return new ReportView(window.models().scan(), window.models().missingSync(), window.models().erasedReports(),
+                          window.services().dialogs,
                           window.services().revealer, ThumbnailService::shared());
 }
 

@@ -2,7 +2,8 @@
 // The Report section: the last scan's verdict banner, counts and proportion bar, the rescue
 // copy of missing files, the A–Z file list with thumbnails and previews, and the PDF/CSV
 // export. It keeps no report of its own: it shows the window's ScanViewModel's last report
-// and follows it when a new one arrives. Actions that open a panel act on the report shown
+// and follows it when a new one arrives; once an erase was started on the shown report (the
+// window's ErasedReports), its verdict says the card was erased after the scan. Actions that open a panel act on the report shown
 // when they fired, never on one that arrives while the panel is open. Main thread.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -24,6 +25,7 @@ class QVBoxLayout;
 
 namespace brindlecove {
 
+class ErasedReports;
 class MainWindow;
 class MissingSyncViewModel;
 class PreviewController;
@@ -36,8 +38,8 @@ class ThumbnailService;
 class ReportView : public QWidget {
     Q_OBJECT
 public:
-    ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, Dialogs dialogs, FileRevealer revealer,
-               ThumbnailService& thumbnails, QWidget* parent = nullptr);
+    ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, const ErasedReports& erased, Dialogs dialogs,
+               FileRevealer revealer, ThumbnailService& thumbnails, QWidget* parent = nullptr);
     ~ReportView() override;
 
     const std::shared_ptr<const tessaline::VerificationReport>& shownReport() const { return shown_; }
@@ -60,10 +62,12 @@ private:
 
     ScanViewModel& scan_;
     MissingSyncViewModel& rescue_;
+    const ErasedReports& erased_;
     Dialogs dialogs_;
     ThumbnailService& thumbnails_;
     std::shared_ptr<const tessaline::VerificationReport> shown_;
     std::shared_ptr<const tessaline::VerificationReport> menuReport_;
+    bool shownErased_ = false;  // whether the summary drawn says the card was erased
     QToolButton* export_ = nullptr;
     QStackedWidget* pages_ = nullptr;
     QWidget* reportPage_ = nullptr;

@@ -1,0 +1,175 @@
+// The window's sections after a real erase of a loop-mounted card (root only), through the
+// window's own view models and the Report and Erase Card sections: the erased card's report
+// never reads "Safe to erase" again, the Erase Card section tells the erase from files added
+// after it, and the erase's warning counts exactly the files the erase deletes.
+
+#include "EraseViewTest.hpp"
+
+#include "Support/CardScanReport.hpp"
+#include "Support/LoopVolumeSet.hpp"
+#include "Support/MediaFixtures.hpp"
+
+#include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
+#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/ResultBanner.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+#include "BrindlecoveApp/Views/ThumbnailService.hpp"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using tessaline::testing::writeFile;
+
+// Real JPEGs under DCIM/100CANON of `card` (IMG_<first>.JPG onwards), copied to `drive` when
+// it is given.
+void shoot(const fs::path& card, int first, int count, const fs::path& drive = {}) {
+    for (int number = first; number < first + count; ++number) {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%04d.JPG", number);
+        const fs::path file = card / "DCIM/100CANON" / name;
+        fs::create_directories(file.parent_path());
+        char date[64];
+        std::snprintf(date, sizeof date, "-DateTimeOriginal=2024:05:%02d 12:%02d:00", 1 + number % 27, number % 60);
+        tessaline::testing::makeJpeg(file, {"-Make=Canon", "-Model=EOS R5", date});
+        if (!drive.empty()) {
+            fs::create_directories(drive);
+            fs::copy_file(file, drive / name, fs::copy_options::overwrite_existing);
+        }
+    }
+}
+
+class ErasedCardScreensTest : public EraseViewTest<CardPrepView> {
+protected:
+    void TearDown() override {
+        report.reset();
+        view.reset();
+        models.reset();
+        EraseViewTest<CardPrepView>::TearDown();
+    }
+
+    // The window's view models and both sections over them.
+    void makeWindow() {
+        models = std::make_unique<WindowModels>(Dialogs{});
+        view = std::make_unique<CardPrepView>(models->cardPrep(), models->scan(), models->driveFormat());
+        view->resize(900, 1200);
+        view->show();
+        report = std::make_unique<ReportView>(models->scan(), models->missingSync(), models->erasedReports(), Dialogs{},
+                                              FileRevealer{}, thumbnails);
+        report->resize(900, 800);
+        report->show();
+    }
+    void pick(const fs::path& card) {
+        models->cardPrep().takeCard(qpath(card));
+        ASSERT_TRUE(waitFor([&] { return !models->cardPrep().isBusy(); }, 30'000));
+    }
+    void eraseAndWait() {
+        edit("erase.confirmation", models->cardPrep().cardName());
+        auto* run = find<QPushButton>("erase.run");
+        ASSERT_TRUE(waitFor([&] { return run->isEnabled(); }));
+        run->click();
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(models->cardPrep().phase()); },
+                            30'000));
+    }
+    QString reportBanner(const char* part) const {
+        auto* banner = report->findChild<ResultBanner*>("report.banner");
+        auto* label = banner ? banner->findChild<QLabel*>(QString::fromLatin1(part)) : nullptr;
+        return label ? label->text() : QString();
+    }
+    QString eraseText(const char* name) { return find<SymbolLabel>(name)->text(); }
+
+    LoopVolumeSet loops;
+    ThumbnailService thumbnails{QSize(112, 80), [](const QString&, QSize) { return QImage(); }};
+    std::unique_ptr<WindowModels> models;
+    std::unique_ptr<ReportView> report;
+};
+
+TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWasErased) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "EOS_DIGITAL");
+    const fs::path root = card.mountPoint(), drive = sandbox / "drive/Shoot";
+    shoot(root, 1, 2, drive);
+    makeWindow();
+    const auto scanned = scanCard(root, {sandbox / "drive"});
+    ASSERT_TRUE(scanned->isSafeToErase());
+    models->scan().setLastReport(scanned);
+    pick(root);
+    EXPECT_TRUE(reportBanner("banner.subtitle").endsWith("Safe to erase."));
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith("Verified"); }));
+
+    eraseAndWait();
+    EXPECT_TRUE(models->erasedReports().contains(scanned));
+    // The Report section still shows the scan, but no longer vouches for the card.
+    EXPECT_EQ(reportBanner("banner.title"), "The card was erased after this scan");
+    EXPECT_EQ(reportBanner("banner.subtitle"),
+              "This report no longer tells what is on the card. Scan it again before relying on it.");
+    // The Erase Card section shows the outcome, and its own erase is not a change since the scan.
+    EXPECT_TRUE(waitFor([&] { return !models->cardPrep().isBusy() && eraseText("erase.banner") == EraseTexts::erasedText(); }))
+        << eraseText("erase.banner").toStdString();
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.outcome").startsWith("Card erased and prepped for "); }))
+        << eraseText("erase.outcome").toStdString();
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+    EXPECT_TRUE(shown("erase.acknowledgeRow")) << "an erased card is not verified";
+
+    // A still shot after the erase is a change since the scan, named alone.
+    shoot(root, 7, 1);
+    const QString changed = QString::fromUtf8(
+        "CHANGED SINCE THE SCAN — 1 file on this card has changed since your last scan (IMG_0007.JPG).");
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith(changed); }, 10'000))
+        << eraseText("erase.banner").toStdString();
+    EXPECT_EQ(reportBanner("banner.title"), "The card was erased after this scan");
+
+    // A new scan of the card is a report of its own: the record does not touch it.
+    fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", drive / "IMG_0007.JPG");
+    const auto rescanned = scanCard(root, {sandbox / "drive"});
+    models->scan().setLastReport(rescanned);
+    EXPECT_EQ(reportBanner("banner.title"), "All 1 clips are backed up");
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith("Verified"); }));
+}
+
+TEST_F(ErasedCardScreensTest, TheWarningCountsWhatTheEraseDeletesAndNotTheSparedSystemFolders) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "A001");
+    const fs::path root = card.mountPoint();
+    writeFile(root / "DCIM/100CANON/IMG_0001.JPG", std::string(4'000'000, 'a'));
+    writeFile(root / "DCIM/100CANON/IMG_0002.JPG", std::string(2'000'000, 'b'));
+    writeFile(root / ".DS_Store", std::string(600'000, 'c'));  // litter: the erase deletes it too
+    // Spared by the erase, so not counted.
+    writeFile(root / ".Trashes/501/IMG_0000.JPG", std::string(9'000'000, 'd'));
+    writeFile(root / "System Volume Information/IndexerVolumeGuid", std::string(76, 'e'));
+    makeWindow();
+    pick(root);
+    const int64_t deleted = 4'000'000 + 2'000'000 + 600'000;
+    // DCIM, .DS_Store, .Trashes, System Volume Information and lost+found at the top.
+    EXPECT_EQ(models->cardPrep().preview(), (CardPrepViewModel::Preview{5, 3, deleted}));
+    const QString contents = QString("3 files \u00b7 ") + Formats::fileByteCount(deleted);
+    EXPECT_TRUE(waitFor([&] { return find<QLabel>("erase.contents")->text() == contents; }))
+        << find<QLabel>("erase.contents")->text().toStdString();
+    EXPECT_EQ(eraseText("erase.warning"),
+              QString::fromUtf8("This permanently deletes all 3 files (%1) on “mnt”. There is no undo.")
+                  .arg(Formats::fileByteCount(deleted)));
+
+    // What the erase then frees is what it was said to delete.
+    find<QCheckBox>("erase.acknowledge")->click();
+    eraseAndWait();
+    const auto& summary = std::get<CardPrepViewModel::Done>(models->cardPrep().phase()).summary;
+    EXPECT_EQ(summary.bytesFreed, deleted);
+    EXPECT_TRUE(fs::exists(root / ".Trashes/501/IMG_0000.JPG"));
+    EXPECT_TRUE(fs::exists(root / "System Volume Information/IndexerVolumeGuid"));
+}
+
+}  // namespace
+}  // namespace brindlecove::testing
