@@ -261,7 +261,8 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         //    the worker's walk just before erasing refuses too.
         writeFile(card / "PRIVATE/M4ROOT/CLIP/LASTCLIP.TXT", "C0009");
         gate.recount();
-        ASSERT_TRUE(waitFor([&] { return gate.preview() && gate.preview()->fileCount == 19; }, 30'000));
+        // Every file the erase deletes, litter included; not the spared System Volume Information.
+        ASSERT_TRUE(waitFor([&] { return gate.preview() && gate.preview()->fileCount == 18; }, 30'000));
         standing = gate.gate(report);
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::changedSinceScan);
         EXPECT_EQ(EraseTexts::changedText(standing),
@@ -451,7 +452,10 @@ TEST_F(OtherFilesEndToEndTest, AReportAnEraseWasStartedOnNeverVouchesForTheCardA
         vm->takeCard(qtPath(setup.card));
         ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
         ASSERT_EQ(vm->preview()->fileCount, 2);
-        EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+        // Put back exactly as recorded (where the file system keeps no change time), they cannot
+        // be told from files the erase left: either way the card must be scanned again.
+        const auto kind = vm->gate(report).kind;
+        EXPECT_TRUE(kind == Kind::changedSinceScan || kind == Kind::erasedSinceScan);
         vm->setConfirmationText(vm->cardName());
         EXPECT_FALSE(vm->runChecked(report));
         EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));
