@@ -108,6 +108,22 @@ TEST_F(ReportViewTest, WithoutAReportOnlyTheEmptyState) {
     EXPECT_FALSE(find<QToolButton>("report.export")->isVisible());
 }
 
+TEST_F(ReportViewTest, AReportAnEraseWasStartedOnSaysSoWhileShownAndOnlyForThatReport) {
+    const auto safe = countsReport(0, 4);
+    scan->setLastReport(safe);
+    EXPECT_EQ(bannerTitle(), "All 4 clips are backed up");
+    erased.add(safe);
+    EXPECT_EQ(bannerTitle(), "The card was erased after this scan");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::warn);
+    EXPECT_EQ(tile("report.tile.confirmed"), 4) << "the scan's counts stay";
+    scan->setLastReport(countsReport(0, 3));
+    EXPECT_EQ(bannerTitle(), "All 3 clips are backed up");
+    scan->setLastReport(safe);
+    EXPECT_EQ(bannerTitle(), "The card was erased after this scan");
+    erased.remove(safe);  // an erase refused before it deleted anything
+    EXPECT_EQ(bannerTitle(), "All 4 clips are backed up");
+}
+
 TEST_F(ReportViewTest, BannerTilesAndRescueFollowTheReport) {
     scan->setLastReport(countsReport(3, 5, 1, 1));
     EXPECT_TRUE(find<QToolButton>("report.export")->isVisible());

@@ -111,10 +111,6 @@ std::vector<std::string> firstNames(const std::vector<std::string>& names) {
     return first;
 }
 
-}  // namespace
-
-namespace {
-
 // The standing of a card whose report an erase was started on: erased, or changed since when
 // files were added after the erase or the card could not be read completely.
 VerificationStanding erasedStanding(const tessaline::VerificationReport& report, const Inputs& in) {
