@@ -1,7 +1,8 @@
 // Scenes of the Erase Card section: the camera erase of a card with real camera files (a
 // loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
 // safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
-// mid-erase, done and pulled from the reader; and the reformat form inspected, confirmed,
+// mid-erase, done (with the Report section's verdict on the erased card's report, and with a
+// file shot after the erase) and pulled from the reader; and the reformat form inspected, confirmed,
 // done, refused, chosen again and failed with the card left unmounted (the format itself is
 // not run: the tool never formats).
 
@@ -11,7 +12,11 @@
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/ThumbnailService.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
@@ -251,6 +256,23 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
     studio.wait(100);
     studio.save(QStringLiteral("erase-done"), &view);
+    {
+        // The Report section on the report the erase was started on.
+        ReportView reportView(scan, studio.window().models().missingSync(), vm.erasedReports(), Dialogs{},
+                              FileRevealer{}, ThumbnailService::shared());
+        reportView.resize(760, 900);
+        reportView.show();
+        studio.wait(100);
+        studio.save(QStringLiteral("report-after-erase"), &reportView);
+        reportView.hide();
+    }
+    if (realCard) {
+        // A still shot after the erase: the card has changed since the scan again.
+        shoot(card);
+        studio.waitFor([&] { return vm.preview() && vm.preview()->fileCount > 0 && !vm.isBusy(); }, 10'000);
+        studio.wait(300);
+        studio.save(QStringLiteral("erase-shot-after-erase"), &view);
+    }
     *ejected = true;
     view.render();
     // Name typed and the override ticked: an ejected card still cannot be erased.
