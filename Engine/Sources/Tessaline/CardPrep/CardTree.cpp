@@ -133,7 +133,8 @@ Left removeVouchedEntries(int fd, const std::vector<std::string>& names, Vouched
 
 Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth) {
     struct stat st{};
-    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? Left::nothing : Left::failed;
+    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Left::nothing : Left::failed;
     if (S_ISREG(st.st_mode)) {
         const CardFileRecord* record = walk.recordOf(walk.relative);
         const bool vouched = record && CardFileSet::recordOf(walk.relative, st) == *record;
@@ -147,7 +148,8 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
         }
         return errno == ENOENT ? Left::nothing : Left::failed;
     }
-    if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
+    if (!S_ISDIR(st.st_mode))  // links, FIFOs, sockets, device nodes: no footage
+        return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
     if (depth > maxDepth) return Left::failed;
     UniqueFd child = openFolderOnDevice(parentFd, name, walk.device);
     if (!child) return Left::failed;
