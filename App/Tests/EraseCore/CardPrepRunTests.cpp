@@ -1,10 +1,11 @@
 // Real erases of loop-mounted cards through the view model: every camera profile's folders,
-// Stop, a safe erase from a real scan, what lies beyond the card surviving, and the phases
-// and texts of the run.
+// Stop, a safe erase from a real scan and what it keeps of files changed while it runs, what
+// lies beyond the card surviving, and the phases and texts of the run.
 
 #include "EraseFixtures.hpp"
 
 #include "Support/CardScanReport.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <set>
 #include <thread>
 
 namespace brindlecove::testing {
@@ -104,6 +106,70 @@ TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
     EXPECT_FALSE(vm->runningNoun().has_value());
 }
 
+TEST_F(CardPrepRunTest, ASafeEraseKeepsWhatIsWrittenWhileItRunsAndNamesIt) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        auto& card = loops.add(fsType, "CARD");
+        const fs::path root = card.mountPoint();
+        const fs::path drive = sandbox / ("drive-" + fsType);
+        shootStills(root, drive, 2);
+        for (const char* folder : {"DCIM", "PRIVATE"})
+            for (const char* name : {"NOTE.TXT", "TAKE.TXT"}) {
+                const std::string text = std::string(folder) + " " + name + " as shot";
+                writeFile(root / folder / name, text);
+                writeFile(drive / folder / name, text);
+            }
+        // At the erase's first item, in the one of DCIM and PRIVATE it has not reached: a new
+        // clip, NOTE.TXT grown, TAKE.TXT rewritten at its size.
+        CardPrepBackend backend = CardPrepBackend::standard();
+        std::string changed;
+        bool vouchedGiven = false;
+        backend.prepare = [&, real = backend.prepare](const fs::path& cardRoot, const auto& facts, const auto& profile,
+                                                      const auto& isCancelled, const auto& onEvent,
+                                                      const auto& vouched) {
+            vouchedGiven = vouched.has_value();
+            auto changeFirst = [&, onEvent](const tessaline::CardPrepEngine::Event& event) {
+                const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event);
+                if (deleting && deleting->index == 0) {
+                    changed = deleting->name == "DCIM" ? "PRIVATE" : "DCIM";
+                    const fs::path f = cardRoot / changed;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1100));  // whole seconds on exFAT
+                    tessaline::testing::writePatternFile(f / "LATE.MOV", 1 << 20, 3);
+                    writeFile(f / "NOTE.TXT", changed + " NOTE.TXT as shot, and a line more");
+                    writeFile(f / "TAKE.TXT", changed + " TAKE.TXT AS SHOT");
+                }
+                onEvent(event);
+            };
+            return real(cardRoot, facts, profile, isCancelled, changeFirst, vouched);
+        };
+        auto vm = realCardPrep(backend);
+        pickAndCount(*vm, root);
+        const ReportPtr report = scanCard(root, {drive});
+        ASSERT_TRUE(vm->gate(report).isSafe());
+        const auto vouched = tessaline::CardFileSet::read(root).files;
+        vm->setSelectedProfileID("generic");
+        vm->setConfirmationText("mnt");
+        ASSERT_TRUE(vm->runChecked(report));
+        ASSERT_TRUE(waitForEraseEnd(*vm));
+        const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
+        ASSERT_NE(done, nullptr);
+        EXPECT_TRUE(vouchedGiven) << "a safe erase hands the engine what it vouched for";
+        ASSERT_FALSE(changed.empty());
+
+        const std::set<std::string> kept(done->summary.kept.begin(), done->summary.kept.end());
+        EXPECT_EQ(kept, (std::set<std::string>{changed + "/LATE.MOV", changed + "/NOTE.TXT", changed + "/TAKE.TXT"}));
+        EXPECT_FALSE(done->summary.isClean());
+        EXPECT_EQ(fs::file_size(root / changed / "LATE.MOV"), 1u << 20);
+        EXPECT_EQ(readFile(root / changed / "NOTE.TXT"), changed + " NOTE.TXT as shot, and a line more");
+        EXPECT_EQ(readFile(root / changed / "TAKE.TXT"), changed + " TAKE.TXT AS SHOT");
+        for (const auto& record : vouched)
+            if (!kept.count(record.relative)) EXPECT_FALSE(fs::exists(root / record.relative)) << record.relative;
+        // What the erase left is counted again.
+        EXPECT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 3; }));
+    }
+}
+
 TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     auto& card = loops.add("ext4", "CARD");
@@ -113,7 +179,8 @@ TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
     CardPrepBackend backend = CardPrepBackend::standard();
     std::atomic<bool> waiting{false};
     backend.prepare = [&, real = backend.prepare](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                                  const std::function<bool()>& isCancelled, const auto& onEvent) {
+                                                  const std::function<bool()>& isCancelled, const auto& onEvent,
+                                                  const auto& vouched) {
         int asked = 0;
         return real(cardRoot, facts, profile, [&] {
             if (++asked == 3) {
@@ -121,7 +188,7 @@ TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
                 for (int i = 0; i < 1000 && !isCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
             return isCancelled();
-        }, onEvent);
+        }, onEvent, vouched);
     };
     auto vm = realCardPrep(backend);
     pickAndCount(*vm, root);

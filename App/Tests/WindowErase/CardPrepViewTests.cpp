@@ -63,7 +63,9 @@ struct ScriptedCard {
             while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return contents;
         };
-        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&) { return summary(); };
+        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+            return summary();
+        };
         b.walkCardFiles = [](const fs::path&) { return std::optional<CardFiles>(CardFiles{}); };
         b.deviceOf = [this](const fs::path& path) {
             return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
@@ -292,6 +294,21 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     erase({2, 10, {}, {"a.MOV", "b.MOV"}, false});
     EXPECT_EQ(outcome->text(), "Erased with 2 items that couldn't be deleted: a.MOV, b.MOV");
     EXPECT_EQ(outcome->color(), Style::warn());
+
+    // Files kept because they changed during the erase are named, also beside other outcomes.
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    type("erase.confirmation", "CARD");
+    const std::vector<std::string> kept{"B/LATE.MOV", "B/NOTE.TXT", "B/CLIP/C0001.MOV", "NEWTOP/LATE2.MOV"};
+    erase({2, 10, {}, {}, false, kept});
+    EXPECT_EQ(outcome->text(),
+              "Erased with 4 files kept: changed during the erase: LATE.MOV, NOTE.TXT, C0001.MOV and 1 more");
+    EXPECT_EQ(outcome->symbol(), "exclamationmark.triangle.fill");
+    EXPECT_EQ(outcome->color(), Style::warn());
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    type("erase.confirmation", "CARD");
+    erase({1, 10, {}, {"C"}, false, {"B/LATE.MOV"}});
+    EXPECT_EQ(outcome->text(),
+              "Erased with 1 items that couldn't be deleted: C. 1 file kept: changed during the erase: LATE.MOV");
 }
 
 TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {

@@ -2,9 +2,9 @@
 // loop-mounted ext4 card when run as root, a folder standing in for one otherwise) for a
 // safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
 // mid-erase, done (with the Report section's verdict on the erased card's report, and with a
-// file shot after the erase) and pulled from the reader; and the reformat form inspected, confirmed,
-// done, refused, chosen again and failed with the card left unmounted (the format itself is
-// not run: the tool never formats).
+// file shot after the erase), done with files kept that changed while it ran, and pulled from
+// the reader; and the reformat form inspected, confirmed, done, refused, chosen again and
+// failed with the card left unmounted (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
@@ -165,7 +165,7 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
                 tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"), std::nullopt, std::nullopt});
         };
         realPrepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile,
-                         const std::function<bool()>& isCancelled, const auto& onEvent) {
+                         const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
             const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
             for (int i = 0; i < int(items.size()); ++i) {
                 if (isCancelled()) break;
@@ -180,13 +180,14 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
         return !*ejected && (!realCard || realIsMounted(path));
     };
     backend.prepare = [realPrepare, release](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                             const std::function<bool()>& isCancelled, const auto& onEvent) {
+                                             const std::function<bool()>& isCancelled, const auto& onEvent,
+                                             const auto& vouched) {
         int asked = 0;
         return realPrepare(cardRoot, facts, profile, [&asked, release, isCancelled] {
             if (++asked == 2)
                 for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return isCancelled();
-        }, onEvent);
+        }, onEvent, vouched);
     };
 
     CardPrepViewModel::Dependencies dependencies;
@@ -418,6 +419,65 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-no-route"), &view);
+    view.hide();
+});
+
+// An erase on a safe standing that kept the files changed while it ran (a folder stands in for
+// the card; the erase reports what a run with files written meanwhile reports).
+ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/B002");
+    std::unique_ptr<SceneVolume> volume;
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("B002"));
+    QDir().mkpath(card);
+    shoot(card);
+    const fs::path root = fspath(card);
+    CardPrepBackend backend = CardPrepBackend::standard();
+    if (!volume || !volume->isMounted()) {
+        // A folder stands in for the card, as in the erase scene.
+        backend.validate = [root](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            checked.card = tessaline::CardPrepEngine::CardFacts{root, 1, std::string("5B2D-10F3"), 1};
+            return checked;
+        };
+        backend.isMounted = [](const fs::path&) { return true; };
+    }
+    backend.prepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile, const auto&,
+                         const auto& onEvent, const auto&) {
+        const std::vector<std::string> items{"DCIM", "MISC"};
+        for (int i = 0; i < int(items.size()); ++i)
+            if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
+        tessaline::CardPrepEngine::Summary summary{1, 12'900'000, profile.folders, {}, false};
+        summary.kept = {"DCIM/100CANON/MVI_0008.MP4", "DCIM/100CANON/MVI_0007.MP4", "MISC/MVI_0007.XML",
+                        "MISC/NOTES.TXT"};
+        return summary;
+    };
+    CardPrepViewModel::Dependencies dependencies;
+    dependencies.backend = backend;
+    CardPrepViewModel vm(dependencies);
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    DriveFormatViewModel::Dependencies formatDependencies;
+    DriveFormatViewModel formatVM(formatDependencies);
+    CardPrepView view(vm, scan, formatVM);
+    view.resize(760, 1080);
+    view.show();
+
+    vm.takeCard(card);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    scan.setLastReport(report(root, 0));
+    typeInto(&view, "erase.confirmation", QStringLiteral("B002"));
+    studio.wait(50);
+    auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
+    if (run && !run->isEnabled()) {
+        // A folder standing in for the card is never verified: the override runs the erase.
+        vm.setAcknowledgedUnverified(true);
+        view.render();
+    }
+    if (run && run->isEnabled()) run->click();
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-kept"), &view);
     view.hide();
 });
 

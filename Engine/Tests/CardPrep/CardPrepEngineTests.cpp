@@ -1,13 +1,18 @@
 #include "Tessaline/CardPrep/CardPrepEngine.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
+
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 using tessaline::CameraFormatProfile;
 using tessaline::CardPrepEngine;
@@ -365,5 +370,120 @@ TEST_F(CardPrepEngineTest, RefusesTheSameCardMountedAgainUntilCheckedAgain) {
         auto summary = CardPrepEngine::prepare(root, *after.card, *CameraFormatProfile::profile("generic"), {});
         EXPECT_EQ(summary.itemsDeleted, 1);
         EXPECT_FALSE(fs::exists(root / "DCIM/IMG_0001.JPG"));
+    }
+}
+
+namespace {
+
+// Litter as operating systems write it: each file starts with its format's magic.
+void writeLitter(const fs::path& folder) {
+    writeFile(folder / "._C0002.MOV", std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) + std::string(4088, '\0'));
+    writeFile(folder / ".DS_Store", std::string("\x00\x00\x00\x01" "Bud1", 8) + std::string(6136, '\0'));
+}
+
+// A card as a scan vouched for it: two folders alike, files at the root, an empty folder,
+// litter, and on file systems that have them a link and a FIFO.
+void fillVouchedCard(const fs::path& root, bool specialFiles) {
+    for (const char* folder : {"A", "B"}) {
+        const fs::path f = root / folder;
+        writeFile(f / "NOTE.TXT", "first take was soft");
+        writePatternFile(f / "CLIP/C0001.MOV", 150000, 1);
+        writePatternFile(f / "SUB/C0002.MOV", 90000, 2);
+        writeLitter(f);
+        if (specialFiles) {
+            fs::create_symlink(f / "NOTE.TXT", f / "note-link");
+            ASSERT_EQ(mkfifo((f / "pipe").c_str(), 0644), 0);
+        }
+    }
+    writeFile(root / "ROOT.XML", "<clip/>");
+    fs::create_directories(root / "EMPTY/DEEPER");
+}
+
+bool existsNoFollow(const fs::path& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// At the erase's first item: in the folder of A and B that it has not reached, a new file
+// is written, NOTE.TXT grows and CLIP/C0001.MOV is rewritten at its size; a new top-level
+// folder with a file and an empty one appear. Returns the folder changed.
+std::function<void(const CardPrepEngine::Event&)> changeWhileErasing(const fs::path& root, std::string& changed) {
+    return [&root, &changed](const CardPrepEngine::Event& event) {
+        const auto* deleting = std::get_if<CardPrepEngine::Deleting>(&event);
+        if (!deleting || deleting->index != 0) return;
+        changed = deleting->name == "B" ? "A" : "B";
+        const fs::path f = root / changed;
+        // File times on FUSE exFAT are whole seconds: the rewrite must fall in a later one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        writePatternFile(f / "LATE.MOV", 1 << 20, 7);
+        writeFile(f / "NOTE.TXT", "first take was soft; second take is the one to keep");
+        writePatternFile(f / "CLIP/C0001.MOV", 150000, 9);
+        writePatternFile(root / "NEWTOP/LATE2.MOV", 4096, 8);
+        fs::create_directories(root / "NEWEMPTY");
+    };
+}
+
+}  // namespace
+
+TEST_F(CardPrepEngineTest, AVouchedEraseKeepsWhatChangedDuringItAndAnOverrideDoesNot) {
+    TESSALINE_REQUIRE_ROOT();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        const fs::path root = card.mountPoint();
+        const bool ext4 = fsType == "ext4";
+        fillVouchedCard(root, ext4);
+        const auto vouched = tessaline::CardFileSet::read(root).files;
+        ASSERT_EQ(vouched.size(), 7u) << "litter, links and FIFOs are not vouched for";
+
+        std::string changed;
+        auto checked = CardPrepEngine::check(root);
+        ASSERT_TRUE(checked.card);
+        auto summary = CardPrepEngine::prepare(root, *checked.card, *CameraFormatProfile::profile("red"), {},
+                                               changeWhileErasing(root, changed), vouched);
+        ASSERT_FALSE(changed.empty());
+        const std::string other = changed == "A" ? "B" : "A";
+
+        std::set<std::string> kept(summary.kept.begin(), summary.kept.end());
+        EXPECT_EQ(kept, (std::set<std::string>{changed + "/LATE.MOV", changed + "/NOTE.TXT",
+                                               changed + "/CLIP/C0001.MOV", "NEWTOP/LATE2.MOV"}));
+        EXPECT_EQ(summary.kept.size(), kept.size()) << "each named once";
+        EXPECT_FALSE(summary.isClean());
+        EXPECT_TRUE(summary.failures.empty());
+        EXPECT_EQ(fs::file_size(root / changed / "LATE.MOV"), 1u << 20);
+        EXPECT_EQ(readFile(root / changed / "NOTE.TXT"), "first take was soft; second take is the one to keep");
+        EXPECT_TRUE(fs::exists(root / "NEWTOP/LATE2.MOV"));
+
+        // Every vouched file that did not change is gone, with litter, links, FIFOs and every
+        // folder emptied; the folders holding a kept file stay.
+        int64_t freed = 0;
+        for (const auto& record : vouched) {
+            if (kept.count(record.relative)) continue;
+            EXPECT_FALSE(existsNoFollow(root / record.relative)) << record.relative;
+            freed += record.byteSize;
+        }
+        freed += 2 * (4096 + 6144);  // the litter
+        EXPECT_EQ(summary.bytesFreed, freed);
+        for (const char* gone : {"SUB", "._C0002.MOV", ".DS_Store", "note-link", "pipe"})
+            EXPECT_FALSE(existsNoFollow(root / changed / gone)) << gone;
+        std::set<std::string> expected{changed, "NEWTOP"};
+        if (ext4) expected.insert("lost+found");
+        EXPECT_EQ(topLevel(root), expected);
+        EXPECT_EQ(topLevel(root / changed), (std::set<std::string>{"CLIP", "LATE.MOV", "NOTE.TXT"}));
+        EXPECT_EQ(summary.itemsDeleted, 4) << other << ", ROOT.XML, EMPTY and NEWEMPTY";
+
+        // The same erase on the override path deletes everything, changed or not.
+        for (const auto& name : topLevel(root))
+            if (name != "lost+found") fs::remove_all(root / name);
+        fillVouchedCard(root, ext4);
+        summary = CardPrepEngine::prepare(root, *checked.card, *CameraFormatProfile::profile("red"), {},
+                                          changeWhileErasing(root, changed));
+        EXPECT_TRUE(summary.kept.empty());
+        EXPECT_TRUE(summary.failures.empty());
+        EXPECT_TRUE(summary.isClean());
+        std::set<std::string> left{"NEWTOP", "NEWEMPTY"};
+        if (ext4) left.insert("lost+found");
+        EXPECT_EQ(topLevel(root), left) << "items made after the listing are not the override's";
+        EXPECT_FALSE(fs::exists(root / changed));
     }
 }

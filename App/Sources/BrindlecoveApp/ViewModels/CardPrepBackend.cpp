@@ -34,8 +34,9 @@ CardPrepBackend CardPrepBackend::standard() {
     backend.computePreview = [](const Path& card) { return countContents(card); };
     backend.prepare = [](const Path& card, const Engine::CardFacts& facts, const tessaline::CameraFormatProfile& profile,
                          const std::function<bool()>& isCancelled,
-                         const std::function<void(const Engine::Event&)>& onEvent) {
-        return Engine::prepare(card, facts, profile, isCancelled, onEvent);
+                         const std::function<void(const Engine::Event&)>& onEvent,
+                         const std::optional<CardFiles>& vouched) {
+        return Engine::prepare(card, facts, profile, isCancelled, onEvent, vouched);
     };
     backend.walkCardFiles = [](const Path& card) { return completeCardFiles(card); };
     backend.deviceOf = [](const Path& path) -> std::optional<dev_t> {

@@ -44,11 +44,13 @@ struct CardPrepBackend {
     std::function<bool(const Path& card)> isMounted;
     // Counts the card; never fails (zeros when nothing can be read).
     std::function<CardContents(const Path& card)> computePreview;
-    // CardPrepEngine::prepare with the facts the pick gave.
+    // CardPrepEngine::prepare with the facts the pick gave and, for an erase on a safe
+    // standing, the records of the files it vouched for (only those are deleted).
     std::function<Engine::Summary(const Path& card, const Engine::CardFacts& facts,
                                   const tessaline::CameraFormatProfile& profile,
                                   const std::function<bool()>& isCancelled,
-                                  const std::function<void(const Engine::Event&)>& onEvent)>
+                                  const std::function<void(const Engine::Event&)>& onEvent,
+                                  const std::optional<CardFiles>& vouched)>
         prepare;
     // The files the erase would delete now (CardFileSet), as the scan records them; nullopt
     // when the card cannot be walked completely.

@@ -320,6 +320,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
             if (*checked.card != request.facts) return refuse(Refusal::swapped);
             const auto identity = backend.readIdentity(request.card);
             if (!identity || !identity->matches(request.identity)) return refuse(Refusal::swapped);
+            // On the safe path the erase deletes only the files just checked, as they were then.
+            std::optional<CardFiles> vouched;
             if (request.safePath) {
                 // Every file the erase would delete, walked now: each must be, as it is now, a
                 // file the report recorded and proved off the card.
@@ -345,6 +347,7 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                     if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
                     return refuse(Refusal::changed);
                 }
+                vouched = *files;
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -352,7 +355,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                                  index = deleting->index, total = deleting->total] { applyEvent(name, index, total); });
                 }
             };
-            Summary summary = backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent);
+            Summary summary =
+                backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent, vouched);
             ticket.post([this, id = ticket.id, summary = std::move(summary)] {
                 runs_.finish(id);
                 applySummary(summary);

@@ -71,4 +71,10 @@ QString notVerifiedText(const VerificationStanding& standing) {
                           "footage that was never backed up.");
 }
 
+QString keptText(const std::vector<std::string>& kept) {
+    if (kept.empty()) return {};
+    return QStringLiteral("%1 kept: changed during the erase: %2")
+        .arg(fileCount(static_cast<int>(kept.size())), namesOf(kept));
+}
+
 }  // namespace brindlecove::EraseTexts

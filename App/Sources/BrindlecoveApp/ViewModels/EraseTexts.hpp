@@ -38,4 +38,8 @@ QString erasedText();
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);
 
+// What an erase of vouched files kept (relative paths, CardPrepEngine::Summary::kept): "2 files
+// kept: changed during the erase: LATE.MOV, NOTE.TXT"; "" when it kept nothing.
+QString keptText(const std::vector<std::string>& kept);
+
 }  // namespace brindlecove::EraseTexts

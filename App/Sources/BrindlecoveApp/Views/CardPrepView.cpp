@@ -412,15 +412,23 @@ void CardPrepView::render() {
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
         const auto& summary = done->summary;
         showOutcome = showCounts = true;
+        // Files an erase kept because they changed during it are named whatever else happened.
+        const QString kept = EraseTexts::keptText(summary.kept);
         if (summary.cancelled)
             outcome_->set(QStringLiteral("stop.circle.fill"),
                           QStringLiteral("Stopped early \u2014 %1 items were already deleted. The card is partially erased.")
-                              .arg(QString::number(summary.itemsDeleted)),
+                                  .arg(QString::number(summary.itemsDeleted)) +
+                              (kept.isEmpty() ? QString() : QStringLiteral(" ") + kept),
                           Style::warn());
         else if (!summary.failures.empty())
             outcome_->set(QStringLiteral("exclamationmark.triangle.fill"),
                           QStringLiteral("Erased with %1 items that couldn't be deleted: %2")
-                              .arg(QString::number(summary.failures.size()), joined(summary.failures, QStringLiteral(", "))),
+                                  .arg(QString::number(summary.failures.size()),
+                                       joined(summary.failures, QStringLiteral(", "))) +
+                              (kept.isEmpty() ? QString() : QStringLiteral(". ") + kept),
+                          Style::warn());
+        else if (!kept.isEmpty())
+            outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("Erased with %1").arg(kept),
                           Style::warn());
         else
             outcome_->set(QStringLiteral("checkmark.seal.fill"),

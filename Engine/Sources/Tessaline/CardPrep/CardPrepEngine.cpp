@@ -89,7 +89,8 @@ std::optional<CardPrepEngine::CardRootIssue> CardPrepEngine::validate(const fs::
 CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const CardFacts& checked,
                                                 const CameraFormatProfile& profile,
                                                 const std::function<bool()>& isCancelled,
-                                                const std::function<void(const Event&)>& onEvent) {
+                                                const std::function<void(const Event&)>& onEvent,
+                                                const std::optional<std::vector<CardFileRecord>>& vouched) {
     auto send = [&](const Event& e) {
         if (onEvent) onEvent(e);
     };
@@ -113,7 +114,23 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     const int total = static_cast<int>(items.size());
     send(Planned{total, totalBytes});
 
+    // The records in path order, for lookups while removing.
+    std::vector<CardFileRecord> records;
+    if (vouched) {
+        records = *vouched;
+        auto byPath = [](const CardFileRecord& a, const CardFileRecord& b) { return a.relative < b.relative; };
+        if (!std::is_sorted(records.begin(), records.end(), byPath)) std::sort(records.begin(), records.end(), byPath);
+    }
     Summary summary;
+    auto removeVouched = [&](const std::string& name) {
+        CardTree::VouchedRemoval removal = tree.removeVouched(name, records);
+        summary.bytesFreed += removal.bytesRemoved;
+        summary.kept.insert(summary.kept.end(), removal.kept.begin(), removal.kept.end());
+        if (removal.left == CardTree::VouchedRemoval::Left::nothing)
+            ++summary.itemsDeleted;
+        else if (removal.left == CardTree::VouchedRemoval::Left::failed)
+            summary.failures.push_back(name);
+    };
     for (int index = 0; index < total; ++index) {
         if (isCancelled && isCancelled()) {
             summary.cancelled = true;
@@ -121,12 +138,27 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
         }
         const std::string& name = items[static_cast<size_t>(index)];
         send(Deleting{name, index, total});
+        if (vouched) {
+            removeVouched(name);
+            continue;
+        }
         int64_t size = tree.sizeOf(name);
         if (tree.remove(name)) {
             ++summary.itemsDeleted;
             summary.bytesFreed += size;
         } else {
             summary.failures.push_back(name);
+        }
+    }
+    // Items made at the top level meanwhile: what they hold was never vouched for, so it is
+    // kept and named, unless it is litter or no regular file at all.
+    if (vouched && !summary.cancelled) {
+        if (auto now = tree.topLevelNames()) {
+            std::sort(items.begin(), items.end());
+            for (const auto& name : *now)
+                if (std::find(spared.begin(), spared.end(), name) == spared.end() &&
+                    !std::binary_search(items.begin(), items.end(), name))
+                    removeVouched(name);
         }
     }
 

@@ -16,6 +16,7 @@
 
 #include "Tessaline/CardPrep/CameraFormatProfile.hpp"
 #include "Tessaline/CardPrep/CardPrepError.hpp"
+#include "Tessaline/Scanner/CardFileRecord.hpp"
 
 #include <sys/types.h>
 
@@ -39,8 +40,11 @@ public:
         std::vector<std::string> foldersCreated;  // the profile's folders that exist afterwards
         std::vector<std::string> failures;        // top-level names whose removal failed
         bool cancelled = false;
+        // An erase of vouched files only: the regular files it kept because they were not
+        // vouched for or changed since (relative paths, in the order met).
+        std::vector<std::string> kept;
 
-        bool isClean() const { return failures.empty() && !cancelled; }
+        bool isClean() const { return failures.empty() && kept.empty() && !cancelled; }
         friend bool operator==(const Summary&, const Summary&) = default;
     };
 
@@ -103,9 +107,17 @@ public:
     // while the root is being opened; cannotList when the top level cannot be read. Items
     // that cannot be removed are listed in Summary::failures and the run goes on.
     // `isCancelled` (may be empty) is asked before each top-level item.
+    // With `vouched` (the records of the files the erase was checked to delete, as
+    // CardFileSet::read gives them), a regular file is deleted only when its status just
+    // before its deletion still gives its record, or when it is OS litter; every other one is
+    // kept and listed in Summary::kept, with the folders holding it, and an item holding a
+    // kept file is neither deleted nor a failure (the bytes that did go are counted). Items
+    // that appear at the top level during such an erase are judged the same way at its end
+    // (unless it was cancelled). Without `vouched` everything goes.
     static Summary prepare(const std::filesystem::path& cardRoot, const CardFacts& checked,
                            const CameraFormatProfile& profile, const std::function<bool()>& isCancelled,
-                           const std::function<void(const Event&)>& onEvent = {});
+                           const std::function<void(const Event&)>& onEvent = {},
+                           const std::optional<std::vector<CardFileRecord>>& vouched = std::nullopt);
 
     CardPrepEngine() = delete;
 };

@@ -1,7 +1,9 @@
 #include "Tessaline/CardPrep/CardTree.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,6 +98,81 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth)
     return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
+// A removal that deletes only the vouched-for files: the records, the item's outcome so far,
+// and the relative path of the entry at hand.
+struct VouchedWalk {
+    const std::vector<CardFileRecord>& vouched;
+    dev_t device;
+    CardTree::VouchedRemoval& outcome;
+    std::string relative;
+
+    const CardFileRecord* recordOf(const std::string& path) const {
+        auto it = std::lower_bound(vouched.begin(), vouched.end(), path,
+                                   [](const CardFileRecord& r, const std::string& p) { return r.relative < p; });
+        return it != vouched.end() && it->relative == path ? &*it : nullptr;
+    }
+};
+
+using Left = CardTree::VouchedRemoval::Left;
+
+Left worse(Left a, Left b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
+
+Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth);
+
+// Removes the entries `names` of the open folder `fd`, the folder's relative path in walk.relative.
+Left removeVouchedEntries(int fd, const std::vector<std::string>& names, VouchedWalk& walk, int depth) {
+    Left left = Left::nothing;
+    const size_t length = walk.relative.size();
+    for (const auto& entry : names) {
+        walk.relative.append("/").append(entry);
+        left = worse(left, removeVouchedEntry(fd, entry, walk, depth + 1));
+        walk.relative.resize(length);
+    }
+    return left;
+}
+
+Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth) {
+    struct stat st{};
+    if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Left::nothing : Left::failed;
+    if (S_ISREG(st.st_mode)) {
+        const CardFileRecord* record = walk.recordOf(walk.relative);
+        const bool vouched = record && CardFileSet::recordOf(walk.relative, st) == *record;
+        if (!vouched && !CardFileSet::isLitter(parentFd, name, st)) {
+            walk.outcome.kept.push_back(walk.relative);
+            return Left::kept;
+        }
+        if (unlinkat(parentFd, name.c_str(), 0) == 0) {
+            walk.outcome.bytesRemoved += st.st_size;
+            return Left::nothing;
+        }
+        return errno == ENOENT ? Left::nothing : Left::failed;
+    }
+    if (!S_ISDIR(st.st_mode))  // links, FIFOs, sockets, device nodes: no footage
+        return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
+    if (depth > maxDepth) return Left::failed;
+    UniqueFd child = openFolderOnDevice(parentFd, name, walk.device);
+    if (!child) return Left::failed;
+    auto names = namesIn(child.get());
+    if (!names) return Left::failed;
+    Left left = removeVouchedEntries(child.get(), *names, walk, depth);
+    if (left == Left::failed) return left;
+    if (left == Left::nothing) {
+        if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return Left::nothing;
+        if (errno != ENOTEMPTY && errno != EEXIST) return Left::failed;
+    }
+    // Not empty: what was kept, or entries made after the listing, which are judged too.
+    auto again = namesIn(child.get());
+    if (!again) return Left::failed;
+    std::sort(names->begin(), names->end());
+    std::vector<std::string> added;
+    for (auto& entry : *again)
+        if (!std::binary_search(names->begin(), names->end(), entry)) added.push_back(std::move(entry));
+    left = worse(left, removeVouchedEntries(child.get(), added, walk, depth));
+    if (left != Left::nothing) return left;
+    return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
+}
+
 }  // namespace
 
 std::optional<std::vector<std::string>> CardTree::topLevelNames() const { return namesIn(rootFd_); }
@@ -110,6 +187,14 @@ int64_t CardTree::sizeOf(const std::string& name) const {
 }
 
 bool CardTree::remove(const std::string& name) const { return removeEntry(rootFd_, name, device_, 0); }
+
+CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name,
+                                                 const std::vector<CardFileRecord>& vouched) const {
+    VouchedRemoval outcome;
+    VouchedWalk walk{vouched, device_, outcome, name};
+    outcome.left = removeVouchedEntry(rootFd_, name, walk, 0);
+    return outcome;
+}
 
 bool CardTree::createFolders(const std::string& relative) const {
     UniqueFd current(fcntl(rootFd_, F_DUPFD_CLOEXEC, 0));

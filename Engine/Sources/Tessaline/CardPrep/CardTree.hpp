@@ -5,6 +5,8 @@
 // another device (such a folder is neither measured nor removed). Blocks the caller; safe
 // on any thread.
 
+#include "Tessaline/Scanner/CardFileRecord.hpp"
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -31,6 +33,24 @@ public:
     // could not be removed (what could be is gone); a folder that is a mount point, on
     // another device, or nested too deep is never entered and makes the removal fail.
     bool remove(const std::string& name) const;
+
+    // What removeVouched() did with one item.
+    struct VouchedRemoval {
+        enum class Left { nothing, kept, failed };
+        Left left = Left::nothing;  // failed wins over kept: something could not be removed
+        std::vector<std::string> kept;  // the regular files kept, relative to the root, in walk order
+        int64_t bytesRemoved = 0;       // logical sizes of the regular files deleted
+    };
+
+    // Removes the item `name` at the root like remove(), but deletes a regular file only when
+    // its status, read through its folder's handle just before its unlinkat, still gives its
+    // record in `vouched` (sorted by relative path, byte order), or when it is OS litter
+    // (CardFileSet::isLitter). Every other regular file is kept and listed, and so is every
+    // folder that is not empty afterwards; links, FIFOs, sockets and device nodes are removed.
+    // A folder that turns out not empty is listed once more, so that entries made after its
+    // listing are deleted or listed as kept too. The records must outlive the call.
+    // What a write between the last status read and the unlinkat does cannot be seen.
+    VouchedRemoval removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched) const;
 
     // Creates the folder `relative` ("DCIM/100CANON") below the root with its intermediate
     // folders. True when it exists as a folder afterwards; false when a component is a file
