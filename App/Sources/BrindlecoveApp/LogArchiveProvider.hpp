@@ -74,7 +74,7 @@ public:
     std::optional<QString> filingNotice() const;
 
     // Removes the log's folder with everything in it, when it is still the folder that was
-    // listed. Throws tessaline::LogChangedError (nothing removed) or FileWriteError. Posts
+    // listed. Throws tessaline::LogChangedError (nothing removed), LogMountError or FileWriteError. Posts
     // nothing: the caller refreshes the log store.
     void deleteLog(const tessaline::ArchivedLog& log) const;
 

@@ -62,17 +62,17 @@ TEST(EraseGateFiles, EveryFileMustBeAsTheScanRecordedIt) {
         SCOPED_TRACE(path);
         CardFiles rewritten = cardRecords;
         for (auto& record : rewritten)
-            if (record.relative == path) record.modifiedNs += 60'000'000'000;
+            if (record.relative == path) record.modified.seconds += 60;
         const auto changed = standingOf(r, &rewritten);
         EXPECT_EQ(changed.kind, Kind::changedSinceScan);
         EXPECT_EQ(changed.fileNames, std::vector<std::string>{fs::path(path).filename().string()});
     }
     CardFiles touched = cardRecords;
-    touched[2].changedNs += 1;  // only the change time moved (a rewrite that put the old time back)
+    touched[2].changed.nanoseconds += 1;  // only the change time moved (a rewrite that put the old time back)
     EXPECT_EQ(standingOf(r, &touched).kind, Kind::changedSinceScan);
 
     files[2].byteSize = 9;
-    files.push_back({"PLAYLIST/00001.MPL", 3, 5, 5});
+    files.push_back({"PLAYLIST/00001.MPL", 3, {5, 0}, {5, 0}});
     EXPECT_EQ(EraseGate::unvouchedFiles(r, files), (std::vector<std::string>{"NOTES.TXT", "PLAYLIST/00001.MPL"}));
     const auto changed = standingOf(r, &files);
     EXPECT_EQ(changed.kind, Kind::changedSinceScan);
@@ -122,8 +122,8 @@ TEST(EraseGateFiles, AReportWithoutRecordsOrErasedOnceVouchesForNothing) {
               "ERASED SINCE THE SCAN \u2014 this card was erased after your last scan, so that scan no longer tells "
               "what is on it. Scan it again before relying on it.");
     CardFiles added = part;
-    added.push_back({"DCIM/100CANON/IMG_0007.JPG", 3'000, 9'000, 9'000});
-    added.front().modifiedNs += 1;  // the note rewritten at its old size
+    added.push_back({"DCIM/100CANON/IMG_0007.JPG", 3'000, {9'000, 0}, {9'000, 0}});
+    added.front().modified.nanoseconds += 1;  // the note rewritten at its old size
     in.files = &added;
     const auto changed = EraseGate::standing(in);
     EXPECT_EQ(changed.kind, Kind::changedSinceScan);

@@ -100,3 +100,14 @@ TEST(PreviewController, StepsThroughTheListAndClosesOnAnEmptyPath) {
     EXPECT_FALSE(preview.current());
     EXPECT_EQ(changes, 5);
 }
+
+TEST(ReportFileListModel, ANameNeverBreaksItsRowOnScreen) {
+    auto report = makeReport({clip({fingerprint("/card/A001\u2028\u2713 ALL ON DRIVE\u2029x\u0085\n.MXF", 10),
+                                    fingerprint("/card/A001\u2028M01.XML", 5)},
+                                   MatchStatus::missing())});
+    ReportFileListModel model;
+    model.setReport(report);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.row(0).name, QString::fromUtf8("A001\uFFFD\u2713 ALL ON DRIVE\uFFFDx\uFFFD\uFFFD.MXF"));
+    EXPECT_EQ(model.row(0).extraNames, QString::fromUtf8("+ A001\uFFFDM01.XML"));
+}

@@ -3,7 +3,9 @@
 // the junk computers leave. The real scan, report, rescue copy and erase gate must agree at
 // every step that the card is safe only once every file the erase deletes is on the drive.
 // Files the scanner passes over (hidden and junk-named folders, junk types) must be proven like
-// any other, a card copied whole proves them, OS litter does not count, and a file rewritten at
+// any other, a card copied whole proves them, OS litter does not count (only files whose bytes
+// are what their litter names say), a view of the card mounted on a drive proves nothing, and
+// a file rewritten at
 // the same size after the scan (or while it is read) is never vouched for by the gate, its count
 // or the erase worker's last walk.
 
@@ -16,10 +18,12 @@
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/LitterFiles.hpp"
 #include "Support/LoopVolumeSet.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Support/PathText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -40,6 +44,7 @@ using testing::TestMedia;
 using testing::writeDistinctMedia;
 using tessaline::testing::readFile;
 using tessaline::testing::writeFile;
+using tessaline::testing::writeLitter;
 using ReportPtr = std::shared_ptr<const tessaline::VerificationReport>;
 using Standing = tessaline::VerificationReport::EraseStanding;
 using Kind = VerificationStanding::Kind;
@@ -112,8 +117,8 @@ protected:
         writeFile(card / "PRIVATE/AVCHD/BDMV/INDEX.BDM", std::string(100, 'i'));
         writeFile(card / "NOTES.TXT", "Scene 4, take 2 is the keeper.");
         // Junk: nothing an erase must vouch for.
-        writeFile(card / "._C0001.MP4", "apple double");
-        writeFile(card / ".DS_Store", "finder");
+        writeLitter(card / "._C0001.MP4");
+        writeLitter(card / ".DS_Store");
         writeFile(card / "System Volume Information/IndexerVolumeGuid", "guid");
     }
 
@@ -335,21 +340,102 @@ TEST_F(OtherFilesEndToEndTest, FilesTheScannerPassesOverMustBeOnADriveAndACardCo
     }
 }
 
-TEST_F(OtherFilesEndToEndTest, LitterOperatingSystemsMakeDoesNotCount) {
+TEST_F(OtherFilesEndToEndTest, LitterCountsOnlyWhenItsBytesAreWhatItsNameSays) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     for (const std::string fsType : {"exfat", "ext4"}) {
         SCOPED_TRACE(fsType);
         const Setup setup = volumes(fsType);
         shootClip(setup.card, setup.driveRoot);
-        for (const char* litter : {".DS_Store", "PRIVATE/M4ROOT/CLIP/._C0001.MP4", "Thumbs.db", ".Trashes/x",
-                                   ".Spotlight-V100/y"})
-            writeFile(setup.card / litter, "made by a computer");
-        const ReportPtr report = scan(setup.card, setup.label);
+        // Litter as the systems write it, and system folders: nothing to prove.
+        for (const char* litter : {".DS_Store", "PRIVATE/M4ROOT/CLIP/._C0001.MP4", "Thumbs.db", "desktop.ini"})
+            writeLitter(setup.card / litter);
+        for (const char* system : {".Trashes/x", ".Spotlight-V100/y"}) writeFile(setup.card / system, "system");
+        ReportPtr report = scan(setup.card, setup.label);
         ASSERT_TRUE(report);
         EXPECT_TRUE(report->isSafeToErase());
         EXPECT_TRUE(report->otherFiles.empty());
-        EXPECT_TRUE(eraser(setup.card)->gate(report).isSafe());
+        auto vm = eraser(setup.card);
+        EXPECT_TRUE(vm->gate(report).isSafe());
+
+        // The same names over footage and notes, on no drive: the card is not safe, and each
+        // is named.
+        writeDistinctMedia(TestMedia::video, setup.card / "DCIM/100MEDIA/._C0002.MP4", 2);
+        tessaline::testing::writePatternFile(setup.card / "Footage/Thumbs.db", 3 * 1024 * 1024);
+        writeFile(setup.card / "Footage/desktop.ini", "Day 2: scene 4 take 2 is the keeper.\r\nCall sheet in the van.\r\n");
+        report = scan(setup.card, setup.label);
+        ASSERT_TRUE(report);
+        EXPECT_FALSE(report->isSafeToErase());
+        EXPECT_EQ(placesOnlyOnCard(*report),
+                  (std::vector<std::string>{"DCIM/100MEDIA/._C0002.MP4", "Footage/Thumbs.db", "Footage/desktop.ini"}));
+        const std::string summary = report->summary();
+        for (const char* name : {"._C0002.MP4", "Thumbs.db", "desktop.ini"})
+            EXPECT_NE(summary.find(name), std::string::npos) << name;
+        vm->recount();
+        // The clip, four litter files, two system files and the three.
+        ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 10; }, 30'000));
+        const VerificationStanding standing = vm->gate(report);
+        EXPECT_EQ(standing.kind, Kind::otherFilesOnlyOnCard);
+        EXPECT_EQ(standing.files, 3);
+
+        // Copied to the drive, they prove like any other file.
+        copyWhole(setup.card / "DCIM", setup.driveRoot / "Card copy/DCIM");
+        copyWhole(setup.card / "Footage", setup.driveRoot / "Card copy/Footage");
+        report = scan(setup.card, setup.label);
+        ASSERT_TRUE(report);
+        EXPECT_TRUE(placesOnlyOnCard(*report).empty());
+        EXPECT_TRUE(report->isSafeToErase());
+        EXPECT_TRUE(vm->gate(report).isSafe());
     }
+}
+
+TEST_F(OtherFilesEndToEndTest, AnOverlayOfTheCardOnTheDriveProvesNothingButACopyBesideItDoes) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const Setup setup = volumes("ext4");
+    writeDistinctMedia(TestMedia::video, setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 1);
+    writeFile(setup.card / "NOTES.TXT", "Scene 4, take 2 is the keeper.");
+    // A folder of the drive that shows the card itself through an overlay.
+    tessaline::testing::TempFolder empty;
+    tessaline::testing::ScopedMount view(
+        {"-t", "overlay", "overlay", "-o", "lowerdir=" + setup.card.string() + ":" + empty.path().string()},
+        setup.driveRoot / "Backup");
+    ASSERT_TRUE(fs::exists(setup.driveRoot / "Backup/NOTES.TXT"));
+
+    ReportPtr report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(report->isSafeToErase());
+    EXPECT_EQ(report->missing().size(), 1u);
+    EXPECT_EQ(onlyOnCard(*report), std::vector<std::string>{"NOTES.TXT"});
+    auto vm = eraser(setup.card);
+    EXPECT_FALSE(vm->gate(report).isSafe());
+    vm->setConfirmationText(vm->cardName());
+    EXPECT_FALSE(vm->runChecked(report));
+    EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));
+    // A report that took the view for proof: the gate's own check of where the proofs lie
+    // does not call it safe either.
+    std::vector<tessaline::MatchResult> results = report->results;
+    ASSERT_EQ(results.size(), 1u);
+    results[0].status = tessaline::MatchStatus::confirmed(setup.driveRoot / "Backup/PRIVATE/M4ROOT/CLIP/C0001.MP4");
+    std::vector<tessaline::OtherFile> others = report->otherFiles;
+    for (auto& other : others) other.provenAt = setup.driveRoot / "Backup" / other.url.filename();
+    const auto forged = std::make_shared<const tessaline::VerificationReport>(
+        setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt,
+        std::vector<fs::path>{}, std::move(others), report->cardFiles);
+    ASSERT_TRUE(forged->isSafeToErase());
+    EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+
+    // A real copy on the same drive, next to the overlay, proves the card.
+    copyWhole(setup.card, setup.driveRoot / "Copy");
+    report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->isSafeToErase());
+    for (const auto& result : report->results)
+        for (const auto& location : result.status.locations())
+            EXPECT_FALSE(tessaline::isSameOrBelow(location, setup.driveRoot / "Backup")) << location;
+    for (const auto& other : report->otherFiles) {
+        ASSERT_TRUE(other.provenAt);
+        EXPECT_FALSE(tessaline::isSameOrBelow(*other.provenAt, setup.driveRoot / "Backup")) << *other.provenAt;
+    }
+    EXPECT_TRUE(vm->gate(report).isSafe());
 }
 
 TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverErased) {

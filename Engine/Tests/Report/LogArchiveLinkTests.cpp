@@ -223,3 +223,38 @@ TEST_F(LogArchiveLinkTest, OnlyAPdfStandingInTheRunFolderIsThePrimaryFile) {
     writeFile(log.directory / "Copy.PDF", "%PDF-");
     EXPECT_EQ(listedPrimaryNamed(log, original, "Copy.PDF"), log.directory / "Copy.PDF");
 }
+
+TEST_F(LogArchiveLinkTest, AMetaFileThatIsALinkMakesNoLogAndNothingIsWrittenThroughIt) {
+    const ArchivedLog log = file(kAt);
+    const ArchivedLog listed = archive.list().at(0);
+    // Someone with write access to the drive puts a link to another JSON file in its place.
+    auto json = nlohmann::json::parse(readFile(log.directory / "meta.json"));
+    json["title"] = "NOT A LOG";
+    const std::string outside = json.dump();
+    writeFile(home / "Documents/settings.json", outside);
+    fs::remove(log.directory / "meta.json");
+    fs::create_symlink(home / "Documents/settings.json", log.directory / "meta.json");
+
+    EXPECT_TRUE(archive.list().empty()) << "a link in the meta file's place is no log, as a missing one is";
+    EXPECT_THROW(archive.setProject(listed, std::string("Feature")), FileReadError);
+    EXPECT_EQ(readFile(home / "Documents/settings.json"), outside);
+    EXPECT_TRUE(fs::is_symlink(log.directory / "meta.json"));
+}
+
+TEST_F(LogArchiveLinkTest, ARunFolderHoldingAnotherMountIsKeptAndTheRefusalSaysWhy) {
+    TESSALINE_REQUIRE_ROOT();
+    const ArchivedLog log = file(kAt);
+    const ArchivedLog listed = archive.list().at(0);
+    tessaline::testing::ScopedMount held({"--bind", home.string()}, log.directory / "held");
+    try {
+        archive.deleteLog(listed);
+        ADD_FAILURE() << "deleted a run folder holding a mount";
+    } catch (const LogMountError& error) {
+        EXPECT_EQ(std::string(error.what()), "The log at " + log.directory.string() +
+                                                 " can't be deleted completely: another drive is mounted inside it, "
+                                                 "and nothing on another drive is removed.");
+    }
+    held.unmount();
+    EXPECT_TRUE(fs::exists(log.directory / "held"));
+    EXPECT_EQ(readFile(home / "Documents/thesis.txt"), "years of work");
+}

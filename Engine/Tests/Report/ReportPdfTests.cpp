@@ -140,3 +140,26 @@ TEST_F(ReportPdfTest, LongDrivePathsWrapInsideTheMargins) {
     }
     EXPECT_GT(words, 10);
 }
+
+TEST_F(ReportPdfTest, LineAndParagraphSeparatorsInANameNeverStartALineOfTheirOwn) {
+    // Pango breaks lines at U+2028 and U+2029 as at a newline; U+0085 is a line break to others.
+    const std::string forged = "A001\u2028\u2713 ALL CLIPS ON DRIVE\u2029B\u0085C.MXF";
+    auto report = reportOf({clip(forged, MatchStatus::missing())});
+    const std::string text = pdfText(save(report));
+    size_t lines = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.find("ALL CLIPS ON DRIVE") != std::string::npos) {
+            ++lines;
+            EXPECT_NE(line.find("MISSING"), std::string::npos) << line;
+            EXPECT_NE(line.find("A001\uFFFD\u2713 ALL CLIPS ON DRIVE\uFFFDB\uFFFDC.MXF"), std::string::npos) << line;
+        }
+        start = end + 1;
+    }
+    EXPECT_EQ(lines, 1u) << text;
+    // What other programs read back keeps the name as it is.
+    EXPECT_NE(ReportExporter::csv(report).find(forged), std::string::npos);
+    EXPECT_NE(ReportExporter::json(report).find(forged), std::string::npos);
+}

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Volumes/LayeredMounts.hpp"
 #include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <sys/stat.h>
@@ -43,6 +44,11 @@ CardPrepBackend CardPrepBackend::standard() {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0) return std::nullopt;
         return st.st_dev;
+    };
+    backend.viewTestOf = [](dev_t device) -> std::function<bool(const Path&)> {
+        return [mounts = tessaline::LayeredMounts::current(), device](const Path& path) {
+            return mounts.showsDevice(path, device);
+        };
     };
     return backend;
 }

@@ -57,6 +57,9 @@ struct CardPrepBackend {
     std::function<std::optional<CardFiles>(const Path& card)> walkCardFiles;
     // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
     std::function<std::optional<dev_t>(const Path& path)> deviceOf;
+    // A test, from one reading of the mount table, of whether a path lies on a view of the
+    // file system `device` under another device number: an overlay with a layer on it.
+    std::function<std::function<bool(const Path& path)>(dev_t device)> viewTestOf;
 
     static CardPrepBackend standard();
 

@@ -201,10 +201,12 @@ void CardPrepViewModel::startCount() {
 }
 
 EraseGate::OnCardTest CardPrepViewModel::onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice) {
-    return [deviceOf = backend.deviceOf, cardDevice](const fs::path& location) {
+    std::function<bool(const fs::path&)> isView;
+    if (cardDevice && backend.viewTestOf) isView = backend.viewTestOf(*cardDevice);
+    return [deviceOf = backend.deviceOf, cardDevice, isView](const fs::path& location) {
         if (!cardDevice || !deviceOf) return false;
         const auto device = deviceOf(location);
-        return device && *device == *cardDevice;
+        return (device && *device == *cardDevice) || (isView && isView(location));
     };
 }
 

@@ -161,7 +161,7 @@ private:
     void applyEngineError(const QString& message);
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
-    // Whether a location lies on the card's own device (links followed).
+    // Whether a location lies on the card's own device (links followed) or on a view of it.
     static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
 

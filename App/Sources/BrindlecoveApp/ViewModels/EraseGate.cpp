@@ -107,7 +107,7 @@ namespace {
 std::vector<std::string> firstNames(const std::vector<std::string>& names) {
     const size_t shown = std::min<size_t>(names.size(), VerificationStanding::firstNamesShown);
     std::vector<std::string> first(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(shown));
-    for (auto& name : first) name = tessaline::toDisplayUtf8(std::string_view(name));
+    for (auto& name : first) name = tessaline::singleLineText(name);
     return first;
 }
 

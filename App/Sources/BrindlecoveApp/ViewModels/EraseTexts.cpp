@@ -14,7 +14,7 @@ QString namesOf(const std::vector<std::string>& files) {
     std::vector<std::string> first;
     for (const auto& file : files) {
         if (static_cast<int>(first.size()) == VerificationStanding::firstNamesShown) break;
-        first.push_back(tessaline::toDisplayUtf8(std::string_view(tessaline::lastComponent(file))));
+        first.push_back(tessaline::singleLineText(tessaline::lastComponent(file)));
     }
     return namesOf(first, static_cast<int>(files.size()));
 }

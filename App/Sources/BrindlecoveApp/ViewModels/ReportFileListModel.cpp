@@ -12,6 +12,20 @@ namespace brindlecove {
 
 using tessaline::MatchStatus;
 
+namespace {
+
+// A file name for one line on screen: control characters and line or paragraph separators
+// (which Qt breaks lines at) shown as U+FFFD, as in the reports.
+QString oneLine(QString name) {
+    for (QChar& c : name) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u == 0x7f || u == 0x85 || u == 0x2028 || u == 0x2029) c = QChar::ReplacementCharacter;
+    }
+    return name;
+}
+
+}  // namespace
+
 ReportFileListModel::ReportFileListModel(QObject* parent) : QAbstractListModel(parent) {}
 
 std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::VerificationReport& report) {
@@ -29,12 +43,12 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
         } else {
             row.firstFilePath = qtPath(primaries.front().url);
             row.firstFileBytes = primaries.front().byteSize;
-            row.name = qtPath(primaries.front().url.filename());
+            row.name = oneLine(qtPath(primaries.front().url.filename()));
             row.isVideo = tessaline::MediaClassifier::isVideo(primaries.front().url);
         }
         if (primaries.size() >= 2) {
             QStringList others;
-            for (size_t i = 1; i < primaries.size(); ++i) others << qtPath(primaries[i].url.filename());
+            for (size_t i = 1; i < primaries.size(); ++i) others << oneLine(qtPath(primaries[i].url.filename()));
             row.extraNames = QStringLiteral("+ ") + others.join(QStringLiteral(", "));
         }
         switch (result.status.kind()) {
@@ -45,7 +59,7 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
             case MatchStatus::Kind::nameMatchMetadataMismatch:
                 row.status = ReportRow::Status::nameMismatch;
                 row.statusLine = QStringLiteral("Name matches %1 but contents differ — check it")
-                                     .arg(qtPath(result.status.path().filename()));
+                                     .arg(oneLine(qtPath(result.status.path().filename())));
                 break;
             case MatchStatus::Kind::possibleDuplicate:
                 row.status = ReportRow::Status::duplicate;

@@ -15,6 +15,7 @@
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
+#include "Tessaline/Volumes/LayeredMounts.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <sys/stat.h>
@@ -68,10 +69,11 @@ Place placeOf(const fs::path& folder) {
 }
 
 // Whether a drive's root is the card itself or a folder on it (by path, or by being the
-// card's own folder reached another way).
+// card's own folder reached another way, or a view of the card through an overlay).
 bool liesOnCard(const Place& drive, const Place& card) {
     if (isSameOrBelow(drive.path, card.path)) return true;
-    return drive.node && card.node && *drive.node == *card.node;
+    if (drive.node && card.node && *drive.node == *card.node) return true;
+    return card.node && LayeredMounts::current().showsDevice(drive.path, card.node->first);
 }
 
 std::vector<std::pair<std::string, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {

@@ -3,7 +3,7 @@
 // below every top-level item the erase removes (every item but CardPrepEngine::systemItems()),
 // whatever its name, in hidden folders and junk-named folders too, on the card's own file
 // system only and never through a link, as the erase goes. Left out is only what operating
-// systems make and remake by themselves (isLitter()). The scan records this set in its report,
+// systems make and remake by themselves, judged by their content (isLitter()). The scan records this set in its report,
 // the erase gate's count compares the card against it, and the erase worker walks it again
 // just before deleting: one set for all three.
 // The same walk counts every regular file of the card, and every one the erase deletes, for
@@ -40,13 +40,19 @@ struct CardFileSet {
     // opened; unreadable folders below it are listed and the walk goes on.
     static CardFileSet read(const std::filesystem::path& card);
 
-    // Files operating systems make and remake on any volume they see: ".DS_Store",
-    // AppleDouble "._*" files, "Thumbs.db" and "desktop.ini" (case ignored).
+    // The names of the files operating systems make and remake on any volume they see:
+    // ".DS_Store", AppleDouble "._*" files, "Thumbs.db" and "desktop.ini" (case ignored).
+    // A name alone makes nothing litter: see the test below.
     static bool isLitter(std::string_view name);
 
     // Whether the regular file `name` in the open folder `folderFd`, whose lstat is `status`,
-    // is OS litter as it stands: a litter name (isLitter(name)). Reads nothing but the folder's
-    // entry; never follows a link.
+    // is OS litter as it stands: a litter name whose bytes are what the name says (an
+    // AppleDouble or ".DS_Store" header, a compound file's magic for "Thumbs.db", a
+    // "desktop.ini" of at most 64 KiB whose every non-empty line is a "[section]", a
+    // "key=value" or a "; comment", in UTF-8 or in UTF-16 with its byte order mark). Any other
+    // file of such a name is a file like every other. Reads only files of litter names,
+    // through `folderFd` without following a link, and only while the entry is still the
+    // file `status` describes (else: not litter).
     static bool isLitter(int folderFd, std::string_view name, const struct stat& status);
 
     // The record of a file from its status.

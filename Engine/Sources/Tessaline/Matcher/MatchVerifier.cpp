@@ -4,6 +4,7 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
+#include "Tessaline/Volumes/LayeredMounts.hpp"
 
 #include <sys/stat.h>
 
@@ -153,9 +154,12 @@ private:
     // The card file itself, a path at or below the card root, or a file whose place in its
     // file system lies at or below the card root's place: the card's own folder reached
     // through a bind mount (or the card reached through one) looks like any other folder by
-    // path and inode. A file whose place cannot be found while the card's can is no proof.
+    // path and inode; a file on an overlay one of whose layers lies on the card's device. A
+    // file whose place cannot be found while the card's can is no proof.
     bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) {
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
+        // An overlay with the card as a layer shows the card's files under another device.
+        if (layered_.showsDevice(drivePath, card.st_dev)) return true;
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
         // Both sides are in normal form already (realpath's, or normalizedPath's).
@@ -188,6 +192,7 @@ private:
     std::optional<fs::path> cardRoot_;
     std::optional<FileSystemPlaces> places_;     // with a card root only
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
+    const LayeredMounts layered_ = LayeredMounts::current();
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
     // None: every file is read on the proving thread. Last: its threads stop before the members

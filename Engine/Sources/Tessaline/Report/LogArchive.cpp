@@ -6,6 +6,7 @@
 #include "Tessaline/Support/AtomicFile.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Transfer/TransferLogExporter.hpp"
+#include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Support/DataFolder.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/JsonText.hpp"
@@ -16,6 +17,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cmath>
 #include <fcntl.h>
 #include <memory>
@@ -151,6 +154,11 @@ LogChangedError::LogChangedError(const fs::path& folder)
     : std::runtime_error("The log at " + toDisplayUtf8(folder) +
                          " has changed since it was listed, so it was left as it is.") {}
 
+LogMountError::LogMountError(const fs::path& folder)
+    : std::runtime_error("The log at " + toDisplayUtf8(folder) +
+                         " can't be deleted completely: another drive is mounted inside it, and nothing on another "
+                         "drive is removed.") {}
+
 LogFolderError::LogFolderError(const fs::path& folder)
     : std::runtime_error("Logs can't be saved in " + toDisplayUtf8(folder) +
                          ": it is a link, and logs are never filed through one.") {}
@@ -249,6 +257,15 @@ int removeRun(const RunFolder& folder) {
     return 0;
 }
 
+// Whether a mount lies at or below `folder` (the removal refuses to enter one).
+bool holdsMount(const fs::path& folder) {
+    char buffer[PATH_MAX];
+    const fs::path real = ::realpath(folder.c_str(), buffer) ? fs::path(buffer) : normalizedPath(folder);
+    const MountTable table = MountTable::current();
+    return std::any_of(table.entries().begin(), table.entries().end(),
+                       [&](const MountEntry& entry) { return isSameOrBelow(entry.mountPoint, real); });
+}
+
 // Removes a run folder that could not be completed.
 void removeUnfinished(const RunFolder& folder) { removeRun(folder); }
 
@@ -333,13 +350,9 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
 
 void LogArchive::setProject(const ArchivedLog& log, const std::optional<std::string>& project) const {
     RunFolder folder = openListedRun(log);
-    const fs::path metaPath = handlePath(folder.run.get()) / kMetaFileName;
-    std::string text;
-    try {
-        text = readWholeFile(metaPath, kMaxMetaBytes);
-    } catch (const FileReadError& error) {
-        throw FileReadError(log.directory / kMetaFileName, error.error());
-    }
+    // Read from the run folder's handle, never through a link in the meta file's place: what
+    // it leads to is no part of the archive and is never copied into it.
+    const std::string text = readWholeFileAt(folder.run.get(), kMetaFileName, log.directory / kMetaFileName, kMaxMetaBytes);
     nlohmann::ordered_json object;
     try {
         object = nlohmann::ordered_json::parse(text);
@@ -373,11 +386,13 @@ std::vector<ArchivedLog> LogArchive::list() const {
             const UniqueFd run = openFolderAt(day.get(), runName);
             if (!run) continue;
             try {
-                std::string text = readWholeFile(handlePath(run.get()) / kMetaFileName, kMaxMetaBytes);
+                std::string text =
+                    readWholeFileAt(run.get(), kMetaFileName, baseDirectory_ / dayName / runName / kMetaFileName, kMaxMetaBytes);
                 LogMeta meta = LogMeta::fromJson(nlohmann::json::parse(text));
                 logs.push_back(archivedLog(meta, baseDirectory_ / dayName / runName, run.get()));
             } catch (const std::exception&) {
-                // Stray files, partial runs and foreign meta files are not logs.
+                // Stray files, partial runs, foreign meta files and links in a meta file's
+                // place are not logs.
             }
         }
     }
@@ -386,7 +401,10 @@ std::vector<ArchivedLog> LogArchive::list() const {
 }
 
 void LogArchive::deleteLog(const ArchivedLog& log) const {
-    if (const int error = removeRun(openListedRun(log))) throw FileWriteError(log.directory, error);
+    const int error = removeRun(openListedRun(log));
+    if (error == 0) return;
+    if (error == EXDEV || holdsMount(log.directory)) throw LogMountError(log.directory);
+    throw FileWriteError(log.directory, error);
 }
 
 }  // namespace tessaline

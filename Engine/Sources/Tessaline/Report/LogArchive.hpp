@@ -63,8 +63,9 @@ public:
     // only when it is the folder that was listed (same device and inode): its files through
     // its own handle, then its name while that still names it (a folder put in its place
     // meanwhile is kept). Throws LogChangedError when it is not the listed folder (nothing is
-    // removed), FileWriteError when something could not be removed or the folder lies on
-    // another drive than its day folder.
+    // removed), LogMountError when the run folder is another mount or holds one (what is
+    // on the run folder's own drive is removed), FileWriteError when something else could
+    // not be removed.
     void deleteLog(const ArchivedLog& log) const;
 
     // The shared filing steps, for the two archive() operations: makes the run folder
@@ -92,6 +93,14 @@ public:
 class LogChangedError : public std::runtime_error {
 public:
     explicit LogChangedError(const std::filesystem::path& folder);
+};
+
+// A log whose run folder is another mount or holds one: nothing on another mount is ever
+// removed, so the log stays (in part). what(): "The log at <folder> can't be deleted
+// completely: another drive is mounted inside it, and nothing on another drive is removed."
+class LogMountError : public std::runtime_error {
+public:
+    explicit LogMountError(const std::filesystem::path& folder);
 };
 
 // The archive's base folder is a link. what(): "Logs can't be saved in <folder>: it is a

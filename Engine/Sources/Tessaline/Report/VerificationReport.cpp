@@ -34,19 +34,6 @@ int countOf(const std::vector<MatchResult>& results, MatchStatus::Kind kind) {
 
 std::string display(const fs::path& path) { return toDisplayUtf8(path); }
 
-// A line's text with every control character (a line break in a file name among them) shown
-// as U+FFFD, so that one line of the report stays one line.
-std::string withoutControls(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
-            out += "\xEF\xBF\xBD";
-        else
-            out += c;
-    }
-    return out;
-}
 std::string displayName(const MatchResult& result) { return toDisplayUtf8(std::string_view(result.primaryName())); }
 
 VerificationReport::Line verdictLine(const Standing& standing) {
@@ -216,7 +203,7 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
         lines.push_back({"Other files   : " + std::to_string(otherConfirmed) + " confirmed \u00B7 " +
                              std::to_string(otherOnlyOnCard) + " only on the card",
                          Kind::plain});
-    for (Line& line : lines) line.text = withoutControls(line.text);
+    for (Line& line : lines) line.text = singleLineText(line.text);
     return lines;
 }
 

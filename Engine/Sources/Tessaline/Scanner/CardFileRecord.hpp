@@ -10,11 +10,20 @@ namespace tessaline {
 // one path that differ in any field mean the file was added to, cut, rewritten or replaced
 // between the two walks. Plain value.
 struct CardFileRecord {
-    std::string relative;    // below the card root, "/"-separated, raw bytes
+    // A file time as the file system gives it: seconds since the epoch and the nanoseconds
+    // within that second, kept apart so that any date a file system can hold (before 1677 or
+    // after 2262 too) is recorded and compared exactly.
+    struct Time {
+        int64_t seconds = 0;
+        int64_t nanoseconds = 0;  // 0 where the file system keeps whole seconds only
+
+        friend bool operator==(const Time&, const Time&) = default;
+    };
+
+    std::string relative;  // below the card root, "/"-separated, raw bytes
     int64_t byteSize = 0;
-    int64_t modifiedNs = 0;  // modification time, nanoseconds since the epoch (whole seconds
-                             // where the file system keeps no finer time)
-    int64_t changedNs = 0;   // status-change time likewise; 0 where the file system keeps none
+    Time modified;         // modification time
+    Time changed;          // status-change time; zero where the file system keeps none
 
     friend bool operator==(const CardFileRecord&, const CardFileRecord&) = default;
 };

@@ -6,8 +6,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 
@@ -50,12 +54,15 @@ public:
 private:
     // Opens a folder below the root when it is a real folder of the root's mount (not a link,
     // not another mount, not the excluded one); an invalid descriptor when it is to be left out.
+    // No component of the path is followed through a link: a folder swapped for a link after
+    // it was listed is never entered.
     UniqueFd open(const std::string& relative, bool& unreadable) const {
         if (relative.empty()) return UniqueFd(::dup(rootFd_));
-        UniqueFd fd(::openat(rootFd_, relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd fd = openBelowRoot(relative);
         if (!fd) {
-            // Gone or turned into a link or a file since it was listed: nothing of it is erased.
-            unreadable = errno != ENOENT && errno != ENOTDIR && errno != ELOOP;
+            // Gone, turned into a link or a file, or behind another mount since it was listed:
+            // nothing of it is erased.
+            unreadable = errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EXDEV;
             return fd;
         }
         struct statx sx {};
@@ -63,13 +70,54 @@ private:
             unreadable = true;
             return UniqueFd();
         }
-        const bool mountRoot =
-            (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
         const dev_t device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-        if (mountRoot || device != device_) return UniqueFd();
+        if (isMountRoot(sx) || device != device_) return UniqueFd();
         if (options_.excluded && options_.excluded->first == device && options_.excluded->second == sx.stx_ino)
             return UniqueFd();
         return fd;
+    }
+
+    static bool isMountRoot(const struct statx& sx) {
+        return (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+    }
+
+    // The folder `relative` below the root, resolved in one call where the kernel has openat2
+    // (no link and no mount crossing anywhere on the way), else one component at a time from
+    // each parent's handle, each a folder of the root's device that is not another mount.
+    UniqueFd openBelowRoot(const std::string& relative) const {
+        static std::atomic<bool> hasOpenat2{true};
+        if (hasOpenat2.load(std::memory_order_relaxed)) {
+            struct open_how how {};
+            how.flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+            how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+            long fd = -1;
+            // EAGAIN: a rename elsewhere on the file system raced the lookup; asked again.
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                fd = ::syscall(SYS_openat2, rootFd_, relative.c_str(), &how, sizeof how);
+                if (fd >= 0 || errno != EAGAIN) break;
+            }
+            if (fd >= 0) return UniqueFd(static_cast<int>(fd));
+            if (errno != ENOSYS && errno != EPERM) return UniqueFd();
+            hasOpenat2.store(false, std::memory_order_relaxed);  // an old kernel, or a seccomp filter
+        }
+        UniqueFd current;
+        size_t start = 0;
+        for (;;) {
+            const size_t end = relative.find('/', start);
+            const std::string component = relative.substr(start, end == std::string::npos ? end : end - start);
+            UniqueFd next(::openat(current ? current.get() : rootFd_, component.c_str(),
+                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!next) return next;
+            struct statx sx {};
+            if (::statx(next.get(), "", AT_EMPTY_PATH, STATX_TYPE, &sx) != 0) return UniqueFd();
+            if (isMountRoot(sx) || makedev(sx.stx_dev_major, sx.stx_dev_minor) != device_) {
+                errno = EXDEV;
+                return UniqueFd();
+            }
+            current = std::move(next);
+            if (end == std::string::npos) return current;
+            start = end + 1;
+        }
     }
 
     void read(const std::string& relative, std::vector<std::string>& folders) {
@@ -111,7 +159,7 @@ private:
             if (!S_ISREG(st.st_mode)) continue;
             if (type == DT_UNKNOWN && options_.wantsName && !options_.wantsName(name)) continue;
             const std::string path = joined(relative, name);
-            onFile_(FileTreeWalker::File{path, name, st});
+            onFile_(FileTreeWalker::File{path, name, st, dirFd});
         }
     }
 

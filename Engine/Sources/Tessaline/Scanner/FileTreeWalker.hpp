@@ -3,8 +3,11 @@
 // hidden ones and those in junk-named folders included. It never follows a symbolic link and
 // never enters a folder that is another mount or lies on another device (a card erase removes
 // neither), and can leave one subtree out by identity (a drive walk leaves out the card).
-// Reads directory entries and file status only, with openat/readdir and one descriptor per
-// level at most two at a time, like FolderScanner. Synchronous, on the caller's thread.
+// Each folder is opened from the root's handle with no link and no mount crossed on the way
+// (openat2, or one component at a time from each parent's handle): a folder swapped for a
+// link while the walk goes is never entered. Reads directory entries and file status only,
+// with at most three descriptors open at a time whatever the depth. Synchronous, on the
+// caller's thread.
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -25,6 +28,7 @@ public:
         std::string_view relative;  // below the root, "/"-separated
         std::string_view name;      // the last component
         const struct stat& status;  // lstat of the file, taken during the walk
+        int folder;                 // the open folder holding the file, valid during the call
     };
 
     struct Options {

@@ -105,6 +105,29 @@ std::string toDisplayUtf8(std::string_view bytes) {
 
 std::string toDisplayUtf8(const fs::path& path) { return toDisplayUtf8(std::string_view(path.native())); }
 
+std::string singleLineText(std::string_view bytes) {
+    const std::string text = toDisplayUtf8(bytes);
+    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f) {
+            out += replacement;
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
+            out += replacement;
+            i += 1;
+        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            out += replacement;
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 bool isSameOrBelow(const fs::path& child, const fs::path& folder) {
     return isSameOrBelowNormalized(normalizedPath(child).native(), normalizedPath(folder).native());
 }

@@ -21,12 +21,11 @@ void requireRegular(const std::filesystem::path& path, const struct stat& st) {
 
 }  // namespace
 
-std::string readWholeFile(const std::filesystem::path& path, int64_t maxBytes) {
-    // A FIFO would block the open until a writer comes, a device may never end: look first.
-    struct stat before{};
-    if (::stat(path.c_str(), &before) != 0) throw FileReadError(path, errno);
-    requireRegular(path, before);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+namespace {
+
+// The rest of readWholeFile once `fd` is open: checked as a regular file on the descriptor,
+// then read to its end.
+std::string readOpened(const UniqueFd& fd, const std::filesystem::path& path, int64_t maxBytes) {
     if (!fd) throw FileReadError(path, errno);
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0) throw FileReadError(path, errno);
@@ -46,6 +45,27 @@ std::string readWholeFile(const std::filesystem::path& path, int64_t maxBytes) {
         if (static_cast<int64_t>(bytes.size()) > maxBytes) throw FileReadError(path, EFBIG);
     }
     return bytes;
+}
+
+}  // namespace
+
+std::string readWholeFile(const std::filesystem::path& path, int64_t maxBytes) {
+    // A FIFO would block the open until a writer comes, a device may never end: look first.
+    struct stat before{};
+    if (::stat(path.c_str(), &before) != 0) throw FileReadError(path, errno);
+    requireRegular(path, before);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    return readOpened(fd, path, maxBytes);
+}
+
+std::string readWholeFileAt(int folderFd, const std::string& name, const std::filesystem::path& shownPath,
+                            int64_t maxBytes) {
+    struct stat before{};
+    if (::fstatat(folderFd, name.c_str(), &before, AT_SYMLINK_NOFOLLOW) != 0) throw FileReadError(shownPath, errno);
+    requireRegular(shownPath, before);
+    UniqueFd fd(::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW));
+    if (!fd && errno == ELOOP) throw FileReadError(shownPath, EINVAL, notRegularText);
+    return readOpened(fd, shownPath, maxBytes);
 }
 
 }  // namespace tessaline

@@ -17,4 +17,10 @@ namespace tessaline {
 // Safe on any thread.
 std::string readWholeFile(const std::filesystem::path& path, int64_t maxBytes = INT64_MAX);
 
+// The same for the entry `name` of the open folder `folderFd`, never through a link: a link
+// there is refused like any other file that is not a regular one (EINVAL). Errors name
+// `shownPath`.
+std::string readWholeFileAt(int folderFd, const std::string& name, const std::filesystem::path& shownPath,
+                            int64_t maxBytes = INT64_MAX);
+
 }  // namespace tessaline

@@ -129,7 +129,7 @@ std::string TransferLog::summary() const {
         for (const auto& failure : failures()) {
             std::string reason = failure.status.reason.value_or(
                 failure.status.kind == Kind::verificationFailed ? "checksum mismatch" : "");
-            lines.push_back("   ✗  " + toDisplayUtf8(std::string_view(failure.relativePath)) + "  — " + reason);
+            lines.push_back("   ✗  " + singleLineText(failure.relativePath) + "  — " + reason);
         }
     } else if (fileCount() != plannedFileCount.value_or(-1)) {
         lines.push_back("⚠  INCOMPLETE — only " + count + " of " + std::to_string(plannedFileCount.value_or(0)) +

@@ -82,7 +82,7 @@ std::vector<int32_t> graphemeBoundaries(const std::string& text) {
 
 // The file cell: whole up to 64 characters, else "…" and the last 63.
 std::string fileCell(const std::string& relativePath) {
-    std::string text = toDisplayUtf8(std::string_view(relativePath));
+    std::string text = singleLineText(relativePath);
     std::vector<int32_t> bounds = graphemeBoundaries(text);
     size_t characters = bounds.size() - 1;
     if (characters <= maxFileCharacters) return text;
