@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 namespace brindlecove {
@@ -86,8 +85,12 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
     const auto start = Clock::now();
     if (progress) progress(kind, 0, total, 0.0);
 
-    std::vector<std::optional<Fingerprint>> results(files.size());
-    std::mutex mutex;  // guards results, running and the window below
+    // Each file's fingerprint is written straight into its place in `into` (no second array of
+    // fingerprints: a drive's stage holds millions); `ready` says which places are filled.
+    const size_t base = into.size();
+    into.resize(base + files.size());
+    std::vector<char> ready(files.size(), 0);
+    std::mutex mutex;  // guards ready, running and the window below
     std::condition_variable changed;
     std::atomic<int> next{0};
     std::atomic<bool> stopped{false};
@@ -107,11 +110,11 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
             }
             const int index = next.fetch_add(1);
             if (index >= total) break;
-            Fingerprint fingerprint = reader.fingerprint(files[size_t(index)]->url);
+            into[base + size_t(index)] = reader.fingerprint(files[size_t(index)]->url);
             bool windowComplete = false;
             {
                 std::lock_guard lock(mutex);
-                results[size_t(index)] = std::move(fingerprint);
+                ready[size_t(index)] = 1;
                 if (index >= windowStart && index < windowEnd) windowComplete = ++readyInWindow == windowEnd - windowStart;
             }
             if (windowComplete) changed.notify_one();
@@ -134,11 +137,10 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
         windowEnd = std::min(total, (done / 20 + 1) * 20);
         readyInWindow = 0;
         for (int i = windowStart; i < windowEnd; ++i)
-            if (results[size_t(i)]) ++readyInWindow;
+            if (ready[size_t(i)]) ++readyInWindow;
         changed.wait(lock, [&] { return readyInWindow == windowEnd - windowStart || running == 0; });
         const int before = done;
-        while (done < total && results[size_t(done)]) {
-            into.push_back(std::move(*results[size_t(done)]));
+        while (done < total && ready[size_t(done)]) {
             ++done;
             if (progress && reportsAt(done, total)) {
                 lock.unlock();
@@ -150,6 +152,8 @@ void FingerprintStages::stageInParallel(MediaKind kind, const std::vector<const 
     }
     lock.unlock();
     pool.clear();  // joins
+    // After a stop only the unbroken run from the first file stays.
+    into.resize(base + size_t(done));
 }
 
 }  // namespace brindlecove

@@ -140,7 +140,7 @@ std::optional<int> columnInt(sqlite3_stmt* s, int column) {
 std::optional<Fingerprint> rowFingerprint(sqlite3_stmt* s) {
     auto path = columnText(s, 0);
     if (!path) return std::nullopt;
-    Fingerprint fingerprint{.url = fs::path(*path),
+    Fingerprint fingerprint{.url = std::move(*path),
                             .byteSize = sqlite3_column_int64(s, 1),
                             .captureDate = columnDouble(s, 2),
                             .duration = columnDouble(s, 5),
@@ -384,6 +384,11 @@ int FingerprintIndex::matchCount(const std::string& volume, const std::vector<st
 
 void FingerprintIndex::prune(const std::string& volume, const std::string& underRoot,
                              const std::unordered_set<std::string>& keepingPaths) {
+    pruneExcept(volume, underRoot, [&](const std::string& path) { return keepingPaths.contains(path); });
+}
+
+void FingerprintIndex::pruneExcept(const std::string& volume, const std::string& underRoot,
+                                   const std::function<bool(const std::string& path)>& keeps) {
     std::vector<sqlite3_int64> ids;
     {
         Statement select = prepare("SELECT id, file_path FROM fingerprints WHERE volume_label = ?;");
@@ -393,7 +398,7 @@ void FingerprintIndex::prune(const std::string& volume, const std::string& under
             auto path = columnText(select.get(), 1);
             if (!path) continue;
             bool candidate = path->starts_with(prefix) || *path == underRoot;
-            if (candidate && !keepingPaths.contains(*path)) ids.push_back(sqlite3_column_int64(select.get(), 0));
+            if (candidate && !keeps(*path)) ids.push_back(sqlite3_column_int64(select.get(), 0));
         }
     }
     if (ids.empty()) return;

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,6 +75,10 @@ public:
     // Rows outside the root are never touched ("/r" does not reach "/r2/x").
     void prune(const std::string& volume, const std::string& underRoot,
                const std::unordered_set<std::string>& keepingPaths);
+    // The same, keeping the rows whose path `keeps` answers true for (a scan asks its own
+    // sorted file list, so a million paths are not copied into a set).
+    void pruneExcept(const std::string& volume, const std::string& underRoot,
+                     const std::function<bool(const std::string& path)>& keeps);
 
     CacheStats stats();
     // Deletes every row and compacts the file.

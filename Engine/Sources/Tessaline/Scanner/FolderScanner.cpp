@@ -230,9 +230,10 @@ private:
         MediaFile::Kind kind;
         if (FolderScanner::mediaExtensions().count(extension))
             kind = MediaFile::Kind::media;
-        else if (scanner_.sidecarExtensions().count(extension))
+        else if (scanner_.sidecarExtensions().count(extension)) {
+            if (otherNames_ && !otherNames_->count(lowerName)) return;
             kind = MediaFile::Kind::sidecar;
-        else if (includeAllFiles_)
+        } else if (includeAllFiles_)
             kind = MediaFile::Kind::media;
         else {
             ++result_.skippedCount;
@@ -292,7 +293,7 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
             auto& list = item.kind == MediaFile::Kind::media     ? result.mediaFiles
                          : item.kind == MediaFile::Kind::sidecar ? result.sidecarFiles
                                                                  : result.otherFiles;
-            list.push_back(MediaFile{std::filesystem::path(joined(frame.path, name)), item.kind, item.size});
+            list.push_back(MediaFile{joined(frame.path, name), item.kind, item.size});
             continue;
         }
         Frame child;
@@ -307,8 +308,10 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
 
     // Sorted by construction; the check keeps the order guaranteed if that ever breaks.
     auto byPath = [](const MediaFile& a, const MediaFile& b) { return a.url.native() < b.url.native(); };
-    for (auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles})
+    for (auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles}) {
         if (!std::is_sorted(list->begin(), list->end(), byPath)) std::stable_sort(list->begin(), list->end(), byPath);
+        list->shrink_to_fit();  // a drive's lists live through its fingerprinting: no growth slack
+    }
     std::sort(result.unreadableFolders.begin(), result.unreadableFolders.end(),
               [](const auto& a, const auto& b) { return a.native() < b.native(); });
     return result;
