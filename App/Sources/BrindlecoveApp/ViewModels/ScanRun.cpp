@@ -78,10 +78,11 @@ bool liesOnCard(const Place& drive, const Place& card) {
     return drive.node && card.node && *drive.node == *card.node;
 }
 
-std::vector<std::pair<std::string, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {
-    std::vector<std::pair<std::string, int64_t>> list;
+// Views of the files' paths (sorted, as the scanner lists them) with their sizes.
+std::vector<std::pair<std::string_view, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {
+    std::vector<std::pair<std::string_view, int64_t>> list;
     list.reserve(files.size());
-    for (const MediaFile& file : files) list.emplace_back(file.url.string(), file.byteSize);
+    for (const MediaFile& file : files) list.emplace_back(file.url.native(), file.byteSize);
     return list;
 }
 
@@ -95,6 +96,22 @@ void prune(FingerprintIndex& index, const std::string& key, const fs::path& root
     };
     try {
         index.pruneExcept(key, root.string(), keeps);
+    } catch (...) {
+        // A failed prune leaves stale rows, which are never trusted for changed files.
+    }
+}
+
+// The same for a source's fingerprints (in stage order, so looked up through a sorted list
+// of their paths).
+void prune(FingerprintIndex& index, const std::string& key, const fs::path& root, const std::vector<Fingerprint>& prints) {
+    std::vector<std::string_view> paths;
+    paths.reserve(prints.size());
+    for (const Fingerprint& print : prints) paths.emplace_back(print.url.native());
+    std::sort(paths.begin(), paths.end());
+    try {
+        index.pruneExcept(key, root.string(), [&paths](const std::string& path) {
+            return std::binary_search(paths.begin(), paths.end(), std::string_view(path));
+        });
     } catch (...) {
         // A failed prune leaves stale rows, which are never trusted for changed files.
     }
@@ -308,14 +325,16 @@ private:
         const int cached = reportResume(key, label, scan.mediaFiles);
         CachingMetadataReader reader(inner_, index_, key, useCache(cached), flushEvery);
         std::vector<Fingerprint> prints =
-            stages_.run(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
+            stages_.runTakingPaths(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
                 emit(scan_event::DriveProgress{label, kind, done, total, elapsed});
             });
         reader.flush();
-        if (!cancelled() && index_) prune(*index_, key, root, scan.mediaFiles);
-        // The walk's media list is done with; the fingerprints move (a drive's are the scan's
-        // largest data, so no second array of them is ever made).
+        // The walk's media list gave its paths to the fingerprints; those (complete unless
+        // stopped) now tell which of the drive's rows to keep.
         std::vector<MediaFile>().swap(scan.mediaFiles);
+        if (!cancelled() && index_) prune(*index_, key, root, prints);
+        // The fingerprints move (a drive's are the scan's largest data, so no second array of
+        // them is ever made).
         if (drivePrints.empty()) {
             drivePrints = std::move(prints);
         } else {
@@ -358,7 +377,7 @@ private:
     // 0 for a fresh scan or without a cache.
     int reportResume(const std::string& key, const std::string& sourceLabel, const std::vector<MediaFile>& files) {
         if (request_.fresh || !index_) return 0;
-        const int cached = index_->matchCount(key, pathsAndSizes(files));
+        const int cached = index_->matchCountSorted(key, pathsAndSizes(files));
         if (cached > 0) emit(scan_event::ResumeInfo{sourceLabel, cached, static_cast<int>(files.size())});
         return cached;
     }

@@ -4,6 +4,7 @@
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/RenameAside.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -376,6 +377,28 @@ int FingerprintIndex::matchCount(const std::string& volume, const std::vector<st
         int matches = 0;
         for (const auto& [path, byteSize] : files)
             if (auto it = sizes.find(path); it != sizes.end() && it->second == byteSize) ++matches;
+        return matches;
+    } catch (...) {
+        return 0;
+    }
+}
+
+int FingerprintIndex::matchCountSorted(const std::string& volume,
+                                       const std::vector<std::pair<std::string_view, int64_t>>& files) {
+    try {
+        Statement statement = tryPrepare("SELECT file_path, byte_size FROM fingerprints WHERE volume_label = ?;");
+        if (!statement) return 0;
+        bindText(statement.get(), 1, volume);
+        int matches = 0;
+        while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+            const auto* text = sqlite3_column_text(statement.get(), 0);
+            if (!text) continue;
+            const std::string_view path(reinterpret_cast<const char*>(text),
+                                        static_cast<size_t>(sqlite3_column_bytes(statement.get(), 0)));
+            auto at = std::lower_bound(files.begin(), files.end(), path,
+                                       [](const auto& file, std::string_view p) { return file.first < p; });
+            if (at != files.end() && at->first == path && at->second == sqlite3_column_int64(statement.get(), 1)) ++matches;
+        }
         return matches;
     } catch (...) {
         return 0;

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -70,6 +71,9 @@ public:
     // How many (path, byteSize) pairs have a row of the label with that path and exactly that
     // size. Modification times are not consulted. Never throws (0 on failure).
     int matchCount(const std::string& volume, const std::vector<std::pair<std::string, int64_t>>& files);
+    // The same for distinct paths sorted byte-wise (as a scan lists them), read in place: no
+    // copy of the label's rows or of the paths is made.
+    int matchCountSorted(const std::string& volume, const std::vector<std::pair<std::string_view, int64_t>>& files);
 
     // Deletes the label's rows at `root` or below it whose path is not in `keepingPaths`.
     // Rows outside the root are never touched ("/r" does not reach "/r2/x").

@@ -55,10 +55,16 @@ struct Frame {
     size_t next = 0;
 };
 
+// Sized exactly: a drive's media paths live through its whole scan (an appended-to string
+// would keep twice the capacity it needs).
 std::string joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    if (folder.back() == '/') return folder + name;
-    return folder + "/" + name;
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    if (folder.back() != '/') path += '/';
+    path += name;
+    return path;
 }
 
 // The subtree left out of a drive walk: the card root, by identity and by spelling.
