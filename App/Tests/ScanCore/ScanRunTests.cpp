@@ -9,12 +9,15 @@
 #include "Support/TestSandbox.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Index/FingerprintIndex.hpp"
+#include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <atomic>
+#include <set>
 #include <sstream>
 
 namespace brindlecove {
@@ -117,6 +120,62 @@ TEST_F(ScanRunTest, ParallelFingerprintingGivesTheEventsAndResultsOfOneThread) {
                                                   scan_event::CardProgress{MediaKind::photos, 40, 41, 0},
                                                   scan_event::CardProgress{MediaKind::photos, 41, 41, 0}}));
     EXPECT_EQ(std::get<scan_event::DriveStarted>(one.events[6]).label, label);
+}
+
+// Drive paths are held as plain bytes through the walk, the fingerprints, the cache and the
+// proofs: names that are not UTF-8 come out byte for byte, the drive's sidecar named by a card
+// file is kept, and the cache keeps exactly the rows of files still on the drive.
+TEST_F(ScanRunTest, DrivePathBytesSurviveIntoProofsAndCacheRows) {
+    writeDistinctMedia(TestMedia::jpeg, card() / "DCIM/P1.JPG", 1);
+    writeDistinctMedia(TestMedia::video, card() / "CLIPS/C0001.MOV", 2);
+    tessaline::testing::writeFile(card() / "CLIPS/C0001M01.XML", "<clip/>");
+    const fs::path drive = sandbox / "Backup";
+    const fs::path folder = drive / std::string("Tag \xff\xfe caf\xe9");
+    writeDistinctMedia(TestMedia::jpeg, folder / "P1.JPG", 1);
+    writeDistinctMedia(TestMedia::video, folder / "C0001.MOV", 2);
+    tessaline::testing::writeFile(folder / "C0001M01.XML", "<clip/>");
+    tessaline::testing::writeFile(folder / "C0002M01.XML", "<unrelated/>");
+    writeDistinctMedia(TestMedia::jpeg, drive / "gone.jpg", 3);
+    const std::string label = grant(drive);
+
+    const fs::path cacheFile = sandbox / "cache.db";
+    ScanRun::Environment env = environment(4);
+    env.openCache = [cacheFile] { return std::make_shared<tessaline::FingerprintIndex>(cacheFile); };
+    const ScanRequest request{card(), {label}, false, false};
+    Recorded first = run(request, env);
+    ASSERT_TRUE(reportOf(first));
+    const auto& report = *reportOf(first);
+    ASSERT_EQ(report.confirmed().size(), 2u) << describe(report);
+    std::set<std::string> proofs;
+    for (const auto& result : report.results) proofs.insert(result.status.path().native());
+    EXPECT_EQ(proofs, (std::set<std::string>{(folder / "C0001.MOV").native(), (folder / "P1.JPG").native()}));
+    ASSERT_EQ(report.otherFiles.size(), 1u);
+    ASSERT_TRUE(report.otherFiles[0].provenAt);
+    EXPECT_EQ(report.otherFiles[0].provenAt->native(), (folder / "C0001M01.XML").native());
+
+    const std::string driveKey = tessaline::volumeLabel(drive).value_or(drive.string());
+    auto driveRows = [&] {
+        std::set<std::string> paths;
+        for (const auto& print : tessaline::FingerprintIndex(cacheFile).fingerprints(driveKey))
+            paths.insert(print.url.native());
+        return paths;
+    };
+    const std::set<std::string> all{(drive / "gone.jpg").native(), (folder / "C0001.MOV").native(),
+                                    (folder / "P1.JPG").native()};
+    EXPECT_EQ(driveRows(), all);
+
+    // The next scan finds the drive's rows by their bytes, and a file gone from the drive
+    // loses its row.
+    fs::remove(drive / "gone.jpg");
+    Recorded second = run(request, env);
+    ASSERT_TRUE(reportOf(second));
+    EXPECT_EQ(describe(*reportOf(second)), describe(report));
+    bool resumed = false;
+    for (const ScanEvent& event : second.events)
+        if (auto* info = std::get_if<scan_event::ResumeInfo>(&event); info && info->sourceLabel == label)
+            resumed = info->cached == 2 && info->total == 2;
+    EXPECT_TRUE(resumed);
+    EXPECT_EQ(driveRows(), (std::set<std::string>{(folder / "C0001.MOV").native(), (folder / "P1.JPG").native()}));
 }
 
 TEST_F(ScanRunTest, StopInsideOrRightAfterTheByteProofNeverGivesAReport) {

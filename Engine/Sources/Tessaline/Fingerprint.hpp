@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Support/PathString.hpp"
 #include "Tessaline/TimestampSource.hpp"
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -16,7 +16,7 @@ namespace tessaline {
 // embedded, and then captureDate is set; filesystemDate goes with a date and no camera
 // flag; none goes with no date.
 struct Fingerprint {
-    std::filesystem::path url;
+    PathString url;
     int64_t byteSize = 0;
     std::optional<EpochSeconds> captureDate;
     std::optional<double> duration;  // seconds, video and audio only

@@ -137,6 +137,11 @@ TEST_F(FingerprintIndexTest, MatchCountComparesSizesOnly) {
     index.upsertBatch({{full("/c/a", 1), 0.0}, {full("/c/b", 2), 0.0}, {full("/c/c", 3), 0.0}}, "CARD");
     EXPECT_EQ(index.matchCount("CARD", {{"/c/a", 1}, {"/c/b", 20}, {"/c/c", 3}, {"/c/d", 4}}), 2);
     EXPECT_EQ(index.matchCount("OTHER", {{"/c/a", 1}}), 0);
+    // The in-place form over a scan's sorted list, path bytes that are not UTF-8 included.
+    index.upsert(full("/c/\xff\xfe.mov", 5), "CARD", 0.0);
+    const std::string odd = "/c/\xff\xfe.mov";
+    EXPECT_EQ(index.matchCountSorted("CARD", {{"/c/a", 1}, {"/c/b", 20}, {"/c/c", 3}, {"/c/d", 4}, {odd, 5}}), 3);
+    EXPECT_EQ(index.matchCountSorted("CARD", {}), 0);
 }
 
 TEST_F(FingerprintIndexTest, PruneStaysInsideTheRoot) {

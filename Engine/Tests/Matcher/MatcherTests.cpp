@@ -174,6 +174,6 @@ TEST(MatchResultTest, DescriptionAndAlphabeticalOrder) {
                                 r("/c/B.mov", MatchStatus::missing()), r("/a/X.MOV", MatchStatus::missing()),
                                 r("/c/a.mov", MatchStatus::missing())});
     std::vector<std::string> paths;
-    for (const auto& result : sorted) paths.push_back(result.group.primaryFiles.front().url);
+    for (const auto& result : sorted) paths.push_back(result.group.primaryFiles.front().url.native());
     EXPECT_EQ(paths, (std::vector<std::string>{"/c/a.mov", "/c/B.mov", "/c/c.mov", "/a/X.MOV", "/z/X.MOV"}));
 }

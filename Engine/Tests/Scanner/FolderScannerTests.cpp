@@ -99,6 +99,20 @@ TEST_F(FolderScannerTest, ADriveWalkListsOnlyTheOtherFilesItIsAskedFor) {
     EXPECT_TRUE(FolderScanner().scan(root(), false, std::nullopt, &none).otherFiles.empty());
 }
 
+TEST_F(FolderScannerTest, ADriveWalkListsOnlyTheSidecarsItIsAskedForAndEveryMediaFile) {
+    touch("Day1/C0001.MP4", "clip");
+    touch("Day1/C0001M01.XML", "<xml/>");
+    touch("Day1/C0002.MP4", "clip");
+    touch("Day1/C0002M01.XML", "<xml/>");
+    touch("Day2/c0001m01.xml", "<other/>");
+    const std::unordered_set<std::string> wanted{"c0001m01.xml"};
+    ScanResult r = FolderScanner().scan(root(), false, std::nullopt, &wanted);
+    EXPECT_EQ(relativePaths(r.sidecarFiles, root()), (Names{"Day1/C0001M01.XML", "Day2/c0001m01.xml"}));
+    EXPECT_EQ(r.sidecarFiles[1].byteSize, 8);
+    EXPECT_EQ(relativePaths(r.mediaFiles, root()), (Names{"Day1/C0001.MP4", "Day1/C0002.MP4"}));
+    EXPECT_EQ(scan().sidecarFiles.size(), 3u) << "a card walk lists every sidecar";
+}
+
 TEST_F(FolderScannerTest, SizesComeFromTheWalk) {
     touch("clip.mov", std::string(12345, 'a'));
     touch("empty.jpg", "");

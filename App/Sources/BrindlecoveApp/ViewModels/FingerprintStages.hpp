@@ -42,12 +42,20 @@ public:
     std::vector<tessaline::Fingerprint> run(const std::vector<tessaline::MediaFile>& files,
                                             tessaline::MetadataReader& reader, const CancelTest& isCancelled,
                                             const Progress& progress) const;
+    // The same, moving each read file's path into its fingerprint: those files' paths are
+    // empty afterwards (for a drive's list, which millions of paths would otherwise fill twice).
+    std::vector<tessaline::Fingerprint> runTakingPaths(std::vector<tessaline::MediaFile>& files,
+                                                       tessaline::MetadataReader& reader,
+                                                       const CancelTest& isCancelled, const Progress& progress) const;
 
 private:
-    void stage(MediaKind kind, const std::vector<const tessaline::MediaFile*>& files,
+    std::vector<tessaline::Fingerprint> run(const std::vector<tessaline::MediaFile>& files, bool takePaths,
+                                            tessaline::MetadataReader& reader, const CancelTest& isCancelled,
+                                            const Progress& progress) const;
+    void stage(MediaKind kind, const std::vector<const tessaline::MediaFile*>& files, bool takePaths,
                tessaline::MetadataReader& reader, const CancelTest& isCancelled, const Progress& progress,
                std::vector<tessaline::Fingerprint>& into) const;
-    void stageInParallel(MediaKind kind, const std::vector<const tessaline::MediaFile*>& files,
+    void stageInParallel(MediaKind kind, const std::vector<const tessaline::MediaFile*>& files, bool takePaths,
                          tessaline::MetadataReader& reader, const CancelTest& isCancelled,
                          const Progress& progress, std::vector<tessaline::Fingerprint>& into) const;
 

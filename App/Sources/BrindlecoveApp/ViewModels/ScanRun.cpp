@@ -20,6 +20,10 @@
 
 #include <sys/stat.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -76,26 +80,52 @@ bool liesOnCard(const Place& drive, const Place& card) {
     return card.node && LayeredMounts::current().showsDevice(drive.path, card.node->first);
 }
 
-std::vector<std::pair<std::string, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {
-    std::vector<std::pair<std::string, int64_t>> list;
+// Views of the files' paths (sorted, as the scanner lists them) with their sizes.
+std::vector<std::pair<std::string_view, int64_t>> pathsAndSizes(const std::vector<MediaFile>& files) {
+    std::vector<std::pair<std::string_view, int64_t>> list;
     list.reserve(files.size());
-    for (const MediaFile& file : files) list.emplace_back(file.url.string(), file.byteSize);
+    for (const MediaFile& file : files) list.emplace_back(file.url.native(), file.byteSize);
     return list;
 }
 
-std::unordered_set<std::string> pathSet(const std::vector<MediaFile>& files) {
-    std::unordered_set<std::string> set;
-    set.reserve(files.size());
-    for (const MediaFile& file : files) set.insert(file.url.string());
-    return set;
-}
-
+// `files` in the scanner's order (sorted by path bytes): a row is kept when its path is one
+// of them, looked up in the list itself rather than in a copy of a million paths.
 void prune(FingerprintIndex& index, const std::string& key, const fs::path& root, const std::vector<MediaFile>& files) {
+    auto keeps = [&files](const std::string& path) {
+        auto at = std::lower_bound(files.begin(), files.end(), path,
+                                   [](const MediaFile& file, const std::string& p) { return file.url.native() < p; });
+        return at != files.end() && at->url.native() == path;
+    };
     try {
-        index.prune(key, root.string(), pathSet(files));
+        index.pruneExcept(key, root.string(), keeps);
     } catch (...) {
         // A failed prune leaves stale rows, which are never trusted for changed files.
     }
+}
+
+// The same for a source's fingerprints (in stage order, so looked up through a sorted list
+// of their paths).
+void prune(FingerprintIndex& index, const std::string& key, const fs::path& root, const std::vector<Fingerprint>& prints) {
+    std::vector<std::string_view> paths;
+    paths.reserve(prints.size());
+    for (const Fingerprint& print : prints) paths.emplace_back(print.url.native());
+    std::sort(paths.begin(), paths.end());
+    try {
+        index.pruneExcept(key, root.string(), [&paths](const std::string& path) {
+            return std::binary_search(paths.begin(), paths.end(), std::string_view(path));
+        });
+    } catch (...) {
+        // A failed prune leaves stale rows, which are never trusted for changed files.
+    }
+}
+
+// Hands the memory the run's data freed back to the system. Measured reason: glibc keeps
+// freed chunks, so after a scan of a million drive files a tray app left open held most of
+// the scan's peak; returning pages is up to the C library, so elsewhere this does nothing.
+void giveBackFreedMemory() {
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
 }
 
 class Run {
@@ -297,13 +327,23 @@ private:
         const int cached = reportResume(key, label, scan.mediaFiles);
         CachingMetadataReader reader(inner_, index_, key, useCache(cached), flushEvery);
         std::vector<Fingerprint> prints =
-            stages_.run(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
+            stages_.runTakingPaths(scan.mediaFiles, reader, isCancelled_, [&](MediaKind kind, int done, int total, double elapsed) {
                 emit(scan_event::DriveProgress{label, kind, done, total, elapsed});
             });
         reader.flush();
-        if (!cancelled() && index_) prune(*index_, key, root, scan.mediaFiles);
-        drivePrints.insert(drivePrints.end(), std::make_move_iterator(prints.begin()),
-                           std::make_move_iterator(prints.end()));
+        // The walk's media list gave its paths to the fingerprints; those (complete unless
+        // stopped) now tell which of the drive's rows to keep.
+        std::vector<MediaFile>().swap(scan.mediaFiles);
+        if (!cancelled() && index_) prune(*index_, key, root, prints);
+        // The fingerprints move (a drive's are the scan's largest data, so no second array of
+        // them is ever made).
+        if (drivePrints.empty()) {
+            drivePrints = std::move(prints);
+        } else {
+            drivePrints.reserve(drivePrints.size() + prints.size());
+            drivePrints.insert(drivePrints.end(), std::make_move_iterator(prints.begin()),
+                               std::make_move_iterator(prints.end()));
+        }
         // The candidates for the card's sidecars and other files.
         for (auto* list : {&scan.sidecarFiles, &scan.otherFiles})
             for (MediaFile& file : *list)
@@ -339,7 +379,7 @@ private:
     // 0 for a fresh scan or without a cache.
     int reportResume(const std::string& key, const std::string& sourceLabel, const std::vector<MediaFile>& files) {
         if (request_.fresh || !index_) return 0;
-        const int cached = index_->matchCount(key, pathsAndSizes(files));
+        const int cached = index_->matchCountSorted(key, pathsAndSizes(files));
         if (cached > 0) emit(scan_event::ResumeInfo{sourceLabel, cached, static_cast<int>(files.size())});
         return cached;
     }
@@ -367,13 +407,15 @@ private:
 
 ScanOutcome ScanRun::perform(const ScanRequest& request, const Environment& environment, const CancelTest& isCancelled,
                              const EventSink& onEvent) {
+    ScanOutcome outcome = ScanFailure{"Couldn't scan card: an unexpected error occurred."};
     try {
-        return Run(request, environment, isCancelled, onEvent).perform();
+        outcome = Run(request, environment, isCancelled, onEvent).perform();
     } catch (const std::exception& error) {
-        return ScanFailure{std::string("Couldn't scan card: ") + error.what()};
+        outcome = ScanFailure{std::string("Couldn't scan card: ") + error.what()};
     } catch (...) {
-        return ScanFailure{"Couldn't scan card: an unexpected error occurred."};
     }
+    giveBackFreedMemory();
+    return outcome;
 }
 
 }  // namespace brindlecove

@@ -4,6 +4,7 @@
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/RenameAside.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -140,7 +141,7 @@ std::optional<int> columnInt(sqlite3_stmt* s, int column) {
 std::optional<Fingerprint> rowFingerprint(sqlite3_stmt* s) {
     auto path = columnText(s, 0);
     if (!path) return std::nullopt;
-    Fingerprint fingerprint{.url = fs::path(*path),
+    Fingerprint fingerprint{.url = std::move(*path),
                             .byteSize = sqlite3_column_int64(s, 1),
                             .captureDate = columnDouble(s, 2),
                             .duration = columnDouble(s, 5),
@@ -382,8 +383,35 @@ int FingerprintIndex::matchCount(const std::string& volume, const std::vector<st
     }
 }
 
+int FingerprintIndex::matchCountSorted(const std::string& volume,
+                                       const std::vector<std::pair<std::string_view, int64_t>>& files) {
+    try {
+        Statement statement = tryPrepare("SELECT file_path, byte_size FROM fingerprints WHERE volume_label = ?;");
+        if (!statement) return 0;
+        bindText(statement.get(), 1, volume);
+        int matches = 0;
+        while (sqlite3_step(statement.get()) == SQLITE_ROW) {
+            const auto* text = sqlite3_column_text(statement.get(), 0);
+            if (!text) continue;
+            const std::string_view path(reinterpret_cast<const char*>(text),
+                                        static_cast<size_t>(sqlite3_column_bytes(statement.get(), 0)));
+            auto at = std::lower_bound(files.begin(), files.end(), path,
+                                       [](const auto& file, std::string_view p) { return file.first < p; });
+            if (at != files.end() && at->first == path && at->second == sqlite3_column_int64(statement.get(), 1)) ++matches;
+        }
+        return matches;
+    } catch (...) {
+        return 0;
+    }
+}
+
 void FingerprintIndex::prune(const std::string& volume, const std::string& underRoot,
                              const std::unordered_set<std::string>& keepingPaths) {
+    pruneExcept(volume, underRoot, [&](const std::string& path) { return keepingPaths.contains(path); });
+}
+
+void FingerprintIndex::pruneExcept(const std::string& volume, const std::string& underRoot,
+                                   const std::function<bool(const std::string& path)>& keeps) {
     std::vector<sqlite3_int64> ids;
     {
         Statement select = prepare("SELECT id, file_path FROM fingerprints WHERE volume_label = ?;");
@@ -393,7 +421,7 @@ void FingerprintIndex::prune(const std::string& volume, const std::string& under
             auto path = columnText(select.get(), 1);
             if (!path) continue;
             bool candidate = path->starts_with(prefix) || *path == underRoot;
-            if (candidate && !keepingPaths.contains(*path)) ids.push_back(sqlite3_column_int64(select.get(), 0));
+            if (candidate && !keeps(*path)) ids.push_back(sqlite3_column_int64(select.get(), 0));
         }
     }
     if (ids.empty()) return;

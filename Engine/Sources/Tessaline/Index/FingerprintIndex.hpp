@@ -19,9 +19,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -69,11 +71,18 @@ public:
     // How many (path, byteSize) pairs have a row of the label with that path and exactly that
     // size. Modification times are not consulted. Never throws (0 on failure).
     int matchCount(const std::string& volume, const std::vector<std::pair<std::string, int64_t>>& files);
+    // The same for distinct paths sorted byte-wise (as a scan lists them), read in place: no
+    // copy of the label's rows or of the paths is made.
+    int matchCountSorted(const std::string& volume, const std::vector<std::pair<std::string_view, int64_t>>& files);
 
     // Deletes the label's rows at `root` or below it whose path is not in `keepingPaths`.
     // Rows outside the root are never touched ("/r" does not reach "/r2/x").
     void prune(const std::string& volume, const std::string& underRoot,
                const std::unordered_set<std::string>& keepingPaths);
+    // The same, keeping the rows whose path `keeps` answers true for (a scan asks its own
+    // sorted file list, so a million paths are not copied into a set).
+    void pruneExcept(const std::string& volume, const std::string& underRoot,
+                     const std::function<bool(const std::string& path)>& keeps);
 
     CacheStats stats();
     // Deletes every row and compacts the file.

@@ -408,10 +408,7 @@ std::optional<Index> nearestUniqueMatch(const Fingerprint& primary, const std::v
 }
 
 // Starts loading a path's text and its list of components (copying a path reads both).
-void prefetchPath(const fs::path& path) {
-    __builtin_prefetch(path.native().data());
-    if (!path.empty()) __builtin_prefetch(&*path.begin());
-}
+void prefetchPath(const PathString& path) { __builtin_prefetch(path.native().data()); }
 
 // A group's verdict by drive-file number; paths are copied once every group is decided.
 struct Verdict {

@@ -55,10 +55,16 @@ struct Frame {
     size_t next = 0;
 };
 
+// Sized exactly: a drive's media paths live through its whole scan (an appended-to string
+// would keep twice the capacity it needs).
 std::string joined(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
-    if (folder.back() == '/') return folder + name;
-    return folder + "/" + name;
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path += folder;
+    if (folder.back() != '/') path += '/';
+    path += name;
+    return path;
 }
 
 // The subtree left out of a drive walk: the card root, by identity and by spelling.
@@ -230,9 +236,10 @@ private:
         MediaFile::Kind kind;
         if (FolderScanner::mediaExtensions().count(extension))
             kind = MediaFile::Kind::media;
-        else if (scanner_.sidecarExtensions().count(extension))
+        else if (scanner_.sidecarExtensions().count(extension)) {
+            if (otherNames_ && !otherNames_->count(lowerName)) return;
             kind = MediaFile::Kind::sidecar;
-        else if (includeAllFiles_)
+        } else if (includeAllFiles_)
             kind = MediaFile::Kind::media;
         else {
             ++result_.skippedCount;
@@ -292,7 +299,7 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
             auto& list = item.kind == MediaFile::Kind::media     ? result.mediaFiles
                          : item.kind == MediaFile::Kind::sidecar ? result.sidecarFiles
                                                                  : result.otherFiles;
-            list.push_back(MediaFile{std::filesystem::path(joined(frame.path, name)), item.kind, item.size});
+            list.push_back(MediaFile{joined(frame.path, name), item.kind, item.size});
             continue;
         }
         Frame child;
@@ -307,8 +314,10 @@ ScanResult FolderScanner::scan(const std::filesystem::path& root, bool includeAl
 
     // Sorted by construction; the check keeps the order guaranteed if that ever breaks.
     auto byPath = [](const MediaFile& a, const MediaFile& b) { return a.url.native() < b.url.native(); };
-    for (auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles})
+    for (auto* list : {&result.mediaFiles, &result.sidecarFiles, &result.otherFiles}) {
         if (!std::is_sorted(list->begin(), list->end(), byPath)) std::stable_sort(list->begin(), list->end(), byPath);
+        list->shrink_to_fit();  // a drive's lists live through its fingerprinting: no growth slack
+    }
     std::sort(result.unreadableFolders.begin(), result.unreadableFolders.end(),
               [](const auto& a, const auto& b) { return a.native() < b.native(); });
     return result;

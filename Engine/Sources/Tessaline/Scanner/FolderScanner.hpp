@@ -28,9 +28,11 @@ public:
     // without it they are counted as skipped and listed as other files.
     // `excluding` names a subtree left out of the walk and the counts (a drive scan passes
     // the card root), matched by device and inode and by path.
-    // `otherNames`, when given, limits the other files listed to those whose ASCII-lowercased
-    // name is in it (a drive walk looks only for the names the card's other files have, so a
-    // drive full of unrelated files costs no more than before); they are counted either way.
+    // `otherNames`, when given, limits the sidecar and other files listed to those whose
+    // ASCII-lowercased name is in it (a drive walk looks only for the names the card's
+    // sidecars and other files have, so a drive full of unrelated files costs no more memory
+    // than its media); skipped files are counted either way, and left-out sidecars are not
+    // part of totalCount.
     // Throws ScanError::cannotEnumerate(root) when the root cannot be opened as a folder;
     // unreadable folders below it are listed in the result and the walk goes on.
     ScanResult scan(const std::filesystem::path& root, bool includeAllFiles,

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "Tessaline/Support/PathString.hpp"
+
 #include <cstdint>
-#include <filesystem>
 
 namespace tessaline {
 
@@ -10,7 +11,7 @@ struct MediaFile {
     // other: a file of no listed type (neither media nor sidecar by its extension).
     enum class Kind { media, sidecar, other };
 
-    std::filesystem::path url;  // as the walk found it: the root joined with the relative names
+    PathString url;  // as the walk found it: the root joined with the relative names
     Kind kind = Kind::media;
     int64_t byteSize = 0;       // 0 when the size could not be read
 };
