@@ -111,6 +111,16 @@ std::vector<std::string> firstNames(const std::vector<std::string>& names) {
     return first;
 }
 
+// "Changed since the scan", naming the first few of the files (relative paths) by their names.
+VerificationStanding changedStanding(const std::vector<std::string>& changed) {
+    VerificationStanding standing{VerificationStanding::Kind::changedSinceScan, 0};
+    standing.files = static_cast<int>(changed.size());
+    std::vector<std::string> names;
+    for (const auto& relative : changed) names.push_back(tessaline::lastComponent(relative));
+    standing.fileNames = firstNames(names);
+    return standing;
+}
+
 // The standing of a card whose report an erase was started on: erased, or changed since when
 // files were added after the erase or the card could not be read completely.
 VerificationStanding erasedStanding(const tessaline::VerificationReport& report, const Inputs& in) {
@@ -119,12 +129,7 @@ VerificationStanding erasedStanding(const tessaline::VerificationReport& report,
     if (!in.files) return {Kind::erasedSinceScan, 0};
     const std::vector<std::string> added = addedSinceScan(report, *in.files);
     if (added.empty()) return {Kind::erasedSinceScan, 0};
-    VerificationStanding standing{Kind::changedSinceScan, 0};
-    standing.files = static_cast<int>(added.size());
-    std::vector<std::string> names;
-    for (const auto& relative : added) names.push_back(tessaline::lastComponent(relative));
-    standing.fileNames = firstNames(names);
-    return standing;
+    return changedStanding(added);
 }
 
 }  // namespace
@@ -170,14 +175,7 @@ VerificationStanding standing(const Inputs& in) {
         }
         std::vector<std::string> changed;
         if (in.files) changed = *changedSinceScan(report, *in.files);
-        if (!changed.empty() || in.filesUnreadable) {
-            VerificationStanding standing{Kind::changedSinceScan, 0};
-            standing.files = static_cast<int>(changed.size());
-            std::vector<std::string> names;
-            for (const auto& relative : changed) names.push_back(tessaline::lastComponent(relative));
-            standing.fileNames = firstNames(names);
-            return standing;
-        }
+        if (!changed.empty() || in.filesUnreadable) return changedStanding(changed);
     }
     return result;
 }
