@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/Views/ElidedComboBox.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -81,7 +82,7 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
                 QColor());
     volumeColumn->addWidget(empty_);
     volumeRows_ = new QFormLayout;
-    volume_ = new QComboBox(volumeBox);
+    volume_ = new ElidedComboBox(volumeBox);
     volume_->setObjectName(QStringLiteral("format.volume"));
     volumeRows_->addRow(QStringLiteral("Volume"), volume_);
     volumeColumn->addLayout(volumeRows_);
@@ -151,6 +152,7 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     confirmTitle_ = new QLabel(reformatBox);
     confirmTitle_->setObjectName(QStringLiteral("format.confirmationTitle"));
     confirmTitle_->setTextFormat(Qt::PlainText);
+    confirmTitle_->setWordWrap(true);
     confirmation_ = new QLineEdit(reformatBox);
     confirmation_->setObjectName(QStringLiteral("format.confirmation"));
     confirmRows_->addRow(confirmTitle_, confirmation_);
@@ -216,8 +218,10 @@ void DriveFormatView::repopulateVolumes() {
     const QSignalBlocker block(volume_);
     volume_->clear();
     volume_->addItem(QStringLiteral("Choose\u2026"));
-    for (size_t i = 0; i < vm_->volumes().size(); ++i)
+    for (size_t i = 0; i < vm_->volumes().size(); ++i) {
         volume_->addItem(vm_->entryTitle(i), VM::path(vm_->volumes()[i]));
+        volume_->setItemData(volume_->count() - 1, vm_->entryTitle(i), Qt::ToolTipRole);
+    }
     const auto& selected = vm_->selectedVolumePath();
     volume_->setCurrentIndex(selected ? std::max(0, volume_->findData(*selected)) : 0);
 }
@@ -301,7 +305,7 @@ void DriveFormatView::render() {
     if (routeProblem) routeProblem_->set(QStringLiteral("xmark.octagon.fill"), *routeProblem, Style::bad());
     routeProblem_->setVisible(routeProblem.has_value());
     const QString title = QStringLiteral("Type the volume's name (%1) to confirm").arg(volumeName);
-    FormText::setText(confirmTitle_, title);
+    FormText::setText(confirmTitle_, FormText::breakable(title));
     if (confirmation_->placeholderText() != title) {
         confirmation_->setPlaceholderText(title);
         confirmation_->setAccessibleName(title);
