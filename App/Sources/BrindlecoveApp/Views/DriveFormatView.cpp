@@ -149,10 +149,11 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     routeProblem_->setObjectName(QStringLiteral("format.routeProblem"));
     reformatColumn->addWidget(routeProblem_);
     confirmRows_ = new QFormLayout;
+    // In a narrow window the field goes below its title rather than off the page.
+    confirmRows_->setRowWrapPolicy(QFormLayout::WrapLongRows);
     confirmTitle_ = new QLabel(reformatBox);
     confirmTitle_->setObjectName(QStringLiteral("format.confirmationTitle"));
     confirmTitle_->setTextFormat(Qt::PlainText);
-    confirmTitle_->setWordWrap(true);
     confirmation_ = new QLineEdit(reformatBox);
     confirmation_->setObjectName(QStringLiteral("format.confirmation"));
     confirmRows_->addRow(confirmTitle_, confirmation_);
@@ -305,7 +306,12 @@ void DriveFormatView::render() {
     if (routeProblem) routeProblem_->set(QStringLiteral("xmark.octagon.fill"), *routeProblem, Style::bad());
     routeProblem_->setVisible(routeProblem.has_value());
     const QString title = QStringLiteral("Type the volume's name (%1) to confirm").arg(volumeName);
-    FormText::setText(confirmTitle_, FormText::breakable(title));
+    // A long name is cut in the middle here (the warning above shows it whole), so the field
+    // beside it keeps its room.
+    const QString shortName = confirmTitle_->fontMetrics().elidedText(
+        volumeName, Qt::ElideMiddle, confirmTitle_->fontMetrics().averageCharWidth() * 16);
+    FormText::setText(confirmTitle_, QStringLiteral("Type the volume's name (%1) to confirm").arg(shortName));
+    confirmTitle_->setToolTip(shortName == volumeName ? QString() : title);
     if (confirmation_->placeholderText() != title) {
         confirmation_->setPlaceholderText(title);
         confirmation_->setAccessibleName(title);

@@ -207,7 +207,7 @@ QWidget* SettingsView::makeCacheGroup() {
             auto* name = new ElidedLabel(group);
             name->setObjectName(QStringLiteral("settings.cacheVolume"));
             name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-            name->setMaximumWidth(name->fontMetrics().averageCharWidth() * 30);
+            name->setMaximumWidth(name->fontMetrics().averageCharWidth() * 40);
             name->setFullText(QString::fromStdString(volume.label));
             form->addRow(name, plainLabel(SettingsModel::volumeRowText(volume), group));
         }
