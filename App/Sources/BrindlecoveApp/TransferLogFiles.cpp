@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QSysInfo>
 
+#include <filesystem>
+
 namespace brindlecove {
 
 using tessaline::TransferLog;
@@ -69,6 +71,18 @@ void TransferLogFiles::writeAll(const TransferLog& log, const QString& folder, c
     const QDir dir(folder);
     for (Artifact artifact : {Artifact::csv, Artifact::json, Artifact::mhl, Artifact::pdf})
         write(artifact, log, dir.filePath(stem + QLatin1Char('.') + extension(artifact)));
+}
+
+QStringList TransferLogFiles::existingNames(const QString& folder, const QString& stem) {
+    QStringList names;
+    for (Artifact artifact : {Artifact::csv, Artifact::json, Artifact::mhl, Artifact::pdf}) {
+        const QString name = stem + QLatin1Char('.') + extension(artifact);
+        std::error_code error;
+        const auto status = std::filesystem::symlink_status(fsPath(QDir(folder).filePath(name)), error);
+        // A name that can't be looked at counts as taken: the export would replace it.
+        if (status.type() != std::filesystem::file_type::not_found) names.append(name);
+    }
+    return names;
 }
 
 void TransferLogFiles::writeAtomically(const QString& path, const QByteArray& bytes) {

@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <string>
@@ -47,8 +48,14 @@ public:
 
     // Creates `folder` with its parents, then writes <stem>.csv, <stem>.json, <stem>.mhl and
     // <stem>.pdf in that order, replacing same-named files. Stops at the first failure and
-    // throws it; the files written before it stay.
+    // throws it; the files written before it stay. Callers ask before replacing (see
+    // existingNames).
     void writeAll(const tessaline::TransferLog& log, const QString& folder, const QString& stem) const;
+
+    // The names among the four of writeAll that something in `folder` already has (a file,
+    // a link, even a broken one, or a folder), in writeAll's order; empty when the folder
+    // does not exist.
+    static QStringList existingNames(const QString& folder, const QString& stem);
 
     // Writes `bytes` to `path` atomically through the engine's checked writer. Throws
     // tessaline::FileWriteError on failure, leaving a file already at `path` untouched.

@@ -6,6 +6,7 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "Support/AppTestSandbox.hpp"
 
 #include "Tessaline/Copy/CopyError.hpp"
@@ -264,7 +265,8 @@ TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuri
 }
 
 TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpeedValues) {
-    const fs::path card = makeCard(6);
+    // More files than one batch writes ahead, so the stop leaves some of them uncopied.
+    const fs::path card = makeCard(70);
     const fs::path destination = sandbox / "backup";
     auto gate = makeGate();
     CopyViewModel model(dependencies(heldAfterFirstFile(gate)));
@@ -280,7 +282,8 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     EXPECT_TRUE(model.wasStopped());
     EXPECT_TRUE(log->wasCancelled);
     EXPECT_GE(log->fileCount(), 1);
-    EXPECT_EQ(log->plannedFileCount, 6);
+    EXPECT_EQ(log->plannedFileCount, 70);
+    EXPECT_LT(log->fileCount(), 70);
     EXPECT_EQ(log->standing().kind, TransferLog::TransferStanding::Kind::cancelledIncomplete);
     // Nothing unproven is left at the destination: the first file's copy, and copies proven
     // ahead of the stop in the same batch (a proven copy under its final name stays), each a
@@ -299,6 +302,94 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     }
     EXPECT_EQ(listed, onDisk);
     ASSERT_TRUE(waitFor([&] { return archived->load() == 1; })) << "a stopped run's log is filed too";
+}
+
+// A Stop that comes when nothing is left to cut short: during the last file (the engine
+// finishes a file it started), after the engine proved every file of its last batch, or
+// after the last file was verified and the engine returned. The run is complete: the view
+// model does not call it stopped and the archived log carries no stopped or failed tag.
+TEST_F(CopyViewModelTest, AStopThatCutNothingShortLeavesACompleteUnstoppedRun) {
+    struct Case {
+        const char* name;
+        std::function<CopyViewModel::CopyRunner(std::shared_ptr<Gate>)> runner;
+        fs::path card;
+        int files = 0;
+    };
+    // Holds the engine once the last file has started (its events sent live, one batch of
+    // its own: it is larger than a batch writes ahead).
+    auto duringLastFile = [](std::shared_ptr<Gate> gate) -> CopyViewModel::CopyRunner {
+        return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                      const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                      const CopyEngine::EventHandler& onEvent) {
+            return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+                onEvent(event);
+                const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event);
+                if (progress && progress->fileBytes > (int64_t{256} << 20) && progress->bytesCopiedThisFile > 0 &&
+                    !gate->fired.exchange(true)) {
+                    gate->reached.set_value();
+                    gate->goFuture.wait();
+                }
+            });
+        };
+    };
+    auto afterReturn = [](std::shared_ptr<Gate> gate) -> CopyViewModel::CopyRunner {
+        return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
+                      const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
+                      const CopyEngine::EventHandler& onEvent) {
+            auto run = CopyEngine().copy(c, d, o, s, cancel, onEvent);
+            gate->reached.set_value();
+            gate->goFuture.wait();
+            return run;
+        };
+    };
+    // One batch holds the whole small card; the large card's last file in copy order is
+    // larger than a batch, so it is copied on its own.
+    const fs::path small = makeCard(4, "small");
+    const fs::path large = makeCard(4, "large");
+    writePatternFile(large / "DCIM" / "100TEST" / "CLIP_9.MOV", (size_t{260} << 20) + 5, 99);
+    const Case cases[] = {
+        {"during the large last file", duringLastFile, large, 5},
+        {"inside the last batch", [](std::shared_ptr<Gate> gate) { return heldAfterFirstFile(gate); }, small, 4},
+        {"after the engine returned", afterReturn, small, 4}};
+    int round = 0;
+    for (const Case& c : cases) {
+        const fs::path& card = c.card;
+        SCOPED_TRACE(c.name);
+        auto filed = std::make_shared<std::optional<tessaline::ArchivedLog>>();
+        auto filedCount = std::make_shared<std::atomic<int>>(0);
+        auto gate = makeGate();
+        auto d = dependencies(c.runner(gate));
+        d.archive = [filed, filedCount](const TransferLog& log) {
+            *filed = LogArchiveProvider::shared().archiveTransfer(log);
+            ++*filedCount;
+            return std::optional<QString>();
+        };
+        CopyViewModel model(std::move(d));
+        const fs::path destination = sandbox / ("backup" + std::to_string(round++));
+        choose(model, card, destination);
+        model.start();
+        ASSERT_TRUE(waitUntilHeld(*gate));
+        model.stop();
+        gate->release();
+        ASSERT_TRUE(finish(model));
+
+        auto log = doneLog(model);
+        ASSERT_TRUE(log);
+        EXPECT_FALSE(log->wasCancelled) << log->summary();
+        EXPECT_TRUE(log->allVerified()) << log->summary();
+        EXPECT_EQ(log->verifiedCount(), c.files);
+        EXPECT_FALSE(model.wasStopped());
+        for (const auto& outcome : log->outcomes)
+            EXPECT_EQ(fs::file_size(outcome.destinationURL), fs::file_size(outcome.sourceURL)) << outcome.relativePath;
+        const auto verdict = TransferTexts::copyVerdict(model.wasStopped(), *log);
+        EXPECT_EQ(verdict.text, QStringLiteral("All %1 files copied and verified byte-for-byte").arg(c.files));
+        EXPECT_EQ(TransferTexts::copyCounts(*log), QStringLiteral("Verified %1 · Already present 0 · Failed 0").arg(c.files));
+
+        ASSERT_TRUE(waitFor([&] { return filedCount->load() == 1; }));
+        ASSERT_TRUE(filed->has_value());
+        EXPECT_FALSE((*filed)->wasStopped);
+        EXPECT_FALSE((*filed)->hasProblem);
+    }
 }
 
 TEST_F(CopyViewModelTest, StopDuringTheSettleWaitEndsWithAnEmptyStoppedLog) {

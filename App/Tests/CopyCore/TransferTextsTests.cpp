@@ -50,15 +50,23 @@ TEST(TransferTexts, ProgressLinesRoundAndCountFromOne) {
 }
 
 TEST(TransferTexts, CopyVerdictFollowsTheStopFirstThenTheLog) {
-    const auto verified = logOf({outcome("a", Status::copiedVerified()), outcome("b", Status::skippedAlreadyPresent())}, 2);
-    auto v = TransferTexts::copyVerdict(true, verified);
+    // A stopped run counts the files that landed (verified or already present), never the
+    // failed ones.
+    const auto stopped = logOf({outcome("a", Status::copiedVerified()), outcome("b", Status::skippedAlreadyPresent()),
+                                outcome("c", Status::failed("Disk full."))},
+                               6, true);
+    auto v = TransferTexts::copyVerdict(true, stopped);
     EXPECT_EQ(v.text, "Stopped early — 2 files finished before the stop. The card was NOT fully copied.");
     EXPECT_EQ(v.symbol, "stop.circle.fill");
     EXPECT_EQ(v.tone, Tone::warn);
 
-    v = TransferTexts::copyVerdict(false, verified);
-    EXPECT_EQ(v.text, "All 2 files copied and verified byte-for-byte");
-    EXPECT_EQ(v.tone, Tone::good);
+    // A stop that cut nothing short: every planned file handled and verified.
+    const auto verified = logOf({outcome("a", Status::copiedVerified()), outcome("b", Status::skippedAlreadyPresent())}, 2);
+    for (bool told : {false, true}) {
+        v = TransferTexts::copyVerdict(told, verified);
+        EXPECT_EQ(v.text, "All 2 files copied and verified byte-for-byte");
+        EXPECT_EQ(v.tone, Tone::good);
+    }
 
     const auto allPresent = logOf({outcome("a", Status::skippedAlreadyPresent()), outcome("b", Status::skippedAlreadyPresent())}, 2);
     EXPECT_EQ(TransferTexts::copyVerdict(false, allPresent).text, "All 2 files copied and verified byte-for-byte");

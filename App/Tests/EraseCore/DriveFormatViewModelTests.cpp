@@ -109,6 +109,56 @@ TEST_F(DriveFormatViewModelTest, ReformatsALoopVolumeToExfatAndThenFat32) {
     EXPECT_EQ(blkidTag(volume.device(), "LABEL"), "MY CARD 202");
 }
 
+// A reformat that mounts the volume again where it was (as the disk service does): choosing
+// it again and Refresh inspect the new file system, and the form runs a second reformat.
+TEST_F(DriveFormatViewModelTest, AVolumeMountedAgainAfterItsReformatCanBeCheckedAndReformattedAgain) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& volume = loops.add("ext4", "FIRST");
+    auto backend = withoutBus(true);
+    backend.reformat = [real = backend.reformat](const fs::path& path, DriveFormat format, std::string_view name,
+                                                 const VM::Facts& facts, VM::Route::Kind kind) {
+        auto result = real(path, format, name, facts, kind);
+        if (!result.mountPath && runCommand({"mount.exfat-fuse", facts.deviceIdentifier, path.string()}).exitCode == 0)
+            result.mountPath = qstr(path);
+        return result;
+    };
+    auto vm = realModel(std::move(backend));
+    selectAndWait(*vm, volume.mountPoint());
+    vm->setConfirmationText("FIRST");
+    vm->setNewName("SECOND");
+    vm->run();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
+    ASSERT_EQ(vm->phase(), VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cSECOND\u201d.")}))
+        << phaseText(*vm);
+    ASSERT_EQ(vm->selectedVolumePath(), qstr(volume.mountPoint()));
+    ASSERT_TRUE(vm->facts().has_value());
+    EXPECT_EQ(vm->facts()->volumeName, "SECOND");
+
+    // Chosen again: inspected afresh, and with its name typed the form can run.
+    vm->setSelectedVolumePath(qstr(volume.mountPoint()));
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Inspecting{}));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    ASSERT_EQ(vm->phase(), VM::Phase(VM::Ready{})) << phaseText(*vm);
+    EXPECT_EQ(vm->facts()->volumeName, "SECOND");
+    vm->setConfirmationText("SECOND");
+    EXPECT_TRUE(vm->canRun());
+
+    // A second reformat, then Refresh: inspected afresh, and it can run once more.
+    vm->setNewName("THIRD");
+    vm->run();
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 60'000));
+    ASSERT_EQ(vm->phase(), VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cTHIRD\u201d.")}))
+        << phaseText(*vm);
+    EXPECT_EQ(blkidTag(volume.device(), "LABEL"), "THIRD");
+    vm->refreshVolumes();
+    EXPECT_EQ(vm->phase(), VM::Phase(VM::Inspecting{}));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    ASSERT_EQ(vm->phase(), VM::Phase(VM::Ready{})) << phaseText(*vm);
+    EXPECT_EQ(vm->facts()->volumeName, "THIRD");
+    vm->setConfirmationText("THIRD");
+    EXPECT_TRUE(vm->canRun());
+}
+
 TEST_F(DriveFormatViewModelTest, AVolumeSwappedInAtTheSamePathIsNotFormatted) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     auto& first = loops.add("ext4", "CARD");
@@ -325,10 +375,19 @@ TEST_F(DriveFormatViewModelTest, ADoneReformatShowsTheVolumeWhereItWasMountedAga
     EXPECT_EQ(vm.facts()->volumeName, "NEWCARD");
     EXPECT_EQ(vm.newName(), "NEWCARD");
     EXPECT_EQ(vm.confirmationText(), "");
+    // The volume as mounted again was inspected: its name typed, the form can run again.
     vm.setConfirmationText("NEWCARD");
-    EXPECT_FALSE(vm.canRun()) << "another reformat needs the volume checked again";
+    EXPECT_TRUE(vm.canRun());
+    // Refresh and choosing the volume again each inspect it afresh.
+    const int inspected = held.inspections;
     vm.refreshVolumes();
-    EXPECT_EQ(vm.phase(), VM::Phase(VM::Done{QString::fromUtf8("Reformatted as ExFAT, named \u201cNEWCARD\u201d.")}));
+    EXPECT_EQ(vm.phase(), VM::Phase(VM::Inspecting{}));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    EXPECT_EQ(held.inspections, inspected + 1);
+    ASSERT_EQ(vm.phase(), VM::Phase(VM::Ready{}));
+    EXPECT_EQ(vm.selectedVolumePath(), QString("/media/u/NEWCARD"));
+    vm.setConfirmationText("NEWCARD");
+    EXPECT_TRUE(vm.canRun());
 
     // Not mounted again: what was made, and that it is ready, with the service's reason.
     DriveFormatBackend::Result unmounted{std::nullopt, "Filesystem type exfat not configured in kernel."};

@@ -27,6 +27,8 @@
 
 #include <unistd.h>
 
+#include <map>
+
 #include <gtest/gtest.h>
 
 using namespace brindlecove;
@@ -49,9 +51,15 @@ protected:
     std::optional<QString> saveAnswer;
     std::optional<QString> folderAnswer;
     std::function<void()> duringPanel;
+    std::vector<Confirmation> questions;
+    bool replaceAnswer = true;
 
     Dialogs dialogs() {
         Dialogs d;
+        d.confirm = [this](const Confirmation& question) {
+            questions.push_back(question);
+            return replaceAnswer;
+        };
         d.saveFile = [this](const SaveRequest& request) {
             saves.push_back(request);
             if (duringPanel) duringPanel();
@@ -228,6 +236,66 @@ TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
                                             "Brindlecove-transfer-log.mhl", "Brindlecove-transfer-log.pdf"}));
     EXPECT_EQ(readFile(sandbox / "all" / "new" / "Brindlecove-transfer-log.csv"), readFile(sandbox / "out" / "log.csv"));
     EXPECT_FALSE(alert(view));
+    EXPECT_FALSE(view.exportError());
+}
+
+// A delivery folder that already holds another card's export: "All four" asks before it
+// replaces anything, naming the files; No leaves every byte, Yes replaces all four.
+TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeReplacing) {
+    ProductionLogView view(model, dialogs());
+    auto cardA = sampleLog();
+    model.setLastLog(cardA);
+    drainEvents();
+    const fs::path delivery = sandbox / "delivery";
+    folderAnswer = qpath(delivery);
+    action(view, "productionLog.export.all")->trigger();
+    EXPECT_TRUE(questions.empty()) << "a new folder holds nothing to replace";
+    const std::vector<std::string> names = {"Brindlecove-transfer-log.csv", "Brindlecove-transfer-log.json",
+                                            "Brindlecove-transfer-log.mhl", "Brindlecove-transfer-log.pdf"};
+    std::map<std::string, std::string> before;
+    for (const auto& name : names) before[name] = readFile(delivery / name);
+    writeFile(delivery / "notes.txt", "the crew's own file");
+
+    TransferLog b = *cardA;
+    b.outcomes.resize(1);
+    b.plannedFileCount = 1;
+    b.sourceURL = sandbox / "cardB";
+    model.setLastLog(std::make_shared<const TransferLog>(b));
+    drainEvents();
+
+    auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& entry : fs::directory_iterator(delivery))
+            files[entry.path().filename().string()] = readFile(entry.path());
+        return files;
+    };
+    const auto untouched = listing();
+    replaceAnswer = false;
+    action(view, "productionLog.export.all")->trigger();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0].title.toStdString(),
+              "Replace Brindlecove-transfer-log.csv, Brindlecove-transfer-log.json, Brindlecove-transfer-log.mhl, "
+              "Brindlecove-transfer-log.pdf in " +
+                  delivery.string() + "?");
+    EXPECT_EQ(questions[0].actionText, "Replace");
+    EXPECT_EQ(listing(), untouched) << "No writes nothing";
+    EXPECT_FALSE(view.exportError());
+
+    // One of the four names taken is enough to ask, and only that one is named.
+    for (const auto& name : {names[0], names[1], names[3]}) fs::remove(delivery / name);
+    action(view, "productionLog.export.all")->trigger();
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions[1].title.toStdString(), "Replace Brindlecove-transfer-log.mhl in " + delivery.string() + "?");
+    EXPECT_EQ(readFile(delivery / names[2]), before[names[2]]);
+    EXPECT_FALSE(fs::exists(delivery / names[0]));
+
+    replaceAnswer = true;
+    action(view, "productionLog.export.all")->trigger();
+    ASSERT_EQ(questions.size(), 3u);
+    for (const auto& name : names) ASSERT_TRUE(fs::exists(delivery / name)) << name;
+    EXPECT_NE(readFile(delivery / names[2]), before[names[2]]) << "Yes replaces";
+    EXPECT_EQ(readFile(delivery / names[0]).find("A004.MOV"), std::string::npos) << "card B's log";
+    EXPECT_EQ(readFile(delivery / "notes.txt"), "the crew's own file");
     EXPECT_FALSE(view.exportError());
 }
 

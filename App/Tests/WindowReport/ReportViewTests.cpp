@@ -216,6 +216,20 @@ TEST_F(ReportViewTest, ASuggestedDestinationShowsItsNote) {
     EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(drive));
     EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
               "Where the 2 already-synced files live. Use Change… to pick somewhere else.");
+
+    // The next card's report confirms no clip: no suggestion, no note, nothing to sync to.
+    scan->setLastReport(makeReport({clip({fingerprint("/d/1.MOV", 1)}, MatchStatus::missing())}));
+    EXPECT_FALSE(rescue->destination());
+    EXPECT_FALSE(shown("rescue.destinationLabel"));
+    EXPECT_FALSE(shown("rescue.destinationPath"));
+    EXPECT_FALSE(shown("rescue.suggestionNote"));
+    EXPECT_FALSE(find<QPushButton>("rescue.sync")->isEnabled());
+    // A suggestion again, from a report with one confirmed clip: its own count.
+    scan->setLastReport(makeReport({clip({fingerprint("/e/1.MOV", 1)}, MatchStatus::confirmed(drive / "A/1.MOV")),
+                                    clip({fingerprint("/e/2.MOV", 1)}, MatchStatus::missing())}));
+    EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(drive / "A"));
+    EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
+              "Where the 1 already-synced files live. Use Change… to pick somewhere else.");
 }
 
 TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {

@@ -3,6 +3,7 @@
 // including the ones of drives no longer granted, and the controls' enabled states.
 
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/ScanView.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
 #include "BrindlecoveApp/Views/TrendChart.hpp"
@@ -236,7 +237,7 @@ TEST_F(ScanViewTest, StartNeedsACardAndFreshScanGoesThroughTheMenuAction) {
     find<QPushButton>("scan.card.choose")->click();
     drainEvents();
     EXPECT_TRUE(shown("scan.card.selected"));
-    EXPECT_EQ(find<QLabel>("scan.card.path")->text(), qpath(sandbox / "CARD"));
+    EXPECT_EQ(find<ElidedLabel>("scan.card.path")->fullText(), qpath(sandbox / "CARD"));
     EXPECT_TRUE(find<QToolButton>("scan.start")->isEnabled());
     find<QAction>("scan.fresh")->trigger();
     drainEvents();

@@ -147,6 +147,18 @@ TEST(TransferLogTest, FromRunTakesThePlannedNumbers) {
     EXPECT_EQ(log.plannedBytes, 3000);
     EXPECT_EQ(log.standing(), Standing::incomplete(1, 3));
     EXPECT_EQ(log.duration(), 10);
+
+    // Stopped: cancelled while a planned file went unhandled or before anything was planned,
+    // not once every planned file was handled.
+    run.wasCancelled = true;
+    EXPECT_TRUE(TransferLog::fromRun("/card", "/drive", true, 10, 20, run).wasCancelled);
+    EXPECT_TRUE(TransferLog::fromRun("/card", "/drive", true, 10, 20, CopyEngine::CopyRun{{}, true, 0, 0}).wasCancelled);
+    run.outcomes = {outcome("A.MOV", Status::copiedVerified()), outcome("B.MOV", Status::skippedAlreadyPresent()),
+                    outcome("C.MOV", Status::copiedVerified())};
+    log = TransferLog::fromRun("/card", "/drive", true, 10, 20, run);
+    EXPECT_FALSE(log.wasCancelled);
+    EXPECT_TRUE(log.allVerified());
+    EXPECT_EQ(log.standing(), Standing::verified(3));
 }
 
 }  // namespace

@@ -197,9 +197,11 @@ void CopyViewModel::applyProgress(CopyingPhase progress) {
 
 void CopyViewModel::applyResult(quint64 runId, std::shared_ptr<const TransferLog> log,
                                 std::optional<QString> failure) {
-    // Posted calls run only for the current run, so the current flag is this run's; a Stop
-    // given after the engine returned, before this call, counts too.
-    wasStopped_ = runs_.currentFlag()->isCancelled();
+    // A run that returned a log was stopped when its log says so: a Stop the engine noticed
+    // only after every planned file was handled, or given after it returned, cut nothing
+    // short. A run without a log falls back to the flag (posted calls run only for the
+    // current run, so the current flag is this run's).
+    wasStopped_ = log ? log->wasCancelled : runs_.currentFlag()->isCancelled();
     runs_.finish(runId);
     if (log) {
         lastLog_ = log;

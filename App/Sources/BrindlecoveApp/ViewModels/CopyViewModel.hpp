@@ -103,7 +103,8 @@ public:
     bool preserveStructure() const { return preserveStructure_; }
     // Read by the next start(); a running copy keeps the value it started with.
     void setPreserveStructure(bool preserve);
-    // Whether the last finished run had been told to stop (read after its worker returned).
+    // Whether the last finished run stopped early: its log is marked cancelled (a run that
+    // ended without a log: whether it had been told to stop).
     bool wasStopped() const { return wasStopped_; }
     // Set when the last run's log could not be filed where the Logs section says logs are
     // saved: where it went and why. Cleared when the next run starts.

@@ -65,7 +65,8 @@ bool DriveFormatViewModel::isBusy() const {
 }
 
 bool DriveFormatViewModel::needsNewCheck() const {
-    return std::holds_alternative<Refused>(phase_) || std::holds_alternative<Failed>(phase_);
+    return std::holds_alternative<Refused>(phase_) || std::holds_alternative<Failed>(phase_) ||
+           std::holds_alternative<Done>(phase_);
 }
 
 void DriveFormatViewModel::refreshVolumes() {
@@ -91,7 +92,7 @@ void DriveFormatViewModel::refreshVolumes() {
 void DriveFormatViewModel::setSelectedVolumePath(const std::optional<QString>& path) {
     if (std::holds_alternative<Formatting>(phase_)) return;
     if (samePath(path, selectedVolumePath_)) {
-        // Choosing the volume again after a refusal or a failure checks it again.
+        // Choosing the volume again after a refusal, a failure or a reformat checks it again.
         if (path && needsNewCheck()) {
             inspectSelection();
             Q_EMIT changed();
@@ -168,7 +169,9 @@ QString DriveFormatViewModel::effectiveLabel() const {
 }
 
 bool DriveFormatViewModel::canRun() const {
-    if (!facts_ || !std::holds_alternative<Ready>(phase_)) return false;
+    // After a reformat the facts are those of the volume as it was mounted again, inspected
+    // then: the form can run on them as on any inspection.
+    if (!facts_ || !(std::holds_alternative<Ready>(phase_) || std::holds_alternative<Done>(phase_))) return false;
     if (routeProblem() || formatProblem(format_)) return false;
     const QString volumeName = QString::fromStdString(facts_->volumeName);
     return !volumeName.isEmpty() && sameText(confirmationText_, volumeName);

@@ -5,10 +5,10 @@
 // run with its outcome. The run hands the backend the facts of the inspection the user saw,
 // so a volume swapped in at the same mount path is refused. A reformat cannot be stopped once
 // started. While inspecting or formatting the list is not refreshed and the selection does
-// not change, so a second reformat cannot start on top of the first. After a refusal or a
-// failure, choosing the volume again or Refresh checks what is at its path afresh. A finished
-// reformat selects the volume where it was mounted again, with its new facts and the done
-// message.
+// not change, so a second reformat cannot start on top of the first. After a refusal, a
+// failure or a finished reformat, choosing the volume again or Refresh checks what is at its
+// path afresh. A finished reformat selects the volume where it was mounted again, with its
+// new facts and the done message; the form can run again on those facts.
 // Main thread; inspections and reformats run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
@@ -75,10 +75,11 @@ public:
     bool isBusy() const;
 
     // Lists the candidate volumes again and drops a selection no longer listed; after a
-    // refusal or a failure, inspects a selection still listed again. Does nothing while busy.
+    // refusal, a failure or a reformat, inspects a selection still listed again. Does nothing
+    // while busy.
     void refreshVolumes();
     // Selects a volume by mount path (nullopt: none); a change inspects it, and so does the
-    // same path after a refusal or a failure. Ignored while a reformat runs.
+    // same path after a refusal, a failure or a reformat. Ignored while a reformat runs.
     void setSelectedVolumePath(const std::optional<QString>& path);
     // Chooses the format; after a failed reformat this inspects the volume again, so the
     // form is usable again.
@@ -121,7 +122,8 @@ Q_SIGNALS:
 
 private:
     void inspectSelection();
-    // Refused or failed: the selection is to be checked again before anything else.
+    // Refused, failed or reformatted: the selection is to be checked again when chosen again
+    // or refreshed.
     bool needsNewCheck() const;
 
     Dependencies dependencies_;

@@ -72,7 +72,16 @@ void MissingSyncViewModel::setDestination(const QString& folder, bool suggested)
 void MissingSyncViewModel::adoptSuggestionIfNeeded(const tessaline::VerificationReport& report) {
     if (destination_ && !destinationIsSuggested_) return;
     auto folder = RescueDestination::commonFolderOfConfirmed(report, dependencies_.mountPointOf);
-    if (!folder) return;
+    if (!folder) {
+        // A suggestion belongs to the report it came from: another card's clips must never be
+        // offered a folder of the earlier card.
+        if (!destination_) return;
+        destination_.reset();
+        destinationPin_.reset();
+        destinationIsSuggested_ = false;
+        Q_EMIT changed();
+        return;
+    }
     if (destination_ == folder && destinationIsSuggested_) return;
     setDestination(*folder, true);
     Q_EMIT changed();
@@ -191,10 +200,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
         }
         auto log = tessaline::TransferLog::fromRun(card, destination, preserve, startedAt, tessaline::nowEpoch(),
                                                    run);
-        const bool stopped = ticket.isCancelled();
-        ticket.post([this, id = ticket.id, log = std::move(log), stopped]() mutable {
-            finishRun(id, std::move(log), stopped);
-        });
+        ticket.post([this, id = ticket.id, log = std::move(log)]() mutable { finishRun(id, std::move(log)); });
     });
 }
 
@@ -206,9 +212,11 @@ void MissingSyncViewModel::applyProgress(const QString& fileName, qint64 copied,
     Q_EMIT changed();
 }
 
-void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, bool stopped) {
+void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log) {
     runs_.finish(id);
-    wasStopped_ = stopped || (runs_.currentFlag() && runs_.currentFlag()->isCancelled());
+    // Stopped when the log says a file was left uncopied: a Stop that came after the last
+    // file was handled cut nothing short.
+    wasStopped_ = log.wasCancelled;
     LogArchiveProvider::shared().fileInBackground(
         log, [self = QPointer<MissingSyncViewModel>(this), id](const QString& notice) {
             if (!self || !self->runs_.isCurrent(id)) return;

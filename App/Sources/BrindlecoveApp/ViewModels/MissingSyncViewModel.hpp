@@ -75,8 +75,8 @@ public:
     bool preserveStructure() const { return preserveStructure_; }
     void setPreserveStructure(bool preserve);
 
-    // Takes the report's suggested folder unless the user picked one; keeps an earlier
-    // suggestion when the report gives none.
+    // Takes the report's suggested folder unless the user picked one; drops an earlier
+    // suggestion when the report gives none (a picked folder stays).
     void adoptSuggestionIfNeeded(const tessaline::VerificationReport& report);
     // The folder panel; a chosen folder replaces the destination and clears a finished run.
     void pickDestination();
@@ -107,7 +107,7 @@ Q_SIGNALS:
 private:
     void setDestination(const QString& folder, bool suggested);
     void applyProgress(const QString& fileName, qint64 copied, qint64 total);
-    void finishRun(quint64 id, tessaline::TransferLog log, bool stopped);
+    void finishRun(quint64 id, tessaline::TransferLog log);
 
     Dependencies dependencies_;
     std::optional<QString> destination_;

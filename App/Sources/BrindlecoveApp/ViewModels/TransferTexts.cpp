@@ -44,9 +44,12 @@ std::optional<QString> remaining(std::optional<double> seconds) {
 
 Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log) {
     const int files = log.fileCount();
-    if (wasStopped)
+    // A stop that cut nothing short (every planned file handled) is not news; a run that did
+    // stop early counts the files that landed, not the failed ones.
+    if (wasStopped && !log.isComplete())
         return {QStringLiteral("stop.circle.fill"), Tone::warn,
-                QStringLiteral("Stopped early — %1 files finished before the stop. The card was NOT fully copied.").arg(files)};
+                QStringLiteral("Stopped early — %1 files finished before the stop. The card was NOT fully copied.")
+                    .arg(log.verifiedCount() + log.skippedCount())};
     if (log.allVerified())
         return {QStringLiteral("checkmark.seal.fill"), Tone::good,
                 QStringLiteral("All %1 files copied and verified byte-for-byte").arg(files)};

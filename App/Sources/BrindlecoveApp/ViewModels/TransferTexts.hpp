@@ -31,6 +31,8 @@ struct Verdict {
     Tone tone = Tone::neutral;  // good: green, bad: red, warn: orange
     QString text;
 };
+// `wasStopped` says whether the run was told to stop; it leads only when the log is not
+// complete.
 Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log);
 // "Verified <n> · Already present <n> · Failed <n>".
 QString copyCounts(const tessaline::TransferLog& log);

@@ -8,6 +8,7 @@
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/DriveFormatView.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
@@ -214,11 +215,9 @@ QWidget* CardPrepView::buildCameraForm() {
     auto* cardBox = group(QStringLiteral("Card to Erase"), QStringLiteral("erase.group.card"), body);
     auto* cardColumn = new QVBoxLayout(cardBox);
     cardRows_ = new QFormLayout;
-    cardPath_ = new QLabel(cardBox);
+    cardPath_ = new ElidedLabel(cardBox);
     cardPath_->setObjectName(QStringLiteral("erase.cardPath"));
-    cardPath_->setTextFormat(Qt::PlainText);
     cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    cardPath_->setWordWrap(true);
     contents_ = new QLabel(cardBox);
     contents_->setObjectName(QStringLiteral("erase.contents"));
     contents_->setTextFormat(Qt::PlainText);
@@ -347,7 +346,7 @@ void CardPrepView::render() {
     const auto& phase = vm_.phase();
 
     // Card to Erase
-    FormText::setText(cardPath_, vm_.cardPath().value_or(QString()));
+    cardPath_->setFullText(vm_.cardPath().value_or(QString()));
     cardRows_->setRowVisible(cardPath_, hasCard);
     if (preview)
         FormText::setText(contents_, QStringLiteral("%1 files \u00b7 %2")

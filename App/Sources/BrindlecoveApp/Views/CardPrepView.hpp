@@ -32,6 +32,7 @@ namespace brindlecove {
 
 class CardPrepViewModel;
 class DriveFormatViewModel;
+class ElidedLabel;
 class MainWindow;
 class ScanViewModel;
 class SymbolLabel;
@@ -55,7 +56,7 @@ private:
     ScanViewModel& scan_;
     QButtonGroup* modes_ = nullptr;
     QStackedWidget* stack_ = nullptr;
-    QLabel* cardPath_ = nullptr;
+    ElidedLabel* cardPath_ = nullptr;
     QLabel* contents_ = nullptr;
     QWidget* counting_ = nullptr;
     QLabel* noCard_ = nullptr;

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ResultBanner.hpp"
@@ -73,9 +74,9 @@ CopyView::CopyView(CopyViewModel& model, QWidget* parent)
     cardRow_ = new QWidget(card);
     auto* cardForm = new QFormLayout(cardRow_);
     cardForm->setContentsMargins(0, 0, 0, 0);
-    cardPath_ = label(QStringLiteral("copy.cardPath"), cardRow_);
+    cardPath_ = new ElidedLabel(cardRow_);
+    cardPath_->setObjectName(QStringLiteral("copy.cardPath"));
     cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    cardPath_->setWordWrap(true);
     cardForm->addRow(QStringLiteral("From"), cardPath_);
     cardLayout->addWidget(cardRow_);
     noCard_ = label(QStringLiteral("copy.noCard"), card, Style::TextStyle::body, true);
@@ -93,9 +94,9 @@ CopyView::CopyView(CopyViewModel& model, QWidget* parent)
     destinationRow_ = new QWidget(destination);
     auto* destinationForm = new QFormLayout(destinationRow_);
     destinationForm->setContentsMargins(0, 0, 0, 0);
-    destinationPath_ = label(QStringLiteral("copy.destinationPath"), destinationRow_);
+    destinationPath_ = new ElidedLabel(destinationRow_);
+    destinationPath_->setObjectName(QStringLiteral("copy.destinationPath"));
     destinationPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    destinationPath_->setWordWrap(true);
     destinationForm->addRow(QStringLiteral("To"), destinationPath_);
     destinationLayout->addWidget(destinationRow_);
     noDestination_ = label(QStringLiteral("copy.noDestination"), destination, Style::TextStyle::body, true);
@@ -233,10 +234,10 @@ void CopyView::render() {
 
     cardRow_->setVisible(model.cardPath().has_value());
     noCard_->setVisible(!model.cardPath());
-    setTextIfChanged(cardPath_, model.cardPath().value_or(QString()));
+    cardPath_->setFullText(model.cardPath().value_or(QString()));
     destinationRow_->setVisible(model.destinationPath().has_value());
     noDestination_->setVisible(!model.destinationPath());
-    setTextIfChanged(destinationPath_, model.destinationPath().value_or(QString()));
+    destinationPath_->setFullText(model.destinationPath().value_or(QString()));
     chooseCard_->setEnabled(!running);
     chooseDestination_->setEnabled(!running);
 

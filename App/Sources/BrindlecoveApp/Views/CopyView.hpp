@@ -18,6 +18,7 @@ class QPushButton;
 namespace brindlecove {
 
 class CopyViewModel;
+class ElidedLabel;
 class MainWindow;
 class TrendChart;
 
@@ -34,11 +35,11 @@ private:
 
     CopyViewModel& model_;
     RenderCoalescer coalescer_;
-    QLabel* cardPath_ = nullptr;
+    ElidedLabel* cardPath_ = nullptr;
     QLabel* noCard_ = nullptr;
     QWidget* cardRow_ = nullptr;
     QPushButton* chooseCard_ = nullptr;
-    QLabel* destinationPath_ = nullptr;
+    ElidedLabel* destinationPath_ = nullptr;
     QLabel* noDestination_ = nullptr;
     QWidget* destinationRow_ = nullptr;
     QPushButton* chooseDestination_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/Views/ElidedComboBox.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -81,7 +82,7 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
                 QColor());
     volumeColumn->addWidget(empty_);
     volumeRows_ = new QFormLayout;
-    volume_ = new QComboBox(volumeBox);
+    volume_ = new ElidedComboBox(volumeBox);
     volume_->setObjectName(QStringLiteral("format.volume"));
     volumeRows_->addRow(QStringLiteral("Volume"), volume_);
     volumeColumn->addLayout(volumeRows_);
@@ -148,6 +149,8 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     routeProblem_->setObjectName(QStringLiteral("format.routeProblem"));
     reformatColumn->addWidget(routeProblem_);
     confirmRows_ = new QFormLayout;
+    // In a narrow window the field goes below its title rather than off the page.
+    confirmRows_->setRowWrapPolicy(QFormLayout::WrapLongRows);
     confirmTitle_ = new QLabel(reformatBox);
     confirmTitle_->setObjectName(QStringLiteral("format.confirmationTitle"));
     confirmTitle_->setTextFormat(Qt::PlainText);
@@ -216,8 +219,10 @@ void DriveFormatView::repopulateVolumes() {
     const QSignalBlocker block(volume_);
     volume_->clear();
     volume_->addItem(QStringLiteral("Choose\u2026"));
-    for (size_t i = 0; i < vm_->volumes().size(); ++i)
+    for (size_t i = 0; i < vm_->volumes().size(); ++i) {
         volume_->addItem(vm_->entryTitle(i), VM::path(vm_->volumes()[i]));
+        volume_->setItemData(volume_->count() - 1, vm_->entryTitle(i), Qt::ToolTipRole);
+    }
     const auto& selected = vm_->selectedVolumePath();
     volume_->setCurrentIndex(selected ? std::max(0, volume_->findData(*selected)) : 0);
 }
@@ -301,7 +306,12 @@ void DriveFormatView::render() {
     if (routeProblem) routeProblem_->set(QStringLiteral("xmark.octagon.fill"), *routeProblem, Style::bad());
     routeProblem_->setVisible(routeProblem.has_value());
     const QString title = QStringLiteral("Type the volume's name (%1) to confirm").arg(volumeName);
-    FormText::setText(confirmTitle_, title);
+    // A long name is cut in the middle here (the warning above shows it whole), so the field
+    // beside it keeps its room.
+    const QString shortName = confirmTitle_->fontMetrics().elidedText(
+        volumeName, Qt::ElideMiddle, confirmTitle_->fontMetrics().averageCharWidth() * 16);
+    FormText::setText(confirmTitle_, QStringLiteral("Type the volume's name (%1) to confirm").arg(shortName));
+    confirmTitle_->setToolTip(shortName == volumeName ? QString() : title);
     if (confirmation_->placeholderText() != title) {
         confirmation_->setPlaceholderText(title);
         confirmation_->setAccessibleName(title);

@@ -65,4 +65,21 @@ void setText(QLabel* label, const QString& text) {
     if (label->text() != text) label->setText(text);
 }
 
+QString breakable(const QString& text) {
+    constexpr int longRun = 24;
+    constexpr int piece = 12;
+    QString out;
+    out.reserve(text.size() + text.size() / piece);
+    int run = 0;
+    for (QChar c : text) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (++run > longRun && run % piece == 1) {
+            out += QChar(0x200B);
+        }
+        out += c;
+    }
+    return out;
+}
+
 }  // namespace brindlecove::FormText

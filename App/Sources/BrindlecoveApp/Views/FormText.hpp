@@ -28,5 +28,9 @@ QPushButton* destructiveButton(const QString& text, const QString& objectName, Q
 QVBoxLayout* column(QWidget* page, int spacing);
 // Sets the text of `label` only when it differs (keeps selection and avoids relayout).
 void setText(QLabel* label, const QString& text);
+// `text` with a zero-width space every few characters inside runs too long to wrap (a
+// card folder's name without spaces), so a word-wrapping label breaks them instead of
+// growing as wide as the run. Text without such runs comes back unchanged.
+QString breakable(const QString& text);
 
 }  // namespace brindlecove::FormText

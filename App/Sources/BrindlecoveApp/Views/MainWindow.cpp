@@ -6,6 +6,7 @@
 #include "BrindlecoveApp/Views/PlaceholderScreen.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
+#include "BrindlecoveApp/Views/WheelGuard.hpp"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -23,6 +24,8 @@ constexpr int symbolRole = Qt::UserRole + 1;
 
 MainWindow::MainWindow(WindowServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)), models_(std::make_unique<WindowModels>(services_.dialogs)) {
+    // Before any section is built: the wheel scrolls the pages and changes no choice.
+    WheelGuard::install();
     setObjectName(QStringLiteral("main"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Brindlecove"));

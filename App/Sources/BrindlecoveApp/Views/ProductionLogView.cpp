@@ -16,6 +16,7 @@
 #include "BrindlecoveApp/Views/TransferOutcomeDelegate.hpp"
 
 #include <QAction>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -200,8 +201,22 @@ void ProductionLogView::exportAll(std::shared_ptr<const TransferLog> log) {
     if (!log || !dialogs_.chooseFolder) return;
     auto folder = dialogs_.chooseFolder(FolderRequest{QStringLiteral("Export Here"), QString(), true, QString()});
     if (!folder || folder->isEmpty()) return;
+    const QString stem = QStringLiteral("Brindlecove-transfer-log");
+    // Files of an earlier export (another card's log, often) are replaced only when the user
+    // says so; without an answer nothing is written.
+    const QStringList existing = TransferLogFiles::existingNames(*folder, stem);
+    if (!existing.isEmpty()) {
+        const QString where = QDir::toNativeSeparators(*folder);
+        const bool replace =
+            dialogs_.confirm &&
+            dialogs_.confirm(Confirmation{QStringLiteral("Replace %1 in %2?").arg(existing.join(QStringLiteral(", ")), where),
+                                          QStringLiteral("The folder already holds these files. Replacing them "
+                                                         "overwrites the earlier export."),
+                                          QStringLiteral("Replace"), true, false});
+        if (!replace) return;
+    }
     try {
-        files_.writeAll(*log, *folder, QStringLiteral("Brindlecove-transfer-log"));
+        files_.writeAll(*log, *folder, stem);
     } catch (const std::exception& error) {
         showExportError(QString::fromStdString(error.what()));
     }

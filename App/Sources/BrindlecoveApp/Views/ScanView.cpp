@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
@@ -240,7 +241,8 @@ QWidget* ScanView::makeCardGroup() {
     cardRow_->setObjectName(QStringLiteral("scan.card.selected"));
     auto* row = new QFormLayout(cardRow_);
     row->setContentsMargins(0, 0, 0, 0);
-    cardPath_ = plainLabel(QString(), QStringLiteral("scan.card.path"), cardRow_);
+    cardPath_ = new ElidedLabel(cardRow_);
+    cardPath_->setObjectName(QStringLiteral("scan.card.path"));
     cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     row->addRow(QStringLiteral("Selected"), cardPath_);
     choose_ = new QPushButton(QStringLiteral("Choose Card or Drive\u2026"), group);
@@ -324,6 +326,7 @@ void ScanView::refreshVolumes() {
         row->setObjectName(QStringLiteral("scan.volume"));
         row->setProperty("volumePath", QString::fromStdString(volume.url.string()));
         row->setColor(palette().color(QPalette::WindowText));
+        row->setOneLine();
         row->setText(QString::fromStdString(volume.label));
         volumeRows_->addWidget(row);
     }
@@ -348,7 +351,7 @@ void ScanView::render(const ScanScreenState& state) {
 
     noCard_->setVisible(!state.cardPath);
     cardRow_->setVisible(state.cardPath.has_value());
-    if (state.cardPath) FormText::setText(cardPath_, *state.cardPath);
+    if (state.cardPath) cardPath_->setFullText(*state.cardPath);
     choose_->setEnabled(!running);
     {
         const QSignalBlocker blocker(allTypes_);
@@ -468,7 +471,12 @@ void ScanView::renderDrives(const ScanScreenState& state) {
         }
         for (const QString& label : labels) {
             const bool granted = state.grantedDriveLabels.contains(label);
-            auto* toggle = new QCheckBox(granted ? label : label + notGrantedSuffix, driveToggles_->parentWidget());
+            // A name of any length keeps to a line the form can hold; the tooltip has it whole.
+            const QString text = granted ? label : label + notGrantedSuffix;
+            auto* toggle = new QCheckBox(driveToggles_->parentWidget());
+            toggle->setText(toggle->fontMetrics().elidedText(text, Qt::ElideMiddle,
+                                                             toggle->fontMetrics().averageCharWidth() * 40));
+            if (toggle->text() != text) toggle->setToolTip(text);
             toggle->setObjectName(QStringLiteral("scan.drive"));
             toggle->setProperty("driveLabel", label);
             connect(toggle, &QCheckBox::clicked, this, [this, label](bool on) { model_.setDriveSelected(label, on); });

@@ -26,6 +26,7 @@ class QVBoxLayout;
 
 namespace brindlecove {
 
+class ElidedLabel;
 class MainWindow;
 class ScanViewModel;
 class SymbolLabel;
@@ -91,7 +92,7 @@ private:
 
     QLabel* noCard_ = nullptr;
     QWidget* cardRow_ = nullptr;
-    QLabel* cardPath_ = nullptr;
+    ElidedLabel* cardPath_ = nullptr;
     QPushButton* choose_ = nullptr;
     QCheckBox* allTypes_ = nullptr;
     QLabel* allTypesExplanation_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -172,7 +173,8 @@ QWidget* SettingsView::makeDrivesGroup() {
         symbol->setPixmap(Symbols::pixmap(QStringLiteral("externaldrive.fill"), 16));
         Symbols::tag(symbol, QStringLiteral("externaldrive.fill"));
         row->addWidget(symbol);
-        QLabel* name = plainLabel(label, group);
+        auto* name = new ElidedLabel(group);
+        name->setFullText(label);
         name->setObjectName(QStringLiteral("settings.drive"));
         row->addWidget(name, 1);
         QPushButton* forget = button(QStringLiteral("Forget"), QStringLiteral("settings.forget"), group, true);
@@ -199,9 +201,16 @@ QWidget* SettingsView::makeCacheGroup() {
         rows->setObjectName(QStringLiteral("settings.cacheRows"));
         form->addRow(QStringLiteral("Files remembered"), rows);
         form->addRow(QStringLiteral("Disk space"), plainLabel(Formats::fileByteCount(stats.databaseBytes), group));
-        for (const auto& volume : stats.volumes)
-            form->addRow(QString::fromStdString(volume.label),
-                         plainLabel(SettingsModel::volumeRowText(volume), group));
+        for (const auto& volume : stats.volumes) {
+            // The volume's name in one line, cut in the middle when long: the form's label
+            // column would otherwise take the whole name's width from the counts beside it.
+            auto* name = new ElidedLabel(group);
+            name->setObjectName(QStringLiteral("settings.cacheVolume"));
+            name->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+            name->setMaximumWidth(name->fontMetrics().averageCharWidth() * 40);
+            name->setFullText(QString::fromStdString(volume.label));
+            form->addRow(name, plainLabel(SettingsModel::volumeRowText(volume), group));
+        }
         layout->addLayout(form);
         QPushButton* clear =
             button(QStringLiteral("Clear Cache…"), QStringLiteral("settings.clearCache"), group, true);

@@ -1,10 +1,13 @@
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
 
+#include "BrindlecoveApp/Views/ElidedLabel.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 
 namespace brindlecove {
 
@@ -14,23 +17,38 @@ SymbolLabel::SymbolLabel(const QString& symbol, QWidget* parent) : QWidget(paren
     row->setSpacing(6);
     icon_ = new QLabel(this);
     icon_->setObjectName(QStringLiteral("symbolLabel.icon"));
-    text_ = new QLabel(this);
-    text_->setObjectName(QStringLiteral("symbolLabel.text"));
-    text_->setTextFormat(Qt::PlainText);
-    text_->setWordWrap(true);
-    QPalette palette = text_->palette();
+    label_ = new QLabel(this);
+    label_->setObjectName(QStringLiteral("symbolLabel.text"));
+    label_->setTextFormat(Qt::PlainText);
+    label_->setWordWrap(true);
+    QPalette palette = label_->palette();
     palette.setColor(QPalette::WindowText, Style::secondaryText(this));
-    text_->setPalette(palette);
+    label_->setPalette(palette);
     row->addWidget(icon_, 0, Qt::AlignTop);
-    row->addWidget(text_, 1);
+    row->addWidget(label_, 1);
     setSymbol(symbol);
 }
 
 void SymbolLabel::setText(const QString& text) {
-    if (text_->text() != text) text_->setText(text);
+    if (text == text_) return;
+    text_ = text;
+    if (line_)
+        line_->setFullText(text);
+    else
+        label_->setText(FormText::breakable(text));
 }
 
-QString SymbolLabel::text() const { return text_->text(); }
+void SymbolLabel::setOneLine() {
+    if (line_) return;
+    line_ = new ElidedLabel(this);
+    line_->setObjectName(label_->objectName());
+    line_->setPalette(label_->palette());
+    line_->setFont(label_->font());
+    layout()->replaceWidget(label_, line_);
+    delete label_;
+    label_ = line_;
+    line_->setFullText(text_);
+}
 
 void SymbolLabel::setSymbol(const QString& symbol) {
     if (symbol == symbol_ && !symbol.isEmpty()) return;
@@ -42,14 +60,14 @@ void SymbolLabel::setSymbol(const QString& symbol) {
 void SymbolLabel::setColor(const QColor& color) {
     if (color == color_) return;
     color_ = color;
-    QPalette palette = text_->palette();
+    QPalette palette = label_->palette();
     palette.setColor(QPalette::WindowText, color.isValid() ? color : Style::secondaryText(this));
-    text_->setPalette(palette);
+    label_->setPalette(palette);
     refreshIcon();
 }
 
 void SymbolLabel::setTextFont(const QFont& font) {
-    text_->setFont(font);
+    label_->setFont(font);
     refreshIcon();
 }
 
@@ -57,19 +75,19 @@ void SymbolLabel::set(const QString& symbol, const QString& text, const QColor& 
     setSymbol(symbol);
     setColor(color);
     if (isEmphasized() != emphasized) {
-        QFont font = text_->font();
+        QFont font = label_->font();
         font.setWeight(emphasized ? QFont::DemiBold : QFont::Normal);
         setTextFont(font);
     }
     setText(text);
 }
 
-bool SymbolLabel::isEmphasized() const { return text_->font().weight() >= QFont::DemiBold; }
+bool SymbolLabel::isEmphasized() const { return label_->font().weight() >= QFont::DemiBold; }
 
 void SymbolLabel::refreshIcon() {
     icon_->setVisible(!symbol_.isEmpty());
     if (symbol_.isEmpty()) return;
-    const int size = QFontMetrics(text_->font()).height();
+    const int size = QFontMetrics(label_->font()).height();
     icon_->setPixmap(Symbols::pixmap(symbol_, size, color_.isValid() ? color_ : Style::secondaryText(this)));
 }
 

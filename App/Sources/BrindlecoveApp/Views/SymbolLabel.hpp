@@ -1,6 +1,9 @@
 #pragma once
 // A label with a leading symbol: a small icon in the text's colour and word-wrapped plain
-// text. The symbol name is recorded on the widget (property "symbol") for tests. Main thread.
+// text. A word too long for the width (a card folder's name without spaces) wraps inside
+// itself instead of widening the form. In one-line mode the text is cut in the middle
+// instead, with the whole text as the tooltip. text() is always the whole text. The symbol
+// name is recorded on the widget (property "symbol") for tests. Main thread.
 
 #include <QColor>
 #include <QWidget>
@@ -9,6 +12,8 @@ class QLabel;
 
 namespace brindlecove {
 
+class ElidedLabel;
+
 class SymbolLabel : public QWidget {
     Q_OBJECT
 public:
@@ -16,7 +21,9 @@ public:
 
     // Replaces the text only when it differs (no relayout for repeated values).
     void setText(const QString& text);
-    QString text() const;
+    QString text() const { return text_; }
+    // One line, cut in the middle when too wide (names in lists). Call before setText.
+    void setOneLine();
     void setSymbol(const QString& symbol);
     QString symbol() const { return symbol_; }
     // The text and icon colour; invalid: the secondary text colour.
@@ -32,7 +39,9 @@ private:
     void refreshIcon();
 
     QLabel* icon_ = nullptr;
-    QLabel* text_ = nullptr;
+    QLabel* label_ = nullptr;       // the shown text: wrapped, or an ElidedLabel
+    ElidedLabel* line_ = nullptr;   // set in one-line mode
+    QString text_;
     QString symbol_;
     QColor color_;
 };

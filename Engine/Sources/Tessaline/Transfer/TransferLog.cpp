@@ -36,7 +36,12 @@ TransferLog TransferLog::fromRun(std::filesystem::path sourceURL, std::filesyste
     log.startedAt = startedAt;
     log.finishedAt = finishedAt;
     log.outcomes = run.outcomes;
-    log.wasCancelled = run.wasCancelled;
+    // A stop the engine noticed only after every planned file was handled (it reports the
+    // copies of a batch it had already proven and placed) cut nothing short. A stop during
+    // the settle wait planned nothing and handled nothing: stopped.
+    const bool everyPlannedFileHandled =
+        run.plannedFileCount > 0 && static_cast<int>(run.outcomes.size()) >= run.plannedFileCount;
+    log.wasCancelled = run.wasCancelled && !everyPlannedFileHandled;
     log.plannedFileCount = run.plannedFileCount;
     log.plannedBytes = run.plannedBytes;
     return log;

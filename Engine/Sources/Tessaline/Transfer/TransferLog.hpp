@@ -50,6 +50,7 @@ struct TransferLog {
     std::optional<int64_t> plannedBytes;
 
     // The log of a copy run: its outcomes, cancellation and planned numbers (all present).
+    // A run marked cancelled that still handled every planned file is not cancelled here.
     static TransferLog fromRun(std::filesystem::path sourceURL, std::filesystem::path destinationURL,
                                bool preserveStructure, EpochSeconds startedAt, EpochSeconds finishedAt,
                                const CopyEngine::CopyRun& run);

@@ -1,0 +1,124 @@
+// The mouse wheel over a choice in the window: without keyboard focus it scrolls the page
+// and changes nothing (the camera profile of Erase Card, the file system of the reformat
+// form); with focus, given by a click or Tab, it steps the choice as usual.
+
+#include "EraseViewTest.hpp"
+
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/DriveFormatView.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
+#include "BrindlecoveApp/Views/WheelGuard.hpp"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+namespace brindlecove::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One notch of the wheel, downwards, over the middle of `widget`.
+void wheelDown(QWidget* widget) {
+    const QPointF local(widget->width() / 2.0, widget->height() / 2.0);
+    QWheelEvent event(local, widget->mapToGlobal(local), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(widget, &event);
+}
+
+QScrollBar* pageBar(QWidget* control) {
+    for (QWidget* around = control->parentWidget(); around; around = around->parentWidget())
+        if (auto* page = qobject_cast<QScrollArea*>(around)) return page->verticalScrollBar();
+    return nullptr;
+}
+
+// The wheel over `box` without focus: the choice stays, nothing is activated, the page
+// scrolls. Then with focus: the choice moves on.
+void expectWheelScrollsUnlessFocused(QComboBox* box) {
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->focusPolicy(), Qt::StrongFocus) << "the wheel gives no focus";
+    QScrollBar* bar = pageBar(box);
+    ASSERT_TRUE(bar);
+    ASSERT_GT(bar->maximum(), 0) << "the page can scroll";
+    bar->setValue(0);
+    const int index = box->currentIndex();
+    QSignalSpy activated(box, &QComboBox::activated);
+    ASSERT_FALSE(box->hasFocus());
+    wheelDown(box);
+    wheelDown(box);
+    EXPECT_EQ(box->currentIndex(), index);
+    EXPECT_EQ(activated.count(), 0);
+    EXPECT_GT(bar->value(), 0) << "the page scrolled";
+
+    box->window()->activateWindow();
+    QApplication::setActiveWindow(box->window());
+    box->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(box->hasFocus());
+    const int scrolled = bar->value();
+    wheelDown(box);
+    EXPECT_NE(box->currentIndex(), index) << "a focused box takes the wheel";
+    EXPECT_EQ(bar->value(), scrolled);
+}
+
+class WheelOverChoicesTest : public AppSandboxedTest {};
+
+TEST_F(WheelOverChoicesTest, TheProfileBoxOfTheWindowsEraseSection) {
+    WindowServices services;
+    services.screens = [](AppSection section, MainWindow& window) -> QWidget* {
+        return section == AppSection::eraseCard ? makeCardPrepView(window) : nullptr;
+    };
+    MainWindow window(services);
+    window.resize(720, 480);
+    window.show();
+    window.select(AppSection::eraseCard);
+    drainEvents();
+    auto* profile = window.currentScreen()->findChild<QComboBox*>(QStringLiteral("erase.profile"));
+    ASSERT_TRUE(profile);
+    CardPrepViewModel& model = window.models().cardPrep();
+    const QString chosen = model.selectedProfileID();
+    expectWheelScrollsUnlessFocused(profile);
+    EXPECT_NE(model.selectedProfileID(), chosen) << "the focused change reaches the view model";
+    EXPECT_EQ(model.selectedProfileID(), profile->currentData().toString());
+}
+
+TEST_F(WheelOverChoicesTest, TheFileSystemBoxOfTheReformatForm) {
+    WheelGuard::install();
+    DriveFormatViewModel::Dependencies deps;
+    deps.backend.listCandidates = [] { return std::vector<tessaline::VolumeInfo>{{"/media/u/CARD", "CARD"}}; };
+    deps.backend.inspect = [](const fs::path& path) {
+        DriveFormatViewModel::Facts facts;
+        facts.deviceIdentifier = "/dev/sdc1";
+        facts.volumeName = "CARD";
+        facts.mountPoint = path.string();
+        facts.totalBytes = 31'900'000'000;
+        facts.filesystem = "ExFAT";
+        return facts;
+    };
+    deps.backend.route = [](const DriveFormatViewModel::Facts&) {
+        return DriveFormatBackend::Route{DriveFormatBackend::Route::Kind::direct};
+    };
+    DriveFormatViewModel vm(deps);
+    DriveFormatView view(vm);
+    view.resize(720, 300);
+    view.show();
+    drainEvents();
+    vm.setSelectedVolumePath(QStringLiteral("/media/u/CARD"));
+    ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }));
+    drainEvents();
+    auto* box = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"));
+    ASSERT_TRUE(box && box->isVisibleTo(&view));
+    const auto format = vm.format();
+    expectWheelScrollsUnlessFocused(box);
+    EXPECT_NE(vm.format(), format) << "the focused change reaches the view model";
+}
+
+}  // namespace
+}  // namespace brindlecove::testing
