@@ -2,7 +2,7 @@
 // reports, the card confirmed against itself, a card changed or swapped after its scan, the
 // acknowledgement's reset and the stale mount-point folder.
 
-#include "EraseFixtures.hpp"
+#include "Support/EraseFixtures.hpp"
 
 #include "Support/CardScanReport.hpp"
 #include "Support/MediaFixtures.hpp"

@@ -2,7 +2,7 @@
 // Stop, a safe erase from a real scan and what it keeps of files changed while it runs, what
 // lies beyond the card surviving, and the phases and texts of the run.
 
-#include "EraseFixtures.hpp"
+#include "Support/EraseFixtures.hpp"
 
 #include "Support/CardScanReport.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"

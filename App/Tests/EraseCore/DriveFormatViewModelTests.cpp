@@ -4,7 +4,7 @@
 // confirmation and nothing is touched; no second reformat while one runs, and the selection
 // and label rules. The route through the disk service has its own test program.
 
-#include "EraseFixtures.hpp"
+#include "Support/EraseFixtures.hpp"
 #include "Support/ReformatChecks.hpp"
 
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"

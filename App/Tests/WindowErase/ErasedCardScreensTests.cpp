@@ -6,6 +6,7 @@
 #include "EraseViewTest.hpp"
 
 #include "Support/CardScanReport.hpp"
+#include "Support/EraseFixtures.hpp"
 #include "Support/LoopVolumeSet.hpp"
 #include "Support/MediaFixtures.hpp"
 
@@ -33,24 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using tessaline::testing::writeFile;
-
-// Real JPEGs under DCIM/100CANON of `card` (IMG_<first>.JPG onwards), copied to `drive` when
-// it is given.
-void shoot(const fs::path& card, int first, int count, const fs::path& drive = {}) {
-    for (int number = first; number < first + count; ++number) {
-        char name[32];
-        std::snprintf(name, sizeof name, "IMG_%04d.JPG", number);
-        const fs::path file = card / "DCIM/100CANON" / name;
-        fs::create_directories(file.parent_path());
-        char date[64];
-        std::snprintf(date, sizeof date, "-DateTimeOriginal=2024:05:%02d 12:%02d:00", 1 + number % 27, number % 60);
-        tessaline::testing::makeJpeg(file, {"-Make=Canon", "-Model=EOS R5", date});
-        if (!drive.empty()) {
-            fs::create_directories(drive);
-            fs::copy_file(file, drive / name, fs::copy_options::overwrite_existing);
-        }
-    }
-}
 
 class ErasedCardScreensTest : public EraseViewTest<CardPrepView> {
 protected:
@@ -100,8 +83,8 @@ protected:
 TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWasErased) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     auto& card = loops.add("ext4", "EOS_DIGITAL");
-    const fs::path root = card.mountPoint(), drive = sandbox / "drive/Shoot";
-    shoot(root, 1, 2, drive);
+    const fs::path root = card.mountPoint();
+    shootStills(root, sandbox / "drive", 2, 1);
     makeWindow();
     const auto scanned = scanCard(root, {sandbox / "drive"});
     ASSERT_TRUE(scanned->isSafeToErase());
@@ -125,7 +108,7 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     EXPECT_TRUE(shown("erase.acknowledgeRow")) << "an erased card is not verified";
 
     // A still shot after the erase is a change since the scan, named alone.
-    shoot(root, 7, 1);
+    shootStills(root, {}, 1, 7);
     const QString changed = QString::fromUtf8(
         "CHANGED SINCE THE SCAN — 1 file on this card has changed since your last scan (IMG_0007.JPG).");
     EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith(changed); }, 10'000))
@@ -133,7 +116,7 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     EXPECT_EQ(reportBanner("banner.title"), "The card was erased after this scan");
 
     // A new scan of the card is a report of its own: the record does not touch it.
-    fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", drive / "IMG_0007.JPG");
+    fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", sandbox / "drive/Shoot/IMG_0007.JPG");
     const auto rescanned = scanCard(root, {sandbox / "drive"});
     models->scan().setLastReport(rescanned);
     EXPECT_EQ(reportBanner("banner.title"), "All 1 clips are backed up");

@@ -1,4 +1,4 @@
-#include "EraseFixtures.hpp"
+#include "Support/EraseFixtures.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 
