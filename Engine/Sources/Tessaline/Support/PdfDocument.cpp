@@ -97,6 +97,17 @@ struct PdfDocument::Impl {
         if (finished) throw std::logic_error("PdfDocument used after finish()");
     }
     LayoutHandle newLayout() const { return LayoutHandle(pango_layout_new(pango.get())); }
+
+    // `text` laid out as one line, line breaks drawn as symbols.
+    LayoutHandle singleLine(std::string_view text, const Font& font) const {
+        std::string drawable = drawableText(text);
+        LayoutHandle layout = newLayout();
+        FontDescriptionHandle description = fontDescription(font);
+        pango_layout_set_font_description(layout.get(), description.get());
+        pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
+        pango_layout_set_text(layout.get(), drawable.data(), static_cast<int>(drawable.size()));
+        return layout;
+    }
 };
 
 PdfDocument::PdfDocument(PageSize size) : impl_(std::make_unique<Impl>()) {
@@ -128,12 +139,7 @@ void PdfDocument::newPage() {
 
 void PdfDocument::drawText(double x, double baselineY, std::string_view text, const Font& font, const Color& color) {
     impl_->requireOpen();
-    std::string drawable = drawableText(text);
-    LayoutHandle layout = impl_->newLayout();
-    FontDescriptionHandle description = fontDescription(font);
-    pango_layout_set_font_description(layout.get(), description.get());
-    pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    pango_layout_set_text(layout.get(), drawable.data(), static_cast<int>(drawable.size()));
+    LayoutHandle layout = impl_->singleLine(text, font);
     PangoLayoutLine* line = pango_layout_get_line_readonly(layout.get(), 0);
     if (!line) return;
     cairo_t* cr = impl_->cr.get();
@@ -152,12 +158,7 @@ void PdfDocument::fillRect(const Rect& rect, const Color& color) {
 
 double PdfDocument::textWidth(std::string_view text, const Font& font) const {
     impl_->requireOpen();
-    std::string drawable = drawableText(text);
-    LayoutHandle layout = impl_->newLayout();
-    FontDescriptionHandle description = fontDescription(font);
-    pango_layout_set_font_description(layout.get(), description.get());
-    pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-    pango_layout_set_text(layout.get(), drawable.data(), static_cast<int>(drawable.size()));
+    LayoutHandle layout = impl_->singleLine(text, font);
     PangoRectangle logical;
     pango_layout_get_extents(layout.get(), nullptr, &logical);
     return static_cast<double>(logical.width) / PANGO_SCALE;
