@@ -33,7 +33,7 @@ constexpr double rowStep = 14;
 constexpr double lastBaselineLimit = 54;  // a row is drawn only above this baseline
 constexpr double columns[] = {40, 130, 522, 602};
 // The file cell holds as much as 64 characters of its font: a name no wider is shown whole,
-// and a gap of about 13 characters stays before the size column whatever the script.
+// and about 70 points stay free before the size column whatever the script.
 constexpr size_t fileCellCharacters = 64;
 
 const Color black = Color::grey(0);
@@ -167,8 +167,8 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     pdf.drawText(left, 542, verdictText(standing), Font::sans(9), verified ? green : red);
     pdf.drawText(left, 528, "Source: " + singleLineText(log.sourceURL.native()), Font::sans(9), black);
     pdf.drawText(left, 516,
-                 "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " + mediumDateTime(log.finishedAt) +
-                     "   ·   " + formatFileSize(log.totalBytes()),
+                 "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " +
+                     mediumDateTime(log.finishedAt) + "   ·   " + formatFileSize(log.totalBytes()),
                  Font::sans(9), black);
 
     // A tolerance of a hundredth of a point keeps a name of exactly the budget whole.
