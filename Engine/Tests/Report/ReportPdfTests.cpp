@@ -163,3 +163,127 @@ TEST_F(ReportPdfTest, LineAndParagraphSeparatorsInANameNeverStartALineOfTheirOwn
     EXPECT_NE(ReportExporter::csv(report).find(forged), std::string::npos);
     EXPECT_NE(ReportExporter::json(report).find(forged), std::string::npos);
 }
+
+namespace {
+
+// Names that, shown raw, would make a report line say what is not so: the tail of a long
+// name posing as a synced row once the line wraps, and a right-to-left override turning
+// "A001" + "FXM.200A" into a line that reads A002.MXF.
+const std::string posingAsARow = std::string(82, 'A') + " \u00A0\u00A0\u2713 synced    B002.MXF  \u2192  "
+                                 "\u2215media\u2215user\u2215DRIVE\u2215DCIM\u2215B002.MXF";
+const std::string reversed = "DCIM/A001\u202EFXM.200A";
+
+VerificationReport reportWithHostileNames() {
+    std::vector<OtherFile> others = {
+        {"/media/CARD/" + posingAsARow, 1'000, OtherFile::Role::other, std::nullopt},
+        {"/media/CARD/" + reversed, 2'100'000, OtherFile::Role::other, std::nullopt},
+    };
+    return VerificationReport("/media/CARD", {"/media/BACKUP"}, epochFromUtc(2025, 6, 1, 9, 30, 0),
+                              {clip("C0001.MP4", MatchStatus::confirmed("/media/BACKUP/C0001.MP4")),
+                               clip(posingAsARow, MatchStatus::missing())},
+                              VolumeIdentity{.name = "CARD"}, {}, std::move(others));
+}
+
+size_t leadingBlanks(const std::string& line) {
+    size_t first = line.find_first_not_of(' ');
+    return first == std::string::npos ? 0 : first;
+}
+
+// The line without its leading blanks and with every run of blanks made one (pdftotext's
+// layout mode widens or narrows them).
+std::string squeezed(const std::string& line) {
+    std::string out;
+    for (char c : line.substr(leadingBlanks(line)))
+        if (c != ' ' || (!out.empty() && out.back() != ' ')) out.push_back(c);
+    return out;
+}
+
+}  // namespace
+
+TEST_F(ReportPdfTest, NamesNeverMakeALineReadAsARowOfItsOwn) {
+    const VerificationReport report = reportWithHostileNames();
+    const auto path = save(report);
+    const std::string text = pdfText(path);
+
+    // The real rows, as they begin at the row margin.
+    const std::vector<std::string> rows = {"\u2713 synced C0001.MP4", "\u2717 MISSING AAAA", "\u2717 ONLY CARD AAAA",
+                                           "\u2717 ONLY CARD DCIM/A001"};
+    size_t margin = std::string::npos;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (squeezed(line).rfind(rows[0], 0) == 0) margin = leadingBlanks(line);
+        start = end + 1;
+    }
+    ASSERT_NE(margin, std::string::npos) << text;
+
+    // A line that starts at or left of the row margin with a status word is one of the rows;
+    // the tails of the wrapped names start further right.
+    size_t rowsSeen = 0, tails = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const std::string words = squeezed(line);
+        bool statusFirst = false;
+        for (const char* word : {"\u2713", "\u2717", "\u2248", "synced", "MISSING", "ONLY CARD", "check"})
+            statusFirst = statusFirst || words.rfind(word, 0) == 0;
+        if (line.find("B002.MXF") != std::string::npos) {
+            ++tails;
+            EXPECT_GE(leadingBlanks(line), margin + 10) << line;
+        }
+        if (!statusFirst || leadingBlanks(line) > margin + 1) continue;
+        bool isRow = false;
+        for (const std::string& row : rows) isRow = isRow || words.rfind(row, 0) == 0;
+        EXPECT_TRUE(isRow) << "reads as a row: " << line;
+        rowsSeen += isRow;
+    }
+    EXPECT_EQ(rowsSeen, rows.size()) << text;
+    EXPECT_EQ(tails, 2u) << text;
+
+    // The override is shown as U+FFFD and takes nothing with it.
+    EXPECT_EQ(text.find("A002.MXF"), std::string::npos) << text;
+    EXPECT_NE(text.find("DCIM/A001\uFFFDFXM.200A"), std::string::npos) << text;
+
+    // What other programs read keeps every name exactly.
+    for (const std::string& exported : {ReportExporter::csv(report), ReportExporter::json(report)}) {
+        EXPECT_NE(exported.find(posingAsARow), std::string::npos);
+        EXPECT_NE(exported.find(reversed), std::string::npos);
+    }
+}
+
+TEST_F(ReportPdfTest, AWrappedNameContinuesUnderItsOwnStart) {
+    const std::vector<PdfWord> words = pdfWords(save(reportWithHostileNames()));
+    // Each row's name starts with the A's; the first word of the line below it is the tail.
+    int checked = 0;
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        if (words[i].text.rfind("AAAA", 0) != 0) continue;
+        size_t next = i + 1;
+        while (next < words.size() && words[next].yMin < words[i].yMin + 5) ++next;
+        ASSERT_LT(next, words.size());
+        EXPECT_NEAR(words[next].xMin, words[i].xMin, 0.5) << words[next].text;
+        EXPECT_GT(words[i].xMin, 48 + 50);  // the name, not the row, starts there
+        ++checked;
+    }
+    EXPECT_EQ(checked, 2);
+}
+
+TEST_F(ReportPdfTest, ControlsThatReorderOrBreakALineAreShownAsReplacementCharacters) {
+    // C1 controls, embeddings, overrides and isolates, each between two letters.
+    std::string name = "X";
+    std::vector<std::string> hidden = {"\u0080", "\u0085", "\u009F", "\u2028", "\u2029", "\u202A", "\u202B",
+                                       "\u202C", "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"};
+    for (const std::string& control : hidden) name += control + "Y";
+    name += "\u200E\u00A0\u00C4.MOV";  // a mark, a no-break space and a letter of Latin-1 stay
+    auto report = reportOf({clip(name, MatchStatus::missing())});
+    std::string expected = "X";
+    for (size_t i = 0; i < hidden.size(); ++i) expected += "\uFFFDY";
+    expected += "\u200E\u00A0\u00C4.MOV";
+    bool found = false;
+    for (const auto& line : report.summaryLines()) {
+        for (const std::string& control : hidden) EXPECT_EQ(line.text.find(control), std::string::npos) << line.text;
+        found = found || line.text.find(expected) != std::string::npos;
+    }
+    EXPECT_TRUE(found);
+    EXPECT_NE(ReportExporter::csv(report).find(name), std::string::npos);
+}

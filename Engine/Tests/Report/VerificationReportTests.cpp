@@ -216,8 +216,8 @@ TEST(VerificationReportTest, UnreadCardFoldersAreNeverSafe) {
     EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  The card was not fully read \u2014 2 folder(s) could not be read. "
                                                   "Not safe to erase.",
                                                   Kind::bad}));
-    EXPECT_EQ(lines[7], (VerificationReport::Line{"  \u2717 UNREADABLE  /media/CARD/DCIM/101", Kind::bad}));
-    EXPECT_EQ(lines[8], (VerificationReport::Line{"  \u2717 UNREADABLE  /media/CARD/PRIVATE", Kind::bad}));
+    EXPECT_EQ(lines[7], (VerificationReport::Line{"  \u2717 UNREADABLE  /media/CARD/DCIM/101", Kind::bad, 18}));
+    EXPECT_EQ(lines[8], (VerificationReport::Line{"  \u2717 UNREADABLE  /media/CARD/PRIVATE", Kind::bad, 18}));
     EXPECT_NE(ReportExporter::json(report).find("\"unreadable_folders\": [\n    \"/media/CARD/DCIM/101\","), std::string::npos);
 
     // An empty card that could not be read fully is not "no media" either.
@@ -318,14 +318,14 @@ TEST(VerificationReportTest, OtherFilesOnlyOnTheCardAreNeverSafe) {
     // named by their place on the card, and get a count line after the four of the clips.
     const std::vector<VerificationReport::Line> tail(lines.end() - 14, lines.end());
     EXPECT_EQ(tail, (std::vector<VerificationReport::Line>{
-                        {"  \u2713 synced    C0001.MP4  \u2192  /media/BACKUP_A/C0001.MP4", Kind::good},
+                        {"  \u2713 synced    C0001.MP4  \u2192  /media/BACKUP_A/C0001.MP4", Kind::good, 16},
                         {"", Kind::plain},
                         {"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain},
                         {"", Kind::plain},
-                        {"  \u2717 ONLY CARD NOTES.TXT  0.0 MB", Kind::bad},
-                        {"  \u2717 ONLY CARD PRIVATE/AVCHD/BDMV/INDEX.BDM  2.5 MB", Kind::bad},
+                        {"  \u2717 ONLY CARD NOTES.TXT  0.0 MB", Kind::bad, 16},
+                        {"  \u2717 ONLY CARD PRIVATE/AVCHD/BDMV/INDEX.BDM  2.5 MB", Kind::bad, 16},
                         {"  \u2713 synced    PRIVATE/M4ROOT/CLIP/C0001M01.XML  \u2192  /media/BACKUP_A/C0001M01.XML",
-                         Kind::good},
+                         Kind::good, 16},
                         {"", Kind::plain},
                         {rule, Kind::plain},
                         {"Confirmed     : 1", Kind::plain},

@@ -321,6 +321,28 @@ PdfInfo pdfInfo(const std::filesystem::path& pdf) {
     return info;
 }
 
+std::vector<PdfWord> pdfWords(const std::filesystem::path& pdf) {
+    std::filesystem::path out = pdf;
+    out += ".html";
+    CommandResult r = runCommand({"pdftotext", "-q", "-bbox", pdf.string(), out.string()});
+    if (r.exitCode != 0) throw std::runtime_error("pdftotext -bbox failed: " + r.output);
+    const std::string html = readFile(out);
+    std::filesystem::remove(out);
+    auto number = [&](size_t from, const std::string& key) {
+        return std::stod(html.substr(html.find(key + "=\"", from) + key.size() + 2));
+    };
+    std::vector<PdfWord> words;
+    int page = 0;
+    for (size_t at = 0; (at = html.find('<', at)) != std::string::npos; ++at) {
+        if (html.compare(at, 6, "<page ") == 0) ++page;
+        if (html.compare(at, 6, "<word ") != 0) continue;
+        size_t open = html.find('>', at) + 1;
+        words.push_back({page, number(at, "xMin"), number(at, "yMin"), number(at, "xMax"),
+                         html.substr(open, html.find("</word>", open) - open)});
+    }
+    return words;
+}
+
 }  // namespace tessaline::testing
 
 namespace tessaline::testing {

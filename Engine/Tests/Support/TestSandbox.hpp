@@ -128,6 +128,17 @@ struct PdfInfo {
 };
 PdfInfo pdfInfo(const std::filesystem::path& pdf);
 
+// The words of a PDF file with their boxes in points from the top left of their page, in
+// pdftotext's reading order, through pdftotext -bbox. Throws std::runtime_error.
+struct PdfWord {
+    int page = 0;  // from 1
+    double xMin = 0;
+    double yMin = 0;
+    double xMax = 0;
+    std::string text;  // as pdftotext writes it, HTML-escaped
+};
+std::vector<PdfWord> pdfWords(const std::filesystem::path& pdf);
+
 }  // namespace tessaline::testing
 
 namespace tessaline::testing {

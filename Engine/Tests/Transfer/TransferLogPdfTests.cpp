@@ -107,6 +107,59 @@ TEST_F(TransferLogPdfTest, LongNamesAreShortenedFromTheFront) {
     EXPECT_EQ(text.find("Zb"), std::string::npos);
 }
 
+TEST_F(TransferLogPdfTest, WideNamesAreCutByTheirWidthAndLeaveSizeAndChecksumReadable) {
+    // 44 CJK characters are 421 points wide at 8.5 points, more than the 392-point column,
+    // in fewer than 64 characters; an override would make the second name read A002.MXF.
+    const std::string glyphs[] = {"\u64AE", "\u5F71", "\u7D20", "\u6750", "\u7B2C", "\u4E00", "\u65E5", "\u76EE"};
+    std::string wide = "DCIM/";
+    for (int i = 0; i < 44; ++i) wide += glyphs[i % 8];
+    const std::string reversed = "DCIM/A001\u202EFXM.200A";
+    TransferLog log = logWith(3);
+    log.outcomes[0].relativePath = wide;
+    log.outcomes[1].relativePath = reversed;
+    for (auto& outcome : log.outcomes) outcome.destinationURL = log.destinationURL / outcome.relativePath;
+    const fs::path file = sandbox / "wide.pdf";
+    writeFile(file, TransferLogExporter::pdf(log));
+    const std::string text = pdfText(file);
+
+    // One line holds the row: status, the name's tail after "…", size and checksum.
+    std::vector<std::string> rowLines;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (line.find(glyphs[0]) != std::string::npos || line.find(glyphs[7]) != std::string::npos)
+            rowLines.push_back(line);
+        start = end + 1;
+    }
+    ASSERT_EQ(rowLines.size(), 1u) << text;
+    const std::string& row = rowLines.front();
+    EXPECT_EQ(row.find("✓ verified"), row.find_first_not_of(' ')) << row;
+    EXPECT_NE(row.find("25 MB"), std::string::npos) << row;
+    EXPECT_NE(row.find("0123456789abcd10"), std::string::npos) << row;
+    const size_t ellipsis = row.find("…");
+    ASSERT_NE(ellipsis, std::string::npos) << row;
+    const std::string tail = row.substr(ellipsis + 3, row.find(' ', ellipsis) - ellipsis - 3);
+    EXPECT_TRUE(wide.ends_with(tail)) << tail;
+    EXPECT_GE(tail.size(), 30u * 3) << "the cut keeps as much of the name as fits";
+    // The cell ends left of the size column at x 522.
+    bool measured = false;
+    for (const PdfWord& word : pdfWords(file))
+        if (word.text.find(glyphs[7]) != std::string::npos) {
+            EXPECT_LT(word.xMax, 522) << word.text;
+            measured = true;
+        }
+    EXPECT_TRUE(measured);
+
+    EXPECT_EQ(text.find("A002.MXF"), std::string::npos) << text;
+    EXPECT_NE(text.find("DCIM/A001\uFFFDFXM.200A"), std::string::npos) << text;
+    // The files other programs read keep both names exactly.
+    for (const std::string& exported : {TransferLogExporter::csv(log), TransferLogExporter::json(log),
+                                        TransferLogExporter::ascMHL(log, "Brindlecove", "0.9.0", "host")}) {
+        EXPECT_NE(exported.find(wide), std::string::npos);
+        EXPECT_NE(exported.find(reversed), std::string::npos);
+    }
+}
+
 TEST_F(TransferLogPdfTest, PagesHoldThirtyOneThenThirtySixRows) {
     for (auto [rows, pages] : std::vector<std::pair<int, int>>{{31, 1}, {32, 2}, {67, 2}, {68, 3}}) {
         SCOPED_TRACE(rows);

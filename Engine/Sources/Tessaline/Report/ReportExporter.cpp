@@ -163,7 +163,10 @@ std::string ReportExporter::json(const VerificationReport& report) {
 
 std::string ReportExporter::pdf(const VerificationReport& report) {
     std::vector<PdfDocument::StyledLine> body;
-    for (const VerificationReport::Line& line : report.summaryLines()) body.push_back(styled(line));
+    for (const VerificationReport::Line& line : report.summaryLines()) {
+        body.push_back(styled(line));
+        body.back().continuationOffset = line.nameOffset;
+    }
     PdfDocument document(PdfDocument::usLetterPortrait);
     // 48-point margins on all four sides.
     document.flowLines(body, {48, 48, 516, 696});

@@ -34,6 +34,11 @@ int countOf(const std::vector<MatchResult>& results, MatchStatus::Kind kind) {
 
 std::string display(const fs::path& path) { return toDisplayUtf8(path); }
 
+// A line of a label or status word followed by the name or path it shows.
+VerificationReport::Line named(const std::string& label, const std::string& rest, Kind kind) {
+    return {label + rest, kind, label.size()};
+}
+
 std::string displayName(const MatchResult& result) { return toDisplayUtf8(std::string_view(result.primaryName())); }
 
 VerificationReport::Line verdictLine(const Standing& standing) {
@@ -68,38 +73,37 @@ void appendResultLines(const MatchResult& result, std::vector<VerificationReport
     const MatchStatus& status = result.status;
     switch (status.kind()) {
     case MatchStatus::Kind::confirmed:
-        lines.push_back({"  \u2713 synced    " + name + "  \u2192  " + display(status.path()), Kind::good});
+        lines.push_back(named("  \u2713 synced    ", name + "  \u2192  " + display(status.path()), Kind::good));
         return;
     case MatchStatus::Kind::nameMatchMetadataMismatch:
-        lines.push_back({"  \u2248 check     " + name + "  name matches " + toDisplayUtf8(status.path().filename()) +
-                             " but contents differ",
-                         Kind::warn});
+        lines.push_back(named("  \u2248 check     ",
+                              name + "  name matches " + toDisplayUtf8(status.path().filename()) + " but contents differ",
+                              Kind::warn));
         return;
     case MatchStatus::Kind::possibleDuplicate:
-        lines.push_back({"  \u2713 synced \u00D7" + std::to_string(status.locations().size()) + "  " + name +
-                             "  (multiple backup copies)",
-                         Kind::info});
+        lines.push_back(named("  \u2713 synced \u00D7" + std::to_string(status.locations().size()) + "  ",
+                              name + "  (multiple backup copies)", Kind::info));
         return;
     case MatchStatus::Kind::missing:
         break;
     }
     const ClipGroup& group = result.group;
     auto date = group.captureDate();
-    lines.push_back({"  \u2717 MISSING   " + name + "  " + (date ? formatIso8601(*date) : std::string("no date")) + "  " +
-                         fixedText(static_cast<double>(group.totalByteSize()) / 1'000'000.0, 1) + " MB",
-                     Kind::bad});
+    lines.push_back(named("  \u2717 MISSING   ",
+                          name + "  " + (date ? formatIso8601(*date) : std::string("no date")) + "  " +
+                              fixedText(static_cast<double>(group.totalByteSize()) / 1'000'000.0, 1) + " MB",
+                          Kind::bad));
     for (size_t i = 1; i < group.primaryFiles.size(); ++i)
-        lines.push_back({std::string(13, ' ') + "+ " + toDisplayUtf8(group.primaryFiles[i].url.filename()), Kind::bad});
+        lines.push_back(named(std::string(13, ' ') + "+ ", toDisplayUtf8(group.primaryFiles[i].url.filename()), Kind::bad));
 }
 
 void appendOtherFileLine(const OtherFile& file, const std::string& name, std::vector<VerificationReport::Line>& lines) {
     if (file.provenAt) {
-        lines.push_back({"  \u2713 synced    " + name + "  \u2192  " + display(*file.provenAt), Kind::good});
+        lines.push_back(named("  \u2713 synced    ", name + "  \u2192  " + display(*file.provenAt), Kind::good));
         return;
     }
-    lines.push_back({"  \u2717 ONLY CARD " + name + "  " + fixedText(static_cast<double>(file.byteSize) / 1'000'000.0, 1) +
-                         " MB",
-                     Kind::bad});
+    lines.push_back(named("  \u2717 ONLY CARD ",
+                          name + "  " + fixedText(static_cast<double>(file.byteSize) / 1'000'000.0, 1) + " MB", Kind::bad));
 }
 
 }  // namespace
@@ -166,15 +170,15 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
     std::vector<Line> lines;
     lines.push_back({"Brindlecove \u2014 Card Verification Report", Kind::plain});
     lines.push_back({"Generated : " + formatIso8601(generatedAt), Kind::plain});
-    lines.push_back({"Card      : " + display(cardPath), Kind::plain});
+    lines.push_back(named("Card      : ", display(cardPath), Kind::plain));
     for (size_t i = 0; i < drivePaths.size(); ++i)
-        lines.push_back({"Drive " + std::to_string(i + 1) + "   : " + display(drivePaths[i]), Kind::plain});
+        lines.push_back(named("Drive " + std::to_string(i + 1) + "   : ", display(drivePaths[i]), Kind::plain));
     lines.push_back({"", Kind::plain});
     lines.push_back({rule, Kind::plain});
     const Standing standing = eraseStanding();
     lines.push_back(verdictLine(standing));
     for (const fs::path& folder : unreadableCardFolders)
-        lines.push_back({"  \u2717 UNREADABLE  " + display(folder), Kind::bad});
+        lines.push_back(named("  \u2717 UNREADABLE  ", display(folder), Kind::bad));
     const int otherConfirmed = otherFilesConfirmedCount();
     const int otherOnlyOnCard = static_cast<int>(otherFiles.size()) - otherConfirmed;
     if (otherOnlyOnCard > 0 && standing.kind != Standing::Kind::otherFilesOnlyOnCard)

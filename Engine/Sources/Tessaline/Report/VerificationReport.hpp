@@ -24,6 +24,9 @@ struct VerificationReport {
         enum class Kind { plain, good, bad, warn, info };
         std::string text;  // valid UTF-8, no line break of its own
         Kind kind = Kind::plain;
+        // Byte offset in `text` where the name or path the line shows begins, after its label
+        // or status word; 0 when it shows none. Where the line wraps, it continues under it.
+        size_t nameOffset = 0;
         bool operator==(const Line&) const = default;
     };
 

@@ -105,24 +105,36 @@ std::string toDisplayUtf8(std::string_view bytes) {
 
 std::string toDisplayUtf8(const fs::path& path) { return toDisplayUtf8(std::string_view(path.native())); }
 
+namespace {
+
+// Length in bytes of the code point at `text[i]` when singleLineText shows it as U+FFFD, else
+// 0. `text` is valid UTF-8. Shown so: C0 and C1 controls and DEL (U+0085 is a line break to
+// many programs), the line and paragraph separators U+2028 and U+2029, and the bidirectional
+// embeddings, overrides and isolates U+202A-U+202E and U+2066-U+2069, which reorder the
+// text after them up to the end of the line.
+size_t hiddenControlLength(std::string_view text, size_t i) {
+    const auto byte = [&](size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u; };
+    const unsigned c = byte(i);
+    if (c < 0x20 || c == 0x7f) return 1;
+    if (c == 0xC2 && byte(i + 1) >= 0x80 && byte(i + 1) <= 0x9F) return 2;
+    if (c == 0xE2 && byte(i + 1) == 0x80 && byte(i + 2) >= 0xA8 && byte(i + 2) <= 0xAE) return 3;
+    if (c == 0xE2 && byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 && byte(i + 2) <= 0xA9) return 3;
+    return 0;
+}
+
+}  // namespace
+
 std::string singleLineText(std::string_view bytes) {
     const std::string text = toDisplayUtf8(bytes);
     static constexpr std::string_view replacement = "\xEF\xBF\xBD";
     std::string out;
     out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7f) {
+    for (size_t i = 0; i < text.size();) {
+        if (size_t hidden = hiddenControlLength(text, i)) {
             out += replacement;
-        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
-            out += replacement;
-            i += 1;
-        } else if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
-            out += replacement;
-            i += 2;
+            i += hidden;
         } else {
-            out += text[i];
+            out += text[i++];
         }
     }
     return out;

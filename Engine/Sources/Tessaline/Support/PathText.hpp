@@ -29,9 +29,10 @@ std::filesystem::path normalizedPath(const std::filesystem::path& path);
 // The path as valid UTF-8 text: ill-formed byte sequences become U+FFFD.
 std::string toDisplayUtf8(std::string_view bytes);
 std::string toDisplayUtf8(const std::filesystem::path& path);
-// Text for one line that people read: toDisplayUtf8's, with every control character and
-// every line or paragraph separator (U+0085, U+2028, U+2029) shown as U+FFFD, so a file name
-// never breaks the line it is shown in. Never for what other programs read back.
+// Text for one line that people read: toDisplayUtf8's, with every control character (C0, C1
+// and DEL), every line or paragraph separator (U+2028, U+2029) and every bidirectional
+// embedding, override or isolate (U+202A-U+202E, U+2066-U+2069) shown as U+FFFD, so a file
+// name never breaks or reorders the line it is shown in. Never for what other programs read back.
 std::string singleLineText(std::string_view bytes);
 
 // True when `bytes` is well-formed UTF-8.

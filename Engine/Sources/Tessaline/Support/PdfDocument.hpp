@@ -78,11 +78,15 @@ public:
         double height;
     };
 
-    // One paragraph of running text with its own font and colour.
+    // One paragraph of running text with its own font and colour. When it wraps, its
+    // continuation lines start under the text at byte `continuationOffset` (the width of the
+    // text before it, at most half the frame), so what follows a label or a status word in
+    // the paragraph never starts at the margin; 0 starts them at the margin.
     struct StyledLine {
         std::string text;
         Font font;
         Color color;
+        size_t continuationOffset = 0;
     };
 
     // Starts a document whose pages all have `size`. Throws PdfError.
@@ -103,6 +107,9 @@ public:
     // Draws `text` as one line (line breaks inside it are drawn as symbols, never broken),
     // starting at x with its baseline at y. Nothing is wrapped or clipped.
     void drawText(double x, double baselineY, std::string_view text, const Font& font, const Color& color);
+
+    // The advance width in points of `text` drawn as drawText() draws it.
+    double textWidth(std::string_view text, const Font& font) const;
 
     // Fills a rectangle.
     void fillRect(const Rect& rect, const Color& color);

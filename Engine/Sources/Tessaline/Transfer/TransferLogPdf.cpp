@@ -1,7 +1,8 @@
 // TransferLogExporter::pdf: the printable production log of a copy run, on landscape US
 // Letter pages: a title, a coloured verdict, source and destination, then a banded table
 // of every file, its header repeated on each page. Lines are drawn once at fixed positions;
-// nothing is measured or wrapped, only a long file name is shortened from the front.
+// nothing is wrapped; only a file name too wide for its cell is measured and shortened from
+// the front.
 
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -31,7 +32,9 @@ constexpr double bandWidth = 712;
 constexpr double rowStep = 14;
 constexpr double lastBaselineLimit = 54;  // a row is drawn only above this baseline
 constexpr double columns[] = {40, 130, 522, 602};
-constexpr size_t maxFileCharacters = 64;
+// The file cell holds as much as 64 characters of its font: a name no wider is shown whole,
+// and about 70 points stay free before the size column whatever the script.
+constexpr size_t fileCellCharacters = 64;
 
 const Color black = Color::grey(0);
 const Color green = Color::rgb(0, 0.45, 0);
@@ -80,13 +83,25 @@ std::vector<int32_t> graphemeBoundaries(const std::string& text) {
     return bounds;
 }
 
-// The file cell: whole up to 64 characters, else "…" and the last 63.
-std::string fileCell(const std::string& relativePath) {
+// The file cell: the name whole when it fits `cellWidth`, else "…" and the longest tail of
+// whole characters that fits with it (at least the last character), so the end of the name,
+// which tells files apart, stays.
+std::string fileCell(const PdfDocument& pdf, const std::string& relativePath, double cellWidth) {
+    const Font font = Font::mono(8.5);
     std::string text = singleLineText(relativePath);
+    if (pdf.textWidth(text, font) <= cellWidth) return text;
     std::vector<int32_t> bounds = graphemeBoundaries(text);
-    size_t characters = bounds.size() - 1;
-    if (characters <= maxFileCharacters) return text;
-    return "…" + text.substr(static_cast<size_t>(bounds[characters - (maxFileCharacters - 1)]));
+    auto shortened = [&](size_t from) { return "…" + text.substr(static_cast<size_t>(bounds[from])); };
+    // The first boundary whose tail fits: tails only get narrower further on.
+    size_t low = 0, high = bounds.size() - 2;
+    while (low < high) {
+        size_t middle = (low + high) / 2;
+        if (pdf.textWidth(shortened(middle), font) <= cellWidth)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return shortened(low);
 }
 
 struct StatusCell {
@@ -130,11 +145,12 @@ void drawTableHeader(PdfDocument& pdf, double baseline) {
     for (int i = 0; i < 4; ++i) pdf.drawText(columns[i], baseline, headers[i], Font::mono(8.5, true), Color::grey(1));
 }
 
-void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline) {
+void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
+             double fileCellWidth) {
     if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
     StatusCell status = statusCell(outcome.status.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
-    pdf.drawText(columns[1], baseline, fileCell(outcome.relativePath), Font::mono(8.5), black);
+    pdf.drawText(columns[1], baseline, fileCell(pdf, outcome.relativePath, fileCellWidth), Font::mono(8.5), black);
     pdf.drawText(columns[2], baseline, formatFileSize(outcome.byteSize), Font::mono(8.5), black);
     const auto& checksum = outcome.destinationChecksum ? outcome.destinationChecksum : outcome.sourceChecksum;
     pdf.drawText(columns[3], baseline, checksum.value_or("—"), Font::mono(8.5), black);
@@ -149,19 +165,21 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     TransferLog::TransferStanding standing = log.standing();
     bool verified = standing.kind == TransferLog::TransferStanding::Kind::verified;
     pdf.drawText(left, 542, verdictText(standing), Font::sans(9), verified ? green : red);
-    pdf.drawText(left, 528, "Source: " + toDisplayUtf8(log.sourceURL), Font::sans(9), black);
+    pdf.drawText(left, 528, "Source: " + singleLineText(log.sourceURL.native()), Font::sans(9), black);
     pdf.drawText(left, 516,
-                 "Destination: " + toDisplayUtf8(log.destinationURL) + "   ·   " + mediumDateTime(log.finishedAt) +
-                     "   ·   " + formatFileSize(log.totalBytes()),
+                 "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " +
+                     mediumDateTime(log.finishedAt) + "   ·   " + formatFileSize(log.totalBytes()),
                  Font::sans(9), black);
 
+    // A tolerance of a hundredth of a point keeps a name of exactly the budget whole.
+    const double fileCellWidth = pdf.textWidth(std::string(fileCellCharacters, '0'), Font::mono(8.5)) + 0.01;
     size_t index = 0;
     double header = 496;
     for (;;) {
         drawTableHeader(pdf, header);
         for (double baseline = header - 16; index < log.outcomes.size() && baseline > lastBaselineLimit;
              baseline -= rowStep) {
-            drawRow(pdf, log.outcomes[index], index, baseline);
+            drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
             ++index;
         }
         if (index >= log.outcomes.size()) break;
