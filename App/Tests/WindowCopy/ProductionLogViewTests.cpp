@@ -4,6 +4,7 @@
 // shown in the alert and a PDF that could not be made never written.
 
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/TransferOutcomeListModel.hpp"
 #include "BrindlecoveApp/Views/ProductionLogView.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
@@ -45,7 +46,8 @@ namespace {
 
 class ProductionLogViewTest : public AppSandboxedTest {
 protected:
-    CopyViewModel model{CopyViewModel::Dependencies{}};
+    CopyViewModel copy{CopyViewModel::Dependencies{}};
+    LatestTransfer model{&copy};
     std::vector<SaveRequest> saves;
     std::vector<FolderRequest> folders;
     std::optional<QString> saveAnswer;
@@ -140,7 +142,7 @@ TEST_F(ProductionLogViewTest, WithoutATransferTheEmptyStateShowsAndThereIsNoExpo
 
 TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     ProductionLogView view(model, dialogs());
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
     EXPECT_TRUE(view.findChild<QToolButton*>("productionLog.export")->isVisibleTo(&view));
     EXPECT_EQ(view.findChild<QLabel*>("productionLog.summaryHeader")->text(), "Transfer Summary");
@@ -166,7 +168,7 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     TransferLog big = *sampleLog();
     big.outcomes.assign(5000, big.outcomes[0]);
     big.plannedFileCount = 5000;
-    model.setLastLog(std::make_shared<const TransferLog>(big));
+    copy.setLastLog(std::make_shared<const TransferLog>(big));
     drainEvents();
     EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "All 5000 files verified byte-for-byte");
     EXPECT_EQ(list->model()->rowCount(), 5000);
@@ -179,7 +181,7 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
 TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
     ProductionLogView view(model, dialogs());
     auto log = sampleLog();
-    model.setLastLog(log);
+    copy.setLastLog(log);
     drainEvents();
 
     saveAnswer = qpath(sandbox / "out" / "log.csv");
@@ -244,7 +246,7 @@ TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
 TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeReplacing) {
     ProductionLogView view(model, dialogs());
     auto cardA = sampleLog();
-    model.setLastLog(cardA);
+    copy.setLastLog(cardA);
     drainEvents();
     const fs::path delivery = sandbox / "delivery";
     folderAnswer = qpath(delivery);
@@ -260,7 +262,7 @@ TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeRep
     b.outcomes.resize(1);
     b.plannedFileCount = 1;
     b.sourceURL = sandbox / "cardB";
-    model.setLastLog(std::make_shared<const TransferLog>(b));
+    copy.setLastLog(std::make_shared<const TransferLog>(b));
     drainEvents();
 
     auto listing = [&] {
@@ -302,14 +304,14 @@ TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeRep
 TEST_F(ProductionLogViewTest, TheLogIsTakenWhenTheEntryFiresAndACancelledPanelDoesNothing) {
     ProductionLogView view(model, dialogs());
     auto first = sampleLog();
-    model.setLastLog(first);
+    copy.setLastLog(first);
     drainEvents();
     // A copy finishing while the panel is open does not change what is written.
     TransferLog other = *first;
     other.outcomes.resize(1);
     other.plannedFileCount = 1;
     duringPanel = [&] {
-        model.setLastLog(std::make_shared<const TransferLog>(other));
+        copy.setLastLog(std::make_shared<const TransferLog>(other));
         drainEvents();
     };
     saveAnswer = qpath(sandbox / "taken.csv");
@@ -330,7 +332,7 @@ TEST_F(ProductionLogViewTest, APdfThatCannotBeMadeIsNeverWrittenAndAllFourKeepsT
     TransferLogFiles::Makers makers;
     makers.pdf = [](const TransferLog&) -> std::string { throw tessaline::PdfError("no surface"); };
     ProductionLogView view(model, dialogs(), TransferLogFiles(makers));
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
 
     writeFile(sandbox / "keep.pdf", "an earlier export");
@@ -365,7 +367,7 @@ TEST_F(ProductionLogViewTest, APdfThatCannotBeMadeIsNeverWrittenAndAllFourKeepsT
 
 TEST_F(ProductionLogViewTest, AnUnwritablePlaceShowsTheAlertAndTheNextExportWorksAtOnce) {
     ProductionLogView view(model, dialogs());
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
     writeFile(sandbox / "plain-file", "x");
     saveAnswer = qpath(sandbox / "plain-file" / "log.csv");  // under a regular file: ENOTDIR
@@ -411,7 +413,7 @@ TEST_F(ProductionLogViewTest, OnAFullDriveEveryExportFailsWithItsReasonAndTheEar
     ProductionLogView view(model, dialogs());
     for (const auto& log : {small, std::make_shared<const TransferLog>(large)}) {
         SCOPED_TRACE(log->outcomes.size());
-        model.setLastLog(log);
+        copy.setLastLog(log);
         drainEvents();
         for (const std::string& kind : kinds) {
             SCOPED_TRACE(kind);
