@@ -111,8 +111,8 @@ public:
     // standing(report), recorded as what the user is shown: the acknowledgement is cleared
     // when the report or the standing's case differs from the last recorded. A finished
     // erase's outcome (Done) belongs to that erase: it is put away (the phase returns to Idle)
-    // when the report differs from the one erased with, or when the standing's case differs
-    // from the one first shown with the outcome once the card was counted after the erase.
+    // when the report differs from the one erased with, or when a count of the card gives a
+    // standing of another case than the erase left it in (files added since, another card).
     VerificationStanding gate(const ReportPtr& report);
     // The Erase click: recomputes the gate for `report` now and starts the erase only when
     // canRun holds; returns whether it started.
@@ -198,8 +198,7 @@ private:
     };
     std::optional<Shown> shown_;
     std::optional<Shown> acknowledgedFor_;
-    // The report the current or last erase ran with, and the standing's case shown with its
-    // outcome once the card was counted again (none until then).
+    // The report the current or last erase ran with, and the standing's case it left.
     ReportPtr erasedWith_;
     std::optional<VerificationStanding::Kind> outcomeKind_;
     // Whether the Done outcome no longer belongs to what gate() is shown now.

@@ -111,9 +111,10 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
     else if (gone == failed)
         where = QStringLiteral("those are no longer on the card");
     else
-        where = QStringLiteral("%1 of those are no longer on the card, and the card still holds the only copy of the "
-                               "other %2")
+        where = QStringLiteral("%1 of those %2 no longer on the card, and the card still holds the only copy of the "
+                               "other %3")
                     .arg(gone)
+                    .arg(gone == 1 ? QStringLiteral("is") : QStringLiteral("are"))
                     .arg(failed - gone);
     return {QStringLiteral("%1 of %2 files failed — %3. Details in the Production Log tab.")
                 .arg(failed)

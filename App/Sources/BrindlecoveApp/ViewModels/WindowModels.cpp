@@ -3,7 +3,6 @@
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
-#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
 #include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
@@ -41,9 +40,14 @@ WindowModels::WindowModels(const Dialogs& dialogs)
     // Report section's rescue group afresh.
     QObject::connect(scan_.get(), &ScanViewModel::lastReportChanged, missingSync_.get(),
                      &MissingSyncViewModel::reportReplaced);
-    // An erase removes files a rescue outcome may call the card's only copy.
-    QObject::connect(erasedReports_.get(), &ErasedReports::changed, missingSync_.get(),
-                     &MissingSyncViewModel::recheckCard);
+    // An erase removes files a rescue outcome may call the card's only copy: when one ends
+    // (done, stopped or failed part-way), the outcome looks at the card again.
+    QObject::connect(cardPrep_.get(), &CardPrepViewModel::changed, missingSync_.get(),
+                     [this, erasing = false]() mutable {
+                         const bool running = cardPrep_->runningNoun().has_value();
+                         if (erasing && !running) missingSync_->recheckCard();
+                         erasing = running;
+                     });
 }
 
 // Members go in reverse order; each view model's destructor cancels its run.
