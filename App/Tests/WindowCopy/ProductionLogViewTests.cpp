@@ -5,11 +5,14 @@
 
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferOutcomeListModel.hpp"
 #include "BrindlecoveApp/Views/ProductionLogView.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
 #include "BrindlecoveApp/Views/StatCard.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
+#include "Support/ToolTipProbe.hpp"
 
 #include "Tessaline/Support/PdfError.hpp"
 
@@ -34,6 +37,11 @@
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
+using brindlecove::testing::clip;
+using brindlecove::testing::fingerprint;
+using brindlecove::testing::makeReport;
+using brindlecove::testing::showToolTip;
+using tessaline::MatchStatus;
 using tessaline::CopyEngine;
 using tessaline::TransferLog;
 using tessaline::testing::readFile;
@@ -163,6 +171,9 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     ASSERT_EQ(list->model()->rowCount(), 4);
     EXPECT_EQ(list->model()->index(2, 0).data(TransferOutcomeListModel::checksumRole).toString(), "xxh64 —");
     EXPECT_EQ(list->model()->index(3, 0).data(TransferOutcomeListModel::failureRole).toString(), "Checksum mismatch.");
+    // A row's tooltip holds its whole path and why it failed.
+    EXPECT_EQ(list->model()->index(3, 0).data(Qt::ToolTipRole).toString(),
+              list->model()->index(3, 0).data(TransferOutcomeListModel::pathRole).toString() + "\nChecksum mismatch.");
 
     // A big log is one model reset: no widget per row, and the list paints at once.
     TransferLog big = *sampleLog();
@@ -176,6 +187,39 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     EXPECT_LT(view.findChildren<QLabel*>().size(), 40);
     view.resize(800, 600);
     list->grab();
+}
+
+TEST_F(ProductionLogViewTest, ARescueThatFinishesLastIsTheLogShownWithItsLongPathsReadableInFull) {
+    // The rescue's own failure, not the earlier copy of another card.
+    const fs::path card = sandbox.path() / "card";
+    const std::string folder = "DCIM/" + std::string(180, 'f') + "_END";
+    writeFile(card / folder / "C0001.MP4", std::string(1000, 'a'));
+    auto report = makeReport({clip({fingerprint(card / folder / "C0001.MP4", 1000)}, MatchStatus::missing())}, card);
+    MissingSyncViewModel::Dependencies deps;
+    deps.dialogs.chooseFolder = [&](const FolderRequest&) {
+        return std::optional<QString>(QString::fromStdString((sandbox.path() / "gone").string()));
+    };
+    MissingSyncViewModel rescue(deps);
+    LatestTransfer latest(&copy, &rescue);
+    ProductionLogView view(latest, dialogs());
+    view.resize(720, 480);
+    view.show();
+    copy.setLastLog(sampleLog());
+    drainEvents();
+    fs::create_directories(sandbox.path() / "gone");
+    rescue.pickDestination();
+    fs::remove(sandbox.path() / "gone");
+    rescue.start(*report);
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); }));
+    drainEvents();
+    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "1 of 1 files failed");
+    auto* list = view.findChild<QListView*>("productionLog.files");
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    const auto tip = showToolTip(list->viewport(), row.center());
+    ASSERT_TRUE(tip);
+    EXPECT_TRUE(tip->text.startsWith(QString::fromStdString(folder + "/C0001.MP4"))) << tip->text.toStdString();
+    EXPECT_LE(tip->geometry.width(), tip->screen.width());
 }
 
 TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
