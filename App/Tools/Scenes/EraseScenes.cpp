@@ -4,7 +4,8 @@
 // mid-erase, done (with the Report section's verdict on the erased card's report, and with a
 // file shot after the erase), done with files kept that changed while it ran, and pulled from
 // the reader; and the reformat form inspected, confirmed, done, refused, chosen again and
-// failed with the card left unmounted (the format itself is not run: the tool never formats).
+// failed with the card left unmounted, and a card too small for the file system chosen before
+// (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
@@ -478,6 +479,58 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-kept"), &view);
+    view.hide();
+});
+
+// A card too small for FAT32 chosen after a larger one was set up for it: the form chooses the
+// first file system the card takes, cuts the long reason in the list, and says in words why
+// Erase & Reformat is disabled.
+ScreenshotScene reformatSmall("63-reformat-small-card", [](ScreenshotStudio& studio) {
+    DriveFormatViewModel::Dependencies dependencies;
+    dependencies.backend.listCandidates = [] {
+        return std::vector<tessaline::VolumeInfo>{{"/media/crew/SMALL", "SMALL"}};
+    };
+    dependencies.backend.inspect = [](const fs::path& path) {
+        DriveFormatViewModel::Facts facts;
+        facts.deviceIdentifier = "/dev/sdd1";
+        facts.volumeName = path.filename().string();
+        facts.mountPoint = path.string();
+        facts.totalBytes = 268'435'456;
+        facts.filesystem = "FAT32";
+        return facts;
+    };
+    dependencies.backend.route = [](const DriveFormatViewModel::Facts&) {
+        DriveFormatViewModel::Route route;
+        route.kind = DriveFormatViewModel::Route::Kind::diskService;
+        route.unmakeable[tessaline::DriveFormat::fat32] =
+            QStringLiteral("the card is too small: FAT32 needs at least 512 MB for the cluster size cameras expect");
+        route.unmakeable[tessaline::DriveFormat::apfs] = QStringLiteral("the system disk service can't create it");
+        route.unmakeable[tessaline::DriveFormat::hfsPlus] = QStringLiteral("the system disk service can't create it");
+        return route;
+    };
+    DriveFormatViewModel formatVM(dependencies);
+    formatVM.setFormat(tessaline::DriveFormat::fat32);  // chosen for the card before
+    CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    CardPrepView view(vm, scan, formatVM);
+    view.resize(760, 900);
+    view.show();
+    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
+    studio.wait(50);
+    formatVM.refreshVolumes();
+    formatVM.setSelectedVolumePath(QStringLiteral("/media/crew/SMALL"));
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-small-card"), &view);
+    if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
+        picker->showPopup();
+        studio.wait(100);
+        studio.save(QStringLiteral("reformat-small-card-formats"), picker->view()->window());
+        picker->hidePopup();
+    }
+    typeInto(&view, "format.confirmation", QStringLiteral("small"));
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-small-card-mismatch"), &view);
     view.hide();
 });
 

@@ -134,8 +134,8 @@ QString rerunNote(const tessaline::TransferLog& log, bool wasStopped, int goneFr
 }
 
 QString erasedRescueNote() {
-    return QStringLiteral("The card was erased after this scan, so there is nothing left on it to copy. Scan the card "
-                          "again to see what it holds now.");
+    return QStringLiteral("The card was erased after this scan, so this report no longer tells what is on it to copy. "
+                          "Scan the card again to rescue what it holds now.");
 }
 
 }  // namespace brindlecove::ReportTexts

@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QHelpEvent>
 #include <QStyleOptionComboBox>
+#include <QStyledItemDelegate>
 #include <QStylePainter>
 
 namespace brindlecove {
@@ -19,6 +20,9 @@ ElidedComboBox::ElidedComboBox(QWidget* parent) : QComboBox(parent) {
 void ElidedComboBox::setElideMode(Qt::TextElideMode mode) {
     elideMode_ = mode;
     view()->setTextElideMode(mode);
+    // The style's menu-like entries cut text their own way; list rows follow the view's mode.
+    if (mode != Qt::ElideMiddle && !qobject_cast<QStyledItemDelegate*>(itemDelegate()))
+        setItemDelegate(new QStyledItemDelegate(this));
     update();
 }
 
