@@ -139,6 +139,30 @@ void typeInto(QWidget* view, const char* name, const QString& text) {
     Q_EMIT field->textEdited(text);
 }
 
+// Shows `view` in its reformat mode with `selected` chosen and inspected, saved as `name`.
+void showInspected(ScreenshotStudio& studio, CardPrepView& view, DriveFormatViewModel& formatVM,
+                   const QString& selected, const QString& name) {
+    view.resize(760, 900);
+    view.show();
+    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
+    studio.wait(50);
+    formatVM.refreshVolumes();
+    formatVM.setSelectedVolumePath(selected);
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(name, &view);
+}
+
+// The file system list opened, saved as `name`.
+void saveFormatList(ScreenshotStudio& studio, CardPrepView& view, const QString& name) {
+    auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"));
+    if (!picker) return;
+    picker->showPopup();
+    studio.wait(100);
+    studio.save(name, picker->view()->window());
+    picker->hidePopup();
+}
+
 ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     const bool asRoot = geteuid() == 0;
     const QString card = studio.home() + QStringLiteral("/media/A001");
@@ -357,23 +381,9 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
     ScanViewModel scan{ScanViewModel::Dependencies{}};
     CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 900);
-    view.show();
-    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
-    studio.wait(50);
-    formatVM.refreshVolumes();
     const QString selected = realVolume ? place : QStringLiteral("/media/crew/B-CAM");
-    formatVM.setSelectedVolumePath(selected);
-    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
-    studio.wait(100);
-    studio.save(QStringLiteral("reformat-inspected"), &view);
-
-    if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
-        picker->showPopup();
-        studio.wait(100);
-        studio.save(QStringLiteral("reformat-formats"), picker->view()->window());
-        picker->hidePopup();
-    }
+    showInspected(studio, view, formatVM, selected, QStringLiteral("reformat-inspected"));
+    saveFormatList(studio, view, QStringLiteral("reformat-formats"));
 
     typeInto(&view, "format.newName", QStringLiteral("b cam day 2"));
     typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
@@ -513,21 +523,8 @@ ScreenshotScene reformatSmall("63-reformat-small-card", [](ScreenshotStudio& stu
     CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
     ScanViewModel scan{ScanViewModel::Dependencies{}};
     CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 900);
-    view.show();
-    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
-    studio.wait(50);
-    formatVM.refreshVolumes();
-    formatVM.setSelectedVolumePath(QStringLiteral("/media/crew/SMALL"));
-    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
-    studio.wait(100);
-    studio.save(QStringLiteral("reformat-small-card"), &view);
-    if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
-        picker->showPopup();
-        studio.wait(100);
-        studio.save(QStringLiteral("reformat-small-card-formats"), picker->view()->window());
-        picker->hidePopup();
-    }
+    showInspected(studio, view, formatVM, QStringLiteral("/media/crew/SMALL"), QStringLiteral("reformat-small-card"));
+    saveFormatList(studio, view, QStringLiteral("reformat-small-card-formats"));
     typeInto(&view, "format.confirmation", QStringLiteral("small"));
     studio.wait(100);
     studio.save(QStringLiteral("reformat-small-card-mismatch"), &view);

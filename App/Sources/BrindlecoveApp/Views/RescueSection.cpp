@@ -150,8 +150,9 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     connect(change_, &QPushButton::clicked, this, [this] { rescue_.pickDestination(); });
     connect(mirror_, &QCheckBox::clicked, this, [this](bool on) { rescue_.setPreserveStructure(on); });
     connect(sync_, &QPushButton::clicked, this, [this] {
-        // The report shown when the button was pressed, whatever arrives later.
-        if (auto report = report_) rescue_.start(*report);
+        // The report shown when the button was pressed, whatever arrives later; never one
+        // whose card was erased since.
+        if (auto report = report_; report && !cardErased_) rescue_.start(*report);
     });
     connect(stop_, &QPushButton::clicked, this, [this] { rescue_.stop(); });
     connect(&rescue_, &MissingSyncViewModel::changed, this, [this] { render(); });
