@@ -2,6 +2,8 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
@@ -287,6 +289,49 @@ TEST_F(MissingSyncTest, ADestinationThatIsGoneFailsEveryFileAndCreatesNothing) {
         EXPECT_EQ(outcome.status.reason, RescueDestination::unavailableText(picked).toStdString());
     EXPECT_FALSE(fs::exists(drive / "Shoot" / "Rescue"));
     EXPECT_EQ(ReportTexts::outcome(log, vm.wasStopped()).tone, ReportTexts::Tone::bad);
+}
+
+TEST_F(MissingSyncTest, FailedFilesGoneFromTheCardAreToldApartAndTheLogIsTheLatestTransfer) {
+    const QString picked = qtPath(drive / "Shoot");
+    MissingSyncViewModel vm(deps(picked));
+    CopyViewModel copy{CopyViewModel::Dependencies{}};
+    LatestTransfer latest(&copy, &vm);
+    QSignalSpy latestChanged(&latest, &LatestTransfer::lastLogChanged);
+    auto report = cardReport(2, 1000, false);
+    vm.pickDestination();
+    fs::remove(card / "DCIM/C0010.MP4");  // deleted from the card after the scan
+
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+    auto done = std::get<MissingSyncViewModel::Done>(vm.phase());
+    EXPECT_EQ(done.log.failedCount(), 1);
+    EXPECT_EQ(done.goneFromCard, 1);
+    EXPECT_EQ(ReportTexts::outcome(done.log, false, done.goneFromCard).text,
+              "1 of 2 files failed — those are no longer on the card. Details in the Production Log tab.");
+    // The Production Log's source follows the rescue.
+    ASSERT_TRUE(vm.lastLog());
+    EXPECT_EQ(*vm.lastLog(), done.log);
+    EXPECT_EQ(latest.lastLog(), vm.lastLog());
+    EXPECT_EQ(latestChanged.count(), 1);
+
+    // A rescue whose files all fail while still on the card; then one of them goes.
+    tessaline::testing::writePatternFile(card / "DCIM/C0010.MP4", 1000, 1);
+    fs::create_directories(drive / "Gone");
+    MissingSyncViewModel failing(deps(qtPath(drive / "Gone")));
+    LatestTransfer both(&copy, &failing);
+    failing.pickDestination();
+    fs::remove(drive / "Gone");
+    failing.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(failing) != nullptr; }));
+    EXPECT_EQ(std::get<MissingSyncViewModel::Done>(failing.phase()).goneFromCard, 0);
+    fs::remove(card / "DCIM/C0011.MP4");
+    failing.recheckCard();
+    ASSERT_TRUE(waitFor([&] { return std::get<MissingSyncViewModel::Done>(failing.phase()).goneFromCard == 1; }));
+    // A copy that finishes later is the latest transfer.
+    auto copyLog = std::make_shared<const tessaline::TransferLog>();
+    copy.setLastLog(copyLog);
+    EXPECT_EQ(both.lastLog(), copyLog);
+    EXPECT_EQ(latest.lastLog(), copyLog);
 }
 
 TEST_F(MissingSyncTest, ADriveUnmountedAfterChoosingLeavesTheSystemDiskUntouched) {

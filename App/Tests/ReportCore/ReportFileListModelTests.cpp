@@ -111,3 +111,21 @@ TEST(ReportFileListModel, ANameNeverBreaksItsRowOnScreen) {
     EXPECT_EQ(model.row(0).name, QString::fromUtf8("A001\uFFFD\u2713 ALL ON DRIVE\uFFFDx\uFFFD\uFFFD.MXF"));
     EXPECT_EQ(model.row(0).extraNames, QString::fromUtf8("+ A001\uFFFDM01.XML"));
 }
+
+TEST(ReportFileListModel, EachRowsTooltipHoldsItsWholePathFilesAndStatus) {
+    const std::string folder = "/media/u/CARD/DCIM/" + std::string(200, 'f') + "_END";
+    const std::string drive = "/media/u/Backup/" + std::string(150, 'd') + "_DRIVE";
+    auto report = makeReport({clip({fingerprint(folder + "/C0001.MP4", 10), fingerprint(folder + "/C0001.WAV", 5)},
+                                   MatchStatus::confirmed(drive + "/C0001.MP4")),
+                              clip({fingerprint(folder + "/C0002.MP4", 10)}, MatchStatus::missing()),
+                              clip({}, MatchStatus::missing())},
+                             "/media/u/CARD");
+    ReportFileListModel model;
+    model.setReport(report);
+    ASSERT_EQ(model.rowCount(), 3);
+    auto tip = [&](int row) { return model.index(row, 0).data(Qt::ToolTipRole).toString(); };
+    // The clip without a file sorts first, by "?".
+    EXPECT_EQ(tip(0), "?\nSTILL ONLY ON THE CARD");
+    EXPECT_EQ(tip(1), QString::fromStdString(folder + "/C0001.MP4\n+ C0001.WAV\nSynced → " + drive));
+    EXPECT_EQ(tip(2), QString::fromStdString(folder + "/C0002.MP4\nSTILL ONLY ON THE CARD"));
+}

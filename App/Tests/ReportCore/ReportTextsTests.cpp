@@ -96,6 +96,37 @@ TEST(ReportTexts, OutcomeStopFirstThenVerifiedThenFailures) {
     EXPECT_EQ(failed.tone, Tone::bad);
 }
 
+TEST(ReportTexts, FailedFilesAreTheCardsOnlyCopyOnlyWhileOnItAndARescanIsOfferedOnlyWhereItHelps) {
+    using Status = tessaline::CopyEngine::FileStatus;
+    tessaline::TransferLog log;
+    log.plannedFileCount = 3;
+    log.outcomes = {outcomeWith(Status::copiedVerified()), outcomeWith(Status::failed("gone")),
+                    outcomeWith(Status::failed("gone"))};
+    const QString tail = " Details in the Production Log tab.";
+    EXPECT_EQ(ReportTexts::outcome(log, false, 2).text, "2 of 3 files failed — those are no longer on the card." + tail);
+    EXPECT_EQ(ReportTexts::outcome(log, false, 1).text,
+              "2 of 3 files failed — 1 of those is no longer on the card, and the card still holds the only copy of "
+              "the other 1." + tail);
+    EXPECT_EQ(ReportTexts::outcome(log, false, 0).text,
+              "2 of 3 files failed — the card still holds the only copy of those." + tail);
+
+    const QString green = "Re-run the Scan to see the report go green.";
+    const QString partly = "Re-run the Scan to see the copied files confirmed.";
+    // Nothing the rescue was for is left only on the card: a scan turns green.
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 2, false), green);
+    // Some still only on the card, some copied: a scan changes, but not to green.
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 1, false), partly);
+    EXPECT_EQ(ReportTexts::rerunNote(log, true, 2, false), partly);
+    // An erased card: a scan of it can't show these files again.
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 2, true), "");
+    // Nothing landed and every failed file still on the card: a scan gives the same answer.
+    log.outcomes.front() = outcomeWith(Status::failed("no room"));
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 0, false), "");
+    log.outcomes = {outcomeWith(Status::copiedVerified())};
+    log.plannedFileCount = 1;
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 0, false), green);
+}
+
 TEST(ReportTexts, OtherFilesOnlyOnTheCardGetTheirOwnBannerAndLine) {
     using tessaline::OtherFile;
     auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 10));

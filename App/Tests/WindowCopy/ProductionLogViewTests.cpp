@@ -4,11 +4,15 @@
 // shown in the alert and a PDF that could not be made never written.
 
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferOutcomeListModel.hpp"
 #include "BrindlecoveApp/Views/ProductionLogView.hpp"
 #include "BrindlecoveApp/Views/ProportionBar.hpp"
 #include "BrindlecoveApp/Views/StatCard.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/ReportFixtures.hpp"
+#include "Support/ToolTipProbe.hpp"
 
 #include "Tessaline/Support/PdfError.hpp"
 
@@ -33,6 +37,11 @@
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
+using brindlecove::testing::clip;
+using brindlecove::testing::fingerprint;
+using brindlecove::testing::makeReport;
+using brindlecove::testing::showToolTip;
+using tessaline::MatchStatus;
 using tessaline::CopyEngine;
 using tessaline::TransferLog;
 using tessaline::testing::readFile;
@@ -45,7 +54,8 @@ namespace {
 
 class ProductionLogViewTest : public AppSandboxedTest {
 protected:
-    CopyViewModel model{CopyViewModel::Dependencies{}};
+    CopyViewModel copy{CopyViewModel::Dependencies{}};
+    LatestTransfer model{&copy};
     std::vector<SaveRequest> saves;
     std::vector<FolderRequest> folders;
     std::optional<QString> saveAnswer;
@@ -140,7 +150,7 @@ TEST_F(ProductionLogViewTest, WithoutATransferTheEmptyStateShowsAndThereIsNoExpo
 
 TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     ProductionLogView view(model, dialogs());
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
     EXPECT_TRUE(view.findChild<QToolButton*>("productionLog.export")->isVisibleTo(&view));
     EXPECT_EQ(view.findChild<QLabel*>("productionLog.summaryHeader")->text(), "Transfer Summary");
@@ -161,12 +171,15 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     ASSERT_EQ(list->model()->rowCount(), 4);
     EXPECT_EQ(list->model()->index(2, 0).data(TransferOutcomeListModel::checksumRole).toString(), "xxh64 —");
     EXPECT_EQ(list->model()->index(3, 0).data(TransferOutcomeListModel::failureRole).toString(), "Checksum mismatch.");
+    // A row's tooltip holds its whole path and why it failed.
+    EXPECT_EQ(list->model()->index(3, 0).data(Qt::ToolTipRole).toString(),
+              list->model()->index(3, 0).data(TransferOutcomeListModel::pathRole).toString() + "\nChecksum mismatch.");
 
     // A big log is one model reset: no widget per row, and the list paints at once.
     TransferLog big = *sampleLog();
     big.outcomes.assign(5000, big.outcomes[0]);
     big.plannedFileCount = 5000;
-    model.setLastLog(std::make_shared<const TransferLog>(big));
+    copy.setLastLog(std::make_shared<const TransferLog>(big));
     drainEvents();
     EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "All 5000 files verified byte-for-byte");
     EXPECT_EQ(list->model()->rowCount(), 5000);
@@ -176,10 +189,43 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     list->grab();
 }
 
+TEST_F(ProductionLogViewTest, ARescueThatFinishesLastIsTheLogShownWithItsLongPathsReadableInFull) {
+    // The rescue's own failure, not the earlier copy of another card.
+    const fs::path card = sandbox.path() / "card";
+    const std::string folder = "DCIM/" + std::string(180, 'f') + "_END";
+    writeFile(card / folder / "C0001.MP4", std::string(1000, 'a'));
+    auto report = makeReport({clip({fingerprint(card / folder / "C0001.MP4", 1000)}, MatchStatus::missing())}, card);
+    MissingSyncViewModel::Dependencies deps;
+    deps.dialogs.chooseFolder = [&](const FolderRequest&) {
+        return std::optional<QString>(QString::fromStdString((sandbox.path() / "gone").string()));
+    };
+    MissingSyncViewModel rescue(deps);
+    LatestTransfer latest(&copy, &rescue);
+    ProductionLogView view(latest, dialogs());
+    view.resize(720, 480);
+    view.show();
+    copy.setLastLog(sampleLog());
+    drainEvents();
+    fs::create_directories(sandbox.path() / "gone");
+    rescue.pickDestination();
+    fs::remove(sandbox.path() / "gone");
+    rescue.start(*report);
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); }));
+    drainEvents();
+    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "1 of 1 files failed");
+    auto* list = view.findChild<QListView*>("productionLog.files");
+    ASSERT_EQ(list->model()->rowCount(), 1);
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    const auto tip = showToolTip(list->viewport(), row.center());
+    ASSERT_TRUE(tip);
+    EXPECT_TRUE(tip->text.startsWith(QString::fromStdString(folder + "/C0001.MP4"))) << tip->text.toStdString();
+    EXPECT_LE(tip->geometry.width(), tip->screen.width());
+}
+
 TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
     ProductionLogView view(model, dialogs());
     auto log = sampleLog();
-    model.setLastLog(log);
+    copy.setLastLog(log);
     drainEvents();
 
     saveAnswer = qpath(sandbox / "out" / "log.csv");
@@ -244,7 +290,7 @@ TEST_F(ProductionLogViewTest, EachExportIsWrittenAndReadsBack) {
 TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeReplacing) {
     ProductionLogView view(model, dialogs());
     auto cardA = sampleLog();
-    model.setLastLog(cardA);
+    copy.setLastLog(cardA);
     drainEvents();
     const fs::path delivery = sandbox / "delivery";
     folderAnswer = qpath(delivery);
@@ -260,7 +306,7 @@ TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeRep
     b.outcomes.resize(1);
     b.plannedFileCount = 1;
     b.sourceURL = sandbox / "cardB";
-    model.setLastLog(std::make_shared<const TransferLog>(b));
+    copy.setLastLog(std::make_shared<const TransferLog>(b));
     drainEvents();
 
     auto listing = [&] {
@@ -302,14 +348,14 @@ TEST_F(ProductionLogViewTest, AllFourIntoAFolderWithAnEarlierExportAsksBeforeRep
 TEST_F(ProductionLogViewTest, TheLogIsTakenWhenTheEntryFiresAndACancelledPanelDoesNothing) {
     ProductionLogView view(model, dialogs());
     auto first = sampleLog();
-    model.setLastLog(first);
+    copy.setLastLog(first);
     drainEvents();
     // A copy finishing while the panel is open does not change what is written.
     TransferLog other = *first;
     other.outcomes.resize(1);
     other.plannedFileCount = 1;
     duringPanel = [&] {
-        model.setLastLog(std::make_shared<const TransferLog>(other));
+        copy.setLastLog(std::make_shared<const TransferLog>(other));
         drainEvents();
     };
     saveAnswer = qpath(sandbox / "taken.csv");
@@ -330,7 +376,7 @@ TEST_F(ProductionLogViewTest, APdfThatCannotBeMadeIsNeverWrittenAndAllFourKeepsT
     TransferLogFiles::Makers makers;
     makers.pdf = [](const TransferLog&) -> std::string { throw tessaline::PdfError("no surface"); };
     ProductionLogView view(model, dialogs(), TransferLogFiles(makers));
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
 
     writeFile(sandbox / "keep.pdf", "an earlier export");
@@ -365,7 +411,7 @@ TEST_F(ProductionLogViewTest, APdfThatCannotBeMadeIsNeverWrittenAndAllFourKeepsT
 
 TEST_F(ProductionLogViewTest, AnUnwritablePlaceShowsTheAlertAndTheNextExportWorksAtOnce) {
     ProductionLogView view(model, dialogs());
-    model.setLastLog(sampleLog());
+    copy.setLastLog(sampleLog());
     drainEvents();
     writeFile(sandbox / "plain-file", "x");
     saveAnswer = qpath(sandbox / "plain-file" / "log.csv");  // under a regular file: ENOTDIR
@@ -411,7 +457,7 @@ TEST_F(ProductionLogViewTest, OnAFullDriveEveryExportFailsWithItsReasonAndTheEar
     ProductionLogView view(model, dialogs());
     for (const auto& log : {small, std::make_shared<const TransferLog>(large)}) {
         SCOPED_TRACE(log->outcomes.size());
-        model.setLastLog(log);
+        copy.setLastLog(log);
         drainEvents();
         for (const std::string& kind : kinds) {
             SCOPED_TRACE(kind);

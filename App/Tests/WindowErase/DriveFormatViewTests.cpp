@@ -18,6 +18,10 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 
+#include "Support/ToolTipProbe.hpp"
+
+#include <QAbstractItemView>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -274,6 +278,54 @@ TEST_F(DriveFormatViewTest, FormatsThatCannotBeMadeAreDisabledWithTheirReason) {
     vm->setFormat(tessaline::DriveFormat::apfs);  // e.g. chosen before the volume
     drainEvents();
     EXPECT_FALSE(find<QPushButton>("format.run")->isEnabled());
+    EXPECT_TRUE(shown("format.runReason"));
+    EXPECT_EQ(find<QLabel>("format.runReason")->text(),
+              "APFS can't be made on this volume: the system disk service can't create it");
+}
+
+TEST_F(DriveFormatViewTest, TheVolumeBoxNamesTheVolumeShownAndTheFormNeverKeepsAFileSystemTheVolumeCantTake) {
+    listed = {{"/media/u/CARD", "CARD"}, {"/media/u/SMALL", "SMALL"}};
+    vm->refreshVolumes();
+    choose(1);
+    auto* volume = find<QComboBox>("format.volume");
+    auto tipOf = [&](QWidget* widget) {
+        const auto tip = showToolTip(widget, widget->rect().center());
+        return tip ? tip->text : QString("<none>");
+    };
+    EXPECT_EQ(tipOf(volume), "CARD");
+    // Refilled under a signal blocker with the same entry chosen, now under another name.
+    listed = {{"/media/u/CARD", "NEW_NAME"}, {"/media/u/SMALL", "SMALL"}};
+    find<QPushButton>("format.refresh")->click();
+    drainEvents();
+    EXPECT_EQ(volume->currentText(), "NEW_NAME");
+    EXPECT_EQ(tipOf(volume), "NEW_NAME");
+    EXPECT_EQ(volume->toolTip(), "NEW_NAME");
+
+    // FAT32 chosen for the first card; the second can't take it: the first it can take is chosen.
+    vm->setFormat(tessaline::DriveFormat::fat32);
+    drainEvents();
+    const QString reason = "FAT32 needs a volume of at least 512 MB, and this one holds 268 MB";
+    route.unmakeable[tessaline::DriveFormat::fat32] = reason;
+    route.unmakeable[tessaline::DriveFormat::exfat] = "no exFAT tool";
+    choose(2);
+    EXPECT_EQ(vm->format(), tessaline::DriveFormat::apfs);
+    auto* fileSystem = find<QComboBox>("format.fileSystem");
+    EXPECT_EQ(fileSystem->currentText(), "APFS");
+    // A cut reason ends in an ellipsis, and is whole in the entry's tooltip.
+    EXPECT_EQ(fileSystem->view()->textElideMode(), Qt::ElideRight);
+    EXPECT_EQ(fileSystem->itemData(1, Qt::ToolTipRole).toString(), QString::fromUtf8("FAT32 (MS-DOS) \u2014 ") + reason);
+
+    // A disabled Erase & Reformat says why in words, until it is enabled.
+    auto* why = find<QLabel>("format.runReason");
+    EXPECT_FALSE(find<QPushButton>("format.run")->isEnabled());
+    EXPECT_TRUE(shown("format.runReason"));
+    EXPECT_EQ(why->text(), "Type the volume's name in the field above to enable Erase & Reformat.");
+    type("format.confirmation", "small");
+    EXPECT_EQ(why->text(), QString::fromUtf8("The typed name doesn't match the volume's name \u2014 type it exactly, "
+                                             "capitals included."));
+    type("format.confirmation", "SMALL");
+    EXPECT_TRUE(find<QPushButton>("format.run")->isEnabled());
+    EXPECT_FALSE(shown("format.runReason"));
 }
 
 TEST_F(DriveFormatViewTest, WithNoWayToReformatTheFormSaysWhyBeforeTheConfirmation) {

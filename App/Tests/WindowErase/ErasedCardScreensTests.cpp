@@ -14,6 +14,8 @@
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
@@ -45,8 +47,8 @@ protected:
     }
 
     // The window's view models and both sections over them.
-    void makeWindow() {
-        models = std::make_unique<WindowModels>(Dialogs{});
+    void makeWindow(const Dialogs& dialogs = {}) {
+        models = std::make_unique<WindowModels>(dialogs);
         view = std::make_unique<CardPrepView>(models->cardPrep(), models->scan(), models->driveFormat());
         view->resize(900, 1200);
         view->show();
@@ -73,6 +75,13 @@ protected:
         return label ? label->text() : QString();
     }
     QString eraseText(const char* name) { return find<SymbolLabel>(name)->text(); }
+    template <class Widget>
+    Widget* inReport(const char* name) const {
+        auto* widget = report->findChild<Widget*>(QString::fromLatin1(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    bool shownInReport(const char* name) const { return inReport<QWidget>(name)->isVisibleTo(report.get()); }
 
     LoopVolumeSet loops;
     ThumbnailService thumbnails{QSize(112, 80), [](const QString&, QSize) { return QImage(); }};
@@ -114,6 +123,9 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith(changed); }, 10'000))
         << eraseText("erase.banner").toStdString();
     EXPECT_EQ(reportBanner("banner.title"), "The card was erased after this scan");
+    // The erase's outcome was about a card that now holds something else.
+    EXPECT_TRUE(waitFor([&] { return !shown("erase.outcome"); })) << eraseText("erase.outcome").toStdString();
+    EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Idle>(models->cardPrep().phase()));
 
     // A new scan of the card is a report of its own: the record does not touch it.
     fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", sandbox / "drive/Shoot/IMG_0007.JPG");
@@ -121,6 +133,63 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     models->scan().setLastReport(rescanned);
     EXPECT_EQ(reportBanner("banner.title"), "All 1 clips are backed up");
     EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith("Verified"); }));
+}
+
+TEST_F(ErasedCardScreensTest, AnErasedCardsRescueOffersNoCopyAndItsOutcomeAndTheErasesSayWhatIsTrue) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    auto& card = loops.add("ext4", "EOS_DIGITAL");
+    const fs::path root = card.mountPoint();
+    shootStills(root, sandbox / "drive", 2, 1);
+    shootStills(root, {}, 1, 3);  // only on the card
+    const fs::path rescueFolder = sandbox / "rescue";
+    fs::create_directories(rescueFolder);
+    Dialogs dialogs;
+    dialogs.chooseFolder = [&](const FolderRequest&) { return std::optional<QString>(qpath(rescueFolder)); };
+    makeWindow(dialogs);
+    const auto scanned = scanCard(root, {sandbox / "drive"});
+    models->scan().setLastReport(scanned);
+    pick(root);
+    models->missingSync().pickDestination();
+    auto* sync = inReport<QPushButton>("rescue.sync");
+    EXPECT_TRUE(shownInReport("rescue.sync"));
+    EXPECT_TRUE(sync->isEnabled());
+    EXPECT_FALSE(shownInReport("rescue.erasedNote"));
+
+    // A rescue that fails with its file still on the card says so, and offers no rescan: a
+    // scan would find the same.
+    fs::remove(rescueFolder);
+    sync->click();
+    ASSERT_TRUE(waitFor([&] { return !models->missingSync().isRunning(); }, 30'000));
+    auto* outcome = inReport<QLabel>("rescue.outcome");
+    EXPECT_EQ(outcome->text(), "1 of 1 files failed — the card still holds the only copy of those. Details in the "
+                               "Production Log tab.");
+    EXPECT_FALSE(shownInReport("rescue.rerunNote"));
+
+    // Erased: the group says so and offers no copy; the outcome shown stays, now true again.
+    find<QCheckBox>("erase.acknowledge")->click();
+    eraseAndWait();
+    EXPECT_TRUE(shownInReport("rescue.erasedNote"));
+    EXPECT_EQ(inReport<QLabel>("rescue.erasedNote")->text(), ReportTexts::erasedRescueNote());
+    EXPECT_FALSE(shownInReport("rescue.sync"));
+    EXPECT_FALSE(shownInReport("rescue.change"));
+    EXPECT_TRUE(shownInReport("rescue.done"));
+    EXPECT_TRUE(waitFor([&] {
+        return outcome->text() == "1 of 1 files failed — those are no longer on the card. Details in the Production "
+                                  "Log tab.";
+    })) << outcome->text().toStdString();
+    EXPECT_FALSE(shownInReport("rescue.rerunNote"));
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.outcome").startsWith("Card erased and prepped for "); }));
+
+    // A new scan of the refilled card: the erase's outcome goes with the old report, and the
+    // new report's rescue is offered again.
+    shootStills(root, {}, 1, 8);
+    ASSERT_TRUE(waitFor([&] { return !models->cardPrep().isBusy(); }, 10'000));
+    models->scan().setLastReport(scanCard(root, {sandbox / "drive"}));
+    EXPECT_TRUE(waitFor([&] { return !shown("erase.outcome"); })) << eraseText("erase.outcome").toStdString();
+    EXPECT_TRUE(eraseText("erase.banner").startsWith("STOP")) << eraseText("erase.banner").toStdString();
+    EXPECT_FALSE(shownInReport("rescue.erasedNote"));
+    EXPECT_TRUE(shownInReport("rescue.sync"));
+    EXPECT_FALSE(shownInReport("rescue.done"));
 }
 
 TEST_F(ErasedCardScreensTest, TheWarningCountsWhatTheEraseDeletesAndNotTheSparedSystemFolders) {

@@ -12,6 +12,7 @@
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ListingGate.hpp"
+#include "Support/ToolTipProbe.hpp"
 
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
@@ -27,12 +28,14 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTest>
+#include <QToolTip>
 #include <QToolButton>
 #include <QTreeWidget>
 
 #include <memory>
 
 using namespace brindlecove;
+using brindlecove::testing::showToolTip;
 using brindlecove::testing::AppSandboxedTest;
 using brindlecove::testing::ListingGate;
 using tessaline::ArchivedLog;
@@ -507,6 +510,21 @@ TEST_F(LogsViewTests, DeletingALogThatChangedSinceListingIsRefusedAndTold) {
     EXPECT_TRUE(fs::exists(log.directory / "keep"));
     settle();
     EXPECT_TRUE(view->findChild<QLabel*>(QStringLiteral("logs.message"))->isVisibleTo(view.get()));
+}
+
+TEST_F(LogsViewTests, ALongRowsTooltipNamesItWholeWithinTheScreen) {
+    const std::string card = "A_CAM_" + std::string(190, 'x') + "_END";
+    archive().archive(scan(card, false), std::nullopt, tessaline::nowEpoch());
+    makeView();
+    QTreeWidgetItem* row = rowItem("_END");
+    ASSERT_NE(row, nullptr);
+    list()->scrollToItem(row);
+    const QRect rect = list()->visualItemRect(row);
+    const auto tip = showToolTip(list()->viewport(), rect.center());
+    ASSERT_TRUE(tip);
+    EXPECT_TRUE(tip->text.contains(QString::fromStdString(card))) << tip->text.toStdString();
+    EXPECT_LE(tip->geometry.width(), tip->screen.width());
+    EXPECT_GT(tip->geometry.height(), 2 * QFontMetrics(QToolTip::font()).height()) << "wrapped onto several lines";
 }
 
 TEST_F(LogsViewTests, ManyLogsAreListedWithoutAWidgetPerRow) {

@@ -4,7 +4,8 @@
 // mid-erase, done (with the Report section's verdict on the erased card's report, and with a
 // file shot after the erase), done with files kept that changed while it ran, and pulled from
 // the reader; and the reformat form inspected, confirmed, done, refused, chosen again and
-// failed with the card left unmounted (the format itself is not run: the tool never formats).
+// failed with the card left unmounted, and a card too small for the file system chosen before
+// (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
@@ -136,6 +137,30 @@ void typeInto(QWidget* view, const char* name, const QString& text) {
     if (!field) return;
     field->setText(text);
     Q_EMIT field->textEdited(text);
+}
+
+// Shows `view` in its reformat mode with `selected` chosen and inspected, saved as `name`.
+void showInspected(ScreenshotStudio& studio, CardPrepView& view, DriveFormatViewModel& formatVM,
+                   const QString& selected, const QString& name) {
+    view.resize(760, 900);
+    view.show();
+    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
+    studio.wait(50);
+    formatVM.refreshVolumes();
+    formatVM.setSelectedVolumePath(selected);
+    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(name, &view);
+}
+
+// The file system list opened, saved as `name`.
+void saveFormatList(ScreenshotStudio& studio, CardPrepView& view, const QString& name) {
+    auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"));
+    if (!picker) return;
+    picker->showPopup();
+    studio.wait(100);
+    studio.save(name, picker->view()->window());
+    picker->hidePopup();
 }
 
 ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
@@ -356,23 +381,9 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
     ScanViewModel scan{ScanViewModel::Dependencies{}};
     CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 900);
-    view.show();
-    if (auto* mode = view.findChild<QToolButton*>(QStringLiteral("erase.mode.reformat"))) mode->click();
-    studio.wait(50);
-    formatVM.refreshVolumes();
     const QString selected = realVolume ? place : QStringLiteral("/media/crew/B-CAM");
-    formatVM.setSelectedVolumePath(selected);
-    studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
-    studio.wait(100);
-    studio.save(QStringLiteral("reformat-inspected"), &view);
-
-    if (auto* picker = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"))) {
-        picker->showPopup();
-        studio.wait(100);
-        studio.save(QStringLiteral("reformat-formats"), picker->view()->window());
-        picker->hidePopup();
-    }
+    showInspected(studio, view, formatVM, selected, QStringLiteral("reformat-inspected"));
+    saveFormatList(studio, view, QStringLiteral("reformat-formats"));
 
     typeInto(&view, "format.newName", QStringLiteral("b cam day 2"));
     typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
@@ -478,6 +489,45 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-kept"), &view);
+    view.hide();
+});
+
+// A card too small for FAT32 chosen after a larger one was set up for it: the form chooses the
+// first file system the card takes, cuts the long reason in the list, and says in words why
+// Erase & Reformat is disabled.
+ScreenshotScene reformatSmall("63-reformat-small-card", [](ScreenshotStudio& studio) {
+    DriveFormatViewModel::Dependencies dependencies;
+    dependencies.backend.listCandidates = [] {
+        return std::vector<tessaline::VolumeInfo>{{"/media/crew/SMALL", "SMALL"}};
+    };
+    dependencies.backend.inspect = [](const fs::path& path) {
+        DriveFormatViewModel::Facts facts;
+        facts.deviceIdentifier = "/dev/sdd1";
+        facts.volumeName = path.filename().string();
+        facts.mountPoint = path.string();
+        facts.totalBytes = 268'435'456;
+        facts.filesystem = "FAT32";
+        return facts;
+    };
+    dependencies.backend.route = [](const DriveFormatViewModel::Facts&) {
+        DriveFormatViewModel::Route route;
+        route.kind = DriveFormatViewModel::Route::Kind::diskService;
+        route.unmakeable[tessaline::DriveFormat::fat32] =
+            QStringLiteral("the card is too small: FAT32 needs at least 512 MB for the cluster size cameras expect");
+        route.unmakeable[tessaline::DriveFormat::apfs] = QStringLiteral("the system disk service can't create it");
+        route.unmakeable[tessaline::DriveFormat::hfsPlus] = QStringLiteral("the system disk service can't create it");
+        return route;
+    };
+    DriveFormatViewModel formatVM(dependencies);
+    formatVM.setFormat(tessaline::DriveFormat::fat32);  // chosen for the card before
+    CardPrepViewModel vm{CardPrepViewModel::Dependencies{}};
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    CardPrepView view(vm, scan, formatVM);
+    showInspected(studio, view, formatVM, QStringLiteral("/media/crew/SMALL"), QStringLiteral("reformat-small-card"));
+    saveFormatList(studio, view, QStringLiteral("reformat-small-card-formats"));
+    typeInto(&view, "format.confirmation", QStringLiteral("small"));
+    studio.wait(100);
+    studio.save(QStringLiteral("reformat-small-card-mismatch"), &view);
     view.hide();
 });
 

@@ -2,11 +2,13 @@
 // matrix, stills, a still PNG and a sound), some of it copied to a "drive" folder: a safe
 // report, a report with files still only on the card (and its rescue copy run for real),
 // a card that was not fully read, a card whose clips are safe but whose other files are not,
-// and the preview window over a still (video frames are
+// a rescue that failed, shown in the Production Log, and its outcome once the card was
+// erased, and the preview window over a still (video frames are
 // drawn by the platform's video output, which an offscreen grab does not capture).
 
 #include "ScreenshotStudio.hpp"
 
+#include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
@@ -189,6 +191,37 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         studio.save(QStringLiteral("report-preview-still"), preview, false);
         preview->close();
     }
+});
+
+// A rescue whose drive folder went away: every file fails while still on the card; the
+// Production Log shows that rescue; then one file is gone from the card and the card was
+// erased after the scan: the group offers no copy and says which files are no longer there.
+static ScreenshotScene rescueErased("31-report-rescue-erased", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/E-CAM");
+    const QStringList files = shootCard(card);
+    const QString drive = studio.home() + QStringLiteral("/BACKUP/Shoot/Erased");
+    auto report = reportOf(card, files, drive, 2);
+    ReportView* view = showReport(studio, report);
+    auto& rescue = studio.window().models().missingSync();
+    if (!view || !rescue.destination()) return;
+    QDir(drive).removeRecursively();  // the drive's folder is gone before the copy
+    if (auto* sync = view->findChild<QPushButton*>(QStringLiteral("rescue.sync"))) sync->click();
+    ScreenshotStudio::waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); });
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("report-rescue-failed"));
+    studio.window().select(AppSection::productionLog);
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("production-log-after-rescue"));
+
+    QFile::remove(files[0]);
+    studio.window().models().erasedReports().add(report);
+    rescue.recheckCard();
+    ScreenshotStudio::waitFor([&] {
+        const auto* done = std::get_if<MissingSyncViewModel::Done>(&rescue.phase());
+        return done && done->goneFromCard == 1;
+    }, 10'000);
+    showReport(studio, report);
+    studio.save(QStringLiteral("report-rescue-erased"));
 });
 
 }  // namespace brindlecove::tools

@@ -256,6 +256,10 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const Shown current{report.get(), report, now.kind};
     bool differs = !shown_ || !(*shown_ == current);
     shown_ = current;
+    if (outcomeOutlived(report, now)) {
+        setPhase(Idle{});
+        differs = true;
+    }
     if (acknowledgedUnverified_ && !(acknowledgedFor_ && *acknowledgedFor_ == current)) {
         acknowledgedUnverified_ = false;
         acknowledgedFor_.reset();
@@ -264,6 +268,19 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     // A standing that changed without any signal (a card swapped in the reader) redraws.
     if (differs) Q_EMIT changed();
     return now;
+}
+
+bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const VerificationStanding& now) {
+    if (!std::holds_alternative<Done>(phase_)) return false;
+    if (report != erasedWith_) return true;
+    fprintf(stderr, "DBG gate pending=%d kind=%d have=%d\n", int(countWhenWatched_ || runs_.isActive()), int(now.kind), outcomeKind_ ? int(*outcomeKind_) : -1);
+    // The count after the erase settles the standing the outcome is shown with.
+    if (countWhenWatched_ || runs_.isActive()) return false;
+    if (!outcomeKind_) {
+        outcomeKind_ = now.kind;
+        return false;
+    }
+    return *outcomeKind_ != now.kind;
 }
 
 bool CardPrepViewModel::runChecked(const ReportPtr& report) {
@@ -303,6 +320,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
         markedByThisRun_ = report;
     cardWatcher_.stop();
     countWhenWatched_ = false;
+    erasedWith_ = report;
+    outcomeKind_.reset();
     auto ticket = runs_.begin();
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();

@@ -109,7 +109,10 @@ public:
     // Whether an erase may start now with that standing.
     bool canRun(const VerificationStanding& standing) const;
     // standing(report), recorded as what the user is shown: the acknowledgement is cleared
-    // when the report or the standing's case differs from the last recorded.
+    // when the report or the standing's case differs from the last recorded. A finished
+    // erase's outcome (Done) belongs to that erase: it is put away (the phase returns to Idle)
+    // when the report differs from the one erased with, or when a count of the card gives a
+    // standing of another case than the erase left it in (files added since, another card).
     VerificationStanding gate(const ReportPtr& report);
     // The Erase click: recomputes the gate for `report` now and starts the erase only when
     // canRun holds; returns whether it started.
@@ -195,6 +198,11 @@ private:
     };
     std::optional<Shown> shown_;
     std::optional<Shown> acknowledgedFor_;
+    // The report the current or last erase ran with, and the standing's case it left.
+    ReportPtr erasedWith_;
+    std::optional<VerificationStanding::Kind> outcomeKind_;
+    // Whether the Done outcome no longer belongs to what gate() is shown now.
+    bool outcomeOutlived(const ReportPtr& report, const VerificationStanding& now);
 
     // Self-proven clips and the other files only on the card of a report, by report and card
     // device (stat of every proving location once per report, not at every draw).

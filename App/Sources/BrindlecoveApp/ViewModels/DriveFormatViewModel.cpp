@@ -154,6 +154,7 @@ void DriveFormatViewModel::inspectSelection() {
                 facts_ = facts;
                 route_ = route;
                 newName_ = QString::fromStdString(facts->volumeName);
+                chooseFormatTheVolumeTakes();
                 phase_ = Ready{};
             } else {
                 phase_ = Refused{error};
@@ -175,6 +176,34 @@ bool DriveFormatViewModel::canRun() const {
     if (routeProblem() || formatProblem(format_)) return false;
     const QString volumeName = QString::fromStdString(facts_->volumeName);
     return !volumeName.isEmpty() && sameText(confirmationText_, volumeName);
+}
+
+void DriveFormatViewModel::chooseFormatTheVolumeTakes() {
+    if (!formatProblem(format_)) return;
+    for (const auto& each : Format::allCases()) {
+        if (!formatProblem(each)) {
+            format_ = each;
+            return;
+        }
+    }
+}
+
+std::optional<QString> DriveFormatViewModel::whyCannotRun() const {
+    // Without facts the reformat group is not shown; while formatting the spinner says why;
+    // a missing tool is said by routeProblem().
+    if (!facts_ || canRun() || std::holds_alternative<Formatting>(phase_) || routeProblem()) return std::nullopt;
+    if (!(std::holds_alternative<Ready>(phase_) || std::holds_alternative<Done>(phase_)))
+        return QStringLiteral("Choose the volume again to check it before reformatting.");
+    if (const auto problem = formatProblem(format_))
+        return QStringLiteral("%1 can't be made on this volume: %2")
+            .arg(QString::fromStdString(format_.displayName()), *problem);
+    // The name itself is not repeated: the field's title shows it, and a long one would
+    // widen the form.
+    if (facts_->volumeName.empty())
+        return QStringLiteral("This volume has no name to type, so it can't be reformatted here.");
+    if (confirmationText_.isEmpty())
+        return QStringLiteral("Type the volume's name in the field above to enable Erase & Reformat.");
+    return QStringLiteral("The typed name doesn't match the volume's name \u2014 type it exactly, capitals included.");
 }
 
 QString DriveFormatViewModel::entryTitle(size_t index) const {

@@ -107,6 +107,10 @@ public:
     // the format; "UNTITLED" when that comes out empty.
     QString effectiveLabel() const;
     bool canRun() const;
+    // Why Erase & Reformat is disabled, in words, when the form is shown and nothing else on
+    // it says so (a missing tool, the reformat running): the file system can't be made, no
+    // name, nothing typed, or a name that doesn't match. nullopt when it can run.
+    std::optional<QString> whyCannotRun() const;
     // The picker's text for volumes()[index]: the label, and " — <mount path>" after it when
     // another listed volume has the same label.
     QString entryTitle(size_t index) const;
@@ -122,6 +126,9 @@ Q_SIGNALS:
 
 private:
     void inspectSelection();
+    // A file system the inspected volume can't take is never left chosen: the first one it
+    // can take replaces it (none: it stays, and whyCannotRun() says why).
+    void chooseFormatTheVolumeTakes();
     // Refused, failed or reformatted: the selection is to be checked again when chosen again
     // or refreshed.
     bool needsNewCheck() const;

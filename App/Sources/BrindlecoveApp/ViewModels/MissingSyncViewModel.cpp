@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/Platform/PanelFolder.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 
@@ -200,7 +201,8 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
         }
         auto log = tessaline::TransferLog::fromRun(card, destination, preserve, startedAt, tessaline::nowEpoch(),
                                                    run);
-        ticket.post([this, id = ticket.id, log = std::move(log)]() mutable { finishRun(id, std::move(log)); });
+        const int gone = failedGoneFromCard(log);
+        ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
     });
 }
 
@@ -212,8 +214,39 @@ void MissingSyncViewModel::applyProgress(const QString& fileName, qint64 copied,
     Q_EMIT changed();
 }
 
-void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log) {
+int MissingSyncViewModel::failedGoneFromCard(const tessaline::TransferLog& log) {
+    int gone = 0;
+    for (const auto& outcome : log.outcomes) {
+        if (outcome.status.landedSafely()) continue;
+        std::error_code error;
+        const auto status = fs::symlink_status(outcome.sourceURL, error);
+        // Only a file known to be absent counts as gone; an unreadable card may still hold it.
+        if (status.type() == fs::file_type::not_found) ++gone;
+    }
+    return gone;
+}
+
+void MissingSyncViewModel::recheckCard() {
+    const auto* done = std::get_if<Done>(&phase_);
+    if (!done || done->log.failedCount() == 0) return;
+    Executor::shared().userInitiated([self = QPointer<MissingSyncViewModel>(this), serial = outcomeSerial_,
+                                      log = done->log] {
+        const int gone = failedGoneFromCard(log);
+        MainThread::post([self, serial, gone] {
+            if (!self || self->outcomeSerial_ != serial) return;
+            auto* shown = std::get_if<Done>(&self->phase_);
+            if (!shown || shown->goneFromCard == gone) return;
+            shown->goneFromCard = gone;
+            Q_EMIT self->changed();
+        });
+    });
+}
+
+void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log, int goneFromCard) {
     runs_.finish(id);
+    ++outcomeSerial_;
+    lastLog_ = std::make_shared<const tessaline::TransferLog>(log);
+    Q_EMIT lastLogChanged();
     // Stopped when the log says a file was left uncopied: a Stop that came after the last
     // file was handled cut nothing short.
     wasStopped_ = log.wasCancelled;
@@ -226,7 +259,7 @@ void MissingSyncViewModel::finishRun(quint64 id, tessaline::TransferLog log) {
     if (runOutlivedItsReport_)
         phase_ = Idle{};
     else
-        phase_ = Done{std::move(log)};
+        phase_ = Done{std::move(log), goneFromCard};
     Q_EMIT changed();
 }
 

@@ -46,6 +46,10 @@ public:
     };
     struct Done {
         tessaline::TransferLog log;
+        // Of the failed files, how many were no longer on the card when last looked at (after
+        // the copy, and again when the card is erased); the others still have their only copy
+        // there.
+        int goneFromCard = 0;
         bool operator==(const Done&) const = default;
     };
     using Phase = std::variant<Idle, Running, Done>;
@@ -89,6 +93,16 @@ public:
     // the structure option stay.
     void reportReplaced();
 
+    // The log of the last finished run (stopped runs included), also when its report was
+    // replaced meanwhile; none before the first.
+    std::shared_ptr<const tessaline::TransferLog> lastLog() const { return lastLog_; }
+    // Looks again (off the main thread) which failed files of the shown outcome are still on
+    // the card, after something may have removed them (an erase); nothing without an outcome
+    // with failures.
+    void recheckCard();
+    // How many of the log's failed files no longer exist where the card had them. Any thread.
+    static int failedGoneFromCard(const tessaline::TransferLog& log);
+
     // "rescue copy" while a run is in progress, for the window's close check.
     std::optional<QString> runningNoun() const;
     // Stops the current run (sets its cancellation flag); nothing when none runs. The file
@@ -103,11 +117,13 @@ public:
 Q_SIGNALS:
     // Any of the published values changed.
     void changed();
+    // lastLog() was replaced (also announced by changed()).
+    void lastLogChanged();
 
 private:
     void setDestination(const QString& folder, bool suggested);
     void applyProgress(const QString& fileName, qint64 copied, qint64 total);
-    void finishRun(quint64 id, tessaline::TransferLog log);
+    void finishRun(quint64 id, tessaline::TransferLog log, int goneFromCard);
 
     Dependencies dependencies_;
     std::optional<QString> destination_;
@@ -117,6 +133,8 @@ private:
     bool wasStopped_ = false;
     bool runOutlivedItsReport_ = false;  // the running copy's report was replaced
     std::optional<QString> filingNotice_;
+    std::shared_ptr<const tessaline::TransferLog> lastLog_;
+    quint64 outcomeSerial_ = 0;  // counts outcomes shown, so a late recheck finds its own
     bool preserveStructure_ = false;
     RunControl runs_{this};
 };

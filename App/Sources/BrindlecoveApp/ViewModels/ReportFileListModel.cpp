@@ -90,6 +90,14 @@ void ReportFileListModel::setReport(std::shared_ptr<const tessaline::Verificatio
     endResetModel();
 }
 
+QString ReportFileListModel::toolTip(const ReportRow& row) {
+    // The row's texts in full, the first file by its whole path: the row cuts them to fit.
+    QStringList lines{row.firstFilePath.isEmpty() ? row.name : row.firstFilePath};
+    if (!row.extraNames.isEmpty()) lines << row.extraNames;
+    lines << row.statusLine;
+    return lines.join(u'\n');
+}
+
 int ReportFileListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }
@@ -106,6 +114,7 @@ QVariant ReportFileListModel::data(const QModelIndex& index, int role) const {
         case SizeRole: return r.sizeText;
         case FirstFileRole: return r.firstFilePath;
         case IsVideoRole: return r.isVideo;
+        case Qt::ToolTipRole: return toolTip(r);
         default: return {};
     }
 }

@@ -57,6 +57,9 @@ public:
 
     // The rows of a report, in A–Z order. Any thread.
     static std::vector<ReportRow> buildRows(const tessaline::VerificationReport& report);
+    // A row's tooltip (Qt::ToolTipRole): its first file's whole path (its name without one),
+    // the other files' names and the whole status line, one to a line.
+    static QString toolTip(const ReportRow& row);
 
 private:
     std::shared_ptr<const tessaline::VerificationReport> report_;

@@ -87,21 +87,55 @@ QString runningText(const QString& fileName, qint64 copied, qint64 total) {
         .arg(fileName, Formats::fileByteCount(copied), Formats::fileByteCount(total));
 }
 
-Outcome outcome(const tessaline::TransferLog& log, bool wasStopped) {
-    if (wasStopped) {
-        const auto landed = std::count_if(log.outcomes.begin(), log.outcomes.end(),
-                                          [](const auto& o) { return o.status.landedSafely(); });
-        return {QStringLiteral("Stopped early — %1 files landed before the stop. Re-run to finish.").arg(landed),
+namespace {
+
+int landedCount(const tessaline::TransferLog& log) {
+    return static_cast<int>(
+        std::count_if(log.outcomes.begin(), log.outcomes.end(), [](const auto& o) { return o.status.landedSafely(); }));
+}
+
+}  // namespace
+
+Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard) {
+    if (wasStopped)
+        return {QStringLiteral("Stopped early — %1 files landed before the stop. Re-run to finish.").arg(landedCount(log)),
                 QStringLiteral("stop.circle.fill"), Tone::warn};
-    }
     if (log.allVerified())
         return {QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
                 QStringLiteral("checkmark.seal.fill"), Tone::good};
-    return {QStringLiteral("%1 of %2 files failed — the card still holds the only copy of those. Details in the "
-                           "Production Log tab.")
-                .arg(log.failedCount())
-                .arg(log.fileCount()),
+    const int failed = log.failedCount();
+    const int gone = std::clamp(goneFromCard, 0, failed);
+    QString where;
+    if (gone == 0)
+        where = QStringLiteral("the card still holds the only copy of those");
+    else if (gone == failed)
+        where = QStringLiteral("those are no longer on the card");
+    else
+        where = QStringLiteral("%1 of those %2 no longer on the card, and the card still holds the only copy of the "
+                               "other %3")
+                    .arg(gone)
+                    .arg(gone == 1 ? QStringLiteral("is") : QStringLiteral("are"))
+                    .arg(failed - gone);
+    return {QStringLiteral("%1 of %2 files failed — %3. Details in the Production Log tab.")
+                .arg(failed)
+                .arg(log.fileCount())
+                .arg(where),
             QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
+}
+
+QString rerunNote(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard, bool cardErased) {
+    if (cardErased) return {};
+    const int landed = landedCount(log);
+    const int stillOnlyOnCard = log.failedCount() - std::clamp(goneFromCard, 0, log.failedCount());
+    if (!wasStopped && stillOnlyOnCard == 0 && log.fileCount() > 0)
+        return QStringLiteral("Re-run the Scan to see the report go green.");
+    if (landed > 0) return QStringLiteral("Re-run the Scan to see the copied files confirmed.");
+    return {};
+}
+
+QString erasedRescueNote() {
+    return QStringLiteral("The card was erased after this scan, so this report no longer tells what is on it to copy. "
+                          "Scan the card again to rescue what it holds now.");
 }
 
 }  // namespace brindlecove::ReportTexts

@@ -62,6 +62,18 @@ struct Outcome {
     Tone tone = Tone::neutral;  // warn = orange, good = green, bad = red
     bool operator==(const Outcome&) const = default;
 };
-Outcome outcome(const tessaline::TransferLog& log, bool wasStopped);
+// Failed files are said to be the card's only copy only while they are on it: of
+// `goneFromCard` failed files the label says they are no longer on the card.
+Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard = 0);
+
+// The line under a finished rescue's label, only where a new scan can change the report:
+// "Re-run the Scan to see the report go green." when nothing the rescue was for is still
+// only on the card, "Re-run the Scan to see the copied files confirmed." when some files
+// landed but others are still only on the card (or the run was stopped); empty when no file
+// landed and every failed file is still on the card, and on a card erased after the scan.
+QString rerunNote(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard, bool cardErased);
+
+// What the rescue group says instead of offering a copy on a report whose card was erased.
+QString erasedRescueNote();
 
 }  // namespace brindlecove::ReportTexts

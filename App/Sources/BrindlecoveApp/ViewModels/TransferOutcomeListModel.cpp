@@ -65,6 +65,8 @@ QVariant TransferOutcomeListModel::data(const QModelIndex& index, int role) cons
         case sizeRole: return row.size;
         case markRole: return static_cast<int>(row.mark);
         case symbolRole: return symbolFor(row.mark);
+        // The path in full (the row cuts it to fit), and why the file failed.
+        case Qt::ToolTipRole: return row.failure.isEmpty() ? row.path : row.path + u'\n' + row.failure;
         default: return {};
     }
 }

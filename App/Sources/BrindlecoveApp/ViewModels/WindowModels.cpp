@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 
@@ -32,12 +33,21 @@ WindowModels::WindowModels(const Dialogs& dialogs)
       scan_(make<ScanViewModel>(dialogs)),
       missingSync_(make<MissingSyncViewModel>(dialogs)),
       copy_(make<CopyViewModel>(dialogs)),
+      latestTransfer_(std::make_unique<LatestTransfer>(copy_.get(), missingSync_.get())),
       cardPrep_(makeCardPrep(dialogs, erasedReports_)),
       driveFormat_(make<DriveFormatViewModel>(dialogs)) {
     // A rescue's outcome belongs with the report it rescued: every new report starts the
     // Report section's rescue group afresh.
     QObject::connect(scan_.get(), &ScanViewModel::lastReportChanged, missingSync_.get(),
                      &MissingSyncViewModel::reportReplaced);
+    // An erase removes files a rescue outcome may call the card's only copy: when one ends
+    // (done, stopped or failed part-way), the outcome looks at the card again.
+    QObject::connect(cardPrep_.get(), &CardPrepViewModel::changed, missingSync_.get(),
+                     [this, erasing = false]() mutable {
+                         const bool running = cardPrep_->runningNoun().has_value();
+                         if (erasing && !running) missingSync_->recheckCard();
+                         erasing = running;
+                     });
 }
 
 // Members go in reverse order; each view model's destructor cancels its run.

@@ -1,7 +1,7 @@
 #pragma once
 // The view models of one main window, made once when the window opens and kept for its
-// life: the scan (read by Report and Erase Card), the rescue copy, the verified copy (read
-// by Production Log), the card erase, and the record of the reports an erase was started on
+// life: the scan (read by Report and Erase Card), the rescue copy, the verified copy, the
+// latest of their two logs (read by Production Log), the card erase, and the record of the reports an erase was started on
 // (written by the card erase, read by Report). The reformat view model is replaced by a fresh one
 // whenever the Erase Card section is entered, unless it is inspecting or formatting, so a
 // running reformat keeps its view model and its outcome. Every new scan report starts the
@@ -23,6 +23,7 @@ class CardPrepViewModel;
 class CopyViewModel;
 class DriveFormatViewModel;
 class ErasedReports;
+class LatestTransfer;
 class MissingSyncViewModel;
 class ScanViewModel;
 
@@ -38,6 +39,8 @@ public:
     CopyViewModel& copy() { return *copy_; }
     CardPrepViewModel& cardPrep() { return *cardPrep_; }
     ErasedReports& erasedReports() { return *erasedReports_; }
+    // The last log of the copy or the rescue, whichever finished last (read by Production Log).
+    LatestTransfer& latestTransfer() { return *latestTransfer_; }
     DriveFormatViewModel& driveFormat() { return *driveFormat_; }
     // Replaces the reformat view model with a fresh one unless it is busy; returns the one in use.
     DriveFormatViewModel& renewDriveFormat();
@@ -55,6 +58,7 @@ private:
     std::unique_ptr<ScanViewModel> scan_;
     std::unique_ptr<MissingSyncViewModel> missingSync_;
     std::unique_ptr<CopyViewModel> copy_;
+    std::unique_ptr<LatestTransfer> latestTransfer_;
     std::unique_ptr<CardPrepViewModel> cardPrep_;
     std::unique_ptr<DriveFormatViewModel> driveFormat_;
 };

@@ -119,10 +119,16 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     newFormat_ = formatBox;
     auto* formatColumn = new QVBoxLayout(formatBox);
     auto* formatRows = new QFormLayout;
-    format_ = new QComboBox(formatBox);
+    // An option's reason may be longer than the box: it is cut at its end with an ellipsis,
+    // and read whole in the tooltip.
+    auto* format = new ElidedComboBox(formatBox);
+    format->setElideMode(Qt::ElideRight);
+    format_ = format;
     format_->setObjectName(QStringLiteral("format.fileSystem"));
-    for (const auto& format : tessaline::DriveFormat::allCases())
-        format_->addItem(QString::fromStdString(format.displayName()), QString::fromStdString(format.id()));
+    for (const auto& each : tessaline::DriveFormat::allCases()) {
+        format_->addItem(QString::fromStdString(each.displayName()), QString::fromStdString(each.id()));
+        format_->setItemData(format_->count() - 1, format_->itemText(format_->count() - 1), Qt::ToolTipRole);
+    }
     formatRows->addRow(QStringLiteral("File system"), format_);
     formatColumn->addLayout(formatRows);
     blurb_ = FormText::caption(QStringLiteral("format.blurb"), formatBox);
@@ -166,6 +172,8 @@ DriveFormatView::DriveFormatView(DriveFormatViewModel& vm, QWidget* parent) : QW
     runRow->addWidget(formatting_);
     runRow->addStretch(1);
     reformatColumn->addLayout(runRow);
+    runReason_ = FormText::caption(QStringLiteral("format.runReason"), reformatBox);
+    reformatColumn->addWidget(runReason_);
     outcome_ = new SymbolLabel(QString(), reformatBox);
     outcome_->setObjectName(QStringLiteral("format.outcome"));
     reformatColumn->addWidget(outcome_);
@@ -282,7 +290,10 @@ void DriveFormatView::render() {
             const auto problem = vm.formatProblem(*each);
             QString title = QString::fromStdString(each->displayName());
             if (problem) title += QStringLiteral(" \u2014 ") + *problem;
-            if (format_->itemText(i) != title) format_->setItemText(i, title);
+            if (format_->itemText(i) != title) {
+                format_->setItemText(i, title);
+                format_->setItemData(i, title, Qt::ToolTipRole);
+            }
             if (QStandardItem* item = items->item(i)) item->setEnabled(!problem);
         }
     }
@@ -319,6 +330,9 @@ void DriveFormatView::render() {
     if (confirmation_->text() != vm.confirmationText()) confirmation_->setText(vm.confirmationText());
     confirmation_->setEnabled(!busy && !routeProblem);
     run_->setEnabled(vm.canRun());
+    const auto whyNot = vm.whyCannotRun();
+    if (whyNot) FormText::setText(runReason_, *whyNot);
+    runReason_->setVisible(whyNot.has_value());
     formatting_->setVisible(std::holds_alternative<VM::Formatting>(phase));
     if (done)
         outcome_->set(QStringLiteral("checkmark.seal.fill"), done->message, Style::good());

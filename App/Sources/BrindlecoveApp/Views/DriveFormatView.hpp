@@ -69,6 +69,7 @@ private:
     QWidget* formatting_ = nullptr;
     SymbolLabel* outcome_ = nullptr;
     QLabel* failedNote_ = nullptr;
+    QLabel* runReason_ = nullptr;  // why Erase & Reformat is disabled
     // The outcome last brought into view: a new one is scrolled to once, then left where the
     // user scrolls.
     QString shownOutcome_;

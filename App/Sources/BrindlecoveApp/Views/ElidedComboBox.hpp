@@ -1,8 +1,10 @@
 #pragma once
-// A combo box for names of any length: the chosen entry is drawn cut in the middle when it
-// is wider than the box ("A_CAM_xx…xx_END"), the list cuts its entries the same way, and
-// the box's width does not follow its longest entry. Callers set each entry's whole text as
-// its tooltip (Qt::ToolTipRole); the box shows the chosen one's as its own. Main thread.
+// A combo box for names of any length: the chosen entry is drawn cut to the box ("A_CAM_xx…xx_END"
+// by default, or cut at its end with an ellipsis), the list cuts its entries the same way,
+// and the box's width does not follow its longest entry. Callers set each entry's whole text
+// as its tooltip (Qt::ToolTipRole); the box's own tooltip is always the chosen entry's,
+// however the index was set (also under a QSignalBlocker), and is shown wrapped within the
+// screen. Main thread.
 
 #include <QComboBox>
 
@@ -13,8 +15,18 @@ class ElidedComboBox : public QComboBox {
 public:
     explicit ElidedComboBox(QWidget* parent = nullptr);
 
+    // Where the chosen entry and the list's entries are cut (Qt::ElideMiddle at first).
+    void setElideMode(Qt::TextElideMode mode);
+
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Makes the box's tooltip the chosen entry's.
+    void syncToolTip();
+
+    Qt::TextElideMode elideMode_ = Qt::ElideMiddle;
 };
 
 }  // namespace brindlecove

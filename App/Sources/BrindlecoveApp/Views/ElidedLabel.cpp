@@ -1,6 +1,9 @@
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 
+#include "BrindlecoveApp/Views/ToolTipText.hpp"
+
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QResizeEvent>
 
 namespace brindlecove {
@@ -20,6 +23,14 @@ void ElidedLabel::setFullText(const QString& text) {
 QSize ElidedLabel::minimumSizeHint() const {
     QSize hint = QLabel::minimumSizeHint();
     return {fontMetrics().averageCharWidth() * 8, hint.height()};
+}
+
+bool ElidedLabel::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        ToolTipText::show(*static_cast<QHelpEvent*>(event), toolTip(), this);
+        return true;
+    }
+    return QLabel::event(event);
 }
 
 void ElidedLabel::resizeEvent(QResizeEvent* event) {

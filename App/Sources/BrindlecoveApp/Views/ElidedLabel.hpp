@@ -1,7 +1,7 @@
 #pragma once
 // A one-line label that shortens its text in the middle ("/media/…/Brindlecove Logs") when
 // it is wider than the label, and shows the whole text as its tooltip. text() is the shown
-// text; fullText() gives it back. Main thread.
+// text; fullText() gives it back. The tooltip is shown wrapped within the screen. Main thread.
 
 #include <QLabel>
 
@@ -18,6 +18,7 @@ public:
     QSize minimumSizeHint() const override;
 
 protected:
+    bool event(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -39,7 +39,7 @@ StatusLook lookOf(ReportRow::Status status) {
 }  // namespace
 
 FileRowDelegate::FileRowDelegate(ThumbnailService& thumbnails, QObject* parent)
-    : QStyledItemDelegate(parent), thumbnails_(thumbnails) {}
+    : WrappingToolTipDelegate(parent), thumbnails_(thumbnails) {}
 
 QIcon FileRowDelegate::fileTypeIcon(const QString& path) {
     static QHash<QString, QIcon> byExtension;

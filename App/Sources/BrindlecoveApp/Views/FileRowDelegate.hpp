@@ -7,13 +7,13 @@
 #include <QHash>
 #include <QIcon>
 #include <QPixmap>
-#include <QStyledItemDelegate>
+#include "BrindlecoveApp/Views/WrappingToolTipDelegate.hpp"
 
 namespace brindlecove {
 
 class ThumbnailService;
 
-class FileRowDelegate : public QStyledItemDelegate {
+class FileRowDelegate : public WrappingToolTipDelegate {
     Q_OBJECT
 public:
     FileRowDelegate(ThumbnailService& thumbnails, QObject* parent = nullptr);

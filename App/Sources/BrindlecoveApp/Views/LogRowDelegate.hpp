@@ -10,13 +10,13 @@
 #include <QColor>
 #include <QHash>
 #include <QPixmap>
-#include <QStyledItemDelegate>
+#include "BrindlecoveApp/Views/WrappingToolTipDelegate.hpp"
 
 class QTreeWidgetItem;
 
 namespace brindlecove {
 
-class LogRowDelegate : public QStyledItemDelegate {
+class LogRowDelegate : public WrappingToolTipDelegate {
     Q_OBJECT
 public:
     // The item data a row is painted from.
@@ -32,7 +32,7 @@ public:
         problemColor,              // the problem word's colour
     };
 
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using WrappingToolTipDelegate::WrappingToolTipDelegate;
 
     // Fills `item` with the row of `log`; the subtitle is the display text.
     static void describe(QTreeWidgetItem* item, const tessaline::ArchivedLog& log, bool showJobTag);

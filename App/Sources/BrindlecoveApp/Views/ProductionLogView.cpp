@@ -1,6 +1,6 @@
 #include "BrindlecoveApp/Views/ProductionLogView.hpp"
 
-#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/TransferOutcomeListModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
@@ -47,7 +47,7 @@ QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
 }  // namespace
 
-ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, TransferLogFiles files, QWidget* parent)
+ProductionLogView::ProductionLogView(LatestTransfer& model, Dialogs dialogs, TransferLogFiles files, QWidget* parent)
     : QWidget(parent),
       model_(model),
       dialogs_(std::move(dialogs)),
@@ -120,7 +120,7 @@ ProductionLogView::ProductionLogView(CopyViewModel& model, Dialogs dialogs, Tran
     column->addWidget(list_, 1);
     pages_->addWidget(logPage_);
 
-    connect(&model_, &CopyViewModel::lastLogChanged, this, [this] { coalescer_.schedule(); });
+    connect(&model_, &LatestTransfer::lastLogChanged, this, [this] { coalescer_.schedule(); });
     render();
 }
 
@@ -238,7 +238,7 @@ void ProductionLogView::showExportError(const QString& message) {
 }
 
 QWidget* makeProductionLogView(MainWindow& window) {
-    return new ProductionLogView(window.models().copy(), window.services().dialogs);
+    return new ProductionLogView(window.models().latestTransfer(), window.services().dialogs);
 }
 
 }  // namespace brindlecove

@@ -1,8 +1,8 @@
 #pragma once
-// The Production Log section: the window's last verified copy as a verdict a crew can act
-// on (safe to reuse the card, or not yet), a per-file list with checksums, and exports of the
-// log (ASC MHL, PDF, CSV, JSON one at a time, or all four into a folder). Reads only the
-// CopyViewModel's lastLog; the log being exported is captured when the menu entry fires,
+// The Production Log section: the window's latest transfer (a verified copy or a rescue copy,
+// whichever finished last) as a verdict a crew can act on (safe to reuse the card, or not
+// yet), a per-file list with checksums, and exports of the log (ASC MHL, PDF, CSV, JSON one
+// at a time, or all four into a folder). Reads only LatestTransfer's lastLog; the log being exported is captured when the menu entry fires,
 // before any panel opens, so a copy finishing meanwhile never changes what is written.
 // Exports run on the main thread and write each file atomically. Main thread.
 
@@ -30,7 +30,7 @@ struct TransferLog;
 
 namespace brindlecove {
 
-class CopyViewModel;
+class LatestTransfer;
 class MainWindow;
 class ProportionBar;
 class TransferOutcomeDelegate;
@@ -39,7 +39,7 @@ class TransferOutcomeListModel;
 class ProductionLogView : public QWidget {
     Q_OBJECT
 public:
-    ProductionLogView(CopyViewModel& model, Dialogs dialogs, TransferLogFiles files = TransferLogFiles(),
+    ProductionLogView(LatestTransfer& model, Dialogs dialogs, TransferLogFiles files = TransferLogFiles(),
                       QWidget* parent = nullptr);
 
     // Shows the view model's last log now (changes are otherwise rendered once per turn).
@@ -57,7 +57,7 @@ private:
     void showLog(const std::shared_ptr<const tessaline::TransferLog>& log);
     void showExportError(const QString& message);
 
-    CopyViewModel& model_;
+    LatestTransfer& model_;
     Dialogs dialogs_;
     TransferLogFiles files_;
     RenderCoalescer coalescer_;

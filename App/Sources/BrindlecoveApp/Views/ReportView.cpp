@@ -105,6 +105,7 @@ ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, const 
     });
     connect(&erased_, &ErasedReports::changed, this, [this] {
         if (erased_.contains(shown_) != shownErased_) renderSummary();
+        rescueSection_->setCardErased(shownErased_);
     });
     render();
 }
@@ -132,6 +133,7 @@ void ReportView::render() {
     if (!changed) return;
     renderSummary();
     rescueSection_->setReport(shown_);
+    rescueSection_->setCardErased(shownErased_);
     rescueSection_->setVisible(shown_ && ReportTexts::countsOf(*shown_).toRescue() > 0);
     thumbnails_.dropPending();
     fileList_->setReport(shown_);

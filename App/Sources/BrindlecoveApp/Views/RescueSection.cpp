@@ -42,6 +42,21 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     header->setFont(headerFont);
     layout->addWidget(header);
 
+    erasedNote_ = makeLabel(QStringLiteral("rescue.erasedNote"), this);
+    erasedNote_->setText(ReportTexts::erasedRescueNote());
+    erasedNote_->setWordWrap(true);
+    QPalette erasedPalette = erasedNote_->palette();
+    erasedPalette.setColor(QPalette::WindowText, Style::warn());
+    erasedNote_->setPalette(erasedPalette);
+    layout->addWidget(erasedNote_);
+
+    // Everything that offers the copy, in one box that an erased card hides.
+    copyControls_ = new QWidget(this);
+    copyControls_->setObjectName(QStringLiteral("rescue.copyControls"));
+    auto* controls = FormText::column(copyControls_, 8);
+    auto* outerLayout = layout;
+    layout = controls;
+
     auto* destination = new QHBoxLayout;
     destinationLabel_ = makeLabel(QStringLiteral("rescue.destinationLabel"), this);
     destination->addWidget(destinationLabel_);
@@ -94,6 +109,8 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     actions->addWidget(stop_);
     actions->addStretch(1);
     layout->addLayout(actions);
+    outerLayout->addWidget(copyControls_);
+    layout = outerLayout;
 
     running_ = new QWidget(this);
     running_->setObjectName(QStringLiteral("rescue.running"));
@@ -116,11 +133,10 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     outcomeText_->setWordWrap(true);
     outcomeRow->addWidget(outcomeText_, 1);
     doneLayout->addLayout(outcomeRow);
-    auto* rerun = makeLabel(QStringLiteral("rescue.rerunNote"), done_);
-    rerun->setText(QStringLiteral("Re-run the Scan to see the report go green."));
-    rerun->setFont(Style::font(Style::TextStyle::caption, font()));
-    Style::makeSecondary(rerun);
-    doneLayout->addWidget(rerun);
+    rerunNote_ = makeLabel(QStringLiteral("rescue.rerunNote"), done_);
+    rerunNote_->setFont(Style::font(Style::TextStyle::caption, font()));
+    Style::makeSecondary(rerunNote_);
+    doneLayout->addWidget(rerunNote_);
     filingNotice_ = makeLabel(QStringLiteral("rescue.filingNotice"), done_);
     filingNotice_->setFont(Style::font(Style::TextStyle::caption, font()));
     filingNotice_->setWordWrap(true);
@@ -134,8 +150,9 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
     connect(change_, &QPushButton::clicked, this, [this] { rescue_.pickDestination(); });
     connect(mirror_, &QCheckBox::clicked, this, [this](bool on) { rescue_.setPreserveStructure(on); });
     connect(sync_, &QPushButton::clicked, this, [this] {
-        // The report shown when the button was pressed, whatever arrives later.
-        if (auto report = report_) rescue_.start(*report);
+        // The report shown when the button was pressed, whatever arrives later; never one
+        // whose card was erased since.
+        if (auto report = report_; report && !cardErased_) rescue_.start(*report);
     });
     connect(stop_, &QPushButton::clicked, this, [this] { rescue_.stop(); });
     connect(&rescue_, &MissingSyncViewModel::changed, this, [this] { render(); });
@@ -147,6 +164,12 @@ void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationRepor
     const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
     missingCount_ = counts.toRescue();
     confirmedCount_ = counts.confirmed;
+    render();
+}
+
+void RescueSection::setCardErased(bool erased) {
+    if (cardErased_ == erased) return;
+    cardErased_ = erased;
     render();
 }
 
@@ -173,6 +196,10 @@ void RescueSection::render() {
     sync_->setText(ReportTexts::syncButtonTitle(missingCount_));
     sync_->setEnabled(destination.has_value() && !running);
     stop_->setVisible(running);
+    // A run already going on is shown to its end (and can be stopped); no new one is offered.
+    erasedNote_->setVisible(cardErased_);
+    copyControls_->setVisible(!cardErased_ || running);
+    sync_->setVisible(!cardErased_);
 
     const auto& phase = rescue_.phase();
     running_->setVisible(running);
@@ -188,7 +215,10 @@ void RescueSection::render() {
     const auto* done = std::get_if<MissingSyncViewModel::Done>(&phase);
     done_->setVisible(done != nullptr);
     if (done) {
-        const auto outcome = ReportTexts::outcome(done->log, rescue_.wasStopped());
+        const auto outcome = ReportTexts::outcome(done->log, rescue_.wasStopped(), done->goneFromCard);
+        const QString rerun = ReportTexts::rerunNote(done->log, rescue_.wasStopped(), done->goneFromCard, cardErased_);
+        rerunNote_->setText(rerun);
+        rerunNote_->setVisible(!rerun.isEmpty());
         const QColor color = ResultBanner::colorFor(ResultBanner::toneOf(outcome.tone));
         outcomeSymbol_->setPixmap(Symbols::pixmap(outcome.symbol, QFontMetrics(font()).height(), color));
         Symbols::tag(outcomeSymbol_, outcome.symbol);

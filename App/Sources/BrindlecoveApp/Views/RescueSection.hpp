@@ -1,7 +1,8 @@
 #pragma once
 // The Report section's "Rescue the Red Files" group: where the missing files go, the folder
 // choice and structure toggle, the Sync and Stop buttons, and the copy's progress or
-// outcome, all read from the window's MissingSyncViewModel. Persistent widgets, updated in
+// outcome, all read from the window's MissingSyncViewModel. On a report whose card was erased
+// after the scan it offers no copy and says why. Persistent widgets, updated in
 // place on every change of the view model. Main thread.
 
 #include "Tessaline/Report/VerificationReport.hpp"
@@ -28,6 +29,9 @@ public:
 
     // The report whose missing files the Sync button copies.
     void setReport(std::shared_ptr<const tessaline::VerificationReport> report);
+    // Whether the shown report's card was erased after its scan: then nothing is offered to
+    // copy (the files are gone from the card), and an outcome already shown stays.
+    void setCardErased(bool erased);
     void render();
 
 private:
@@ -35,6 +39,9 @@ private:
     std::shared_ptr<const tessaline::VerificationReport> report_;
     int missingCount_ = 0;
     int confirmedCount_ = 0;
+    bool cardErased_ = false;
+    QLabel* erasedNote_ = nullptr;
+    QWidget* copyControls_ = nullptr;  // the destination, the options and the Sync button
     QLabel* destinationLabel_ = nullptr;
     ElidedLabel* destinationPath_ = nullptr;
     QLabel* suggestionNote_ = nullptr;
@@ -49,6 +56,7 @@ private:
     QWidget* done_ = nullptr;
     QLabel* outcomeSymbol_ = nullptr;
     QLabel* outcomeText_ = nullptr;
+    QLabel* rerunNote_ = nullptr;
     QLabel* filingNotice_ = nullptr;  // where the log went when it could not be filed as shown
 };
 

@@ -38,7 +38,7 @@ QColor markColor(TransferOutcomeListModel::Mark mark, const QWidget* widget) {
 
 }  // namespace
 
-TransferOutcomeDelegate::TransferOutcomeDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+TransferOutcomeDelegate::TransferOutcomeDelegate(QObject* parent) : WrappingToolTipDelegate(parent) {}
 
 QSize TransferOutcomeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
     int height = QFontMetrics(pathFont(option.font)).height() + lineGap + QFontMetrics(checksumFont(option.font)).height();

@@ -4,11 +4,11 @@
 // the size at the right. Every row has the same height (two lines, or three when the list
 // has any failure), so the view lays out thousands of rows without measuring them. Main thread.
 
-#include <QStyledItemDelegate>
+#include "BrindlecoveApp/Views/WrappingToolTipDelegate.hpp"
 
 namespace brindlecove {
 
-class TransferOutcomeDelegate : public QStyledItemDelegate {
+class TransferOutcomeDelegate : public WrappingToolTipDelegate {
     Q_OBJECT
 public:
     explicit TransferOutcomeDelegate(QObject* parent = nullptr);
