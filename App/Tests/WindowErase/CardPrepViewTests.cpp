@@ -66,7 +66,7 @@ struct ScriptedCard {
         b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
             return summary();
         };
-        b.walkCardFiles = [](const fs::path&) { return std::optional<CardFiles>(CardFiles{}); };
+        b.walkCardFiles = [](const fs::path&) { return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{}); };
         b.deviceOf = [this](const fs::path& path) {
             return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
         };
@@ -282,8 +282,9 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
 
     vm->setSelectedProfileID("red");
     type("erase.confirmation", "CARD");
-    erase({1, 10, {}, {"clip.R3D"}, true});
-    EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 1 items were already deleted. The card is partially erased."));
+    erase({1, 10, {}, {"clip.R3D"}, true, {}, 3});
+    EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 3 files were deleted before the stop. The rest are "
+                                                 "still on the card; it is partially erased."));
     EXPECT_EQ(outcome->symbol(), "stop.circle.fill");
     EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(), QString::fromUtf8("Deleted 1 items \u00b7 freed 10 bytes"));
     EXPECT_FALSE(shown("erase.outcomeFolders"));
