@@ -48,6 +48,7 @@ struct ScriptedCard {
     std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
     CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
+    std::atomic<bool> holdErase{false};  // the erase runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
 
     CardPrepBackend backend() {
@@ -64,6 +65,7 @@ struct ScriptedCard {
             return contents;
         };
         b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+            while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return summary();
         };
         b.walkCardFiles = [](const fs::path&) { return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{}); };
@@ -251,6 +253,46 @@ TEST_F(CardPrepViewTest, WhileCountingTheCardIsLockedAndStopIsShown) {
     drainEvents();
     EXPECT_FALSE(shown("erase.counting"));
     EXPECT_TRUE(shown("erase.contents"));
+}
+
+TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) {
+    pick();
+    type("erase.confirmation", "CARD");
+    drainEvents();
+    find<QCheckBox>("erase.acknowledge")->click();
+    drainEvents();
+    ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+    card.holdErase = true;
+    card.summary = [] { return tessaline::CardPrepEngine::Summary{0, 1200, {}, {}, true, {}, 1200}; };
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    auto* stop = find<QPushButton>("erase.stop");
+    ASSERT_TRUE(shown("erase.stop"));
+    EXPECT_EQ(stop->text(), "Stop");
+    stop->click();
+    drainEvents();
+    EXPECT_EQ(stop->text(), QString::fromUtf8("Stopping\u2026"));
+    EXPECT_FALSE(stop->isEnabled()) << "one click stops";
+    EXPECT_TRUE(find<QLabel>("erase.progressText")->text().startsWith(QString::fromUtf8("Stopping \u2014")));
+    card.holdErase = false;
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+    drainEvents();
+    EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
+              QString::fromUtf8("Stopped early \u2014 1200 files were deleted before the stop. The rest are still on "
+                                "the card; it is partially erased."));
+
+    // The next erase starts with a Stop button again.
+    card.holdErase = true;
+    type("erase.confirmation", "CARD");
+    drainEvents();
+    find<QCheckBox>("erase.acknowledge")->click();
+    drainEvents();
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    EXPECT_EQ(stop->text(), "Stop");
+    EXPECT_TRUE(stop->isEnabled());
+    card.holdErase = false;
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
 }
 
 TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
