@@ -138,22 +138,34 @@ void typeInto(QWidget* view, const char* name, const QString& text) {
     Q_EMIT field->textEdited(text);
 }
 
-ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
-    const bool asRoot = geteuid() == 0;
-    const QString card = studio.home() + QStringLiteral("/media/A001");
-    std::unique_ptr<SceneVolume> volume;
-    if (asRoot) volume = std::make_unique<SceneVolume>(card, QStringLiteral("A001"));
-    QDir().mkpath(card);
-    shoot(card);
+// The Erase Card section over `backend`, with a scan view model of its own, shown at the
+// size the scenes take.
+struct EraseStage {
+    explicit EraseStage(CardPrepBackend backend) : vm(dependenciesOf(std::move(backend))), view(vm, scan, formatVM) {
+        view.resize(760, 1080);
+        view.show();
+    }
+    static CardPrepViewModel::Dependencies dependenciesOf(CardPrepBackend backend) {
+        CardPrepViewModel::Dependencies dependencies;
+        dependencies.backend = std::move(backend);
+        return dependencies;
+    }
+    CardPrepViewModel vm;
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    DriveFormatViewModel formatVM{DriveFormatViewModel::Dependencies{}};
+    CardPrepView view;
+};
 
-    // The erase waits at its third item until the mid-erase picture is taken.
-    auto release = std::make_shared<std::atomic<bool>>(false);
+// The erase behind the scenes: the system's on a loop-mounted card (`realCard`), else a
+// stand-in for the folder `card` whose erase only reports what it would have done. The erase
+// holds at its stop test's question `holdAt` until `release`; `ejected` pulls the card.
+CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr<std::atomic<bool>> release, int holdAt,
+                             std::shared_ptr<std::atomic<bool>> ejected) {
     CardPrepBackend backend = CardPrepBackend::standard();
     auto realPrepare = backend.prepare;
-    const bool realCard = volume && volume->isMounted();
     if (!realCard) {
         // A folder in the private home stands in for the card: the system checks answer as
-        // for a card, and the erase only reports what it would have done.
+        // for a card.
         const fs::path folder = fspath(card);
         backend.validate = [folder](const fs::path&) {
             tessaline::CardPrepEngine::CheckedCard checked;
@@ -168,37 +180,47 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
                          const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
             const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
             for (int i = 0; i < int(items.size()); ++i) {
-                if (isCancelled()) break;
+                if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
-            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false};
+            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {}, 8};
         };
     }
-    // The last picture is of the card pulled from the reader.
-    auto ejected = std::make_shared<std::atomic<bool>>(false);
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
         return !*ejected && (!realCard || realIsMounted(path));
     };
-    backend.prepare = [realPrepare, release](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                             const std::function<bool()>& isCancelled, const auto& onEvent,
-                                             const auto& vouched) {
+    backend.prepare = [realPrepare, release, holdAt](const fs::path& cardRoot, const auto& facts, const auto& profile,
+                                                     const std::function<bool()>& isCancelled, const auto& onEvent,
+                                                     const auto& vouched) {
         int asked = 0;
-        return realPrepare(cardRoot, facts, profile, [&asked, release, isCancelled] {
-            if (++asked == 2)
+        return realPrepare(cardRoot, facts, profile, [&asked, release, holdAt, isCancelled] {
+            if (++asked == holdAt)
                 for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return isCancelled();
         }, onEvent, vouched);
     };
+    return backend;
+}
 
-    CardPrepViewModel::Dependencies dependencies;
-    dependencies.backend = backend;
-    CardPrepViewModel vm(dependencies);
-    ScanViewModel scan{ScanViewModel::Dependencies{}};
-    DriveFormatViewModel::Dependencies formatDependencies;
-    DriveFormatViewModel formatVM(formatDependencies);
-    CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 1080);
-    view.show();
+ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
+    const bool asRoot = geteuid() == 0;
+    const QString card = studio.home() + QStringLiteral("/media/A001");
+    std::unique_ptr<SceneVolume> volume;
+    if (asRoot) volume = std::make_unique<SceneVolume>(card, QStringLiteral("A001"));
+    QDir().mkpath(card);
+    shoot(card);
+
+    // The erase waits inside its first item until the mid-erase picture is taken.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    const bool realCard = volume && volume->isMounted();
+    // The last picture is of the card pulled from the reader.
+    auto ejected = std::make_shared<std::atomic<bool>>(false);
+    const CardPrepBackend backend = sceneBackend(card, realCard, release, 2, ejected);
+
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& scan = stage.scan;
+    auto& view = stage.view;
 
     vm.takeCard(card);
     studio.waitFor([&] { return !vm.isBusy(); });
@@ -451,15 +473,10 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
                         "MISC/NOTES.TXT"};
         return summary;
     };
-    CardPrepViewModel::Dependencies dependencies;
-    dependencies.backend = backend;
-    CardPrepViewModel vm(dependencies);
-    ScanViewModel scan{ScanViewModel::Dependencies{}};
-    DriveFormatViewModel::Dependencies formatDependencies;
-    DriveFormatViewModel formatVM(formatDependencies);
-    CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 1080);
-    view.show();
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& scan = stage.scan;
+    auto& view = stage.view;
 
     vm.takeCard(card);
     studio.waitFor([&] { return !vm.isBusy(); });
@@ -478,6 +495,51 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-kept"), &view);
+    view.hide();
+});
+
+
+// Stop clicked during an erase of a real card: the section says it is stopping, then what the
+// stop left.
+ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/C003");
+    std::unique_ptr<SceneVolume> volume;
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("C003"));
+    QDir().mkpath(card);
+    shoot(card);
+    // The erase holds after its first files until the stopping picture is taken.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    EraseStage stage(sceneBackend(card, volume && volume->isMounted(), release, 5,
+                                  std::make_shared<std::atomic<bool>>(false)));
+    auto& vm = stage.vm;
+    auto& scan = stage.scan;
+    auto& view = stage.view;
+
+    vm.takeCard(card);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    scan.setLastReport(report(fspath(card), 0));
+    typeInto(&view, "erase.confirmation", QStringLiteral("C003"));
+    studio.wait(50);
+    auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
+    if (run && !run->isEnabled()) {
+        vm.setAcknowledgedUnverified(true);
+        view.render();
+    }
+    if (run && run->isEnabled()) run->click();
+    studio.waitFor([&] {
+        const auto* running = std::get_if<CardPrepViewModel::Running>(&vm.phase());
+        return running && !running->item.isEmpty();
+    }, 10'000);
+    auto* stop = view.findChild<QPushButton*>(QStringLiteral("erase.stop"));
+    if (stop) stop->click();
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopping"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.running")));
+    *release = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
     view.hide();
 });
 
