@@ -5,13 +5,11 @@
 #include "Support/EraseFixtures.hpp"
 
 #include "Support/CardScanReport.hpp"
+#include "Support/LookAlikeFiles.hpp"
 
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using tessaline::MatchStatus;
-using tessaline::testing::readFile;
+using tessaline::testing::makeLookAlikes;
+using tessaline::testing::swapInLookAlikes;
 using tessaline::testing::writeFile;
 using Kind = VerificationStanding::Kind;
 
@@ -97,32 +96,6 @@ TEST_F(EraseStopAndLookAlikeTest, StopEndsAnEraseInsideOneLargeFolderOnBothPaths
     }
 }
 
-// Copies of the regular files below `from` at the same places below `to`, each of the same
-// size with its first byte changed and the same modification time.
-void makeLookAlikes(const fs::path& from, const fs::path& to) {
-    for (const auto& entry : fs::recursive_directory_iterator(from)) {
-        if (!entry.is_regular_file()) continue;
-        std::string bytes = readFile(entry.path());
-        bytes[0] = static_cast<char>(~bytes[0]);
-        const fs::path copy = to / entry.path().lexically_relative(from);
-        writeFile(copy, bytes);
-        struct stat st {};
-        ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
-    }
-}
-
-// DCIM and the look-alikes in the spared .Trashes change places: two folder renames each way.
-void swapInLookAlikes(const fs::path& root) {
-    fs::rename(root / "DCIM", root / ".Trashes/OLD");
-    fs::rename(root / ".Trashes/LOOK", root / "DCIM");
-}
-void swapBack(const fs::path& root) {
-    fs::rename(root / "DCIM", root / ".Trashes/LOOK");
-    fs::rename(root / ".Trashes/OLD", root / "DCIM");
-}
-
 TEST_F(EraseStopAndLookAlikeTest, LookAlikesSwappedInAfterTheScanAreRefusedOrKeptAndNamed) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     for (const std::string fsType : {"ext4", "exfat"}) {
@@ -160,7 +133,7 @@ TEST_F(EraseStopAndLookAlikeTest, LookAlikesSwappedInAfterTheScanAreRefusedOrKep
         EXPECT_FALSE(vm->runChecked(report));
 
         // Put back, safe again; swapped in after the erase's last walk: kept and named.
-        swapBack(root);
+        tessaline::testing::swapOutLookAlikes(root);
         pickAndCount(*vm, root);
         ASSERT_TRUE(vm->gate(report).isSafe());
         vm->setConfirmationText(vm->cardName());

@@ -145,6 +145,24 @@ struct EraseStage {
         view.resize(760, 1080);
         view.show();
     }
+    // Picks `card`, for a Canon body, on a report that confirms every clip, types `name` and
+    // clicks Erase; a folder standing in for a card is never verified, so the override runs
+    // the erase there.
+    void pickAndErase(ScreenshotStudio& studio, const QString& card, const QString& name) {
+        vm.takeCard(card);
+        studio.waitFor([&] { return !vm.isBusy(); });
+        vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+        scan.setLastReport(report(fspath(card), 0));
+        typeInto(&view, "erase.confirmation", name);
+        studio.wait(50);
+        auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
+        if (run && !run->isEnabled()) {
+            vm.setAcknowledgedUnverified(true);
+            view.render();
+        }
+        if (run && run->isEnabled()) run->click();
+    }
+
     static CardPrepViewModel::Dependencies dependenciesOf(CardPrepBackend backend) {
         CardPrepViewModel::Dependencies dependencies;
         dependencies.backend = std::move(backend);
@@ -475,29 +493,15 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
     };
     EraseStage stage(backend);
     auto& vm = stage.vm;
-    auto& scan = stage.scan;
     auto& view = stage.view;
 
-    vm.takeCard(card);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
-    scan.setLastReport(report(root, 0));
-    typeInto(&view, "erase.confirmation", QStringLiteral("B002"));
-    studio.wait(50);
-    auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
-    if (run && !run->isEnabled()) {
-        // A folder standing in for the card is never verified: the override runs the erase.
-        vm.setAcknowledgedUnverified(true);
-        view.render();
-    }
-    if (run && run->isEnabled()) run->click();
+    stage.pickAndErase(studio, card, QStringLiteral("B002"));
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-kept"), &view);
     view.hide();
 });
-
 
 // Stop clicked during an erase of a real card: the section says it is stopping, then what the
 // stop left.
@@ -512,21 +516,9 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     EraseStage stage(sceneBackend(card, volume && volume->isMounted(), release, 5,
                                   std::make_shared<std::atomic<bool>>(false)));
     auto& vm = stage.vm;
-    auto& scan = stage.scan;
     auto& view = stage.view;
 
-    vm.takeCard(card);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
-    scan.setLastReport(report(fspath(card), 0));
-    typeInto(&view, "erase.confirmation", QStringLiteral("C003"));
-    studio.wait(50);
-    auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
-    if (run && !run->isEnabled()) {
-        vm.setAcknowledgedUnverified(true);
-        view.render();
-    }
-    if (run && run->isEnabled()) run->click();
+    stage.pickAndErase(studio, card, QStringLiteral("C003"));
     studio.waitFor([&] {
         const auto* running = std::get_if<CardPrepViewModel::Running>(&vm.phase());
         return running && !running->item.isEmpty();

@@ -6,12 +6,10 @@
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 
+#include "Support/LookAlikeFiles.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -25,6 +23,8 @@ using tessaline::CardFileRecord;
 using tessaline::CardFileSet;
 using tessaline::CardPrepEngine;
 using tessaline::testing::LoopVolume;
+using tessaline::testing::makeLookAlikes;
+using tessaline::testing::swapInLookAlikes;
 using tessaline::testing::readFile;
 using tessaline::testing::writeFile;
 using tessaline::testing::writePatternFile;
@@ -46,29 +46,6 @@ CardPrepEngine::Summary erase(const fs::path& root, const Vouched& vouched, cons
     if (!checked.card) throw std::runtime_error("check refused " + root.string());
     return CardPrepEngine::prepare(root, *checked.card, *CameraFormatProfile::profile("red"), isStopped, onEvent,
                                    vouched);
-}
-
-// Copies of the regular files below `from` at the same places below `to`: each of the same
-// size with its first byte changed and the same modification time, so that its size and
-// stamps pass for the original's (on FUSE exFAT the change time follows).
-void makeLookAlikes(const fs::path& from, const fs::path& to) {
-    for (const auto& entry : fs::recursive_directory_iterator(from)) {
-        if (!entry.is_regular_file()) continue;
-        std::string bytes = readFile(entry.path());
-        bytes[0] = static_cast<char>(~bytes[0]);
-        const fs::path copy = to / entry.path().lexically_relative(from);
-        writeFile(copy, bytes);
-        struct stat st {};
-        ASSERT_EQ(::stat(entry.path().c_str(), &st), 0);
-        const struct timespec times[2] = {st.st_atim, st.st_mtim};
-        ASSERT_EQ(::utimensat(AT_FDCWD, copy.c_str(), times, 0), 0);
-    }
-}
-
-// DCIM moved into a spared folder and the look-alikes moved in its place: two renames.
-void swapInLookAlikes(const fs::path& root) {
-    fs::rename(root / "DCIM", root / ".Trashes/OLD");
-    fs::rename(root / ".Trashes/LOOK", root / "DCIM");
 }
 
 }  // namespace
@@ -171,17 +148,19 @@ TEST_F(CardTreeRemovalTest, LookAlikesSwappedInByFolderRenamesAreToldByTheirInod
         EXPECT_TRUE(CardFileSet::sameMount(before.mount, after.mount));
         const auto changed = CardFileSet::differences(before.files, after.files, true);
         EXPECT_EQ(std::set<std::string>(changed.begin(), changed.end()), clips);
-        if (fsType == "exfat")
+        if (fsType == "exfat") {
             EXPECT_TRUE(CardFileSet::differences(before.files, after.files, false).empty())
                 << "size and stamps alike: only the inode number tells";
+        }
 
         // Mounted again, the numbers are not comparable (FUSE exFAT numbers files afresh).
         card.unmount();
         card.remount();
         const auto remounted = CardFileSet::mountOf(root);
         ASSERT_TRUE(remounted);
-        if (before.mount->mountId > INT32_MAX)  // the kernel's lasting IDs
+        if (before.mount->mountId > INT32_MAX) {  // the kernel's lasting IDs
             EXPECT_FALSE(CardFileSet::sameMount(before.mount, remounted));
+        }
 
         // Swapped in during an erase, after its last walk: kept and named, not deleted.
         fs::remove_all(root / "DCIM");
