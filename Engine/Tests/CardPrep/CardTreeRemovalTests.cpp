@@ -83,7 +83,7 @@ TEST_F(CardTreeRemovalTest, StopEndsAnEraseInsideOneFolderWithinAMomentOnBothPat
         EXPECT_TRUE(summary.cancelled);
         const int left = filesIn(root / "DCIM");
         EXPECT_GT(left, 0) << "the stop ended the erase inside the folder";
-        EXPECT_GE(summary.filesDeleted, 1999);
+        EXPECT_GE(summary.filesDeleted, 1990) << "the stop came after 2000 of its questions";
         EXPECT_EQ(summary.filesDeleted + left, total) << "every file is either counted as deleted or still there";
         EXPECT_EQ(summary.bytesFreed, summary.filesDeleted);
         EXPECT_EQ(summary.itemsDeleted, 0);
