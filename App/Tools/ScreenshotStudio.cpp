@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QScrollArea>
 #include <QTest>
 
 #include <cstdio>
@@ -49,7 +50,7 @@ bool ScreenshotStudio::grab(QWidget& widget, const QString& fileName) {
     return true;
 }
 
-bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowSizes) {
+bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowSizes, QWidget* inView) {
     bool saved = true;
     const QSize windowSize = window_.size();
     if (widget) {
@@ -62,6 +63,10 @@ bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowS
             QWidget* detail = window_.currentScreen() ? window_.currentScreen()->parentWidget() : nullptr;
             widget->resize(detail ? detail->size() : size);
             wait(50);
+            if (inView)
+                for (QWidget* up = inView->parentWidget(); up; up = up->parentWidget())
+                    if (auto* area = qobject_cast<QScrollArea*>(up)) area->ensureWidgetVisible(inView);
+            wait(20);
             saved = grab(*widget, sizedName(name, size)) && saved;
         }
         widget->resize(own);

@@ -175,20 +175,19 @@ TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
     auto& card = loops.add("ext4", "CARD");
     const fs::path root = card.mountPoint();
     for (int i = 0; i < 6; ++i) writeFile(root / ("item" + std::to_string(i) + ".txt"), "x");
-    // The engine asks before each item; the third question waits for the Stop.
+    // The erase waits at its third item for the Stop.
     CardPrepBackend backend = CardPrepBackend::standard();
     std::atomic<bool> waiting{false};
     backend.prepare = [&, real = backend.prepare](const fs::path& cardRoot, const auto& facts, const auto& profile,
                                                   const std::function<bool()>& isCancelled, const auto& onEvent,
                                                   const auto& vouched) {
-        int asked = 0;
-        return real(cardRoot, facts, profile, [&] {
-            if (++asked == 3) {
-                waiting = true;
-                for (int i = 0; i < 1000 && !isCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            return isCancelled();
-        }, onEvent, vouched);
+        return real(cardRoot, facts, profile, isCancelled, [&](const tessaline::CardPrepEngine::Event& event) {
+            onEvent(event);
+            const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event);
+            if (!deleting || deleting->index != 2) return;
+            waiting = true;
+            for (int i = 0; i < 1000 && !isCancelled(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }, vouched);
     };
     auto vm = realCardPrep(backend);
     pickAndCount(*vm, root);
@@ -199,11 +198,14 @@ TEST_F(CardPrepRunTest, StopEndsInDoneWithTheProfileFoldersAndTheRestKept) {
     ASSERT_TRUE(vm->runChecked(nullptr));
     ASSERT_TRUE(waitFor([&] { return waiting.load(); }));
     vm->stop();
+    EXPECT_TRUE(vm->isStopping());
     ASSERT_TRUE(waitForEraseEnd(*vm));
+    EXPECT_FALSE(vm->isStopping());
     const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
     ASSERT_NE(done, nullptr) << "a stopped erase is done, not failed";
     EXPECT_TRUE(done->summary.cancelled);
     EXPECT_EQ(done->summary.itemsDeleted, 2);
+    EXPECT_EQ(done->summary.filesDeleted, 2);
     EXPECT_EQ(done->summary.foldersCreated, std::vector<std::string>{"DCIM/100NIKON"});
     EXPECT_TRUE(fs::is_directory(root / "DCIM/100NIKON"));
     EXPECT_EQ(topLevel(root).size(), 2u + 4u) << "lost+found, DCIM and the four items not reached";

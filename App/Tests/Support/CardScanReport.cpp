@@ -55,7 +55,7 @@ std::shared_ptr<const tessaline::VerificationReport> scanCard(const std::filesys
     auto others = verifier.verifyOtherFiles(OtherFile::toProve(cardScan, results), driveOthers, [] { return false; });
     return std::make_shared<const VerificationReport>(card, drives, static_cast<EpochSeconds>(std::time(nullptr)),
                                                       std::move(results), std::nullopt, cardScan.unreadableFolders,
-                                                      std::move(others), cardFiles.files);
+                                                      std::move(others), cardFiles.files, cardFiles.mount);
 }
 
 }  // namespace brindlecove::testing

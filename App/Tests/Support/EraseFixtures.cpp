@@ -45,13 +45,17 @@ ReportPtr handMadeReport(const fs::path& card, const std::vector<std::pair<fs::p
     }
     // The card's files as a scan records them, so that the report can vouch for them.
     std::optional<std::vector<tessaline::CardFileRecord>> records;
+    std::optional<tessaline::CardFileMount> mount;
     try {
-        records = tessaline::CardFileSet::read(card).files;
+        tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
+        records = std::move(set.files);
+        mount = set.mount;
     } catch (const std::exception&) {
     }
     return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{}, 0.0, std::move(results),
                                                                  std::nullopt, std::vector<fs::path>{},
-                                                                 std::vector<tessaline::OtherFile>{}, std::move(records));
+                                                                 std::vector<tessaline::OtherFile>{}, std::move(records),
+                                                                 mount);
 }
 
 QString qstr(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }

@@ -48,6 +48,7 @@ struct ScriptedCard {
     std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
     CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
+    std::atomic<bool> holdErase{false};  // the erase runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
 
     CardPrepBackend backend() {
@@ -64,9 +65,10 @@ struct ScriptedCard {
             return contents;
         };
         b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+            while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return summary();
         };
-        b.walkCardFiles = [](const fs::path&) { return std::optional<CardFiles>(CardFiles{}); };
+        b.walkCardFiles = [](const fs::path&) { return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{}); };
         b.deviceOf = [this](const fs::path& path) {
             return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
         };
@@ -253,6 +255,46 @@ TEST_F(CardPrepViewTest, WhileCountingTheCardIsLockedAndStopIsShown) {
     EXPECT_TRUE(shown("erase.contents"));
 }
 
+TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) {
+    pick();
+    type("erase.confirmation", "CARD");
+    drainEvents();
+    find<QCheckBox>("erase.acknowledge")->click();
+    drainEvents();
+    ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+    card.holdErase = true;
+    card.summary = [] { return tessaline::CardPrepEngine::Summary{0, 1200, {}, {}, true, {}, 1200}; };
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    auto* stop = find<QPushButton>("erase.stop");
+    ASSERT_TRUE(shown("erase.stop"));
+    EXPECT_EQ(stop->text(), "Stop");
+    stop->click();
+    drainEvents();
+    EXPECT_EQ(stop->text(), QString::fromUtf8("Stopping\u2026"));
+    EXPECT_FALSE(stop->isEnabled()) << "one click stops";
+    EXPECT_TRUE(find<QLabel>("erase.progressText")->text().startsWith(QString::fromUtf8("Stopping \u2014")));
+    card.holdErase = false;
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+    drainEvents();
+    EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
+              QString::fromUtf8("Stopped early \u2014 1200 files were deleted before the stop. The rest are still on "
+                                "the card; it is partially erased."));
+
+    // The next erase starts with a Stop button again.
+    card.holdErase = true;
+    type("erase.confirmation", "CARD");
+    drainEvents();
+    find<QCheckBox>("erase.acknowledge")->click();
+    drainEvents();
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    EXPECT_EQ(stop->text(), "Stop");
+    EXPECT_TRUE(stop->isEnabled());
+    card.holdErase = false;
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+}
+
 TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     pick();
     scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
@@ -282,8 +324,9 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
 
     vm->setSelectedProfileID("red");
     type("erase.confirmation", "CARD");
-    erase({1, 10, {}, {"clip.R3D"}, true});
-    EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 1 items were already deleted. The card is partially erased."));
+    erase({1, 10, {}, {"clip.R3D"}, true, {}, 3});
+    EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 3 files were deleted before the stop. The rest are "
+                                                 "still on the card; it is partially erased."));
     EXPECT_EQ(outcome->symbol(), "stop.circle.fill");
     EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(), QString::fromUtf8("Deleted 1 items \u00b7 freed 10 bytes"));
     EXPECT_FALSE(shown("erase.outcomeFolders"));

@@ -139,6 +139,88 @@ void typeInto(QWidget* view, const char* name, const QString& text) {
     Q_EMIT field->textEdited(text);
 }
 
+// The Erase Card section over `backend`, with a scan view model of its own, shown at the
+// size the scenes take.
+struct EraseStage {
+    explicit EraseStage(CardPrepBackend backend) : vm(dependenciesOf(std::move(backend))), view(vm, scan, formatVM) {
+        view.resize(760, 1080);
+        view.show();
+    }
+    // Picks `card`, for a Canon body, on a report that confirms every clip, types `name` and
+    // clicks Erase; a folder standing in for a card is never verified, so the override runs
+    // the erase there.
+    void pickAndErase(ScreenshotStudio& studio, const QString& card, const QString& name) {
+        vm.takeCard(card);
+        studio.waitFor([&] { return !vm.isBusy(); });
+        vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+        scan.setLastReport(report(fspath(card), 0));
+        typeInto(&view, "erase.confirmation", name);
+        studio.wait(50);
+        auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
+        if (run && !run->isEnabled()) {
+            vm.setAcknowledgedUnverified(true);
+            view.render();
+        }
+        if (run && run->isEnabled()) run->click();
+    }
+
+    static CardPrepViewModel::Dependencies dependenciesOf(CardPrepBackend backend) {
+        CardPrepViewModel::Dependencies dependencies;
+        dependencies.backend = std::move(backend);
+        return dependencies;
+    }
+    CardPrepViewModel vm;
+    ScanViewModel scan{ScanViewModel::Dependencies{}};
+    DriveFormatViewModel formatVM{DriveFormatViewModel::Dependencies{}};
+    CardPrepView view;
+};
+
+// The erase behind the scenes: the system's on a loop-mounted card (`realCard`), else a
+// stand-in for the folder `card` whose erase only reports what it would have done. The erase
+// holds at its stop test's question `holdAt` until `release`; `ejected` pulls the card.
+CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr<std::atomic<bool>> release, int holdAt,
+                             std::shared_ptr<std::atomic<bool>> ejected) {
+    CardPrepBackend backend = CardPrepBackend::standard();
+    auto realPrepare = backend.prepare;
+    if (!realCard) {
+        // A folder in the private home stands in for the card: the system checks answer as
+        // for a card.
+        const fs::path folder = fspath(card);
+        backend.validate = [folder](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            checked.card = tessaline::CardPrepEngine::CardFacts{folder, 1, std::string("4A1C-09E2"), 1};
+            return checked;
+        };
+        backend.readIdentity = [](const fs::path&) {
+            return std::optional<tessaline::VolumeIdentity>(
+                tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"), std::nullopt, std::nullopt});
+        };
+        realPrepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile,
+                         const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
+            const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
+            for (int i = 0; i < int(items.size()); ++i) {
+                if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
+                if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
+            }
+            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {}, 8};
+        };
+    }
+    backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
+        return !*ejected && (!realCard || realIsMounted(path));
+    };
+    backend.prepare = [realPrepare, release, holdAt](const fs::path& cardRoot, const auto& facts, const auto& profile,
+                                                     const std::function<bool()>& isCancelled, const auto& onEvent,
+                                                     const auto& vouched) {
+        int asked = 0;
+        return realPrepare(cardRoot, facts, profile, [&asked, release, holdAt, isCancelled] {
+            if (++asked == holdAt)
+                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return isCancelled();
+        }, onEvent, vouched);
+    };
+    return backend;
+}
+
 // Shows `view` in its reformat mode with `selected` chosen and inspected, saved as `name`.
 void showInspected(ScreenshotStudio& studio, CardPrepView& view, DriveFormatViewModel& formatVM,
                    const QString& selected, const QString& name) {
@@ -171,59 +253,17 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     QDir().mkpath(card);
     shoot(card);
 
-    // The erase waits at its third item until the mid-erase picture is taken.
+    // The erase waits inside its first item until the mid-erase picture is taken.
     auto release = std::make_shared<std::atomic<bool>>(false);
-    CardPrepBackend backend = CardPrepBackend::standard();
-    auto realPrepare = backend.prepare;
     const bool realCard = volume && volume->isMounted();
-    if (!realCard) {
-        // A folder in the private home stands in for the card: the system checks answer as
-        // for a card, and the erase only reports what it would have done.
-        const fs::path folder = fspath(card);
-        backend.validate = [folder](const fs::path&) {
-            tessaline::CardPrepEngine::CheckedCard checked;
-            checked.card = tessaline::CardPrepEngine::CardFacts{folder, 1, std::string("4A1C-09E2"), 1};
-            return checked;
-        };
-        backend.readIdentity = [](const fs::path&) {
-            return std::optional<tessaline::VolumeIdentity>(
-                tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"), std::nullopt, std::nullopt});
-        };
-        realPrepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile,
-                         const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
-            const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
-            for (int i = 0; i < int(items.size()); ++i) {
-                if (isCancelled()) break;
-                if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
-            }
-            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false};
-        };
-    }
     // The last picture is of the card pulled from the reader.
     auto ejected = std::make_shared<std::atomic<bool>>(false);
-    backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
-        return !*ejected && (!realCard || realIsMounted(path));
-    };
-    backend.prepare = [realPrepare, release](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                             const std::function<bool()>& isCancelled, const auto& onEvent,
-                                             const auto& vouched) {
-        int asked = 0;
-        return realPrepare(cardRoot, facts, profile, [&asked, release, isCancelled] {
-            if (++asked == 2)
-                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return isCancelled();
-        }, onEvent, vouched);
-    };
+    const CardPrepBackend backend = sceneBackend(card, realCard, release, 2, ejected);
 
-    CardPrepViewModel::Dependencies dependencies;
-    dependencies.backend = backend;
-    CardPrepViewModel vm(dependencies);
-    ScanViewModel scan{ScanViewModel::Dependencies{}};
-    DriveFormatViewModel::Dependencies formatDependencies;
-    DriveFormatViewModel formatVM(formatDependencies);
-    CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 1080);
-    view.show();
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& scan = stage.scan;
+    auto& view = stage.view;
 
     vm.takeCard(card);
     studio.waitFor([&] { return !vm.isBusy(); });
@@ -462,29 +502,11 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
                         "MISC/NOTES.TXT"};
         return summary;
     };
-    CardPrepViewModel::Dependencies dependencies;
-    dependencies.backend = backend;
-    CardPrepViewModel vm(dependencies);
-    ScanViewModel scan{ScanViewModel::Dependencies{}};
-    DriveFormatViewModel::Dependencies formatDependencies;
-    DriveFormatViewModel formatVM(formatDependencies);
-    CardPrepView view(vm, scan, formatVM);
-    view.resize(760, 1080);
-    view.show();
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& view = stage.view;
 
-    vm.takeCard(card);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
-    scan.setLastReport(report(root, 0));
-    typeInto(&view, "erase.confirmation", QStringLiteral("B002"));
-    studio.wait(50);
-    auto* run = view.findChild<QPushButton*>(QStringLiteral("erase.run"));
-    if (run && !run->isEnabled()) {
-        // A folder standing in for the card is never verified: the override runs the erase.
-        vm.setAcknowledgedUnverified(true);
-        view.render();
-    }
-    if (run && run->isEnabled()) run->click();
+    stage.pickAndErase(studio, card, QStringLiteral("B002"));
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
@@ -492,10 +514,42 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
     view.hide();
 });
 
+// Stop clicked during an erase of a real card: the section says it is stopping, then what the
+// stop left.
+ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/C003");
+    std::unique_ptr<SceneVolume> volume;
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("C003"));
+    QDir().mkpath(card);
+    shoot(card);
+    // The erase holds after its first files until the stopping picture is taken.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    EraseStage stage(sceneBackend(card, volume && volume->isMounted(), release, 5,
+                                  std::make_shared<std::atomic<bool>>(false)));
+    auto& vm = stage.vm;
+    auto& view = stage.view;
+
+    stage.pickAndErase(studio, card, QStringLiteral("C003"));
+    studio.waitFor([&] {
+        const auto* running = std::get_if<CardPrepViewModel::Running>(&vm.phase());
+        return running && !running->item.isEmpty();
+    }, 10'000);
+    auto* stop = view.findChild<QPushButton*>(QStringLiteral("erase.stop"));
+    if (stop) stop->click();
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopping"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.running")));
+    *release = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
+    view.hide();
+});
+
 // A card too small for FAT32 chosen after a larger one was set up for it: the form chooses the
 // first file system the card takes, cuts the long reason in the list, and says in words why
 // Erase & Reformat is disabled.
-ScreenshotScene reformatSmall("63-reformat-small-card", [](ScreenshotStudio& studio) {
+ScreenshotScene reformatSmall("64-reformat-small-card", [](ScreenshotStudio& studio) {
     DriveFormatViewModel::Dependencies dependencies;
     dependencies.backend.listCandidates = [] {
         return std::vector<tessaline::VolumeInfo>{{"/media/crew/SMALL", "SMALL"}};

@@ -123,7 +123,7 @@ TEST_F(CardFileSetTest, RecordsTellARewriteAtTheSameSizeFromTheRecordedFile) {
     const CardFileSet before = CardFileSet::read(card());
     ASSERT_EQ(before.files.size(), 2u);
     EXPECT_TRUE(CardFileSet::changedSince(card(), before.files).empty());
-    EXPECT_TRUE(CardFileSet::differences(before.files, CardFileSet::read(card()).files).empty());
+    EXPECT_TRUE(CardFileSet::differences(before.files, CardFileSet::read(card()).files, true).empty());
 
     // One byte flipped, the size kept, the modification time a minute later.
     const fs::path still = card() / "DCIM/100CANON/IMG_0004.JPG";
@@ -143,7 +143,7 @@ TEST_F(CardFileSetTest, RecordsTellARewriteAtTheSameSizeFromTheRecordedFile) {
     fs::remove(card() / "NOTES.TXT");
     writeFile(card() / "A.TXT", "new");
     const auto now = CardFileSet::read(card()).files;
-    EXPECT_EQ(CardFileSet::differences(before.files, now),
+    EXPECT_EQ(CardFileSet::differences(before.files, now, true),
               (std::vector<std::string>{"A.TXT", "DCIM/100CANON/IMG_0004.JPG", "NOTES.TXT"}));
     EXPECT_EQ(CardFileSet::changedSince(card(), before.files),
               (std::vector<std::string>{"DCIM/100CANON/IMG_0004.JPG", "NOTES.TXT"}));
@@ -167,7 +167,7 @@ TEST_F(CardFileSetTest, FilesDatedFarOutsideTheNanosecondRangeAreRecordedAndComp
     ASSERT_EQ(set.files.size(), 1u);
     EXPECT_EQ(set.files[0].modified, (CardFileRecord::Time{10'413'792'000, 123'456'789}));
     EXPECT_TRUE(CardFileSet::changedSince(volume.mountPoint(), set.files).empty());
-    EXPECT_TRUE(CardFileSet::differences(set.files, CardFileSet::read(volume.mountPoint()).files).empty());
+    EXPECT_TRUE(CardFileSet::differences(set.files, CardFileSet::read(volume.mountPoint()).files, true).empty());
 
     // One nanosecond later, then one day later with the nanoseconds put back: both tell.
     for (const struct timespec later : {timespec{year2300.tv_sec, year2300.tv_nsec + 1},

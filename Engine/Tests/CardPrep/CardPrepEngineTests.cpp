@@ -219,11 +219,18 @@ TEST_F(CardPrepEngineTest, CancellationBeforeTheFirstItemStillBuildsFolders) {
     EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{2, 3}));
     EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(recorded.events[1]).count, 2);
 
-    // Cancelled after the first item: one goes, one stays.
-    int calls = 0;
-    summary = checkAndPrepare(root, *CameraFormatProfile::profile("red"), [&] { return ++calls > 1; });
+    // Stopped as the second item begins: one goes, one stays.
+    bool stop = false;
+    summary = checkAndPrepare(root, *CameraFormatProfile::profile("red"), [&] { return stop; },
+                              [&](const CardPrepEngine::Event& event) {
+                                  if (const auto* deleting = std::get_if<CardPrepEngine::Deleting>(&event))
+                                      stop = deleting->index == 1;
+                              });
     EXPECT_TRUE(summary.cancelled);
     EXPECT_EQ(summary.itemsDeleted, 1);
+    // The items are the two stills and the folders the first erase made, in the folder's order.
+    EXPECT_EQ(summary.filesDeleted, 2 - int(fs::exists(root / "one.jpg")) - int(fs::exists(root / "two.jpg")));
+    EXPECT_TRUE(summary.failures.empty()) << "the item the stop left is no failure";
 }
 
 TEST_F(CardPrepEngineTest, RefusesEverythingThatIsNotAnExternalVolumeRoot) {

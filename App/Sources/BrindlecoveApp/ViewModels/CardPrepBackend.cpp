@@ -15,11 +15,11 @@ namespace fs = std::filesystem;
 namespace {
 
 // The files the erase would delete, when every folder could be read.
-std::optional<CardFiles> completeCardFiles(const fs::path& card) {
+std::optional<tessaline::CardFileSet> completeCardFiles(const fs::path& card) {
     try {
         tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
         if (!set.isComplete()) return std::nullopt;
-        return std::move(set.files);
+        return set;
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -62,7 +62,10 @@ CardContents CardPrepBackend::countContents(const Path& card) {
         tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
         contents.fileCount = set.erasedFileCount;
         contents.totalBytes = set.erasedBytes;
-        if (set.isComplete()) contents.files = std::move(set.files);
+        if (set.isComplete()) {
+            contents.files = std::move(set.files);
+            contents.filesMount = set.mount;
+        }
     } catch (const std::exception&) {
         // Nothing readable: zeros, and nothing known of the files.
     }

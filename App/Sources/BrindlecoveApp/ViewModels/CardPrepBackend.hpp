@@ -6,6 +6,7 @@
 // called on the main thread or on a worker and must be safe on any thread.
 
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/CardPrep/CardPrepEngine.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
 
@@ -29,6 +30,7 @@ struct CardContents {
     // The files the erase would delete (CardFileSet); nullopt when the walk failed or could not
     // read every folder (then nothing is known about what changed).
     std::optional<CardFiles> files;
+    std::optional<tessaline::CardFileMount> filesMount;  // the mount they were walked through, if known
 };
 
 struct CardPrepBackend {
@@ -54,7 +56,7 @@ struct CardPrepBackend {
         prepare;
     // The files the erase would delete now (CardFileSet), as the scan records them; nullopt
     // when the card cannot be walked completely.
-    std::function<std::optional<CardFiles>(const Path& card)> walkCardFiles;
+    std::function<std::optional<tessaline::CardFileSet>(const Path& card)> walkCardFiles;
     // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
     std::function<std::optional<dev_t>(const Path& path)> deviceOf;
     // A test, from one reading of the mount table, of whether a path lies on a view of the

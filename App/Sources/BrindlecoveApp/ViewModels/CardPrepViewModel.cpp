@@ -81,7 +81,12 @@ std::optional<QString> CardPrepViewModel::runningNoun() const {
     return std::nullopt;
 }
 
-void CardPrepViewModel::stop() { runs_.cancel(); }
+void CardPrepViewModel::stop() {
+    runs_.cancel();
+    if (!std::holds_alternative<Running>(phase_) || stopping_) return;
+    stopping_ = true;
+    Q_EMIT changed();
+}
 
 bool CardPrepViewModel::isBusy() const {
     return std::holds_alternative<Running>(phase_) || std::holds_alternative<Previewing>(phase_);
@@ -108,7 +113,10 @@ fs::path CardPrepViewModel::cardFsPath() const {
     return fs::path(QFile::encodeName(cardPath_.value_or(QString())).toStdString());
 }
 
-void CardPrepViewModel::setPhase(Phase phase) { phase_ = std::move(phase); }
+void CardPrepViewModel::setPhase(Phase phase) {
+    phase_ = std::move(phase);
+    if (!std::holds_alternative<Running>(phase_)) stopping_ = false;
+}
 
 void CardPrepViewModel::setSelectedProfileID(const QString& id) {
     if (id == selectedProfileID_) return;
@@ -154,6 +162,7 @@ void CardPrepViewModel::takeCard(const QString& folder) {
     acknowledgedFor_.reset();
     preview_.reset();
     previewFiles_.reset();
+    previewFilesMount_.reset();
     previewUnreadable_ = false;
     const auto checked = dependencies_.backend.validate(card);
     cardIssue_ = checked.issue;
@@ -193,6 +202,7 @@ void CardPrepViewModel::startCount() {
             runs_.finish(id);
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
+            previewFilesMount_ = contents.filesMount;
             previewUnreadable_ = !contents.files;
             if (std::holds_alternative<Previewing>(phase_)) setPhase(Idle{});
             Q_EMIT changed();
@@ -236,6 +246,7 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
         in.files = previewFiles_ ? &*previewFiles_ : nullptr;
+        in.filesMount = previewFilesMount_;
         in.filesUnreadable = previewUnreadable_;
         in.erasedSinceScan = erasedReports_->contains(report);
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
@@ -323,6 +334,7 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     erasedWith_ = report;
     outcomeKind_.reset();
     auto ticket = runs_.begin();
+    stopping_ = false;
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
 
@@ -356,19 +368,21 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                 in.report = &report;
                 in.card = request.card;
                 in.identityNow = identity;
-                in.files = &*files;
+                in.files = &files->files;
+                in.filesMount = files->mount;
                 in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
                 in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
                 const VerificationStanding now = EraseGate::standing(in);
                 if (!now.isSafe()) {
                     if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                        return refuse(Refusal::changed, std::nullopt, *EraseGate::changedSinceScan(report, *files));
+                        return refuse(Refusal::changed, std::nullopt,
+                                      *EraseGate::changedSinceScan(report, files->files, files->mount));
                     if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
                         return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
                     if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
                     return refuse(Refusal::changed);
                 }
-                vouched = *files;
+                vouched = files->files;
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -417,6 +431,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
         previewFiles_ = CardFiles{};
     else
         previewFiles_.reset();
+    previewFilesMount_.reset();
     previewUnreadable_ = false;
     loadPreview();
     Q_EMIT changed();

@@ -88,8 +88,11 @@ public:
 
     // "card erase" while an erase runs, for the window's close check.
     std::optional<QString> runningNoun() const;
-    // Stops the current erase (sets its cancellation flag); nothing visible while counting.
+    // Stops the current erase (sets its cancellation flag): the erase is stopping from then on
+    // until its outcome arrives. Nothing visible while counting.
     void stop();
+    // Whether Stop was clicked during the erase that runs now.
+    bool isStopping() const { return stopping_; }
     void cancel() { stop(); }
 
     // The card panel, opening where removable volumes mount; a cancelled panel changes
@@ -176,6 +179,8 @@ private:
     Phase phase_ = Idle{};
     std::optional<Preview> preview_;
     std::optional<CardFiles> previewFiles_;
+    std::optional<tessaline::CardFileMount> previewFilesMount_;  // the mount previewFiles_ were walked through
+    bool stopping_ = false;  // Stop was clicked during the erase that runs
     bool previewUnreadable_ = false;  // the last count could not read every folder of the card
     // The reports an erase was started on: they never again vouch for their card.
     std::shared_ptr<ErasedReports> erasedReports_;

@@ -46,10 +46,21 @@ std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& rep
     return unvouched;
 }
 
+namespace {
+
+// Whether the report's records and a walk through `filesMount` compare inode numbers.
+bool byInode(const tessaline::VerificationReport& report, const std::optional<tessaline::CardFileMount>& filesMount) {
+    return tessaline::CardFileSet::sameMount(report.cardFilesMount, filesMount);
+}
+
+}  // namespace
+
 std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
-                                                         const CardFiles& files) {
+                                                         const CardFiles& files,
+                                                         const std::optional<tessaline::CardFileMount>& filesMount) {
     if (!report.cardFiles) return std::nullopt;
-    std::vector<std::string> changed = tessaline::CardFileSet::differences(*report.cardFiles, files);
+    std::vector<std::string> changed =
+        tessaline::CardFileSet::differences(*report.cardFiles, files, byInode(report, filesMount));
     std::vector<std::string> unvouched = unvouchedFiles(report, files);
     changed.insert(changed.end(), unvouched.begin(), unvouched.end());
     std::sort(changed.begin(), changed.end());
@@ -57,14 +68,17 @@ std::optional<std::vector<std::string>> changedSinceScan(const tessaline::Verifi
     return changed;
 }
 
-std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files) {
+std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                        const std::optional<tessaline::CardFileMount>& filesMount) {
+    const bool inodes = byInode(report, filesMount);
     std::map<std::string_view, const tessaline::CardFileRecord*> recorded;
     if (report.cardFiles)
         for (const auto& record : *report.cardFiles) recorded.emplace(record.relative, &record);
     std::vector<std::string> added;
     for (const auto& file : files) {
         const auto found = recorded.find(file.relative);
-        if (found == recorded.end() || !(*found->second == file)) added.push_back(file.relative);
+        if (found == recorded.end() || !tessaline::CardFileSet::sameFile(*found->second, file, inodes))
+            added.push_back(file.relative);
     }
     std::sort(added.begin(), added.end());
     return added;
@@ -127,7 +141,7 @@ VerificationStanding erasedStanding(const tessaline::VerificationReport& report,
     using Kind = VerificationStanding::Kind;
     if (in.filesUnreadable) return {Kind::changedSinceScan, 0};
     if (!in.files) return {Kind::erasedSinceScan, 0};
-    const std::vector<std::string> added = addedSinceScan(report, *in.files);
+    const std::vector<std::string> added = addedSinceScan(report, *in.files, in.filesMount);
     if (added.empty()) return {Kind::erasedSinceScan, 0};
     return changedStanding(added);
 }
@@ -174,7 +188,7 @@ VerificationStanding standing(const Inputs& in) {
             return result;
         }
         std::vector<std::string> changed;
-        if (in.files) changed = *changedSinceScan(report, *in.files);
+        if (in.files) changed = *changedSinceScan(report, *in.files, in.filesMount);
         if (!changed.empty() || in.filesUnreadable) return changedStanding(changed);
     }
     return result;

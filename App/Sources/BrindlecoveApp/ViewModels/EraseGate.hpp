@@ -65,19 +65,24 @@ std::filesystem::path standardised(const std::filesystem::path& folder);
 // of its clips.
 std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardFiles& files);
 
-// The card's files (`files`, as walked now) that are not, as they are now, what the report
-// recorded or vouches for: added, removed, grown, shrunk or rewritten since the scan, or never
-// checked by it; relative paths in path order. nullopt when the report recorded no files.
+// The card's files (`files`, as walked now through the mount `filesMount`) that are not, as
+// they are now, what the report recorded or vouches for: added, removed, grown, shrunk or
+// rewritten since the scan, replaced by another file (another inode number, compared only
+// when the walk went through the report's mount, CardFileSet::sameMount), or never checked by
+// it; relative paths in path order. nullopt when the report recorded no files.
 std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
-                                                         const CardFiles& files);
+                                                         const CardFiles& files,
+                                                         const std::optional<tessaline::CardFileMount>& filesMount);
 
 // Tells whether a proving location lies on the card itself (the card's own device).
 using OnCardTest = std::function<bool(const std::filesystem::path& location)>;
 
-// The card's files (`files`, as walked now) that an erase started on the report did not leave
-// behind: every file not recorded by the report exactly as it is now (added or rewritten after
-// the scan); relative paths in path order. Without records, every file.
-std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files);
+// The card's files (`files`, as walked now through `filesMount`) that an erase started on the
+// report did not leave behind: every file not recorded by the report exactly as it is now
+// (added, rewritten or replaced after the scan, as changedSinceScan judges it); relative paths
+// in path order. Without records, every file.
+std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                        const std::optional<tessaline::CardFileMount>& filesMount);
 
 // The number of clips the report counts as backed up (confirmed or possible duplicate) whose
 // every proving location is on the card: at or below `cardRoot` by path, or on the card by
@@ -95,6 +100,7 @@ struct Inputs {
     std::optional<std::filesystem::path> card;               // the picked card folder, if any
     std::optional<tessaline::VolumeIdentity> identityNow;    // read from the card's volume just now
     const CardFiles* files = nullptr;                        // the card's files as last counted, if known
+    std::optional<tessaline::CardFileMount> filesMount;      // the mount they were walked through, if known
     // Whether the card was counted but not every folder of it could be read: what it holds
     // then cannot be compared with the records.
     bool filesUnreadable = false;

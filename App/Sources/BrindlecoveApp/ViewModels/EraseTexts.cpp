@@ -71,6 +71,12 @@ QString notVerifiedText(const VerificationStanding& standing) {
                           "footage that was never backed up.");
 }
 
+QString stoppedText(int filesDeleted) {
+    return QStringLiteral("Stopped early \u2014 %1 deleted before the stop. The rest are still on the card; it is "
+                          "partially erased.")
+        .arg(filesDeleted == 1 ? QStringLiteral("1 file was") : QStringLiteral("%1 files were").arg(filesDeleted));
+}
+
 QString keptText(const std::vector<std::string>& kept) {
     if (kept.empty()) return {};
     return QStringLiteral("%1 kept: changed during the erase: %2")

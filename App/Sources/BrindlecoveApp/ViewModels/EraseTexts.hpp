@@ -38,6 +38,10 @@ QString erasedText();
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);
 
+// The outcome of a stopped erase: that it stopped, the files it deleted, and that the rest
+// are still on the card.
+QString stoppedText(int filesDeleted);
+
 // What an erase of vouched files kept (relative paths, CardPrepEngine::Summary::kept): "2 files
 // kept: changed during the erase: LATE.MOV, NOTE.TXT"; "" when it kept nothing.
 QString keptText(const std::vector<std::string>& kept);

@@ -261,7 +261,7 @@ private:
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
                                                           std::move(cardScan.unreadableFolders), std::move(others),
-                                                          std::move(cardFiles.files));
+                                                          std::move(cardFiles.files), cardFiles.mount);
     }
 
     // A card file's path as the card walk spells it.

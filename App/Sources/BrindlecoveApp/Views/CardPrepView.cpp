@@ -392,6 +392,11 @@ void CardPrepView::render() {
     }
     run_->setEnabled(vm_.canRun(standing));
     stop_->setVisible(busy);
+    // From the click on, the erase says it is stopping: it ends at the next file.
+    const bool stopping = vm_.isStopping();
+    stop_->setEnabled(!stopping);
+    const QString stopTitle = stopping ? QStringLiteral("Stopping\u2026") : QStringLiteral("Stop");
+    if (stop_->text() != stopTitle) stop_->setText(stopTitle);
 
     // Status
     const auto* runningPhase = std::get_if<CardPrepViewModel::Running>(&phase);
@@ -403,9 +408,11 @@ void CardPrepView::render() {
         } else {
             progress_->setRange(0, 0);
         }
-        FormText::setText(progressText_, runningPhase->item.isEmpty()
-                                             ? QStringLiteral("Erasing\u2026")
-                                             : QStringLiteral("Deleting %1\u2026").arg(runningPhase->item));
+        FormText::setText(progressText_,
+                          stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
+                                                    "hasn't reached stays on the card.")
+                          : runningPhase->item.isEmpty() ? QStringLiteral("Erasing\u2026")
+                                                         : QStringLiteral("Deleting %1\u2026").arg(runningPhase->item));
     }
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
@@ -414,10 +421,8 @@ void CardPrepView::render() {
         // Files an erase kept because they changed during it are named whatever else happened.
         const QString kept = EraseTexts::keptText(summary.kept);
         if (summary.cancelled)
-            outcome_->set(QStringLiteral("stop.circle.fill"),
-                          QStringLiteral("Stopped early \u2014 %1 items were already deleted. The card is partially erased.")
-                                  .arg(QString::number(summary.itemsDeleted)) +
-                              (kept.isEmpty() ? QString() : QStringLiteral(" ") + kept),
+            outcome_->set(QStringLiteral("stop.circle.fill"), EraseTexts::stoppedText(summary.filesDeleted) +
+                                                              (kept.isEmpty() ? QString() : QStringLiteral(" ") + kept),
                           Style::warn());
         else if (!summary.failures.empty())
             outcome_->set(QStringLiteral("exclamationmark.triangle.fill"),

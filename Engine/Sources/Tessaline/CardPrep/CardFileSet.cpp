@@ -5,8 +5,10 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
+#include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -146,11 +148,30 @@ bool CardFileSet::isLitter(int folderFd, std::string_view name, const struct sta
 }
 
 CardFileRecord CardFileSet::recordOf(std::string relative, const struct stat& status) {
-    return {std::move(relative), static_cast<int64_t>(status.st_size), timeOf(status.st_mtim), timeOf(status.st_ctim)};
+    return {std::move(relative), static_cast<int64_t>(status.st_size), timeOf(status.st_mtim), timeOf(status.st_ctim),
+            static_cast<uint64_t>(status.st_ino)};
+}
+
+bool CardFileSet::sameFile(const CardFileRecord& a, const CardFileRecord& b, bool byInode) {
+    if (a.byteSize != b.byteSize || !(a.modified == b.modified) || !(a.changed == b.changed)) return false;
+    return !byInode || a.inode == 0 || b.inode == 0 || a.inode == b.inode;
+}
+
+bool CardFileSet::sameMount(const std::optional<CardFileMount>& a, const std::optional<CardFileMount>& b) {
+    return !a || !b || *a == *b;
+}
+
+std::optional<CardFileMount> CardFileSet::mountOf(const std::filesystem::path& card) {
+    struct statx sx {};
+    if (::statx(AT_FDCWD, card.c_str(), 0, lastingMountIdMask(), &sx) != 0) return std::nullopt;
+    const auto id = lastingMountIdIn(sx);
+    if (!id) return std::nullopt;
+    return CardFileMount{static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), *id};
 }
 
 CardFileSet CardFileSet::read(const std::filesystem::path& card) {
     CardFileSet set;
+    const auto mountBefore = mountOf(card);
     const auto unreadable = FileTreeWalker::walk(card, {}, [&](const FileTreeWalker::File& file) {
         ++set.allFileCount;
         set.allBytes += static_cast<int64_t>(file.status.st_size);
@@ -162,6 +183,7 @@ CardFileSet CardFileSet::read(const std::filesystem::path& card) {
     });
     for (const std::string& folder : unreadable)
         if (!isSpared(folder)) set.unreadableFolders.push_back(folder);
+    if (mountBefore && mountBefore == mountOf(card)) set.mount = mountBefore;
     std::sort(set.files.begin(), set.files.end(),
               [](const CardFileRecord& a, const CardFileRecord& b) { return a.relative < b.relative; });
     std::sort(set.unreadableFolders.begin(), set.unreadableFolders.end());
@@ -175,14 +197,14 @@ std::vector<std::string> CardFileSet::changedSince(const std::filesystem::path& 
     for (const CardFileRecord& record : records) {
         struct stat st {};
         if (!root || ::fstatat(root.get(), record.relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || !(recordOf(record.relative, st) == record))
+            !S_ISREG(st.st_mode) || !sameFile(recordOf(record.relative, st), record, true))
             changed.push_back(record.relative);
     }
     return changed;
 }
 
 std::vector<std::string> CardFileSet::differences(const std::vector<CardFileRecord>& before,
-                                                  const std::vector<CardFileRecord>& now) {
+                                                  const std::vector<CardFileRecord>& now, bool byInode) {
     std::vector<std::string> changed;
     auto a = before.begin(), b = now.begin();
     while (a != before.end() || b != now.end()) {
@@ -191,7 +213,7 @@ std::vector<std::string> CardFileSet::differences(const std::vector<CardFileReco
         } else if (a == before.end() || b->relative < a->relative) {
             changed.push_back((b++)->relative);
         } else {
-            if (!(*a == *b)) changed.push_back(a->relative);
+            if (!sameFile(*a, *b, byInode)) changed.push_back(a->relative);
             ++a;
             ++b;
         }

@@ -10,12 +10,14 @@
 // the screen. Plain value; read()
 // blocks its caller and is safe on any thread.
 
+#include "Tessaline/Scanner/CardFileMount.hpp"
 #include "Tessaline/Scanner/CardFileRecord.hpp"
 
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +33,9 @@ struct CardFileSet {
     // litter included (the erase deletes it, though the set leaves it out).
     int erasedFileCount = 0;
     int64_t erasedBytes = 0;                     // their sizes
+    // The mount the walk went through, read before and after it; nullopt when it could not be
+    // read or changed meanwhile.
+    std::optional<CardFileMount> mount;
 
     // Whether every folder the erase would empty was read: only then does the set hold every
     // file the erase deletes.
@@ -58,16 +63,29 @@ struct CardFileSet {
     // The record of a file from its status.
     static CardFileRecord recordOf(std::string relative, const struct stat& status);
 
-    // The files of `records` (below `card`) whose status now differs from their record, or that
-    // are gone; relative paths in the records' order. The scan asks this after hashing: a file
-    // rewritten while it was read is not proven.
+    // Whether two records of one path describe the same file unchanged: equal size and times,
+    // and, with `byInode`, equal inode numbers where both are known. Ask byInode only for two
+    // walks through one mount (sameMount()).
+    static bool sameFile(const CardFileRecord& a, const CardFileRecord& b, bool byInode);
+
+    // Whether the inode numbers of two walks can be compared: false only when both mounts are
+    // known and differ (a card mounted again since; its numbers may all be new).
+    static bool sameMount(const std::optional<CardFileMount>& a, const std::optional<CardFileMount>& b);
+
+    // The mount the folder `card` leads to now; nullopt when it cannot be read.
+    static std::optional<CardFileMount> mountOf(const std::filesystem::path& card);
+
+    // The files of `records` (below `card`) whose status now differs from their record (inode
+    // number included: one scan reads through one mount), or that are gone; relative paths in
+    // the records' order. The scan asks this after hashing: a file rewritten or replaced while
+    // it was read is not proven.
     static std::vector<std::string> changedSince(const std::filesystem::path& card,
                                                  const std::vector<CardFileRecord>& records);
 
     // The relative paths in which two sets (each sorted) differ: files in only one of them, or
-    // whose size or times differ; in path order.
+    // that are not sameFile(before, now, byInode); in path order.
     static std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
-                                                const std::vector<CardFileRecord>& now);
+                                                const std::vector<CardFileRecord>& now, bool byInode);
 };
 
 }  // namespace tessaline

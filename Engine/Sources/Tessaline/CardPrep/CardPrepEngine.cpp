@@ -123,15 +123,17 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     }
     Summary summary;
     auto removeVouched = [&](const std::string& name) {
-        CardTree::VouchedRemoval removal = tree.removeVouched(name, records);
+        CardTree::VouchedRemoval removal = tree.removeVouched(name, records, isCancelled);
         summary.bytesFreed += removal.bytesRemoved;
+        summary.filesDeleted += removal.filesRemoved;
         summary.kept.insert(summary.kept.end(), removal.kept.begin(), removal.kept.end());
-        if (removal.left == CardTree::VouchedRemoval::Left::nothing)
-            ++summary.itemsDeleted;
-        else if (removal.left == CardTree::VouchedRemoval::Left::failed)
+        if (removal.left == CardTree::VouchedRemoval::Left::failed)
             summary.failures.push_back(name);
+        else if (removal.left == CardTree::VouchedRemoval::Left::nothing && !removal.stopped)
+            ++summary.itemsDeleted;
+        if (removal.stopped) summary.cancelled = true;
     };
-    for (int index = 0; index < total; ++index) {
+    for (int index = 0; index < total && !summary.cancelled; ++index) {
         if (isCancelled && isCancelled()) {
             summary.cancelled = true;
             break;
@@ -142,10 +144,14 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
             removeVouched(name);
             continue;
         }
-        int64_t size = tree.sizeOf(name);
-        if (tree.remove(name)) {
+        const CardTree::Removal removal = tree.remove(name, isCancelled);
+        summary.filesDeleted += removal.filesRemoved;
+        if (removal.complete) {
             ++summary.itemsDeleted;
-            summary.bytesFreed += size;
+            summary.bytesFreed += removal.bytesRemoved;
+        } else if (removal.stopped) {
+            summary.bytesFreed += removal.bytesRemoved;
+            summary.cancelled = true;
         } else {
             summary.failures.push_back(name);
         }

@@ -38,11 +38,14 @@ public:
         int itemsDeleted = 0;
         int64_t bytesFreed = 0;                   // logical sizes of the removed files
         std::vector<std::string> foldersCreated;  // the profile's folders that exist afterwards
-        std::vector<std::string> failures;        // top-level names whose removal failed
+        // Top-level names whose removal failed: something below could not be deleted (not an
+        // item left only because it holds kept files).
+        std::vector<std::string> failures;
         bool cancelled = false;
         // An erase of vouched files only: the regular files it kept because they were not
         // vouched for or changed since (relative paths, in the order met).
         std::vector<std::string> kept;
+        int filesDeleted = 0;  // regular files deleted, also of items not removed whole
 
         bool isClean() const { return failures.empty() && kept.empty() && !cancelled; }
         friend bool operator==(const Summary&, const Summary&) = default;
@@ -106,7 +109,9 @@ public:
     // checked one (another card, or the same card mounted again), also when it changes
     // while the root is being opened; cannotList when the top level cannot be read. Items
     // that cannot be removed are listed in Summary::failures and the run goes on.
-    // `isCancelled` (may be empty) is asked before each top-level item.
+    // `isCancelled` (may be empty) is asked before each top-level item and, inside one, before
+    // each file and each folder is removed: a stop leaves the item at hand partly removed,
+    // neither deleted nor a failure, and what was not reached stays on the card.
     // With `vouched` (the records of the files the erase was checked to delete, as
     // CardFileSet::read gives them), a regular file is deleted only when its status just
     // before its deletion still gives its record, or when it is OS litter; every other one is

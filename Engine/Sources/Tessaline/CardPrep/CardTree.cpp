@@ -80,30 +80,58 @@ int64_t folderSize(int fd, dev_t device, int depth) {
     return total;
 }
 
-// Removes `name` inside `parentFd`; false when anything stayed.
-bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth) {
+// Whether a removal is to stop: asked before each file and each folder is removed, and
+// remembered, so that every level of the walk returns at once.
+struct StopCheck {
+    const CardTree::StopTest& isStopped;
+    bool stopped = false;
+
+    bool now() {
+        if (!stopped && isStopped && isStopped()) stopped = true;
+        return stopped;
+    }
+};
+
+// Removes `name` inside `parentFd`, counting what goes into `removal`; false when anything
+// stayed (also after a stop).
+bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth, StopCheck& stop,
+                 CardTree::Removal& removal) {
+    if (stop.now()) return false;
     struct stat st{};
     if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode)) return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) {
+        if (unlinkat(parentFd, name.c_str(), 0) != 0) return errno == ENOENT;
+        if (S_ISREG(st.st_mode)) {
+            ++removal.filesRemoved;
+            removal.bytesRemoved += st.st_size;
+        }
+        return true;
+    }
     if (depth > maxDepth) return false;
     UniqueFd child = openFolderOnDevice(parentFd, name, device);
     if (!child) return false;
     auto names = namesIn(child.get());
     if (!names) return false;
     bool complete = true;
-    for (const auto& entry : *names)
-        if (!removeEntry(child.get(), entry, device, depth + 1)) complete = false;
+    for (const auto& entry : *names) {
+        if (!removeEntry(child.get(), entry, device, depth + 1, stop, removal)) complete = false;
+        if (stop.stopped) return false;
+    }
     child.reset();
-    if (!complete) return false;
+    if (!complete || stop.now()) return false;
     return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
 }
 
+// How often a folder that is not empty after its entries were judged is listed again.
+constexpr int maxListings = 4;
+
 // A removal that deletes only the vouched-for files: the records, the item's outcome so far,
-// and the relative path of the entry at hand.
+// the stop, and the relative path of the entry at hand.
 struct VouchedWalk {
     const std::vector<CardFileRecord>& vouched;
     dev_t device;
     CardTree::VouchedRemoval& outcome;
+    StopCheck stop;
     std::string relative;
 
     const CardFileRecord* recordOf(const std::string& path) const {
@@ -119,30 +147,37 @@ Left worse(Left a, Left b) { return static_cast<int>(a) > static_cast<int>(b) ? 
 
 Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth);
 
-// Removes the entries `names` of the open folder `fd`, the folder's relative path in walk.relative.
-Left removeVouchedEntries(int fd, const std::vector<std::string>& names, VouchedWalk& walk, int depth) {
+// Removes the entries `names` of the open folder `fd`, the folder's relative path in
+// walk.relative; the names of the entries left as kept are added to `kept`.
+Left removeVouchedEntries(int fd, const std::vector<std::string>& names, VouchedWalk& walk, int depth,
+                          std::vector<std::string>& kept) {
     Left left = Left::nothing;
     const size_t length = walk.relative.size();
     for (const auto& entry : names) {
         walk.relative.append("/").append(entry);
-        left = worse(left, removeVouchedEntry(fd, entry, walk, depth + 1));
+        const Left entryLeft = removeVouchedEntry(fd, entry, walk, depth + 1);
         walk.relative.resize(length);
+        if (entryLeft == Left::kept) kept.push_back(entry);
+        left = worse(left, entryLeft);
+        if (walk.stop.stopped) break;
     }
     return left;
 }
 
 Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth) {
+    if (walk.stop.now()) return Left::nothing;
     struct stat st{};
     if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? Left::nothing : Left::failed;
     if (S_ISREG(st.st_mode)) {
         const CardFileRecord* record = walk.recordOf(walk.relative);
-        const bool vouched = record && CardFileSet::recordOf(walk.relative, st) == *record;
+        const bool vouched = record && CardFileSet::sameFile(CardFileSet::recordOf(walk.relative, st), *record, true);
         if (!vouched && !CardFileSet::isLitter(parentFd, name, st)) {
             walk.outcome.kept.push_back(walk.relative);
             return Left::kept;
         }
         if (unlinkat(parentFd, name.c_str(), 0) == 0) {
+            ++walk.outcome.filesRemoved;
             walk.outcome.bytesRemoved += st.st_size;
             return Left::nothing;
         }
@@ -155,22 +190,28 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
     if (!child) return Left::failed;
     auto names = namesIn(child.get());
     if (!names) return Left::failed;
-    Left left = removeVouchedEntries(child.get(), *names, walk, depth);
-    if (left == Left::failed) return left;
-    if (left == Left::nothing) {
-        if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return Left::nothing;
-        if (errno != ENOTEMPTY && errno != EEXIST) return Left::failed;
+    // Judged until the folder is gone or holds only what was kept: entries made meanwhile,
+    // under new names or names already deleted, are judged like the first ones.
+    std::vector<std::string> kept;
+    Left left = Left::nothing;
+    std::vector<std::string> pending = std::move(*names);
+    for (int listing = 1;; ++listing) {
+        left = worse(left, removeVouchedEntries(child.get(), pending, walk, depth, kept));
+        if (left == Left::failed || walk.stop.stopped) return left;
+        if (left == Left::nothing) {
+            if (walk.stop.now()) return left;
+            if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return Left::nothing;
+            if (errno != ENOTEMPTY && errno != EEXIST) return Left::failed;
+        }
+        auto again = namesIn(child.get());
+        if (!again) return Left::failed;
+        std::sort(kept.begin(), kept.end());
+        pending.clear();
+        for (auto& entry : *again)
+            if (!std::binary_search(kept.begin(), kept.end(), entry)) pending.push_back(std::move(entry));
+        if (pending.empty() && left == Left::kept) return left;
+        if (listing == maxListings) return Left::failed;  // still changing: not all judged
     }
-    // Not empty: what was kept, or entries made after the listing, which are judged too.
-    auto again = namesIn(child.get());
-    if (!again) return Left::failed;
-    std::sort(names->begin(), names->end());
-    std::vector<std::string> added;
-    for (auto& entry : *again)
-        if (!std::binary_search(names->begin(), names->end(), entry)) added.push_back(std::move(entry));
-    left = worse(left, removeVouchedEntries(child.get(), added, walk, depth));
-    if (left != Left::nothing) return left;
-    return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
 }
 
 }  // namespace
@@ -186,13 +227,20 @@ int64_t CardTree::sizeOf(const std::string& name) const {
     return child ? folderSize(child.get(), device_, 1) : 0;
 }
 
-bool CardTree::remove(const std::string& name) const { return removeEntry(rootFd_, name, device_, 0); }
+CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isStopped) const {
+    Removal removal;
+    StopCheck stop{isStopped};
+    removal.complete = removeEntry(rootFd_, name, device_, 0, stop, removal);
+    removal.stopped = stop.stopped;
+    return removal;
+}
 
-CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name,
-                                                 const std::vector<CardFileRecord>& vouched) const {
+CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
+                                                 const StopTest& isStopped) const {
     VouchedRemoval outcome;
-    VouchedWalk walk{vouched, device_, outcome, name};
+    VouchedWalk walk{vouched, device_, outcome, StopCheck{isStopped}, name};
     outcome.left = removeVouchedEntry(rootFd_, name, walk, 0);
+    outcome.stopped = walk.stop.stopped;
     return outcome;
 }
 

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,28 +30,47 @@ public:
     // the sizes of the regular files below a folder (unreadable parts count 0).
     int64_t sizeOf(const std::string& name) const;
 
-    // Removes the item `name` at the root with everything below it. False when anything
-    // could not be removed (what could be is gone); a folder that is a mount point, on
-    // another device, or nested too deep is never entered and makes the removal fail.
-    bool remove(const std::string& name) const;
+    // A stop test, asked before each file and each folder is removed; empty: never stops.
+    using StopTest = std::function<bool()>;
+
+    // What remove() did with one item.
+    struct Removal {
+        bool complete = false;  // the item is gone
+        bool stopped = false;   // the stop test said stop before the item was gone
+        int filesRemoved = 0;   // regular files deleted
+        int64_t bytesRemoved = 0;  // their logical sizes
+    };
+
+    // Removes the item `name` at the root with everything below it. Not complete when
+    // anything could not be removed (what could be is gone) or when `isStopped` stopped it;
+    // a folder that is a mount point, on another device, or nested too deep is never entered
+    // and makes the removal incomplete.
+    Removal remove(const std::string& name, const StopTest& isStopped = {}) const;
 
     // What removeVouched() did with one item.
     struct VouchedRemoval {
         enum class Left { nothing, kept, failed };
-        Left left = Left::nothing;  // failed wins over kept: something could not be removed
+        // failed wins over kept: something could not be removed. A folder left only because
+        // it holds kept files is kept, not failed.
+        Left left = Left::nothing;
+        bool stopped = false;           // the stop test said stop; what was not reached stays
         std::vector<std::string> kept;  // the regular files kept, relative to the root, in walk order
-        int64_t bytesRemoved = 0;       // logical sizes of the regular files deleted
+        int filesRemoved = 0;           // regular files deleted
+        int64_t bytesRemoved = 0;       // their logical sizes
     };
 
     // Removes the item `name` at the root like remove(), but deletes a regular file only when
     // its status, read through its folder's handle just before its unlinkat, still gives its
-    // record in `vouched` (sorted by relative path, byte order), or when it is OS litter
-    // (CardFileSet::isLitter). Every other regular file is kept and listed, and so is every
-    // folder that is not empty afterwards; links, FIFOs, sockets and device nodes are removed.
-    // A folder that turns out not empty is listed once more, so that entries made after its
-    // listing are deleted or listed as kept too. The records must outlive the call.
-    // What a write between the last status read and the unlinkat does cannot be seen.
-    VouchedRemoval removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched) const;
+    // record in `vouched` (sorted by relative path, byte order; inode number included, so the
+    // records must come from a walk through this very mount), or when it is OS litter
+    // (CardFileSet::isLitter). Every other regular file is kept and listed; links, FIFOs,
+    // sockets and device nodes are removed. A folder that turns out not empty is listed again
+    // (a few times at most), and every entry in it not already kept is judged again, so that
+    // files made after its listing, under new names or under names already deleted, are
+    // deleted or kept and listed too. The records must outlive the call. What a write between
+    // the last status read and the unlinkat does cannot be seen.
+    VouchedRemoval removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
+                                 const StopTest& isStopped = {}) const;
 
     // Creates the folder `relative` ("DCIM/100CANON") below the root with its intermediate
     // folders. True when it exists as a folder afterwards; false when a component is a file

@@ -247,7 +247,7 @@ int removeRun(const RunFolder& folder) {
     bool complete = names.has_value();
     if (names)
         for (const auto& name : *names)
-            if (!run.remove(name)) complete = false;
+            if (!run.remove(name).complete) complete = false;
     if (!complete) return errno != 0 ? errno : EIO;
     struct stat now{};
     if (::fstatat(folder.day.get(), folder.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||

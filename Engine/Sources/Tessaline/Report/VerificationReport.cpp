@@ -111,7 +111,8 @@ void appendOtherFileLine(const OtherFile& file, const std::string& name, std::ve
 VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> drivePaths, EpochSeconds generatedAt,
                                        std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
                                        std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles,
-                                       std::optional<std::vector<CardFileRecord>> cardFiles)
+                                       std::optional<std::vector<CardFileRecord>> cardFiles,
+                                       std::optional<CardFileMount> cardFilesMount)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
@@ -119,7 +120,8 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
       cardVolumeIdentity(std::move(cardVolumeIdentity)),
       unreadableCardFolders(std::move(unreadableCardFolders)),
       otherFiles(std::move(otherFiles)),
-      cardFiles(std::move(cardFiles)) {
+      cardFiles(std::move(cardFiles)),
+      cardFilesMount(cardFilesMount) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
 }
 

@@ -7,6 +7,7 @@
 
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Scanner/CardFileMount.hpp"
 #include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumeIdentity.hpp"
@@ -57,7 +58,8 @@ struct VerificationReport {
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
                        std::vector<std::filesystem::path> unreadableCardFolders = {},
                        std::vector<OtherFile> otherFiles = {},
-                       std::optional<std::vector<CardFileRecord>> cardFiles = std::nullopt);
+                       std::optional<std::vector<CardFileRecord>> cardFiles = std::nullopt,
+                       std::optional<CardFileMount> cardFilesMount = std::nullopt);
 
     std::filesystem::path cardPath;
     std::vector<std::filesystem::path> drivePaths;  // scan order
@@ -69,6 +71,9 @@ struct VerificationReport {
     // Sorted by relative path. The erase gate compares the card with them: a file added,
     // removed or rewritten since makes the card not safe.
     std::optional<std::vector<CardFileRecord>> cardFiles;
+    // The mount of the card the records were walked through: their inode numbers are
+    // compared with a later walk's only through the same mount (CardFileSet::sameMount).
+    std::optional<CardFileMount> cardFilesMount;
 
     std::vector<MatchResult> confirmed() const;
     std::vector<MatchResult> missing() const;

@@ -6,9 +6,13 @@
 namespace tessaline {
 
 // One file an erase of a card would delete, as a walk of the card found it: its place below
-// the card root and the facts that change whenever its bytes are rewritten. Two records of
-// one path that differ in any field mean the file was added to, cut, rewritten or replaced
-// between the two walks. Plain value.
+// the card root, the facts that change whenever its bytes are rewritten, and the inode number
+// that tells the file itself. Two records of one path that differ in size or times mean the
+// file was added to, cut, rewritten or replaced between the two walks; a differing inode
+// number means another file took the path (renamed over it, or its folder swapped), but only
+// when both walks went through one mount of the card: FUSE exFAT numbers files afresh on
+// every mount, and again for a file the kernel dropped from its cache (CardFileSet::sameFile).
+// Plain value.
 struct CardFileRecord {
     // A file time as the file system gives it: seconds since the epoch and the nanoseconds
     // within that second, kept apart so that any date a file system can hold (before 1677 or
@@ -24,6 +28,7 @@ struct CardFileRecord {
     int64_t byteSize = 0;
     Time modified;         // modification time
     Time changed;          // status-change time; zero where the file system keeps none
+    uint64_t inode = 0;    // st_ino; 0: not known (a record made by hand)
 
     friend bool operator==(const CardFileRecord&, const CardFileRecord&) = default;
 };

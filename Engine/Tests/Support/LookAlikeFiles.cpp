@@ -1,0 +1,41 @@
+#include "Support/LookAlikeFiles.hpp"
+
+#include "Support/TestSandbox.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace tessaline::testing {
+
+namespace fs = std::filesystem;
+
+void makeLookAlikes(const fs::path& from, const fs::path& to) {
+    for (const auto& entry : fs::recursive_directory_iterator(from)) {
+        if (!entry.is_regular_file()) continue;
+        std::string bytes = readFile(entry.path());
+        if (bytes.empty()) throw std::runtime_error("nothing to change in " + entry.path().string());
+        bytes[0] = static_cast<char>(~bytes[0]);
+        const fs::path copy = to / entry.path().lexically_relative(from);
+        writeFile(copy, bytes);
+        struct stat st {};
+        if (::stat(entry.path().c_str(), &st) != 0) throw std::runtime_error("cannot stat " + entry.path().string());
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::utimensat(AT_FDCWD, copy.c_str(), times, 0) != 0)
+            throw std::runtime_error("cannot set the times of " + copy.string());
+    }
+}
+
+void swapInLookAlikes(const fs::path& root) {
+    fs::rename(root / "DCIM", root / ".Trashes/OLD");
+    fs::rename(root / ".Trashes/LOOK", root / "DCIM");
+}
+
+void swapOutLookAlikes(const fs::path& root) {
+    fs::rename(root / "DCIM", root / ".Trashes/LOOK");
+    fs::rename(root / ".Trashes/OLD", root / "DCIM");
+}
+
+}  // namespace tessaline::testing
