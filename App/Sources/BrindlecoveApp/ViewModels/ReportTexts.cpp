@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 
 #include <algorithm>
 
@@ -70,6 +71,21 @@ QString otherFilesLine(const Counts& counts) {
     return QStringLiteral("Other files: %1 confirmed · %2 only on the card")
         .arg(counts.otherConfirmed)
         .arg(counts.otherOnlyOnCard);
+}
+
+QString uncountedHeading(const tessaline::VerificationReport& report) {
+    const auto count = report.uncountedCopies.size();
+    if (count == 0) return {};
+    if (count == 1) return QStringLiteral("Not counted as backups: 1 drive file");
+    return QStringLiteral("Not counted as backups: %1 drive files").arg(count);
+}
+
+QStringList uncountedLines(const tessaline::VerificationReport& report) {
+    QStringList lines;
+    for (const tessaline::UncountedCopy& copy : report.uncountedCopies)
+        lines << qtPath(copy.path) + QStringLiteral(" \u2014 ") +
+                     QString::fromStdString(tessaline::ProofGround::reasonText(copy.doubt));
+    return lines;
 }
 
 QString syncButtonTitle(int missingCount) {

@@ -107,7 +107,8 @@ void appendOtherFileLine(const OtherFile& file, const std::string& name, std::ve
 VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> drivePaths, EpochSeconds generatedAt,
                                        std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
                                        std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles,
-                                       std::optional<std::vector<CardFileRecord>> cardFiles)
+                                       std::optional<std::vector<CardFileRecord>> cardFiles,
+                                       std::vector<UncountedCopy> uncountedCopies)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
@@ -115,7 +116,8 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
       cardVolumeIdentity(std::move(cardVolumeIdentity)),
       unreadableCardFolders(std::move(unreadableCardFolders)),
       otherFiles(std::move(otherFiles)),
-      cardFiles(std::move(cardFiles)) {
+      cardFiles(std::move(cardFiles)),
+      uncountedCopies(std::move(uncountedCopies)) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
 }
 
@@ -191,6 +193,15 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
         lines.push_back({"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain});
         lines.push_back({"", Kind::plain});
         for (const OtherFile& file : otherFiles) appendOtherFileLine(file, placeOnCard(file.url), lines);
+    }
+    if (!uncountedCopies.empty()) {
+        lines.push_back({"", Kind::plain});
+        lines.push_back({"Not counted as backups — drive files that can't prove the card", Kind::plain});
+        lines.push_back({"", Kind::plain});
+        for (const UncountedCopy& copy : uncountedCopies)
+            lines.push_back({"  ✗ not counted  " + display(copy.path) + "  — " +
+                                 ProofGround::reasonText(copy.doubt),
+                             Kind::warn});
     }
     lines.push_back({"", Kind::plain});
     lines.push_back({rule, Kind::plain});
