@@ -46,10 +46,12 @@ Banner erasedBanner();
 QString otherFilesLine(const Counts& counts);
 
 // Above the drive files not counted for where they lie: "Not counted as backups: 2 drive
-// files" (one: "1 drive file"); empty without any.
+// files — an overlay or a disk image on the card can show the card's own files" (one: "1
+// drive file"); empty without any.
 QString uncountedHeading(const tessaline::VerificationReport& report);
-// One line per such file, in path order: its path, " — " and the reason in words ("on an
-// overlay (a layered view), which can show the card's own files").
+// One line per such file, in path order: where it lies, then its path ("On an overlay:
+// /media/BACKUP/view/C0001.MP4"; "In a disk image on the card: …"; "In a disk image that
+// can't be traced: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
 // "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".

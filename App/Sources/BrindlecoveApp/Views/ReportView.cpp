@@ -47,6 +47,7 @@ QListWidget* markedFileList(const QString& name, const QStringList& lines, const
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setFocusPolicy(Qt::NoFocus);
     list->setTextElideMode(Qt::ElideMiddle);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setUniformItemSizes(true);
     for (const QString& line : lines) {
         auto* item = new QListWidgetItem(QStringLiteral("\u2717  ") + line, list);
