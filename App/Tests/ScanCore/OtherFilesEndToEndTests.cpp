@@ -524,6 +524,16 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
     ASSERT_TRUE(report);
     EXPECT_TRUE(report->drivePaths.empty());
     EXPECT_FALSE(report->isSafeToErase());
+
+    // A real copy on the drive proves the card, and the gate keeps trusting that proof once the
+    // copy is gone: a drive unplugged after the scan is not taken for one on the card.
+    testing::copyFile(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", setup.driveRoot / "Shoot/C0001.MP4");
+    report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->isSafeToErase());
+    EXPECT_TRUE(report->uncountedCopies.empty());
+    fs::remove(setup.driveRoot / "Shoot/C0001.MP4");
+    EXPECT_TRUE(vm->gate(report).isSafe());
 }
 
 TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverErased) {

@@ -91,8 +91,8 @@ TEST(ProofGroundTest, AnOverlayNeverHoldsCopiesWhateverItsLayersAre) {
     // Beside the overlay, on the drive itself, and the card's own device: no doubt here.
     EXPECT_EQ(ground.doubtOf(drive.mountPoint() / "elsewhere/C0001.MP4", cardDevice), std::nullopt);
     EXPECT_EQ(ground.doubtOf(card.mountPoint() / "DCIM/C0001.MP4", cardDevice), std::nullopt);
-    // A file that cannot be looked at is no ground either.
-    EXPECT_EQ(ground.doubtOf(drive.mountPoint() / "gone.MP4", cardDevice), Doubt::unidentified);
+    // A file that is gone is not judged: a drive unplugged since is not taken for the card.
+    EXPECT_EQ(ground.doubtOf(drive.mountPoint() / "gone.MP4", cardDevice), std::nullopt);
 }
 
 TEST(ProofGroundTest, ADiskImageStoredOnTheCardNeverHoldsCopiesHoweverItIsReached) {

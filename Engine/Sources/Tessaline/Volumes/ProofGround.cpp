@@ -156,7 +156,7 @@ std::optional<Doubt> ProofGround::doubtOf(dev_t device, const fs::path& pathOnIt
 
 std::optional<Doubt> ProofGround::doubtOf(const fs::path& path, dev_t cardDevice) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return Doubt::unidentified;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return doubtOf(st.st_dev, path, cardDevice);
 }
 

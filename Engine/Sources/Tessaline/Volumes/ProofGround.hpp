@@ -35,8 +35,9 @@ public:
     // cannot hold copies of the card on `cardDevice`; nothing when it can. The card's own
     // device is never doubted here.
     std::optional<Doubt> doubtOf(dev_t device, const std::filesystem::path& pathOnIt, dev_t cardDevice);
-    // The same for a path, its device read with stat(); a path that cannot be read is doubted
-    // as unidentified.
+    // The same for a path, its device read with stat() (links followed). A path that cannot
+    // be read is not judged (nothing): it holds no file to count, and a drive that is gone
+    // is not taken for one on the card.
     std::optional<Doubt> doubtOf(const std::filesystem::path& path, dev_t cardDevice);
 
     // The words a report gives for a doubt, after "not counted: ".
