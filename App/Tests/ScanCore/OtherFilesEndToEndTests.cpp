@@ -22,6 +22,7 @@
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Report/ReportExporter.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Volumes/ProofGround.hpp"
 
@@ -499,6 +500,8 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
     ASSERT_EQ(report->uncountedCopies.size(), 1u);
     EXPECT_EQ(report->uncountedCopies[0].path, underDrive.target() / "C0001.MP4");
     EXPECT_EQ(report->uncountedCopies[0].doubt, tessaline::ProofGround::Doubt::imageOnCard);
+    EXPECT_NE(tessaline::ReportExporter::json(*report).find("\"reason\": \"image_on_card\""), std::string::npos);
+    EXPECT_NE(report->summary().find("inside a disk image stored on the card"), std::string::npos);
     EXPECT_TRUE(ReportTexts::uncountedHeading(*report).startsWith(QStringLiteral("Not counted as backups: 1 drive file")));
     EXPECT_EQ(ReportTexts::uncountedLines(*report),
               QStringList{QStringLiteral("In a disk image on the card: ") + qtPath(underDrive.target() / "C0001.MP4")});

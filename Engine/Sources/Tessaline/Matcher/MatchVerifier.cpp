@@ -20,6 +20,7 @@
 #include <thread>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tessaline {
 
@@ -149,8 +150,8 @@ public:
         return true;
     }
 
-    // The drive files not counted for where they lie, each as often as it was tried.
-    std::vector<UncountedCopy>& uncounted() { return uncounted_; }
+    // The drive files not counted for where they lie, each once, in the order first tried.
+    const std::vector<UncountedCopy>& uncounted() const { return uncounted_; }
 
 private:
     using Version = std::tuple<dev_t, ino_t, off_t, time_t, long>;
@@ -163,7 +164,7 @@ private:
     bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) {
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
         if (auto doubt = ground_.doubtOf(drive.st_dev, drivePath, card.st_dev)) {
-            uncounted_.push_back({drivePath, *doubt});
+            if (uncountedPaths_.insert(drivePath.native()).second) uncounted_.push_back({drivePath, *doubt});
             return true;
         }
         if (!cardRoot_) return false;
@@ -200,6 +201,7 @@ private:
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
     ProofGround ground_;
     std::vector<UncountedCopy> uncounted_;
+    std::unordered_set<std::string> uncountedPaths_;
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
     // None: every file is read on the proving thread. Last: its threads stop before the members
