@@ -4,10 +4,9 @@
 // every step that the card is safe only once every file the erase deletes is on the drive.
 // Files the scanner passes over (hidden and junk-named folders, junk types) must be proven like
 // any other, a card copied whole proves them, OS litter does not count (only files whose bytes
-// are what their litter names say), a view of the card mounted on a drive proves nothing, and
-// a file rewritten at
-// the same size after the scan (or while it is read) is never vouched for by the gate, its count
-// or the erase worker's last walk.
+// are what their litter names say), no overlay and no disk image kept on the card mounted on a
+// drive proves anything, and a file rewritten at the same size after the scan (or while it is
+// read) is never vouched for by the gate, its count or the erase worker's last walk.
 
 #include "ScanTestMedia.hpp"
 
@@ -23,7 +22,9 @@
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
+#include "Tessaline/Report/ReportExporter.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/ProofGround.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <optional>
 
 namespace brindlecove {
 namespace {
@@ -388,53 +390,152 @@ TEST_F(OtherFilesEndToEndTest, LitterCountsOnlyWhenItsBytesAreWhatItsNameSays) {
     }
 }
 
-TEST_F(OtherFilesEndToEndTest, AnOverlayOfTheCardOnTheDriveProvesNothingButACopyBesideItDoes) {
+TEST_F(OtherFilesEndToEndTest, NoOverlayOnTheDriveProvesTheCardWhateverItsLayerNamesSayButACopyBesideItDoes) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     const Setup setup = volumes("ext4");
     writeDistinctMedia(TestMedia::video, setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 1);
-    writeFile(setup.card / "NOTES.TXT", "Scene 4, take 2 is the keeper.");
-    // A folder of the drive that shows the card itself through an overlay.
-    tessaline::testing::TempFolder empty;
-    tessaline::testing::ScopedMount view(
-        {"-t", "overlay", "overlay", "-o", "lowerdir=" + setup.card.string() + ":" + empty.path().string()},
-        setup.driveRoot / "Backup");
-    ASSERT_TRUE(fs::exists(setup.driveRoot / "Backup/NOTES.TXT"));
+    writeFile(setup.card / "PRIVATE/NOTES.TXT", "Scene 4, take 2 is the keeper.");
+    fs::create_directories(setup.card / "MORE");
+    tessaline::testing::TempFolder elsewhere;
+    fs::create_directories(elsewhere / "empty");
+    const std::string empty = (elsewhere / "empty").string();
+    // Folders of the drive that show the card's files through overlays: the card named as it is,
+    // ...
+    tessaline::testing::ScopedMount direct(
+        {"-t", "overlay", "overlay", "-o", "lowerdir=" + setup.card.string() + ":" + empty}, setup.driveRoot / "Direct");
+    // ... through a bind mount of the card that is gone since (the table names a folder that is
+    // empty now) ...
+    tessaline::testing::ScopedMount bound({"--bind", setup.card.string()}, elsewhere / "bound");
+    tessaline::testing::ScopedMount throughBind(
+        {"-t", "overlay", "overlay", "-o", "lowerdir=" + bound.target().string() + ":" + empty},
+        setup.driveRoot / "Bound");
+    bound.unmount();
+    // ... and by relative names given from inside the card (the table keeps them relative).
+    const fs::path before = fs::current_path();
+    fs::current_path(setup.card);
+    std::optional<tessaline::testing::ScopedMount> relative;
+    try {
+        relative.emplace(std::vector<std::string>{"-t", "overlay", "overlay", "-o", "lowerdir=PRIVATE:MORE"},
+                         setup.driveRoot / "Relative");
+    } catch (...) {
+        fs::current_path(before);
+        throw;
+    }
+    fs::current_path(before);
+    const std::vector<fs::path> views{direct.target(), throughBind.target(), relative->target()};
+    ASSERT_TRUE(fs::exists(throughBind.target() / "PRIVATE/NOTES.TXT"));
+    ASSERT_TRUE(fs::exists(relative->target() / "NOTES.TXT"));
 
     ReportPtr report = scan(setup.card, setup.label);
     ASSERT_TRUE(report);
     EXPECT_FALSE(report->isSafeToErase());
     EXPECT_EQ(report->missing().size(), 1u);
     EXPECT_EQ(onlyOnCard(*report), std::vector<std::string>{"NOTES.TXT"});
+    // Each view's copies are named as not counted, with the reason.
+    for (const fs::path& view : views) {
+        SCOPED_TRACE(view.string());
+        EXPECT_TRUE(std::any_of(report->uncountedCopies.begin(), report->uncountedCopies.end(), [&](const auto& copy) {
+            return tessaline::isSameOrBelow(copy.path, view) && copy.doubt == tessaline::ProofGround::Doubt::overlay &&
+                   copy.path.filename() == "C0001.MP4";
+        }));
+    }
+    const QStringList lines = ReportTexts::uncountedLines(*report);
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(report->uncountedCopies.size()));
+    EXPECT_EQ(lines.front(), QStringLiteral("On an overlay: ") + qtPath(report->uncountedCopies.front().path));
+    EXPECT_NE(report->summary().find("not counted  " + (direct.target() / "PRIVATE/NOTES.TXT").string()), std::string::npos);
+
     auto vm = eraser(setup.card);
     EXPECT_FALSE(vm->gate(report).isSafe());
     vm->setConfirmationText(vm->cardName());
     EXPECT_FALSE(vm->runChecked(report));
-    EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));
-    // A report that took the view for proof: the gate's own check of where the proofs lie
-    // does not call it safe either.
-    std::vector<tessaline::MatchResult> results = report->results;
-    ASSERT_EQ(results.size(), 1u);
-    results[0].status = tessaline::MatchStatus::confirmed(setup.driveRoot / "Backup/PRIVATE/M4ROOT/CLIP/C0001.MP4");
-    std::vector<tessaline::OtherFile> others = report->otherFiles;
-    for (auto& other : others) other.provenAt = setup.driveRoot / "Backup" / other.url.filename();
-    const auto forged = std::make_shared<const tessaline::VerificationReport>(
-        setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt,
-        std::vector<fs::path>{}, std::move(others), report->cardFiles);
-    ASSERT_TRUE(forged->isSafeToErase());
-    EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+    EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/NOTES.TXT"));
+    EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+    // A report that took a view for proof: the gate's own check of where the proofs lie does
+    // not call it safe either.
+    for (const fs::path& view : {direct.target() / "PRIVATE", relative->target()}) {
+        SCOPED_TRACE(view.string());
+        std::vector<tessaline::MatchResult> results = report->results;
+        ASSERT_EQ(results.size(), 1u);
+        results[0].status = tessaline::MatchStatus::confirmed(view / "M4ROOT/CLIP/C0001.MP4");
+        std::vector<tessaline::OtherFile> others = report->otherFiles;
+        for (auto& other : others) other.provenAt = view / other.url.filename();
+        const auto forged = std::make_shared<const tessaline::VerificationReport>(
+            setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt,
+            std::vector<fs::path>{}, std::move(others), report->cardFiles);
+        ASSERT_TRUE(forged->isSafeToErase());
+        EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+    }
 
-    // A real copy on the same drive, next to the overlay, proves the card.
+    // A real copy on the same drive, next to the overlays, proves the card.
     copyWhole(setup.card, setup.driveRoot / "Copy");
     report = scan(setup.card, setup.label);
     ASSERT_TRUE(report);
     EXPECT_TRUE(report->isSafeToErase());
     for (const auto& result : report->results)
         for (const auto& location : result.status.locations())
-            EXPECT_FALSE(tessaline::isSameOrBelow(location, setup.driveRoot / "Backup")) << location;
+            EXPECT_TRUE(tessaline::isSameOrBelow(location, setup.driveRoot / "Copy")) << location;
     for (const auto& other : report->otherFiles) {
         ASSERT_TRUE(other.provenAt);
-        EXPECT_FALSE(tessaline::isSameOrBelow(*other.provenAt, setup.driveRoot / "Backup")) << *other.provenAt;
+        EXPECT_TRUE(tessaline::isSameOrBelow(*other.provenAt, setup.driveRoot / "Copy")) << *other.provenAt;
     }
+    EXPECT_TRUE(vm->gate(report).isSafe());
+}
+
+TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDriveProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const Setup setup = volumes("ext4");
+    shootClip(setup.card, setup.driveRoot);
+    fs::remove_all(setup.driveRoot / "Shoot");
+    // A spared folder of the card, which the erase neither proves nor deletes, holds an image
+    // of a volume; that volume, mounted under the drive, holds a copy of the clip.
+    fs::create_directories(setup.card / ".Trashes");
+    tessaline::testing::LoopVolume image("ext4", 16, "IMAGE", true, setup.card / ".Trashes/backup.img");
+    tessaline::testing::ScopedMount underDrive({image.device()}, setup.driveRoot / "Image");
+    testing::copyFile(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", underDrive.target() / "C0001.MP4");
+
+    ReportPtr report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report);
+    EXPECT_FALSE(report->isSafeToErase());
+    EXPECT_EQ(report->missing().size(), 1u);
+    ASSERT_EQ(report->uncountedCopies.size(), 1u);
+    EXPECT_EQ(report->uncountedCopies[0].path, underDrive.target() / "C0001.MP4");
+    EXPECT_EQ(report->uncountedCopies[0].doubt, tessaline::ProofGround::Doubt::imageOnCard);
+    EXPECT_NE(tessaline::ReportExporter::json(*report).find("\"reason\": \"image_on_card\""), std::string::npos);
+    EXPECT_NE(report->summary().find("inside a disk image stored on the card"), std::string::npos);
+    EXPECT_TRUE(ReportTexts::uncountedHeading(*report).startsWith(QStringLiteral("Not counted as backups: 1 drive file")));
+    EXPECT_EQ(ReportTexts::uncountedLines(*report),
+              QStringList{QStringLiteral("In a disk image on the card: ") + qtPath(underDrive.target() / "C0001.MP4")});
+
+    auto vm = eraser(setup.card);
+    EXPECT_FALSE(vm->gate(report).isSafe());
+    vm->setConfirmationText(vm->cardName());
+    EXPECT_FALSE(vm->runChecked(report));
+    EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
+    // Taken for proof all the same, the gate's own check does not call it safe.
+    std::vector<tessaline::MatchResult> results = report->results;
+    results[0].status = tessaline::MatchStatus::confirmed(underDrive.target() / "C0001.MP4");
+    const auto forged = std::make_shared<const tessaline::VerificationReport>(
+        setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt, std::vector<fs::path>{},
+        report->otherFiles, report->cardFiles);
+    ASSERT_TRUE(forged->isSafeToErase());
+    EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+    // The image's volume granted as a drive of its own is skipped as lying on the card.
+    underDrive.unmount();
+    tessaline::SecurityScopedBookmarkStore(grantsFile()).grant(image.mountPoint());
+    const std::string imageLabel = tessaline::SecurityScopedBookmarkStore(grantsFile()).grantedVolumeLabels().back();
+    report = scan(setup.card, imageLabel);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->drivePaths.empty());
+    EXPECT_FALSE(report->isSafeToErase());
+
+    // A real copy on the drive proves the card, and the gate keeps trusting that proof once the
+    // copy is gone: a drive unplugged after the scan is not taken for one on the card.
+    testing::copyFile(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", setup.driveRoot / "Shoot/C0001.MP4");
+    report = scan(setup.card, setup.label);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->isSafeToErase());
+    EXPECT_TRUE(report->uncountedCopies.empty());
+    fs::remove(setup.driveRoot / "Shoot/C0001.MP4");
     EXPECT_TRUE(vm->gate(report).isSafe());
 }
 

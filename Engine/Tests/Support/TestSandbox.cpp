@@ -225,9 +225,10 @@ std::string trimmed(std::string s) {
 
 }  // namespace
 
-LoopVolume::LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount)
+LoopVolume::LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount,
+                       const fs::path& image)
     : fsType_(fsType) {
-    image_ = folder_.path() / "volume.img";
+    image_ = image.empty() ? folder_.path() / "volume.img" : image;
     mountPoint_ = folder_.path() / "mnt";
     fs::create_directories(mountPoint_);
     mustRun({"truncate", "-s", std::to_string(sizeMiB) + "M", image_.string()});

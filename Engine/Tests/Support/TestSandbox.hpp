@@ -86,8 +86,11 @@ std::string runUnprivileged(const std::function<std::string()>& body);
 class LoopVolume {
 public:
     // fsType: "ext4", "xfs", "btrfs", "vfat" (not mountable here: mount=false), "exfat"
-    // (mounted through exfat-fuse). Throws std::runtime_error with the tool's output on failure.
-    LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount = true);
+    // (mounted through exfat-fuse). The disk image is made at `image` when given (its folder
+    // must exist; it is left there), else in a folder of the volume's own. Throws
+    // std::runtime_error with the tool's output on failure.
+    LoopVolume(const std::string& fsType, int sizeMiB, const std::string& label, bool mount = true,
+               const std::filesystem::path& image = {});
     ~LoopVolume();
     LoopVolume(const LoopVolume&) = delete;
     LoopVolume& operator=(const LoopVolume&) = delete;

@@ -1,11 +1,12 @@
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
-#include "Tessaline/Volumes/LayeredMounts.hpp"
+#include "Tessaline/Volumes/ProofGround.hpp"
 #include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <sys/stat.h>
 
+#include <memory>
 #include <system_error>
 
 namespace brindlecove {
@@ -46,9 +47,9 @@ CardPrepBackend CardPrepBackend::standard() {
         return st.st_dev;
     };
     backend.viewTestOf = [](dev_t device) -> std::function<bool(const Path&)> {
-        return [mounts = tessaline::LayeredMounts::current(), device](const Path& path) {
-            return mounts.showsDevice(path, device);
-        };
+        // Judged once per drive device; the test may be copied, so the judgements are shared.
+        auto ground = std::make_shared<tessaline::ProofGround>();
+        return [ground, device](const Path& path) { return ground->doubtOf(path, device).has_value(); };
     };
     return backend;
 }

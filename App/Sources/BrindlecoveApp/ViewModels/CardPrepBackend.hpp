@@ -59,8 +59,8 @@ struct CardPrepBackend {
     std::function<std::optional<tessaline::CardFileSet>(const Path& card)> walkCardFiles;
     // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
     std::function<std::optional<dev_t>(const Path& path)> deviceOf;
-    // A test, from one reading of the mount table, of whether a path lies on a view of the
-    // file system `device` under another device number: an overlay with a layer on it.
+    // A test of whether a path lies where nothing proves the card on `device`: on an overlay,
+    // or in a disk image that is or may be stored on it (ProofGround). Not thread-safe.
     std::function<std::function<bool(const Path& path)>(dev_t device)> viewTestOf;
 
     static CardPrepBackend standard();

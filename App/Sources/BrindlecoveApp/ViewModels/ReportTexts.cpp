@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/PathConversion.hpp"
 
 #include <algorithm>
 
@@ -70,6 +71,29 @@ QString otherFilesLine(const Counts& counts) {
     return QStringLiteral("Other files: %1 confirmed · %2 only on the card")
         .arg(counts.otherConfirmed)
         .arg(counts.otherOnlyOnCard);
+}
+
+QString uncountedHeading(const tessaline::VerificationReport& report) {
+    const auto count = report.uncountedCopies.size();
+    if (count == 0) return {};
+    const QString why = QStringLiteral(" \u2014 an overlay or a disk image on the card can show the card's own files");
+    if (count == 1) return QStringLiteral("Not counted as backups: 1 drive file") + why;
+    return QStringLiteral("Not counted as backups: %1 drive files").arg(count) + why;
+}
+
+QStringList uncountedLines(const tessaline::VerificationReport& report) {
+    using Doubt = tessaline::ProofGround::Doubt;
+    QStringList lines;
+    for (const tessaline::UncountedCopy& copy : report.uncountedCopies) {
+        QString where;
+        switch (copy.doubt) {
+            case Doubt::overlay: where = QStringLiteral("On an overlay"); break;
+            case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
+            case Doubt::unidentified: where = QStringLiteral("In a disk image that can't be traced"); break;
+        }
+        lines << where + QStringLiteral(": ") + qtPath(copy.path);
+    }
+    return lines;
 }
 
 QString syncButtonTitle(int missingCount) {

@@ -7,6 +7,7 @@
 #include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <QString>
+#include <QStringList>
 
 namespace brindlecove::ReportTexts {
 
@@ -43,6 +44,15 @@ Banner erasedBanner();
 // The line under the tiles for a report with other files: "Other files: 6 confirmed · 4 only
 // on the card"; empty without other files.
 QString otherFilesLine(const Counts& counts);
+
+// Above the drive files not counted for where they lie: "Not counted as backups: 2 drive
+// files — an overlay or a disk image on the card can show the card's own files" (one: "1
+// drive file"); empty without any.
+QString uncountedHeading(const tessaline::VerificationReport& report);
+// One line per such file, in path order: where it lies, then its path ("On an overlay:
+// /media/BACKUP/view/C0001.MP4"; "In a disk image on the card: …"; "In a disk image that
+// can't be traced: …").
+QStringList uncountedLines(const tessaline::VerificationReport& report);
 
 // "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".
 QString syncButtonTitle(int missingCount);

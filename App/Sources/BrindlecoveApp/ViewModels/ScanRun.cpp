@@ -15,7 +15,7 @@
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
-#include "Tessaline/Volumes/LayeredMounts.hpp"
+#include "Tessaline/Volumes/ProofGround.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <sys/stat.h>
@@ -73,11 +73,12 @@ Place placeOf(const fs::path& folder) {
 }
 
 // Whether a drive's root is the card itself or a folder on it (by path, or by being the
-// card's own folder reached another way, or a view of the card through an overlay).
+// card's own folder reached another way), or lies where nothing proves the card: on an
+// overlay, or in a disk image that is or may be stored on the card (ProofGround).
 bool liesOnCard(const Place& drive, const Place& card) {
     if (isSameOrBelow(drive.path, card.path)) return true;
     if (drive.node && card.node && *drive.node == *card.node) return true;
-    return card.node && LayeredMounts::current().showsDevice(drive.path, card.node->first);
+    return card.node && ProofGround().doubtOf(drive.path, card.node->first).has_value();
 }
 
 // Views of the files' paths (sorted, as the scanner lists them) with their sizes.
@@ -240,10 +241,14 @@ private:
         };
         MatchVerifier verifier(ChecksumEngine(proofChunkSize), request_.card);
         int clipsProven = 0;
-        std::vector<MatchResult> proven = verifier.verify(claims, drivePrints, isCancelled_, [&](int done, int total) {
-            clipsProven = total;
-            verifying(done, total);
-        });
+        std::vector<UncountedCopy> uncounted;
+        std::vector<MatchResult> proven = verifier.verify(
+            claims, drivePrints, isCancelled_,
+            [&](int done, int total) {
+                clipsProven = total;
+                verifying(done, total);
+            },
+            &uncounted);
         stopIfCancelled();
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
         // files that are no clip's, each proven by a same-named copy on a drive. The count of
@@ -252,7 +257,8 @@ private:
             OtherFile::toProve(cardScan, proven), driveOtherFiles_, isCancelled_,
             [&](int done, int total) {
                 if (total > 0) verifying(clipsProven + done, clipsProven + total);
-            });
+            },
+            &uncounted);
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();
@@ -261,7 +267,8 @@ private:
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
                                                           std::move(cardScan.unreadableFolders), std::move(others),
-                                                          std::move(cardFiles.files), cardFiles.mount);
+                                                          std::move(cardFiles.files), cardFiles.mount,
+                                                          std::move(uncounted));
     }
 
     // A card file's path as the card walk spells it.

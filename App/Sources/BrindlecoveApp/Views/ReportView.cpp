@@ -39,6 +39,26 @@ namespace {
 
 QColor blue() { return QColor(0x0a, 0x84, 0xff); }
 
+// A list of file lines under the tiles, each marked ✗ in `color`, the whole line as its tool
+// tip; up to six rows shown, more scroll inside the list.
+QListWidget* markedFileList(const QString& name, const QStringList& lines, const QColor& color, QWidget* parent) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(name);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setFocusPolicy(Qt::NoFocus);
+    list->setTextElideMode(Qt::ElideMiddle);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setUniformItemSizes(true);
+    for (const QString& line : lines) {
+        auto* item = new QListWidgetItem(QStringLiteral("\u2717  ") + line, list);
+        item->setForeground(color);
+        item->setToolTip(line);
+    }
+    const int rows = std::min(static_cast<int>(lines.size()), 6);
+    list->setFixedHeight(rows * list->sizeHintForRow(0) + 2 * list->frameWidth() + 2);
+    return list;
+}
+
 }  // namespace
 
 ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, const ErasedReports& erased, Dialogs dialogs,
@@ -217,23 +237,23 @@ void ReportView::renderSummary() {
         // The other files only on the card, by name with their folder: an erase would lose them.
         const auto onlyOnCard = shown_->otherFilesOnlyOnCard();
         if (!onlyOnCard.empty()) {
-            auto* list = new QListWidget(tilesBox);
-            list->setObjectName(QStringLiteral("report.otherFilesList"));
-            list->setSelectionMode(QAbstractItemView::NoSelection);
-            list->setFocusPolicy(Qt::NoFocus);
-            list->setTextElideMode(Qt::ElideMiddle);
-            list->setUniformItemSizes(true);
-            for (const auto& file : onlyOnCard) {
-                auto* item = new QListWidgetItem(QStringLiteral("\u2717  ") + QString::fromStdString(shown_->placeOnCard(file.url)),
-                                                 list);
-                item->setForeground(Style::bad());
-                item->setToolTip(QString::fromStdString(shown_->placeOnCard(file.url)));
-            }
-            // Up to six rows shown; more scroll inside the list.
-            const int rows = std::min(static_cast<int>(onlyOnCard.size()), 6);
-            list->setFixedHeight(rows * list->sizeHintForRow(0) + 2 * list->frameWidth() + 2);
-            tilesColumn->addWidget(list);
+            QStringList places;
+            for (const auto& file : onlyOnCard) places << QString::fromStdString(shown_->placeOnCard(file.url));
+            tilesColumn->addWidget(markedFileList(QStringLiteral("report.otherFilesList"), places, Style::bad(), tilesBox));
         }
+    }
+    // Drive files passed over for where they lie (an overlay, a disk image on the card): named,
+    // so a clip they leave missing is explained.
+    if (const QStringList lines = ReportTexts::uncountedLines(*shown_); !lines.isEmpty()) {
+        auto* heading = new QLabel(ReportTexts::uncountedHeading(*shown_), tilesBox);
+        heading->setObjectName(QStringLiteral("report.uncounted"));
+        heading->setTextFormat(Qt::PlainText);
+        heading->setWordWrap(true);
+        QPalette palette = heading->palette();
+        palette.setColor(QPalette::WindowText, Style::warn());
+        heading->setPalette(palette);
+        tilesColumn->addWidget(heading);
+        tilesColumn->addWidget(markedFileList(QStringLiteral("report.uncountedList"), lines, Style::warn(), tilesBox));
     }
     stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);

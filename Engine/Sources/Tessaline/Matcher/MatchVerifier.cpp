@@ -4,7 +4,7 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
-#include "Tessaline/Volumes/LayeredMounts.hpp"
+#include "Tessaline/Volumes/ProofGround.hpp"
 
 #include <sys/stat.h>
 
@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tessaline {
 
@@ -148,18 +150,23 @@ public:
         return true;
     }
 
+    // The drive files not counted for where they lie, each once, in the order first tried.
+    const std::vector<UncountedCopy>& uncounted() const { return uncounted_; }
+
 private:
     using Version = std::tuple<dev_t, ino_t, off_t, time_t, long>;
 
     // The card file itself, a path at or below the card root, or a file whose place in its
     // file system lies at or below the card root's place: the card's own folder reached
     // through a bind mount (or the card reached through one) looks like any other folder by
-    // path and inode; a file on an overlay one of whose layers lies on the card's device. A
-    // file whose place cannot be found while the card's can is no proof.
+    // path and inode; a file on an overlay or in a disk image on the card (ProofGround, judged
+    // once per device). A file whose place cannot be found while the card's can is no proof.
     bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) {
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
-        // An overlay with the card as a layer shows the card's files under another device.
-        if (layered_.showsDevice(drivePath, card.st_dev)) return true;
+        if (auto doubt = ground_.doubtOf(drive.st_dev, drivePath, card.st_dev)) {
+            if (uncountedPaths_.insert(drivePath.native()).second) uncounted_.push_back({drivePath, *doubt});
+            return true;
+        }
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
         // Both sides are in normal form already (realpath's, or normalizedPath's).
@@ -192,7 +199,9 @@ private:
     std::optional<fs::path> cardRoot_;
     std::optional<FileSystemPlaces> places_;     // with a card root only
     std::optional<FileSystemPlace> cardPlace_;  // found only with places_
-    const LayeredMounts layered_ = LayeredMounts::current();
+    ProofGround ground_;
+    std::vector<UncountedCopy> uncounted_;
+    std::unordered_set<std::string> uncountedPaths_;
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
     std::map<Version, std::string> digests_;
     // None: every file is read on the proving thread. Last: its threads stop before the members
@@ -218,7 +227,8 @@ MatchVerifier::MatchVerifier(ChecksumEngine checksum, std::optional<fs::path> ca
     : checksum_(std::move(checksum)), cardRoot_(std::move(cardRoot)) {}
 
 std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
-                                               const CancelTest& isCancelled, const Progress& progress) const {
+                                               const CancelTest& isCancelled, const Progress& progress,
+                                               std::vector<UncountedCopy>* uncounted) const {
     int total = 0;
     for (const MatchResult& result : results) {
         auto kind = result.status.kind();
@@ -270,12 +280,17 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
         if (progress) progress(done, total);
         verified.push_back({group, std::move(outcome)});
     }
+    if (uncounted) {
+        uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
+        UncountedCopy::tidy(*uncounted);
+    }
     return verified;
 }
 
 std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
                                                        const std::vector<MediaFile>& driveFiles,
-                                                       const CancelTest& isCancelled, const Progress& progress) const {
+                                                       const CancelTest& isCancelled, const Progress& progress,
+                                                       std::vector<UncountedCopy>* uncounted) const {
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
     if (files.empty()) return files;
@@ -309,6 +324,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     std::atomic<size_t> next{0};
     std::atomic<int> done{0};
     const MatchVerifier::CancelTest stopped = [&stop] { return stop.load(); };
+    std::mutex uncountedLock;
     auto prover = [&] {
         static const std::vector<Fingerprint> noFingerprints;
         ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
@@ -321,6 +337,10 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
             }
             if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
             else ++done;
+        }
+        if (uncounted && !session.uncounted().empty()) {
+            const std::lock_guard lock(uncountedLock);
+            uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
         }
     };
     std::vector<std::jthread> provers;
@@ -344,6 +364,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     }
     provers.clear();  // joins
     if (!stop) report();
+    if (uncounted) UncountedCopy::tidy(*uncounted);
     return files;
 }
 

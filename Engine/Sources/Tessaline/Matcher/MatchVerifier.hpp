@@ -12,6 +12,7 @@
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Matcher/UncountedCopy.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
 
 #include <filesystem>
@@ -30,8 +31,10 @@ public:
     // the card file itself (same device and inode), lies at or below `cardRoot` (after
     // resolving links), or lies on the card's file system at or below the card root's place
     // in it (FileSystemPlace: a card folder reached through a bind mount, or the card reached
-    // through one) never proves anything: a card must not be its own backup. Copies elsewhere
-    // on the card root's file system, outside the card root, still prove.
+    // through one) never proves anything: a card must not be its own backup. Nor does a drive
+    // file on an overlay or in a disk image stored on the card, or one whose backing cannot be
+    // identified (ProofGround, judged once per device). Copies elsewhere on the card root's
+    // file system, outside the card root, still prove.
     explicit MatchVerifier(ChecksumEngine checksum = ChecksumEngine(),
                            std::optional<std::filesystem::path> cardRoot = std::nullopt);
 
@@ -41,8 +44,11 @@ public:
     // isCancelled answers true, the claim in hand fails its proof and every later result
     // keeps the matcher's verdict (the caller discards a stopped run). Never throws on file
     // errors: a file that cannot be read is retried twice and then counts as unproven.
+    // `uncounted`, when given, gains the drive files of the card files' size not counted for
+    // where they lie, and is left sorted with each path once (UncountedCopy::tidy).
     std::vector<MatchResult> verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
-                                    const CancelTest& isCancelled, const Progress& progress = {}) const;
+                                    const CancelTest& isCancelled, const Progress& progress = {},
+                                    std::vector<UncountedCopy>* uncounted = nullptr) const;
 
     // Proves each card file of `files` (none proven yet) by a drive file of the same name,
     // ASCII case ignored, and the same size that holds the same bytes, with the same reads,
@@ -52,9 +58,10 @@ public:
     // of the call's own (these files are mostly small); isCancelled and progress are called on
     // the caller's thread only: progress(0, total) first, then one call per file proven or not.
     // Once isCancelled answers true, the files in hand and every later one stay unproven (the
-    // caller discards a stopped run).
+    // caller discards a stopped run). `uncounted` as for verify().
     std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
-                                            const CancelTest& isCancelled, const Progress& progress = {}) const;
+                                            const CancelTest& isCancelled, const Progress& progress = {},
+                                            std::vector<UncountedCopy>* uncounted = nullptr) const;
 
 private:
     ChecksumEngine checksum_;

@@ -158,6 +158,12 @@ std::string ReportExporter::json(const VerificationReport& report) {
         for (const fs::path& folder : report.unreadableCardFolders) folders.push_back(display(folder));
         root["unreadable_folders"] = std::move(folders);
     }
+    if (!report.uncountedCopies.empty()) {
+        json copies = json::array();
+        for (const UncountedCopy& copy : report.uncountedCopies)
+            copies.push_back({{"drive_path", display(copy.path)}, {"reason", ProofGround::reasonKey(copy.doubt)}});
+        root["uncounted_copies"] = std::move(copies);
+    }
     return jsonText(root, 2);
 }
 

@@ -112,7 +112,8 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
                                        std::vector<MatchResult> results, std::optional<VolumeIdentity> cardVolumeIdentity,
                                        std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles,
                                        std::optional<std::vector<CardFileRecord>> cardFiles,
-                                       std::optional<CardFileMount> cardFilesMount)
+                                       std::optional<CardFileMount> cardFilesMount,
+                                       std::vector<UncountedCopy> uncountedCopies)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
@@ -121,7 +122,8 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
       unreadableCardFolders(std::move(unreadableCardFolders)),
       otherFiles(std::move(otherFiles)),
       cardFiles(std::move(cardFiles)),
-      cardFilesMount(cardFilesMount) {
+      cardFilesMount(cardFilesMount),
+      uncountedCopies(std::move(uncountedCopies)) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
 }
 
@@ -197,6 +199,15 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
         lines.push_back({"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain});
         lines.push_back({"", Kind::plain});
         for (const OtherFile& file : otherFiles) appendOtherFileLine(file, placeOnCard(file.url), lines);
+    }
+    if (!uncountedCopies.empty()) {
+        lines.push_back({"", Kind::plain});
+        lines.push_back({"Not counted as backups — drive files that can't prove the card", Kind::plain});
+        lines.push_back({"", Kind::plain});
+        for (const UncountedCopy& copy : uncountedCopies)
+            lines.push_back({"  ✗ not counted  " + display(copy.path) + "  — " +
+                                 ProofGround::reasonText(copy.doubt),
+                             Kind::warn});
     }
     lines.push_back({"", Kind::plain});
     lines.push_back({rule, Kind::plain});

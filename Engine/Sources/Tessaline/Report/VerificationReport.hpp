@@ -7,6 +7,7 @@
 
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Matcher/UncountedCopy.hpp"
 #include "Tessaline/Scanner/CardFileMount.hpp"
 #include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Support/DateText.hpp"
@@ -52,14 +53,16 @@ struct VerificationReport {
     // `otherFiles`: the card's files beside the clips' footage, after their proof.
     // `cardFiles`: the records of every file an erase of the card deletes, as the scan found
     // them before proving them (none: a report made without them, which can vouch for no
-    // erase).
+    // erase). `uncountedCopies`: the drive files the proofs passed over for where they lie
+    // (sorted by path, each once).
     VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
                        EpochSeconds generatedAt, std::vector<MatchResult> results,
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
                        std::vector<std::filesystem::path> unreadableCardFolders = {},
                        std::vector<OtherFile> otherFiles = {},
                        std::optional<std::vector<CardFileRecord>> cardFiles = std::nullopt,
-                       std::optional<CardFileMount> cardFilesMount = std::nullopt);
+                       std::optional<CardFileMount> cardFilesMount = std::nullopt,
+                       std::vector<UncountedCopy> uncountedCopies = {});
 
     std::filesystem::path cardPath;
     std::vector<std::filesystem::path> drivePaths;  // scan order
@@ -74,6 +77,9 @@ struct VerificationReport {
     // The mount of the card the records were walked through: their inode numbers are
     // compared with a later walk's only through the same mount (CardFileSet::sameMount).
     std::optional<CardFileMount> cardFilesMount;
+    // Named in the text report as not counted, with the reason; they change no standing (the
+    // card files they stood for are proven elsewhere or left unproven already).
+    std::vector<UncountedCopy> uncountedCopies;
 
     std::vector<MatchResult> confirmed() const;
     std::vector<MatchResult> missing() const;

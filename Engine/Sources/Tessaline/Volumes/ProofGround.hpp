@@ -1,0 +1,55 @@
+#pragma once
+// Whether the files of a drive's file system may stand as copies of a card's files, judged
+// from the kernel's own links between devices and never from the mount table's text:
+// - an overlay file system never does: its layers are named by text (relative names, escapes,
+//   bind mounts and links that may lead elsewhere since), so whether it shows the card
+//   cannot be told;
+// - a file system on a loop device whose backing file lies on the card's device, or whose
+//   backing file cannot be identified (LOOP_GET_STATUS64 refused), never does: a disk image
+//   kept on the card holds the card's bytes again. The loop device may lie directly below
+//   the file system, below a partition, or below device-mapper or md targets
+//   (/sys/class/block/<dev>/slaves), and may itself hold an image of an image.
+// Everything else may (the caller still guards the card's own device and folders).
+// Answers are cached per (drive device, card device) pair: a scan asks once per file and the
+// devices are few. Not thread-safe; each thread keeps its own. Never throws.
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+namespace tessaline {
+
+class ProofGround {
+public:
+    enum class Doubt {
+        overlay,       // a layered view, which may show the card's own files
+        imageOnCard,   // a disk image stored on the card
+        unidentified,  // a disk image (or device) whose backing cannot be identified
+    };
+
+    // Why the file system of `device` (`pathOnIt` is any path on it, used to ask its type)
+    // cannot hold copies of the card on `cardDevice`; nothing when it can. The card's own
+    // device is never doubted here.
+    std::optional<Doubt> doubtOf(dev_t device, const std::filesystem::path& pathOnIt, dev_t cardDevice);
+    // The same for a path, its device read with stat() (links followed). A path that cannot
+    // be read is not judged (nothing): it holds no file to count, and a drive that is gone
+    // is not taken for one on the card.
+    std::optional<Doubt> doubtOf(const std::filesystem::path& path, dev_t cardDevice);
+
+    // The words a report gives for a doubt, after "not counted: ".
+    static std::string reasonText(Doubt doubt);
+    // A short stable word for exported forms: "overlay", "image_on_card", "unidentified_image".
+    static std::string reasonKey(Doubt doubt);
+
+    // Uncached: the judgement itself.
+    static std::optional<Doubt> judge(dev_t device, const std::filesystem::path& pathOnIt, dev_t cardDevice);
+
+private:
+    std::map<std::pair<dev_t, dev_t>, std::optional<Doubt>> known_;
+};
+
+}  // namespace tessaline
