@@ -149,19 +149,29 @@ CardFileRecord CardFileSet::recordOf(std::string relative, const struct stat& st
     return {std::move(relative), static_cast<int64_t>(status.st_size), timeOf(status.st_mtim), timeOf(status.st_ctim)};
 }
 
-CardFileSet CardFileSet::read(const std::filesystem::path& card) {
+CardFileSet CardFileSet::read(const std::filesystem::path& card) { return read(card, {}); }
+
+CardFileSet CardFileSet::read(const std::filesystem::path& folder, std::string_view placeOnCard) {
+    while (!placeOnCard.empty() && placeOnCard.back() == '/') placeOnCard.remove_suffix(1);
+    const std::string prefix = placeOnCard.empty() ? std::string() : std::string(placeOnCard) + "/";
+    std::string onCard;
+    auto spared = [&](std::string_view relative) {
+        if (prefix.empty()) return isSpared(relative);
+        onCard.assign(prefix).append(relative);
+        return isSpared(onCard);
+    };
     CardFileSet set;
-    const auto unreadable = FileTreeWalker::walk(card, {}, [&](const FileTreeWalker::File& file) {
+    const auto unreadable = FileTreeWalker::walk(folder, {}, [&](const FileTreeWalker::File& file) {
         ++set.allFileCount;
         set.allBytes += static_cast<int64_t>(file.status.st_size);
-        if (isSpared(file.relative)) return;
+        if (spared(file.relative)) return;
         ++set.erasedFileCount;
         set.erasedBytes += static_cast<int64_t>(file.status.st_size);
         if (isLitter(file.folder, file.name, file.status)) return;
         set.files.push_back(recordOf(std::string(file.relative), file.status));
     });
-    for (const std::string& folder : unreadable)
-        if (!isSpared(folder)) set.unreadableFolders.push_back(folder);
+    for (const std::string& place : unreadable)
+        if (!spared(place)) set.unreadableFolders.push_back(place);
     std::sort(set.files.begin(), set.files.end(),
               [](const CardFileRecord& a, const CardFileRecord& b) { return a.relative < b.relative; });
     std::sort(set.unreadableFolders.begin(), set.unreadableFolders.end());
