@@ -5,10 +5,10 @@
 // only when every one of those files landed, and a copy that missed one says otherwise on the
 // screen, in its text and in its PDF, as the scan does.
 
+#include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
 
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
-#include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "Support/AppTestSandbox.hpp"
 #include "Support/LitterFiles.hpp"
@@ -19,7 +19,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 
 namespace brindlecove {
@@ -27,6 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TestMedia;
+using testing::placesOnlyOnCard;
 using testing::writeDistinctMedia;
 using tessaline::TransferLog;
 using tessaline::testing::pdfText;
@@ -71,14 +71,7 @@ protected:
     }
 
     ReportPtr scan(const fs::path& card, const std::string& label) const {
-        ScanRun::Environment environment;
-        environment.bookmarkStoreURL = grantsFile();
-        environment.openCache = [] { return nullptr; };
-        environment.fingerprintThreads = 2;
-        auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, {});
-        auto* report = std::get_if<ReportPtr>(&outcome);
-        EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
-        return report ? *report : nullptr;
+        return testing::scanAgainstGrantedDrive(card, label, grantsFile());
     }
 
     // The Copy section's run of `card` into `destination`, to its end.
@@ -103,13 +96,6 @@ protected:
         const std::string bytes = tessaline::TransferLogExporter::pdf(log);
         std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return pdfText(file);
-    }
-
-    static std::vector<std::string> placesOnlyOnCard(const tessaline::VerificationReport& report) {
-        std::vector<std::string> places;
-        for (const auto& file : report.otherFilesOnlyOnCard()) places.push_back(report.placeOnCard(file.url));
-        std::sort(places.begin(), places.end());
-        return places;
     }
 
     testing::LoopVolumeSet loops;
