@@ -79,6 +79,10 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
 // where another run may already count it as present, so it is never removed. Those copies
 // are still reported (their events, then `cancelled`), so the stopped run's outcomes list
 // every file it left at the destination; the batch's files that left nothing there are not.
+// A stop is also asked between the chunks of each write, comparison and read-back and before
+// each proof: once it answers, no further copy of the batch is written or proven, the
+// unproven ones are removed (they are still under temporary names), and those files are not
+// reported, the batch's first one included.
 // Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
 // per file), 200 fsyncs after one syncfs cost 0.21 s in all. Names are moved for the whole
 // batch before its events for the same reason: a new name is durable only after its folder's
