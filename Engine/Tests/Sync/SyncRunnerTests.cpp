@@ -149,6 +149,32 @@ TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefusedAsAFailedRun) {
     EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
 }
 
+TEST_F(SyncRunnerTest, AStopInsideAFileCutsItOffAndTheRunIsStopped) {
+    // The clip comes first in copy order, so its progress is live (a later file of a batch is
+    // written ahead with its events held back).
+    writePatternFile(sandbox / "card/DCIM/A001.MOV", 40 << 20, 2);  // five chunks
+    writeFile(sandbox / "card/DCIM/A002.JPG", "still");
+    fs::create_directories(sandbox / "backup");
+    bool stop = false;
+    auto result = runner.run(pairTo(sandbox / "backup/Day1"), sandbox / "card", SyncReport::Trigger::mount, noSettle,
+                             [&] { return stop; },
+                             [&](const CopyEngine::Event& event) {
+                                 events.push_back(event);
+                                 if (auto* e = std::get_if<CopyEngine::FileProgressEvent>(&event))
+                                     stop = stop || e->bytesCopiedThisFile >= (8 << 20);
+                             });
+    EXPECT_TRUE(result.log.wasCancelled);
+    EXPECT_EQ(result.log.plannedFileCount, 2);
+    EXPECT_TRUE(result.log.outcomes.empty());
+    EXPECT_FALSE(result.run.allVerified);
+    EXPECT_EQ(count<CopyEngine::FileProgressEvent>(), 1u);
+    EXPECT_EQ(count<CopyEngine::FileFinishedEvent>(), 0u);
+    EXPECT_EQ(count<CopyEngine::CancelledEvent>(), 1u);
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1/DCIM/A001.MOV"));
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox / "backup"))
+        EXPECT_FALSE(entry.path().filename().native().ends_with(".part")) << entry.path();
+}
+
 TEST_F(SyncRunnerTest, AStopDuringTheSettleWaitCopiesNothingAndIsNotVerified) {
     writeFile(sandbox / "card/A001.MOV", "clip");
     fs::create_directories(sandbox / "backup");
