@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <future>
 #include <variant>
@@ -308,29 +309,60 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
 // finishes a file it started), after the engine proved every file of its last batch, or
 // after the last file was verified and the engine returned. The run is complete: the view
 // model does not call it stopped and the archived log carries no stopped or failed tag.
+// Holds the engine once the large last file has started (its events sent live, one batch of
+// its own: it is larger than a batch writes ahead).
+static CopyViewModel::CopyRunner duringLargeFile(std::shared_ptr<Gate> gate) {
+    return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o, const tessaline::SettleOptions& s,
+                  const CopyEngine::CancelTest& cancel, const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event);
+            if (progress && progress->fileBytes > (int64_t{256} << 20) && progress->bytesCopiedThisFile > 0 &&
+                !gate->fired.exchange(true)) {
+                gate->reached.set_value();
+                gate->goFuture.wait();
+            }
+        });
+    };
+}
+
+// Stop inside a file larger than a batch: the file is cut off at once, not counted, and
+// nothing of it stays at the destination; the run ends stopped with the files before it.
+TEST_F(CopyViewModelTest, AStopInsideALargeFileCutsItOffAndTheRunEndsStopped) {
+    const fs::path card = makeCard(4, "large");
+    writePatternFile(card / "DCIM" / "100TEST" / "CLIP_9.MOV", (size_t{260} << 20) + 5, 99);
+    auto gate = makeGate();
+    CopyViewModel model(dependencies(duringLargeFile(gate)));
+    const fs::path destination = sandbox / "backup";
+    choose(model, card, destination);
+    model.start();
+    ASSERT_TRUE(waitUntilHeld(*gate));
+    model.stop();
+    const auto stoppedAt = std::chrono::steady_clock::now();
+    gate->release();
+    ASSERT_TRUE(finish(model));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - stoppedAt).count(), 1.0);
+
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(model.wasStopped());
+    EXPECT_TRUE(log->wasCancelled);
+    EXPECT_EQ(log->plannedFileCount, 5);
+    EXPECT_EQ(log->verifiedCount(), 4);
+    EXPECT_EQ(log->unhandledCount(), 1);
+    EXPECT_FALSE(fs::exists(destination / "DCIM" / "100TEST" / "CLIP_9.MOV"));
+    for (const auto& entry : fs::recursive_directory_iterator(destination))
+        EXPECT_FALSE(entry.path().filename().native().ends_with(".part")) << entry.path();
+    EXPECT_EQ(TransferTexts::copyVerdict(model.wasStopped(), *log).text,
+              QStringLiteral("Stopped early — 4 files finished before the stop. The card was NOT fully copied."));
+}
+
 TEST_F(CopyViewModelTest, AStopThatCutNothingShortLeavesACompleteUnstoppedRun) {
     struct Case {
         const char* name;
         std::function<CopyViewModel::CopyRunner(std::shared_ptr<Gate>)> runner;
         fs::path card;
         int files = 0;
-    };
-    // Holds the engine once the last file has started (its events sent live, one batch of
-    // its own: it is larger than a batch writes ahead).
-    auto duringLastFile = [](std::shared_ptr<Gate> gate) -> CopyViewModel::CopyRunner {
-        return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
-                      const tessaline::SettleOptions& s, const CopyEngine::CancelTest& cancel,
-                      const CopyEngine::EventHandler& onEvent) {
-            return CopyEngine().copy(c, d, o, s, cancel, [&](const CopyEngine::Event& event) {
-                onEvent(event);
-                const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event);
-                if (progress && progress->fileBytes > (int64_t{256} << 20) && progress->bytesCopiedThisFile > 0 &&
-                    !gate->fired.exchange(true)) {
-                    gate->reached.set_value();
-                    gate->goFuture.wait();
-                }
-            });
-        };
     };
     auto afterReturn = [](std::shared_ptr<Gate> gate) -> CopyViewModel::CopyRunner {
         return [gate](const fs::path& c, const fs::path& d, const CopyEngine::Options& o,
@@ -342,13 +374,9 @@ TEST_F(CopyViewModelTest, AStopThatCutNothingShortLeavesACompleteUnstoppedRun) {
             return run;
         };
     };
-    // One batch holds the whole small card; the large card's last file in copy order is
-    // larger than a batch, so it is copied on its own.
+    // One batch holds the whole small card.
     const fs::path small = makeCard(4, "small");
-    const fs::path large = makeCard(4, "large");
-    writePatternFile(large / "DCIM" / "100TEST" / "CLIP_9.MOV", (size_t{260} << 20) + 5, 99);
     const Case cases[] = {
-        {"during the large last file", duringLastFile, large, 5},
         {"inside the last batch", [](std::shared_ptr<Gate> gate) { return heldAfterFirstFile(gate); }, small, 4},
         {"after the engine returned", afterReturn, small, 4}};
     int round = 0;

@@ -8,6 +8,7 @@
 // drive proves anything, and a file rewritten at the same size after the scan (or while it is
 // read) is never vouched for by the gate, its count or the erase worker's last walk.
 
+#include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
 
 #include "BrindlecoveApp/PathConversion.hpp"
@@ -43,6 +44,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::TestMedia;
+using testing::placesOnlyOnCard;
 using testing::writeDistinctMedia;
 using tessaline::testing::readFile;
 using tessaline::testing::writeFile;
@@ -127,15 +129,9 @@ protected:
     // `during`, when given, runs once while the card's clips are read (after the scan recorded
     // the card's files, before it hashes any).
     ReportPtr scan(const fs::path& card, const std::string& label, std::function<void()> during = {}) const {
-        ScanRun::Environment environment;
-        environment.bookmarkStoreURL = grantsFile();
-        environment.openCache = [] { return nullptr; };
-        environment.fingerprintThreads = 2;
-        if (during) environment.makeReader = [during] { return std::make_shared<ReaderWithHook>(during); };
-        auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, {});
-        auto* report = std::get_if<ReportPtr>(&outcome);
-        EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
-        return report ? *report : nullptr;
+        std::function<std::shared_ptr<tessaline::MetadataReader>()> makeReader;
+        if (during) makeReader = [during] { return std::make_shared<ReaderWithHook>(during); };
+        return testing::scanAgainstGrantedDrive(card, label, grantsFile(), std::move(makeReader));
     }
 
     static std::vector<std::string> onlyOnCard(const tessaline::VerificationReport& report) {
@@ -162,13 +158,6 @@ protected:
     static void shootClip(const fs::path& card, const fs::path& driveRoot) {
         writeDistinctMedia(TestMedia::video, card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 1);
         testing::copyFile(card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", driveRoot / "Shoot/C0001.MP4");
-    }
-
-    static std::vector<std::string> placesOnlyOnCard(const tessaline::VerificationReport& report) {
-        std::vector<std::string> places;
-        for (const auto& file : report.otherFilesOnlyOnCard()) places.push_back(report.placeOnCard(file.url));
-        std::sort(places.begin(), places.end());
-        return places;
     }
 
     static void copyWhole(const fs::path& from, const fs::path& to) {

@@ -1,13 +1,18 @@
 // The copy engine against real volumes: a destination that fills up, a destination drive
-// pulled mid-run, a source file that vanishes mid-run, and a card on exFAT (FUSE).
+// pulled mid-run, a source file that vanishes mid-run, a stop inside a large file, and a card
+// on exFAT (FUSE).
 
 #include "Copy/FaultyCopyIO.hpp"
 #include "Copy/TemporaryFiles.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Transfer/TransferLog.hpp"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <set>
 
 namespace tessaline {
@@ -107,6 +112,87 @@ TEST_F(CopyVolumeTest, AFileThatGrowsOnTheCardIsNotCalledVerified) {
     // A copy that is not proven never takes its final name, and is not kept.
     EXPECT_FALSE(fs::exists(sandbox / "DRIVE/DCIM/C0.MOV"));
     EXPECT_TRUE(temporaryFilesIn(sandbox / "DRIVE").empty());
+}
+
+// Stop clicked inside a clip larger than a batch: while it is written, while its copy is read
+// back, and while it is compared with an identical file already at the destination. The run
+// ends at once, the clip is neither reported nor counted, nothing this run wrote of it stays at
+// the destination (a file that was there before stays as it was), and the clip before it stays
+// proven.
+TEST_F(CopyVolumeTest, AStopInsideALargeFileEndsTheRunAtOnceAndLeavesNothingOfIt) {
+    TESSALINE_REQUIRE_ROOT();
+    using Clock = std::chrono::steady_clock;
+    LoopVolume drive("ext4", 400, "STOPDRIVE");
+    const fs::path card = sandbox / "CARD";
+    writePatternFile(card / "DCIM/A001.JPG", 100'000, 1);
+    const int64_t large = (int64_t{272} << 20) + 3;  // more than a batch, many chunks
+    writePatternFile(card / "DCIM/A002.MOV", static_cast<size_t>(large), 2);
+    enum class During { write, readBack, comparison };
+    for (const During during : {During::write, During::readBack, During::comparison}) {
+        const char* name = during == During::write ? "Write" : during == During::readBack ? "ReadBack" : "Comparison";
+        SCOPED_TRACE(name);
+        const fs::path destination = drive.mountPoint() / name;
+        const fs::path there = destination / "DCIM/A002.MOV";
+        if (during == During::comparison) {
+            fs::create_directories(there.parent_path());
+            fs::copy_file(card / "DCIM/A002.MOV", there);
+        }
+        std::atomic<bool> stop{false};
+        Clock::time_point stoppedAt{};
+        auto raise = [&] {
+            if (!stop.exchange(true)) stoppedAt = Clock::now();
+        };
+        // The read-back opens the copy, still under its temporary name, for reading; the
+        // comparison opens the card file, nothing being written. The stop comes once two chunks
+        // were read.
+        std::atomic<int> testsSinceOpen{-1};
+        auto io = std::make_shared<FaultyIO>();
+        io->beforeOpen = [&](const char* path, int flags) {
+            const bool readBack = (flags & O_ACCMODE) == O_RDONLY && isTemporaryOf(path, there);
+            const bool comparison = card / "DCIM/A002.MOV" == path;
+            if ((during == During::readBack && readBack) || (during == During::comparison && comparison))
+                testsSinceOpen = 0;
+        };
+        // Card reads made for the write after the stop: none, the write ends at its next chunk.
+        std::atomic<int> readsAfterStop{0};
+        io->afterRead = [&](int, int) { readsAfterStop += stop ? 1 : 0; };
+        auto isCancelled = [&] {
+            if (testsSinceOpen >= 0 && ++testsSinceOpen == 3) raise();
+            return stop.load();
+        };
+        std::vector<std::string> seen;
+        auto onEvent = [&](const CopyEngine::Event& event) {
+            if (auto* e = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
+                if (during == During::write && e->fileBytes == large && e->bytesCopiedThisFile >= (int64_t{64} << 20)) raise();
+            } else if (auto* e = std::get_if<CopyEngine::FileFinishedEvent>(&event)) {
+                seen.push_back("finish " + e->outcome.relativePath);
+            } else if (std::holds_alternative<CopyEngine::CancelledEvent>(event)) {
+                seen.push_back("cancelled");
+            }
+        };
+        const auto run = CopyEngine(io).copy(card, destination, {}, SettleOptions::none(), isCancelled, onEvent);
+        const auto ended = Clock::now();
+
+        ASSERT_TRUE(stop);
+        EXPECT_EQ(readsAfterStop, 0);
+        EXPECT_LT(std::chrono::duration<double>(ended - stoppedAt).count(), 1.0);
+        EXPECT_EQ(seen, (std::vector<std::string>{"finish DCIM/A001.JPG", "cancelled"}));
+        EXPECT_TRUE(run.wasCancelled);
+        EXPECT_EQ(run.plannedFileCount, 2);
+        ASSERT_EQ(run.outcomes.size(), 1u);
+        EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
+        EXPECT_EQ(readFile(destination / "DCIM/A001.JPG"), readFile(card / "DCIM/A001.JPG"));
+        if (during == During::comparison) {
+            EXPECT_EQ(fs::file_size(there), static_cast<uintmax_t>(large));
+            EXPECT_FALSE(fs::exists(destination / "DCIM/A002_1.MOV"));
+        } else {
+            EXPECT_FALSE(fs::exists(there));
+        }
+        EXPECT_TRUE(temporaryFilesIn(destination).empty());
+        const auto log = TransferLog::fromRun(card, destination, true, 0, 1, run);
+        EXPECT_EQ(log.standing(), TransferLog::TransferStanding::cancelledIncomplete(1, 2));
+        EXPECT_EQ(log.unhandledCount(), 1);
+    }
 }
 
 TEST_F(CopyVolumeTest, ExfatCardToExt4DriveAndBack) {

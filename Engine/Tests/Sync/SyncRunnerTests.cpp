@@ -1,6 +1,7 @@
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Sync/SyncRunner.hpp"
 
+#include "Support/LitterFiles.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -81,18 +82,37 @@ TEST_F(SyncRunnerTest, CopiesEveryFileAnEraseWouldDeleteNotOnlyMediaAndSidecars)
     fs::path card = sandbox / "card";
     writePatternFile(card / "PRIVATE/M4ROOT/CLIP/C0001.MP4", 40000, 1);
     writeFile(card / "PRIVATE/M4ROOT/CLIP/C0001M01.XML", "<meta/>");
+    writeFile(card / "PRIVATE/M4ROOT/THMBNL/C0001T01.JPG", "thumbnail");
     writeFile(card / "PRIVATE/AVCHD/BDMV/INDEX.BDM", "index");
     writeFile(card / "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI", "clip info");
     writeFile(card / "NOTES.TXT", "take 2");
-    writeFile(card / ".DS_Store", "junk");
+    writeFile(card / ".notes.txt", "hidden note");
+    writeFile(card / "MISC/SETTINGS.DAT", "settings");
+    writeFile(card / "._C0002.MP4", "not an AppleDouble file");
+    writeLitter(card / ".DS_Store");
+    writeLitter(card / "PRIVATE/M4ROOT/CLIP/._C0001.MP4");
+    writeFile(card / "System Volume Information/IndexerVolumeGuid", "spared");
     fs::create_directories(sandbox / "backup");
     auto result = runner.run(pairTo(sandbox / "backup/A"), card, SyncReport::Trigger::manual, noSettle);
-    EXPECT_EQ(result.run.fileCount, 5);
+    EXPECT_EQ(result.run.fileCount, 9);
     EXPECT_TRUE(result.run.allVerified);
-    EXPECT_EQ(readFile(sandbox / "backup/A/NOTES.TXT"), "take 2");
-    EXPECT_EQ(readFile(sandbox / "backup/A/PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI"), "clip info");
-    EXPECT_EQ(readFile(sandbox / "backup/A/PRIVATE/M4ROOT/CLIP/C0001M01.XML"), "<meta/>");
+    for (const std::string name : {"NOTES.TXT", "PRIVATE/AVCHD/BDMV/CLIPINF/00000.CPI",
+                                   "PRIVATE/M4ROOT/CLIP/C0001M01.XML", "PRIVATE/M4ROOT/THMBNL/C0001T01.JPG",
+                                   ".notes.txt", "MISC/SETTINGS.DAT", "._C0002.MP4"})
+        EXPECT_EQ(readFile(sandbox / "backup/A" / name), readFile(card / name)) << name;
     EXPECT_FALSE(fs::exists(sandbox / "backup/A/.DS_Store"));
+    EXPECT_FALSE(fs::exists(sandbox / "backup/A/PRIVATE/M4ROOT/CLIP/._C0001.MP4"));
+    EXPECT_FALSE(fs::exists(sandbox / "backup/A/System Volume Information"));
+
+    // A folder of the card: its part of the set. The system items are the card root's, so a
+    // folder of such a name further down is copied like any other.
+    writeFile(card / "PRIVATE/lost+found/RECOVERED.BIN", "recovered");
+    auto below = runner.run(pairTo(sandbox / "backup/B", "PRIVATE"), card, SyncReport::Trigger::manual, noSettle);
+    EXPECT_EQ(below.run.fileCount, 6);
+    EXPECT_TRUE(below.run.allVerified);
+    EXPECT_EQ(readFile(sandbox / "backup/B/lost+found/RECOVERED.BIN"), "recovered");
+    EXPECT_EQ(readFile(sandbox / "backup/B/M4ROOT/THMBNL/C0001T01.JPG"), "thumbnail");
+    EXPECT_FALSE(fs::exists(sandbox / "backup/B/M4ROOT/CLIP/._C0001.MP4"));
 }
 
 TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
@@ -127,6 +147,32 @@ TEST_F(SyncRunnerTest, ASubfolderOutsideTheSourceIsRefusedAsAFailedRun) {
     }
     EXPECT_TRUE(events.empty());
     EXPECT_TRUE(fs::is_empty(sandbox / "backup"));
+}
+
+TEST_F(SyncRunnerTest, AStopInsideAFileCutsItOffAndTheRunIsStopped) {
+    // The clip comes first in copy order, so its progress is live (a later file of a batch is
+    // written ahead with its events held back).
+    writePatternFile(sandbox / "card/DCIM/A001.MOV", 40 << 20, 2);  // five chunks
+    writeFile(sandbox / "card/DCIM/A002.JPG", "still");
+    fs::create_directories(sandbox / "backup");
+    bool stop = false;
+    auto result = runner.run(pairTo(sandbox / "backup/Day1"), sandbox / "card", SyncReport::Trigger::mount, noSettle,
+                             [&] { return stop; },
+                             [&](const CopyEngine::Event& event) {
+                                 events.push_back(event);
+                                 if (auto* e = std::get_if<CopyEngine::FileProgressEvent>(&event))
+                                     stop = stop || e->bytesCopiedThisFile >= (8 << 20);
+                             });
+    EXPECT_TRUE(result.log.wasCancelled);
+    EXPECT_EQ(result.log.plannedFileCount, 2);
+    EXPECT_TRUE(result.log.outcomes.empty());
+    EXPECT_FALSE(result.run.allVerified);
+    EXPECT_EQ(count<CopyEngine::FileProgressEvent>(), 1u);
+    EXPECT_EQ(count<CopyEngine::FileFinishedEvent>(), 0u);
+    EXPECT_EQ(count<CopyEngine::CancelledEvent>(), 1u);
+    EXPECT_FALSE(fs::exists(sandbox / "backup/Day1/DCIM/A001.MOV"));
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox / "backup"))
+        EXPECT_FALSE(entry.path().filename().native().ends_with(".part")) << entry.path();
 }
 
 TEST_F(SyncRunnerTest, AStopDuringTheSettleWaitCopiesNothingAndIsNotVerified) {

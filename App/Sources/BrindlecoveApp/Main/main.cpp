@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
     context.openMainWindow();
     int code = app.exec();
 
-    // Give running work a short grace period to stop between files; destroying the stores
-    // under a worker that still runs would be worse than ending at once.
+    // Give running work a short grace period to stop (a copy stops inside the file at hand);
+    // destroying the stores under a worker that still runs would be worse than ending at once.
     if (!brindlecove::Executor::shared().waitForDone(5000)) std::_Exit(code);
     return code;
 }

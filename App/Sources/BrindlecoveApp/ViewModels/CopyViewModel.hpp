@@ -125,7 +125,8 @@ public:
     void pickDestination();
     // Begins a run when both folders are chosen and none is in progress; else nothing.
     void start();
-    // Sets the current run's cancellation flag; the engine stops between files and the run
+    // Sets the current run's cancellation flag; the engine stops within a moment (between files
+    // or between the chunks of the file at hand, whose copy it removes) and the run
     // ends `done` with a stopped log. Nothing when no run is in progress.
     void stop();
     // "copy" while a run is in progress, for the window's close check.

@@ -169,21 +169,31 @@ std::optional<CardFileMount> CardFileSet::mountOf(const std::filesystem::path& c
     return CardFileMount{static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), *id};
 }
 
-CardFileSet CardFileSet::read(const std::filesystem::path& card) {
+CardFileSet CardFileSet::read(const std::filesystem::path& card) { return read(card, {}); }
+
+CardFileSet CardFileSet::read(const std::filesystem::path& folder, std::string_view placeOnCard) {
+    while (!placeOnCard.empty() && placeOnCard.back() == '/') placeOnCard.remove_suffix(1);
+    const std::string prefix = placeOnCard.empty() ? std::string() : std::string(placeOnCard) + "/";
+    std::string onCard;
+    auto spared = [&](std::string_view relative) {
+        if (prefix.empty()) return isSpared(relative);
+        onCard.assign(prefix).append(relative);
+        return isSpared(onCard);
+    };
     CardFileSet set;
-    const auto mountBefore = mountOf(card);
-    const auto unreadable = FileTreeWalker::walk(card, {}, [&](const FileTreeWalker::File& file) {
+    const auto mountBefore = mountOf(folder);
+    const auto unreadable = FileTreeWalker::walk(folder, {}, [&](const FileTreeWalker::File& file) {
         ++set.allFileCount;
         set.allBytes += static_cast<int64_t>(file.status.st_size);
-        if (isSpared(file.relative)) return;
+        if (spared(file.relative)) return;
         ++set.erasedFileCount;
         set.erasedBytes += static_cast<int64_t>(file.status.st_size);
         if (isLitter(file.folder, file.name, file.status)) return;
         set.files.push_back(recordOf(std::string(file.relative), file.status));
     });
-    for (const std::string& folder : unreadable)
-        if (!isSpared(folder)) set.unreadableFolders.push_back(folder);
-    if (mountBefore && mountBefore == mountOf(card)) set.mount = mountBefore;
+    for (const std::string& place : unreadable)
+        if (!spared(place)) set.unreadableFolders.push_back(place);
+    if (mountBefore && mountBefore == mountOf(folder)) set.mount = mountBefore;
     std::sort(set.files.begin(), set.files.end(),
               [](const CardFileRecord& a, const CardFileRecord& b) { return a.relative < b.relative; });
     std::sort(set.unreadableFolders.begin(), set.unreadableFolders.end());

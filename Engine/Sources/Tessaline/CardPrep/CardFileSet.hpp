@@ -44,6 +44,10 @@ struct CardFileSet {
     // Walks the card. Throws ScanError::cannotEnumerate(card) when the card folder cannot be
     // opened; unreadable folders below it are listed and the walk goes on.
     static CardFileSet read(const std::filesystem::path& card);
+    // The part of the card's set below `folder`, which lies at `placeOnCard` ("a/b") below
+    // the card root: paths relative to `folder`, the spared system items judged from the
+    // card root. `placeOnCard` empty: `folder` is the card root (read(folder)).
+    static CardFileSet read(const std::filesystem::path& folder, std::string_view placeOnCard);
 
     // The names of the files operating systems make and remake on any volume they see:
     // ".DS_Store", AppleDouble "._*" files, "Thumbs.db" and "desktop.ini" (case ignored).

@@ -1,5 +1,6 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/DestinationInsideCard.hpp"
 #include "Tessaline/Copy/DestinationPlanner.hpp"
@@ -11,8 +12,6 @@
 #include "Tessaline/Copy/StreamCopier.hpp"
 #include "Tessaline/Copy/WrittenCopy.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
-#include "Tessaline/Scanner/FolderScanner.hpp"
-#include "Tessaline/Scanner/ScanError.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 
@@ -80,6 +79,10 @@ std::string sizeChangeText(int64_t recorded, int64_t current) {
 // where another run may already count it as present, so it is never removed. Those copies
 // are still reported (their events, then `cancelled`), so the stopped run's outcomes list
 // every file it left at the destination; the batch's files that left nothing there are not.
+// A stop is also asked between the chunks of each write, comparison and read-back and before
+// each proof: once it answers, no further copy of the batch is written or proven, the
+// unproven ones are removed (they are still under temporary names), and those files are not
+// reported, the batch's first one included.
 // Measured on this VM: an fsync alone costs 10–20 ms (a journal commit and a cache flush
 // per file), 200 fsyncs after one syncfs cost 0.21 s in all. Names are moved for the whole
 // batch before its events for the same reason: a new name is durable only after its folder's
@@ -97,6 +100,7 @@ struct RunContext {
     DestinationPlanner& planner;
     StreamCopier& copier;
     std::set<std::string>& usedFlatNames;
+    const CopyEngine::CancelTest& isStopped;  // asked between the chunks of every write and read
 };
 
 // A proven copy under its final name, to be checked once more when it is reported.
@@ -115,6 +119,7 @@ struct BatchEntry {
     std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof; then placed
     std::optional<PlacedCopy> placed;   // proven, under its final name, durable
     bool leftAtDestination = false;     // under its final name (placed, or its folder unflushed)
+    bool stopped = false;               // cut off by a stop: nothing of it left, never reported
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
     bool sourceChangedDuringRead = true;
@@ -132,6 +137,10 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
     }
 
     DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume());
+    if (plan.kind == DestinationPlan::Kind::stopped) {
+        entry.stopped = true;
+        return false;
+    }
     if (plan.kind == DestinationPlan::Kind::unresolvable) {
         outcome.status = FileStatus::failed(plan.reason);
         return false;
@@ -152,7 +161,11 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         outcome.status = FileStatus::failed(*failure);
         return false;
     }
-    StreamCopyResult copied = run.copier.write(file.url, plan.url, run.root.volume(), onBytes);
+    StreamCopyResult copied = run.copier.write(file.url, plan.url, run.root.volume(), onBytes, run.isStopped);
+    if (copied.status == StreamCopyResult::Status::stopped) {
+        entry.stopped = true;
+        return false;
+    }
     if (copied.status == StreamCopyResult::Status::destinationGone) {
         run.root.markGone();
         outcome.status = FileStatus::failed(CopyEngine::destinationGoneText);
@@ -208,6 +221,13 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         entry.source.reset();
         outcome.status = std::move(status);
     };
+    // A stop removes the copy, still under its temporary name.
+    auto stop = [&] {
+        entry.copy.reset();
+        entry.source.reset();
+        entry.stopped = true;
+    };
+    if (run.isStopped && run.isStopped()) return stop();
     WrittenCopy& copy = *entry.copy;
     if (auto failure = copy.flush()) return settle(FileStatus::failed(*failure));
     if (auto gone = run.root.unavailableReason()) return settle(FileStatus::failed(*gone));
@@ -227,7 +247,9 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copy.device(), copy.inode()));
         std::string destinationHash;
         try {
-            destinationHash = readBack.hash(copy.path(), true);
+            destinationHash = readBack.hash(copy.path(), true, run.isStopped);
+        } catch (const ChecksumCancelledError&) {
+            return stop();
         } catch (const std::exception& error) {
             return settle(FileStatus::verificationFailed(
                 std::string("Copied, but couldn't re-read the destination to verify: ") + error.what()));
@@ -250,6 +272,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         if (error != EEXIST) return settle(FileStatus::failed(errnoText(error)));
         if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
         plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume(), plan.attempt, entry.sourceDigest);
+        if (plan.kind == DestinationPlan::Kind::stopped) return stop();
         if (plan.kind == DestinationPlan::Kind::unresolvable) return settle(FileStatus::failed(plan.reason));
         if (plan.kind == DestinationPlan::Kind::skip) {
             if (auto gone = run.root.unavailableReason()) return settle(FileStatus::failed(*gone));
@@ -328,6 +351,14 @@ std::string CopyEngine::suffixedRelativePath(const std::string& name, int attemp
 CopyEngine::CopyRun CopyEngine::copy(const fs::path& card, const fs::path& destination, const Options& options,
                                      const SettleOptions& settle, const CancelTest& isCancelled,
                                      const EventHandler& onEvent) const {
+    return copyCardFolder(card, {}, destination, options, settle, isCancelled, onEvent);
+}
+
+CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const fs::path& folderOnCard,
+                                               const fs::path& destination, const Options& options,
+                                               const SettleOptions& settle, const CancelTest& isCancelled,
+                                               const EventHandler& onEvent) const {
+    const fs::path card = folderOnCard.empty() ? cardRoot : cardRoot / folderOnCard;
     checkChunkSize(options.chunkSize);
     if (isDestinationInsideCard(destination, card)) throw CopyError::destinationInsideSource(card);
     if (!options.destinationVolume && DestinationRoot::notConnectedReason(normalizedPath(destination)))
@@ -346,18 +377,23 @@ CopyEngine::CopyRun CopyEngine::copy(const fs::path& card, const fs::path& desti
     if (settled == IdleSettleDetector::Outcome::timedOut) send(SettleTimedOutEvent{});
     if (isCancelled && isCancelled()) return cancelled();
 
-    ScanResult scan;
+    // Every file an erase of the card deletes (hidden ones, camera support folders, files of
+    // any type), as the scan and the erase gate count them: a file left behind would make a
+    // card that still needs it look safe to reuse.
+    CardFileSet set;
     try {
-        // Every regular file that is not hidden or junk: card-structure files (AVCHD
-        // playlists, P2 clip files, RED metadata) left behind would make a card that still
-        // needs them look safe to reuse.
-        scan = FolderScanner().scan(card, true);
+        set = CardFileSet::read(card, folderOnCard.native());
     } catch (const std::exception& error) {
         throw CopyError::cannotScanSource(card, error.what());
     }
-    std::vector<MediaFile> files = std::move(scan.mediaFiles);
-    files.insert(files.end(), scan.sidecarFiles.begin(), scan.sidecarFiles.end());
-    return copyList(files, scan.unreadableFolders, card, destination, options, isCancelled, onEvent);
+    std::vector<MediaFile> files;
+    files.reserve(set.files.size());
+    // The copy order is the paths' (NFC) order, whatever each file's kind.
+    for (const CardFileRecord& record : set.files)
+        files.push_back({card / record.relative, MediaFile::Kind::other, record.byteSize});
+    std::vector<fs::path> unreadable;
+    for (const std::string& folder : set.unreadableFolders) unreadable.push_back(card / folder);
+    return copyList(files, unreadable, card, destination, options, isCancelled, onEvent);
 }
 
 CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,
@@ -398,7 +434,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     std::optional<DestinationRoot> root;
     std::optional<StreamCopier> copier;
     std::set<std::string> usedFlatNames;
-    DestinationPlanner planner(*io_, destinationRoot, options, usedFlatNames);
+    DestinationPlanner planner(*io_, destinationRoot, options, usedFlatNames, isCancelled);
     int64_t handledBytes = 0;
 
     // Starts the file at `index`: settles it or writes it (true), with progress sent by `onBytes`.
@@ -423,7 +459,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         }
         if (!root) root.emplace(*io_, destinationRoot, options.destinationVolume);
         if (!copier) copier.emplace(*io_, options.chunkSize);
-        RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
+        RunContext context{*io_, options, *root, planner, *copier, usedFlatNames, isCancelled};
         return writeFile(context, file, entry, onBytes);
     };
     auto cancelledNow = [&] {
@@ -452,6 +488,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         int64_t heldEvents = 0;
         int next = index + 1;
         while (next < run.plannedFileCount && batch.size() < batchFilesLimit) {
+            if (batch.back().stopped || (isCancelled && isCancelled())) break;
             const MediaFile& file = *order[static_cast<size_t>(next)].file;
             const int64_t expectedEvents = std::max<int64_t>(file.byteSize, 0) / options.chunkSize + 1;
             if (batchBytes + file.byteSize > batchBytesLimit || heldEvents + expectedEvents > batchEventsLimit) break;
@@ -463,15 +500,29 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         }
 
         if (written) {
-            RunContext context{*io_, options, *root, planner, *copier, usedFlatNames};
-            if (batch.size() > 1) flushFileSystems(*io_, batch);
-            for (BatchEntry& entry : batch)
-                if (entry.copy) proveAndPlace(context, *entry.item->file, entry);
+            RunContext context{*io_, options, *root, planner, *copier, usedFlatNames, isCancelled};
+            if (batch.size() > 1 && !(isCancelled && isCancelled())) flushFileSystems(*io_, batch);
+            // Proven in order; once one is cut off by a stop, every later copy is removed unproven.
+            bool cut = false;
+            for (BatchEntry& entry : batch) {
+                if (!entry.copy) continue;
+                if (cut) {
+                    entry.copy.reset();
+                    entry.source.reset();
+                    entry.stopped = true;
+                    continue;
+                }
+                proveAndPlace(context, *entry.item->file, entry);
+                cut = entry.stopped;
+            }
             flushPlacedNames(batch);
         }
         bool stopped = false;
         for (size_t k = 0; k < batch.size(); ++k, ++index) {
             FileOutcome& outcome = batch[k].outcome;
+            // A file cut off by a stop left nothing at the destination and is not counted.
+            if (batch[k].stopped) stopped = run.wasCancelled = true;
+            if (k == 0 && stopped) continue;
             if (k > 0) {
                 // Every copy of the batch is settled: a proven one stays under its final name.
                 // After a stop only the copies this run left at the destination are still

@@ -33,8 +33,10 @@
 // while it was copied.", and its copy is removed.
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
-// asked between files (and between the steps of the settle wait), never inside a file.
-// Small files are written a batch ahead of their events so one file-system flush serves
+// asked between files, between the steps of the settle wait, and inside a file between the
+// chunks of its write, of its read-back and of any comparison with a file already at the
+// destination: a file cut off by a stop has its temporary copy removed and is neither
+// reported nor counted (the run is cancelled, its later files unhandled). Small files are written a batch ahead of their events so one file-system flush serves
 // them all; events and cancellation tests still come in the order of copying one file at
 // a time. A cancellation noticed inside a batch leaves the batch's later copies where they
 // are: each was proven and moved to its final name before the test was asked, and a proven
@@ -151,8 +153,10 @@ public:
     // Every failing file call goes through `io` (tests inject faults there).
     explicit CopyEngine(std::shared_ptr<CopyFileIO> io);
 
-    // Waits for the card to settle, scans it (every regular file that is not hidden or junk,
-    // media first, then sidecars) and copies the list. Throws CopyError::cannotScanSource
+    // Waits for the card to settle, walks it and copies every file an erase of it would delete
+    // (CardFileSet: hidden files and camera support folders included, OS litter and the
+    // spared system items left out), each to its path below the destination; a folder that
+    // cannot be read is a failed entry. Throws CopyError::cannotScanSource
     // when the card cannot be read; before anything is written, CopyError::destinationInsideSource
     // when the destination is the card or inside it, by path or through any mount of the
     // card's file system (a bind mount, a second mount of its device; see
@@ -162,6 +166,15 @@ public:
     CopyRun copy(const std::filesystem::path& card, const std::filesystem::path& destination,
                  const Options& options, const SettleOptions& settle, const CancelTest& isCancelled,
                  const EventHandler& onEvent = {}) const;
+
+    // The card copy of the folder `folderOnCard` ("a/b", relative; empty: the whole card)
+    // below the card root `cardRoot`: the part of the card's file set below that folder, with
+    // paths taken under it; the spared system items are those of the card root. Otherwise as
+    // the card copy of that folder.
+    CopyRun copyCardFolder(const std::filesystem::path& cardRoot, const std::filesystem::path& folderOnCard,
+                           const std::filesystem::path& destination, const Options& options,
+                           const SettleOptions& settle, const CancelTest& isCancelled,
+                           const EventHandler& onEvent = {}) const;
 
     // Copies `files` (sorted by path first) with paths taken under `relativeTo`. Never
     // throws for a file: each failure is that file's outcome. A destination inside

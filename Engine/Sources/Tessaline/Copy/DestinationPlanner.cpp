@@ -40,8 +40,9 @@ SeamFd openInsideRoot(CopyFileIO& io, const std::filesystem::path& root, const s
 }  // namespace
 
 DestinationPlanner::DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
-                                       std::set<std::string>& usedFlatNames)
-    : io_(io), root_(std::move(root)), options_(options), usedFlatNames_(usedFlatNames) {}
+                                       std::set<std::string>& usedFlatNames, std::function<bool()> isStopped)
+    : io_(io), root_(std::move(root)), options_(options), usedFlatNames_(usedFlatNames),
+      isStopped_(std::move(isStopped)) {}
 
 DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, const std::string& relativePath,
                                          const VolumePin& volume, int firstAttempt,
@@ -54,6 +55,11 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
     const auto sourceBefore = SourceIdentity::ofPath(source);
     // The source is digested at most once per plan, however many same-sized names are taken.
     bool sourceUnreadable = false;
+    auto stopped = [] {
+        DestinationPlan plan;
+        plan.kind = DestinationPlan::Kind::stopped;
+        return plan;
+    };
 
     for (int attempt = firstAttempt; attempt < maxAttempts; ++attempt) {
         std::string candidate = CopyEngine::suffixedRelativePath(base, attempt);
@@ -88,7 +94,9 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             try {
                 ChecksumEngine sourceEngine(ChecksumEngine::defaultChunkSize,
                                             identityOpener(io_, sourceStat.st_dev, sourceStat.st_ino));
-                sourceHash = sourceEngine.hash(source);
+                sourceHash = sourceEngine.hash(source, false, isStopped_);
+            } catch (const ChecksumCancelledError&) {
+                return stopped();
             } catch (const std::exception&) {
                 sourceUnreadable = true;
                 continue;
@@ -102,7 +110,9 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             ChecksumEngine existingEngine(ChecksumEngine::defaultChunkSize, [foundFd](const std::filesystem::path&, int) {
                 return ::fcntl(foundFd, F_DUPFD_CLOEXEC, 0);
             });
-            destinationHash = existingEngine.hash(url);
+            destinationHash = existingEngine.hash(url, false, isStopped_);
+        } catch (const ChecksumCancelledError&) {
+            return stopped();
         } catch (const std::exception&) {
             continue;
         }

@@ -16,6 +16,7 @@
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,7 +24,8 @@
 namespace tessaline {
 
 struct DestinationPlan {
-    enum class Kind { copy, skip, unresolvable };
+    // stopped: the run's stop test answered true while a taken name's file was compared.
+    enum class Kind { copy, skip, unresolvable, stopped };
     Kind kind = Kind::unresolvable;
     std::filesystem::path url;   // copy: where to create the file; skip: the identical file
     std::string relativeName;    // copy: the name below the destination root
@@ -38,8 +40,9 @@ public:
     static constexpr int maxAttempts = 1000;
 
     // `usedFlatNames` (lower-cased) lives for one run and is shared by its plans.
+    // `isStopped` (may be empty) is asked between the chunks of every comparison.
     DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
-                       std::set<std::string>& usedFlatNames);
+                       std::set<std::string>& usedFlatNames, std::function<bool()> isStopped = {});
 
     // Tries the names from `firstAttempt` on. `volume` is the run's destination volume: only a
     // file on it can be already present. `sourceHash`, when known (the digest of the bytes
@@ -53,6 +56,7 @@ private:
     std::filesystem::path root_;
     CopyEngine::Options options_;
     std::set<std::string>& usedFlatNames_;
+    std::function<bool()> isStopped_;
 };
 
 }  // namespace tessaline

@@ -44,7 +44,8 @@ StreamCopier::StreamCopier(CopyFileIO& io, int64_t chunkSize) : io_(io), chunkSi
 StreamCopier::~StreamCopier() = default;
 
 StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const std::filesystem::path& finalName,
-                                    const VolumePin& volume, const std::function<void(int64_t)>& onProgress) {
+                                    const VolumePin& volume, const std::function<void(int64_t)>& onProgress,
+                                    const std::function<bool()>& isStopped) {
     StreamCopyResult result;
     auto fail = [&](std::string reason) {
         result.status = StreamCopyResult::Status::failed;
@@ -104,6 +105,11 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
     int64_t count = 0;
     int64_t windowStart = 0;
     for (;;) {
+        if (isStopped && isStopped()) {
+            copy->discard();
+            result.status = StreamCopyResult::Status::stopped;
+            return result;
+        }
         ssize_t got = io_.read(in.get(), buffer_->bytes, chunkSize_);
         if (got < 0) {
             if (errno == EINTR) continue;

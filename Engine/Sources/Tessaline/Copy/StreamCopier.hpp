@@ -27,7 +27,9 @@
 namespace tessaline {
 
 struct StreamCopyResult {
-    enum class Status { written, destinationGone, failed };
+    // stopped: the caller's stop test answered true between two chunks; the temporary file
+    // is removed.
+    enum class Status { written, destinationGone, failed, stopped };
     Status status = Status::failed;
     std::string sourceDigest;  // written: XXH64 of the bytes read and written
     int64_t bytesCopied = 0;
@@ -46,10 +48,12 @@ public:
 
     // Copies `source` to a temporary name beside `finalName`. destinationGone: the new file
     // is not on `volume` (removed again, nothing written). A source that cannot be opened or
-    // read, a creation or write failure: failed, with the created file removed. Writeback of
-    // the copy is started before it is returned.
+    // read, a creation or write failure: failed, with the created file removed. `isStopped`
+    // (may be empty) is asked before every chunk is read: true ends the copy as stopped, its
+    // file removed. Writeback of the copy is started before it is returned.
     StreamCopyResult write(const std::filesystem::path& source, const std::filesystem::path& finalName,
-                           const VolumePin& volume, const std::function<void(int64_t bytesSoFar)>& onProgress);
+                           const VolumePin& volume, const std::function<void(int64_t bytesSoFar)>& onProgress,
+                           const std::function<bool()>& isStopped = {});
 
     static const char* cannotCreateText;  // "Couldn't create destination file."
 

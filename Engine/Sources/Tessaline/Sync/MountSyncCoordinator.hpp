@@ -19,7 +19,7 @@
 // waiting run, never across a run, a provider or a callback.
 //
 // Lifetime: the coordinator owns its run threads and its watcher. Destroying it stops the
-// watcher, drops the waiting runs, asks every run to stop between files (a started sync
+// watcher, drops the waiting runs, asks every run to stop (at its next file or chunk; a started sync
 // otherwise always runs to its end) and joins the threads. It must not be destroyed on one
 // of its own run threads or inside its own event callback.
 

@@ -105,8 +105,8 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
 
     // The settle wait (settling and settleTimedOut events; a stop during it ends the run), then
     // the source folder is checked again, just before the card copy (with no wait of its own:
-    // a cancellation test, then a scan of every regular non-junk file of the source folder,
-    // unreadable folders as failed outcomes, and the copy of the list).
+    // a cancellation test, then the card's file set below the source folder, unreadable
+    // folders as failed outcomes, and the copy of the list).
     std::optional<std::string> refusal;
     auto copy = [&] {
         auto send = [&](CopyEngine::Event event) {
@@ -121,7 +121,8 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
         if (settled == IdleSettleDetector::Outcome::timedOut) send(CopyEngine::SettleTimedOutEvent{});
         refusal = sourceOffCardReason(sourceRoot, *relative);
         if (refusal) return CopyEngine::CopyRun{};
-        return engine_.copy(sourceFolder, destination, options, SettleOptions::none(), isCancelled, onEvent);
+        return engine_.copyCardFolder(sourceRoot, *relative, destination, options, SettleOptions::none(), isCancelled,
+                                      onEvent);
     };
 
     CopyEngine::CopyRun copyRun;

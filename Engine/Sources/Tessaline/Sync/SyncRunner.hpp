@@ -4,8 +4,8 @@
 // that volume (every folder and file of the copy must land on it, so a drive pulled during
 // the settle wait never lets the copy fall through to the system disk), opens the
 // remembered access to it when one is granted (and then requires the drive to be the granted
-// one), waits for the source to settle, scans the source and copies it with verification,
-// and returns the run's transfer log with its history record. It files nothing: the caller appends the record, and no sync transfer
+// one), waits for the source to settle, copies with verification every file an erase of the
+// card would delete below the source folder (the card copy of that folder), and returns the run's transfer log with its history record. It files nothing: the caller appends the record, and no sync transfer
 // log reaches the log archive.
 //
 // Holds no state between runs; runs of different pairs may go on at once on different
@@ -72,7 +72,8 @@ public:
     // when the destination lies inside the source (by path, or through any mount of the
     // source's file system) or the source cannot be scanned. Access opened here is closed
     // on every path. Per-file failures are outcomes in the log. A run stopped by
-    // `isCancelled` returns a stopped log with no outcomes and nothing planned.
+    // `isCancelled` during the settle wait returns a stopped log with no outcomes and nothing
+    // planned; one stopped during the copy, a stopped log of the files handled before.
     Result run(const SyncPair& pair, const std::filesystem::path& sourceRoot, SyncReport::Trigger trigger,
                const SettleOptions& settle, const CopyEngine::CancelTest& isCancelled = {},
                const CopyEngine::EventHandler& onEvent = {}) const;

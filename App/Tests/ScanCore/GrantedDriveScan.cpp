@@ -1,0 +1,33 @@
+#include "GrantedDriveScan.hpp"
+
+#include "BrindlecoveApp/ViewModels/ScanRun.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace brindlecove::testing {
+
+std::shared_ptr<const tessaline::VerificationReport> scanAgainstGrantedDrive(
+    const std::filesystem::path& card, const std::string& label, const std::filesystem::path& grants,
+    std::function<std::shared_ptr<tessaline::MetadataReader>()> makeReader) {
+    using ReportPtr = std::shared_ptr<const tessaline::VerificationReport>;
+    ScanRun::Environment environment;
+    environment.bookmarkStoreURL = grants;
+    environment.openCache = [] { return nullptr; };
+    environment.fingerprintThreads = 2;
+    environment.makeReader = std::move(makeReader);
+    auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, {});
+    auto* report = std::get_if<ReportPtr>(&outcome);
+    EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
+    return report ? *report : nullptr;
+}
+
+std::vector<std::string> placesOnlyOnCard(const tessaline::VerificationReport& report) {
+    std::vector<std::string> places;
+    for (const auto& file : report.otherFilesOnlyOnCard()) places.push_back(report.placeOnCard(file.url));
+    std::sort(places.begin(), places.end());
+    return places;
+}
+
+}  // namespace brindlecove::testing
