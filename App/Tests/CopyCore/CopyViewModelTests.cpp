@@ -135,6 +135,17 @@ protected:
 
     static bool finish(CopyViewModel& model) { return waitFor([&] { return !model.isRunning(); }, 120'000); }
 
+    // Copies `card` to `destination`, clicks Stop while the engine holds at `gate`, lets it go
+    // on and waits for the run to end. False when the engine never held or the run never ended.
+    bool stopWhileHeld(CopyViewModel& model, const fs::path& card, const fs::path& destination, Gate& gate) {
+        choose(model, card, destination);
+        model.start();
+        if (!waitUntilHeld(gate)) return false;
+        model.stop();
+        gate.release();
+        return finish(model);
+    }
+
     static std::shared_ptr<const TransferLog> doneLog(const CopyViewModel& model) {
         const auto* done = std::get_if<CopyViewModel::DonePhase>(&model.phase());
         return done ? done->log : nullptr;
@@ -271,12 +282,7 @@ TEST_F(CopyViewModelTest, StopBetweenFilesEndsDoneWithAStoppedLogAndKeepsTheSpee
     const fs::path destination = sandbox / "backup";
     auto gate = makeGate();
     CopyViewModel model(dependencies(heldAfterFirstFile(gate)));
-    choose(model, card, destination);
-    model.start();
-    ASSERT_TRUE(waitUntilHeld(*gate));
-    model.stop();
-    gate->release();
-    ASSERT_TRUE(finish(model));
+    ASSERT_TRUE(stopWhileHeld(model, card, destination, *gate));
 
     auto log = doneLog(model);
     ASSERT_TRUE(log);
@@ -394,12 +400,7 @@ TEST_F(CopyViewModelTest, AStopThatCutNothingShortLeavesACompleteUnstoppedRun) {
         };
         CopyViewModel model(std::move(d));
         const fs::path destination = sandbox / ("backup" + std::to_string(round++));
-        choose(model, card, destination);
-        model.start();
-        ASSERT_TRUE(waitUntilHeld(*gate));
-        model.stop();
-        gate->release();
-        ASSERT_TRUE(finish(model));
+        ASSERT_TRUE(stopWhileHeld(model, card, destination, *gate));
 
         auto log = doneLog(model);
         ASSERT_TRUE(log);

@@ -221,6 +221,21 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
     return backend;
 }
 
+// An inspection that reads nothing: a volume of `totalBytes` formatted `filesystem` on
+// `device`, named after its mount point's folder.
+std::function<DriveFormatViewModel::Facts(const fs::path&)> standInInspection(std::string device, int64_t totalBytes,
+                                                                               std::string filesystem) {
+    return [device, totalBytes, filesystem](const fs::path& path) {
+        DriveFormatViewModel::Facts facts;
+        facts.deviceIdentifier = device;
+        facts.volumeName = path.filename().string();
+        facts.mountPoint = path.string();
+        facts.totalBytes = totalBytes;
+        facts.filesystem = filesystem;
+        return facts;
+    };
+}
+
 // Shows `view` in its reformat mode with `selected` chosen and inspected, saved as `name`.
 void showInspected(ScreenshotStudio& studio, CardPrepView& view, DriveFormatViewModel& formatVM,
                    const QString& selected, const QString& name) {
@@ -372,15 +387,7 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
         dependencies.backend.listCandidates = [] {
             return std::vector<tessaline::VolumeInfo>{{"/media/crew/Shuttle", "Shuttle"}, {"/media/crew/B-CAM", "B-CAM"}};
         };
-        dependencies.backend.inspect = [](const fs::path& path) {
-            DriveFormatViewModel::Facts facts;
-            facts.deviceIdentifier = "/dev/sdc1";
-            facts.volumeName = path.filename().string();
-            facts.mountPoint = path.string();
-            facts.totalBytes = 63'864'569'856;
-            facts.filesystem = "ExFAT";
-            return facts;
-        };
+        dependencies.backend.inspect = standInInspection("/dev/sdc1", 63'864'569'856, "ExFAT");
     }
     // The disk service's way, with the formats it cannot make disabled in the picker; at the
     // end no way at all.
@@ -554,15 +561,7 @@ ScreenshotScene reformatSmall("64-reformat-small-card", [](ScreenshotStudio& stu
     dependencies.backend.listCandidates = [] {
         return std::vector<tessaline::VolumeInfo>{{"/media/crew/SMALL", "SMALL"}};
     };
-    dependencies.backend.inspect = [](const fs::path& path) {
-        DriveFormatViewModel::Facts facts;
-        facts.deviceIdentifier = "/dev/sdd1";
-        facts.volumeName = path.filename().string();
-        facts.mountPoint = path.string();
-        facts.totalBytes = 268'435'456;
-        facts.filesystem = "FAT32";
-        return facts;
-    };
+    dependencies.backend.inspect = standInInspection("/dev/sdd1", 268'435'456, "FAT32");
     dependencies.backend.route = [](const DriveFormatViewModel::Facts&) {
         DriveFormatViewModel::Route route;
         route.kind = DriveFormatViewModel::Route::Kind::diskService;
