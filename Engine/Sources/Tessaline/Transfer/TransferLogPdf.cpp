@@ -135,14 +135,38 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
         case StandingKind::hasUnverified:
             return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
+        case StandingKind::cardNotProven:
+            return "⚠ " + total + " files copied and verified byte-for-byte, but " + std::to_string(standing.count) +
+                   " file(s) on the card are not proven (listed below) — do not wipe the card.";
     }
     return {};
+}
+
+// The status cell and the short reason of a card file note's row.
+StatusCell noteCell(CardFileNote::Kind kind) {
+    switch (kind) {
+        case CardFileNote::Kind::onlyOnCard: return {"✗ card only", red};
+        case CardFileNote::Kind::changedOnCard: return {"✗ changed", red};
+        case CardFileNote::Kind::storedWhereScanMissesIt: return {"✗ renamed", red};
+        case CardFileNote::Kind::storedUnderOtherName: return {"· renamed", Color::grey(0.3)};
+    }
+    return {"✗ card only", red};
 }
 
 void drawTableHeader(PdfDocument& pdf, double baseline) {
     pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.12));
     const char* headers[] = {"STATUS", "FILE", "SIZE", "XXH64 (destination)"};
     for (int i = 0; i < 4; ++i) pdf.drawText(columns[i], baseline, headers[i], Font::mono(8.5, true), Color::grey(1));
+}
+
+// A card file note's row: its status, its path, and its reason across the size and
+// checksum columns (shortened from the front like a file name when too wide).
+void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, size_t index, double baseline, double fileCellWidth) {
+    if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
+    StatusCell status = noteCell(note.kind);
+    pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
+    pdf.drawText(columns[1], baseline, fileCell(pdf, note.relativePath, fileCellWidth), Font::mono(8.5), black);
+    pdf.drawText(columns[2], baseline, fileCell(pdf, note.reason, left + bandWidth - columns[2]), Font::mono(8.5), black);
 }
 
 void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
@@ -173,16 +197,20 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
 
     // A tolerance of a hundredth of a point keeps a name of exactly the budget whole.
     const double fileCellWidth = pdf.textWidth(std::string(fileCellCharacters, '0'), Font::mono(8.5)) + 0.01;
+    // The outcomes' rows, then the card file notes'.
+    const size_t rows = log.outcomes.size() + log.cardFileNotes.size();
     size_t index = 0;
     double header = 496;
     for (;;) {
         drawTableHeader(pdf, header);
-        for (double baseline = header - 16; index < log.outcomes.size() && baseline > lastBaselineLimit;
-             baseline -= rowStep) {
-            drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
+        for (double baseline = header - 16; index < rows && baseline > lastBaselineLimit; baseline -= rowStep) {
+            if (index < log.outcomes.size())
+                drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
+            else
+                drawNoteRow(pdf, log.cardFileNotes[index - log.outcomes.size()], index, baseline, fileCellWidth);
             ++index;
         }
-        if (index >= log.outcomes.size()) break;
+        if (index >= rows) break;
         pdf.newPage();
         header = 572;
     }
