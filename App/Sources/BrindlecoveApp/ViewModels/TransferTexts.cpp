@@ -19,7 +19,7 @@ QString u(const std::string& text) { return QString::fromStdString(text); }
 QString named(const std::vector<tessaline::CardFileNote>& notes, int limit) {
     QStringList parts;
     for (size_t i = 0; i < notes.size() && static_cast<int>(i) < limit; ++i)
-        parts << QStringLiteral("%1 (%2)").arg(u(notes[i].relativePath), u(notes[i].reason));
+        parts << QStringLiteral("%1 — %2").arg(u(notes[i].relativePath), u(notes[i].reason));
     QString text = parts.join(QStringLiteral("; "));
     if (static_cast<int>(notes.size()) > limit)
         text += QStringLiteral("; and %1 more").arg(static_cast<long long>(notes.size()) - limit);

@@ -47,13 +47,14 @@ std::vector<CardFileNote> CardFileNote::storedUnderOtherNames(const std::vector<
         const std::string storedAs = toDisplayUtf8(std::string_view(CopyEngine::relativePath(outcome.destinationURL, destination)));
         CardFileNote note;
         note.relativePath = outcome.relativePath;
+        note.storedAs = storedAs;
         if (scanFindsUnderAnyName(outcome.relativePath)) {
             note.kind = Kind::storedUnderOtherName;
-            note.reason = "stored as " + storedAs + " (its name held another file)";
+            note.reason = "stored as " + storedAs + ", as its name held another file";
         } else {
             note.kind = Kind::storedWhereScanMissesIt;
             note.reason = "stored as " + storedAs +
-                          " (its name held another file); a scan proves this file only under its own name — copy "
+                          ", as its name held another file; a scan proves this file only under its own name — copy "
                           "into an empty folder";
         }
         notes.push_back(std::move(note));

@@ -27,6 +27,7 @@ struct CardFileNote {
     Kind kind = Kind::onlyOnCard;
     std::string relativePath;  // below the copy root, as the outcomes spell it
     std::string reason;        // the words the exports show after the path
+    std::string storedAs;      // the two stored kinds: the copy's path below the destination
 
     bool keepsCardUnsafe() const { return kind != Kind::storedUnderOtherName; }
     bool operator==(const CardFileNote&) const = default;

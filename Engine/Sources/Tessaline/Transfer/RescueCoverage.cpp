@@ -31,7 +31,7 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         std::string reason = foundOnNoDrive;
         if (kind == MatchStatus::Kind::nameMatchMetadataMismatch)
             reason = "Name matches " + toDisplayUtf8(std::string_view(lastComponent(result.status.path()))) +
-                     " on a drive but contents differ";
+                     " but contents differ";
         for (const auto& primary : result.group.primaryFiles) {
             if (backedUp) proven.insert(relativeOf(primary.url, report));
             else unprovenReason.emplace(relativeOf(primary.url, report), reason);

@@ -135,11 +135,27 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
         case StandingKind::hasUnverified:
             return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
-        case StandingKind::cardNotProven:
-            return "⚠ " + total + " files copied and verified byte-for-byte, but " + std::to_string(standing.count) +
-                   " file(s) on the card are not proven (listed below) — do not wipe the card.";
+        case StandingKind::cardNotProven: break;  // needs the notes: verdictText(log)
     }
     return {};
+}
+
+std::string verdictText(const TransferLog& log) {
+    const TransferLog::TransferStanding standing = log.standing();
+    if (standing.kind != TransferLog::TransferStanding::Kind::cardNotProven) return verdictText(standing);
+    return "⚠ " + std::to_string(log.verifiedCount() + log.skippedCount()) + " of " + std::to_string(log.fileCount()) +
+           " files copied and verified byte-for-byte. " + CardFileNote::unprovenHeading(log.cardFilesNotProven()) +
+           " (listed below) — do not wipe the card.";
+}
+
+// A note's reason as its row shows it: a stored copy by its name alone.
+std::string noteReason(const CardFileNote& note) {
+    const std::string name = lastComponent(std::filesystem::path(note.storedAs));
+    switch (note.kind) {
+        case CardFileNote::Kind::storedWhereScanMissesIt: return "stored as " + name + " — copy into an empty folder";
+        case CardFileNote::Kind::storedUnderOtherName: return "stored as " + name;
+        default: return note.reason;
+    }
 }
 
 // The status cell and the short reason of a card file note's row.
@@ -166,7 +182,8 @@ void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, size_t index, doubl
     StatusCell status = noteCell(note.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, note.relativePath, fileCellWidth), Font::mono(8.5), black);
-    pdf.drawText(columns[2], baseline, fileCell(pdf, note.reason, left + bandWidth - columns[2]), Font::mono(8.5), black);
+    pdf.drawText(columns[2], baseline, fileCell(pdf, noteReason(note), left + bandWidth - columns[2]), Font::mono(8.5),
+                 black);
 }
 
 void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
@@ -188,7 +205,7 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     pdf.drawText(left, 558, "Brindlecove — Verified Transfer Log", Font::sans(16, true), black);
     TransferLog::TransferStanding standing = log.standing();
     bool verified = standing.kind == TransferLog::TransferStanding::Kind::verified;
-    pdf.drawText(left, 542, verdictText(standing), Font::sans(9), verified ? green : red);
+    pdf.drawText(left, 542, verdictText(log), Font::sans(9), verified ? green : red);
     pdf.drawText(left, 528, "Source: " + singleLineText(log.sourceURL.native()), Font::sans(9), black);
     pdf.drawText(left, 516,
                  "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " +
