@@ -5,6 +5,7 @@
 // PDF, CSV and JSON) and name the files; complete copies and rescues still say safe. A scan of
 // the card against the destination right after always agrees with the copy.
 
+#include "CopySectionRun.hpp"
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
 
@@ -51,32 +52,25 @@ protected:
         return testing::scanAgainstGrantedDrive(card, label, grantsFile());
     }
 
-    // The Copy section's run of `card` into `destination`, to its end; `onEvent` sees the
-    // engine's events on the copying thread before the view model does.
+    // The Copy section's run, its verdict kept for the test.
     std::shared_ptr<const TransferLog> copy(const fs::path& card, const fs::path& destination,
                                             std::function<void(const CopyEngine::Event&)> onEvent = {}) {
-        CopyViewModel::Dependencies dependencies;
-        std::vector<fs::path> answers{card, destination};
-        dependencies.dialogs.chooseFolder = [answers, n = 0](const FolderRequest&) mutable {
-            return std::optional<QString>(qpath(answers.at(static_cast<size_t>(n++))));
-        };
-        dependencies.settle = {0.05, 10, 0.02};
-        dependencies.archive = [](const TransferLog&) { return std::optional<QString>(); };
-        dependencies.copy = [onEvent](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
-                                      const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& isCancelled,
-                                      const CopyEngine::EventHandler& forward) {
-            return CopyEngine().copy(from, to, options, settle, isCancelled, [&](const CopyEngine::Event& event) {
-                if (onEvent) onEvent(event);
-                if (forward) forward(event);
-            });
-        };
-        CopyViewModel model(std::move(dependencies));
-        model.pickCard();
-        model.pickDestination();
-        model.start();
-        EXPECT_TRUE(waitFor([&] { return !model.isRunning(); }, 120'000));
-        verdict = TransferTexts::copyVerdict(model.wasStopped(), *model.lastLog());
-        return model.lastLog();
+        auto run = testing::copyThroughCopySection(card, destination, std::move(onEvent));
+        verdict = run.verdict;
+        return run.log;
+    }
+
+    // A card of `fsType` and an ext4 drive granted to the scan.
+    struct CardAndDrive {
+        fs::path card, driveRoot;
+        std::string label;
+    };
+    CardAndDrive cardAndDrive(const std::string& fsType) {
+        CardAndDrive volumes;
+        volumes.card = loops.add(fsType, "CARD_" + fsType).mountPoint();
+        volumes.driveRoot = loops.add("ext4", "BACKUP_" + fsType, 128).mountPoint();
+        volumes.label = grant(volumes.driveRoot);
+        return volumes;
     }
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
@@ -176,9 +170,7 @@ TEST_F(TransferVerdictEndToEndTest, FilesWrittenToTheCardDuringTheCopyKeepItUnsa
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     for (const std::string fsType : {"exfat", "ext4"}) {
         SCOPED_TRACE(fsType);
-        const fs::path card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        const fs::path driveRoot = loops.add("ext4", "BACKUP_" + fsType, 128).mountPoint();
-        const std::string label = grant(driveRoot);
+        const auto [card, driveRoot, label] = cardAndDrive(fsType);
         shoot(card);
 
         // Once the sidecar's copy is proven, the camera writes: a new clip, a hidden file,
@@ -227,9 +219,7 @@ TEST_F(TransferVerdictEndToEndTest, ACopyStoredUnderANameAScanDoesNotCountIsNotS
     const std::string exfatLabel = grant(exfatDrive);
     for (const std::string fsType : {"exfat", "ext4"}) {
         SCOPED_TRACE(fsType);
-        const fs::path card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        const fs::path driveRoot = loops.add("ext4", "BACKUP_" + fsType, 128).mountPoint();
-        const std::string label = grant(driveRoot);
+        const auto [card, driveRoot, label] = cardAndDrive(fsType);
         shoot(card);
         writeFile(card / "PRIVATE/M4ROOT/MEDIAPRO.XML", "<MediaProfile card=\"" + fsType + "\"/>");
 
@@ -280,9 +270,7 @@ TEST_F(TransferVerdictEndToEndTest, ARescueThatLeavesAFileOfItsScanUnprovenSaysS
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
     for (const std::string fsType : {"exfat", "ext4"}) {
         SCOPED_TRACE(fsType);
-        const fs::path card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        const fs::path driveRoot = loops.add("ext4", "BACKUP_" + fsType, 128).mountPoint();
-        const std::string label = grant(driveRoot);
+        const auto [card, driveRoot, label] = cardAndDrive(fsType);
         // C0010 is only on the card; the drive's C0011.MP4 is another clip of that name.
         writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0010.MP4", 1);
         writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0011.MP4", 2);
