@@ -74,7 +74,8 @@ protected:
     }
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
-    std::shared_ptr<const TransferLog> rescue(const tessaline::VerificationReport& report, const fs::path& destination) {
+    std::shared_ptr<const TransferLog> rescue(const tessaline::VerificationReport& report,
+                                              const fs::path& destination) {
         MissingSyncViewModel::Dependencies dependencies;
         dependencies.dialogs.chooseFolder = [destination](const FolderRequest&) {
             return std::optional<QString>(qpath(destination));
@@ -85,7 +86,8 @@ protected:
         LatestTransfer latest(&copies, &model);
         model.pickDestination();
         model.start(report);
-        EXPECT_TRUE(waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(model.phase()); }, 120'000));
+        EXPECT_TRUE(
+            waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(model.phase()); }, 120'000));
         const auto& done = std::get<MissingSyncViewModel::Done>(model.phase());
         const auto outcome = ReportTexts::outcome(done.log, model.wasStopped(), done.goneFromCard);
         rescueOutcome = outcome.text;
@@ -130,7 +132,8 @@ protected:
         EXPECT_FALSE(forms.json["summary"]["all_verified"].get<bool>());
         EXPECT_GE(forms.json["summary"]["card_files_not_proven"].get<int>(), 1);
         for (const std::string& path : named) {
-            EXPECT_TRUE(forms.banner.contains(QString::fromStdString(path))) << path << ": " << forms.banner.toStdString();
+            EXPECT_TRUE(forms.banner.contains(QString::fromStdString(path)))
+                << path << ": " << forms.banner.toStdString();
             EXPECT_NE(forms.summary.find(path), std::string::npos) << path;
             EXPECT_NE(forms.pdf.find(path), std::string::npos) << path;
             EXPECT_NE(forms.csv.find("," + path + ","), std::string::npos) << path << ": " << forms.csv;
@@ -145,7 +148,8 @@ protected:
         EXPECT_TRUE(log.allVerified()) << log.summary();
         const Forms forms = formsOf(log, name);
         EXPECT_TRUE(TransferTexts::banner(log).subtitle.startsWith(QStringLiteral("Safe to reuse the card")));
-        EXPECT_NE(forms.summary.find("files copied and verified byte-for-byte. Safe to reuse the card."), std::string::npos)
+        EXPECT_NE(forms.summary.find("files copied and verified byte-for-byte. Safe to reuse the card."),
+                  std::string::npos)
             << forms.summary;
         EXPECT_NE(forms.pdf.find("✓ All"), std::string::npos) << forms.pdf;
         EXPECT_TRUE(forms.json["summary"]["all_verified"].get<bool>());
@@ -234,7 +238,8 @@ TEST_F(TransferVerdictEndToEndTest, ACopyStoredUnderANameAScanDoesNotCountIsNotS
         EXPECT_NE(log->summary().find("stored as PRIVATE/M4ROOT/MEDIAPRO_1.XML"), std::string::npos) << log->summary();
         EXPECT_NE(log->summary().find("copy into an empty folder"), std::string::npos);
         // The clip stored as C0001_1.MP4 is named, but a scan finds it under any name.
-        EXPECT_NE(log->summary().find("PRIVATE/M4ROOT/CLIP/C0001.MP4  — stored as PRIVATE/M4ROOT/CLIP/C0001_1.MP4, as its name"),
+        EXPECT_NE(log->summary().find(
+                      "PRIVATE/M4ROOT/CLIP/C0001.MP4  — stored as PRIVATE/M4ROOT/CLIP/C0001_1.MP4, as its name"),
                   std::string::npos);
         ReportPtr report = scan(card, label);
         ASSERT_TRUE(report);

@@ -205,7 +205,8 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
         // The rescue stands for the card only together with the scan it came from: what
         // neither proved is named, and keeps the card unsafe to reuse.
         if (!log.wasCancelled)
-            for (auto& note : tessaline::RescueCoverage::leftOnCard(scanned, log)) log.cardFileNotes.push_back(std::move(note));
+            for (auto& note : tessaline::RescueCoverage::leftOnCard(scanned, log))
+                log.cardFileNotes.push_back(std::move(note));
         const int gone = failedGoneFromCard(log);
         ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
     });

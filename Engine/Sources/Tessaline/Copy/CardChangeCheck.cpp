@@ -21,6 +21,13 @@ bool keepsInodeNumbers(const std::filesystem::path& card) {
     return type != msdosMagic && type != exfatMagic && type != fuseMagic;
 }
 
+std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
+                                     const std::optional<CardFileMount>& beforeMount, const CardFileSet& now,
+                                     const std::filesystem::path& folder) {
+    const bool byInode = keepsInodeNumbers(folder) && CardFileSet::sameMount(beforeMount, now.mount);
+    return CardFileSet::differences(before, now.files, byInode);
+}
+
 std::vector<std::string> changedSince(const CardFileSet& copied, const std::filesystem::path& folder,
                                       std::string_view placeOnCard) {
     CardFileSet now;
@@ -32,8 +39,7 @@ std::vector<std::string> changedSince(const CardFileSet& copied, const std::file
         for (const auto& record : copied.files) all.push_back(record.relative);
         return all;
     }
-    const bool byInode = keepsInodeNumbers(folder) && CardFileSet::sameMount(copied.mount, now.mount);
-    std::vector<std::string> changed = CardFileSet::differences(copied.files, now.files, byInode);
+    std::vector<std::string> changed = differences(copied.files, copied.mount, now, folder);
     for (const std::string& unreadable : now.unreadableFolders)
         if (!std::binary_search(copied.unreadableFolders.begin(), copied.unreadableFolders.end(), unreadable))
             changed.push_back(unreadable);

@@ -7,6 +7,7 @@
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,13 @@ namespace tessaline::CardChangeCheck {
 // means a new file: false on FAT, exFAT and FUSE file systems, which hand out new numbers when
 // the kernel forgets an entry, and when the file system cannot be told.
 bool keepsInodeNumbers(const std::filesystem::path& card);
+
+// The paths in which the card's files `now` (read from `folder`) differ from the records
+// `before` (walked through the mount `beforeMount`): added, removed or changed, in path
+// order. The one compare of an earlier walk of a card with a later one.
+std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
+                                     const std::optional<CardFileMount>& beforeMount, const CardFileSet& now,
+                                     const std::filesystem::path& folder);
 
 // The paths (relative, as in `copied`) added, removed or changed since `copied` was read from
 // `folder` (lying at `placeOnCard` below the card root), and the folders that could not be

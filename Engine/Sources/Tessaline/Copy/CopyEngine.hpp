@@ -162,9 +162,9 @@ public:
     // (CardFileSet: hidden files and camera support folders included, OS litter and the
     // spared system items left out), each to its path below the destination; a folder that
     // cannot be read is a failed entry. When every file was handled (not stopped) it reads the
-    // card's file set again and lists what changed meanwhile in CopyRun::changedOnCard. Throws CopyError::cannotScanSource
-    // when the card cannot be read; before anything is written, CopyError::destinationInsideSource
-    // when the destination is the card or inside it, by path or through any mount of the
+    // card's file set again and lists what changed meanwhile in CopyRun::changedOnCard.
+    // Throws CopyError::cannotScanSource when the card cannot be read; before anything is
+    // written, CopyError::destinationInsideSource when the destination is the card or inside it, by path or through any mount of the
     // card's file system (a bind mount, a second mount of its device; see
     // DestinationInsideCard.hpp), and CopyError::destinationNotConnected
     // when it is missing where drives get mounted (without options.destinationVolume);

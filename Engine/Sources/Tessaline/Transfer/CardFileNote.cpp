@@ -44,7 +44,8 @@ std::vector<CardFileNote> CardFileNote::storedUnderOtherNames(const std::vector<
         // still counts as one of the file's own name.
         if (asciiLowercased(lastComponent(outcome.destinationURL)) == asciiLowercased(lastComponent(outcome.sourceURL)))
             continue;
-        const std::string storedAs = toDisplayUtf8(std::string_view(CopyEngine::relativePath(outcome.destinationURL, destination)));
+        const std::string storedAs =
+            toDisplayUtf8(std::string_view(CopyEngine::relativePath(outcome.destinationURL, destination)));
         CardFileNote note;
         note.relativePath = outcome.relativePath;
         note.storedAs = storedAs;

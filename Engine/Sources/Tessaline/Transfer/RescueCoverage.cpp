@@ -38,7 +38,8 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         }
         // The sidecars of a backed-up clip are proven as other files, below.
         if (!backedUp)
-            for (const auto& sidecar : result.group.sidecars) unprovenReason.emplace(relativeOf(sidecar, report), reason);
+            for (const auto& sidecar : result.group.sidecars)
+                unprovenReason.emplace(relativeOf(sidecar, report), reason);
     }
     for (const OtherFile& file : report.otherFiles) {
         if (file.provenAt) proven.insert(relativeOf(file.url, report));
@@ -88,16 +89,16 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
             readable = false;
         }
         if (readable) {
-            const bool byInode = CardChangeCheck::keepsInodeNumbers(report.cardPath) &&
-                                 CardFileSet::sameMount(report.cardFilesMount, now.mount);
-            for (const std::string& path : CardFileSet::differences(*report.cardFiles, now.files, byInode))
+            for (const std::string& path :
+                 CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath))
                 if (!rescued(path))
                     note(CardFileNote::Kind::changedOnCard, path, "changed on the card since the scan — scan again");
             for (const std::string& folder : now.unreadableFolders)
                 note(CardFileNote::Kind::onlyOnCard, folder, "couldn't be read");
         }
         for (const CardFileRecord& record : *report.cardFiles)
-            if (!proven.count(record.relative)) note(CardFileNote::Kind::onlyOnCard, record.relative, reasonFor(record.relative));
+            if (!proven.count(record.relative))
+                note(CardFileNote::Kind::onlyOnCard, record.relative, reasonFor(record.relative));
     }
     for (const auto& [relative, reason] : unprovenReason)
         if (!proven.count(relative)) note(CardFileNote::Kind::onlyOnCard, relative, reasonFor(relative));
