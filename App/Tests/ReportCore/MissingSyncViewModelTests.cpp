@@ -10,7 +10,6 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
 
-#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Report/LogArchive.hpp"
 
 #include <QDir>
@@ -105,14 +104,6 @@ protected:
         results.push_back(clip({fingerprint(card / "DCIM/A.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day1/A.MP4")));
         results.push_back(clip({fingerprint(card / "DCIM/B.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day2/B.MP4")));
         return withCardFiles(*makeReport(std::move(results), card));
-    }
-
-    // The report with the card's file set as a scan records it now.
-    static std::shared_ptr<const tessaline::VerificationReport> withCardFiles(tessaline::VerificationReport report) {
-        const auto set = tessaline::CardFileSet::read(report.cardPath);
-        report.cardFiles = set.files;
-        report.cardFilesMount = set.mount;
-        return std::make_shared<const tessaline::VerificationReport>(std::move(report));
     }
 
     MissingSyncViewModel::Dependencies deps(std::optional<QString> picked = std::nullopt) {
