@@ -187,6 +187,12 @@ TEST(TransferLogTest, CardFilesNotProvenKeepTheCardUnsafeBehindFailuresAndAClipS
               "proves this file only under its own name — copy into an empty folder\n"
               "   ·  DCIM/C0002.MP4  — stored as DCIM/C0002_1.MP4, as its name held another file");
 
+    // A flat copy meets two card files of one name in any folder: the way out keeps the folders.
+    EXPECT_NE(TransferLog::fromRun("/card", "/drive", false, 10, 20, run)
+                  .cardFileNotes[1]
+                  .reason.find("copy into an empty folder, keeping the card's folder structure"),
+              std::string::npos);
+
     // Stopped and failed runs keep their standing, and still name the files.
     log.wasCancelled = true;
     EXPECT_EQ(log.standing().kind, Standing::Kind::cancelledIncomplete);

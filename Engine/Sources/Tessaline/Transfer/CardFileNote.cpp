@@ -36,7 +36,7 @@ bool CardFileNote::scanFindsUnderAnyName(std::string_view relativePath) {
 }
 
 std::vector<CardFileNote> CardFileNote::storedUnderOtherNames(const std::vector<CopyEngine::FileOutcome>& outcomes,
-                                                              const fs::path& destination) {
+                                                              const fs::path& destination, bool preserveStructure) {
     std::vector<CardFileNote> notes;
     for (const auto& outcome : outcomes) {
         if (!outcome.status.landedSafely()) continue;
@@ -56,7 +56,8 @@ std::vector<CardFileNote> CardFileNote::storedUnderOtherNames(const std::vector<
             note.kind = Kind::storedWhereScanMissesIt;
             note.reason = "stored as " + storedAs +
                           ", as its name held another file; a scan proves this file only under its own name — copy "
-                          "into an empty folder";
+                          "into an empty folder" +
+                          (preserveStructure ? "" : ", keeping the card's folder structure");
         }
         notes.push_back(std::move(note));
     }

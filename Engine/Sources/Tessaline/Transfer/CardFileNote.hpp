@@ -41,9 +41,12 @@ struct CardFileNote {
     static std::string unprovenHeading(const std::vector<CardFileNote>& unproven);
 
     // The notes of the outcomes stored under a name that is not their own (a "_N" name taken
-    // because their name held another file), in outcome order.
+    // because their name held another file), in outcome order. The way out it names for a
+    // file a scan misses: an empty folder, with the folder structure kept when the copy was
+    // flat (there two card files of one name meet in any folder).
     static std::vector<CardFileNote> storedUnderOtherNames(const std::vector<CopyEngine::FileOutcome>& outcomes,
-                                                           const std::filesystem::path& destination);
+                                                           const std::filesystem::path& destination,
+                                                           bool preserveStructure);
     // Whether a card scan finds the file at `relativePath` (below the card root) under any
     // name: a clip, which it matches by camera metadata. Every other file (a sidecar, a
     // hidden file, a camera's support file, a file in a folder the scanner passes over) it

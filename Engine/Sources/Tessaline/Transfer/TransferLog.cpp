@@ -46,7 +46,7 @@ TransferLog TransferLog::fromRun(std::filesystem::path sourceURL, std::filesyste
     log.plannedBytes = run.plannedBytes;
     for (const std::string& path : run.changedOnCard)
         log.cardFileNotes.push_back({CardFileNote::Kind::changedOnCard, path, CardFileNote::changedText});
-    for (CardFileNote& note : CardFileNote::storedUnderOtherNames(run.outcomes, log.destinationURL))
+    for (CardFileNote& note : CardFileNote::storedUnderOtherNames(run.outcomes, log.destinationURL, preserveStructure))
         log.cardFileNotes.push_back(std::move(note));
     return log;
 }
