@@ -406,9 +406,10 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                                                  .arg(counts.duplicates)
                                                  .arg(counts.nameMismatches));
                 unreadable_->setVisible(counts.unreadableCardFolders > 0);
-                unreadable_->setText(QStringLiteral("Couldn't read %1 folder(s) on the card \u2014 their files "
-                                                    "weren't checked.")
-                                         .arg(counts.unreadableCardFolders));
+                unreadable_->setText(QStringLiteral("Couldn't read %1 on the card \u2014 %2 files weren't checked.")
+                                         .arg(Formats::count(counts.unreadableCardFolders, "folder", "folders"),
+                                              counts.unreadableCardFolders == 1 ? QStringLiteral("its")
+                                                                                : QStringLiteral("their")));
                 skipped_->setVisible(!state.skippedDriveLabels.isEmpty());
                 skipped_->setText(QStringLiteral("Skipped (not mounted right now): ") +
                                   state.skippedDriveLabels.join(QStringLiteral(", ")) +

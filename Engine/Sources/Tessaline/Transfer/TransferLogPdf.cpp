@@ -5,6 +5,7 @@
 // nothing is wrapped; only a file name too wide for its cell is measured and shortened from
 // the front, and a reason too wide for its line from the back.
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/PdfDocument.hpp"
@@ -126,15 +127,22 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
     const std::string count = std::to_string(standing.count);
     const std::string total = standing.total ? std::to_string(*standing.total) : std::string();
     switch (standing.kind) {
-        case StandingKind::verified: return "✓ All " + count + " files copied and verified byte-for-byte.";
+        case StandingKind::verified:
+            return "✓ " + allOf(standing.count, "file", "files") + " copied and verified byte-for-byte.";
         case StandingKind::cancelledIncomplete:
-            return "⚠ STOPPED EARLY — " + count + " of " + total + " files handled. INCOMPLETE; do not wipe the card.";
+            return "⚠ STOPPED EARLY — " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " handled. INCOMPLETE; do not wipe the card.";
         case StandingKind::incomplete:
-            return "⚠ INCOMPLETE — " + count + " of " + (standing.total ? total : "an unrecorded number of") +
-                   " files handled. Do not wipe the card.";
-        case StandingKind::hasFailures: return "⚠ " + count + " of " + total + " files FAILED — do not wipe the card.";
+            return "⚠ INCOMPLETE — " +
+                   (standing.total ? partOf(standing.count, *standing.total, "file", "files")
+                                   : count + " of an unrecorded number of files") +
+                   " handled. Do not wipe the card.";
+        case StandingKind::hasFailures:
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " FAILED — do not wipe the card.";
         case StandingKind::hasUnverified:
-            return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") + " " +
+                   (standing.count == 1 ? "was" : "were") + " copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
     }
     return {};
