@@ -8,6 +8,8 @@
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/MenuBarModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/ViewModels/ScanProgressTracker.hpp"
+#include "BrindlecoveApp/ViewModels/SettingsModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Sync/SyncReport.hpp"
@@ -85,6 +87,11 @@ QStringList textsCounting(int n) {
     run.allVerified = false;
     report.runs = {run};
     texts << QString::fromStdString(report.summary()).split(u'\n');
+    // Settings and the scan's resume banner.
+    texts << SettingsModel::volumeRowText({"CARD", n, std::nullopt});
+    ScanProgressTracker progress;
+    progress.setResume(QStringLiteral("CARD"), n, n);
+    texts << progress.resumeBanner().value_or(QString());
     return texts;
 }
 

@@ -443,7 +443,12 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     bar_->setValue(std::clamp(completed, 0, total));
     const int percent = static_cast<int>(double(completed) * 100.0 / double(total));
     caption_->setSymbol(symbol);
-    caption_->setText(QStringLiteral("%1  %2 / %3 files (%4%)").arg(text).arg(completed).arg(total).arg(percent));
+    caption_->setText(QStringLiteral("%1  %2 / %3 %4 (%5%)")
+                          .arg(text)
+                          .arg(completed)
+                          .arg(total)
+                          .arg(Formats::noun(total, "file", "files"))
+                          .arg(percent));
     std::optional<QString> time;
     if (state.estimatedSecondsRemaining) time = Formats::durationText(*state.estimatedSecondsRemaining);
     estimate_->setVisible(time.has_value());
