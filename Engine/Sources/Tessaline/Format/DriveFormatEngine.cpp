@@ -153,13 +153,14 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
 
     // 3. The probe that checks the superblock after the unmount must answer now, and see the
     // inspected file system: a probe refused later could not tell the card from another one.
-    const std::vector<std::string> probeArguments = {"-p", "-o", "export", facts.deviceIdentifier};
-    ToolRun probedBefore = tool.run(tool.programs.blkid, probeArguments);
-    if (!probedBefore.succeeded())
-        throw FormatError::diskutilFailed("Couldn't check the volume at " + shownPath + ": " +
-                                          DiskTool::failureText(probedBefore) + " \u2014 nothing was formatted.");
-    if (!sameFileSystem(BlkidRecord::fromExport(probedBefore.standardOutput), facts))
-        throw FormatError::volumeChanged(shownPath);
+    auto probe = [&](const std::string& when) {
+        ToolRun run = tool.run(tool.programs.blkid, {"-p", "-o", "export", facts.deviceIdentifier});
+        if (!run.succeeded())
+            throw FormatError::diskutilFailed("Couldn't check the volume at " + shownPath + when + ": " +
+                                              DiskTool::failureText(run) + " \u2014 nothing was formatted.");
+        if (!sameFileSystem(BlkidRecord::fromExport(run.standardOutput), facts)) throw FormatError::volumeChanged(shownPath);
+    };
+    probe("");
 
     // 4. Every mount of the device goes, or nothing is formatted. Any failure from here on
     // mounts the volume back where it was, unless the device now holds another file system.
@@ -180,12 +181,7 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
         if (!isBlockDevice(facts.deviceIdentifier))
             throw FormatError::diskutilFailed("The volume at " + shownPath +
                                               " went away while it was unmounted \u2014 nothing was formatted.");
-        ToolRun probed = tool.run(tool.programs.blkid, probeArguments);
-        if (!probed.succeeded())
-            throw FormatError::diskutilFailed("Couldn't check the volume at " + shownPath + " again after unmounting it: " +
-                                              DiskTool::failureText(probed) + " \u2014 nothing was formatted.");
-        if (!sameFileSystem(BlkidRecord::fromExport(probed.standardOutput), facts))
-            throw FormatError::volumeChanged(shownPath);
+        probe(" again after unmounting it");
 
         // 6. Format.
         ToolRun made = tool.run(command.program, command.arguments);
