@@ -9,11 +9,18 @@ namespace tessaline::testing {
 
 namespace fs = std::filesystem;
 
-ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset) {
-    const CommandResult r = runCommand({"losetup", "-r", "-f", "--show", "-o", std::to_string(offset), backing});
+ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit, bool partitions) {
+    std::vector<std::string> argv{"losetup", "-r", "-f", "--show", "-o", std::to_string(offset)};
+    if (sizeLimit > 0) argv.insert(argv.end(), {"--sizelimit", std::to_string(sizeLimit)});
+    if (partitions) argv.push_back("-P");
+    argv.push_back(backing);
+    const CommandResult r = runCommand(argv);
     if (r.exitCode != 0) throw std::runtime_error("losetup failed: " + r.output);
     device_ = r.output;
     while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
+    // Without udev the kernel's partition scan may leave the partitions unlisted until they are read again.
+    if (partitions && !fs::exists("/sys/class/block/" + fs::path(device_).filename().string() + "p1"))
+        runCommand({"partx", "-a", device_});
 }
 
 ReadOnlyLoop::~ReadOnlyLoop() { runCommand({"losetup", "-d", device_}); }

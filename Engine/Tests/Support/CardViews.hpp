@@ -15,10 +15,12 @@
 namespace tessaline::testing {
 
 // A read-only loop device over `backing` (a device node or an image file), from `offset` bytes
-// on; detached when the object dies.
+// on, `sizeLimit` bytes long (0: to the end), its partitions read when `partitions`; detached
+// when the object dies.
 class ReadOnlyLoop {
 public:
-    explicit ReadOnlyLoop(const std::string& backing, uint64_t offset = 0);
+    explicit ReadOnlyLoop(const std::string& backing, uint64_t offset = 0, uint64_t sizeLimit = 0,
+                          bool partitions = false);
     ~ReadOnlyLoop();
     ReadOnlyLoop(const ReadOnlyLoop&) = delete;
     ReadOnlyLoop& operator=(const ReadOnlyLoop&) = delete;

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -143,6 +144,16 @@ TEST(ProofGroundTest, AViewOfAPartitionedCardsWholeDiskNeverHoldsCopies) {
     // The partition itself read through a loop device: above the disk, the card's very bytes.
     ReadOnlyLoop overPartition(partitioned.device() + "p1");
     EXPECT_EQ(ProofGround::judge(testing::deviceNumberOfNode(overPartition.device()), "/", cardDevice), Doubt::viewOfCard);
+    // The whole disk with its partitions: its first partition is the card again.
+    ReadOnlyLoop withPartitions(partitioned.device(), 0, 0, true);
+    unsigned major = 0, minor = 0;
+    std::ifstream in("/sys/class/block/" + fs::path(withPartitions.device()).filename().string() + "p1/dev");
+    char colon = 0;
+    ASSERT_TRUE(in >> major >> colon >> minor);
+    EXPECT_EQ(ProofGround::judge(makedev(major, minor), "/", cardDevice), Doubt::viewOfCard);
+    // Only the disk's first sectors, before the partition: none of the card's bytes.
+    ReadOnlyLoop beforePartition(partitioned.device(), 0, partitioned.partitionOffset());
+    EXPECT_EQ(ProofGround::judge(testing::deviceNumberOfNode(beforePartition.device()), "/", cardDevice), std::nullopt);
 }
 
 TEST(ProofGroundTest, ALoopOverALoopOfAnImageKeptOnTheCardNeverHoldsCopies) {

@@ -4,19 +4,15 @@
 // - an overlay file system never does: its layers are named by text (relative names, escapes,
 //   bind mounts and links that may lead elsewhere since), so whether it shows the card
 //   cannot be told;
-// - a file system that reads the card's own bytes another way never does: a loop device over
-//   the card's device, over a device below it (the disk holding its partition, the device a
-//   loop or device-mapper target reads) or above it, or over the card's own image file;
-// - a file system inside a disk image whose file lies on the card (or on anything that shows
-//   the card), however deeply stacked, never does: the image dies with the card;
-// - a loop device whose backing cannot be traced never does. A loop device is asked for its
-//   backing (LOOP_GET_STATUS64: a block device by lo_rdevice, a file by lo_device and
-//   lo_inode); where it cannot be opened (a user outside the disk group), the path in
-//   /sys/block/<loop>/loop/backing_file is looked up instead.
-// The walk goes down through partitions, loop devices, device-mapper and md members
-// (/sys/class/block/<dev>/slaves), btrfs devices, and from FUSE mounts to the block device
-// they were made from, wherever its node lies. Everything else may prove (the caller still
-// guards the card's own device and folders).
+// - a file system that reads any of the card's own bytes another way never does: a loop
+//   device over the card's device, over the disk holding its partition at an offset within
+//   the partition, over a device above it (a partition of a view), over the card's own image
+//   file, or over device-mapper or md built on any of them (DeviceReach);
+// - a file system inside a disk image whose file lies on the card, or on anything that reads
+//   the card's bytes, however deeply stacked, never does: the image dies with the card;
+// - a file system whose devices cannot all be traced (a loop device whose backing file this
+//   user can't locate, devices stacked too deep) never does.
+// Everything else may (the caller still guards the card's own device and folders).
 // Answers are cached per (drive device, card device) pair: a scan asks once per file and the
 // devices are few. Not thread-safe; each thread keeps its own. Never throws.
 
