@@ -47,10 +47,11 @@ bool isDestinationInsideCard(const fs::path& destination, const fs::path& card) 
     auto cardPlace = places.ofCanonical(cardReal.existing);
     auto targetPlace = places.ofCanonical(target.existing);
     if (cardPlace && targetPlace && targetPlace->isSameOrBelow(*cardPlace)) return true;
-    // A file system that shows the card's own bytes (a second view of its device, a disk
-    // image kept on it, an overlay, an image that can't be traced): the scan's proofs and the
-    // erase gate never count a copy there, so the copy never writes one.
-    if (ProofGround().doubtOf(target.existing, cardStat.st_dev)) return true;
+    // A card that is a whole file system: a file system that shows its bytes (a second view
+    // of its device, a disk image kept on it, an overlay, an image that can't be traced) is
+    // the card, as the scan's proofs and the erase gate judge it. (A folder of a larger file
+    // system is not judged so: an image kept elsewhere on that file system lies beside it.)
+    if ((!cardPlace || cardPlace->path == "/") && ProofGround().doubtOf(target.existing, cardStat.st_dev)) return true;
 
     for (fs::path probe = target.existing;; probe = probe.parent_path()) {
         struct stat st{};
