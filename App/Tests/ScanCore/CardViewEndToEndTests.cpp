@@ -61,7 +61,7 @@ protected:
     // note always; the clip too where the matcher took it for a candidate, rather than
     // passing it over as lying in the card's own file system).
     ReportPtr expectNothingProven(const fs::path& card, const std::string& label, const fs::path& view,
-                                  ProofGround::Doubt doubt) {
+                                  ProofGround::Doubt doubt, const QString& where) {
         ReportPtr report = testing::scanAgainstGrantedDrive(card, label, grantsFile());
         if (!report) return report;
         EXPECT_FALSE(report->isSafeToErase());
@@ -84,7 +84,9 @@ protected:
         const std::string bytes = tessaline::ReportExporter::pdf(*report);
         std::ofstream(pdf, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         EXPECT_NE(tessaline::testing::pdfText(pdf).find("not counted"), std::string::npos);
-        EXPECT_EQ(ReportTexts::uncountedLines(*report).size(), static_cast<qsizetype>(report->uncountedCopies.size()));
+        const QStringList lines = ReportTexts::uncountedLines(*report);
+        EXPECT_EQ(lines.size(), static_cast<qsizetype>(report->uncountedCopies.size()));
+        EXPECT_TRUE(lines.contains(where + QStringLiteral(": ") + qtPath(view / cardFiles[1]))) << lines.join('\n').toStdString();
         return report;
     }
 
@@ -148,7 +150,8 @@ TEST_F(CardViewEndToEndTest, AViewOfTheCardsOwnDeviceProvesNothingErasesNothingA
             fsType, tessaline::testing::nodeOutsideDev(overCard.device(), sandbox / fsType / "nodes/view"),
             driveRoot / "View");
         ASSERT_TRUE(fs::exists(view->target() / cardFiles[0]));
-        ReportPtr report = expectNothingProven(card.mountPoint(), label, view->target(), ProofGround::Doubt::viewOfCard);
+        ReportPtr report = expectNothingProven(card.mountPoint(), label, view->target(), ProofGround::Doubt::viewOfCard,
+                                               QStringLiteral("On a second view of the card"));
         ASSERT_TRUE(report);
         expectNotErased(card.mountPoint(), report, view->target());
         EXPECT_EQ(copyFailure(card.mountPoint(), view->target() / "Copy"),
@@ -180,7 +183,8 @@ TEST_F(CardViewEndToEndTest, ALoopOverTheLoopOfAnImageKeptOnTheCardProvesNothing
         tessaline::testing::ReadOnlyLoop outer(image.device());
         auto view = tessaline::testing::mountReadOnly("ext4", outer.device(), driveRoot / "Image");
 
-        ReportPtr report = expectNothingProven(card, label, view->target(), ProofGround::Doubt::imageOnCard);
+        ReportPtr report = expectNothingProven(card, label, view->target(), ProofGround::Doubt::imageOnCard,
+                                                QStringLiteral("In a disk image on the card"));
         ASSERT_TRUE(report);
         expectNotErased(card, report, view->target());
         EXPECT_EQ(copyFailure(card, image.mountPoint() / "Copy"),

@@ -91,7 +91,7 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
             case Doubt::overlay: where = QStringLiteral("On an overlay"); break;
             case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
             case Doubt::unidentified: where = QStringLiteral("In a disk image whose file this user can't locate"); break;
-            case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card's own device"); break;
+            case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }
