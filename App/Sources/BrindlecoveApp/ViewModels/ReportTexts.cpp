@@ -89,7 +89,8 @@ QString otherFilesLine(const Counts& counts) {
 QString uncountedHeading(const tessaline::VerificationReport& report) {
     const auto count = report.uncountedCopies.size();
     if (count == 0) return {};
-    const QString why = QStringLiteral(" \u2014 an overlay or a disk image on the card can show the card's own files");
+    const QString why =
+        QStringLiteral(" \u2014 an overlay, a second view of the card or a disk image on the card can show the card's own files");
     return QStringLiteral("Not counted as backups: %1").arg(Formats::count(qint64(count), "drive file", "drive files")) + why;
 }
 
@@ -101,7 +102,8 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
         switch (copy.doubt) {
             case Doubt::overlay: where = QStringLiteral("On an overlay"); break;
             case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
-            case Doubt::unidentified: where = QStringLiteral("In a disk image that can't be traced"); break;
+            case Doubt::unidentified: where = QStringLiteral("In a disk image whose file this user can't locate"); break;
+            case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }

@@ -417,7 +417,7 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                 // A granted drive that is the card (or a folder on it) proves nothing: say so,
                 // rather than calling it unmounted.
                 skippedOnCard_->setVisible(!state.skippedOnCardLabels.isEmpty());
-                skippedOnCard_->setText(QStringLiteral("Skipped (on the card, or a view or disk image that may show it \u2014 not a backup): ") +
+                skippedOnCard_->setText(QStringLiteral("Skipped (on the card \u2014 not a backup): ") +
                                         state.skippedOnCardLabels.join(QStringLiteral(", ")) + QLatin1Char('.'));
                 filingNotice_->setVisible(state.filingNotice.has_value());
                 filingNotice_->setText(state.filingNotice.value_or(QString()));
