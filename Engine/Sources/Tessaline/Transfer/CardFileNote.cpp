@@ -1,6 +1,7 @@
 #include "Tessaline/Transfer/CardFileNote.hpp"
 
 #include "Tessaline/Scanner/FolderScanner.hpp"
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 
@@ -13,11 +14,11 @@ namespace fs = std::filesystem;
 const char* CardFileNote::changedText = "changed on the card during the copy — copy again";
 
 std::string CardFileNote::unprovenHeading(const std::vector<CardFileNote>& unproven) {
-    const std::string count = std::to_string(unproven.size());
+    const auto count = static_cast<int64_t>(unproven.size());
     const bool onlyOnCard = std::all_of(unproven.begin(), unproven.end(),
                                         [](const CardFileNote& note) { return note.kind == Kind::onlyOnCard; });
-    if (onlyOnCard) return "The card still holds " + count + " file(s) found nowhere else";
-    return count + " file(s) on the card are not proven by this copy";
+    if (onlyOnCard) return "The card still holds " + countText(count, "file", "files") + " found nowhere else";
+    return countText(count, "file on the card is", "files on the card are") + " not proven by this copy";
 }
 
 bool CardFileNote::scanFindsUnderAnyName(std::string_view relativePath) {

@@ -36,7 +36,7 @@ struct CardFileNote {
     static const char* changedText;
 
     // What a list of notes that keep the card unsafe says as one: "The card still holds 2
-    // file(s) found nowhere else" when a rescue left them, else "3 file(s) on the card are not
+    // files found nowhere else" when a rescue left them, else "1 file on the card is not
     // proven by this copy".
     static std::string unprovenHeading(const std::vector<CardFileNote>& unproven);
 

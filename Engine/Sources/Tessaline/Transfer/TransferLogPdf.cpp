@@ -1,9 +1,11 @@
 // TransferLogExporter::pdf: the printable production log of a copy run, on landscape US
 // Letter pages: a title, a coloured verdict, source and destination, then a banded table
-// of every file, its header repeated on each page. Lines are drawn once at fixed positions;
+// of every file, its header repeated on each page. A file that failed takes a second line
+// under its row, in the row's band: why it failed. Lines are drawn once at fixed positions;
 // nothing is wrapped; only a file name too wide for its cell is measured and shortened from
-// the front.
+// the front, and a reason too wide for its line from the back.
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/PdfDocument.hpp"
@@ -125,15 +127,22 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
     const std::string count = std::to_string(standing.count);
     const std::string total = standing.total ? std::to_string(*standing.total) : std::string();
     switch (standing.kind) {
-        case StandingKind::verified: return "✓ All " + count + " files copied and verified byte-for-byte.";
+        case StandingKind::verified:
+            return "✓ " + allOf(standing.count, "file", "files") + " copied and verified byte-for-byte.";
         case StandingKind::cancelledIncomplete:
-            return "⚠ STOPPED EARLY — " + count + " of " + total + " files handled. INCOMPLETE; do not wipe the card.";
+            return "⚠ STOPPED EARLY — " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " handled. INCOMPLETE; do not wipe the card.";
         case StandingKind::incomplete:
-            return "⚠ INCOMPLETE — " + count + " of " + (standing.total ? total : "an unrecorded number of") +
-                   " files handled. Do not wipe the card.";
-        case StandingKind::hasFailures: return "⚠ " + count + " of " + total + " files FAILED — do not wipe the card.";
+            return "⚠ INCOMPLETE — " +
+                   (standing.total ? partOf(standing.count, *standing.total, "file", "files")
+                                   : count + " of an unrecorded number of files") +
+                   " handled. Do not wipe the card.";
+        case StandingKind::hasFailures:
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " FAILED — do not wipe the card.";
         case StandingKind::hasUnverified:
-            return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") + " " +
+                   (standing.count == 1 ? "was" : "were") + " copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
         case StandingKind::cardNotProven: break;  // needs the notes: verdictText(log)
     }
@@ -143,22 +152,12 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
 std::string verdictText(const TransferLog& log) {
     const TransferLog::TransferStanding standing = log.standing();
     if (standing.kind != TransferLog::TransferStanding::Kind::cardNotProven) return verdictText(standing);
-    return "⚠ " + std::to_string(log.verifiedCount() + log.skippedCount()) + " of " + std::to_string(log.fileCount()) +
-           " files copied and verified byte-for-byte. " + CardFileNote::unprovenHeading(log.cardFilesNotProven()) +
+    return "⚠ " + partOf(log.verifiedCount() + log.skippedCount(), log.fileCount(), "file", "files") +
+           " copied and verified byte-for-byte. " + CardFileNote::unprovenHeading(log.cardFilesNotProven()) +
            " (listed below) — do not wipe the card.";
 }
 
-// A note's reason as its row shows it: a stored copy by its name alone.
-std::string noteReason(const CardFileNote& note) {
-    const std::string name = lastComponent(std::filesystem::path(note.storedAs));
-    switch (note.kind) {
-        case CardFileNote::Kind::storedWhereScanMissesIt: return "stored as " + name + " — copy into an empty folder";
-        case CardFileNote::Kind::storedUnderOtherName: return "stored as " + name;
-        default: return note.reason;
-    }
-}
-
-// The status cell and the short reason of a card file note's row.
+// The status cell of a card file note's row.
 StatusCell noteCell(CardFileNote::Kind kind) {
     switch (kind) {
         case CardFileNote::Kind::onlyOnCard: return {"✗ card only", red};
@@ -175,20 +174,55 @@ void drawTableHeader(PdfDocument& pdf, double baseline) {
     for (int i = 0; i < 4; ++i) pdf.drawText(columns[i], baseline, headers[i], Font::mono(8.5, true), Color::grey(1));
 }
 
-// A card file note's row: its status, its path, and its reason across the size and
-// checksum columns (shortened from the front like a file name when too wide).
+// Why a failed file failed, as its second line says it; empty for every other status.
+std::string failureReason(const CopyEngine::FileStatus& status) {
+    if (status.kind == Kind::failed) return status.reason.value_or("error");
+    if (status.kind == Kind::verificationFailed) return status.reason.value_or("checksum mismatch");
+    return {};
+}
+
+// `text` whole when it fits `width`, else its longest head of whole characters and "…".
+std::string shortenedAtEnd(const PdfDocument& pdf, const std::string& text, const Font& font, double width) {
+    if (pdf.textWidth(text, font) <= width) return text;
+    std::vector<int32_t> bounds = graphemeBoundaries(text);
+    auto head = [&](size_t to) { return text.substr(0, static_cast<size_t>(bounds[to])) + "…"; };
+    size_t low = 0, high = bounds.size() - 1;
+    while (low < high) {
+        size_t middle = (low + high + 1) / 2;
+        if (pdf.textWidth(head(middle), font) <= width)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return head(low);
+}
+
+// The lines a row takes: two for a failed file (its reason under it), else one.
+int rowLines(const CopyEngine::FileOutcome& outcome) { return failureReason(outcome.status).empty() ? 1 : 2; }
+
+// A card file note's row, two lines like a failed file's: its status and path, and under
+// them its reason (red where it keeps the card unsafe).
 void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, size_t index, double baseline, double fileCellWidth) {
-    if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
+    const double bottom = baseline - rowStep;
+    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * 2}, Color::grey(0.95));
     StatusCell status = noteCell(note.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, note.relativePath, fileCellWidth), Font::mono(8.5), black);
-    pdf.drawText(columns[2], baseline, fileCell(pdf, noteReason(note), left + bandWidth - columns[2]), Font::mono(8.5),
-                 black);
+    const Font font = Font::sans(8.5);
+    pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, singleLineText(note.reason), font, left + bandWidth - columns[1]),
+                 font, note.keepsCardUnsafe() ? red : Color::grey(0.3));
 }
 
 void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
              double fileCellWidth) {
-    if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
+    const int lines = rowLines(outcome);
+    const double bottom = baseline - (lines - 1) * rowStep;
+    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * lines}, Color::grey(0.95));
+    if (lines == 2) {
+        const Font font = Font::sans(8.5);
+        const std::string reason = "Why: " + singleLineText(failureReason(outcome.status));
+        pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, reason, font, left + bandWidth - columns[1]), font, red);
+    }
     StatusCell status = statusCell(outcome.status.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, outcome.relativePath, fileCellWidth), Font::mono(8.5), black);
@@ -220,12 +254,17 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     double header = 496;
     for (;;) {
         drawTableHeader(pdf, header);
-        for (double baseline = header - 16; index < rows && baseline > lastBaselineLimit; baseline -= rowStep) {
-            if (index < log.outcomes.size())
-                drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
-            else
+        // A row is drawn only when its last line stays above the limit. The outcomes' rows
+        // come first, then the card file notes' (two lines each).
+        for (double baseline = header - 16; index < rows; ++index) {
+            const bool isNote = index >= log.outcomes.size();
+            const int lines = isNote ? 2 : rowLines(log.outcomes[index]);
+            if (baseline - (lines - 1) * rowStep <= lastBaselineLimit) break;
+            if (isNote)
                 drawNoteRow(pdf, log.cardFileNotes[index - log.outcomes.size()], index, baseline, fileCellWidth);
-            ++index;
+            else
+                drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
+            baseline -= rowStep * lines;
         }
         if (index >= rows) break;
         pdf.newPage();
