@@ -60,17 +60,8 @@ protected:
         return run.log;
     }
 
-    // A card of `fsType` and an ext4 drive granted to the scan.
-    struct CardAndDrive {
-        fs::path card, driveRoot;
-        std::string label;
-    };
-    CardAndDrive cardAndDrive(const std::string& fsType) {
-        CardAndDrive volumes;
-        volumes.card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        volumes.driveRoot = loops.add("ext4", "BACKUP_" + fsType, 128).mountPoint();
-        volumes.label = grant(volumes.driveRoot);
-        return volumes;
+    testing::CardAndDrive cardAndDrive(const std::string& fsType) {
+        return testing::cardAndGrantedDrive(loops, fsType, grantsFile(), 128);
     }
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
