@@ -284,7 +284,6 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
 bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const VerificationStanding& now) {
     if (!std::holds_alternative<Done>(phase_)) return false;
     if (report != erasedWith_) return true;
-    fprintf(stderr, "DBG gate pending=%d kind=%d have=%d\n", int(countWhenWatched_ || runs_.isActive()), int(now.kind), outcomeKind_ ? int(*outcomeKind_) : -1);
     // The count after the erase settles the standing the outcome is shown with.
     if (countWhenWatched_ || runs_.isActive()) return false;
     if (!outcomeKind_) {
