@@ -331,12 +331,20 @@ TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) 
     EXPECT_EQ(stop->text(), QString::fromUtf8("Stopping\u2026"));
     EXPECT_FALSE(stop->isEnabled()) << "one click stops";
     EXPECT_TRUE(find<QLabel>("erase.progressText")->text().startsWith(QString::fromUtf8("Stopping \u2014")));
+    card.holdCount = true;  // what the stop left is counted afterwards
     card.holdErase = false;
     ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
     drainEvents();
     EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
               QString::fromUtf8("Stopped early \u2014 1200 files were deleted before the stop. The rest are still on "
                                 "the card; it is partially erased."));
+    EXPECT_FALSE(shown("erase.contents")) << "no count before the card is counted";
+    EXPECT_TRUE(shown("erase.counting"));
+    card.holdCount = false;
+    ASSERT_TRUE(waitFor([&] { return vm->preview().has_value(); }));
+    drainEvents();
+    EXPECT_TRUE(shown("erase.contents"));
+    EXPECT_FALSE(shown("erase.counting"));
 
     // The next erase starts with a Stop button again.
     card.holdErase = true;

@@ -177,9 +177,10 @@ struct EraseStage {
 
 // The erase behind the scenes: the system's on a loop-mounted card (`realCard`), else a
 // stand-in for the folder `card` whose erase only reports what it would have done. The erase
-// holds at its stop test's question `holdAt` until `release`; `ejected` pulls the card.
+// holds at its stop test's question `holdAt` until `release` (counted from the first item's
+// deleting on, or from the start with `inPlan`); `ejected` pulls the card.
 CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr<std::atomic<bool>> release, int holdAt,
-                             std::shared_ptr<std::atomic<bool>> ejected) {
+                             std::shared_ptr<std::atomic<bool>> ejected, bool inPlan = false) {
     CardPrepBackend backend = CardPrepBackend::standard();
     auto realPrepare = backend.prepare;
     if (!realCard) {
@@ -199,6 +200,11 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                          const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
             const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
             for (int i = 0; i < int(items.size()); ++i) {
+                if (isCancelled() && i == 0) {
+                    tessaline::CardPrepEngine::Summary untouched;
+                    untouched.cancelled = untouched.untouched = true;
+                    return untouched;
+                }
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
@@ -208,15 +214,24 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
         return !*ejected && (!realCard || realIsMounted(path));
     };
-    backend.prepare = [realPrepare, release, holdAt](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                                     const std::function<bool()>& isCancelled, const auto& onEvent,
-                                                     const auto& vouched) {
+    backend.prepare = [realPrepare, release, holdAt, inPlan](const fs::path& cardRoot, const auto& facts,
+                                                             const auto& profile,
+                                                             const std::function<bool()>& isCancelled,
+                                                             const auto& onEvent, const auto& vouched) {
         int asked = 0;
-        return realPrepare(cardRoot, facts, profile, [&asked, release, holdAt, isCancelled] {
-            if (++asked == holdAt)
-                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return isCancelled();
-        }, onEvent, vouched);
+        bool counting = inPlan;
+        return realPrepare(
+            cardRoot, facts, profile,
+            [&asked, &counting, release, holdAt, isCancelled] {
+                if (counting && ++asked == holdAt)
+                    for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return isCancelled();
+            },
+            [&counting, onEvent](const tessaline::CardPrepEngine::Event& event) {
+                if (std::holds_alternative<tessaline::CardPrepEngine::Deleting>(event)) counting = true;
+                if (onEvent) onEvent(event);
+            },
+            vouched);
     };
     return backend;
 }
@@ -550,6 +565,33 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
+    view.hide();
+});
+
+// Stop clicked before the erase deleted anything (it still measures the card): the section
+// says nothing was deleted, and the card keeps its count and its scan.
+ScreenshotScene eraseStopUntouched("65-erase-stop-untouched", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/D004");
+    std::unique_ptr<SceneVolume> volume;
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("D004"));
+    QDir().mkpath(card);
+    shoot(card);
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    EraseStage stage(sceneBackend(card, volume && volume->isMounted(), release, 1,
+                                  std::make_shared<std::atomic<bool>>(false), true));
+    auto& vm = stage.vm;
+    auto& view = stage.view;
+
+    stage.pickAndErase(studio, card, QStringLiteral("D004"));
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(vm.phase()); }, 10'000);
+    studio.wait(100);
+    if (auto* stop = view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stop->click();
+    *release = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped-untouched"), &view, true,
+                view.findChild<QWidget*>(QStringLiteral("erase.outcome")));
     view.hide();
 });
 
