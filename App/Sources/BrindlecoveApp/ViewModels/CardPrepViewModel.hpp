@@ -1,9 +1,10 @@
 #pragma once
 // The camera erase behind the erase-safety gate: the picked card and its count, the camera
 // profile, the typed card name, the acknowledgement of an unverified card, and the erase run
-// with its progress and summary. The view model holds no scan: the screen hands it the scan's
-// last report whenever it draws (gate()) and when Erase is clicked (runChecked()), and the
-// standing is computed afresh from the volume in the reader every time.
+// with its progress and summary. The view model holds no scan: the screen hands it the card's
+// latest report of the session (reportFor()) whenever it draws (gate()) and when Erase is
+// clicked (runChecked()), and the standing is computed afresh from the volume in the reader
+// every time.
 //
 // An erase needs, at once: an external volume root (the engine's check, at pick time, at the
 // click and again in the worker just before erasing); the very volume that was picked (its
