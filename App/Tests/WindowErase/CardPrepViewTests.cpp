@@ -234,10 +234,10 @@ TEST_F(CardPrepViewTest, EachCardIsJudgedByItsOwnLatestScanOfTheSessionWhichever
     const fs::path drive = sandbox / "drive";
     const fs::path other = sandbox / "OTHER";
     fs::create_directories(other);
-    const QString verified = QString::fromUtf8("Verified \u2014 all 1 clips on this card are confirmed on your drives. "
+    const QString verified = QString::fromUtf8("Verified \u2014 the 1 clip on this card is confirmed on your drives. "
                                                "Safe to erase.");
-    const QString stop = QString::fromUtf8("STOP \u2014 your last scan found 1 clips that exist ONLY on this card. "
-                                           "Erasing now loses them. Copy or re-scan first.");
+    const QString stop = QString::fromUtf8("STOP \u2014 your last scan found 1 clip that exists ONLY on this card. "
+                                           "Erasing now loses it. Copy or re-scan first.");
     pick();
     scan->setLastReport(card.report({MatchStatus::missing()}));
     scan->setLastReport(card.report({MatchStatus::confirmed(drive / "a")}));  // scanned again: the latest counts
