@@ -196,10 +196,19 @@ void CardPrepViewModel::startCount() {
     auto ticket = runs_.begin();
     const fs::path card = cardFsPath();
     auto compute = dependencies_.backend.computePreview;
-    Executor::shared().userInitiated([this, ticket, card, compute] {
+    // Files renumbered since the scan the screen shows are read for it as part of the count.
+    ReportPtr report = shown_ ? shown_->keep : nullptr;
+    Executor::shared().userInitiated([this, ticket, card, compute, report] {
         CardContents contents = compute(card);
-        ticket.post([this, id = ticket.id, contents = std::move(contents)] {
+        if (report && contents.files)
+            CardPrepBackend::checkRenumbered(card, *contents.files, contents.filesMount, *report, ticket.cancelTest(),
+                                             [this, &ticket](int done, int total) {
+                                                 ticket.post([this, done, total] { applyChecking(done, total); });
+                                             });
+        ticket.post([this, id = ticket.id, contents = std::move(contents), report] {
             runs_.finish(id);
+            checking_.reset();
+            judgedAgainst_ = report;
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
             previewFilesMount_ = contents.filesMount;
@@ -245,7 +254,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     }
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
-        in.files = previewFiles_ ? &*previewFiles_ : nullptr;
+        // Files still to be read for this report: judged as while the card is counted.
+        in.files = previewFiles_ && !byteCheckPending(report) ? &*previewFiles_ : nullptr;
         in.filesMount = previewFilesMount_;
         in.filesUnreadable = previewUnreadable_;
         in.erasedSinceScan = erasedReports_->contains(report);
@@ -255,8 +265,18 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     return EraseGate::standing(in);
 }
 
+bool CardPrepViewModel::byteCheckPending(const ReportPtr& report) const {
+    if (!report || !previewFiles_ || report == judgedAgainst_) return false;
+    return !EraseGate::renumberedSinceScan(*report, *previewFiles_, previewFilesMount_).empty();
+}
+
+void CardPrepViewModel::applyChecking(int done, int total) {
+    checking_ = Checking{done, total};
+    Q_EMIT changed();
+}
+
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
-    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy()) return false;
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || checking_) return false;
     // An ejected card cannot be erased, acknowledged or not.
     if (standing.kind == VerificationStanding::Kind::notInserted) return false;
     return standing.isSafe() || acknowledgedUnverified_;
@@ -267,6 +287,11 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const Shown current{report.get(), report, now.kind};
     bool differs = !shown_ || !(*shown_ == current);
     shown_ = current;
+    if (!checking_ && !countWhenWatched_ && !runs_.isActive() && byteCheckPending(report)) {
+        checking_ = Checking{};
+        loadPreview();
+        differs = true;
+    }
     if (outcomeOutlived(report, now)) {
         setPhase(Idle{});
         differs = true;
@@ -358,8 +383,13 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
             if (request.safePath) {
                 // Every file the erase would delete, walked now: each must be, as it is now, a
                 // file the report recorded and proved off the card.
-                const auto files = backend.walkCardFiles(request.card);
+                auto files = backend.walkCardFiles(request.card);
                 if (!files || !request.report) return refuse(Refusal::changed);
+                // Files renumbered since the scan are read again: their bytes decide.
+                CardPrepBackend::checkRenumbered(request.card, files->files, files->mount, *request.report,
+                                                 ticket.cancelTest(), [this, &ticket](int done, int total) {
+                                                     ticket.post([this, done, total] { applyChecking(done, total); });
+                                                 });
                 const auto cardDevice = backend.deviceOf(request.card);
                 if (!cardDevice) return refuse(Refusal::swapped);
                 const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
@@ -383,6 +413,9 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                     return refuse(Refusal::changed);
                 }
                 vouched = files->files;
+                // With the digests the scan proved, for files renumbered while they are deleted.
+                tessaline::CardFileComparison::takeDigests(
+                    *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -419,6 +452,7 @@ void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
 
 void CardPrepViewModel::applySummary(const Summary& summary) {
     markedByThisRun_.reset();
+    checking_.reset();
     setPhase(Done{summary});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
@@ -439,6 +473,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
 
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
                                      const std::vector<std::string>& files) {
+    checking_.reset();
     // Nothing was deleted: the report describes the card as well as before the click.
     if (markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
@@ -464,6 +499,7 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
 
 void CardPrepViewModel::applyEngineError(const QString& message) {
     markedByThisRun_.reset();  // the engine may have deleted part of the card
+    checking_.reset();
     setPhase(Failed{message});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
