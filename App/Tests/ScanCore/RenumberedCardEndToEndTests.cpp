@@ -18,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <set>
@@ -36,18 +35,6 @@ using Kind = VerificationStanding::Kind;
 
 const std::vector<std::string> cardFiles{"NOTES.TXT", "PRIVATE/M4ROOT/CLIP/C0001.MP4", "PRIVATE/M4ROOT/CLIP/C0002.MP4",
                                          "PRIVATE/M4ROOT/CLIP/C0003.MP4"};
-
-// Other bytes at the file's size, its modification time (and so, on FUSE exFAT, its change
-// time) put back.
-void rewriteKeepingStamps(const fs::path& file) {
-    struct stat before {};
-    ASSERT_EQ(::stat(file.c_str(), &before), 0);
-    std::string bytes = readFile(file);
-    bytes[bytes.size() / 2] = static_cast<char>(~bytes[bytes.size() / 2]);
-    writeFile(file, bytes);
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
-}
 
 class RenumberedCardEndToEndTest : public testing::AppSandboxedTest {
 protected:
@@ -169,7 +156,7 @@ TEST_F(RenumberedCardEndToEndTest, OtherBytesAtTheSameSizeAndStampsAfterARenumbe
 
     // Renumbered, then rewritten: the gate names it, the erase refuses.
     LoopVolume::dropCaches();
-    rewriteKeepingStamps(setup.card / changed);
+    tessaline::testing::rewriteKeepingStamps(setup.card / changed);
     auto vm = eraser(setup.card);
     VerificationStanding standing = settled(*vm, report);
     EXPECT_EQ(standing.kind, Kind::changedSinceScan);
@@ -187,7 +174,7 @@ TEST_F(RenumberedCardEndToEndTest, OtherBytesAtTheSameSizeAndStampsAfterARenumbe
         if (rewritten) return;
         rewritten = true;
         LoopVolume::dropCaches();
-        rewriteKeepingStamps(setup.card / changed);
+        tessaline::testing::rewriteKeepingStamps(setup.card / changed);
     });
     ASSERT_TRUE(settled(*erasing, report).isSafe());
     const auto* done = eraseNow(*erasing, report);

@@ -14,7 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <map>
@@ -39,18 +38,6 @@ CardFileSet provenSet(const fs::path& root) {
     for (const auto& record : set.files)
         if (record.digest.empty()) throw std::runtime_error("no digest for " + record.relative);
     return set;
-}
-
-// Other bytes at the same size, the modification time put back (FUSE exFAT's change time
-// follows it).
-void rewriteKeepingStamps(const fs::path& file) {
-    struct stat before {};
-    ASSERT_EQ(::stat(file.c_str(), &before), 0);
-    std::string bytes = readFile(file);
-    bytes[bytes.size() / 2] = static_cast<char>(~bytes[bytes.size() / 2]);
-    writeFile(file, bytes);
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
 }
 
 class CardFileComparisonTest : public testing::SandboxedTest {};
@@ -98,7 +85,7 @@ TEST_F(CardFileComparisonTest, FilesFuseExfatRenumberedAreJudgedByTheirBytes) {
               paths);
 
     // Other bytes at the same size and stamps, then renumbered: named by its bytes.
-    rewriteKeepingStamps(root / paths[1]);
+    testing::rewriteKeepingStamps(root / paths[1]);
     LoopVolume::dropCaches();
     again = CardFileSet::read(root);
     EXPECT_TRUE(CardFileSet::differences(before.files, again.files, false).empty()) << "size and stamps alike";

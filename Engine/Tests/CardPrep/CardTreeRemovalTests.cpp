@@ -202,13 +202,7 @@ TEST_F(CardTreeRemovalTest, FilesRenumberedDuringAnEraseGoByTheirBytesAndARewrit
 
     // One file gets other bytes at its size and stamps; the kernel forgets every file as the
     // erase begins.
-    struct stat before {};
-    ASSERT_EQ(::stat((root / clips[1]).c_str(), &before), 0);
-    std::string bytes = readFile(root / clips[1]);
-    bytes[7] = static_cast<char>(~bytes[7]);
-    writeFile(root / clips[1], bytes);
-    const struct timespec times[2] = {before.st_atim, before.st_mtim};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (root / clips[1]).c_str(), times, 0), 0);
+    const std::string bytes = tessaline::testing::rewriteKeepingStamps(root / clips[1]);
     auto summary = erase(root, vouched, {}, [&](const CardPrepEngine::Event& event) {
         if (std::holds_alternative<CardPrepEngine::Deleting>(event)) LoopVolume::dropCaches();
     });
