@@ -390,32 +390,37 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                                                  ticket.cancelTest(), [this, &ticket](int done, int total) {
                                                      ticket.post([this, done, total] { applyChecking(done, total); });
                                                  });
-                const auto cardDevice = backend.deviceOf(request.card);
-                if (!cardDevice) return refuse(Refusal::swapped);
-                const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
-                const tessaline::VerificationReport& report = *request.report;
-                EraseGate::Inputs in;
-                in.report = &report;
-                in.card = request.card;
-                in.identityNow = identity;
-                in.files = &files->files;
-                in.filesMount = files->mount;
-                in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
-                in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
-                const VerificationStanding now = EraseGate::standing(in);
-                if (!now.isSafe()) {
-                    if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                        return refuse(Refusal::changed, std::nullopt,
-                                      *EraseGate::changedSinceScan(report, files->files, files->mount));
-                    if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
-                        return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
-                    if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
-                    return refuse(Refusal::changed);
+                // Stopped while checking: prepare() deletes nothing and reports the stop.
+                if (ticket.isCancelled()) {
+                    vouched = files->files;
+                } else {
+                    const auto cardDevice = backend.deviceOf(request.card);
+                    if (!cardDevice) return refuse(Refusal::swapped);
+                    const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
+                    const tessaline::VerificationReport& report = *request.report;
+                    EraseGate::Inputs in;
+                    in.report = &report;
+                    in.card = request.card;
+                    in.identityNow = identity;
+                    in.files = &files->files;
+                    in.filesMount = files->mount;
+                    in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
+                    in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
+                    const VerificationStanding now = EraseGate::standing(in);
+                    if (!now.isSafe()) {
+                        if (now.kind == VerificationStanding::Kind::changedSinceScan)
+                            return refuse(Refusal::changed, std::nullopt,
+                                          *EraseGate::changedSinceScan(report, files->files, files->mount));
+                        if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
+                            return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
+                        if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
+                        return refuse(Refusal::changed);
+                    }
+                    vouched = files->files;
+                    // With the digests the scan proved, for files renumbered while they are deleted.
+                    tessaline::CardFileComparison::takeDigests(
+                        *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
                 }
-                vouched = files->files;
-                // With the digests the scan proved, for files renumbered while they are deleted.
-                tessaline::CardFileComparison::takeDigests(
-                    *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -446,6 +451,7 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
 
 void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
     if (!std::holds_alternative<Running>(phase_)) return;
+    checking_.reset();  // the check before the erase is over
     setPhase(Running{name, index, total});
     Q_EMIT changed();
 }
