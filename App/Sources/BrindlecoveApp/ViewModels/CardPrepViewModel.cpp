@@ -21,7 +21,17 @@ struct CardPrepViewModel::Request {
     tessaline::CameraFormatProfile profile;
     ReportPtr report;  // set on the safe path: the card must still be what it vouches for
     bool safePath = false;
+    CardFiles counted;  // the last count's files, with the digests of those it read
+    std::optional<tessaline::CardFileMount> countedMount;  // the mount they were walked through
 };
+
+namespace {
+
+// Between two counts through one mount: a file whose number, size and times are the same is
+// the file the earlier count read.
+constexpr auto sameNumbers = tessaline::CardFileComparison::Numbering::identity;
+
+}  // namespace
 
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
@@ -198,8 +208,13 @@ void CardPrepViewModel::startCount() {
     auto compute = dependencies_.backend.computePreview;
     // Files renumbered since the scan the screen shows are read for it as part of the count.
     ReportPtr report = shown_ ? shown_->keep : nullptr;
-    Executor::shared().userInitiated([this, ticket, card, compute, report] {
+    CardFiles counted = previewFiles_.value_or(CardFiles{});
+    Executor::shared().userInitiated([this, ticket, card, compute, report, counted = std::move(counted),
+                                      countedMount = previewFilesMount_] {
         CardContents contents = compute(card);
+        // A file read by the last count and not renumbered since is not read again.
+        if (contents.files && countedMount && contents.filesMount && *countedMount == *contents.filesMount)
+            tessaline::CardFileComparison::takeDigests(*contents.files, counted, sameNumbers);
         if (report && contents.files)
             CardPrepBackend::checkRenumbered(card, *contents.files, contents.filesMount, *report, ticket.cancelTest(),
                                              [this, &ticket](int done, int total) {
@@ -345,7 +360,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
         return;
     }
 
-    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath,
+                    previewFiles_.value_or(CardFiles{}), previewFilesMount_};
     // From now on the report no longer describes its card, also when the card is picked again
     // later, unless the erase is refused before anything is deleted. A report of another card
     // that was at this folder (another volume identity) still describes that card.
@@ -385,7 +401,10 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                 // file the report recorded and proved off the card.
                 auto files = backend.walkCardFiles(request.card);
                 if (!files || !request.report) return refuse(Refusal::changed);
-                // Files renumbered since the scan are read again: their bytes decide.
+                // Files renumbered since the scan are read again (unless the last count read them
+                // as they are now): their bytes decide.
+                if (request.countedMount && files->mount && *request.countedMount == *files->mount)
+                    tessaline::CardFileComparison::takeDigests(files->files, request.counted, sameNumbers);
                 CardPrepBackend::checkRenumbered(request.card, files->files, files->mount, *request.report,
                                                  ticket.cancelTest(), [this, &ticket](int done, int total) {
                                                      ticket.post([this, done, total] { applyChecking(done, total); });
