@@ -184,7 +184,7 @@ TEST_F(ScanViewTest, DoneShowsTheSummaryWithUnreadableAndSkippedLinesOnlyWithARe
     state.skippedDriveLabels = {QStringLiteral("A"), QStringLiteral("B")};
     view->render(state);
     EXPECT_EQ(symbolText("scan.summary.unreadable"),
-              QStringLiteral("Couldn't read 2 folder(s) on the card \u2014 their files weren't checked."));
+              QStringLiteral("Couldn't read 2 folders on the card \u2014 their files weren't checked."));
     EXPECT_EQ(symbolText("scan.summary.skipped"),
               QStringLiteral("Skipped (not mounted right now): A, B. Missing count above includes their contents."));
 }

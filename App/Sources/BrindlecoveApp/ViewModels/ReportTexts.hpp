@@ -54,8 +54,10 @@ QString uncountedHeading(const tessaline::VerificationReport& report);
 // can't be traced: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
-// "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".
-QString syncButtonTitle(int missingCount);
+// What the rescue copies, in clips and the files they are made of (other files only on the
+// card included): "Sync 1 Missing Clip (3 Files) to Drive", "Sync 2 Missing Clips to Drive",
+// "Sync 3 Missing Files to Drive" (no clip missing).
+QString syncButtonTitle(int missingClips, int files);
 
 // The note under a suggested destination.
 QString suggestionNote(int confirmedCount);
