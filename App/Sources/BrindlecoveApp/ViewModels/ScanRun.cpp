@@ -232,7 +232,8 @@ private:
         stopIfCancelled();
 
         emit(scan_event::Matching{});
-        std::vector<MatchResult> claims = Matcher{captureTimeTolerance}.match(groups, drivePrints, request_.card);
+        // Verdicts stay drive-file numbers until proven: only the paths that proved are copied.
+        const MatchClaims claims = Matcher{captureTimeTolerance}.claim(groups, drivePrints, request_.card);
 
         const auto verifyStart = Clock::now();
         auto verifying = [&](int done, int total) {
@@ -243,7 +244,7 @@ private:
         int clipsProven = 0;
         std::vector<UncountedCopy> uncounted;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, drivePrints, isCancelled_,
+            claims, isCancelled_,
             [&](int done, int total) {
                 clipsProven = total;
                 verifying(done, total);
