@@ -16,6 +16,7 @@
 #include "Tessaline/Matcher/Matcher.hpp"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -126,7 +127,15 @@ int main(int argc, char** argv) {
             std::ofstream("/proc/self/clear_refs") << "5";  // resets the peak
         }
         largeSeconds = std::min(largeSeconds, bench::secondsOf([&] { largeResults = run(root, large); }));
-        if (round == 0) peak = statusBytes("VmHWM:");
+        if (round == 0) {
+            peak = statusBytes("VmHWM:");
+            // How much of it the results hold (each frame's group and its proven copy's path).
+            const int64_t with = statusBytes("VmRSS:");
+            std::vector<MatchResult>().swap(largeResults);
+            ::malloc_trim(0);
+            std::fprintf(stderr, "match_sequence: the %d results hold about %.0f bytes each\n", largeCount,
+                         double(with - statusBytes("VmRSS:")) / largeCount);
+        }
     }
     if (!allConfirmed(root, smallResults) || !allConfirmed(root, largeResults)) return 1;
     std::fprintf(stderr, "match_sequence: %d frames %.3f s, %d frames %.3f s; peak %.1f MiB over %.1f MiB before\n",

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -325,7 +326,7 @@ private:
     std::string digest(const fs::path& file, const struct stat& st) {
         Version version = versionOf(st);
         auto it = digests_.find(version);
-        if (it != digests_.end()) return it->second;
+        if (it != digests_.end()) return hexText(it->second);
         const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
         std::optional<ProofHashPool::Taken> taken = pool_ ? pool_->take(file, version, test) : std::nullopt;
         // The pool's read stands for this one: accepted only after the test a read would have
@@ -334,8 +335,15 @@ private:
         if (taken && taken->error) std::rethrow_exception(taken->error);
         std::string hex = taken ? std::move(taken->digest)
                                 : checksum_.hash(file, false, isCancelled_ ? test : ChecksumEngine::CancelTest{}, {});
-        digests_.emplace(version, hex);
+        digests_.emplace(version, hexValue(hex));
         return hex;
+    }
+
+    // The digest of a version hashed before, as its hex text.
+    static std::string hexText(uint64_t value) {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+        return text;
     }
 
     const ChecksumEngine& checksum_;
@@ -348,7 +356,17 @@ private:
     std::vector<UncountedCopy> uncounted_;
     std::unordered_set<std::string> uncountedPaths_;
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
-    std::map<Version, std::string> digests_;
+    struct VersionHash {
+        size_t operator()(const Version& v) const {
+            const auto [device, inode, size, seconds, nanoseconds] = v;
+            uint64_t h = uint64_t(device) * 0x9e3779b97f4a7c15ull ^ uint64_t(inode);
+            h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull ^ uint64_t(size) ^ (uint64_t(seconds) << 20) ^ uint64_t(nanoseconds);
+            return size_t(h ^ (h >> 32));
+        }
+    };
+    // Each version hashed in this call, by its digest's value (kept small: a sequence's every
+    // card file and drive file is in it).
+    std::unordered_map<Version, uint64_t, VersionHash> digests_;
     std::unordered_map<int64_t, std::vector<std::pair<uint64_t, size_t>>> bySizeAndDigest_;
     const std::vector<std::pair<uint64_t, size_t>> noDigests_;
     bool keepProven_ = false;
