@@ -297,6 +297,7 @@ private:
                     prefetch(drives_[files[ahead]].url, st, false);
             if (auto value = lookupDigest(drives_[files[k]].url)) found.emplace_back(*value, files[k]);
         }
+        if (cancelled()) return noDigests_;
         std::sort(found.begin(), found.end());
         return bySizeAndDigest_.emplace(size, std::move(found)).first->second;
     }
@@ -510,7 +511,8 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
 std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
                                                        const std::vector<MediaFile>& driveFiles,
                                                        const CancelTest& isCancelled, const Progress& progress,
-                                                       std::vector<UncountedCopy>* uncounted) const {
+                                                       std::vector<UncountedCopy>* uncounted,
+                                                       std::vector<CardFileDigest>* cardDigests) const {
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
     if (files.empty()) return files;
@@ -548,6 +550,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     auto prover = [&] {
         static const std::vector<Fingerprint> noFingerprints;
         ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
+        if (cardDigests) session.keepProvenCardFiles();
         for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
             for (const fs::path& candidate : candidates[f]) {
                 if (session.prove(files[f].url, candidate)) {
@@ -558,10 +561,10 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
             if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
             else ++done;
         }
-        if (uncounted && !session.uncounted().empty()) {
-            const std::lock_guard lock(uncountedLock);
-            uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
-        }
+        const std::lock_guard lock(uncountedLock);
+        if (uncounted) uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
+        if (cardDigests && !stop)
+            cardDigests->insert(cardDigests->end(), session.provenCardFiles().begin(), session.provenCardFiles().end());
     };
     std::vector<std::jthread> provers;
     try {
@@ -585,6 +588,9 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     provers.clear();  // joins
     if (!stop) report();
     if (uncounted) UncountedCopy::tidy(*uncounted);
+    if (cardDigests)
+        std::sort(cardDigests->begin(), cardDigests->end(),
+                  [](const CardFileDigest& a, const CardFileDigest& b) { return a.url.native() < b.url.native(); });
     return files;
 }
 

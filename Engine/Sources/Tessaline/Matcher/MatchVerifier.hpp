@@ -89,10 +89,12 @@ public:
     // of the call's own (these files are mostly small); isCancelled and progress are called on
     // the caller's thread only: progress(0, total) first, then one call per file proven or not.
     // Once isCancelled answers true, the files in hand and every later one stay unproven (the
-    // caller discards a stopped run). `uncounted` as for verify().
+    // caller discards a stopped run). `uncounted` as for verify(); `cardDigests`, when given,
+    // gains each file proven (sorted by path).
     std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
                                             const CancelTest& isCancelled, const Progress& progress = {},
-                                            std::vector<UncountedCopy>* uncounted = nullptr) const;
+                                            std::vector<UncountedCopy>* uncounted = nullptr,
+                                            std::vector<CardFileDigest>* cardDigests = nullptr) const;
 
 private:
     ChecksumEngine checksum_;
