@@ -9,17 +9,16 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
-#include <limits>
-#include <span>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <tuple>
