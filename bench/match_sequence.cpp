@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
     std::vector<MatchResult> smallResults, largeResults;
     double smallSeconds = 1e9, largeSeconds = 1e9;
     int64_t before = 0, peak = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 5; ++round) {
         smallResults.clear();
         largeResults.clear();
         smallSeconds = std::min(smallSeconds, bench::secondsOf([&] { smallResults = run(root, small); }));
