@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/Formats.hpp"
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 
 #include <QLocale>
@@ -34,6 +35,26 @@ QString abbreviatedDateShortTime(const QDateTime& when) {
 }
 
 QString groupedInteger(qint64 value) { return QLocale().toString(value); }
+
+QString count(qint64 value, const char* singular, const char* plural) {
+    return QString::fromStdString(tessaline::countText(value, singular, plural));
+}
+
+QString noun(qint64 value, const char* singular, const char* plural) {
+    return QString::fromUtf8(tessaline::nounFor(value, singular, plural));
+}
+
+QString allOf(qint64 value, const char* singular, const char* plural) {
+    return QString::fromStdString(tessaline::allOf(value, singular, plural));
+}
+
+QString partOf(qint64 part, qint64 total, const char* singular, const char* plural) {
+    return QString::fromStdString(tessaline::partOf(part, total, singular, plural));
+}
+
+QString clipsAndFiles(qint64 clips, qint64 files) {
+    return QString::fromStdString(tessaline::clipsAndFiles(clips, files));
+}
 
 QString fileByteCount(qint64 bytes) { return QString::fromStdString(tessaline::formatFileSize(bytes)); }
 

@@ -99,14 +99,14 @@ TEST(TransferTexts, BannerForEveryStanding) {
     b = TransferTexts::banner(stopped);
     EXPECT_EQ(b.tone, Tone::bad);
     EXPECT_EQ(b.title, "Stopped early — 1 of 4 files transferred");
-    EXPECT_EQ(b.subtitle, "This transfer is incomplete. 3 file(s) were never copied — do not wipe the card.");
+    EXPECT_EQ(b.subtitle, "This transfer is incomplete. 3 files were never copied — do not wipe the card.");
 
     auto stoppedUnplanned = logOf({outcome("a", Status::copiedVerified()), outcome("b", Status::copiedVerified()),
                                    outcome("c", Status::copiedVerified())},
                                   std::nullopt, true);
     b = TransferTexts::banner(stoppedUnplanned);
     EXPECT_EQ(b.title, "Stopped early — 3 of 3 files transferred");
-    EXPECT_EQ(b.subtitle, "This transfer is incomplete. 0 file(s) were never copied — do not wipe the card.");
+    EXPECT_EQ(b.subtitle, "This transfer is incomplete. 0 files were never copied — do not wipe the card.");
 
     b = TransferTexts::banner(logOf({outcome("a", Status::copiedVerified()), outcome("b", Status::failed("x"))}, 5));
     EXPECT_EQ(b.title, "1 of 2 files failed") << "a failure wins over the missing files";

@@ -63,7 +63,7 @@ struct RunProbe {
 void expectNothingLandedAfterThePull(const SyncManager& manager, const LoopVolume& drive, int files) {
     manager.coordinator()->waitForIdle();
     EXPECT_TRUE(fs::is_empty(drive.mountPoint())) << "the copy fell through onto the system disk";
-    EXPECT_TRUE(hasLine(manager, QString::fromUtf8("⚠️ “Cards”: 0 new, 0 present, %1 failed").arg(files)))
+    EXPECT_TRUE(hasLine(manager, QString::fromUtf8("⚠️ “Cards”: 0 new files, 0 present, %1 failed").arg(files)))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     ASSERT_TRUE(manager.todayReport());
     ASSERT_EQ(manager.todayReport()->runs.size(), 1u);
@@ -207,7 +207,7 @@ TEST_F(SyncManagerDriveTests, TwoCardsWithOneLabelInsertedTogetherAreBothCopiedO
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
 
-    const QString queued = QString::fromStdString(cardLabel) + QString::fromUtf8(" mounted — 1 sync pair(s) queued");
+    const QString queued = QString::fromStdString(cardLabel) + QString::fromUtf8(" mounted — 1 sync pair queued");
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("📥 ") + queued), 2);
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("▶️ Syncing “Cards”…")), 2);
     EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: ")), 2);
@@ -241,7 +241,7 @@ TEST_F(SyncManagerDriveTests, ThePromptsRunNowCopiesBothCardsOfOneLabel) {
     ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 2; }, 60'000))
         << manager.activity().join(QStringLiteral("\n")).toStdString();
     manager.coordinator()->waitForIdle();
-    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: 1 new, 0 present, 0 failed")), 2);
+    EXPECT_EQ(linesStartingWith(manager, QString::fromUtf8("✅ “Cards”: 1 new file, 0 present, 0 failed")), 2);
     EXPECT_EQ(probe->mostAtOnce, 1);
     expectCopied(backup, *first, "A001.MOV");
     expectCopied(backup, *second, "B001.MOV");
@@ -289,8 +289,8 @@ TEST_F(SyncManagerDriveTests, ACardInsertedAgainDuringItsRunIsSyncedOnceMoreAfte
     QStringList finished;
     for (const QString& line : manager.activity())
         if (message(line).startsWith(QString::fromUtf8("✅"))) finished << message(line);
-    EXPECT_EQ(finished, (QStringList{QString::fromUtf8("✅ “Cards”: 0 new, 2 present, 0 failed"),
-                                     QString::fromUtf8("✅ “Cards”: 2 new, 0 present, 0 failed")}));
+    EXPECT_EQ(finished, (QStringList{QString::fromUtf8("✅ “Cards”: 0 new files, 2 present, 0 failed"),
+                                     QString::fromUtf8("✅ “Cards”: 2 new files, 0 present, 0 failed")}));
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->runs.size(), 2u);
     EXPECT_TRUE(manager.todayReport()->allClean());

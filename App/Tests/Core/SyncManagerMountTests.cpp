@@ -51,14 +51,14 @@ TEST_F(SyncManagerMountTests, AnInsertedCardPromptsWithAutoRunOffAndSyncsWithItO
     EXPECT_EQ(manager.pendingPrompt()->cardLabel, QStringLiteral("BCV_MGR_CARD"));
     EXPECT_EQ(manager.pendingPrompt()->pairNames, QStringList{QStringLiteral("Cards")});
     EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("💡 BCV_MGR_CARD inserted — run Cards?"));
-    EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("📥 BCV_MGR_CARD mounted — 1 sync pair(s) queued"));
+    EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("📥 BCV_MGR_CARD mounted — 1 sync pair queued"));
     EXPECT_EQ(manager.coordinator()->inFlightCount(), 0u);
     card.unmount();
 
     manager.setPendingPrompt(std::nullopt);
     manager.setAutoRunOnMount(true);
     card.remount();
-    ASSERT_TRUE(waitFor([&] { return hasLine(manager, QString::fromUtf8("✅ “Cards”: 2 new, 0 present, 0 failed")); },
+    ASSERT_TRUE(waitFor([&] { return hasLine(manager, QString::fromUtf8("✅ “Cards”: 2 new files, 0 present, 0 failed")); },
                         60'000));
     EXPECT_TRUE(hasLine(manager, QString::fromUtf8("▶️ Syncing “Cards”…")));
     EXPECT_FALSE(manager.pendingPrompt());
@@ -103,5 +103,5 @@ TEST_F(SyncManagerMountTests, ACardFolderLinkedOffTheCardIsAFailedRunWithItsReas
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->failedVerifications(), 1);
     EXPECT_EQ(MenuBarModel::build(MenuBarModel::snapshot(manager)).front().text,
-              QString::fromUtf8("Today: 0 new · 0 present · 1 failed"));
+              QString::fromUtf8("Today: 0 new files · 0 present · 1 failed"));
 }

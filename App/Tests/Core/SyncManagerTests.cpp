@@ -89,7 +89,7 @@ TEST_F(SyncManagerTests, SyncNowCountsStartedPairsAndTheScheduleNotesItsRun) {
     EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("▶️ Sync Now: started 1 pair"));
     // The stand-in run finds nothing to copy: nothing went wrong, so the check mark.
     ASSERT_TRUE(waitFor([&] { return message(manager.activity()[0]).startsWith(QString::fromUtf8("✅")); }));
-    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("✅ “Cam A”: 0 new, 0 present, 0 failed"));
+    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("✅ “Cam A”: 0 new files, 0 present, 0 failed"));
     EXPECT_EQ(message(manager.activity()[1]), QString::fromUtf8("▶️ Syncing “Cam A”…"));
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->runs.size(), 1u);
@@ -114,7 +114,7 @@ TEST_F(SyncManagerTests, ARunStoppedBeforeItsFirstFileIsMarkedAsAWarning) {
     manager.runScheduledNow(false);
     // The same counts as a run with nothing to copy; only the stop tells them apart.
     ASSERT_TRUE(waitFor([&] { return message(manager.activity()[0]).contains(QString::fromUtf8("“Cam A”:")); }));
-    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("⚠️ “Cam A”: 0 new, 0 present, 0 failed"));
+    EXPECT_EQ(message(manager.activity()[0]), QString::fromUtf8("⚠️ “Cam A”: 0 new files, 0 present, 0 failed"));
     manager.coordinator()->waitForIdle();
 }
 
@@ -203,7 +203,7 @@ TEST_F(SyncManagerTests, TodaysTotalsOfADamagedHistoryNeverWrapInTheMenu) {
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->totalBytesCopied(), INT64_MAX);
     EXPECT_EQ(MenuBarModel::build(MenuBarModel::snapshot(manager)).front().text,
-              QString::fromUtf8("Today: 2147483647 new · 2147483647 present · 2147483647 failed"));
+              QString::fromUtf8("Today: 2147483647 new files · 2147483647 present · 2147483647 failed"));
 }
 
 TEST_F(SyncManagerTests, SwitchesStartFreshAndActAsTheyShould) {

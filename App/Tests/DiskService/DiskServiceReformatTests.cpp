@@ -83,10 +83,12 @@ protected:
         AppSandboxedTest::SetUp();
         if (!PrivateDiskService::unavailableReason().empty() || !LoopVolumeSet::unavailableReason().empty()) return;
         service = std::make_unique<PrivateDiskService>();
-        service->start();
+        service->start(withPolkit());
         std::printf("[ disk service ] bus, udev and udisksd up in %lld ms\n",
                     static_cast<long long>(service->startTime().count()));
     }
+    // Whether the test's system has polkit's daemon, where it is installed.
+    virtual bool withPolkit() const { return true; }
     void TearDown() override {
         // Mounts the service made go before the loop devices.
         for (const auto& device : devices)
@@ -410,8 +412,10 @@ TEST_F(DiskServiceReformat, AFormatFailingAfterTheUnmountSaysTheCardIsLeftUnmoun
     EXPECT_TRUE(mountPointsOf(card.device()).empty());
     EXPECT_NE(failure.find("\u201cCARD\u201d is left unmounted \u2014 mounting it again failed: "), std::string::npos)
         << failure;
-    EXPECT_TRUE(QString::fromStdString(failure).endsWith(
-        QString::fromUtf8("mounting it again failed: it holds no file system the system can read now.")))
+    EXPECT_NE(failure.find("mounting it again failed: it holds no file system the system can read now. To mount it, "
+                           "unplug it and plug it in again, or run: udisksctl mount -b " +
+                           card.device()),
+              std::string::npos)
         << failure;
 }
 
@@ -423,6 +427,56 @@ TEST_F(DiskServiceReformat, TheServiceMountsNothingByItself) {
     runCommand({"udevadm", "trigger", "--action=add", card.device()});
     ASSERT_TRUE(service->waitUntilKnown(card.device(), blkidTag(card.device(), "UUID")));
     EXPECT_TRUE(mountPointsOf(card.device()).empty());
+}
+
+// The same, on a system without polkit's daemon.
+class DiskServiceWithoutPolkit : public DiskServiceReformat {
+protected:
+    bool withPolkit() const override { return false; }
+};
+
+TEST_F(DiskServiceWithoutPolkit, AUserIsRefusedBeforeTheUnmountAndAFailureAfterItSaysHowToMountTheCard) {
+    BRINDLECOVE_REQUIRE_DISK_SERVICE();
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    ASSERT_FALSE(service->hasPolkit());
+    auto& card = volume("ext4", "CARD");
+    writeFile(card.mountPoint() / "keep.txt", "kept");
+    const auto facts = tessaline::DriveFormatEngine::inspect(card.mountPoint());
+    const SystemDiskService disks(service->busAddress());
+    auto failureOf = [&](const QString& label) {
+        try {
+            disks.reformat(facts, DriveFormat::exfat, label);
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+        return std::string("<formatted>");
+    };
+
+    // Without polkit the service refuses every caller but root: a user is told so before
+    // anything is unmounted, and the card stays as it was.
+    std::string refusal;
+    {
+        AsUserWithoutPrivilege user;
+        ASSERT_TRUE(user.switched());
+        refusal = failureOf(QStringLiteral("CARD"));
+    }
+    EXPECT_EQ(refusal, "Reformatting \u201cCARD\u201d needs the system's authorization service (polkit), which isn't "
+                       "running here \u2014 nothing was formatted. Install it (apt install polkitd) and start it "
+                       "(systemctl start polkit), then choose the volume again.");
+    EXPECT_TRUE(isMountPoint(card.mountPoint()));
+    EXPECT_EQ(readFile(card.mountPoint() / "keep.txt"), "kept");
+
+    // As root, the format refused after the unmount (mkfs.exfat takes no label this long,
+    // after the service has wiped the card): the card can't be mounted again, and the message
+    // says so and how to mount it.
+    const std::string failure = failureOf(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+    EXPECT_TRUE(mountPointsOf(card.device()).empty());
+    EXPECT_NE(failure.find("\u201cCARD\u201d is left unmounted \u2014 mounting it again failed: it holds no file system "
+                           "the system can read now. To mount it, unplug it and plug it in again, or run: udisksctl "
+                           "mount -b " +
+                           card.device()),
+              std::string::npos)
+        << failure;
 }
 
 }  // namespace

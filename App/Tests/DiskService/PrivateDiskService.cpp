@@ -130,7 +130,7 @@ void PrivateDiskService::end(pid_t& pid) {
     pid = -1;
 }
 
-void PrivateDiskService::start() {
+void PrivateDiskService::start(bool withPolkit) {
     const auto began = std::chrono::steady_clock::now();
     const fs::path socket = folder_ / "system_bus_socket";
     const fs::path config = folder_ / "system-bus.conf";
@@ -172,7 +172,7 @@ void PrivateDiskService::start() {
         runCommand({udevadm, "settle", "--timeout=10"});
     }
     // Before udisksd, which looks for polkit when it starts.
-    if (executable(polkitd)) {
+    if (withPolkit && executable(polkitd)) {
         polkitd_ = spawn({polkitd, "--no-debug"}, "polkitd.log");
         const QString name = QStringLiteral("brindlecove-test-polkit");
         bool answers = false;

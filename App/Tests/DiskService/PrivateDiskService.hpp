@@ -30,9 +30,10 @@ public:
     // Why the service cannot be started here ("" when it can): root and the daemons are needed.
     static std::string unavailableReason();
 
-    // Starts the bus, the udev daemon where none runs, and udisksd; returns when udisksd
-    // answers. Throws std::runtime_error when a daemon does not come up.
-    void start();
+    // Starts the bus, the udev daemon where none runs, polkit's daemon (unless `withPolkit` is
+    // false, as on a system without it) and udisksd; returns when udisksd answers. Throws
+    // std::runtime_error when a daemon does not come up.
+    void start(bool withPolkit = true);
     // Ends udisksd (the bus stays), as a service that stops.
     void stopDiskService();
     // Starts udisksd again after stopDiskService().

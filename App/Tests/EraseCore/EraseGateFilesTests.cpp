@@ -181,7 +181,7 @@ TEST(EraseGateFiles, OtherFilesOnlyOnTheCardAreNamedAndNeverSafe) {
     standing = standingOf(both);
     EXPECT_EQ(standing.kind, Kind::missing);
     EXPECT_EQ(EraseTexts::stopText(standing),
-              "STOP \u2014 your last scan found 1 clips and 1 other file that exist ONLY on this card (00000.CPI). "
+              "STOP \u2014 your last scan found 1 clip and 1 other file that exist ONLY on this card (00000.CPI). "
               "Erasing now loses them. Copy or re-scan first.");
 }
 

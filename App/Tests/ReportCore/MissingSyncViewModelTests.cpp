@@ -468,5 +468,7 @@ TEST(MissingSyncFiles, OtherFilesOnlyOnTheCardFollowTheClipsOnce) {
     othersOnly->otherFiles = {{"/c/INDEX.BDM", 5, OtherFile::Role::other, std::nullopt}};
     EXPECT_EQ(MissingSyncViewModel::filesToRescue(*othersOnly).size(), 1u);
     EXPECT_EQ(ReportTexts::countsOf(*othersOnly).toRescue(), 1);
-    EXPECT_EQ(ReportTexts::syncButtonTitle(ReportTexts::countsOf(*othersOnly).toRescue()), "Sync 1 Missing File to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(ReportTexts::countsOf(*othersOnly).missing,
+                                           static_cast<int>(MissingSyncViewModel::filesToRescue(*othersOnly).size())),
+              "Sync 1 Missing File to Drive");
 }

@@ -42,7 +42,7 @@ TEST(ReportTexts, BannerForEveryStanding) {
     EXPECT_EQ(unread.tone, Tone::bad);
     EXPECT_EQ(unread.title, "The card was not fully read");
     EXPECT_EQ(unread.subtitle,
-              "2 folder(s) on the card couldn't be read, so their files were never checked. Not safe to erase.");
+              "2 folders on the card couldn't be read, so their files were never checked. Not safe to erase.");
 }
 
 TEST(ReportTexts, CountsOfEveryStatus) {
@@ -51,10 +51,11 @@ TEST(ReportTexts, CountsOfEveryStatus) {
 }
 
 TEST(ReportTexts, SyncButtonNoteAndRunningLine) {
-    EXPECT_EQ(ReportTexts::syncButtonTitle(1), "Sync 1 Missing File to Drive");
-    EXPECT_EQ(ReportTexts::syncButtonTitle(3), "Sync 3 Missing Files to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(1, 3), "Sync 1 Missing Clip (3 Files) to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(3, 3), "Sync 3 Missing Clips to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(0, 1), "Sync 1 Missing File to Drive");
     EXPECT_EQ(ReportTexts::suggestionNote(12),
-              "Where the 12 already-synced files live. Use Change… to pick somewhere else.");
+              "Where the 12 already-synced clips live. Use Change… to pick somewhere else.");
     EXPECT_EQ(ReportTexts::runningText("", 0, 0), "Copying missing files…");
     EXPECT_EQ(ReportTexts::runningText("C0001.MP4", 1'200'000, 5'000'000), "Copying C0001.MP4 — 1.2 MB of 5 MB");
 }
@@ -143,7 +144,7 @@ TEST(ReportTexts, OtherFilesOnlyOnTheCardGetTheirOwnBannerAndLine) {
     const auto counts = ReportTexts::countsOf(*report);
     EXPECT_EQ(counts.confirmed, 10);  // the tiles keep counting clips
     EXPECT_EQ(ReportTexts::otherFilesLine(counts), "Other files: 1 confirmed · 4 only on the card");
-    EXPECT_EQ(ReportTexts::syncButtonTitle(counts.toRescue()), "Sync 4 Missing Files to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(counts.missing, 4), "Sync 4 Missing Files to Drive");
 
     report->otherFiles.resize(2);
     EXPECT_EQ(ReportTexts::banner(report->eraseStanding()).title,

@@ -508,14 +508,18 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
         report->otherFiles, report->cardFiles);
     ASSERT_TRUE(forged->isSafeToErase());
     EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
-    // The image's volume granted as a drive of its own is skipped as lying on the card.
+    // The image's volume granted as a drive of its own is walked, and its copy named as not
+    // counted for lying on the card.
     underDrive.unmount();
     tessaline::SecurityScopedBookmarkStore(grantsFile()).grant(image.mountPoint());
     const std::string imageLabel = tessaline::SecurityScopedBookmarkStore(grantsFile()).grantedVolumeLabels().back();
     report = scan(setup.card, imageLabel);
     ASSERT_TRUE(report);
-    EXPECT_TRUE(report->drivePaths.empty());
+    EXPECT_EQ(report->drivePaths, std::vector<fs::path>{image.mountPoint()});
     EXPECT_FALSE(report->isSafeToErase());
+    ASSERT_EQ(report->uncountedCopies.size(), 1u);
+    EXPECT_EQ(report->uncountedCopies[0].path, image.mountPoint() / "C0001.MP4");
+    EXPECT_EQ(report->uncountedCopies[0].doubt, tessaline::ProofGround::Doubt::imageOnCard);
 
     // A real copy on the drive proves the card, and the gate keeps trusting that proof once the
     // copy is gone: a drive unplugged after the scan is not taken for one on the card.

@@ -52,7 +52,7 @@ TEST(MenuBarModel, PromptPresetsTotalsAndScheduleLines) {
     s.launchAtLoginStatus = QStringLiteral("enabled");
     auto items = MenuBarModel::build(s);
     EXPECT_EQ(texts(items),
-              (QStringList{"Today: 12 new · 30 present · 1 failed", "---", "💡 “A_CAM” inserted", "Run “One” now",
+              (QStringList{"Today: 12 new files · 30 present · 1 failed", "---", "💡 “A_CAM” inserted", "Run “One” now",
                            "Run “Two” now", "Dismiss", "---", "Watch drives", "Auto-sync on insert (off = prompt me)",
                            "Scheduled daily sync", "---", "Presets", "Run “One”", "Sync All Now", "---",
                            "Last scheduled run: Mar 7, 2025 2:05 PM", "Launch at login: enabled",

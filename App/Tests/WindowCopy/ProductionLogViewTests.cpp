@@ -212,7 +212,7 @@ TEST_F(ProductionLogViewTest, ARescueThatFinishesLastIsTheLogShownWithItsLongPat
     rescue.start(*report);
     ASSERT_TRUE(waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); }));
     drainEvents();
-    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "1 of 1 files failed");
+    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "1 of 1 file failed");
     auto* list = view.findChild<QListView*>("productionLog.files");
     ASSERT_EQ(list->model()->rowCount(), 1);
     const QRect row = list->visualRect(list->model()->index(0, 0));

@@ -170,20 +170,20 @@ TEST_F(CardPrepViewTest, TheBannerAndTheEraseButtonFollowEveryStanding) {
          QString::fromUtf8("Verified \u2014 all 2 clips on this card are confirmed on your drives. Safe to erase."),
          Style::good(), false},
         {card.report({MatchStatus::missing(), MatchStatus::nameMatchMetadataMismatch(drive / "x")}), "xmark.octagon.fill",
-         QString::fromUtf8("STOP \u2014 your last scan found 1 clips that exist ONLY on this card. Erasing now loses "
-                           "them. Copy or re-scan first."),
+         QString::fromUtf8("STOP \u2014 your last scan found 1 clip that exists ONLY on this card. Erasing now "
+                           "loses it. Copy or re-scan first."),
          Style::bad(), true},
         {card.report({MatchStatus::confirmed(card.root / "backup/a")}), "xmark.octagon.fill",
-         QString::fromUtf8("STOP \u2014 your last scan found 1 clips that exist ONLY on this card. Erasing now loses "
-                           "them. Copy or re-scan first."),
+         QString::fromUtf8("STOP \u2014 your last scan found 1 clip that exists ONLY on this card. Erasing now "
+                           "loses it. Copy or re-scan first."),
          Style::bad(), true},
         {card.report({MatchStatus::nameMatchMetadataMismatch(drive / "x"), MatchStatus::confirmed(drive / "a")}),
          "exclamationmark.triangle.fill",
-         QString::fromUtf8("CHECK \u2014 1 clips have a same-named but different file on your drive. They look backed "
-                           "up but aren't. Verify before erasing."),
+         QString::fromUtf8("CHECK \u2014 1 clip has a same-named but different file on your drive. It looks backed "
+                           "up but isn't. Verify before erasing."),
          Style::warn(), true},
         {partial, "xmark.octagon.fill",
-         QString::fromUtf8("STOP \u2014 your last scan couldn't read 2 folder(s) on this card, so their files were "
+         QString::fromUtf8("STOP \u2014 your last scan couldn't read 2 folders on this card, so their files were "
                            "never checked. Erasing now may lose them. Copy or re-scan first."),
          Style::bad(), true},
         {otherCard, "exclamationmark.triangle.fill",
@@ -311,12 +311,12 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
         ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
         drainEvents();
     };
-    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false});
+    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false, {}, 12});
     auto* outcome = find<SymbolLabel>("erase.outcome");
     EXPECT_EQ(outcome->text(), "Card erased and prepped for Canon EOS");
     EXPECT_EQ(outcome->symbol(), "checkmark.seal.fill");
     EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(),
-              QString::fromUtf8("Deleted 3 items \u00b7 freed 5 MB \u00b7 created 2 folders"));
+              QString::fromUtf8("Deleted 12 files \u00b7 freed 5 MB \u00b7 created 2 folders"));
     EXPECT_EQ(find<QLabel>("erase.outcomeFolders")->text(), QString::fromUtf8("DCIM/100CANON \u00b7 MISC"));
     EXPECT_EQ(find<QLabel>("erase.contents")->text(), QString::fromUtf8("0 files \u00b7 Zero KB"));
     EXPECT_FALSE(shown("erase.warning"));
@@ -328,7 +328,7 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     EXPECT_EQ(outcome->text(), QString::fromUtf8("Stopped early \u2014 3 files were deleted before the stop. The rest are "
                                                  "still on the card; it is partially erased."));
     EXPECT_EQ(outcome->symbol(), "stop.circle.fill");
-    EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(), QString::fromUtf8("Deleted 1 items \u00b7 freed 10 bytes"));
+    EXPECT_EQ(find<QLabel>("erase.outcomeCounts")->text(), QString::fromUtf8("Deleted 3 files \u00b7 freed 10 bytes"));
     EXPECT_FALSE(shown("erase.outcomeFolders"));
     EXPECT_FALSE(shown("erase.profileFolders")) << "an erase-only profile lists no folders";
 
@@ -351,7 +351,7 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     type("erase.confirmation", "CARD");
     erase({1, 10, {}, {"C"}, false, {"B/LATE.MOV"}});
     EXPECT_EQ(outcome->text(),
-              "Erased with 1 items that couldn't be deleted: C. 1 file kept: changed during the erase: LATE.MOV");
+              "Erased with 1 item that couldn't be deleted: C. 1 file kept: changed during the erase: LATE.MOV");
 }
 
 TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {

@@ -18,9 +18,11 @@
 #include <QScrollBar>
 #include <QStandardItemModel>
 
+#include "BrindlecoveApp/Views/WrappedToolTips.hpp"
 #include "Support/ToolTipProbe.hpp"
 
 #include <QAbstractItemView>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -326,6 +328,27 @@ TEST_F(DriveFormatViewTest, TheVolumeBoxNamesTheVolumeShownAndTheFormNeverKeepsA
     type("format.confirmation", "SMALL");
     EXPECT_TRUE(find<QPushButton>("format.run")->isEnabled());
     EXPECT_FALSE(shown("format.runReason"));
+}
+
+TEST_F(DriveFormatViewTest, AVeryLongEntrysTooltipInTheVolumeListWrapsOnTheScreen) {
+    WrappedToolTips::install();
+    const std::string label(200, 'L');
+    listed = {{"/media/u/CARD", "CARD"}, {"/media/u/" + label, label}};
+    vm->refreshVolumes();
+    drainEvents();
+    auto* combo = find<QComboBox>("format.volume");
+    combo->showPopup();
+    drainEvents();
+    QAbstractItemView* list = combo->view();
+    const QRect row = list->visualRect(list->model()->index(2, 0));
+    ASSERT_TRUE(row.isValid());
+    const auto tip = showToolTip(list->viewport(), row.center());
+    combo->hidePopup();
+    ASSERT_TRUE(tip);
+    EXPECT_TRUE(tip->text.startsWith(QString::fromStdString(label))) << tip->text.toStdString();
+    EXPECT_TRUE(tip->screen.contains(tip->geometry)) << "the tooltip stays on the screen";
+    EXPECT_LT(tip->geometry.width(), tip->screen.width() / 2) << "wrapped, not one line as wide as the name";
+    EXPECT_GT(tip->geometry.height(), 2 * QFontMetrics(QToolTip::font()).height()) << "on several lines";
 }
 
 TEST_F(DriveFormatViewTest, WithNoWayToReformatTheFormSaysWhyBeforeTheConfirmation) {

@@ -131,7 +131,7 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", sandbox / "drive/Shoot/IMG_0007.JPG");
     const auto rescanned = scanCard(root, {sandbox / "drive"});
     models->scan().setLastReport(rescanned);
-    EXPECT_EQ(reportBanner("banner.title"), "All 1 clips are backed up");
+    EXPECT_EQ(reportBanner("banner.title"), "The 1 clip is backed up");
     EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith("Verified"); }));
 }
 
@@ -161,7 +161,7 @@ TEST_F(ErasedCardScreensTest, AnErasedCardsRescueOffersNoCopyAndItsOutcomeAndThe
     sync->click();
     ASSERT_TRUE(waitFor([&] { return !models->missingSync().isRunning(); }, 30'000));
     auto* outcome = inReport<QLabel>("rescue.outcome");
-    EXPECT_EQ(outcome->text(), "1 of 1 files failed — the card still holds the only copy of those. Details in the "
+    EXPECT_EQ(outcome->text(), "1 of 1 file failed — the card still holds the only copy of those. Details in the "
                                "Production Log tab.");
     EXPECT_FALSE(shownInReport("rescue.rerunNote"));
 
@@ -174,7 +174,7 @@ TEST_F(ErasedCardScreensTest, AnErasedCardsRescueOffersNoCopyAndItsOutcomeAndThe
     EXPECT_FALSE(shownInReport("rescue.change"));
     EXPECT_TRUE(shownInReport("rescue.done"));
     EXPECT_TRUE(waitFor([&] {
-        return outcome->text() == "1 of 1 files failed — those are no longer on the card. Details in the Production "
+        return outcome->text() == "1 of 1 file failed — those are no longer on the card. Details in the Production "
                                   "Log tab.";
     })) << outcome->text().toStdString();
     EXPECT_FALSE(shownInReport("rescue.rerunNote"));

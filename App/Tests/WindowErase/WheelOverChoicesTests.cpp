@@ -1,6 +1,7 @@
-// The mouse wheel over a choice in the window: without keyboard focus it scrolls the page
-// and changes nothing (the camera profile of Erase Card, the file system of the reformat
-// form); with focus, given by a click or Tab, it steps the choice as usual.
+// The mouse wheel over a choice in the window: without focus, or with focus the program gave
+// it, it scrolls the page and changes nothing (the camera profile of Erase Card, the file
+// system of the reformat form); once the user clicked the box or tabbed to it, it steps the
+// choice as usual.
 
 #include "EraseViewTest.hpp"
 
@@ -17,6 +18,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -40,32 +42,73 @@ QScrollBar* pageBar(QWidget* control) {
     return nullptr;
 }
 
-// The wheel over `box` without focus: the choice stays, nothing is activated, the page
-// scrolls. Then with focus: the choice moves on.
-void expectWheelScrollsUnlessFocused(QComboBox* box) {
+// How the box comes to hold the focus the user gave it.
+enum class UserFocus { click, tab };
+
+// The wheel over `box` without focus, and with focus the program gave it (the window activated
+// again after a dialog, the focus handed on by a control that was disabled, focus set at
+// start): the choice stays, nothing is activated, the page scrolls. Then, the box clicked or
+// tabbed to: the choice moves on.
+void expectWheelChangesOnlyAfterTheUser(QComboBox* box, UserFocus user) {
     ASSERT_TRUE(box);
     EXPECT_EQ(box->focusPolicy(), Qt::StrongFocus) << "the wheel gives no focus";
     QScrollBar* bar = pageBar(box);
     ASSERT_TRUE(bar);
     ASSERT_GT(bar->maximum(), 0) << "the page can scroll";
-    bar->setValue(0);
     const int index = box->currentIndex();
     QSignalSpy activated(box, &QComboBox::activated);
+    QWidget* window = box->window();
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+
     ASSERT_FALSE(box->hasFocus());
+    bar->setValue(0);
     wheelDown(box);
     wheelDown(box);
-    EXPECT_EQ(box->currentIndex(), index);
-    EXPECT_EQ(activated.count(), 0);
+    EXPECT_EQ(box->currentIndex(), index) << "without focus";
     EXPECT_GT(bar->value(), 0) << "the page scrolled";
 
-    box->window()->activateWindow();
-    QApplication::setActiveWindow(box->window());
-    box->setFocus(Qt::TabFocusReason);
+    for (Qt::FocusReason given : {Qt::ActiveWindowFocusReason, Qt::TabFocusReason, Qt::OtherFocusReason}) {
+        box->clearFocus();
+        box->setFocus(given);
+        ASSERT_TRUE(box->hasFocus());
+        bar->setValue(0);
+        wheelDown(box);
+        EXPECT_EQ(box->currentIndex(), index) << "focus the program gave, reason " << given;
+        EXPECT_GT(bar->value(), 0) << "the page scrolled, reason " << given;
+    }
+    EXPECT_EQ(activated.count(), 0);
+
+    if (user == UserFocus::click) {
+        QTest::mouseClick(box, Qt::LeftButton, Qt::NoModifier, box->rect().center());
+        // The popup's own activation is handled while it is open, as on a desktop.
+        QCoreApplication::processEvents();
+        box->hidePopup();
+    } else {
+        // Tab from the control before it in the focus chain.
+        QWidget* before = box->previousInFocusChain();
+        while (before && (before->focusPolicy() & Qt::TabFocus) != Qt::TabFocus) before = before->previousInFocusChain();
+        ASSERT_TRUE(before);
+        box->clearFocus();
+        before->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(before, Qt::Key_Tab);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
     ASSERT_TRUE(box->hasFocus());
     const int scrolled = bar->value();
     wheelDown(box);
-    EXPECT_NE(box->currentIndex(), index) << "a focused box takes the wheel";
+    EXPECT_NE(box->currentIndex(), index) << "a box the user took up takes the wheel";
     EXPECT_EQ(bar->value(), scrolled);
+
+    // Focus lost to another window and given back by the program ends the user's choice.
+    const int now = box->currentIndex();
+    QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(box, &out);
+    QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+    QApplication::sendEvent(box, &in);
+    wheelDown(box);
+    EXPECT_EQ(box->currentIndex(), now) << "after the window was activated again";
 }
 
 class WheelOverChoicesTest : public AppSandboxedTest {};
@@ -84,7 +127,7 @@ TEST_F(WheelOverChoicesTest, TheProfileBoxOfTheWindowsEraseSection) {
     ASSERT_TRUE(profile);
     CardPrepViewModel& model = window.models().cardPrep();
     const QString chosen = model.selectedProfileID();
-    expectWheelScrollsUnlessFocused(profile);
+    expectWheelChangesOnlyAfterTheUser(profile, UserFocus::click);
     EXPECT_NE(model.selectedProfileID(), chosen) << "the focused change reaches the view model";
     EXPECT_EQ(model.selectedProfileID(), profile->currentData().toString());
 }
@@ -116,7 +159,7 @@ TEST_F(WheelOverChoicesTest, TheFileSystemBoxOfTheReformatForm) {
     auto* box = view.findChild<QComboBox*>(QStringLiteral("format.fileSystem"));
     ASSERT_TRUE(box && box->isVisibleTo(&view));
     const auto format = vm.format();
-    expectWheelScrollsUnlessFocused(box);
+    expectWheelChangesOnlyAfterTheUser(box, UserFocus::tab);
     EXPECT_NE(vm.format(), format) << "the focused change reaches the view model";
 }
 

@@ -134,14 +134,14 @@ TEST_F(ReportViewTest, BannerTilesAndRescueFollowTheReport) {
     EXPECT_EQ(tile("report.tile.mismatches"), 1);
     EXPECT_EQ(tile("report.tile.duplicates"), 1);
     EXPECT_TRUE(shown("report.rescue"));
-    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 3 Missing Files to Drive");
+    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 3 Missing Clips to Drive");
     EXPECT_EQ(view->fileList()->model().rowCount(), 10);
 
     scan->setLastReport(countsReport(10, 0));
     EXPECT_EQ(bannerTitle(), "None of the 10 clips were found on the drives you scanned");
 
     scan->setLastReport(countsReport(1, 2));
-    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 1 Missing File to Drive");
+    EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 1 Missing Clip to Drive");
 
     scan->setLastReport(countsReport(0, 8, 2));
     EXPECT_EQ(bannerTitle(), "2 of 10 clips have a same-named but different file on the drive");
@@ -215,7 +215,7 @@ TEST_F(ReportViewTest, ASuggestedDestinationShowsItsNote) {
     EXPECT_EQ(find<QLabel>("rescue.destinationLabel")->text(), "Copy to (suggested)");
     EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(drive));
     EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
-              "Where the 2 already-synced files live. Use Change… to pick somewhere else.");
+              "Where the 2 already-synced clips live. Use Change… to pick somewhere else.");
 
     // The next card's report confirms no clip: no suggestion, no note, nothing to sync to.
     scan->setLastReport(makeReport({clip({fingerprint("/d/1.MOV", 1)}, MatchStatus::missing())}));
@@ -229,7 +229,7 @@ TEST_F(ReportViewTest, ASuggestedDestinationShowsItsNote) {
                                     clip({fingerprint("/e/2.MOV", 1)}, MatchStatus::missing())}));
     EXPECT_EQ(find<ElidedLabel>("rescue.destinationPath")->fullText(), qtPath(drive / "A"));
     EXPECT_EQ(find<QLabel>("rescue.suggestionNote")->text(),
-              "Where the 1 already-synced files live. Use Change… to pick somewhere else.");
+              "Where the 1 already-synced clip lives. Use Change… to pick somewhere else.");
 }
 
 TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
@@ -249,7 +249,7 @@ TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
     EXPECT_FALSE(find<QPushButton>("rescue.sync")->isEnabled());
     EXPECT_EQ(find<QLabel>("rescue.runningText")->text(), "Copying missing files…");
     ASSERT_TRUE(waitFor([&] { return shown("rescue.done"); }));
-    EXPECT_EQ(find<QLabel>("rescue.outcome")->text(), "All 1 missing files copied and verified byte-for-byte.");
+    EXPECT_EQ(find<QLabel>("rescue.outcome")->text(), "The 1 missing file copied and verified byte-for-byte.");
     EXPECT_EQ(find<QLabel>("rescue.outcomeSymbol")->property("symbol").toString(), "checkmark.seal.fill");
     EXPECT_EQ(find<QLabel>("rescue.rerunNote")->text(), "Re-run the Scan to see the report go green.");
     EXPECT_FALSE(shown("rescue.stop"));
@@ -351,14 +351,14 @@ TEST_F(ReportSectionInWindowTest, ARescueOutcomeIsNotShownUnderTheNextCardsRepor
     view->findChild<QPushButton*>("rescue.sync")->click();
     ASSERT_TRUE(waitFor([&] { return shown("rescue.done"); }));
     EXPECT_EQ(view->findChild<QLabel*>("rescue.outcome")->text(),
-              "All 1 missing files copied and verified byte-for-byte.");
+              "The 1 missing file copied and verified byte-for-byte.");
 
     // The next card's report starts the group afresh, here and when the section is entered again.
     models.scan().setLastReport(countsReport(5, 0));
     EXPECT_TRUE(shown("report.rescue"));
     EXPECT_FALSE(shown("rescue.done"));
     EXPECT_TRUE(view->findChild<QPushButton*>("rescue.sync")->isEnabled());
-    EXPECT_EQ(view->findChild<QPushButton*>("rescue.sync")->text(), "Sync 5 Missing Files to Drive");
+    EXPECT_EQ(view->findChild<QPushButton*>("rescue.sync")->text(), "Sync 5 Missing Clips to Drive");
     view = makeView();
     EXPECT_TRUE(shown("report.rescue"));
     EXPECT_FALSE(shown("rescue.done"));

@@ -184,7 +184,7 @@ TEST_F(ScanViewTest, DoneShowsTheSummaryWithUnreadableAndSkippedLinesOnlyWithARe
     state.skippedDriveLabels = {QStringLiteral("A"), QStringLiteral("B")};
     view->render(state);
     EXPECT_EQ(symbolText("scan.summary.unreadable"),
-              QStringLiteral("Couldn't read 2 folder(s) on the card \u2014 their files weren't checked."));
+              QStringLiteral("Couldn't read 2 folders on the card \u2014 their files weren't checked."));
     EXPECT_EQ(symbolText("scan.summary.skipped"),
               QStringLiteral("Skipped (not mounted right now): A, B. Missing count above includes their contents."));
 }
@@ -260,7 +260,7 @@ TEST_F(ScanViewTest, ACardGrantedAsItsOwnBackupDriveIsNamedAsSuch) {
     EXPECT_FALSE(shown("scan.summary.skipped"));
     EXPECT_TRUE(shown("scan.summary.skippedOnCard"));
     EXPECT_EQ(symbolText("scan.summary.skippedOnCard"),
-              QStringLiteral("Skipped (on the card, or a view or disk image that may show it \u2014 not a backup): ") +
+              QStringLiteral("Skipped (on the card \u2014 not a backup): ") +
                   QString::fromStdString(labels.front()) + QLatin1Char('.'));
 
     // Beside a drive that is not connected, each is named for its own reason.
@@ -272,7 +272,7 @@ TEST_F(ScanViewTest, ACardGrantedAsItsOwnBackupDriveIsNamedAsSuch) {
     EXPECT_EQ(symbolText("scan.summary.skipped"),
               QStringLiteral("Skipped (not mounted right now): BACKUP_B. Missing count above includes their contents."));
     EXPECT_EQ(symbolText("scan.summary.skippedOnCard"),
-              QStringLiteral("Skipped (on the card, or a view or disk image that may show it \u2014 not a backup): EOS_DIGITAL."));
+              QStringLiteral("Skipped (on the card \u2014 not a backup): EOS_DIGITAL."));
 }
 
 TEST_F(ScanViewTest, InsertedVolumesAreListedOnShowAndOnRefresh) {

@@ -460,9 +460,10 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("reformat-chosen-again"), &view);
 
     // A format that failed after the unmount, and a mount back that failed too.
-    failNext(QString::fromUtf8("Error creating file system: the card stopped answering. \u201cB-CAM\u201d is left "
-                               "unmounted \u2014 mounting it again failed: it holds no file system the system can "
-                               "read now."));
+    failNext(QString::fromStdString(tessaline::DriveFormatError::leftUnmounted(
+                                        "Error creating file system: the card stopped answering.", "B-CAM",
+                                        "it holds no file system the system can read now", "udisksctl mount -b /dev/sdc1")
+                                        .what()));
     typeInto(&view, "format.confirmation", QStringLiteral("B-CAM"));
     formatVM.run();
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);

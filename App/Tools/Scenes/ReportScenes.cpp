@@ -182,13 +182,15 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("report-other-files"));
 
     // Two clips missing because their only drive copies lie where nothing proves the card: an
-    // overlay folder of the drive, and a disk image kept on the card mounted under it.
+    // overlay folder of the drive, a disk image kept on the card mounted under it, one that
+    // can't be located, and a second view of the card's own device.
     auto uncounted = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 2));
     const fs::path backup = fspath(studio.home() + QStringLiteral("/BACKUP"));
     uncounted->uncountedCopies = {
         {backup / "Card view" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::overlay},
         {backup / "Image/DCIM/100MEDIA" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::imageOnCard},
-        {backup / "Old image/DCIM" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::unidentified}};
+        {backup / "Old image/DCIM" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::unidentified},
+        {backup / "Card device/DCIM" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::viewOfCard}};
     showReport(studio, uncounted);
     studio.save(QStringLiteral("report-uncounted"));
 

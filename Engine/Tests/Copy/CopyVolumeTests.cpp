@@ -7,12 +7,14 @@
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
+#include "Tessaline/Transfer/TransferLogExporter.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <set>
 
 namespace tessaline {
@@ -213,6 +215,66 @@ TEST_F(CopyVolumeTest, ExfatCardToExt4DriveAndBack) {
     auto back = CopyEngine().copy({{drive.mountPoint() / "Day1/PRIVATE/LASTCLIP.TXT", MediaFile::Kind::media, 12}},
                                   drive.mountPoint(), card.mountPoint() / "back", {}, [] { return false; });
     EXPECT_EQ(back.outcomes[0].status.kind, Kind::copiedVerified);
+}
+
+
+// Names an exFAT drive cannot hold, made on an ext4 card: each fails, and its reason names the
+// name and the characters at fault (exfat-fuse itself answers "No such file or directory"),
+// in the outcome, the transfer log's text and its PDF. The rest of the card is copied.
+TEST_F(CopyVolumeTest, NamesAnExfatDriveCannotHoldFailWithTheNameAndItsCharacters) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    LoopVolume drive("exfat", 32, "SHUTTLE");
+    const fs::path root = card.mountPoint();
+    writePatternFile(root / "a:b.txt", 100, 1);
+    writePatternFile(root / "q?.txt", 100, 2);
+    writePatternFile(root / "c\x01" "d.txt", 100, 3);
+    writePatternFile(root / "x|y<z>.txt", 100, 4);
+    writePatternFile(root / "night:1/CLIP.MOV", 100, 5);
+    writePatternFile(root / "fine.txt", 100, 6);
+    std::vector<MediaFile> files;
+    for (const char* name : {"a:b.txt", "q?.txt", "c\x01" "d.txt", "x|y<z>.txt", "night:1/CLIP.MOV", "fine.txt"})
+        files.push_back({root / name, MediaFile::Kind::media, 100});
+    const fs::path destination = drive.mountPoint() / "Day1";
+    auto run = CopyEngine().copy(files, root, destination, {}, [] { return false; });
+    ASSERT_EQ(run.outcomes.size(), 6u);
+    std::map<std::string, std::string> reasons;
+    for (const auto& outcome : run.outcomes) {
+        if (outcome.relativePath == "fine.txt") {
+            EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+            continue;
+        }
+        EXPECT_EQ(outcome.status.kind, Kind::failed) << outcome.relativePath;
+        reasons[outcome.relativePath] = outcome.status.reason.value_or("");
+    }
+    const std::string cannotHold = "the destination's file system can't hold the name ";
+    EXPECT_EQ(reasons["a:b.txt"],
+              "Couldn't create destination file: " + cannotHold + "“a:b.txt” (“:” isn't allowed in a name there).");
+    EXPECT_EQ(reasons["q?.txt"],
+              "Couldn't create destination file: " + cannotHold + "“q?.txt” (“?” isn't allowed in a name there).");
+    EXPECT_EQ(reasons["c\x01" "d.txt"], "Couldn't create destination file: " + cannotHold +
+                                        "“c\uFFFDd.txt” (the control character U+0001 isn't allowed in a name there).");
+    EXPECT_EQ(reasons["x|y<z>.txt"], "Couldn't create destination file: " + cannotHold +
+                                        "“x|y<z>.txt” (“|”, “<” and “>” aren't allowed in a name there).");
+    EXPECT_EQ(reasons["night:1/CLIP.MOV"],
+              "Couldn't create destination folder: " + cannotHold + "“night:1” (“:” isn't allowed in a name there)");
+
+    TransferLog log = TransferLog::fromRun(root, destination, true, 1'741'356'300, 1'741'356'309, run);
+    const std::string summary = log.summary();
+    for (const auto& [path, reason] : reasons)
+        EXPECT_NE(summary.find(reason), std::string::npos) << "the text names why " << path << " failed";
+    writeFile(sandbox / "log.pdf", TransferLogExporter::pdf(log));
+    std::string pdf = pdfText(sandbox / "log.pdf");
+    // pdftotext's layout mode may widen blanks.
+    std::string words;
+    for (char c : pdf)
+        if (!(c == ' ' && !words.empty() && words.back() == ' ')) words += c;
+    EXPECT_NE(words.find("Why: Couldn't create destination file: the destination's file system can't hold the name "
+                         "“a:b.txt” (“:” isn't allowed in a name there)."),
+              std::string::npos)
+        << pdf;
+    EXPECT_NE(words.find("“q?.txt” (“?” isn't allowed in a name there)."), std::string::npos) << pdf;
+    EXPECT_NE(words.find("“c\uFFFDd.txt” (the control character U+0001"), std::string::npos) << pdf;
 }
 
 }  // namespace

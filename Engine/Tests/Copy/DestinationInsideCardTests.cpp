@@ -1,8 +1,12 @@
 // "Inside the card" on real volumes: a destination that reaches the card's own file system at
 // or below the card root through another mount (a bind mount of a card folder or of the card,
 // a second mount of the card's device, for exFAT another FUSE daemon) is the card, however
-// its path reads; folders elsewhere on that file system are not.
+// its path reads; so is a file system that shows the card's own bytes another way (a loop
+// device over the card's device mounted through a node made outside /dev, a loop over the
+// card's image file) or lies in a disk image kept on the card. Folders elsewhere on that file
+// system, and images kept elsewhere, are not.
 
+#include "Support/CardViews.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 
@@ -101,6 +105,30 @@ TEST_F(DestinationInsideCardTest, TheCardReachedThroughAnotherMountIsRefused) {
         ScopedMount again({"-t", fsType == "exfat" ? "exfat-fuse" : fsType, card.device()}, sandbox / fsType / "again");
         expectRefused(root, files, again.target() / "backup");
         expectRefused(root, files, again.target());
+    }
+}
+
+TEST_F(DestinationInsideCardTest, AViewOfTheCardsOwnBytesOrAnImageKeptOnItIsRefused) {
+    TESSALINE_REQUIRE_ROOT();
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        const fs::path root = card.mountPoint();
+        auto files = makeClips(root);
+        ::sync();
+        ReadOnlyLoop overCard(card.device());
+        auto view = mountReadOnly(fsType, nodeOutsideDev(overCard.device(), sandbox / fsType / "nodes/view"),
+                                  sandbox / fsType / "view");
+        expectRefused(root, files, view->target() / "backup");
+        ReadOnlyLoop overImage(card.image().string());
+        auto second = mountReadOnly(fsType, overImage.device(), sandbox / fsType / "second");
+        expectRefused(root, files, second->target());
+
+        fs::create_directories(root / "System Volume Information");
+        LoopVolume onCard("ext4", 16, "ON_CARD", true, root / "System Volume Information/backup.img");
+        expectRefused(root, files, onCard.mountPoint() / "backup");
+        LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
+        expectCopied(root, files, elsewhere.mountPoint() / "backup");
     }
 }
 

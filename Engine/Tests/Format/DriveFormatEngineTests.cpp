@@ -285,6 +285,53 @@ TEST_F(DriveFormatEngineTest, FailedMkfsOnACardThatCannotBeMountedBackSaysItIsLe
     EXPECT_EQ(blkid(card.device())["TYPE"], "vfat");
 }
 
+TEST_F(DriveFormatEngineTest, AProbeRefusedAfterTheUnmountMountsTheCardBackAndARefusedOneBeforeUnmountsNothing) {
+    TESSALINE_REQUIRE_ROOT();
+    if (!haveFormatTools()) GTEST_SKIP() << "mkfs.exfat or mkfs.vfat is not installed; skipped";
+    LoopVolume card("ext4", 64, "CARD");
+    writeFile(card.mountPoint() / "clip.mov", "footage");
+    auto facts = DriveFormatEngine::inspect(card.mountPoint());
+    auto reformat = [&](const DiskTool& tool, std::string* message) {
+        return failureKind([&] { DriveFormatEngine::reformat(card.mountPoint(), DriveFormat::exfat, "X", facts, tool); },
+                           message);
+    };
+    // The probe is refused once the card is unmounted, as for a process whose privileges were
+    // dropped meanwhile: nothing is formatted and the card is mounted back where it was.
+    DiskTool tool;
+    std::vector<std::string> ran;
+    bool unmountedYet = false;
+    tool.runner = [&](const fs::path& program, const std::vector<std::string>& arguments) {
+        ran.push_back(program.filename().string());
+        if (program.filename() == "umount") unmountedYet = true;
+        if (program.filename() == "blkid" && unmountedYet) {
+            tessaline::ToolRun refused;
+            refused.program = program;
+            refused.exitStatus = 2;
+            refused.standardError = "blkid: " + card.device() + ": Permission denied\n";
+            return refused;
+        }
+        return tessaline::runDiskToolProgram(program, arguments);
+    };
+    std::string message;
+    EXPECT_EQ(reformat(tool, &message), Kind::diskutilFailed);
+    EXPECT_EQ(message, "Couldn't check the volume at " + card.mountPoint().string() +
+                           " again after unmounting it: blkid: " + card.device() +
+                           ": Permission denied \u2014 nothing was formatted.");
+    EXPECT_TRUE(mounted(card.mountPoint()));
+    EXPECT_EQ(readFile(card.mountPoint() / "clip.mov"), "footage");
+    EXPECT_EQ(std::count(ran.begin(), ran.end(), "mkfs.exfat"), 0);
+
+    // Refused before the unmount: nothing is unmounted at all.
+    facts = DriveFormatEngine::inspect(card.mountPoint());
+    ran.clear();
+    unmountedYet = true;
+    EXPECT_EQ(reformat(tool, &message), Kind::diskutilFailed);
+    EXPECT_EQ(message.rfind("Couldn't check the volume at " + card.mountPoint().string() + ": blkid: ", 0), 0u) << message;
+    EXPECT_EQ(std::count(ran.begin(), ran.end(), "umount"), 0);
+    EXPECT_TRUE(mounted(card.mountPoint()));
+    EXPECT_EQ(blkid(card.device())["TYPE"], "ext4");
+}
+
 TEST_F(DriveFormatEngineTest, RefusesWhatIsNotAnExternalVolume) {
     TESSALINE_REQUIRE_ROOT();
     EXPECT_EQ(failureKind([] { DriveFormatEngine::inspect("/"); }), Kind::refusedInternal);
@@ -335,9 +382,16 @@ TEST_F(DriveFormatEngineTest, ChecksTheSuperblockAgainAfterTheUnmount) {
             runCommand({"mkfs.ext4", "-q", "-F", "-L", "CARD", card.device()});
         return run;
     };
-    EXPECT_EQ(failureKind([&] { DriveFormatEngine::reformat(card.mountPoint(), DriveFormat::exfat, "X", facts, tool); }),
+    std::string message;
+    EXPECT_EQ(failureKind([&] { DriveFormatEngine::reformat(card.mountPoint(), DriveFormat::exfat, "X", facts, tool); },
+                          &message),
               Kind::volumeChanged);
     EXPECT_EQ(blkid(card.device())["TYPE"], "ext4");
     EXPECT_EQ(std::count(ran.begin(), ran.end(), "mkfs.exfat"), 0);
     EXPECT_EQ(std::count(ran.begin(), ran.end(), "mount"), 0);  // another card is not mounted back
+    // ...but the user is told it is not mounted, and how to mount it.
+    EXPECT_EQ(message, "The volume at " + card.mountPoint().string() +
+                           " is no longer the one you checked \u2014 nothing was formatted. Choose it again. "
+                           "\u201cCARD\u201d is left unmounted. To mount it, unplug it and plug it in again, or run: mount " +
+                           card.device() + " " + card.mountPoint().string());
 }

@@ -202,7 +202,7 @@ TEST(VerificationReportTest, EraseStandingPrecedence) {
     auto checkIt = reportOf({confirmed, mismatch});
     EXPECT_EQ(checkIt.eraseStanding(), (Standing{Standing::Kind::hasContentMismatch, 1, 2}));
     EXPECT_EQ(checkIt.summaryLines()[6],
-              (VerificationReport::Line{"\u26A0  1 of 2 clips have a same-named but DIFFERENT file on the drive \u2014 check "
+              (VerificationReport::Line{"\u26A0  1 of 2 clips has a same-named but DIFFERENT file on the drive \u2014 check "
                                         "them. Not safe to erase.",
                                         Kind::warn}));
 }
@@ -213,7 +213,7 @@ TEST(VerificationReportTest, UnreadCardFoldersAreNeverSafe) {
     EXPECT_EQ(report.eraseStanding(), (Standing{Standing::Kind::cardNotFullyRead, 2, 1}));
     EXPECT_FALSE(report.isSafeToErase());
     auto lines = report.summaryLines();
-    EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  The card was not fully read \u2014 2 folder(s) could not be read. "
+    EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  The card was not fully read \u2014 2 folders could not be read. "
                                                   "Not safe to erase.",
                                                   Kind::bad}));
     EXPECT_EQ(lines[7], (VerificationReport::Line{"  \u2717 UNREADABLE  /media/CARD/DCIM/101", Kind::bad, 18}));
@@ -311,7 +311,7 @@ TEST(VerificationReportTest, OtherFilesOnlyOnTheCardAreNeverSafe) {
     EXPECT_FALSE(report.isSafeToErase());
     EXPECT_EQ(report.otherFilesConfirmedCount(), 1);
     auto lines = report.summaryLines();
-    EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  All 1 clips confirmed on drives, but 2 other files are only on "
+    EXPECT_EQ(lines[6], (VerificationReport::Line{"\u26A0  The 1 clip confirmed on drives, but 2 other files are only on "
                                                   "the card \u2014 marked \u2717 below. Not safe to erase.",
                                                   Kind::bad}));
     // The clip lines stay as they are; the other files follow in a section of their own,

@@ -130,12 +130,12 @@ TEST_F(SyncReportStoreFile, ReportSumsTheWindowInclusivelyAndCountsDistinctCards
               "Failed verifications: 1\n"
               "Bytes copied        : 3 MB\n"
               "\n"
-              "⚠ 1 verification failures — review the per-transfer logs.\n"
+              "⚠ 1 verification failure — review the per-transfer logs.\n"
               "\n"
               "─────────────────────────────────────────\n"
-              "✓ [mount] 2026-03-01T14:05:09Z  3 new, 1 present, 0 failed\n"
+              "✓ [mount] 2026-03-01T14:05:09Z  3 new files, 1 present, 0 failed\n"
               "    /card → /drive1\n"
-              "✗ [mount] 2026-03-01T14:05:39Z  2 new, 0 present, 1 failed\n"
+              "✗ [mount] 2026-03-01T14:05:39Z  2 new files, 0 present, 1 failed\n"
               "    /card → /drive2");
     auto json = nlohmann::json::parse(report.json());
     EXPECT_EQ(json["windowStart"], "2026-03-01T14:05:09Z");
@@ -159,7 +159,7 @@ TEST_F(SyncReportStoreFile, ARunNotProvenWholeKeepsTheReportFromBeingClean) {
               std::string::npos)
         << summary;
     EXPECT_EQ(summary.find("All synced files verified"), std::string::npos);
-    EXPECT_NE(summary.find("✗ [mount] 2026-03-01T14:05:09Z  2 new, 0 present, 0 failed"), std::string::npos);
+    EXPECT_NE(summary.find("✗ [mount] 2026-03-01T14:05:09Z  2 new files, 0 present, 0 failed"), std::string::npos);
 
     report.runs.push_back(report.runs[0]);
     EXPECT_NE(report.summary().find("⚠ 2 runs not fully verified — stopped, incomplete or copied without "
@@ -167,7 +167,7 @@ TEST_F(SyncReportStoreFile, ARunNotProvenWholeKeepsTheReportFromBeingClean) {
               std::string::npos);
     // A failed file takes precedence: its line names the failures.
     report.runs[1].failedFiles = 1;
-    EXPECT_NE(report.summary().find("⚠ 1 verification failures — review the per-transfer logs."), std::string::npos);
+    EXPECT_NE(report.summary().find("⚠ 1 verification failure — review the per-transfer logs."), std::string::npos);
 }
 
 TEST_F(SyncReportStoreFile, DefaultWindowStartsAtLocalMidnightAndAnEmptyReportIsClean) {

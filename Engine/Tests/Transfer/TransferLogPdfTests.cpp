@@ -88,7 +88,7 @@ TEST_F(TransferLogPdfTest, VerdictsOfUnsafeRuns) {
     EXPECT_NE(render(stopped).find("⚠ STOPPED EARLY — 2 of 9 files handled. INCOMPLETE; do not wipe the card."),
               std::string::npos);
 
-    EXPECT_NE(render(logWith(1, Status::copiedNotVerified())).find("⚠ 1 of 1 files were copied WITHOUT byte-verification."),
+    EXPECT_NE(render(logWith(1, Status::copiedNotVerified())).find("⚠ 1 of 1 file was copied WITHOUT byte-verification."),
               std::string::npos);
     std::string none = render(logWith(0));
     EXPECT_NE(none.find("⚠ No files were transferred."), std::string::npos);

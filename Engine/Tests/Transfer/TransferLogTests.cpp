@@ -77,8 +77,8 @@ TEST(TransferLogTest, NothingIncompleteIsEverSafe) {
     EXPECT_FALSE(stopped.isComplete());
     EXPECT_EQ(stopped.unhandledCount(), 7);
     EXPECT_EQ(verdictOf(stopped),
-              "⚠  STOPPED EARLY — 3 of 10 files were handled.\n"
-              "   This transfer is INCOMPLETE. Do NOT wipe the card — 7 file(s) were never copied.");
+              "⚠  STOPPED EARLY — 3 of 10 files handled.\n"
+              "   This transfer is INCOMPLETE. Do NOT wipe the card — 7 files were never copied.");
 
     auto unrecorded = logOf({verified}, std::nullopt);
     EXPECT_FALSE(unrecorded.allVerified());
@@ -88,7 +88,7 @@ TEST(TransferLogTest, NothingIncompleteIsEverSafe) {
 
     auto extra = logOf({verified, verified}, 1);
     EXPECT_EQ(extra.unhandledCount(), 0);
-    EXPECT_EQ(verdictOf(extra), "⚠  INCOMPLETE — only 2 of 1 files were handled. Do NOT wipe the card.");
+    EXPECT_EQ(verdictOf(extra), "⚠  INCOMPLETE — only 2 of 1 file handled. Do NOT wipe the card.");
 
     auto none = logOf({}, 0);
     EXPECT_FALSE(none.allVerified());
@@ -123,7 +123,7 @@ TEST(TransferLogTest, SummaryLayout) {
               "Layout    : flattened\n"
               "\n"
               "─────────────────────────────────────────\n"
-              "✓  All 1 files copied and verified byte-for-byte. Safe to reuse the card.\n"
+              "✓  The 1 file copied and verified byte-for-byte. Safe to reuse the card.\n"
               "\n"
               "─────────────────────────────────────────\n"
               "Files      : 1\n"

@@ -7,7 +7,10 @@
 #include <QDBusArgument>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QThread>
 #include <QVariantMap>
+
+#include <unistd.h>
 
 namespace brindlecove {
 
@@ -91,9 +94,17 @@ bool stillTheVolume(const QVariantMap& block, const SystemDiskService::Facts& fa
 void authorize(const SystemBusConnection& bus, const QString& object, const QVariantMap& block, const QString& name) {
     const FormatAuthorization::Result result = FormatAuthorization::ask(bus, object, block);
     switch (result.answer) {
-        case FormatAuthorization::Answer::granted:
-        // Without polkit the service decides by the caller alone, without asking anybody.
-        case FormatAuthorization::Answer::noAuthority: return;
+        case FormatAuthorization::Answer::granted: return;
+        // Without polkit the service decides by the caller alone, without asking anybody: it
+        // allows root and refuses everybody else, which is known before anything is unmounted.
+        case FormatAuthorization::Answer::noAuthority:
+            if (::geteuid() == 0) return;
+            throw DriveFormatError::diskutilFailed(
+                QStringLiteral("Reformatting \u201c%1\u201d needs the system's authorization service (polkit), which "
+                               "isn't running here \u2014 nothing was formatted. Install it (apt install polkitd) and "
+                               "start it (systemctl start polkit), then choose the volume again.")
+                    .arg(name)
+                    .toStdString());
         case FormatAuthorization::Answer::notKept:
             throw DriveFormatError::diskutilFailed(
                 QStringLiteral("The system would ask for your password again between the last check of \u201c%1\u201d "
@@ -110,6 +121,8 @@ void authorize(const SystemBusConnection& bus, const QString& object, const QVar
                 .toStdString());
     throw DriveFormatError::diskutilFailed(SystemDiskService::notAllowedMessage(name).toStdString());
 }
+
+std::string howToMount(const SystemDiskService::Facts& facts);
 
 // `message`, after mounting the volume on `device` again as far as the service can, with
 // what the user must know when it is still not mounted: that it is left unmounted, and why.
@@ -130,7 +143,26 @@ QString afterMountingAgain(const SystemBusConnection& bus, const QString& object
         reason = QStringLiteral("it holds no file system the system can read now");
     else if (isError(mounted))
         reason = mounted.errorMessage().trimmed();
-    return text(DriveFormatError::leftUnmounted(message.toStdString(), facts.volumeName, reason.toStdString()).what());
+    return text(DriveFormatError::leftUnmounted(message.toStdString(), facts.volumeName, reason.toStdString(),
+                                                howToMount(facts))
+                    .what());
+}
+
+// How the user mounts the volume again by hand.
+std::string howToMount(const SystemDiskService::Facts& facts) {
+    return "udisksctl mount -b " + facts.deviceIdentifier;
+}
+
+// The block's properties once the service has taken in an unmount: a file system just
+// unmounted is probed again, and for a moment its UUID may read empty.
+QVariantMap settledBlock(const SystemBusConnection& bus, const QString& object) {
+    QVariantMap block;
+    for (int look = 0; look < 50; ++look) {
+        block = blockProperties(bus, object);
+        if (!block.value(QStringLiteral("IdUUID")).toString().isEmpty()) break;
+        QThread::msleep(100);
+    }
+    return block;
 }
 
 }  // namespace
@@ -253,9 +285,15 @@ SystemDiskService::Outcome SystemDiskService::reformat(const Facts& inspected, F
             throw DriveFormatError::diskutilFailed("The volume at " + shownPath +
                                                    " is still mounted \u2014 nothing was formatted.");
 
-        // 5. The last check: nothing may have changed while it was unmounted.
-        block = blockProperties(bus, object);
+        // 5. The last check: nothing may have changed while it was unmounted. What the service
+        // cannot tell is no sign of another volume: the card is mounted again.
+        block = settledBlock(bus, object);
         if (block.isEmpty()) throw DriveFormatError::diskutilFailed(goneMessage().toStdString());
+        if (block.value(QStringLiteral("IdUUID")).toString().isEmpty())
+            throw DriveFormatError::diskutilFailed(
+                QStringLiteral("Couldn't check \u201c%1\u201d again after unmounting it \u2014 nothing was formatted.")
+                    .arg(name)
+                    .toStdString());
         if (!stillTheVolume(block, checked)) throw DriveFormatError::volumeChanged(shownPath);
 
         // 6. Format, on the right obtained in step 2: the service must not ask now.
@@ -273,8 +311,12 @@ SystemDiskService::Outcome SystemDiskService::reformat(const Facts& inspected, F
             throw DriveFormatError::diskutilFailed(formatted.errorMessage().toStdString());
         }
     } catch (const DriveFormatError& e) {
-        // The device holds another volume now: that one is not ours to mount.
-        if (!unmounted || e.kind() == DriveFormatError::Kind::volumeChanged) throw;
+        if (!unmounted) throw;
+        // The device holds another volume now: that one is not ours to mount, but the user
+        // must know it is not mounted.
+        if (e.kind() == DriveFormatError::Kind::volumeChanged)
+            throw DriveFormatError::volumeChanged(
+                shownPath, DriveFormatError::leftUnmountedNote(checked.volumeName, {}, howToMount(checked)));
         throw DriveFormatError::diskutilFailed(afterMountingAgain(bus, object, checked, text(e.what())).toStdString());
     }
 

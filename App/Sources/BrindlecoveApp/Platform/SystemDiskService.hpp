@@ -44,13 +44,15 @@ public:
     std::optional<QString> currentFormat(const std::string& device) const;
 
     // Reformats the volume `inspected` describes as `format` labelled `label`. The right to
-    // format is obtained first (a refusal leaves the volume mounted and untouched); then
+    // format is obtained first (a refusal leaves the volume mounted and untouched; without
+    // polkit, where the service allows root alone, every other caller is refused here); then
     // `confirm`, when given, checks that the volume at its path is still the one the user
     // checked and returns its facts, or throws. The service's block device must still be that
     // device with that file system before the unmount and again before the format; nothing is
     // formatted when any step before the format fails. After an unmount, a failure mounts the
-    // volume again, and when that fails too the message says that the volume is left unmounted
-    // and why. Throws tessaline::DriveFormatError whose what() is the sentence to show.
+    // volume again, and when that fails too the message says that the volume is left unmounted,
+    // why, and how to mount it; a device found holding another file system after the unmount
+    // is not mounted, and the message says so too. Throws tessaline::DriveFormatError whose what() is the sentence to show.
     Outcome reformat(const Facts& inspected, Format format, const QString& label,
                      const std::function<Facts()>& confirm = {}) const;
 

@@ -60,7 +60,8 @@ struct CardPrepBackend {
     // The device (st_dev) a path reaches, links followed; nullopt when it cannot be read.
     std::function<std::optional<dev_t>(const Path& path)> deviceOf;
     // A test of whether a path lies where nothing proves the card on `device`: on an overlay,
-    // or in a disk image that is or may be stored on it (ProofGround). Not thread-safe.
+    // on a second view of the card's device, or in a disk image that is or may be stored on
+    // it (ProofGround, the scan's own judgement). Not thread-safe.
     std::function<std::function<bool(const Path& path)>(dev_t device)> viewTestOf;
 
     static CardPrepBackend standard();

@@ -1,14 +1,13 @@
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
 #include <QStringList>
 
 namespace brindlecove::EraseTexts {
 
-QString fileCount(int count) {
-    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
-}
+QString fileCount(int count) { return Formats::count(count, "file", "files"); }
 
 QString namesOf(const std::vector<std::string>& files) {
     std::vector<std::string> first;
@@ -33,18 +32,19 @@ QString stopText(const VerificationStanding& standing) {
     const QString tail = one ? QStringLiteral(" Erasing now loses it. Copy or re-scan first.")
                              : QStringLiteral(" Erasing now loses them. Copy or re-scan first.");
     const QString names = namesOf(standing.fileNames, standing.files);
-    const QString others =
-        standing.files == 1 ? QStringLiteral("1 other file") : QStringLiteral("%1 other files").arg(standing.files);
+    const QString others = Formats::count(standing.files, "other file", "other files");
     if (standing.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
         return QStringLiteral("STOP \u2014 your last scan found %1 that %2 ONLY on this card (%3).")
                    .arg(others, standing.files == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), names) +
                tail;
     if (standing.files > 0)
-        return QStringLiteral("STOP \u2014 your last scan found %1 clips and %2 that exist ONLY on this card (%3).")
-                   .arg(QString::number(standing.count), others, names) +
+        return QStringLiteral("STOP \u2014 your last scan found %1 and %2 that exist ONLY on this card (%3).")
+                   .arg(Formats::count(standing.count, "clip", "clips"), others, names) +
                tail;
-    return QStringLiteral("STOP \u2014 your last scan found %1 clips that exist ONLY on this card.").arg(standing.count) +
-           tail;
+    return QStringLiteral("STOP \u2014 your last scan found %1 that %2 ONLY on this card.")
+               .arg(Formats::count(standing.count, "clip", "clips"),
+                    standing.count == 1 ? QStringLiteral("exists") : QStringLiteral("exist")) +
+           (standing.count == 1 ? QStringLiteral(" Erasing now loses it. Copy or re-scan first.") : tail);
 }
 
 QString changedText(const VerificationStanding& standing) {

@@ -39,8 +39,8 @@ MenuBarSnapshot MenuBarModel::snapshot(const SyncManager& manager) {
 std::vector<MenuItem> MenuBarModel::build(const MenuBarSnapshot& s) {
     std::vector<MenuItem> items;
     if (s.today && s.today->runCount > 0)
-        items.push_back(text(QStringLiteral("Today: %1 new · %2 present · %3 failed")
-                                 .arg(s.today->newFiles)
+        items.push_back(text(QStringLiteral("Today: %1 · %2 present · %3 failed")
+                                 .arg(Formats::count(s.today->newFiles, "new file", "new files"))
                                  .arg(s.today->existingFiles)
                                  .arg(s.today->failedVerifications)));
     else

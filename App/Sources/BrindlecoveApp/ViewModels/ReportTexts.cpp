@@ -28,31 +28,44 @@ Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
     const QString total = QString::number(standing.total);
     switch (standing.kind) {
         case Kind::safe:
-            return {Tone::good, QStringLiteral("All %1 clips are backed up").arg(count),
+            return {Tone::good,
+                    standing.count == 1 ? QStringLiteral("The 1 clip is backed up")
+                                        : QStringLiteral("All %1 are backed up").arg(Formats::count(standing.count, "clip", "clips")),
                     QStringLiteral("Every file is confirmed on a drive — nothing is left only on the card. Safe to erase.")};
         case Kind::hasMissing:
             if (standing.count == standing.total)
-                return {Tone::bad, QStringLiteral("None of the %1 clips were found on the drives you scanned").arg(count),
+                return {Tone::bad,
+                        standing.count == 1
+                            ? QStringLiteral("The 1 clip was not found on the drives you scanned")
+                            : QStringLiteral("None of the %1 were found on the drives you scanned")
+                                  .arg(Formats::count(standing.count, "clip", "clips")),
                         QStringLiteral("Every file is still only on the card — double-check you picked the right backup "
                                        "drive (and that it was mounted) before trusting this result.")};
-            return {Tone::bad, QStringLiteral("%1 of %2 clips are still only on the card").arg(count, total),
+            return {Tone::bad,
+                    QStringLiteral("%1 of %2 %3 still only on the card")
+                        .arg(count, Formats::count(standing.total, "clip", "clips"),
+                             standing.count == 1 ? QStringLiteral("is") : QStringLiteral("are")),
                     QStringLiteral("These have not been found on the drives you scanned. Not safe to erase.")};
         case Kind::hasContentMismatch:
             return {Tone::warn,
-                    QStringLiteral("%1 of %2 clips have a same-named but different file on the drive").arg(count, total),
+                    QStringLiteral("%1 of %2 %3 a same-named but different file on the drive")
+                        .arg(count, Formats::count(standing.total, "clip", "clips"),
+                             standing.count == 1 ? QStringLiteral("has") : QStringLiteral("have")),
                     QStringLiteral("Their contents don't match — check these before you trust the backup. Not safe to "
                                    "erase yet.")};
         case Kind::cardNotFullyRead:
             return {Tone::bad, QStringLiteral("The card was not fully read"),
-                    QStringLiteral("%1 folder(s) on the card couldn't be read, so their files were never checked. Not "
-                                   "safe to erase.")
-                        .arg(count)};
+                    QStringLiteral("%1 on the card couldn't be read, so %2 files were never checked. Not safe to "
+                                   "erase.")
+                        .arg(Formats::count(standing.count, "folder", "folders"),
+                             standing.count == 1 ? QStringLiteral("its") : QStringLiteral("their"))};
         case Kind::otherFilesOnlyOnCard:
             return {Tone::bad,
-                    standing.count == 1
-                        ? QStringLiteral("All %1 clips are backed up, but 1 other file is only on the card").arg(total)
-                        : QStringLiteral("All %1 clips are backed up, but %2 other files are only on the card")
-                              .arg(total, count),
+                    QStringLiteral("%1 backed up, but %2 only on the card")
+                        .arg(standing.total == 1 ? QStringLiteral("The 1 clip is")
+                                                 : QStringLiteral("All %1 are").arg(Formats::count(standing.total, "clip", "clips")),
+                             standing.count == 1 ? QStringLiteral("1 other file is")
+                                                 : QStringLiteral("%1 other files are").arg(count)),
                     QStringLiteral("Copy them with the rescue below, or scan with every file type.")};
         case Kind::noMedia:
             break;
@@ -76,9 +89,9 @@ QString otherFilesLine(const Counts& counts) {
 QString uncountedHeading(const tessaline::VerificationReport& report) {
     const auto count = report.uncountedCopies.size();
     if (count == 0) return {};
-    const QString why = QStringLiteral(" \u2014 an overlay or a disk image on the card can show the card's own files");
-    if (count == 1) return QStringLiteral("Not counted as backups: 1 drive file") + why;
-    return QStringLiteral("Not counted as backups: %1 drive files").arg(count) + why;
+    const QString why =
+        QStringLiteral(" \u2014 an overlay, a second view of the card or a disk image on the card can show the card's own files");
+    return QStringLiteral("Not counted as backups: %1").arg(Formats::count(qint64(count), "drive file", "drive files")) + why;
 }
 
 QStringList uncountedLines(const tessaline::VerificationReport& report) {
@@ -89,20 +102,25 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
         switch (copy.doubt) {
             case Doubt::overlay: where = QStringLiteral("On an overlay"); break;
             case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
-            case Doubt::unidentified: where = QStringLiteral("In a disk image that can't be traced"); break;
+            case Doubt::unidentified: where = QStringLiteral("In a disk image whose file this user can't locate"); break;
+            case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }
     return lines;
 }
 
-QString syncButtonTitle(int missingCount) {
-    if (missingCount == 1) return QStringLiteral("Sync 1 Missing File to Drive");
-    return QStringLiteral("Sync %1 Missing Files to Drive").arg(missingCount);
+QString syncButtonTitle(int missingClips, int files) {
+    if (missingClips == 0) return QStringLiteral("Sync %1 to Drive").arg(Formats::count(files, "Missing File", "Missing Files"));
+    QString what = Formats::count(missingClips, "Missing Clip", "Missing Clips");
+    if (files > missingClips) what += QStringLiteral(" (%1)").arg(Formats::count(files, "File", "Files"));
+    return QStringLiteral("Sync %1 to Drive").arg(what);
 }
 
 QString suggestionNote(int confirmedCount) {
-    return QStringLiteral("Where the %1 already-synced files live. Use Change… to pick somewhere else.").arg(confirmedCount);
+    return QStringLiteral("Where the %1 already-synced %2. Use Change… to pick somewhere else.")
+        .arg(confirmedCount)
+        .arg(Formats::noun(confirmedCount, "clip lives", "clips live"));
 }
 
 QString runningText(const QString& fileName, qint64 copied, qint64 total) {
@@ -122,10 +140,13 @@ int landedCount(const tessaline::TransferLog& log) {
 
 Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard) {
     if (wasStopped)
-        return {QStringLiteral("Stopped early — %1 files landed before the stop. Re-run to finish.").arg(landedCount(log)),
+        return {QStringLiteral("Stopped early — %1 landed before the stop. Re-run to finish.")
+                    .arg(Formats::count(landedCount(log), "file", "files")),
                 QStringLiteral("stop.circle.fill"), Tone::warn};
     if (log.allVerified())
-        return {QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
+        return {log.fileCount() == 1
+                    ? QStringLiteral("The 1 missing file copied and verified byte-for-byte.")
+                    : QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
                 QStringLiteral("checkmark.seal.fill"), Tone::good};
     const int failed = log.failedCount();
     const int gone = std::clamp(goneFromCard, 0, failed);
@@ -140,9 +161,9 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
                     .arg(gone)
                     .arg(gone == 1 ? QStringLiteral("is") : QStringLiteral("are"))
                     .arg(failed - gone);
-    return {QStringLiteral("%1 of %2 files failed — %3. Details in the Production Log tab.")
+    return {QStringLiteral("%1 of %2 failed — %3. Details in the Production Log tab.")
                 .arg(failed)
-                .arg(log.fileCount())
+                .arg(Formats::count(log.fileCount(), "file", "files"))
                 .arg(where),
             QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
 }

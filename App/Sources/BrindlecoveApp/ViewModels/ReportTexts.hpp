@@ -46,16 +46,18 @@ Banner erasedBanner();
 QString otherFilesLine(const Counts& counts);
 
 // Above the drive files not counted for where they lie: "Not counted as backups: 2 drive
-// files — an overlay or a disk image on the card can show the card's own files" (one: "1
-// drive file"); empty without any.
+// files — an overlay, a second view of the card or a disk image on the card can show the
+// card's own files" (one: "1 drive file"); empty without any.
 QString uncountedHeading(const tessaline::VerificationReport& report);
 // One line per such file, in path order: where it lies, then its path ("On an overlay:
-// /media/BACKUP/view/C0001.MP4"; "In a disk image on the card: …"; "In a disk image that
-// can't be traced: …").
+// /media/BACKUP/view/C0001.MP4"; "In a disk image on the card: …"; "In a disk image whose
+// file this user can't locate: …"; "On a second view of the card: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
-// "Sync 1 Missing File to Drive", "Sync 3 Missing Files to Drive".
-QString syncButtonTitle(int missingCount);
+// What the rescue copies, in clips and the files they are made of (other files only on the
+// card included): "Sync 1 Missing Clip (3 Files) to Drive", "Sync 2 Missing Clips to Drive",
+// "Sync 3 Missing Files to Drive" (no clip missing).
+QString syncButtonTitle(int missingClips, int files);
 
 // The note under a suggested destination.
 QString suggestionNote(int confirmedCount);

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ScanProgressTracker.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include <QLocale>
 
 #include <atomic>
@@ -60,8 +62,8 @@ void ScanProgressTracker::recordGraph(int completed, int total, double elapsed) 
 void ScanProgressTracker::setResume(const QString& sourceLabel, qint64 cached, qint64 total) {
     const QLocale locale;
     resumeBanner_ = QStringLiteral("Resuming \u201C") + sourceLabel + QStringLiteral("\u201D \u2014 ") +
-                    locale.toString(cached) + QStringLiteral(" of ") + locale.toString(total) +
-                    QStringLiteral(" files already checked");
+                    locale.toString(cached) + QStringLiteral(" of ") + locale.toString(total) + QStringLiteral(" ") +
+                    Formats::noun(total, "file", "files") + QStringLiteral(" already checked");
 }
 
 }  // namespace brindlecove

@@ -15,7 +15,6 @@
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
-#include "Tessaline/Volumes/ProofGround.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <sys/stat.h>
@@ -73,12 +72,13 @@ Place placeOf(const fs::path& folder) {
 }
 
 // Whether a drive's root is the card itself or a folder on it (by path, or by being the
-// card's own folder reached another way), or lies where nothing proves the card: on an
-// overlay, or in a disk image that is or may be stored on the card (ProofGround).
+// card's own folder reached another way). A drive that lies where nothing proves the card
+// (an overlay, a second view of the card's device, a disk image on the card or one that can't
+// be traced) is walked all the same: the proofs name each of its copies as not counted, with
+// the reason (ProofGround, asked by the verifier).
 bool liesOnCard(const Place& drive, const Place& card) {
     if (isSameOrBelow(drive.path, card.path)) return true;
-    if (drive.node && card.node && *drive.node == *card.node) return true;
-    return card.node && ProofGround().doubtOf(drive.path, card.node->first).has_value();
+    return drive.node && card.node && *drive.node == *card.node;
 }
 
 // Views of the files' paths (sorted, as the scanner lists them) with their sizes.

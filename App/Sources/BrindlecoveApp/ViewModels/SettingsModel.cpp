@@ -24,7 +24,7 @@ SettingsModel::SettingsModel(Dialogs dialogs, Runner runner, QObject* parent)
     : QObject(parent), dialogs_(std::move(dialogs)), runner_(std::move(runner)) {}
 
 QString SettingsModel::volumeRowText(const tessaline::CacheStats::VolumeStat& stat) {
-    QString text = Formats::groupedInteger(stat.fileCount) + QStringLiteral(" files");
+    QString text = Formats::groupedInteger(stat.fileCount) + QStringLiteral(" ") + Formats::noun(stat.fileCount, "file", "files");
     if (stat.lastScanned) {
         QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(*stat.lastScanned * 1000.0));
         text += QStringLiteral(" · scanned ") + Formats::abbreviatedDate(when.toLocalTime().date());

@@ -239,8 +239,8 @@ void SyncManager::handle(const Event& event) {
         Overloaded{
             [&](const Coordinator::MountDetected& e) {
                 if (e.matchedPairs > 0)
-                    log(QStringLiteral("\U0001F4E5 %1 mounted \u2014 %2 sync pair(s) queued")
-                            .arg(QString::fromStdString(e.label), QString::number(e.matchedPairs)));
+                    log(QStringLiteral("\U0001F4E5 %1 mounted \u2014 %2 queued")
+                            .arg(QString::fromStdString(e.label), Formats::count(e.matchedPairs, "sync pair", "sync pairs")));
             },
             [&](const Coordinator::SyncStarted& e) {
                 log(QStringLiteral("\u25B6\uFE0F Syncing ") + quoted(e.pairName) + QStringLiteral("\u2026"));
@@ -259,8 +259,8 @@ void SyncManager::handle(const Event& event) {
                 // as a warning.
                 const bool nothingToCopy = !e.stopped && e.run.fileCount == 0;
                 log((e.run.allVerified || nothingToCopy ? QStringLiteral("\u2705") : QStringLiteral("\u26A0\uFE0F")) +
-                    QStringLiteral(" %1: %2 new, %3 present, %4 failed")
-                        .arg(quoted(e.pairName), QString::number(e.run.newFiles),
+                    QStringLiteral(" %1: %2, %3 present, %4 failed")
+                        .arg(quoted(e.pairName), Formats::count(e.run.newFiles, "new file", "new files"),
                              QString::number(e.run.existingFiles), QString::number(e.run.failedFiles)));
                 readTodayReport();
             },
@@ -286,8 +286,7 @@ void SyncManager::runScheduledNow(bool triggeredBySchedule) {
     if (coordinator_) {
         int started = coordinator_->runScheduledSyncs(listVolumes());
         if (started > 0) {
-            log(QStringLiteral("\u25B6\uFE0F Sync Now: started %1 pair").arg(started) +
-                (started == 1 ? QString() : QStringLiteral("s")));
+            log(QStringLiteral("\u25B6\uFE0F Sync Now: started %1").arg(Formats::count(started, "pair", "pairs")));
             return;
         }
     }

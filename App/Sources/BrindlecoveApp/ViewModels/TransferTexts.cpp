@@ -12,6 +12,9 @@ namespace {
 
 QString n(long long value) { return QString::number(value); }
 
+// "2 of 5 files", "1 of 1 file".
+QString filesOf(long long part, long long total) { return Formats::partOf(part, total, "file", "files"); }
+
 }  // namespace
 
 QString settling(double quietRemaining) {
@@ -48,18 +51,19 @@ Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log) {
     // stop early counts the files that landed, not the failed ones.
     if (wasStopped && !log.isComplete())
         return {QStringLiteral("stop.circle.fill"), Tone::warn,
-                QStringLiteral("Stopped early — %1 files finished before the stop. The card was NOT fully copied.")
-                    .arg(log.verifiedCount() + log.skippedCount())};
+                QStringLiteral("Stopped early — %1 finished before the stop. The card was NOT fully copied.")
+                    .arg(Formats::count(log.verifiedCount() + log.skippedCount(), "file", "files"))};
     if (log.allVerified())
         return {QStringLiteral("checkmark.seal.fill"), Tone::good,
-                QStringLiteral("All %1 files copied and verified byte-for-byte").arg(files)};
+                QStringLiteral("%1 copied and verified byte-for-byte").arg(Formats::allOf(files, "file", "files"))};
     if (log.failedCount() >= 1)
         return {QStringLiteral("exclamationmark.triangle.fill"), Tone::bad,
-                QStringLiteral("%1 of %2 files FAILED — don't wipe the card").arg(n(log.failedCount()), n(files))};
+                QStringLiteral("%1 FAILED — don't wipe the card").arg(filesOf(log.failedCount(), files))};
     if (!log.isComplete())
         return {QStringLiteral("exclamationmark.triangle.fill"), Tone::warn,
-                QStringLiteral("Incomplete — %1 of %2 files handled. The card was NOT fully copied.")
-                    .arg(n(files), log.plannedFileCount ? n(*log.plannedFileCount) : QStringLiteral("?"))};
+                QStringLiteral("Incomplete — %1 handled. The card was NOT fully copied.")
+                    .arg(log.plannedFileCount ? filesOf(files, *log.plannedFileCount)
+                                              : QStringLiteral("%1 of ? files").arg(n(files)))};
     return {QStringLiteral("checkmark.circle.fill"), Tone::good, QStringLiteral("Copy complete")};
 }
 
@@ -72,27 +76,28 @@ Banner banner(const tessaline::TransferLog& log) {
     const auto standing = log.standing();
     switch (standing.kind) {
         case Kind::verified:
-            return {Tone::good, QStringLiteral("All %1 files verified byte-for-byte").arg(standing.count),
+            return {Tone::good, QStringLiteral("%1 verified byte-for-byte").arg(Formats::allOf(standing.count, "file", "files")),
                     QStringLiteral("Safe to reuse the card — %1 transferred.").arg(Formats::fileByteCount(log.totalBytes()))};
         case Kind::cancelledIncomplete:
             return {Tone::bad,
-                    QStringLiteral("Stopped early — %1 of %2 files transferred")
-                        .arg(n(standing.count), n(standing.total.value_or(standing.count))),
-                    QStringLiteral("This transfer is incomplete. %1 file(s) were never copied — do not wipe the card.")
-                        .arg(log.unhandledCount())};
+                    QStringLiteral("Stopped early — %1 transferred")
+                        .arg(filesOf(standing.count, standing.total.value_or(standing.count))),
+                    QStringLiteral("This transfer is incomplete. %1 never copied — do not wipe the card.")
+                        .arg(log.unhandledCount() == 1 ? QStringLiteral("1 file was")
+                                                       : QStringLiteral("%1 files were").arg(log.unhandledCount()))};
         case Kind::incomplete:
             return {Tone::bad,
-                    QStringLiteral("Incomplete transfer — %1 of %2 files")
-                        .arg(n(standing.count),
-                             standing.total ? n(*standing.total) : QStringLiteral("an unrecorded number of")),
+                    QStringLiteral("Incomplete transfer — %1")
+                        .arg(standing.total ? filesOf(standing.count, *standing.total)
+                                            : QStringLiteral("%1 of an unrecorded number of files").arg(n(standing.count))),
                     QStringLiteral("This run can't be proven complete. Do not wipe the card.")};
         case Kind::hasFailures:
-            return {Tone::bad, QStringLiteral("%1 of %2 files failed").arg(n(standing.count), n(standing.total.value_or(0))),
+            return {Tone::bad, QStringLiteral("%1 failed").arg(filesOf(standing.count, standing.total.value_or(0))),
                     QStringLiteral("Do not wipe the card until these are resolved.")};
         case Kind::hasUnverified:
             return {Tone::warn,
-                    QStringLiteral("%1 of %2 files copied without verification")
-                        .arg(n(standing.count), n(standing.total.value_or(0))),
+                    QStringLiteral("%1 copied without verification")
+                        .arg(filesOf(standing.count, standing.total.value_or(0))),
                     QStringLiteral("These bytes were never re-read and proven. Do not wipe the card.")};
         case Kind::noFiles:
             return {Tone::warn, QStringLiteral("No files transferred"),

@@ -86,28 +86,34 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                         Style::bad(), true};
         }
     }
-    const QString n = QString::number(standing.count);
     switch (standing.kind) {
         case Kind::safe:
             return {QStringLiteral("checkmark.seal.fill"),
-                    QStringLiteral("Verified \u2014 all %1 clips on this card are confirmed on your drives. Safe to "
-                                   "erase.")
-                        .arg(n),
+                    standing.count == 1
+                        ? QStringLiteral("Verified \u2014 the 1 clip on this card is confirmed on your drives. Safe to "
+                                         "erase.")
+                        : QStringLiteral("Verified \u2014 all %1 on this card are confirmed on your drives. Safe to "
+                                         "erase.")
+                              .arg(Formats::count(standing.count, "clip", "clips")),
                     Style::good(), false};
         case Kind::missing:
         case Kind::otherFilesOnlyOnCard:
             return {stop, EraseTexts::stopText(standing), Style::bad(), true};
         case Kind::mismatch:
             return {triangle,
-                    QStringLiteral("CHECK \u2014 %1 clips have a same-named but different file on your drive. They look "
-                                   "backed up but aren't. Verify before erasing.")
-                        .arg(n),
+                    QStringLiteral("CHECK \u2014 %1 %2 a same-named but different file on your drive. %3 backed "
+                                   "up but %4. Verify before erasing.")
+                        .arg(Formats::count(standing.count, "clip", "clips"),
+                             standing.count == 1 ? QStringLiteral("has") : QStringLiteral("have"),
+                             standing.count == 1 ? QStringLiteral("It looks") : QStringLiteral("They look"),
+                             standing.count == 1 ? QStringLiteral("isn't") : QStringLiteral("aren't")),
                     Style::warn(), true};
         case Kind::notFullyRead:
             return {stop,
-                    QStringLiteral("STOP \u2014 your last scan couldn't read %1 folder(s) on this card, so their files "
+                    QStringLiteral("STOP \u2014 your last scan couldn't read %1 on this card, so %2 files "
                                    "were never checked. Erasing now may lose them. Copy or re-scan first.")
-                        .arg(n),
+                        .arg(Formats::count(standing.count, "folder", "folders"),
+                             standing.count == 1 ? QStringLiteral("its") : QStringLiteral("their")),
                     Style::bad(), true};
         case Kind::differentCard:
             return {triangle,
@@ -349,8 +355,9 @@ void CardPrepView::render() {
     cardPath_->setFullText(vm_.cardPath().value_or(QString()));
     cardRows_->setRowVisible(cardPath_, hasCard);
     if (preview)
-        FormText::setText(contents_, QStringLiteral("%1 files \u00b7 %2")
-                                         .arg(QString::number(preview->fileCount), Formats::fileByteCount(preview->totalBytes)));
+        FormText::setText(contents_, QStringLiteral("%1 \u00b7 %2")
+                                         .arg(Formats::count(preview->fileCount, "file", "files"),
+                                              Formats::fileByteCount(preview->totalBytes)));
     cardRows_->setRowVisible(contents_, hasCard && preview.has_value());
     counting_->setVisible(hasCard && !preview && std::holds_alternative<CardPrepViewModel::Previewing>(phase));
     noCard_->setVisible(!hasCard);
@@ -376,8 +383,10 @@ void CardPrepView::render() {
     const bool warn = hasCard && preview && preview->fileCount >= 1;
     if (warn)
         warning_->set(QStringLiteral("exclamationmark.triangle.fill"),
-                      QStringLiteral("This permanently deletes all %1 files (%2) on \u201c%3\u201d. There is no undo.")
-                          .arg(QString::number(preview->fileCount), Formats::fileByteCount(preview->totalBytes), name),
+                      QStringLiteral("This permanently deletes %1 (%2) on \u201c%3\u201d. There is no undo.")
+                          .arg(preview->fileCount == 1 ? QStringLiteral("the 1 file")
+                                                       : QStringLiteral("all %1 files").arg(preview->fileCount),
+                               Formats::fileByteCount(preview->totalBytes), name),
                       Style::bad());
     warning_->setVisible(warn);
     const QString placeholder =
@@ -426,8 +435,8 @@ void CardPrepView::render() {
                           Style::warn());
         else if (!summary.failures.empty())
             outcome_->set(QStringLiteral("exclamationmark.triangle.fill"),
-                          QStringLiteral("Erased with %1 items that couldn't be deleted: %2")
-                                  .arg(QString::number(summary.failures.size()),
+                          QStringLiteral("Erased with %1 that couldn't be deleted: %2")
+                                  .arg(Formats::count(qint64(summary.failures.size()), "item", "items"),
                                        joined(summary.failures, QStringLiteral(", "))) +
                               (kept.isEmpty() ? QString() : QStringLiteral(". ") + kept),
                           Style::warn());
@@ -438,10 +447,13 @@ void CardPrepView::render() {
             outcome_->set(QStringLiteral("checkmark.seal.fill"),
                           QStringLiteral("Card erased and prepped for %1").arg(QString::fromStdString(profile.displayName)),
                           Style::good());
-        QString counts = QStringLiteral("Deleted %1 items \u00b7 freed %2")
-                             .arg(QString::number(summary.itemsDeleted), Formats::fileByteCount(summary.bytesFreed));
+        // Files, as the card's contents are counted: the top-level entries removed say little.
+        QString counts = QStringLiteral("Deleted %1 \u00b7 freed %2")
+                             .arg(Formats::count(summary.filesDeleted, "file", "files"),
+                                  Formats::fileByteCount(summary.bytesFreed));
         if (!summary.foldersCreated.empty())
-            counts += QStringLiteral(" \u00b7 created %1 folders").arg(QString::number(summary.foldersCreated.size()));
+            counts += QStringLiteral(" \u00b7 created %1")
+                          .arg(Formats::count(qint64(summary.foldersCreated.size()), "folder", "folders"));
         FormText::setText(outcomeCounts_, counts);
         showFolders = !summary.foldersCreated.empty();
         FormText::setText(outcomeFolders_, joined(summary.foldersCreated, QStringLiteral(" \u00b7 ")));

@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 #include "BrindlecoveApp/Views/WheelGuard.hpp"
+#include "BrindlecoveApp/Views/WrappedToolTips.hpp"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -26,6 +27,8 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     : QMainWindow(parent), services_(std::move(services)), models_(std::make_unique<WindowModels>(services_.dialogs)) {
     // Before any section is built: the wheel scrolls the pages and changes no choice.
     WheelGuard::install();
+    // Every tooltip wraps within the screen.
+    WrappedToolTips::install();
     setObjectName(QStringLiteral("main"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Brindlecove"));

@@ -162,7 +162,8 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
 void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationReport> report) {
     report_ = std::move(report);
     const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
-    missingCount_ = counts.toRescue();
+    missingClips_ = counts.missing;
+    rescueFiles_ = report_ ? static_cast<int>(MissingSyncViewModel::filesToRescue(*report_).size()) : 0;
     confirmedCount_ = counts.confirmed;
     render();
 }
@@ -193,7 +194,7 @@ void RescueSection::render() {
         QSignalBlocker block(mirror_);
         mirror_->setChecked(rescue_.preserveStructure());
     }
-    sync_->setText(ReportTexts::syncButtonTitle(missingCount_));
+    sync_->setText(ReportTexts::syncButtonTitle(missingClips_, rescueFiles_));
     sync_->setEnabled(destination.has_value() && !running);
     stop_->setVisible(running);
     // A run already going on is shown to its end (and can be stopped); no new one is offered.

@@ -37,7 +37,8 @@ public:
 private:
     MissingSyncViewModel& rescue_;
     std::shared_ptr<const tessaline::VerificationReport> report_;
-    int missingCount_ = 0;
+    int missingClips_ = 0;   // clips of the report missing from the drives
+    int rescueFiles_ = 0;    // the files a rescue copies (their sidecars and other files too)
     int confirmedCount_ = 0;
     bool cardErased_ = false;
     QLabel* erasedNote_ = nullptr;

@@ -406,9 +406,10 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                                                  .arg(counts.duplicates)
                                                  .arg(counts.nameMismatches));
                 unreadable_->setVisible(counts.unreadableCardFolders > 0);
-                unreadable_->setText(QStringLiteral("Couldn't read %1 folder(s) on the card \u2014 their files "
-                                                    "weren't checked.")
-                                         .arg(counts.unreadableCardFolders));
+                unreadable_->setText(QStringLiteral("Couldn't read %1 on the card \u2014 %2 files weren't checked.")
+                                         .arg(Formats::count(counts.unreadableCardFolders, "folder", "folders"),
+                                              counts.unreadableCardFolders == 1 ? QStringLiteral("its")
+                                                                                : QStringLiteral("their")));
                 skipped_->setVisible(!state.skippedDriveLabels.isEmpty());
                 skipped_->setText(QStringLiteral("Skipped (not mounted right now): ") +
                                   state.skippedDriveLabels.join(QStringLiteral(", ")) +
@@ -416,7 +417,7 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                 // A granted drive that is the card (or a folder on it) proves nothing: say so,
                 // rather than calling it unmounted.
                 skippedOnCard_->setVisible(!state.skippedOnCardLabels.isEmpty());
-                skippedOnCard_->setText(QStringLiteral("Skipped (on the card, or a view or disk image that may show it \u2014 not a backup): ") +
+                skippedOnCard_->setText(QStringLiteral("Skipped (on the card \u2014 not a backup): ") +
                                         state.skippedOnCardLabels.join(QStringLiteral(", ")) + QLatin1Char('.'));
                 filingNotice_->setVisible(state.filingNotice.has_value());
                 filingNotice_->setText(state.filingNotice.value_or(QString()));
@@ -442,7 +443,12 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     bar_->setValue(std::clamp(completed, 0, total));
     const int percent = static_cast<int>(double(completed) * 100.0 / double(total));
     caption_->setSymbol(symbol);
-    caption_->setText(QStringLiteral("%1  %2 / %3 files (%4%)").arg(text).arg(completed).arg(total).arg(percent));
+    caption_->setText(QStringLiteral("%1  %2 / %3 %4 (%5%)")
+                          .arg(text)
+                          .arg(completed)
+                          .arg(total)
+                          .arg(Formats::noun(total, "file", "files"))
+                          .arg(percent));
     std::optional<QString> time;
     if (state.estimatedSecondsRemaining) time = Formats::durationText(*state.estimatedSecondsRemaining);
     estimate_->setVisible(time.has_value());

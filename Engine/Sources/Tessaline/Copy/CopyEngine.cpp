@@ -269,7 +269,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
     for (;;) {
         const int error = copy.place(plan.url);
         if (error == 0) break;
-        if (error != EEXIST) return settle(FileStatus::failed(errnoText(error)));
+        if (error != EEXIST) return settle(FileStatus::failed(StreamCopier::cannotCreateText(plan.url, error)));
         if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
         plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume(), plan.attempt, entry.sourceDigest);
         if (plan.kind == DestinationPlan::Kind::stopped) return stop();

@@ -3,6 +3,7 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Volumes/FileSystemPlaces.hpp"
 #include "Tessaline/Volumes/MountPoint.hpp"
+#include "Tessaline/Volumes/ProofGround.hpp"
 
 #include <sys/stat.h>
 
@@ -46,6 +47,11 @@ bool isDestinationInsideCard(const fs::path& destination, const fs::path& card) 
     auto cardPlace = places.ofCanonical(cardReal.existing);
     auto targetPlace = places.ofCanonical(target.existing);
     if (cardPlace && targetPlace && targetPlace->isSameOrBelow(*cardPlace)) return true;
+    // A card that is a whole file system: a file system that shows its bytes (a second view
+    // of its device, a disk image kept on it, an overlay, an image that can't be traced) is
+    // the card, as the scan's proofs and the erase gate judge it. (A folder of a larger file
+    // system is not judged so: an image kept elsewhere on that file system lies beside it.)
+    if ((!cardPlace || cardPlace->path == "/") && ProofGround().doubtOf(target.existing, cardStat.st_dev)) return true;
 
     for (fs::path probe = target.existing;; probe = probe.parent_path()) {
         struct stat st{};

@@ -1,6 +1,7 @@
 #include "Tessaline/Copy/DestinationRoot.hpp"
 
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Copy/DestinationNameFault.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -118,7 +119,8 @@ DestinationRoot::DestinationRoot(CopyFileIO& io, fs::path root, std::optional<Vo
 
 std::optional<std::string> DestinationRoot::makeFolder(const std::string& folder) {
     bool created = io_.mkdir(folder.c_str(), 0777) == 0;
-    if (!created && errno != EEXIST) return folderFailurePrefix + errnoText(errno);
+    if (!created && errno != EEXIST)
+        return folderFailurePrefix + DestinationNameFault::reason(fs::path(folder).filename().native(), errno);
     // An existing folder, or a link to one, is fine where it leads onto the volume.
     SeamFd fd(io_, io_.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() < 0) {

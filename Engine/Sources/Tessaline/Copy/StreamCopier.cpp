@@ -1,6 +1,7 @@
 #include "Tessaline/Copy/StreamCopier.hpp"
 
 #include "Tessaline/Checksum/XXHash64.hpp"
+#include "Tessaline/Copy/DestinationNameFault.hpp"
 #include "Tessaline/Support/FileErrors.hpp"
 
 #include <cerrno>
@@ -27,7 +28,10 @@ int openSource(CopyFileIO& io, const std::filesystem::path& source) {
 
 }  // namespace
 
-const char* StreamCopier::cannotCreateText = "Couldn't create destination file.";
+std::string StreamCopier::cannotCreateText(const std::filesystem::path& finalName, int error) {
+    return "Couldn't create destination file: " + DestinationNameFault::reason(finalName.filename().native(), error) +
+           ".";
+}
 
 struct StreamCopier::Buffer {
     explicit Buffer(size_t size) : bytes(static_cast<std::byte*>(std::aligned_alloc(4096, size))) {}
@@ -67,7 +71,7 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
     // The folder is held open from here on, so the copy is removed or its name flushed in
     // this very folder whatever its path leads to later.
     SeamFd folder(io_, io_.open(finalName.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder.get() < 0) return fail(cannotCreateText);
+    if (folder.get() < 0) return fail(cannotCreateText(finalName.parent_path(), errno));
     auto gone = [&] {
         // The folder no longer leads onto the destination volume (a drive pulled since it
         // was checked): not a byte goes to whatever volume holds it now.
@@ -80,12 +84,14 @@ StreamCopyResult StreamCopier::write(const std::filesystem::path& source, const 
     // truncated or followed. A clash of two random names is retried with another.
     std::filesystem::path temporary;
     int created = -1;
+    int createError = 0;
     for (int attempt = 0; attempt < 8 && created < 0; ++attempt) {
         temporary = WrittenCopy::temporaryName(finalName);
         created = io_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (created < 0 && errno != EEXIST) break;
+        createError = errno;
+        if (created < 0 && createError != EEXIST) break;
     }
-    if (created < 0) return fail(cannotCreateText);
+    if (created < 0) return fail(cannotCreateText(finalName, createError));
     struct stat createdStat{};
     ::fstat(created, &createdStat);
     // From here on every failure removes the file, but only while the name in the folder

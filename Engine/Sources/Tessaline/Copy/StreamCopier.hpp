@@ -55,7 +55,9 @@ public:
                            const VolumePin& volume, const std::function<void(int64_t bytesSoFar)>& onProgress,
                            const std::function<bool()>& isStopped = {});
 
-    static const char* cannotCreateText;  // "Couldn't create destination file."
+    // "Couldn't create destination file: " and why, in words: the name the destination can't
+    // hold and the characters at fault, or the system's text for `error`.
+    static std::string cannotCreateText(const std::filesystem::path& finalName, int error);
 
 private:
     struct Buffer;

@@ -69,6 +69,22 @@ std::string remountBestEffort(const std::string& device, const std::vector<std::
     return failure;
 }
 
+// Whether a probe of the device shows the inspected file system: its UUID, and its type where
+// the inspection knew one.
+bool sameFileSystem(const BlkidRecord& probe, const DriveFormatEngine::VolumeFacts& facts) {
+    return probe.uuid == facts.uuid && (facts.fsType.empty() || probe.type == facts.fsType);
+}
+
+// `text` as one word of a shell command line: quoted when it holds anything but plain characters.
+std::string shellWord(const std::string& text) {
+    const bool plain = !text.empty() && text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                               "0123456789/._-+:@") == std::string::npos;
+    if (plain) return toDisplayUtf8(std::string_view(text));
+    std::string quoted = "'";
+    for (char c : toDisplayUtf8(std::string_view(text))) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 }  // namespace
 
 DriveFormatEngine::VolumeFacts DriveFormatEngine::factsFrom(const DiskInfo& info, const fs::path& volumeAt) {
@@ -135,8 +151,19 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
     if (auto missing = missingFormatProgram(format, tool))
         throw FormatError::formatUnavailable(format.displayName(), *missing);
 
-    // 3. Every mount of the device goes, or nothing is formatted. Any failure from here on
-    // mounts the volume back where it was (unless the device now holds something else).
+    // 3. The probe that checks the superblock after the unmount must answer now, and see the
+    // inspected file system: a probe refused later could not tell the card from another one.
+    auto probe = [&](const std::string& when) {
+        ToolRun run = tool.run(tool.programs.blkid, {"-p", "-o", "export", facts.deviceIdentifier});
+        if (!run.succeeded())
+            throw FormatError::diskutilFailed("Couldn't check the volume at " + shownPath + when + ": " +
+                                              DiskTool::failureText(run) + " \u2014 nothing was formatted.");
+        if (!sameFileSystem(BlkidRecord::fromExport(run.standardOutput), facts)) throw FormatError::volumeChanged(shownPath);
+    };
+    probe("");
+
+    // 4. Every mount of the device goes, or nothing is formatted. Any failure from here on
+    // mounts the volume back where it was, unless the device now holds another file system.
     std::vector<std::string> unmounted;
     try {
         std::vector<std::string> targets = DiskInfo::mountPointsOf(facts.deviceIdentifier, tool);
@@ -146,25 +173,28 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
             unmounted.push_back(*it);
         }
 
-        // 4. Nothing may have changed meanwhile: still a block device, no mount left, and
+        // 5. Nothing may have changed meanwhile: still a block device, no mount left, and
         // the superblock still holds the inspected file system.
         if (!DiskInfo::mountPointsOf(facts.deviceIdentifier, tool).empty())
             throw FormatError::diskutilFailed("The volume at " + shownPath +
                                               " is still mounted \u2014 nothing was formatted.");
-        ToolRun probed = tool.run(tool.programs.blkid, {"-p", "-o", "export", facts.deviceIdentifier});
-        BlkidRecord probe = BlkidRecord::fromExport(probed.standardOutput);
-        if (!isBlockDevice(facts.deviceIdentifier) || !probed.succeeded() || probe.uuid != facts.uuid ||
-            (!facts.fsType.empty() && probe.type != facts.fsType)) {
-            unmounted.clear();
-            throw FormatError::volumeChanged(shownPath);
-        }
+        if (!isBlockDevice(facts.deviceIdentifier))
+            throw FormatError::diskutilFailed("The volume at " + shownPath +
+                                              " went away while it was unmounted \u2014 nothing was formatted.");
+        probe(" again after unmounting it");
 
-        // 5. Format.
+        // 6. Format.
         ToolRun made = tool.run(command.program, command.arguments);
         if (!made.succeeded()) throw FormatError::diskutilFailed(DiskTool::failureText(made));
         return isValidUtf8(made.standardOutput) ? made.standardOutput : std::string("Done.");
     } catch (const FormatError& e) {
         if (unmounted.empty()) throw;
+        const std::string name = toDisplayUtf8(std::string_view(facts.volumeName));
+        const std::string howToMount = "mount " + facts.deviceIdentifier + " " + shellWord(unmounted.back());
+        // Another file system on the device now: not ours to mount, but the user must know it
+        // is not mounted.
+        if (e.kind() == FormatError::Kind::volumeChanged)
+            throw FormatError::volumeChanged(shownPath, FormatError::leftUnmountedNote(name, {}, howToMount));
         const std::string failure = remountBestEffort(facts.deviceIdentifier, unmounted, tool);
         // Mounted again (somewhere): the failure alone is the news.
         bool stillUnmounted = false;
@@ -173,7 +203,7 @@ std::string DriveFormatEngine::reformat(const fs::path& volumeAt, Format format,
         } catch (const FormatError&) {
         }
         if (!stillUnmounted) throw;
-        throw FormatError::leftUnmounted(e.what(), toDisplayUtf8(std::string_view(facts.volumeName)), failure);
+        throw FormatError::leftUnmounted(e.what(), name, failure, howToMount);
     }
 }
 

@@ -32,23 +32,32 @@ std::string sentence(DriveFormatError::Kind kind, const std::string& payload) {
 
 }  // namespace
 
-DriveFormatError::DriveFormatError(Kind kind, std::string payload)
-    : std::runtime_error(sentence(kind, payload)), kind_(kind), payload_(std::move(payload)) {}
+DriveFormatError::DriveFormatError(Kind kind, std::string payload, const std::string& note)
+    : std::runtime_error(note.empty() ? sentence(kind, payload) : sentence(kind, payload) + " " + note),
+      kind_(kind),
+      payload_(std::move(payload)) {}
 
 DriveFormatError DriveFormatError::formatUnavailable(const std::string& displayName, const std::string& toolName) {
     return {Kind::formatUnavailable,
             displayName + " can't be created on this system \u2014 " + toolName + " is not installed."};
 }
 
-DriveFormatError DriveFormatError::leftUnmounted(const std::string& message, const std::string& volumeName,
-                                                const std::string& reason) {
-    std::string text = trimmed(message);
-    if (text.empty() || text.back() != '.') text += '.';
+std::string DriveFormatError::leftUnmountedNote(const std::string& volumeName, const std::string& reason,
+                                                const std::string& howToMount) {
     std::string cause = trimmed(reason);
     while (!cause.empty() && cause.back() == '.') cause.pop_back();
-    text += " \u201c" + volumeName + "\u201d is left unmounted";
+    std::string text = "\u201c" + volumeName + "\u201d is left unmounted";
     text += cause.empty() ? std::string(".") : " \u2014 mounting it again failed: " + cause + ".";
-    return diskutilFailed(text);
+    text += " To mount it, unplug it and plug it in again";
+    text += howToMount.empty() ? std::string(".") : ", or run: " + howToMount;
+    return text;
+}
+
+DriveFormatError DriveFormatError::leftUnmounted(const std::string& message, const std::string& volumeName,
+                                                const std::string& reason, const std::string& howToMount) {
+    std::string text = trimmed(message);
+    if (text.empty() || text.back() != '.') text += '.';
+    return diskutilFailed(text + " " + leftUnmountedNote(volumeName, reason, howToMount));
 }
 
 }  // namespace tessaline

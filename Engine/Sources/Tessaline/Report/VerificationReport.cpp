@@ -1,5 +1,6 @@
 #include "Tessaline/Report/VerificationReport.hpp"
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
@@ -46,20 +47,26 @@ VerificationReport::Line verdictLine(const Standing& standing) {
     std::string t = std::to_string(standing.total);
     switch (standing.kind) {
     case Standing::Kind::safe:
-        return {"\u2713  All " + c + " clips confirmed on drives. Nothing left on card \u2014 safe to erase.", Kind::good};
+        return {"\u2713  " + allOf(standing.count, "clip", "clips") +
+                    " confirmed on drives. Nothing left on card \u2014 safe to erase.",
+                Kind::good};
     case Standing::Kind::hasMissing:
-        return {"\u26A0  " + c + " of " + t + " clips are NOT on your drives yet \u2014 marked \u2717 below. Not safe to erase.",
+        return {"\u26A0  " + partOf(standing.count, standing.total, "clip", "clips") +
+                    (standing.count == 1 ? " is" : " are") +
+                    " NOT on your drives yet \u2014 marked \u2717 below. Not safe to erase.",
                 Kind::bad};
     case Standing::Kind::hasContentMismatch:
-        return {"\u26A0  " + c + " of " + t +
-                    " clips have a same-named but DIFFERENT file on the drive \u2014 check them. Not safe to erase.",
+        return {"\u26A0  " + partOf(standing.count, standing.total, "clip", "clips") +
+                    (standing.count == 1 ? " has" : " have") +
+                    " a same-named but DIFFERENT file on the drive \u2014 check them. Not safe to erase.",
                 Kind::warn};
     case Standing::Kind::cardNotFullyRead:
-        return {"\u26A0  The card was not fully read \u2014 " + c + " folder(s) could not be read. Not safe to erase.",
+        return {"\u26A0  The card was not fully read \u2014 " + countText(standing.count, "folder", "folders") +
+                    " could not be read. Not safe to erase.",
                 Kind::bad};
     case Standing::Kind::otherFilesOnlyOnCard:
-        return {"\u26A0  All " + t + " clips confirmed on drives, but " + c +
-                    (standing.count == 1 ? " other file is" : " other files are") +
+        return {"\u26A0  " + allOf(standing.total, "clip", "clips") + " confirmed on drives, but " +
+                    countText(standing.count, "other file is", "other files are") +
                     " only on the card \u2014 marked \u2717 below. Not safe to erase.",
                 Kind::bad};
     case Standing::Kind::noMedia:

@@ -2,11 +2,19 @@
 
 #include "Tessaline/Support/PathText.hpp"
 
+#include <clocale>
 #include <cstring>
+#include <locale.h>
 
 namespace tessaline {
 
 std::string errnoText(int error) {
+    // The C locale's text, whatever language the process was set to: one wording in every
+    // log, and the same words the tests compare.
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t(0));
+    if (cLocale) {
+        if (const char* text = ::strerror_l(error, cLocale)) return text;
+    }
     char buffer[256];
     // GNU strerror_r returns the text, which may or may not live in `buffer`.
     const char* text = strerror_r(error, buffer, sizeof buffer);

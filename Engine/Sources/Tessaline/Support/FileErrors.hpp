@@ -33,7 +33,8 @@ private:
     int error_;
 };
 
-// strerror_r text for errno, thread-safe and in English.
+// The system's text for errno (strerror in the C locale): thread-safe, in English whatever
+// the process locale.
 std::string errnoText(int error);
 
 }  // namespace tessaline

@@ -1,5 +1,6 @@
 #include "Tessaline/Sync/SyncReport.hpp"
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/JsonFields.hpp"
 #include "Tessaline/Support/JsonText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
@@ -148,10 +149,10 @@ std::string SyncReport::summary() const {
     lines.push_back("Bytes copied        : " + formatFileSize(totalBytesCopied()));
     lines.push_back("");
     if (failedVerifications() != 0)
-        lines.push_back("⚠ " + std::to_string(failedVerifications()) +
-                        " verification failures — review the per-transfer logs.");
+        lines.push_back("⚠ " + countText(failedVerifications(), "verification failure", "verification failures") +
+                        " — review the per-transfer logs.");
     else if (unverifiedRuns() != 0)
-        lines.push_back("⚠ " + std::to_string(unverifiedRuns()) + (unverifiedRuns() == 1 ? " run" : " runs") +
+        lines.push_back("⚠ " + countText(unverifiedRuns(), "run", "runs") +
                         " not fully verified — stopped, incomplete or copied without verification; re-run " +
                         (unverifiedRuns() == 1 ? "it." : "them."));
     else
@@ -163,7 +164,7 @@ std::string SyncReport::summary() const {
         lines.push_back(rule);
         for (const auto& run : runs) {
             lines.push_back(std::string(run.allVerified ? "✓" : "✗") + " [" + std::string(triggerText(run.triggeredBy)) +
-                            "] " + formatIso8601(run.at) + "  " + std::to_string(run.newFiles) + " new, " +
+                            "] " + formatIso8601(run.at) + "  " + countText(run.newFiles, "new file", "new files") + ", " +
                             std::to_string(run.existingFiles) + " present, " + std::to_string(run.failedFiles) +
                             " failed");
             lines.push_back("    " + run.sourcePath + " → " + run.destinationPath);

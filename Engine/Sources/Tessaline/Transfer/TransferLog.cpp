@@ -1,5 +1,6 @@
 #include "Tessaline/Transfer/TransferLog.hpp"
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
@@ -119,26 +120,27 @@ std::string TransferLog::summary() const {
     const bool everyOutcomeVerified =
         std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.status.isVerifiedPass(); });
     if (wasCancelled) {
-        lines.push_back("⚠  STOPPED EARLY — " + count + " of " + std::to_string(plannedFileCount.value_or(fileCount())) +
-                        " files were handled.");
-        lines.push_back("   This transfer is INCOMPLETE. Do NOT wipe the card — " + std::to_string(unhandledCount()) +
-                        " file(s) were never copied.");
+        lines.push_back("⚠  STOPPED EARLY — " + partOf(fileCount(), plannedFileCount.value_or(fileCount()), "file", "files") +
+                        " handled.");
+        lines.push_back("   This transfer is INCOMPLETE. Do NOT wipe the card — " +
+                        countText(unhandledCount(), "file was", "files were") + " never copied.");
     } else if (!plannedFileCount && failedCount() == 0) {
         lines.push_back("⚠  INCOMPLETE — this run didn't record how many files it planned to copy, so it can't be "
                         "called finished. Do NOT wipe the card.");
     } else if (plannedFileCount && *plannedFileCount == fileCount() && fileCount() > 0 && everyOutcomeVerified) {
-        lines.push_back("✓  All " + count + " files copied and verified byte-for-byte. Safe to reuse the card.");
+        lines.push_back("✓  " + allOf(fileCount(), "file", "files") +
+                        " copied and verified byte-for-byte. Safe to reuse the card.");
     } else if (failedCount() > 0) {
-        lines.push_back("⚠  " + std::to_string(failedCount()) + " of " + count +
-                        " files FAILED — do NOT wipe the card until resolved:");
+        lines.push_back("⚠  " + partOf(failedCount(), fileCount(), "file", "files") +
+                        " FAILED — do NOT wipe the card until resolved:");
         for (const auto& failure : failures()) {
             std::string reason = failure.status.reason.value_or(
                 failure.status.kind == Kind::verificationFailed ? "checksum mismatch" : "");
             lines.push_back("   ✗  " + singleLineText(failure.relativePath) + "  — " + reason);
         }
     } else if (fileCount() != plannedFileCount.value_or(-1)) {
-        lines.push_back("⚠  INCOMPLETE — only " + count + " of " + std::to_string(plannedFileCount.value_or(0)) +
-                        " files were handled. Do NOT wipe the card.");
+        lines.push_back("⚠  INCOMPLETE — only " + partOf(fileCount(), plannedFileCount.value_or(0), "file", "files") +
+                        " handled. Do NOT wipe the card.");
     } else {
         lines.push_back(std::to_string(verifiedCount()) + " verified · " + std::to_string(skippedCount()) +
                         " already present · " + std::to_string(unverifiedCount()) + " copied unverified");

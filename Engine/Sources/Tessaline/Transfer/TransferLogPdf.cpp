@@ -1,9 +1,11 @@
 // TransferLogExporter::pdf: the printable production log of a copy run, on landscape US
 // Letter pages: a title, a coloured verdict, source and destination, then a banded table
-// of every file, its header repeated on each page. Lines are drawn once at fixed positions;
+// of every file, its header repeated on each page. A file that failed takes a second line
+// under its row, in the row's band: why it failed. Lines are drawn once at fixed positions;
 // nothing is wrapped; only a file name too wide for its cell is measured and shortened from
-// the front.
+// the front, and a reason too wide for its line from the back.
 
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/PdfDocument.hpp"
@@ -125,15 +127,22 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
     const std::string count = std::to_string(standing.count);
     const std::string total = standing.total ? std::to_string(*standing.total) : std::string();
     switch (standing.kind) {
-        case StandingKind::verified: return "✓ All " + count + " files copied and verified byte-for-byte.";
+        case StandingKind::verified:
+            return "✓ " + allOf(standing.count, "file", "files") + " copied and verified byte-for-byte.";
         case StandingKind::cancelledIncomplete:
-            return "⚠ STOPPED EARLY — " + count + " of " + total + " files handled. INCOMPLETE; do not wipe the card.";
+            return "⚠ STOPPED EARLY — " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " handled. INCOMPLETE; do not wipe the card.";
         case StandingKind::incomplete:
-            return "⚠ INCOMPLETE — " + count + " of " + (standing.total ? total : "an unrecorded number of") +
-                   " files handled. Do not wipe the card.";
-        case StandingKind::hasFailures: return "⚠ " + count + " of " + total + " files FAILED — do not wipe the card.";
+            return "⚠ INCOMPLETE — " +
+                   (standing.total ? partOf(standing.count, *standing.total, "file", "files")
+                                   : count + " of an unrecorded number of files") +
+                   " handled. Do not wipe the card.";
+        case StandingKind::hasFailures:
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") +
+                   " FAILED — do not wipe the card.";
         case StandingKind::hasUnverified:
-            return "⚠ " + count + " of " + total + " files were copied WITHOUT byte-verification.";
+            return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") + " " +
+                   (standing.count == 1 ? "was" : "were") + " copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
     }
     return {};
@@ -145,9 +154,42 @@ void drawTableHeader(PdfDocument& pdf, double baseline) {
     for (int i = 0; i < 4; ++i) pdf.drawText(columns[i], baseline, headers[i], Font::mono(8.5, true), Color::grey(1));
 }
 
+// Why a failed file failed, as its second line says it; empty for every other status.
+std::string failureReason(const CopyEngine::FileStatus& status) {
+    if (status.kind == Kind::failed) return status.reason.value_or("error");
+    if (status.kind == Kind::verificationFailed) return status.reason.value_or("checksum mismatch");
+    return {};
+}
+
+// `text` whole when it fits `width`, else its longest head of whole characters and "…".
+std::string shortenedAtEnd(const PdfDocument& pdf, const std::string& text, const Font& font, double width) {
+    if (pdf.textWidth(text, font) <= width) return text;
+    std::vector<int32_t> bounds = graphemeBoundaries(text);
+    auto head = [&](size_t to) { return text.substr(0, static_cast<size_t>(bounds[to])) + "…"; };
+    size_t low = 0, high = bounds.size() - 1;
+    while (low < high) {
+        size_t middle = (low + high + 1) / 2;
+        if (pdf.textWidth(head(middle), font) <= width)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return head(low);
+}
+
+// The lines a row takes: two for a failed file (its reason under it), else one.
+int rowLines(const CopyEngine::FileOutcome& outcome) { return failureReason(outcome.status).empty() ? 1 : 2; }
+
 void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
              double fileCellWidth) {
-    if (index % 2 == 1) pdf.fillRect({left, baseline - 3, bandWidth, rowStep}, Color::grey(0.95));
+    const int lines = rowLines(outcome);
+    const double bottom = baseline - (lines - 1) * rowStep;
+    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * lines}, Color::grey(0.95));
+    if (lines == 2) {
+        const Font font = Font::sans(8.5);
+        const std::string reason = "Why: " + singleLineText(failureReason(outcome.status));
+        pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, reason, font, left + bandWidth - columns[1]), font, red);
+    }
     StatusCell status = statusCell(outcome.status.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, outcome.relativePath, fileCellWidth), Font::mono(8.5), black);
@@ -177,10 +219,12 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     double header = 496;
     for (;;) {
         drawTableHeader(pdf, header);
-        for (double baseline = header - 16; index < log.outcomes.size() && baseline > lastBaselineLimit;
-             baseline -= rowStep) {
+        // A row is drawn only when its last line stays above the limit.
+        for (double baseline = header - 16; index < log.outcomes.size(); ++index) {
+            const int lines = rowLines(log.outcomes[index]);
+            if (baseline - (lines - 1) * rowStep <= lastBaselineLimit) break;
             drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
-            ++index;
+            baseline -= rowStep * lines;
         }
         if (index >= log.outcomes.size()) break;
         pdf.newPage();

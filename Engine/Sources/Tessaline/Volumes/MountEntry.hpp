@@ -22,7 +22,9 @@ struct MountEntry {
 
     // True when the source is a block device node under /dev/ (kernel file systems and fuseblk).
     bool isBlockBacked() const;
-    // The block device's number (st_rdev of the source node); nullopt when not block-backed.
+    // The block device's number: the mount's own device number for a kernel file system on a
+    // block device, else st_rdev of the source node wherever it lies (outside /dev, a link);
+    // nullopt when no block device is behind the mount.
     std::optional<dev_t> blockDevice() const;
     // True for FUSE mounts, whose daemon may hang: never stat or ioctl them on a UI path.
     bool isFuse() const;

@@ -4,11 +4,14 @@
 // - an overlay file system never does: its layers are named by text (relative names, escapes,
 //   bind mounts and links that may lead elsewhere since), so whether it shows the card
 //   cannot be told;
-// - a file system on a loop device whose backing file lies on the card's device, or whose
-//   backing file cannot be identified (LOOP_GET_STATUS64 refused), never does: a disk image
-//   kept on the card holds the card's bytes again. The loop device may lie directly below
-//   the file system, below a partition, or below device-mapper or md targets
-//   (/sys/class/block/<dev>/slaves), and may itself hold an image of an image.
+// - a file system that reads any of the card's own bytes another way never does: a loop
+//   device over the card's device, over the disk holding its partition at an offset within
+//   the partition, over a device above it (a partition of a view), over the card's own image
+//   file, or over device-mapper or md built on any of them (DeviceReach);
+// - a file system inside a disk image whose file lies on the card, or on anything that reads
+//   the card's bytes, however deeply stacked, never does: the image dies with the card;
+// - a file system whose devices cannot all be traced (a loop device whose backing file this
+//   user can't locate, devices stacked too deep) never does.
 // Everything else may (the caller still guards the card's own device and folders).
 // Answers are cached per (drive device, card device) pair: a scan asks once per file and the
 // devices are few. Not thread-safe; each thread keeps its own. Never throws.
@@ -28,7 +31,8 @@ public:
     enum class Doubt {
         overlay,       // a layered view, which may show the card's own files
         imageOnCard,   // a disk image stored on the card
-        unidentified,  // a disk image (or device) whose backing cannot be identified
+        unidentified,  // a disk image (or device) whose backing this user cannot trace
+        viewOfCard,    // the card's own bytes read through another device
     };
 
     // Why the file system of `device` (`pathOnIt` is any path on it, used to ask its type)
@@ -42,7 +46,8 @@ public:
 
     // The words a report gives for a doubt, after "not counted: ".
     static std::string reasonText(Doubt doubt);
-    // A short stable word for exported forms: "overlay", "image_on_card", "unidentified_image".
+    // A short stable word for exported forms: "overlay", "image_on_card", "unidentified_image",
+    // "view_of_card".
     static std::string reasonKey(Doubt doubt);
 
     // Uncached: the judgement itself.

@@ -1,0 +1,44 @@
+#pragma once
+// Second views of a volume's own bytes, for tests of what may prove a card: read-only loop
+// devices over a device or an image file, block-device nodes made outside /dev, and read-only
+// mounts of what they show. Root only; throw std::runtime_error when a tool fails.
+
+#include "Support/TestSandbox.hpp"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace tessaline::testing {
+
+// A read-only loop device over `backing` (a device node or an image file), from `offset` bytes
+// on, `sizeLimit` bytes long (0: to the end), its partitions read when `partitions`; detached
+// when the object dies.
+class ReadOnlyLoop {
+public:
+    explicit ReadOnlyLoop(const std::string& backing, uint64_t offset = 0, uint64_t sizeLimit = 0,
+                          bool partitions = false);
+    ~ReadOnlyLoop();
+    ReadOnlyLoop(const ReadOnlyLoop&) = delete;
+    ReadOnlyLoop& operator=(const ReadOnlyLoop&) = delete;
+    const std::string& device() const { return device_; }
+
+private:
+    std::string device_;
+};
+
+// The device number a node stands for (st_rdev).
+dev_t deviceNumberOfNode(const std::string& node);
+
+// A block-device node for `device` made with mknod at `node` (its folder is created); `node`.
+std::filesystem::path nodeOutsideDev(const std::string& device, const std::filesystem::path& node);
+
+// The file system on `source` mounted read-only at `target`: ext4 without replaying its
+// journal (the card's own mount keeps it), exFAT through FUSE.
+std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const std::filesystem::path& source,
+                                           const std::filesystem::path& target);
+
+}  // namespace tessaline::testing
