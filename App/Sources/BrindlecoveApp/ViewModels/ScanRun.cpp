@@ -233,7 +233,8 @@ private:
         stopIfCancelled();
 
         emit(scan_event::Matching{});
-        std::vector<MatchResult> claims = Matcher{captureTimeTolerance}.match(groups, drivePrints, request_.card);
+        // Verdicts stay drive-file numbers until proven: only the paths that proved are copied.
+        const MatchClaims claims = Matcher{captureTimeTolerance}.claim(groups, drivePrints, request_.card);
 
         const auto verifyStart = Clock::now();
         auto verifying = [&](int done, int total) {
@@ -249,7 +250,7 @@ private:
         int clipsProven = 0;
         std::vector<UncountedCopy> uncounted;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, drivePrints, isCancelled_,
+            claims, isCancelled_,
             [&](int done, int total) {
                 clipsProven = total;
                 verifying(done, total);
