@@ -115,10 +115,14 @@ std::shared_ptr<const tessaline::VerificationReport> report(const fs::path& card
                                           : MatchStatus::confirmed("/media/crew/Shuttle/A001" / entry.path().filename());
         results.push_back(std::move(result));
     }
-    // The card's files as the scan records them: a later change of the card shows.
+    // The card's files as the scan records them, with the digests its proofs read: a later
+    // change of the card shows.
     std::optional<std::vector<tessaline::CardFileRecord>> records;
     try {
         records = tessaline::CardFileSet::read(card).files;
+        std::vector<std::string> all;
+        for (const auto& record : *records) all.push_back(record.relative);
+        tessaline::CardFileComparison::readAgain(card, *records, all);
     } catch (const std::exception&) {
     }
     // Every other file the erase deletes (the camera's files beside DCIM) is on the drive too.
@@ -569,12 +573,56 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     view.hide();
 });
 
+// A card whose file system numbered every file afresh since the scan (as FAT and exFAT do
+// once the kernel forgets them): the count reads them again before the gate judges; the
+// picture is taken while it reads, then once their bytes vouched for them.
+ScreenshotScene eraseChecking("65-erase-checking", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/D004");
+    QDir().mkpath(card);
+    shoot(card);
+    const fs::path root = fspath(card);
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    CardPrepBackend backend = sceneBackend(card, false, release, 0, std::make_shared<std::atomic<bool>>(false));
+    // The folder stands in for an exFAT card; every count after the first holds until the
+    // picture is taken.
+    auto counts = std::make_shared<std::atomic<int>>(0);
+    backend.computePreview = [real = backend.computePreview, release, counts](const fs::path& path) {
+        CardContents contents = real(path);
+        if (contents.filesMount) contents.filesMount->keepsInodeNumbers = false;
+        if (++*counts > 1)
+            for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return contents;
+    };
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& view = stage.view;
+    vm.takeCard(card);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    auto renumbered = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
+    for (auto& record : *renumbered->cardFiles) record.inode += 1'000'000;
+    renumbered->cardFilesMount = tessaline::CardFileSet::mountOf(root);
+    if (renumbered->cardFilesMount) renumbered->cardFilesMount->keepsInodeNumbers = false;
+    renumbered->cardVolumeIdentity = tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"),
+                                                               std::nullopt, std::nullopt};
+    stage.scan.setLastReport(renumbered);
+    typeInto(&view, "erase.confirmation", QStringLiteral("D004"));
+    studio.waitFor([&] { return vm.checking().has_value(); }, 5'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-checking"), &view);
+    *release = true;
+    studio.waitFor([&] { return !vm.checking() && !vm.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-checked"), &view);
+    view.hide();
+});
+
 // Stop clicked before the erase deleted anything (it still measures the card): the section
 // says nothing was deleted, and the card keeps its count and its scan.
-ScreenshotScene eraseStopUntouched("65-erase-stop-untouched", [](ScreenshotStudio& studio) {
-    const QString card = studio.home() + QStringLiteral("/media/D004");
+ScreenshotScene eraseStopUntouched("66-erase-stop-untouched", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/E005");
     std::unique_ptr<SceneVolume> volume;
-    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("D004"));
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("E005"));
     QDir().mkpath(card);
     shoot(card);
     auto release = std::make_shared<std::atomic<bool>>(false);
@@ -583,7 +631,7 @@ ScreenshotScene eraseStopUntouched("65-erase-stop-untouched", [](ScreenshotStudi
     auto& vm = stage.vm;
     auto& view = stage.view;
 
-    stage.pickAndErase(studio, card, QStringLiteral("D004"));
+    stage.pickAndErase(studio, card, QStringLiteral("E005"));
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(vm.phase()); }, 10'000);
     studio.wait(100);
     if (auto* stop = view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stop->click();

@@ -28,7 +28,17 @@ struct CardPrepViewModel::Request {
     tessaline::CameraFormatProfile profile;
     ReportPtr report;  // set on the safe path: the card must still be what it vouches for
     bool safePath = false;
+    CardFiles counted;  // the last count's files, with the digests of those it read
+    std::optional<tessaline::CardFileMount> countedMount;  // the mount they were walked through
 };
+
+namespace {
+
+// Between two counts through one mount: a file whose number, size and times are the same is
+// the file the earlier count read.
+constexpr auto sameNumbers = tessaline::CardFileComparison::Numbering::identity;
+
+}  // namespace
 
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
@@ -233,10 +243,24 @@ void CardPrepViewModel::startCount() {
     auto ticket = runs_.begin();
     const fs::path card = cardFsPath();
     auto compute = dependencies_.backend.computePreview;
-    Executor::shared().userInitiated([this, ticket, card, compute] {
+    // Files renumbered since the scan the screen shows are read for it as part of the count.
+    ReportPtr report = shown_ ? shown_->keep : nullptr;
+    CardFiles counted = previewFiles_.value_or(CardFiles{});
+    Executor::shared().userInitiated([this, ticket, card, compute, report, counted = std::move(counted),
+                                      countedMount = previewFilesMount_] {
         CardContents contents = compute(card);
-        ticket.post([this, id = ticket.id, contents = std::move(contents)] {
+        // A file read by the last count and not renumbered since is not read again.
+        if (contents.files && countedMount && contents.filesMount && *countedMount == *contents.filesMount)
+            tessaline::CardFileComparison::takeDigests(*contents.files, counted, sameNumbers);
+        if (report && contents.files)
+            CardPrepBackend::checkRenumbered(card, *contents.files, contents.filesMount, *report, ticket.cancelTest(),
+                                             [this, &ticket](int done, int total) {
+                                                 ticket.post([this, done, total] { applyChecking(done, total); });
+                                             });
+        ticket.post([this, id = ticket.id, contents = std::move(contents), report] {
             runs_.finish(id);
+            checking_.reset();
+            judgedAgainst_ = report;
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
             previewFilesMount_ = contents.filesMount;
@@ -273,7 +297,9 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
-    return standingWith(report, previewFiles_ ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+    // Files still to be read for this report: judged as while the card is counted.
+    const bool filesKnown = previewFiles_ && !byteCheckPending(report);
+    return standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
 }
 
 VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, const CardFiles* files,
@@ -298,8 +324,18 @@ VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, co
     return EraseGate::standing(in);
 }
 
+bool CardPrepViewModel::byteCheckPending(const ReportPtr& report) const {
+    if (!report || !previewFiles_ || report == judgedAgainst_) return false;
+    return !EraseGate::renumberedSinceScan(*report, *previewFiles_, previewFilesMount_).empty();
+}
+
+void CardPrepViewModel::applyChecking(int done, int total) {
+    checking_ = Checking{done, total};
+    Q_EMIT changed();
+}
+
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
-    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy()) return false;
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || checking_) return false;
     // An ejected card cannot be erased, acknowledged or not.
     if (standing.kind == VerificationStanding::Kind::notInserted) return false;
     return standing.isSafe() || acknowledgedUnverified_;
@@ -310,6 +346,11 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const Shown current{report.get(), report, now.kind};
     bool differs = !shown_ || !(*shown_ == current);
     shown_ = current;
+    if (!checking_ && !countWhenWatched_ && !runs_.isActive() && byteCheckPending(report)) {
+        checking_ = Checking{};
+        loadPreview();
+        differs = true;
+    }
     if (outcomeOutlived(report, now)) {
         setPhase(Idle{});
         differs = true;
@@ -359,7 +400,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
         return;
     }
 
-    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath,
+                    previewFiles_.value_or(CardFiles{}), previewFilesMount_};
     // From now on the report no longer describes its card, also when the card is picked again
     // later, unless the erase is refused before anything is deleted. A report of another card
     // that was at this folder (another volume identity) still describes that card.
@@ -399,31 +441,47 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
             if (request.safePath) {
                 // Every file the erase would delete, walked now: each must be, as it is now, a
                 // file the report recorded and proved off the card.
-                const auto files = backend.walkCardFiles(request.card);
+                auto files = backend.walkCardFiles(request.card);
                 if (!files || !request.report) return refuse(Refusal::changed);
-                const auto cardDevice = backend.deviceOf(request.card);
-                if (!cardDevice) return refuse(Refusal::swapped);
-                const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
-                const tessaline::VerificationReport& report = *request.report;
-                EraseGate::Inputs in;
-                in.report = &report;
-                in.card = request.card;
-                in.identityNow = identity;
-                in.files = &files->files;
-                in.filesMount = files->mount;
-                in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
-                in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
-                const VerificationStanding now = EraseGate::standing(in);
-                if (!now.isSafe()) {
-                    if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                        return refuse(Refusal::changed, std::nullopt,
-                                      *EraseGate::changedSinceScan(report, files->files, files->mount));
-                    if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
-                        return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
-                    if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
-                    return refuse(Refusal::changed);
+                // Files renumbered since the scan are read again (unless the last count read them
+                // as they are now): their bytes decide.
+                if (request.countedMount && files->mount && *request.countedMount == *files->mount)
+                    tessaline::CardFileComparison::takeDigests(files->files, request.counted, sameNumbers);
+                CardPrepBackend::checkRenumbered(request.card, files->files, files->mount, *request.report,
+                                                 ticket.cancelTest(), [this, &ticket](int done, int total) {
+                                                     ticket.post([this, done, total] { applyChecking(done, total); });
+                                                 });
+                // Stopped while checking: prepare() deletes nothing and reports the stop.
+                if (ticket.isCancelled()) {
+                    vouched = files->files;
+                } else {
+                    const auto cardDevice = backend.deviceOf(request.card);
+                    if (!cardDevice) return refuse(Refusal::swapped);
+                    const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
+                    const tessaline::VerificationReport& report = *request.report;
+                    EraseGate::Inputs in;
+                    in.report = &report;
+                    in.card = request.card;
+                    in.identityNow = identity;
+                    in.files = &files->files;
+                    in.filesMount = files->mount;
+                    in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
+                    in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
+                    const VerificationStanding now = EraseGate::standing(in);
+                    if (!now.isSafe()) {
+                        if (now.kind == VerificationStanding::Kind::changedSinceScan)
+                            return refuse(Refusal::changed, std::nullopt,
+                                          *EraseGate::changedSinceScan(report, files->files, files->mount));
+                        if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
+                            return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
+                        if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
+                        return refuse(Refusal::changed);
+                    }
+                    vouched = files->files;
+                    // With the digests the scan proved, for files renumbered while they are deleted.
+                    tessaline::CardFileComparison::takeDigests(
+                        *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
                 }
-                vouched = files->files;
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -457,6 +515,7 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
 
 void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
     if (!std::holds_alternative<Running>(phase_)) return;
+    checking_.reset();  // the check before the erase is over
     setPhase(Running{name, index, total});
     Q_EMIT changed();
 }
@@ -466,6 +525,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
     // Stopped before anything was removed: the report still describes the card.
     if (summary.untouched && markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
+    checking_.reset();
     setPhase(Done{summary});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
@@ -511,6 +571,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
                                      const std::vector<std::string>& files) {
     eraseStage_.reset();
+    checking_.reset();
     // Nothing was deleted: the report describes the card as well as before the click.
     if (markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
@@ -537,6 +598,7 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
 void CardPrepViewModel::applyEngineError(const QString& message) {
     eraseStage_.reset();
     markedByThisRun_.reset();  // the engine may have deleted part of the card
+    checking_.reset();
     setPhase(Failed{message});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;

@@ -85,6 +85,14 @@ public:
     };
     using Phase = std::variant<Idle, Previewing, Running, Done, Failed>;
 
+    // Files the card's file system renumbered since the scan (FAT, exFAT, FUSE), being read
+    // again so that their bytes decide: how many of how many (total 0 until known).
+    struct Checking {
+        int done = 0;
+        int total = 0;
+        friend bool operator==(const Checking&, const Checking&) = default;
+    };
+
     explicit CardPrepViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~CardPrepViewModel() override;
 
@@ -122,9 +130,13 @@ public:
 
     // The standing of the picked card for `report`, read against the volume in the reader now.
     VerificationStanding standing(const ReportPtr& report) const;
-    // Whether an erase may start now with that standing.
+    // Whether an erase may start now with that standing (never while renumbered files are
+    // being checked).
     bool canRun(const VerificationStanding& standing) const;
-    // standing(report), recorded as what the user is shown: the acknowledgement is cleared
+    // standing(report), recorded as what the user is shown. When the last count found files
+    // the card's file system renumbered since that report's scan and did not read them for it,
+    // the card is counted again for it, reading them (checking()); until then the standing is
+    // that of a card being counted. The acknowledgement is cleared
     // when the report or the standing's case differs from the last recorded. A finished
     // erase's outcome (Done) belongs to that erase: it is put away (the phase returns to Idle)
     // when the report differs from the one erased with, or when a count of the card gives a
@@ -137,6 +149,8 @@ public:
     const std::optional<QString>& cardPath() const { return cardPath_; }
     const Phase& phase() const { return phase_; }
     const std::optional<Preview>& preview() const { return preview_; }
+    // Set while renumbered files are read again (by a count, or by the erase worker's check).
+    const std::optional<Checking>& checking() const { return checking_; }
     const std::optional<CardRootIssue>& cardIssue() const { return cardIssue_; }
     const QString& selectedProfileID() const { return selectedProfileID_; }
     const QString& confirmationText() const { return confirmationText_; }
@@ -178,6 +192,10 @@ private:
     void applySummary(const Summary& summary);
     void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
     void applyEngineError(const QString& message);
+    void applyChecking(int done, int total);
+    // Whether the last count found files renumbered since `report`'s scan without reading
+    // them for it.
+    bool byteCheckPending(const ReportPtr& report) const;
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
     // Whether a location lies on the card's own device (links followed) or on a view of it.
@@ -199,6 +217,9 @@ private:
     std::optional<tessaline::CardFileMount> previewFilesMount_;  // the mount previewFiles_ were walked through
     bool stopping_ = false;  // Stop was clicked during the erase that runs
     bool previewUnreadable_ = false;  // the last count could not read every folder of the card
+    std::optional<Checking> checking_;
+    // The report whose renumbered files the last count read again (none: no report).
+    ReportPtr judgedAgainst_;
     // The reports an erase was started on: they never again vouch for their card.
     std::shared_ptr<ErasedReports> erasedReports_;
     // The report the current erase marked (none when it was marked before): a refusal, which

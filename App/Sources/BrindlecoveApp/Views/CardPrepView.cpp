@@ -236,9 +236,11 @@ QWidget* CardPrepView::buildCameraForm() {
     countingRow->setContentsMargins(0, 0, 0, 0);
     countingRow->setSpacing(8);
     countingRow->addWidget(FormText::spinner(QStringLiteral("erase.countingSpinner"), counting_), 0, Qt::AlignVCenter);
-    auto* countingText = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
-    Style::makeSecondary(countingText);
-    countingRow->addWidget(countingText, 1, Qt::AlignVCenter);
+    countingText_ = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
+    countingText_->setObjectName(QStringLiteral("erase.countingText"));
+    countingText_->setWordWrap(true);
+    Style::makeSecondary(countingText_);
+    countingRow->addWidget(countingText_, 1, Qt::AlignVCenter);
     cardColumn->addWidget(counting_);
     noCard_ = new QLabel(QStringLiteral("No card selected."), cardBox);
     noCard_->setObjectName(QStringLiteral("erase.noCard"));
@@ -360,9 +362,18 @@ void CardPrepView::render() {
                                          .arg(Formats::count(preview->fileCount, "file", "files"),
                                               Formats::fileByteCount(preview->totalBytes)));
     cardRows_->setRowVisible(contents_, hasCard && preview.has_value());
+    // Files the card renumbered since the scan are read again before the gate judges them.
+    const auto& checking = vm_.checking();
+    if (checking && checking->total > 0)
+        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
+                                             .arg(QString::number(checking->done), QString::number(checking->total)));
+    else if (checking)
+        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
+    else
+        FormText::setText(countingText_, QStringLiteral("Counting what's on the card\u2026"));
     // Never a count that was not made: while the card is counted (after a stopped erase too)
     // the row says so.
-    counting_->setVisible(hasCard && !preview && vm_.isCounting());
+    counting_->setVisible(hasCard && (checking || (!preview && vm_.isCounting())));
     noCard_->setVisible(!hasCard);
     choose_->setEnabled(!busy);
 

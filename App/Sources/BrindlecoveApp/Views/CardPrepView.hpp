@@ -60,6 +60,7 @@ private:
     ElidedLabel* cardPath_ = nullptr;
     QLabel* contents_ = nullptr;
     QWidget* counting_ = nullptr;
+    QLabel* countingText_ = nullptr;
     QLabel* noCard_ = nullptr;
     QFormLayout* cardRows_ = nullptr;
     QPushButton* choose_ = nullptr;

@@ -1,6 +1,8 @@
 #include "Tessaline/CardPrep/CardTree.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
 
 #include <algorithm>
@@ -134,6 +136,7 @@ constexpr int maxListings = 4;
 struct VouchedWalk {
     const std::vector<CardFileRecord>& vouched;
     dev_t device;
+    CardFileComparison::Numbering numbering;  // identity, or renumbering where the card keeps no numbers
     CardTree::VouchedRemoval& outcome;
     StopCheck stop;
     std::string relative;
@@ -150,6 +153,36 @@ using Left = CardTree::VouchedRemoval::Left;
 Left worse(Left a, Left b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
 
 Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth);
+
+// What the regular file `name` (status `st`) is to its record: the same file, or not. A file
+// the card's file system renumbered is read through its folder's handle and vouched for when
+// the open file has the record's size, times and digest throughout the read and the name still
+// leads to it; `held` then keeps it open (its number cannot change while it is open) until
+// the caller has deleted it. A stop during the read: not the same (the caller sees the stop).
+bool isVouched(int parentFd, const std::string& name, const struct stat& st, const CardFileRecord& record,
+               VouchedWalk& walk, UniqueFd& held) {
+    using Likeness = CardFileComparison::Likeness;
+    const Likeness likeness =
+        CardFileComparison::likeness(record, CardFileSet::recordOf(walk.relative, st), walk.numbering);
+    if (likeness != Likeness::renumbered) return likeness == Likeness::same;
+    UniqueFd fd(openat(parentFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {}, closed {}, named {};
+    if (!fd || fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != walk.device) return false;
+    CardFileRecord read = CardFileSet::recordOf(walk.relative, opened);
+    try {
+        read.digest = ChecksumEngine().hashOpen(fd.get(), walk.relative, [&] { return walk.stop.now(); });
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (fstat(fd.get(), &closed) != 0 || !CardFileSet::sameFile(read, CardFileSet::recordOf(walk.relative, closed), true))
+        return false;
+    if (CardFileComparison::likeness(record, read, walk.numbering) != Likeness::same) return false;
+    if (fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != opened.st_dev ||
+        named.st_ino != opened.st_ino)
+        return false;
+    held = std::move(fd);
+    return true;
+}
 
 // Removes the entries `names` of the open folder `fd`, the folder's relative path in
 // walk.relative; the names of the entries left as kept are added to `kept`.
@@ -175,7 +208,9 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
         return errno == ENOENT ? Left::nothing : Left::failed;
     if (S_ISREG(st.st_mode)) {
         const CardFileRecord* record = walk.recordOf(walk.relative);
-        const bool vouched = record && CardFileSet::sameFile(CardFileSet::recordOf(walk.relative, st), *record, true);
+        UniqueFd held;
+        const bool vouched = record && isVouched(parentFd, name, st, *record, walk, held);
+        if (walk.stop.stopped) return Left::nothing;
         if (!vouched && !CardFileSet::isLitter(parentFd, name, st)) {
             walk.outcome.kept.push_back(walk.relative);
             return Left::kept;
@@ -254,7 +289,9 @@ CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isSt
 CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
                                                  const StopTest& isStopped) const {
     VouchedRemoval outcome;
-    VouchedWalk walk{vouched, device_, outcome, StopCheck{isStopped}, name};
+    const auto numbering = CardFileComparison::keepsInodeNumbers(rootFd_) ? CardFileComparison::Numbering::identity
+                                                                          : CardFileComparison::Numbering::renumbering;
+    VouchedWalk walk{vouched, device_, numbering, outcome, StopCheck{isStopped}, name};
     outcome.left = removeVouchedEntry(rootFd_, name, walk, 0);
     outcome.stopped = walk.stop.stopped;
     return outcome;

@@ -66,7 +66,9 @@ public:
     // Removes the item `name` at the root like remove(), but deletes a regular file only when
     // its status, read through its folder's handle just before its unlinkat, still gives its
     // record in `vouched` (sorted by relative path, byte order; inode number included, so the
-    // records must come from a walk through this very mount), or when it is OS litter
+    // records must come from a walk through this very mount; where the card's file system
+    // renumbers files (FAT, exFAT, FUSE), a file whose number alone differs is read and
+    // deleted only when its bytes give the record's digest, CardFileComparison), or when it is OS litter
     // (CardFileSet::isLitter). Every other regular file is kept and listed; links, FIFOs,
     // sockets and device nodes are removed. A folder that turns out not empty is listed again
     // (a few times at most), and every entry in it not already kept is judged again, so that
