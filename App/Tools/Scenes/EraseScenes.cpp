@@ -542,7 +542,7 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
 });
 
 // Stop clicked during an erase of a real card: the section says it is stopping, then what the
-// stop left.
+// stop left; then Stop before the next erase deleted anything.
 ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     const QString card = studio.home() + QStringLiteral("/media/C003");
     std::unique_ptr<SceneVolume> volume;
@@ -571,6 +571,22 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     studio.wait(100);
     studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
     view.hide();
+
+    // Stopped again before the erase deleted anything (it still measures the card): nothing
+    // was deleted, and the card keeps its count and its scan.
+    auto releaseAgain = std::make_shared<std::atomic<bool>>(false);
+    EraseStage again(sceneBackend(card, volume && volume->isMounted(), releaseAgain, 1,
+                                  std::make_shared<std::atomic<bool>>(false), true));
+    again.pickAndErase(studio, card, QStringLiteral("C003"));
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(again.vm.phase()); }, 10'000);
+    if (auto* stopAgain = again.view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stopAgain->click();
+    *releaseAgain = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(again.vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !again.vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped-untouched"), &again.view, true,
+                again.view.findChild<QWidget*>(QStringLiteral("erase.outcome")));
+    again.view.hide();
 });
 
 // A card whose file system numbered every file afresh since the scan (as FAT and exFAT do
@@ -614,33 +630,6 @@ ScreenshotScene eraseChecking("65-erase-checking", [](ScreenshotStudio& studio) 
     studio.waitFor([&] { return !vm.checking() && !vm.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("erase-checked"), &view);
-    view.hide();
-});
-
-// Stop clicked before the erase deleted anything (it still measures the card): the section
-// says nothing was deleted, and the card keeps its count and its scan.
-ScreenshotScene eraseStopUntouched("66-erase-stop-untouched", [](ScreenshotStudio& studio) {
-    const QString card = studio.home() + QStringLiteral("/media/E005");
-    std::unique_ptr<SceneVolume> volume;
-    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("E005"));
-    QDir().mkpath(card);
-    shoot(card);
-    auto release = std::make_shared<std::atomic<bool>>(false);
-    EraseStage stage(sceneBackend(card, volume && volume->isMounted(), release, 1,
-                                  std::make_shared<std::atomic<bool>>(false), true));
-    auto& vm = stage.vm;
-    auto& view = stage.view;
-
-    stage.pickAndErase(studio, card, QStringLiteral("E005"));
-    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(vm.phase()); }, 10'000);
-    studio.wait(100);
-    if (auto* stop = view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stop->click();
-    *release = true;
-    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    studio.wait(100);
-    studio.save(QStringLiteral("erase-stopped-untouched"), &view, true,
-                view.findChild<QWidget*>(QStringLiteral("erase.outcome")));
     view.hide();
 });
 
