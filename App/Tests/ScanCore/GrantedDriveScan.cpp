@@ -13,14 +13,15 @@ namespace brindlecove::testing {
 
 std::shared_ptr<const tessaline::VerificationReport> scanAgainstGrantedDrive(
     const std::filesystem::path& card, const std::string& label, const std::filesystem::path& grants,
-    std::function<std::shared_ptr<tessaline::MetadataReader>()> makeReader) {
+    std::function<std::shared_ptr<tessaline::MetadataReader>()> makeReader,
+    std::function<void(const ScanEvent&)> onEvent) {
     using ReportPtr = std::shared_ptr<const tessaline::VerificationReport>;
     ScanRun::Environment environment;
     environment.bookmarkStoreURL = grants;
     environment.openCache = [] { return nullptr; };
     environment.fingerprintThreads = 2;
     environment.makeReader = std::move(makeReader);
-    auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, {});
+    auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, onEvent);
     auto* report = std::get_if<ReportPtr>(&outcome);
     EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
     return report ? *report : nullptr;

@@ -1,5 +1,6 @@
 #include "Support/CardScanReport.hpp"
 
+#include "Tessaline/CardPrep/CardFileReads.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Grouping/Grouper.hpp"
 #include "Tessaline/Matcher/MatchVerifier.hpp"
@@ -23,7 +24,7 @@ std::shared_ptr<const tessaline::VerificationReport> scanCard(const std::filesys
     ScanResult cardScan = scanner.scan(card, false);
     // As the scan run does: every file the erase deletes is recorded, and those the scanner
     // passes over are other files to prove (their drive copies looked for everywhere).
-    const CardFileSet cardFiles = CardFileSet::read(card);
+    CardFileSet cardFiles = CardFileSet::read(card);
     const std::string root = card.native();
     std::unordered_set<std::string> listed, names;
     for (const auto* list : {&cardScan.mediaFiles, &cardScan.sidecarFiles, &cardScan.otherFiles})
@@ -50,9 +51,16 @@ std::shared_ptr<const tessaline::VerificationReport> scanCard(const std::filesys
     }
     const auto groups = Grouper().group(cardPrints, cardScan.sidecarFiles);
     auto results = Matcher().match(groups, drivePrints, card);
-    const MatchVerifier verifier(ChecksumEngine(), card);
+    // The proofs' reads give the records their digests, as in the scan run.
+    CardFileReads reads(card);
+    ChecksumEngine checksum;
+    checksum.observeReads(reads.observer());
+    const MatchVerifier verifier(std::move(checksum), card);
     results = verifier.verify(results, drivePrints, [] { return false; });
     auto others = verifier.verifyOtherFiles(OtherFile::toProve(cardScan, results), driveOthers, [] { return false; });
+    const auto numbering = CardFileComparison::between(cardFiles.mount, cardFiles.mount);
+    reads.applyTo(cardFiles.files, numbering);
+    CardFileSet::changedSince(card, cardFiles.files, numbering);
     return std::make_shared<const VerificationReport>(card, drives, static_cast<EpochSeconds>(std::time(nullptr)),
                                                       std::move(results), std::nullopt, cardScan.unreadableFolders,
                                                       std::move(others), cardFiles.files, cardFiles.mount);

@@ -115,10 +115,14 @@ std::shared_ptr<const tessaline::VerificationReport> report(const fs::path& card
                                           : MatchStatus::confirmed("/media/crew/Shuttle/A001" / entry.path().filename());
         results.push_back(std::move(result));
     }
-    // The card's files as the scan records them: a later change of the card shows.
+    // The card's files as the scan records them, with the digests its proofs read: a later
+    // change of the card shows.
     std::optional<std::vector<tessaline::CardFileRecord>> records;
     try {
         records = tessaline::CardFileSet::read(card).files;
+        std::vector<std::string> all;
+        for (const auto& record : *records) all.push_back(record.relative);
+        tessaline::CardFileComparison::readAgain(card, *records, all);
     } catch (const std::exception&) {
     }
     // Every other file the erase deletes (the camera's files beside DCIM) is on the drive too.
@@ -177,9 +181,10 @@ struct EraseStage {
 
 // The erase behind the scenes: the system's on a loop-mounted card (`realCard`), else a
 // stand-in for the folder `card` whose erase only reports what it would have done. The erase
-// holds at its stop test's question `holdAt` until `release`; `ejected` pulls the card.
+// holds at its stop test's question `holdAt` until `release` (counted from the first item's
+// deleting on, or from the start with `inPlan`); `ejected` pulls the card.
 CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr<std::atomic<bool>> release, int holdAt,
-                             std::shared_ptr<std::atomic<bool>> ejected) {
+                             std::shared_ptr<std::atomic<bool>> ejected, bool inPlan = false) {
     CardPrepBackend backend = CardPrepBackend::standard();
     auto realPrepare = backend.prepare;
     if (!realCard) {
@@ -199,6 +204,11 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                          const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
             const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
             for (int i = 0; i < int(items.size()); ++i) {
+                if (isCancelled() && i == 0) {
+                    tessaline::CardPrepEngine::Summary untouched;
+                    untouched.cancelled = untouched.untouched = true;
+                    return untouched;
+                }
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
@@ -208,15 +218,24 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
         return !*ejected && (!realCard || realIsMounted(path));
     };
-    backend.prepare = [realPrepare, release, holdAt](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                                     const std::function<bool()>& isCancelled, const auto& onEvent,
-                                                     const auto& vouched) {
+    backend.prepare = [realPrepare, release, holdAt, inPlan](const fs::path& cardRoot, const auto& facts,
+                                                             const auto& profile,
+                                                             const std::function<bool()>& isCancelled,
+                                                             const auto& onEvent, const auto& vouched) {
         int asked = 0;
-        return realPrepare(cardRoot, facts, profile, [&asked, release, holdAt, isCancelled] {
-            if (++asked == holdAt)
-                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return isCancelled();
-        }, onEvent, vouched);
+        bool counting = inPlan;
+        return realPrepare(
+            cardRoot, facts, profile,
+            [&asked, &counting, release, holdAt, isCancelled] {
+                if (counting && ++asked == holdAt)
+                    for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return isCancelled();
+            },
+            [&counting, onEvent](const tessaline::CardPrepEngine::Event& event) {
+                if (std::holds_alternative<tessaline::CardPrepEngine::Deleting>(event)) counting = true;
+                if (onEvent) onEvent(event);
+            },
+            vouched);
     };
     return backend;
 }
@@ -523,7 +542,7 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
 });
 
 // Stop clicked during an erase of a real card: the section says it is stopping, then what the
-// stop left.
+// stop left; then Stop before the next erase deleted anything.
 ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     const QString card = studio.home() + QStringLiteral("/media/C003");
     std::unique_ptr<SceneVolume> volume;
@@ -551,6 +570,66 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     studio.waitFor([&] { return !vm.isBusy(); });
     studio.wait(100);
     studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
+    view.hide();
+
+    // Stopped again before the erase deleted anything (it still measures the card): nothing
+    // was deleted, and the card keeps its count and its scan.
+    auto releaseAgain = std::make_shared<std::atomic<bool>>(false);
+    EraseStage again(sceneBackend(card, volume && volume->isMounted(), releaseAgain, 1,
+                                  std::make_shared<std::atomic<bool>>(false), true));
+    again.pickAndErase(studio, card, QStringLiteral("C003"));
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(again.vm.phase()); }, 10'000);
+    if (auto* stopAgain = again.view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stopAgain->click();
+    *releaseAgain = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(again.vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !again.vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped-untouched"), &again.view, true,
+                again.view.findChild<QWidget*>(QStringLiteral("erase.outcome")));
+    again.view.hide();
+});
+
+// A card whose file system numbered every file afresh since the scan (as FAT and exFAT do
+// once the kernel forgets them): the count reads them again before the gate judges; the
+// picture is taken while it reads, then once their bytes vouched for them.
+ScreenshotScene eraseChecking("65-erase-checking", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/D004");
+    QDir().mkpath(card);
+    shoot(card);
+    const fs::path root = fspath(card);
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    CardPrepBackend backend = sceneBackend(card, false, release, 0, std::make_shared<std::atomic<bool>>(false));
+    // The folder stands in for an exFAT card; every count after the first holds until the
+    // picture is taken.
+    auto counts = std::make_shared<std::atomic<int>>(0);
+    backend.computePreview = [real = backend.computePreview, release, counts](const fs::path& path) {
+        CardContents contents = real(path);
+        if (contents.filesMount) contents.filesMount->keepsInodeNumbers = false;
+        if (++*counts > 1)
+            for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return contents;
+    };
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& view = stage.view;
+    vm.takeCard(card);
+    studio.waitFor([&] { return !vm.isBusy(); });
+    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    auto renumbered = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
+    for (auto& record : *renumbered->cardFiles) record.inode += 1'000'000;
+    renumbered->cardFilesMount = tessaline::CardFileSet::mountOf(root);
+    if (renumbered->cardFilesMount) renumbered->cardFilesMount->keepsInodeNumbers = false;
+    renumbered->cardVolumeIdentity = tessaline::VolumeIdentity{std::string("4A1C-09E2"), std::string("A001"),
+                                                               std::nullopt, std::nullopt};
+    stage.scan.setLastReport(renumbered);
+    typeInto(&view, "erase.confirmation", QStringLiteral("D004"));
+    studio.waitFor([&] { return vm.checking().has_value(); }, 5'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-checking"), &view);
+    *release = true;
+    studio.waitFor([&] { return !vm.checking() && !vm.isBusy(); }, 20'000);
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-checked"), &view);
     view.hide();
 });
 

@@ -120,7 +120,7 @@ TEST_F(CardFileSetTest, ALitterNameHoldingAnythingButWhatItsMakerWritesIsAFileTo
 TEST_F(CardFileSetTest, RecordsTellARewriteAtTheSameSizeFromTheRecordedFile) {
     writeFile(card() / "DCIM/100CANON/IMG_0004.JPG", "0123456789");
     writeFile(card() / "NOTES.TXT", "take two");
-    const CardFileSet before = CardFileSet::read(card());
+    CardFileSet before = CardFileSet::read(card());
     ASSERT_EQ(before.files.size(), 2u);
     EXPECT_TRUE(CardFileSet::changedSince(card(), before.files).empty());
     EXPECT_TRUE(CardFileSet::differences(before.files, CardFileSet::read(card()).files, true).empty());
@@ -163,7 +163,7 @@ TEST_F(CardFileSetTest, FilesDatedFarOutsideTheNanosecondRangeAreRecordedAndComp
     const struct timespec times[2] = {year2300, year2300};
     ASSERT_EQ(::utimensat(AT_FDCWD, clip.c_str(), times, 0), 0);
 
-    const CardFileSet set = CardFileSet::read(volume.mountPoint());
+    CardFileSet set = CardFileSet::read(volume.mountPoint());
     ASSERT_EQ(set.files.size(), 1u);
     EXPECT_EQ(set.files[0].modified, (CardFileRecord::Time{10'413'792'000, 123'456'789}));
     EXPECT_TRUE(CardFileSet::changedSince(volume.mountPoint(), set.files).empty());
@@ -184,7 +184,7 @@ TEST_F(CardFileSetTest, FilesDatedFarOutsideTheNanosecondRangeAreRecordedAndComp
     const struct timespec year1600 = {-11'676'096'000, 5};
     const struct timespec oldTimes[2] = {year1600, year1600};
     ASSERT_EQ(::utimensat(AT_FDCWD, old.c_str(), oldTimes, 0), 0);
-    const CardFileSet early = CardFileSet::read(memory.target());
+    CardFileSet early = CardFileSet::read(memory.target());
     ASSERT_EQ(early.files.size(), 1u);
     EXPECT_EQ(early.files[0].modified, (CardFileRecord::Time{-11'676'096'000, 5}));
     EXPECT_TRUE(CardFileSet::changedSince(memory.target(), early.files).empty());

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <climits>
@@ -63,14 +66,20 @@ TEST_F(CardTreeRemovalTest, StopEndsAnEraseInsideOneFolderWithinAMomentOnBothPat
         for (int i = 0; i < total; ++i) writeFile(folder / ("IMG_" + std::to_string(i) + ".JPG"), "x");
         const Vouched vouched = vouchedPath ? Vouched(CardFileSet::read(root).files) : std::nullopt;
 
-        // Once the erase is well into the folder, Stop.
+        // Once the erase is well into the folder, Stop (its questions counted from the plan on:
+        // the plan's measuring asks them too).
         std::atomic<int> asked{0};
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{false}, planned{false};
         auto running = std::async(std::launch::async, [&] {
-            return erase(root, vouched, [&] {
-                ++asked;
-                return stop.load();
-            });
+            return erase(
+                root, vouched,
+                [&] {
+                    if (planned) ++asked;
+                    return stop.load();
+                },
+                [&](const CardPrepEngine::Event& event) {
+                    if (std::holds_alternative<CardPrepEngine::Planned>(event)) planned = true;
+                });
         });
         while (asked < 2000 && running.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
         }
@@ -180,4 +189,32 @@ TEST_F(CardTreeRemovalTest, LookAlikesSwappedInByFolderRenamesAreToldByTheirInod
             EXPECT_NE(kept[0], original[0]) << "the look-alike stays in the original's place";
         }
     }
+}
+
+TEST_F(CardTreeRemovalTest, FilesRenumberedDuringAnEraseGoByTheirBytesAndARewriteIsKept) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("exfat", 64, "CARD");
+    const fs::path root = card.mountPoint();
+    const std::vector<std::string> clips{"DCIM/100CANON/MVI_0001.MP4", "DCIM/100CANON/MVI_0002.MP4",
+                                         "DCIM/101CANON/IMG_0003.CR3"};
+    unsigned seed = 1;
+    for (const auto& clip : clips) writePatternFile(root / clip, 70000, seed++);
+    // The records with the digests the scan proved.
+    CardFileSet set = CardFileSet::read(root);
+    std::vector<std::string> all;
+    for (const auto& record : set.files) all.push_back(record.relative);
+    tessaline::CardFileComparison::readAgain(root, set.files, all);
+    const Vouched vouched = set.files;
+
+    // One file gets other bytes at its size and stamps; the kernel forgets every file as the
+    // erase begins.
+    const std::string bytes = tessaline::testing::rewriteKeepingStamps(root / clips[1]);
+    auto summary = erase(root, vouched, {}, [&](const CardPrepEngine::Event& event) {
+        if (std::holds_alternative<CardPrepEngine::Deleting>(event)) LoopVolume::dropCaches();
+    });
+    EXPECT_EQ(summary.kept, std::vector<std::string>{clips[1]});
+    EXPECT_EQ(summary.filesDeleted, 2);
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_EQ(filesIn(root / "DCIM"), 1);
+    EXPECT_EQ(readFile(root / clips[1]), bytes);
 }

@@ -81,10 +81,16 @@ TEST_F(OtherFileProofTest, ProofNeedsTheSameNameSizeAndBytesOffTheCard) {
 TEST_F(OtherFileProofTest, ReturnsWithoutAProgressCallback) {
     auto note = other(card / "NOTES.TXT", "call sheet");
     writeFile(drive / "NOTES.TXT", "call sheet");
+    std::vector<CardFileDigest> digests;
     auto out = MatchVerifier(ChecksumEngine(), card).verifyOtherFiles({note}, {onDrive(drive / "NOTES.TXT")},
-                                                                     [] { return false; });
+                                                                     [] { return false; }, {}, nullptr, &digests);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].provenAt, drive / "NOTES.TXT");
+    // The proven card file's digest comes back with the verdicts.
+    ASSERT_EQ(digests.size(), 1u);
+    EXPECT_EQ(digests[0].url, note.url);
+    EXPECT_EQ(digests[0].digest, ChecksumEngine().hash(note.url));
+    EXPECT_EQ(digests[0].byteSize, 10);
 }
 
 TEST_F(OtherFileProofTest, PrefersTheCopyInTheCardsOwnPlace) {

@@ -38,4 +38,17 @@ void swapOutLookAlikes(const fs::path& root) {
     fs::rename(root / ".Trashes/OLD", root / "DCIM");
 }
 
+std::string rewriteKeepingStamps(const fs::path& file) {
+    struct stat before {};
+    if (::stat(file.c_str(), &before) != 0) throw std::runtime_error("cannot stat " + file.string());
+    std::string bytes = readFile(file);
+    if (bytes.empty()) throw std::runtime_error("nothing to change in " + file.string());
+    bytes[bytes.size() / 2] = static_cast<char>(~bytes[bytes.size() / 2]);
+    writeFile(file, bytes);
+    const struct timespec times[2] = {before.st_atim, before.st_mtim};
+    if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0)
+        throw std::runtime_error("cannot set the times of " + file.string());
+    return bytes;
+}
+
 }  // namespace tessaline::testing

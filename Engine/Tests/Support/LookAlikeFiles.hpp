@@ -4,6 +4,7 @@
 // failure.
 
 #include <filesystem>
+#include <string>
 
 namespace tessaline::testing {
 
@@ -17,5 +18,10 @@ void makeLookAlikes(const std::filesystem::path& from, const std::filesystem::pa
 void swapInLookAlikes(const std::filesystem::path& root);
 // The two renames undone.
 void swapOutLookAlikes(const std::filesystem::path& root);
+
+// Rewrites `file` in place with other bytes (its middle byte inverted) at the same size and
+// puts its modification time back (on FUSE exFAT the change time follows it). Returns the
+// new bytes.
+std::string rewriteKeepingStamps(const std::filesystem::path& file);
 
 }  // namespace tessaline::testing

@@ -73,4 +73,14 @@ CardContents CardPrepBackend::countContents(const Path& card) {
     return contents;
 }
 
+void CardPrepBackend::checkRenumbered(const Path& card, CardFiles& files,
+                                      const std::optional<tessaline::CardFileMount>& filesMount,
+                                      const tessaline::VerificationReport& report,
+                                      const std::function<bool()>& isCancelled,
+                                      const std::function<void(int, int)>& progress) {
+    const std::vector<std::string> renumbered = EraseGate::renumberedSinceScan(report, files, filesMount);
+    if (renumbered.empty()) return;
+    tessaline::CardFileComparison::readAgain(card, files, renumbered, isCancelled, progress);
+}
+
 }  // namespace brindlecove

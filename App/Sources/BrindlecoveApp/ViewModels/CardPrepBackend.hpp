@@ -68,6 +68,16 @@ struct CardPrepBackend {
 
     // The count itself, as standard().computePreview does it: one walk of the card.
     static CardContents countContents(const Path& card);
+
+    // Reads again the files of `files` (walked through `filesMount`) that `report` recorded
+    // under another inode number where the card's file system renumbers files
+    // (EraseGate::renumberedSinceScan), so that their bytes decide: each such record takes the
+    // digest of its bytes now (CardFileComparison::readAgain). `progress(done, total)` is
+    // called only when there are any. Blocks; any thread.
+    static void checkRenumbered(const Path& card, CardFiles& files,
+                                const std::optional<tessaline::CardFileMount>& filesMount,
+                                const tessaline::VerificationReport& report, const std::function<bool()>& isCancelled,
+                                const std::function<void(int done, int total)>& progress = {});
 };
 
 }  // namespace brindlecove

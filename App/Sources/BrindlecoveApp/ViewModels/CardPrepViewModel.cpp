@@ -9,9 +9,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace brindlecove {
 
 namespace fs = std::filesystem;
+
+// Where the erase worker stands, shared with the view model: it checks the card before it
+// erases (on the safe path a walk of every file, seconds on a large card); a Stop while it
+// checks is answered by the view model at once and the worker then never erases.
+enum EraseStage : int { checkingCard, erasing, stoppedBeforeErasing };
 
 // What the erase worker carries: plain values only.
 struct CardPrepViewModel::Request {
@@ -21,7 +28,17 @@ struct CardPrepViewModel::Request {
     tessaline::CameraFormatProfile profile;
     ReportPtr report;  // set on the safe path: the card must still be what it vouches for
     bool safePath = false;
+    CardFiles counted;  // the last count's files, with the digests of those it read
+    std::optional<tessaline::CardFileMount> countedMount;  // the mount they were walked through
 };
+
+namespace {
+
+// Between two counts through one mount: a file whose number, size and times are the same is
+// the file the earlier count read.
+constexpr auto sameNumbers = tessaline::CardFileComparison::Numbering::identity;
+
+}  // namespace
 
 CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
     : QObject(parent),
@@ -85,7 +102,37 @@ void CardPrepViewModel::stop() {
     runs_.cancel();
     if (!std::holds_alternative<Running>(phase_) || stopping_) return;
     stopping_ = true;
+    int stage = checkingCard;
+    if (eraseStage_ && eraseStage_->compare_exchange_strong(stage, stoppedBeforeErasing)) {
+        // Nothing can have been deleted: the checks' results are no longer wanted.
+        runs_.abandon();
+        Summary stopped;
+        stopped.cancelled = true;
+        stopped.untouched = true;
+        applySummary(stopped);
+        return;
+    }
     Q_EMIT changed();
+}
+
+bool CardPrepViewModel::isCounting() const {
+    return !std::holds_alternative<Running>(phase_) && (countWhenWatched_ || runs_.isActive());
+}
+
+CardPrepViewModel::ReportPtr CardPrepViewModel::reportFor(const std::vector<ReportPtr>& sessionReports) const {
+    if (!cardPath_) return nullptr;
+    const fs::path card = EraseGate::standardised(cardFsPath());
+    ReportPtr latestOfFolder;
+    std::optional<std::optional<tessaline::VolumeIdentity>> identityNow;  // read once, when needed
+    for (auto it = sessionReports.rbegin(); it != sessionReports.rend(); ++it) {
+        const ReportPtr& report = *it;
+        if (!report || EraseGate::standardised(report->cardPath) != card) continue;
+        if (!latestOfFolder) latestOfFolder = report;
+        if (!report->cardVolumeIdentity) continue;
+        if (!identityNow) identityNow = dependencies_.backend.readIdentity(cardFsPath());
+        if (*identityNow && report->cardVolumeIdentity->matches(**identityNow)) return report;
+    }
+    return latestOfFolder;
 }
 
 bool CardPrepViewModel::isBusy() const {
@@ -196,10 +243,24 @@ void CardPrepViewModel::startCount() {
     auto ticket = runs_.begin();
     const fs::path card = cardFsPath();
     auto compute = dependencies_.backend.computePreview;
-    Executor::shared().userInitiated([this, ticket, card, compute] {
+    // Files renumbered since the scan the screen shows are read for it as part of the count.
+    ReportPtr report = shown_ ? shown_->keep : nullptr;
+    CardFiles counted = previewFiles_.value_or(CardFiles{});
+    Executor::shared().userInitiated([this, ticket, card, compute, report, counted = std::move(counted),
+                                      countedMount = previewFilesMount_] {
         CardContents contents = compute(card);
-        ticket.post([this, id = ticket.id, contents = std::move(contents)] {
+        // A file read by the last count and not renumbered since is not read again.
+        if (contents.files && countedMount && contents.filesMount && *countedMount == *contents.filesMount)
+            tessaline::CardFileComparison::takeDigests(*contents.files, counted, sameNumbers);
+        if (report && contents.files)
+            CardPrepBackend::checkRenumbered(card, *contents.files, contents.filesMount, *report, ticket.cancelTest(),
+                                             [this, &ticket](int done, int total) {
+                                                 ticket.post([this, done, total] { applyChecking(done, total); });
+                                             });
+        ticket.post([this, id = ticket.id, contents = std::move(contents), report] {
             runs_.finish(id);
+            checking_.reset();
+            judgedAgainst_ = report;
             preview_ = Preview{contents.itemCount, contents.fileCount, contents.totalBytes};
             previewFiles_ = contents.files;
             previewFilesMount_ = contents.filesMount;
@@ -236,6 +297,14 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
+    // Files still to be read for this report: judged as while the card is counted.
+    const bool filesKnown = previewFiles_ && !byteCheckPending(report);
+    return standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+}
+
+VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, const CardFiles* files,
+                                                     const std::optional<tessaline::CardFileMount>& filesMount,
+                                                     bool filesUnreadable) const {
     EraseGate::Inputs in;
     in.report = report.get();
     if (cardPath_) {
@@ -245,9 +314,9 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     }
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
-        in.files = previewFiles_ ? &*previewFiles_ : nullptr;
-        in.filesMount = previewFilesMount_;
-        in.filesUnreadable = previewUnreadable_;
+        in.files = files;
+        in.filesMount = filesMount;
+        in.filesUnreadable = filesUnreadable;
         in.erasedSinceScan = erasedReports_->contains(report);
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
@@ -255,8 +324,18 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     return EraseGate::standing(in);
 }
 
+bool CardPrepViewModel::byteCheckPending(const ReportPtr& report) const {
+    if (!report || !previewFiles_ || report == judgedAgainst_) return false;
+    return !EraseGate::renumberedSinceScan(*report, *previewFiles_, previewFilesMount_).empty();
+}
+
+void CardPrepViewModel::applyChecking(int done, int total) {
+    checking_ = Checking{done, total};
+    Q_EMIT changed();
+}
+
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
-    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy()) return false;
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || checking_) return false;
     // An ejected card cannot be erased, acknowledged or not.
     if (standing.kind == VerificationStanding::Kind::notInserted) return false;
     return standing.isSafe() || acknowledgedUnverified_;
@@ -267,6 +346,11 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const Shown current{report.get(), report, now.kind};
     bool differs = !shown_ || !(*shown_ == current);
     shown_ = current;
+    if (!checking_ && !countWhenWatched_ && !runs_.isActive() && byteCheckPending(report)) {
+        checking_ = Checking{};
+        loadPreview();
+        differs = true;
+    }
     if (outcomeOutlived(report, now)) {
         setPhase(Idle{});
         differs = true;
@@ -284,14 +368,10 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
 bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const VerificationStanding& now) {
     if (!std::holds_alternative<Done>(phase_)) return false;
     if (report != erasedWith_) return true;
-    fprintf(stderr, "DBG gate pending=%d kind=%d have=%d\n", int(countWhenWatched_ || runs_.isActive()), int(now.kind), outcomeKind_ ? int(*outcomeKind_) : -1);
-    // The count after the erase settles the standing the outcome is shown with.
+    // Judged once the count after the erase is in, against the standings the erase itself left
+    // (settled when it ended), however late that count comes.
     if (countWhenWatched_ || runs_.isActive()) return false;
-    if (!outcomeKind_) {
-        outcomeKind_ = now.kind;
-        return false;
-    }
-    return *outcomeKind_ != now.kind;
+    return std::find(outcomeKinds_.begin(), outcomeKinds_.end(), now.kind) == outcomeKinds_.end();
 }
 
 bool CardPrepViewModel::runChecked(const ReportPtr& report) {
@@ -320,7 +400,8 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
         return;
     }
 
-    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath};
+    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath,
+                    previewFiles_.value_or(CardFiles{}), previewFilesMount_};
     // From now on the report no longer describes its card, also when the card is picked again
     // later, unless the erase is refused before anything is deleted. A report of another card
     // that was at this folder (another volume identity) still describes that card.
@@ -332,13 +413,15 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     cardWatcher_.stop();
     countWhenWatched_ = false;
     erasedWith_ = report;
-    outcomeKind_.reset();
+    outcomeKinds_.clear();
     auto ticket = runs_.begin();
+    auto stage = std::make_shared<std::atomic<int>>(checkingCard);
+    eraseStage_ = stage;
     stopping_ = false;
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
 
-    Executor::shared().userInitiated([this, ticket, request = std::move(request), backend = dependencies_.backend] {
+    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request), backend = dependencies_.backend] {
         auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
                           std::vector<std::string> files = {}) {
             ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
@@ -358,31 +441,47 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
             if (request.safePath) {
                 // Every file the erase would delete, walked now: each must be, as it is now, a
                 // file the report recorded and proved off the card.
-                const auto files = backend.walkCardFiles(request.card);
+                auto files = backend.walkCardFiles(request.card);
                 if (!files || !request.report) return refuse(Refusal::changed);
-                const auto cardDevice = backend.deviceOf(request.card);
-                if (!cardDevice) return refuse(Refusal::swapped);
-                const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
-                const tessaline::VerificationReport& report = *request.report;
-                EraseGate::Inputs in;
-                in.report = &report;
-                in.card = request.card;
-                in.identityNow = identity;
-                in.files = &files->files;
-                in.filesMount = files->mount;
-                in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
-                in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
-                const VerificationStanding now = EraseGate::standing(in);
-                if (!now.isSafe()) {
-                    if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                        return refuse(Refusal::changed, std::nullopt,
-                                      *EraseGate::changedSinceScan(report, files->files, files->mount));
-                    if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
-                        return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
-                    if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
-                    return refuse(Refusal::changed);
+                // Files renumbered since the scan are read again (unless the last count read them
+                // as they are now): their bytes decide.
+                if (request.countedMount && files->mount && *request.countedMount == *files->mount)
+                    tessaline::CardFileComparison::takeDigests(files->files, request.counted, sameNumbers);
+                CardPrepBackend::checkRenumbered(request.card, files->files, files->mount, *request.report,
+                                                 ticket.cancelTest(), [this, &ticket](int done, int total) {
+                                                     ticket.post([this, done, total] { applyChecking(done, total); });
+                                                 });
+                // Stopped while checking: prepare() deletes nothing and reports the stop.
+                if (ticket.isCancelled()) {
+                    vouched = files->files;
+                } else {
+                    const auto cardDevice = backend.deviceOf(request.card);
+                    if (!cardDevice) return refuse(Refusal::swapped);
+                    const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
+                    const tessaline::VerificationReport& report = *request.report;
+                    EraseGate::Inputs in;
+                    in.report = &report;
+                    in.card = request.card;
+                    in.identityNow = identity;
+                    in.files = &files->files;
+                    in.filesMount = files->mount;
+                    in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
+                    in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
+                    const VerificationStanding now = EraseGate::standing(in);
+                    if (!now.isSafe()) {
+                        if (now.kind == VerificationStanding::Kind::changedSinceScan)
+                            return refuse(Refusal::changed, std::nullopt,
+                                          *EraseGate::changedSinceScan(report, files->files, files->mount));
+                        if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
+                            return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
+                        if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
+                        return refuse(Refusal::changed);
+                    }
+                    vouched = files->files;
+                    // With the digests the scan proved, for files renumbered while they are deleted.
+                    tessaline::CardFileComparison::takeDigests(
+                        *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
                 }
-                vouched = files->files;
             }
             auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
                 if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
@@ -390,6 +489,9 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                                  index = deleting->index, total = deleting->total] { applyEvent(name, index, total); });
                 }
             };
+            // From here on a Stop is the engine's to hear; stopped while checking: no erase.
+            int checking = checkingCard;
+            if (!stage->compare_exchange_strong(checking, erasing)) return;
             Summary summary =
                 backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent, vouched);
             ticket.post([this, id = ticket.id, summary = std::move(summary)] {
@@ -413,32 +515,63 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
 
 void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
     if (!std::holds_alternative<Running>(phase_)) return;
+    checking_.reset();  // the check before the erase is over
     setPhase(Running{name, index, total});
     Q_EMIT changed();
 }
 
 void CardPrepViewModel::applySummary(const Summary& summary) {
+    eraseStage_.reset();
+    // Stopped before anything was removed: the report still describes the card.
+    if (summary.untouched && markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
+    checking_.reset();
     setPhase(Done{summary});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
     acknowledgedFor_.reset();
-    preview_ = Preview{0, 0, 0};
-    // What a stopped or partial erase left is not known until counted; a clean erase left an
-    // empty card. Either way the card is counted and watched again, so the gate judges what is
-    // there, also once files are copied onto the card.
-    if (summary.isClean())
+    // The standings the erase left the card in, which its outcome is judged against: a clean
+    // erase left no file, an untouched card is as it was counted; what a stopped or partial
+    // erase left is some of what was there (the changed files among them, or none of them),
+    // with the files it kept changed since the scan.
+    outcomeKinds_.clear();
+    auto left = [this](const VerificationStanding& standing) {
+        if (std::find(outcomeKinds_.begin(), outcomeKinds_.end(), standing.kind) == outcomeKinds_.end())
+            outcomeKinds_.push_back(standing.kind);
+    };
+    const CardFiles none;
+    if (summary.untouched) {
+        left(standing(erasedWith_));
+    } else if (summary.isClean()) {
+        left(standingWith(erasedWith_, &none, std::nullopt, false));
+    } else {
+        left(standing(erasedWith_));
+        left(standingWith(erasedWith_, &none, std::nullopt, false));
+        if (!summary.kept.empty()) left(VerificationStanding{VerificationStanding::Kind::changedSinceScan, 0});
+    }
+    // A clean erase left no file to delete; an untouched card keeps its count; what any other
+    // erase left is not known until counted (the screen says it is counting meanwhile). Either
+    // way the card is counted and watched again, so the gate judges what is there, also once
+    // files are copied onto the card.
+    if (summary.isClean()) {
+        preview_ = Preview{0, 0, 0};
         previewFiles_ = CardFiles{};
-    else
+        previewFilesMount_.reset();
+        previewUnreadable_ = false;
+    } else if (!summary.untouched) {
+        preview_.reset();
         previewFiles_.reset();
-    previewFilesMount_.reset();
-    previewUnreadable_ = false;
+        previewFilesMount_.reset();
+        previewUnreadable_ = false;
+    }
     loadPreview();
     Q_EMIT changed();
 }
 
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
                                      const std::vector<std::string>& files) {
+    eraseStage_.reset();
+    checking_.reset();
     // Nothing was deleted: the report describes the card as well as before the click.
     if (markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
@@ -463,7 +596,9 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
 }
 
 void CardPrepViewModel::applyEngineError(const QString& message) {
+    eraseStage_.reset();
     markedByThisRun_.reset();  // the engine may have deleted part of the card
+    checking_.reset();
     setPhase(Failed{message});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;

@@ -1,9 +1,10 @@
 #pragma once
 // The camera erase behind the erase-safety gate: the picked card and its count, the camera
 // profile, the typed card name, the acknowledgement of an unverified card, and the erase run
-// with its progress and summary. The view model holds no scan: the screen hands it the scan's
-// last report whenever it draws (gate()) and when Erase is clicked (runChecked()), and the
-// standing is computed afresh from the volume in the reader every time.
+// with its progress and summary. The view model holds no scan: the screen hands it the card's
+// latest report of the session (reportFor()) whenever it draws (gate()) and when Erase is
+// clicked (runChecked()), and the standing is computed afresh from the volume in the reader
+// every time.
 //
 // An erase needs, at once: an external volume root (the engine's check, at pick time, at the
 // click and again in the worker just before erasing); the very volume that was picked (its
@@ -31,6 +32,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,13 +85,23 @@ public:
     };
     using Phase = std::variant<Idle, Previewing, Running, Done, Failed>;
 
+    // Files the card's file system renumbered since the scan (FAT, exFAT, FUSE), being read
+    // again so that their bytes decide: how many of how many (total 0 until known).
+    struct Checking {
+        int done = 0;
+        int total = 0;
+        friend bool operator==(const Checking&, const Checking&) = default;
+    };
+
     explicit CardPrepViewModel(Dependencies dependencies, QObject* parent = nullptr);
     ~CardPrepViewModel() override;
 
     // "card erase" while an erase runs, for the window's close check.
     std::optional<QString> runningNoun() const;
     // Stops the current erase (sets its cancellation flag): the erase is stopping from then on
-    // until its outcome arrives. Nothing visible while counting.
+    // until its outcome arrives, at the engine's next look at the flag. While the erase still
+    // checks the card, before anything is deleted, the stop ends it at once: nothing deleted,
+    // the card as it was. Nothing visible while counting.
     void stop();
     // Whether Stop was clicked during the erase that runs now.
     bool isStopping() const { return stopping_; }
@@ -107,11 +119,24 @@ public:
     // the card holds now.
     void recount();
 
+    // Whether the picked card's contents are being counted while no erase runs (after a pick,
+    // a change on the card, an erase).
+    bool isCounting() const;
+    // The report the picked card is judged by, of the reports made in this session
+    // (`sessionReports`, oldest first): the latest of the card's folder whose volume identity
+    // matches the card in the reader now, else the latest of the folder (of another card that
+    // was there); null without a picked card or a report of its folder.
+    ReportPtr reportFor(const std::vector<ReportPtr>& sessionReports) const;
+
     // The standing of the picked card for `report`, read against the volume in the reader now.
     VerificationStanding standing(const ReportPtr& report) const;
-    // Whether an erase may start now with that standing.
+    // Whether an erase may start now with that standing (never while renumbered files are
+    // being checked).
     bool canRun(const VerificationStanding& standing) const;
-    // standing(report), recorded as what the user is shown: the acknowledgement is cleared
+    // standing(report), recorded as what the user is shown. When the last count found files
+    // the card's file system renumbered since that report's scan and did not read them for it,
+    // the card is counted again for it, reading them (checking()); until then the standing is
+    // that of a card being counted. The acknowledgement is cleared
     // when the report or the standing's case differs from the last recorded. A finished
     // erase's outcome (Done) belongs to that erase: it is put away (the phase returns to Idle)
     // when the report differs from the one erased with, or when a count of the card gives a
@@ -124,6 +149,8 @@ public:
     const std::optional<QString>& cardPath() const { return cardPath_; }
     const Phase& phase() const { return phase_; }
     const std::optional<Preview>& preview() const { return preview_; }
+    // Set while renumbered files are read again (by a count, or by the erase worker's check).
+    const std::optional<Checking>& checking() const { return checking_; }
     const std::optional<CardRootIssue>& cardIssue() const { return cardIssue_; }
     const QString& selectedProfileID() const { return selectedProfileID_; }
     const QString& confirmationText() const { return confirmationText_; }
@@ -165,11 +192,19 @@ private:
     void applySummary(const Summary& summary);
     void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
     void applyEngineError(const QString& message);
+    void applyChecking(int done, int total);
+    // Whether the last count found files renumbered since `report`'s scan without reading
+    // them for it.
+    bool byteCheckPending(const ReportPtr& report) const;
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
     // Whether a location lies on the card's own device (links followed) or on a view of it.
     static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
+    // standing() with the card's files given.
+    VerificationStanding standingWith(const ReportPtr& report, const CardFiles* files,
+                                      const std::optional<tessaline::CardFileMount>& filesMount,
+                                      bool filesUnreadable) const;
 
     Dependencies dependencies_;
     RunControl runs_{this};
@@ -182,6 +217,9 @@ private:
     std::optional<tessaline::CardFileMount> previewFilesMount_;  // the mount previewFiles_ were walked through
     bool stopping_ = false;  // Stop was clicked during the erase that runs
     bool previewUnreadable_ = false;  // the last count could not read every folder of the card
+    std::optional<Checking> checking_;
+    // The report whose renumbered files the last count read again (none: no report).
+    ReportPtr judgedAgainst_;
     // The reports an erase was started on: they never again vouch for their card.
     std::shared_ptr<ErasedReports> erasedReports_;
     // The report the current erase marked (none when it was marked before): a refusal, which
@@ -203,9 +241,12 @@ private:
     };
     std::optional<Shown> shown_;
     std::optional<Shown> acknowledgedFor_;
-    // The report the current or last erase ran with, and the standing's case it left.
+    // The report the current or last erase ran with, and the standing's cases it may have
+    // left the card in.
     ReportPtr erasedWith_;
-    std::optional<VerificationStanding::Kind> outcomeKind_;
+    std::vector<VerificationStanding::Kind> outcomeKinds_;
+    // The stage of the erase that runs (EraseStage in the source), shared with its worker.
+    std::shared_ptr<std::atomic<int>> eraseStage_;
     // Whether the Done outcome no longer belongs to what gate() is shown now.
     bool outcomeOutlived(const ReportPtr& report, const VerificationStanding& now);
 

@@ -4,6 +4,7 @@
 #include "Tessaline/Support/PathText.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <map>
 #include <string_view>
 
@@ -48,9 +49,21 @@ std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& rep
 
 namespace {
 
-// Whether the report's records and a walk through `filesMount` compare inode numbers.
-bool byInode(const tessaline::VerificationReport& report, const std::optional<tessaline::CardFileMount>& filesMount) {
-    return tessaline::CardFileSet::sameMount(report.cardFilesMount, filesMount);
+// What inode numbers tell between the report's records and a walk through `filesMount`.
+tessaline::CardFileComparison::Numbering numbering(const tessaline::VerificationReport& report,
+                                                   const std::optional<tessaline::CardFileMount>& filesMount) {
+    return tessaline::CardFileComparison::between(report.cardFilesMount, filesMount);
+}
+
+// The report's records against the walk: a renumbered file not read again yet counts as
+// changed (nothing vouches for it), in path order.
+std::vector<std::string> differingFiles(const tessaline::VerificationReport& report, const CardFiles& files,
+                                        const std::optional<tessaline::CardFileMount>& filesMount) {
+    auto differences = tessaline::CardFileComparison::compare(*report.cardFiles, files, numbering(report, filesMount));
+    std::vector<std::string> changed = std::move(differences.changed);
+    changed.insert(changed.end(), differences.renumbered.begin(), differences.renumbered.end());
+    std::sort(changed.begin(), changed.end());
+    return changed;
 }
 
 }  // namespace
@@ -59,8 +72,7 @@ std::optional<std::vector<std::string>> changedSinceScan(const tessaline::Verifi
                                                          const CardFiles& files,
                                                          const std::optional<tessaline::CardFileMount>& filesMount) {
     if (!report.cardFiles) return std::nullopt;
-    std::vector<std::string> changed =
-        tessaline::CardFileSet::differences(*report.cardFiles, files, byInode(report, filesMount));
+    std::vector<std::string> changed = differingFiles(report, files, filesMount);
     std::vector<std::string> unvouched = unvouchedFiles(report, files);
     changed.insert(changed.end(), unvouched.begin(), unvouched.end());
     std::sort(changed.begin(), changed.end());
@@ -68,19 +80,27 @@ std::optional<std::vector<std::string>> changedSinceScan(const tessaline::Verifi
     return changed;
 }
 
+std::vector<std::string> renumberedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                             const std::optional<tessaline::CardFileMount>& filesMount) {
+    if (!report.cardFiles) return {};
+    return tessaline::CardFileComparison::compare(*report.cardFiles, files, numbering(report, filesMount)).renumbered;
+}
+
 std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
                                         const std::optional<tessaline::CardFileMount>& filesMount) {
-    const bool inodes = byInode(report, filesMount);
-    std::map<std::string_view, const tessaline::CardFileRecord*> recorded;
-    if (report.cardFiles)
-        for (const auto& record : *report.cardFiles) recorded.emplace(record.relative, &record);
-    std::vector<std::string> added;
-    for (const auto& file : files) {
-        const auto found = recorded.find(file.relative);
-        if (found == recorded.end() || !tessaline::CardFileSet::sameFile(*found->second, file, inodes))
-            added.push_back(file.relative);
+    if (!report.cardFiles) {
+        std::vector<std::string> all;
+        for (const auto& file : files) all.push_back(file.relative);
+        std::sort(all.begin(), all.end());
+        return all;
     }
-    std::sort(added.begin(), added.end());
+    // Files the report recorded that are gone now are no additions.
+    std::vector<std::string> differing = differingFiles(report, files, filesMount);
+    std::vector<std::string> present;
+    for (const auto& file : files) present.push_back(file.relative);
+    std::sort(present.begin(), present.end());
+    std::vector<std::string> added;
+    std::set_intersection(differing.begin(), differing.end(), present.begin(), present.end(), std::back_inserter(added));
     return added;
 }
 

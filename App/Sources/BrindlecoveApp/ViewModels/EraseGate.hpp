@@ -68,11 +68,20 @@ std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& rep
 // The card's files (`files`, as walked now through the mount `filesMount`) that are not, as
 // they are now, what the report recorded or vouches for: added, removed, grown, shrunk or
 // rewritten since the scan, replaced by another file (another inode number, compared only
-// when the walk went through the report's mount, CardFileSet::sameMount), or never checked by
-// it; relative paths in path order. nullopt when the report recorded no files.
+// when the walk went through the report's mount, CardFileSet::sameMount; where the card's
+// file system renumbers files, a file whose number alone differs counts as changed until its
+// bytes were read again and gave its recorded digest, CardFileComparison), or never checked
+// by it; relative paths in path order. nullopt when the report recorded no files.
 std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
                                                          const CardFiles& files,
                                                          const std::optional<tessaline::CardFileMount>& filesMount);
+
+// The card's files (as walked now through `filesMount`) that the report recorded under
+// another inode number on a file system that renumbers files (FAT, exFAT, FUSE), not read
+// again yet: their bytes are to decide (CardFileComparison::readAgain). Relative paths in
+// path order; none when the report recorded no files.
+std::vector<std::string> renumberedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                             const std::optional<tessaline::CardFileMount>& filesMount);
 
 // Tells whether a proving location lies on the card itself (the card's own device).
 using OnCardTest = std::function<bool(const std::filesystem::path& location)>;

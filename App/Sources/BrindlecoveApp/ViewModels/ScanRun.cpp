@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/CardPrep/CardFileReads.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Grouping/Grouper.hpp"
@@ -232,18 +233,24 @@ private:
         stopIfCancelled();
 
         emit(scan_event::Matching{});
-        std::vector<MatchResult> claims = Matcher{captureTimeTolerance}.match(groups, drivePrints, request_.card);
+        // Verdicts stay drive-file numbers until proven: only the paths that proved are copied.
+        const MatchClaims claims = Matcher{captureTimeTolerance}.claim(groups, drivePrints, request_.card);
 
         const auto verifyStart = Clock::now();
         auto verifying = [&](int done, int total) {
             emit(scan_event::VerifyingProgress{done, total,
                                                std::chrono::duration<double>(Clock::now() - verifyStart).count()});
         };
-        MatchVerifier verifier(ChecksumEngine(proofChunkSize), request_.card);
+        // The proofs' reads of card files are recorded: the records then describe the very
+        // files whose bytes were proven, with their digests.
+        CardFileReads cardReads(request_.card);
+        ChecksumEngine checksum(proofChunkSize);
+        checksum.observeReads(cardReads.observer());
+        MatchVerifier verifier(std::move(checksum), request_.card);
         int clipsProven = 0;
         std::vector<UncountedCopy> uncounted;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, drivePrints, isCancelled_,
+            claims, isCancelled_,
             [&](int done, int total) {
                 clipsProven = total;
                 verifying(done, total);
@@ -253,16 +260,21 @@ private:
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
         // files that are no clip's, each proven by a same-named copy on a drive. The count of
         // proofs goes on from the clips'.
+        int othersProven = 0;
         std::vector<OtherFile> others = verifier.verifyOtherFiles(
             OtherFile::toProve(cardScan, proven), driveOtherFiles_, isCancelled_,
             [&](int done, int total) {
+                othersProven = total;
                 if (total > 0) verifying(clipsProven + done, clipsProven + total);
             },
             &uncounted);
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();
-        unprovenWhereChanged(cardFiles.files, proven, others);
+        unprovenWhereChanged(cardFiles, cardReads, proven, others, [&](int done, int total) {
+            if (total > 0) verifying(clipsProven + othersProven + done, clipsProven + othersProven + total);
+        });
+        stopIfCancelled();
 
         return std::make_shared<const VerificationReport>(request_.card, std::move(drivePaths), nowEpoch(),
                                                           std::move(proven), std::nullopt,
@@ -291,12 +303,16 @@ private:
         return passedOver;
     }
 
-    // A file whose status after the proofs differs from its record was rewritten while (or
-    // after) it was read: its clip and its proof stand for nothing.
-    void unprovenWhereChanged(const std::vector<CardFileRecord>& records, std::vector<MatchResult>& results,
-                              std::vector<OtherFile>& others) const {
+    // A file whose reads contradict its record, or whose status after the proofs differs from
+    // it, was rewritten or replaced before, while or after it was read: its clip and its proof
+    // stand for nothing. The records take the digests of the reads; a file renumbered since
+    // (FAT, exFAT, FUSE) is read again and judged by its bytes, with `progress` per file.
+    void unprovenWhereChanged(CardFileSet& files, const CardFileReads& reads, std::vector<MatchResult>& results,
+                              std::vector<OtherFile>& others, const CardFileComparison::Progress& progress) const {
+        const auto numbering = CardFileComparison::between(files.mount, files.mount);
         std::unordered_set<std::string> changed;
-        for (std::string& relative : CardFileSet::changedSince(request_.card, records))
+        for (std::string& relative : reads.applyTo(files.files, numbering)) changed.insert(onCard(relative).native());
+        for (std::string& relative : CardFileSet::changedSince(request_.card, files.files, numbering, isCancelled_, progress))
             changed.insert(onCard(relative).native());
         if (changed.empty()) return;
         for (MatchResult& result : results) {

@@ -236,9 +236,11 @@ QWidget* CardPrepView::buildCameraForm() {
     countingRow->setContentsMargins(0, 0, 0, 0);
     countingRow->setSpacing(8);
     countingRow->addWidget(FormText::spinner(QStringLiteral("erase.countingSpinner"), counting_), 0, Qt::AlignVCenter);
-    auto* countingText = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
-    Style::makeSecondary(countingText);
-    countingRow->addWidget(countingText, 1, Qt::AlignVCenter);
+    countingText_ = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
+    countingText_->setObjectName(QStringLiteral("erase.countingText"));
+    countingText_->setWordWrap(true);
+    Style::makeSecondary(countingText_);
+    countingRow->addWidget(countingText_, 1, Qt::AlignVCenter);
     cardColumn->addWidget(counting_);
     noCard_ = new QLabel(QStringLiteral("No card selected."), cardBox);
     noCard_->setObjectName(QStringLiteral("erase.noCard"));
@@ -315,7 +317,7 @@ QWidget* CardPrepView::buildCameraForm() {
     eraseColumn->addLayout(buttons);
     // The click re-checks the gate against the report of this moment: the enabled state
     // drawn a moment ago may be stale (a swapped card publishes nothing).
-    connect(run_, &QPushButton::clicked, this, [this] { vm_.runChecked(scan_.lastReport()); });
+    connect(run_, &QPushButton::clicked, this, [this] { vm_.runChecked(vm_.reportFor(scan_.sessionReports())); });
     connect(stop_, &QPushButton::clicked, this, [this] { vm_.cancel(); });
 
     running_ = new QWidget(eraseBox);
@@ -344,7 +346,8 @@ QWidget* CardPrepView::buildCameraForm() {
 void CardPrepView::scheduleRender() { renderer_.schedule(); }
 
 void CardPrepView::render() {
-    const auto report = scan_.lastReport();
+    // The card is judged by its own latest scan of this session, whichever card was scanned last.
+    const auto report = vm_.reportFor(scan_.sessionReports());
     const VerificationStanding standing = vm_.gate(report);
     const bool hasCard = vm_.cardPath().has_value();
     const bool busy = vm_.isBusy();
@@ -359,7 +362,18 @@ void CardPrepView::render() {
                                          .arg(Formats::count(preview->fileCount, "file", "files"),
                                               Formats::fileByteCount(preview->totalBytes)));
     cardRows_->setRowVisible(contents_, hasCard && preview.has_value());
-    counting_->setVisible(hasCard && !preview && std::holds_alternative<CardPrepViewModel::Previewing>(phase));
+    // Files the card renumbered since the scan are read again before the gate judges them.
+    const auto& checking = vm_.checking();
+    if (checking && checking->total > 0)
+        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
+                                             .arg(QString::number(checking->done), QString::number(checking->total)));
+    else if (checking)
+        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
+    else
+        FormText::setText(countingText_, QStringLiteral("Counting what's on the card\u2026"));
+    // Never a count that was not made: while the card is counted (after a stopped erase too)
+    // the row says so.
+    counting_->setVisible(hasCard && (checking || (!preview && vm_.isCounting())));
     noCard_->setVisible(!hasCard);
     choose_->setEnabled(!busy);
 
@@ -426,10 +440,14 @@ void CardPrepView::render() {
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
         const auto& summary = done->summary;
-        showOutcome = showCounts = true;
+        showOutcome = true;
+        // Nothing was deleted or made: no counts to give.
+        showCounts = !summary.untouched;
         // Files an erase kept because they changed during it are named whatever else happened.
         const QString kept = EraseTexts::keptText(summary.kept);
-        if (summary.cancelled)
+        if (summary.untouched)
+            outcome_->set(QStringLiteral("stop.circle.fill"), EraseTexts::stoppedUntouchedText(), Style::warn());
+        else if (summary.cancelled)
             outcome_->set(QStringLiteral("stop.circle.fill"), EraseTexts::stoppedText(summary.filesDeleted) +
                                                               (kept.isEmpty() ? QString() : QStringLiteral(" ") + kept),
                           Style::warn());

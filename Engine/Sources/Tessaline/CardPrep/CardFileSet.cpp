@@ -163,10 +163,12 @@ bool CardFileSet::sameMount(const std::optional<CardFileMount>& a, const std::op
 
 std::optional<CardFileMount> CardFileSet::mountOf(const std::filesystem::path& card) {
     struct statx sx {};
-    if (::statx(AT_FDCWD, card.c_str(), 0, lastingMountIdMask(), &sx) != 0) return std::nullopt;
+    UniqueFd folder(::open(card.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder || ::statx(folder.get(), "", AT_EMPTY_PATH, lastingMountIdMask(), &sx) != 0) return std::nullopt;
     const auto id = lastingMountIdIn(sx);
     if (!id) return std::nullopt;
-    return CardFileMount{static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), *id};
+    return CardFileMount{static_cast<uint64_t>(makedev(sx.stx_dev_major, sx.stx_dev_minor)), *id,
+                         CardFileComparison::keepsInodeNumbers(folder.get())};
 }
 
 CardFileSet CardFileSet::read(const std::filesystem::path& card) { return read(card, {}); }
@@ -201,14 +203,29 @@ CardFileSet CardFileSet::read(const std::filesystem::path& folder, std::string_v
 }
 
 std::vector<std::string> CardFileSet::changedSince(const std::filesystem::path& card,
-                                                  const std::vector<CardFileRecord>& records) {
-    std::vector<std::string> changed;
+                                                  std::vector<CardFileRecord>& records,
+                                                  CardFileComparison::Numbering numbering,
+                                                  const CardFileComparison::CancelTest& isCancelled,
+                                                  const CardFileComparison::Progress& progress) {
+    std::vector<CardFileRecord> now;
+    now.reserve(records.size());
     UniqueFd root(::open(card.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     for (const CardFileRecord& record : records) {
         struct stat st {};
-        if (!root || ::fstatat(root.get(), record.relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode) || !sameFile(recordOf(record.relative, st), record, true))
-            changed.push_back(record.relative);
+        if (root && ::fstatat(root.get(), record.relative.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            now.push_back(recordOf(record.relative, st));
+    }
+    std::vector<std::string> changed =
+        CardFileComparison::changedJudgingBytes(card, records, now, numbering, isCancelled, progress);
+    // A file its bytes vouched for is recorded under its new number, so it is not read again.
+    auto next = changed.begin();
+    auto at = now.begin();
+    for (CardFileRecord& record : records) {
+        while (next != changed.end() && *next < record.relative) ++next;
+        while (at != now.end() && at->relative < record.relative) ++at;
+        const bool unchanged = next == changed.end() || *next != record.relative;
+        if (unchanged && at != now.end() && at->relative == record.relative && !at->digest.empty())
+            record.inode = at->inode;
     }
     return changed;
 }

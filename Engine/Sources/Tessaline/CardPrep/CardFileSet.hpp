@@ -10,6 +10,7 @@
 // the screen. Plain value; read()
 // blocks its caller and is safe on any thread.
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/Scanner/CardFileMount.hpp"
 #include "Tessaline/Scanner/CardFileRecord.hpp"
 
@@ -69,25 +70,32 @@ struct CardFileSet {
 
     // Whether two records of one path describe the same file unchanged: equal size and times,
     // and, with `byInode`, equal inode numbers where both are known. Ask byInode only for two
-    // walks through one mount (sameMount()).
+    // walks through one mount (sameMount()). Strict: a file renumbered by a FAT, exFAT or FUSE
+    // file system differs here; CardFileComparison judges such a file by its bytes.
     static bool sameFile(const CardFileRecord& a, const CardFileRecord& b, bool byInode);
 
     // Whether the inode numbers of two walks can be compared: false only when both mounts are
     // known and differ (a card mounted again since; its numbers may all be new).
     static bool sameMount(const std::optional<CardFileMount>& a, const std::optional<CardFileMount>& b);
 
-    // The mount the folder `card` leads to now; nullopt when it cannot be read.
+    // The mount the folder `card` leads to now, with whether its file system keeps inode
+    // numbers (CardFileComparison::keepsInodeNumbers); nullopt when it cannot be read.
     static std::optional<CardFileMount> mountOf(const std::filesystem::path& card);
 
-    // The files of `records` (below `card`) whose status now differs from their record (inode
-    // number included: one scan reads through one mount), or that are gone; relative paths in
-    // the records' order. The scan asks this after hashing: a file rewritten or replaced while
-    // it was read is not proven.
-    static std::vector<std::string> changedSince(const std::filesystem::path& card,
-                                                 const std::vector<CardFileRecord>& records);
+    // The files of `records` (below `card`, sorted) whose status now differs from their record,
+    // or that are gone; relative paths in path order. Inode numbers compare by `numbering`
+    // (one scan reads through one mount: identity, or renumbering where the file system keeps
+    // no numbers; then a renumbered file is read again and judged by its bytes against its
+    // record's digest, and, when they agree, its record takes the number it has now). The scan
+    // asks this after hashing: a file rewritten or replaced while it was read is not proven.
+    static std::vector<std::string> changedSince(
+        const std::filesystem::path& card, std::vector<CardFileRecord>& records,
+        CardFileComparison::Numbering numbering = CardFileComparison::Numbering::identity,
+        const CardFileComparison::CancelTest& isCancelled = {}, const CardFileComparison::Progress& progress = {});
 
     // The relative paths in which two sets (each sorted) differ: files in only one of them, or
-    // that are not sameFile(before, now, byInode); in path order.
+    // that are not sameFile(before, now, byInode); in path order. Strict: see
+    // CardFileComparison::compare() for the comparison that tells renumbered files apart.
     static std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
                                                 const std::vector<CardFileRecord>& now, bool byInode);
 };

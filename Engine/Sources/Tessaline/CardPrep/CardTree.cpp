@@ -1,6 +1,8 @@
 #include "Tessaline/CardPrep/CardTree.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Support/UniqueFd.hpp"
 
 #include <algorithm>
@@ -62,26 +64,8 @@ UniqueFd openFolderOnDevice(int parentFd, const std::string& name, dev_t device)
     return fd;
 }
 
-int64_t folderSize(int fd, dev_t device, int depth) {
-    if (depth > maxDepth) return 0;
-    auto names = namesIn(fd);
-    if (!names) return 0;
-    int64_t total = 0;
-    for (const auto& name : *names) {
-        struct stat st{};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(st.st_mode)) {
-            total += st.st_size;
-        } else if (S_ISDIR(st.st_mode)) {
-            UniqueFd child = openFolderOnDevice(fd, name, device);
-            if (child) total += folderSize(child.get(), device, depth + 1);
-        }
-    }
-    return total;
-}
-
-// Whether a removal is to stop: asked before each file and each folder is removed, and
-// remembered, so that every level of the walk returns at once.
+// Whether a walk is to stop: asked before each entry is measured or removed, and remembered,
+// so that every level of the walk returns at once.
 struct StopCheck {
     const CardTree::StopTest& isStopped;
     bool stopped = false;
@@ -92,6 +76,25 @@ struct StopCheck {
     }
 };
 
+int64_t folderSize(int fd, dev_t device, int depth, StopCheck& stop) {
+    if (depth > maxDepth) return 0;
+    auto names = namesIn(fd);
+    if (!names) return 0;
+    int64_t total = 0;
+    for (const auto& name : *names) {
+        if (stop.now()) return total;
+        struct stat st{};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(st.st_mode)) {
+            total += st.st_size;
+        } else if (S_ISDIR(st.st_mode)) {
+            UniqueFd child = openFolderOnDevice(fd, name, device);
+            if (child) total += folderSize(child.get(), device, depth + 1, stop);
+        }
+    }
+    return total;
+}
+
 // Removes `name` inside `parentFd`, counting what goes into `removal`; false when anything
 // stayed (also after a stop).
 bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth, StopCheck& stop,
@@ -101,6 +104,7 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
     if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
     if (!S_ISDIR(st.st_mode)) {
         if (unlinkat(parentFd, name.c_str(), 0) != 0) return errno == ENOENT;
+        removal.removedAny = true;
         if (S_ISREG(st.st_mode)) {
             ++removal.filesRemoved;
             removal.bytesRemoved += st.st_size;
@@ -119,7 +123,9 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
     }
     child.reset();
     if (!complete || stop.now()) return false;
-    return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+    if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0) return errno == ENOENT;
+    removal.removedAny = true;
+    return true;
 }
 
 // How often a folder that is not empty after its entries were judged is listed again.
@@ -130,6 +136,7 @@ constexpr int maxListings = 4;
 struct VouchedWalk {
     const std::vector<CardFileRecord>& vouched;
     dev_t device;
+    CardFileComparison::Numbering numbering;  // identity, or renumbering where the card keeps no numbers
     CardTree::VouchedRemoval& outcome;
     StopCheck stop;
     std::string relative;
@@ -146,6 +153,36 @@ using Left = CardTree::VouchedRemoval::Left;
 Left worse(Left a, Left b) { return static_cast<int>(a) > static_cast<int>(b) ? a : b; }
 
 Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk, int depth);
+
+// What the regular file `name` (status `st`) is to its record: the same file, or not. A file
+// the card's file system renumbered is read through its folder's handle and vouched for when
+// the open file has the record's size, times and digest throughout the read and the name still
+// leads to it; `held` then keeps it open (its number cannot change while it is open) until
+// the caller has deleted it. A stop during the read: not the same (the caller sees the stop).
+bool isVouched(int parentFd, const std::string& name, const struct stat& st, const CardFileRecord& record,
+               VouchedWalk& walk, UniqueFd& held) {
+    using Likeness = CardFileComparison::Likeness;
+    const Likeness likeness =
+        CardFileComparison::likeness(record, CardFileSet::recordOf(walk.relative, st), walk.numbering);
+    if (likeness != Likeness::renumbered) return likeness == Likeness::same;
+    UniqueFd fd(openat(parentFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {}, closed {}, named {};
+    if (!fd || fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_dev != walk.device) return false;
+    CardFileRecord read = CardFileSet::recordOf(walk.relative, opened);
+    try {
+        read.digest = ChecksumEngine().hashOpen(fd.get(), walk.relative, [&] { return walk.stop.now(); });
+    } catch (const std::exception&) {
+        return false;
+    }
+    if (fstat(fd.get(), &closed) != 0 || !CardFileSet::sameFile(read, CardFileSet::recordOf(walk.relative, closed), true))
+        return false;
+    if (CardFileComparison::likeness(record, read, walk.numbering) != Likeness::same) return false;
+    if (fstatat(parentFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_dev != opened.st_dev ||
+        named.st_ino != opened.st_ino)
+        return false;
+    held = std::move(fd);
+    return true;
+}
 
 // Removes the entries `names` of the open folder `fd`, the folder's relative path in
 // walk.relative; the names of the entries left as kept are added to `kept`.
@@ -171,20 +208,26 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
         return errno == ENOENT ? Left::nothing : Left::failed;
     if (S_ISREG(st.st_mode)) {
         const CardFileRecord* record = walk.recordOf(walk.relative);
-        const bool vouched = record && CardFileSet::sameFile(CardFileSet::recordOf(walk.relative, st), *record, true);
+        UniqueFd held;
+        const bool vouched = record && isVouched(parentFd, name, st, *record, walk, held);
+        if (walk.stop.stopped) return Left::nothing;
         if (!vouched && !CardFileSet::isLitter(parentFd, name, st)) {
             walk.outcome.kept.push_back(walk.relative);
             return Left::kept;
         }
         if (unlinkat(parentFd, name.c_str(), 0) == 0) {
+            walk.outcome.removedAny = true;
             ++walk.outcome.filesRemoved;
             walk.outcome.bytesRemoved += st.st_size;
             return Left::nothing;
         }
         return errno == ENOENT ? Left::nothing : Left::failed;
     }
-    if (!S_ISDIR(st.st_mode))  // links, FIFOs, sockets, device nodes: no footage
-        return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
+    if (!S_ISDIR(st.st_mode)) {  // links, FIFOs, sockets, device nodes: no footage
+        if (unlinkat(parentFd, name.c_str(), 0) == 0) walk.outcome.removedAny = true;
+        else if (errno != ENOENT) return Left::failed;
+        return Left::nothing;
+    }
     if (depth > maxDepth) return Left::failed;
     UniqueFd child = openFolderOnDevice(parentFd, name, walk.device);
     if (!child) return Left::failed;
@@ -200,7 +243,11 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
         if (left == Left::failed || walk.stop.stopped) return left;
         if (left == Left::nothing) {
             if (walk.stop.now()) return left;
-            if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return Left::nothing;
+            if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0) {
+                walk.outcome.removedAny = true;
+                return Left::nothing;
+            }
+            if (errno == ENOENT) return Left::nothing;
             if (errno != ENOTEMPTY && errno != EEXIST) return Left::failed;
         }
         auto again = namesIn(child.get());
@@ -218,13 +265,17 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
 
 std::optional<std::vector<std::string>> CardTree::topLevelNames() const { return namesIn(rootFd_); }
 
-int64_t CardTree::sizeOf(const std::string& name) const {
+std::optional<int64_t> CardTree::sizeOf(const std::string& name, const StopTest& isStopped) const {
+    StopCheck stop{isStopped};
+    if (stop.now()) return std::nullopt;
     struct stat st{};
     if (fstatat(rootFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISREG(st.st_mode)) return st.st_size;
     if (!S_ISDIR(st.st_mode)) return 0;
     UniqueFd child = openFolderOnDevice(rootFd_, name, device_);
-    return child ? folderSize(child.get(), device_, 1) : 0;
+    const int64_t size = child ? folderSize(child.get(), device_, 1, stop) : 0;
+    if (stop.stopped) return std::nullopt;
+    return size;
 }
 
 CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isStopped) const {
@@ -238,7 +289,9 @@ CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isSt
 CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
                                                  const StopTest& isStopped) const {
     VouchedRemoval outcome;
-    VouchedWalk walk{vouched, device_, outcome, StopCheck{isStopped}, name};
+    const auto numbering = CardFileComparison::keepsInodeNumbers(rootFd_) ? CardFileComparison::Numbering::identity
+                                                                          : CardFileComparison::Numbering::renumbering;
+    VouchedWalk walk{vouched, device_, numbering, outcome, StopCheck{isStopped}, name};
     outcome.left = removeVouchedEntry(rootFd_, name, walk, 0);
     outcome.stopped = walk.stop.stopped;
     return outcome;

@@ -130,16 +130,26 @@ std::string ChecksumEngine::hash(const std::filesystem::path& file, bool bypassi
     }
     if (raw < 0) throw FileReadError(file, errno);
     UniqueFd fd(raw);
+    return hashDescriptor(fd.get(), file, bypassingCache, direct, isCancelled, progress);
+}
 
+std::string ChecksumEngine::hashOpen(int fd, const std::filesystem::path& file, const CancelTest& isCancelled,
+                                     const Progress& progress) const {
+    return hashDescriptor(fd, file, false, false, isCancelled, progress);
+}
+
+std::string ChecksumEngine::hashDescriptor(int fd, const std::filesystem::path& file, bool bypassingCache, bool direct,
+                                           const CancelTest& isCancelled, const Progress& progress) const {
+    const size_t chunk = static_cast<size_t>(chunkSize_);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) throw FileReadError(file, errno);
+    if (::fstat(fd, &st) != 0) throw FileReadError(file, errno);
     if (!S_ISREG(st.st_mode)) throw FileReadError(file, EINVAL, "it is not a regular file");
-    int status = ::fcntl(fd.get(), F_GETFL);
-    if (status != -1) ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK);
+    int status = ::fcntl(fd, F_GETFL);
+    if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     const int64_t total = static_cast<int64_t>(st.st_size);
 
-    CacheBypass bypass(fd.get(), bypassingCache, direct);
-    if (!bypassingCache) ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    CacheBypass bypass(fd, bypassingCache, direct);
+    if (!bypassingCache) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
     // One buffer for the whole file, aligned for O_DIRECT; no allocation per chunk. Cached
     // reads need one piece of room: mapping and unmapping a whole chunk for every small file
@@ -154,14 +164,19 @@ std::string ChecksumEngine::hash(const std::filesystem::path& file, bool bypassi
     int64_t done = 0;
     for (;;) {
         if (isCancelled && isCancelled()) throw ChecksumCancelledError();
-        ssize_t n = readChunk(fd.get(), buffer.get(), chunk, bypass, stream);
+        ssize_t n = readChunk(fd, buffer.get(), chunk, bypass, stream);
         if (n < 0) throw FileReadError(file, errno);
         if (n == 0) break;
         bypass.consumed(done, n);
         done += n;
         if (progress) progress(done, total);
     }
-    return stream.finalizeHex();
+    std::string digest = stream.finalizeHex();
+    if (observer_) {
+        struct stat closed {};
+        if (::fstat(fd, &closed) == 0) observer_(Read{file, st, closed, digest});
+    }
+    return digest;
 }
 
 bool ChecksumEngine::verify(const std::filesystem::path& source, const std::filesystem::path& destination,

@@ -3,6 +3,8 @@
 // cache, stoppable between reads, with byte progress. Runs on the caller's thread; separate
 // calls may run at once on different threads.
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -35,6 +37,19 @@ public:
     using CancelTest = std::function<bool()>;
     using Progress = std::function<void(int64_t bytesDone, int64_t bytesTotal)>;
 
+    // One whole read of a file: the status of the open file (fstat) before its first read
+    // and after its last, and the digest of what was read.
+    struct Read {
+        const std::filesystem::path& file;
+        const struct stat& opened;
+        const struct stat& closed;
+        const std::string& digest;
+    };
+    // Told of every read that hashed a whole file, on the thread that read it (the engine is
+    // copied with it); reads that fail or are cancelled are not told. Empty: none.
+    using ReadObserver = std::function<void(const Read&)>;
+    void observeReads(ReadObserver observer) { observer_ = std::move(observer); }
+
     // The file's XXH64 (seed 0) as 16 lowercase hex digits. isCancelled is asked before every
     // read, the first included; progress is called after every read with (bytes so far,
     // file size at open or 0). bypassingCache reads from the device, not cached pages.
@@ -44,14 +59,24 @@ public:
     std::string hash(const std::filesystem::path& file, bool bypassingCache = false,
                      const CancelTest& isCancelled = {}, const Progress& progress = {}) const;
 
+    // hash() of a file the caller opened for reading, from its current offset (0 for a file
+    // just opened), through the page cache; `file` names it in errors. The caller keeps and
+    // closes `fd`.
+    std::string hashOpen(int fd, const std::filesystem::path& file, const CancelTest& isCancelled = {},
+                         const Progress& progress = {}) const;
+
     // Whether two files hold the same bytes. Different sizes (or unreadable sizes) answer
     // false without reading. Throws what hash() throws.
     bool verify(const std::filesystem::path& source, const std::filesystem::path& destination,
                 const CancelTest& isCancelled = {}, const Progress& progress = {}) const;
 
 private:
+    std::string hashDescriptor(int fd, const std::filesystem::path& file, bool bypassingCache, bool direct,
+                               const CancelTest& isCancelled, const Progress& progress) const;
+
     int64_t chunkSize_;
     FileOpener opener_;
+    ReadObserver observer_;
 };
 
 }  // namespace tessaline

@@ -10,12 +10,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
-#include <map>
+#include <limits>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -32,6 +35,13 @@ constexpr int maxAttempts = 3;
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
+// Candidates up to this many are each proven in turn; among more, the card file's copies are
+// looked up by digest among the drive files of its size, each of those hashed once per call.
+// Measured reason: a card of thousands of same-size frames makes every frame a candidate of
+// every other, and proving them pairwise grows with the square of the frames.
+constexpr size_t directCandidates = 8;
+// Files hashed ahead while the drive files of one size are hashed in turn.
+constexpr size_t hashAhead = 4;
 // Other files are mostly small (metadata, support files, notes): their proofs, opens and
 // stats rather than reads, run side by side on one prover per hardware thread (2 to 8), each
 // with a session of its own that reads both files itself (handing a small file to a hashing
@@ -86,10 +96,12 @@ public:
             if (cardSize != driveSize) return false;
             if (isSelf(cardStat, driveStat, drive)) return false;
             try {
-                if (pool_) pool_->prefetch(drive, true);  // hashed while this thread reads the card file
+                prefetch(drive, driveStat, true);  // hashed while this thread reads the card file
                 std::string cardDigest = digest(card, cardStat);
                 std::string driveDigest = digest(drive, driveStat);
-                return cardDigest == driveDigest;
+                if (cardDigest != driveDigest) return false;
+                noteProven(card, cardStat, cardDigest);
+                return true;
             } catch (const ChecksumCancelledError&) {
                 return false;
             } catch (const std::exception&) {
@@ -110,45 +122,76 @@ public:
         const fs::path& card = result.group.primaryFiles.front().url;
         struct stat cardStat {};
         if (::stat(card.c_str(), &cardStat) != 0) return;
-        bool queuedCard = false;
-        for (const fs::path& location : status.locations()) {
-            struct stat driveStat {};
-            if (::stat(location.c_str(), &driveStat) != 0 || driveStat.st_size != cardStat.st_size) continue;
-            if (!queuedCard) pool_->prefetch(card);
-            queuedCard = true;
-            pool_->prefetch(location);
-        }
-        // The other members of a clip are proven against same-size drive files: the first
-        // candidate of each is the one a good backup proves with.
-        if (!queuedCard) return;
-        for (size_t m = 1; m < result.group.primaryFiles.size(); ++m) {
-            const Fingerprint& member = result.group.primaryFiles[m];
-            auto it = driveBySize_.find(member.byteSize);
-            if (it == driveBySize_.end()) continue;
-            pool_->prefetch(member.url);
-            pool_->prefetch(drives_[it->second.front()].url);
-        }
+        std::vector<fs::path> locations;
+        for (size_t k = 0; k < status.locations().size() && k < directCandidates; ++k)
+            locations.push_back(status.locations()[k]);
+        readAhead(result.group, cardStat, locations);
+    }
+
+    // The same for a claim kept by drive-file numbers.
+    void readAhead(const MatchClaims& claims, size_t g) {
+        const MatchClaims::Claim& claim = claims.claim(g);
+        const ClipGroup& group = claims.group(g);
+        if (!pool_ || group.primaryFiles.empty()) return;
+        if (claim.kind != MatchStatus::Kind::confirmed && claim.kind != MatchStatus::Kind::possibleDuplicate) return;
+        struct stat cardStat {};
+        if (::stat(group.primaryFiles.front().url.c_str(), &cardStat) != 0) return;
+        std::vector<fs::path> locations;
+        if (claim.kind == MatchStatus::Kind::confirmed)
+            locations.push_back(drives_[claim.drive].url);
+        else if (const auto candidates = claims.candidates(g); candidates.size() <= directCandidates)
+            for (MatchClaims::Index i : candidates) locations.push_back(drives_[i].url);
+        readAhead(group, cardStat, locations);
     }
 
     // Whether every member after the first has a proven copy among the same-size drive files
-    // (by fingerprint size, in drive order; any folder of any drive).
+    // (by fingerprint size, in drive order; any folder of any drive): the first that proves.
     bool allMembersVerified(const ClipGroup& group) {
-        for (size_t m = 1; m < group.primaryFiles.size(); ++m) {
+        const auto& members = group.primaryFiles;
+        for (size_t m = 1; m < members.size(); ++m) {
             if (cancelled()) return false;
-            const Fingerprint& member = group.primaryFiles[m];
-            auto it = driveBySize_.find(member.byteSize);
+            // The next members' card files are hashed while this one is proven.
+            for (size_t ahead = m + 1; ahead < members.size() && ahead <= m + hashAhead; ++ahead)
+                if (struct stat st {}; ::stat(members[ahead].url.c_str(), &st) == 0) prefetch(members[ahead].url, st, false);
+            auto it = driveBySize_.find(members[m].byteSize);
             if (it == driveBySize_.end()) return false;
-            bool proven = false;
-            for (size_t i : it->second) {
-                if (prove(member.url, drives_[i].url)) {
-                    proven = true;
-                    break;
-                }
-            }
-            if (!proven) return false;
+            if (!firstCopy(members[m], it->second, noIndex, false)) return false;
         }
         return true;
     }
+
+    // The drive files among `candidates` (drive numbers, ascending) holding `card`'s bytes, in
+    // drive order: each proven in turn when they are few, else those whose digest equals the
+    // card file's among the drive files of its size, then proven.
+    std::vector<size_t> copiesAmong(const Fingerprint& card, std::span<const MatchClaims::Index> candidates) {
+        std::vector<size_t> proven;
+        for (size_t i : lookedUp(card, candidates, noIndex))
+            if (prove(card.url, drives_[i].url)) proven.push_back(i);
+        return proven;
+    }
+
+    // The first of `candidates` (drive numbers, ascending), other than `except`, that proves
+    // `card`'s bytes; with `sameNameFirst` those of the card file's name (ASCII case ignored)
+    // are tried first, the others in drive order. None when none proves.
+    template <typename Candidates>
+    std::optional<size_t> firstCopy(const Fingerprint& card, const Candidates& candidates, size_t except,
+                                    bool sameNameFirst) {
+        std::vector<size_t> order = lookedUp(card, candidates, except);
+        if (sameNameFirst) {
+            const std::string name = asciiLowercased(lastComponent(card.url));
+            std::stable_partition(order.begin(), order.end(),
+                                  [&](size_t i) { return asciiLowercased(lastComponent(drives_[i].url)) == name; });
+        }
+        for (size_t i : order) {
+            if (cancelled()) return std::nullopt;
+            if (prove(card.url, drives_[i].url)) return i;
+        }
+        return std::nullopt;
+    }
+
+    // Each card file proven in this call, once, with its digest and the state it was read in.
+    const std::vector<CardFileDigest>& provenCardFiles() const { return proven_; }
+    void keepProvenCardFiles() { keepProven_ = true; }
 
     // The drive files not counted for where they lie, each once, in the order first tried.
     const std::vector<UncountedCopy>& uncounted() const { return uncounted_; }
@@ -177,10 +220,113 @@ private:
         return !place || place->isSameOrBelow(*cardPlace_);
     }
 
+    static constexpr size_t noIndex = std::numeric_limits<size_t>::max();
+
+    static Version versionOf(const struct stat& st) {
+        return Version{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+    }
+
+    // Queues `file` on the pool unless its digest (of the version `st` shows) is known.
+    void prefetch(const fs::path& file, const struct stat& st, bool urgent) {
+        if (pool_ && !digests_.count(versionOf(st))) pool_->prefetch(file, urgent);
+    }
+
+    void readAhead(const ClipGroup& group, const struct stat& cardStat, const std::vector<fs::path>& locations) {
+        bool queuedCard = false;
+        for (const fs::path& location : locations) {
+            struct stat driveStat {};
+            if (::stat(location.c_str(), &driveStat) != 0 || driveStat.st_size != cardStat.st_size) continue;
+            if (!queuedCard) prefetch(group.primaryFiles.front().url, cardStat, false);
+            queuedCard = true;
+            prefetch(location, driveStat, false);
+        }
+        // The other members of a clip are proven against same-size drive files: the first
+        // candidate of each is the one a good backup proves with. A few only: a burst's
+        // member check reads ahead itself.
+        if (!queuedCard) return;
+        for (size_t m = 1; m < group.primaryFiles.size() && m <= hashAhead; ++m) {
+            const Fingerprint& member = group.primaryFiles[m];
+            auto it = driveBySize_.find(member.byteSize);
+            if (it == driveBySize_.end() || it->second.size() > directCandidates) continue;
+            pool_->prefetch(member.url);
+            pool_->prefetch(drives_[it->second.front()].url);
+        }
+    }
+
+    void noteProven(const fs::path& card, const struct stat& st, const std::string& hex) {
+        if (!keepProven_ || !provenPaths_.insert(card.native()).second) return;
+        proven_.push_back({card, hex, st.st_dev, st.st_ino, static_cast<int64_t>(st.st_size), st.st_mtim.tv_sec,
+                           st.st_mtim.tv_nsec});
+    }
+
+    // The digest of `file` for a lookup, with the proof's attempts (an unreadable file is
+    // tried three times, 0.2 s and 0.4 s apart); none when it cannot be read or was stopped.
+    std::optional<uint64_t> lookupDigest(const fs::path& file) {
+        for (int attempt = 1; attempt <= maxAttempts; ++attempt) {
+            struct stat st {};
+            if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+            try {
+                return hexValue(digest(file, st));
+            } catch (const ChecksumCancelledError&) {
+                return std::nullopt;
+            } catch (const std::exception&) {
+                if (attempt == maxAttempts) return std::nullopt;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 * attempt));
+            }
+        }
+        return std::nullopt;
+    }
+
+    static uint64_t hexValue(const std::string& hex) {
+        uint64_t value = 0;
+        std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+        return value;
+    }
+
+    // The drive files of `size` (by fingerprint) by digest, each hashed once for the call,
+    // sorted by (digest, drive number). Not kept when stopped part way.
+    const std::vector<std::pair<uint64_t, size_t>>& digestsOfSize(int64_t size) {
+        if (auto known = bySizeAndDigest_.find(size); known != bySizeAndDigest_.end()) return known->second;
+        std::vector<std::pair<uint64_t, size_t>> found;
+        const std::vector<size_t>& files = driveBySize_[size];
+        for (size_t k = 0; k < files.size(); ++k) {
+            if (cancelled()) return noDigests_;
+            for (size_t ahead = k + 1; pool_ && ahead < files.size() && ahead <= k + hashAhead; ++ahead)
+                if (struct stat st {}; ::stat(drives_[files[ahead]].url.c_str(), &st) == 0)
+                    prefetch(drives_[files[ahead]].url, st, false);
+            if (auto value = lookupDigest(drives_[files[k]].url)) found.emplace_back(*value, files[k]);
+        }
+        if (cancelled()) return noDigests_;
+        std::sort(found.begin(), found.end());
+        return bySizeAndDigest_.emplace(size, std::move(found)).first->second;
+    }
+
+    // The drive files of `candidates` (drive numbers, ascending) worth proving `card` against,
+    // in drive order, without `except`: all of them when they are few, else those holding the
+    // card file's digest.
+    template <typename Candidates>
+    std::vector<size_t> lookedUp(const Fingerprint& card, const Candidates& candidates, size_t except) {
+        std::vector<size_t> order;
+        if (candidates.size() <= directCandidates + (except != noIndex ? 1 : 0)) {
+            for (size_t i : candidates)
+                if (i != except) order.push_back(i);
+            return order;
+        }
+        const auto value = lookupDigest(card.url);
+        if (!value) return order;
+        const auto& digests = digestsOfSize(card.byteSize);
+        auto [from, to] = std::equal_range(digests.begin(), digests.end(), std::pair<uint64_t, size_t>{*value, 0},
+                                           [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto at = from; at != to; ++at)
+            if (at->second != except && std::binary_search(candidates.begin(), candidates.end(), at->second))
+                order.push_back(at->second);
+        return order;
+    }
+
     std::string digest(const fs::path& file, const struct stat& st) {
-        Version version{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+        Version version = versionOf(st);
         auto it = digests_.find(version);
-        if (it != digests_.end()) return it->second;
+        if (it != digests_.end()) return hexText(it->second);
         const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
         std::optional<ProofHashPool::Taken> taken = pool_ ? pool_->take(file, version, test) : std::nullopt;
         // The pool's read stands for this one: accepted only after the test a read would have
@@ -189,8 +335,15 @@ private:
         if (taken && taken->error) std::rethrow_exception(taken->error);
         std::string hex = taken ? std::move(taken->digest)
                                 : checksum_.hash(file, false, isCancelled_ ? test : ChecksumEngine::CancelTest{}, {});
-        digests_.emplace(version, hex);
+        digests_.emplace(version, hexValue(hex));
         return hex;
+    }
+
+    // The digest of a version hashed before, as its hex text.
+    static std::string hexText(uint64_t value) {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+        return text;
     }
 
     const ChecksumEngine& checksum_;
@@ -203,7 +356,22 @@ private:
     std::vector<UncountedCopy> uncounted_;
     std::unordered_set<std::string> uncountedPaths_;
     std::unordered_map<int64_t, std::vector<size_t>> driveBySize_;
-    std::map<Version, std::string> digests_;
+    struct VersionHash {
+        size_t operator()(const Version& v) const {
+            const auto [device, inode, size, seconds, nanoseconds] = v;
+            uint64_t h = uint64_t(device) * 0x9e3779b97f4a7c15ull ^ uint64_t(inode);
+            h = (h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ull ^ uint64_t(size) ^ (uint64_t(seconds) << 20) ^ uint64_t(nanoseconds);
+            return size_t(h ^ (h >> 32));
+        }
+    };
+    // Each version hashed in this call, by its digest's value (kept small: a sequence's every
+    // card file and drive file is in it).
+    std::unordered_map<Version, uint64_t, VersionHash> digests_;
+    std::unordered_map<int64_t, std::vector<std::pair<uint64_t, size_t>>> bySizeAndDigest_;
+    const std::vector<std::pair<uint64_t, size_t>> noDigests_;
+    bool keepProven_ = false;
+    std::vector<CardFileDigest> proven_;
+    std::unordered_set<std::string> provenPaths_;
     // None: every file is read on the proving thread. Last: its threads stop before the members
     // they read go.
     std::unique_ptr<ProofHashPool> pool_;
@@ -221,6 +389,59 @@ size_t sharedTail(const fs::path& drive, const std::vector<std::string>& tail) {
     return shared;
 }
 
+// A possible duplicate's verdict from the locations that proved, in their order.
+MatchStatus narrowed(std::vector<fs::path> proven, bool membersProven) {
+    if (!membersProven || proven.empty()) return MatchStatus::missing();
+    if (proven.size() == 1) return MatchStatus::confirmed(std::move(proven.front()));
+    return MatchStatus::possibleDuplicate(std::move(proven));
+}
+
+// The walk over the claims of one verify() call, whatever form they come in: progress(0,
+// total) first, each confirmed or possible duplicate claim proven in order with one progress
+// call after it, the others passed on; once stopped, every later claim unchanged.
+struct ClaimWalk {
+    size_t count = 0;
+    std::function<MatchStatus::Kind(size_t)> kindOf;
+    std::function<const ClipGroup&(size_t)> groupOf;
+    std::function<MatchStatus(size_t)> unchanged;
+    std::function<void(size_t)> readAhead;
+    std::function<MatchStatus(size_t)> prove;  // confirmed and possible duplicate claims
+
+    std::vector<MatchResult> run(ProofSession& session, const MatchVerifier::Progress& progress,
+                                 std::vector<UncountedCopy>* uncounted, std::vector<CardFileDigest>* cardDigests) const {
+        auto isClaim = [&](size_t g) {
+            const auto kind = kindOf(g);
+            return kind == MatchStatus::Kind::confirmed || kind == MatchStatus::Kind::possibleDuplicate;
+        };
+        int total = 0;
+        for (size_t g = 0; g < count; ++g) total += isClaim(g);
+        if (progress) progress(0, total);
+        if (cardDigests) session.keepProvenCardFiles();
+        std::vector<MatchResult> verified;
+        verified.reserve(count);
+        int done = 0;
+        size_t ahead = 0;
+        for (size_t g = 0; g < count; ++g) {
+            const ClipGroup& group = groupOf(g);
+            if (group.primaryFiles.empty() || session.cancelled() || !isClaim(g)) {
+                verified.push_back({group, unchanged(g)});
+                continue;
+            }
+            for (; ahead < count && ahead <= g + readAheadClaims; ++ahead) readAhead(ahead);
+            MatchStatus outcome = prove(g);
+            ++done;
+            if (progress) progress(done, total);
+            verified.push_back({group, std::move(outcome)});
+        }
+        if (uncounted) {
+            uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
+            UncountedCopy::tidy(*uncounted);
+        }
+        if (cardDigests) cardDigests->insert(cardDigests->end(), session.provenCardFiles().begin(), session.provenCardFiles().end());
+        return verified;
+    }
+};
+
 }  // namespace
 
 MatchVerifier::MatchVerifier(ChecksumEngine checksum, std::optional<fs::path> cardRoot)
@@ -228,69 +449,69 @@ MatchVerifier::MatchVerifier(ChecksumEngine checksum, std::optional<fs::path> ca
 
 std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
                                                const CancelTest& isCancelled, const Progress& progress,
-                                               std::vector<UncountedCopy>* uncounted) const {
-    int total = 0;
-    for (const MatchResult& result : results) {
-        auto kind = result.status.kind();
-        if (kind == MatchStatus::Kind::confirmed || kind == MatchStatus::Kind::possibleDuplicate) ++total;
-    }
-    if (progress) progress(0, total);
-
+                                               std::vector<UncountedCopy>* uncounted,
+                                               std::vector<CardFileDigest>* cardDigests) const {
     ProofSession session(checksum_, cardRoot_, drives, isCancelled);
-    std::vector<MatchResult> verified;
-    verified.reserve(results.size());
-    int done = 0;
-    size_t ahead = 0;
-    for (size_t index = 0; index < results.size(); ++index) {
-        const MatchResult& result = results[index];
-        const ClipGroup& group = result.group;
-        if (group.primaryFiles.empty() || session.cancelled()) {
-            verified.push_back(result);
-            continue;
-        }
-        for (; ahead < results.size() && ahead <= index + readAheadClaims; ++ahead) session.readAhead(results[ahead]);
+    ClaimWalk walk;
+    walk.count = results.size();
+    walk.kindOf = [&](size_t g) { return results[g].status.kind(); };
+    walk.groupOf = [&](size_t g) -> const ClipGroup& { return results[g].group; };
+    walk.unchanged = [&](size_t g) { return results[g].status; };
+    walk.readAhead = [&](size_t g) { session.readAhead(results[g]); };
+    walk.prove = [&](size_t g) {
+        const ClipGroup& group = results[g].group;
         const fs::path& first = group.primaryFiles.front().url;
-        const MatchStatus& status = result.status;
-        MatchStatus outcome = status;
-        switch (status.kind()) {
-        case MatchStatus::Kind::confirmed: {
-            bool proven = session.prove(first, status.path()) && session.allMembersVerified(group);
-            if (!proven) outcome = MatchStatus::missing();
-            break;
+        const MatchStatus& status = results[g].status;
+        if (status.kind() == MatchStatus::Kind::confirmed)
+            return session.prove(first, status.path()) && session.allMembersVerified(group) ? status : MatchStatus::missing();
+        std::vector<fs::path> proven;
+        for (const fs::path& location : status.locations())
+            if (session.prove(first, location)) proven.push_back(location);
+        return narrowed(std::move(proven), session.allMembersVerified(group));
+    };
+    return walk.run(session, progress, uncounted, cardDigests);
+}
+
+std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const CancelTest& isCancelled,
+                                               const Progress& progress, std::vector<UncountedCopy>* uncounted,
+                                               std::vector<CardFileDigest>* cardDigests) const {
+    const std::vector<Fingerprint>& drives = claims.drives();
+    ProofSession session(checksum_, cardRoot_, drives, isCancelled);
+    ClaimWalk walk;
+    walk.count = claims.size();
+    walk.kindOf = [&](size_t g) { return claims.claim(g).kind; };
+    walk.groupOf = [&](size_t g) -> const ClipGroup& { return claims.group(g); };
+    walk.unchanged = [&](size_t g) {
+        const MatchClaims::Claim& claim = claims.claim(g);
+        if (claim.kind == MatchStatus::Kind::possibleDuplicate) return MatchStatus::possibleDuplicate({drives[claim.drive].url});
+        return claims.status(g);
+    };
+    walk.readAhead = [&](size_t g) { session.readAhead(claims, g); };
+    walk.prove = [&](size_t g) {
+        const ClipGroup& group = claims.group(g);
+        const Fingerprint& first = group.primaryFiles.front();
+        const MatchClaims::Claim& claim = claims.claim(g);
+        const auto candidates = claims.candidates(g);
+        if (claim.kind == MatchStatus::Kind::confirmed) {
+            std::optional<size_t> at;
+            if (session.prove(first.url, drives[claim.drive].url))
+                at = claim.drive;
+            else if (!session.cancelled())
+                at = session.firstCopy(first, candidates, claim.drive, true);
+            return at && session.allMembersVerified(group) ? MatchStatus::confirmed(drives[*at].url) : MatchStatus::missing();
         }
-        case MatchStatus::Kind::possibleDuplicate: {
-            std::vector<fs::path> proven;
-            for (const fs::path& location : status.locations())
-                if (session.prove(first, location)) proven.push_back(location);
-            bool membersProven = session.allMembersVerified(group);
-            if (!membersProven || proven.empty())
-                outcome = MatchStatus::missing();
-            else if (proven.size() == 1)
-                outcome = MatchStatus::confirmed(proven.front());
-            else
-                outcome = MatchStatus::possibleDuplicate(std::move(proven));
-            break;
-        }
-        case MatchStatus::Kind::nameMatchMetadataMismatch:
-        case MatchStatus::Kind::missing:
-            verified.push_back(result);
-            continue;
-        }
-        ++done;
-        if (progress) progress(done, total);
-        verified.push_back({group, std::move(outcome)});
-    }
-    if (uncounted) {
-        uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
-        UncountedCopy::tidy(*uncounted);
-    }
-    return verified;
+        std::vector<fs::path> proven;
+        for (size_t i : session.copiesAmong(first, candidates)) proven.push_back(drives[i].url);
+        return narrowed(std::move(proven), session.allMembersVerified(group));
+    };
+    return walk.run(session, progress, uncounted, cardDigests);
 }
 
 std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
                                                        const std::vector<MediaFile>& driveFiles,
                                                        const CancelTest& isCancelled, const Progress& progress,
-                                                       std::vector<UncountedCopy>* uncounted) const {
+                                                       std::vector<UncountedCopy>* uncounted,
+                                                       std::vector<CardFileDigest>* cardDigests) const {
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
     if (files.empty()) return files;
@@ -328,6 +549,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     auto prover = [&] {
         static const std::vector<Fingerprint> noFingerprints;
         ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
+        if (cardDigests) session.keepProvenCardFiles();
         for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
             for (const fs::path& candidate : candidates[f]) {
                 if (session.prove(files[f].url, candidate)) {
@@ -338,10 +560,10 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
             if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
             else ++done;
         }
-        if (uncounted && !session.uncounted().empty()) {
-            const std::lock_guard lock(uncountedLock);
-            uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
-        }
+        const std::lock_guard lock(uncountedLock);
+        if (uncounted) uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
+        if (cardDigests && !stop)
+            cardDigests->insert(cardDigests->end(), session.provenCardFiles().begin(), session.provenCardFiles().end());
     };
     std::vector<std::jthread> provers;
     try {
@@ -365,6 +587,9 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     provers.clear();  // joins
     if (!stop) report();
     if (uncounted) UncountedCopy::tidy(*uncounted);
+    if (cardDigests)
+        std::sort(cardDigests->begin(), cardDigests->end(),
+                  [](const CardFileDigest& a, const CardFileDigest& b) { return a.url.native() < b.url.native(); });
     return files;
 }
 

@@ -10,6 +10,7 @@
 // No state between calls.
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Matcher/MatchClaims.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
 #include "Tessaline/Matcher/UncountedCopy.hpp"
@@ -18,9 +19,24 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace tessaline {
+
+// A card file the proof read and found copied: its XXH64 (16 lowercase hex digits) and the
+// file's device, inode, size and modification time as they were when it was read.
+struct CardFileDigest {
+    std::filesystem::path url;
+    std::string digest;
+    dev_t device = 0;
+    ino_t inode = 0;
+    int64_t byteSize = 0;
+    int64_t modifiedSeconds = 0;
+    long modifiedNanoseconds = 0;
+    bool operator==(const CardFileDigest&) const = default;
+};
 
 class MatchVerifier {
 public:
@@ -46,9 +62,24 @@ public:
     // errors: a file that cannot be read is retried twice and then counts as unproven.
     // `uncounted`, when given, gains the drive files of the card files' size not counted for
     // where they lie, and is left sorted with each path once (UncountedCopy::tidy).
+    // `cardDigests`, when given, gains each card file proven, once (the first that proved it).
     std::vector<MatchResult> verify(const std::vector<MatchResult>& results, const std::vector<Fingerprint>& drives,
                                     const CancelTest& isCancelled, const Progress& progress = {},
-                                    std::vector<UncountedCopy>* uncounted = nullptr) const;
+                                    std::vector<UncountedCopy>* uncounted = nullptr,
+                                    std::vector<CardFileDigest>* cardDigests = nullptr) const;
+
+    // The same for the matcher's claims kept by drive-file numbers (Matcher::claim), which
+    // also tries every surviving candidate: when the drive file the matcher chose does not
+    // hold the card file's bytes, the other candidates are tried, those of the card file's
+    // name first, and the first that proves confirms the clip; a possible duplicate keeps
+    // the candidates that proved. Among many candidates the card file's copies are looked up
+    // by digest, each drive file of that size hashed once per call, and only paths that
+    // proved are copied, so time and memory grow with card files plus drive files. After a
+    // stop, an unexamined possible duplicate names only its first candidate (the caller
+    // discards a stopped run).
+    std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
+                                    const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
+                                    std::vector<CardFileDigest>* cardDigests = nullptr) const;
 
     // Proves each card file of `files` (none proven yet) by a drive file of the same name,
     // ASCII case ignored, and the same size that holds the same bytes, with the same reads,
@@ -58,10 +89,12 @@ public:
     // of the call's own (these files are mostly small); isCancelled and progress are called on
     // the caller's thread only: progress(0, total) first, then one call per file proven or not.
     // Once isCancelled answers true, the files in hand and every later one stay unproven (the
-    // caller discards a stopped run). `uncounted` as for verify().
+    // caller discards a stopped run). `uncounted` as for verify(); `cardDigests`, when given,
+    // gains each file proven (sorted by path).
     std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
                                             const CancelTest& isCancelled, const Progress& progress = {},
-                                            std::vector<UncountedCopy>* uncounted = nullptr) const;
+                                            std::vector<UncountedCopy>* uncounted = nullptr,
+                                            std::vector<CardFileDigest>* cardDigests = nullptr) const;
 
 private:
     ChecksumEngine checksum_;

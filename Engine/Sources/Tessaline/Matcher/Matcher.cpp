@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <tuple>
 #include <unordered_map>
 
 namespace tessaline {
@@ -218,6 +220,11 @@ public:
     bool isExcluded(Index i) const { return !excluded_.empty() && excluded_[i]; }
     // Whether isOnCardPlace() can ever be true (a card root was given and placed).
     bool knowsCardPlace() const { return cardPlace_.has_value(); }
+    // Whether the drive files of `byteSize` are many (their dated members kept sorted by time).
+    bool isLargeBucket(int64_t byteSize) const {
+        auto slot = sizes_.find(byteSize);
+        return slot && timed_.count(*slot) > 0;
+    }
     // Starts loading what candidates() reads for `byteSize`, one link of its chain of
     // lookups per level: 0 the size table's entry, 1 the bucket's bounds, 2 its first member,
     // 3 that member's packed key. Each level reads what the one before loaded, so callers
@@ -410,74 +417,140 @@ std::optional<Index> nearestUniqueMatch(const Fingerprint& primary, const std::v
 // Starts loading a path's text and its list of components (copying a path reads both).
 void prefetchPath(const PathString& path) { __builtin_prefetch(path.native().data()); }
 
-// A group's verdict by drive-file number; paths are copied once every group is decided.
-struct Verdict {
-    MatchStatus::Kind kind = MatchStatus::Kind::missing;
-    Index drive = noIndex;            // the one drive file, or the first possible duplicate
-    std::vector<Index> duplicates;  // every possible duplicate
-
-    MatchStatus status(const DriveIndex& index) const {
-        switch (kind) {
-        case MatchStatus::Kind::confirmed: return MatchStatus::confirmed(index.drive(drive).url);
-        case MatchStatus::Kind::nameMatchMetadataMismatch: return MatchStatus::nameMatchMetadataMismatch(index.drive(drive).url);
-        case MatchStatus::Kind::possibleDuplicate: {
-            std::vector<fs::path> locations;
-            locations.reserve(duplicates.size());
-            for (Index i : duplicates) locations.push_back(index.drive(i).url);
-            return MatchStatus::possibleDuplicate(std::move(locations));
-        }
-        case MatchStatus::Kind::missing: break;
-        }
-        return MatchStatus::missing();
+// The drive files that fit one undated key in a large size bucket, found once and shared by
+// every group with that key: a card of thousands of same-size frames without a camera date
+// gives them all one key. Sorted by (raw) capture date as well, so the nearest of them to a
+// group's date is found by bisection instead of by sorting the list for every group.
+class SharedCandidates {
+public:
+    SharedCandidates(std::vector<Index> fitting, const DriveIndex& index, MatchClaims& claims)
+        : size_(fitting.size()), first_(fitting.empty() ? noIndex : fitting.front()) {
+        if (fitting.empty()) return;
+        list_ = claims.addCandidates(fitting);
+        for (Index i : fitting)
+            if (const auto& date = index.drive(i).captureDate; date && std::isfinite(*date)) byDate_.emplace_back(*date, i);
+        std::stable_sort(byDate_.begin(), byDate_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     }
+
+    size_t size() const { return size_; }
+    Index first() const { return first_; }
+    Index list() const { return list_; }
+
+    // nearestUniqueMatch() over this list (of two or more): the one candidate strictly nearest
+    // to `date`, or none when `date` is absent or not finite, or the nearest distance is shared
+    // (two undated candidates count as equally far). Distances never shrink moving away from
+    // `date` along the sorted dates, so only the neighbours of its place are looked at, and
+    // at most two of a run of equal distances.
+    std::optional<Index> nearest(const std::optional<EpochSeconds>& date) const {
+        if (!date || !std::isfinite(*date) || byDate_.empty()) return std::nullopt;
+        const double p = *date;
+        auto distance = [&](size_t k) { return std::fabs(p - byDate_[k].first); };
+        const size_t above = static_cast<size_t>(
+            std::upper_bound(byDate_.begin(), byDate_.end(), p, [](double v, const auto& e) { return v < e.first; }) -
+            byDate_.begin());
+        double best = std::numeric_limits<double>::infinity();
+        if (above > 0) best = std::min(best, distance(above - 1));
+        if (above < byDate_.size()) best = std::min(best, distance(above));
+        if (!(best < std::numeric_limits<double>::infinity())) return std::nullopt;
+        int count = 0;
+        Index found = noIndex;
+        for (size_t k = above; k > 0 && count < 2 && distance(k - 1) == best; --k) ++count, found = byDate_[k - 1].second;
+        for (size_t k = above; k < byDate_.size() && count < 2 && distance(k) == best; ++k) ++count, found = byDate_[k].second;
+        if (count != 1) return std::nullopt;
+        return found;
+    }
+
+private:
+    size_t size_ = 0;
+    Index first_ = noIndex;
+    Index list_ = MatchClaims::none;
+    std::vector<std::pair<double, Index>> byDate_;
 };
 
-// The verdict by metadata for a group with first primary `primary`; `missing` when no drive
-// file fits (the caller then looks for a drive file with the primary's name stem).
-Verdict matchPrimary(const Fingerprint& primary, const DriveIndex& index, double tolerance) {
-    std::vector<Index> fitting = index.candidates(FingerprintKey::of(primary), tolerance);
+// The fitting drive files of a group's first primary: not the card's, by path or by place.
+std::vector<Index> fittingCandidates(const FingerprintKey& key, const DriveIndex& index, double tolerance) {
+    std::vector<Index> fitting = index.candidates(key, tolerance);
     if (index.knowsCardPlace()) std::erase_if(fitting, [&](Index i) { return index.isOnCardPlace(i); });
+    return fitting;
+}
+
+// The verdict by metadata for a group with first primary `primary` and its fitting drive
+// files `fitting` (kept in `claims` as list `list`); `missing` when none fits (the caller
+// then looks for a drive file with the primary's name stem).
+MatchClaims::Claim verdict(const Fingerprint& primary, const std::vector<Index>& fitting, Index list,
+                           const DriveIndex& index) {
     if (fitting.empty()) return {};
-    if (fitting.size() == 1) return {MatchStatus::Kind::confirmed, fitting.front()};
-    if (auto nearest = nearestUniqueMatch(primary, fitting, index)) return {MatchStatus::Kind::confirmed, *nearest};
-    return {MatchStatus::Kind::possibleDuplicate, fitting.front(), std::move(fitting)};
+    if (fitting.size() == 1) return {MatchStatus::Kind::confirmed, fitting.front(), list};
+    if (auto nearest = nearestUniqueMatch(primary, fitting, index)) return {MatchStatus::Kind::confirmed, *nearest, list};
+    return {MatchStatus::Kind::possibleDuplicate, fitting.front(), list};
 }
 
 }  // namespace
 
-std::vector<MatchResult> Matcher::match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
-                                        const std::optional<fs::path>& cardRoot) const {
+MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
+                           const std::optional<fs::path>& cardRoot) const {
     DriveIndex index(drives, cardRoot);
-    std::vector<Verdict> verdicts(card.size());
+    MatchClaims claims(card, drives);
     StemQueries queries;
     std::vector<std::pair<size_t, Index>> byName;  // a group without fitting drive files, its stem query
+    // Undated keys of large buckets: (size, codec, width, height) to their shared candidates.
+    std::map<std::tuple<int64_t, std::optional<std::string>, std::optional<int>, std::optional<int>>, SharedCandidates>
+        shared;
     for (size_t g = 0; g < card.size(); ++g) {
         for (int level = 0; level < 4; ++level)
             if (size_t ahead = g + (prefetchDistance >> level); ahead < card.size() && !card[ahead].primaryFiles.empty())
                 index.prefetchCandidates(card[ahead].primaryFiles.front().byteSize, level);
         if (card[g].primaryFiles.empty()) continue;
         const Fingerprint& primary = card[g].primaryFiles.front();
-        verdicts[g] = matchPrimary(primary, index, captureTimeTolerance);
-        if (verdicts[g].kind == MatchStatus::Kind::missing) byName.emplace_back(g, queries.add(stemKey(primary)));
+        const FingerprintKey key = FingerprintKey::of(primary);
+        MatchClaims::Claim claim;
+        if (!key.captureEpoch && index.isLargeBucket(key.byteSize)) {
+            auto sharedKey = std::make_tuple(key.byteSize, key.codec, key.width, key.height);
+            auto at = shared.find(sharedKey);
+            if (at == shared.end())
+                at = shared.emplace(std::move(sharedKey),
+                                    SharedCandidates(fittingCandidates(key, index, captureTimeTolerance), index, claims))
+                         .first;
+            const SharedCandidates& set = at->second;
+            if (set.size() == 1) {
+                claim = {MatchStatus::Kind::confirmed, set.first(), set.list()};
+            } else if (set.size() > 1) {
+                auto nearest = set.nearest(primary.captureDate);
+                claim = nearest ? MatchClaims::Claim{MatchStatus::Kind::confirmed, *nearest, set.list()}
+                                : MatchClaims::Claim{MatchStatus::Kind::possibleDuplicate, set.first(), set.list()};
+            }
+        } else {
+            std::vector<Index> fitting = fittingCandidates(key, index, captureTimeTolerance);
+            const Index list = fitting.empty() ? MatchClaims::none : claims.addCandidates(fitting);
+            claim = verdict(primary, fitting, list, index);
+        }
+        claims.set(g, claim);
+        if (claim.kind == MatchStatus::Kind::missing) byName.emplace_back(g, queries.add(stemKey(primary)));
     }
     queries.resolve(index);
     for (auto [g, query] : byName)
-        if (auto candidate = queries.found(query)) verdicts[g] = {MatchStatus::Kind::nameMatchMetadataMismatch, *candidate};
+        if (auto candidate = queries.found(query))
+            claims.set(g, {MatchStatus::Kind::nameMatchMetadataMismatch, *candidate, MatchClaims::none});
+    return claims;
+}
 
+std::vector<MatchResult> Matcher::match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
+                                        const std::optional<fs::path>& cardRoot) const {
+    const MatchClaims claims = claim(card, drives, cardRoot);
     // The drive files named by the verdicts lie anywhere in `drives`, and each group's files
     // on the heap: load the paths a few groups ahead of copying them.
     std::vector<MatchResult> results;
     results.reserve(card.size());
     for (size_t g = 0; g < card.size(); ++g) {
         if (size_t ahead = g + prefetchDistance; ahead < card.size()) {
-            if (verdicts[ahead].drive != noIndex) __builtin_prefetch(&index.drive(verdicts[ahead].drive).url);
+            if (Index d = claims.claim(ahead).drive; d != noIndex) __builtin_prefetch(&drives[d].url);
             if (!card[ahead].primaryFiles.empty()) __builtin_prefetch(card[ahead].primaryFiles.data());
         }
         if (size_t ahead = g + prefetchDistance / 2; ahead < card.size()) {
-            if (verdicts[ahead].drive != noIndex) prefetchPath(index.drive(verdicts[ahead].drive).url);
+            if (Index d = claims.claim(ahead).drive; d != noIndex) prefetchPath(drives[d].url);
             if (!card[ahead].primaryFiles.empty()) prefetchPath(card[ahead].primaryFiles.front().url);
         }
-        results.push_back({card[g], verdicts[g].status(index)});
+        results.push_back({card[g], claims.status(g)});
     }
     return results;
 }

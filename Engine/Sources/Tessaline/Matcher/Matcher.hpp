@@ -5,6 +5,7 @@
 // Reads no file's contents and keeps no state between calls; safe on any thread.
 
 #include "Tessaline/Grouping/ClipGroup.hpp"
+#include "Tessaline/Matcher/MatchClaims.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
 
 #include <filesystem>
@@ -30,6 +31,13 @@ struct Matcher {
     // drive files, not their product.
     std::vector<MatchResult> match(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
                                    const std::optional<std::filesystem::path>& cardRoot = std::nullopt) const;
+
+    // The same verdicts before any path is copied: each group's verdict by drive-file number
+    // with its surviving candidates (shared by groups of one undated key), for MatchVerifier
+    // to prove. `card` and `drives` must outlive the claims. Time and memory grow with card
+    // groups plus drive files, also when thousands of both share one key.
+    MatchClaims claim(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
+                      const std::optional<std::filesystem::path>& cardRoot = std::nullopt) const;
 };
 
 }  // namespace tessaline

@@ -41,6 +41,7 @@ void ProofHashPool::prefetch(const fs::path& file, bool urgent) {
     const std::string key = file.native();
     {
         std::lock_guard lock(mutex_);
+        if (spent_.count(std::hash<std::string>{}(key))) return;
         auto [it, added] = jobs_.try_emplace(key);
         if (!added) {
             if (!urgent || it->second.state != State::queued) return;
@@ -66,7 +67,7 @@ std::optional<ProofHashPool::Taken> ProofHashPool::take(const fs::path& file, co
     Job& job = it->second;
     if (job.state == State::queued) {
         queue_.erase(std::find(queue_.begin(), queue_.end(), it->first));
-        job.state = State::withdrawn;
+        spend(it);
         return std::nullopt;
     }
     while (!changed_.wait_for(lock, std::chrono::milliseconds(100), [&] { return job.state != State::running; })) {
@@ -75,8 +76,14 @@ std::optional<ProofHashPool::Taken> ProofHashPool::take(const fs::path& file, co
         lock.lock();
     }
     if (job.state != State::done || job.version != version) return std::nullopt;
-    job.state = State::handedOver;
-    return Taken{std::move(job.digest), job.error};
+    Taken taken{std::move(job.digest), job.error};
+    spend(it);
+    return taken;
+}
+
+void ProofHashPool::spend(std::map<std::string, Job>::iterator job) {
+    spent_.insert(std::hash<std::string>{}(job->first));
+    jobs_.erase(job);
 }
 
 void ProofHashPool::work(std::stop_token stop) {

@@ -35,6 +35,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 namespace tessaline {
@@ -72,7 +73,7 @@ public:
     void stop();
 
 private:
-    enum class State { queued, running, done, withdrawn, handedOver };
+    enum class State { queued, running, done };
     struct Job {
         State state = State::queued;
         std::optional<Version> version;  // the version read, when it stayed the same throughout
@@ -81,6 +82,9 @@ private:
     };
 
     void work(std::stop_token stop);
+    // Forgets a job handed over or withdrawn, keeping only its path's hash so the file is not
+    // queued again (a hash shared by two paths only leaves the second to its caller's read).
+    void spend(std::map<std::string, Job>::iterator job);
 
     const ChecksumEngine& checksum_;
     std::atomic<bool> stopped_{false};
@@ -89,6 +93,7 @@ private:
     std::condition_variable_any changed_;
     std::deque<std::string> queue_;
     std::map<std::string, Job> jobs_;
+    std::unordered_set<size_t> spent_;  // paths handed over or withdrawn, by hash
     std::vector<std::jthread> threads_;
 };
 
