@@ -1,31 +1,16 @@
 #include "Tessaline/Copy/CardChangeCheck.hpp"
 
-#include <sys/vfs.h>
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 
 #include <algorithm>
 
 namespace tessaline::CardChangeCheck {
 
-namespace {
-
-constexpr long msdosMagic = 0x4d44;
-constexpr long exfatMagic = 0x2011BAB0;
-constexpr long fuseMagic = 0x65735546;
-
-}  // namespace
-
-bool keepsInodeNumbers(const std::filesystem::path& card) {
-    struct statfs info {};
-    if (::statfs(card.c_str(), &info) != 0) return false;
-    const long type = static_cast<long>(info.f_type);
-    return type != msdosMagic && type != exfatMagic && type != fuseMagic;
-}
-
 std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
-                                     const std::optional<CardFileMount>& beforeMount, const CardFileSet& now,
+                                     const std::optional<CardFileMount>& beforeMount, CardFileSet& now,
                                      const std::filesystem::path& folder) {
-    const bool byInode = keepsInodeNumbers(folder) && CardFileSet::sameMount(beforeMount, now.mount);
-    return CardFileSet::differences(before, now.files, byInode);
+    const auto numbering = CardFileComparison::between(beforeMount, now.mount);
+    return CardFileComparison::changedJudgingBytes(folder, before, now.files, numbering);
 }
 
 std::vector<std::string> changedSince(const CardFileSet& copied, const std::filesystem::path& folder,

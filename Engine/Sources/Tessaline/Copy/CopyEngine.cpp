@@ -399,9 +399,16 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
     // meanwhile, or taken from it, was not copied as it stands. Files that already failed
     // are named by their outcome.
     if (!run.wasCancelled) {
+        // The digests of the bytes copied let a file renumbered meanwhile be judged by its bytes.
+        std::map<std::string, std::string> copiedDigests;
         std::set<std::string> failed;
-        for (const FileOutcome& outcome : run.outcomes)
+        for (const FileOutcome& outcome : run.outcomes) {
             if (!outcome.status.landedSafely()) failed.insert(outcome.relativePath);
+            else if (outcome.sourceChecksum) copiedDigests[outcome.relativePath] = *outcome.sourceChecksum;
+        }
+        for (CardFileRecord& record : set.files)
+            if (auto digest = copiedDigests.find(record.relative); digest != copiedDigests.end())
+                record.digest = digest->second;
         for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native()))
             if (!failed.count(path)) run.changedOnCard.push_back(std::move(path));
     }
