@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine, builds everything and runs every test:
 #  1. the whole project (engine, application core, application) and its tests;
-#  2. the engine alone, without Qt, under AddressSanitizer and UBSan, with its tests and fuzz targets.
+#  2. the engine alone, without Qt, under AddressSanitizer and UBSan, with its tests and fuzz targets;
+#  3. only with --under-load: the window and erase suites three times in a row with every core
+#     busy (scripts/test-under-load.sh; it takes several times as long as the rest).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+underLoad=0
+if [[ "${1:-}" == "--under-load" ]]; then underLoad=1; fi
 "$root/scripts/setup.sh"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
@@ -29,3 +33,8 @@ cmake --build "$root/build-asan" -j "$jobs"
 export ASAN_OPTIONS=halt_on_error=1:abort_on_error=1:detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:abort_on_error=1
 ctest --test-dir "$root/build-asan" -j "$jobs" --output-on-failure --timeout 1200
+
+if ((underLoad)); then
+  echo "== Window and erase suites under load"
+  "$root/scripts/test-under-load.sh" "$root/build"
+fi

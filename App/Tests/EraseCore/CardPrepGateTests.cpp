@@ -182,7 +182,8 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     shootStills(scanned.root, {}, 1, 7);
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
     EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
-    EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase())) << "the outcome stays shown";
+    EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Idle>(vm->phase()))
+        << "the erase's outcome was about a card that now holds something else";
     writeFile(scanned.root / "DCIM/100CANON/IMG_0007.XMP", "a sidecar beside it");
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; })) << vm->preview()->fileCount;
 

@@ -91,7 +91,8 @@ TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
     EXPECT_FALSE(vm->runChecked(report)) << "busy";
     ASSERT_TRUE(waitForEraseEnd(*vm));
     const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
-    ASSERT_NE(done, nullptr);
+    const auto* failed = std::get_if<CardPrepViewModel::Failed>(&vm->phase());
+    ASSERT_NE(done, nullptr) << (failed ? failed->message.toStdString() : std::string());
     EXPECT_EQ(done->summary.itemsDeleted, 2);
     EXPECT_EQ(done->summary.foldersCreated, std::vector<std::string>{"DCIM"});
     EXPECT_EQ(topLevel(root), std::vector<std::string>{"DCIM"});

@@ -41,6 +41,22 @@ using tessaline::VerificationReport;
 using tessaline::VolumeIdentity;
 using ReportPtr = std::shared_ptr<const VerificationReport>;
 
+// A report of the card at `root` with one clip per status.
+ReportPtr reportOf(const fs::path& root, const VolumeIdentity& identity, std::vector<MatchStatus> statuses) {
+    std::vector<tessaline::MatchResult> results;
+    int i = 0;
+    for (auto& status : statuses) {
+        tessaline::MatchResult result;
+        result.group.primaryFiles.push_back(
+            tessaline::Fingerprint{.url = root / ("IMG_" + std::to_string(i++) + ".JPG"), .byteSize = 10});
+        result.status = std::move(status);
+        results.push_back(std::move(result));
+    }
+    return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity,
+                                                      std::vector<fs::path>{}, std::vector<tessaline::OtherFile>{},
+                                                      std::vector<tessaline::CardFileRecord>{});
+}
+
 // A sandbox folder that the scripted backend treats as an erasable card.
 struct ScriptedCard {
     fs::path root;
@@ -49,6 +65,8 @@ struct ScriptedCard {
     CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
     std::atomic<bool> holdErase{false};  // the erase runs until released
+    std::atomic<bool> erasing{false};    // the erase was handed to the engine
+    std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
 
     CardPrepBackend backend() {
@@ -65,30 +83,21 @@ struct ScriptedCard {
             return contents;
         };
         b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+            erasing = true;
             while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return summary();
         };
-        b.walkCardFiles = [](const fs::path&) { return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{}); };
+        b.walkCardFiles = [this](const fs::path&) {
+            while (holdWalk) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{});
+        };
         b.deviceOf = [this](const fs::path& path) {
             return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
         };
         return b;
     }
 
-    ReportPtr report(std::vector<MatchStatus> statuses) const {
-        std::vector<tessaline::MatchResult> results;
-        int i = 0;
-        for (auto& status : statuses) {
-            tessaline::MatchResult result;
-            result.group.primaryFiles.push_back(
-                tessaline::Fingerprint{.url = root / ("IMG_" + std::to_string(i++) + ".JPG"), .byteSize = 10});
-            result.status = std::move(status);
-            results.push_back(std::move(result));
-        }
-        return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity,
-                                                          std::vector<fs::path>{}, std::vector<tessaline::OtherFile>{},
-                                                          std::vector<tessaline::CardFileRecord>{});
-    }
+    ReportPtr report(std::vector<MatchStatus> statuses) const { return reportOf(root, identity, std::move(statuses)); }
 };
 
 class CardPrepViewTest : public EraseViewTest<CardPrepView> {
@@ -164,7 +173,13 @@ TEST_F(CardPrepViewTest, TheBannerAndTheEraseButtonFollowEveryStanding) {
     otherCard->cardVolumeIdentity = VolumeIdentity{std::string("9999-0000"), std::string("CARD"), std::nullopt, std::nullopt};
     auto partial = std::make_shared<VerificationReport>(*card.report({MatchStatus::confirmed(drive / "a")}));
     partial->unreadableCardFolders = {card.root / "A", card.root / "B"};
+    // Another card at this folder is judged by its own scan only while the session has none of
+    // this card: it comes first.
     const std::vector<Case> cases{
+        {otherCard, "exclamationmark.triangle.fill",
+         QString::fromUtf8("DIFFERENT CARD \u2014 the scan for this slot was of another card that had the same name. "
+                           "This card has NOT been verified. Scan it before erasing."),
+         Style::bad(), true},
         {card.report({MatchStatus::confirmed(drive / "a"), MatchStatus::possibleDuplicate({drive / "b", drive / "c"})}),
          "checkmark.seal.fill",
          QString::fromUtf8("Verified \u2014 all 2 clips on this card are confirmed on your drives. Safe to erase."),
@@ -185,10 +200,6 @@ TEST_F(CardPrepViewTest, TheBannerAndTheEraseButtonFollowEveryStanding) {
         {partial, "xmark.octagon.fill",
          QString::fromUtf8("STOP \u2014 your last scan couldn't read 2 folders on this card, so their files were "
                            "never checked. Erasing now may lose them. Copy or re-scan first."),
-         Style::bad(), true},
-        {otherCard, "exclamationmark.triangle.fill",
-         QString::fromUtf8("DIFFERENT CARD \u2014 the scan for this slot was of another card that had the same name. "
-                           "This card has NOT been verified. Scan it before erasing."),
          Style::bad(), true},
         {card.report({}), "exclamationmark.triangle.fill",
          "This card hasn't been verified this session. Run a Scan first so you're not erasing footage that was never "
@@ -217,6 +228,51 @@ TEST_F(CardPrepViewTest, TheBannerAndTheEraseButtonFollowEveryStanding) {
     drainEvents();
     EXPECT_FALSE(find<QCheckBox>("erase.acknowledge")->isChecked());
     EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+}
+
+TEST_F(CardPrepViewTest, EachCardIsJudgedByItsOwnLatestScanOfTheSessionWhicheverWasScannedLast) {
+    const fs::path drive = sandbox / "drive";
+    const fs::path other = sandbox / "OTHER";
+    fs::create_directories(other);
+    const QString verified = QString::fromUtf8("Verified \u2014 the 1 clip on this card is confirmed on your drives. "
+                                               "Safe to erase.");
+    const QString stop = QString::fromUtf8("STOP \u2014 your last scan found 1 clip that exists ONLY on this card. "
+                                           "Erasing now loses it. Copy or re-scan first.");
+    pick();
+    scan->setLastReport(card.report({MatchStatus::missing()}));
+    scan->setLastReport(card.report({MatchStatus::confirmed(drive / "a")}));  // scanned again: the latest counts
+    scan->setLastReport(reportOf(other, card.identity, {MatchStatus::missing()}));
+    drainEvents();
+    EXPECT_EQ(banner()->text(), verified) << "another card's scan became the last report";
+    EXPECT_EQ(scan->sessionReports().size(), 2u) << "the latest of each card is kept";
+
+    // The other card, picked, by its own scan; and back.
+    vm->takeCard(QFile::decodeName(QByteArray::fromStdString(other.string())));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_EQ(banner()->text(), stop);
+    pick();
+    drainEvents();
+    EXPECT_EQ(banner()->text(), verified);
+
+    // Another card with this card's name, scanned at its folder: each by its own scan, told
+    // apart by the card in the reader.
+    const VolumeIdentity lookAlike{std::string("9999-0000"), std::string("CARD"), std::nullopt, std::nullopt};
+    scan->setLastReport(reportOf(card.root, lookAlike, {MatchStatus::missing()}));
+    drainEvents();
+    EXPECT_EQ(banner()->text(), verified);
+    card.identity = lookAlike;
+    view->render();
+    EXPECT_EQ(banner()->text(), stop);
+
+    // A card the session never scanned says so.
+    const fs::path fresh = sandbox / "FRESH";
+    fs::create_directories(fresh);
+    vm->takeCard(QFile::decodeName(QByteArray::fromStdString(fresh.string())));
+    ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+    drainEvents();
+    EXPECT_EQ(banner()->text(), "This card hasn't been verified this session. Run a Scan first so you're not erasing "
+                                "footage that was never backed up.");
 }
 
 TEST_F(CardPrepViewTest, AFolderWithAnIssueShowsItsReasonAndNeverEnablesErase) {
@@ -265,6 +321,7 @@ TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) 
     card.holdErase = true;
     card.summary = [] { return tessaline::CardPrepEngine::Summary{0, 1200, {}, {}, true, {}, 1200}; };
     find<QPushButton>("erase.run")->click();
+    ASSERT_TRUE(waitFor([&] { return card.erasing.load(); }));
     drainEvents();
     auto* stop = find<QPushButton>("erase.stop");
     ASSERT_TRUE(shown("erase.stop"));
@@ -274,12 +331,20 @@ TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) 
     EXPECT_EQ(stop->text(), QString::fromUtf8("Stopping\u2026"));
     EXPECT_FALSE(stop->isEnabled()) << "one click stops";
     EXPECT_TRUE(find<QLabel>("erase.progressText")->text().startsWith(QString::fromUtf8("Stopping \u2014")));
+    card.holdCount = true;  // what the stop left is counted afterwards
     card.holdErase = false;
     ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
     drainEvents();
     EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
               QString::fromUtf8("Stopped early \u2014 1200 files were deleted before the stop. The rest are still on "
                                 "the card; it is partially erased."));
+    EXPECT_FALSE(shown("erase.contents")) << "no count before the card is counted";
+    EXPECT_TRUE(shown("erase.counting"));
+    card.holdCount = false;
+    ASSERT_TRUE(waitFor([&] { return vm->preview().has_value(); }));
+    drainEvents();
+    EXPECT_TRUE(shown("erase.contents"));
+    EXPECT_FALSE(shown("erase.counting"));
 
     // The next erase starts with a Stop button again.
     card.holdErase = true;
@@ -293,6 +358,31 @@ TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) 
     EXPECT_TRUE(stop->isEnabled());
     card.holdErase = false;
     ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+}
+
+TEST_F(CardPrepViewTest, AStopBeforeTheFirstDeleteSaysNothingWasDeletedAndKeepsTheCount) {
+    pick();
+    const QString contents = find<QLabel>("erase.contents")->text();
+    scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+    type("erase.confirmation", "CARD");
+    card.holdWalk = true;
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    ASSERT_TRUE(shown("erase.stop"));
+    find<QPushButton>("erase.stop")->click();  // the erase still walks the card
+    drainEvents();
+    auto* outcome = find<SymbolLabel>("erase.outcome");
+    EXPECT_EQ(outcome->text(),
+              QString::fromUtf8("Stopped before the first delete — nothing was deleted; the card is as it was."));
+    EXPECT_EQ(outcome->symbol(), "stop.circle.fill");
+    EXPECT_FALSE(shown("erase.outcomeCounts")) << "no counts of an erase that deleted nothing";
+    EXPECT_FALSE(shown("erase.outcomeFolders"));
+    EXPECT_FALSE(shown("erase.stop"));
+    EXPECT_EQ(find<QLabel>("erase.contents")->text(), contents);
+    EXPECT_TRUE(banner()->text().startsWith("Verified")) << "the report still vouches for the card";
+    card.holdWalk = false;
+    drainEvents();
+    EXPECT_FALSE(card.erasing);
 }
 
 TEST_F(CardPrepViewTest, OutcomesOfTheErase) {

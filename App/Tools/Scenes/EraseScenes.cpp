@@ -181,9 +181,10 @@ struct EraseStage {
 
 // The erase behind the scenes: the system's on a loop-mounted card (`realCard`), else a
 // stand-in for the folder `card` whose erase only reports what it would have done. The erase
-// holds at its stop test's question `holdAt` until `release`; `ejected` pulls the card.
+// holds at its stop test's question `holdAt` until `release` (counted from the first item's
+// deleting on, or from the start with `inPlan`); `ejected` pulls the card.
 CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr<std::atomic<bool>> release, int holdAt,
-                             std::shared_ptr<std::atomic<bool>> ejected) {
+                             std::shared_ptr<std::atomic<bool>> ejected, bool inPlan = false) {
     CardPrepBackend backend = CardPrepBackend::standard();
     auto realPrepare = backend.prepare;
     if (!realCard) {
@@ -203,6 +204,11 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                          const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
             const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
             for (int i = 0; i < int(items.size()); ++i) {
+                if (isCancelled() && i == 0) {
+                    tessaline::CardPrepEngine::Summary untouched;
+                    untouched.cancelled = untouched.untouched = true;
+                    return untouched;
+                }
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
@@ -212,15 +218,24 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
         return !*ejected && (!realCard || realIsMounted(path));
     };
-    backend.prepare = [realPrepare, release, holdAt](const fs::path& cardRoot, const auto& facts, const auto& profile,
-                                                     const std::function<bool()>& isCancelled, const auto& onEvent,
-                                                     const auto& vouched) {
+    backend.prepare = [realPrepare, release, holdAt, inPlan](const fs::path& cardRoot, const auto& facts,
+                                                             const auto& profile,
+                                                             const std::function<bool()>& isCancelled,
+                                                             const auto& onEvent, const auto& vouched) {
         int asked = 0;
-        return realPrepare(cardRoot, facts, profile, [&asked, release, holdAt, isCancelled] {
-            if (++asked == holdAt)
-                for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return isCancelled();
-        }, onEvent, vouched);
+        bool counting = inPlan;
+        return realPrepare(
+            cardRoot, facts, profile,
+            [&asked, &counting, release, holdAt, isCancelled] {
+                if (counting && ++asked == holdAt)
+                    for (int i = 0; i < 3000 && !*release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return isCancelled();
+            },
+            [&counting, onEvent](const tessaline::CardPrepEngine::Event& event) {
+                if (std::holds_alternative<tessaline::CardPrepEngine::Deleting>(event)) counting = true;
+                if (onEvent) onEvent(event);
+            },
+            vouched);
     };
     return backend;
 }
@@ -527,7 +542,7 @@ ScreenshotScene eraseKept("62-erase-kept", [](ScreenshotStudio& studio) {
 });
 
 // Stop clicked during an erase of a real card: the section says it is stopping, then what the
-// stop left.
+// stop left; then Stop before the next erase deleted anything.
 ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     const QString card = studio.home() + QStringLiteral("/media/C003");
     std::unique_ptr<SceneVolume> volume;
@@ -556,6 +571,22 @@ ScreenshotScene eraseStop("63-erase-stop", [](ScreenshotStudio& studio) {
     studio.wait(100);
     studio.save(QStringLiteral("erase-stopped"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeCounts")));
     view.hide();
+
+    // Stopped again before the erase deleted anything (it still measures the card): nothing
+    // was deleted, and the card keeps its count and its scan.
+    auto releaseAgain = std::make_shared<std::atomic<bool>>(false);
+    EraseStage again(sceneBackend(card, volume && volume->isMounted(), releaseAgain, 1,
+                                  std::make_shared<std::atomic<bool>>(false), true));
+    again.pickAndErase(studio, card, QStringLiteral("C003"));
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Running>(again.vm.phase()); }, 10'000);
+    if (auto* stopAgain = again.view.findChild<QPushButton*>(QStringLiteral("erase.stop"))) stopAgain->click();
+    *releaseAgain = true;
+    studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(again.vm.phase()); }, 30'000);
+    studio.waitFor([&] { return !again.vm.isBusy(); });
+    studio.wait(100);
+    studio.save(QStringLiteral("erase-stopped-untouched"), &again.view, true,
+                again.view.findChild<QWidget*>(QStringLiteral("erase.outcome")));
+    again.view.hide();
 });
 
 // A card whose file system numbered every file afresh since the scan (as FAT and exFAT do

@@ -197,39 +197,56 @@ TEST_F(CardPrepEngineTest, FailedItemIsListedAndNotCountedAndTheRestGoes) {
     EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM/100NIKON"});
 }
 
-TEST_F(CardPrepEngineTest, CancellationBeforeTheFirstItemStillBuildsFolders) {
+TEST_F(CardPrepEngineTest, AStopBeforeTheFirstRemovalLeavesTheCardAsItWas) {
     TESSALINE_REQUIRE_ROOT();
     LoopVolume card("ext4", 64, "CARD");
     const fs::path root = card.mountPoint();
     writeFile(root / "one.jpg", "1");
     writeFile(root / "two.jpg", "22");
+    for (int i = 0; i < 200; ++i) writeFile(root / "DCIM/100CANON" / ("IMG_" + std::to_string(i) + ".JPG"), "x");
+    const auto before = topLevel(root);
+    const auto gopro = *CameraFormatProfile::profile("gopro");
+    auto expectAsItWas = [&](const CardPrepEngine::Summary& summary) {
+        EXPECT_TRUE(summary.cancelled);
+        EXPECT_TRUE(summary.untouched);
+        EXPECT_EQ(summary.itemsDeleted, 0);
+        EXPECT_EQ(summary.filesDeleted, 0);
+        EXPECT_TRUE(summary.foldersCreated.empty());
+        EXPECT_EQ(topLevel(root), before) << "no camera folder made either";
+        EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_199.JPG"));
+    };
+
+    // Inside the plan's measuring of the card: heard there, before the plan is sent.
     Recorded recorded;
     int asked = 0;
-    auto summary = checkAndPrepare(root, *CameraFormatProfile::profile("gopro"), [&] {
-        ++asked;
-        return true;
-    }, recorded.sink());
-    EXPECT_EQ(asked, 1);
-    EXPECT_TRUE(summary.cancelled);
-    EXPECT_EQ(summary.itemsDeleted, 0);
-    EXPECT_TRUE(fs::exists(root / "one.jpg"));
-    EXPECT_TRUE(fs::exists(root / "two.jpg"));
-    EXPECT_EQ(summary.foldersCreated, (std::vector<std::string>{"DCIM/100GOPRO", "MISC"}));
-    ASSERT_EQ(recorded.events.size(), 2u);
-    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{2, 3}));
-    EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(recorded.events[1]).count, 2);
+    expectAsItWas(checkAndPrepare(root, gopro, [&] { return ++asked > 20; }, recorded.sink()));
+    EXPECT_EQ(asked, 21);
+    EXPECT_TRUE(recorded.events.empty());
 
-    // Stopped as the second item begins: one goes, one stays.
+    // Between the plan and the first removal.
     bool stop = false;
-    summary = checkAndPrepare(root, *CameraFormatProfile::profile("red"), [&] { return stop; },
-                              [&](const CardPrepEngine::Event& event) {
-                                  if (const auto* deleting = std::get_if<CardPrepEngine::Deleting>(&event))
-                                      stop = deleting->index == 1;
-                              });
+    recorded.events.clear();
+    auto stopAtPlan = [&](const CardPrepEngine::Event& event) {
+        recorded.events.push_back(event);
+        if (std::holds_alternative<CardPrepEngine::Planned>(event)) stop = true;
+    };
+    expectAsItWas(checkAndPrepare(root, gopro, [&] { return stop; }, stopAtPlan));
+    ASSERT_EQ(recorded.events.size(), 1u);
+    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{3, 203}));
+
+    // Stopped as the second item begins: what was removed is gone, the rest stays, and the
+    // camera's folders are made.
+    stop = false;
+    auto summary = checkAndPrepare(root, gopro, [&] { return stop; }, [&](const CardPrepEngine::Event& event) {
+        if (const auto* deleting = std::get_if<CardPrepEngine::Deleting>(&event)) stop = deleting->index == 1;
+    });
     EXPECT_TRUE(summary.cancelled);
+    EXPECT_FALSE(summary.untouched);
     EXPECT_EQ(summary.itemsDeleted, 1);
-    // The items are the two stills and the folders the first erase made, in the folder's order.
-    EXPECT_EQ(summary.filesDeleted, 2 - int(fs::exists(root / "one.jpg")) - int(fs::exists(root / "two.jpg")));
+    EXPECT_EQ(int(fs::exists(root / "one.jpg")) + int(fs::exists(root / "two.jpg")) +
+                  int(fs::exists(root / "DCIM/100CANON")),
+              2);
+    EXPECT_EQ(summary.foldersCreated, (std::vector<std::string>{"DCIM/100GOPRO", "MISC"}));
     EXPECT_TRUE(summary.failures.empty()) << "the item the stop left is no failure";
 }
 

@@ -66,14 +66,20 @@ TEST_F(CardTreeRemovalTest, StopEndsAnEraseInsideOneFolderWithinAMomentOnBothPat
         for (int i = 0; i < total; ++i) writeFile(folder / ("IMG_" + std::to_string(i) + ".JPG"), "x");
         const Vouched vouched = vouchedPath ? Vouched(CardFileSet::read(root).files) : std::nullopt;
 
-        // Once the erase is well into the folder, Stop.
+        // Once the erase is well into the folder, Stop (its questions counted from the plan on:
+        // the plan's measuring asks them too).
         std::atomic<int> asked{0};
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{false}, planned{false};
         auto running = std::async(std::launch::async, [&] {
-            return erase(root, vouched, [&] {
-                ++asked;
-                return stop.load();
-            });
+            return erase(
+                root, vouched,
+                [&] {
+                    if (planned) ++asked;
+                    return stop.load();
+                },
+                [&](const CardPrepEngine::Event& event) {
+                    if (std::holds_alternative<CardPrepEngine::Planned>(event)) planned = true;
+                });
         });
         while (asked < 2000 && running.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready) {
         }

@@ -9,9 +9,16 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace brindlecove {
 
 namespace fs = std::filesystem;
+
+// Where the erase worker stands, shared with the view model: it checks the card before it
+// erases (on the safe path a walk of every file, seconds on a large card); a Stop while it
+// checks is answered by the view model at once and the worker then never erases.
+enum EraseStage : int { checkingCard, erasing, stoppedBeforeErasing };
 
 // What the erase worker carries: plain values only.
 struct CardPrepViewModel::Request {
@@ -95,7 +102,37 @@ void CardPrepViewModel::stop() {
     runs_.cancel();
     if (!std::holds_alternative<Running>(phase_) || stopping_) return;
     stopping_ = true;
+    int stage = checkingCard;
+    if (eraseStage_ && eraseStage_->compare_exchange_strong(stage, stoppedBeforeErasing)) {
+        // Nothing can have been deleted: the checks' results are no longer wanted.
+        runs_.abandon();
+        Summary stopped;
+        stopped.cancelled = true;
+        stopped.untouched = true;
+        applySummary(stopped);
+        return;
+    }
     Q_EMIT changed();
+}
+
+bool CardPrepViewModel::isCounting() const {
+    return !std::holds_alternative<Running>(phase_) && (countWhenWatched_ || runs_.isActive());
+}
+
+CardPrepViewModel::ReportPtr CardPrepViewModel::reportFor(const std::vector<ReportPtr>& sessionReports) const {
+    if (!cardPath_) return nullptr;
+    const fs::path card = EraseGate::standardised(cardFsPath());
+    ReportPtr latestOfFolder;
+    std::optional<std::optional<tessaline::VolumeIdentity>> identityNow;  // read once, when needed
+    for (auto it = sessionReports.rbegin(); it != sessionReports.rend(); ++it) {
+        const ReportPtr& report = *it;
+        if (!report || EraseGate::standardised(report->cardPath) != card) continue;
+        if (!latestOfFolder) latestOfFolder = report;
+        if (!report->cardVolumeIdentity) continue;
+        if (!identityNow) identityNow = dependencies_.backend.readIdentity(cardFsPath());
+        if (*identityNow && report->cardVolumeIdentity->matches(**identityNow)) return report;
+    }
+    return latestOfFolder;
 }
 
 bool CardPrepViewModel::isBusy() const {
@@ -260,6 +297,14 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
+    // Files still to be read for this report: judged as while the card is counted.
+    const bool filesKnown = previewFiles_ && !byteCheckPending(report);
+    return standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+}
+
+VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, const CardFiles* files,
+                                                     const std::optional<tessaline::CardFileMount>& filesMount,
+                                                     bool filesUnreadable) const {
     EraseGate::Inputs in;
     in.report = report.get();
     if (cardPath_) {
@@ -269,10 +314,9 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     }
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
-        // Files still to be read for this report: judged as while the card is counted.
-        in.files = previewFiles_ && !byteCheckPending(report) ? &*previewFiles_ : nullptr;
-        in.filesMount = previewFilesMount_;
-        in.filesUnreadable = previewUnreadable_;
+        in.files = files;
+        in.filesMount = filesMount;
+        in.filesUnreadable = filesUnreadable;
         in.erasedSinceScan = erasedReports_->contains(report);
         in.selfProven = [this, &report] { return selfProvenFor(report).count; };
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
@@ -324,14 +368,10 @@ VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
 bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const VerificationStanding& now) {
     if (!std::holds_alternative<Done>(phase_)) return false;
     if (report != erasedWith_) return true;
-    fprintf(stderr, "DBG gate pending=%d kind=%d have=%d\n", int(countWhenWatched_ || runs_.isActive()), int(now.kind), outcomeKind_ ? int(*outcomeKind_) : -1);
-    // The count after the erase settles the standing the outcome is shown with.
+    // Judged once the count after the erase is in, against the standings the erase itself left
+    // (settled when it ended), however late that count comes.
     if (countWhenWatched_ || runs_.isActive()) return false;
-    if (!outcomeKind_) {
-        outcomeKind_ = now.kind;
-        return false;
-    }
-    return *outcomeKind_ != now.kind;
+    return std::find(outcomeKinds_.begin(), outcomeKinds_.end(), now.kind) == outcomeKinds_.end();
 }
 
 bool CardPrepViewModel::runChecked(const ReportPtr& report) {
@@ -373,13 +413,15 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     cardWatcher_.stop();
     countWhenWatched_ = false;
     erasedWith_ = report;
-    outcomeKind_.reset();
+    outcomeKinds_.clear();
     auto ticket = runs_.begin();
+    auto stage = std::make_shared<std::atomic<int>>(checkingCard);
+    eraseStage_ = stage;
     stopping_ = false;
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
 
-    Executor::shared().userInitiated([this, ticket, request = std::move(request), backend = dependencies_.backend] {
+    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request), backend = dependencies_.backend] {
         auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
                           std::vector<std::string> files = {}) {
             ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
@@ -447,6 +489,9 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
                                  index = deleting->index, total = deleting->total] { applyEvent(name, index, total); });
                 }
             };
+            // From here on a Stop is the engine's to hear; stopped while checking: no erase.
+            int checking = checkingCard;
+            if (!stage->compare_exchange_strong(checking, erasing)) return;
             Summary summary =
                 backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent, vouched);
             ticket.post([this, id = ticket.id, summary = std::move(summary)] {
@@ -476,28 +521,56 @@ void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
 }
 
 void CardPrepViewModel::applySummary(const Summary& summary) {
+    eraseStage_.reset();
+    // Stopped before anything was removed: the report still describes the card.
+    if (summary.untouched && markedByThisRun_) erasedReports_->remove(markedByThisRun_);
     markedByThisRun_.reset();
     checking_.reset();
     setPhase(Done{summary});
     confirmationText_.clear();
     acknowledgedUnverified_ = false;
     acknowledgedFor_.reset();
-    preview_ = Preview{0, 0, 0};
-    // What a stopped or partial erase left is not known until counted; a clean erase left an
-    // empty card. Either way the card is counted and watched again, so the gate judges what is
-    // there, also once files are copied onto the card.
-    if (summary.isClean())
+    // The standings the erase left the card in, which its outcome is judged against: a clean
+    // erase left no file, an untouched card is as it was counted; what a stopped or partial
+    // erase left is some of what was there (the changed files among them, or none of them),
+    // with the files it kept changed since the scan.
+    outcomeKinds_.clear();
+    auto left = [this](const VerificationStanding& standing) {
+        if (std::find(outcomeKinds_.begin(), outcomeKinds_.end(), standing.kind) == outcomeKinds_.end())
+            outcomeKinds_.push_back(standing.kind);
+    };
+    const CardFiles none;
+    if (summary.untouched) {
+        left(standing(erasedWith_));
+    } else if (summary.isClean()) {
+        left(standingWith(erasedWith_, &none, std::nullopt, false));
+    } else {
+        left(standing(erasedWith_));
+        left(standingWith(erasedWith_, &none, std::nullopt, false));
+        if (!summary.kept.empty()) left(VerificationStanding{VerificationStanding::Kind::changedSinceScan, 0});
+    }
+    // A clean erase left no file to delete; an untouched card keeps its count; what any other
+    // erase left is not known until counted (the screen says it is counting meanwhile). Either
+    // way the card is counted and watched again, so the gate judges what is there, also once
+    // files are copied onto the card.
+    if (summary.isClean()) {
+        preview_ = Preview{0, 0, 0};
         previewFiles_ = CardFiles{};
-    else
+        previewFilesMount_.reset();
+        previewUnreadable_ = false;
+    } else if (!summary.untouched) {
+        preview_.reset();
         previewFiles_.reset();
-    previewFilesMount_.reset();
-    previewUnreadable_ = false;
+        previewFilesMount_.reset();
+        previewUnreadable_ = false;
+    }
     loadPreview();
     Q_EMIT changed();
 }
 
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
                                      const std::vector<std::string>& files) {
+    eraseStage_.reset();
     checking_.reset();
     // Nothing was deleted: the report describes the card as well as before the click.
     if (markedByThisRun_) erasedReports_->remove(markedByThisRun_);
@@ -523,6 +596,7 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
 }
 
 void CardPrepViewModel::applyEngineError(const QString& message) {
+    eraseStage_.reset();
     markedByThisRun_.reset();  // the engine may have deleted part of the card
     checking_.reset();
     setPhase(Failed{message});

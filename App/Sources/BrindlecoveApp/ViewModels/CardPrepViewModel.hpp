@@ -1,9 +1,10 @@
 #pragma once
 // The camera erase behind the erase-safety gate: the picked card and its count, the camera
 // profile, the typed card name, the acknowledgement of an unverified card, and the erase run
-// with its progress and summary. The view model holds no scan: the screen hands it the scan's
-// last report whenever it draws (gate()) and when Erase is clicked (runChecked()), and the
-// standing is computed afresh from the volume in the reader every time.
+// with its progress and summary. The view model holds no scan: the screen hands it the card's
+// latest report of the session (reportFor()) whenever it draws (gate()) and when Erase is
+// clicked (runChecked()), and the standing is computed afresh from the volume in the reader
+// every time.
 //
 // An erase needs, at once: an external volume root (the engine's check, at pick time, at the
 // click and again in the worker just before erasing); the very volume that was picked (its
@@ -31,6 +32,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -97,7 +99,9 @@ public:
     // "card erase" while an erase runs, for the window's close check.
     std::optional<QString> runningNoun() const;
     // Stops the current erase (sets its cancellation flag): the erase is stopping from then on
-    // until its outcome arrives. Nothing visible while counting.
+    // until its outcome arrives, at the engine's next look at the flag. While the erase still
+    // checks the card, before anything is deleted, the stop ends it at once: nothing deleted,
+    // the card as it was. Nothing visible while counting.
     void stop();
     // Whether Stop was clicked during the erase that runs now.
     bool isStopping() const { return stopping_; }
@@ -114,6 +118,15 @@ public:
     // while no erase runs (files copied onto it after an erase, say), so the gate judges what
     // the card holds now.
     void recount();
+
+    // Whether the picked card's contents are being counted while no erase runs (after a pick,
+    // a change on the card, an erase).
+    bool isCounting() const;
+    // The report the picked card is judged by, of the reports made in this session
+    // (`sessionReports`, oldest first): the latest of the card's folder whose volume identity
+    // matches the card in the reader now, else the latest of the folder (of another card that
+    // was there); null without a picked card or a report of its folder.
+    ReportPtr reportFor(const std::vector<ReportPtr>& sessionReports) const;
 
     // The standing of the picked card for `report`, read against the volume in the reader now.
     VerificationStanding standing(const ReportPtr& report) const;
@@ -188,6 +201,10 @@ private:
     // Whether a location lies on the card's own device (links followed) or on a view of it.
     static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
+    // standing() with the card's files given.
+    VerificationStanding standingWith(const ReportPtr& report, const CardFiles* files,
+                                      const std::optional<tessaline::CardFileMount>& filesMount,
+                                      bool filesUnreadable) const;
 
     Dependencies dependencies_;
     RunControl runs_{this};
@@ -224,9 +241,12 @@ private:
     };
     std::optional<Shown> shown_;
     std::optional<Shown> acknowledgedFor_;
-    // The report the current or last erase ran with, and the standing's case it left.
+    // The report the current or last erase ran with, and the standing's cases it may have
+    // left the card in.
     ReportPtr erasedWith_;
-    std::optional<VerificationStanding::Kind> outcomeKind_;
+    std::vector<VerificationStanding::Kind> outcomeKinds_;
+    // The stage of the erase that runs (EraseStage in the source), shared with its worker.
+    std::shared_ptr<std::atomic<int>> eraseStage_;
     // Whether the Done outcome no longer belongs to what gate() is shown now.
     bool outcomeOutlived(const ReportPtr& report, const VerificationStanding& now);
 

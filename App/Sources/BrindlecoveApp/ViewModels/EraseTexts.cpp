@@ -77,6 +77,10 @@ QString stoppedText(int filesDeleted) {
         .arg(filesDeleted == 1 ? QStringLiteral("1 file was") : QStringLiteral("%1 files were").arg(filesDeleted));
 }
 
+QString stoppedUntouchedText() {
+    return QStringLiteral("Stopped before the first delete \u2014 nothing was deleted; the card is as it was.");
+}
+
 QString keptText(const std::vector<std::string>& kept) {
     if (kept.empty()) return {};
     return QStringLiteral("%1 kept: changed during the erase: %2")

@@ -42,6 +42,10 @@ QString notVerifiedText(const VerificationStanding& standing);
 // are still on the card.
 QString stoppedText(int filesDeleted);
 
+// The outcome of an erase stopped before anything was removed: nothing deleted, no folder
+// made, the card as it was.
+QString stoppedUntouchedText();
+
 // What an erase of vouched files kept (relative paths, CardPrepEngine::Summary::kept): "2 files
 // kept: changed during the erase: LATE.MOV, NOTE.TXT"; "" when it kept nothing.
 QString keptText(const std::vector<std::string>& kept);

@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ReportTextFileName.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
+#include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
@@ -41,8 +42,22 @@ std::optional<QString> ScanViewModel::runningNoun() const {
 
 void ScanViewModel::stop() { cancel(); }
 
+void ScanViewModel::rememberReport(const std::shared_ptr<const tessaline::VerificationReport>& report) {
+    if (!report) return;
+    const auto folder = EraseGate::standardised(report->cardPath);
+    const auto& identity = report->cardVolumeIdentity;
+    std::erase_if(sessionReports_, [&](const auto& earlier) {
+        if (earlier == report) return true;
+        if (EraseGate::standardised(earlier->cardPath) != folder) return false;
+        const auto& earlierIdentity = earlier->cardVolumeIdentity;
+        return identity && earlierIdentity ? identity->matches(*earlierIdentity) : !identity && !earlierIdentity;
+    });
+    sessionReports_.push_back(report);
+}
+
 void ScanViewModel::setLastReport(std::shared_ptr<const tessaline::VerificationReport> report) {
     if (report == lastReport_) return;
+    rememberReport(report);
     lastReport_ = std::move(report);
     Q_EMIT lastReportChanged();
     Q_EMIT changed();
@@ -201,6 +216,7 @@ void ScanViewModel::finishRun(quint64 runID, ScanOutcome outcome) {
     isStopping_ = false;
     if (auto* report = std::get_if<std::shared_ptr<const tessaline::VerificationReport>>(&outcome)) {
         std::shared_ptr<const tessaline::VerificationReport> published = *report;
+        rememberReport(published);
         lastReport_ = published;
         phase_ = scan_phase::Done{};
         Q_EMIT lastReportChanged();

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <variant>
+#include <vector>
 
 namespace brindlecove {
 
@@ -83,6 +84,11 @@ public:
     std::shared_ptr<const tessaline::VerificationReport> lastReport() const { return lastReport_; }
     // Publishes `report` as the last report (the scan run does this; tests too).
     void setLastReport(std::shared_ptr<const tessaline::VerificationReport> report);
+    // The reports published in this session, oldest first, the latest of each card only: a
+    // report of the same card folder and volume as an earlier one takes its place.
+    const std::vector<std::shared_ptr<const tessaline::VerificationReport>>& sessionReports() const {
+        return sessionReports_;
+    }
 
     // Published state.
     const std::optional<QString>& cardPath() const { return cardPath_; }
@@ -136,12 +142,14 @@ private:
     void saveReportTextIfConfigured(quint64 runID, const tessaline::VerificationReport& report);
     std::vector<std::string> labelsToScan() const;
     void setPhase(ScanPhase phase);
+    void rememberReport(const std::shared_ptr<const tessaline::VerificationReport>& report);
 
     Dependencies dependencies_;
     RunControl runs_{this};
     std::optional<QString> cardPath_;
     ScanPhase phase_ = scan_phase::Idle{};
     std::shared_ptr<const tessaline::VerificationReport> lastReport_;
+    std::vector<std::shared_ptr<const tessaline::VerificationReport>> sessionReports_;
     QStringList skippedDriveLabels_;
     QStringList skippedOnCardLabels_;
     std::optional<QString> filingNotice_;

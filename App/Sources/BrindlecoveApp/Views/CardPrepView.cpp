@@ -317,7 +317,7 @@ QWidget* CardPrepView::buildCameraForm() {
     eraseColumn->addLayout(buttons);
     // The click re-checks the gate against the report of this moment: the enabled state
     // drawn a moment ago may be stale (a swapped card publishes nothing).
-    connect(run_, &QPushButton::clicked, this, [this] { vm_.runChecked(scan_.lastReport()); });
+    connect(run_, &QPushButton::clicked, this, [this] { vm_.runChecked(vm_.reportFor(scan_.sessionReports())); });
     connect(stop_, &QPushButton::clicked, this, [this] { vm_.cancel(); });
 
     running_ = new QWidget(eraseBox);
@@ -346,7 +346,8 @@ QWidget* CardPrepView::buildCameraForm() {
 void CardPrepView::scheduleRender() { renderer_.schedule(); }
 
 void CardPrepView::render() {
-    const auto report = scan_.lastReport();
+    // The card is judged by its own latest scan of this session, whichever card was scanned last.
+    const auto report = vm_.reportFor(scan_.sessionReports());
     const VerificationStanding standing = vm_.gate(report);
     const bool hasCard = vm_.cardPath().has_value();
     const bool busy = vm_.isBusy();
@@ -370,8 +371,9 @@ void CardPrepView::render() {
         FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
     else
         FormText::setText(countingText_, QStringLiteral("Counting what's on the card\u2026"));
-    counting_->setVisible(hasCard &&
-                          (checking || (!preview && std::holds_alternative<CardPrepViewModel::Previewing>(phase))));
+    // Never a count that was not made: while the card is counted (after a stopped erase too)
+    // the row says so.
+    counting_->setVisible(hasCard && (checking || (!preview && vm_.isCounting())));
     noCard_->setVisible(!hasCard);
     choose_->setEnabled(!busy);
 
@@ -438,10 +440,14 @@ void CardPrepView::render() {
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
         const auto& summary = done->summary;
-        showOutcome = showCounts = true;
+        showOutcome = true;
+        // Nothing was deleted or made: no counts to give.
+        showCounts = !summary.untouched;
         // Files an erase kept because they changed during it are named whatever else happened.
         const QString kept = EraseTexts::keptText(summary.kept);
-        if (summary.cancelled)
+        if (summary.untouched)
+            outcome_->set(QStringLiteral("stop.circle.fill"), EraseTexts::stoppedUntouchedText(), Style::warn());
+        else if (summary.cancelled)
             outcome_->set(QStringLiteral("stop.circle.fill"), EraseTexts::stoppedText(summary.filesDeleted) +
                                                               (kept.isEmpty() ? QString() : QStringLiteral(" ") + kept),
                           Style::warn());

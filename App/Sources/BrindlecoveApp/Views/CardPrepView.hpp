@@ -1,11 +1,12 @@
 #pragma once
 // The Erase Card section: a mode switch between the camera erase behind the erase-safety
 // gate and the reformat form. The camera form shows the picked card and its count, the
-// gate's banner for the scan's last report, the camera profile, the typed name, the
-// acknowledgement for an unverified card, Erase and Stop, and the outcome. It redraws on every
-// change of the erase or scan view model and on every mount or unmount (the banner follows
-// the card in the reader); a volume mounted at the card's path is counted again. The Erase
-// click re-checks the gate against the scan's report at that moment. Main thread.
+// gate's banner for the card's latest scan of this session (whichever card was scanned last),
+// the camera profile, the typed name, the acknowledgement for an unverified card, Erase and
+// Stop, and the outcome. It redraws on every change of the erase or scan view model and on
+// every mount or unmount (the banner follows the card in the reader); a volume mounted at the
+// card's path is counted again. The Erase click re-checks the gate against the card's report
+// at that moment. Main thread.
 
 #include "BrindlecoveApp/Views/RenderCoalescer.hpp"
 

@@ -109,8 +109,20 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     for (auto& name : *listed)
         if (std::find(spared.begin(), spared.end(), name) == spared.end()) items.push_back(std::move(name));
 
+    // The plan measures every item, which on a large card takes seconds: a stop is heard
+    // inside it, and a run stopped before anything was removed leaves the card as it was.
+    Summary summary;
+    auto stoppedUntouched = [&] {
+        summary.cancelled = true;
+        summary.untouched = true;
+        return summary;
+    };
     int64_t totalBytes = 0;
-    for (const auto& name : items) totalBytes += tree.sizeOf(name);
+    for (const auto& name : items) {
+        const auto size = tree.sizeOf(name, isCancelled);
+        if (!size) return stoppedUntouched();
+        totalBytes += *size;
+    }
     const int total = static_cast<int>(items.size());
     send(Planned{total, totalBytes});
 
@@ -121,9 +133,10 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
         auto byPath = [](const CardFileRecord& a, const CardFileRecord& b) { return a.relative < b.relative; };
         if (!std::is_sorted(records.begin(), records.end(), byPath)) std::sort(records.begin(), records.end(), byPath);
     }
-    Summary summary;
+    bool removedAny = false;
     auto removeVouched = [&](const std::string& name) {
         CardTree::VouchedRemoval removal = tree.removeVouched(name, records, isCancelled);
+        removedAny = removedAny || removal.removedAny;
         summary.bytesFreed += removal.bytesRemoved;
         summary.filesDeleted += removal.filesRemoved;
         summary.kept.insert(summary.kept.end(), removal.kept.begin(), removal.kept.end());
@@ -145,6 +158,7 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
             continue;
         }
         const CardTree::Removal removal = tree.remove(name, isCancelled);
+        removedAny = removedAny || removal.removedAny;
         summary.filesDeleted += removal.filesRemoved;
         if (removal.complete) {
             ++summary.itemsDeleted;
@@ -167,6 +181,10 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
                     removeVouched(name);
         }
     }
+
+    // Stopped before anything was removed: the card stays as it was, without the camera's
+    // folders too (the user stopped the erase; its layout would be the only change).
+    if (summary.cancelled && !removedAny) return stoppedUntouched();
 
     send(CreatingFolders{static_cast<int>(profile.folders.size())});
     for (const auto& folder : profile.folders)

@@ -46,6 +46,9 @@ public:
         // vouched for or changed since (relative paths, in the order met).
         std::vector<std::string> kept;
         int filesDeleted = 0;  // regular files deleted, also of items not removed whole
+        // Stopped before anything was removed (in the plan's measuring, before the first item
+        // or before the first removal inside it): the card is as it was, no folder created.
+        bool untouched = false;
 
         bool isClean() const { return failures.empty() && kept.empty() && !cancelled; }
         friend bool operator==(const Summary&, const Summary&) = default;
@@ -103,14 +106,15 @@ public:
     static std::optional<CardRootIssue> validate(const std::filesystem::path& cardRoot);
 
     // Erases every top-level item but the system items, then creates the profile's folders
-    // (also after a cancellation). `checked` is the facts check() gave for this card when
+    // (also after a cancellation, unless it came before anything was removed: then the card
+    // is left as it was and the summary is `untouched`). `checked` is the facts check() gave for this card when
     // the user was shown it. Throws PrepError, with nothing deleted: refusedDangerousRoot
     // when the path now has any issue; cardChanged when the volume at the path is not the
     // checked one (another card, or the same card mounted again), also when it changes
     // while the root is being opened; cannotList when the top level cannot be read. Items
     // that cannot be removed are listed in Summary::failures and the run goes on.
-    // `isCancelled` (may be empty) is asked before each top-level item and, inside one, before
-    // each file and each folder is removed: a stop leaves the item at hand partly removed,
+    // `isCancelled` (may be empty) is asked before each entry the plan measures, before each
+    // top-level item and, inside one, before each file and each folder is removed: a stop leaves the item at hand partly removed,
     // neither deleted nor a failure, and what was not reached stays on the card.
     // With `vouched` (the records of the files the erase was checked to delete, as
     // CardFileSet::read gives them), a regular file is deleted only when its status just

@@ -64,26 +64,8 @@ UniqueFd openFolderOnDevice(int parentFd, const std::string& name, dev_t device)
     return fd;
 }
 
-int64_t folderSize(int fd, dev_t device, int depth) {
-    if (depth > maxDepth) return 0;
-    auto names = namesIn(fd);
-    if (!names) return 0;
-    int64_t total = 0;
-    for (const auto& name : *names) {
-        struct stat st{};
-        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (S_ISREG(st.st_mode)) {
-            total += st.st_size;
-        } else if (S_ISDIR(st.st_mode)) {
-            UniqueFd child = openFolderOnDevice(fd, name, device);
-            if (child) total += folderSize(child.get(), device, depth + 1);
-        }
-    }
-    return total;
-}
-
-// Whether a removal is to stop: asked before each file and each folder is removed, and
-// remembered, so that every level of the walk returns at once.
+// Whether a walk is to stop: asked before each entry is measured or removed, and remembered,
+// so that every level of the walk returns at once.
 struct StopCheck {
     const CardTree::StopTest& isStopped;
     bool stopped = false;
@@ -94,6 +76,25 @@ struct StopCheck {
     }
 };
 
+int64_t folderSize(int fd, dev_t device, int depth, StopCheck& stop) {
+    if (depth > maxDepth) return 0;
+    auto names = namesIn(fd);
+    if (!names) return 0;
+    int64_t total = 0;
+    for (const auto& name : *names) {
+        if (stop.now()) return total;
+        struct stat st{};
+        if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(st.st_mode)) {
+            total += st.st_size;
+        } else if (S_ISDIR(st.st_mode)) {
+            UniqueFd child = openFolderOnDevice(fd, name, device);
+            if (child) total += folderSize(child.get(), device, depth + 1, stop);
+        }
+    }
+    return total;
+}
+
 // Removes `name` inside `parentFd`, counting what goes into `removal`; false when anything
 // stayed (also after a stop).
 bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth, StopCheck& stop,
@@ -103,6 +104,7 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
     if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
     if (!S_ISDIR(st.st_mode)) {
         if (unlinkat(parentFd, name.c_str(), 0) != 0) return errno == ENOENT;
+        removal.removedAny = true;
         if (S_ISREG(st.st_mode)) {
             ++removal.filesRemoved;
             removal.bytesRemoved += st.st_size;
@@ -121,7 +123,9 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
     }
     child.reset();
     if (!complete || stop.now()) return false;
-    return unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
+    if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0) return errno == ENOENT;
+    removal.removedAny = true;
+    return true;
 }
 
 // How often a folder that is not empty after its entries were judged is listed again.
@@ -212,14 +216,18 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
             return Left::kept;
         }
         if (unlinkat(parentFd, name.c_str(), 0) == 0) {
+            walk.outcome.removedAny = true;
             ++walk.outcome.filesRemoved;
             walk.outcome.bytesRemoved += st.st_size;
             return Left::nothing;
         }
         return errno == ENOENT ? Left::nothing : Left::failed;
     }
-    if (!S_ISDIR(st.st_mode))  // links, FIFOs, sockets, device nodes: no footage
-        return unlinkat(parentFd, name.c_str(), 0) == 0 || errno == ENOENT ? Left::nothing : Left::failed;
+    if (!S_ISDIR(st.st_mode)) {  // links, FIFOs, sockets, device nodes: no footage
+        if (unlinkat(parentFd, name.c_str(), 0) == 0) walk.outcome.removedAny = true;
+        else if (errno != ENOENT) return Left::failed;
+        return Left::nothing;
+    }
     if (depth > maxDepth) return Left::failed;
     UniqueFd child = openFolderOnDevice(parentFd, name, walk.device);
     if (!child) return Left::failed;
@@ -235,7 +243,11 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
         if (left == Left::failed || walk.stop.stopped) return left;
         if (left == Left::nothing) {
             if (walk.stop.now()) return left;
-            if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) return Left::nothing;
+            if (unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) == 0) {
+                walk.outcome.removedAny = true;
+                return Left::nothing;
+            }
+            if (errno == ENOENT) return Left::nothing;
             if (errno != ENOTEMPTY && errno != EEXIST) return Left::failed;
         }
         auto again = namesIn(child.get());
@@ -253,13 +265,17 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
 
 std::optional<std::vector<std::string>> CardTree::topLevelNames() const { return namesIn(rootFd_); }
 
-int64_t CardTree::sizeOf(const std::string& name) const {
+std::optional<int64_t> CardTree::sizeOf(const std::string& name, const StopTest& isStopped) const {
+    StopCheck stop{isStopped};
+    if (stop.now()) return std::nullopt;
     struct stat st{};
     if (fstatat(rootFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
     if (S_ISREG(st.st_mode)) return st.st_size;
     if (!S_ISDIR(st.st_mode)) return 0;
     UniqueFd child = openFolderOnDevice(rootFd_, name, device_);
-    return child ? folderSize(child.get(), device_, 1) : 0;
+    const int64_t size = child ? folderSize(child.get(), device_, 1, stop) : 0;
+    if (stop.stopped) return std::nullopt;
+    return size;
 }
 
 CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isStopped) const {

@@ -26,12 +26,14 @@ public:
     // nullopt when the folder cannot be read.
     std::optional<std::vector<std::string>> topLevelNames() const;
 
-    // The logical size of the item `name` at the root: a regular file's size, or the sum of
-    // the sizes of the regular files below a folder (unreadable parts count 0).
-    int64_t sizeOf(const std::string& name) const;
-
-    // A stop test, asked before each file and each folder is removed; empty: never stops.
+    // A stop test, asked before each entry is measured and before each file and each folder
+    // is removed; empty: never stops.
     using StopTest = std::function<bool()>;
+
+    // The logical size of the item `name` at the root: a regular file's size, or the sum of
+    // the sizes of the regular files below a folder (unreadable parts count 0); nullopt when
+    // `isStopped` stopped the walk.
+    std::optional<int64_t> sizeOf(const std::string& name, const StopTest& isStopped = {}) const;
 
     // What remove() did with one item.
     struct Removal {
@@ -39,6 +41,7 @@ public:
         bool stopped = false;   // the stop test said stop before the item was gone
         int filesRemoved = 0;   // regular files deleted
         int64_t bytesRemoved = 0;  // their logical sizes
+        bool removedAny = false;   // anything at all was removed: a file, a link, a folder
     };
 
     // Removes the item `name` at the root with everything below it. Not complete when
@@ -57,6 +60,7 @@ public:
         std::vector<std::string> kept;  // the regular files kept, relative to the root, in walk order
         int filesRemoved = 0;           // regular files deleted
         int64_t bytesRemoved = 0;       // their logical sizes
+        bool removedAny = false;        // anything at all was removed: a file, a link, a folder
     };
 
     // Removes the item `name` at the root like remove(), but deletes a regular file only when
