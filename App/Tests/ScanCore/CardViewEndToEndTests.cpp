@@ -57,9 +57,8 @@ protected:
     }
 
     // Scans `card` against the drive granted as `label`: nothing proven, and the card's files
-    // seen at `view` named as not counted for `doubt`, in every form of the report (the
-    // note always; the clip too where the matcher took it for a candidate, rather than
-    // passing it over as lying in the card's own file system).
+    // seen at `view`, the clip and the note, named as not counted for `doubt`, in every form
+    // of the report.
     ReportPtr expectNothingProven(const fs::path& card, const std::string& label, const fs::path& view,
                                   ProofGround::Doubt doubt, const QString& where) {
         ReportPtr report = testing::scanAgainstGrantedDrive(card, label, grantsFile());
@@ -74,7 +73,8 @@ protected:
             EXPECT_TRUE(tessaline::isSameOrBelow(copy.path, view)) << copy.path;
             named.push_back(copy.path);
         }
-        EXPECT_NE(std::find(named.begin(), named.end(), view / cardFiles[1]), named.end());
+        for (const std::string& file : cardFiles)
+            EXPECT_NE(std::find(named.begin(), named.end(), view / file), named.end()) << file;
         const std::string reason = ProofGround::reasonText(doubt);
         EXPECT_NE(report->summary().find("not counted  " + (view / cardFiles[1]).string() + "  \u2014 " + reason),
                   std::string::npos);
@@ -86,7 +86,8 @@ protected:
         EXPECT_NE(tessaline::testing::pdfText(pdf).find("not counted"), std::string::npos);
         const QStringList lines = ReportTexts::uncountedLines(*report);
         EXPECT_EQ(lines.size(), static_cast<qsizetype>(report->uncountedCopies.size()));
-        EXPECT_TRUE(lines.contains(where + QStringLiteral(": ") + qtPath(view / cardFiles[1]))) << lines.join('\n').toStdString();
+        for (const std::string& file : cardFiles)
+            EXPECT_TRUE(lines.contains(where + QStringLiteral(": ") + qtPath(view / file))) << lines.join('\n').toStdString();
         return report;
     }
 

@@ -1,5 +1,7 @@
 #include "Tessaline/Matcher/MatchClaims.hpp"
 
+#include <algorithm>
+
 namespace tessaline {
 
 std::span<const MatchClaims::Index> MatchClaims::candidates(size_t g) const {
@@ -13,6 +15,12 @@ MatchClaims::Index MatchClaims::addCandidates(std::span<const Index> drives) {
     members_.insert(members_.end(), drives.begin(), drives.end());
     lists_.emplace_back(start, static_cast<Index>(members_.size()));
     return static_cast<Index>(lists_.size() - 1);
+}
+
+void MatchClaims::setPassedOver(std::vector<Index> drives) {
+    std::sort(drives.begin(), drives.end());
+    drives.erase(std::unique(drives.begin(), drives.end()), drives.end());
+    passedOver_ = std::move(drives);
 }
 
 MatchStatus MatchClaims::status(size_t g) const {

@@ -47,10 +47,17 @@ public:
     MatchStatus status(size_t g) const;
     // One result per group with the matcher's verdicts (paths copied for every candidate).
     std::vector<MatchResult> results() const;
+    // The drive files that fit some group's key but were no candidate because they lie in the
+    // card's own file system at or below the card root's place (a bind mount of the card, a
+    // second mount of its device), each once, in drive order: the verifier names the ones
+    // on another device as not counted.
+    const std::vector<Index>& passedOver() const { return passedOver_; }
 
     // Building (Matcher only): a new candidate list, its number returned.
     Index addCandidates(std::span<const Index> drives);
     void set(size_t g, Claim claim) { claims_[g] = claim; }
+    // Drive numbers in any order, repeats allowed: kept sorted, each once.
+    void setPassedOver(std::vector<Index> drives);
 
 private:
     const std::vector<ClipGroup>* groups_;
@@ -58,6 +65,7 @@ private:
     std::vector<Claim> claims_;
     std::vector<Index> members_;                    // every list, one after another
     std::vector<std::pair<Index, Index>> lists_;    // a list's [start, end) in members_
+    std::vector<Index> passedOver_;
 };
 
 }  // namespace tessaline

@@ -196,6 +196,20 @@ public:
     // The drive files not counted for where they lie, each once, in the order first tried.
     const std::vector<UncountedCopy>& uncounted() const { return uncounted_; }
 
+    // Names as not counted those of the drive files the matcher passed over (lying in the card's
+    // own file system) that lie on another device than the card root: a second mount of the
+    // card's device, not the card's own mount reached again. One stat each.
+    void notePassedOver(std::span<const MatchClaims::Index> passedOver) {
+        struct stat root {};
+        if (passedOver.empty() || !cardRoot_ || ::stat(cardRoot_->c_str(), &root) != 0) return;
+        for (MatchClaims::Index i : passedOver) {
+            if (cancelled()) return;
+            struct stat st {};
+            if (::stat(drives_[i].url.c_str(), &st) == 0 && st.st_dev != root.st_dev)
+                doubted(root.st_dev, st.st_dev, drives_[i].url);
+        }
+    }
+
 private:
     using Version = std::tuple<dev_t, ino_t, off_t, time_t, long>;
 
@@ -206,10 +220,7 @@ private:
     // once per device). A file whose place cannot be found while the card's can is no proof.
     bool isSelf(const struct stat& card, const struct stat& drive, const fs::path& drivePath) {
         if (card.st_dev == drive.st_dev && card.st_ino == drive.st_ino) return true;
-        if (auto doubt = ground_.doubtOf(drive.st_dev, drivePath, card.st_dev)) {
-            if (uncountedPaths_.insert(drivePath.native()).second) uncounted_.push_back({drivePath, *doubt});
-            return true;
-        }
+        if (doubted(card.st_dev, drive.st_dev, drivePath)) return true;
         if (!cardRoot_) return false;
         auto real = resolved(drivePath);
         // Both sides are in normal form already (realpath's, or normalizedPath's).
@@ -218,6 +229,14 @@ private:
         if (!cardPlace_) return false;
         auto place = real ? places_->ofCanonical(*real) : std::nullopt;
         return !place || place->isSameOrBelow(*cardPlace_);
+    }
+
+    // Whether the file system of the drive file `drivePath` may not hold copies of the card's
+    // (ProofGround); such a file is named as not counted, once.
+    bool doubted(dev_t cardDevice, dev_t driveDevice, const fs::path& drivePath) {
+        const auto doubt = ground_.doubtOf(driveDevice, drivePath, cardDevice);
+        if (doubt && uncountedPaths_.insert(drivePath.native()).second) uncounted_.push_back({drivePath, *doubt});
+        return doubt.has_value();
     }
 
     static constexpr size_t noIndex = std::numeric_limits<size_t>::max();
@@ -504,6 +523,7 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
         for (size_t i : session.copiesAmong(first, candidates)) proven.push_back(drives[i].url);
         return narrowed(std::move(proven), session.allMembersVerified(group));
     };
+    if (uncounted) session.notePassedOver(claims.passedOver());
     return walk.run(session, progress, uncounted, cardDigests);
 }
 

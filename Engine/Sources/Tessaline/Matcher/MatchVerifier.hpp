@@ -76,7 +76,8 @@ public:
     // by digest, each drive file of that size hashed once per call, and only paths that
     // proved are copied, so time and memory grow with card files plus drive files. After a
     // stop, an unexamined possible duplicate names only its first candidate (the caller
-    // discards a stopped run).
+    // discards a stopped run). `uncounted` also gains the drive files the matcher passed over
+    // (MatchClaims::passedOver) that lie on a second view of the card, whatever the verdicts.
     std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                     const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
                                     std::vector<CardFileDigest>* cardDigests = nullptr) const;

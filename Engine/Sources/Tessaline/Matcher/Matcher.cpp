@@ -468,9 +468,16 @@ private:
 };
 
 // The fitting drive files of a group's first primary: not the card's, by path or by place.
-std::vector<Index> fittingCandidates(const FingerprintKey& key, const DriveIndex& index, double tolerance) {
+// Those dropped for lying in the card's place are added to `passedOver`.
+std::vector<Index> fittingCandidates(const FingerprintKey& key, const DriveIndex& index, double tolerance,
+                                     std::vector<Index>& passedOver) {
     std::vector<Index> fitting = index.candidates(key, tolerance);
-    if (index.knowsCardPlace()) std::erase_if(fitting, [&](Index i) { return index.isOnCardPlace(i); });
+    if (index.knowsCardPlace())
+        std::erase_if(fitting, [&](Index i) {
+            if (!index.isOnCardPlace(i)) return false;
+            passedOver.push_back(i);
+            return true;
+        });
     return fitting;
 }
 
@@ -492,6 +499,7 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
     DriveIndex index(drives, cardRoot);
     MatchClaims claims(card, drives);
     StemQueries queries;
+    std::vector<Index> passedOver;
     std::vector<std::pair<size_t, Index>> byName;  // a group without fitting drive files, its stem query
     // Undated keys of large buckets: (size, codec, width, height) to their shared candidates.
     std::map<std::tuple<int64_t, std::optional<std::string>, std::optional<int>, std::optional<int>>, SharedCandidates>
@@ -509,7 +517,8 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
             auto at = shared.find(sharedKey);
             if (at == shared.end())
                 at = shared.emplace(std::move(sharedKey),
-                                    SharedCandidates(fittingCandidates(key, index, captureTimeTolerance), index, claims))
+                                    SharedCandidates(fittingCandidates(key, index, captureTimeTolerance, passedOver),
+                                                     index, claims))
                          .first;
             const SharedCandidates& set = at->second;
             if (set.size() == 1) {
@@ -520,7 +529,7 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
                                 : MatchClaims::Claim{MatchStatus::Kind::possibleDuplicate, set.first(), set.list()};
             }
         } else {
-            std::vector<Index> fitting = fittingCandidates(key, index, captureTimeTolerance);
+            std::vector<Index> fitting = fittingCandidates(key, index, captureTimeTolerance, passedOver);
             const Index list = fitting.empty() ? MatchClaims::none : claims.addCandidates(fitting);
             claim = verdict(primary, fitting, list, index);
         }
@@ -531,6 +540,7 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
     for (auto [g, query] : byName)
         if (auto candidate = queries.found(query))
             claims.set(g, {MatchStatus::Kind::nameMatchMetadataMismatch, *candidate, MatchClaims::none});
+    claims.setPassedOver(std::move(passedOver));
     return claims;
 }
 

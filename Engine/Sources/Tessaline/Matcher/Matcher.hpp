@@ -34,8 +34,9 @@ struct Matcher {
 
     // The same verdicts before any path is copied: each group's verdict by drive-file number
     // with its surviving candidates (shared by groups of one undated key), for MatchVerifier
-    // to prove. `card` and `drives` must outlive the claims. Time and memory grow with card
-    // groups plus drive files, also when thousands of both share one key.
+    // to prove, and the fitting drive files passed over for lying in the card's place. `card`
+    // and `drives` must outlive the claims. Time and memory grow with card groups plus drive
+    // files, also when thousands of both share one key.
     MatchClaims claim(const std::vector<ClipGroup>& card, const std::vector<Fingerprint>& drives,
                       const std::optional<std::filesystem::path>& cardRoot = std::nullopt) const;
 };
