@@ -3,11 +3,14 @@
 // files in 400 folders, half of them in hidden and junk-named folders, against
 // `find CARD -type f -printf '%s %T@\n'` over the same card, in one run.
 //   RATIO gate_count: our time over find's (lower is better; target at most 1.5).
-// Exits non-zero when the two count different files or the count misses a file.
+// Exits non-zero when the two count different files or the count misses a file. Beside it,
+// on standard error, the copy's closing look at the same card (CardChangeCheck) and the count.
 
 #include "BenchSupport.hpp"
 
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Copy/CardChangeCheck.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -60,6 +63,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::fprintf(stderr, "gate_count: %d files recorded\n", expected);
+    // The copy's closing look at a card (the same walk, then a compare with the copied set)
+    // must cost no more than the count: timed on the same card, reported beside it.
+    const auto copied = tessaline::CardFileSet::read(card);
+    std::vector<std::string> changed;
+    auto [closingSeconds, countSeconds] = bench::bestOfInterleaved(
+        5, [&] { changed = tessaline::CardChangeCheck::changedSince(copied, card, {}); },
+        [&] { contents = brindlecove::CardPrepBackend::countContents(card); });
+    if (!changed.empty()) {
+        std::fprintf(stderr, "gate_count: the closing look found %zu changes on a card left alone\n", changed.size());
+        return 1;
+    }
+    std::fprintf(stderr, "gate_count: a copy's closing look %.4f s, the count %.4f s\n", closingSeconds, countSeconds);
     // Lower is better: our time over find's, the inverse of what printRatio prints.
     std::fprintf(stderr, "gate_count: ours %.4f s, find %.4f s\n", oursSeconds, findSeconds);
     std::printf("RATIO gate_count %.3f\n", oursSeconds / findSeconds);

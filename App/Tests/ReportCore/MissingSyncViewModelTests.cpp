@@ -103,7 +103,7 @@ protected:
         }
         results.push_back(clip({fingerprint(card / "DCIM/A.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day1/A.MP4")));
         results.push_back(clip({fingerprint(card / "DCIM/B.MP4", 5)}, MatchStatus::confirmed(drive / "Shoot/Day2/B.MP4")));
-        return makeReport(std::move(results), card);
+        return withCardFiles(*makeReport(std::move(results), card));
     }
 
     MissingSyncViewModel::Dependencies deps(std::optional<QString> picked = std::nullopt) {
@@ -173,6 +173,25 @@ TEST_F(MissingSyncTest, RescuesEveryMissingFileWithItsSidecarsAndFilesTheLogOnce
     ASSERT_TRUE(waitFor([&] { return archived.count() >= 1; }));
     drainEvents();
     EXPECT_EQ(archived.count(), 1);
+}
+
+TEST_F(MissingSyncTest, ACardThatChangedSinceItsScanIsNotCalledSafeByTheRescue) {
+    MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
+    auto report = cardReport(1, 1000);
+    vm.pickDestination();
+    tessaline::testing::writeFile(card / "DCIM/C0099.MP4", "written after the scan");
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }));
+    const auto& log = *finished(vm);
+    EXPECT_EQ(log.verifiedCount(), 2);
+    EXPECT_FALSE(log.allVerified());
+    ASSERT_EQ(log.cardFilesNotProven().size(), 1u);
+    EXPECT_EQ(log.cardFilesNotProven()[0].relativePath, "DCIM/C0099.MP4");
+    EXPECT_EQ(log.cardFilesNotProven()[0].reason, "changed on the card since the scan — scan again");
+    const auto outcome = ReportTexts::outcome(log, false);
+    EXPECT_EQ(outcome.tone, ReportTexts::Tone::bad);
+    EXPECT_TRUE(outcome.text.contains(QStringLiteral("DCIM/C0099.MP4"))) << outcome.text.toStdString();
+    EXPECT_EQ(ReportTexts::rerunNote(log, false, 0, false), "Re-run the Scan to see the copied files confirmed.");
 }
 
 TEST_F(MissingSyncTest, MirrorsTheCardsFoldersWhenAsked) {

@@ -5,10 +5,10 @@
 // only when every one of those files landed, and a copy that missed one says otherwise on the
 // screen, in its text and in its PDF, as the scan does.
 
+#include "CopySectionRun.hpp"
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
 
-#include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "Support/AppTestSandbox.hpp"
 #include "Support/LitterFiles.hpp"
@@ -76,19 +76,7 @@ protected:
 
     // The Copy section's run of `card` into `destination`, to its end.
     std::shared_ptr<const TransferLog> copy(const fs::path& card, const fs::path& destination) {
-        CopyViewModel::Dependencies dependencies;
-        std::vector<fs::path> answers{card, destination};
-        dependencies.dialogs.chooseFolder = [answers, n = 0](const FolderRequest&) mutable {
-            return std::optional<QString>(qpath(answers.at(static_cast<size_t>(n++))));
-        };
-        dependencies.settle = {0.05, 10, 0.02};
-        dependencies.archive = [](const TransferLog&) { return std::optional<QString>(); };
-        CopyViewModel model(std::move(dependencies));
-        model.pickCard();
-        model.pickDestination();
-        model.start();
-        EXPECT_TRUE(waitFor([&] { return !model.isRunning(); }, 120'000));
-        return model.lastLog();
+        return testing::copyThroughCopySection(card, destination).log;
     }
 
     std::string pdfOf(const TransferLog& log, const std::string& name) const {

@@ -1,6 +1,9 @@
 #include "GrantedDriveScan.hpp"
 
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
+#include "Support/LoopVolumeSet.hpp"
+
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +25,16 @@ std::shared_ptr<const tessaline::VerificationReport> scanAgainstGrantedDrive(
     auto* report = std::get_if<ReportPtr>(&outcome);
     EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
     return report ? *report : nullptr;
+}
+
+CardAndDrive cardAndGrantedDrive(LoopVolumeSet& loops, const std::string& fsType, const std::filesystem::path& grants,
+                                 int driveMiB) {
+    CardAndDrive volumes;
+    volumes.card = loops.add(fsType, "CARD_" + fsType).mountPoint();
+    volumes.driveRoot = loops.add("ext4", "BACKUP_" + fsType, driveMiB).mountPoint();
+    tessaline::SecurityScopedBookmarkStore(grants).grant(volumes.driveRoot);
+    volumes.label = tessaline::SecurityScopedBookmarkStore(grants).grantedVolumeLabels().back();
+    return volumes;
 }
 
 std::vector<std::string> placesOnlyOnCard(const tessaline::VerificationReport& report) {

@@ -140,19 +140,8 @@ protected:
         return names;
     }
 
-    struct Setup {
-        fs::path card, driveRoot;
-        std::string label;
-    };
-
-    Setup volumes(const std::string& fsType) {
-        Setup setup;
-        setup.card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        setup.driveRoot = loops.add("ext4", "BACKUP_" + fsType).mountPoint();
-        tessaline::SecurityScopedBookmarkStore(grantsFile()).grant(setup.driveRoot);
-        setup.label = tessaline::SecurityScopedBookmarkStore(grantsFile()).grantedVolumeLabels().back();
-        return setup;
-    }
+    using Setup = testing::CardAndDrive;
+    Setup volumes(const std::string& fsType) { return testing::cardAndGrantedDrive(loops, fsType, grantsFile()); }
 
     // One clip, backed up on the drive.
     static void shootClip(const fs::path& card, const fs::path& driveRoot) {

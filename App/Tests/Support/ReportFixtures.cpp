@@ -1,3 +1,4 @@
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Support/ReportFixtures.hpp"
 
 #include <string>
@@ -34,6 +35,13 @@ std::shared_ptr<const tessaline::VerificationReport> makeReport(std::vector<tess
     return std::make_shared<const tessaline::VerificationReport>(card, std::vector<fs::path>{"/media/u/BACKUP"},
                                                                  1'700'000'000.0, std::move(results), identity,
                                                                  std::move(unreadableFolders));
+}
+
+std::shared_ptr<const tessaline::VerificationReport> withCardFiles(tessaline::VerificationReport report) {
+    const auto set = tessaline::CardFileSet::read(report.cardPath);
+    report.cardFiles = set.files;
+    report.cardFilesMount = set.mount;
+    return std::make_shared<const tessaline::VerificationReport>(std::move(report));
 }
 
 std::shared_ptr<const tessaline::VerificationReport> countsReport(int missing, int confirmed, int mismatched,

@@ -24,6 +24,8 @@ tessaline::MatchResult clip(std::vector<tessaline::Fingerprint> primaries, tessa
 std::shared_ptr<const tessaline::VerificationReport> makeReport(
     std::vector<tessaline::MatchResult> results, const std::filesystem::path& card = "/media/u/CARD",
     std::vector<std::filesystem::path> unreadableFolders = {});
+// `report` with the card's file set as a scan records it now (CardFileSet::read of its card).
+std::shared_ptr<const tessaline::VerificationReport> withCardFiles(tessaline::VerificationReport report);
 
 // A report of `missing` missing clips, `confirmed` confirmed ones (on /media/u/BACKUP/Day1)
 // and `mismatched` name mismatches; the files are not on disk.

@@ -237,7 +237,8 @@ TEST_F(ReportViewTest, ARescueRunShowsProgressThenItsOutcome) {
     const fs::path drive = sandbox.path() / "drive";
     fs::create_directories(drive);
     tessaline::testing::writePatternFile(card / "DCIM/C0001.MP4", 200'000);
-    auto report = makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card);
+    auto report =
+        withCardFiles(*makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card));
     scan->setLastReport(report);
     folderAnswer = qtPath(drive);
     find<QPushButton>("rescue.change")->click();
@@ -346,7 +347,7 @@ TEST_F(ReportSectionInWindowTest, ARescueOutcomeIsNotShownUnderTheNextCardsRepor
     };
     QSignalSpy archived(&AppEvents::instance(), &AppEvents::logArchived);
     models.scan().setLastReport(
-        makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card));
+        withCardFiles(*makeReport({clip({fingerprint(card / "DCIM/C0001.MP4", 200'000)}, MatchStatus::missing())}, card)));
     view->findChild<QPushButton*>("rescue.change")->click();
     view->findChild<QPushButton*>("rescue.sync")->click();
     ASSERT_TRUE(waitFor([&] { return shown("rescue.done"); }));

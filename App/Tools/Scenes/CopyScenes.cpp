@@ -129,6 +129,47 @@ ScreenshotScene copy("40-copy", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("copy-finished"), &view);
 });
 
+// The camera writes to the card while it is copied: the copy names what changed and does not
+// call the card safe, on the Copy section and in the Production Log.
+ScreenshotScene copyCardChanged("40-copy-card-changed", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + "/C_CAM";
+    QDir().mkpath(card + "/DCIM/100EOS5D");
+    for (int i = 0; i < 3; ++i) {
+        QFile take(card + QStringLiteral("/DCIM/100EOS5D/MVI_%1.MOV").arg(5101 + i));
+        if (take.open(QIODevice::WriteOnly)) take.write(QByteArray(1 << 20, static_cast<char>('a' + i)));
+    }
+    const QString destination = studio.home() + "/Shuttle/Day 03/C_CAM";
+    QDir().mkpath(destination);
+    CopyViewModel::Dependencies d = pacedCopy(card, destination);
+    d.settle = {0.1, 10, 0.05};
+    d.copy = [card](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
+                    const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                    const CopyEngine::EventHandler& onEvent) {
+        bool written = false;
+        return CopyEngine().copy(from, to, options, settle, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            if (written || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) return;
+            written = true;
+            QFile late(card + "/DCIM/100EOS5D/MVI_5104.MOV");
+            if (late.open(QIODevice::WriteOnly)) late.write(QByteArray(4096, 'z'));
+        });
+    };
+    CopyViewModel& model = studio.window().models().copy();
+    CopyViewModel scratch(std::move(d));
+    CopyView view(scratch);
+    view.resize(760, 680);
+    scratch.pickCard();
+    scratch.pickDestination();
+    scratch.start();
+    ScreenshotStudio::waitFor([&] { return !scratch.isRunning(); }, 60'000);
+    ScreenshotStudio::wait(50);
+    studio.save(QStringLiteral("copy-card-changed"), &view);
+    model.setLastLog(scratch.lastLog());
+    studio.window().select(AppSection::productionLog);
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("production-log-card-changed"));
+});
+
 ScreenshotScene productionLog("41-production-log", [](ScreenshotStudio& studio) {
     studio.window().models().copy().setLastLog(std::make_shared<const tessaline::TransferLog>(shootDay()));
     studio.window().select(AppSection::productionLog);

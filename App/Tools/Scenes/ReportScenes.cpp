@@ -18,6 +18,7 @@
 #include "BrindlecoveApp/Views/ReportView.hpp"
 #include "BrindlecoveApp/Views/ThumbnailService.hpp"
 
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 
 #include <QDir>
@@ -119,9 +120,12 @@ std::shared_ptr<const tessaline::VerificationReport> reportOf(const QString& car
     }
     tessaline::VolumeIdentity identity;
     identity.name = "A-CAM";
+    // The card's files as a scan records them, so that a rescue can tell what it leaves unproven.
+    const auto cardFiles = tessaline::CardFileSet::read(fspath(card));
     return std::make_shared<const tessaline::VerificationReport>(fspath(card), std::vector<fs::path>{fspath(drive)},
                                                                  date + 600, std::move(results), identity,
-                                                                 std::move(unread));
+                                                                 std::move(unread), std::vector<tessaline::OtherFile>{},
+                                                                 cardFiles.files, cardFiles.mount);
 }
 
 ReportView* showReport(ScreenshotStudio& studio, std::shared_ptr<const tessaline::VerificationReport> report) {
@@ -204,6 +208,31 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         studio.save(QStringLiteral("report-preview-still"), preview, false);
         preview->close();
     }
+});
+
+// A rescue that copies the clips found on no drive but leaves one whose drive namesake holds
+// other contents: the group and the Production Log name that clip and do not call the card
+// safe.
+static ScreenshotScene rescuePartial("31-report-rescue-partial", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/P-CAM");
+    const QStringList files = shootCard(card);
+    const QString drive = studio.home() + QStringLiteral("/BACKUP/Shoot/Partial");
+    auto partial = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 2));
+    // The third clip's namesake on the drive is another take.
+    const QString namesake = drive + QStringLiteral("/") + QFileInfo(files[2]).fileName();
+    QFile::remove(namesake);
+    QFile::copy(files[3], namesake);
+    partial->results[2].status = MatchStatus::nameMatchMetadataMismatch(fspath(namesake));
+    ReportView* view = showReport(studio, partial);
+    auto& rescue = studio.window().models().missingSync();
+    if (!view || !rescue.destination()) return;
+    if (auto* sync = view->findChild<QPushButton*>(QStringLiteral("rescue.sync"))) sync->click();
+    ScreenshotStudio::waitFor([&] { return std::holds_alternative<MissingSyncViewModel::Done>(rescue.phase()); });
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("report-rescue-partial"));
+    studio.window().select(AppSection::productionLog);
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("production-log-after-partial-rescue"));
 });
 
 // A rescue whose drive folder went away: every file fails while still on the card; the

@@ -217,6 +217,49 @@ TEST_F(CopyVolumeTest, ExfatCardToExt4DriveAndBack) {
     EXPECT_EQ(back.outcomes[0].status.kind, Kind::copiedVerified);
 }
 
+// The closing look at the card: a file removed, one added and one rewritten after the copies
+// were proven are named; a card left alone gives nothing, also where its file system numbered
+// its files afresh meanwhile.
+TEST_F(CopyVolumeTest, TheCardIsReadAgainWhenTheLastFileIsProvenAndItsChangesAreNamed) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("ext4", 64, "SHUTTLE");
+    for (const std::string fsType : {"exfat", "ext4"}) {
+        SCOPED_TRACE(fsType);
+        LoopVolume card(fsType, 64, "CARD");
+        writePatternFile(card.mountPoint() / "DCIM/A.MOV", 300'000, 1);
+        writePatternFile(card.mountPoint() / "DCIM/B.MOV", 200'000, 2);
+        writePatternFile(card.mountPoint() / "DCIM/C.MOV", 100'000, 3);
+        // The kernel forgets the card's entries during the copy: on exFAT the files come back
+        // with new numbers, and their bytes show they are the files copied.
+        bool forgotten = false;
+        auto quiet = CopyEngine().copy(card.mountPoint(), drive.mountPoint() / ("Quiet-" + fsType), {},
+                                       SettleOptions::none(), [] { return false; }, [&](const CopyEngine::Event& event) {
+                                           if (forgotten || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event))
+                                               return;
+                                           forgotten = true;
+                                           LoopVolume::dropCaches();
+                                       });
+        EXPECT_TRUE(quiet.isComplete());
+        EXPECT_TRUE(quiet.changedOnCard.empty());
+
+        bool changed = false;
+        auto run = CopyEngine().copy(card.mountPoint(), drive.mountPoint() / ("Busy-" + fsType), {},
+                                     SettleOptions::none(), [] { return false; }, [&](const CopyEngine::Event& event) {
+                                         if (changed || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event))
+                                             return;
+                                         changed = true;
+                                         fs::remove(card.mountPoint() / "DCIM/B.MOV");
+                                         writeFile(card.mountPoint() / "DCIM/A.MOV", "shorter now");
+                                         writeFile(card.mountPoint() / "DCIM/D.MOV", "new take");
+                                     });
+        ASSERT_TRUE(changed);
+        // Every file was proven before the first was reported (one batch): all three changes
+        // came after their copies.
+        for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+        EXPECT_EQ(run.changedOnCard, (std::vector<std::string>{"DCIM/A.MOV", "DCIM/B.MOV", "DCIM/D.MOV"}));
+        EXPECT_FALSE(TransferLog::fromRun(card.mountPoint(), drive.mountPoint(), true, 0, 1, run).allVerified());
+    }
+}
 
 // Names an exFAT drive cannot hold, made on an ext4 card: each fails, and its reason names the
 // name and the characters at fault (exfat-fuse itself answers "No such file or directory"),

@@ -74,6 +74,7 @@ TEST_F(TransferLogExporterTest, CsvIsExact) {
 
 TEST_F(TransferLogExporterTest, JsonIsExact) {
     std::string expected = R"({
+  "card_files": [],
   "destination": ")" + destination().native() + R"(",
   "files": [
     {
@@ -121,6 +122,7 @@ TEST_F(TransferLogExporterTest, JsonIsExact) {
   "summary": {
     "all_verified": false,
     "already_present": 1,
+    "card_files_not_proven": 0,
     "complete": true,
     "failed": 2,
     "files": 5,

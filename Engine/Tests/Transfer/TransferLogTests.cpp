@@ -161,5 +161,68 @@ TEST(TransferLogTest, FromRunTakesThePlannedNumbers) {
     EXPECT_EQ(log.standing(), Standing::verified(3));
 }
 
+TEST(TransferLogTest, CardFilesNotProvenKeepTheCardUnsafeBehindFailuresAndAClipStoredElsewhereDoesNot) {
+    // A run whose every planned file verified, but whose card changed meanwhile and one of whose
+    // copies was stored where a scan does not count it: named, never safe.
+    auto sidecar = outcome("DCIM/C0001M01.XML", Status::copiedVerified());
+    sidecar.destinationURL = "/drive/DCIM/C0001M01_1.XML";
+    auto clip = outcome("DCIM/C0002.MP4", Status::copiedVerified());
+    clip.destinationURL = "/drive/DCIM/C0002_1.MP4";
+    CopyEngine::CopyRun run{{outcome("DCIM/C0001.MP4", Status::copiedVerified()), sidecar, clip}, false, 3, 3000};
+    run.changedOnCard = {".hidden/late.txt"};
+    auto log = TransferLog::fromRun("/card", "/drive", true, 10, 20, run);
+    ASSERT_EQ(log.cardFileNotes.size(), 3u);
+    EXPECT_EQ(log.cardFileNotes[0].kind, CardFileNote::Kind::changedOnCard);
+    EXPECT_EQ(log.cardFileNotes[1].kind, CardFileNote::Kind::storedWhereScanMissesIt);
+    EXPECT_EQ(log.cardFileNotes[1].storedAs, "DCIM/C0001M01_1.XML");
+    EXPECT_EQ(log.cardFileNotes[2].kind, CardFileNote::Kind::storedUnderOtherName);
+    EXPECT_EQ(log.standing(), Standing::cardNotProven(2, 3));
+    EXPECT_FALSE(log.allVerified());
+    EXPECT_TRUE(log.isComplete());
+    EXPECT_EQ(verdictOf(log),
+              "⚠  3 of 3 files copied and verified byte-for-byte — NOT safe to reuse the card yet.\n"
+              "⚠  2 files on the card are not proven by this copy — do NOT wipe the card:\n"
+              "   ✗  .hidden/late.txt  — changed on the card during the copy — copy again\n"
+              "   ✗  DCIM/C0001M01.XML  — stored as DCIM/C0001M01_1.XML, as its name held another file; a scan "
+              "proves this file only under its own name — copy into an empty folder\n"
+              "   ·  DCIM/C0002.MP4  — stored as DCIM/C0002_1.MP4, as its name held another file");
+
+    // A flat copy meets two card files of one name in any folder: the way out keeps the folders.
+    EXPECT_NE(TransferLog::fromRun("/card", "/drive", false, 10, 20, run)
+                  .cardFileNotes[1]
+                  .reason.find("copy into an empty folder, keeping the card's folder structure"),
+              std::string::npos);
+
+    // Stopped and failed runs keep their standing, and still name the files.
+    log.wasCancelled = true;
+    EXPECT_EQ(log.standing().kind, Standing::Kind::cancelledIncomplete);
+    log.wasCancelled = false;
+    log.outcomes[0].status = Status::failed("No space left on device");
+    EXPECT_EQ(log.standing(), Standing::hasFailures(1, 3));
+    EXPECT_NE(log.summary().find("✗  .hidden/late.txt"), std::string::npos);
+
+    // Only a clip stored under another name: safe, and it is named. A log of an older run,
+    // without notes, reads as before.
+    run.changedOnCard.clear();
+    run.outcomes = {outcome("DCIM/C0001.MP4", Status::copiedVerified()), clip, outcome("X.MP4", Status::copiedVerified())};
+    log = TransferLog::fromRun("/card", "/drive", true, 10, 20, run);
+    EXPECT_EQ(log.standing(), Standing::verified(3));
+    EXPECT_TRUE(log.allVerified());
+    EXPECT_EQ(verdictOf(log), "✓  All 3 files copied and verified byte-for-byte. Safe to reuse the card.\n"
+                              "   ·  DCIM/C0002.MP4  — stored as DCIM/C0002_1.MP4, as its name held another file");
+    log.cardFileNotes.clear();
+    EXPECT_EQ(verdictOf(log), "✓  All 3 files copied and verified byte-for-byte. Safe to reuse the card.");
+}
+
+TEST(TransferLogTest, AScanCountsOnlyClipsUnderAnyName) {
+    EXPECT_TRUE(CardFileNote::scanFindsUnderAnyName("DCIM/100MEDIA/C0001.MP4"));
+    EXPECT_TRUE(CardFileNote::scanFindsUnderAnyName("DCIM/IMG_0001.JPG"));
+    EXPECT_FALSE(CardFileNote::scanFindsUnderAnyName("PRIVATE/M4ROOT/MEDIAPRO.XML"));  // a sidecar
+    EXPECT_FALSE(CardFileNote::scanFindsUnderAnyName("MISC/take.txt"));
+    EXPECT_FALSE(CardFileNote::scanFindsUnderAnyName("DCIM/.pending/C0003.MP4"));        // hidden folder
+    EXPECT_FALSE(CardFileNote::scanFindsUnderAnyName("Footage/THMBNL/A0004.MOV"));       // junk folder
+    EXPECT_FALSE(CardFileNote::scanFindsUnderAnyName("._C0002.MP4"));                    // hidden file
+}
+
 }  // namespace
 }  // namespace tessaline

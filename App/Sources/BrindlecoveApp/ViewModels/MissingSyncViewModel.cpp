@@ -10,6 +10,7 @@
 #include "Tessaline/Bookmarks/BookmarkError.hpp"
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Transfer/RescueCoverage.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <QFileInfo>
@@ -151,7 +152,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
     const auto io = dependencies_.copyIO;
 
     Executor::shared().userInitiated([this, ticket, files = std::move(files), card, destination, preserve, chosenPin,
-                                      storeURL, io] {
+                                      storeURL, io, scanned = report] {
         const auto startedAt = tessaline::nowEpoch();
         CopyEngine::CopyRun run;
         auto pin = RescueDestination::stillAvailable(destination, chosenPin);
@@ -201,6 +202,11 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
         }
         auto log = tessaline::TransferLog::fromRun(card, destination, preserve, startedAt, tessaline::nowEpoch(),
                                                    run);
+        // The rescue stands for the card only together with the scan it came from: what
+        // neither proved is named, and keeps the card unsafe to reuse.
+        if (!log.wasCancelled)
+            for (auto& note : tessaline::RescueCoverage::leftOnCard(scanned, log))
+                log.cardFileNotes.push_back(std::move(note));
         const int gone = failedGoneFromCard(log);
         ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
     });

@@ -3,7 +3,10 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
+
 #include <algorithm>
+#include <set>
 
 namespace brindlecove::ReportTexts {
 
@@ -149,6 +152,19 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
                     : QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
                 QStringLiteral("checkmark.seal.fill"), Tone::good};
     const int failed = log.failedCount();
+    // The card files nothing proved besides the failed ones: clips whose drive copy differs,
+    // files the rescue stored where a scan misses them, files changed on the card.
+    tessaline::TransferLog others = log;
+    std::set<std::string> failedPaths;
+    for (const auto& outcome : log.failures()) failedPaths.insert(outcome.relativePath);
+    std::erase_if(others.cardFileNotes, [&](const auto& note) { return failedPaths.count(note.relativePath) > 0; });
+    const auto unproven = others.cardFilesNotProven();
+    if (failed == 0 && !unproven.empty())
+        return {QStringLiteral("Copied and verified %1. %2 — don't wipe the card: %3.")
+                    .arg(Formats::count(log.verifiedCount() + log.skippedCount(), "missing file", "missing files"),
+                         QString::fromStdString(tessaline::CardFileNote::unprovenHeading(unproven)),
+                         TransferTexts::notProvenNames(others)),
+                QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
     const int gone = std::clamp(goneFromCard, 0, failed);
     QString where;
     if (gone == 0)
@@ -161,18 +177,22 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
                     .arg(gone)
                     .arg(gone == 1 ? QStringLiteral("is") : QStringLiteral("are"))
                     .arg(failed - gone);
-    return {QStringLiteral("%1 of %2 failed — %3. Details in the Production Log tab.")
-                .arg(failed)
-                .arg(Formats::count(log.fileCount(), "file", "files"))
-                .arg(where),
-            QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
+    QString text = QStringLiteral("%1 of %2 failed — %3. Details in the Production Log tab.")
+                       .arg(failed)
+                       .arg(Formats::count(log.fileCount(), "file", "files"))
+                       .arg(where);
+    if (!unproven.empty())
+        text += QStringLiteral(" The card also holds %1 not proven anywhere: %2.")
+                    .arg(Formats::count(static_cast<long long>(unproven.size()), "more file", "more files"),
+                         TransferTexts::notProvenNames(others));
+    return {text, QStringLiteral("exclamationmark.triangle.fill"), Tone::bad};
 }
 
 QString rerunNote(const tessaline::TransferLog& log, bool wasStopped, int goneFromCard, bool cardErased) {
     if (cardErased) return {};
     const int landed = landedCount(log);
     const int stillOnlyOnCard = log.failedCount() - std::clamp(goneFromCard, 0, log.failedCount());
-    if (!wasStopped && stillOnlyOnCard == 0 && log.fileCount() > 0)
+    if (!wasStopped && stillOnlyOnCard == 0 && log.fileCount() > 0 && log.cardFilesNotProven().empty())
         return QStringLiteral("Re-run the Scan to see the report go green.");
     if (landed > 0) return QStringLiteral("Re-run the Scan to see the copied files confirmed.");
     return {};

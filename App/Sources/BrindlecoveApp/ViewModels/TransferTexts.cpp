@@ -2,6 +2,8 @@
 
 #include "BrindlecoveApp/Formats.hpp"
 
+#include <QStringList>
+
 #include <cmath>
 
 namespace brindlecove::TransferTexts {
@@ -15,7 +17,28 @@ QString n(long long value) { return QString::number(value); }
 // "2 of 5 files", "1 of 1 file".
 QString filesOf(long long part, long long total) { return Formats::partOf(part, total, "file", "files"); }
 
+QString u(const std::string& text) { return QString::fromStdString(text); }
+
+QString named(const std::vector<tessaline::CardFileNote>& notes, int limit) {
+    QStringList parts;
+    for (size_t i = 0; i < notes.size() && static_cast<int>(i) < limit; ++i)
+        parts << QStringLiteral("%1 — %2").arg(u(notes[i].relativePath), u(notes[i].reason));
+    QString text = parts.join(QStringLiteral("; "));
+    if (static_cast<int>(notes.size()) > limit)
+        text += QStringLiteral("; and %1 more").arg(static_cast<long long>(notes.size()) - limit);
+    return text;
+}
+
 }  // namespace
+
+QString notProvenNames(const tessaline::TransferLog& log, int limit) { return named(log.cardFilesNotProven(), limit); }
+
+QString renamedNames(const tessaline::TransferLog& log, int limit) {
+    std::vector<tessaline::CardFileNote> renamed;
+    for (const auto& note : log.cardFileNotes)
+        if (!note.keepsCardUnsafe()) renamed.push_back(note);
+    return named(renamed, limit);
+}
 
 QString settling(double quietRemaining) {
     // Never "-0.0s", and no NaN text.
@@ -64,6 +87,10 @@ Verdict copyVerdict(bool wasStopped, const tessaline::TransferLog& log) {
                 QStringLiteral("Incomplete — %1 handled. The card was NOT fully copied.")
                     .arg(log.plannedFileCount ? filesOf(files, *log.plannedFileCount)
                                               : QStringLiteral("%1 of ? files").arg(n(files)))};
+    if (const auto unproven = log.cardFilesNotProven(); !unproven.empty())
+        return {QStringLiteral("exclamationmark.triangle.fill"), Tone::bad,
+                QStringLiteral("%1 — don't wipe the card: %2")
+                    .arg(u(tessaline::CardFileNote::unprovenHeading(unproven)), notProvenNames(log))};
     return {QStringLiteral("checkmark.circle.fill"), Tone::good, QStringLiteral("Copy complete")};
 }
 
@@ -75,9 +102,20 @@ QString copyCounts(const tessaline::TransferLog& log) {
 Banner banner(const tessaline::TransferLog& log) {
     const auto standing = log.standing();
     switch (standing.kind) {
-        case Kind::verified:
-            return {Tone::good, QStringLiteral("%1 verified byte-for-byte").arg(Formats::allOf(standing.count, "file", "files")),
-                    QStringLiteral("Safe to reuse the card — %1 transferred.").arg(Formats::fileByteCount(log.totalBytes()))};
+        case Kind::verified: {
+            Banner verified{Tone::good,
+                            QStringLiteral("%1 verified byte-for-byte").arg(Formats::allOf(standing.count, "file", "files")),
+                            QStringLiteral("Safe to reuse the card — %1 transferred.")
+                                .arg(Formats::fileByteCount(log.totalBytes()))};
+            if (const QString renamed = renamedNames(log); !renamed.isEmpty())
+                verified.subtitle += QStringLiteral(" Stored under another name: %1.").arg(renamed);
+            return verified;
+        }
+        case Kind::cardNotProven:
+            return {Tone::bad, u(tessaline::CardFileNote::unprovenHeading(log.cardFilesNotProven())),
+                    QStringLiteral("%1 copied and verified byte-for-byte (%2). Not proven: %3. Do not wipe the card.")
+                        .arg(filesOf(log.verifiedCount() + log.skippedCount(), standing.total.value_or(0)),
+                             Formats::fileByteCount(log.totalBytes()), notProvenNames(log))};
         case Kind::cancelledIncomplete:
             return {Tone::bad,
                     QStringLiteral("Stopped early — %1 transferred")

@@ -45,4 +45,12 @@ struct Banner {
 };
 Banner banner(const tessaline::TransferLog& log);
 
+// The card files of the log's notes that keep the card unsafe, named for one line:
+// "DCIM/C0011.MP4 — Name matches C0011.MP4 but contents differ; …", at most `limit`
+// of them, then "and <n> more". Empty when there are none.
+QString notProvenNames(const tessaline::TransferLog& log, int limit = 3);
+// The same for the copies stored under another name that still count ("DCIM/C0002.MP4 —
+// stored as DCIM/C0002_1.MP4, …"); empty when there are none.
+QString renamedNames(const tessaline::TransferLog& log, int limit = 3);
+
 }  // namespace brindlecove::TransferTexts

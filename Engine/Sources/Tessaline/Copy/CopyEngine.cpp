@@ -1,6 +1,7 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Copy/CardChangeCheck.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/DestinationInsideCard.hpp"
 #include "Tessaline/Copy/DestinationPlanner.hpp"
@@ -393,7 +394,25 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
         files.push_back({card / record.relative, MediaFile::Kind::other, record.byteSize});
     std::vector<fs::path> unreadable;
     for (const std::string& folder : set.unreadableFolders) unreadable.push_back(card / folder);
-    return copyList(files, unreadable, card, destination, options, isCancelled, onEvent);
+    CopyRun run = copyList(files, unreadable, card, destination, options, isCancelled, onEvent);
+    // The verdict must hold for the card as it is when the run ends: what was written to it
+    // meanwhile, or taken from it, was not copied as it stands. Files that already failed
+    // are named by their outcome.
+    if (!run.wasCancelled) {
+        // The digests of the bytes copied let a file renumbered meanwhile be judged by its bytes.
+        std::map<std::string, std::string> copiedDigests;
+        std::set<std::string> failed;
+        for (const FileOutcome& outcome : run.outcomes) {
+            if (!outcome.status.landedSafely()) failed.insert(outcome.relativePath);
+            else if (outcome.sourceChecksum) copiedDigests[outcome.relativePath] = *outcome.sourceChecksum;
+        }
+        for (CardFileRecord& record : set.files)
+            if (auto digest = copiedDigests.find(record.relative); digest != copiedDigests.end())
+                record.digest = digest->second;
+        for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native()))
+            if (!failed.count(path)) run.changedOnCard.push_back(std::move(path));
+    }
+    return run;
 }
 
 CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,

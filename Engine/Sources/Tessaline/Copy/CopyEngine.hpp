@@ -140,6 +140,11 @@ public:
         bool wasCancelled = false;
         int plannedFileCount = 0;
         int64_t plannedBytes = 0;
+        // Card copy only: the files (relative paths) added, removed or changed on the card
+        // while it was copied, and folders that became unreadable, as a second read of the
+        // card's file set found them once the last file was handled; empty for a stopped run
+        // and for the file-list copy. Any entry means the copy does not stand for the card.
+        std::vector<std::string> changedOnCard;
 
         bool isComplete() const { return !wasCancelled && static_cast<int>(outcomes.size()) == plannedFileCount; }
         bool operator==(const CopyRun&) const = default;
@@ -156,9 +161,10 @@ public:
     // Waits for the card to settle, walks it and copies every file an erase of it would delete
     // (CardFileSet: hidden files and camera support folders included, OS litter and the
     // spared system items left out), each to its path below the destination; a folder that
-    // cannot be read is a failed entry. Throws CopyError::cannotScanSource
-    // when the card cannot be read; before anything is written, CopyError::destinationInsideSource
-    // when the destination is the card or inside it, by path or through any mount of the
+    // cannot be read is a failed entry. When every file was handled (not stopped) it reads the
+    // card's file set again and lists what changed meanwhile in CopyRun::changedOnCard.
+    // Throws CopyError::cannotScanSource when the card cannot be read; before anything is
+    // written, CopyError::destinationInsideSource when the destination is the card or inside it, by path or through any mount of the
     // card's file system (a bind mount, a second mount of its device; see
     // DestinationInsideCard.hpp), and CopyError::destinationNotConnected
     // when it is missing where drives get mounted (without options.destinationVolume);

@@ -335,13 +335,16 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
     meta.subtitle = source + " → " + destination;
     meta.summary = std::to_string(log.verifiedCount()) + " verified · " + std::to_string(log.skippedCount()) +
                    " present · " + std::to_string(log.failedCount()) + " failed";
+    const int notProven = static_cast<int>(log.cardFilesNotProven().size());
+    if (notProven > 0) meta.summary += " · " + std::to_string(notProven) + " not proven on card";
     meta.counts = {{"verified", log.verifiedCount()},
                    {"present", log.skippedCount()},
                    {"unverified", log.unverifiedCount()},
                    {"failed", log.failedCount()}};
-    // A stopped or incomplete copy needs attention as much as one with failed files; a run
-    // that planned no files, or copied without verifying, does not.
-    meta.hasProblem = log.failedCount() > 0 || !log.isComplete();
+    // A stopped or incomplete copy needs attention as much as one with failed files, and so
+    // does one that leaves files of the card unproven; a run that planned no files, or
+    // copied without verifying, does not.
+    meta.hasProblem = log.failedCount() > 0 || !log.isComplete() || notProven > 0;
     meta.wasStopped = log.wasCancelled;
     return fileRun(LogKind::transfer, at, project, std::move(meta), [&](const fs::path& folder, const std::string& stem) {
         TransferLogExporter::write(log, folder, stem);

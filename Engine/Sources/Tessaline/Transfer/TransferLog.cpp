@@ -45,7 +45,18 @@ TransferLog TransferLog::fromRun(std::filesystem::path sourceURL, std::filesyste
     log.wasCancelled = run.wasCancelled && !everyPlannedFileHandled;
     log.plannedFileCount = run.plannedFileCount;
     log.plannedBytes = run.plannedBytes;
+    for (const std::string& path : run.changedOnCard)
+        log.cardFileNotes.push_back({CardFileNote::Kind::changedOnCard, path, CardFileNote::changedText});
+    for (CardFileNote& note : CardFileNote::storedUnderOtherNames(run.outcomes, log.destinationURL, preserveStructure))
+        log.cardFileNotes.push_back(std::move(note));
     return log;
+}
+
+std::vector<CardFileNote> TransferLog::cardFilesNotProven() const {
+    std::vector<CardFileNote> notes;
+    for (const auto& note : cardFileNotes)
+        if (note.keepsCardUnsafe()) notes.push_back(note);
+    return notes;
 }
 
 int TransferLog::verifiedCount() const { return countOf(outcomes, {Kind::copiedVerified}); }
@@ -76,7 +87,7 @@ bool TransferLog::isComplete() const {
 }
 
 bool TransferLog::allVerified() const {
-    return isComplete() && fileCount() > 0 &&
+    return isComplete() && fileCount() > 0 && cardFilesNotProven().empty() &&
            std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.status.isVerifiedPass(); });
 }
 
@@ -99,6 +110,8 @@ TransferLog::TransferStanding TransferLog::standing() const {
     if (int failed = failedCount(); failed > 0) return TransferStanding::hasFailures(failed, fileCount());
     if (!plannedFileCount || *plannedFileCount != fileCount())
         return TransferStanding::incomplete(fileCount(), plannedFileCount);
+    if (const auto unproven = cardFilesNotProven(); !unproven.empty())
+        return TransferStanding::cardNotProven(static_cast<int>(unproven.size()), fileCount());
     if (*plannedFileCount == 0) return TransferStanding::noFiles();
     if (int unverified = unverifiedCount(); unverified > 0)
         return TransferStanding::hasUnverified(unverified, fileCount());
@@ -119,6 +132,7 @@ std::string TransferLog::summary() const {
     };
     const bool everyOutcomeVerified =
         std::all_of(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.status.isVerifiedPass(); });
+    const std::vector<CardFileNote> unproven = cardFilesNotProven();
     if (wasCancelled) {
         lines.push_back("⚠  STOPPED EARLY — " + partOf(fileCount(), plannedFileCount.value_or(fileCount()), "file", "files") +
                         " handled.");
@@ -127,7 +141,8 @@ std::string TransferLog::summary() const {
     } else if (!plannedFileCount && failedCount() == 0) {
         lines.push_back("⚠  INCOMPLETE — this run didn't record how many files it planned to copy, so it can't be "
                         "called finished. Do NOT wipe the card.");
-    } else if (plannedFileCount && *plannedFileCount == fileCount() && fileCount() > 0 && everyOutcomeVerified) {
+    } else if (plannedFileCount && *plannedFileCount == fileCount() && fileCount() > 0 && everyOutcomeVerified &&
+               unproven.empty()) {
         lines.push_back("✓  " + allOf(fileCount(), "file", "files") +
                         " copied and verified byte-for-byte. Safe to reuse the card.");
     } else if (failedCount() > 0) {
@@ -141,10 +156,20 @@ std::string TransferLog::summary() const {
     } else if (fileCount() != plannedFileCount.value_or(-1)) {
         lines.push_back("⚠  INCOMPLETE — only " + partOf(fileCount(), plannedFileCount.value_or(0), "file", "files") +
                         " handled. Do NOT wipe the card.");
+    } else if (!unproven.empty()) {
+        lines.push_back("⚠  " + partOf(verifiedCount() + skippedCount(), fileCount(), "file", "files") +
+                        " copied and verified byte-for-byte — NOT safe to reuse the card yet.");
     } else {
         lines.push_back(std::to_string(verifiedCount()) + " verified · " + std::to_string(skippedCount()) +
                         " already present · " + std::to_string(unverifiedCount()) + " copied unverified");
     }
+    if (!unproven.empty()) {
+        lines.push_back("⚠  " + CardFileNote::unprovenHeading(unproven) + " — do NOT wipe the card:");
+        for (const auto& note : unproven)
+            lines.push_back("   ✗  " + singleLineText(note.relativePath) + "  — " + note.reason);
+    }
+    for (const auto& note : cardFileNotes)
+        if (!note.keepsCardUnsafe()) lines.push_back("   ·  " + singleLineText(note.relativePath) + "  — " + note.reason);
     lines.push_back("");
     lines.push_back(rule());
     lines.push_back("Files      : " + count);

@@ -76,6 +76,16 @@ std::string TransferLogExporter::statusWord(const CopyEngine::FileStatus& status
     return "FAILED-copy";
 }
 
+std::string TransferLogExporter::noteWord(CardFileNote::Kind kind) {
+    switch (kind) {
+        case CardFileNote::Kind::onlyOnCard: return "ONLY-ON-CARD";
+        case CardFileNote::Kind::changedOnCard: return "CHANGED-ON-CARD";
+        case CardFileNote::Kind::storedWhereScanMissesIt: return "NOT-COUNTED-renamed";
+        case CardFileNote::Kind::storedUnderOtherName: return "renamed";
+    }
+    return "ONLY-ON-CARD";
+}
+
 std::string TransferLogExporter::csv(const TransferLog& log) {
     std::string text = "status,relative_path,size_bytes,source_xxh64,destination_xxh64,seconds\n";
     for (const auto& outcome : log.outcomes) {
@@ -87,6 +97,10 @@ std::string TransferLogExporter::csv(const TransferLog& log) {
             outcome.destinationChecksum.value_or(""),
             fixedText(outcome.duration(), 3),
         });
+        text += '\n';
+    }
+    for (const auto& note : log.cardFileNotes) {
+        text += CSVField::row({noteWord(note.kind), toDisplayUtf8(std::string_view(note.relativePath)), "", "", "", ""});
         text += '\n';
     }
     return text;
@@ -117,7 +131,11 @@ std::string TransferLogExporter::json(const TransferLog& log) {
         {"planned_files", log.plannedFileCount ? nlohmann::json(*log.plannedFileCount) : nlohmann::json(nullptr)},
         {"unhandled_files", log.unhandledCount()},
         {"total_bytes", log.totalBytes()},
+        {"card_files_not_proven", static_cast<int>(log.cardFilesNotProven().size())},
     };
+    nlohmann::json cardFiles = nlohmann::json::array();
+    for (const auto& note : log.cardFileNotes)
+        cardFiles.push_back({{"kind", noteWord(note.kind)}, {"relative_path", note.relativePath}, {"reason", note.reason}});
     nlohmann::json document = {
         {"started_at", iso(log.startedAt)},
         {"finished_at", iso(log.finishedAt)},
@@ -126,6 +144,7 @@ std::string TransferLogExporter::json(const TransferLog& log) {
         {"preserve_structure", log.preserveStructure},
         {"summary", std::move(summary)},
         {"files", std::move(files)},
+        {"card_files", std::move(cardFiles)},
     };
     return jsonText(document, 2);
 }

@@ -17,12 +17,19 @@ struct TransferLogExporter {
     // "copied", "already-present".
     static std::string statusWord(const CopyEngine::FileStatus& status);
 
+    // The word of a card file note in the CSV and JSON: "ONLY-ON-CARD", "CHANGED-ON-CARD",
+    // "NOT-COUNTED-renamed" (stored under a name a scan does not count), "renamed".
+    static std::string noteWord(CardFileNote::Kind kind);
+
     // Header "status,relative_path,size_bytes,source_xxh64,destination_xxh64,seconds", one
-    // row per outcome; every line ends with "\n". Never throws.
+    // row per outcome, then one row per card file note (its word and path, the other fields
+    // empty); every line ends with "\n". Never throws.
     static std::string csv(const TransferLog& log);
 
     // Pretty-printed with sorted keys, snake-case names. Ill-formed UTF-8 in names becomes
-    // U+FFFD instead of failing.
+    // U+FFFD instead of failing. Beside "files", "card_files" lists the card file notes
+    // ("kind", "relative_path", "reason"), and the summary counts the ones that keep the card
+    // unsafe ("card_files_not_proven"); "all_verified" is whether the card may be reused.
     static std::string json(const TransferLog& log);
 
     // ASC MHL v2.0 (namespace urn:ASC:MHL:v2.0) listing every copy that has a digest and did

@@ -144,8 +144,28 @@ std::string verdictText(const TransferLog::TransferStanding& standing) {
             return "⚠ " + partOf(standing.count, standing.total.value_or(0), "file", "files") + " " +
                    (standing.count == 1 ? "was" : "were") + " copied WITHOUT byte-verification.";
         case StandingKind::noFiles: return "⚠ No files were transferred.";
+        case StandingKind::cardNotProven: break;  // needs the notes: verdictText(log)
     }
     return {};
+}
+
+std::string verdictText(const TransferLog& log) {
+    const TransferLog::TransferStanding standing = log.standing();
+    if (standing.kind != TransferLog::TransferStanding::Kind::cardNotProven) return verdictText(standing);
+    return "⚠ " + partOf(log.verifiedCount() + log.skippedCount(), log.fileCount(), "file", "files") +
+           " copied and verified byte-for-byte. " + CardFileNote::unprovenHeading(log.cardFilesNotProven()) +
+           " (listed below) — do not wipe the card.";
+}
+
+// The status cell of a card file note's row.
+StatusCell noteCell(CardFileNote::Kind kind) {
+    switch (kind) {
+        case CardFileNote::Kind::onlyOnCard: return {"✗ card only", red};
+        case CardFileNote::Kind::changedOnCard: return {"✗ changed", red};
+        case CardFileNote::Kind::storedWhereScanMissesIt: return {"✗ renamed", red};
+        case CardFileNote::Kind::storedUnderOtherName: return {"· renamed", Color::grey(0.3)};
+    }
+    return {"✗ card only", red};
 }
 
 void drawTableHeader(PdfDocument& pdf, double baseline) {
@@ -180,6 +200,19 @@ std::string shortenedAtEnd(const PdfDocument& pdf, const std::string& text, cons
 // The lines a row takes: two for a failed file (its reason under it), else one.
 int rowLines(const CopyEngine::FileOutcome& outcome) { return failureReason(outcome.status).empty() ? 1 : 2; }
 
+// A card file note's row, two lines like a failed file's: its status and path, and under
+// them its reason (red where it keeps the card unsafe).
+void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, size_t index, double baseline, double fileCellWidth) {
+    const double bottom = baseline - rowStep;
+    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * 2}, Color::grey(0.95));
+    StatusCell status = noteCell(note.kind);
+    pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
+    pdf.drawText(columns[1], baseline, fileCell(pdf, note.relativePath, fileCellWidth), Font::mono(8.5), black);
+    const Font font = Font::sans(8.5);
+    pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, singleLineText(note.reason), font, left + bandWidth - columns[1]),
+                 font, note.keepsCardUnsafe() ? red : Color::grey(0.3));
+}
+
 void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
              double fileCellWidth) {
     const int lines = rowLines(outcome);
@@ -206,7 +239,7 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     pdf.drawText(left, 558, "Brindlecove — Verified Transfer Log", Font::sans(16, true), black);
     TransferLog::TransferStanding standing = log.standing();
     bool verified = standing.kind == TransferLog::TransferStanding::Kind::verified;
-    pdf.drawText(left, 542, verdictText(standing), Font::sans(9), verified ? green : red);
+    pdf.drawText(left, 542, verdictText(log), Font::sans(9), verified ? green : red);
     pdf.drawText(left, 528, "Source: " + singleLineText(log.sourceURL.native()), Font::sans(9), black);
     pdf.drawText(left, 516,
                  "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " +
@@ -215,18 +248,25 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
 
     // A tolerance of a hundredth of a point keeps a name of exactly the budget whole.
     const double fileCellWidth = pdf.textWidth(std::string(fileCellCharacters, '0'), Font::mono(8.5)) + 0.01;
+    // The outcomes' rows, then the card file notes'.
+    const size_t rows = log.outcomes.size() + log.cardFileNotes.size();
     size_t index = 0;
     double header = 496;
     for (;;) {
         drawTableHeader(pdf, header);
-        // A row is drawn only when its last line stays above the limit.
-        for (double baseline = header - 16; index < log.outcomes.size(); ++index) {
-            const int lines = rowLines(log.outcomes[index]);
+        // A row is drawn only when its last line stays above the limit. The outcomes' rows
+        // come first, then the card file notes' (two lines each).
+        for (double baseline = header - 16; index < rows; ++index) {
+            const bool isNote = index >= log.outcomes.size();
+            const int lines = isNote ? 2 : rowLines(log.outcomes[index]);
             if (baseline - (lines - 1) * rowStep <= lastBaselineLimit) break;
-            drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
+            if (isNote)
+                drawNoteRow(pdf, log.cardFileNotes[index - log.outcomes.size()], index, baseline, fileCellWidth);
+            else
+                drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
             baseline -= rowStep * lines;
         }
-        if (index >= log.outcomes.size()) break;
+        if (index >= rows) break;
         pdf.newPage();
         header = 572;
     }

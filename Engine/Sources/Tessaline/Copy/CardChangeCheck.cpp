@@ -1,0 +1,36 @@
+#include "Tessaline/Copy/CardChangeCheck.hpp"
+
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
+
+#include <algorithm>
+
+namespace tessaline::CardChangeCheck {
+
+std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
+                                     const std::optional<CardFileMount>& beforeMount, CardFileSet& now,
+                                     const std::filesystem::path& folder) {
+    const auto numbering = CardFileComparison::between(beforeMount, now.mount);
+    return CardFileComparison::changedJudgingBytes(folder, before, now.files, numbering);
+}
+
+std::vector<std::string> changedSince(const CardFileSet& copied, const std::filesystem::path& folder,
+                                      std::string_view placeOnCard) {
+    CardFileSet now;
+    try {
+        now = CardFileSet::read(folder, placeOnCard);
+    } catch (const std::exception&) {
+        // The card is gone or unreadable: nothing of it can be vouched for.
+        std::vector<std::string> all;
+        for (const auto& record : copied.files) all.push_back(record.relative);
+        return all;
+    }
+    std::vector<std::string> changed = differences(copied.files, copied.mount, now, folder);
+    for (const std::string& unreadable : now.unreadableFolders)
+        if (!std::binary_search(copied.unreadableFolders.begin(), copied.unreadableFolders.end(), unreadable))
+            changed.push_back(unreadable);
+    std::sort(changed.begin(), changed.end());
+    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
+    return changed;
+}
+
+}  // namespace tessaline::CardChangeCheck

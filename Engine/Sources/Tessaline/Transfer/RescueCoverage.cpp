@@ -1,0 +1,113 @@
+#include "Tessaline/Transfer/RescueCoverage.hpp"
+
+#include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Copy/CardChangeCheck.hpp"
+#include "Tessaline/Support/PathText.hpp"
+
+#include <map>
+#include <set>
+
+namespace tessaline::RescueCoverage {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* foundOnNoDrive = "found on no drive";
+
+std::string relativeOf(const fs::path& file, const VerificationReport& report) {
+    return CopyEngine::relativePath(file, report.cardPath);
+}
+
+}  // namespace
+
+std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue) {
+    // What the scan proved, and why it proved the rest not.
+    std::set<std::string> proven;
+    std::map<std::string, std::string> unprovenReason;
+    for (const MatchResult& result : report.results) {
+        const auto kind = result.status.kind();
+        const bool backedUp = kind == MatchStatus::Kind::confirmed || kind == MatchStatus::Kind::possibleDuplicate;
+        std::string reason = foundOnNoDrive;
+        if (kind == MatchStatus::Kind::nameMatchMetadataMismatch)
+            reason = "Name matches " + toDisplayUtf8(std::string_view(lastComponent(result.status.path()))) +
+                     " but contents differ";
+        for (const auto& primary : result.group.primaryFiles) {
+            if (backedUp) proven.insert(relativeOf(primary.url, report));
+            else unprovenReason.emplace(relativeOf(primary.url, report), reason);
+        }
+        // The sidecars of a backed-up clip are proven as other files, below.
+        if (!backedUp)
+            for (const auto& sidecar : result.group.sidecars)
+                unprovenReason.emplace(relativeOf(sidecar, report), reason);
+    }
+    for (const OtherFile& file : report.otherFiles) {
+        if (file.provenAt) proven.insert(relativeOf(file.url, report));
+        else unprovenReason.emplace(relativeOf(file.url, report), foundOnNoDrive);
+    }
+
+    // What the rescue proved where a scan counts it; the reasons of what it failed.
+    std::set<std::string> uncounted;
+    for (const CardFileNote& note : rescue.cardFileNotes)
+        if (note.keepsCardUnsafe()) uncounted.insert(note.relativePath);
+    std::map<std::string, std::string> rescueFailure;
+    for (const auto& outcome : rescue.outcomes) {
+        if (outcome.status.isVerifiedPass() && !uncounted.count(outcome.relativePath)) {
+            proven.insert(outcome.relativePath);
+        } else if (!outcome.status.isVerifiedPass()) {
+            rescueFailure[outcome.relativePath] =
+                "found on no drive, and the rescue could not copy it: " +
+                outcome.status.reason.value_or("its copy was not proven");
+        }
+    }
+    // Proven by the rescue itself (whatever the scan found then).
+    auto rescued = [&](const std::string& relative) {
+        for (const auto& outcome : rescue.outcomes)
+            if (outcome.relativePath == relative) return outcome.status.isVerifiedPass() && !uncounted.count(relative);
+        return false;
+    };
+    auto reasonFor = [&](const std::string& relative) {
+        if (auto failed = rescueFailure.find(relative); failed != rescueFailure.end()) return failed->second;
+        if (auto known = unprovenReason.find(relative); known != unprovenReason.end()) return known->second;
+        return std::string(foundOnNoDrive);
+    };
+
+    std::map<std::string, CardFileNote> notes;  // by path: each file once, in path order
+    auto note = [&](CardFileNote::Kind kind, const std::string& relative, std::string reason) {
+        notes.emplace(relative, CardFileNote{kind, relative, std::move(reason)});
+    };
+    if (!report.cardFiles) {
+        // A report without the card's file list vouches for no file the lists above leave out.
+        note(CardFileNote::Kind::onlyOnCard, ".", "the scan kept no list of the card's files — scan the card again");
+    } else {
+        // Changed since the scan: the scan's proof is of other bytes, or of none.
+        CardFileSet now;
+        bool readable = true;
+        try {
+            now = CardFileSet::read(report.cardPath);
+        } catch (const std::exception&) {
+            readable = false;
+        }
+        if (readable) {
+            for (const std::string& path :
+                 CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath))
+                if (!rescued(path))
+                    note(CardFileNote::Kind::changedOnCard, path, "changed on the card since the scan — scan again");
+            for (const std::string& folder : now.unreadableFolders)
+                note(CardFileNote::Kind::onlyOnCard, folder, "couldn't be read");
+        }
+        for (const CardFileRecord& record : *report.cardFiles)
+            if (!proven.count(record.relative))
+                note(CardFileNote::Kind::onlyOnCard, record.relative, reasonFor(record.relative));
+    }
+    for (const auto& [relative, reason] : unprovenReason)
+        if (!proven.count(relative)) note(CardFileNote::Kind::onlyOnCard, relative, reasonFor(relative));
+    for (const fs::path& folder : report.unreadableCardFolders)
+        note(CardFileNote::Kind::onlyOnCard, relativeOf(folder, report), "couldn't be read by the scan");
+
+    std::vector<CardFileNote> list;
+    for (auto& [relative, item] : notes) list.push_back(std::move(item));
+    return list;
+}
+
+}  // namespace tessaline::RescueCoverage
