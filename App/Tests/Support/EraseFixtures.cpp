@@ -1,5 +1,6 @@
 #include "Support/EraseFixtures.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 
 #include "Support/MediaFixtures.hpp"
@@ -48,6 +49,11 @@ ReportPtr handMadeReport(const fs::path& card, const std::vector<std::pair<fs::p
     std::optional<tessaline::CardFileMount> mount;
     try {
         tessaline::CardFileSet set = tessaline::CardFileSet::read(card);
+        // With their digests, as a scan that proved them: FAT and exFAT number files afresh
+        // when the kernel forgets them, and only the bytes then vouch for a file.
+        std::vector<std::string> all;
+        for (const auto& record : set.files) all.push_back(record.relative);
+        tessaline::CardFileComparison::readAgain(card, set.files, all);
         records = std::move(set.files);
         mount = set.mount;
     } catch (const std::exception&) {

@@ -2,6 +2,7 @@
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 
+#include "Support/LookAlikeFiles.hpp"
 #include "Support/TestSandbox.hpp"
 
 #include <gtest/gtest.h>
@@ -457,7 +458,7 @@ TEST_F(CardPrepEngineTest, AVouchedEraseKeepsWhatChangedDuringItAndAnOverrideDoe
         const fs::path root = card.mountPoint();
         const bool ext4 = fsType == "ext4";
         fillVouchedCard(root, ext4);
-        const auto vouched = tessaline::CardFileSet::read(root).files;
+        const auto vouched = tessaline::testing::provenRecords(root);
         ASSERT_EQ(vouched.size(), 7u) << "litter, links and FIFOs are not vouched for";
 
         std::string changed;

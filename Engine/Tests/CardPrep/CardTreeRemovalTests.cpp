@@ -27,6 +27,7 @@ using tessaline::CardFileSet;
 using tessaline::CardPrepEngine;
 using tessaline::testing::LoopVolume;
 using tessaline::testing::makeLookAlikes;
+using tessaline::testing::provenRecords;
 using tessaline::testing::swapInLookAlikes;
 using tessaline::testing::readFile;
 using tessaline::testing::writeFile;
@@ -175,7 +176,7 @@ TEST_F(CardTreeRemovalTest, LookAlikesSwappedInByFolderRenamesAreToldByTheirInod
         fs::remove_all(root / "DCIM");
         fs::rename(root / ".Trashes/OLD", root / "DCIM");
         makeLookAlikes(root / "DCIM", root / ".Trashes/LOOK");
-        const Vouched vouched = CardFileSet::read(root).files;
+        const Vouched vouched = provenRecords(root);
         auto summary = erase(root, vouched, {}, [&](const CardPrepEngine::Event& event) {
             const auto* deleting = std::get_if<CardPrepEngine::Deleting>(&event);
             if (deleting && deleting->name == "DCIM") swapInLookAlikes(root);
@@ -199,12 +200,7 @@ TEST_F(CardTreeRemovalTest, FilesRenumberedDuringAnEraseGoByTheirBytesAndARewrit
                                          "DCIM/101CANON/IMG_0003.CR3"};
     unsigned seed = 1;
     for (const auto& clip : clips) writePatternFile(root / clip, 70000, seed++);
-    // The records with the digests the scan proved.
-    CardFileSet set = CardFileSet::read(root);
-    std::vector<std::string> all;
-    for (const auto& record : set.files) all.push_back(record.relative);
-    tessaline::CardFileComparison::readAgain(root, set.files, all);
-    const Vouched vouched = set.files;
+    const Vouched vouched = provenRecords(root);
 
     // One file gets other bytes at its size and stamps; the kernel forgets every file as the
     // erase begins.

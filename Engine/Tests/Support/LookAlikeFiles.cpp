@@ -1,6 +1,8 @@
 #include "Support/LookAlikeFiles.hpp"
 
 #include "Support/TestSandbox.hpp"
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
+#include "Tessaline/CardPrep/CardFileSet.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +51,14 @@ std::string rewriteKeepingStamps(const fs::path& file) {
     if (::utimensat(AT_FDCWD, file.c_str(), times, 0) != 0)
         throw std::runtime_error("cannot set the times of " + file.string());
     return bytes;
+}
+
+std::vector<CardFileRecord> provenRecords(const fs::path& root) {
+    CardFileSet set = CardFileSet::read(root);
+    std::vector<std::string> all;
+    for (const auto& record : set.files) all.push_back(record.relative);
+    CardFileComparison::readAgain(root, set.files, all);
+    return set.files;
 }
 
 }  // namespace tessaline::testing

@@ -3,8 +3,11 @@
 // stamps pass for the originals', swapped in by folder renames. Throw std::runtime_error on
 // failure.
 
+#include "Tessaline/Scanner/CardFileRecord.hpp"
+
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tessaline::testing {
 
@@ -23,5 +26,10 @@ void swapOutLookAlikes(const std::filesystem::path& root);
 // puts its modification time back (on FUSE exFAT the change time follows it). Returns the
 // new bytes.
 std::string rewriteKeepingStamps(const std::filesystem::path& file);
+
+// The card's file set as a scan that proved every file records it: each record with the
+// digest of the file it describes. An erase then judges by their bytes the files FAT and exFAT
+// number afresh when the kernel forgets them (a cache drop by any test running beside).
+std::vector<CardFileRecord> provenRecords(const std::filesystem::path& root);
 
 }  // namespace tessaline::testing
