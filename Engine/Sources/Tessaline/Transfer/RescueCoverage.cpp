@@ -51,21 +51,17 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
     for (const CardFileNote& note : rescue.cardFileNotes)
         if (note.keepsCardUnsafe()) uncounted.insert(note.relativePath);
     std::map<std::string, std::string> rescueFailure;
+    std::set<std::string> rescued;  // proven by the rescue itself, whatever the scan found then
     for (const auto& outcome : rescue.outcomes) {
         if (outcome.status.isVerifiedPass() && !uncounted.count(outcome.relativePath)) {
             proven.insert(outcome.relativePath);
+            rescued.insert(outcome.relativePath);
         } else if (!outcome.status.isVerifiedPass()) {
             rescueFailure[outcome.relativePath] =
                 "found on no drive, and the rescue could not copy it: " +
                 outcome.status.reason.value_or("its copy was not proven");
         }
     }
-    // Proven by the rescue itself (whatever the scan found then).
-    auto rescued = [&](const std::string& relative) {
-        for (const auto& outcome : rescue.outcomes)
-            if (outcome.relativePath == relative) return outcome.status.isVerifiedPass() && !uncounted.count(relative);
-        return false;
-    };
     auto reasonFor = [&](const std::string& relative) {
         if (auto failed = rescueFailure.find(relative); failed != rescueFailure.end()) return failed->second;
         if (auto known = unprovenReason.find(relative); known != unprovenReason.end()) return known->second;
@@ -91,7 +87,7 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         if (readable) {
             for (const std::string& path :
                  CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath))
-                if (!rescued(path))
+                if (!rescued.count(path))
                     note(CardFileNote::Kind::changedOnCard, path, "changed on the card since the scan — scan again");
             for (const std::string& folder : now.unreadableFolders)
                 note(CardFileNote::Kind::onlyOnCard, folder, "couldn't be read");
