@@ -156,7 +156,7 @@ TEST_F(CardViewEndToEndTest, AViewOfTheCardsOwnDeviceProvesNothingErasesNothingA
         ASSERT_TRUE(report);
         expectNotErased(card.mountPoint(), report, view->target());
         EXPECT_EQ(copyFailure(card.mountPoint(), view->target() / "Copy"),
-                  QString::fromUtf8(tessaline::CopyError::destinationInsideSourceText));
+                  QString::fromStdString(tessaline::CopyError::destinationOnCardText(ProofGround::Doubt::viewOfCard)));
 
         // The view granted as a drive of its own: the grant, kept by the file system's UUID,
         // leads to the card itself, which is no drive.
@@ -189,7 +189,7 @@ TEST_F(CardViewEndToEndTest, ALoopOverTheLoopOfAnImageKeptOnTheCardProvesNothing
         ASSERT_TRUE(report);
         expectNotErased(card, report, view->target());
         EXPECT_EQ(copyFailure(card, image.mountPoint() / "Copy"),
-                  QString::fromUtf8(tessaline::CopyError::destinationInsideSourceText));
+                  QString::fromStdString(tessaline::CopyError::destinationOnCardText(ProofGround::Doubt::imageOnCard)));
     }
 }
 

@@ -43,7 +43,8 @@ class DestinationInsideCardTest : public SandboxedTest {
 protected:
     // The card copy and the file-list copy into `destination` are both refused, and the card
     // is left as it was.
-    void expectRefused(const fs::path& card, const std::vector<MediaFile>& files, const fs::path& destination) {
+    void expectRefused(const fs::path& card, const std::vector<MediaFile>& files, const fs::path& destination,
+                       const std::string& text = insideText) {
         SCOPED_TRACE(destination.native());
         const auto before = treeOf(card);
         try {
@@ -51,13 +52,13 @@ protected:
             ADD_FAILURE() << "copied " << run.outcomes.size() << " files onto the card itself";
         } catch (const CopyError& error) {
             EXPECT_EQ(error.kind(), CopyError::Kind::destinationInsideSource);
-            EXPECT_EQ(error.what(), insideText);
+            EXPECT_EQ(error.what(), text);
         }
         auto run = CopyEngine().copy(files, card, destination, {}, [] { return false; });
         ASSERT_EQ(run.outcomes.size(), files.size());
         for (const auto& outcome : run.outcomes) {
             EXPECT_EQ(outcome.status.kind, Kind::failed);
-            EXPECT_EQ(outcome.status.reason.value_or(""), insideText);
+            EXPECT_EQ(outcome.status.reason.value_or(""), text);
         }
         EXPECT_EQ(treeOf(card), before);
     }
@@ -119,14 +120,19 @@ TEST_F(DestinationInsideCardTest, AViewOfTheCardsOwnBytesOrAnImageKeptOnItIsRefu
         ReadOnlyLoop overCard(card.device());
         auto view = mountReadOnly(fsType, nodeOutsideDev(overCard.device(), sandbox / fsType / "nodes/view"),
                                   sandbox / fsType / "view");
-        expectRefused(root, files, view->target() / "backup");
+        // Each refused with its own reason, never as a folder inside the card.
+        const std::string viewText =
+            "The destination folder is on a second view of the card's own device \u2014 choose a folder on another drive.";
+        expectRefused(root, files, view->target() / "backup", viewText);
         ReadOnlyLoop overImage(card.image().string());
         auto second = mountReadOnly(fsType, overImage.device(), sandbox / fsType / "second");
-        expectRefused(root, files, second->target());
+        expectRefused(root, files, second->target(), viewText);
 
         fs::create_directories(root / "System Volume Information");
         LoopVolume onCard("ext4", 16, "ON_CARD", true, root / "System Volume Information/backup.img");
-        expectRefused(root, files, onCard.mountPoint() / "backup");
+        expectRefused(root, files, onCard.mountPoint() / "backup",
+                      "The destination folder is inside a disk image stored on the card \u2014 choose a folder on "
+                      "another drive.");
         LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
         expectCopied(root, files, elsewhere.mountPoint() / "backup");
     }

@@ -107,6 +107,8 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
             case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
             case Doubt::unidentified: where = QStringLiteral("In a disk image whose file this user can't locate"); break;
             case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
+            case Doubt::untracedDevice: where = QStringLiteral("On a file system that can't be followed to its disk"); break;
+            case Doubt::unlocatedFuseImage: where = QStringLiteral("In a FUSE disk image that can't be located"); break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }
