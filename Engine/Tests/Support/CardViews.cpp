@@ -44,4 +44,45 @@ std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const fs::
     return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", fsType, "-o", "ro,noload", source}, target);
 }
 
+namespace {
+
+std::string mustRun(const std::vector<std::string>& argv) {
+    const CommandResult r = runCommand(argv);
+    if (r.exitCode != 0) throw std::runtime_error(argv.front() + " failed: " + r.output);
+    return r.output;
+}
+
+}  // namespace
+
+void makeBtrfsSubvolume(const fs::path& path) { mustRun({"btrfs", "subvolume", "create", path.string()}); }
+
+uint64_t preallocatedSpace(const fs::path& file, uint64_t bytes) {
+    mustRun({"touch", file.string()});
+    mustRun({"chattr", "+C", file.string()});
+    mustRun({"fallocate", "-l", std::to_string(bytes), file.string()});
+    // The swap-file map gives the physical start in pages of 4 KiB with -r.
+    const std::string pages = mustRun({"btrfs", "inspect-internal", "map-swapfile", "-r", file.string()});
+    return std::stoull(pages) * 4096;
+}
+
+void makeFatImage(const fs::path& image, int sizeMiB, const std::vector<std::pair<fs::path, std::string>>& files) {
+    mustRun({"truncate", "-s", std::to_string(sizeMiB) + "M", image.string()});
+    mustRun({"mkfs.vfat", "-F", "32", image.string()});
+    TempFolder folder;
+    const fs::path target = folder.path() / "fat";
+    fs::create_directories(target);
+    mustRun({"fusefat", "-o", "rw+", image.string(), target.string()});
+    try {
+        for (const auto& [path, bytes] : files) writeFile(target / path, bytes);
+    } catch (...) {
+        runCommand({"umount", target.string()});
+        throw;
+    }
+    mustRun({"umount", target.string()});
+}
+
+std::unique_ptr<ScopedMount> mountFatImage(const fs::path& image, const fs::path& target) {
+    return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", "fuse.fusefat", "-o", "ro", image}, target);
+}
+
 }  // namespace tessaline::testing

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tessaline::testing {
 
@@ -40,5 +42,21 @@ std::filesystem::path nodeOutsideDev(const std::string& device, const std::files
 // journal (the card's own mount keeps it), exFAT through FUSE.
 std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const std::filesystem::path& source,
                                            const std::filesystem::path& target);
+
+// A btrfs subvolume made at `path` (which must not exist), with a device number of its own.
+void makeBtrfsSubvolume(const std::filesystem::path& path);
+
+// A file of `bytes` preallocated at `file` on a btrfs volume, never moved by the file system
+// (no copy on write), and where its bytes start on the volume's single device.
+uint64_t preallocatedSpace(const std::filesystem::path& file, uint64_t bytes);
+
+// A FAT32 disk image of `sizeMiB` at `image` holding `files` (path inside the image → bytes),
+// written through fusefat.
+void makeFatImage(const std::filesystem::path& image, int sizeMiB,
+                  const std::vector<std::pair<std::filesystem::path, std::string>>& files);
+
+// The FAT image `image` mounted read-only through fusefat at `target`; the mount's source
+// shows only the driver's name.
+std::unique_ptr<ScopedMount> mountFatImage(const std::filesystem::path& image, const std::filesystem::path& target);
 
 }  // namespace tessaline::testing
