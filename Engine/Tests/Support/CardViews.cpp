@@ -54,6 +54,14 @@ std::string mustRun(const std::vector<std::string>& argv) {
 
 }  // namespace
 
+std::unique_ptr<ScopedMount> mountMemoryFolder(const fs::path& target) {
+    auto mount = std::make_unique<ScopedMount>(
+        std::vector<std::string>{"-t", "tmpfs", "-o", "size=256M,mode=0755", "tmpfs"}, target);
+    for (fs::path folder = target.parent_path(); folder.has_relative_path(); folder = folder.parent_path())
+        fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+    return mount;
+}
+
 void makeBtrfsSubvolume(const fs::path& path) { mustRun({"btrfs", "subvolume", "create", path.string()}); }
 
 uint64_t preallocatedSpace(const fs::path& file, uint64_t bytes) {

@@ -43,6 +43,11 @@ std::filesystem::path nodeOutsideDev(const std::string& device, const std::files
 std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const std::filesystem::path& source,
                                            const std::filesystem::path& target);
 
+// A memory file system at `target` that every user may search: a place for disk images whose
+// file every user can trace on any machine (the machine's own disk may itself be an image whose
+// file lies outside what a user can see).
+std::unique_ptr<ScopedMount> mountMemoryFolder(const std::filesystem::path& target);
+
 // A btrfs subvolume made at `path` (which must not exist), with a device number of its own.
 void makeBtrfsSubvolume(const std::filesystem::path& path);
 
