@@ -9,15 +9,33 @@ namespace tessaline::testing {
 
 namespace fs = std::filesystem;
 
-ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit, bool partitions) {
-    std::vector<std::string> argv{"losetup", "-r", "-f", "--show", "-o", std::to_string(offset)};
+namespace {
+
+// The loop device attached by losetup with `options` over `backing`.
+std::string attachedLoop(std::vector<std::string> options, const std::string& backing, uint64_t offset,
+                         uint64_t sizeLimit) {
+    std::vector<std::string> argv{"losetup", "-f", "--show", "-o", std::to_string(offset)};
+    argv.insert(argv.end(), options.begin(), options.end());
     if (sizeLimit > 0) argv.insert(argv.end(), {"--sizelimit", std::to_string(sizeLimit)});
-    if (partitions) argv.push_back("-P");
     argv.push_back(backing);
     const CommandResult r = runCommand(argv);
     if (r.exitCode != 0) throw std::runtime_error("losetup failed: " + r.output);
-    device_ = r.output;
-    while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
+    std::string device = r.output;
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    return device;
+}
+
+}  // namespace
+
+WritableLoop::WritableLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit)
+    : device_(attachedLoop({}, backing, offset, sizeLimit)) {}
+
+WritableLoop::~WritableLoop() { runCommand({"losetup", "-d", device_}); }
+
+ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit, bool partitions) {
+    std::vector<std::string> options{"-r"};
+    if (partitions) options.push_back("-P");
+    device_ = attachedLoop(options, backing, offset, sizeLimit);
     // Without udev the kernel's partition scan may leave the partitions unlisted until they are read again.
     if (partitions && !fs::exists("/sys/class/block/" + fs::path(device_).filename().string() + "p1"))
         runCommand({"partx", "-a", device_});

@@ -32,6 +32,20 @@ private:
     std::string device_;
 };
 
+// A writable loop device over `backing` from `offset` bytes on, `sizeLimit` bytes long (0: to
+// the end); detached when the object dies.
+class WritableLoop {
+public:
+    WritableLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit);
+    ~WritableLoop();
+    WritableLoop(const WritableLoop&) = delete;
+    WritableLoop& operator=(const WritableLoop&) = delete;
+    const std::string& device() const { return device_; }
+
+private:
+    std::string device_;
+};
+
 // The device number a node stands for (st_rdev).
 dev_t deviceNumberOfNode(const std::string& node);
 
