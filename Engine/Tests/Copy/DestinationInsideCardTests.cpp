@@ -10,7 +10,10 @@
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 
+#include <sys/sysmacros.h>
+
 #include <set>
+#include <stdexcept>
 
 namespace tessaline {
 namespace {
@@ -158,6 +161,50 @@ TEST_F(DestinationInsideCardTest, OtherFoldersOfTheCardsFileSystemAndACardInside
     auto run = CopyEngine().copy(cardRoot, again.target() / "cards/B", {}, SettleOptions::none(), [] { return false; });
     EXPECT_EQ(run.outcomes.size(), files.size());
     for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+}
+
+// A udev database record for a device, as udevd leaves one behind for a loop device that
+// another program detached and attached anew before udevd caught up; removed when the object dies.
+class StaleUdevRecord {
+public:
+    StaleUdevRecord(const std::string& node, const std::string& uuid) {
+        if (!fs::exists("/run/udev/data")) {
+            fs::create_directories("/run/udev/data");
+            madeFolder_ = true;
+        }
+        const dev_t device = deviceNumberOfNode(node);
+        file_ = "/run/udev/data/b" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+        if (fs::exists(file_)) throw std::runtime_error("a udev record exists already: " + file_.string());
+        writeFile(file_, "E:ID_FS_UUID=" + uuid + "\nE:ID_FS_UUID_ENC=" + uuid + "\nE:ID_FS_TYPE=ext4\n");
+    }
+    ~StaleUdevRecord() {
+        std::error_code ec;
+        fs::remove(file_, ec);
+        if (madeFolder_) fs::remove_all("/run/udev", ec);
+    }
+
+private:
+    fs::path file_;
+    bool madeFolder_ = false;
+};
+
+TEST_F(DestinationInsideCardTest, ADriveTheUdevDatabaseStillDescribesAsTheCardIsNotTheCard) {
+    TESSALINE_REQUIRE_ROOT();
+    if (fs::exists("/run/udev/control")) GTEST_SKIP() << "a udev daemon runs here and would rewrite the record";
+    LoopVolume card("ext4", 64, "CARD");
+    LoopVolume drive("ext4", 16, "DRIVE");
+    auto files = makeClips(card.mountPoint());
+    const std::string cardUuid = runCommand({"blkid", "-p", "-s", "UUID", "-o", "value", card.device()}).output;
+    ASSERT_FALSE(cardUuid.empty());
+    {
+        // The drive's loop device showed the card's image before: its record still says so.
+        StaleUdevRecord stale(drive.device(), cardUuid.substr(0, cardUuid.find('\n')));
+        expectCopied(card.mountPoint(), files, drive.mountPoint() / "backup");
+    }
+    // The card's own device under that record is the card all the same.
+    StaleUdevRecord own(card.device(), "00000000-0000-0000-0000-000000000000");
+    ScopedMount again({"-t", "ext4", card.device()}, sandbox / "again");
+    expectRefused(card.mountPoint(), files, again.target() / "backup");
 }
 
 }  // namespace
