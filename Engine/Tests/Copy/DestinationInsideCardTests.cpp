@@ -11,6 +11,7 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <set>
 #include <stdexcept>
@@ -180,7 +181,11 @@ public:
     ~StaleUdevRecord() {
         std::error_code ec;
         fs::remove(file_, ec);
-        if (madeFolder_) fs::remove_all("/run/udev", ec);
+        // Only while empty: a udev daemon started since by another program keeps its own.
+        if (madeFolder_) {
+            ::rmdir("/run/udev/data");
+            ::rmdir("/run/udev");
+        }
     }
 
 private:
