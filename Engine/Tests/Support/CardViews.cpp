@@ -74,7 +74,7 @@ std::string mustRun(const std::vector<std::string>& argv) {
 
 std::unique_ptr<ScopedMount> mountMemoryFolder(const fs::path& target) {
     auto mount = std::make_unique<ScopedMount>(
-        std::vector<std::string>{"-t", "tmpfs", "-o", "size=256M,mode=0755", "tmpfs"}, target);
+        std::vector<std::string>{"-t", "tmpfs", "-o", "size=512M,mode=0755", "tmpfs"}, target);
     for (fs::path folder = target.parent_path(); folder.has_relative_path(); folder = folder.parent_path())
         fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
     return mount;

@@ -78,7 +78,10 @@ TEST(HeldDeviceProofTest, ABtrfsDriveWithSubvolumesAndAnImageKeptOnBtrfsProve) {
     TESSALINE_REQUIRE_ROOT();
     REQUIRE_BTRFS();
     LoopVolume card("ext4", 16, "CARD_EXT4");
-    LoopVolume drive("btrfs", 256, "DRIVE_BTRFS");
+    // Kept where every user can trace it, whatever the machine's own disk is.
+    testing::TempFolder folder;
+    const auto memory = testing::mountMemoryFolder(folder.path() / "memory");
+    LoopVolume drive("btrfs", 256, "DRIVE_BTRFS", true, memory->target() / "drive.img");
     const dev_t cardDevice = deviceOf(card.mountPoint());
     testing::makeBtrfsSubvolume(drive.mountPoint() / "Backups");
     testing::makeBtrfsSubvolume(drive.mountPoint() / "Backups/Day 1");
