@@ -74,7 +74,7 @@ TEST(HeldDeviceProofTest, ABtrfsCardIsReachedWholeWhicheverSubvolumeHoldsTheImag
     EXPECT_EQ(judged(elsewhere.mountPoint(), cardDevice), "none");
 }
 
-TEST(HeldDeviceProofTest, ABtrfsDriveWithSubvolumesAndAnImageKeptOnBtrfsProve) {
+TEST(HeldDeviceProofTest, BtrfsDrivesWithSubvolumesImagesOnBtrfsAndFuseExfatDrivesProve) {
     TESSALINE_REQUIRE_ROOT();
     REQUIRE_BTRFS();
     LoopVolume card("ext4", 16, "CARD_EXT4");
@@ -87,17 +87,26 @@ TEST(HeldDeviceProofTest, ABtrfsDriveWithSubvolumesAndAnImageKeptOnBtrfsProve) {
     testing::makeBtrfsSubvolume(drive.mountPoint() / "Backups/Day 1");
     testing::writeFile(drive.mountPoint() / "Backups/Day 1/C0001.MP4", "clip");
     ProofGround ground;
-    for (const fs::path& path : {drive.mountPoint(), drive.mountPoint() / "Backups", drive.mountPoint() / "Backups/Day 1/C0001.MP4"})
+    for (const fs::path& path :
+         {drive.mountPoint(), drive.mountPoint() / "Backups", drive.mountPoint() / "Backups/Day 1/C0001.MP4"})
         EXPECT_EQ(ground.doubtOf(path, cardDevice), std::nullopt) << path;
-    // A disk image kept in a subvolume of the drive (a home folder on btrfs).
-    LoopVolume image("ext4", 16, "ON_BTRFS", true, drive.mountPoint() / "Backups/Day 1/drive.img");
-    EXPECT_EQ(judged(image.mountPoint(), cardDevice), "none");
-    // As a user who cannot open loop devices, through the path the kernel shows every user.
-    for (fs::path folder = drive.mountPoint() / "Backups/Day 1"; folder != "/tmp" && folder.has_relative_path();
-         folder = folder.parent_path())
-        fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
-    const dev_t imageDevice = deviceOf(image.mountPoint());
-    EXPECT_EQ(testing::runUnprivileged([&] { return keyOf(ProofGround::judge(imageDevice, "/", cardDevice)); }), "none");
+    {
+        // A disk image kept in a subvolume of the drive (a home folder on btrfs).
+        LoopVolume image("ext4", 16, "ON_BTRFS", true, drive.mountPoint() / "Backups/Day 1/drive.img");
+        EXPECT_EQ(judged(image.mountPoint(), cardDevice), "none");
+        // As a user who cannot open loop devices, through the path the kernel shows every user.
+        for (fs::path folder = drive.mountPoint() / "Backups/Day 1"; folder != "/tmp" && folder.has_relative_path();
+             folder = folder.parent_path())
+            fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+        const dev_t imageDevice = deviceOf(image.mountPoint());
+        EXPECT_EQ(testing::runUnprivileged([&] { return keyOf(ProofGround::judge(imageDevice, "/", cardDevice)); }),
+                  "none");
+    }
+    // A FUSE exFAT drive made from a block device carries that device's number.
+    LoopVolume exfat("exfat", 16, "DRIVE_EXFAT", true, memory->target() / "exfat.img");
+    EXPECT_EQ(judged(exfat.mountPoint(), cardDevice), "none");
+    const dev_t exfatDevice = deviceOf(exfat.mountPoint());
+    EXPECT_EQ(testing::runUnprivileged([&] { return keyOf(ProofGround::judge(exfatDevice, "/", cardDevice)); }), "none");
 }
 
 TEST(HeldDeviceProofTest, AnImageAttachedThroughAnOverlayOfTheCardsFolderIsOnAnOverlay) {
