@@ -270,9 +270,7 @@ TEST_F(CardViewEndToEndTest, AnImageKeptInABtrfsCardsSubvolumeOrItsSpaceProvesNo
 
 TEST_F(CardViewEndToEndTest, AnImageAttachedThroughAnOverlayOfACardFolderProvesNothing) {
     BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
-    const fs::path card = loops.add("ext4", "CARD_ext4").mountPoint();
-    const fs::path driveRoot = loops.add("ext4", "BACKUP_ext4").mountPoint();
-    const std::string label = grant(driveRoot);
+    const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, "ext4", grantsFile());
     shoot(card);
     fs::create_directories(sandbox / "empty");
     for (const fs::path& kept : {card / "System Volume Information", driveRoot / "Images"}) {
@@ -302,9 +300,7 @@ TEST_F(CardViewEndToEndTest, AFuseDriverOfAnImageKeptOnTheCardProvesNothing) {
     if (!tessaline::testing::haveProgram("fusefat")) GTEST_SKIP() << "fusefat is not installed";
     for (const std::string fsType : {"ext4", "exfat"}) {
         SCOPED_TRACE(fsType);
-        const fs::path card = loops.add(fsType, "CARD_" + fsType).mountPoint();
-        const fs::path driveRoot = loops.add("ext4", "BACKUP_" + fsType).mountPoint();
-        const std::string label = grant(driveRoot);
+        const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, fsType, grantsFile());
         shoot(card);
         fs::create_directories(card / "System Volume Information");
         tessaline::testing::makeFatImage(card / "System Volume Information/card.img", 40, copiesOf(card));
