@@ -1,10 +1,13 @@
-// Second views of a card's own bytes, end to end on loop-mounted ext4 and FUSE exFAT cards: a
-// read-only loop device over the card's device mounted into a granted drive folder through a
-// node made outside /dev, the same view granted as a drive of its own, and a loop over the loop
-// of an image kept in a spared folder of the card. The scan names every copy there as not
-// counted with its reason (on screen, in the text, PDF and JSON reports), the erase gate and
-// the erase worker refuse, nothing is deleted, and a copy into such a view is refused as the
-// card.
+// Second views of a card's own bytes, end to end on loop-mounted ext4, FUSE exFAT and btrfs
+// cards: a read-only loop device over the card's device mounted into a granted drive folder
+// through a node made outside /dev, the same view granted as a drive of its own, a loop over
+// the loop of an image kept in a spared folder of the card, an image kept in a btrfs card's
+// subvolume, a loop over a btrfs card's device at the space of a preallocated file, an image
+// attached through an overlay of a card folder, and a FUSE driver of a FAT image kept on the
+// card. The scan names every copy there as not counted with its reason (on screen, in the
+// text, PDF and JSON reports), the erase gate and the erase worker refuse, nothing is deleted,
+// and a copy into such a view is refused with that reason. The same images kept on the drive
+// prove the card.
 
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
@@ -131,6 +134,34 @@ protected:
         return failed ? failed->message : QString();
     }
 
+    // The control: the card proven by the copies at `view`, which the report counts.
+    void expectProven(const fs::path& card, const std::string& label, const fs::path& view) {
+        ReportPtr report = testing::scanAgainstGrantedDrive(card, label, grantsFile());
+        ASSERT_TRUE(report);
+        EXPECT_TRUE(report->isSafeToErase()) << report->summary();
+        EXPECT_TRUE(report->uncountedCopies.empty());
+        ASSERT_FALSE(report->otherFiles.empty());
+        for (const auto& other : report->otherFiles)
+            EXPECT_TRUE(other.provenAt && tessaline::isSameOrBelow(*other.provenAt, view)) << other.url;
+    }
+
+    // The whole proof of a view: nothing proven, nothing erased, no copy taken into it.
+    void expectViewRefused(const fs::path& card, const std::string& label, const fs::path& view,
+                           ProofGround::Doubt doubt, const QString& where) {
+        ReportPtr report = expectNothingProven(card, label, view, doubt, where);
+        ASSERT_TRUE(report);
+        expectNotErased(card, report, view);
+        EXPECT_EQ(copyFailure(card, view / "Copy"),
+                  QString::fromStdString(tessaline::CopyError::destinationOnCardText(doubt)));
+    }
+
+    // The card's files with their bytes, by their paths on the card.
+    static std::vector<std::pair<fs::path, std::string>> copiesOf(const fs::path& card) {
+        std::vector<std::pair<fs::path, std::string>> copies;
+        for (const std::string& file : cardFiles) copies.emplace_back(file, tessaline::testing::readFile(card / file));
+        return copies;
+    }
+
     testing::LoopVolumeSet loops;
 };
 
@@ -156,7 +187,7 @@ TEST_F(CardViewEndToEndTest, AViewOfTheCardsOwnDeviceProvesNothingErasesNothingA
         ASSERT_TRUE(report);
         expectNotErased(card.mountPoint(), report, view->target());
         EXPECT_EQ(copyFailure(card.mountPoint(), view->target() / "Copy"),
-                  QString::fromUtf8(tessaline::CopyError::destinationInsideSourceText));
+                  QString::fromStdString(tessaline::CopyError::destinationOnCardText(ProofGround::Doubt::viewOfCard)));
 
         // The view granted as a drive of its own: the grant, kept by the file system's UUID,
         // leads to the card itself, which is no drive.
@@ -189,7 +220,100 @@ TEST_F(CardViewEndToEndTest, ALoopOverTheLoopOfAnImageKeptOnTheCardProvesNothing
         ASSERT_TRUE(report);
         expectNotErased(card, report, view->target());
         EXPECT_EQ(copyFailure(card, image.mountPoint() / "Copy"),
-                  QString::fromUtf8(tessaline::CopyError::destinationInsideSourceText));
+                  QString::fromStdString(tessaline::CopyError::destinationOnCardText(ProofGround::Doubt::imageOnCard)));
+    }
+}
+
+TEST_F(CardViewEndToEndTest, AnImageKeptInABtrfsCardsSubvolumeOrItsSpaceProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (!tessaline::testing::haveProgram("mkfs.btrfs")) GTEST_SKIP() << "mkfs.btrfs is not installed";
+    tessaline::testing::LoopVolume& cardVolume = loops.add("btrfs", "CARD_btrfs", 256);
+    const fs::path card = cardVolume.mountPoint();
+    const fs::path driveRoot = loops.add("ext4", "BACKUP_btrfs").mountPoint();
+    const std::string label = grant(driveRoot);
+    shoot(card);
+    const fs::path spared = card / "System Volume Information";
+    tessaline::testing::makeBtrfsSubvolume(spared);
+    {
+        // An ext4 image with the card's files, kept in the card's subvolume, mounted into the drive.
+        tessaline::testing::LoopVolume image("ext4", 16, "IMAGE", true, spared / "card.img");
+        for (const std::string& file : cardFiles) testing::copyFile(card / file, image.mountPoint() / file);
+        ::sync();
+        tessaline::testing::ScopedMount view({"-t", "ext4", image.device()}, driveRoot / "Image");
+        expectViewRefused(card, label, view.target(), ProofGround::Doubt::imageOnCard,
+                          QStringLiteral("In a disk image on the card"));
+    }
+    {
+        // The space of a file preallocated on the card, formatted through a loop over the card's
+        // own device at its offset, with the card's files copied in, then mounted into the drive.
+        const uint64_t bytes = 24 << 20;
+        const uint64_t start = tessaline::testing::preallocatedSpace(spared / "space", bytes);
+        {
+            tessaline::testing::WritableLoop space(cardVolume.device(), start, bytes);
+            ASSERT_EQ(tessaline::testing::runCommand({"mkfs.ext4", "-q", space.device()}).exitCode, 0);
+            tessaline::testing::ScopedMount written({"-t", "ext4", space.device()}, sandbox / "space");
+            for (const std::string& file : cardFiles) testing::copyFile(card / file, written.target() / file);
+        }
+        tessaline::testing::ReadOnlyLoop overSpace(cardVolume.device(), start, bytes);
+        auto view = tessaline::testing::mountReadOnly("ext4", overSpace.device(), driveRoot / "Space");
+        ASSERT_TRUE(fs::exists(view->target() / cardFiles[0]));
+        expectViewRefused(card, label, view->target(), ProofGround::Doubt::viewOfCard,
+                          QStringLiteral("On a second view of the card"));
+    }
+    // Control: the same image kept on the drive proves the card.
+    tessaline::testing::LoopVolume image("ext4", 16, "IMAGE", true, driveRoot / "drive.img");
+    for (const std::string& file : cardFiles) testing::copyFile(card / file, image.mountPoint() / file);
+    ::sync();
+    tessaline::testing::ScopedMount view({"-t", "ext4", image.device()}, driveRoot / "Image");
+    expectProven(card, label, view.target());
+}
+
+TEST_F(CardViewEndToEndTest, AnImageAttachedThroughAnOverlayOfACardFolderProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, "ext4", grantsFile());
+    shoot(card);
+    fs::create_directories(sandbox / "empty");
+    for (const fs::path& kept : {card / "System Volume Information", driveRoot / "Images"}) {
+        SCOPED_TRACE(kept.native());
+        fs::create_directories(kept);
+        {
+            tessaline::testing::LoopVolume image("ext4", 16, "IMAGE", true, kept / "card.img");
+            for (const std::string& file : cardFiles) testing::copyFile(card / file, image.mountPoint() / file);
+        }
+        tessaline::testing::ScopedMount overlay(
+            {"-t", "overlay", "overlay", "-o", "lowerdir=" + kept.string() + ":" + (sandbox / "empty").string()},
+            sandbox / "overlay");
+        const bool onCard = kept.parent_path() == card;
+        // Through the overlay, an image whose file lies on the overlay: never counted. Attached
+        // from where it is kept, on the drive: it proves the card.
+        tessaline::testing::ReadOnlyLoop loop(((onCard ? overlay.target() : kept) / "card.img").string());
+        auto view = tessaline::testing::mountReadOnly("ext4", loop.device(), driveRoot / "Image");
+        if (onCard)
+            expectViewRefused(card, label, view->target(), ProofGround::Doubt::overlay, QStringLiteral("On an overlay"));
+        else
+            expectProven(card, label, view->target());
+    }
+}
+
+TEST_F(CardViewEndToEndTest, AFuseDriverOfAnImageKeptOnTheCardProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (!tessaline::testing::haveProgram("fusefat")) GTEST_SKIP() << "fusefat is not installed";
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, fsType, grantsFile());
+        shoot(card);
+        fs::create_directories(card / "System Volume Information");
+        tessaline::testing::makeFatImage(card / "System Volume Information/card.img", 40, copiesOf(card));
+        {
+            auto view = tessaline::testing::mountFatImage(card / "System Volume Information/card.img",
+                                                          driveRoot / "Image");
+            expectViewRefused(card, label, view->target(), ProofGround::Doubt::imageOnCard,
+                              QStringLiteral("In a disk image on the card"));
+        }
+        // Control: the same image kept on the drive proves the card.
+        tessaline::testing::makeFatImage(driveRoot / "drive.img", 40, copiesOf(card));
+        auto view = tessaline::testing::mountFatImage(driveRoot / "drive.img", driveRoot / "Image");
+        expectProven(card, label, view->target());
     }
 }
 

@@ -10,6 +10,7 @@
 #include "BrindlecoveApp/Views/CopyView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 
+#include "Tessaline/Copy/CopyError.hpp"
 #include "Tessaline/Support/DateText.hpp"
 
 #include <QDir>
@@ -168,6 +169,29 @@ ScreenshotScene copyCardChanged("40-copy-card-changed", [](ScreenshotStudio& stu
     studio.window().select(AppSection::productionLog);
     ScreenshotStudio::wait(100);
     studio.save(QStringLiteral("production-log-card-changed"));
+});
+
+// A destination where the card's bytes may show, refused before anything is written, with
+// the doubt in words: a disk image whose file this user can't locate.
+ScreenshotScene copyRefused("40-copy-refused", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + "/D_CAM";
+    QDir().mkpath(card + "/DCIM/100EOS5D");
+    const QString destination = studio.home() + "/Old image/D_CAM";
+    QDir().mkpath(destination);
+    CopyViewModel::Dependencies d = pacedCopy(card, destination);
+    d.copy = [](const fs::path& from, const fs::path&, const CopyEngine::Options&, const tessaline::SettleOptions&,
+                const CopyEngine::CancelTest&, const CopyEngine::EventHandler&) -> CopyEngine::CopyRun {
+        throw tessaline::CopyError::destinationInsideSource(from, tessaline::ProofGround::Doubt::unidentified);
+    };
+    CopyViewModel model(std::move(d));
+    CopyView view(model);
+    view.resize(760, 680);
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+    ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 30'000);
+    ScreenshotStudio::wait(50);
+    studio.save(QStringLiteral("copy-refused"), &view);
 });
 
 ScreenshotScene productionLog("41-production-log", [](ScreenshotStudio& studio) {

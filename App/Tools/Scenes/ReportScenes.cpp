@@ -187,14 +187,17 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
 
     // Two clips missing because their only drive copies lie where nothing proves the card: an
     // overlay folder of the drive, a disk image kept on the card mounted under it, one that
-    // can't be located, and a second view of the card's own device.
+    // can't be located, a second view of the card's own device, a FUSE image driver whose image
+    // can't be found, and a file system that can't be followed to its disk.
     auto uncounted = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 2));
     const fs::path backup = fspath(studio.home() + QStringLiteral("/BACKUP"));
     uncounted->uncountedCopies = {
         {backup / "Card view" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::overlay},
         {backup / "Image/DCIM/100MEDIA" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::imageOnCard},
         {backup / "Old image/DCIM" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::unidentified},
-        {backup / "Card device/DCIM" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::viewOfCard}};
+        {backup / "Card device/DCIM" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::viewOfCard},
+        {backup / "FAT image/DCIM" / fspath(files[0]).filename(), tessaline::ProofGround::Doubt::unlocatedFuseImage},
+        {backup / "Elsewhere/DCIM" / fspath(files[1]).filename(), tessaline::ProofGround::Doubt::untracedDevice}};
     showReport(studio, uncounted);
     studio.save(QStringLiteral("report-uncounted"));
 

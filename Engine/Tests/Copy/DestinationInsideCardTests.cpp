@@ -10,7 +10,11 @@
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <set>
+#include <stdexcept>
 
 namespace tessaline {
 namespace {
@@ -43,7 +47,8 @@ class DestinationInsideCardTest : public SandboxedTest {
 protected:
     // The card copy and the file-list copy into `destination` are both refused, and the card
     // is left as it was.
-    void expectRefused(const fs::path& card, const std::vector<MediaFile>& files, const fs::path& destination) {
+    void expectRefused(const fs::path& card, const std::vector<MediaFile>& files, const fs::path& destination,
+                       const std::string& text = insideText) {
         SCOPED_TRACE(destination.native());
         const auto before = treeOf(card);
         try {
@@ -51,13 +56,13 @@ protected:
             ADD_FAILURE() << "copied " << run.outcomes.size() << " files onto the card itself";
         } catch (const CopyError& error) {
             EXPECT_EQ(error.kind(), CopyError::Kind::destinationInsideSource);
-            EXPECT_EQ(error.what(), insideText);
+            EXPECT_EQ(error.what(), text);
         }
         auto run = CopyEngine().copy(files, card, destination, {}, [] { return false; });
         ASSERT_EQ(run.outcomes.size(), files.size());
         for (const auto& outcome : run.outcomes) {
             EXPECT_EQ(outcome.status.kind, Kind::failed);
-            EXPECT_EQ(outcome.status.reason.value_or(""), insideText);
+            EXPECT_EQ(outcome.status.reason.value_or(""), text);
         }
         EXPECT_EQ(treeOf(card), before);
     }
@@ -119,14 +124,19 @@ TEST_F(DestinationInsideCardTest, AViewOfTheCardsOwnBytesOrAnImageKeptOnItIsRefu
         ReadOnlyLoop overCard(card.device());
         auto view = mountReadOnly(fsType, nodeOutsideDev(overCard.device(), sandbox / fsType / "nodes/view"),
                                   sandbox / fsType / "view");
-        expectRefused(root, files, view->target() / "backup");
+        // Each refused with its own reason, never as a folder inside the card.
+        const std::string viewText =
+            "The destination folder is on a second view of the card's own device \u2014 choose a folder on another drive.";
+        expectRefused(root, files, view->target() / "backup", viewText);
         ReadOnlyLoop overImage(card.image().string());
         auto second = mountReadOnly(fsType, overImage.device(), sandbox / fsType / "second");
-        expectRefused(root, files, second->target());
+        expectRefused(root, files, second->target(), viewText);
 
         fs::create_directories(root / "System Volume Information");
         LoopVolume onCard("ext4", 16, "ON_CARD", true, root / "System Volume Information/backup.img");
-        expectRefused(root, files, onCard.mountPoint() / "backup");
+        expectRefused(root, files, onCard.mountPoint() / "backup",
+                      "The destination folder is inside a disk image stored on the card \u2014 choose a folder on "
+                      "another drive.");
         LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
         expectCopied(root, files, elsewhere.mountPoint() / "backup");
     }
@@ -152,6 +162,54 @@ TEST_F(DestinationInsideCardTest, OtherFoldersOfTheCardsFileSystemAndACardInside
     auto run = CopyEngine().copy(cardRoot, again.target() / "cards/B", {}, SettleOptions::none(), [] { return false; });
     EXPECT_EQ(run.outcomes.size(), files.size());
     for (const auto& outcome : run.outcomes) EXPECT_EQ(outcome.status.kind, Kind::copiedVerified);
+}
+
+// A udev database record for a device, as udevd leaves one behind for a loop device that
+// another program detached and attached anew before udevd caught up; removed when the object dies.
+class StaleUdevRecord {
+public:
+    StaleUdevRecord(const std::string& node, const std::string& uuid) {
+        if (!fs::exists("/run/udev/data")) {
+            fs::create_directories("/run/udev/data");
+            madeFolder_ = true;
+        }
+        const dev_t device = deviceNumberOfNode(node);
+        file_ = "/run/udev/data/b" + std::to_string(major(device)) + ":" + std::to_string(minor(device));
+        if (fs::exists(file_)) throw std::runtime_error("a udev record exists already: " + file_.string());
+        writeFile(file_, "E:ID_FS_UUID=" + uuid + "\nE:ID_FS_UUID_ENC=" + uuid + "\nE:ID_FS_TYPE=ext4\n");
+    }
+    ~StaleUdevRecord() {
+        std::error_code ec;
+        fs::remove(file_, ec);
+        // Only while empty: a udev daemon started since by another program keeps its own.
+        if (madeFolder_) {
+            ::rmdir("/run/udev/data");
+            ::rmdir("/run/udev");
+        }
+    }
+
+private:
+    fs::path file_;
+    bool madeFolder_ = false;
+};
+
+TEST_F(DestinationInsideCardTest, ADriveTheUdevDatabaseStillDescribesAsTheCardIsNotTheCard) {
+    TESSALINE_REQUIRE_ROOT();
+    if (fs::exists("/run/udev/control")) GTEST_SKIP() << "a udev daemon runs here and would rewrite the record";
+    LoopVolume card("ext4", 64, "CARD");
+    LoopVolume drive("ext4", 16, "DRIVE");
+    auto files = makeClips(card.mountPoint());
+    const std::string cardUuid = runCommand({"blkid", "-p", "-s", "UUID", "-o", "value", card.device()}).output;
+    ASSERT_FALSE(cardUuid.empty());
+    {
+        // The drive's loop device showed the card's image before: its record still says so.
+        StaleUdevRecord stale(drive.device(), cardUuid.substr(0, cardUuid.find('\n')));
+        expectCopied(card.mountPoint(), files, drive.mountPoint() / "backup");
+    }
+    // The card's own device under that record is the card all the same.
+    StaleUdevRecord own(card.device(), "00000000-0000-0000-0000-000000000000");
+    ScopedMount again({"-t", "ext4", card.device()}, sandbox / "again");
+    expectRefused(card.mountPoint(), files, again.target() / "backup");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // every user; the copies in an image kept on the card are named as not counted, with the
 // reason. Real loop-mounted volumes, proven as the unprivileged user nobody.
 
+#include "Support/CardViews.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
@@ -23,7 +24,10 @@ void openToAll(const fs::path& folder) {
 TEST(DiskImageProofTest, AUserWithoutTheLoopDeviceProvesWithAnImageElsewhereButNotWithOneOnTheCard) {
     TESSALINE_REQUIRE_ROOT();
     LoopVolume card("ext4", 64, "CARD_USER");
-    LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
+    // Kept where every user can trace it, whatever the machine's own disk is.
+    testing::TempFolder folder;
+    const auto memory = testing::mountMemoryFolder(folder.path() / "memory");
+    LoopVolume elsewhere("ext4", 16, "ELSEWHERE", true, memory->target() / "elsewhere.img");
     fs::create_directories(card.mountPoint() / "System Volume Information");
     LoopVolume onCard("ext4", 16, "ON_CARD", true, card.mountPoint() / "System Volume Information/backup.img");
     for (const fs::path& folder : {card.mountPoint().parent_path(), elsewhere.mountPoint().parent_path(),

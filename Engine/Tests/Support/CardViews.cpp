@@ -9,15 +9,33 @@ namespace tessaline::testing {
 
 namespace fs = std::filesystem;
 
-ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit, bool partitions) {
-    std::vector<std::string> argv{"losetup", "-r", "-f", "--show", "-o", std::to_string(offset)};
+namespace {
+
+// The loop device attached by losetup with `options` over `backing`.
+std::string attachedLoop(std::vector<std::string> options, const std::string& backing, uint64_t offset,
+                         uint64_t sizeLimit) {
+    std::vector<std::string> argv{"losetup", "-f", "--show", "-o", std::to_string(offset)};
+    argv.insert(argv.end(), options.begin(), options.end());
     if (sizeLimit > 0) argv.insert(argv.end(), {"--sizelimit", std::to_string(sizeLimit)});
-    if (partitions) argv.push_back("-P");
     argv.push_back(backing);
     const CommandResult r = runCommand(argv);
     if (r.exitCode != 0) throw std::runtime_error("losetup failed: " + r.output);
-    device_ = r.output;
-    while (!device_.empty() && (device_.back() == '\n' || device_.back() == ' ')) device_.pop_back();
+    std::string device = r.output;
+    while (!device.empty() && (device.back() == '\n' || device.back() == ' ')) device.pop_back();
+    return device;
+}
+
+}  // namespace
+
+WritableLoop::WritableLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit)
+    : device_(attachedLoop({}, backing, offset, sizeLimit)) {}
+
+WritableLoop::~WritableLoop() { runCommand({"losetup", "-d", device_}); }
+
+ReadOnlyLoop::ReadOnlyLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit, bool partitions) {
+    std::vector<std::string> options{"-r"};
+    if (partitions) options.push_back("-P");
+    device_ = attachedLoop(options, backing, offset, sizeLimit);
     // Without udev the kernel's partition scan may leave the partitions unlisted until they are read again.
     if (partitions && !fs::exists("/sys/class/block/" + fs::path(device_).filename().string() + "p1"))
         runCommand({"partx", "-a", device_});
@@ -42,6 +60,55 @@ std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const fs::
     if (fsType == "exfat")
         return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", "exfat-fuse", "-o", "ro", source}, target);
     return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", fsType, "-o", "ro,noload", source}, target);
+}
+
+namespace {
+
+std::string mustRun(const std::vector<std::string>& argv) {
+    const CommandResult r = runCommand(argv);
+    if (r.exitCode != 0) throw std::runtime_error(argv.front() + " failed: " + r.output);
+    return r.output;
+}
+
+}  // namespace
+
+std::unique_ptr<ScopedMount> mountMemoryFolder(const fs::path& target) {
+    auto mount = std::make_unique<ScopedMount>(
+        std::vector<std::string>{"-t", "tmpfs", "-o", "size=512M,mode=0755", "tmpfs"}, target);
+    for (fs::path folder = target.parent_path(); folder.has_relative_path(); folder = folder.parent_path())
+        fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
+    return mount;
+}
+
+void makeBtrfsSubvolume(const fs::path& path) { mustRun({"btrfs", "subvolume", "create", path.string()}); }
+
+uint64_t preallocatedSpace(const fs::path& file, uint64_t bytes) {
+    mustRun({"touch", file.string()});
+    mustRun({"chattr", "+C", file.string()});
+    mustRun({"fallocate", "-l", std::to_string(bytes), file.string()});
+    // The swap-file map gives the physical start in pages of 4 KiB with -r.
+    const std::string pages = mustRun({"btrfs", "inspect-internal", "map-swapfile", "-r", file.string()});
+    return std::stoull(pages) * 4096;
+}
+
+void makeFatImage(const fs::path& image, int sizeMiB, const std::vector<std::pair<fs::path, std::string>>& files) {
+    mustRun({"truncate", "-s", std::to_string(sizeMiB) + "M", image.string()});
+    mustRun({"mkfs.vfat", "-F", "32", image.string()});
+    TempFolder folder;
+    const fs::path target = folder.path() / "fat";
+    fs::create_directories(target);
+    mustRun({"fusefat", "-o", "rw+", image.string(), target.string()});
+    try {
+        for (const auto& [path, bytes] : files) writeFile(target / path, bytes);
+    } catch (...) {
+        runCommand({"umount", target.string()});
+        throw;
+    }
+    mustRun({"umount", target.string()});
+}
+
+std::unique_ptr<ScopedMount> mountFatImage(const fs::path& image, const fs::path& target) {
+    return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", "fuse.fusefat", "-o", "ro", image}, target);
 }
 
 }  // namespace tessaline::testing

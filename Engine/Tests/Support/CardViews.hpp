@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tessaline::testing {
 
@@ -30,6 +32,20 @@ private:
     std::string device_;
 };
 
+// A writable loop device over `backing` from `offset` bytes on, `sizeLimit` bytes long (0: to
+// the end); detached when the object dies.
+class WritableLoop {
+public:
+    WritableLoop(const std::string& backing, uint64_t offset, uint64_t sizeLimit);
+    ~WritableLoop();
+    WritableLoop(const WritableLoop&) = delete;
+    WritableLoop& operator=(const WritableLoop&) = delete;
+    const std::string& device() const { return device_; }
+
+private:
+    std::string device_;
+};
+
 // The device number a node stands for (st_rdev).
 dev_t deviceNumberOfNode(const std::string& node);
 
@@ -40,5 +56,26 @@ std::filesystem::path nodeOutsideDev(const std::string& device, const std::files
 // journal (the card's own mount keeps it), exFAT through FUSE.
 std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const std::filesystem::path& source,
                                            const std::filesystem::path& target);
+
+// A memory file system at `target` that every user may search: a place for disk images whose
+// file every user can trace on any machine (the machine's own disk may itself be an image whose
+// file lies outside what a user can see).
+std::unique_ptr<ScopedMount> mountMemoryFolder(const std::filesystem::path& target);
+
+// A btrfs subvolume made at `path` (which must not exist), with a device number of its own.
+void makeBtrfsSubvolume(const std::filesystem::path& path);
+
+// A file of `bytes` preallocated at `file` on a btrfs volume, never moved by the file system
+// (no copy on write), and where its bytes start on the volume's single device.
+uint64_t preallocatedSpace(const std::filesystem::path& file, uint64_t bytes);
+
+// A FAT32 disk image of `sizeMiB` at `image` holding `files` (path inside the image → bytes),
+// written through fusefat.
+void makeFatImage(const std::filesystem::path& image, int sizeMiB,
+                  const std::vector<std::pair<std::filesystem::path, std::string>>& files);
+
+// The FAT image `image` mounted read-only through fusefat at `target`; the mount's source
+// shows only the driver's name.
+std::unique_ptr<ScopedMount> mountFatImage(const std::filesystem::path& image, const std::filesystem::path& target);
 
 }  // namespace tessaline::testing

@@ -178,13 +178,15 @@ TEST(ProofGroundTest, ALoopOverALoopOfAnImageKeptOnTheCardNeverHoldsCopies) {
 TEST(ProofGroundTest, AUserWhoCannotOpenLoopDevicesFindsTheImageFileThroughSysfs) {
     TESSALINE_REQUIRE_ROOT();
     LoopVolume card("ext4", 64, "CARD_USER");
-    LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
+    // Kept where every user can trace it, whatever the machine's own disk is.
+    testing::TempFolder folder;
+    const auto memory = testing::mountMemoryFolder(folder.path() / "memory");
+    LoopVolume elsewhere("ext4", 16, "ELSEWHERE", true, memory->target() / "elsewhere.img");
     LoopVolume hidden("ext4", 16, "HIDDEN");
     fs::create_directories(card.mountPoint() / "System Volume Information");
     LoopVolume onCard("ext4", 16, "ON_CARD", true, card.mountPoint() / "System Volume Information/backup.img");
     // The images' folders may be searched by every user, all but the hidden one's.
-    for (const fs::path& path : {card.image().parent_path(), elsewhere.image().parent_path(),
-                                 card.mountPoint() / "System Volume Information"})
+    for (const fs::path& path : {card.image().parent_path(), card.mountPoint() / "System Volume Information"})
         fs::permissions(path, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
     const dev_t cardDevice = deviceOf(card.mountPoint());
     const std::vector<dev_t> drives{deviceOf(elsewhere.mountPoint()), deviceOf(onCard.mountPoint()),

@@ -93,7 +93,8 @@ QString uncountedHeading(const tessaline::VerificationReport& report) {
     const auto count = report.uncountedCopies.size();
     if (count == 0) return {};
     const QString why =
-        QStringLiteral(" \u2014 an overlay, a second view of the card or a disk image on the card can show the card's own files");
+        QStringLiteral(" \u2014 an overlay, a second view of the card, a disk image on the card or storage that can't be "
+                       "followed can show the card's own files");
     return QStringLiteral("Not counted as backups: %1").arg(Formats::count(qint64(count), "drive file", "drive files")) + why;
 }
 
@@ -107,6 +108,8 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
             case Doubt::imageOnCard: where = QStringLiteral("In a disk image on the card"); break;
             case Doubt::unidentified: where = QStringLiteral("In a disk image whose file this user can't locate"); break;
             case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
+            case Doubt::untracedDevice: where = QStringLiteral("On a file system that can't be followed to its disk"); break;
+            case Doubt::unlocatedFuseImage: where = QStringLiteral("In a FUSE disk image that can't be located"); break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }

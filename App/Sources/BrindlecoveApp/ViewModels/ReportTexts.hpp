@@ -46,8 +46,8 @@ Banner erasedBanner();
 QString otherFilesLine(const Counts& counts);
 
 // Above the drive files not counted for where they lie: "Not counted as backups: 2 drive
-// files — an overlay, a second view of the card or a disk image on the card can show the
-// card's own files" (one: "1 drive file"); empty without any.
+// files — an overlay, a second view of the card, a disk image on the card or storage that
+// can't be followed can show the card's own files" (one: "1 drive file"); empty without any.
 QString uncountedHeading(const tessaline::VerificationReport& report);
 // One line per such file, in path order: where it lies, then its path ("On an overlay:
 // /media/BACKUP/view/C0001.MP4"; "In a disk image on the card: …"; "In a disk image whose

@@ -361,7 +361,8 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
                                                const EventHandler& onEvent) const {
     const fs::path card = folderOnCard.empty() ? cardRoot : cardRoot / folderOnCard;
     checkChunkSize(options.chunkSize);
-    if (isDestinationInsideCard(destination, card)) throw CopyError::destinationInsideSource(card);
+    if (const auto onCard = destinationOnCard(destination, card))
+        throw CopyError::destinationInsideSource(card, onCard->doubt);
     if (!options.destinationVolume && DestinationRoot::notConnectedReason(normalizedPath(destination)))
         throw CopyError::destinationNotConnected(card, normalizedPath(destination));
     auto send = [&](Event event) {
@@ -447,7 +448,8 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
 
     const fs::path destinationRoot = normalizedPath(destination);
     std::optional<std::string> refusal;
-    if (isDestinationInsideCard(destinationRoot, relativeTo)) refusal = CopyError::destinationInsideSourceText;
+    if (const auto onCard = destinationOnCard(destinationRoot, relativeTo))
+        refusal = CopyError::destinationOnCardText(onCard->doubt);
     else if (!options.destinationVolume) refusal = DestinationRoot::notConnectedReason(destinationRoot);
     // Created (when missing) at the first file that may be written, never when refused.
     std::optional<DestinationRoot> root;

@@ -15,8 +15,13 @@ CopyError CopyError::cannotScanSource(const std::filesystem::path& card, const s
     return CopyError(Kind::cannotScanSource, card, {}, "Couldn't read the card at " + toDisplayUtf8(card) + ": " + underlying);
 }
 
-CopyError CopyError::destinationInsideSource(const std::filesystem::path& card) {
-    return CopyError(Kind::destinationInsideSource, card, {}, destinationInsideSourceText);
+std::string CopyError::destinationOnCardText(std::optional<ProofGround::Doubt> doubt) {
+    if (!doubt) return destinationInsideSourceText;
+    return "The destination folder is " + ProofGround::reasonText(*doubt) + " — choose a folder on another drive.";
+}
+
+CopyError CopyError::destinationInsideSource(const std::filesystem::path& card, std::optional<ProofGround::Doubt> doubt) {
+    return CopyError(Kind::destinationInsideSource, card, {}, destinationOnCardText(doubt));
 }
 
 std::string CopyError::destinationNotConnectedText(const std::filesystem::path& destination) {

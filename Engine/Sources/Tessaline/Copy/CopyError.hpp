@@ -1,6 +1,9 @@
 #pragma once
 
+#include "Tessaline/Volumes/ProofGround.hpp"
+
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -14,7 +17,10 @@ public:
     // "Couldn't read the card at <path>: <underlying>"
     static CopyError cannotScanSource(const std::filesystem::path& card, const std::string& underlying);
     // The destination is the card or lies inside it: copying would prove the card by itself.
-    static CopyError destinationInsideSource(const std::filesystem::path& card);
+    // With a doubt, the destination lies where the card's bytes may show (a view of the card,
+    // an image kept on it, what can't be followed), and the sentence says which.
+    static CopyError destinationInsideSource(const std::filesystem::path& card,
+                                             std::optional<ProofGround::Doubt> doubt = std::nullopt);
     // The destination lies where a drive would be mounted, but none is:
     // "The destination folder <path> isn't available — is the drive connected?"
     static CopyError destinationNotConnected(const std::filesystem::path& card, const std::filesystem::path& destination);
@@ -25,6 +31,9 @@ public:
     const std::filesystem::path& destination() const { return destination_; }
 
     static const char* destinationInsideSourceText;
+    // destinationInsideSourceText without a doubt, else "The destination folder is <reason> —
+    // choose a folder on another drive."
+    static std::string destinationOnCardText(std::optional<ProofGround::Doubt> doubt);
     static std::string destinationNotConnectedText(const std::filesystem::path& destination);
 
 private:

@@ -98,7 +98,8 @@ SyncRunner::Result SyncRunner::run(const SyncPair& pair, const fs::path& sourceR
     options.destinationVolume = *pin;
 
     // Refused before the settle wait, as the card copy refuses it before its own.
-    if (isDestinationInsideCard(destination, sourceFolder)) throw CopyError::destinationInsideSource(sourceFolder);
+    if (const auto onCard = destinationOnCard(destination, sourceFolder))
+        throw CopyError::destinationInsideSource(sourceFolder, onCard->doubt);
 
     // The start includes the settle wait.
     EpochSeconds startedAt = nowEpoch();

@@ -1,12 +1,14 @@
 #include "Tessaline/Volumes/DeviceReach.hpp"
 
 #include "Tessaline/Volumes/BlockDeviceNode.hpp"
+#include "Tessaline/Volumes/FuseServer.hpp"
 
 #include <fcntl.h>
 #include <linux/btrfs.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -26,6 +28,8 @@ namespace {
 // Devices stacked deeper than this are not followed and count as untraced.
 constexpr int maxDepth = 16;
 constexpr uint64_t sectorBytes = 512;
+constexpr long overlayMagic = 0x794c7630;  // OVERLAYFS_SUPER_MAGIC
+constexpr long btrfsMagic = 0x9123683e;    // BTRFS_SUPER_MAGIC
 
 std::optional<std::string> firstLine(const fs::path& file) {
     std::ifstream in(file);
@@ -71,6 +75,7 @@ struct LoopBacking {
     std::optional<dev_t> device;
     dev_t fileDevice = 0;
     ino_t fileInode = 0;
+    fs::path path;  // the file's path where this user can reach it, else ""
 };
 
 std::optional<LoopBacking> backingAskedOfDevice(dev_t device) {
@@ -102,9 +107,21 @@ std::optional<LoopBacking> backingReadFromSysfs(const fs::path& folder) {
         return std::nullopt;
     struct stat st {};
     if (::stat(text.c_str(), &st) != 0) return std::nullopt;
-    if (S_ISBLK(st.st_mode)) return LoopBacking{st.st_rdev, 0, 0};
-    if (S_ISREG(st.st_mode)) return LoopBacking{std::nullopt, st.st_dev, st.st_ino};
+    if (S_ISBLK(st.st_mode)) return LoopBacking{st.st_rdev, 0, 0, {}};
+    if (S_ISREG(st.st_mode)) return LoopBacking{std::nullopt, st.st_dev, st.st_ino, text};
     return std::nullopt;
+}
+
+// The device's backing, asked of the device where it opens, else read from sysfs. A file
+// asked of the device gets its path from sysfs only when that path leads to the very file.
+std::optional<LoopBacking> loopBacking(const fs::path& folder, dev_t device) {
+    std::optional<LoopBacking> asked = backingAskedOfDevice(device);
+    std::optional<LoopBacking> read = backingReadFromSysfs(folder);
+    if (!asked) return read;
+    if (!asked->device && read && !read->device && read->fileDevice == asked->fileDevice &&
+        read->fileInode == asked->fileInode)
+        asked->path = read->path;
+    return asked;
 }
 
 }  // namespace
@@ -128,13 +145,13 @@ bool DeviceReach::mark(const Node& node, Extent extent) {
     return true;
 }
 
-void DeviceReach::add(dev_t device, Extent extent, int depth) {
+void DeviceReach::add(dev_t device, Extent extent, int depth, const fs::path& pathOnIt) {
     if (!mark({device, 0}, extent)) return;
     if (depth > maxDepth) {
         untraced = true;
         return;
     }
-    if (major(device) == 0) return addAnonymous(device, extent, depth);
+    if (major(device) == 0) return addAnonymous(device, extent, depth, pathOnIt);
     const std::optional<fs::path> folder = sysfsFolderOf(device);
     if (!folder) {
         untraced = true;
@@ -163,8 +180,7 @@ void DeviceReach::add(dev_t device, Extent extent, int depth) {
 }
 
 void DeviceReach::addLoop(const fs::path& folder, dev_t device, Extent extent, int depth) {
-    std::optional<LoopBacking> backing = backingAskedOfDevice(device);
-    if (!backing) backing = backingReadFromSysfs(folder);
+    const std::optional<LoopBacking> backing = loopBacking(folder, device);
     if (!backing) {
         untraced = true;
         return;
@@ -174,22 +190,82 @@ void DeviceReach::addLoop(const fs::path& folder, dev_t device, Extent extent, i
     const auto limit = numberIn(folder / "loop" / "sizelimit");
     const Extent read = offset && limit ? below(extent, *offset, *limit == 0 ? UINT64_MAX : *limit) : Extent{};
     if (backing->device) return add(*backing->device, read, depth + 1);
-    mark({backing->fileDevice, backing->fileInode}, read);
-    holders_.insert(backing->fileDevice);
+    addFile(backing->fileDevice, backing->fileInode, read, backing->path);
 }
 
-void DeviceReach::addAnonymous(dev_t device, Extent extent, int depth) {
-    if (!table_) table_ = MountTable::current();
-    for (const MountEntry& entry : table_->entries()) {
-        if (entry.deviceNumber != device) continue;
-        if (entry.fsType == "overlay") onOverlay = true;
-        if (entry.fsType == "btrfs") {
-            addBtrfs(entry.mountPoint, depth);
-        } else if (entry.source.rfind('/', 0) == 0) {
-            struct stat st {};
-            if (::stat(entry.source.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) add(st.st_rdev, extent, depth + 1);
+void DeviceReach::addFile(dev_t fileDevice, ino_t inode, Extent extent, const fs::path& path) {
+    mark({fileDevice, inode}, extent);
+    fs::path& known = holders_[fileDevice];
+    if (known.empty()) known = path;
+}
+
+void DeviceReach::addAnonymous(dev_t device, Extent extent, int depth, const fs::path& pathOnIt) {
+    // What a path on it shows, while it still lies on this device.
+    if (!pathOnIt.empty()) {
+        struct stat st {};
+        struct statfs info {};
+        if (::stat(pathOnIt.c_str(), &st) == 0 && st.st_dev == device && ::statfs(pathOnIt.c_str(), &info) == 0) {
+            if (static_cast<long>(info.f_type) == overlayMagic) {
+                onOverlay = true;
+                return;
+            }
+            if (static_cast<long>(info.f_type) == btrfsMagic) return addBtrfs(pathOnIt, depth);
         }
     }
+    if (!table_) table_ = MountTable::current();
+    bool named = false;
+    for (const MountEntry& entry : table_->entries()) {
+        if (entry.deviceNumber != device) continue;
+        named = true;
+        if (entry.fsType == "overlay") {
+            onOverlay = true;
+        } else if (entry.fsType == "btrfs") {
+            addBtrfs(entry.mountPoint, depth);
+        } else if (entry.isFuse()) {
+            addFuse(entry, device, depth);
+        } else if (entry.source.rfind('/', 0) == 0) {
+            // A kernel file system made from a node or a file by its path.
+            struct stat st {};
+            if (::stat(entry.source.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
+                add(st.st_rdev, extent, depth + 1);
+            else if (S_ISREG(st.st_mode))
+                addFile(st.st_dev, st.st_ino, Extent{}, entry.source);
+        }
+        // Else a memory, pseudo or network file system: no device of this machine beneath it.
+    }
+    if (named) return;
+    // A btrfs subvolume's own number, the top-level one's included: a btrfs mount whose root carries it.
+    for (const MountEntry& entry : table_->entries()) {
+        struct stat st {};
+        if (entry.fsType == "btrfs" && ::stat(entry.mountPoint.c_str(), &st) == 0 && st.st_dev == device)
+            return addBtrfs(entry.mountPoint, depth);
+    }
+    unfollowed = true;
+}
+
+void DeviceReach::addFuse(const MountEntry& entry, dev_t device, int depth) {
+    if (isFuseOverlay(entry)) {
+        onOverlay = true;
+        return;
+    }
+    if (isPassThroughFuse(entry)) return;
+    // A driver of a disk image or archive reads it anywhere: its file or device counts as read whole.
+    bool located = false;
+    auto follow = [&](const fs::path& path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0) return;
+        if (S_ISBLK(st.st_mode)) {
+            add(st.st_rdev, Extent{}, depth + 1);
+            located = true;
+        } else if (S_ISREG(st.st_mode)) {
+            addFile(st.st_dev, st.st_ino, Extent{}, path);
+            located = true;
+        }
+    };
+    if (entry.source.rfind('/', 0) == 0) follow(entry.source);
+    if (const auto server = fuseServerFiles(minor(device)))
+        for (const fs::path& file : server->files) follow(file);
+    if (!located) fuseUnlocated = true;
 }
 
 void DeviceReach::addBtrfs(const fs::path& pathOnIt, int depth) {

@@ -11,7 +11,16 @@
 // A loop device's backing is asked of the device (LOOP_GET_STATUS64: lo_rdevice for a block
 // device, lo_device and lo_inode for a file); where it cannot be opened (a user outside the
 // disk group), the path the kernel shows every user in /sys/block/<loop>/loop/backing_file is
-// looked up instead. What cannot be followed is noted as untraced. Never throws.
+// looked up instead.
+// A device number of major 0 (no block device of its own) is followed by what holds it: a path
+// on it, when one is known and lies on it (statfs: btrfs gives its devices, an overlay is noted
+// as such), else the mount table's entry of that number, else a btrfs mount whose root carries
+// it (btrfs numbers every subvolume, the top-level one included, apart from its mount entry).
+// A FUSE file system is followed to the mount's source when that is a path, and to the regular
+// files and block devices its serving process holds open (the process holding /dev/fuse for
+// that connection, /proc/<pid>/fdinfo's "fuse_connection"); network and pass-through FUSE
+// file systems, and memory file systems, read no device. What cannot be followed is noted, by
+// kind. Never throws.
 
 #include "Tessaline/Volumes/MountTable.hpp"
 
@@ -40,33 +49,40 @@ public:
     // `table` is read on first need and shared by the walks of one judgement.
     explicit DeviceReach(std::optional<MountTable>& table) : table_(table) {}
 
-    // Adds the device `device` (read whole) and everything below it.
-    void addDevice(dev_t device) { add(device, Extent{}, 0); }
+    // Adds the device `device` (read whole) and everything below it; `pathOnIt`, when given,
+    // is a path whose file system may tell what a device number of major 0 stands for.
+    void addDevice(dev_t device, const std::filesystem::path& pathOnIt = {}) { add(device, Extent{}, 0, pathOnIt); }
     // Adds every device of the btrfs file system holding `pathOnIt` (/sys/fs/btrfs/<fsid>/devices/).
     void addBtrfs(const std::filesystem::path& pathOnIt) { addBtrfs(pathOnIt, 0); }
 
     // Whether some device or image file is read by both, in ranges that overlap.
     bool meets(const DeviceReach& other) const;
-    // The devices of the file systems holding the image files reached.
-    const std::set<dev_t>& imageHolders() const { return holders_; }
+    // The devices of the file systems holding the image files reached, each with a path to
+    // one of those files where one is known ("" where not).
+    const std::map<dev_t, std::filesystem::path>& imageHolders() const { return holders_; }
 
-    bool untraced = false;   // some loop device, device or btrfs could not be followed
-    bool onOverlay = false;  // a device reached is an overlay's (an image file kept on one)
+    bool untraced = false;       // a loop device's backing, a device or a btrfs could not be followed
+    bool unfollowed = false;     // a device number of major 0 that nothing known stands for
+    bool fuseUnlocated = false;  // a FUSE file system whose image or device could not be found
+    bool onOverlay = false;      // a device reached is an overlay's (an image file kept on one)
 
 private:
     // An image file by its device and inode; a device with inode 0.
     using Node = std::pair<dev_t, ino_t>;
 
-    void add(dev_t device, Extent extent, int depth);
+    void add(dev_t device, Extent extent, int depth, const std::filesystem::path& pathOnIt = {});
     void addBtrfs(const std::filesystem::path& pathOnIt, int depth);
     void addLoop(const std::filesystem::path& folder, dev_t device, Extent extent, int depth);
-    void addAnonymous(dev_t device, Extent extent, int depth);
+    void addAnonymous(dev_t device, Extent extent, int depth, const std::filesystem::path& pathOnIt);
+    void addFuse(const MountEntry& entry, dev_t device, int depth);
+    // An image file (its device and inode), read in `extent`; `path` leads to it where known.
+    void addFile(dev_t fileDevice, ino_t inode, Extent extent, const std::filesystem::path& path);
     // True when the range is new for the node (not inside one already kept): worth walking.
     bool mark(const Node& node, Extent extent);
 
     std::optional<MountTable>& table_;
     std::map<Node, std::vector<Extent>> nodes_;
-    std::set<dev_t> holders_;
+    std::map<dev_t, std::filesystem::path> holders_;
 };
 
 }  // namespace tessaline

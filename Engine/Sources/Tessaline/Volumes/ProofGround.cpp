@@ -18,46 +18,58 @@ namespace {
 using Doubt = ProofGround::Doubt;
 
 constexpr long overlayMagic = 0x794c7630;  // OVERLAYFS_SUPER_MAGIC
-constexpr long btrfsMagic = 0x9123683e;    // BTRFS_SUPER_MAGIC
 // Image files held inside image files deeper than this are not followed: untraced.
 constexpr size_t maxHolders = 16;
 
 }  // namespace
 
 std::optional<Doubt> ProofGround::judge(dev_t device, const fs::path& pathOnIt, dev_t cardDevice) {
+    const std::optional<Doubt> doubt = judgeOnce(device, pathOnIt, cardDevice);
+    const bool untraceable =
+        doubt == Doubt::unidentified || doubt == Doubt::untracedDevice || doubt == Doubt::unlocatedFuseImage;
+    return untraceable ? judgeOnce(device, pathOnIt, cardDevice) : doubt;
+}
+
+std::optional<Doubt> ProofGround::judgeOnce(dev_t device, const fs::path& pathOnIt, dev_t cardDevice) {
     if (device == cardDevice) return std::nullopt;
-    std::optional<MountTable> table;
-    DeviceReach drive(table);
     if (major(device) == 0) {
         struct statfs info {};
         if (::statfs(pathOnIt.c_str(), &info) != 0) return Doubt::unidentified;
         if (static_cast<long>(info.f_type) == overlayMagic) return Doubt::overlay;
-        // A btrfs file's device number is its subvolume's, which the mount table may not name.
-        if (static_cast<long>(info.f_type) == btrfsMagic) drive.addBtrfs(pathOnIt);
     }
-    drive.addDevice(device);
+    std::optional<MountTable> table;
+    DeviceReach drive(table);
+    drive.addDevice(device, pathOnIt);
     DeviceReach card(table);
     card.addDevice(cardDevice);
     // The same bytes as the card's, read another way.
     if (drive.meets(card)) return Doubt::viewOfCard;
     // Inside an image file held by the card (or by anything showing it), however deep.
     std::set<dev_t> seen;
-    std::vector<dev_t> holders(drive.imageHolders().begin(), drive.imageHolders().end());
-    bool untraced = drive.untraced;
-    bool onOverlay = drive.onOverlay;
+    std::vector<std::pair<dev_t, fs::path>> holders(drive.imageHolders().begin(), drive.imageHolders().end());
+    DeviceReach found(table);  // what was met on the way, by kind
+    auto note = [&found](const DeviceReach& reach) {
+        found.untraced = found.untraced || reach.untraced;
+        found.unfollowed = found.unfollowed || reach.unfollowed;
+        found.fuseUnlocated = found.fuseUnlocated || reach.fuseUnlocated;
+        found.onOverlay = found.onOverlay || reach.onOverlay;
+    };
+    note(drive);
     for (size_t i = 0; i < holders.size(); ++i) {
-        if (!seen.insert(holders[i]).second) continue;
+        const auto [holderDevice, pathToImage] = holders[i];
+        if (!seen.insert(holderDevice).second) continue;
         if (seen.size() > maxHolders) return Doubt::unidentified;
-        if (holders[i] == cardDevice) return Doubt::imageOnCard;
+        if (holderDevice == cardDevice) return Doubt::imageOnCard;
         DeviceReach holder(table);
-        holder.addDevice(holders[i]);
+        holder.addDevice(holderDevice, pathToImage);
         if (holder.meets(card)) return Doubt::imageOnCard;
-        untraced = untraced || holder.untraced;
-        onOverlay = onOverlay || holder.onOverlay;
+        note(holder);
         holders.insert(holders.end(), holder.imageHolders().begin(), holder.imageHolders().end());
     }
-    if (onOverlay) return Doubt::overlay;
-    if (untraced) return Doubt::unidentified;
+    if (found.onOverlay) return Doubt::overlay;
+    if (found.fuseUnlocated) return Doubt::unlocatedFuseImage;
+    if (found.untraced) return Doubt::unidentified;
+    if (found.unfollowed) return Doubt::untracedDevice;
     return std::nullopt;
 }
 
@@ -86,6 +98,10 @@ std::string ProofGround::reasonText(Doubt doubt) {
             return "inside a disk image stored on the card";
         case Doubt::unidentified:
             return "inside a disk image whose file this user can't locate, so it may be stored on the card";
+        case Doubt::untracedDevice:
+            return "on a file system whose device can't be followed to the disk it reads, so it may lie on the card";
+        case Doubt::unlocatedFuseImage:
+            return "on a FUSE file system whose disk image or archive can't be located, so it may be stored on the card";
     }
     return {};
 }
@@ -96,6 +112,8 @@ std::string ProofGround::reasonKey(Doubt doubt) {
         case Doubt::viewOfCard: return "view_of_card";
         case Doubt::imageOnCard: return "image_on_card";
         case Doubt::unidentified: return "unidentified_image";
+        case Doubt::untracedDevice: return "untraced_device";
+        case Doubt::unlocatedFuseImage: return "unlocated_fuse_image";
     }
     return {};
 }

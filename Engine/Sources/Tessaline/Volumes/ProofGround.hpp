@@ -11,7 +11,12 @@
 // - a file system inside a disk image whose file lies on the card, or on anything that reads
 //   the card's bytes, however deeply stacked, never does: the image dies with the card;
 // - a file system whose devices cannot all be traced (a loop device whose backing file this
-//   user can't locate, devices stacked too deep) never does.
+//   user can't locate, devices stacked too deep, a device number nothing known stands for, a
+//   FUSE disk-image driver whose image can't be found) never does.
+// A btrfs file system is reached whole, on either side: every device it spans, whichever
+// subvolume's number a file carries. A judgement that found something untraceable is made once
+// more from a fresh look at the mount table, so one read that met a device being attached or
+// detached by another program decides nothing.
 // Everything else may (the caller still guards the card's own device and folders).
 // Answers are cached per (drive device, card device) pair: a scan asks once per file and the
 // devices are few. Not thread-safe; each thread keeps its own. Never throws.
@@ -33,6 +38,8 @@ public:
         imageOnCard,   // a disk image stored on the card
         unidentified,  // a disk image (or device) whose backing this user cannot trace
         viewOfCard,    // the card's own bytes read through another device
+        untracedDevice,      // a device number that can't be followed to the disk it reads
+        unlocatedFuseImage,  // a FUSE file system whose disk image or archive can't be found
     };
 
     // Why the file system of `device` (`pathOnIt` is any path on it, used to ask its type)
@@ -47,13 +54,15 @@ public:
     // The words a report gives for a doubt, after "not counted: ".
     static std::string reasonText(Doubt doubt);
     // A short stable word for exported forms: "overlay", "image_on_card", "unidentified_image",
-    // "view_of_card".
+    // "view_of_card", "untraced_device", "unlocated_fuse_image".
     static std::string reasonKey(Doubt doubt);
 
     // Uncached: the judgement itself.
     static std::optional<Doubt> judge(dev_t device, const std::filesystem::path& pathOnIt, dev_t cardDevice);
 
 private:
+    static std::optional<Doubt> judgeOnce(dev_t device, const std::filesystem::path& pathOnIt, dev_t cardDevice);
+
     std::map<std::pair<dev_t, dev_t>, std::optional<Doubt>> known_;
 };
 
