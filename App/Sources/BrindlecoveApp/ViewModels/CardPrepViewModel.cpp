@@ -230,6 +230,7 @@ void CardPrepViewModel::recount() {
     const auto& isMounted = dependencies_.backend.isMounted;
     if (isMounted && !isMounted(cardFsPath())) return;
     loadPreview();
+    Q_EMIT changed();  // the gate judges the card afresh: no verdict until the count is in
 }
 
 void CardPrepViewModel::loadPreview() {
@@ -297,9 +298,26 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
-    // Files still to be read for this report: judged as while the card is counted.
-    const bool filesKnown = previewFiles_ && !byteCheckPending(report);
-    return standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+    // The erase runs on the verdict it was started with; what it leaves is judged once it ends.
+    if (runStanding_ && std::holds_alternative<Running>(phase_)) return *runStanding_;
+    const bool pending = byteCheckPending(report);
+    const bool filesKnown = previewFiles_ && !pending;
+    VerificationStanding now =
+        standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+    // A verdict on the card's files waits for their count and check: no verdict meanwhile.
+    using Kind = VerificationStanding::Kind;
+    const bool ofThisCard = report && cardPath_ &&
+                            EraseGate::standardised(report->cardPath) == EraseGate::standardised(cardFsPath());
+    if (ofThisCard && (pending || isJudging()) && now.kind != Kind::notInserted && now.kind != Kind::differentCard) {
+        VerificationStanding checking{Kind::checking, checking_ ? checking_->done : 0};
+        checking.files = checking_ ? checking_->total : 0;
+        return checking;
+    }
+    return now;
+}
+
+bool CardPrepViewModel::isJudging() const {
+    return std::holds_alternative<Previewing>(phase_) || isCounting() || checking_.has_value();
 }
 
 VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, const CardFiles* files,
@@ -335,17 +353,23 @@ void CardPrepViewModel::applyChecking(int done, int total) {
 }
 
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
-    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || checking_) return false;
-    // An ejected card cannot be erased, acknowledged or not.
-    if (standing.kind == VerificationStanding::Kind::notInserted) return false;
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || isJudging()) return false;
+    // An ejected card cannot be erased, acknowledged or not; a card being judged waits for it.
+    if (standing.kind == VerificationStanding::Kind::notInserted || standing.kind == VerificationStanding::Kind::checking)
+        return false;
     return standing.isSafe() || acknowledgedUnverified_;
 }
 
 VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const VerificationStanding now = standing(report);
-    const Shown current{report.get(), report, now.kind};
-    bool differs = !shown_ || !(*shown_ == current);
+    // While the card is judged the verdict's case stays the one shown before (an
+    // acknowledgement outlives a recount that ends in the same case).
+    const bool judging = now.kind == VerificationStanding::Kind::checking;
+    const Shown current{report.get(), report,
+                        judging && shown_ && shown_->report == report.get() ? shown_->kind : now.kind};
+    bool differs = !shown_ || !(*shown_ == current) || judging != shownJudging_;
     shown_ = current;
+    shownJudging_ = judging;
     if (!checking_ && !countWhenWatched_ && !runs_.isActive() && byteCheckPending(report)) {
         checking_ = Checking{};
         loadPreview();
@@ -377,11 +401,12 @@ bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const Verificat
 bool CardPrepViewModel::runChecked(const ReportPtr& report) {
     const VerificationStanding now = gate(report);
     if (!canRun(now)) return false;
-    start(report, now.isSafe());
+    start(report, now);
     return std::holds_alternative<Running>(phase_);
 }
 
-void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
+void CardPrepViewModel::start(const ReportPtr& report, const VerificationStanding& verdict) {
+    const bool safePath = verdict.isSafe();
     const fs::path card = cardFsPath();
     if (const auto& isMounted = dependencies_.backend.isMounted; isMounted && !isMounted(card)) {
         setPhase(Failed{notInsertedMessage()});
@@ -418,6 +443,7 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     auto stage = std::make_shared<std::atomic<int>>(checkingCard);
     eraseStage_ = stage;
     stopping_ = false;
+    runStanding_ = verdict;
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
 

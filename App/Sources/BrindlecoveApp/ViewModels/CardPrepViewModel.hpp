@@ -129,9 +129,12 @@ public:
     ReportPtr reportFor(const std::vector<ReportPtr>& sessionReports) const;
 
     // The standing of the picked card for `report`, read against the volume in the reader now.
+    // For a report of the card's folder it is `checking` while the card is counted or its files
+    // read again (the verdict comes with the answer); while an erase runs it is the verdict the
+    // erase was started with.
     VerificationStanding standing(const ReportPtr& report) const;
-    // Whether an erase may start now with that standing (never while renumbered files are
-    // being checked).
+    // Whether an erase may start now with that standing (never while the card is counted or
+    // its files are being checked).
     bool canRun(const VerificationStanding& standing) const;
     // standing(report), recorded as what the user is shown. When the last count found files
     // the card's file system renumbered since that report's scan and did not read them for it,
@@ -187,7 +190,10 @@ private:
     // Watches the picked card's folder tree anew and then counts it (startCount).
     void loadPreview();
     void startCount();
-    void start(const ReportPtr& report, bool safePath);
+    // Starts the erase on `verdict` (a safe one: the safe path, checking the card's files).
+    void start(const ReportPtr& report, const VerificationStanding& verdict);
+    // Whether the card is being counted or its files checked (no verdict on them yet).
+    bool isJudging() const;
     void applyEvent(const QString& name, int index, int total);
     void applySummary(const Summary& summary);
     void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
@@ -240,6 +246,9 @@ private:
         bool operator==(const Shown& o) const { return report == o.report && kind == o.kind; }
     };
     std::optional<Shown> shown_;
+    bool shownJudging_ = false;  // gate() last showed the card being judged
+    // The verdict the running erase was started with: the gate's answer until it ends.
+    std::optional<VerificationStanding> runStanding_;
     std::optional<Shown> acknowledgedFor_;
     // The report the current or last erase ran with, and the standing's cases it may have
     // left the card in.

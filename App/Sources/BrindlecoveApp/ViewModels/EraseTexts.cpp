@@ -62,6 +62,13 @@ QString erasedText() {
                           "longer tells what is on it. Scan it again before relying on it.");
 }
 
+QString checkingText(const VerificationStanding& standing) {
+    if (standing.files > 0)
+        return QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
+            .arg(Formats::groupedInteger(standing.count), Formats::groupedInteger(standing.files));
+    return QStringLiteral("Checking the card against your last scan\u2026");
+}
+
 QString notVerifiedText(const VerificationStanding& standing) {
     if (standing.files > 0)
         return QStringLiteral("This card holds %1 your last scan didn't check (%2). Scan it again so you're not "

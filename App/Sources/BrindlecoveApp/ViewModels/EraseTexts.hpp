@@ -34,6 +34,10 @@ QString changedText(const VerificationStanding& standing);
 // no longer tells what it holds.
 QString erasedText();
 
+// The banner of a checking standing: the card is being judged against the last scan, with how
+// many of its files were read again of how many when known.
+QString checkingText(const VerificationStanding& standing);
+
 // The banner of a notVerified standing: the plain text, or, when the card holds files the
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);
