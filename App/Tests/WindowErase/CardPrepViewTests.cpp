@@ -292,7 +292,7 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
         ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
         drainEvents();
     };
-    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false, {}, 12});
+    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false, {}, 12, false, {"DCIM/100CANON", "MISC"}});
     auto* outcome = find<SymbolLabel>("erase.outcome");
     EXPECT_EQ(outcome->text(), "Card erased and prepped for Canon EOS");
     EXPECT_EQ(outcome->symbol(), "checkmark.seal.fill");
@@ -333,6 +333,36 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     erase({1, 10, {}, {"C"}, false, {"B/LATE.MOV"}});
     EXPECT_EQ(outcome->text(),
               "Erased with 1 item that couldn't be deleted: C. 1 file kept: changed during the erase: LATE.MOV");
+}
+
+TEST_F(CardPrepViewTest, CreatedCountsOnlyTheFoldersTheEraseMade) {
+    pick();
+    std::vector<std::string> all;
+    for (int i = 0; i < 1000; ++i) all.push_back("DCIM/" + std::to_string(100 + i) + "CANON");
+    const auto counts = find<QLabel>("erase.outcomeCounts");
+    auto erase = [&](std::vector<std::string> made, bool stopped) {
+        tessaline::CardPrepEngine::Summary summary{2, 10, all, {}, stopped, {}, 2, false, std::move(made)};
+        card.summary = [summary] { return summary; };
+        scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+        type("erase.confirmation", "CARD");
+        ASSERT_TRUE(waitFor([&] { return find<QPushButton>("erase.run")->isEnabled(); }));
+        find<QPushButton>("erase.run")->click();
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+        drainEvents();
+    };
+    // Every folder of the profile was there already, after a stop or a whole erase alike.
+    for (bool stopped : {true, false}) {
+        erase({}, stopped);
+        EXPECT_EQ(counts->text(), QString::fromUtf8("Deleted 2 files \u00b7 freed 10 bytes"));
+        EXPECT_FALSE(shown("erase.outcomeFolders"));
+    }
+    for (int n : {1, 2, 1000}) {
+        SCOPED_TRACE(n);
+        erase(std::vector<std::string>(all.begin(), all.begin() + n), false);
+        EXPECT_EQ(counts->text(), QString::fromUtf8("Deleted 2 files \u00b7 freed 10 bytes \u00b7 created ") +
+                                      Formats::count(n, "folder", "folders"));
+        EXPECT_EQ(find<QLabel>("erase.outcomeFolders")->text().count(QString::fromUtf8("\u00b7")), n - 1);
+    }
 }
 
 TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {

@@ -506,12 +506,14 @@ void CardPrepView::render() {
         QString counts = QStringLiteral("Deleted %1 \u00b7 freed %2")
                              .arg(Formats::count(summary.filesDeleted, "file", "files"),
                                   Formats::fileByteCount(summary.bytesFreed));
-        if (!summary.foldersCreated.empty())
+        // Only the folders this erase made: the profile's folders it found in place (kept by a
+        // stop, say) were not created.
+        if (!summary.foldersMade.empty())
             counts += QStringLiteral(" \u00b7 created %1")
-                          .arg(Formats::count(qint64(summary.foldersCreated.size()), "folder", "folders"));
+                          .arg(Formats::count(qint64(summary.foldersMade.size()), "folder", "folders"));
         FormText::setText(outcomeCounts_, counts);
-        showFolders = !summary.foldersCreated.empty();
-        FormText::setText(outcomeFolders_, joined(summary.foldersCreated, QStringLiteral(" \u00b7 ")));
+        showFolders = !summary.foldersMade.empty();
+        FormText::setText(outcomeFolders_, joined(summary.foldersMade, QStringLiteral(" \u00b7 ")));
     } else if (const auto* failed = std::get_if<CardPrepViewModel::Failed>(&phase)) {
         showOutcome = true;
         outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), failed->message, Style::bad());
