@@ -78,7 +78,7 @@ void pickAndCount(CardPrepViewModel& vm, const fs::path& card) {
 }
 
 VerificationStanding verdictOf(CardPrepViewModel& vm, const ReportPtr& report, int timeoutMs) {
-    QTest::qWaitFor([&] { return vm.gate(report).kind != VerificationStanding::Kind::checking; }, timeoutMs);
+    (void)QTest::qWaitFor([&] { return vm.gate(report).kind != VerificationStanding::Kind::checking; }, timeoutMs);
     return vm.gate(report);
 }
 

@@ -17,13 +17,17 @@
 // the erase marks it in the window's record of erased reports (ErasedReports), which the
 // Report section reads too; after the erase the card stands as erased since the scan until
 // files are added to it.
+// The erase itself runs in CardEraseWorker, the gate's rules are EraseGate's, the texts
+// EraseTexts', the system's parts CardPrepBackend's.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/Platform/FolderTreeWatcher.hpp"
+#include "BrindlecoveApp/ViewModels/CardEraseWorker.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 #include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
 #include "Tessaline/CardPrep/CameraFormatProfile.hpp"
 #include "Tessaline/CardPrep/CardPrepEngine.hpp"
@@ -170,21 +174,21 @@ public:
     // Ticking binds the acknowledgement to the report and standing last recorded by gate().
     void setAcknowledgedUnverified(bool on);
 
-    static QString locationMessage();
-    static QString swappedMessage();
-    static QString notInsertedMessage();
-    // With the files that made the erase stop (relative paths or names): how many, and the
-    // first few by name.
-    static QString changedMessage(const std::vector<std::string>& files = {});
-    static QString selfProvenMessage(const std::vector<std::string>& files = {});
+    // The refusals' texts (EraseTexts).
+    static QString locationMessage() { return EraseTexts::locationMessage(); }
+    static QString swappedMessage() { return EraseTexts::swappedMessage(); }
+    static QString notInsertedMessage() { return EraseTexts::notInsertedMessage(); }
+    static QString changedMessage(const std::vector<std::string>& files = {}) { return EraseTexts::changedMessage(files); }
+    static QString selfProvenMessage(const std::vector<std::string>& files = {}) {
+        return EraseTexts::selfProvenMessage(files);
+    }
 
 Q_SIGNALS:
     // Any published value changed.
     void changed();
 
 private:
-    enum class Refusal { location, swapped, changed, selfProven };
-    struct Request;
+    using Refusal = CardEraseWorker::Refusal;
 
     void setPhase(Phase phase);
     // Watches the picked card's folder tree anew and then counts it (startCount).
@@ -204,8 +208,6 @@ private:
     bool byteCheckPending(const ReportPtr& report) const;
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
-    // Whether a location lies on the card's own device (links followed) or on a view of it.
-    static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
     // standing() with the card's files given.
     VerificationStanding standingWith(const ReportPtr& report, const CardFiles* files,
@@ -254,7 +256,7 @@ private:
     // left the card in.
     ReportPtr erasedWith_;
     std::vector<VerificationStanding::Kind> outcomeKinds_;
-    // The stage of the erase that runs (EraseStage in the source), shared with its worker.
+    // The stage of the erase that runs (CardEraseWorker::Stage), shared with its worker.
     std::shared_ptr<std::atomic<int>> eraseStage_;
     // Whether the Done outcome no longer belongs to what gate() is shown now.
     bool outcomeOutlived(const ReportPtr& report, const VerificationStanding& now);

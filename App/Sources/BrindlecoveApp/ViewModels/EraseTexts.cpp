@@ -94,4 +94,41 @@ QString keptText(const std::vector<std::string>& kept) {
         .arg(fileCount(static_cast<int>(kept.size())), namesOf(kept));
 }
 
+QString locationMessage() {
+    return QStringLiteral("That location can no longer be safely erased \u2014 reselect the card.");
+}
+
+QString notInsertedMessage() {
+    return QStringLiteral("The card isn't inserted \u2014 nothing was erased. Insert it and check its scan before "
+                          "erasing.");
+}
+
+QString swappedMessage() {
+    return QStringLiteral(
+        "The card in the reader is not the one you selected \u2014 it looks like it was swapped or remounted. "
+        "Nothing was erased. Reselect the card and check its scan before erasing.");
+}
+
+QString changedMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
+    return QStringLiteral(
+               "The card has changed since it was scanned \u2014 %1 changed since the scan (%2). Nothing was erased. "
+               "Scan it again before erasing.")
+        .arg(fileCount(static_cast<int>(files.size())), namesOf(files));
+}
+
+QString selfProvenMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
+            "and scan again before erasing.");
+    return QStringLiteral(
+               "%1 on this card %2 nowhere else (%3) \u2014 nothing was erased. Copy them to a drive and scan "
+               "again before erasing.")
+        .arg(fileCount(static_cast<int>(files.size())),
+             files.size() == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), namesOf(files));
+}
+
 }  // namespace brindlecove::EraseTexts

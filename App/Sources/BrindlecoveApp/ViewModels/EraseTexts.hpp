@@ -54,4 +54,14 @@ QString stoppedUntouchedText();
 // kept: changed during the erase: LATE.MOV, NOTE.TXT"; "" when it kept nothing.
 QString keptText(const std::vector<std::string>& kept);
 
+// Why an erase did not start or was refused before anything was deleted: the location may no
+// longer be erased; another volume is in the reader; the card was ejected; the card changed
+// since its scan, or holds files proven only on itself (with those files, when known: how
+// many, and the first few by name).
+QString locationMessage();
+QString swappedMessage();
+QString notInsertedMessage();
+QString changedMessage(const std::vector<std::string>& files = {});
+QString selfProvenMessage(const std::vector<std::string>& files = {});
+
 }  // namespace brindlecove::EraseTexts
