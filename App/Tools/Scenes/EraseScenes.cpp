@@ -429,7 +429,7 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     auto failureLock = std::make_shared<std::mutex>();
     dependencies.backend.reformat = [failure, failureLock](const fs::path&, tessaline::DriveFormat, std::string_view,
                                                            const auto&, DriveFormatViewModel::Route::Kind) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         std::string message;
         {
             std::lock_guard lock(*failureLock);
@@ -457,6 +457,8 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("reformat-confirmed"), &view);
 
     formatVM.run();
+    studio.wait(50);  // the stand-in reformat takes a second
+    studio.save(QStringLiteral("reformat-formatting"), &view);
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-done"), &view);
