@@ -52,10 +52,9 @@ protected:
         for (auto& record : set.files) record.inode += 1'000'000;
         auto mount = set.mount;
         if (mount) mount->keepsInodeNumbers = false;
-        return std::make_shared<const tessaline::VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results),
-                                                                     identity, std::vector<fs::path>{},
-                                                                     std::vector<tessaline::OtherFile>{},
-                                                                     std::move(set.files), mount);
+        return std::make_shared<const tessaline::VerificationReport>(
+            root, std::vector<fs::path>{}, 0.0, std::move(results), identity, std::vector<fs::path>{},
+            std::vector<tessaline::OtherFile>{}, std::move(set.files), mount);
     }
 
     std::unique_ptr<CardPrepViewModel> viewModel() {

@@ -269,7 +269,8 @@ TEST_F(CardPrepViewTest, AStopBeforeTheFirstDeleteSaysNothingWasDeletedAndKeepsT
     EXPECT_FALSE(shown("erase.outcomeFolders"));
     EXPECT_FALSE(shown("erase.stop"));
     EXPECT_EQ(find<QLabel>("erase.contents")->text(), contents);
-    EXPECT_TRUE(waitFor([&] { return banner()->text().startsWith("Verified"); })) << "the report still vouches for the card";
+    EXPECT_TRUE(waitFor([&] { return banner()->text().startsWith("Verified"); }))
+        << "the report still vouches for the card";
     card.holdWalk = false;
     drainEvents();
     EXPECT_FALSE(card.erasing);

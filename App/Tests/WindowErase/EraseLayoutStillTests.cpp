@@ -125,7 +125,8 @@ TEST_F(EraseLayoutStillTest, AnAcknowledgedEraseKeepsItsRowsFromStartToEnd) {
     EXPECT_EQ(rectOf("erase.stop"), erase);
     EXPECT_TRUE(banner()->text().startsWith("STOP"));
     card.holdErase = false;
-    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()) && !vm->isCounting(); }));
+    ASSERT_TRUE(
+        waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()) && !vm->isCounting(); }));
     const auto after = rows();
     for (const auto& [name, was] : before)
         EXPECT_TRUE(sameSpot(name, after.at(name).rect, was.rect)) << name << " moved at the end";

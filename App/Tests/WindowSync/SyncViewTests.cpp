@@ -211,7 +211,9 @@ TEST_F(SyncViewTests, TheSheetOffersOnlyLabelsAndItsListStaysInsideIt) {
     const std::string longLabel = "A_CAM_" + std::string(190, 'x') + "_END";
     VolumeInfo unlabeled{"/media/u/4A1C-09E2", "4A1C-09E2", true, true, false};
     unlabeled.hasOwnLabel = false;
-    candidates = {{"/media/u/CARD", "CARD", true, true, false}, unlabeled, {"/media/u/" + longLabel, longLabel, true, true, false}};
+    candidates = {{"/media/u/CARD", "CARD", true, true, false},
+                  unlabeled,
+                  {"/media/u/" + longLabel, longLabel, true, true, false}};
     makeView();
     AddSyncPairSheet* sheet = openSheet();
     auto* inserted = child<QComboBox>(QStringLiteral("sheet.inserted"), sheet);
@@ -223,8 +225,8 @@ TEST_F(SyncViewTests, TheSheetOffersOnlyLabelsAndItsListStaysInsideIt) {
     settle();
     const QWidget* list = inserted->view()->window();
     const QRect usable(sheet->mapToGlobal(QPoint(0, 0)), sheet->size());
-    EXPECT_TRUE(usable.contains(list->geometry())) << "the list " << list->width() << " px wide in a sheet of "
-                                                   << sheet->width();
+    EXPECT_TRUE(usable.contains(list->geometry()))
+        << "the list " << list->width() << " px wide in a sheet of " << sheet->width();
     inserted->hidePopup();
 }
 

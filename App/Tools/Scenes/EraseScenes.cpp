@@ -212,7 +212,8 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
-            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {}, 8, false, profile.folders};
+            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {},
+                                                      8, false,      profile.folders};
         };
     }
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {

@@ -25,8 +25,8 @@ EraseGate::OnCardTest CardEraseWorker::onCardDevice(const CardPrepBackend& backe
     };
 }
 
-void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend, const std::function<bool()>& isCancelled,
-                          std::atomic<int>& stage, const Callbacks& to) {
+void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend,
+                          const std::function<bool()>& isCancelled, std::atomic<int>& stage, const Callbacks& to) {
     auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
                       std::vector<std::string> files = {}) { to.refused(refusal, issue, std::move(files)); };
     try {
@@ -78,7 +78,8 @@ void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend
                 vouched = files->files;
                 // With the digests the scan proved, for files renumbered while they are deleted.
                 tessaline::CardFileComparison::takeDigests(
-                    *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
+                    *vouched, *report.cardFiles,
+                    tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
             }
         }
         auto onEvent = [&to](const tessaline::CardPrepEngine::Event& event) {

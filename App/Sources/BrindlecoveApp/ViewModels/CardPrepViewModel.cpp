@@ -243,8 +243,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
         standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
     // A verdict on the card's files waits for their count and check: no verdict meanwhile.
     using Kind = VerificationStanding::Kind;
-    const bool ofThisCard = report && cardPath_ &&
-                            EraseGate::standardised(report->cardPath) == EraseGate::standardised(cardFsPath());
+    const bool ofThisCard =
+        report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(cardFsPath());
     if (ofThisCard && (pending || isJudging()) && now.kind != Kind::notInserted && now.kind != Kind::differentCard) {
         VerificationStanding checking{Kind::checking, checking_ ? checking_->done : 0};
         checking.files = checking_ ? checking_->total : 0;
@@ -292,7 +292,8 @@ void CardPrepViewModel::applyChecking(int done, int total) {
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
     if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || isJudging()) return false;
     // An ejected card cannot be erased, acknowledged or not; a card being judged waits for it.
-    if (standing.kind == VerificationStanding::Kind::notInserted || standing.kind == VerificationStanding::Kind::checking)
+    if (standing.kind == VerificationStanding::Kind::notInserted ||
+        standing.kind == VerificationStanding::Kind::checking)
         return false;
     return standing.isSafe() || acknowledgedUnverified_;
 }
@@ -362,8 +363,14 @@ void CardPrepViewModel::start(const ReportPtr& report, const VerificationStandin
         return;
     }
 
-    CardEraseWorker::Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath,
-                    previewFiles_.value_or(CardFiles{}), previewFilesMount_};
+    CardEraseWorker::Request request{card,
+                                     *pickedFacts_,
+                                     *pickedIdentity_,
+                                     selectedProfile(),
+                                     safePath ? report : nullptr,
+                                     safePath,
+                                     previewFiles_.value_or(CardFiles{}),
+                                     previewFilesMount_};
     // From now on the report no longer describes its card, also when the card is picked again
     // later, unless the erase is refused before anything is deleted. A report of another card
     // that was at this folder (another volume identity) still describes that card.
@@ -385,7 +392,8 @@ void CardPrepViewModel::start(const ReportPtr& report, const VerificationStandin
     Q_EMIT changed();
 
     using Worker = CardEraseWorker;
-    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request), backend = dependencies_.backend] {
+    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request),
+                                      backend = dependencies_.backend] {
         Worker::Callbacks to;
         to.checking = [this, &ticket](int done, int total) {
             ticket.post([this, done, total] { applyChecking(done, total); });
@@ -393,7 +401,8 @@ void CardPrepViewModel::start(const ReportPtr& report, const VerificationStandin
         to.deleting = [this, &ticket](const QString& item, int index, int total) {
             ticket.post([this, item, index, total] { applyEvent(item, index, total); });
         };
-        to.refused = [this, &ticket](Refusal refusal, std::optional<CardRootIssue> issue, std::vector<std::string> files) {
+        to.refused = [this, &ticket](Refusal refusal, std::optional<CardRootIssue> issue,
+                                     std::vector<std::string> files) {
             ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
                 runs_.finish(id);
                 applyRefusal(refusal, issue, files);

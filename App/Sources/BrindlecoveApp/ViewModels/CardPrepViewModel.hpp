@@ -178,7 +178,9 @@ public:
     static QString locationMessage() { return EraseTexts::locationMessage(); }
     static QString swappedMessage() { return EraseTexts::swappedMessage(); }
     static QString notInsertedMessage() { return EraseTexts::notInsertedMessage(); }
-    static QString changedMessage(const std::vector<std::string>& files = {}) { return EraseTexts::changedMessage(files); }
+    static QString changedMessage(const std::vector<std::string>& files = {}) {
+        return EraseTexts::changedMessage(files);
+    }
     static QString selfProvenMessage(const std::vector<std::string>& files = {}) {
         return EraseTexts::selfProvenMessage(files);
     }

@@ -134,7 +134,8 @@ BannerText bannerFor(bool hasCard, const std::optional<Issue>& issue, const Veri
                     Style::warn(), true};
         case Kind::changedSinceScan: return {stop, EraseTexts::changedText(standing), Style::bad(), true};
         case Kind::erasedSinceScan: return {triangle, EraseTexts::erasedText(), Style::warn(), true};
-        case Kind::checking: return {QStringLiteral("hourglass"), EraseTexts::checkingText(standing), QColor(), false};
+        case Kind::checking:
+            return {QStringLiteral("hourglass"), EraseTexts::checkingText(standing), QColor(), false};
         case Kind::notVerified: break;
     }
     return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};
@@ -397,7 +398,8 @@ void CardPrepView::render() {
                                               Formats::fileByteCount(preview->totalBytes)));
     // Never a count that was not made: while the card is counted without one (after a stopped
     // erase too) its place says so.
-    const bool countingShown = !preview && (vm_.isCounting() || std::holds_alternative<CardPrepViewModel::Previewing>(phase));
+    const bool countingShown =
+        !preview && (vm_.isCounting() || std::holds_alternative<CardPrepViewModel::Previewing>(phase));
     contentsSlot_->setCurrentWidget(countingShown ? counting_ : static_cast<QWidget*>(contents_));
     cardRows_->setRowVisible(contentsSlot_, hasCard && (preview.has_value() || countingShown));
     noCard_->setVisible(!hasCard);
@@ -467,12 +469,13 @@ void CardPrepView::render() {
         }
         // Before its first delete the erase may read the card's files again.
         const auto& checking = vm_.checking();
-        FormText::setText(progressText_,
-                          stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
-                                                    "hasn't reached stays on the card.")
-                          : !runningPhase->item.isEmpty() ? QStringLiteral("Deleting %1\u2026").arg(runningPhase->item)
-                          : checking ? EraseTexts::checkingText(VerificationStanding{Kind::checking, checking->done, checking->total})
-                                     : QStringLiteral("Erasing\u2026"));
+        FormText::setText(
+            progressText_,
+            stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
+                                      "hasn't reached stays on the card.")
+            : !runningPhase->item.isEmpty() ? QStringLiteral("Deleting %1\u2026").arg(runningPhase->item)
+            : checking ? EraseTexts::checkingText(VerificationStanding{Kind::checking, checking->done, checking->total})
+                       : QStringLiteral("Erasing\u2026"));
     }
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
