@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QImage>
+#include <QPainter>
 #include <QProcess>
 #include <QScrollArea>
 #include <QTest>
@@ -80,6 +82,25 @@ bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowS
     window_.resize(windowSize);
     wait(30);
     return saved;
+}
+
+bool ScreenshotStudio::saveWithPopup(const QString& name, QWidget& base, QWidget& popup) {
+    const QPixmap under = base.grab();
+    const QPixmap over = popup.grab();
+    const QPoint at = popup.mapToGlobal(QPoint(0, 0)) - base.mapToGlobal(QPoint(0, 0));
+    const QRect all = QRect(QPoint(0, 0), under.size()).united(QRect(at, over.size()));
+    QImage picture(all.size(), QImage::Format_ARGB32);
+    picture.fill(QColor(128, 128, 128));
+    QPainter painter(&picture);
+    painter.drawPixmap(-all.topLeft(), under);
+    painter.drawPixmap(at - all.topLeft(), over);
+    painter.end();
+    const QString path = out_.filePath(name + QStringLiteral(".png"));
+    if (!picture.save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
 }
 
 bool ScreenshotStudio::run(const QString& program, const QStringList& arguments) {

@@ -38,6 +38,10 @@ public:
     // false (a window of its own, such as the preview). At those sizes the scroll areas
     // holding `inView` (when given) are scrolled to show it. False on any failure.
     bool save(const QString& name, QWidget* widget = nullptr, bool atWindowSizes = true, QWidget* inView = nullptr);
+    // Writes `base` with the open popup `popup` (a list, a menu) drawn over it where it stands
+    // on the screen, as "<name>.png"; the part of the popup beyond `base` is drawn too, on a
+    // grey margin, so a list wider than its window shows as such. False on any failure.
+    bool saveWithPopup(const QString& name, QWidget& base, QWidget& popup);
     // Runs a program with arguments (no shell); true when it exited 0.
     static bool run(const QString& program, const QStringList& arguments);
 

@@ -41,18 +41,14 @@ const char* const polkitd = "/usr/lib/polkit-1/polkitd";
 
 bool executable(const char* path) { return ::access(path, X_OK) == 0; }
 
-// True when a udev daemon runs on this machine (ours or anybody's).
-bool udevDaemonRuns() {
+// True when a udev daemon answers on the control socket of this mount namespace
+// (/run/udev/control): the daemon udisksd and udevadm here would use. A daemon seen only as a
+// process may serve another namespace (a container's) with a /run of its own, and a socket file
+// left by a daemon that ended answers nothing.
+bool udevDaemonAnswers() {
     std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream comm(entry.path() / "comm");
-        std::string command;
-        std::getline(comm, command);
-        if (command == "systemd-udevd" || command == "udevd") return true;
-    }
-    return false;
+    if (!fs::exists("/run/udev/control", ec)) return false;
+    return runCommand({udevadm, "control", "--ping", "--timeout=2"}).exitCode == 0;
 }
 
 template <class Test>
@@ -164,7 +160,7 @@ void PrivateDiskService::start(bool withPolkit) {
     if (!waitUntil([&] { return fs::exists(socket); }, std::chrono::seconds(10)))
         throw std::runtime_error("the private system bus did not come up");
 
-    if (!udevDaemonRuns()) {
+    if (!udevDaemonAnswers()) {
         udevd_ = spawn({udevd}, "systemd-udevd.log");
         if (!waitUntil([] { return runCommand({udevadm, "control", "--ping"}).exitCode == 0; }, std::chrono::seconds(10)))
             throw std::runtime_error("systemd-udevd did not come up");

@@ -2,7 +2,8 @@
 // The system's disk service for tests (root only): a private system bus (dbus-daemon with a
 // configuration and socket of its own), polkit's daemon on it where it is installed (so the
 // service asks polkit, which grants root everything and refuses a user without a session,
-// as no authentication agent answers for one), udisksd on it, and, where no udev daemon runs,
+// as no authentication agent answers for one), udisksd on it, and, where no udev daemon answers
+// on this mount namespace's control socket (/run/udev/control; a container's daemon does not),
 // systemd-udevd with the block devices triggered, since udisksd learns of devices through
 // udev. DBUS_SYSTEM_BUS_ADDRESS names the private bus in this process and in every process
 // started here. Everything started is ended by its own process id when this object goes,

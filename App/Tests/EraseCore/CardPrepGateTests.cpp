@@ -133,7 +133,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     ASSERT_TRUE(vm->runChecked(report));
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
-    EXPECT_EQ(vm->gate(report).kind, Kind::erasedSinceScan) << "an erased card is never safe on its old report";
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::erasedSinceScan) << "an erased card is never safe on its old report";
     card.unmount();
     card.remount();
     shootStills(root, {}, 1, 7);
@@ -174,7 +174,7 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
     EXPECT_EQ(vm->preview(), (CardPrepViewModel::Preview{0, 0, 0}));
-    EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::erasedSinceScan, 0}))
+    EXPECT_EQ(verdictOf(*vm, report), (VerificationStanding{Kind::erasedSinceScan, 0}))
         << "an erased card is never safe on its old report, and its erase is no change since the scan";
 
     // Footage copied onto the card, into a folder of its own, while it stays mounted: the

@@ -53,6 +53,7 @@ TEST_F(CardPrepRunTest, ErasesARealCardForEveryCameraProfile) {
         const auto* done = std::get_if<CardPrepViewModel::Done>(&vm->phase());
         ASSERT_NE(done, nullptr);
         EXPECT_EQ(done->summary.foldersCreated, profile.folders);
+        EXPECT_EQ(done->summary.foldersMade, profile.folders) << "the old folders went; each was made anew";
         EXPECT_TRUE(done->summary.failures.empty());
         EXPECT_FALSE(fs::exists(root / "notes.txt"));
         EXPECT_FALSE(fs::exists(root / "DCIM/100OLD"));

@@ -185,4 +185,33 @@ TEST(EraseGateFiles, OtherFilesOnlyOnTheCardAreNamedAndNeverSafe) {
               "Erasing now loses them. Copy or re-scan first.");
 }
 
+TEST(EraseGateFiles, AScannedCardWithoutClipsNamesTheFilesOnlyOnIt) {
+    for (int n : {1, 2, 1000}) {
+        SCOPED_TRACE(n);
+        std::vector<OtherFile> others;
+        CardFiles records;
+        for (int i = 0; i < n; ++i) {
+            const std::string name = "NOTE" + std::to_string(i) + ".TXT";
+            others.push_back({fs::path("/media/u/CARD") / name, 7, OtherFile::Role::other, std::nullopt});
+            records.push_back({name, 7, {1'000, 0}, {1'000, 0}});
+        }
+        const tessaline::VerificationReport r("/media/u/CARD", {"/d"}, 0, {}, card, {}, others, records);
+        const auto standing = standingOf(r, &records);
+        EXPECT_EQ(standing.kind, Kind::otherFilesOnlyOnCard) << "a scanned card is not an unscanned one";
+        EXPECT_EQ(standing.files, n);
+        EXPECT_EQ(standing.fileNames.size(), size_t(std::min(n, VerificationStanding::firstNamesShown)));
+        const QString text = EraseTexts::stopText(standing);
+        EXPECT_TRUE(text.startsWith(QString::fromUtf8("STOP \u2014 your last scan found "))) << text.toStdString();
+        EXPECT_TRUE(text.contains("(NOTE0.TXT")) << text.toStdString();
+        EXPECT_EQ(text.contains(" and "), n > 3) << text.toStdString();
+        EXPECT_TRUE(text.endsWith(n == 1 ? "Erasing now loses it. Copy or re-scan first."
+                                         : "Erasing now loses them. Copy or re-scan first."));
+    }
+    // Without clips and with every file proven off the card there is nothing to vouch by.
+    std::vector<OtherFile> proven{{"/media/u/CARD/NOTES.TXT", 7, OtherFile::Role::other, fs::path("/d/NOTES.TXT")}};
+    const CardFiles records = recordsOf({{"NOTES.TXT", 7}});
+    const tessaline::VerificationReport r("/media/u/CARD", {"/d"}, 0, {}, card, {}, proven, records);
+    EXPECT_EQ(standingOf(r, &records).kind, Kind::notVerified);
+}
+
 }  // namespace brindlecove

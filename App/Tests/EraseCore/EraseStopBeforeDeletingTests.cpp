@@ -92,7 +92,7 @@ TEST_F(EraseStopBeforeDeletingTest, AStopBetweenThePlanAndTheFirstDeleteLeavesCa
     ASSERT_TRUE(waitForEraseEnd(*vm));
     expectUntouched(root, before, 3);
     EXPECT_FALSE(vm->erasedReports().contains(report)) << "nothing was erased since the scan";
-    EXPECT_EQ(vm->gate(report).kind, Kind::missing);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::missing);
     EXPECT_EQ(vm->preview(), counted) << "the count of a card left as it was stays shown";
     EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase())) << "the outcome stays with its card";
 }
@@ -204,7 +204,7 @@ TEST_F(EraseStopBeforeDeletingTest, TheOutcomeIsJudgedByWhatTheEraseLeftHoweverL
     eraseAcknowledged(report);
     ASSERT_TRUE(waitForEraseEnd(*vm));
     ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));
-    EXPECT_EQ(vm->gate(report).kind, Kind::erasedSinceScan);
+    EXPECT_EQ(vm->gate(report).kind, Kind::checking) << "no verdict before the count of what the erase left";
     shootStills(root, {}, 1, 7);
     QTest::qWait(300);  // the change seen while the count is still held
     EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Done>(vm->phase()));

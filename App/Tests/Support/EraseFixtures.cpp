@@ -77,6 +77,11 @@ void pickAndCount(CardPrepViewModel& vm, const fs::path& card) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !vm.isBusy(); }, 30'000)) << "the card was not counted in time";
 }
 
+VerificationStanding verdictOf(CardPrepViewModel& vm, const ReportPtr& report, int timeoutMs) {
+    (void)QTest::qWaitFor([&] { return vm.gate(report).kind != VerificationStanding::Kind::checking; }, timeoutMs);
+    return vm.gate(report);
+}
+
 bool waitForEraseEnd(CardPrepViewModel& vm, int timeoutMs) {
     return QTest::qWaitFor(
         [&] {

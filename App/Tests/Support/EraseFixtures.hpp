@@ -38,6 +38,10 @@ void pickAndCount(CardPrepViewModel& vm, const std::filesystem::path& card);
 // Waits for the erase to end (done or failed).
 bool waitForEraseEnd(CardPrepViewModel& vm, int timeoutMs = 30'000);
 
+// The gate's verdict on the card for `report` once the card is counted and checked (gate()
+// says `checking` until then).
+VerificationStanding verdictOf(CardPrepViewModel& vm, const ReportPtr& report, int timeoutMs = 30'000);
+
 // The names directly in a folder.
 std::vector<std::string> topLevel(const std::filesystem::path& folder);
 

@@ -4,140 +4,30 @@
 // sandbox folder standing in for a card, an identity the test changes); the real volumes are
 // exercised by the view model tests.
 
-#include "EraseViewTest.hpp"
+#include "CardPrepViewFixture.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
-#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
-#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
-#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
-#include "BrindlecoveApp/Views/CardPrepView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
-#include "BrindlecoveApp/Views/SymbolLabel.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QToolButton>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 namespace brindlecove::testing {
 namespace {
-
-namespace fs = std::filesystem;
-using tessaline::MatchStatus;
-using tessaline::VerificationReport;
-using tessaline::VolumeIdentity;
-using ReportPtr = std::shared_ptr<const VerificationReport>;
-
-// A report of the card at `root` with one clip per status.
-ReportPtr reportOf(const fs::path& root, const VolumeIdentity& identity, std::vector<MatchStatus> statuses) {
-    std::vector<tessaline::MatchResult> results;
-    int i = 0;
-    for (auto& status : statuses) {
-        tessaline::MatchResult result;
-        result.group.primaryFiles.push_back(
-            tessaline::Fingerprint{.url = root / ("IMG_" + std::to_string(i++) + ".JPG"), .byteSize = 10});
-        result.status = std::move(status);
-        results.push_back(std::move(result));
-    }
-    return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity,
-                                                      std::vector<fs::path>{}, std::vector<tessaline::OtherFile>{},
-                                                      std::vector<tessaline::CardFileRecord>{});
-}
-
-// A sandbox folder that the scripted backend treats as an erasable card.
-struct ScriptedCard {
-    fs::path root;
-    VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
-    std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
-    CardContents contents{3, 2, 2'500'000, CardFiles{}};
-    std::atomic<bool> holdCount{false};
-    std::atomic<bool> holdErase{false};  // the erase runs until released
-    std::atomic<bool> erasing{false};    // the erase was handed to the engine
-    std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
-    std::function<tessaline::CardPrepEngine::Summary()> summary;
-
-    CardPrepBackend backend() {
-        CardPrepBackend b;
-        b.validate = [this](const fs::path&) {
-            tessaline::CardPrepEngine::CheckedCard checked;
-            if (issue) checked.issue = issue;
-            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), 7};
-            return checked;
-        };
-        b.readIdentity = [this](const fs::path&) { return std::optional<VolumeIdentity>(identity); };
-        b.computePreview = [this](const fs::path&) {
-            while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return contents;
-        };
-        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
-            erasing = true;
-            while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return summary();
-        };
-        b.walkCardFiles = [this](const fs::path&) {
-            while (holdWalk) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{});
-        };
-        b.deviceOf = [this](const fs::path& path) {
-            return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
-        };
-        return b;
-    }
-
-    ReportPtr report(std::vector<MatchStatus> statuses) const { return reportOf(root, identity, std::move(statuses)); }
-};
-
-class CardPrepViewTest : public EraseViewTest<CardPrepView> {
-protected:
-    void SetUp() override {
-        AppSandboxedTest::SetUp();
-        card.root = sandbox / "CARD";
-        fs::create_directories(card.root);
-        CardPrepViewModel::Dependencies deps;
-        deps.backend = card.backend();
-        vm = std::make_unique<CardPrepViewModel>(deps);
-        scan = std::make_unique<ScanViewModel>(ScanViewModel::Dependencies{});
-        DriveFormatViewModel::Dependencies formatDeps;
-        formatDeps.backend.listCandidates = [] { return std::vector<tessaline::VolumeInfo>{}; };
-        format = std::make_unique<DriveFormatViewModel>(formatDeps);
-        view = std::make_unique<CardPrepView>(*vm, *scan, *format);
-    }
-    SymbolLabel* banner() { return find<SymbolLabel>("erase.banner"); }
-    void pick() {
-        vm->takeCard(QFile::decodeName(QByteArray::fromStdString(card.root.string())));
-        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
-        view->render();
-    }
-    void type(const char* name, const QString& text) {
-        edit(name, text);
-        view->render();
-    }
-
-    ScriptedCard card;
-    std::unique_ptr<CardPrepViewModel> vm;
-    std::unique_ptr<ScanViewModel> scan;
-    std::unique_ptr<DriveFormatViewModel> format;
-};
 
 TEST_F(CardPrepViewTest, BeforeAnyPick) {
     EXPECT_TRUE(shown("erase.noCard"));
     EXPECT_EQ(find<QLabel>("erase.noCard")->text(), "No card selected.");
-    EXPECT_EQ(banner()->text(), "This card hasn't been verified this session. Run a Scan first so you're not erasing "
-                                "footage that was never backed up.");
-    EXPECT_EQ(banner()->color(), Style::warn());
+    EXPECT_EQ(banner()->text(),
+              QString::fromUtf8("No card picked yet. Choose the card to erase \u2014 its last scan is checked here."));
+    EXPECT_FALSE(banner()->color().isValid()) << "the secondary tone";
     EXPECT_FALSE(banner()->isEmphasized());
     EXPECT_FALSE(shown("erase.acknowledgeRow"));
     EXPECT_FALSE(find<QLineEdit>("erase.confirmation")->isEnabled());
@@ -379,7 +269,8 @@ TEST_F(CardPrepViewTest, AStopBeforeTheFirstDeleteSaysNothingWasDeletedAndKeepsT
     EXPECT_FALSE(shown("erase.outcomeFolders"));
     EXPECT_FALSE(shown("erase.stop"));
     EXPECT_EQ(find<QLabel>("erase.contents")->text(), contents);
-    EXPECT_TRUE(banner()->text().startsWith("Verified")) << "the report still vouches for the card";
+    EXPECT_TRUE(waitFor([&] { return banner()->text().startsWith("Verified"); }))
+        << "the report still vouches for the card";
     card.holdWalk = false;
     drainEvents();
     EXPECT_FALSE(card.erasing);
@@ -396,12 +287,13 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
         scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
         drainEvents();
         if (vm->cardName().isEmpty() || vm->confirmationText().isEmpty()) type("erase.confirmation", "CARD");
-        ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+        // Enabled once the count of what the last erase left is in.
+        ASSERT_TRUE(waitFor([&] { return find<QPushButton>("erase.run")->isEnabled(); }));
         find<QPushButton>("erase.run")->click();
         ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
         drainEvents();
     };
-    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false, {}, 12});
+    erase({3, 5'000'000, {"DCIM/100CANON", "MISC"}, {}, false, {}, 12, false, {"DCIM/100CANON", "MISC"}});
     auto* outcome = find<SymbolLabel>("erase.outcome");
     EXPECT_EQ(outcome->text(), "Card erased and prepped for Canon EOS");
     EXPECT_EQ(outcome->symbol(), "checkmark.seal.fill");
@@ -442,6 +334,36 @@ TEST_F(CardPrepViewTest, OutcomesOfTheErase) {
     erase({1, 10, {}, {"C"}, false, {"B/LATE.MOV"}});
     EXPECT_EQ(outcome->text(),
               "Erased with 1 item that couldn't be deleted: C. 1 file kept: changed during the erase: LATE.MOV");
+}
+
+TEST_F(CardPrepViewTest, CreatedCountsOnlyTheFoldersTheEraseMade) {
+    pick();
+    std::vector<std::string> all;
+    for (int i = 0; i < 1000; ++i) all.push_back("DCIM/" + std::to_string(100 + i) + "CANON");
+    const auto counts = find<QLabel>("erase.outcomeCounts");
+    auto erase = [&](std::vector<std::string> made, bool stopped) {
+        tessaline::CardPrepEngine::Summary summary{2, 10, all, {}, stopped, {}, 2, false, std::move(made)};
+        card.summary = [summary] { return summary; };
+        scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+        type("erase.confirmation", "CARD");
+        ASSERT_TRUE(waitFor([&] { return find<QPushButton>("erase.run")->isEnabled(); }));
+        find<QPushButton>("erase.run")->click();
+        ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+        drainEvents();
+    };
+    // Every folder of the profile was there already, after a stop or a whole erase alike.
+    for (bool stopped : {true, false}) {
+        erase({}, stopped);
+        EXPECT_EQ(counts->text(), QString::fromUtf8("Deleted 2 files \u00b7 freed 10 bytes"));
+        EXPECT_FALSE(shown("erase.outcomeFolders"));
+    }
+    for (int n : {1, 2, 1000}) {
+        SCOPED_TRACE(n);
+        erase(std::vector<std::string>(all.begin(), all.begin() + n), false);
+        EXPECT_EQ(counts->text(), QString::fromUtf8("Deleted 2 files \u00b7 freed 10 bytes \u00b7 created ") +
+                                      Formats::count(n, "folder", "folders"));
+        EXPECT_EQ(find<QLabel>("erase.outcomeFolders")->text().count(QString::fromUtf8("\u00b7")), n - 1);
+    }
 }
 
 TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {

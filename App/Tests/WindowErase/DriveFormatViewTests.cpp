@@ -351,6 +351,27 @@ TEST_F(DriveFormatViewTest, AVeryLongEntrysTooltipInTheVolumeListWrapsOnTheScree
     EXPECT_GT(tip->geometry.height(), 2 * QFontMetrics(QToolTip::font()).height()) << "on several lines";
 }
 
+TEST_F(DriveFormatViewTest, TheVolumeListOpensNoWiderThanTheWindowWithLongEntriesCutInTheMiddle) {
+    for (const QSize size : {QSize(720, 480), QSize(900, 600)}) {
+        SCOPED_TRACE(size.width());
+        view->resize(size);
+        const std::string label = "B_CAM_" + std::string(190, 'y') + "_END";
+        listed = {{"/media/u/CARD", "CARD"}, {"/media/u/" + label, label}};
+        vm->refreshVolumes();
+        drainEvents();
+        auto* combo = find<QComboBox>("format.volume");
+        EXPECT_LE(combo->width(), size.width());
+        combo->showPopup();
+        drainEvents();
+        const QWidget* list = combo->view()->window();
+        const QRect usable(view->mapToGlobal(QPoint(0, 0)), view->size());
+        EXPECT_TRUE(usable.contains(list->geometry())) << "the list " << list->width() << " px wide";
+        EXPECT_EQ(combo->view()->textElideMode(), Qt::ElideMiddle);
+        EXPECT_EQ(combo->itemData(2, Qt::ToolTipRole).toString(), QString::fromStdString(label));
+        combo->hidePopup();
+    }
+}
+
 TEST_F(DriveFormatViewTest, WithNoWayToReformatTheFormSaysWhyBeforeTheConfirmation) {
     route = {};
     route.problem = "Reformatting goes through the system disk service (udisks2), which isn't answering here.";

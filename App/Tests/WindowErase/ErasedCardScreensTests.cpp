@@ -186,7 +186,8 @@ TEST_F(ErasedCardScreensTest, AnErasedCardsRescueOffersNoCopyAndItsOutcomeAndThe
     ASSERT_TRUE(waitFor([&] { return !models->cardPrep().isBusy(); }, 10'000));
     models->scan().setLastReport(scanCard(root, {sandbox / "drive"}));
     EXPECT_TRUE(waitFor([&] { return !shown("erase.outcome"); })) << eraseText("erase.outcome").toStdString();
-    EXPECT_TRUE(eraseText("erase.banner").startsWith("STOP")) << eraseText("erase.banner").toStdString();
+    EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith("STOP"); }))
+        << eraseText("erase.banner").toStdString();
     EXPECT_FALSE(shownInReport("rescue.erasedNote"));
     EXPECT_TRUE(shownInReport("rescue.sync"));
     EXPECT_FALSE(shownInReport("rescue.done"));

@@ -9,6 +9,7 @@
 
 #include "Tessaline/Sync/SyncConfiguration.hpp"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -204,6 +205,29 @@ TEST_F(SyncViewTests, TheSheetTakesTextsAsTypedAndThePickerFollowsTheField) {
     child<QPushButton>(QStringLiteral("sheet.cancel"), sheet)->click();
     settle();
     EXPECT_EQ(manager->pairs().size(), 1u);
+}
+
+TEST_F(SyncViewTests, TheSheetOffersOnlyLabelsAndItsListStaysInsideIt) {
+    const std::string longLabel = "A_CAM_" + std::string(190, 'x') + "_END";
+    VolumeInfo unlabeled{"/media/u/4A1C-09E2", "4A1C-09E2", true, true, false};
+    unlabeled.hasOwnLabel = false;
+    candidates = {{"/media/u/CARD", "CARD", true, true, false},
+                  unlabeled,
+                  {"/media/u/" + longLabel, longLabel, true, true, false}};
+    makeView();
+    AddSyncPairSheet* sheet = openSheet();
+    auto* inserted = child<QComboBox>(QStringLiteral("sheet.inserted"), sheet);
+    ASSERT_EQ(inserted->count(), 3) << "an unlabeled volume has no label to pair by";
+    EXPECT_EQ(inserted->itemText(1), "CARD");
+    EXPECT_EQ(inserted->itemData(2, Qt::ToolTipRole).toString(), QString::fromStdString(longLabel));
+    EXPECT_EQ(inserted->view()->textElideMode(), Qt::ElideMiddle);
+    inserted->showPopup();
+    settle();
+    const QWidget* list = inserted->view()->window();
+    const QRect usable(sheet->mapToGlobal(QPoint(0, 0)), sheet->size());
+    EXPECT_TRUE(usable.contains(list->geometry()))
+        << "the list " << list->width() << " px wide in a sheet of " << sheet->width();
+    inserted->hidePopup();
 }
 
 TEST_F(SyncViewTests, TheSheetWarnsWhenTheDestinationIsOnTheSourceDrive) {

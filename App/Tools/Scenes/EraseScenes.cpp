@@ -212,7 +212,8 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
                 if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
             }
-            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {}, 8};
+            return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {},
+                                                      8, false,      profile.folders};
         };
     }
     backend.isMounted = [realIsMounted = backend.isMounted, realCard, ejected](const fs::path& path) {
@@ -429,7 +430,7 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     auto failureLock = std::make_shared<std::mutex>();
     dependencies.backend.reformat = [failure, failureLock](const fs::path&, tessaline::DriveFormat, std::string_view,
                                                            const auto&, DriveFormatViewModel::Route::Kind) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         std::string message;
         {
             std::lock_guard lock(*failureLock);
@@ -457,6 +458,8 @@ ScreenshotScene reformat("61-reformat", [](ScreenshotStudio& studio) {
     studio.save(QStringLiteral("reformat-confirmed"), &view);
 
     formatVM.run();
+    studio.wait(50);  // the stand-in reformat takes a second
+    studio.save(QStringLiteral("reformat-formatting"), &view);
     studio.waitFor([&] { return !formatVM.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("reformat-done"), &view);

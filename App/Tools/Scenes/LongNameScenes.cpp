@@ -10,6 +10,7 @@
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 #include "BrindlecoveApp/Views/CopyView.hpp"
 #include "BrindlecoveApp/Views/DriveFormatView.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
@@ -18,6 +19,8 @@
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Index/FingerprintIndex.hpp"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 
@@ -94,6 +97,39 @@ ScreenshotScene longNames("95-long-names", [](ScreenshotStudio& studio) {
         ScreenshotStudio::waitFor([&] { return !format.isBusy(); }, 10'000);
         ScreenshotStudio::wait(100);
         studio.save(QStringLiteral("long-name-reformat"), &view);
+        // The volume list opened: no wider than the section, the long name cut in its middle.
+        if (auto* volumes = view.findChild<QComboBox*>(QStringLiteral("format.volume"))) {
+            for (const QSize size : ScreenshotStudio::windowSizes()) {
+                view.resize(size - QSize(180, 60));  // about the window's detail area
+                ScreenshotStudio::wait(50);
+                volumes->showPopup();
+                ScreenshotStudio::wait(100);
+                studio.saveWithPopup(ScreenshotStudio::sizedName(QStringLiteral("long-name-reformat-list"), size), view,
+                                     *volumes->view()->window());
+                volumes->hidePopup();
+            }
+        }
+    }
+    {
+        // The add-pair sheet over a card with a long label and an unlabeled card: only the
+        // label is offered, cut in the middle, and the list stays inside the sheet.
+        AddSyncPairSheet::Dependencies dependencies;
+        dependencies.candidateVolumes = [&] {
+            tessaline::VolumeInfo unlabeled{"/media/crew/4A1C-09E2", "4A1C-09E2", true, true, false};
+            unlabeled.hasOwnLabel = false;
+            return std::vector<tessaline::VolumeInfo>{{cardPath, name.toStdString(), true, true, false}, unlabeled};
+        };
+        AddSyncPairSheet sheet(dependencies);
+        sheet.setAttribute(Qt::WA_DeleteOnClose, false);
+        sheet.show();
+        ScreenshotStudio::wait(100);
+        if (auto* inserted = sheet.findChild<QComboBox*>(QStringLiteral("sheet.inserted"))) {
+            inserted->showPopup();
+            ScreenshotStudio::wait(100);
+            studio.saveWithPopup(QStringLiteral("long-name-add-pair-list"), sheet, *inserted->view()->window());
+            inserted->hidePopup();
+        }
+        sheet.hide();
     }
     {
         tessaline::SecurityScopedBookmarkStore().grant(cardPath);

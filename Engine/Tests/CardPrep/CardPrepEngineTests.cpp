@@ -138,7 +138,7 @@ TEST_F(CardPrepEngineTest, EraseOnlyProfileOnExfatCardAndAgainOnAnEmptyCard) {
     ASSERT_EQ(second.events.size(), 2u);
     EXPECT_EQ(std::get<CardPrepEngine::Planned>(second.events[0]), (CardPrepEngine::Planned{0, 0}));
     EXPECT_EQ(std::get<CardPrepEngine::CreatingFolders>(second.events[1]).count, 1);
-    EXPECT_EQ(summary, (CardPrepEngine::Summary{0, 0, {"DCIM"}, {}, false}));
+    EXPECT_EQ(summary, (CardPrepEngine::Summary{0, 0, {"DCIM"}, {}, false, {}, 0, false, {"DCIM"}}));
     summary = checkAndPrepare(root, *CameraFormatProfile::profile("generic"), {});
     EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM"});  // existed, removed, made again
 }
@@ -196,6 +196,15 @@ TEST_F(CardPrepEngineTest, FailedItemIsListedAndNotCountedAndTheRestGoes) {
     EXPECT_FALSE(fs::exists(root / "B.bin"));
     EXPECT_TRUE(fs::exists(root / "A_LOCKED/locked.bin"));
     EXPECT_EQ(summary.foldersCreated, std::vector<std::string>{"DCIM/100NIKON"});
+    EXPECT_EQ(summary.foldersMade, std::vector<std::string>{"DCIM/100NIKON"});
+
+    // A profile folder the erase could not remove exists afterwards but was not made by it.
+    writeFile(root / "DCIM/100CANON/locked.jpg", "0123");
+    ASSERT_EQ(runCommand({"chattr", "+i", (root / "DCIM/100CANON/locked.jpg").string()}).exitCode, 0);
+    summary = checkAndPrepare(root, *CameraFormatProfile::profile("canon-eos"), {});
+    runCommand({"chattr", "-i", (root / "DCIM/100CANON/locked.jpg").string()});
+    EXPECT_EQ(summary.foldersCreated, (std::vector<std::string>{"DCIM/100CANON", "MISC"}));
+    EXPECT_EQ(summary.foldersMade, std::vector<std::string>{"MISC"});
 }
 
 TEST_F(CardPrepEngineTest, AStopBeforeTheFirstRemovalLeavesTheCardAsItWas) {

@@ -94,6 +94,8 @@ TEST(VolumeDetectorTests, LoopCardsAreListedAsExternalWithTheirLabels) {
     auto cardEntries = listedAt(VolumeDetector::listCandidateVolumes(), card.mountPoint());
     ASSERT_EQ(cardEntries.size(), 1u);
     EXPECT_EQ(cardEntries[0].label, "EOS_DIGITAL");
+    EXPECT_TRUE(cardEntries[0].hasOwnLabel);
+    EXPECT_TRUE(driveEntries[0].hasOwnLabel);
 }
 
 class VolumeDetectorMountTests : public SandboxedTest {};
@@ -119,6 +121,7 @@ TEST_F(VolumeDetectorMountTests, UnlabeledCardIsNamedAfterItsMountFolderWithSpac
     auto entries = listedAt(VolumeDetector::listMountedVolumes(), target);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].label, "NO NAME");
+    EXPECT_FALSE(entries[0].hasOwnLabel) << "the name is its folder's, not a label";
 }
 
 }  // namespace

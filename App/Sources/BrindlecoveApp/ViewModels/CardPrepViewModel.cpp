@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/ViewModels/CardEraseWorker.hpp"
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
@@ -14,23 +15,6 @@
 namespace brindlecove {
 
 namespace fs = std::filesystem;
-
-// Where the erase worker stands, shared with the view model: it checks the card before it
-// erases (on the safe path a walk of every file, seconds on a large card); a Stop while it
-// checks is answered by the view model at once and the worker then never erases.
-enum EraseStage : int { checkingCard, erasing, stoppedBeforeErasing };
-
-// What the erase worker carries: plain values only.
-struct CardPrepViewModel::Request {
-    fs::path card;
-    tessaline::CardPrepEngine::CardFacts facts;
-    tessaline::VolumeIdentity identity;
-    tessaline::CameraFormatProfile profile;
-    ReportPtr report;  // set on the safe path: the card must still be what it vouches for
-    bool safePath = false;
-    CardFiles counted;  // the last count's files, with the digests of those it read
-    std::optional<tessaline::CardFileMount> countedMount;  // the mount they were walked through
-};
 
 namespace {
 
@@ -56,43 +40,6 @@ CardPrepViewModel::CardPrepViewModel(Dependencies dependencies, QObject* parent)
 
 CardPrepViewModel::~CardPrepViewModel() = default;
 
-QString CardPrepViewModel::locationMessage() {
-    return QStringLiteral("That location can no longer be safely erased \u2014 reselect the card.");
-}
-
-QString CardPrepViewModel::notInsertedMessage() {
-    return QStringLiteral("The card isn't inserted \u2014 nothing was erased. Insert it and check its scan before "
-                          "erasing.");
-}
-
-QString CardPrepViewModel::swappedMessage() {
-    return QStringLiteral(
-        "The card in the reader is not the one you selected \u2014 it looks like it was swapped or remounted. "
-        "Nothing was erased. Reselect the card and check its scan before erasing.");
-}
-
-QString CardPrepViewModel::changedMessage(const std::vector<std::string>& files) {
-    if (files.empty())
-        return QStringLiteral(
-            "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
-    return QStringLiteral(
-               "The card has changed since it was scanned \u2014 %1 changed since the scan (%2). Nothing was erased. "
-               "Scan it again before erasing.")
-        .arg(EraseTexts::fileCount(static_cast<int>(files.size())), EraseTexts::namesOf(files));
-}
-
-QString CardPrepViewModel::selfProvenMessage(const std::vector<std::string>& files) {
-    if (files.empty())
-        return QStringLiteral(
-            "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
-            "and scan again before erasing.");
-    return QStringLiteral(
-               "%1 on this card %2 nowhere else (%3) \u2014 nothing was erased. Copy them to a drive and scan "
-               "again before erasing.")
-        .arg(EraseTexts::fileCount(static_cast<int>(files.size())),
-             files.size() == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), EraseTexts::namesOf(files));
-}
-
 std::optional<QString> CardPrepViewModel::runningNoun() const {
     if (std::holds_alternative<Running>(phase_)) return QStringLiteral("card erase");
     return std::nullopt;
@@ -102,8 +49,8 @@ void CardPrepViewModel::stop() {
     runs_.cancel();
     if (!std::holds_alternative<Running>(phase_) || stopping_) return;
     stopping_ = true;
-    int stage = checkingCard;
-    if (eraseStage_ && eraseStage_->compare_exchange_strong(stage, stoppedBeforeErasing)) {
+    int stage = CardEraseWorker::checkingCard;
+    if (eraseStage_ && eraseStage_->compare_exchange_strong(stage, CardEraseWorker::stoppedBeforeErasing)) {
         // Nothing can have been deleted: the checks' results are no longer wanted.
         runs_.abandon();
         Summary stopped;
@@ -230,6 +177,7 @@ void CardPrepViewModel::recount() {
     const auto& isMounted = dependencies_.backend.isMounted;
     if (isMounted && !isMounted(cardFsPath())) return;
     loadPreview();
+    Q_EMIT changed();  // the gate judges the card afresh: no verdict until the count is in
 }
 
 void CardPrepViewModel::loadPreview() {
@@ -271,16 +219,6 @@ void CardPrepViewModel::startCount() {
     });
 }
 
-EraseGate::OnCardTest CardPrepViewModel::onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice) {
-    std::function<bool(const fs::path&)> isView;
-    if (cardDevice && backend.viewTestOf) isView = backend.viewTestOf(*cardDevice);
-    return [deviceOf = backend.deviceOf, cardDevice, isView](const fs::path& location) {
-        if (!cardDevice || !deviceOf) return false;
-        const auto device = deviceOf(location);
-        return (device && *device == *cardDevice) || (isView && isView(location));
-    };
-}
-
 const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const ReportPtr& report) const {
     const fs::path card = cardFsPath();
     const auto& deviceOf = dependencies_.backend.deviceOf;
@@ -289,7 +227,7 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
     if (selfProvenCache_ && selfProvenCache_->report == report.get() && selfProvenCache_->cardDevice == cardDevice &&
         selfProvenCache_->cardRoot == root)
         return *selfProvenCache_;
-    const EraseGate::OnCardTest onCard = onCardDevice(dependencies_.backend, cardDevice);
+    const EraseGate::OnCardTest onCard = CardEraseWorker::onCardDevice(dependencies_.backend, cardDevice);
     selfProvenCache_ = SelfProvenCache{report.get(), report, cardDevice, root,
                                        EraseGate::selfProvenClips(*report, card, onCard),
                                        EraseGate::otherFilesOnlyOnCard(*report, card, onCard)};
@@ -297,9 +235,26 @@ const CardPrepViewModel::SelfProvenCache& CardPrepViewModel::selfProvenFor(const
 }
 
 VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const {
-    // Files still to be read for this report: judged as while the card is counted.
-    const bool filesKnown = previewFiles_ && !byteCheckPending(report);
-    return standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+    // The erase runs on the verdict it was started with; what it leaves is judged once it ends.
+    if (runStanding_ && std::holds_alternative<Running>(phase_)) return *runStanding_;
+    const bool pending = byteCheckPending(report);
+    const bool filesKnown = previewFiles_ && !pending;
+    VerificationStanding now =
+        standingWith(report, filesKnown ? &*previewFiles_ : nullptr, previewFilesMount_, previewUnreadable_);
+    // A verdict on the card's files waits for their count and check: no verdict meanwhile.
+    using Kind = VerificationStanding::Kind;
+    const bool ofThisCard =
+        report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(cardFsPath());
+    if (ofThisCard && (pending || isJudging()) && now.kind != Kind::notInserted && now.kind != Kind::differentCard) {
+        VerificationStanding checking{Kind::checking, checking_ ? checking_->done : 0};
+        checking.files = checking_ ? checking_->total : 0;
+        return checking;
+    }
+    return now;
+}
+
+bool CardPrepViewModel::isJudging() const {
+    return std::holds_alternative<Previewing>(phase_) || isCounting() || checking_.has_value();
 }
 
 VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, const CardFiles* files,
@@ -335,17 +290,24 @@ void CardPrepViewModel::applyChecking(int done, int total) {
 }
 
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
-    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || checking_) return false;
-    // An ejected card cannot be erased, acknowledged or not.
-    if (standing.kind == VerificationStanding::Kind::notInserted) return false;
+    if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || isJudging()) return false;
+    // An ejected card cannot be erased, acknowledged or not; a card being judged waits for it.
+    if (standing.kind == VerificationStanding::Kind::notInserted ||
+        standing.kind == VerificationStanding::Kind::checking)
+        return false;
     return standing.isSafe() || acknowledgedUnverified_;
 }
 
 VerificationStanding CardPrepViewModel::gate(const ReportPtr& report) {
     const VerificationStanding now = standing(report);
-    const Shown current{report.get(), report, now.kind};
-    bool differs = !shown_ || !(*shown_ == current);
+    // While the card is judged the verdict's case stays the one shown before (an
+    // acknowledgement outlives a recount that ends in the same case).
+    const bool judging = now.kind == VerificationStanding::Kind::checking;
+    const Shown current{report.get(), report,
+                        judging && shown_ && shown_->report == report.get() ? shown_->kind : now.kind};
+    bool differs = !shown_ || !(*shown_ == current) || judging != shownJudging_;
     shown_ = current;
+    shownJudging_ = judging;
     if (!checking_ && !countWhenWatched_ && !runs_.isActive() && byteCheckPending(report)) {
         checking_ = Checking{};
         loadPreview();
@@ -377,11 +339,12 @@ bool CardPrepViewModel::outcomeOutlived(const ReportPtr& report, const Verificat
 bool CardPrepViewModel::runChecked(const ReportPtr& report) {
     const VerificationStanding now = gate(report);
     if (!canRun(now)) return false;
-    start(report, now.isSafe());
+    start(report, now);
     return std::holds_alternative<Running>(phase_);
 }
 
-void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
+void CardPrepViewModel::start(const ReportPtr& report, const VerificationStanding& verdict) {
+    const bool safePath = verdict.isSafe();
     const fs::path card = cardFsPath();
     if (const auto& isMounted = dependencies_.backend.isMounted; isMounted && !isMounted(card)) {
         setPhase(Failed{notInsertedMessage()});
@@ -400,8 +363,14 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
         return;
     }
 
-    Request request{card, *pickedFacts_, *pickedIdentity_, selectedProfile(), safePath ? report : nullptr, safePath,
-                    previewFiles_.value_or(CardFiles{}), previewFilesMount_};
+    CardEraseWorker::Request request{card,
+                                     *pickedFacts_,
+                                     *pickedIdentity_,
+                                     selectedProfile(),
+                                     safePath ? report : nullptr,
+                                     safePath,
+                                     previewFiles_.value_or(CardFiles{}),
+                                     previewFilesMount_};
     // From now on the report no longer describes its card, also when the card is picked again
     // later, unless the erase is refused before anything is deleted. A report of another card
     // that was at this folder (another volume identity) still describes that card.
@@ -415,101 +384,43 @@ void CardPrepViewModel::start(const ReportPtr& report, bool safePath) {
     erasedWith_ = report;
     outcomeKinds_.clear();
     auto ticket = runs_.begin();
-    auto stage = std::make_shared<std::atomic<int>>(checkingCard);
+    auto stage = std::make_shared<std::atomic<int>>(CardEraseWorker::checkingCard);
     eraseStage_ = stage;
     stopping_ = false;
+    runStanding_ = verdict;
     setPhase(Running{QString(), 0, preview_ ? preview_->itemCount : 0});
     Q_EMIT changed();
 
-    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request), backend = dependencies_.backend] {
-        auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
-                          std::vector<std::string> files = {}) {
+    using Worker = CardEraseWorker;
+    Executor::shared().userInitiated([this, ticket, stage, request = std::move(request),
+                                      backend = dependencies_.backend] {
+        Worker::Callbacks to;
+        to.checking = [this, &ticket](int done, int total) {
+            ticket.post([this, done, total] { applyChecking(done, total); });
+        };
+        to.deleting = [this, &ticket](const QString& item, int index, int total) {
+            ticket.post([this, item, index, total] { applyEvent(item, index, total); });
+        };
+        to.refused = [this, &ticket](Refusal refusal, std::optional<CardRootIssue> issue,
+                                     std::vector<std::string> files) {
             ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
                 runs_.finish(id);
                 applyRefusal(refusal, issue, files);
             });
         };
-        try {
-            // Everything the click checked, again, just before anything is deleted.
-            const auto checked = backend.validate(request.card);
-            if (checked.issue || !checked.card) return refuse(Refusal::location, checked.issue);
-            if (*checked.card != request.facts) return refuse(Refusal::swapped);
-            const auto identity = backend.readIdentity(request.card);
-            if (!identity || !identity->matches(request.identity)) return refuse(Refusal::swapped);
-            // On the safe path the erase deletes only the files just checked, as they were then.
-            std::optional<CardFiles> vouched;
-            if (request.safePath) {
-                // Every file the erase would delete, walked now: each must be, as it is now, a
-                // file the report recorded and proved off the card.
-                auto files = backend.walkCardFiles(request.card);
-                if (!files || !request.report) return refuse(Refusal::changed);
-                // Files renumbered since the scan are read again (unless the last count read them
-                // as they are now): their bytes decide.
-                if (request.countedMount && files->mount && *request.countedMount == *files->mount)
-                    tessaline::CardFileComparison::takeDigests(files->files, request.counted, sameNumbers);
-                CardPrepBackend::checkRenumbered(request.card, files->files, files->mount, *request.report,
-                                                 ticket.cancelTest(), [this, &ticket](int done, int total) {
-                                                     ticket.post([this, done, total] { applyChecking(done, total); });
-                                                 });
-                // Stopped while checking: prepare() deletes nothing and reports the stop.
-                if (ticket.isCancelled()) {
-                    vouched = files->files;
-                } else {
-                    const auto cardDevice = backend.deviceOf(request.card);
-                    if (!cardDevice) return refuse(Refusal::swapped);
-                    const EraseGate::OnCardTest onCard = onCardDevice(backend, cardDevice);
-                    const tessaline::VerificationReport& report = *request.report;
-                    EraseGate::Inputs in;
-                    in.report = &report;
-                    in.card = request.card;
-                    in.identityNow = identity;
-                    in.files = &files->files;
-                    in.filesMount = files->mount;
-                    in.selfProven = [&] { return EraseGate::selfProvenClips(report, request.card, onCard); };
-                    in.otherFilesOnlyOnCard = [&] { return EraseGate::otherFilesOnlyOnCard(report, request.card, onCard); };
-                    const VerificationStanding now = EraseGate::standing(in);
-                    if (!now.isSafe()) {
-                        if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                            return refuse(Refusal::changed, std::nullopt,
-                                          *EraseGate::changedSinceScan(report, files->files, files->mount));
-                        if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
-                            return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
-                        if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
-                        return refuse(Refusal::changed);
-                    }
-                    vouched = files->files;
-                    // With the digests the scan proved, for files renumbered while they are deleted.
-                    tessaline::CardFileComparison::takeDigests(
-                        *vouched, *report.cardFiles, tessaline::CardFileComparison::between(report.cardFilesMount, files->mount));
-                }
-            }
-            auto onEvent = [this, &ticket](const tessaline::CardPrepEngine::Event& event) {
-                if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event)) {
-                    ticket.post([this, name = QString::fromStdString(tessaline::toDisplayUtf8(std::string_view(deleting->name))),
-                                 index = deleting->index, total = deleting->total] { applyEvent(name, index, total); });
-                }
-            };
-            // From here on a Stop is the engine's to hear; stopped while checking: no erase.
-            int checking = checkingCard;
-            if (!stage->compare_exchange_strong(checking, erasing)) return;
-            Summary summary =
-                backend.prepare(request.card, request.facts, request.profile, ticket.cancelTest(), onEvent, vouched);
+        to.finished = [this, &ticket](Summary summary) {
             ticket.post([this, id = ticket.id, summary = std::move(summary)] {
                 runs_.finish(id);
                 applySummary(summary);
             });
-        } catch (const tessaline::CardPrepError& error) {
-            if (error.kind() == tessaline::CardPrepError::Kind::cardChanged) return refuse(Refusal::swapped);
-            ticket.post([this, id = ticket.id, message = QString::fromStdString(error.what())] {
+        };
+        to.failed = [this, &ticket](QString message) {
+            ticket.post([this, id = ticket.id, message = std::move(message)] {
                 runs_.finish(id);
                 applyEngineError(message);
             });
-        } catch (const std::exception& error) {
-            ticket.post([this, id = ticket.id, message = QString::fromStdString(error.what())] {
-                runs_.finish(id);
-                applyEngineError(message);
-            });
-        }
+        };
+        Worker::run(request, backend, ticket.cancelTest(), *stage, to);
     });
 }
 

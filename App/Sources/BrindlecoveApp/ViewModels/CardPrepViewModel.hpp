@@ -17,13 +17,17 @@
 // the erase marks it in the window's record of erased reports (ErasedReports), which the
 // Report section reads too; after the erase the card stands as erased since the scan until
 // files are added to it.
+// The erase itself runs in CardEraseWorker, the gate's rules are EraseGate's, the texts
+// EraseTexts', the system's parts CardPrepBackend's.
 // Main thread; counts and erases run on the user-initiated pool.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/Platform/FolderTreeWatcher.hpp"
+#include "BrindlecoveApp/ViewModels/CardEraseWorker.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepBackend.hpp"
 #include "BrindlecoveApp/ViewModels/EraseGate.hpp"
 #include "BrindlecoveApp/ViewModels/ErasedReports.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/RunControl.hpp"
 #include "Tessaline/CardPrep/CameraFormatProfile.hpp"
 #include "Tessaline/CardPrep/CardPrepEngine.hpp"
@@ -129,9 +133,12 @@ public:
     ReportPtr reportFor(const std::vector<ReportPtr>& sessionReports) const;
 
     // The standing of the picked card for `report`, read against the volume in the reader now.
+    // For a report of the card's folder it is `checking` while the card is counted or its files
+    // read again (the verdict comes with the answer); while an erase runs it is the verdict the
+    // erase was started with.
     VerificationStanding standing(const ReportPtr& report) const;
-    // Whether an erase may start now with that standing (never while renumbered files are
-    // being checked).
+    // Whether an erase may start now with that standing (never while the card is counted or
+    // its files are being checked).
     bool canRun(const VerificationStanding& standing) const;
     // standing(report), recorded as what the user is shown. When the last count found files
     // the card's file system renumbered since that report's scan and did not read them for it,
@@ -167,27 +174,32 @@ public:
     // Ticking binds the acknowledgement to the report and standing last recorded by gate().
     void setAcknowledgedUnverified(bool on);
 
-    static QString locationMessage();
-    static QString swappedMessage();
-    static QString notInsertedMessage();
-    // With the files that made the erase stop (relative paths or names): how many, and the
-    // first few by name.
-    static QString changedMessage(const std::vector<std::string>& files = {});
-    static QString selfProvenMessage(const std::vector<std::string>& files = {});
+    // The refusals' texts (EraseTexts).
+    static QString locationMessage() { return EraseTexts::locationMessage(); }
+    static QString swappedMessage() { return EraseTexts::swappedMessage(); }
+    static QString notInsertedMessage() { return EraseTexts::notInsertedMessage(); }
+    static QString changedMessage(const std::vector<std::string>& files = {}) {
+        return EraseTexts::changedMessage(files);
+    }
+    static QString selfProvenMessage(const std::vector<std::string>& files = {}) {
+        return EraseTexts::selfProvenMessage(files);
+    }
 
 Q_SIGNALS:
     // Any published value changed.
     void changed();
 
 private:
-    enum class Refusal { location, swapped, changed, selfProven };
-    struct Request;
+    using Refusal = CardEraseWorker::Refusal;
 
     void setPhase(Phase phase);
     // Watches the picked card's folder tree anew and then counts it (startCount).
     void loadPreview();
     void startCount();
-    void start(const ReportPtr& report, bool safePath);
+    // Starts the erase on `verdict` (a safe one: the safe path, checking the card's files).
+    void start(const ReportPtr& report, const VerificationStanding& verdict);
+    // Whether the card is being counted or its files checked (no verdict on them yet).
+    bool isJudging() const;
     void applyEvent(const QString& name, int index, int total);
     void applySummary(const Summary& summary);
     void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
@@ -198,8 +210,6 @@ private:
     bool byteCheckPending(const ReportPtr& report) const;
     struct SelfProvenCache;
     const SelfProvenCache& selfProvenFor(const ReportPtr& report) const;
-    // Whether a location lies on the card's own device (links followed) or on a view of it.
-    static EraseGate::OnCardTest onCardDevice(const CardPrepBackend& backend, std::optional<dev_t> cardDevice);
     std::filesystem::path cardFsPath() const;
     // standing() with the card's files given.
     VerificationStanding standingWith(const ReportPtr& report, const CardFiles* files,
@@ -240,12 +250,15 @@ private:
         bool operator==(const Shown& o) const { return report == o.report && kind == o.kind; }
     };
     std::optional<Shown> shown_;
+    bool shownJudging_ = false;  // gate() last showed the card being judged
+    // The verdict the running erase was started with: the gate's answer until it ends.
+    std::optional<VerificationStanding> runStanding_;
     std::optional<Shown> acknowledgedFor_;
     // The report the current or last erase ran with, and the standing's cases it may have
     // left the card in.
     ReportPtr erasedWith_;
     std::vector<VerificationStanding::Kind> outcomeKinds_;
-    // The stage of the erase that runs (EraseStage in the source), shared with its worker.
+    // The stage of the erase that runs (CardEraseWorker::Stage), shared with its worker.
     std::shared_ptr<std::atomic<int>> eraseStage_;
     // Whether the Done outcome no longer belongs to what gate() is shown now.
     bool outcomeOutlived(const ReportPtr& report, const VerificationStanding& now);

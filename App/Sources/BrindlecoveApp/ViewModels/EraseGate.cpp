@@ -188,7 +188,8 @@ VerificationStanding standing(const Inputs& in) {
         case Report::EraseStanding::Kind::hasContentMismatch: result = {Kind::mismatch, verdict.count}; break;
         case Report::EraseStanding::Kind::cardNotFullyRead: result = {Kind::notFullyRead, verdict.count}; break;
         case Report::EraseStanding::Kind::otherFilesOnlyOnCard: result = {Kind::otherFilesOnlyOnCard, verdict.count}; break;
-        case Report::EraseStanding::Kind::noMedia: return {Kind::notVerified, 0};
+        // No clips: nothing vouches for the card, but what exists only on it is named below.
+        case Report::EraseStanding::Kind::noMedia: result = {Kind::notVerified, 0}; break;
     }
     if (const int selfProven = in.selfProven ? in.selfProven() : 0; selfProven > 0) {
         const int alreadyMissing = result.kind == Kind::missing ? result.count : 0;
@@ -197,7 +198,7 @@ VerificationStanding standing(const Inputs& in) {
     const std::vector<std::string> onlyOnCard =
         in.otherFilesOnlyOnCard ? in.otherFilesOnlyOnCard() : otherFilesOnlyOnCard(report, *in.card, {});
     if (!onlyOnCard.empty()) {
-        if (result.kind == Kind::safe || result.kind == Kind::otherFilesOnlyOnCard)
+        if (result.kind == Kind::safe || result.kind == Kind::otherFilesOnlyOnCard || result.kind == Kind::notVerified)
             result = {Kind::otherFilesOnlyOnCard, static_cast<int>(onlyOnCard.size())};
         result.files = static_cast<int>(onlyOnCard.size());
         result.fileNames = firstNames(onlyOnCard);

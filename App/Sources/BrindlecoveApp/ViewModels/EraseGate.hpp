@@ -38,6 +38,10 @@ struct VerificationStanding {
         // an erase was started on the report and the card holds nothing the erase did not
         // leave: the report no longer tells what is on the card
         erasedSinceScan,
+        // no verdict yet: the card is being counted, or its files read again, for a report of
+        // it; count: files read so far, files: files to read (0 while not known). Set by the
+        // view model, never by standing() below.
+        checking,
     };
     Kind kind = Kind::notVerified;
     int count = 0;
@@ -131,7 +135,8 @@ struct Inputs {
 // on the report: erasedSinceScan, or changedSinceScan naming the files added or rewritten
 // since (addedSinceScan) or when the card could not be read completely; then the report's
 // verdict with the self-proven clips counted as missing and the other files only on the card
-// named (a safe verdict with any becomes otherFilesOnlyOnCard); and a safe or mismatch verdict
+// named (a safe verdict, or a report without clips, with any becomes otherFilesOnlyOnCard);
+// a report without clips and nothing only on the card: notVerified; and a safe or mismatch verdict
 // becomes changedSinceScan when the report recorded no files (safe only), when the card's files
 // (when known) differ from the records or could not all be read.
 VerificationStanding standing(const Inputs& inputs);

@@ -62,6 +62,13 @@ QString erasedText() {
                           "longer tells what is on it. Scan it again before relying on it.");
 }
 
+QString checkingText(const VerificationStanding& standing) {
+    if (standing.files > 0)
+        return QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
+            .arg(Formats::groupedInteger(standing.count), Formats::groupedInteger(standing.files));
+    return QStringLiteral("Checking the card against your last scan\u2026");
+}
+
 QString notVerifiedText(const VerificationStanding& standing) {
     if (standing.files > 0)
         return QStringLiteral("This card holds %1 your last scan didn't check (%2). Scan it again so you're not "
@@ -85,6 +92,43 @@ QString keptText(const std::vector<std::string>& kept) {
     if (kept.empty()) return {};
     return QStringLiteral("%1 kept: changed during the erase: %2")
         .arg(fileCount(static_cast<int>(kept.size())), namesOf(kept));
+}
+
+QString locationMessage() {
+    return QStringLiteral("That location can no longer be safely erased \u2014 reselect the card.");
+}
+
+QString notInsertedMessage() {
+    return QStringLiteral("The card isn't inserted \u2014 nothing was erased. Insert it and check its scan before "
+                          "erasing.");
+}
+
+QString swappedMessage() {
+    return QStringLiteral(
+        "The card in the reader is not the one you selected \u2014 it looks like it was swapped or remounted. "
+        "Nothing was erased. Reselect the card and check its scan before erasing.");
+}
+
+QString changedMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
+    return QStringLiteral(
+               "The card has changed since it was scanned \u2014 %1 changed since the scan (%2). Nothing was erased. "
+               "Scan it again before erasing.")
+        .arg(fileCount(static_cast<int>(files.size())), namesOf(files));
+}
+
+QString selfProvenMessage(const std::vector<std::string>& files) {
+    if (files.empty())
+        return QStringLiteral(
+            "Some clips are backed up only on this card itself \u2014 nothing was erased. Copy them to a drive "
+            "and scan again before erasing.");
+    return QStringLiteral(
+               "%1 on this card %2 nowhere else (%3) \u2014 nothing was erased. Copy them to a drive and scan "
+               "again before erasing.")
+        .arg(fileCount(static_cast<int>(files.size())),
+             files.size() == 1 ? QStringLiteral("exists") : QStringLiteral("exist"), namesOf(files));
 }
 
 }  // namespace brindlecove::EraseTexts

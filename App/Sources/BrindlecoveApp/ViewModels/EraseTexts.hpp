@@ -34,6 +34,10 @@ QString changedText(const VerificationStanding& standing);
 // no longer tells what it holds.
 QString erasedText();
 
+// The banner of a checking standing: the card is being judged against the last scan, with how
+// many of its files were read again of how many when known.
+QString checkingText(const VerificationStanding& standing);
+
 // The banner of a notVerified standing: the plain text, or, when the card holds files the
 // last scan did not check, how many and which.
 QString notVerifiedText(const VerificationStanding& standing);
@@ -49,5 +53,15 @@ QString stoppedUntouchedText();
 // What an erase of vouched files kept (relative paths, CardPrepEngine::Summary::kept): "2 files
 // kept: changed during the erase: LATE.MOV, NOTE.TXT"; "" when it kept nothing.
 QString keptText(const std::vector<std::string>& kept);
+
+// Why an erase did not start or was refused before anything was deleted: the location may no
+// longer be erased; another volume is in the reader; the card was ejected; the card changed
+// since its scan, or holds files proven only on itself (with those files, when known: how
+// many, and the first few by name).
+QString locationMessage();
+QString swappedMessage();
+QString notInsertedMessage();
+QString changedMessage(const std::vector<std::string>& files = {});
+QString selfProvenMessage(const std::vector<std::string>& files = {});
 
 }  // namespace brindlecove::EraseTexts

@@ -1,6 +1,7 @@
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
+#include "BrindlecoveApp/Views/ElidedComboBox.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -55,7 +56,8 @@ AddSyncPairSheet::AddSyncPairSheet(Dependencies dependencies, QWidget* parent)
     auto* insertedLayout = new QHBoxLayout(insertedRow_);
     insertedLayout->setContentsMargins(0, 0, 0, 0);
     insertedLayout->addWidget(new QLabel(QStringLiteral("Inserted"), insertedRow_));
-    inserted_ = new QComboBox(insertedRow_);
+    // A label of any length is cut in the middle, in the box and in its list, whole in the tooltip.
+    inserted_ = new ElidedComboBox(insertedRow_);
     inserted_->setObjectName(QStringLiteral("sheet.inserted"));
     insertedLayout->addWidget(inserted_, 1);
     insertedRow_->hide();
@@ -139,13 +141,19 @@ void AddSyncPairSheet::showEvent(QShowEvent* event) {
     std::vector<tessaline::VolumeInfo> volumes = dependencies_.candidateVolumes
                                                      ? dependencies_.candidateVolumes()
                                                      : tessaline::VolumeDetector::listCandidateVolumes();
+    // Pairs follow a volume label: a volume without one (named after its mount folder) has none
+    // to offer.
     form_.insertedLabels.clear();
-    for (const tessaline::VolumeInfo& volume : volumes) form_.insertedLabels << QString::fromStdString(volume.label);
+    for (const tessaline::VolumeInfo& volume : volumes)
+        if (volume.hasOwnLabel) form_.insertedLabels << QString::fromStdString(volume.label);
     {
         QSignalBlocker blocker(inserted_);
         inserted_->clear();
         inserted_->addItem(QString::fromUtf16(noLabel));
-        inserted_->addItems(form_.insertedLabels);
+        for (const QString& label : form_.insertedLabels) {
+            inserted_->addItem(label);
+            inserted_->setItemData(inserted_->count() - 1, label, Qt::ToolTipRole);
+        }
     }
     insertedRow_->setVisible(!form_.insertedLabels.isEmpty());
     setSourceLabel(form_.sourceLabel);

@@ -1,10 +1,10 @@
 #pragma once
 // The add-pair sheet of the Sync section: a new modal dialog each time (nothing typed into
 // an earlier one survives), 460 by 420 points. The source label is picked from the volumes
-// inserted when the sheet opened or typed; the destination is chosen in a folder panel that
-// opens where removable drives mount. "Add" hands the built pair over with pairAdded() and
-// closes the sheet; "Cancel", Esc or the window's close button add nothing. A destination on
-// the source drive itself is warned about. Main thread.
+// with a label of their own inserted when the sheet opened, or typed; the destination is
+// chosen in a folder panel that opens where removable drives mount. "Add" hands the built
+// pair over with pairAdded() and closes the sheet; "Cancel", Esc or the window's close button
+// add nothing. A destination on the source drive itself is warned about. Main thread.
 
 #include "BrindlecoveApp/Platform/Dialogs.hpp"
 #include "BrindlecoveApp/ViewModels/AddSyncPairForm.hpp"

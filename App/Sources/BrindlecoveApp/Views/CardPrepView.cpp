@@ -21,6 +21,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -65,9 +66,14 @@ struct BannerText {
     bool emphasized = false;
 };
 
-BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStanding& standing, const QString& cardName) {
+BannerText bannerFor(bool hasCard, const std::optional<Issue>& issue, const VerificationStanding& standing,
+                     const QString& cardName) {
     const QString stop = QStringLiteral("xmark.octagon.fill");
     const QString triangle = QStringLiteral("exclamationmark.triangle.fill");
+    if (!hasCard)
+        return {QStringLiteral("sdcard.fill"),
+                QStringLiteral("No card picked yet. Choose the card to erase — its last scan is checked here."),
+                QColor(), false};
     if (issue) {
         switch (*issue) {
             case Issue::dangerousSystemLocation:
@@ -128,9 +134,19 @@ BannerText bannerFor(const std::optional<Issue>& issue, const VerificationStandi
                     Style::warn(), true};
         case Kind::changedSinceScan: return {stop, EraseTexts::changedText(standing), Style::bad(), true};
         case Kind::erasedSinceScan: return {triangle, EraseTexts::erasedText(), Style::warn(), true};
+        case Kind::checking:
+            return {QStringLiteral("hourglass"), EraseTexts::checkingText(standing), QColor(), false};
         case Kind::notVerified: break;
     }
     return {triangle, EraseTexts::notVerifiedText(standing), Style::warn(), false};
+}
+
+// Whether `widget` keeps its room in the layout while hidden, so that showing it moves nothing.
+void keepRoom(QWidget* widget, bool keep) {
+    QSizePolicy policy = widget->sizePolicy();
+    if (policy.retainSizeWhenHidden() == keep) return;
+    policy.setRetainSizeWhenHidden(keep);
+    widget->setSizePolicy(policy);
 }
 
 QGroupBox* group(const QString& title, const QString& objectName, QWidget* parent) {
@@ -214,6 +230,9 @@ void CardPrepView::onVolumeEvent(bool mounted, const QString& path) {
 QWidget* CardPrepView::buildCameraForm() {
     auto [scroll, column] = ScreenHeader::scrollingBody(this);
     scroll->setObjectName(QStringLiteral("erase.cameraForm"));
+    // A scroll bar that came and went with the status rows would narrow the form and rewrap
+    // the rows above Erase and Stop.
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QWidget* body = column->parentWidget();
     column->setSpacing(12);
 
@@ -224,13 +243,17 @@ QWidget* CardPrepView::buildCameraForm() {
     cardPath_ = new ElidedLabel(cardBox);
     cardPath_->setObjectName(QStringLiteral("erase.cardPath"));
     cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    contents_ = new QLabel(cardBox);
+    // The count and the counting row take turns in one place.
+    contentsSlot_ = new QStackedWidget(cardBox);
+    contentsSlot_->setObjectName(QStringLiteral("erase.contentsSlot"));
+    contents_ = new QLabel(contentsSlot_);
     contents_->setObjectName(QStringLiteral("erase.contents"));
     contents_->setTextFormat(Qt::PlainText);
+    contentsSlot_->addWidget(contents_);
     cardRows_->addRow(QStringLiteral("Card"), cardPath_);
-    cardRows_->addRow(QStringLiteral("Contents"), contents_);
+    cardRows_->addRow(QStringLiteral("Contents"), contentsSlot_);
     cardColumn->addLayout(cardRows_);
-    counting_ = new QWidget(cardBox);
+    counting_ = new QWidget(contentsSlot_);
     counting_->setObjectName(QStringLiteral("erase.counting"));
     auto* countingRow = new QHBoxLayout(counting_);
     countingRow->setContentsMargins(0, 0, 0, 0);
@@ -241,7 +264,7 @@ QWidget* CardPrepView::buildCameraForm() {
     countingText_->setWordWrap(true);
     Style::makeSecondary(countingText_);
     countingRow->addWidget(countingText_, 1, Qt::AlignVCenter);
-    cardColumn->addWidget(counting_);
+    contentsSlot_->addWidget(counting_);
     noCard_ = new QLabel(QStringLiteral("No card selected."), cardBox);
     noCard_->setObjectName(QStringLiteral("erase.noCard"));
     Style::makeSecondary(noCard_);
@@ -254,10 +277,17 @@ QWidget* CardPrepView::buildCameraForm() {
 
     // Safety Check
     auto* safetyBox = group(QStringLiteral("Safety Check"), QStringLiteral("erase.group.safety"), body);
-    auto* safetyColumn = new QVBoxLayout(safetyBox);
+    // The banner keeps room for the verdict an erase leaves (erased since the scan), hidden in
+    // its cell, so that the erase's end moves nothing below it.
+    auto* safetyCell = new QGridLayout(safetyBox);
     banner_ = new SymbolLabel(QString(), safetyBox);
     banner_->setObjectName(QStringLiteral("erase.banner"));
-    safetyColumn->addWidget(banner_);
+    bannerRoom_ = new SymbolLabel(QString(), safetyBox);
+    bannerRoom_->setObjectName(QStringLiteral("erase.bannerRoom"));
+    bannerRoom_->set(QStringLiteral("exclamationmark.triangle.fill"), EraseTexts::erasedText(), Style::warn(), true);
+    bannerRoom_->hide();
+    safetyCell->addWidget(bannerRoom_, 0, 0, Qt::AlignTop);
+    safetyCell->addWidget(banner_, 0, 0, Qt::AlignTop);
     column->addWidget(safetyBox);
 
     // Camera
@@ -307,12 +337,17 @@ QWidget* CardPrepView::buildCameraForm() {
     eraseColumn->addWidget(acknowledgeRow_);
     connect(acknowledge_, &QCheckBox::clicked, this, [this](bool on) { vm_.setAcknowledgedUnverified(on); });
 
+    // Stop takes Erase's place, at its size, while the card is erased or counted.
     auto* buttons = new QHBoxLayout;
-    run_ = FormText::destructiveButton(QStringLiteral("Erase && Prep Card"), QStringLiteral("erase.run"), eraseBox);
-    stop_ = new QPushButton(QStringLiteral("Stop"), eraseBox);
+    actions_ = new QStackedWidget(eraseBox);
+    actions_->setObjectName(QStringLiteral("erase.actions"));
+    actions_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    run_ = FormText::destructiveButton(QStringLiteral("Erase && Prep Card"), QStringLiteral("erase.run"), actions_);
+    stop_ = new QPushButton(QStringLiteral("Stop"), actions_);
     stop_->setObjectName(QStringLiteral("erase.stop"));
-    buttons->addWidget(run_);
-    buttons->addWidget(stop_);
+    actions_->addWidget(run_);
+    actions_->addWidget(stop_);
+    buttons->addWidget(actions_);
     buttons->addStretch(1);
     eraseColumn->addLayout(buttons);
     // The click re-checks the gate against the report of this moment: the enabled state
@@ -361,25 +396,22 @@ void CardPrepView::render() {
         FormText::setText(contents_, QStringLiteral("%1 \u00b7 %2")
                                          .arg(Formats::count(preview->fileCount, "file", "files"),
                                               Formats::fileByteCount(preview->totalBytes)));
-    cardRows_->setRowVisible(contents_, hasCard && preview.has_value());
-    // Files the card renumbered since the scan are read again before the gate judges them.
-    const auto& checking = vm_.checking();
-    if (checking && checking->total > 0)
-        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
-                                             .arg(QString::number(checking->done), QString::number(checking->total)));
-    else if (checking)
-        FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
-    else
-        FormText::setText(countingText_, QStringLiteral("Counting what's on the card\u2026"));
-    // Never a count that was not made: while the card is counted (after a stopped erase too)
-    // the row says so.
-    counting_->setVisible(hasCard && (checking || (!preview && vm_.isCounting())));
+    // Never a count that was not made: while the card is counted without one (after a stopped
+    // erase too) its place says so.
+    const bool countingShown =
+        !preview && (vm_.isCounting() || std::holds_alternative<CardPrepViewModel::Previewing>(phase));
+    contentsSlot_->setCurrentWidget(countingShown ? counting_ : static_cast<QWidget*>(contents_));
+    cardRows_->setRowVisible(contentsSlot_, hasCard && (preview.has_value() || countingShown));
     noCard_->setVisible(!hasCard);
     choose_->setEnabled(!busy);
 
     // Safety Check
-    const BannerText banner = bannerFor(vm_.cardIssue(), standing, vm_.cardName());
+    const BannerText banner = bannerFor(hasCard, vm_.cardIssue(), standing, vm_.cardName());
     banner_->set(banner.symbol, banner.text, banner.color, banner.emphasized);
+    // Rows that come and go with the verdict keep their room while a card that may be erased
+    // is picked: an erase starting, stopping or ending moves nothing.
+    const bool erasable = hasCard && !vm_.cardIssue();
+    keepRoom(bannerRoom_, erasable);
 
     // Camera
     const auto profile = vm_.selectedProfile();
@@ -403,18 +435,22 @@ void CardPrepView::render() {
                                Formats::fileByteCount(preview->totalBytes), name),
                       Style::bad());
     warning_->setVisible(warn);
+    keepRoom(warning_, erasable);
     const QString placeholder =
         QStringLiteral("Type the card's name (%1) to confirm").arg(name.isEmpty() ? QStringLiteral("\u2026") : name);
     if (confirmation_->placeholderText() != placeholder) confirmation_->setPlaceholderText(placeholder);
     if (confirmation_->text() != vm_.confirmationText()) confirmation_->setText(vm_.confirmationText());
     confirmation_->setEnabled(hasCard && !busy);
-    acknowledgeRow_->setVisible(hasCard && !vm_.cardIssue() && !standing.isSafe());
+    // Offered only while the gate has a verdict that is not safe (none while the card is judged).
+    acknowledgeRow_->setVisible(erasable && !standing.isSafe() && standing.kind != Kind::checking);
+    keepRoom(acknowledgeRow_, erasable);
+    acknowledge_->setEnabled(!busy);
     if (acknowledge_->isChecked() != vm_.acknowledgedUnverified()) {
         const QSignalBlocker block(acknowledge_);
         acknowledge_->setChecked(vm_.acknowledgedUnverified());
     }
     run_->setEnabled(vm_.canRun(standing));
-    stop_->setVisible(busy);
+    actions_->setCurrentWidget(busy ? stop_ : run_);
     // From the click on, the erase says it is stopping: it ends at the next file.
     const bool stopping = vm_.isStopping();
     stop_->setEnabled(!stopping);
@@ -431,11 +467,15 @@ void CardPrepView::render() {
         } else {
             progress_->setRange(0, 0);
         }
-        FormText::setText(progressText_,
-                          stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
-                                                    "hasn't reached stays on the card.")
-                          : runningPhase->item.isEmpty() ? QStringLiteral("Erasing\u2026")
-                                                         : QStringLiteral("Deleting %1\u2026").arg(runningPhase->item));
+        // Before its first delete the erase may read the card's files again.
+        const auto& checking = vm_.checking();
+        FormText::setText(
+            progressText_,
+            stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
+                                      "hasn't reached stays on the card.")
+            : !runningPhase->item.isEmpty() ? QStringLiteral("Deleting %1\u2026").arg(runningPhase->item)
+            : checking ? EraseTexts::checkingText(VerificationStanding{Kind::checking, checking->done, checking->total})
+                       : QStringLiteral("Erasing\u2026"));
     }
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
@@ -469,12 +509,14 @@ void CardPrepView::render() {
         QString counts = QStringLiteral("Deleted %1 \u00b7 freed %2")
                              .arg(Formats::count(summary.filesDeleted, "file", "files"),
                                   Formats::fileByteCount(summary.bytesFreed));
-        if (!summary.foldersCreated.empty())
+        // Only the folders this erase made: the profile's folders it found in place (kept by a
+        // stop, say) were not created.
+        if (!summary.foldersMade.empty())
             counts += QStringLiteral(" \u00b7 created %1")
-                          .arg(Formats::count(qint64(summary.foldersCreated.size()), "folder", "folders"));
+                          .arg(Formats::count(qint64(summary.foldersMade.size()), "folder", "folders"));
         FormText::setText(outcomeCounts_, counts);
-        showFolders = !summary.foldersCreated.empty();
-        FormText::setText(outcomeFolders_, joined(summary.foldersCreated, QStringLiteral(" \u00b7 ")));
+        showFolders = !summary.foldersMade.empty();
+        FormText::setText(outcomeFolders_, joined(summary.foldersMade, QStringLiteral(" \u00b7 ")));
     } else if (const auto* failed = std::get_if<CardPrepViewModel::Failed>(&phase)) {
         showOutcome = true;
         outcome_->set(QStringLiteral("exclamationmark.triangle.fill"), failed->message, Style::bad());

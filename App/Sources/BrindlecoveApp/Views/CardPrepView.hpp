@@ -5,7 +5,9 @@
 // the camera profile, the typed name, the acknowledgement for an unverified card, Erase and
 // Stop, and the outcome. It redraws on every change of the erase or scan view model and on
 // every mount or unmount (the banner follows the card in the reader); a volume mounted at the
-// card's path is counted again. The Erase click re-checks the gate against the card's report
+// card's path is counted again. Nothing above Erase moves when an erase starts, stops or
+// ends: Stop takes Erase's place, and the rows that come and go with the verdict keep their
+// room while a card is picked. The Erase click re-checks the gate against the card's report
 // at that moment. Main thread.
 
 #include "BrindlecoveApp/Views/RenderCoalescer.hpp"
@@ -58,6 +60,7 @@ private:
     QButtonGroup* modes_ = nullptr;
     QStackedWidget* stack_ = nullptr;
     ElidedLabel* cardPath_ = nullptr;
+    QStackedWidget* contentsSlot_ = nullptr;  // the count, or the counting row in its place
     QLabel* contents_ = nullptr;
     QWidget* counting_ = nullptr;
     QLabel* countingText_ = nullptr;
@@ -65,6 +68,7 @@ private:
     QFormLayout* cardRows_ = nullptr;
     QPushButton* choose_ = nullptr;
     SymbolLabel* banner_ = nullptr;
+    SymbolLabel* bannerRoom_ = nullptr;  // hidden in the banner's cell: the room it keeps
     QComboBox* profile_ = nullptr;
     QLabel* profileNote_ = nullptr;
     QLabel* profileFolders_ = nullptr;
@@ -72,6 +76,7 @@ private:
     QLineEdit* confirmation_ = nullptr;
     QWidget* acknowledgeRow_ = nullptr;
     QCheckBox* acknowledge_ = nullptr;
+    QStackedWidget* actions_ = nullptr;  // Erase, or Stop in its place
     QPushButton* run_ = nullptr;
     QPushButton* stop_ = nullptr;
     QWidget* running_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QHelpEvent>
+#include <QScreen>
 #include <QStyleOptionComboBox>
 #include <QStyledItemDelegate>
 #include <QStylePainter>
@@ -30,6 +31,21 @@ void ElidedComboBox::syncToolTip() {
     const int index = currentIndex();
     const QString tip = index >= 0 ? itemData(index, Qt::ToolTipRole).toString() : QString();
     if (toolTip() != tip) setToolTip(tip);
+}
+
+void ElidedComboBox::showPopup() {
+    QComboBox::showPopup();
+    QWidget* popup = view()->window();
+    if (!popup || popup == window()) return;
+    // The usable part: the box's window, within its screen's available area.
+    QRect usable(window()->mapToGlobal(QPoint(0, 0)), window()->size());
+    if (QScreen* where = screen()) usable = usable.intersected(where->availableGeometry());
+    if (usable.isEmpty()) return;
+    QRect placed = popup->geometry();
+    placed.setWidth(std::min(placed.width(), usable.width()));
+    if (placed.right() > usable.right()) placed.moveRight(usable.right());
+    if (placed.left() < usable.left()) placed.moveLeft(usable.left());
+    if (placed != popup->geometry()) popup->setGeometry(placed);
 }
 
 bool ElidedComboBox::event(QEvent* event) {

@@ -187,8 +187,12 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     if (summary.cancelled && !removedAny) return stoppedUntouched();
 
     send(CreatingFolders{static_cast<int>(profile.folders.size())});
-    for (const auto& folder : profile.folders)
-        if (tree.createFolders(folder)) summary.foldersCreated.push_back(folder);
+    for (const auto& folder : profile.folders) {
+        bool made = false;
+        if (!tree.createFolders(folder, &made)) continue;
+        summary.foldersCreated.push_back(folder);
+        if (made) summary.foldersMade.push_back(folder);
+    }
     return summary;
 }
 

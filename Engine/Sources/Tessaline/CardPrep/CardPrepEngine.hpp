@@ -49,6 +49,9 @@ public:
         // Stopped before anything was removed (in the plan's measuring, before the first item
         // or before the first removal inside it): the card is as it was, no folder created.
         bool untouched = false;
+        // Of foldersCreated, those this erase made (one of its folders did not exist before),
+        // in the same order: what "created" may count.
+        std::vector<std::string> foldersMade;
 
         bool isClean() const { return failures.empty() && kept.empty() && !cancelled; }
         friend bool operator==(const Summary&, const Summary&) = default;

@@ -297,7 +297,8 @@ CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name, const 
     return outcome;
 }
 
-bool CardTree::createFolders(const std::string& relative) const {
+bool CardTree::createFolders(const std::string& relative, bool* made) const {
+    if (made) *made = false;
     UniqueFd current(fcntl(rootFd_, F_DUPFD_CLOEXEC, 0));
     if (!current) return false;
     size_t start = 0;
@@ -307,7 +308,11 @@ bool CardTree::createFolders(const std::string& relative) const {
         start = slash == std::string::npos ? relative.size() + 1 : slash + 1;
         if (component.empty() || component == ".") continue;
         if (component == "..") return false;
-        if (mkdirat(current.get(), component.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (mkdirat(current.get(), component.c_str(), 0777) == 0) {
+            if (made) *made = true;
+        } else if (errno != EEXIST) {
+            return false;
+        }
         UniqueFd next = openFolderOnDevice(current.get(), component, device_);
         if (!next) return false;
         current = std::move(next);

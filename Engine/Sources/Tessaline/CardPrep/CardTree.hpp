@@ -80,8 +80,9 @@ public:
 
     // Creates the folder `relative` ("DCIM/100CANON") below the root with its intermediate
     // folders. True when it exists as a folder afterwards; false when a component is a file
-    // or a link, or cannot be created.
-    bool createFolders(const std::string& relative) const;
+    // or a link, or cannot be created. `made` (when given) tells whether this call made any
+    // of its folders (false when all of them existed).
+    bool createFolders(const std::string& relative, bool* made = nullptr) const;
 
 private:
     int rootFd_;

@@ -44,11 +44,12 @@ std::vector<MountEntry> VolumeDetector::visibleMounts(const std::vector<MountEnt
 std::vector<VolumeInfo> VolumeDetector::listMountedVolumes() {
     std::vector<VolumeInfo> volumes;
     for (const MountEntry& entry : visibleMounts(MountTable::current().entries())) {
-        auto name = volumeName(entry);
+        const auto own = ownVolumeLabel(entry);
+        auto name = own ? own : volumeName(entry);
         if (!name) continue;
         VolumeClass volumeClass = VolumeClassifier::classifyMount(entry);
         volumes.push_back(VolumeInfo{entry.mountPoint, *name, volumeClass.isRemovable, volumeClass.isEjectable,
-                                     volumeClass.isInternal});
+                                     volumeClass.isInternal, own.has_value()});
     }
     return volumes;
 }

@@ -12,6 +12,9 @@ struct VolumeInfo {
     bool isRemovable = false;
     bool isEjectable = false;
     bool isInternal = false;
+    // Whether `label` is the file system's own label; false: an unlabeled volume named after
+    // its mount point's folder.
+    bool hasOwnLabel = true;
 
     // A card or drive the user may pick: every volume that is not internal, whatever its
     // removable and ejectable flags say (an external SSD reports neither).

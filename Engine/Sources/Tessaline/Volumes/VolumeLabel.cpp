@@ -30,12 +30,17 @@ std::optional<std::string> kernelLabel(const MountEntry& entry) {
 
 }  // namespace
 
-std::optional<std::string> volumeName(const MountEntry& entry) {
+std::optional<std::string> ownVolumeLabel(const MountEntry& entry) {
     if (auto label = kernelLabel(entry)) return label;
     if (auto device = entry.blockDevice()) {
         if (auto label = udevProperty(*device, "ID_FS_LABEL_ENC")) return label;
         if (auto label = probeFileSystem(entry.source).label) return label;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> volumeName(const MountEntry& entry) {
+    if (auto label = ownVolumeLabel(entry)) return label;
     if (entry.mountPoint != "/") {
         std::string folder = lastComponent(entry.mountPoint);
         if (!folder.empty() && folder != "/") return folder;

@@ -25,4 +25,8 @@ std::optional<std::string> volumeLabel(const std::filesystem::path& path);
 // The name of the mounted file system `entry`, by the rule above; nullopt when it has none.
 std::optional<std::string> volumeName(const MountEntry& entry);
 
+// The file system's own label (the rule above without the mount point's folder name);
+// nullopt for an unlabeled volume.
+std::optional<std::string> ownVolumeLabel(const MountEntry& entry);
+
 }  // namespace tessaline

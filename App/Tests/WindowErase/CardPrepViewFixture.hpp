@@ -1,0 +1,123 @@
+#pragma once
+// The Erase Card section's widget tests' stage: a sandbox folder that a scripted backend
+// treats as an erasable card (its identity, count, walk and erase held or answered as a test
+// says), reports of it, and the section over it with a scan and reformat view model of its
+// own. Main thread.
+
+#include "EraseViewTest.hpp"
+
+#include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/SymbolLabel.hpp"
+
+#include <QFile>
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace brindlecove::testing {
+
+namespace fs = std::filesystem;
+using tessaline::MatchStatus;
+using tessaline::VerificationReport;
+using tessaline::VolumeIdentity;
+using ReportPtr = std::shared_ptr<const VerificationReport>;
+
+// A report of the card at `root` with one clip per status.
+inline ReportPtr reportOf(const fs::path& root, const VolumeIdentity& identity, std::vector<MatchStatus> statuses) {
+    std::vector<tessaline::MatchResult> results;
+    int i = 0;
+    for (auto& status : statuses) {
+        tessaline::MatchResult result;
+        result.group.primaryFiles.push_back(
+            tessaline::Fingerprint{.url = root / ("IMG_" + std::to_string(i++) + ".JPG"), .byteSize = 10});
+        result.status = std::move(status);
+        results.push_back(std::move(result));
+    }
+    return std::make_shared<const VerificationReport>(root, std::vector<fs::path>{}, 0.0, std::move(results), identity,
+                                                      std::vector<fs::path>{}, std::vector<tessaline::OtherFile>{},
+                                                      std::vector<tessaline::CardFileRecord>{});
+}
+
+// A sandbox folder that the scripted backend treats as an erasable card.
+struct ScriptedCard {
+    fs::path root;
+    VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
+    std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
+    CardContents contents{3, 2, 2'500'000, CardFiles{}};
+    std::atomic<bool> holdCount{false};
+    std::atomic<bool> holdErase{false};  // the erase runs until released
+    std::atomic<bool> erasing{false};    // the erase was handed to the engine
+    std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
+    std::function<tessaline::CardPrepEngine::Summary()> summary;
+
+    CardPrepBackend backend() {
+        CardPrepBackend b;
+        b.validate = [this](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            if (issue) checked.issue = issue;
+            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), 7};
+            return checked;
+        };
+        b.readIdentity = [this](const fs::path&) { return std::optional<VolumeIdentity>(identity); };
+        b.computePreview = [this](const fs::path&) {
+            while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return contents;
+        };
+        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+            erasing = true;
+            while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return summary();
+        };
+        b.walkCardFiles = [this](const fs::path&) {
+            while (holdWalk) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return std::optional<tessaline::CardFileSet>(tessaline::CardFileSet{});
+        };
+        b.deviceOf = [this](const fs::path& path) {
+            return path == root ? std::optional<dev_t>(42) : std::optional<dev_t>();
+        };
+        return b;
+    }
+
+    ReportPtr report(std::vector<MatchStatus> statuses) const { return reportOf(root, identity, std::move(statuses)); }
+};
+
+class CardPrepViewTest : public EraseViewTest<CardPrepView> {
+protected:
+    void SetUp() override {
+        AppSandboxedTest::SetUp();
+        card.root = sandbox / "CARD";
+        fs::create_directories(card.root);
+        CardPrepViewModel::Dependencies deps;
+        deps.backend = card.backend();
+        vm = std::make_unique<CardPrepViewModel>(deps);
+        scan = std::make_unique<ScanViewModel>(ScanViewModel::Dependencies{});
+        DriveFormatViewModel::Dependencies formatDeps;
+        formatDeps.backend.listCandidates = [] { return std::vector<tessaline::VolumeInfo>{}; };
+        format = std::make_unique<DriveFormatViewModel>(formatDeps);
+        view = std::make_unique<CardPrepView>(*vm, *scan, *format);
+    }
+    SymbolLabel* banner() { return find<SymbolLabel>("erase.banner"); }
+    void pick() {
+        vm->takeCard(QFile::decodeName(QByteArray::fromStdString(card.root.string())));
+        ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
+        view->render();
+    }
+    void type(const char* name, const QString& text) {
+        edit(name, text);
+        view->render();
+    }
+
+    ScriptedCard card;
+    std::unique_ptr<CardPrepViewModel> vm;
+    std::unique_ptr<ScanViewModel> scan;
+    std::unique_ptr<DriveFormatViewModel> format;
+};
+
+}  // namespace brindlecove::testing
