@@ -18,6 +18,7 @@
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "Support/AppTestSandbox.hpp"
 #include "Support/CardViews.hpp"
+#include "Support/EraseFixtures.hpp"
 #include "Support/LoopVolumeSet.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -100,7 +101,7 @@ protected:
         CardPrepViewModel vm(CardPrepViewModel::Dependencies{});
         vm.takeCard(qtPath(card));
         ASSERT_TRUE(waitFor([&] { return !vm.isBusy(); }, 30'000));
-        EXPECT_FALSE(vm.gate(report).isSafe());
+        EXPECT_FALSE(testing::verdictOf(vm, report).isSafe());
         vm.setConfirmationText(vm.cardName());
         EXPECT_FALSE(vm.runChecked(report));
         std::vector<tessaline::MatchResult> results = report->results;

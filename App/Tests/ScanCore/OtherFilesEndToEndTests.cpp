@@ -18,6 +18,7 @@
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 #include "Support/AppTestSandbox.hpp"
+#include "Support/EraseFixtures.hpp"
 #include "Support/LitterFiles.hpp"
 #include "Support/LoopVolumeSet.hpp"
 
@@ -196,7 +197,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         EXPECT_EQ(sony->group.sidecars, std::vector<fs::path>{card / "PRIVATE/M4ROOT/CLIP/C0001M01.XML"});
         EXPECT_EQ(onlyOnCard(*report), (std::vector<std::string>{"NOTES.TXT", "00000.CPI", "INDEX.BDM", "00000.MPL"}));
         EXPECT_EQ(report->eraseStanding().kind, Standing::Kind::hasMissing);
-        VerificationStanding standing = gate.gate(report);
+        VerificationStanding standing = testing::verdictOf(gate, report);
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::missing);
         EXPECT_EQ(standing.count, 10);
         EXPECT_EQ(standing.files, 4);
@@ -223,7 +224,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         ASSERT_TRUE(report);
         EXPECT_EQ(report->eraseStanding(), (Standing{Standing::Kind::safe, 10, 10}));
         EXPECT_EQ(report->otherFiles.size(), 5u);  // the XML and the four others, all proven
-        EXPECT_TRUE(gate.gate(report).isSafe());
+        EXPECT_TRUE(testing::verdictOf(gate, report).isSafe());
 
         // 4. One other file gone from the drive: the clips are backed up, the card is not.
         fs::rename(destination / "NOTES.TXT", driveRoot / "NOTES.moved");
@@ -231,7 +232,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         EXPECT_EQ(report->eraseStanding(), (Standing{Standing::Kind::otherFilesOnlyOnCard, 1, 10}));
         EXPECT_EQ(ReportTexts::banner(report->eraseStanding()).title,
                   "All 10 clips are backed up, but 1 other file is only on the card");
-        standing = gate.gate(report);
+        standing = testing::verdictOf(gate, report);
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::otherFilesOnlyOnCard);
         EXPECT_EQ(EraseTexts::stopText(standing),
                   "STOP \u2014 your last scan found 1 other file that exists ONLY on this card (NOTES.TXT). Erasing "
@@ -248,7 +249,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         gate.recount();
         // Every file the erase deletes, litter included; not the spared System Volume Information.
         ASSERT_TRUE(waitFor([&] { return gate.preview() && gate.preview()->fileCount == 18; }, 30'000));
-        standing = gate.gate(report);
+        standing = testing::verdictOf(gate, report);
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::changedSinceScan);
         EXPECT_EQ(EraseTexts::changedText(standing),
                   "CHANGED SINCE THE SCAN \u2014 1 file on this card has changed since your last scan (LASTCLIP.TXT). "
@@ -303,7 +304,7 @@ TEST_F(OtherFilesEndToEndTest, FilesTheScannerPassesOverMustBeOnADriveAndACardCo
         EXPECT_EQ(report->cardFiles->size(), 7u);
 
         auto vm = eraser(setup.card);
-        const VerificationStanding standing = vm->gate(report);
+        const VerificationStanding standing = testing::verdictOf(*vm, report);
         EXPECT_EQ(standing.kind, Kind::otherFilesOnlyOnCard);
         EXPECT_EQ(standing.files, 6);
         vm->setConfirmationText(vm->cardName());
@@ -316,7 +317,7 @@ TEST_F(OtherFilesEndToEndTest, FilesTheScannerPassesOverMustBeOnADriveAndACardCo
         ASSERT_TRUE(report);
         EXPECT_TRUE(placesOnlyOnCard(*report).empty());
         EXPECT_TRUE(report->isSafeToErase());
-        EXPECT_TRUE(vm->gate(report).isSafe());
+        EXPECT_TRUE(testing::verdictOf(*vm, report).isSafe());
     }
 }
 
@@ -335,7 +336,7 @@ TEST_F(OtherFilesEndToEndTest, LitterCountsOnlyWhenItsBytesAreWhatItsNameSays) {
         EXPECT_TRUE(report->isSafeToErase());
         EXPECT_TRUE(report->otherFiles.empty());
         auto vm = eraser(setup.card);
-        EXPECT_TRUE(vm->gate(report).isSafe());
+        EXPECT_TRUE(testing::verdictOf(*vm, report).isSafe());
 
         // The same names over footage and notes, on no drive: the card is not safe, and each
         // is named.
@@ -353,7 +354,7 @@ TEST_F(OtherFilesEndToEndTest, LitterCountsOnlyWhenItsBytesAreWhatItsNameSays) {
         vm->recount();
         // The clip, four litter files and the three; the erase spares the two system files.
         ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 8; }, 30'000));
-        const VerificationStanding standing = vm->gate(report);
+        const VerificationStanding standing = testing::verdictOf(*vm, report);
         EXPECT_EQ(standing.kind, Kind::otherFilesOnlyOnCard);
         EXPECT_EQ(standing.files, 3);
 
@@ -364,7 +365,7 @@ TEST_F(OtherFilesEndToEndTest, LitterCountsOnlyWhenItsBytesAreWhatItsNameSays) {
         ASSERT_TRUE(report);
         EXPECT_TRUE(placesOnlyOnCard(*report).empty());
         EXPECT_TRUE(report->isSafeToErase());
-        EXPECT_TRUE(vm->gate(report).isSafe());
+        EXPECT_TRUE(testing::verdictOf(*vm, report).isSafe());
     }
 }
 
@@ -423,7 +424,7 @@ TEST_F(OtherFilesEndToEndTest, NoOverlayOnTheDriveProvesTheCardWhateverItsLayerN
     EXPECT_NE(report->summary().find("not counted  " + (direct.target() / "PRIVATE/NOTES.TXT").string()), std::string::npos);
 
     auto vm = eraser(setup.card);
-    EXPECT_FALSE(vm->gate(report).isSafe());
+    EXPECT_FALSE(testing::verdictOf(*vm, report).isSafe());
     vm->setConfirmationText(vm->cardName());
     EXPECT_FALSE(vm->runChecked(report));
     EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/NOTES.TXT"));
@@ -441,7 +442,7 @@ TEST_F(OtherFilesEndToEndTest, NoOverlayOnTheDriveProvesTheCardWhateverItsLayerN
             setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt,
             std::vector<fs::path>{}, std::move(others), report->cardFiles);
         ASSERT_TRUE(forged->isSafeToErase());
-        EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+        EXPECT_EQ(testing::verdictOf(*vm, forged).kind, Kind::missing);
     }
 
     // A real copy on the same drive, next to the overlays, proves the card.
@@ -456,7 +457,7 @@ TEST_F(OtherFilesEndToEndTest, NoOverlayOnTheDriveProvesTheCardWhateverItsLayerN
         ASSERT_TRUE(other.provenAt);
         EXPECT_TRUE(tessaline::isSameOrBelow(*other.provenAt, setup.driveRoot / "Copy")) << *other.provenAt;
     }
-    EXPECT_TRUE(vm->gate(report).isSafe());
+    EXPECT_TRUE(testing::verdictOf(*vm, report).isSafe());
 }
 
 TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDriveProvesNothing) {
@@ -485,7 +486,7 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
               QStringList{QStringLiteral("In a disk image on the card: ") + qtPath(underDrive.target() / "C0001.MP4")});
 
     auto vm = eraser(setup.card);
-    EXPECT_FALSE(vm->gate(report).isSafe());
+    EXPECT_FALSE(testing::verdictOf(*vm, report).isSafe());
     vm->setConfirmationText(vm->cardName());
     EXPECT_FALSE(vm->runChecked(report));
     EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
@@ -496,7 +497,7 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
         setup.card, report->drivePaths, report->generatedAt, std::move(results), std::nullopt, std::vector<fs::path>{},
         report->otherFiles, report->cardFiles);
     ASSERT_TRUE(forged->isSafeToErase());
-    EXPECT_EQ(vm->gate(forged).kind, Kind::missing);
+    EXPECT_EQ(testing::verdictOf(*vm, forged).kind, Kind::missing);
     // The image's volume granted as a drive of its own is walked, and its copy named as not
     // counted for lying on the card.
     underDrive.unmount();
@@ -518,7 +519,7 @@ TEST_F(OtherFilesEndToEndTest, ADiskImageKeptOnTheCardAndMountedUnderTheDrivePro
     EXPECT_TRUE(report->isSafeToErase());
     EXPECT_TRUE(report->uncountedCopies.empty());
     fs::remove(setup.driveRoot / "Shoot/C0001.MP4");
-    EXPECT_TRUE(vm->gate(report).isSafe());
+    EXPECT_TRUE(testing::verdictOf(*vm, report).isSafe());
 }
 
 TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverErased) {
@@ -535,7 +536,7 @@ TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverEra
 
             // The gate's count taken before the change: safe until it counts again.
             auto vm = eraser(setup.card);
-            ASSERT_TRUE(vm->gate(report).isSafe());
+            ASSERT_TRUE(testing::verdictOf(*vm, report).isSafe());
             const std::string before = readFile(setup.card / changed);
             rewriteSameSize(setup.card / changed);
             ASSERT_EQ(fs::file_size(setup.card / changed), before.size());
@@ -554,7 +555,7 @@ TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverEra
 
             // Counted again, the gate names it; also after an eject and re-insert.
             ASSERT_TRUE(waitFor([&] { return !stale.isBusy(); }, 30'000));
-            VerificationStanding standing = stale.gate(report);
+            VerificationStanding standing = testing::verdictOf(stale, report);
             EXPECT_EQ(standing.kind, Kind::changedSinceScan);
             EXPECT_EQ(standing.fileNames, std::vector<std::string>{fs::path(changed).filename().string()});
         }
@@ -586,7 +587,7 @@ TEST_F(OtherFilesEndToEndTest, AFolderTheCountCannotReadAfterTheScanIsNeverCalle
     const ReportPtr report = scan(setup.card, setup.label);
     ASSERT_TRUE(report && report->isSafeToErase());
     auto vm = eraser(setup.card);
-    ASSERT_TRUE(vm->gate(report).isSafe());
+    ASSERT_TRUE(testing::verdictOf(*vm, report).isSafe());
 
     // Written after the scan, too deep for any walk from the card root to reach.
     nestBeyondPathLimit(setup.card / "PRIVATE");
@@ -595,7 +596,7 @@ TEST_F(OtherFilesEndToEndTest, AFolderTheCountCannotReadAfterTheScanIsNeverCalle
         << "the deepest file is out of the count's reach";
     // The verdict comes once the count is in (the gate says it is checking meanwhile).
     EXPECT_TRUE(waitFor([&] { return vm->gate(report).kind == Kind::changedSinceScan; }, 5'000))
-        << int(vm->gate(report).kind);
+        << int(testing::verdictOf(*vm, report).kind);
     vm->setConfirmationText(vm->cardName());
     EXPECT_FALSE(vm->runChecked(report));
     EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
@@ -612,6 +613,7 @@ TEST_F(OtherFilesEndToEndTest, AReportAnEraseWasStartedOnNeverVouchesForTheCardA
         const ReportPtr report = scan(setup.card, setup.label);
         ASSERT_TRUE(report && report->isSafeToErase());
         auto vm = eraser(setup.card);
+        ASSERT_TRUE(testing::verdictOf(*vm, report).isSafe());
         vm->setConfirmationText(vm->cardName());
         ASSERT_TRUE(vm->runChecked(report));
         ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }, 30'000));
@@ -624,7 +626,7 @@ TEST_F(OtherFilesEndToEndTest, AReportAnEraseWasStartedOnNeverVouchesForTheCardA
         ASSERT_EQ(vm->preview()->fileCount, 2);
         // Put back exactly as recorded (where the file system keeps no change time), they cannot
         // be told from files the erase left: either way the card must be scanned again.
-        const auto kind = vm->gate(report).kind;
+        const auto kind = testing::verdictOf(*vm, report).kind;
         EXPECT_TRUE(kind == Kind::changedSinceScan || kind == Kind::erasedSinceScan);
         vm->setConfirmationText(vm->cardName());
         EXPECT_FALSE(vm->runChecked(report));
