@@ -10,7 +10,7 @@
 #include "Tessaline/Bookmarks/BookmarkError.hpp"
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
-#include "Tessaline/Transfer/RescueCoverage.hpp"
+#include "Tessaline/Rescue/RescueCoverage.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <QFileInfo>

@@ -1,7 +1,8 @@
-#include "Tessaline/Transfer/RescueCoverage.hpp"
+#include "Tessaline/Rescue/RescueCoverage.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Copy/CardChangeCheck.hpp"
+#include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
 #include <map>
