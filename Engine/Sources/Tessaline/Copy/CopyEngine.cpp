@@ -104,21 +104,15 @@ struct RunContext {
     const CopyEngine::CancelTest& isStopped;  // asked between the chunks of every write and read
 };
 
-// A proven copy under its final name, to be checked once more when it is reported.
-struct PlacedCopy {
-    fs::path path;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
 // One file of a batch, from its start to its settled outcome.
 struct BatchEntry {
     const SortItem* item = nullptr;
     FileOutcome outcome;
     std::vector<int64_t> heldProgress;  // bytes copied after each chunk, when not sent live
     DestinationPlan plan;               // the final name the copy is meant for
-    std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof; then placed
-    std::optional<PlacedCopy> placed;   // proven, under its final name, durable
+    // Written, waiting for its flush and proof; then placed (under its final name, durable),
+    // kept (pinned) until it is checked once more when it is reported.
+    std::unique_ptr<WrittenCopy> copy;
     bool leftAtDestination = false;     // under its final name (placed, or its folder unflushed)
     bool stopped = false;               // cut off by a stop: nothing of it left, never reported
     SeamFd source;                      // open until the copy is proven
@@ -289,9 +283,8 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
     outcome.status = verify ? FileStatus::copiedVerified() : FileStatus::copiedNotVerified();
 }
 
-// Makes the new names of the batch's placed copies durable: one fsync per folder. A folder
-// that cannot be flushed leaves its copies in place (proven, and perhaps already counted by
-// another run) but not reported as proven.
+// Makes the new names of the batch's placed copies durable: one fsync per folder. The copies
+// of a folder that cannot be flushed are taken out of their final names and fail.
 void flushPlacedNames(std::vector<BatchEntry>& batch) {
     std::map<std::pair<dev_t, ino_t>, std::optional<std::string>> folders;
     for (BatchEntry& entry : batch) {
@@ -301,13 +294,19 @@ void flushPlacedNames(std::vector<BatchEntry>& batch) {
         ::fstat(copy.folder(), &st);
         auto [it, added] = folders.emplace(std::pair{st.st_dev, st.st_ino}, std::nullopt);
         if (added) it->second = copy.flushFolder();
-        entry.leftAtDestination = true;
-        if (it->second)
+        if (!it->second) {
+            entry.leftAtDestination = true;
+            continue;
+        }
+        // A name that may not last is taken away again, so no final name holds a copy the run
+        // calls failed; a copy that cannot be taken away is reported as what it is, proven.
+        if (copy.withdraw()) {
             entry.outcome.status =
                 FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *it->second);
-        else
-            entry.placed = PlacedCopy{copy.path(), copy.device(), copy.inode()};
-        entry.copy.reset();
+            entry.copy.reset();
+        } else {
+            entry.leftAtDestination = true;
+        }
     }
 }
 
@@ -552,10 +551,13 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                 for (int64_t bytes : batch[k].heldProgress)
                     send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
             }
-            // Reported only while it is where it was proven: a drive pulled since fails it.
-            if (const auto& placed = batch[k].placed) {
-                if (!root->stillHolds(placed->path, placed->device, placed->inode))
+            // Reported only while it is where it was proven: a drive pulled since, or a name
+            // that leads elsewhere now, fails it, and takes the copy out of its final name
+            // (a copy that cannot be taken out is reported as what it is, proven).
+            if (auto& placed = batch[k].copy) {
+                if (!root->stillHolds(*placed, outcome.sourceChecksum.value_or(std::string())) && placed->withdraw())
                     outcome.status = FileStatus::failed(destinationGoneText);
+                placed.reset();
             } else if (outcome.status.kind == FileStatus::Kind::skippedAlreadyPresent && root &&
                        root->unavailableReason()) {
                 outcome.status = FileStatus::failed(destinationGoneText);

@@ -13,12 +13,18 @@
 // proven files, also those of another run copying into the same folder at the same time. A name taken before
 // the move sends the copy to the next free "_N" name, or counts the source as already
 // present when that file is identical. A copy that fails its flush or its proof is removed
-// and never takes its final name; nothing else is ever removed.
+// and never takes its final name. A placed copy the run cannot report as proven (the flush of
+// its new name failed, or its drive was pulled or its name taken over before it was
+// reported) is taken out of its final name again while that name still leads to it, so no
+// final name holds a copy the run calls failed; nothing else is ever removed.
 //
 // The destination volume. Options::destinationVolume, or else the volume holding the
 // destination folder when the run starts, is pinned: every folder the run creates and every
 // file it opens for writing is checked by descriptor (device and mount id) to lie on it
-// before a byte is written, and again before each copy is reported. A drive pulled mid-run
+// before a byte is written, and again before each copy is reported. Where the destination's
+// file system numbers files afresh (FAT, exFAT, any FUSE mount), the root and each copy are
+// held open until then, and a copy is known by what it is (see DestinationRoot.hpp), so a
+// drive that never left is never called gone. A drive pulled mid-run
 // (its empty mount-point folder left on the system disk) fails that file and every later
 // one with destinationGoneText; anything created elsewhere in the meantime is removed when
 // this call created it. A destination that is missing where drives get mounted (its nearest
