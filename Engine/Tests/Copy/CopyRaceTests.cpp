@@ -48,7 +48,11 @@ TEST_P(CopyRaceTest, ACancelledRunNeverTakesAwayWhatAParallelRunCounted) {
     const fs::path destination = drive.mountPoint() / "Shoot";
 
     std::optional<CacheDropLoop> drops;
-    if (GetParam() == "exfat") drops.emplace(std::chrono::milliseconds(40), std::chrono::seconds(20));
+    auto ioB = std::make_shared<FaultyIO>();
+    if (GetParam() == "exfat") {
+        drops.emplace(std::chrono::milliseconds(40), std::chrono::seconds(20));
+        ioB->beforeRename = [](const char*, const char*) { CacheDropLoop::dropNow(); };
+    }
     auto io = std::make_shared<FaultyIO>();
     CopyEngine::CopyRun runB;
     bool ranB = false;
@@ -56,7 +60,7 @@ TEST_P(CopyRaceTest, ACancelledRunNeverTakesAwayWhatAParallelRunCounted) {
     io->afterFutimens = [&](int call) {
         if (call != 3 || ranB) return;
         ranB = true;
-        runB = CopyEngine().copy(files, card, destination, {}, [] { return false; });
+        runB = CopyEngine(ioB).copy(files, card, destination, {}, [] { return false; });
     };
     // A is stopped from then on: its copies not yet proven are removed.
     auto runA = CopyEngine(io).copy(files, card, destination, {}, [&] { return ranB; });

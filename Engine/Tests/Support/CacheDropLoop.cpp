@@ -9,12 +9,14 @@ CacheDropLoop::CacheDropLoop(std::chrono::milliseconds period, std::chrono::seco
         const auto end = std::chrono::steady_clock::now() + limit;
         std::unique_lock lock(mutex_);
         while (!stopping_ && std::chrono::steady_clock::now() < end) {
-            std::ofstream("/proc/sys/vm/drop_caches") << "2\n";
+            dropNow();
             ++drops_;
             wake_.wait_for(lock, period, [this] { return stopping_; });
         }
     });
 }
+
+void CacheDropLoop::dropNow() { std::ofstream("/proc/sys/vm/drop_caches") << "2\n"; }
 
 CacheDropLoop::~CacheDropLoop() {
     {

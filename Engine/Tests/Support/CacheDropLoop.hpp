@@ -20,6 +20,9 @@ public:
     CacheDropLoop(const CacheDropLoop&) = delete;
     CacheDropLoop& operator=(const CacheDropLoop&) = delete;
 
+    // One drop now, on the caller's thread (for a drop at a chosen point of a run).
+    static void dropNow();
+
     // How many drops were made so far.
     int drops() const { return drops_.load(); }
 
