@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <fstream>
 
 namespace brindlecove {
@@ -66,8 +68,10 @@ protected:
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
     std::shared_ptr<const TransferLog> rescue(const tessaline::VerificationReport& report,
-                                              const fs::path& destination) {
+                                              const fs::path& destination,
+                                              std::shared_ptr<tessaline::CopyFileIO> io = nullptr) {
         MissingSyncViewModel::Dependencies dependencies;
+        dependencies.copyIO = std::move(io);
         dependencies.dialogs.chooseFolder = [destination](const FolderRequest&) {
             return std::optional<QString>(qpath(destination));
         };
@@ -154,6 +158,32 @@ protected:
     QString rescueOutcome;
     ReportTexts::Tone rescueTone = ReportTexts::Tone::neutral;
     testing::LoopVolumeSet loops;
+};
+
+// The system's file calls, with a hook before each open.
+class OpenHookIO final : public tessaline::CopyFileIO {
+public:
+    std::function<void(const char* path, int flags)> beforeOpen;
+    int open(const char* path, int flags, mode_t mode) override {
+        if (beforeOpen) beforeOpen(path, flags);
+        return real_->open(path, flags, mode);
+    }
+    int openat(int dirfd, const char* name, int flags) override { return real_->openat(dirfd, name, flags); }
+    ssize_t read(int fd, void* b, size_t n) override { return real_->read(fd, b, n); }
+    ssize_t write(int fd, const void* b, size_t n) override { return real_->write(fd, b, n); }
+    int fsync(int fd) override { return real_->fsync(fd); }
+    int syncfs(int fd) override { return real_->syncfs(fd); }
+    int close(int fd) override { return real_->close(fd); }
+    int futimens(int fd, const struct timespec t[2]) override { return real_->futimens(fd, t); }
+    int mkdir(const char* p, mode_t m) override { return real_->mkdir(p, m); }
+    int rmdir(const char* p) override { return real_->rmdir(p); }
+    int unlink(const char* p) override { return real_->unlink(p); }
+    int unlinkat(int dirfd, const char* name) override { return real_->unlinkat(dirfd, name); }
+    int rename(const char* from, const char* to, unsigned flags) override { return real_->rename(from, to, flags); }
+    int link(const char* from, const char* to) override { return real_->link(from, to); }
+
+private:
+    std::shared_ptr<tessaline::CopyFileIO> real_ = tessaline::CopyFileIO::posix();
 };
 
 // A clip with its sidecar and a note beside it.
@@ -309,6 +339,70 @@ TEST_F(TransferVerdictEndToEndTest, ARescueThatLeavesAFileOfItsScanUnprovenSaysS
         report = scan(card, label);
         ASSERT_TRUE(report);
         EXPECT_TRUE(report->isSafeToErase());
+    }
+}
+
+// A rescued clip rewritten on the card after its copy was proven, while the next clip is
+// still being proven: the rescue's closing look names it and the card is not called safe.
+TEST_F(TransferVerdictEndToEndTest, ARescuedFileRewrittenAfterItsProofKeepsTheCardUnsafe) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    for (const std::string fsType : {"exfat", "ext4"}) {
+        SCOPED_TRACE(fsType);
+        const auto [card, driveRoot, label] = cardAndDrive(fsType);
+        writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0010.MP4", 1);
+        writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0011.MP4", 2);
+        ReportPtr report = scan(card, label);
+        ASSERT_TRUE(report);
+        ASSERT_EQ(report->missing().size(), 2u);
+
+        fs::create_directories(driveRoot / "Rescue");
+        // C0011's read-back opens its copy once C0010's copy is proven and in place.
+        auto io = std::make_shared<OpenHookIO>();
+        bool rewritten = false;
+        io->beforeOpen = [&](const char* path, int flags) {
+            const std::string name = fs::path(path).filename().native();
+            if (rewritten || (flags & O_CREAT) || !name.starts_with(".C0011.MP4.")) return;
+            rewritten = true;
+            writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0010.MP4", 3);
+        };
+        auto log = rescue(*report, driveRoot / "Rescue", io);
+        ASSERT_TRUE(log);
+        ASSERT_TRUE(rewritten);
+        EXPECT_EQ(log->verifiedCount(), 2);
+        expectNotSafe(*log, "rewritten-" + fsType, {"DCIM/100MEDIA/C0010.MP4"});
+        ASSERT_EQ(log->cardFilesNotProven().size(), 1u);
+        EXPECT_EQ(log->cardFilesNotProven()[0].reason, "changed on the card during the copy — copy again");
+        EXPECT_EQ(rescueTone, ReportTexts::Tone::bad);
+        EXPECT_TRUE(rescueOutcome.contains(QStringLiteral("DCIM/100MEDIA/C0010.MP4"))) << rescueOutcome.toStdString();
+    }
+}
+
+// exFAT folds case beyond ASCII, so a card's ÉTÉ.TXT and a drive's été.txt of the same bytes
+// meet under one name. The copy reports the file under the name the drive stores it as, which
+// a scan (ASCII case ignored) does not take for the card file's: the copy names it and does
+// not call the card safe, as the scan does not. The same the other way round.
+TEST_F(TransferVerdictEndToEndTest, ANameTheDriveFoldsOntoAnotherIsNotTakenForTheCardFilesOwn) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const fs::path exfatDrive = loops.add("exfat", "BKFOLD", 64).mountPoint();
+    const std::string exfatLabel = grant(exfatDrive);
+    const fs::path card = loops.add("ext4", "CARD_FOLD").mountPoint();
+    const std::vector<std::pair<std::string, std::string>> names{{"ÉTÉ.TXT", "été.txt"}, {"été.txt", "ÉTÉ.TXT"}};
+    for (const auto& [onCard, onDrive] : names) {
+        SCOPED_TRACE(onCard);
+        fs::remove_all(card / "NOTES");
+        fs::remove_all(exfatDrive / "Fold");
+        writeFile(card / "NOTES" / onCard, "Summer notes.");
+        writeFile(exfatDrive / "Fold/NOTES" / onDrive, "Summer notes.");
+        auto log = copy(card, exfatDrive / "Fold");
+        ASSERT_TRUE(log);
+        EXPECT_EQ(log->failedCount(), 0);
+        EXPECT_EQ(log->skippedCount(), 1);
+        expectNotSafe(*log, "fold", {"NOTES/" + onCard});
+        EXPECT_NE(log->summary().find("stored as NOTES/" + onDrive), std::string::npos) << log->summary();
+        ReportPtr report = scan(card, exfatLabel);
+        ASSERT_TRUE(report);
+        EXPECT_FALSE(report->isSafeToErase());
+        EXPECT_EQ(testing::placesOnlyOnCard(*report), std::vector<std::string>{"NOTES/" + onCard});
     }
 }
 

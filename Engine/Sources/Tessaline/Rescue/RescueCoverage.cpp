@@ -69,8 +69,13 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         return std::string(foundOnNoDrive);
     };
 
+    // A rescued file its copy's closing look found changed is named by the rescue's own note.
+    std::set<std::string> namedChanged;
+    for (const CardFileNote& note : rescue.cardFileNotes)
+        if (note.kind == CardFileNote::Kind::changedOnCard) namedChanged.insert(note.relativePath);
     std::map<std::string, CardFileNote> notes;  // by path: each file once, in path order
     auto note = [&](CardFileNote::Kind kind, const std::string& relative, std::string reason) {
+        if (namedChanged.count(relative)) return;
         notes.emplace(relative, CardFileNote{kind, relative, std::move(reason)});
     };
     if (!report.cardFiles) {
