@@ -175,6 +175,32 @@ TEST_F(MissingSyncTest, RescuesEveryMissingFileWithItsSidecarsAndFilesTheLogOnce
     EXPECT_EQ(archived.count(), 1);
 }
 
+// A rescue into a folder that already holds its files checks them there one by one, then
+// looks at the card again; both say how far they are.
+TEST_F(MissingSyncTest, ARescueShowsItsChecksOfFilesOnTheDriveAndOfTheCard) {
+    using Check = tessaline::CopyEngine::CheckingEvent;
+    auto report = cardReport(2, 300'000);
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "rescued again" : "first rescue");
+        MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
+        vm.pickDestination();
+        std::vector<Check> checks;
+        QObject::connect(&vm, &MissingSyncViewModel::changed, [&] {
+            const auto* r = std::get_if<MissingSyncViewModel::Running>(&vm.phase());
+            if (r && r->checking && (checks.empty() || checks.back() != *r->checking)) checks.push_back(*r->checking);
+        });
+        vm.start(*report);
+        ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
+        EXPECT_TRUE(finished(vm)->allVerified());
+        std::vector<Check> expected;
+        if (again)
+            for (int k = 1; k <= 4; ++k) expected.push_back({Check::Phase::filesOnDrive, k, 4});
+        expected.push_back({Check::Phase::cardAgain, 0, 4});
+        expected.push_back({Check::Phase::cardAgain, 4, 4});
+        EXPECT_EQ(checks, expected);
+    }
+}
+
 TEST_F(MissingSyncTest, ACardThatChangedSinceItsScanIsNotCalledSafeByTheRescue) {
     MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
     auto report = cardReport(1, 1000);
