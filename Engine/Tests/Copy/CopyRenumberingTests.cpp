@@ -52,10 +52,15 @@ TEST_F(CopyRenumberingTest, ACopyOntoExfatIsProvenWhileTheKernelForgetsItsFiles)
     LoopVolume drive("exfat", 300, "SHUTTLE");
     const fs::path card = makeCard();
     const fs::path destination = drive.mountPoint() / "Day1";
-    // Besides the loop, a drop after every 25th copy is written, however fast the run goes.
+    // Besides the loop, however fast the run goes: a drop after every 25th copy is written
+    // and as every 10th proven copy takes its name.
     auto io = std::make_shared<FaultyIO>();
     io->afterFutimens = [](int call) {
         if (call % 25 == 0) CacheDropLoop::dropNow();
+    };
+    int renames = 0;
+    io->beforeRename = [&](const char*, const char*) {
+        if (++renames % 10 == 0) CacheDropLoop::dropNow();
     };
     CopyEngine::CopyRun run;
     {
