@@ -25,43 +25,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The drive's image, made once; mounted through exfat-fuse for the run and detached at its end.
-class Drive {
-public:
-    explicit Drive(const fs::path& folder) : mount_(folder / "mnt") {
-        const fs::path image = folder / "drive.img";
-        if (!fs::exists(folder / ".made")) {
-            fs::remove_all(folder);
-            fs::create_directories(mount_);
-            std::ofstream(image, std::ios::binary).close();
-            fs::resize_file(image, uint64_t(1400) << 20);
-            bench::commandOutput({"mkfs.exfat", "-L", "SHUTTLE", image.string()});
-            std::ofstream(folder / ".made") << "";
-        }
-        fs::create_directories(mount_);
-        device_ = bench::commandOutput({"losetup", "-f", "--show", image.string()});
-        device_.erase(device_.find_last_not_of('\n') + 1);
-        try {
-            bench::commandOutput({"mount.exfat-fuse", device_, mount_.string()});
-        } catch (...) {
-            bench::commandOutput({"losetup", "-d", device_});
-            throw;
-        }
+// The drive's image, made once under `folder`.
+fs::path driveImage(const fs::path& folder) {
+    const fs::path image = folder / "drive.img";
+    if (!fs::exists(folder / ".made")) {
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(image, std::ios::binary).close();
+        fs::resize_file(image, uint64_t(1400) << 20);
+        bench::commandOutput({"mkfs.exfat", "-L", "SHUTTLE", image.string()});
+        std::ofstream(folder / ".made") << "";
     }
-    ~Drive() {
-        try {
-            bench::commandOutput({"umount", mount_.string()});
-            bench::commandOutput({"losetup", "-d", device_});
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "copy_renumbered: %s\n", error.what());
-        }
-    }
-    const fs::path& root() const { return mount_; }
-
-private:
-    fs::path mount_;
-    std::string device_;
-};
+    return image;
+}
 
 // Drops dentries and inodes every 300 ms until destroyed.
 class Forgetting {
@@ -115,7 +91,8 @@ int run(int argc, char** argv) {
     }
     const fs::path scratch = fs::absolute(bench::scratchFolder(argc, argv));
     const fs::path card = makeCard(scratch / "copy_renumbered-card");
-    const Drive drive(scratch / "copy_renumbered-drive");
+    const fs::path driveFolder = scratch / "copy_renumbered-drive";
+    const bench::FuseExfatMount drive(driveImage(driveFolder), driveFolder / "mnt");
     const fs::path destination = drive.root() / "Day1";
 
     bool allVerified = true;

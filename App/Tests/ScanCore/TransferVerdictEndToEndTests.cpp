@@ -5,6 +5,7 @@
 // PDF, CSV and JSON) and name the files; complete copies and rescues still say safe. A scan of
 // the card against the destination right after always agrees with the copy.
 
+#include "Copy/FaultyCopyIO.hpp"
 #include "CopySectionRun.hpp"
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
@@ -158,32 +159,6 @@ protected:
     QString rescueOutcome;
     ReportTexts::Tone rescueTone = ReportTexts::Tone::neutral;
     testing::LoopVolumeSet loops;
-};
-
-// The system's file calls, with a hook before each open.
-class OpenHookIO final : public tessaline::CopyFileIO {
-public:
-    std::function<void(const char* path, int flags)> beforeOpen;
-    int open(const char* path, int flags, mode_t mode) override {
-        if (beforeOpen) beforeOpen(path, flags);
-        return real_->open(path, flags, mode);
-    }
-    int openat(int dirfd, const char* name, int flags) override { return real_->openat(dirfd, name, flags); }
-    ssize_t read(int fd, void* b, size_t n) override { return real_->read(fd, b, n); }
-    ssize_t write(int fd, const void* b, size_t n) override { return real_->write(fd, b, n); }
-    int fsync(int fd) override { return real_->fsync(fd); }
-    int syncfs(int fd) override { return real_->syncfs(fd); }
-    int close(int fd) override { return real_->close(fd); }
-    int futimens(int fd, const struct timespec t[2]) override { return real_->futimens(fd, t); }
-    int mkdir(const char* p, mode_t m) override { return real_->mkdir(p, m); }
-    int rmdir(const char* p) override { return real_->rmdir(p); }
-    int unlink(const char* p) override { return real_->unlink(p); }
-    int unlinkat(int dirfd, const char* name) override { return real_->unlinkat(dirfd, name); }
-    int rename(const char* from, const char* to, unsigned flags) override { return real_->rename(from, to, flags); }
-    int link(const char* from, const char* to) override { return real_->link(from, to); }
-
-private:
-    std::shared_ptr<tessaline::CopyFileIO> real_ = tessaline::CopyFileIO::posix();
 };
 
 // A clip with its sidecar and a note beside it.
@@ -357,7 +332,7 @@ TEST_F(TransferVerdictEndToEndTest, ARescuedFileRewrittenAfterItsProofKeepsTheCa
 
         fs::create_directories(driveRoot / "Rescue");
         // C0011's read-back opens its copy once C0010's copy is proven and in place.
-        auto io = std::make_shared<OpenHookIO>();
+        auto io = std::make_shared<tessaline::testing::FaultyIO>();
         bool rewritten = false;
         io->beforeOpen = [&](const char* path, int flags) {
             const std::string name = fs::path(path).filename().native();

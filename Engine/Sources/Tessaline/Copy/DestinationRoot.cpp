@@ -119,7 +119,7 @@ DestinationRoot::DestinationRoot(CopyFileIO& io, fs::path root, std::optional<Vo
     device_ = st.st_dev;
     inode_ = st.st_ino;
     keepsNumbers_ = CardFileComparison::keepsInodeNumbers(fd.get());
-    pin_ = InodePin(fd.get(), ".", device_, inode_);
+    pin_ = pinInode(fd.get(), ".", device_, inode_);
 }
 
 std::optional<std::string> DestinationRoot::makeFolder(const std::string& folder) {

@@ -13,7 +13,7 @@
 //
 // Identity where the file system numbers files afresh (FAT, exFAT, any FUSE mount, decided
 // as for cards: CardFileComparison::keepsInodeNumbers). The root is held open for the run and
-// each copy until it is reported (InodePin), which keeps their numbers while the kernel
+// each copy until it is reported (pinInode), which keeps their numbers while the kernel
 // forgets everything else; a copy whose number differs all the same is the run's copy only
 // when it lies on the pinned volume, still mounted where it was, under its path below the
 // root, with the size and modification time it was written with and the bytes its proof
@@ -73,7 +73,7 @@ private:
     std::optional<std::string> startFailure_;
     bool gone_ = false;
     bool keepsNumbers_ = true;
-    InodePin pin_;
+    UniqueFd pin_;  // pinInode of the root
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };

@@ -1,19 +1,15 @@
 #include "Tessaline/Copy/InodePin.hpp"
 
 #include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace tessaline {
 
-InodePin::InodePin(int folder, const char* name, dev_t device, ino_t inode) {
-    fd_ = ::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+UniqueFd pinInode(int folder, const char* name, dev_t device, ino_t inode) {
+    UniqueFd pin(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st{};
-    if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || st.st_dev != device || st.st_ino != inode)) reset();
-}
-
-void InodePin::reset() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (pin && (::fstat(pin.get(), &st) != 0 || st.st_dev != device || st.st_ino != inode)) pin.reset();
+    return pin;
 }
 
 }  // namespace tessaline

@@ -6,38 +6,15 @@
 // folder above it, so while pinned its number, and the number a lookup of its path gives,
 // stay what they were. The pin reads nothing and writes nothing.
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "Tessaline/Support/UniqueFd.hpp"
 
-#include <utility>
+#include <sys/types.h>
 
 namespace tessaline {
 
-class InodePin {
-public:
-    InodePin() = default;
-    // Pins `name` in the open folder `folder` (or the path `name` when `folder` is AT_FDCWD),
-    // following no link at the last component, when it is still the file (device, inode);
-    // otherwise pins nothing.
-    InodePin(int folder, const char* name, dev_t device, ino_t inode);
-    ~InodePin() { reset(); }
-    InodePin(InodePin&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    InodePin& operator=(InodePin&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    InodePin(const InodePin&) = delete;
-    InodePin& operator=(const InodePin&) = delete;
-
-    bool pinned() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    void reset();
-
-private:
-    int fd_ = -1;
-};
+// Pins `name` in the open folder `folder` (or the path `name` when `folder` is AT_FDCWD),
+// following no link at the last component, when it is still the file (device, inode);
+// otherwise pins nothing (an empty descriptor).
+UniqueFd pinInode(int folder, const char* name, dev_t device, ino_t inode);
 
 }  // namespace tessaline

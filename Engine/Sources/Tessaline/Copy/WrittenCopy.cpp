@@ -31,7 +31,7 @@ uint64_t randomNumber() {
 WrittenCopy::WrittenCopy(CopyFileIO& io, int fd, SeamFd folder, std::filesystem::path temporary, dev_t device,
                          ino_t inode)
     : io_(io), fd_(fd), folder_(std::move(folder)), path_(std::move(temporary)), device_(device), inode_(inode),
-      pin_(folder_.get(), path_.filename().c_str(), device, inode) {}
+      pin_(pinInode(folder_.get(), path_.filename().c_str(), device, inode)) {}
 
 WrittenCopy::~WrittenCopy() {
     if (!placed_ && !discarded_) discard();

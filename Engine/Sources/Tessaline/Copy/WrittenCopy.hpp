@@ -10,7 +10,7 @@
 // error is reported to this descriptor's fsync even when other flushes (syncfs) ran between.
 // The folder stays open too: removing the copy and flushing its new name go through it, so
 // they reach the copy's own folder even when its path leads elsewhere (a drive pulled). The
-// copy itself stays pinned (InodePin) until the copy is destroyed, so where the file system
+// copy itself stays pinned (pinInode) until the copy is destroyed, so where the file system
 // numbers files afresh (FAT, exFAT, FUSE) its number still names it at its read-back and when
 // it is reported.
 
@@ -88,7 +88,7 @@ private:
     std::filesystem::path path_;
     dev_t device_;
     ino_t inode_;
-    InodePin pin_;
+    UniqueFd pin_;  // pinInode of the copy
     int64_t writtenSize_ = -1;
     struct timespec writtenModified_{};
     bool placed_ = false;
