@@ -10,6 +10,7 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
 
+#include "Tessaline/Copy/ForwardingCopyIO.hpp"
 #include "Tessaline/Report/LogArchive.hpp"
 
 #include <QDir>
@@ -32,7 +33,7 @@ namespace {
 
 // The real file calls, holding the first created copy until released: a run stopped there
 // is stopped mid-run, deterministically.
-class GateIO : public tessaline::CopyFileIO {
+class GateIO : public tessaline::ForwardingCopyIO {
 public:
     int open(const char* path, int flags, mode_t mode) override {
         if (flags & O_CREAT) {
@@ -43,20 +44,8 @@ public:
                 changed_.wait(lock, [this] { return released_; });
             }
         }
-        return real_->open(path, flags, mode);
+        return ForwardingCopyIO::open(path, flags, mode);
     }
-    ssize_t read(int fd, void* b, size_t n) override { return real_->read(fd, b, n); }
-    ssize_t write(int fd, const void* b, size_t n) override { return real_->write(fd, b, n); }
-    int fsync(int fd) override { return real_->fsync(fd); }
-    int syncfs(int fd) override { return real_->syncfs(fd); }
-    int close(int fd) override { return real_->close(fd); }
-    int futimens(int fd, const struct timespec t[2]) override { return real_->futimens(fd, t); }
-    int mkdir(const char* p, mode_t m) override { return real_->mkdir(p, m); }
-    int rmdir(const char* p) override { return real_->rmdir(p); }
-    int unlink(const char* p) override { return real_->unlink(p); }
-    int unlinkat(int dirfd, const char* name) override { return real_->unlinkat(dirfd, name); }
-    int rename(const char* from, const char* to, unsigned flags) override { return real_->rename(from, to, flags); }
-    int link(const char* from, const char* to) override { return real_->link(from, to); }
 
     bool waitUntilReached() {
         std::unique_lock lock(mutex_);
@@ -69,7 +58,6 @@ public:
     }
 
 private:
-    std::shared_ptr<tessaline::CopyFileIO> real_ = tessaline::CopyFileIO::posix();
     std::mutex mutex_;
     std::condition_variable changed_;
     bool reached_ = false;
