@@ -138,3 +138,29 @@ void dropCaches() {
 }
 
 }  // namespace bench
+
+namespace bench {
+
+FuseExfatMount::FuseExfatMount(const std::filesystem::path& image, std::filesystem::path mountPoint)
+    : mount_(std::move(mountPoint)) {
+    std::filesystem::create_directories(mount_);
+    device_ = commandOutput({"losetup", "-f", "--show", image.string()});
+    device_.erase(device_.find_last_not_of('\n') + 1);
+    try {
+        commandOutput({"mount.exfat-fuse", device_, mount_.string()});
+    } catch (...) {
+        commandOutput({"losetup", "-d", device_});
+        throw;
+    }
+}
+
+FuseExfatMount::~FuseExfatMount() {
+    try {
+        commandOutput({"umount", mount_.string()});
+        commandOutput({"losetup", "-d", device_});
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+    }
+}
+
+}  // namespace bench

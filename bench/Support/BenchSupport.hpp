@@ -53,4 +53,19 @@ std::vector<TreeFile> ensurePatternTree(const std::filesystem::path& root, int c
 // so a run reads its source cold, as from a freshly inserted card.
 void dropCaches();
 
+// A disk image attached to a loop device and mounted through exfat-fuse at `mountPoint`
+// (created when missing) until destroyed (root only). Throws std::runtime_error on failure.
+class FuseExfatMount {
+public:
+    FuseExfatMount(const std::filesystem::path& image, std::filesystem::path mountPoint);
+    ~FuseExfatMount();
+    FuseExfatMount(const FuseExfatMount&) = delete;
+    FuseExfatMount& operator=(const FuseExfatMount&) = delete;
+    const std::filesystem::path& root() const { return mount_; }
+
+private:
+    std::filesystem::path mount_;
+    std::string device_;
+};
+
 }  // namespace bench

@@ -40,36 +40,9 @@ void forget() {
 // detached at its end.
 class Card {
 public:
-    explicit Card(const fs::path& folder) : mount_(folder / "mnt") {
-        const fs::path image = folder / "card.img";
-        const bool complete = fs::exists(folder / ".complete");
-        if (!complete) {
-            fs::remove_all(folder);
-            fs::create_directories(mount_);
-            std::ofstream(image, std::ios::binary).close();
-            fs::resize_file(image, uint64_t(1200) << 20);
-            bench::commandOutput({"mkfs.exfat", "-L", "RENUMBER", image.string()});
-        }
-        fs::create_directories(mount_);
-        device_ = bench::commandOutput({"losetup", "-f", "--show", image.string()});
-        device_.erase(device_.find_last_not_of('\n') + 1);
-        try {
-            bench::commandOutput({"mount.exfat-fuse", device_, mount_.string()});
-        } catch (...) {
-            bench::commandOutput({"losetup", "-d", device_});
-            throw;
-        }
-        complete_ = complete;
-        folder_ = folder;
-    }
-    ~Card() {
-        try {
-            bench::commandOutput({"umount", mount_.string()});
-            bench::commandOutput({"losetup", "-d", device_});
-        } catch (const std::exception& error) {
-            std::fprintf(stderr, "gate_renumbered: %s\n", error.what());
-        }
-    }
+    explicit Card(const fs::path& folder)
+        : folder_(folder), complete_(made(folder)), mounted_(folder / "card.img", folder / "mnt"),
+          mount_(mounted_.root()) {}
     const fs::path& root() const { return mount_; }
 
     // Fills a new card once.
@@ -90,10 +63,21 @@ public:
     }
 
 private:
+    // Makes the image once (filled by fill()); whether it was filled already.
+    static bool made(const fs::path& folder) {
+        if (fs::exists(folder / ".complete")) return true;
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        const fs::path image = folder / "card.img";
+        std::ofstream(image, std::ios::binary).close();
+        fs::resize_file(image, uint64_t(1200) << 20);
+        bench::commandOutput({"mkfs.exfat", "-L", "RENUMBER", image.string()});
+        return false;
+    }
     fs::path folder_;
     bool complete_ = false;
+    bench::FuseExfatMount mounted_;
     fs::path mount_;
-    std::string device_;
 };
 
 }  // namespace

@@ -241,6 +241,57 @@ TEST_F(CopyViewModelTest, CopiesACardBetweenFoldersWithPhasesInOrderAndKeepsTheL
     EXPECT_EQ(archivedPosts.count(), 1);
 }
 
+// The checks that copy nothing say what they do and how far they are: a card copied again
+// shows its files checked on the drive one by one (never the settle wait's label any more),
+// then the card looked at again, counted up to its files, before the run ends.
+TEST_F(CopyViewModelTest, ChecksThatCopyNothingShowWhatTheyDoAndHowFar) {
+    using Check = CopyEngine::CheckingEvent;
+    const fs::path card = makeCard(5);
+    const fs::path destination = sandbox / "backup";
+    fs::create_directories(destination);
+    CopyViewModel model(dependencies());
+    choose(model, card, destination);
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "copied again" : "first copy");
+        std::vector<CopyViewModel::Phase> phases;
+        auto connection = QObject::connect(&model, &CopyViewModel::changed, [&] { phases.push_back(model.phase()); });
+        model.start();
+        ASSERT_TRUE(finish(model));
+        QObject::disconnect(connection);
+
+        std::vector<Check> onDrive, cardAgain;
+        bool settlingAfterWork = false;
+        bool working = false;
+        for (const auto& phase : phases) {
+            if (std::holds_alternative<CopyViewModel::SettlingPhase>(phase)) settlingAfterWork |= working;
+            if (std::holds_alternative<CopyViewModel::CopyingPhase>(phase)) {
+                working = true;
+                EXPECT_TRUE(cardAgain.empty()) << "copying after the closing look began";
+            }
+            if (const auto* checking = std::get_if<CopyViewModel::CheckingPhase>(&phase)) {
+                working = true;
+                (checking->check.phase == Check::Phase::filesOnDrive ? onDrive : cardAgain).push_back(checking->check);
+            }
+        }
+        EXPECT_FALSE(settlingAfterWork);
+        auto log = doneLog(model);
+        ASSERT_TRUE(log);
+        EXPECT_TRUE(log->allVerified());
+        EXPECT_EQ(log->skippedCount(), again ? 5 : 0);
+        if (again) {
+            ASSERT_EQ(onDrive.size(), 5u);
+            for (int k = 0; k < 5; ++k) EXPECT_EQ(onDrive[static_cast<size_t>(k)], (Check{Check::Phase::filesOnDrive, k + 1, 5}));
+            EXPECT_EQ(TransferTexts::checking(onDrive[2]), "Checking files already on the drive… 3 of 5");
+        } else {
+            EXPECT_TRUE(onDrive.empty());
+        }
+        ASSERT_GE(cardAgain.size(), 2u);
+        EXPECT_EQ(cardAgain.front(), (Check{Check::Phase::cardAgain, 0, 5}));
+        EXPECT_EQ(cardAgain.back(), (Check{Check::Phase::cardAgain, 5, 5}));
+        EXPECT_EQ(TransferTexts::checking(cardAgain.back()), "Checking the card again… 5 of 5");
+    }
+}
+
 TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuringARun) {
     const fs::path card = makeCard(3);
     const fs::path destination = sandbox / "backup";

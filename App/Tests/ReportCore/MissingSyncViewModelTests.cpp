@@ -10,6 +10,7 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
 
+#include "Tessaline/Copy/ForwardingCopyIO.hpp"
 #include "Tessaline/Report/LogArchive.hpp"
 
 #include <QDir>
@@ -32,7 +33,7 @@ namespace {
 
 // The real file calls, holding the first created copy until released: a run stopped there
 // is stopped mid-run, deterministically.
-class GateIO : public tessaline::CopyFileIO {
+class GateIO : public tessaline::ForwardingCopyIO {
 public:
     int open(const char* path, int flags, mode_t mode) override {
         if (flags & O_CREAT) {
@@ -43,20 +44,8 @@ public:
                 changed_.wait(lock, [this] { return released_; });
             }
         }
-        return real_->open(path, flags, mode);
+        return ForwardingCopyIO::open(path, flags, mode);
     }
-    ssize_t read(int fd, void* b, size_t n) override { return real_->read(fd, b, n); }
-    ssize_t write(int fd, const void* b, size_t n) override { return real_->write(fd, b, n); }
-    int fsync(int fd) override { return real_->fsync(fd); }
-    int syncfs(int fd) override { return real_->syncfs(fd); }
-    int close(int fd) override { return real_->close(fd); }
-    int futimens(int fd, const struct timespec t[2]) override { return real_->futimens(fd, t); }
-    int mkdir(const char* p, mode_t m) override { return real_->mkdir(p, m); }
-    int rmdir(const char* p) override { return real_->rmdir(p); }
-    int unlink(const char* p) override { return real_->unlink(p); }
-    int unlinkat(int dirfd, const char* name) override { return real_->unlinkat(dirfd, name); }
-    int rename(const char* from, const char* to, unsigned flags) override { return real_->rename(from, to, flags); }
-    int link(const char* from, const char* to) override { return real_->link(from, to); }
 
     bool waitUntilReached() {
         std::unique_lock lock(mutex_);
@@ -69,7 +58,6 @@ public:
     }
 
 private:
-    std::shared_ptr<tessaline::CopyFileIO> real_ = tessaline::CopyFileIO::posix();
     std::mutex mutex_;
     std::condition_variable changed_;
     bool reached_ = false;
@@ -173,6 +161,32 @@ TEST_F(MissingSyncTest, RescuesEveryMissingFileWithItsSidecarsAndFilesTheLogOnce
     ASSERT_TRUE(waitFor([&] { return archived.count() >= 1; }));
     drainEvents();
     EXPECT_EQ(archived.count(), 1);
+}
+
+// A rescue into a folder that already holds its files checks them there one by one, then
+// looks at the card again; both say how far they are.
+TEST_F(MissingSyncTest, ARescueShowsItsChecksOfFilesOnTheDriveAndOfTheCard) {
+    using Check = tessaline::CopyEngine::CheckingEvent;
+    auto report = cardReport(2, 300'000);
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "rescued again" : "first rescue");
+        MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
+        vm.pickDestination();
+        std::vector<Check> checks;
+        QObject::connect(&vm, &MissingSyncViewModel::changed, [&] {
+            const auto* r = std::get_if<MissingSyncViewModel::Running>(&vm.phase());
+            if (r && r->checking && (checks.empty() || checks.back() != *r->checking)) checks.push_back(*r->checking);
+        });
+        vm.start(*report);
+        ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
+        EXPECT_TRUE(finished(vm)->allVerified());
+        std::vector<Check> expected;
+        if (again)
+            for (int k = 1; k <= 4; ++k) expected.push_back({Check::Phase::filesOnDrive, k, 4});
+        expected.push_back({Check::Phase::cardAgain, 0, 4});
+        expected.push_back({Check::Phase::cardAgain, 4, 4});
+        EXPECT_EQ(checks, expected);
+    }
 }
 
 TEST_F(MissingSyncTest, ACardThatChangedSinceItsScanIsNotCalledSafeByTheRescue) {

@@ -5,6 +5,7 @@
 // PDF, CSV and JSON) and name the files; complete copies and rescues still say safe. A scan of
 // the card against the destination right after always agrees with the copy.
 
+#include "Copy/FaultyCopyIO.hpp"
 #include "CopySectionRun.hpp"
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
@@ -24,6 +25,8 @@
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
 
 #include <fstream>
 
@@ -66,8 +69,10 @@ protected:
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
     std::shared_ptr<const TransferLog> rescue(const tessaline::VerificationReport& report,
-                                              const fs::path& destination) {
+                                              const fs::path& destination,
+                                              std::shared_ptr<tessaline::CopyFileIO> io = nullptr) {
         MissingSyncViewModel::Dependencies dependencies;
+        dependencies.copyIO = std::move(io);
         dependencies.dialogs.chooseFolder = [destination](const FolderRequest&) {
             return std::optional<QString>(qpath(destination));
         };
@@ -309,6 +314,70 @@ TEST_F(TransferVerdictEndToEndTest, ARescueThatLeavesAFileOfItsScanUnprovenSaysS
         report = scan(card, label);
         ASSERT_TRUE(report);
         EXPECT_TRUE(report->isSafeToErase());
+    }
+}
+
+// A rescued clip rewritten on the card after its copy was proven, while the next clip is
+// still being proven: the rescue's closing look names it and the card is not called safe.
+TEST_F(TransferVerdictEndToEndTest, ARescuedFileRewrittenAfterItsProofKeepsTheCardUnsafe) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    for (const std::string fsType : {"exfat", "ext4"}) {
+        SCOPED_TRACE(fsType);
+        const auto [card, driveRoot, label] = cardAndDrive(fsType);
+        writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0010.MP4", 1);
+        writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0011.MP4", 2);
+        ReportPtr report = scan(card, label);
+        ASSERT_TRUE(report);
+        ASSERT_EQ(report->missing().size(), 2u);
+
+        fs::create_directories(driveRoot / "Rescue");
+        // C0011's read-back opens its copy once C0010's copy is proven and in place.
+        auto io = std::make_shared<tessaline::testing::FaultyIO>();
+        bool rewritten = false;
+        io->beforeOpen = [&](const char* path, int flags) {
+            const std::string name = fs::path(path).filename().native();
+            if (rewritten || (flags & O_CREAT) || !name.starts_with(".C0011.MP4.")) return;
+            rewritten = true;
+            writeDistinctMedia(TestMedia::video, card / "DCIM/100MEDIA/C0010.MP4", 3);
+        };
+        auto log = rescue(*report, driveRoot / "Rescue", io);
+        ASSERT_TRUE(log);
+        ASSERT_TRUE(rewritten);
+        EXPECT_EQ(log->verifiedCount(), 2);
+        expectNotSafe(*log, "rewritten-" + fsType, {"DCIM/100MEDIA/C0010.MP4"});
+        ASSERT_EQ(log->cardFilesNotProven().size(), 1u);
+        EXPECT_EQ(log->cardFilesNotProven()[0].reason, "changed on the card during the copy — copy again");
+        EXPECT_EQ(rescueTone, ReportTexts::Tone::bad);
+        EXPECT_TRUE(rescueOutcome.contains(QStringLiteral("DCIM/100MEDIA/C0010.MP4"))) << rescueOutcome.toStdString();
+    }
+}
+
+// exFAT folds case beyond ASCII, so a card's ÉTÉ.TXT and a drive's été.txt of the same bytes
+// meet under one name. The copy reports the file under the name the drive stores it as, which
+// a scan (ASCII case ignored) does not take for the card file's: the copy names it and does
+// not call the card safe, as the scan does not. The same the other way round.
+TEST_F(TransferVerdictEndToEndTest, ANameTheDriveFoldsOntoAnotherIsNotTakenForTheCardFilesOwn) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const fs::path exfatDrive = loops.add("exfat", "BKFOLD", 64).mountPoint();
+    const std::string exfatLabel = grant(exfatDrive);
+    const fs::path card = loops.add("ext4", "CARD_FOLD").mountPoint();
+    const std::vector<std::pair<std::string, std::string>> names{{"ÉTÉ.TXT", "été.txt"}, {"été.txt", "ÉTÉ.TXT"}};
+    for (const auto& [onCard, onDrive] : names) {
+        SCOPED_TRACE(onCard);
+        fs::remove_all(card / "NOTES");
+        fs::remove_all(exfatDrive / "Fold");
+        writeFile(card / "NOTES" / onCard, "Summer notes.");
+        writeFile(exfatDrive / "Fold/NOTES" / onDrive, "Summer notes.");
+        auto log = copy(card, exfatDrive / "Fold");
+        ASSERT_TRUE(log);
+        EXPECT_EQ(log->failedCount(), 0);
+        EXPECT_EQ(log->skippedCount(), 1);
+        expectNotSafe(*log, "fold", {"NOTES/" + onCard});
+        EXPECT_NE(log->summary().find("stored as NOTES/" + onDrive), std::string::npos) << log->summary();
+        ReportPtr report = scan(card, exfatLabel);
+        ASSERT_TRUE(report);
+        EXPECT_FALSE(report->isSafeToErase());
+        EXPECT_EQ(testing::placesOnlyOnCard(*report), std::vector<std::string>{"NOTES/" + onCard});
     }
 }
 

@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -192,6 +193,57 @@ ScreenshotScene copyRefused("40-copy-refused", [](ScreenshotStudio& studio) {
     ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 30'000);
     ScreenshotStudio::wait(50);
     studio.save(QStringLiteral("copy-refused"), &view);
+});
+
+// A card copied again onto a drive that holds it: the files already there are checked one by
+// one, then the card is looked at again; each check caught while it runs.
+ScreenshotScene copyChecking("40-copy-checking", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + "/D_CAM";
+    QDir().mkpath(card + "/DCIM/100EOS5D");
+    for (int i = 0; i < 24; ++i) {
+        QFile still(card + QStringLiteral("/DCIM/100EOS5D/IMG_%1.CR3").arg(6101 + i));
+        if (still.open(QIODevice::WriteOnly)) still.write(QByteArray(256 << 10, static_cast<char>('a' + i)));
+    }
+    const QString destination = studio.home() + "/Shuttle/Day 03/D_CAM";
+    QDir().mkpath(destination);
+    CopyEngine().copy(fs::path(card.toStdString()), fs::path(destination.toStdString()), {},
+                      tessaline::SettleOptions::none(), [] { return false; });
+    // The engine holds at the 12th file checked on the drive and at the card's closing look
+    // until the scene has taken its picture.
+    auto held = std::make_shared<std::atomic<int>>(0);
+    auto go = std::make_shared<std::atomic<int>>(0);
+    CopyViewModel::Dependencies d = pacedCopy(card, destination);
+    d.settle = {0.1, 10, 0.05};
+    d.copy = [held, go](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
+                        const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                        const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(from, to, options, settle, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            const auto* check = std::get_if<CopyEngine::CheckingEvent>(&event);
+            if (!check) return;
+            const bool onDrive = check->phase == CopyEngine::CheckingEvent::Phase::filesOnDrive && check->done == 12;
+            const bool cardAgain = check->phase == CopyEngine::CheckingEvent::Phase::cardAgain && check->done == 0;
+            if (!onDrive && !cardAgain) return;
+            const int stage = held->load() + 1;
+            held->store(stage);
+            for (int waited = 0; go->load() < stage && waited < 20'000; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        });
+    };
+    CopyViewModel model(std::move(d));
+    CopyView view(model);
+    view.resize(760, 680);
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+    for (const char* name : {"copy-checking-drive", "copy-checking-card"}) {
+        const int stage = go->load() + 1;
+        ScreenshotStudio::waitFor([&] { return held->load() >= stage || !model.isRunning(); }, 30'000);
+        ScreenshotStudio::wait(150);
+        studio.save(QString::fromLatin1(name), &view);
+        go->store(stage);
+    }
+    ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 60'000);
 });
 
 ScreenshotScene productionLog("41-production-log", [](ScreenshotStudio& studio) {

@@ -16,9 +16,11 @@
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/PreviewWindow.hpp"
 #include "BrindlecoveApp/Views/ReportView.hpp"
+#include "BrindlecoveApp/Views/RescueSection.hpp"
 #include "BrindlecoveApp/Views/ThumbnailService.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
+#include "Tessaline/Copy/ForwardingCopyIO.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 
 #include <QDir>
@@ -26,7 +28,13 @@
 #include <QFileInfo>
 #include <QPushButton>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <string_view>
+#include <thread>
+
+#include <fcntl.h>
 
 namespace brindlecove::tools {
 
@@ -267,6 +275,58 @@ static ScreenshotScene rescueErased("31-report-rescue-erased", [](ScreenshotStud
     }, 10'000);
     showReport(studio, report);
     studio.save(QStringLiteral("report-rescue-erased"));
+});
+
+namespace {
+
+// The system's file calls, holding the first read of a card file (the comparison of a file
+// already on the drive) until released.
+class HeldCardReads final : public tessaline::ForwardingCopyIO {
+public:
+    explicit HeldCardReads(std::string card) : card_(std::move(card)) {}
+    std::atomic<bool> reached{false};
+    std::atomic<bool> released{false};
+    int open(const char* path, int flags, mode_t mode) override {
+        if (!(flags & O_CREAT) && std::string_view(path).starts_with(card_) && !reached.exchange(true))
+            for (int waited = 0; !released && waited < 20'000; waited += 10)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return ForwardingCopyIO::open(path, flags, mode);
+    }
+
+private:
+    std::string card_;
+};
+
+}  // namespace
+
+// A rescue run again into the folder that already holds its files: the group says it checks
+// the files already on the drive, and how far it is.
+static ScreenshotScene rescueChecking("31-report-rescue-checking", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/K-CAM");
+    const QStringList files = shootCard(card);
+    const QString drive = studio.home() + QStringLiteral("/BACKUP/Shoot/Again");
+    auto report = reportOf(card, files, drive, 3);
+    for (int i = 0; i < 3; ++i) QFile::copy(files[i], drive + u'/' + QFileInfo(files[i]).fileName());
+    auto io = std::make_shared<HeldCardReads>(QFile::encodeName(card).toStdString());
+    MissingSyncViewModel::Dependencies d;
+    d.dialogs.chooseFolder = [drive](const FolderRequest&) { return std::optional<QString>(drive); };
+    d.bookmarkStoreURL = fspath(studio.home() + QStringLiteral("/rescue-grants.json"));
+    d.copyIO = io;
+    MissingSyncViewModel model(std::move(d));
+    RescueSection section(model);
+    section.setReport(report);
+    section.resize(560, 260);
+    model.pickDestination();
+    model.start(*report);
+    ScreenshotStudio::waitFor([&] {
+        const auto* running = std::get_if<MissingSyncViewModel::Running>(&model.phase());
+        return (running && running->checking) || !model.isRunning();
+    }, 20'000);
+    section.render();
+    ScreenshotStudio::wait(100);
+    studio.save(QStringLiteral("report-rescue-checking"), &section, false);
+    io->released = true;
+    ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 30'000);
 });
 
 }  // namespace brindlecove::tools

@@ -1,6 +1,8 @@
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Sync/SyncRunner.hpp"
 
+#include "Copy/FaultyCopyIO.hpp"
+#include "Support/CacheDropLoop.hpp"
 #include "Support/LitterFiles.hpp"
 #include "Support/TestSandbox.hpp"
 
@@ -113,6 +115,38 @@ TEST_F(SyncRunnerTest, CopiesEveryFileAnEraseWouldDeleteNotOnlyMediaAndSidecars)
     EXPECT_EQ(readFile(sandbox / "backup/B/lost+found/RECOVERED.BIN"), "recovered");
     EXPECT_EQ(readFile(sandbox / "backup/B/M4ROOT/THMBNL/C0001T01.JPG"), "thumbnail");
     EXPECT_FALSE(fs::exists(sandbox / "backup/B/M4ROOT/CLIP/._C0001.MP4"));
+}
+
+// A sync onto a FUSE exFAT drive while the kernel forgets its entries (the drive numbers its
+// files afresh): every file proven, and the history records it so; run again, all present.
+TEST_F(SyncRunnerTest, ASyncOntoExfatIsProvenWhileTheKernelForgetsItsFiles) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume drive("exfat", 96, "SHUTTLE");
+    const fs::path card = sandbox / "card";
+    for (int i = 0; i < 150; ++i)
+        writePatternFile(card / "DCIM/100CANON" / ("IMG_" + std::to_string(1000 + i) + ".CR3"), 20'000, i);
+    writePatternFile(card / "DCIM/100CANON/MVI_0001.MP4", 12 << 20, 1);
+    writePatternFile(card / "DCIM/100CANON/MVI_0002.MP4", 12 << 20, 2);
+    auto io = std::make_shared<FaultyIO>();
+    // Besides the loop, a drop as every 10th proven copy takes its name.
+    int renames = 0;
+    io->beforeRename = [&](const char*, const char*) {
+        if (++renames % 10 == 0) CacheDropLoop::dropNow();
+    };
+    SyncRunner dropping{grants, CopyEngine(io)};
+    for (const bool again : {false, true}) {
+        SCOPED_TRACE(again ? "again" : "first");
+        CacheDropLoop drops;
+        auto result = dropping.run(pairTo(drive.mountPoint() / "Day1"), card, SyncReport::Trigger::mount, noSettle);
+        EXPECT_EQ(result.run.fileCount, 152);
+        EXPECT_EQ(result.run.newFiles, again ? 0 : 152);
+        EXPECT_EQ(result.run.existingFiles, again ? 152 : 0);
+        EXPECT_EQ(result.run.failedFiles, 0);
+        EXPECT_TRUE(result.run.allVerified);
+        EXPECT_TRUE(result.log.cardFileNotes.empty());
+    }
+    EXPECT_EQ(readFile(drive.mountPoint() / "Day1/DCIM/100CANON/MVI_0002.MP4"),
+              readFile(card / "DCIM/100CANON/MVI_0002.MP4"));
 }
 
 TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {

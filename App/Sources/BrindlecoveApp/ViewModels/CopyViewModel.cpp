@@ -46,7 +46,8 @@ CopyViewModel::CopyViewModel(Dependencies dependencies, QObject* parent)
 CopyViewModel::~CopyViewModel() = default;
 
 bool CopyViewModel::isRunning() const {
-    return std::holds_alternative<SettlingPhase>(phase_) || std::holds_alternative<CopyingPhase>(phase_);
+    return std::holds_alternative<SettlingPhase>(phase_) || std::holds_alternative<CopyingPhase>(phase_) ||
+           std::holds_alternative<CheckingPhase>(phase_);
 }
 
 bool CopyViewModel::canStart() const { return cardPath_ && destinationPath_ && !isRunning(); }
@@ -144,6 +145,8 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
         } else if (const auto* finished = std::get_if<CopyEngine::FileFinishedEvent>(&event)) {
             currentIndex = finished->index;
             currentTotal = finished->total;
+        } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event)) {
+            ticket.post([self, value = CheckingPhase{*checking}] { self->applyChecking(value); });
         }
     };
 
@@ -192,6 +195,12 @@ void CopyViewModel::applyProgress(CopyingPhase progress) {
     const int64_t total = progress.overallBytes;
     phase_ = std::move(progress);
     sampler_.record(copied, total);
+    Q_EMIT changed();
+}
+
+void CopyViewModel::applyChecking(CheckingPhase checking) {
+    if (phase_ == Phase{checking}) return;
+    phase_ = std::move(checking);
     Q_EMIT changed();
 }
 

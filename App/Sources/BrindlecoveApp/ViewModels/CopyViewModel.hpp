@@ -74,6 +74,12 @@ public:
         int64_t overallBytes = 0;
         bool operator==(const CopyingPhase&) const = default;
     };
+    // A check that copies nothing (files already on the drive, the card's closing look), and
+    // how far it is.
+    struct CheckingPhase {
+        tessaline::CopyEngine::CheckingEvent check;
+        bool operator==(const CheckingPhase&) const = default;
+    };
     struct DonePhase {
         std::shared_ptr<const tessaline::TransferLog> log;  // never null
         bool operator==(const DonePhase& other) const;       // compares the logs field by field
@@ -85,7 +91,7 @@ public:
     struct IdlePhase {
         bool operator==(const IdlePhase&) const = default;
     };
-    using Phase = std::variant<SettlingPhase, CopyingPhase, DonePhase, FailedPhase, IdlePhase>;
+    using Phase = std::variant<SettlingPhase, CopyingPhase, CheckingPhase, DonePhase, FailedPhase, IdlePhase>;
     using ProgressPoint = CopySpeedSampler::ProgressPoint;
 
     static constexpr int64_t chunkSize = 8 * 1024 * 1024;
@@ -96,7 +102,7 @@ public:
     const std::optional<QString>& cardPath() const { return cardPath_; }
     const std::optional<QString>& destinationPath() const { return destinationPath_; }
     const Phase& phase() const { return phase_; }
-    // Whether the phase is settling or copying.
+    // Whether the phase is settling, copying or checking.
     bool isRunning() const;
     // Both folders chosen and no run in progress.
     bool canStart() const;
@@ -144,6 +150,7 @@ private:
                      tessaline::CopyEngine::Options options, tessaline::SettleOptions settle, CopyViewModel* self);
     void applySettling(double quietRemaining);
     void applyProgress(CopyingPhase progress);
+    void applyChecking(CheckingPhase checking);
     void applyResult(quint64 runId, std::shared_ptr<const tessaline::TransferLog> log, std::optional<QString> failure);
     std::optional<QString> chooseFolder(const QString& prompt, const QString& message) const;
     std::optional<tessaline::VolumePin> volumeForRun();

@@ -10,7 +10,7 @@
 #include "Tessaline/Bookmarks/BookmarkError.hpp"
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
-#include "Tessaline/Transfer/RescueCoverage.hpp"
+#include "Tessaline/Rescue/RescueCoverage.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
 
 #include <QFileInfo>
@@ -178,6 +178,8 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                                      copied = progress->overallBytesCopied, total = progress->overallBytes] {
                             applyProgress(name, copied, total);
                         });
+                    } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event)) {
+                        ticket.post([this, check = *checking] { applyChecking(check); });
                     }
                 };
                 auto copy = [&] { return engine.copy(files, card, destination, options, ticket.cancelTest(), onEvent); };
@@ -215,6 +217,15 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
 void MissingSyncViewModel::applyProgress(const QString& fileName, qint64 copied, qint64 total) {
     if (!isRunning()) return;
     Running next{fileName, copied, total};
+    if (std::get<Running>(phase_) == next) return;
+    phase_ = std::move(next);
+    Q_EMIT changed();
+}
+
+void MissingSyncViewModel::applyChecking(const CopyEngine::CheckingEvent& check) {
+    if (!isRunning()) return;
+    Running next = std::get<Running>(phase_);
+    next.checking = check;
     if (std::get<Running>(phase_) == next) return;
     phase_ = std::move(next);
     Q_EMIT changed();

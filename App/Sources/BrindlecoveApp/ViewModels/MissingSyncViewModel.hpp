@@ -42,6 +42,9 @@ public:
         QString fileName;  // empty until the first file starts
         qint64 copied = 0;  // bytes over the whole run
         qint64 total = 0;
+        // While a check copies nothing (files already on the drive, the closing look at the
+        // card): what is checked and how far it is.
+        std::optional<tessaline::CopyEngine::CheckingEvent> checking;
         bool operator==(const Running&) const = default;
     };
     struct Done {
@@ -123,6 +126,7 @@ Q_SIGNALS:
 private:
     void setDestination(const QString& folder, bool suggested);
     void applyProgress(const QString& fileName, qint64 copied, qint64 total);
+    void applyChecking(const tessaline::CopyEngine::CheckingEvent& check);
     void finishRun(quint64 id, tessaline::TransferLog log, int goneFromCard);
 
     Dependencies dependencies_;

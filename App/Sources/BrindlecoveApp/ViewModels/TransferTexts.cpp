@@ -46,6 +46,13 @@ QString settling(double quietRemaining) {
     return QStringLiteral("Waiting for card to finish writing… %1s").arg(QString::number(q, 'f', 1));
 }
 
+QString checking(const tessaline::CopyEngine::CheckingEvent& check) {
+    const QString what = check.phase == tessaline::CopyEngine::CheckingEvent::Phase::filesOnDrive
+                             ? QStringLiteral("Checking files already on the drive… %1 of %2")
+                             : QStringLiteral("Checking the card again… %1 of %2");
+    return what.arg(n(check.done), n(check.total));
+}
+
 QString copyingFile(const QString& fileName, int fileIndex, int fileTotal) {
     return QStringLiteral("Copying %1 — file %2 of %3").arg(fileName, n(static_cast<long long>(fileIndex) + 1), n(fileTotal));
 }

@@ -16,6 +16,9 @@ enum class Tone { good, bad, warn, neutral };
 
 // "Waiting for card to finish writing… 2.0s" (one decimal; below 0 reads 0.0).
 QString settling(double quietRemaining);
+// A check that copies nothing: "Checking files already on the drive… <done> of <total>" or
+// "Checking the card again… <done> of <total>".
+QString checking(const tessaline::CopyEngine::CheckingEvent& check);
 // "Copying <name> — file <index + 1> of <total>".
 QString copyingFile(const QString& fileName, int fileIndex, int fileTotal);
 // "<copied> of <total>" in the file-size style.

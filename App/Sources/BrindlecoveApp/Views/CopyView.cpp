@@ -253,13 +253,17 @@ void CopyView::render() {
     stop_->setVisible(running);
 
     const auto& phase = model.phase();
-    settlingPage_->setVisible(std::holds_alternative<CopyViewModel::SettlingPhase>(phase));
+    // The settle wait and the checks that copy nothing share one page: a busy bar and what is done.
+    settlingPage_->setVisible(std::holds_alternative<CopyViewModel::SettlingPhase>(phase) ||
+                              std::holds_alternative<CopyViewModel::CheckingPhase>(phase));
     copyingPage_->setVisible(std::holds_alternative<CopyViewModel::CopyingPhase>(phase));
     donePage_->setVisible(std::holds_alternative<CopyViewModel::DonePhase>(phase));
     failedPage_->setVisible(std::holds_alternative<CopyViewModel::FailedPhase>(phase));
 
     if (const auto* settling = std::get_if<CopyViewModel::SettlingPhase>(&phase)) {
         setTextIfChanged(settlingText_, TransferTexts::settling(settling->quietRemaining));
+    } else if (const auto* checking = std::get_if<CopyViewModel::CheckingPhase>(&phase)) {
+        setTextIfChanged(settlingText_, TransferTexts::checking(checking->check));
     } else if (const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&phase)) {
         const bool sized = copying->overallBytes >= 1;
         if (sized) {

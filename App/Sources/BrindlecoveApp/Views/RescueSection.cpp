@@ -2,6 +2,7 @@
 
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/ResultBanner.hpp"
@@ -204,7 +205,11 @@ void RescueSection::render() {
 
     const auto& phase = rescue_.phase();
     running_->setVisible(running);
-    if (const auto* run = std::get_if<MissingSyncViewModel::Running>(&phase)) {
+    if (const auto* run = std::get_if<MissingSyncViewModel::Running>(&phase); run && run->checking) {
+        progress_->setRange(0, std::max(run->checking->total, 1));
+        progress_->setValue(std::clamp(run->checking->done, 0, std::max(run->checking->total, 1)));
+        runningText_->setText(TransferTexts::checking(*run->checking));
+    } else if (run) {
         if (run->total >= 1) {
             progress_->setRange(0, 1000);
             progress_->setValue(static_cast<int>(std::clamp<qint64>(run->copied * 1000 / run->total, 0, 1000)));

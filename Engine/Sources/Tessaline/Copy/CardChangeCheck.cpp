@@ -8,13 +8,19 @@ namespace tessaline::CardChangeCheck {
 
 std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
                                      const std::optional<CardFileMount>& beforeMount, CardFileSet& now,
-                                     const std::filesystem::path& folder) {
+                                     const std::filesystem::path& folder,
+                                     const CardFileComparison::Progress& progress) {
     const auto numbering = CardFileComparison::between(beforeMount, now.mount);
-    return CardFileComparison::changedJudgingBytes(folder, before, now.files, numbering);
+    const int all = static_cast<int>(before.size());
+    CardFileComparison::Progress counted;
+    if (progress) counted = [&](int done, int total) { progress(std::max(0, all - total) + done, all); };
+    return CardFileComparison::changedJudgingBytes(folder, before, now.files, numbering, {}, counted);
 }
 
 std::vector<std::string> changedSince(const CardFileSet& copied, const std::filesystem::path& folder,
-                                      std::string_view placeOnCard) {
+                                      std::string_view placeOnCard, const CardFileComparison::Progress& progress) {
+    const int all = static_cast<int>(copied.files.size());
+    if (progress) progress(0, all);
     CardFileSet now;
     try {
         now = CardFileSet::read(folder, placeOnCard);
@@ -24,7 +30,8 @@ std::vector<std::string> changedSince(const CardFileSet& copied, const std::file
         for (const auto& record : copied.files) all.push_back(record.relative);
         return all;
     }
-    std::vector<std::string> changed = differences(copied.files, copied.mount, now, folder);
+    std::vector<std::string> changed = differences(copied.files, copied.mount, now, folder, progress);
+    if (progress) progress(all, all);
     for (const std::string& unreadable : now.unreadableFolders)
         if (!std::binary_search(copied.unreadableFolders.begin(), copied.unreadableFolders.end(), unreadable))
             changed.push_back(unreadable);

@@ -23,13 +23,17 @@ namespace tessaline::CardChangeCheck {
 // later one, for the copy and the rescue.
 std::vector<std::string> differences(const std::vector<CardFileRecord>& before,
                                      const std::optional<CardFileMount>& beforeMount, CardFileSet& now,
-                                     const std::filesystem::path& folder);
+                                     const std::filesystem::path& folder,
+                                     const CardFileComparison::Progress& progress = {});
 
 // The paths (relative, as in `copied`) added, removed or changed since `copied` was read from
 // `folder` (lying at `placeOnCard` below the card root), and the folders that could not be
 // read now; in path order. One walk of the card, the same as CardFileSet::read, plus a read
 // of any file renumbered meanwhile. `copied` records carry the digests of the bytes copied.
+// `progress(done, total)` (may be empty) counts the files of `copied` compared: none before
+// the walk, all but the renumbered ones after it, then each renumbered one as it is read.
 std::vector<std::string> changedSince(const CardFileSet& copied, const std::filesystem::path& folder,
-                                      std::string_view placeOnCard);
+                                      std::string_view placeOnCard,
+                                      const CardFileComparison::Progress& progress = {});
 
 }  // namespace tessaline::CardChangeCheck

@@ -1,5 +1,6 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Copy/CardChangeCheck.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
@@ -104,23 +105,18 @@ struct RunContext {
     const CopyEngine::CancelTest& isStopped;  // asked between the chunks of every write and read
 };
 
-// A proven copy under its final name, to be checked once more when it is reported.
-struct PlacedCopy {
-    fs::path path;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
 // One file of a batch, from its start to its settled outcome.
 struct BatchEntry {
     const SortItem* item = nullptr;
     FileOutcome outcome;
     std::vector<int64_t> heldProgress;  // bytes copied after each chunk, when not sent live
     DestinationPlan plan;               // the final name the copy is meant for
-    std::unique_ptr<WrittenCopy> copy;  // written, waiting for its flush and proof; then placed
-    std::optional<PlacedCopy> placed;   // proven, under its final name, durable
+    // Written, waiting for its flush and proof; then placed (under its final name, durable),
+    // kept (pinned) until it is checked once more when it is reported.
+    std::unique_ptr<WrittenCopy> copy;
     bool leftAtDestination = false;     // under its final name (placed, or its folder unflushed)
     bool stopped = false;               // cut off by a stop: nothing of it left, never reported
+    bool comparing = false;             // compared with a file at the destination; its event held back
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
     bool sourceChangedDuringRead = true;
@@ -129,7 +125,8 @@ struct BatchEntry {
 };
 
 // Writes one file under a temporary name (true), or settles its outcome when nothing is written.
-bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const std::function<void(int64_t)>& onBytes) {
+bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const std::function<void(int64_t)>& onBytes,
+               const std::function<void()>& onComparing) {
     FileOutcome& outcome = entry.outcome;
     outcome.destinationURL = run.root.path() / outcome.relativePath;
     if (auto gone = run.root.unavailableReason()) {
@@ -137,7 +134,9 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         return false;
     }
 
+    run.planner.setComparingHandler(onComparing);
     DestinationPlan plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume());
+    run.planner.setComparingHandler({});
     if (plan.kind == DestinationPlan::Kind::stopped) {
         entry.stopped = true;
         return false;
@@ -156,6 +155,7 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         outcome.status = FileStatus::skippedAlreadyPresent();
         outcome.sourceChecksum = plan.sourceHash;
         outcome.destinationChecksum = plan.destinationHash;
+        entry.sourceBefore = plan.sourceIdentity;
         return false;
     }
     if (auto failure = run.root.createFolders(fs::path(plan.relativeName).parent_path().native())) {
@@ -272,7 +272,9 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         if (error == 0) break;
         if (error != EEXIST) return settle(FileStatus::failed(StreamCopier::cannotCreateText(plan.url, error)));
         if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
+        run.planner.setComparingHandler([&entry] { entry.comparing = true; });
         plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume(), plan.attempt, entry.sourceDigest);
+        run.planner.setComparingHandler({});
         if (plan.kind == DestinationPlan::Kind::stopped) return stop();
         if (plan.kind == DestinationPlan::Kind::unresolvable) return settle(FileStatus::failed(plan.reason));
         if (plan.kind == DestinationPlan::Kind::skip) {
@@ -289,9 +291,8 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
     outcome.status = verify ? FileStatus::copiedVerified() : FileStatus::copiedNotVerified();
 }
 
-// Makes the new names of the batch's placed copies durable: one fsync per folder. A folder
-// that cannot be flushed leaves its copies in place (proven, and perhaps already counted by
-// another run) but not reported as proven.
+// Makes the new names of the batch's placed copies durable: one fsync per folder. The copies
+// of a folder that cannot be flushed are taken out of their final names and fail.
 void flushPlacedNames(std::vector<BatchEntry>& batch) {
     std::map<std::pair<dev_t, ino_t>, std::optional<std::string>> folders;
     for (BatchEntry& entry : batch) {
@@ -301,14 +302,71 @@ void flushPlacedNames(std::vector<BatchEntry>& batch) {
         ::fstat(copy.folder(), &st);
         auto [it, added] = folders.emplace(std::pair{st.st_dev, st.st_ino}, std::nullopt);
         if (added) it->second = copy.flushFolder();
-        entry.leftAtDestination = true;
-        if (it->second)
+        if (!it->second) {
+            entry.leftAtDestination = true;
+            continue;
+        }
+        // A name that may not last is taken away again, so no final name holds a copy the run
+        // calls failed; a copy that cannot be taken away is reported as what it is, proven.
+        if (copy.withdraw()) {
             entry.outcome.status =
                 FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *it->second);
-        else
-            entry.placed = PlacedCopy{copy.path(), copy.device(), copy.inode()};
-        entry.copy.reset();
+            entry.copy.reset();
+        } else {
+            entry.leftAtDestination = true;
+        }
     }
+}
+
+// The card file as the proof of its copy (or of the file found present) found it.
+CardFileRecord provenRecord(const std::string& relative, const SourceIdentity& identity, const std::string& digest) {
+    CardFileRecord record;
+    record.relative = relative;
+    record.byteSize = identity.size;
+    record.modified = {identity.modifiedSeconds, identity.modifiedNanoseconds};
+    record.changed = {identity.changedSeconds, identity.changedNanoseconds};
+    record.inode = identity.inode;
+    record.digest = digest;
+    return record;
+}
+
+// A listed file the run proved (copied, or found present), as its proof found it.
+struct ProvenSource {
+    size_t outcome = 0;  // index in CopyRun::outcomes
+    SourceIdentity identity;
+};
+
+// The closing look of the file-list copy: each listed file it proved, compared with the
+// state its proof found (the same number, or where the card's file system numbers files
+// afresh, the same size and times and the bytes its copy proved).
+std::vector<std::string> changedSinceProven(const CopyEngine::CopyRun& run, const std::vector<ProvenSource>& proven,
+                                            const fs::path& relativeTo, const CopyEngine::EventHandler& onEvent) {
+    using CheckingEvent = CopyEngine::CheckingEvent;
+    std::vector<CardFileRecord> records;
+    std::vector<std::string> changed;
+    const fs::path root = normalizedPath(relativeTo);
+    for (const ProvenSource& source : proven) {
+        const FileOutcome& outcome = run.outcomes[source.outcome];
+        // Only a file listed below the card folder can be looked up there again.
+        if (normalizedPath(root / outcome.relativePath) != normalizedPath(outcome.sourceURL)) continue;
+        records.push_back(provenRecord(outcome.relativePath, source.identity, outcome.sourceChecksum.value_or("")));
+    }
+    std::sort(records.begin(), records.end(), [](const auto& a, const auto& b) { return a.relative < b.relative; });
+    records.erase(std::unique(records.begin(), records.end(),
+                              [](const auto& a, const auto& b) { return a.relative == b.relative; }),
+                  records.end());
+    const int all = static_cast<int>(records.size());
+    if (all == 0) return changed;
+    auto send = [&](int done) {
+        if (onEvent) onEvent(CheckingEvent{CheckingEvent::Phase::cardAgain, done, all});
+    };
+    send(0);
+    const auto mount = CardFileSet::mountOf(root);
+    const auto numbering = CardFileComparison::between(mount, mount);
+    changed = CardFileSet::changedSince(root, records, numbering, {},
+                                        [&](int done, int total) { send(std::max(0, all - total) + done); });
+    send(all);
+    return changed;
 }
 
 }  // namespace
@@ -395,7 +453,7 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
         files.push_back({card / record.relative, MediaFile::Kind::other, record.byteSize});
     std::vector<fs::path> unreadable;
     for (const std::string& folder : set.unreadableFolders) unreadable.push_back(card / folder);
-    CopyRun run = copyList(files, unreadable, card, destination, options, isCancelled, onEvent);
+    CopyRun run = copyList(files, unreadable, card, destination, options, isCancelled, onEvent, false);
     // The verdict must hold for the card as it is when the run ends: what was written to it
     // meanwhile, or taken from it, was not copied as it stands. Files that already failed
     // are named by their outcome.
@@ -410,7 +468,10 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
         for (CardFileRecord& record : set.files)
             if (auto digest = copiedDigests.find(record.relative); digest != copiedDigests.end())
                 record.digest = digest->second;
-        for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native()))
+        auto checked = [&](int done, int total) {
+            if (onEvent) onEvent(CheckingEvent{CheckingEvent::Phase::cardAgain, done, total});
+        };
+        for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native(), checked))
             if (!failed.count(path)) run.changedOnCard.push_back(std::move(path));
     }
     return run;
@@ -419,13 +480,14 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
 CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,
                                      const fs::path& destination, const Options& options,
                                      const CancelTest& isCancelled, const EventHandler& onEvent) const {
-    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent);
+    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent, true);
 }
 
 CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                                          const std::vector<fs::path>& unreadableFolders, const fs::path& relativeTo,
                                          const fs::path& destination, const Options& options,
-                                         const CancelTest& isCancelled, const EventHandler& onEvent) const {
+                                         const CancelTest& isCancelled, const EventHandler& onEvent,
+                                         bool closingLook) const {
     checkChunkSize(options.chunkSize);
     auto send = [&](Event event) {
         if (onEvent) onEvent(event);
@@ -459,7 +521,8 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     int64_t handledBytes = 0;
 
     // Starts the file at `index`: settles it or writes it (true), with progress sent by `onBytes`.
-    auto startFile = [&](int index, BatchEntry& entry, const std::function<void(int64_t)>& onBytes) {
+    auto startFile = [&](int index, BatchEntry& entry, const std::function<void(int64_t)>& onBytes,
+                         const std::function<void()>& onComparing) {
         const SortItem& item = order[static_cast<size_t>(index)];
         const MediaFile& file = *item.file;
         entry.item = &item;
@@ -481,7 +544,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         if (!root) root.emplace(*io_, destinationRoot, options.destinationVolume);
         if (!copier) copier.emplace(*io_, options.chunkSize);
         RunContext context{*io_, options, *root, planner, *copier, usedFlatNames, isCancelled};
-        return writeFile(context, file, entry, onBytes);
+        return writeFile(context, file, entry, onBytes, onComparing);
     };
     auto cancelledNow = [&] {
         if (!isCancelled || !isCancelled()) return false;
@@ -491,6 +554,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     };
 
     std::vector<BatchEntry> batch;
+    std::vector<ProvenSource> proven;
     int index = 0;
     while (index < run.plannedFileCount) {
         // The batch's first file: cancellation test, start and progress as they happen.
@@ -500,9 +564,11 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         batch.emplace_back();
         send(FileStartedEvent{lastComponent(order[static_cast<size_t>(index)].file->url), index, run.plannedFileCount});
         const int64_t firstBytes = order[static_cast<size_t>(index)].file->byteSize;
-        bool written = startFile(index, batch.back(), [&](int64_t bytes) {
-            send(FileProgressEvent{bytes, firstBytes, handledBytes + bytes, run.plannedBytes});
-        });
+        const int firstIndex = index;
+        bool written = startFile(
+            index, batch.back(),
+            [&](int64_t bytes) { send(FileProgressEvent{bytes, firstBytes, handledBytes + bytes, run.plannedBytes}); },
+            [&] { send(CheckingEvent{CheckingEvent::Phase::filesOnDrive, firstIndex + 1, run.plannedFileCount}); });
 
         // The files written ahead, with their progress held back.
         int64_t batchBytes = firstBytes;
@@ -514,7 +580,9 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             const int64_t expectedEvents = std::max<int64_t>(file.byteSize, 0) / options.chunkSize + 1;
             if (batchBytes + file.byteSize > batchBytesLimit || heldEvents + expectedEvents > batchEventsLimit) break;
             BatchEntry& entry = batch.emplace_back();
-            written |= startFile(next, entry, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); });
+            written |= startFile(
+                next, entry, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); },
+                [&] { entry.comparing = true; });
             batchBytes += file.byteSize;
             heldEvents += static_cast<int64_t>(entry.heldProgress.size());
             ++next;
@@ -551,19 +619,28 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                 if (!stopped && isCancelled && isCancelled()) stopped = run.wasCancelled = true;
                 if (stopped && !batch[k].leftAtDestination) continue;
                 send(FileStartedEvent{lastComponent(outcome.sourceURL), index, run.plannedFileCount});
-                for (int64_t bytes : batch[k].heldProgress)
-                    send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
             }
-            // Reported only while it is where it was proven: a drive pulled since fails it.
-            if (const auto& placed = batch[k].placed) {
-                if (!root->stillHolds(placed->path, placed->device, placed->inode))
+            // Held back: a comparison with a file at the destination, and the progress of the
+            // files after the first (whose own was sent as it happened).
+            if (batch[k].comparing)
+                send(CheckingEvent{CheckingEvent::Phase::filesOnDrive, index + 1, run.plannedFileCount});
+            for (int64_t bytes : batch[k].heldProgress)
+                send(FileProgressEvent{bytes, outcome.byteSize, handledBytes + bytes, run.plannedBytes});
+            // Reported only while it is where it was proven: a drive pulled since, or a name
+            // that leads elsewhere now, fails it, and takes the copy out of its final name
+            // (a copy that cannot be taken out is reported as what it is, proven).
+            if (auto& placed = batch[k].copy) {
+                if (!root->stillHolds(*placed, outcome.sourceChecksum.value_or(std::string())) && placed->withdraw())
                     outcome.status = FileStatus::failed(destinationGoneText);
+                placed.reset();
             } else if (outcome.status.kind == FileStatus::Kind::skippedAlreadyPresent && root &&
                        root->unavailableReason()) {
                 outcome.status = FileStatus::failed(destinationGoneText);
             }
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
+            if (outcome.status.landedSafely() && batch[k].sourceBefore)
+                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore});
             run.outcomes.push_back(outcome);
             send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
         }
@@ -572,6 +649,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             return run;
         }
     }
+    if (closingLook) run.changedOnCard = changedSinceProven(run, proven, relativeTo, onEvent);
     return run;
 }
 

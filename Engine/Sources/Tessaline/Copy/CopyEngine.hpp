@@ -13,12 +13,18 @@
 // proven files, also those of another run copying into the same folder at the same time. A name taken before
 // the move sends the copy to the next free "_N" name, or counts the source as already
 // present when that file is identical. A copy that fails its flush or its proof is removed
-// and never takes its final name; nothing else is ever removed.
+// and never takes its final name. A placed copy the run cannot report as proven (the flush of
+// its new name failed, or its drive was pulled or its name taken over before it was
+// reported) is taken out of its final name again while that name still leads to it, so no
+// final name holds a copy the run calls failed; nothing else is ever removed.
 //
 // The destination volume. Options::destinationVolume, or else the volume holding the
 // destination folder when the run starts, is pinned: every folder the run creates and every
 // file it opens for writing is checked by descriptor (device and mount id) to lie on it
-// before a byte is written, and again before each copy is reported. A drive pulled mid-run
+// before a byte is written, and again before each copy is reported. Where the destination's
+// file system numbers files afresh (FAT, exFAT, any FUSE mount), the root and each copy are
+// held open until then, and a copy is known by what it is (see DestinationRoot.hpp), so a
+// drive that never left is never called gone. A drive pulled mid-run
 // (its empty mount-point folder left on the system disk) fails that file and every later
 // one with destinationGoneText; anything created elsewhere in the meantime is removed when
 // this call created it. A destination that is missing where drives get mounted (its nearest
@@ -129,21 +135,34 @@ public:
         int64_t overallBytesCopied = 0;  // recorded sizes of earlier files + bytesCopiedThisFile
         int64_t overallBytes = 0;
     };
+    // A check that copies nothing, and how far it is (`done` of `total` files):
+    // filesOnDrive while the file `done` (from 1) of the run is compared with a file already
+    // at its name on the drive (between its start and its finish); cardAgain for the closing
+    // look at the card once every file is handled (first with done 0).
+    struct CheckingEvent {
+        enum class Phase { filesOnDrive, cardAgain };
+        Phase phase = Phase::filesOnDrive;
+        int done = 0;
+        int total = 0;
+        bool operator==(const CheckingEvent&) const = default;
+    };
     struct FileFinishedEvent { FileOutcome outcome; int index = 0; int total = 0; };
     struct SettleTimedOutEvent {};
     struct CancelledEvent {};
     using Event = std::variant<SettlingEvent, PlannedEvent, FileStartedEvent, FileProgressEvent,
-                               FileFinishedEvent, SettleTimedOutEvent, CancelledEvent>;
+                               FileFinishedEvent, SettleTimedOutEvent, CancelledEvent, CheckingEvent>;
 
     struct CopyRun {
         std::vector<FileOutcome> outcomes;  // in processing order
         bool wasCancelled = false;
         int plannedFileCount = 0;
         int64_t plannedBytes = 0;
-        // Card copy only: the files (relative paths) added, removed or changed on the card
-        // while it was copied, and folders that became unreadable, as a second read of the
-        // card's file set found them once the last file was handled; empty for a stopped run
-        // and for the file-list copy. Any entry means the copy does not stand for the card.
+        // The files (relative paths) added, removed or changed on the card while it was
+        // copied, and folders that became unreadable, as a second read of the card's file set
+        // found them once the last file was handled; for the file-list copy, the listed files
+        // it proved (copied or found present) that are no longer as that proof found them
+        // (judged by their bytes where the card's file system numbers files afresh). Empty
+        // for a stopped run. Any entry means the copy does not stand for the card.
         std::vector<std::string> changedOnCard;
 
         bool isComplete() const { return !wasCancelled && static_cast<int>(outcomes.size()) == plannedFileCount; }
@@ -183,7 +202,8 @@ public:
                            const EventHandler& onEvent = {}) const;
 
     // Copies `files` (sorted by path first) with paths taken under `relativeTo`. Never
-    // throws for a file: each failure is that file's outcome. A destination inside
+    // throws for a file: each failure is that file's outcome. When every file was handled it
+    // takes a closing look at the files it proved (CopyRun::changedOnCard). A destination inside
     // `relativeTo` (by path or by place in its file system, as for the card copy), or missing
     // where drives get mounted, fails every file with the sentence
     // of the matching CopyError. Throws std::invalid_argument when chunkSize < 1.
@@ -206,7 +226,8 @@ public:
 private:
     CopyRun copyList(const std::vector<MediaFile>& files, const std::vector<std::filesystem::path>& unreadableFolders,
                      const std::filesystem::path& relativeTo, const std::filesystem::path& destination,
-                     const Options& options, const CancelTest& isCancelled, const EventHandler& onEvent) const;
+                     const Options& options, const CancelTest& isCancelled, const EventHandler& onEvent,
+                     bool closingLook) const;
 
     std::shared_ptr<CopyFileIO> io_;
 };

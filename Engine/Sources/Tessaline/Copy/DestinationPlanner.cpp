@@ -7,9 +7,11 @@
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <optional>
 
 namespace tessaline {
@@ -35,6 +37,36 @@ SeamFd openInsideRoot(CopyFileIO& io, const std::filesystem::path& root, const s
         folder = std::move(next);
     }
     return SeamFd();
+}
+
+bool hasNonAscii(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+// The name the drive stores the file found at `url` under, where a file system that folds
+// case (exFAT folds every letter, not only ASCII ones) took `url`'s name for another: the
+// entry of its folder that equals it with case ignored. Only names with non-ASCII letters are
+// looked up; any other name is the stored one as a scan compares names (ASCII case ignored),
+// and so is a name the folder listing shows as a scan would, or does not show at all. (The
+// listing is matched by name: a FUSE file system may give one file another number under each
+// name it is looked up by.)
+std::string storedName(const std::filesystem::path& url) {
+    const std::string asked = url.filename().native();
+    if (!hasNonAscii(asked)) return asked;
+    DIR* folder = ::opendir(url.parent_path().c_str());
+    if (!folder) return asked;
+    std::string stored = asked;
+    const std::string askedKey = asciiLowercased(asked);
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (asciiLowercased(name) == askedKey) {
+            stored = asked;  // the scan's own name
+            break;
+        }
+        if (stored == asked && equalsIgnoringCase(name, asked)) stored = name;
+    }
+    ::closedir(folder);
+    return stored;
 }
 
 }  // namespace
@@ -89,6 +121,7 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         if (!S_ISREG(existing.st_mode) || existing.st_size != sourceStat.st_size) continue;
         // The source itself (a hard link, or the destination reached through another path).
         if (existing.st_dev == sourceStat.st_dev && existing.st_ino == sourceStat.st_ino) continue;
+        if (onComparing_) onComparing_();
 
         if (!sourceHash) {
             try {
@@ -123,10 +156,14 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         if (flat) usedFlatNames_.insert(key);
         DestinationPlan plan;
         plan.kind = DestinationPlan::Kind::skip;
+        // Reported under the name it is stored as: a name the drive folds onto another that a
+        // scan tells apart is a copy under another name (CardFileNote::storedUnderOtherNames).
+        url.replace_filename(storedName(url));
         plan.url = std::move(url);
         plan.relativeName = std::move(candidate);
         plan.sourceHash = *sourceHash;
         plan.destinationHash = std::move(destinationHash);
+        plan.sourceIdentity = sourceBefore;
         plan.attempt = attempt;
         return plan;
     }

@@ -13,6 +13,7 @@
 // user's own. Runs on the caller's thread.
 
 #include "Tessaline/Copy/CopyEngine.hpp"
+#include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
@@ -31,6 +32,7 @@ struct DestinationPlan {
     std::string relativeName;    // copy: the name below the destination root
     std::string sourceHash;      // skip only
     std::string destinationHash; // skip only
+    std::optional<SourceIdentity> sourceIdentity;  // skip only: the source as it was compared
     std::string reason;          // unresolvable only
     int attempt = 0;             // the suffix number chosen (0: the plain name)
 };
@@ -51,7 +53,12 @@ public:
     DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, const VolumePin& volume,
                          int firstAttempt = 0, std::optional<std::string> sourceHash = std::nullopt);
 
+    // Called (when set) each time a plan begins to compare a file already at a name with the
+    // source, before either is read.
+    void setComparingHandler(std::function<void()> handler) { onComparing_ = std::move(handler); }
+
 private:
+    std::function<void()> onComparing_;
     CopyFileIO& io_;
     std::filesystem::path root_;
     CopyEngine::Options options_;

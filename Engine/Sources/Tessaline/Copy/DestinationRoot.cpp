@@ -1,5 +1,7 @@
 #include "Tessaline/Copy/DestinationRoot.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Copy/DestinationNameFault.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
@@ -8,6 +10,7 @@
 #include "Tessaline/Volumes/MountPoint.hpp"
 
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -115,6 +118,8 @@ DestinationRoot::DestinationRoot(CopyFileIO& io, fs::path root, std::optional<Vo
     }
     device_ = st.st_dev;
     inode_ = st.st_ino;
+    keepsNumbers_ = CardFileComparison::keepsInodeNumbers(fd.get());
+    pin_ = pinInode(fd.get(), ".", device_, inode_);
 }
 
 std::optional<std::string> DestinationRoot::makeFolder(const std::string& folder) {
@@ -169,13 +174,33 @@ std::optional<std::string> DestinationRoot::createFolders(const std::string& rel
     return std::nullopt;
 }
 
-bool DestinationRoot::stillHolds(const fs::path& path, dev_t device, ino_t inode) {
+bool DestinationRoot::stillHolds(const WrittenCopy& copy, const std::string& digest) {
     if (gone_ || !volume_.isReachable()) {
         gone_ = true;
         return false;
     }
+    const fs::path& path = copy.path();
     struct stat st{};
-    return ::lstat(path.c_str(), &st) == 0 && st.st_dev == device && st.st_ino == inode && device == volume_.device;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != copy.device() ||
+        copy.device() != volume_.device)
+        return false;
+    if (st.st_ino == copy.inode()) return true;
+    if (keepsNumbers_ || digest.empty() || unavailableReason()) return false;
+    // Renumbered, or another file: what it is decides. FAT keeps times to 2 s, exFAT to 10 ms,
+    // and a file read in again may come back at that precision.
+    const auto& written = copy.writtenModified();
+    if (st.st_size != copy.writtenSize() || std::llabs(static_cast<long long>(st.st_mtim.tv_sec - written.tv_sec)) > 2)
+        return false;
+    SeamFd fd(io_, io_.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0 || !volume_.holds(fd.get())) return false;
+    try {
+        const int found = fd.get();
+        ChecksumEngine reader(ChecksumEngine::defaultChunkSize,
+                              [found](const fs::path&, int) { return ::fcntl(found, F_DUPFD_CLOEXEC, 0); });
+        return reader.hash(path) == digest;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 }  // namespace tessaline

@@ -10,8 +10,18 @@
 // whose nearest existing folder is where volumes get mounted (/media, /media/<user>,
 // /run/media/<user>, /mnt, or an unmounted folder directly inside one) belongs to a drive
 // that is not connected: nothing is created there. Runs on the caller's thread.
+//
+// Identity where the file system numbers files afresh (FAT, exFAT, any FUSE mount, decided
+// as for cards: CardFileComparison::keepsInodeNumbers). The root is held open for the run and
+// each copy until it is reported (pinInode), which keeps their numbers while the kernel
+// forgets everything else; a copy whose number differs all the same is the run's copy only
+// when it lies on the pinned volume, still mounted where it was, under its path below the
+// root, with the size and modification time it was written with and the bytes its proof
+// gave. On file systems that keep numbers another number is another file.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
+#include "Tessaline/Copy/WrittenCopy.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
@@ -42,9 +52,13 @@ public:
     // marked gone.
     std::optional<std::string> createFolders(const std::string& relativeFolder);
 
-    // Whether `path` still leads to the file (device, inode) on the volume, and the volume
-    // is still where it was mounted. A volume no longer reachable marks the run gone.
-    bool stillHolds(const std::filesystem::path& path, dev_t device, ino_t inode);
+    // Whether the placed `copy`'s path still leads to that copy on the volume, and the volume
+    // is still where it was mounted: the same number, or where the file system numbers files
+    // afresh, the same size and modification time as written and the bytes `digest` (XXH64,
+    // hex) proven of it. A volume no longer reachable marks the run gone.
+    bool stillHolds(const WrittenCopy& copy, const std::string& digest);
+    // Whether the destination's file system keeps inode numbers (see above).
+    bool keepsNumbers() const { return keepsNumbers_; }
     void markGone() { gone_ = true; }
 
     // CopyError::destinationNotConnectedText when `destination` (or its nearest existing
@@ -58,6 +72,8 @@ private:
     VolumePin volume_;
     std::optional<std::string> startFailure_;
     bool gone_ = false;
+    bool keepsNumbers_ = true;
+    UniqueFd pin_;  // pinInode of the root
     dev_t device_ = 0;
     ino_t inode_ = 0;
 };

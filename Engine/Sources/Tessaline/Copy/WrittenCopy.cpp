@@ -30,7 +30,8 @@ uint64_t randomNumber() {
 
 WrittenCopy::WrittenCopy(CopyFileIO& io, int fd, SeamFd folder, std::filesystem::path temporary, dev_t device,
                          ino_t inode)
-    : io_(io), fd_(fd), folder_(std::move(folder)), path_(std::move(temporary)), device_(device), inode_(inode) {}
+    : io_(io), fd_(fd), folder_(std::move(folder)), path_(std::move(temporary)), device_(device), inode_(inode),
+      pin_(pinInode(folder_.get(), path_.filename().c_str(), device, inode)) {}
 
 WrittenCopy::~WrittenCopy() {
     if (!placed_ && !discarded_) discard();
@@ -65,12 +66,30 @@ std::optional<std::string> WrittenCopy::flush() {
         return std::optional<std::string>(errnoText(error));
     };
     if (io_.fsync(fd_) != 0 && !flushUnsupported(errno)) return failRemoving(errno);
+    struct stat written{};
+    if (::fstat(fd_, &written) == 0) {
+        writtenSize_ = written.st_size;
+        writtenModified_ = written.st_mtim;
+    }
     // Clean now: the read-back goes past the cache, so these pages only crowd out others.
     ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
     int fd = fd_;
     fd_ = -1;
     if (io_.close(fd) != 0) return failRemoving(errno);
     return std::nullopt;
+}
+
+bool WrittenCopy::isInItsFolder() const {
+    struct stat now{};
+    return ::fstatat(folder_.get(), path_.filename().c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           now.st_dev == device_ && now.st_ino == inode_;
+}
+
+bool WrittenCopy::withdraw() {
+    if (!isInItsFolder()) return true;
+    if (io_.unlinkat(folder_.get(), path_.filename().c_str()) != 0) return false;
+    flushFolder();
+    return true;
 }
 
 int WrittenCopy::place(const std::filesystem::path& finalName) {

@@ -9,11 +9,18 @@
 // run created. The descriptor stays open from the first write to the flush, so a write-back
 // error is reported to this descriptor's fsync even when other flushes (syncfs) ran between.
 // The folder stays open too: removing the copy and flushing its new name go through it, so
-// they reach the copy's own folder even when its path leads elsewhere (a drive pulled).
+// they reach the copy's own folder even when its path leads elsewhere (a drive pulled). The
+// copy itself stays pinned (pinInode) until the copy is destroyed, so where the file system
+// numbers files afresh (FAT, exFAT, FUSE) its number still names it at its read-back and when
+// it is reported.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 
+#include <sys/stat.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -47,6 +54,17 @@ public:
     // temporary name. The new name is durable only after `flushFolder` of its folder.
     int place(const std::filesystem::path& finalName);
 
+    // The size and modification time the file system gave the copy when it was flushed.
+    int64_t writtenSize() const { return writtenSize_; }
+    const struct timespec& writtenModified() const { return writtenModified_; }
+
+    // Whether its folder still holds this very copy under the name it has now.
+    bool isInItsFolder() const;
+    // Takes a placed copy out of its final name (removes it) while that name in its folder
+    // still leads to this copy: for a copy the run cannot report as proven, so that no final
+    // name is left holding a file the run calls failed. True when it is gone from there.
+    bool withdraw();
+
     // Closes the copy and removes it, while it is unplaced and its temporary name still
     // leads to the file this run created; a placed copy is never removed.
     void discard();
@@ -70,6 +88,9 @@ private:
     std::filesystem::path path_;
     dev_t device_;
     ino_t inode_;
+    UniqueFd pin_;  // pinInode of the copy
+    int64_t writtenSize_ = -1;
+    struct timespec writtenModified_{};
     bool placed_ = false;
     bool discarded_ = false;
 };

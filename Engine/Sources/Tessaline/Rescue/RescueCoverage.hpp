@@ -16,7 +16,9 @@ namespace tessaline::RescueCoverage {
 // The notes to add to the rescue's log `rescue` (whose outcomes and own notes are set): the
 // card files of `report` that neither proved, each with the scan's reason (onlyOnCard), and
 // the ones added, removed or changed on the card since the scan that the rescue did not
-// prove (changedOnCard); relative to the card, in path order.
+// prove (changedOnCard); relative to the card, in path order. A rescued file that changed
+// after its copy was proven is named by the rescue's own closing look (a changedOnCard note of
+// `rescue`, from CopyEngine's file-list copy) and not again here.
 std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue);
 
 }  // namespace tessaline::RescueCoverage

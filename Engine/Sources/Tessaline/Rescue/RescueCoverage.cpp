@@ -1,7 +1,8 @@
-#include "Tessaline/Transfer/RescueCoverage.hpp"
+#include "Tessaline/Rescue/RescueCoverage.hpp"
 
 #include "Tessaline/CardPrep/CardFileSet.hpp"
 #include "Tessaline/Copy/CardChangeCheck.hpp"
+#include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
 #include <map>
@@ -68,8 +69,13 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         return std::string(foundOnNoDrive);
     };
 
+    // A rescued file its copy's closing look found changed is named by the rescue's own note.
+    std::set<std::string> namedChanged;
+    for (const CardFileNote& note : rescue.cardFileNotes)
+        if (note.kind == CardFileNote::Kind::changedOnCard) namedChanged.insert(note.relativePath);
     std::map<std::string, CardFileNote> notes;  // by path: each file once, in path order
     auto note = [&](CardFileNote::Kind kind, const std::string& relative, std::string reason) {
+        if (namedChanged.count(relative)) return;
         notes.emplace(relative, CardFileNote{kind, relative, std::move(reason)});
     };
     if (!report.cardFiles) {

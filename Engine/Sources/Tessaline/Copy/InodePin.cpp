@@ -1,0 +1,15 @@
+#include "Tessaline/Copy/InodePin.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace tessaline {
+
+UniqueFd pinInode(int folder, const char* name, dev_t device, ino_t inode) {
+    UniqueFd pin(::openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st{};
+    if (pin && (::fstat(pin.get(), &st) != 0 || st.st_dev != device || st.st_ino != inode)) pin.reset();
+    return pin;
+}
+
+}  // namespace tessaline
