@@ -130,6 +130,16 @@ std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tess
     return files;
 }
 
+int MissingSyncViewModel::clipFilesToRescue(const tessaline::VerificationReport& report) {
+    std::set<std::string> listed;
+    for (const auto& result : report.results) {
+        if (!result.isMissing()) continue;
+        for (const auto& primary : result.group.primaryFiles) listed.insert(primary.url.native());
+        for (const auto& sidecar : result.group.sidecars) listed.insert(sidecar.native());
+    }
+    return static_cast<int>(listed.size());
+}
+
 void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
     if (!destination_ || isRunning() || runs_.isActive()) return;
     auto files = filesToRescue(report);

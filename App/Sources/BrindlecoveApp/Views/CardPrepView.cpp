@@ -366,7 +366,7 @@ void CardPrepView::render() {
     const auto& checking = vm_.checking();
     if (checking && checking->total > 0)
         FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
-                                             .arg(QString::number(checking->done), QString::number(checking->total)));
+                                             .arg(Formats::groupedInteger(checking->done), Formats::groupedInteger(checking->total)));
     else if (checking)
         FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
     else
@@ -399,7 +399,7 @@ void CardPrepView::render() {
         warning_->set(QStringLiteral("exclamationmark.triangle.fill"),
                       QStringLiteral("This permanently deletes %1 (%2) on \u201c%3\u201d. There is no undo.")
                           .arg(preview->fileCount == 1 ? QStringLiteral("the 1 file")
-                                                       : QStringLiteral("all %1 files").arg(preview->fileCount),
+                                                       : QStringLiteral("all %1 files").arg(Formats::groupedInteger(preview->fileCount)),
                                Formats::fileByteCount(preview->totalBytes), name),
                       Style::bad());
     warning_->setVisible(warn);

@@ -164,6 +164,7 @@ void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationRepor
     const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
     missingClips_ = counts.missing;
     rescueFiles_ = report_ ? static_cast<int>(MissingSyncViewModel::filesToRescue(*report_).size()) : 0;
+    clipFiles_ = report_ ? MissingSyncViewModel::clipFilesToRescue(*report_) : 0;
     confirmedCount_ = counts.confirmed;
     render();
 }
@@ -194,7 +195,7 @@ void RescueSection::render() {
         QSignalBlocker block(mirror_);
         mirror_->setChecked(rescue_.preserveStructure());
     }
-    sync_->setText(ReportTexts::syncButtonTitle(missingClips_, rescueFiles_));
+    sync_->setText(ReportTexts::syncButtonTitle(missingClips_, clipFiles_, rescueFiles_ - clipFiles_));
     sync_->setEnabled(destination.has_value() && !running);
     stop_->setVisible(running);
     // A run already going on is shown to its end (and can be stopped); no new one is offered.

@@ -39,6 +39,7 @@ private:
     std::shared_ptr<const tessaline::VerificationReport> report_;
     int missingClips_ = 0;   // clips of the report missing from the drives
     int rescueFiles_ = 0;    // the files a rescue copies (their sidecars and other files too)
+    int clipFiles_ = 0;      // of those, the missing clips' own files and sidecars
     int confirmedCount_ = 0;
     bool cardErased_ = false;
     QLabel* erasedNote_ = nullptr;

@@ -401,10 +401,10 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                 const auto& counts = *state.lastReport;
                 FormText::setText(summaryCounts_, QStringLiteral("Confirmed %1 \u00B7 Missing %2 \u00B7 Duplicates %3 \u00B7 "
                                                             "Name-mismatch %4")
-                                                 .arg(counts.confirmed)
-                                                 .arg(counts.missing)
-                                                 .arg(counts.duplicates)
-                                                 .arg(counts.nameMismatches));
+                                                 .arg(Formats::groupedInteger(counts.confirmed))
+                                                 .arg(Formats::groupedInteger(counts.missing))
+                                                 .arg(Formats::groupedInteger(counts.duplicates))
+                                                 .arg(Formats::groupedInteger(counts.nameMismatches)));
                 unreadable_->setVisible(counts.unreadableCardFolders > 0);
                 unreadable_->setText(QStringLiteral("Couldn't read %1 on the card \u2014 %2 files weren't checked.")
                                          .arg(Formats::count(counts.unreadableCardFolders, "folder", "folders"),
@@ -445,8 +445,8 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     caption_->setSymbol(symbol);
     caption_->setText(QStringLiteral("%1  %2 / %3 %4 (%5%)")
                           .arg(text)
-                          .arg(completed)
-                          .arg(total)
+                          .arg(Formats::groupedInteger(completed))
+                          .arg(Formats::groupedInteger(total))
                           .arg(Formats::noun(total, "file", "files"))
                           .arg(percent));
     std::optional<QString> time;
@@ -458,7 +458,7 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     for (const ProgressPoint& point : state.progressHistory) points.append(QPointF(point.elapsed, point.completed));
     if (points != chart_->points()) chart_->setPoints(points);
     total_->setVisible(state.totalFilesSearched >= 1);
-    total_->setText(QStringLiteral("Total files searched: %1").arg(state.totalFilesSearched));
+    total_->setText(QStringLiteral("Total files searched: %1").arg(Formats::groupedInteger(state.totalFilesSearched)));
     progress_->show();
 }
 
