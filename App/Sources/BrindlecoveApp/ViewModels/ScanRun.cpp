@@ -236,10 +236,16 @@ private:
         // Verdicts stay drive-file numbers until proven: only the paths that proved are copied.
         const MatchClaims claims = Matcher{captureTimeTolerance}.claim(groups, drivePrints, request_.card);
 
-        const auto verifyStart = Clock::now();
-        auto verifying = [&](int done, int total) {
+        // Each part of the proof has its own count, total and clock.
+        auto verifyStart = Clock::now();
+        ProofPart currentPart = ProofPart::clips;
+        auto verifying = [&](ProofPart part, int done, int total) {
+            if (part != currentPart) {
+                currentPart = part;
+                verifyStart = Clock::now();
+            }
             emit(scan_event::VerifyingProgress{done, total,
-                                               std::chrono::duration<double>(Clock::now() - verifyStart).count()});
+                                               std::chrono::duration<double>(Clock::now() - verifyStart).count(), part});
         };
         // The proofs' reads of card files are recorded: the records then describe the very
         // files whose bytes were proven, with their digests.
@@ -247,32 +253,23 @@ private:
         ChecksumEngine checksum(proofChunkSize);
         checksum.observeReads(cardReads.observer());
         MatchVerifier verifier(std::move(checksum), request_.card);
-        int clipsProven = 0;
         std::vector<UncountedCopy> uncounted;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, isCancelled_,
-            [&](int done, int total) {
-                clipsProven = total;
-                verifying(done, total);
-            },
-            &uncounted);
+            claims, isCancelled_, [&](int done, int total) { verifying(ProofPart::clips, done, total); }, &uncounted);
         stopIfCancelled();
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
-        // files that are no clip's, each proven by a same-named copy on a drive. The count of
-        // proofs goes on from the clips'.
-        int othersProven = 0;
+        // files that are no clip's, each proven by a same-named copy on a drive.
         std::vector<OtherFile> others = verifier.verifyOtherFiles(
             OtherFile::toProve(cardScan, proven), driveOtherFiles_, isCancelled_,
             [&](int done, int total) {
-                othersProven = total;
-                if (total > 0) verifying(clipsProven + done, clipsProven + total);
+                if (total > 0) verifying(ProofPart::otherFiles, done, total);
             },
             &uncounted);
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();
         unprovenWhereChanged(cardFiles, cardReads, proven, others, [&](int done, int total) {
-            if (total > 0) verifying(clipsProven + othersProven + done, clipsProven + othersProven + total);
+            if (total > 0) verifying(ProofPart::cardRecheck, done, total);
         });
         stopIfCancelled();
 

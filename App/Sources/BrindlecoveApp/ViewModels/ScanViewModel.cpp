@@ -197,8 +197,11 @@ void ScanViewModel::handle(const ScanEvent& event) {
                 skippedDriveLabels_.append(fromStd(e.label));
                 if (e.reason == scan_event::DriveSkipped::Reason::onCard) skippedOnCardLabels_.append(fromStd(e.label));
             } else if constexpr (std::is_same_v<E, scan_event::VerifyingProgress>) {
-                phase_ = scan_phase::Verifying{e.completed, e.total};
-                tracker_.beginStage(QStringLiteral("verify"));
+                phase_ = scan_phase::Verifying{e.completed, e.total, e.part};
+                // Each part of the proof is a stage of its own: its chart, total and estimate.
+                tracker_.beginStage(e.part == ProofPart::clips        ? QStringLiteral("verify")
+                                    : e.part == ProofPart::otherFiles ? QStringLiteral("verify-others")
+                                                                      : QStringLiteral("verify-card"));
                 tracker_.recordGraph(e.completed, e.total, e.elapsed);
             } else if constexpr (std::is_same_v<E, scan_event::ResumeInfo>) {
                 tracker_.setResume(fromStd(e.sourceLabel), e.cached, e.total);

@@ -391,11 +391,16 @@ void ScanView::renderStatus(const ScanScreenState& state) {
             } else if constexpr (std::is_same_v<P, scan_phase::Matching>) {
                 renderBusy(QStringLiteral("Matching card against drives\u2026"));
             } else if constexpr (std::is_same_v<P, scan_phase::Verifying>) {
-                const QString text = QStringLiteral("Verifying matches against file content\u2026");
+                const bool clips = phase.part == ProofPart::clips;
+                const QString text = clips ? QStringLiteral("Verifying matches against file content\u2026")
+                                     : phase.part == ProofPart::otherFiles
+                                         ? QStringLiteral("Verifying the card's other files\u2026")
+                                         : QStringLiteral("Checking the card for files changed during the scan\u2026");
                 if (phase.total < 1)
                     renderBusy(text);
                 else
-                    renderProgressRow(text, QStringLiteral("checkmark.seal"), phase.completed, phase.total, state);
+                    renderProgressRow(text, QStringLiteral("checkmark.seal"), phase.completed, phase.total, state,
+                                      clips ? "clip" : "file", clips ? "clips" : "files");
             } else if constexpr (std::is_same_v<P, scan_phase::Done>) {
                 if (!state.lastReport) return;
                 const auto& counts = *state.lastReport;
@@ -438,7 +443,7 @@ void ScanView::renderBusy(const QString& text) {
 }
 
 void ScanView::renderProgressRow(const QString& text, const QString& symbol, int completed, int total,
-                                 const ScanScreenState& state) {
+                                 const ScanScreenState& state, const char* singular, const char* plural) {
     if (bar_->maximum() != total) bar_->setRange(0, total);
     bar_->setValue(std::clamp(completed, 0, total));
     const int percent = static_cast<int>(double(completed) * 100.0 / double(total));
@@ -447,7 +452,7 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
                           .arg(text)
                           .arg(Formats::groupedInteger(completed))
                           .arg(Formats::groupedInteger(total))
-                          .arg(Formats::noun(total, "file", "files"))
+                          .arg(Formats::noun(total, singular, plural))
                           .arg(percent));
     std::optional<QString> time;
     if (state.estimatedSecondsRemaining) time = Formats::durationText(*state.estimatedSecondsRemaining);
