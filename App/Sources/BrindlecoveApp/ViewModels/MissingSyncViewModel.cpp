@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
@@ -219,6 +221,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                 log.cardFileNotes.push_back(std::move(note));
         const int gone = failedGoneFromCard(log);
         ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
+        giveBackFreedMemory();
     });
 }
 

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -21,7 +23,6 @@
 #include <sys/stat.h>
 
 #ifdef __GLIBC__
-#include <malloc.h>
 #endif
 
 #include <algorithm>
@@ -119,15 +120,6 @@ void prune(FingerprintIndex& index, const std::string& key, const fs::path& root
     } catch (...) {
         // A failed prune leaves stale rows, which are never trusted for changed files.
     }
-}
-
-// Hands the memory the run's data freed back to the system. Measured reason: glibc keeps
-// freed chunks, so after a scan of a million drive files a tray app left open held most of
-// the scan's peak; returning pages is up to the C library, so elsewhere this does nothing.
-void giveBackFreedMemory() {
-#ifdef __GLIBC__
-    ::malloc_trim(0);
-#endif
 }
 
 class Run {

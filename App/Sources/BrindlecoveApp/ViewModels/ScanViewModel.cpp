@@ -50,7 +50,11 @@ void ScanViewModel::rememberReport(const std::shared_ptr<const tessaline::Verifi
         if (earlier == report) return true;
         if (EraseGate::standardised(earlier->cardPath) != folder) return false;
         const auto& earlierIdentity = earlier->cardVolumeIdentity;
-        return identity && earlierIdentity ? identity->matches(*earlierIdentity) : !identity && !earlierIdentity;
+        // An identity too thin to match (a folder on a volume without a UUID) still stands for
+        // the same volume when it is the very same: without that, every scan of such a card
+        // would be kept for the session.
+        if (identity && earlierIdentity) return identity->matches(*earlierIdentity) || *identity == *earlierIdentity;
+        return !identity && !earlierIdentity;
     });
     sessionReports_.push_back(report);
 }
