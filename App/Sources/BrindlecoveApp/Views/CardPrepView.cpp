@@ -366,7 +366,7 @@ void CardPrepView::render() {
     const auto& checking = vm_.checking();
     if (checking && checking->total > 0)
         FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
-                                             .arg(Formats::groupedInteger(checking->done), Formats::groupedInteger(checking->total)));
+                                             .arg(QString::number(checking->done), QString::number(checking->total)));
     else if (checking)
         FormText::setText(countingText_, QStringLiteral("Checking the card's files against the scan\u2026"));
     else
