@@ -76,6 +76,10 @@ bool ScreenshotStudio::save(const QString& name, QWidget* widget, bool atWindowS
         for (QSize size : windowSizes()) {
             window_.resize(size);
             wait(80);
+            if (inView)
+                for (QWidget* up = inView->parentWidget(); up; up = up->parentWidget())
+                    if (auto* area = qobject_cast<QScrollArea*>(up)) area->ensureWidgetVisible(inView);
+            wait(20);
             saved = grab(window_, sizedName(name, size)) && saved;
         }
     }

@@ -35,8 +35,8 @@ public:
     // Writes the whole window at each of windowSizes() as "<name>-<w>x<h>.png". Writes a
     // screen shown on its own (`widget`) as "<name>.png" at its own size, and then at the
     // size the window's detail area has at each of windowSizes() unless `atWindowSizes` is
-    // false (a window of its own, such as the preview). At those sizes the scroll areas
-    // holding `inView` (when given) are scrolled to show it. False on any failure.
+    // false (a window of its own, such as the preview). At those sizes (the window's too) the
+    // scroll areas holding `inView` (when given) are scrolled to show it. False on any failure.
     bool save(const QString& name, QWidget* widget = nullptr, bool atWindowSizes = true, QWidget* inView = nullptr);
     // Writes `base` with the open popup `popup` (a list, a menu) drawn over it where it stands
     // on the screen, as "<name>.png"; the part of the popup beyond `base` is drawn too, on a

@@ -37,7 +37,7 @@ QString abbreviatedDateShortTime(const QDateTime& when) {
 QString groupedInteger(qint64 value) { return QLocale().toString(value); }
 
 QString count(qint64 value, const char* singular, const char* plural) {
-    return QString::fromStdString(tessaline::countText(value, singular, plural));
+    return groupedInteger(value) + QLatin1Char(' ') + noun(value, singular, plural);
 }
 
 QString noun(qint64 value, const char* singular, const char* plural) {
@@ -45,15 +45,17 @@ QString noun(qint64 value, const char* singular, const char* plural) {
 }
 
 QString allOf(qint64 value, const char* singular, const char* plural) {
-    return QString::fromStdString(tessaline::allOf(value, singular, plural));
+    return (value == 1 ? QStringLiteral("The ") : QStringLiteral("All ")) + count(value, singular, plural);
 }
 
 QString partOf(qint64 part, qint64 total, const char* singular, const char* plural) {
-    return QString::fromStdString(tessaline::partOf(part, total, singular, plural));
+    return groupedInteger(part) + QStringLiteral(" of ") + count(total, singular, plural);
 }
 
 QString clipsAndFiles(qint64 clips, qint64 files) {
-    return QString::fromStdString(tessaline::clipsAndFiles(clips, files));
+    QString text = count(clips, "clip", "clips");
+    if (files > clips) text += QStringLiteral(" (") + count(files, "file", "files") + QLatin1Char(')');
+    return text;
 }
 
 QString fileByteCount(qint64 bytes) { return QString::fromStdString(tessaline::formatFileSize(bytes)); }

@@ -21,14 +21,15 @@ QString abbreviatedDateShortTime(const QDateTime& when);
 // An integer with the locale's digit grouping (en_US "1,234,567").
 QString groupedInteger(qint64 value);
 
-// A count with the noun it counts, singular for exactly one ("1 file", "3 files"); the
-// application's texts write every count through this (tessaline::countText).
+// A count with the noun it counts, singular for exactly one ("1 file", "3 files", "20,001
+// files"), the number grouped as groupedInteger() does; the application's texts write every
+// count through these.
 QString count(qint64 value, const char* singular, const char* plural);
 // The noun alone for `value` ("file" or "files"), where the count stands elsewhere.
 QString noun(qint64 value, const char* singular, const char* plural);
-// "All 3 files", "The 1 file" (tessaline::allOf).
+// "All 3 files", "The 1 file".
 QString allOf(qint64 value, const char* singular, const char* plural);
-// "2 of 5 files", "1 of 1 file" (tessaline::partOf).
+// "2 of 5 files", "1 of 1 file", "1 of 5,000 files".
 QString partOf(qint64 part, qint64 total, const char* singular, const char* plural);
 // "3 clips", or "1 clip (3 files)" when the files are more than the clips.
 QString clipsAndFiles(qint64 clips, qint64 files);

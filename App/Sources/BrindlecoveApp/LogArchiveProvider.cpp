@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/FolderBookmark.hpp"
@@ -177,6 +179,7 @@ void LogArchiveProvider::fileInBackground(tessaline::VerificationReport report, 
     auto shared = std::make_shared<tessaline::VerificationReport>(std::move(report));
     Executor::shared().utility([this, shared, onNotice = std::move(onNotice)] {
         announce(fileReport(*shared).notice, onNotice);
+        giveBackFreedMemory();
     });
 }
 
@@ -184,6 +187,7 @@ void LogArchiveProvider::fileInBackground(tessaline::TransferLog log, NoticeHand
     auto shared = std::make_shared<tessaline::TransferLog>(std::move(log));
     Executor::shared().utility([this, shared, onNotice = std::move(onNotice)] {
         announce(fileTransfer(*shared).notice, onNotice);
+        giveBackFreedMemory();
     });
 }
 

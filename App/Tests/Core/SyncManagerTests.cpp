@@ -203,7 +203,7 @@ TEST_F(SyncManagerTests, TodaysTotalsOfADamagedHistoryNeverWrapInTheMenu) {
     ASSERT_TRUE(manager.todayReport());
     EXPECT_EQ(manager.todayReport()->totalBytesCopied(), INT64_MAX);
     EXPECT_EQ(MenuBarModel::build(MenuBarModel::snapshot(manager)).front().text,
-              QString::fromUtf8("Today: 2147483647 new files · 2147483647 present · 2147483647 failed"));
+              QString::fromUtf8("Today: 2,147,483,647 new files · 2,147,483,647 present · 2,147,483,647 failed"));
 }
 
 TEST_F(SyncManagerTests, SwitchesStartFreshAndActAsTheyShould) {

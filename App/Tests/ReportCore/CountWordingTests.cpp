@@ -7,6 +7,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/MenuBarModel.hpp"
+#include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanProgressTracker.hpp"
 #include "BrindlecoveApp/ViewModels/SettingsModel.hpp"
@@ -15,6 +16,7 @@
 #include "Tessaline/Sync/SyncReport.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 
+#include <QLocale>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -45,8 +47,9 @@ TransferLog logOf(int files, CopyEngine::FileStatus status, std::optional<int> p
     return log;
 }
 
-// Every text a count of `n` things gives.
-QStringList textsCounting(int n) {
+// Every text a count of `n` things gives; with `screensOnly`, without the engine's own
+// summaries (files for any reader, their numbers plain).
+QStringList textsCounting(int n, bool screensOnly = false) {
     using Status = CopyEngine::FileStatus;
     QStringList texts;
     // Report and rescue.
@@ -55,7 +58,8 @@ QStringList textsCounting(int n) {
                       Standing::Kind::cardNotFullyRead, Standing::Kind::otherFilesOnlyOnCard})
         for (int total : {n, n + 1})
             texts << ReportTexts::banner(Standing{kind, n, total}).title << ReportTexts::banner(Standing{kind, n, total}).subtitle;
-    texts << ReportTexts::syncButtonTitle(n, n) << ReportTexts::syncButtonTitle(0, n) << ReportTexts::suggestionNote(n)
+    texts << ReportTexts::syncButtonTitle(n, n) << ReportTexts::syncButtonTitle(0, n) << ReportTexts::syncButtonTitle(n, n, n)
+          << ReportTexts::syncButtonTitle(1, 3, n) << ReportTexts::syncButtonTitle(0, n, n) << ReportTexts::suggestionNote(n)
           << ReportTexts::uncountedHeading(*countsReport(n, 0));
     texts << ReportTexts::outcome(logOf(n, Status::copiedVerified(), n), false, 0).text
           << ReportTexts::outcome(logOf(n, Status::copiedVerified(), n + 1, true), true, 0).text
@@ -66,7 +70,7 @@ QStringList textsCounting(int n) {
                                    logOf(n, Status::copiedVerified(), n + 1), logOf(n, Status::copiedVerified(), n, true)}) {
         texts << TransferTexts::banner(log).title << TransferTexts::banner(log).subtitle
               << TransferTexts::copyVerdict(true, log).text << TransferTexts::copyVerdict(false, log).text;
-        texts << QString::fromStdString(log.summary()).split(u'\n');
+        if (!screensOnly) texts << QString::fromStdString(log.summary()).split(u'\n');
     }
     // Erase Card.
     VerificationStanding standing;
@@ -86,7 +90,7 @@ QStringList textsCounting(int n) {
     run.failedFiles = n;
     run.allVerified = false;
     report.runs = {run};
-    texts << QString::fromStdString(report.summary()).split(u'\n');
+    if (!screensOnly) texts << QString::fromStdString(report.summary()).split(u'\n');
     // Settings and the scan's resume banner.
     texts << SettingsModel::volumeRowText({"CARD", n, std::nullopt});
     ScanProgressTracker progress;
@@ -107,6 +111,43 @@ TEST(CountWording, TheHelperSaysWhatItCountsSingularForExactlyOne) {
     EXPECT_EQ(tessaline::clipsAndFiles(2, 2), "2 clips");
     EXPECT_EQ(Formats::count(1, "sync pair", "sync pairs"), "1 sync pair");
     EXPECT_EQ(Formats::clipsAndFiles(1, 3), "1 clip (3 files)");
+}
+
+TEST(CountWording, ScreenCountsAreWrittenInTheUsersNumberFormat) {
+    for (int n : {1000, 20001}) {
+        const QString plain = QString::number(n), grouped = QLocale().toString(n);
+        ASSERT_NE(plain, grouped);
+        int shown = 0;
+        for (const QString& text : textsCounting(n, true)) {
+            EXPECT_FALSE(text.contains(plain)) << text.toStdString();
+            shown += text.contains(grouped);
+        }
+        EXPECT_GT(shown, 40);
+    }
+    EXPECT_EQ(Formats::count(20001, "file", "files"), "20,001 files");
+    EXPECT_EQ(Formats::partOf(1, 5000, "file", "files"), "1 of 5,000 files");
+    EXPECT_EQ(Formats::allOf(1000, "clip", "clips"), "All 1,000 clips");
+}
+
+TEST(CountWording, TheRescueButtonCountsAClipsFilesApartFromOtherFiles) {
+    // A clip of one file with three unrelated other files only on the card.
+    EXPECT_EQ(ReportTexts::syncButtonTitle(1, 1, 3), "Sync 1 Missing Clip and 3 Other Files to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(1, 2, 1), "Sync 1 Missing Clip (2 Files) and 1 Other File to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(2, 2), "Sync 2 Missing Clips to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(1000, 5000, 1000),
+              "Sync 1,000 Missing Clips (5,000 Files) and 1,000 Other Files to Drive");
+    EXPECT_EQ(ReportTexts::syncButtonTitle(0, 0, 3), "Sync 3 Missing Files to Drive");
+
+    // Counted from a report: the clip's own file and sidecar apart from the other files.
+    auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 0));
+    report->results.push_back(clip({fingerprint("/c/A.MOV", 10)}, MatchStatus::missing(), {"/c/A.XML"}));
+    for (const char* other : {"/c/INDEX.BDM", "/c/NOTES.TXT", "/c/MISC/x.dat"})
+        report->otherFiles.push_back({other, 5, tessaline::OtherFile::Role::other, std::nullopt});
+    const int files = static_cast<int>(MissingSyncViewModel::filesToRescue(*report).size());
+    const int clipFiles = MissingSyncViewModel::clipFilesToRescue(*report);
+    EXPECT_EQ(files, 5);
+    EXPECT_EQ(ReportTexts::syncButtonTitle(ReportTexts::countsOf(*report).missing, clipFiles, files - clipFiles),
+              "Sync 1 Missing Clip (2 Files) and 3 Other Files to Drive");
 }
 
 TEST(CountWording, EveryUseNamesWhatItCountsInTheRightNumber) {

@@ -129,3 +129,39 @@ TEST(ReportFileListModel, EachRowsTooltipHoldsItsWholePathFilesAndStatus) {
     EXPECT_EQ(tip(1), QString::fromStdString(folder + "/C0001.MP4\n+ C0001.WAV\nSynced → " + drive));
     EXPECT_EQ(tip(2), QString::fromStdString(folder + "/C0002.MP4\nSTILL ONLY ON THE CARD"));
 }
+
+TEST(ReportFileListModel, ABurstNotProvenNamesTheFramesWithoutACopyAndCountsTheProvenOnes) {
+    // A burst of 2 and of 1,000 frames with one spoiled frame, and one with five of 1,000.
+    auto burst = [](int frames, std::vector<int> spoiled) {
+        std::vector<tessaline::Fingerprint> files;
+        for (int k = 0; k < frames; ++k)
+            files.push_back(fingerprint("/card/DCIM/IMG_" + std::to_string(10000 + k) + ".JPG", 84'000));
+        auto result = clip(std::move(files), MatchStatus::missing());
+        result.membersProven.assign(size_t(frames), true);
+        for (int k : spoiled) result.membersProven[size_t(k)] = false;
+        return result;
+    };
+    struct Case {
+        int frames;
+        std::vector<int> spoiled;
+        const char* line;
+    };
+    for (const Case& c : {Case{2, {1}, "No proven copy of IMG_10001.JPG — the other 1 file is proven"},
+                          Case{1000, {420}, "No proven copy of IMG_10420.JPG — the other 999 files are proven"},
+                          Case{1000, {1, 2, 3, 4, 999},
+                               "No proven copy of IMG_10001.JPG, IMG_10002.JPG, IMG_10003.JPG and 2 more — the other "
+                               "995 files are proven"}}) {
+        SCOPED_TRACE(c.line);
+        ReportFileListModel model;
+        model.setReport(makeReport({burst(c.frames, c.spoiled)}));
+        ASSERT_EQ(model.rowCount(), 1);
+        const ReportRow& row = model.row(0);
+        EXPECT_EQ(row.status, ReportRow::Status::missing) << "the clip stays not proven";
+        EXPECT_EQ(row.statusLine, QString::fromUtf8(c.line));
+        EXPECT_TRUE(ReportFileListModel::toolTip(row).contains(QString::fromUtf8(c.line)));
+    }
+    // Without a proof of its members (none copied), the clip is still only on the card.
+    ReportFileListModel model;
+    model.setReport(makeReport({clip({fingerprint("/card/A.JPG", 1), fingerprint("/card/B.JPG", 1)}, MatchStatus::missing())}));
+    EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
+}

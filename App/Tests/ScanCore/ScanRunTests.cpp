@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -197,6 +198,39 @@ TEST_F(ScanRunTest, StopInsideOrRightAfterTheByteProofNeverGivesAReport) {
     auto* last = std::get_if<scan_event::VerifyingProgress>(&after.events.back());
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->completed, ScanCardFixture::confirmed);
+}
+
+TEST_F(ScanRunTest, EveryPartOfTheProofKeepsOneTotalFromItsFirstEventToItsLast) {
+    ScanCardFixture::writeCard(card());
+    ScanCardFixture::writeDrive(sandbox / "Backup");
+    // Other files beside the clips, one of them copied: a part of their own after the clips.
+    for (const char* name : {"NOTES.TXT", "MISC/setup.dat"}) tessaline::testing::writeFile(card() / name, name);
+    tessaline::testing::writeFile(sandbox / "Backup/NOTES.TXT", "NOTES.TXT");
+    Recorded recorded = run({card(), {grant(sandbox / "Backup")}, false, false}, environment(2));
+    ASSERT_TRUE(reportOf(recorded));
+    std::map<ProofPart, std::vector<scan_event::VerifyingProgress>> parts;
+    std::vector<ProofPart> order;
+    for (const ScanEvent& event : recorded.events)
+        if (auto* progress = std::get_if<scan_event::VerifyingProgress>(&event)) {
+            if (order.empty() || order.back() != progress->part) order.push_back(progress->part);
+            parts[progress->part].push_back(*progress);
+        }
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order[0], ProofPart::clips);
+    EXPECT_EQ(order[1], ProofPart::otherFiles);
+    EXPECT_EQ(std::set<ProofPart>(order.begin(), order.end()).size(), order.size()) << "each part comes once";
+    EXPECT_GE(parts[ProofPart::clips].back().total, ScanCardFixture::confirmed);
+    EXPECT_LT(parts[ProofPart::clips].back().total, ScanCardFixture::cardFiles) << "clip claims only";
+    EXPECT_GE(parts[ProofPart::otherFiles].back().total, 2);
+    for (const auto& [part, events] : parts) {
+        SCOPED_TRACE(int(part));
+        for (size_t i = 0; i < events.size(); ++i) {
+            EXPECT_EQ(events[i].total, events.front().total);
+            EXPECT_LE(events[i].completed, events[i].total);
+            if (i > 0) EXPECT_GE(events[i].completed, events[i - 1].completed);
+        }
+        EXPECT_EQ(events.back().completed, events.back().total);
+    }
 }
 
 TEST_F(ScanRunTest, DriveOnTheCardContributesNothingAndIsSkipped) {

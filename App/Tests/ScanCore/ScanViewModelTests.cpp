@@ -207,6 +207,24 @@ TEST_F(ScanViewModelTest, AReportTextThatCannotBeWrittenIsToldInTheScanSection) 
     ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
 }
 
+TEST_F(ScanViewModelTest, TheSessionKeepsOneReportPerCardAlsoWhenItsVolumeHasNoUuid) {
+    auto model = makeModel();
+    // A card folder on a volume known by name alone (no UUID, no creation date), scanned
+    // 1, 2 and 1,000 times: one report of it is kept, the latest; another folder has its own.
+    const tessaline::VolumeIdentity thin{.name = "SYSTEM"};
+    auto reportOf = [&](const fs::path& folder) {
+        return std::make_shared<const VerificationReport>(folder, std::vector<fs::path>{}, 0,
+                                                          std::vector<tessaline::MatchResult>{}, thin);
+    };
+    for (int scans : {1, 2, 1000}) {
+        for (int i = 0; i < scans; ++i) model->setLastReport(reportOf(card()));
+        ASSERT_EQ(model->sessionReports().size(), 1u) << scans;
+        EXPECT_EQ(model->sessionReports().front(), model->lastReport());
+    }
+    model->setLastReport(reportOf(sandbox / "OTHER"));
+    EXPECT_EQ(model->sessionReports().size(), 2u);
+}
+
 TEST_F(ScanViewModelTest, StopWhileFingerprintingTheCardKeepsTheOldReportAndResumesFromTheCache) {
     grant(drive());
     auto gate = std::make_shared<GatingReader>(3);

@@ -3,7 +3,8 @@
 // same-size stills without a camera date (one fingerprint key for all; on ext4 the
 // file-system times, nearest in time, name another frame's copy), and a burst sharing one
 // camera second and model. Every file is confirmed and none is missing; a copy that differs
-// by one byte leaves exactly its frame unproven.
+// by one byte leaves exactly its frame unproven, and a burst frame's names that frame in the
+// burst's row, text, JSON and PDF.
 
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
@@ -12,7 +13,13 @@
 #include "Support/LoopVolumeSet.hpp"
 #include "Support/MediaFixtures.hpp"
 
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
+#include "Tessaline/Report/ReportExporter.hpp"
+#include "Tessaline/Support/AtomicFile.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +35,12 @@ using tessaline::testing::writeFile;
 
 constexpr int frames = 2000;
 constexpr int burstStills = 600;
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
 
 std::string frameName(const char* prefix, int k) {
     char name[32];
@@ -96,6 +109,8 @@ TEST_F(SequenceScanEndToEndTest, EveryFrameAndTheBurstAreConfirmedAndOnlyASpoile
             EXPECT_EQ(result.status.path(), backup / "DCIM/100SEQ" / result.primaryName()) << result.description();
         }
         EXPECT_TRUE(report->isSafeToErase());
+        // The proven burst's every frame is in the saved text.
+        EXPECT_EQ(occurrences(report->summary(), "+ B"), size_t(burstStills - 1));
 
         // One byte of one frame's copy changed: exactly that frame is only on the card.
         const fs::path spoiled = backup / "DCIM/100SEQ" / frameName("F", 1234);
@@ -108,6 +123,48 @@ TEST_F(SequenceScanEndToEndTest, EveryFrameAndTheBurstAreConfirmedAndOnlyASpoile
         ASSERT_EQ(missing.size(), 1u);
         EXPECT_EQ(missing.front().primaryName(), frameName("F", 1234));
         EXPECT_EQ(report->confirmed().size(), size_t(frames));
+
+        // One byte of one burst frame's copy changed: the burst is not proven, and that frame
+        // alone is named as without a proven copy, on screen and in the text, JSON and PDF.
+        writeFile(spoiled, readFile(card / "DCIM/100SEQ" / frameName("F", 1234)));
+        const std::string bad = frameName("B", 42);
+        const fs::path spoiledFrame = backup / "DCIM/101BURST" / bad;
+        bytes = readFile(spoiledFrame);
+        bytes.back() ^= 0x01;
+        writeFile(spoiledFrame, bytes);
+        report = scan(card, backup);
+        ASSERT_TRUE(report);
+        ASSERT_EQ(report->missing().size(), 1u);
+        const tessaline::MatchResult burst = report->missing().front();
+        ASSERT_EQ(burst.group.kind, tessaline::ClipGroup::Kind::burstSet);
+        const auto unproven = burst.unprovenMembers();
+        ASSERT_EQ(unproven.size(), 1u);
+        EXPECT_EQ(burst.group.primaryFiles[unproven.front()].url.filename(), bad);
+
+        ReportFileListModel rows;
+        rows.setReport(report);
+        bool rowNamesIt = false;
+        for (int r = 0; r < rows.rowCount(); ++r)
+            if (rows.row(r).status == ReportRow::Status::missing)
+                rowNamesIt = rows.row(r).statusLine ==
+                             QStringLiteral("No proven copy of %1 — the other 599 files are proven").arg(QString::fromStdString(bad));
+        EXPECT_TRUE(rowNamesIt);
+
+        const std::string text = report->summary();
+        EXPECT_NE(text.find("\u2717 " + bad + "  no proven copy"), std::string::npos);
+        EXPECT_EQ(occurrences(text, "\u2713 B"), size_t(burstStills - 1));
+        const auto json = nlohmann::json::parse(tessaline::ReportExporter::json(*report));
+        for (const auto& clip : json["clips"])
+            if (clip["status"] == "missing") {
+                EXPECT_EQ(clip["unproven_files"], nlohmann::json::array({bad}));
+                EXPECT_EQ(clip["proven_files"].size(), size_t(burstStills - 1));
+            }
+        const fs::path pdf = sandbox / ("burst-" + fsType + ".pdf");
+        tessaline::writeFileAtomically(pdf, tessaline::ReportExporter::pdf(*report));
+        const std::string pdfText = tessaline::testing::pdfText(pdf);
+        EXPECT_NE(pdfText.find(bad), std::string::npos);
+        EXPECT_EQ(occurrences(pdfText, "no proven copy"), 2u);  // the burst's line and the frame's
+        writeFile(spoiledFrame, readFile(card / "DCIM/101BURST" / bad));
     }
 }
 

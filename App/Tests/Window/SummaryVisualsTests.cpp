@@ -48,7 +48,7 @@ TEST(StatCard, TintAndBorderFollowEmphasisAndCount) {
     EXPECT_DOUBLE_EQ(StatCard::borderAlpha(5, false), 0.0);
     EXPECT_TRUE(StatCard::countIsSecondary(0));
     StatCard card(1234567, QStringLiteral("Missing"), QStringLiteral("exclamationmark.triangle.fill"), Qt::red, true);
-    EXPECT_EQ(card.countText(), QStringLiteral("1234567"));  // no digit grouping
+    EXPECT_EQ(card.countText(), QStringLiteral("1,234,567"));  // the user's digit grouping
 }
 
 TEST(ResultBanner, ToneSymbolsAndOptionalSubtitle) {

@@ -181,9 +181,9 @@ TEST_F(ProductionLogViewTest, TheSummaryAndFileListFollowTheLastLog) {
     big.plannedFileCount = 5000;
     copy.setLastLog(std::make_shared<const TransferLog>(big));
     drainEvents();
-    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "All 5000 files verified byte-for-byte");
+    EXPECT_EQ(view.findChild<QLabel*>("banner.title")->text(), "All 5,000 files verified byte-for-byte");
     EXPECT_EQ(list->model()->rowCount(), 5000);
-    EXPECT_EQ(view.findChild<QLabel*>("productionLog.filesHeader")->text(), "Files (5000)");
+    EXPECT_EQ(view.findChild<QLabel*>("productionLog.filesHeader")->text(), "Files (5,000)");
     EXPECT_LT(view.findChildren<QLabel*>().size(), 40);
     view.resize(800, 600);
     list->grab();

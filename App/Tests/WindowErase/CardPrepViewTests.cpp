@@ -226,7 +226,7 @@ TEST_F(CardPrepViewTest, StopSaysStoppingFromTheClickOnAndTheOutcomeWhatIsLeft) 
     ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
     drainEvents();
     EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
-              QString::fromUtf8("Stopped early \u2014 1200 files were deleted before the stop. The rest are still on "
+              QString::fromUtf8("Stopped early \u2014 1,200 files were deleted before the stop. The rest are still on "
                                 "the card; it is partially erased."));
     EXPECT_FALSE(shown("erase.contents")) << "no count before the card is counted";
     EXPECT_TRUE(shown("erase.counting"));

@@ -21,6 +21,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QLocale>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -614,4 +615,32 @@ TEST_F(LogsViewTests, SaveLogsHereStoresTheFolderAndListsTheNewPlace) {
     change->click();
     settle();
     EXPECT_EQ(path->fullText(), qpath(shoot / "Brindlecove Logs"));
+}
+
+TEST(LogRowTexts, ACopyThatLeftCardFilesUnprovenIsNotProvenNotFailedAndCountsAreGrouped) {
+    for (int64_t n : {1, 2, 1000}) {
+        SCOPED_TRACE(n);
+        const QString count = QLocale().toString(qint64(n));
+        tessaline::ArchivedLog copied;
+        copied.kind = tessaline::LogKind::transfer;
+        copied.hasProblem = true;
+        copied.counts = {{"verified", n}, {"present", 0}, {"unverified", 0}, {"failed", 0}, {"notProvenOnCard", n}};
+        EXPECT_EQ(LogRowDelegate::problemWord(copied), QStringLiteral("not proven"));
+        EXPECT_EQ(LogsModel::summaryText(copied),
+                  count + QStringLiteral(" verified · 0 present · 0 failed · ") + count + QStringLiteral(" not proven on card"));
+        copied.counts["failed"] = n;
+        EXPECT_EQ(LogRowDelegate::problemWord(copied), QStringLiteral("failed")) << "a failure outranks it";
+
+        tessaline::ArchivedLog scanned;
+        scanned.kind = tessaline::LogKind::verify;
+        scanned.counts = {{"confirmed", n}, {"missing", 0}, {"duplicates", 0}, {"nameMismatch", 0}};
+        EXPECT_EQ(LogsModel::summaryText(scanned), count + QStringLiteral(" confirmed · 0 missing")) << "no \"0 duplicate\"";
+        scanned.counts["duplicates"] = n;
+        EXPECT_EQ(LogsModel::summaryText(scanned), count + QStringLiteral(" confirmed · 0 missing · ") + count +
+                                                       (n == 1 ? QStringLiteral(" duplicate") : QStringLiteral(" duplicates")));
+    }
+    // A log filed without counts keeps its own summary.
+    tessaline::ArchivedLog old;
+    old.summary = "3 confirmed · 0 missing · 0 duplicate";
+    EXPECT_EQ(LogsModel::summaryText(old), QString::fromStdString(old.summary));
 }

@@ -17,6 +17,7 @@
 
 #include <QLabel>
 #include <QListView>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -149,4 +150,33 @@ TEST_F(ReportLayoutTest, ALongDestinationIsShortenedInItsMiddleNotWideningTheSec
     EXPECT_TRUE(path->text().contains(QStringLiteral("…")));
     EXPECT_TRUE(path->text().endsWith(QStringLiteral("Day2_A001")));
     EXPECT_EQ(path->toolTip(), qtPath(destination));
+}
+
+TEST_F(ReportLayoutTest, ALongSyncTitleIsCutInItsMiddleNotWideningTheSection) {
+    // 1,000 missing clips of 5 files each and 1,000 other files only on the card.
+    auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 5));
+    for (int c = 0; c < 1000; ++c) {
+        std::vector<tessaline::Fingerprint> files;
+        for (int f = 0; f < 5; ++f)
+            files.push_back(fingerprint("/media/u/CARD/DCIM/B" + std::to_string(c) + "_" + std::to_string(f) + ".JPG", 10));
+        report->results.push_back(clip(std::move(files), tessaline::MatchStatus::missing()));
+        report->otherFiles.push_back({"/media/u/CARD/MISC/F" + std::to_string(c) + ".DAT", 5,
+                                      tessaline::OtherFile::Role::other, std::nullopt});
+    }
+    window->models().scan().setLastReport(report);
+    window->models().missingSync().pickDestination();
+    const QString whole = QStringLiteral("Sync 1,000 Missing Clips (5,000 Files) and 1,000 Other Files to Drive");
+    auto* sync = find<QPushButton>("rescue.sync");
+    ASSERT_NE(sync, nullptr);
+    showAt(QSize(720, 480));
+    expectLaidOut("720x480 with a long sync title");
+    EXPECT_TRUE(sync->text().contains(QStringLiteral("…"))) << sync->text().toStdString();
+    EXPECT_TRUE(sync->text().startsWith(QStringLiteral("Sync 1,000 Missing Clips")));
+    EXPECT_EQ(sync->toolTip(), whole);
+    EXPECT_LE(onScreen(sync).right(), find<QWidget>("report.rescue")->mapTo(screen(), QPoint(0, 0)).x() +
+                                          find<QWidget>("report.rescue")->width());
+    // With room enough it is whole again.
+    showAt(QSize(1400, 600));
+    EXPECT_EQ(sync->text(), whole);
+    EXPECT_TRUE(sync->toolTip().isEmpty());
 }

@@ -108,8 +108,13 @@ TEST_F(ScanViewTest, ProgressRowShowsTruncatedPercentEstimateChartAndTotal) {
     view->render(state);
     EXPECT_EQ(find<QLabel>("scan.status.estimate")->text(), QStringLiteral("~1h remaining"));
     EXPECT_EQ(symbolText("scan.status.caption"),
-              QStringLiteral("Verifying matches against file content\u2026  9 / 8 files (112%)"))
+              QStringLiteral("Verifying matches against file content\u2026  9 / 8 clips (112%)"))
         << "the percent is not clamped";
+    // The other files' part counts files, in the user's number format.
+    state.phase = scan_phase::Verifying{1000, 2000, ProofPart::otherFiles};
+    view->render(state);
+    EXPECT_EQ(symbolText("scan.status.caption"),
+              QStringLiteral("Verifying the card's other files\u2026  1,000 / 2,000 files (50%)"));
     EXPECT_EQ(find<SymbolLabel>("scan.status.caption")->symbol(), QStringLiteral("checkmark.seal"));
 }
 

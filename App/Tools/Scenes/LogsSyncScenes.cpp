@@ -87,6 +87,11 @@ void fileShoot(ScreenshotStudio& studio) {
     stopped.wasCancelled = true;
     stopped.plannedFileCount = 40;
     archive.archive(stopped, feature, now - 300);
+    // A copy whose every file verified, but the card gained a file while it ran: not proven.
+    tessaline::TransferLog late = copyRun("E005", 1200, 0, now - 120);
+    late.cardFileNotes.push_back({tessaline::CardFileNote::Kind::changedOnCard, "DCIM/100CANON/C9999.MP4",
+                                  tessaline::CardFileNote::addedText});
+    archive.archive(late, feature, now - 120);
     ProjectStore& projects = studio.context().projectStore();
     projects.addJob(QStringLiteral("Coffee Spot"));
     projects.addJob(QStringLiteral("Harbour Feature"));

@@ -15,6 +15,8 @@
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/PreviewWindow.hpp"
+#include "BrindlecoveApp/Views/ReportFileList.hpp"
+#include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 #include "BrindlecoveApp/Views/ReportView.hpp"
 #include "BrindlecoveApp/Views/RescueSection.hpp"
 #include "BrindlecoveApp/Views/ThumbnailService.hpp"
@@ -26,6 +28,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QListView>
 #include <QPushButton>
 
 #include <atomic>
@@ -219,6 +222,46 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
         studio.save(QStringLiteral("report-preview-still"), preview, false);
         preview->close();
     }
+});
+
+// A burst of 1,000 stills in one camera second whose 421st frame has no proven copy (its drive
+// copy differs), beside clips on the drive and three other files only on the card: the row
+// names that frame and counts the proven ones, and the rescue counts the clip's files apart
+// from the other files.
+static ScreenshotScene reportBurst("32-report-burst", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/B-CAM");
+    const QStringList files = shootCard(card);
+    const QString drive = studio.home() + QStringLiteral("/BACKUP/Shoot/Burst");
+    auto report = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 0));
+    const QString burstFolder = card + QStringLiteral("/DCIM/101BURST");
+    QDir().mkpath(burstFolder);
+    tessaline::MatchResult burst;
+    burst.group.kind = tessaline::ClipGroup::Kind::burstSet;
+    for (int k = 0; k < 1000; ++k) {
+        const QString frame = burstFolder + QStringLiteral("/IMG_%1.JPG").arg(10000 + k);
+        if (!QFileInfo::exists(frame)) QFile::copy(files[5], frame);
+        tessaline::Fingerprint print{.url = fspath(frame), .byteSize = QFileInfo(frame).size()};
+        print.captureDate = 1'717'243'300.0 + k * 0.0005;
+        print.hasCameraTimestamp = true;
+        print.timestampSource = tessaline::TimestampSource::exifOriginal;
+        burst.group.primaryFiles.push_back(print);
+    }
+    burst.membersProven.assign(1000, true);
+    burst.membersProven[420] = false;
+    report->results.push_back(burst);
+    const fs::path root = fspath(card);
+    report->otherFiles = {{root / "NOTES.TXT", 312, tessaline::OtherFile::Role::other, std::nullopt},
+                          {root / "MISC/LENS.DAT", 2'048, tessaline::OtherFile::Role::other, std::nullopt},
+                          {root / "PRIVATE/SETTINGS.BIN", 96, tessaline::OtherFile::Role::other, std::nullopt}};
+    ReportView* view = showReport(studio, report);
+    studio.save(QStringLiteral("report-burst-spoiled"));
+    // The burst's row, scrolled into view.
+    auto* list = view ? view->findChild<ReportFileList*>(QStringLiteral("report.fileList")) : nullptr;
+    if (!list) return;
+    for (int row = 0; row < list->model().rowCount(); ++row)
+        if (list->model().row(row).status == ReportRow::Status::missing)
+            list->view()->scrollTo(list->model().index(row), QAbstractItemView::PositionAtCenter);
+    studio.save(QStringLiteral("report-burst-spoiled-row"), nullptr, true, list->view());
 });
 
 // A rescue that copies the clips found on no drive but leaves one whose drive namesake holds

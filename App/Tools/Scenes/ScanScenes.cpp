@@ -7,6 +7,7 @@
 
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
+#include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/ScanView.hpp"
 
@@ -156,6 +157,22 @@ ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) {
     ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
     ScreenshotStudio::wait(200);
     studio.save("scan-done-card-granted", &view);
+
+    // The byte proof's parts, each with its own total, in the user's number format.
+    ScanScreenState proving;
+    proving.cardPath = qpath(card);
+    proving.phase = scan_phase::Verifying{9364, 10005, ProofPart::clips};
+    proving.totalFilesSearched = 20050;
+    proving.progressHistory = {{1, 0.0, 0}, {2, 30.0, 4000}, {3, 60.0, 9364}};
+    proving.estimatedSecondsRemaining = 4.0;
+    view.render(proving);
+    ScreenshotStudio::wait(100);
+    studio.save("scan-proving-clips", &view);
+    proving.phase = scan_phase::Verifying{412, 10045, ProofPart::otherFiles};
+    proving.progressHistory = {{4, 0.0, 0}, {5, 2.0, 412}};
+    view.render(proving);
+    ScreenshotStudio::wait(100);
+    studio.save("scan-proving-other-files", &view);
 });
 
 }  // namespace

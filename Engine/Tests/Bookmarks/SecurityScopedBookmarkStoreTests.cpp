@@ -57,6 +57,23 @@ TEST_F(BookmarkStoreTests, FileFormatIsCompactLabelFirstWithEscapedSlashes) {
     EXPECT_TRUE(base64Decoded(array[0]["bookmark"].get<std::string>()));
 }
 
+TEST_F(BookmarkStoreTests, ASecondViewOfAVolumeIsNamedAsSuchAndLeavesTheVolumesOwnGrant) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD_A");
+    fs::create_directories(card.mountPoint() / "DCIM");
+    testing::ScopedMount bind({"--bind", card.mountPoint().string()}, sandbox / "bind");
+    testing::ScopedMount second({card.device()}, sandbox / "second");
+    auto grants = store();
+    grants.grant(card.mountPoint());
+    grants.grant(sandbox / "bind/DCIM");
+    grants.grant(sandbox / "second");
+    EXPECT_EQ(grants.grantedVolumeLabels(),
+              (std::vector<std::string>{"CARD_A", "CARD_A (second view at " + (sandbox / "bind").string() + ")",
+                                        "CARD_A (second view at " + (sandbox / "second").string() + ")"}));
+    // Each grant leads where it was given.
+    EXPECT_EQ(grants.withAccess("CARD_A", [](const fs::path& root) { return root; }), card.mountPoint());
+}
+
 TEST_F(BookmarkStoreTests, RegrantMovesTheLabelLastAndKeepsOneEntry) {
     auto grants = store();
     fs::path a = folder("CardA"), b = folder("CardB");

@@ -141,13 +141,39 @@ TEST_F(SequenceProofTest, OnlyTheFrameWhoseCopyDiffersByOneByteIsMissing) {
     for (size_t g = 0; g < results.size(); ++g)
         EXPECT_EQ(results[g].isMissing(), g == 42) << results[g].description();
 
-    // A burst of all frames (one group) needs every member: the one spoiled copy fails it.
+    // A burst of all frames (one group) needs every member: the one spoiled copy fails it,
+    // and the proof names that frame alone as without a proven copy.
     ClipGroup burst{card, {}, ClipGroup::Kind::burstSet};
     const std::vector<ClipGroup> one{burst};
-    EXPECT_TRUE(prove(Matcher().claim(one, drive, sandbox / "card")).front().isMissing());
+    const MatchResult failed = prove(Matcher().claim(one, drive, sandbox / "card")).front();
+    EXPECT_TRUE(failed.isMissing());
+    EXPECT_EQ(failed.unprovenMembers(), std::vector<size_t>{42});
     writeFile(spoiled, readFile(card[42].url));
     auto fixed = prove(Matcher().claim(one, drive, sandbox / "card"));
     EXPECT_FALSE(fixed.front().isMissing()) << fixed.front().description();
+}
+
+TEST_F(SequenceProofTest, ABurstWhoseFirstFrameIsSpoiledStillNamesItsProvenFrames) {
+    shoot();
+    // The first frame's copy differs, and one more frame has no copy at all.
+    const fs::path spoiled = copyOf(card[0].url);
+    std::string bytes = readFile(spoiled);
+    bytes[10] ^= 0x01;
+    writeFile(spoiled, bytes);
+    fs::remove(copyOf(card[7].url));
+    std::erase_if(drive, [&](const Fingerprint& fp) { return fp.url == copyOf(card[7].url); });
+    const std::vector<ClipGroup> one{{card, {}, ClipGroup::Kind::burstSet}};
+    const MatchResult result = prove(Matcher().claim(one, drive, sandbox / "card")).front();
+    ASSERT_TRUE(result.isMissing());
+    EXPECT_EQ(result.unprovenMembers(), (std::vector<size_t>{0, 7}));
+    ASSERT_EQ(result.membersProven.size(), size_t(frames));
+
+    // A clip of two files with neither copied names both, without a member list.
+    const std::vector<ClipGroup> pair{{{card[0], card[7]}, {}, ClipGroup::Kind::burstSet}};
+    const MatchResult neither = prove(Matcher().claim(pair, drive, sandbox / "card")).front();
+    EXPECT_TRUE(neither.isMissing());
+    EXPECT_TRUE(neither.membersProven.empty());
+    EXPECT_EQ(neither.unprovenMembers(), (std::vector<size_t>{0, 1}));
 }
 
 TEST_F(SequenceProofTest, TheSameNamedCopyIsTriedFirstWhenTheChosenOneFails) {

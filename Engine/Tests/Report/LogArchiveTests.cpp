@@ -245,7 +245,7 @@ TEST_F(LogArchiveTest, AScanIsFiledWithItsThreeExportsAndCounts) {
     EXPECT_EQ(log.kind, LogKind::verify);
     EXPECT_EQ(log.title, "EOS_DIGITAL");
     EXPECT_EQ(log.subtitle, "Scan of EOS_DIGITAL");
-    EXPECT_EQ(log.summary, "1 confirmed · 0 missing · 2 duplicate");
+    EXPECT_EQ(log.summary, "1 confirmed · 0 missing · 2 duplicates");
     std::map<std::string, int64_t> counts = {{"confirmed", 1}, {"missing", 0}, {"duplicates", 2}, {"nameMismatch", 0}};
     EXPECT_EQ(log.counts, counts);
     EXPECT_FALSE(log.hasProblem);  // duplicates count as backed up
@@ -278,7 +278,7 @@ TEST_F(LogArchiveTest, AScanWithMissingMismatchedOrUnreadContentsHasAProblem) {
     auto meta = LogMeta::fromJson(nlohmann::json::parse(readFile(filed.directory / "meta.json")));
     EXPECT_EQ(meta.counts["otherFiles"], 2);
     EXPECT_EQ(meta.counts["otherFilesOnlyOnCard"], 1);
-    EXPECT_EQ(meta.summary, "1 confirmed · 0 missing · 0 duplicate · 1 other only on card");
+    EXPECT_EQ(meta.summary, "1 confirmed · 0 missing · 1 other only on card");
     withOthers.otherFiles[0].provenAt = "/b/NOTES.TXT";
     EXPECT_FALSE(archive.archive(withOthers, std::nullopt, at).hasProblem);
 }
@@ -324,7 +324,8 @@ TEST_F(LogArchiveTest, ACopyIsFiledWithItsFourExportsAndCounts) {
     EXPECT_EQ(filed.title, "Day 1");
     EXPECT_EQ(filed.subtitle, "EOS_DIGITAL → Day 1");
     EXPECT_EQ(filed.summary, "2 verified · 1 present · 0 failed");
-    std::map<std::string, int64_t> counts = {{"verified", 2}, {"present", 1}, {"unverified", 1}, {"failed", 0}};
+    std::map<std::string, int64_t> counts = {{"verified", 2}, {"present", 1}, {"unverified", 1}, {"failed", 0},
+                                             {"notProvenOnCard", 0}};
     EXPECT_EQ(filed.counts, counts);
     EXPECT_FALSE(filed.hasProblem);  // an unverified copy alone is no problem
     std::vector<fs::path> files = {folder / "transfer-171455.csv", folder / "transfer-171455.json",

@@ -100,6 +100,8 @@ TEST(VerificationReportTest, CsvIsByteExact) {
               "confirmed,A001.MOV,2024-05-01T10:00:00Z,1234567,/media/BACKUP_A/A001.MOV\n"
               "duplicate,b.mov,2024-05-01T11:00:00Z,500,/media/BACKUP_A/b.mov|/media/BACKUP_B/b.mov\n"
               "MISSING,IMG_0001.CR3,2024-05-01T12:00:00Z,15456789,\n"
+              "member MISSING,IMG_0001.CR3,2024-05-01T12:00:00Z,12000000,\n"
+              "member MISSING,IMG_0001.JPG,2024-05-01T12:00:00Z,3456789,\n"
               "MISSING,\"Z\"\"quote.mov\",,1550000,\n");
 }
 
@@ -142,8 +144,13 @@ TEST(VerificationReportTest, JsonIsByteExact) {
         "IMG_0001.CR3",
         "IMG_0001.JPG"
       ],
+      "proven_files": [],
       "size_bytes": 15456789,
-      "status": "missing"
+      "status": "missing",
+      "unproven_files": [
+        "IMG_0001.CR3",
+        "IMG_0001.JPG"
+      ]
     },
     {
       "files": [
@@ -235,7 +242,7 @@ TEST(VerificationReportTest, DriveLabelsAndSizes) {
     EXPECT_EQ(lines[3].text, "Drive 1   : /d1");
     EXPECT_EQ(lines[12].text, "Drive 10   : /d10");
     bool found = false;
-    for (const auto& line : lines) found = found || line.text == "  \u2717 MISSING   empty.mov  no date  0.0 MB";
+    for (const auto& line : lines) found = found || line.text == "  \u2717 MISSING   empty.mov  no date  Zero KB";
     EXPECT_TRUE(found);
 }
 
@@ -322,7 +329,7 @@ TEST(VerificationReportTest, OtherFilesOnlyOnTheCardAreNeverSafe) {
                         {"", Kind::plain},
                         {"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain},
                         {"", Kind::plain},
-                        {"  \u2717 ONLY CARD NOTES.TXT  0.0 MB", Kind::bad, 16},
+                        {"  \u2717 ONLY CARD NOTES.TXT  120 bytes", Kind::bad, 16},
                         {"  \u2717 ONLY CARD PRIVATE/AVCHD/BDMV/INDEX.BDM  2.5 MB", Kind::bad, 16},
                         {"  \u2713 synced    PRIVATE/M4ROOT/CLIP/C0001M01.XML  \u2192  /media/BACKUP_A/C0001M01.XML",
                          Kind::good, 16},

@@ -160,6 +160,42 @@ TEST_F(TransferLogPdfTest, WideNamesAreCutByTheirWidthAndLeaveSizeAndChecksumRea
     }
 }
 
+TEST_F(TransferLogPdfTest, LongReasonsAndHeadingsWrapInsideTheMargins) {
+    TransferLog log = logWith(3);
+    std::string name = "DCIM/100CANON/";
+    for (int i = 0; i < 6; ++i) name += "A_rather_long_folder_name_" + std::to_string(i) + "/";
+    name += "BAD\x01NAME.CR3";
+    log.outcomes[1].relativePath = name;
+    log.outcomes[1].status = Status::failed("The name \u201C" + name + "\u201D holds a control character, which isn't allowed in "
+                                            "a name on this drive \u2014 rename it on the card and copy again.");
+    log.sourceURL = "/media/u/" + std::string(200, 'S') + "/END_OF_SOURCE";
+    const fs::path file = sandbox / "wrap.pdf";
+    writeFile(file, TransferLogExporter::pdf(log));
+    const std::string text = pdfText(file);
+    // Every word of the reason and of the source is there, in order, the reason's end too.
+    std::string joined;
+    for (char c : text)
+        if (c != '\n' && c != ' ' && c != '\f') joined.push_back(c);
+    EXPECT_NE(joined.find("renameitonthecardandcopyagain."), std::string::npos) << text;
+    EXPECT_NE(joined.find("isn'tallowedinanameonthisdrive"), std::string::npos) << text;
+    EXPECT_NE(joined.find(std::string(200, 'S') + "/END_OF_SOURCE"), std::string::npos) << text;
+    const size_t why = text.find("Why: ");
+    ASSERT_NE(why, std::string::npos);
+    EXPECT_EQ(text.find("\u2026", why), std::string::npos) << "the reason is not cut short";
+    // The next row follows the reason's lines.
+    EXPECT_LT(text.find("copy again."), text.find("ROW_2.CR3"));
+    // Nothing is drawn beyond the 40-point margins of the 792-point page: pdftotext -bbox.
+    auto r = runCommand({"pdftotext", "-q", "-bbox", file.string(), (sandbox / "boxes.html").string()});
+    ASSERT_EQ(r.exitCode, 0);
+    const std::string boxes = readFile(sandbox / "boxes.html");
+    int words = 0;
+    for (size_t at = 0; (at = boxes.find("xMax=\"", at)) != std::string::npos; ++words) {
+        at += 6;
+        EXPECT_LE(std::stod(boxes.substr(at)), 792 - 40 + 0.5);
+    }
+    EXPECT_GT(words, 30);
+}
+
 TEST_F(TransferLogPdfTest, PagesHoldThirtyOneThenThirtySixRows) {
     for (auto [rows, pages] : std::vector<std::pair<int, int>>{{31, 1}, {32, 2}, {67, 2}, {68, 3}}) {
         SCOPED_TRACE(rows);

@@ -171,6 +171,14 @@ TEST(TransferLogTest, CardFilesNotProvenKeepTheCardUnsafeBehindFailuresAndAClipS
     CopyEngine::CopyRun run{{outcome("DCIM/C0001.MP4", Status::copiedVerified()), sidecar, clip}, false, 3, 3000};
     run.changedOnCard = {".hidden/late.txt"};
     auto log = TransferLog::fromRun("/card", "/drive", true, 10, 20, run);
+    // A file the run copied and a folder it read are changed; a file it never saw was added.
+    CopyEngine::CopyRun changed = run;
+    changed.changedOnCard = {"DCIM", "DCIM/C0001.MP4", "DCIM/C0001.MP4.tmp", "DCIM/C0003.MP4"};
+    std::vector<std::string> reasons;
+    for (const auto& note : TransferLog::fromRun("/card", "/drive", true, 10, 20, changed).cardFileNotes)
+        if (note.kind == CardFileNote::Kind::changedOnCard) reasons.push_back(note.reason);
+    EXPECT_EQ(reasons, (std::vector<std::string>{CardFileNote::changedText, CardFileNote::changedText,
+                                                 CardFileNote::addedText, CardFileNote::addedText}));
     ASSERT_EQ(log.cardFileNotes.size(), 3u);
     EXPECT_EQ(log.cardFileNotes[0].kind, CardFileNote::Kind::changedOnCard);
     EXPECT_EQ(log.cardFileNotes[1].kind, CardFileNote::Kind::storedWhereScanMissesIt);
@@ -182,7 +190,7 @@ TEST(TransferLogTest, CardFilesNotProvenKeepTheCardUnsafeBehindFailuresAndAClipS
     EXPECT_EQ(verdictOf(log),
               "⚠  3 of 3 files copied and verified byte-for-byte — NOT safe to reuse the card yet.\n"
               "⚠  2 files on the card are not proven by this copy — do NOT wipe the card:\n"
-              "   ✗  .hidden/late.txt  — changed on the card during the copy — copy again\n"
+              "   ✗  .hidden/late.txt  — added to the card during the copy — copy again\n"
               "   ✗  DCIM/C0001M01.XML  — stored as DCIM/C0001M01_1.XML, as its name held another file; a scan "
               "proves this file only under its own name — copy into an empty folder\n"
               "   ·  DCIM/C0002.MP4  — stored as DCIM/C0002_1.MP4, as its name held another file");

@@ -2,6 +2,7 @@
 // the first main window; no command line. SIGTERM (logout, shutdown) ends it like Quit.
 
 #include "BrindlecoveApp/Main/AppContext.hpp"
+#include "BrindlecoveApp/MemoryRelease.hpp"
 #include "BrindlecoveApp/Platform/AppIdentity.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/Platform/MainThread.hpp"
@@ -27,6 +28,7 @@ void onTerminate(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    brindlecove::limitAllocationArenas();
     // Report previews play camera codecs (H.264, HEVC 10-bit, ProRes, DNxHD) through FFmpeg.
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND")) qputenv("QT_MEDIA_BACKEND", "ffmpeg");
     QApplication app(argc, argv);

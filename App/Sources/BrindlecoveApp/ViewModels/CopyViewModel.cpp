@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/CopyViewModel.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/AppEvents.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
@@ -180,9 +182,11 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
                 });
             }
             AppEvents::postLogArchived();
+            giveBackFreedMemory();
         });
     }
     ticket.post([self, id = ticket.id, log, failure] { self->applyResult(id, log, failure); });
+    giveBackFreedMemory();
 }
 
 void CopyViewModel::applySettling(double quietRemaining) {

@@ -23,7 +23,7 @@ QString namesOf(const std::vector<std::string>& firstNames, int total) {
     for (const auto& name : firstNames) list << QString::fromStdString(name);
     QString text = list.join(QStringLiteral(", "));
     const int more = total - static_cast<int>(firstNames.size());
-    if (more > 0) text += QStringLiteral(" and %1 more").arg(more);
+    if (more > 0) text += QStringLiteral(" and %1 more").arg(Formats::groupedInteger(more));
     return text;
 }
 
@@ -81,7 +81,7 @@ QString notVerifiedText(const VerificationStanding& standing) {
 QString stoppedText(int filesDeleted) {
     return QStringLiteral("Stopped early \u2014 %1 deleted before the stop. The rest are still on the card; it is "
                           "partially erased.")
-        .arg(filesDeleted == 1 ? QStringLiteral("1 file was") : QStringLiteral("%1 files were").arg(filesDeleted));
+        .arg(filesDeleted == 1 ? QStringLiteral("1 file was") : QStringLiteral("%1 files were").arg(Formats::groupedInteger(filesDeleted)));
 }
 
 QString stoppedUntouchedText() {

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/LogsModel.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
@@ -13,6 +15,8 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QPointer>
+
+#include <algorithm>
 
 namespace brindlecove {
 
@@ -65,6 +69,32 @@ QString LogsModel::activeJobName() const { return projects_.activeJob().value_or
 QString LogsModel::timeText(const tessaline::ArchivedLog& log) {
     QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(log.date * 1000.0)).toLocalTime();
     return QLocale().toString(when.time(), QLocale::ShortFormat);
+}
+
+QString LogsModel::summaryText(const tessaline::ArchivedLog& log) {
+    const auto& counts = log.counts;
+    auto has = [&](std::initializer_list<const char*> keys) {
+        return std::all_of(keys.begin(), keys.end(), [&](const char* key) { return counts.count(key) > 0; });
+    };
+    auto of = [&](const char* key) {
+        auto it = counts.find(key);
+        return it == counts.end() ? qint64(0) : qint64(it->second);
+    };
+    auto n = [&](const char* key) { return Formats::groupedInteger(of(key)); };
+    const QString dot = QStringLiteral(" · ");
+    if (log.kind == tessaline::LogKind::verify && has({"confirmed", "missing"})) {
+        QString text = n("confirmed") + QStringLiteral(" confirmed") + dot + n("missing") + QStringLiteral(" missing");
+        if (of("duplicates") > 0) text += dot + Formats::count(of("duplicates"), "duplicate", "duplicates");
+        if (of("otherFilesOnlyOnCard") > 0) text += dot + n("otherFilesOnlyOnCard") + QStringLiteral(" other only on card");
+        return text;
+    }
+    if (log.kind == tessaline::LogKind::transfer && has({"verified", "present", "failed"})) {
+        QString text = n("verified") + QStringLiteral(" verified") + dot + n("present") + QStringLiteral(" present") + dot +
+                       n("failed") + QStringLiteral(" failed");
+        if (of("notProvenOnCard") > 0) text += dot + n("notProvenOnCard") + QStringLiteral(" not proven on card");
+        return text;
+    }
+    return QString::fromStdString(log.summary);
 }
 
 QString LogsModel::jobName(const tessaline::ArchivedLog& log) {

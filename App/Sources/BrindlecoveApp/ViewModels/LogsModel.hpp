@@ -66,6 +66,10 @@ public:
     QString activeJobName() const;
     // The log's time of day in the locale's short style ("2:05 PM").
     static QString timeText(const tessaline::ArchivedLog& log);
+    // The row's summary from the log's counts, in the user's number format ("10,005 confirmed
+    // · 0 missing", duplicates only when there are any); the stored summary for a log
+    // without the counts.
+    static QString summaryText(const tessaline::ArchivedLog& log);
     // The log's job, or "Unfiled".
     static QString jobName(const tessaline::ArchivedLog& log);
 

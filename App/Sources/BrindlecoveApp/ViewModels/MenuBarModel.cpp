@@ -41,8 +41,8 @@ std::vector<MenuItem> MenuBarModel::build(const MenuBarSnapshot& s) {
     if (s.today && s.today->runCount > 0)
         items.push_back(text(QStringLiteral("Today: %1 · %2 present · %3 failed")
                                  .arg(Formats::count(s.today->newFiles, "new file", "new files"))
-                                 .arg(s.today->existingFiles)
-                                 .arg(s.today->failedVerifications)));
+                                 .arg(Formats::groupedInteger(s.today->existingFiles))
+                                 .arg(Formats::groupedInteger(s.today->failedVerifications))));
     else
         items.push_back(text(QStringLiteral("No syncs yet today")));
 

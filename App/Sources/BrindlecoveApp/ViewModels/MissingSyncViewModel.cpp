@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
@@ -130,6 +132,16 @@ std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tess
     return files;
 }
 
+int MissingSyncViewModel::clipFilesToRescue(const tessaline::VerificationReport& report) {
+    std::set<std::string> listed;
+    for (const auto& result : report.results) {
+        if (!result.isMissing()) continue;
+        for (const auto& primary : result.group.primaryFiles) listed.insert(primary.url.native());
+        for (const auto& sidecar : result.group.sidecars) listed.insert(sidecar.native());
+    }
+    return static_cast<int>(listed.size());
+}
+
 void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
     if (!destination_ || isRunning() || runs_.isActive()) return;
     auto files = filesToRescue(report);
@@ -211,6 +223,7 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                 log.cardFileNotes.push_back(std::move(note));
         const int gone = failedGoneFromCard(log);
         ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
+        giveBackFreedMemory();
     });
 }
 

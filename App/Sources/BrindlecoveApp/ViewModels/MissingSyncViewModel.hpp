@@ -116,6 +116,9 @@ public:
     // then its sidecars (size read from disk, 0 when unreadable); then the other files only on
     // the card, in path order; each file once.
     static std::vector<tessaline::MediaFile> filesToRescue(const tessaline::VerificationReport& report);
+    // How many of those files belong to the missing clips (the first ones of the list); the
+    // rest are other files.
+    static int clipFilesToRescue(const tessaline::VerificationReport& report);
 
 Q_SIGNALS:
     // Any of the published values changed.

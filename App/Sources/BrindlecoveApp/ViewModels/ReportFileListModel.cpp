@@ -24,6 +24,22 @@ QString oneLine(QString name) {
     return name;
 }
 
+// A clip not proven although some of its files are: the files without a proven copy by name
+// (the first few), then how many others are proven.
+QString membersLine(const tessaline::MatchResult& result) {
+    constexpr size_t named = 3;
+    const auto unproven = result.unprovenMembers();
+    const auto& files = result.group.primaryFiles;
+    QStringList names;
+    for (size_t i = 0; i < unproven.size() && i < named; ++i) names << oneLine(qtPath(files[unproven[i]].url.filename()));
+    QString which = names.join(QStringLiteral(", "));
+    if (unproven.size() > named)
+        which += QStringLiteral(" and %1").arg(Formats::count(qint64(unproven.size() - named), "more", "more"));
+    const qint64 proven = qint64(files.size() - unproven.size());
+    return QStringLiteral("No proven copy of %1 — the other %2 proven")
+        .arg(which, Formats::count(proven, "file is", "files are"));
+}
+
 }  // namespace
 
 ReportFileListModel::ReportFileListModel(QObject* parent) : QAbstractListModel(parent) {}
@@ -63,11 +79,11 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
                 break;
             case MatchStatus::Kind::possibleDuplicate:
                 row.status = ReportRow::Status::duplicate;
-                row.statusLine = QStringLiteral("Synced — %1 backup copies").arg(result.status.locations().size());
+                row.statusLine = QStringLiteral("Synced — %1 backup copies").arg(Formats::groupedInteger(qint64(result.status.locations().size())));
                 break;
             case MatchStatus::Kind::missing:
                 row.status = ReportRow::Status::missing;
-                row.statusLine = QStringLiteral("STILL ONLY ON THE CARD");
+                row.statusLine = result.membersProven.empty() ? QStringLiteral("STILL ONLY ON THE CARD") : membersLine(result);
                 break;
         }
         if (auto date = result.group.captureDate()) {

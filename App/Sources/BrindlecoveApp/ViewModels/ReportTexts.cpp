@@ -27,8 +27,8 @@ Counts countsOf(const tessaline::VerificationReport& report) {
 }
 
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
-    const QString count = QString::number(standing.count);
-    const QString total = QString::number(standing.total);
+    const QString count = Formats::groupedInteger(standing.count);
+    const QString total = Formats::groupedInteger(standing.total);
     switch (standing.kind) {
         case Kind::safe:
             return {Tone::good,
@@ -85,8 +85,7 @@ Banner erasedBanner() {
 QString otherFilesLine(const Counts& counts) {
     if (counts.otherConfirmed + counts.otherOnlyOnCard == 0) return {};
     return QStringLiteral("Other files: %1 confirmed · %2 only on the card")
-        .arg(counts.otherConfirmed)
-        .arg(counts.otherOnlyOnCard);
+        .arg(Formats::groupedInteger(counts.otherConfirmed), Formats::groupedInteger(counts.otherOnlyOnCard));
 }
 
 QString uncountedHeading(const tessaline::VerificationReport& report) {
@@ -116,16 +115,18 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
     return lines;
 }
 
-QString syncButtonTitle(int missingClips, int files) {
-    if (missingClips == 0) return QStringLiteral("Sync %1 to Drive").arg(Formats::count(files, "Missing File", "Missing Files"));
+QString syncButtonTitle(int missingClips, int clipFiles, int otherFiles) {
+    if (missingClips == 0)
+        return QStringLiteral("Sync %1 to Drive").arg(Formats::count(clipFiles + otherFiles, "Missing File", "Missing Files"));
     QString what = Formats::count(missingClips, "Missing Clip", "Missing Clips");
-    if (files > missingClips) what += QStringLiteral(" (%1)").arg(Formats::count(files, "File", "Files"));
+    if (clipFiles > missingClips) what += QStringLiteral(" (%1)").arg(Formats::count(clipFiles, "File", "Files"));
+    if (otherFiles > 0) what += QStringLiteral(" and %1").arg(Formats::count(otherFiles, "Other File", "Other Files"));
     return QStringLiteral("Sync %1 to Drive").arg(what);
 }
 
 QString suggestionNote(int confirmedCount) {
     return QStringLiteral("Where the %1 already-synced %2. Use Change… to pick somewhere else.")
-        .arg(confirmedCount)
+        .arg(Formats::groupedInteger(confirmedCount))
         .arg(Formats::noun(confirmedCount, "clip lives", "clips live"));
 }
 
@@ -152,7 +153,7 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
     if (log.allVerified())
         return {log.fileCount() == 1
                     ? QStringLiteral("The 1 missing file copied and verified byte-for-byte.")
-                    : QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(log.fileCount()),
+                    : QStringLiteral("All %1 missing files copied and verified byte-for-byte.").arg(Formats::groupedInteger(log.fileCount())),
                 QStringLiteral("checkmark.seal.fill"), Tone::good};
     const int failed = log.failedCount();
     // The card files nothing proved besides the failed ones: clips whose drive copy differs,
@@ -177,11 +178,11 @@ Outcome outcome(const tessaline::TransferLog& log, bool wasStopped, int goneFrom
     else
         where = QStringLiteral("%1 of those %2 no longer on the card, and the card still holds the only copy of the "
                                "other %3")
-                    .arg(gone)
+                    .arg(Formats::groupedInteger(gone))
                     .arg(gone == 1 ? QStringLiteral("is") : QStringLiteral("are"))
-                    .arg(failed - gone);
+                    .arg(Formats::groupedInteger(failed - gone));
     QString text = QStringLiteral("%1 of %2 failed — %3. Details in the Production Log tab.")
-                       .arg(failed)
+                       .arg(Formats::groupedInteger(failed))
                        .arg(Formats::count(log.fileCount(), "file", "files"))
                        .arg(where);
     if (!unproven.empty())

@@ -1,7 +1,7 @@
 #pragma once
 // The Report section's sentences, chosen from a report's standing and a rescue copy's state,
-// computed in the core so exact-text checks run without a display. Numbers are plain decimal
-// integers. Any thread.
+// computed in the core so exact-text checks run without a display. Counts are grouped in the
+// user's number format (Formats). Any thread.
 
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
@@ -54,10 +54,11 @@ QString uncountedHeading(const tessaline::VerificationReport& report);
 // file this user can't locate: …"; "On a second view of the card: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
-// What the rescue copies, in clips and the files they are made of (other files only on the
-// card included): "Sync 1 Missing Clip (3 Files) to Drive", "Sync 2 Missing Clips to Drive",
-// "Sync 3 Missing Files to Drive" (no clip missing).
-QString syncButtonTitle(int missingClips, int files);
+// What the rescue copies: the missing clips with the files they are made of, then the other
+// files only on the card: "Sync 1 Missing Clip (3 Files) to Drive", "Sync 2 Missing Clips
+// to Drive", "Sync 1 Missing Clip and 3 Other Files to Drive", "Sync 3 Missing Files to
+// Drive" (no clip missing).
+QString syncButtonTitle(int missingClips, int clipFiles, int otherFiles = 0);
 
 // The note under a suggested destination.
 QString suggestionNote(int confirmedCount);

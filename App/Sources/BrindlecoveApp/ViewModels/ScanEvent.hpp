@@ -21,6 +21,11 @@ constexpr std::string_view rawValue(MediaKind kind) {
     return "photos";
 }
 
+// The parts of the byte proof, one after another, each counted on its own: the clips, the
+// card's other files, then the card's closing look for files changed meanwhile (files read
+// again on cards that renumber them).
+enum class ProofPart { clips, otherFiles, cardRecheck };
+
 namespace scan_event {
 
 struct CardProgress {
@@ -52,8 +57,9 @@ struct DriveSkipped {
 };
 struct VerifyingProgress {
     int completed = 0;
-    int total = 0;
-    double elapsed = 0;  // seconds since the byte proof began
+    int total = 0;          // of this part; the same for all of the part's events
+    double elapsed = 0;     // seconds since the part began
+    ProofPart part = ProofPart::clips;
     bool operator==(const VerifyingProgress&) const = default;
 };
 struct ResumeInfo {

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 
+#include "BrindlecoveApp/MemoryRelease.hpp"
+
 #include "BrindlecoveApp/ViewModels/FingerprintStages.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -21,7 +23,6 @@
 #include <sys/stat.h>
 
 #ifdef __GLIBC__
-#include <malloc.h>
 #endif
 
 #include <algorithm>
@@ -119,15 +120,6 @@ void prune(FingerprintIndex& index, const std::string& key, const fs::path& root
     } catch (...) {
         // A failed prune leaves stale rows, which are never trusted for changed files.
     }
-}
-
-// Hands the memory the run's data freed back to the system. Measured reason: glibc keeps
-// freed chunks, so after a scan of a million drive files a tray app left open held most of
-// the scan's peak; returning pages is up to the C library, so elsewhere this does nothing.
-void giveBackFreedMemory() {
-#ifdef __GLIBC__
-    ::malloc_trim(0);
-#endif
 }
 
 class Run {
@@ -236,10 +228,16 @@ private:
         // Verdicts stay drive-file numbers until proven: only the paths that proved are copied.
         const MatchClaims claims = Matcher{captureTimeTolerance}.claim(groups, drivePrints, request_.card);
 
-        const auto verifyStart = Clock::now();
-        auto verifying = [&](int done, int total) {
+        // Each part of the proof has its own count, total and clock.
+        auto verifyStart = Clock::now();
+        ProofPart currentPart = ProofPart::clips;
+        auto verifying = [&](ProofPart part, int done, int total) {
+            if (part != currentPart) {
+                currentPart = part;
+                verifyStart = Clock::now();
+            }
             emit(scan_event::VerifyingProgress{done, total,
-                                               std::chrono::duration<double>(Clock::now() - verifyStart).count()});
+                                               std::chrono::duration<double>(Clock::now() - verifyStart).count(), part});
         };
         // The proofs' reads of card files are recorded: the records then describe the very
         // files whose bytes were proven, with their digests.
@@ -247,32 +245,23 @@ private:
         ChecksumEngine checksum(proofChunkSize);
         checksum.observeReads(cardReads.observer());
         MatchVerifier verifier(std::move(checksum), request_.card);
-        int clipsProven = 0;
         std::vector<UncountedCopy> uncounted;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, isCancelled_,
-            [&](int done, int total) {
-                clipsProven = total;
-                verifying(done, total);
-            },
-            &uncounted);
+            claims, isCancelled_, [&](int done, int total) { verifying(ProofPart::clips, done, total); }, &uncounted);
         stopIfCancelled();
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
-        // files that are no clip's, each proven by a same-named copy on a drive. The count of
-        // proofs goes on from the clips'.
-        int othersProven = 0;
+        // files that are no clip's, each proven by a same-named copy on a drive.
         std::vector<OtherFile> others = verifier.verifyOtherFiles(
             OtherFile::toProve(cardScan, proven), driveOtherFiles_, isCancelled_,
             [&](int done, int total) {
-                othersProven = total;
-                if (total > 0) verifying(clipsProven + done, clipsProven + total);
+                if (total > 0) verifying(ProofPart::otherFiles, done, total);
             },
             &uncounted);
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();
         unprovenWhereChanged(cardFiles, cardReads, proven, others, [&](int done, int total) {
-            if (total > 0) verifying(clipsProven + othersProven + done, clipsProven + othersProven + total);
+            if (total > 0) verifying(ProofPart::cardRecheck, done, total);
         });
         stopIfCancelled();
 

@@ -50,7 +50,11 @@ void ScanViewModel::rememberReport(const std::shared_ptr<const tessaline::Verifi
         if (earlier == report) return true;
         if (EraseGate::standardised(earlier->cardPath) != folder) return false;
         const auto& earlierIdentity = earlier->cardVolumeIdentity;
-        return identity && earlierIdentity ? identity->matches(*earlierIdentity) : !identity && !earlierIdentity;
+        // An identity too thin to match (a folder on a volume without a UUID) still stands for
+        // the same volume when it is the very same: without that, every scan of such a card
+        // would be kept for the session.
+        if (identity && earlierIdentity) return identity->matches(*earlierIdentity) || *identity == *earlierIdentity;
+        return !identity && !earlierIdentity;
     });
     sessionReports_.push_back(report);
 }
@@ -197,8 +201,11 @@ void ScanViewModel::handle(const ScanEvent& event) {
                 skippedDriveLabels_.append(fromStd(e.label));
                 if (e.reason == scan_event::DriveSkipped::Reason::onCard) skippedOnCardLabels_.append(fromStd(e.label));
             } else if constexpr (std::is_same_v<E, scan_event::VerifyingProgress>) {
-                phase_ = scan_phase::Verifying{e.completed, e.total};
-                tracker_.beginStage(QStringLiteral("verify"));
+                phase_ = scan_phase::Verifying{e.completed, e.total, e.part};
+                // Each part of the proof is a stage of its own: its chart, total and estimate.
+                tracker_.beginStage(e.part == ProofPart::clips        ? QStringLiteral("verify")
+                                    : e.part == ProofPart::otherFiles ? QStringLiteral("verify-others")
+                                                                      : QStringLiteral("verify-card"));
                 tracker_.recordGraph(e.completed, e.total, e.elapsed);
             } else if constexpr (std::is_same_v<E, scan_event::ResumeInfo>) {
                 tracker_.setResume(fromStd(e.sourceLabel), e.cached, e.total);

@@ -42,6 +42,7 @@ struct ScanningDrive {
 struct Verifying {
     int completed = 0;
     int total = 0;
+    ProofPart part = ProofPart::clips;
     bool operator==(const Verifying&) const = default;
 };
 struct Failed {

@@ -261,7 +261,7 @@ void SyncManager::handle(const Event& event) {
                 log((e.run.allVerified || nothingToCopy ? QStringLiteral("\u2705") : QStringLiteral("\u26A0\uFE0F")) +
                     QStringLiteral(" %1: %2, %3 present, %4 failed")
                         .arg(quoted(e.pairName), Formats::count(e.run.newFiles, "new file", "new files"),
-                             QString::number(e.run.existingFiles), QString::number(e.run.failedFiles)));
+                             Formats::groupedInteger(e.run.existingFiles), Formats::groupedInteger(e.run.failedFiles)));
                 readTodayReport();
             },
             [&](const Coordinator::SyncFailed& e) { logFailure(e.pairName, e.message); },

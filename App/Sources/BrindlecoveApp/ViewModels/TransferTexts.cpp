@@ -12,7 +12,7 @@ using Kind = tessaline::TransferLog::TransferStanding::Kind;
 
 namespace {
 
-QString n(long long value) { return QString::number(value); }
+QString n(long long value) { return Formats::groupedInteger(value); }
 
 // "2 of 5 files", "1 of 1 file".
 QString filesOf(long long part, long long total) { return Formats::partOf(part, total, "file", "files"); }
@@ -25,7 +25,7 @@ QString named(const std::vector<tessaline::CardFileNote>& notes, int limit) {
         parts << QStringLiteral("%1 — %2").arg(u(notes[i].relativePath), u(notes[i].reason));
     QString text = parts.join(QStringLiteral("; "));
     if (static_cast<int>(notes.size()) > limit)
-        text += QStringLiteral("; and %1 more").arg(static_cast<long long>(notes.size()) - limit);
+        text += QStringLiteral("; and %1 more").arg(n(static_cast<long long>(notes.size()) - limit));
     return text;
 }
 
@@ -129,7 +129,7 @@ Banner banner(const tessaline::TransferLog& log) {
                         .arg(filesOf(standing.count, standing.total.value_or(standing.count))),
                     QStringLiteral("This transfer is incomplete. %1 never copied — do not wipe the card.")
                         .arg(log.unhandledCount() == 1 ? QStringLiteral("1 file was")
-                                                       : QStringLiteral("%1 files were").arg(log.unhandledCount()))};
+                                                       : QStringLiteral("%1 files were").arg(n(log.unhandledCount())))};
         case Kind::incomplete:
             return {Tone::bad,
                     QStringLiteral("Incomplete transfer — %1")

@@ -431,7 +431,7 @@ void CardPrepView::render() {
         warning_->set(QStringLiteral("exclamationmark.triangle.fill"),
                       QStringLiteral("This permanently deletes %1 (%2) on \u201c%3\u201d. There is no undo.")
                           .arg(preview->fileCount == 1 ? QStringLiteral("the 1 file")
-                                                       : QStringLiteral("all %1 files").arg(preview->fileCount),
+                                                       : QStringLiteral("all %1 files").arg(Formats::groupedInteger(preview->fileCount)),
                                Formats::fileByteCount(preview->totalBytes), name),
                       Style::bad());
     warning_->setVisible(warn);

@@ -170,8 +170,10 @@ void FileRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     }
     painter->setFont(captionFont);
     painter->setPen(missing ? Style::withAlpha(Style::bad(), 0.85) : secondary);
+    // A path is cut in its middle, keeping its folder's name; a missing clip's line begins with
+    // the files that have no proven copy, which stay.
     painter->drawText(QRect(x, y, textWidth, captionMetrics.height()), Style::oneLine(Qt::AlignLeft),
-                      captionMetrics.elidedText(row.statusLine, Qt::ElideMiddle, textWidth));
+                      captionMetrics.elidedText(row.statusLine, missing ? Qt::ElideRight : Qt::ElideMiddle, textWidth));
     painter->restore();
 }
 

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/LogRowDelegate.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include "BrindlecoveApp/ViewModels/LogsModel.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
@@ -41,6 +43,16 @@ bool stoppedCleanly(const tessaline::ArchivedLog& log) {
     return failed == log.counts.end() || failed->second == 0;
 }
 
+// A finished copy in which no file failed but files of the card were left without a proven
+// copy (changed or added on the card during the copy): not a failure, and not safe either.
+bool onlyNotProven(const tessaline::ArchivedLog& log) {
+    auto count = [&](const char* key) {
+        auto it = log.counts.find(key);
+        return it == log.counts.end() ? int64_t(0) : it->second;
+    };
+    return log.kind == tessaline::LogKind::transfer && count("failed") == 0 && count("notProvenOnCard") > 0;
+}
+
 }  // namespace
 
 QColor LogRowDelegate::iconColor(const tessaline::ArchivedLog& log) {
@@ -52,7 +64,8 @@ QColor LogRowDelegate::iconColor(const tessaline::ArchivedLog& log) {
 QString LogRowDelegate::problemWord(const tessaline::ArchivedLog& log) {
     if (!log.hasProblem) return {};
     if (log.kind != tessaline::LogKind::transfer) return QStringLiteral("missing");
-    return stoppedCleanly(log) ? QStringLiteral("stopped") : QStringLiteral("failed");
+    if (stoppedCleanly(log)) return QStringLiteral("stopped");
+    return onlyNotProven(log) ? QStringLiteral("not proven") : QStringLiteral("failed");
 }
 
 QColor LogRowDelegate::problemWordColor(const tessaline::ArchivedLog& log) {
@@ -66,7 +79,7 @@ void LogRowDelegate::describe(QTreeWidgetItem* item, const tessaline::ArchivedLo
     item->setData(0, tag, copy ? QStringLiteral("COPY") : QStringLiteral("SCAN"));
     item->setData(0, iconSymbol, copy ? QStringLiteral("doc.on.doc.fill") : QStringLiteral("magnifyingglass"));
     item->setData(0, color, iconColor(log));
-    item->setData(0, summary, QString::fromStdString(log.summary));
+    item->setData(0, summary, LogsModel::summaryText(log));
     item->setData(0, job, showJobTag && log.project ? QString::fromStdString(*log.project) : QString());
     item->setData(0, time, LogsModel::timeText(log));
     item->setData(0, problem, problemWord(log));

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/LogsView.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
 #include "BrindlecoveApp/Views/CapsuleLabel.hpp"
@@ -302,7 +304,7 @@ QWidget* LogsView::makeJobHeader(const LogsModel::Section& section) {
     bold.setWeight(QFont::DemiBold);
     name->setFont(bold);
     row->addWidget(name);
-    auto* count = new CapsuleLabel(QString::number(section.logs.size()), Style::quaternaryFill(this), QColor(), header);
+    auto* count = new CapsuleLabel(Formats::groupedInteger(qint64(section.logs.size())), Style::quaternaryFill(this), QColor(), header);
     count->setObjectName(QStringLiteral("jobHeader.count"));
     row->addWidget(count);
     row->addStretch(1);

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/ProductionLogView.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/TransferOutcomeListModel.hpp"
 #include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
@@ -180,7 +182,7 @@ void ProductionLogView::showLog(const std::shared_ptr<const TransferLog>& log) {
     }
     tiles_ = tiles;
 
-    filesHeader_->setText(QStringLiteral("Files (%1)").arg(log->fileCount()));
+    filesHeader_->setText(QStringLiteral("Files (%1)").arg(Formats::groupedInteger(log->fileCount())));
     delegate_->setFailureLines(log->failedCount() > 0);
     rows_->setLog(log);
 }

@@ -13,6 +13,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -101,6 +102,8 @@ RescueSection::RescueSection(MissingSyncViewModel& rescue, QWidget* parent) : QF
                              .arg(Style::accent(this).name(), Style::quaternaryFill(this).name(QColor::HexArgb),
                                   Style::secondaryText(this).name(QColor::HexArgb)));
     Symbols::tag(sync_, QStringLiteral("arrow.down.doc.fill"));
+    // Its title is fitted to the group's width (fitSyncTitle), so it may be narrower than it.
+    sync_->setMinimumWidth(80);
     actions->addWidget(sync_);
     stop_ = new QPushButton(QStringLiteral("Stop"), this);
     stop_->setObjectName(QStringLiteral("rescue.stop"));
@@ -165,8 +168,27 @@ void RescueSection::setReport(std::shared_ptr<const tessaline::VerificationRepor
     const auto counts = report_ ? ReportTexts::countsOf(*report_) : ReportTexts::Counts{};
     missingClips_ = counts.missing;
     rescueFiles_ = report_ ? static_cast<int>(MissingSyncViewModel::filesToRescue(*report_).size()) : 0;
+    clipFiles_ = report_ ? MissingSyncViewModel::clipFilesToRescue(*report_) : 0;
     confirmedCount_ = counts.confirmed;
     render();
+}
+
+void RescueSection::resizeEvent(QResizeEvent* event) {
+    QFrame::resizeEvent(event);
+    fitSyncTitle();
+}
+
+void RescueSection::fitSyncTitle() {
+    // The room the group's own margins and the copy controls' leave, beside Stop when shown.
+    int room = contentsRect().width();
+    for (const QWidget* holder : {static_cast<const QWidget*>(this), static_cast<const QWidget*>(copyControls_)})
+        if (const QLayout* lay = holder->layout()) room -= lay->contentsMargins().left() + lay->contentsMargins().right();
+    if (stop_->isVisibleTo(this)) room -= stop_->sizeHint().width() + 6;
+    const QFontMetrics metrics(sync_->font());
+    const int chrome = sync_->sizeHint().width() - metrics.horizontalAdvance(sync_->text());
+    const QString shown = metrics.elidedText(syncTitle_, Qt::ElideMiddle, std::max(40, room - chrome));
+    if (sync_->text() != shown) sync_->setText(shown);
+    sync_->setToolTip(shown == syncTitle_ ? QString() : syncTitle_);
 }
 
 void RescueSection::setCardErased(bool erased) {
@@ -195,7 +217,8 @@ void RescueSection::render() {
         QSignalBlocker block(mirror_);
         mirror_->setChecked(rescue_.preserveStructure());
     }
-    sync_->setText(ReportTexts::syncButtonTitle(missingClips_, rescueFiles_));
+    syncTitle_ = ReportTexts::syncButtonTitle(missingClips_, clipFiles_, rescueFiles_ - clipFiles_);
+    fitSyncTitle();
     sync_->setEnabled(destination.has_value() && !running);
     stop_->setVisible(running);
     // A run already going on is shown to its end (and can be stopped); no new one is offered.

@@ -8,6 +8,7 @@
 #include "Tessaline/Report/VerificationReport.hpp"
 
 #include <QFrame>
+#include <QString>
 
 #include <memory>
 
@@ -33,12 +34,23 @@ public:
     // copy (the files are gone from the card), and an outcome already shown stays.
     void setCardErased(bool erased);
     void render();
+    // The Sync button's whole title (the button may show it cut in its middle).
+    const QString& syncTitle() const { return syncTitle_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // Cuts the Sync button's title in its middle to the group's width, the whole title in its
+    // tooltip: a long count of clips, files and other files never widens the section past
+    // its window.
+    void fitSyncTitle();
+
     MissingSyncViewModel& rescue_;
     std::shared_ptr<const tessaline::VerificationReport> report_;
     int missingClips_ = 0;   // clips of the report missing from the drives
     int rescueFiles_ = 0;    // the files a rescue copies (their sidecars and other files too)
+    int clipFiles_ = 0;      // of those, the missing clips' own files and sidecars
     int confirmedCount_ = 0;
     bool cardErased_ = false;
     QLabel* erasedNote_ = nullptr;
@@ -50,6 +62,7 @@ private:
     QPushButton* change_ = nullptr;
     QCheckBox* mirror_ = nullptr;
     QPushButton* sync_ = nullptr;
+    QString syncTitle_;
     QPushButton* stop_ = nullptr;
     QWidget* running_ = nullptr;
     QProgressBar* progress_ = nullptr;

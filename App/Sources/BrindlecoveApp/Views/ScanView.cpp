@@ -391,20 +391,25 @@ void ScanView::renderStatus(const ScanScreenState& state) {
             } else if constexpr (std::is_same_v<P, scan_phase::Matching>) {
                 renderBusy(QStringLiteral("Matching card against drives\u2026"));
             } else if constexpr (std::is_same_v<P, scan_phase::Verifying>) {
-                const QString text = QStringLiteral("Verifying matches against file content\u2026");
+                const bool clips = phase.part == ProofPart::clips;
+                const QString text = clips ? QStringLiteral("Verifying matches against file content\u2026")
+                                     : phase.part == ProofPart::otherFiles
+                                         ? QStringLiteral("Verifying the card's other files\u2026")
+                                         : QStringLiteral("Checking the card for files changed during the scan\u2026");
                 if (phase.total < 1)
                     renderBusy(text);
                 else
-                    renderProgressRow(text, QStringLiteral("checkmark.seal"), phase.completed, phase.total, state);
+                    renderProgressRow(text, QStringLiteral("checkmark.seal"), phase.completed, phase.total, state,
+                                      clips ? "clip" : "file", clips ? "clips" : "files");
             } else if constexpr (std::is_same_v<P, scan_phase::Done>) {
                 if (!state.lastReport) return;
                 const auto& counts = *state.lastReport;
                 FormText::setText(summaryCounts_, QStringLiteral("Confirmed %1 \u00B7 Missing %2 \u00B7 Duplicates %3 \u00B7 "
                                                             "Name-mismatch %4")
-                                                 .arg(counts.confirmed)
-                                                 .arg(counts.missing)
-                                                 .arg(counts.duplicates)
-                                                 .arg(counts.nameMismatches));
+                                                 .arg(Formats::groupedInteger(counts.confirmed))
+                                                 .arg(Formats::groupedInteger(counts.missing))
+                                                 .arg(Formats::groupedInteger(counts.duplicates))
+                                                 .arg(Formats::groupedInteger(counts.nameMismatches)));
                 unreadable_->setVisible(counts.unreadableCardFolders > 0);
                 unreadable_->setText(QStringLiteral("Couldn't read %1 on the card \u2014 %2 files weren't checked.")
                                          .arg(Formats::count(counts.unreadableCardFolders, "folder", "folders"),
@@ -438,16 +443,16 @@ void ScanView::renderBusy(const QString& text) {
 }
 
 void ScanView::renderProgressRow(const QString& text, const QString& symbol, int completed, int total,
-                                 const ScanScreenState& state) {
+                                 const ScanScreenState& state, const char* singular, const char* plural) {
     if (bar_->maximum() != total) bar_->setRange(0, total);
     bar_->setValue(std::clamp(completed, 0, total));
     const int percent = static_cast<int>(double(completed) * 100.0 / double(total));
     caption_->setSymbol(symbol);
     caption_->setText(QStringLiteral("%1  %2 / %3 %4 (%5%)")
                           .arg(text)
-                          .arg(completed)
-                          .arg(total)
-                          .arg(Formats::noun(total, "file", "files"))
+                          .arg(Formats::groupedInteger(completed))
+                          .arg(Formats::groupedInteger(total))
+                          .arg(Formats::noun(total, singular, plural))
                           .arg(percent));
     std::optional<QString> time;
     if (state.estimatedSecondsRemaining) time = Formats::durationText(*state.estimatedSecondsRemaining);
@@ -458,7 +463,7 @@ void ScanView::renderProgressRow(const QString& text, const QString& symbol, int
     for (const ProgressPoint& point : state.progressHistory) points.append(QPointF(point.elapsed, point.completed));
     if (points != chart_->points()) chart_->setPoints(points);
     total_->setVisible(state.totalFilesSearched >= 1);
-    total_->setText(QStringLiteral("Total files searched: %1").arg(state.totalFilesSearched));
+    total_->setText(QStringLiteral("Total files searched: %1").arg(Formats::groupedInteger(state.totalFilesSearched)));
     progress_->show();
 }
 

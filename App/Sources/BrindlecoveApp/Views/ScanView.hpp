@@ -54,8 +54,9 @@ private:
     QWidget* makeDrivesGroup();
     QWidget* makeVolumesGroup();
     void renderStatus(const ScanScreenState& state);
+    // "<text>  <completed> / <total> <noun> (<percent>%)", the noun counting the total.
     void renderProgressRow(const QString& text, const QString& symbol, int completed, int total,
-                           const ScanScreenState& state);
+                           const ScanScreenState& state, const char* singular = "file", const char* plural = "files");
     void renderBusy(const QString& text);
     void renderDrives(const ScanScreenState& state);
 

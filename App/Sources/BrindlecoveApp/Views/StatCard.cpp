@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/Views/StatCard.hpp"
 
+#include "BrindlecoveApp/Formats.hpp"
+
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/Symbols.hpp"
 
@@ -49,7 +51,7 @@ StatCard::StatCard(long long count, QString label, QString systemImage, QColor c
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
-QString StatCard::countText() const { return QString::number(count_); }
+QString StatCard::countText() const { return Formats::groupedInteger(count_); }
 
 qreal StatCard::fillAlpha(long long count, bool emphasized) { return emphasized && count > 0 ? 0.14 : 0.06; }
 qreal StatCard::borderAlpha(long long count, bool emphasized) { return emphasized && count > 0 ? 0.4 : 0.0; }

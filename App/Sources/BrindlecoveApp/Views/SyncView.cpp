@@ -338,7 +338,7 @@ void SyncView::renderToday() {
         {QStringLiteral("Already present"), report->existingFiles()},
         {QStringLiteral("Failed"), report->failedVerifications()},
     };
-    for (const auto& [label, count] : totals) form->addRow(label, textLabel(QString::number(count), rows));
+    for (const auto& [label, count] : totals) form->addRow(label, textLabel(Formats::groupedInteger(count), rows));
     todayLayout_->addWidget(rows);
 }
 

@@ -6,7 +6,11 @@
 #include "Tessaline/Support/DataFolder.hpp"
 #include "Tessaline/Support/ExclusiveFileLock.hpp"
 #include "Tessaline/Support/PathText.hpp"
+#include "Tessaline/Volumes/MountTable.hpp"
 #include "Tessaline/Volumes/VolumeLabel.hpp"
+
+#include <climits>
+#include <cstdlib>
 
 #include <algorithm>
 
@@ -28,6 +32,23 @@ void modifyStoreFile(const fs::path& file, Change change) {
     if (change(contents.entries)) saveBookmarkFile(file, contents.entries, contents.damaged);
 }
 
+// The mount point through which `url` is reached when that mount is a later view of a file
+// system mounted before it (a bind mount, or a second mount of its device): the volume's
+// name is then the first mount's, and the grant must not pass for it. Btrfs subvolumes share
+// one device number and are volumes of their own; FUSE mounts have a number each.
+std::optional<fs::path> secondViewMountPoint(const fs::path& url) {
+    char buffer[PATH_MAX];
+    if (!::realpath(url.c_str(), buffer)) return std::nullopt;
+    const MountTable table = MountTable::current();
+    const auto entry = table.containing(buffer);
+    if (!entry || entry->isPseudo || entry->isNetwork || entry->fsType == "btrfs") return std::nullopt;
+    for (const MountEntry& other : table.entries()) {
+        if (other.id == entry->id) return std::nullopt;
+        if (other.deviceNumber == entry->deviceNumber) return entry->mountPoint;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 SecurityScopedBookmarkStore::SecurityScopedBookmarkStore(std::optional<fs::path> storeURL)
@@ -42,6 +63,7 @@ fs::path SecurityScopedBookmarkStore::defaultStoreURL() {
 void SecurityScopedBookmarkStore::grant(const fs::path& url) {
     std::string rawLabel = volumeLabel(url).value_or(lastComponent(normalizedPath(url)));
     std::string label = toDisplayUtf8(std::string_view(rawLabel));
+    if (auto view = secondViewMountPoint(url)) label += " (second view at " + toDisplayUtf8(*view) + ")";
     std::string data = Bookmark::create(url, /*scoped=*/true).data();
     modifyStoreFile(storeURL_, [&](std::vector<BookmarkEntry>& entries) {
         std::erase_if(entries, [&](const BookmarkEntry& e) { return e.label == label; });

@@ -37,7 +37,9 @@ public:
 
     // Remembers `url` (a volume root or any folder) under its volume's label (volumeLabel),
     // else under its last path component, replacing an earlier grant of that label; the
-    // new grant goes last. Throws FileReadError when `url` is missing or unreadable,
+    // new grant goes last. A folder reached through a later view of a mounted file system
+    // (a bind mount, a second mount of its device) is named as such: "CARD_A (second view
+    // at /mnt/view)", never as the volume itself. Throws FileReadError when `url` is missing or unreadable,
     // FileWriteError when the file cannot be written (the old file then stays whole).
     void grant(const std::filesystem::path& url);
 

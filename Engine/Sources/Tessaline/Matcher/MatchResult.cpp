@@ -12,6 +12,23 @@ std::string MatchResult::primaryName() const {
     return group.primaryFiles.empty() ? std::string("?") : lastComponent(group.primaryFiles.front().url);
 }
 
+bool MatchResult::memberProven(size_t member) const {
+    switch (status.kind()) {
+    case MatchStatus::Kind::confirmed:
+    case MatchStatus::Kind::possibleDuplicate: return member < group.primaryFiles.size();
+    case MatchStatus::Kind::nameMatchMetadataMismatch: return false;
+    case MatchStatus::Kind::missing: break;
+    }
+    return member < membersProven.size() && membersProven[member];
+}
+
+std::vector<size_t> MatchResult::unprovenMembers() const {
+    std::vector<size_t> out;
+    for (size_t m = 0; m < group.primaryFiles.size(); ++m)
+        if (!memberProven(m)) out.push_back(m);
+    return out;
+}
+
 std::string MatchResult::description() const {
     std::string name = toDisplayUtf8(std::string_view(primaryName()));
     switch (status.kind()) {

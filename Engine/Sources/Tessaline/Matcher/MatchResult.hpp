@@ -4,6 +4,8 @@
 #include "Tessaline/Grouping/ClipGroup.hpp"
 #include "Tessaline/Matcher/MatchStatus.hpp"
 
+#include <cstddef>
+
 #include <string>
 #include <vector>
 
@@ -12,8 +14,18 @@ namespace tessaline {
 struct MatchResult {
     ClipGroup group;
     MatchStatus status = MatchStatus::missing();
+    // For a missing clip of several primary files whose members the byte proof examined: one
+    // entry per primary file, true where that file has a proven copy on a drive. Empty when
+    // no member was proven (the matcher found no copy, or the clip is proven as a whole).
+    std::vector<bool> membersProven;
 
     bool isMissing() const { return status.kind() == MatchStatus::Kind::missing; }
+    // Whether primary file `member` has a proven copy: every member of a proven clip, the
+    // members marked in `membersProven` of a missing one, none of a name mismatch.
+    bool memberProven(size_t member) const;
+    // The positions of the primary files without a proven copy, in group order (all of them
+    // for a missing clip without member proof; none for a proven clip).
+    std::vector<size_t> unprovenMembers() const;
     // The first primary file's name as raw bytes; "?" for a group without primaries.
     std::string primaryName() const;
     // One line for logs, e.g. "confirmed    A001.MOV  →  /drive/A001.MOV"; valid UTF-8.

@@ -144,20 +144,24 @@ public:
         readAhead(group, cardStat, locations);
     }
 
-    // Whether every member after the first has a proven copy among the same-size drive files
-    // (by fingerprint size, in drive order; any folder of any drive): the first that proves.
-    bool allMembersVerified(const ClipGroup& group) {
+    // For each member of `group`, whether it has a proven copy: the first as `firstProven`
+    // says, every other one among the same-size drive files (by fingerprint size, in drive
+    // order; any folder of any drive), the first that proves. Every member is examined, so a
+    // clip that is not proven can name the files at fault; a stop leaves the rest unproven.
+    std::vector<bool> memberProof(const ClipGroup& group, bool firstProven) {
         const auto& members = group.primaryFiles;
+        std::vector<bool> proven(members.size(), false);
+        if (!proven.empty()) proven[0] = firstProven;
         for (size_t m = 1; m < members.size(); ++m) {
-            if (cancelled()) return false;
+            if (cancelled()) break;
             // The next members' card files are hashed while this one is proven.
             for (size_t ahead = m + 1; ahead < members.size() && ahead <= m + hashAhead; ++ahead)
                 if (struct stat st {}; ::stat(members[ahead].url.c_str(), &st) == 0) prefetch(members[ahead].url, st, false);
             auto it = driveBySize_.find(members[m].byteSize);
-            if (it == driveBySize_.end()) return false;
-            if (!firstCopy(members[m], it->second, noIndex, false)) return false;
+            if (it == driveBySize_.end()) continue;
+            proven[m] = firstCopy(members[m], it->second, noIndex, false).has_value();
         }
-        return true;
+        return proven;
     }
 
     // The drive files among `candidates` (drive numbers, ascending) holding `card`'s bytes, in
@@ -408,11 +412,22 @@ size_t sharedTail(const fs::path& drive, const std::vector<std::string>& tail) {
     return shared;
 }
 
-// A possible duplicate's verdict from the locations that proved, in their order.
-MatchStatus narrowed(std::vector<fs::path> proven, bool membersProven) {
-    if (!membersProven || proven.empty()) return MatchStatus::missing();
-    if (proven.size() == 1) return MatchStatus::confirmed(std::move(proven.front()));
-    return MatchStatus::possibleDuplicate(std::move(proven));
+// A proof's verdict on one claim, with its members' proof when the clip is not proven.
+struct ClaimProof {
+    MatchStatus status;
+    std::vector<bool> members;
+};
+
+// The verdict from the drive files that proved the first member, in their order, and the
+// members' proof: proven when every member is, else missing, naming the members proven when
+// the clip has several and any of them is.
+ClaimProof narrowed(std::vector<fs::path> proven, std::vector<bool> members) {
+    const bool allMembers = std::find(members.begin(), members.end(), false) == members.end();
+    if (allMembers && proven.size() == 1) return {MatchStatus::confirmed(std::move(proven.front())), {}};
+    if (allMembers && !proven.empty()) return {MatchStatus::possibleDuplicate(std::move(proven)), {}};
+    const bool anyMember = std::find(members.begin(), members.end(), true) != members.end();
+    if (members.size() < 2 || !anyMember) members.clear();
+    return {MatchStatus::missing(), std::move(members)};
 }
 
 // The walk over the claims of one verify() call, whatever form they come in: progress(0,
@@ -424,7 +439,7 @@ struct ClaimWalk {
     std::function<const ClipGroup&(size_t)> groupOf;
     std::function<MatchStatus(size_t)> unchanged;
     std::function<void(size_t)> readAhead;
-    std::function<MatchStatus(size_t)> prove;  // confirmed and possible duplicate claims
+    std::function<ClaimProof(size_t)> prove;  // confirmed and possible duplicate claims
 
     std::vector<MatchResult> run(ProofSession& session, const MatchVerifier::Progress& progress,
                                  std::vector<UncountedCopy>* uncounted, std::vector<CardFileDigest>* cardDigests) const {
@@ -447,10 +462,10 @@ struct ClaimWalk {
                 continue;
             }
             for (; ahead < count && ahead <= g + readAheadClaims; ++ahead) readAhead(ahead);
-            MatchStatus outcome = prove(g);
+            ClaimProof outcome = prove(g);
             ++done;
             if (progress) progress(done, total);
-            verified.push_back({group, std::move(outcome)});
+            verified.push_back({group, std::move(outcome.status), std::move(outcome.members)});
         }
         if (uncounted) {
             uncounted->insert(uncounted->end(), session.uncounted().begin(), session.uncounted().end());
@@ -481,12 +496,10 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
         const ClipGroup& group = results[g].group;
         const fs::path& first = group.primaryFiles.front().url;
         const MatchStatus& status = results[g].status;
-        if (status.kind() == MatchStatus::Kind::confirmed)
-            return session.prove(first, status.path()) && session.allMembersVerified(group) ? status : MatchStatus::missing();
         std::vector<fs::path> proven;
         for (const fs::path& location : status.locations())
             if (session.prove(first, location)) proven.push_back(location);
-        return narrowed(std::move(proven), session.allMembersVerified(group));
+        return narrowed(std::move(proven), session.memberProof(group, !proven.empty()));
     };
     return walk.run(session, progress, uncounted, cardDigests);
 }
@@ -517,11 +530,13 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
                 at = claim.drive;
             else if (!session.cancelled())
                 at = session.firstCopy(first, candidates, claim.drive, true);
-            return at && session.allMembersVerified(group) ? MatchStatus::confirmed(drives[*at].url) : MatchStatus::missing();
+            std::vector<fs::path> proven;
+            if (at) proven.push_back(drives[*at].url);
+            return narrowed(std::move(proven), session.memberProof(group, at.has_value()));
         }
         std::vector<fs::path> proven;
         for (size_t i : session.copiesAmong(first, candidates)) proven.push_back(drives[i].url);
-        return narrowed(std::move(proven), session.allMembersVerified(group));
+        return narrowed(std::move(proven), session.memberProof(group, !proven.empty()));
     };
     if (uncounted) session.notePassedOver(claims.passedOver());
     return walk.run(session, progress, uncounted, cardDigests);

@@ -55,7 +55,9 @@ public:
                            std::optional<std::filesystem::path> cardRoot = std::nullopt);
 
     // Returns the results in the same order with the same groups; confirmed and possible
-    // duplicate claims are proven, the others pass unchanged. progress(0, total) comes first
+    // duplicate claims are proven, the others pass unchanged. Every member of a clip of
+    // several files is examined; one that is not proven as a whole names, in its
+    // `membersProven`, the members that have a proven copy (when any has). progress(0, total) comes first
     // (total = confirmed + possible duplicates), then one call per examined claim. Once
     // isCancelled answers true, the claim in hand fails its proof and every later result
     // keeps the matcher's verdict (the caller discards a stopped run). Never throws on file

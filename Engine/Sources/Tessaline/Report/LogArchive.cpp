@@ -4,6 +4,7 @@
 #include "Tessaline/Report/ReportExporter.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/AtomicFile.hpp"
+#include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 #include "Tessaline/Transfer/TransferLogExporter.hpp"
 #include "Tessaline/Volumes/MountTable.hpp"
@@ -306,8 +307,8 @@ ArchivedLog LogArchive::archive(const VerificationReport& report, const std::opt
     LogMeta meta;
     meta.title = card;
     meta.subtitle = "Scan of " + card;
-    meta.summary = std::to_string(confirmed) + " confirmed · " + std::to_string(missing) + " missing · " +
-                   std::to_string(duplicates) + " duplicate";
+    meta.summary = std::to_string(confirmed) + " confirmed · " + std::to_string(missing) + " missing";
+    if (duplicates > 0) meta.summary += " · " + countText(static_cast<int64_t>(duplicates), "duplicate", "duplicates");
     meta.counts = {{"confirmed", static_cast<int64_t>(confirmed)},
                    {"missing", static_cast<int64_t>(missing)},
                    {"duplicates", static_cast<int64_t>(duplicates)},
@@ -340,7 +341,8 @@ ArchivedLog LogArchive::archive(const TransferLog& log, const std::optional<std:
     meta.counts = {{"verified", log.verifiedCount()},
                    {"present", log.skippedCount()},
                    {"unverified", log.unverifiedCount()},
-                   {"failed", log.failedCount()}};
+                   {"failed", log.failedCount()},
+                   {"notProvenOnCard", notProven}};
     // A stopped or incomplete copy needs attention as much as one with failed files, and so
     // does one that leaves files of the card unproven; a run that planned no files, or
     // copied without verifying, does not.

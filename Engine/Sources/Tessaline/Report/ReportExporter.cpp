@@ -46,6 +46,27 @@ std::string csvDrivePath(const MatchStatus& status) {
     return joined;
 }
 
+// A clip of several files is followed by one row per file, all of them (the first too):
+// "member confirmed" for a file with a proven copy, "member MISSING" for one without
+// ("member name-mismatch" in a clip whose name matched different contents); the clip's own
+// row says whether the clip as a whole is proven. Each with its own size and date.
+void appendMemberRows(const MatchResult& result, std::string& text) {
+    const auto& members = result.group.primaryFiles;
+    if (members.size() < 2) return;
+    for (size_t m = 0; m < members.size(); ++m) {
+        const Fingerprint& member = members[m];
+        const bool dated = member.captureDate && member.hasCameraTimestamp;
+        text += CSVField::row({
+            "member " + (result.memberProven(m) ? std::string("confirmed") : csvStatus(result.status.kind())),
+            toDisplayUtf8(member.url.filename()),
+            dated ? formatIso8601(*member.captureDate) : std::string(),
+            std::to_string(member.byteSize),
+            std::string(),
+        });
+        text.push_back('\n');
+    }
+}
+
 PdfDocument::StyledLine styled(const VerificationReport::Line& line) {
     using Kind = VerificationReport::Line::Kind;
     using Color = PdfDocument::Color;
@@ -74,6 +95,7 @@ std::string ReportExporter::csv(const VerificationReport& report) {
             csvDrivePath(result.status),
         });
         text.push_back('\n');
+        appendMemberRows(result, text);
     }
     // The other files after the clips, in path order, named by their place on the card.
     for (const OtherFile& file : report.otherFiles) {
@@ -115,7 +137,16 @@ std::string ReportExporter::json(const VerificationReport& report) {
             clip["drive_paths"] = std::move(locations);
             break;
         }
-        case MatchStatus::Kind::missing: break;
+        case MatchStatus::Kind::missing: {
+            if (group.primaryFiles.size() < 2) break;
+            // Which files of the clip have no proven copy, and which have one.
+            json unproven = json::array(), proven = json::array();
+            for (size_t m = 0; m < group.primaryFiles.size(); ++m)
+                (result.memberProven(m) ? proven : unproven).push_back(toDisplayUtf8(group.primaryFiles[m].url.filename()));
+            clip["unproven_files"] = std::move(unproven);
+            clip["proven_files"] = std::move(proven);
+            break;
+        }
         }
         ++counts[static_cast<int>(status.kind())];
         clips.push_back(std::move(clip));

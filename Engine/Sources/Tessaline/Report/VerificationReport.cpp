@@ -75,33 +75,57 @@ VerificationReport::Line verdictLine(const Standing& standing) {
     return {"\u26A0  No media found on the card.", Kind::warn};
 }
 
+std::string memberName(const ClipGroup& group, size_t member) {
+    return toDisplayUtf8(group.primaryFiles[member].url.filename());
+}
+
+// The files of a clip after its first, one line each under the clip's line.
+void appendMemberLines(const ClipGroup& group, Kind kind, std::vector<VerificationReport::Line>& lines) {
+    for (size_t i = 1; i < group.primaryFiles.size(); ++i)
+        lines.push_back(named(std::string(13, ' ') + "+ ", memberName(group, i), kind));
+}
+
 void appendResultLines(const MatchResult& result, std::vector<VerificationReport::Line>& lines) {
     std::string name = displayName(result);
     const MatchStatus& status = result.status;
+    const ClipGroup& group = result.group;
     switch (status.kind()) {
     case MatchStatus::Kind::confirmed:
         lines.push_back(named("  \u2713 synced    ", name + "  \u2192  " + display(status.path()), Kind::good));
+        appendMemberLines(group, Kind::good, lines);
         return;
     case MatchStatus::Kind::nameMatchMetadataMismatch:
         lines.push_back(named("  \u2248 check     ",
                               name + "  name matches " + toDisplayUtf8(status.path().filename()) + " but contents differ",
                               Kind::warn));
+        appendMemberLines(group, Kind::warn, lines);
         return;
     case MatchStatus::Kind::possibleDuplicate:
         lines.push_back(named("  \u2713 synced \u00D7" + std::to_string(status.locations().size()) + "  ",
                               name + "  (multiple backup copies)", Kind::info));
+        appendMemberLines(group, Kind::info, lines);
         return;
     case MatchStatus::Kind::missing:
         break;
     }
-    const ClipGroup& group = result.group;
     auto date = group.captureDate();
-    lines.push_back(named("  \u2717 MISSING   ",
-                          name + "  " + (date ? formatIso8601(*date) : std::string("no date")) + "  " +
-                              fixedText(static_cast<double>(group.totalByteSize()) / 1'000'000.0, 1) + " MB",
-                          Kind::bad));
-    for (size_t i = 1; i < group.primaryFiles.size(); ++i)
-        lines.push_back(named(std::string(13, ' ') + "+ ", toDisplayUtf8(group.primaryFiles[i].url.filename()), Kind::bad));
+    std::string line = name + "  " + (date ? formatIso8601(*date) : std::string("no date")) + "  " +
+                       formatFileSize(group.totalByteSize());
+    if (result.membersProven.empty()) {
+        lines.push_back(named("  \u2717 MISSING   ", line, Kind::bad));
+        appendMemberLines(group, Kind::bad, lines);
+        return;
+    }
+    // Some members are proven: the ones without a proven copy first, named, then the others.
+    const std::vector<size_t> unproven = result.unprovenMembers();
+    line += "  \u2014 " + partOf(static_cast<int64_t>(unproven.size()), static_cast<int64_t>(group.primaryFiles.size()),
+                                 "file", "files") +
+            (unproven.size() == 1 ? " has" : " have") + " no proven copy";
+    lines.push_back(named("  \u2717 MISSING   ", line, Kind::bad));
+    for (size_t m : unproven)
+        lines.push_back(named(std::string(13, ' ') + "\u2717 ", memberName(group, m) + "  no proven copy", Kind::bad));
+    for (size_t m = 0; m < group.primaryFiles.size(); ++m)
+        if (result.memberProven(m)) lines.push_back(named(std::string(13, ' ') + "\u2713 ", memberName(group, m), Kind::good));
 }
 
 void appendOtherFileLine(const OtherFile& file, const std::string& name, std::vector<VerificationReport::Line>& lines) {
@@ -110,7 +134,7 @@ void appendOtherFileLine(const OtherFile& file, const std::string& name, std::ve
         return;
     }
     lines.push_back(named("  \u2717 ONLY CARD ",
-                          name + "  " + fixedText(static_cast<double>(file.byteSize) / 1'000'000.0, 1) + " MB", Kind::bad));
+                          name + "  " + formatFileSize(file.byteSize), Kind::bad));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@ namespace tessaline {
 namespace fs = std::filesystem;
 
 const char* CardFileNote::changedText = "changed on the card during the copy — copy again";
+const char* CardFileNote::addedText = "added to the card during the copy — copy again";
 
 std::string CardFileNote::unprovenHeading(const std::vector<CardFileNote>& unproven) {
     const auto count = static_cast<int64_t>(unproven.size());

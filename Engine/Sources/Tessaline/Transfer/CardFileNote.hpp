@@ -34,6 +34,8 @@ struct CardFileNote {
 
     // "changed on the card during the copy — copy again"
     static const char* changedText;
+    // "added to the card during the copy — copy again": a file the copy never saw.
+    static const char* addedText;
 
     // What a list of notes that keep the card unsafe says as one: "The card still holds 2
     // files found nowhere else" when a rescue left them, else "1 file on the card is not

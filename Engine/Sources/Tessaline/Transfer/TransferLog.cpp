@@ -45,8 +45,19 @@ TransferLog TransferLog::fromRun(std::filesystem::path sourceURL, std::filesyste
     log.wasCancelled = run.wasCancelled && !everyPlannedFileHandled;
     log.plannedFileCount = run.plannedFileCount;
     log.plannedBytes = run.plannedBytes;
+    // A path the run has no outcome for, at or below it, was not on the card when the copy
+    // began: added. (A folder that became unreadable holds files the run handled.)
+    std::vector<std::string_view> handled;
+    for (const auto& outcome : run.outcomes) handled.push_back(outcome.relativePath);
+    std::sort(handled.begin(), handled.end());
+    auto wasThere = [&](const std::string& path) {
+        auto at = std::lower_bound(handled.begin(), handled.end(), std::string_view(path));
+        return at != handled.end() && (*at == path || (at->size() > path.size() && at->starts_with(path) &&
+                                                       (*at)[path.size()] == '/'));
+    };
     for (const std::string& path : run.changedOnCard)
-        log.cardFileNotes.push_back({CardFileNote::Kind::changedOnCard, path, CardFileNote::changedText});
+        log.cardFileNotes.push_back({CardFileNote::Kind::changedOnCard, path,
+                                     wasThere(path) ? CardFileNote::changedText : CardFileNote::addedText});
     for (CardFileNote& note : CardFileNote::storedUnderOtherNames(run.outcomes, log.destinationURL, preserveStructure))
         log.cardFileNotes.push_back(std::move(note));
     return log;

@@ -1,9 +1,9 @@
 // TransferLogExporter::pdf: the printable production log of a copy run, on landscape US
 // Letter pages: a title, a coloured verdict, source and destination, then a banded table
 // of every file, its header repeated on each page. A file that failed takes a second line
-// under its row, in the row's band: why it failed. Lines are drawn once at fixed positions;
-// nothing is wrapped; only a file name too wide for its cell is measured and shortened from
-// the front, and a reason too wide for its line from the back.
+// under its row, in the row's band: why it failed. A file name too wide for its cell is
+// measured and shortened from the front; every longer text (the heading lines, a reason)
+// wraps onto as many lines as it needs inside the margins.
 
 #include "Tessaline/Support/CountText.hpp"
 #include "Tessaline/Support/NumberText.hpp"
@@ -181,48 +181,70 @@ std::string failureReason(const CopyEngine::FileStatus& status) {
     return {};
 }
 
-// `text` whole when it fits `width`, else its longest head of whole characters and "…".
-std::string shortenedAtEnd(const PdfDocument& pdf, const std::string& text, const Font& font, double width) {
-    if (pdf.textWidth(text, font) <= width) return text;
+// `text` in lines no wider than `width`: each the longest run of whole characters that fits
+// (at least one), broken after its last blank where it has one.
+std::vector<std::string> wrapped(const PdfDocument& pdf, const std::string& text, const Font& font, double width) {
+    if (pdf.textWidth(text, font) <= width) return {text};
     std::vector<int32_t> bounds = graphemeBoundaries(text);
-    auto head = [&](size_t to) { return text.substr(0, static_cast<size_t>(bounds[to])) + "…"; };
-    size_t low = 0, high = bounds.size() - 1;
-    while (low < high) {
-        size_t middle = (low + high + 1) / 2;
-        if (pdf.textWidth(head(middle), font) <= width)
-            low = middle;
-        else
-            high = middle - 1;
+    auto piece = [&](size_t from, size_t to) {
+        return text.substr(static_cast<size_t>(bounds[from]), static_cast<size_t>(bounds[to] - bounds[from]));
+    };
+    std::vector<std::string> lines;
+    for (size_t start = 0; start + 1 < bounds.size();) {
+        size_t low = start + 1, high = bounds.size() - 1;
+        while (low < high) {
+            size_t middle = (low + high + 1) / 2;
+            if (pdf.textWidth(piece(start, middle), font) <= width)
+                low = middle;
+            else
+                high = middle - 1;
+        }
+        size_t end = low;
+        if (end + 1 < bounds.size())
+            for (size_t k = end; k > start + 1; --k)
+                if (text[static_cast<size_t>(bounds[k]) - 1] == ' ') {
+                    end = k;
+                    break;
+                }
+        lines.push_back(piece(start, end));
+        start = end;
     }
-    return head(low);
+    return lines;
 }
 
-// The lines a row takes: two for a failed file (its reason under it), else one.
-int rowLines(const CopyEngine::FileOutcome& outcome) { return failureReason(outcome.status).empty() ? 1 : 2; }
+// The lines under a row: why a failed file failed, or a card file note's reason, wrapped to
+// the band from the file column on; none for every other row.
+std::vector<std::string> reasonLines(const PdfDocument& pdf, const std::string& reason) {
+    if (reason.empty()) return {};
+    return wrapped(pdf, reason, Font::sans(8.5), left + bandWidth - columns[1]);
+}
 
-// A card file note's row, two lines like a failed file's: its status and path, and under
-// them its reason (red where it keeps the card unsafe).
-void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, size_t index, double baseline, double fileCellWidth) {
-    const double bottom = baseline - rowStep;
-    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * 2}, Color::grey(0.95));
+// Draws `lines` from `baseline` down, one row step apart.
+void drawLines(PdfDocument& pdf, double x, double baseline, const std::vector<std::string>& lines, const Font& font,
+               const Color& color) {
+    for (const std::string& line : lines) {
+        pdf.drawText(x, baseline, line, font, color);
+        baseline -= rowStep;
+    }
+}
+
+// A card file note's row: its status and path, and under them its reason (red where it
+// keeps the card unsafe).
+void drawNoteRow(PdfDocument& pdf, const CardFileNote& note, const std::vector<std::string>& reason, size_t index,
+                 double baseline, double fileCellWidth) {
+    const double lines = 1.0 + static_cast<double>(reason.size());
+    if (index % 2 == 1) pdf.fillRect({left, baseline - (lines - 1) * rowStep - 3, bandWidth, rowStep * lines}, Color::grey(0.95));
     StatusCell status = noteCell(note.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, note.relativePath, fileCellWidth), Font::mono(8.5), black);
-    const Font font = Font::sans(8.5);
-    pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, singleLineText(note.reason), font, left + bandWidth - columns[1]),
-                 font, note.keepsCardUnsafe() ? red : Color::grey(0.3));
+    drawLines(pdf, columns[1], baseline - rowStep, reason, Font::sans(8.5), note.keepsCardUnsafe() ? red : Color::grey(0.3));
 }
 
-void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, size_t index, double baseline,
-             double fileCellWidth) {
-    const int lines = rowLines(outcome);
-    const double bottom = baseline - (lines - 1) * rowStep;
-    if (index % 2 == 1) pdf.fillRect({left, bottom - 3, bandWidth, rowStep * lines}, Color::grey(0.95));
-    if (lines == 2) {
-        const Font font = Font::sans(8.5);
-        const std::string reason = "Why: " + singleLineText(failureReason(outcome.status));
-        pdf.drawText(columns[1], bottom, shortenedAtEnd(pdf, reason, font, left + bandWidth - columns[1]), font, red);
-    }
+void drawRow(PdfDocument& pdf, const CopyEngine::FileOutcome& outcome, const std::vector<std::string>& reason,
+             size_t index, double baseline, double fileCellWidth) {
+    const double lines = 1.0 + static_cast<double>(reason.size());
+    if (index % 2 == 1) pdf.fillRect({left, baseline - (lines - 1) * rowStep - 3, bandWidth, rowStep * lines}, Color::grey(0.95));
+    drawLines(pdf, columns[1], baseline - rowStep, reason, Font::sans(8.5), red);
     StatusCell status = statusCell(outcome.status.kind);
     pdf.drawText(columns[0], baseline, status.text, Font::mono(8.5, true), status.color);
     pdf.drawText(columns[1], baseline, fileCell(pdf, outcome.relativePath, fileCellWidth), Font::mono(8.5), black);
@@ -239,31 +261,46 @@ std::string TransferLogExporter::pdf(const TransferLog& log) {
     pdf.drawText(left, 558, "Brindlecove — Verified Transfer Log", Font::sans(16, true), black);
     TransferLog::TransferStanding standing = log.standing();
     bool verified = standing.kind == TransferLog::TransferStanding::Kind::verified;
-    pdf.drawText(left, 542, verdictText(log), Font::sans(9), verified ? green : red);
-    pdf.drawText(left, 528, "Source: " + singleLineText(log.sourceURL.native()), Font::sans(9), black);
-    pdf.drawText(left, 516,
-                 "Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " +
-                     mediumDateTime(log.finishedAt) + "   ·   " + formatFileSize(log.totalBytes()),
-                 Font::sans(9), black);
+    // The heading's lines, each wrapped inside the margins.
+    double y = 542;
+    auto heading = [&](const std::string& text, const Color& color) {
+        for (const std::string& line : wrapped(pdf, text, Font::sans(9), bandWidth)) {
+            pdf.drawText(left, y, line, Font::sans(9), color);
+            y -= 12;
+        }
+    };
+    heading(verdictText(log), verified ? green : red);
+    y -= 2;
+    heading("Source: " + singleLineText(log.sourceURL.native()), black);
+    heading("Destination: " + singleLineText(log.destinationURL.native()) + "   ·   " + mediumDateTime(log.finishedAt) +
+                "   ·   " + formatFileSize(log.totalBytes()),
+            black);
 
     // A tolerance of a hundredth of a point keeps a name of exactly the budget whole.
     const double fileCellWidth = pdf.textWidth(std::string(fileCellCharacters, '0'), Font::mono(8.5)) + 0.01;
     // The outcomes' rows, then the card file notes'.
     const size_t rows = log.outcomes.size() + log.cardFileNotes.size();
+    auto reasonOf = [&](size_t row) {
+        if (row >= log.outcomes.size()) return singleLineText(log.cardFileNotes[row - log.outcomes.size()].reason);
+        const std::string why = failureReason(log.outcomes[row].status);
+        return why.empty() ? why : "Why: " + singleLineText(why);
+    };
     size_t index = 0;
-    double header = 496;
+    double header = y - 8;
     for (;;) {
         drawTableHeader(pdf, header);
-        // A row is drawn only when its last line stays above the limit. The outcomes' rows
-        // come first, then the card file notes' (two lines each).
-        for (double baseline = header - 16; index < rows; ++index) {
+        // A row is drawn only when its last line stays above the limit, or when it is the
+        // first of its page (a reason longer than a page is drawn as far as it goes).
+        bool first = true;
+        for (double baseline = header - 16; index < rows; ++index, first = false) {
             const bool isNote = index >= log.outcomes.size();
-            const int lines = isNote ? 2 : rowLines(log.outcomes[index]);
-            if (baseline - (lines - 1) * rowStep <= lastBaselineLimit) break;
+            const std::vector<std::string> reason = reasonLines(pdf, reasonOf(index));
+            const double lines = 1.0 + static_cast<double>(reason.size());
+            if (!first && baseline - (lines - 1) * rowStep <= lastBaselineLimit) break;
             if (isNote)
-                drawNoteRow(pdf, log.cardFileNotes[index - log.outcomes.size()], index, baseline, fileCellWidth);
+                drawNoteRow(pdf, log.cardFileNotes[index - log.outcomes.size()], reason, index, baseline, fileCellWidth);
             else
-                drawRow(pdf, log.outcomes[index], index, baseline, fileCellWidth);
+                drawRow(pdf, log.outcomes[index], reason, index, baseline, fileCellWidth);
             baseline -= rowStep * lines;
         }
         if (index >= rows) break;
