@@ -261,7 +261,7 @@ public:
         auto timed = timed_.find(*slot);
         PackedKey wanted = PackedKey::of(key);
         auto fitsKey = [&](Index i) {
-            return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || fits(key, drives_[i], tolerance));
+            return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance));
         };
         if (timed == timed_.end() || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
             for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
@@ -300,15 +300,6 @@ private:
         return true;
     }
 
-    static bool fits(const FingerprintKey& key, const Fingerprint& candidate, double tolerance) {
-        if (candidate.byteSize != key.byteSize) return false;
-        if (key.codec && candidate.codec && *key.codec != *candidate.codec) return false;
-        if (key.width && candidate.width && *key.width != *candidate.width) return false;
-        if (key.height && candidate.height && *key.height != *candidate.height) return false;
-        auto epoch = cameraEpoch(candidate);
-        if (key.captureEpoch && epoch && !(std::fabs(*key.captureEpoch - *epoch) <= tolerance)) return false;
-        return true;
-    }
 
     const std::vector<Fingerprint>& drives_;
     std::vector<bool> excluded_;  // empty when nothing is excluded
@@ -541,6 +532,7 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
         if (auto candidate = queries.found(query))
             claims.set(g, {MatchStatus::Kind::nameMatchMetadataMismatch, *candidate, MatchClaims::none});
     claims.setPassedOver(std::move(passedOver));
+    claims.setCaptureTimeTolerance(captureTimeTolerance);
     return claims;
 }
 
