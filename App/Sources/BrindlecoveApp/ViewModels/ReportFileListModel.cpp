@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 
@@ -68,6 +70,11 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
             case MatchStatus::Kind::missing:
                 row.status = ReportRow::Status::missing;
                 row.statusLine = QStringLiteral("STILL ONLY ON THE CARD");
+                for (const auto& file : primaries)
+                    if (const auto* unread = report.unreadOf(file.url.path())) {
+                        row.statusLine += QStringLiteral(" — ") + ReportTexts::unreadReason(*unread);
+                        break;
+                    }
                 break;
         }
         if (auto date = result.group.captureDate()) {

@@ -113,6 +113,24 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
     return lines;
 }
 
+QString unreadReason(const tessaline::UnreadCandidates& unread) {
+    return QStringLiteral("not found under its name or near its time; %1 %2 on the drives %3 not read")
+        .arg(Formats::groupedInteger(unread.count),
+             unread.count == 1 ? QStringLiteral("file of its kind") : QStringLiteral("files of its kind"),
+             unread.count == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+}
+
+QString unreadNote(const tessaline::VerificationReport& report) {
+    const auto count = static_cast<qint64>(report.unreadCandidates.size());
+    if (count == 0) return {};
+    const bool one = count == 1;
+    return QStringLiteral("%1 not looked for among every drive file of %2 kind. To prove %3, copy the card with "
+                          "Brindlecove, or grant just the drive folder that holds %4 and scan again.")
+        .arg(Formats::count(count, "card file was", "card files were"), one ? QStringLiteral("its") : QStringLiteral("their"),
+             one ? QStringLiteral("it") : QStringLiteral("them"),
+             one ? QStringLiteral("its copy") : QStringLiteral("their copies"));
+}
+
 QString syncButtonTitle(int missingClips, int files) {
     if (missingClips == 0) return QStringLiteral("Sync %1 to Drive").arg(Formats::count(files, "Missing File", "Missing Files"));
     QString what = Formats::count(missingClips, "Missing Clip", "Missing Clips");

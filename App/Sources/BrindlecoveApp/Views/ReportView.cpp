@@ -255,6 +255,18 @@ void ReportView::renderSummary() {
         tilesColumn->addWidget(heading);
         tilesColumn->addWidget(markedFileList(QStringLiteral("report.uncountedList"), lines, Style::warn(), tilesBox));
     }
+    // Card files whose copies were not looked for among every drive file of their kind: how
+    // to prove them (each row of the list says why it was not proven).
+    if (const QString note = ReportTexts::unreadNote(*shown_); !note.isEmpty()) {
+        auto* unread = new QLabel(note, tilesBox);
+        unread->setObjectName(QStringLiteral("report.unread"));
+        unread->setTextFormat(Qt::PlainText);
+        unread->setWordWrap(true);
+        QPalette palette = unread->palette();
+        palette.setColor(QPalette::WindowText, Style::bad());
+        unread->setPalette(palette);
+        tilesColumn->addWidget(unread);
+    }
     stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);
 }

@@ -252,7 +252,7 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found)) return found;
     if (!search(card.list, &cursors_[card.list.data()], found)) return found;
     if (cut && !cancelled())
-        if (const int64_t count = unreadCount(card); count > 0) unread_.push_back({card.file.url.path(), count});
+        if (const int64_t count = unreadCount(card); count > 0) unread_.push_back({card.file.url.path(), card.file.byteSize, count});
     return std::nullopt;
 }
 

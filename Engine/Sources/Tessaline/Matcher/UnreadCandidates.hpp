@@ -15,7 +15,8 @@ namespace tessaline {
 
 struct UnreadCandidates {
     std::filesystem::path cardFile;
-    int64_t count = 0;  // drive files of its kind not read
+    int64_t byteSize = 0;  // the card file's
+    int64_t count = 0;     // drive files of its kind not read
     bool operator==(const UnreadCandidates&) const = default;
 
     // "not found under its name or near its time; 18,000 files of its kind on the drives were

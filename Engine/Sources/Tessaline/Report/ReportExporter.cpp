@@ -86,6 +86,13 @@ std::string ReportExporter::csv(const VerificationReport& report) {
         });
         text.push_back('\n');
     }
+    // The card files whose proof stopped at the bound on reading, after everything else; the
+    // last field says why in words.
+    for (const UnreadCandidates& unread : report.unreadCandidates) {
+        text += CSVField::row({"NOT-READ", report.placeOnCard(unread.cardFile), std::string(),
+                               std::to_string(unread.byteSize), unread.reasonText()});
+        text.push_back('\n');
+    }
     return text;
 }
 
@@ -115,7 +122,15 @@ std::string ReportExporter::json(const VerificationReport& report) {
             clip["drive_paths"] = std::move(locations);
             break;
         }
-        case MatchStatus::Kind::missing: break;
+        case MatchStatus::Kind::missing:
+            for (const Fingerprint& file : group.primaryFiles)
+                if (const UnreadCandidates* unread = report.unreadOf(file.url.path())) {
+                    clip["not_read"] = {{"file", toDisplayUtf8(file.url.filename())},
+                                        {"candidates_not_read", unread->count},
+                                        {"reason", unread->reasonText()}};
+                    break;
+                }
+            break;
         }
         ++counts[static_cast<int>(status.kind())];
         clips.push_back(std::move(clip));
