@@ -30,8 +30,12 @@ constexpr size_t directCandidates = 8;
 constexpr size_t membersAhead = 8;
 // The bound on a run's reading: this many times the bytes of the card files it proves.
 // The likely copies of every card file take at most three times (the card file and two
-// candidates); the rest is for copies stored under other names.
+// candidates); the rest is for copies stored under other names, of which at most the card's
+// own bytes go to candidates read without a lead (neither named nor beside a proven copy).
+// Measured reason for the second bound: a card not yet copied finds nothing that way, and
+// reading its whole bound of an archive's frames tripled the scan.
 constexpr int64_t readLimitFactor = 4;
+constexpr int64_t blindLimitFactor = 1;
 // Other files are mostly small (metadata, support files, notes): their proofs, opens and
 // stats rather than reads, run side by side on one prover per hardware thread (2 to 8), each
 // with a session of its own that reads both files itself (handing a small file to a hashing
@@ -177,8 +181,9 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
     walk.count = results.size();
     walk.kindOf = [&](size_t g) { return results[g].status.kind(); };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return results[g].group; };
-    const int64_t limit = readLimitFactor * claimedBytes(walk.count, walk.kindOf, walk.groupOf);
-    ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(), limit);
+    const int64_t bytes = claimedBytes(walk.count, walk.kindOf, walk.groupOf);
+    ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
+                         readLimitFactor * bytes, blindLimitFactor * bytes);
     walk.unchanged = [&](size_t g) { return results[g].status; };
     walk.readAhead = [&](size_t g) { session.readAhead(results[g]); };
     walk.prove = [&](size_t g, ClipProof& proof, bool) -> std::optional<MatchStatus> {
@@ -207,9 +212,9 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
     walk.count = claims.size();
     walk.kindOf = [&](size_t g) { return claims.claim(g).kind; };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return claims.group(g); };
-    const int64_t limit = readLimitFactor * claimedBytes(walk.count, walk.kindOf, walk.groupOf);
-    ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(), limit,
-                         claims.captureTimeTolerance());
+    const int64_t bytes = claimedBytes(walk.count, walk.kindOf, walk.groupOf);
+    ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
+                         readLimitFactor * bytes, blindLimitFactor * bytes, claims.captureTimeTolerance());
     auto firstFile = [&](size_t g) {
         const MatchClaims::Claim& claim = claims.claim(g);
         ProofSession::CardFile card{claims.group(g).primaryFiles.front(), claims.candidates(g), std::nullopt, std::nullopt};

@@ -68,13 +68,14 @@ size_t ProofSession::SizeDigestHash::operator()(const std::pair<int64_t, uint64_
 
 ProofSession::ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
                            const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
-                           int poolThreads, int64_t readLimit, double tolerance)
+                           int poolThreads, int64_t readLimit, int64_t blindLimit, double tolerance)
     : checksum_(checksum),
       drives_(drives),
       isCancelled_(isCancelled),
       buckets_(drives),
       tolerance_(tolerance),
       readLimit_(readLimit),
+      blindLimit_(blindLimit),
       examined_(drives.size(), 0),
       pool_(poolThreads > 0 ? std::make_unique<ProofHashPool>(checksum, poolThreads) : nullptr) {
     if (cardRoot) {
@@ -208,7 +209,7 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     bool cut = false;
     // Tries the candidates of `files` not read yet (all of them when `cursor` is given, which
     // then skips those read before); false when the search is over.
-    auto search = [&](std::span<const Index> files, size_t* cursor, std::optional<size_t>& found) {
+    auto search = [&](std::span<const Index> files, size_t* cursor, std::optional<size_t>& found, bool blind) {
         size_t k = cursor ? *cursor : 0;
         if (cursor)
             while (k < files.size() && examined_[files[k]]) ++k;
@@ -217,20 +218,24 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
             const size_t i = files[k];
             if (examined_[i] || !contains(card, i)) continue;
             if (cancelled()) return false;
-            if (!affordable(i)) {
+            // The files of one list are all of the card file's size: one that can't be read
+            // within the bound means none can.
+            if (!affordable(i) || (blind && blindRead_ + drives_[i].byteSize > blindLimit_)) {
                 cut = true;
-                continue;
+                return true;
             }
             // The next few the search will read, hashed meanwhile (reserved against the bound).
             for (size_t ahead = k + 1, queued = 0; pool_ && ahead < files.size() && queued < searchAhead; ++ahead) {
                 const size_t j = files[ahead];
                 if (examined_[j] || reserved_.count(drives_[j].url.native()) || !contains(card, j)) continue;
-                if (!affordable(j)) break;
+                if (!affordable(j) || (blind && blindRead_ + drives_[i].byteSize + reservedBytes_ + drives_[j].byteSize > blindLimit_))
+                    break;
                 reserved_.emplace(drives_[j].url.native(), drives_[j].byteSize);
                 reservedBytes_ += drives_[j].byteSize;
                 pool_->prefetch(drives_[j].url);
                 ++queued;
             }
+            if (blind) blindRead_ += drives_[i].byteSize;
             if (tryAt(card, i)) {
                 found = i;
                 return false;
@@ -247,10 +252,11 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     if (auto it = provenFolders_.find(std::string(DriveBuckets::folderOf(card.file.url.native())));
         it != provenFolders_.end())
         for (const std::string& folder : std::vector<std::string>(it->second))
-            if (!search(buckets_.inFolder(card.file.byteSize, folder), nullptr, found)) return found;
+            if (!search(buckets_.inFolder(card.file.byteSize, folder), nullptr, found, false)) return found;
     // Under its name elsewhere, then the rest of its candidates.
-    if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found)) return found;
-    if (!search(card.list, &cursors_[card.list.data()], found)) return found;
+    if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found, false))
+        return found;
+    if (!search(card.list, &cursors_[card.list.data()], found, true)) return found;
     if (cut && !cancelled())
         if (const int64_t count = unreadCount(card); count > 0) unread_.push_back({card.file.url.path(), card.file.byteSize, count});
     return std::nullopt;

@@ -50,12 +50,14 @@ public:
     using Index = DriveBuckets::Index;
     static constexpr int64_t unbounded = std::numeric_limits<int64_t>::max();
 
-    // `readLimit`: the bytes the run may read beyond the likely copies' proofs; `tolerance`:
-    // the matcher's capture-time tolerance, for the candidates of a clip's other members.
+    // `readLimit`: the bytes the run may read in all, past which only the likely copies are
+    // read; `blindLimit`: the bytes it may read from the rest of the candidates (the last tier
+    // of fullSearch(), where a copy is found by chance if at all); `tolerance`: the matcher's
+    // capture-time tolerance, for the candidates of a clip's other members.
     ProofSession(const ChecksumEngine& checksum, const std::optional<std::filesystem::path>& cardRoot,
                  const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
                  int poolThreads = ProofHashPool::defaultThreadCount(), int64_t readLimit = unbounded,
-                 double tolerance = 5.0);
+                 int64_t blindLimit = unbounded, double tolerance = 5.0);
 
     // The caller's test, asked on this thread only; a stop also stops the hashing pool.
     bool cancelled();
@@ -148,6 +150,8 @@ private:
     double tolerance_;
     int64_t readLimit_;
     int64_t read_ = 0;
+    int64_t blindLimit_;
+    int64_t blindRead_ = 0;
     int64_t reservedBytes_ = 0;                          // queued on the pool for a search
     std::unordered_map<std::string, int64_t> reserved_;  // ... by path
     std::vector<uint8_t> examined_;                      // per drive file: read, or ruled out
