@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
 #include "Support/ReportFixtures.hpp"
 
@@ -128,4 +129,23 @@ TEST(ReportFileListModel, EachRowsTooltipHoldsItsWholePathFilesAndStatus) {
     EXPECT_EQ(tip(0), "?\nSTILL ONLY ON THE CARD");
     EXPECT_EQ(tip(1), QString::fromStdString(folder + "/C0001.MP4\n+ C0001.WAV\nSynced → " + drive));
     EXPECT_EQ(tip(2), QString::fromStdString(folder + "/C0002.MP4\nSTILL ONLY ON THE CARD"));
+}
+
+TEST(ReportFileListModel, AClipLeftUnreadAtTheBoundSaysWhyWithTheCountInTheUsersFormat) {
+    auto report = std::make_shared<tessaline::VerificationReport>(*makeReport({
+        clip({fingerprint("/card/F1.DNG", 4'000'000)}, MatchStatus::missing()),
+        clip({fingerprint("/card/F2.DNG", 4'000'000)}, MatchStatus::missing()),
+    }));
+    report->unreadCandidates = {{"/card/F2.DNG", 4'000'000, 18'000}};
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ReportFileListModel model;
+    model.setReport(report);
+    QLocale::setDefault(before);
+    EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
+    EXPECT_EQ(model.row(1).statusLine, "STILL ONLY ON THE CARD — not found under its name or near its time; 18.000 files "
+                                       "of its kind on the drives were not read");
+    EXPECT_EQ(ReportTexts::unreadNote(*report),
+              "1 card file was not looked for among every drive file of its kind. To prove it, copy the card with "
+              "Brindlecove, or grant just the drive folder that holds its copy and scan again.");
 }
