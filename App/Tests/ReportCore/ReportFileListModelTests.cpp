@@ -143,8 +143,12 @@ TEST(ReportFileListModel, AClipLeftUnreadAtTheBoundSaysWhyWithTheCountInTheUsers
     model.setReport(report);
     QLocale::setDefault(before);
     EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
-    EXPECT_EQ(model.row(1).statusLine, "STILL ONLY ON THE CARD — not found under its name or near its time; 18.000 files "
-                                       "of its kind on the drives were not read");
+    EXPECT_EQ(model.row(1).statusLine, "STILL ONLY ON THE CARD — 18.000 files of its kind on the drives were not read; "
+                                       "not found under its name or near its time");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(ReportTexts::unreadReason(report->unreadCandidates.front()),
+              "not found under its name or near its time; 18.000 files of its kind on the drives were not read");
+    QLocale::setDefault(before);
     EXPECT_EQ(ReportTexts::unreadNote(*report),
               "1 card file was not looked for among every drive file of its kind. To prove it, copy the card with "
               "Brindlecove, or grant just the drive folder that holds its copy and scan again.");

@@ -72,7 +72,7 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
                 row.statusLine = QStringLiteral("STILL ONLY ON THE CARD");
                 for (const auto& file : primaries)
                     if (const auto* unread = report.unreadOf(file.url.path())) {
-                        row.statusLine += QStringLiteral(" — ") + ReportTexts::unreadReason(*unread);
+                        row.statusLine += QStringLiteral(" — ") + ReportTexts::unreadRowReason(*unread);
                         break;
                     }
                 break;

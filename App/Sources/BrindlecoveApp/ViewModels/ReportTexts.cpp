@@ -113,12 +113,22 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
     return lines;
 }
 
-QString unreadReason(const tessaline::UnreadCandidates& unread) {
-    return QStringLiteral("not found under its name or near its time; %1 %2 on the drives %3 not read")
+namespace {
+
+QString unreadCount(const tessaline::UnreadCandidates& unread) {
+    return QStringLiteral("%1 %2 on the drives %3 not read")
         .arg(Formats::groupedInteger(unread.count),
              unread.count == 1 ? QStringLiteral("file of its kind") : QStringLiteral("files of its kind"),
              unread.count == 1 ? QStringLiteral("was") : QStringLiteral("were"));
 }
+
+const QString notFound = QStringLiteral("not found under its name or near its time");
+
+}  // namespace
+
+QString unreadReason(const tessaline::UnreadCandidates& unread) { return notFound + QStringLiteral("; ") + unreadCount(unread); }
+
+QString unreadRowReason(const tessaline::UnreadCandidates& unread) { return unreadCount(unread) + QStringLiteral("; ") + notFound; }
 
 QString unreadNote(const tessaline::VerificationReport& report) {
     const auto count = static_cast<qint64>(report.unreadCandidates.size());
