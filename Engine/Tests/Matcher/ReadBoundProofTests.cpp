@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -108,10 +109,24 @@ TEST_F(ReadBoundProofTest, ACopyOnlyAmongManyOfItsKindIsLookedForWithinTheBoundA
     fs::copy_file(card[2].url, late);
     drive.push_back({.url = late, .byteSize = frameSize});
 
+    // And a clip of its own size with three renamed drive candidates, the last its copy: the
+    // matcher's few candidates are each read within the bound, whatever the long searches
+    // before them took.
+    writePatternFile(sandbox / "card/DCIM/C.MOV", 5000, 77);
+    const Fingerprint clip{.url = sandbox / "card/DCIM/C.MOV", .byteSize = 5000};
+    for (const char* name : {"x.MOV", "y.MOV", "z.MOV"}) {
+        if (std::string(name) == "z.MOV") fs::copy_file(clip.url, sandbox / "drive/Other" / name);
+        else writePatternFile(sandbox / "drive/Other" / name, 5000, 78 + unsigned(name[0]));
+        drive.push_back({.url = sandbox / "drive/Other" / name, .byteSize = 5000});
+    }
+    std::vector<ClipGroup> groups = singles(card);
+    groups.push_back({{clip}, {}, ClipGroup::Kind::video});
+
     std::vector<UnreadCandidates> unread;
-    const auto results = prove(singles(card), &unread);
-    for (const auto& result : results) EXPECT_TRUE(result.isMissing()) << result.description();
-    EXPECT_LE(*log.bytes, 4 * int64_t(card.size() * frameSize));
+    const auto results = prove(groups, &unread);
+    for (size_t g = 0; g < card.size(); ++g) EXPECT_TRUE(results[g].isMissing()) << results[g].description();
+    EXPECT_EQ(results.back().status, MatchStatus::confirmed(sandbox / "drive/Other/z.MOV"));
+    EXPECT_LE(*log.bytes, 4 * int64_t(card.size() * frameSize + 5000));
     ASSERT_EQ(unread.size(), 3u);
     for (size_t k = 0; k < unread.size(); ++k) {
         EXPECT_EQ(unread[k].cardFile, card[k].url);
@@ -123,10 +138,11 @@ TEST_F(ReadBoundProofTest, ACopyOnlyAmongManyOfItsKindIsLookedForWithinTheBoundA
     // Nearer in drive order, the copy is found within the bound and nothing is named.
     fs::create_directories(sandbox / "drive/Archive");
     fs::rename(late, sandbox / "drive/Archive/A0999.DNG");
-    drive.back().url = sandbox / "drive/Archive/A0999.DNG";
-    std::rotate(drive.rbegin(), drive.rbegin() + 1, drive.rend());  // first in drive order
+    auto moved = std::find_if(drive.begin(), drive.end(), [&](const Fingerprint& fp) { return fp.url == late; });
+    moved->url = sandbox / "drive/Archive/A0999.DNG";
+    std::rotate(drive.begin(), moved, moved + 1);  // first in drive order
     unread.clear();
-    const auto found = prove(singles(card), &unread);
+    const auto found = prove(groups, &unread);
     EXPECT_EQ(found[2].status, MatchStatus::confirmed(sandbox / "drive/Archive/A0999.DNG"));
     EXPECT_EQ(unread.size(), 2u);
 }

@@ -26,6 +26,9 @@ constexpr size_t searchAhead = 4;
 // How far from a date the search for the nearest fitting drive file of a clip's other member
 // looks, in drive files of its size sorted by date.
 constexpr size_t nearestSteps = 32;
+// Candidates up to this many are what the matcher found for a card file, each worth reading
+// within the bound.
+constexpr size_t fewCandidates = 8;
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];
@@ -256,7 +259,9 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     // Under its name elsewhere, then the rest of its candidates.
     if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found, false))
         return found;
-    if (!search(card.list, &cursors_[card.list.data()], found, true)) return found;
+    // A short list is the matcher's own lead (its few fitting files), read within the bound;
+    // only a long one is read without a lead.
+    if (!search(card.list, &cursors_[card.list.data()], found, card.list.size() > fewCandidates)) return found;
     if (cut && !cancelled())
         if (const int64_t count = unreadCount(card); count > 0) unread_.push_back({card.file.url.path(), card.file.byteSize, count});
     return std::nullopt;

@@ -11,8 +11,9 @@
 // drive folders where other files of its card folder were proven, the other same-named ones,
 // and the rest of its candidates (drive files of its fingerprint, never merely of its size),
 // each drive file read at most once per run. Reads beyond the likely copies stop at the
-// bound: a card file whose search was cut there is noted with the number of its candidates
-// never read (UnreadCandidates).
+// bound, and those among the rest of a long candidate list (no lead but the fingerprint) at a
+// smaller one: a card file whose search was cut there is noted with the number of its
+// candidates never read (UnreadCandidates).
 //
 // The verifying thread only; files may be hashed ahead on a few threads of the run's own
 // (ProofHashPool), which only ever saves work.
