@@ -128,7 +128,9 @@ const QString notFound = QStringLiteral("not found under its name or near its ti
 
 QString unreadReason(const tessaline::UnreadCandidates& unread) { return notFound + QStringLiteral("; ") + unreadCount(unread); }
 
-QString unreadRowReason(const tessaline::UnreadCandidates& unread) { return unreadCount(unread) + QStringLiteral("; ") + notFound; }
+QString unreadRowReason(const tessaline::UnreadCandidates& unread) {
+    return QStringLiteral("%1 of its kind not read").arg(Formats::groupedInteger(unread.count));
+}
 
 QString unreadNote(const tessaline::VerificationReport& report) {
     const auto count = static_cast<qint64>(report.unreadCandidates.size());

@@ -58,8 +58,7 @@ QStringList uncountedLines(const tessaline::VerificationReport& report);
 // under its name or near its time; 18,000 files of its kind on the drives were not read", the
 // count in the user's number format.
 QString unreadReason(const tessaline::UnreadCandidates& unread);
-// The same with the count first, for a row cut to fit: "18,000 files of its kind on the
-// drives were not read; not found under its name or near its time".
+// The same, short enough for a row of the file list: "18,000 of its kind not read".
 QString unreadRowReason(const tessaline::UnreadCandidates& unread);
 // How to prove such files, once per report: "2 card files were not looked for among every
 // drive file of their kind. To prove them, copy the card with Brindlecove, or grant just the
