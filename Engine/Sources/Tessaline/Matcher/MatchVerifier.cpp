@@ -24,10 +24,11 @@ constexpr size_t readAheadClaims = 2;
 // A possible duplicate of at most this many candidates is proven at each of them (within the
 // bound); among more, the first copy found confirms the clip.
 constexpr size_t directCandidates = 8;
-// The other members of a clip whose likely copies are hashed while one is proven. Measured
-// reason: each member's copy hashed only when its proof asks for it made the proof of a card
-// of small files wait on the hashing threads file by file.
-constexpr size_t membersAhead = 8;
+// The other members of a clip whose likely copies are hashed while one is proven (about a
+// folder's burst). Measured reason: each member's copy hashed only when its proof asked for
+// it made the proofs of a card of small files wait on the hashing threads file by file, and
+// the scan's proof stage took twice as long.
+constexpr size_t membersAhead = 32;
 // The bound on a run's reading: this many times the bytes of the card files it proves.
 // The likely copies of every card file take at most three times (the card file and two
 // candidates); the rest is for copies stored under other names, of which at most the card's
@@ -73,16 +74,22 @@ struct ClipProof {
     size_t next = 0;
 };
 
+// Queues the likely copies of the first members after the first file of `group` (the proof
+// of each member then keeps the queue that far ahead).
+void readMembersAhead(ProofSession& session, const ClipGroup& group) {
+    const auto& members = group.primaryFiles;
+    for (size_t m = 1; m < members.size() && m <= membersAhead; ++m) session.readAhead(session.memberFile(members[m]));
+}
+
 // The members after `proof.next - 1` proven in turn, each at its likely copy (or with `full`,
-// anywhere within the bound); their likely copies are hashed a few members ahead. False at
-// the first member not proven, `proof.next` left there.
+// anywhere within the bound); their likely copies are hashed `membersAhead` members ahead
+// (the first ones by readMembersAhead()). False at the first member not proven,
+// `proof.next` left there.
 bool membersProven(ProofSession& session, const ClipGroup& group, ClipProof& proof, bool full) {
     const auto& members = group.primaryFiles;
-    for (size_t ahead = proof.next + 1; ahead < members.size() && ahead <= proof.next + membersAhead; ++ahead)
-        session.readAhead(session.memberFile(members[ahead]));
     for (; proof.next < members.size(); ++proof.next) {
         if (session.cancelled()) return false;
-        if (const size_t ahead = proof.next + membersAhead + 1; ahead < members.size())
+        if (const size_t ahead = proof.next + membersAhead; ahead < members.size())
             session.readAhead(session.memberFile(members[ahead]));
         const ProofSession::CardFile member = session.memberFile(members[proof.next]);
         if (!(full ? session.fullSearch(member) : session.likelyCopy(member))) return false;
@@ -185,7 +192,11 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
                          readLimitFactor * bytes, blindLimitFactor * bytes);
     walk.unchanged = [&](size_t g) { return results[g].status; };
-    walk.readAhead = [&](size_t g) { session.readAhead(results[g]); };
+    walk.readAhead = [&](size_t g) {
+        session.readAhead(results[g]);
+        if (!results[g].group.primaryFiles.empty() && isClaim(results[g].status.kind()))
+            readMembersAhead(session, results[g].group);
+    };
     walk.prove = [&](size_t g, ClipProof& proof, bool) -> std::optional<MatchStatus> {
         // The given locations are proven in turn, each; the other members anywhere.
         const ClipGroup& group = results[g].group;
@@ -229,8 +240,7 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
     walk.readAhead = [&](size_t g) {
         if (claims.group(g).primaryFiles.empty() || !isClaim(claims.claim(g).kind)) return;
         session.readAhead(firstFile(g));
-        const auto& members = claims.group(g).primaryFiles;
-        for (size_t m = 1; m < members.size() && m <= membersAhead; ++m) session.readAhead(session.memberFile(members[m]));
+        readMembersAhead(session, claims.group(g));
     };
     walk.prove = [&](size_t g, ClipProof& proof, bool full) -> std::optional<MatchStatus> {
         const ClipGroup& group = claims.group(g);

@@ -296,12 +296,10 @@ void ProofSession::readAhead(const CardFile& card) {
     const std::optional<size_t> first = bestNamed(card);
     const std::optional<size_t> choice = first ? first : card.nearest;
     if (!choice || examined_[*choice]) return;
-    struct stat cardStat {}, driveStat {};
-    if (::stat(card.file.url.c_str(), &cardStat) != 0 || ::stat(drives_[*choice].url.c_str(), &driveStat) != 0 ||
-        driveStat.st_size != cardStat.st_size)
-        return;
-    prefetch(card.file.url, cardStat, false);
-    prefetch(drives_[*choice].url, driveStat, false);
+    // The candidates have the card file's size by their fingerprints; the pool queues a path
+    // once, and hands over only the version the proof then sees.
+    pool_->prefetch(card.file.url);
+    pool_->prefetch(drives_[*choice].url);
 }
 
 void ProofSession::readAhead(const MatchResult& result) {
