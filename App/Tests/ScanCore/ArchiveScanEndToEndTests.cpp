@@ -144,7 +144,9 @@ TEST_F(ArchiveScanEndToEndTest, AnArchiveOfTheCardsSizeIsNotReadWholeWhetherOrNo
     ASSERT_TRUE(uncopied && uncopiedOther);
     EXPECT_EQ(uncopied->missing().size(), size_t(cardFrames));
     EXPECT_EQ(uncopiedOther->nameMismatches().size(), size_t(cardFrames));
-    EXPECT_LE(uncopiedRead - uncopiedOtherRead, 4 * cardBytes);
+    // About four times: the hashing threads may have read a few files ahead of a search the
+    // bound then stopped.
+    EXPECT_LE(uncopiedRead - uncopiedOtherRead, 4 * cardBytes + 4 * frameSize);
     ASSERT_EQ(uncopied->unreadCandidates.size(), size_t(cardFrames));
     const std::regex reason(
         "not found under its name or near its time; 1,[89][0-9]{2} files of its kind on the drives were not read");
@@ -187,7 +189,7 @@ TEST_F(ArchiveScanEndToEndTest, ARenamedFrameIsProvenBesideItsSiblingsButNotFrom
     ASSERT_EQ(elsewhere->missing().size(), 1u);
     EXPECT_EQ(elsewhere->missing().front().primaryName(), frameName("F", 7));
     EXPECT_EQ(elsewhere->confirmed().size(), size_t(cardFrames - 1));
-    EXPECT_LE(elsewhereRead, 4 * cardBytes + cardBytes / 4) << "the 2,000 MiB archive was read";
+    EXPECT_LE(elsewhereRead, 4 * cardBytes + cardBytes / 2) << "the 2,000 MiB archive was read";
     ASSERT_EQ(elsewhere->unreadCandidates.size(), 1u);
     const auto& unread = elsewhere->unreadCandidates.front();
     EXPECT_EQ(unread.cardFile, card / "DCIM/100SEQ" / frameName("F", 7));

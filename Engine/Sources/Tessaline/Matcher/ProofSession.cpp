@@ -231,7 +231,10 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
             for (size_t ahead = k + 1, queued = 0; pool_ && ahead < files.size() && queued < searchAhead; ++ahead) {
                 const size_t j = files[ahead];
                 if (examined_[j] || reserved_.count(drives_[j].url.native()) || !contains(card, j)) continue;
-                if (!affordable(j) || (blind && blindRead_ + drives_[i].byteSize + reservedBytes_ + drives_[j].byteSize > blindLimit_))
+                // Within the bound with the file about to be read.
+                const int64_t next = drives_[i].byteSize + drives_[j].byteSize;
+                if (read_ + reservedBytes_ > readLimit_ - std::min(readLimit_, next) ||
+                    (blind && blindRead_ + reservedBytes_ + next > blindLimit_))
                     break;
                 reserved_.emplace(drives_[j].url.native(), drives_[j].byteSize);
                 reservedBytes_ += drives_[j].byteSize;
