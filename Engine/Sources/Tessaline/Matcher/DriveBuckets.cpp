@@ -16,8 +16,13 @@ std::string_view nameOf(std::string_view path) {
 
 }  // namespace
 
-DriveBuckets::DriveBuckets(const std::vector<Fingerprint>& drives) : drives_(drives) {
-    for (size_t i = 0; i < drives.size(); ++i) buckets_[drives[i].byteSize].files.push_back(static_cast<Index>(i));
+DriveBuckets::DriveBuckets(const std::vector<Fingerprint>& drives, std::vector<int64_t> sizes) : drives_(drives) {
+    std::sort(sizes.begin(), sizes.end());
+    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
+    for (int64_t size : sizes) buckets_[size];
+    if (buckets_.empty()) return;
+    for (size_t i = 0; i < drives.size(); ++i)
+        if (auto it = buckets_.find(drives[i].byteSize); it != buckets_.end()) it->second.files.push_back(static_cast<Index>(i));
 }
 
 std::string_view DriveBuckets::folderOf(std::string_view path) {

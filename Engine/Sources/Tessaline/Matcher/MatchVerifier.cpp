@@ -166,13 +166,21 @@ struct ClaimWalk {
     }
 };
 
-// The bytes of the card files the claims ask to prove.
-int64_t claimedBytes(size_t count, const std::function<MatchStatus::Kind(size_t)>& kindOf,
-                     const std::function<const ClipGroup&(size_t)>& groupOf) {
+// The limits of proving the claims: four times the bytes of their card files in all, those
+// bytes without a lead, the sizes of those files.
+ProofLimits claimLimits(size_t count, const std::function<MatchStatus::Kind(size_t)>& kindOf,
+                                 const std::function<const ClipGroup&(size_t)>& groupOf, double tolerance) {
+    ProofLimits limits;
     int64_t bytes = 0;
-    for (size_t g = 0; g < count; ++g)
-        if (isClaim(kindOf(g))) bytes += std::max<int64_t>(0, groupOf(g).totalByteSize());
-    return bytes;
+    for (size_t g = 0; g < count; ++g) {
+        if (!isClaim(kindOf(g))) continue;
+        bytes += std::max<int64_t>(0, groupOf(g).totalByteSize());
+        for (const Fingerprint& file : groupOf(g).primaryFiles) limits.cardSizes.push_back(file.byteSize);
+    }
+    limits.readLimit = readLimitFactor * bytes;
+    limits.blindLimit = blindLimitFactor * bytes;
+    limits.tolerance = tolerance;
+    return limits;
 }
 
 }  // namespace
@@ -188,9 +196,8 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
     walk.count = results.size();
     walk.kindOf = [&](size_t g) { return results[g].status.kind(); };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return results[g].group; };
-    const int64_t bytes = claimedBytes(walk.count, walk.kindOf, walk.groupOf);
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         readLimitFactor * bytes, blindLimitFactor * bytes);
+                         claimLimits(walk.count, walk.kindOf, walk.groupOf, ProofLimits{}.tolerance));
     walk.unchanged = [&](size_t g) { return results[g].status; };
     walk.readAhead = [&](size_t g) {
         session.readAhead(results[g]);
@@ -223,9 +230,8 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
     walk.count = claims.size();
     walk.kindOf = [&](size_t g) { return claims.claim(g).kind; };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return claims.group(g); };
-    const int64_t bytes = claimedBytes(walk.count, walk.kindOf, walk.groupOf);
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         readLimitFactor * bytes, blindLimitFactor * bytes, claims.captureTimeTolerance());
+                         claimLimits(walk.count, walk.kindOf, walk.groupOf, claims.captureTimeTolerance()));
     auto firstFile = [&](size_t g) {
         const MatchClaims::Claim& claim = claims.claim(g);
         ProofSession::CardFile card{claims.group(g).primaryFiles.front(), claims.candidates(g), std::nullopt, std::nullopt};

@@ -71,14 +71,14 @@ size_t ProofSession::SizeDigestHash::operator()(const std::pair<int64_t, uint64_
 
 ProofSession::ProofSession(const ChecksumEngine& checksum, const std::optional<fs::path>& cardRoot,
                            const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
-                           int poolThreads, int64_t readLimit, int64_t blindLimit, double tolerance)
+                           int poolThreads, ProofLimits limits)
     : checksum_(checksum),
       drives_(drives),
       isCancelled_(isCancelled),
-      buckets_(drives),
-      tolerance_(tolerance),
-      readLimit_(readLimit),
-      blindLimit_(blindLimit),
+      buckets_(drives, std::move(limits.cardSizes)),
+      tolerance_(limits.tolerance),
+      readLimit_(limits.readLimit),
+      blindLimit_(limits.blindLimit),
       examined_(drives.size(), 0),
       pool_(poolThreads > 0 ? std::make_unique<ProofHashPool>(checksum, poolThreads) : nullptr) {
     if (cardRoot) {

@@ -46,19 +46,26 @@
 
 namespace tessaline {
 
+// The limits and lookups of one proof run (every one defaulted for proofs by given paths
+// only): `readLimit` the bytes the run may read in all, past which only the likely copies are
+// read; `blindLimit` the bytes it may read from the rest of the candidates (the last tier of
+// ProofSession::fullSearch(), where a copy is found by chance if at all); `tolerance` the
+// matcher's capture-time tolerance, for the candidates of a clip's other members; `cardSizes`
+// the sizes of every card file whose copy may be searched for.
+struct ProofLimits {
+    int64_t readLimit = std::numeric_limits<int64_t>::max();
+    int64_t blindLimit = std::numeric_limits<int64_t>::max();
+    double tolerance = 5.0;
+    std::vector<int64_t> cardSizes;
+};
+
 class ProofSession {
 public:
     using Index = DriveBuckets::Index;
-    static constexpr int64_t unbounded = std::numeric_limits<int64_t>::max();
 
-    // `readLimit`: the bytes the run may read in all, past which only the likely copies are
-    // read; `blindLimit`: the bytes it may read from the rest of the candidates (the last tier
-    // of fullSearch(), where a copy is found by chance if at all); `tolerance`: the matcher's
-    // capture-time tolerance, for the candidates of a clip's other members.
     ProofSession(const ChecksumEngine& checksum, const std::optional<std::filesystem::path>& cardRoot,
                  const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
-                 int poolThreads = ProofHashPool::defaultThreadCount(), int64_t readLimit = unbounded,
-                 int64_t blindLimit = unbounded, double tolerance = 5.0);
+                 int poolThreads = ProofHashPool::defaultThreadCount(), ProofLimits limits = {});
 
     // The caller's test, asked on this thread only; a stop also stops the hashing pool.
     bool cancelled();
