@@ -31,10 +31,12 @@ constexpr size_t directCandidates = 8;
 constexpr size_t membersAhead = 32;
 // The bound on a run's reading: this many times the bytes of the card files it proves.
 // The likely copies of every card file take at most three times (the card file and two
-// candidates); the rest is for copies stored under other names, of which at most the card's
-// own bytes go to candidates read without a lead (neither named nor beside a proven copy).
-// Measured reason for the second bound: a card not yet copied finds nothing that way, and
-// reading its whole bound of an archive's frames tripled the scan.
+// candidates); the rest is for copies beside the proven copies of a card folder's other files
+// and for the matcher's few candidates, of which at most the card's own bytes go to
+// candidates read on a weak lead (further same-named files, or a long list of the card
+// file's kind). Measured reason for the second bound: a card not yet copied finds nothing
+// that way, and reading its whole bound of an archive's frames of the same names and size
+// more than tripled the scan.
 constexpr int64_t readLimitFactor = 4;
 constexpr int64_t blindLimitFactor = 1;
 // Other files are mostly small (metadata, support files, notes): their proofs, opens and

@@ -259,8 +259,8 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
         it != provenFolders_.end())
         for (const std::string& folder : std::vector<std::string>(it->second))
             if (!search(buckets_.inFolder(card.file.byteSize, folder), nullptr, found, false)) return found;
-    // Under its name elsewhere, then the rest of its candidates.
-    if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found, false))
+    // Under its name elsewhere, then the rest of its candidates: weak leads.
+    if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found, true))
         return found;
     // A short list is the matcher's own lead (its few fitting files), read within the bound;
     // only a long one is read without a lead.

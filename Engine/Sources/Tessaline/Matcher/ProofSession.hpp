@@ -11,9 +11,9 @@
 // drive folders where other files of its card folder were proven, the other same-named ones,
 // and the rest of its candidates (drive files of its fingerprint, never merely of its size),
 // each drive file read at most once per run. Reads beyond the likely copies stop at the
-// bound, and those among the rest of a long candidate list (no lead but the fingerprint) at a
-// smaller one: a card file whose search was cut there is noted with the number of its
-// candidates never read (UnreadCandidates).
+// bound, and those on a weak lead (the other same-named files, the rest of a long candidate
+// list) at a smaller one: a card file whose search was cut there is noted with the number of
+// its candidates never read (UnreadCandidates).
 //
 // The verifying thread only; files may be hashed ahead on a few threads of the run's own
 // (ProofHashPool), which only ever saves work.
@@ -48,8 +48,8 @@ namespace tessaline {
 
 // The limits and lookups of one proof run (every one defaulted for proofs by given paths
 // only): `readLimit` the bytes the run may read in all, past which only the likely copies are
-// read; `blindLimit` the bytes it may read from the rest of the candidates (the last tier of
-// ProofSession::fullSearch(), where a copy is found by chance if at all); `tolerance` the
+// read; `blindLimit` the bytes it may read on a weak lead (the other same-named files, the rest
+// of a long candidate list, where a copy is found by chance if at all); `tolerance` the
 // matcher's capture-time tolerance, for the candidates of a clip's other members; `cardSizes`
 // the sizes of every card file whose copy may be searched for.
 struct ProofLimits {
