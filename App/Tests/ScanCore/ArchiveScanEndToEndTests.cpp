@@ -10,9 +10,11 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/LoopVolumeSet.hpp"
 #include "Support/MediaFixtures.hpp"
+#include "Support/TestSandbox.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Report/ReportExporter.hpp"
+#include "Tessaline/Support/NumberText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using tessaline::MatchStatus;
+using tessaline::groupedText;
 
 constexpr int cardFrames = 40;
 constexpr int archiveDays = 5;
@@ -203,6 +206,12 @@ TEST_F(ArchiveScanEndToEndTest, ARenamedFrameIsProvenBesideItsSiblingsButNotFrom
         << summary;
     const std::string csv = tessaline::ReportExporter::csv(*elsewhere);
     EXPECT_NE(csv.find("NOT-READ,DCIM/100SEQ/F0007.JPG,,1048576,\"" + reason + "\"\n"), std::string::npos) << csv;
+    tessaline::ReportExporter::write(*elsewhere, sandbox / "exports", "report");
+    const std::string pdf = tessaline::testing::pdfText(sandbox / "exports/report.pdf");
+    EXPECT_NE(pdf.find("not found under its name or near its time; " + groupedText(unread.count) + " files of its kind"),
+              std::string::npos)
+        << pdf;
+    EXPECT_NE(pdf.find("1 card file was not looked for among every drive file of its kind."), std::string::npos) << pdf;
     const std::string json = tessaline::ReportExporter::json(*elsewhere);
     EXPECT_NE(json.find("\"reason\": \"" + reason + "\""), std::string::npos) << json;
     EXPECT_NE(json.find("\"candidates_not_read\": " + std::to_string(unread.count)), std::string::npos) << json;
