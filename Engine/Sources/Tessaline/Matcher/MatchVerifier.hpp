@@ -1,14 +1,14 @@
 #pragma once
 // Turns the matcher's claims into proof: a claim stands only when the card file and the drive
 // file have the same size on disk and the same XXH64, and every other file of a multi-file
-// clip has a proven copy somewhere on the drives. Anything unproven becomes missing, so
-// nothing is called backed up on metadata alone.
+// clip has a proven copy among the drive files of its own fingerprint. Anything unproven
+// becomes missing, so nothing is called backed up on metadata alone. A call reads at most
+// four times the bytes of the card files it proves, whatever the drives hold (ProofSession).
 // Blocks its caller's thread (including retry sleeps of 0.2 s and 0.4 s); the callbacks run
 // on that thread. Files are hashed on a few threads of the call's own (ProofHashPool): a
 // drive copy while its card file is read, and the next claims' and members' likely copies
-// ahead of their proofs;
-// verdicts, progress, retries and their pauses are those of reading one file after another.
-// No state between calls.
+// ahead of their proofs; verdicts, progress, retries and their pauses are those of reading
+// one file after another. No state between calls.
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Matcher/MatchClaims.hpp"
