@@ -21,9 +21,6 @@ namespace {
 // Claims whose files are hashed ahead of the proof in hand: enough to keep the pool's
 // threads busy between proofs, few enough that little is read for a proof a stop skips.
 constexpr size_t readAheadClaims = 2;
-// A possible duplicate of at most this many candidates is proven at each of them (within the
-// bound); among more, the first copy found confirms the clip.
-constexpr size_t directCandidates = 8;
 // The other members of a clip whose likely copies are hashed while one is proven (about a
 // folder's burst). Measured reason: each member's copy hashed only when its proof asked for
 // it made the proofs of a card of small files wait on the hashing threads file by file, and
@@ -260,7 +257,7 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
                 return MatchStatus::missing();
             }
             proof.firstAt = {*at};
-            if (claims.claim(g).kind == MatchStatus::Kind::possibleDuplicate && first.list.size() <= directCandidates)
+            if (claims.claim(g).kind == MatchStatus::Kind::possibleDuplicate && first.list.size() <= ProofSession::fewCandidates)
                 proof.firstAt = session.allCopies(first, *at);
             proof.next = 1;
         }

@@ -26,9 +26,6 @@ constexpr size_t searchAhead = 4;
 // How far from a date the search for the nearest fitting drive file of a clip's other member
 // looks, in drive files of its size sorted by date.
 constexpr size_t nearestSteps = 32;
-// Candidates up to this many are what the matcher found for a card file, each worth reading
-// within the bound.
-constexpr size_t fewCandidates = 8;
 
 std::optional<fs::path> resolved(const fs::path& path) {
     char buffer[PATH_MAX];

@@ -62,6 +62,9 @@ struct ProofLimits {
 class ProofSession {
 public:
     using Index = DriveBuckets::Index;
+    // A candidate list of at most this many is the matcher's own lead for a card file: each is
+    // worth reading within the bound, and a possible duplicate keeps every one that proves.
+    static constexpr size_t fewCandidates = 8;
 
     ProofSession(const ChecksumEngine& checksum, const std::optional<std::filesystem::path>& cardRoot,
                  const std::vector<Fingerprint>& drives, const MatchVerifier::CancelTest& isCancelled,
