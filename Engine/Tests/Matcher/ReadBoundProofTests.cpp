@@ -177,3 +177,27 @@ TEST(UnreadCandidatesTest, TheReasonGroupsItsCountByThousandsInEveryLocale) {
     EXPECT_EQ(groupedText(-1000), "-1,000");
     EXPECT_EQ(groupedText(0), "0");
 }
+
+TEST_F(ReadBoundProofTest, ABurstWithASpoiledMiddleCopyNamesItAndProvesTheMembersAfterIt) {
+    // A burst of four stills in one camera second, copied under other names; the copy of the
+    // second differs. Beside them same-size stills of another day, never a member's candidate.
+    std::vector<Fingerprint> members;
+    for (int k = 0; k < 4; ++k) {
+        members.push_back(frame(sandbox / "card/DCIM" / ("B" + std::to_string(k) + ".JPG"), unsigned(k + 1), noon + 0.1 * k));
+        const fs::path copy = sandbox / "drive/Day9" / ("burst_" + std::to_string(k) + ".JPG");
+        fs::create_directories(copy.parent_path());
+        if (k == 1)
+            writePatternFile(copy, frameSize, 77);
+        else
+            fs::copy_file(members.back().url, copy);
+        drive.push_back(members.back());
+        drive.back().url = copy;
+    }
+    for (int k = 0; k < 100; ++k)
+        drive.push_back(frame(sandbox / "drive/Other" / ("O" + std::to_string(k) + ".JPG"), 900 + unsigned(k), noon - 86'400 + k));
+    const auto results = prove({{members, {}, ClipGroup::Kind::burstSet}});
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results.front().status.kind(), Kind::missing) << results.front().description();
+    EXPECT_EQ(results.front().membersProven, (std::vector<bool>{true, false, true, true}));
+    EXPECT_EQ(log.opensBelow(sandbox / "drive/Other"), 0);
+}
