@@ -74,6 +74,26 @@ protected:
         const MatchClaims claims = Matcher().claim(groups, drive, sandbox / "card");
         return MatchVerifier(log.engine(), sandbox / "card").verify(claims, [] { return false; }, {}, nullptr, nullptr, unread);
     }
+    // A burst of `count` stills in one camera second, copied under other names to drive/Day9
+    // (the copy of member `spoiled` with bytes of its own); beside them 100 same-size stills of
+    // another day in drive/Other, which are never a member's candidate.
+    ClipGroup burstWithCopies(int count, std::optional<int> spoiled = std::nullopt) {
+        std::vector<Fingerprint> members;
+        for (int k = 0; k < count; ++k) {
+            members.push_back(frame(sandbox / "card/DCIM" / ("B" + std::to_string(k) + ".JPG"), unsigned(k + 1), noon + 0.1 * k));
+            const fs::path copy = sandbox / "drive/Day9" / ("burst_" + std::to_string(k) + ".JPG");
+            fs::create_directories(copy.parent_path());
+            if (spoiled == k)
+                writePatternFile(copy, frameSize, 77);
+            else
+                fs::copy_file(members.back().url, copy);
+            drive.push_back(members.back());
+            drive.back().url = copy;
+        }
+        for (int k = 0; k < 100; ++k)
+            drive.push_back(frame(sandbox / "drive/Other" / ("O" + std::to_string(k) + ".JPG"), 900 + unsigned(k), noon - 86'400 + k));
+        return {members, {}, ClipGroup::Kind::burstSet};
+    }
     static std::vector<ClipGroup> singles(const std::vector<Fingerprint>& files) {
         std::vector<ClipGroup> groups;
         for (const Fingerprint& fp : files) groups.push_back({{fp}, {}, ClipGroup::Kind::still});
@@ -150,19 +170,7 @@ TEST_F(ReadBoundProofTest, ACopyOnlyAmongManyOfItsKindIsLookedForWithinTheBoundA
 TEST_F(ReadBoundProofTest, BurstMembersAreLookedForAmongCopiesOfTheirOwnFingerprintOnly) {
     // A burst of three stills in one camera second, copied under other names; beside them
     // same-size stills of another day, which are never a member's candidate.
-    std::vector<Fingerprint> members;
-    for (int k = 0; k < 3; ++k) {
-        members.push_back(frame(sandbox / "card/DCIM" / ("B" + std::to_string(k) + ".JPG"), unsigned(k + 1), noon + 0.1 * k));
-        const fs::path copy = sandbox / "drive/Day9" / ("burst_" + std::to_string(k) + ".JPG");
-        fs::create_directories(copy.parent_path());
-        fs::copy_file(members.back().url, copy);
-        drive.push_back(members.back());
-        drive.back().url = copy;
-    }
-    for (int k = 0; k < 100; ++k)
-        drive.push_back(frame(sandbox / "drive/Other" / ("O" + std::to_string(k) + ".JPG"), 900 + unsigned(k), noon - 86'400 + k));
-    const std::vector<ClipGroup> burst{{members, {}, ClipGroup::Kind::burstSet}};
-    const auto results = prove(burst);
+    const auto results = prove({burstWithCopies(3)});
     EXPECT_EQ(results.front().status.kind(), Kind::confirmed) << results.front().description();
     EXPECT_EQ(log.opensBelow(sandbox / "drive/Other"), 0);
 }
@@ -179,23 +187,8 @@ TEST(UnreadCandidatesTest, TheReasonGroupsItsCountByThousandsInEveryLocale) {
 }
 
 TEST_F(ReadBoundProofTest, ABurstWithASpoiledMiddleCopyNamesItAndProvesTheMembersAfterIt) {
-    // A burst of four stills in one camera second, copied under other names; the copy of the
-    // second differs. Beside them same-size stills of another day, never a member's candidate.
-    std::vector<Fingerprint> members;
-    for (int k = 0; k < 4; ++k) {
-        members.push_back(frame(sandbox / "card/DCIM" / ("B" + std::to_string(k) + ".JPG"), unsigned(k + 1), noon + 0.1 * k));
-        const fs::path copy = sandbox / "drive/Day9" / ("burst_" + std::to_string(k) + ".JPG");
-        fs::create_directories(copy.parent_path());
-        if (k == 1)
-            writePatternFile(copy, frameSize, 77);
-        else
-            fs::copy_file(members.back().url, copy);
-        drive.push_back(members.back());
-        drive.back().url = copy;
-    }
-    for (int k = 0; k < 100; ++k)
-        drive.push_back(frame(sandbox / "drive/Other" / ("O" + std::to_string(k) + ".JPG"), 900 + unsigned(k), noon - 86'400 + k));
-    const auto results = prove({{members, {}, ClipGroup::Kind::burstSet}});
+    // A burst of four stills whose second copy differs, beside the other day's stills.
+    const auto results = prove({burstWithCopies(4, 1)});
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results.front().status.kind(), Kind::missing) << results.front().description();
     EXPECT_EQ(results.front().membersProven, (std::vector<bool>{true, false, true, true}));
