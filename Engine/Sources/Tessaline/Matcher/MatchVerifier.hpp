@@ -59,8 +59,8 @@ public:
     // Returns the results in the same order with the same groups; confirmed and possible
     // duplicate claims are proven, the others pass unchanged. Every member of a clip of
     // several files is examined; one that is not proven as a whole names, in its
-    // `membersProven`, the members that have a proven copy (when any has). progress(0, total) comes first
-    // (total = confirmed + possible duplicates), then one call per examined claim. Once
+    // `membersProven`, the members that have a proven copy (when any has). progress(0, total)
+    // comes first (total = confirmed + possible duplicates), then one call per examined claim. Once
     // isCancelled answers true, the claim in hand fails its proof and every later result
     // keeps the matcher's verdict (the caller discards a stopped run). Never throws on file
     // errors: a file that cannot be read is retried twice and then counts as unproven. The
@@ -84,11 +84,13 @@ public:
     // The whole call reads at most four times the bytes of the card files it proves, whatever
     // the drives hold: a clip whose search stopped there with candidates unread is missing, and
     // `unread`, when given, gains its files with the number of candidates never read (sorted
-    // by card file). A possible duplicate of a few candidates keeps every one that proved;
-    // among more, the first copy found confirms it. After a stop, an unexamined possible
-    // duplicate names only its first candidate (the caller discards a stopped run). `uncounted`
-    // also gains the drive files the matcher passed over (MatchClaims::passedOver) that lie on
-    // a second view of the card, whatever the verdicts.
+    // by card file). Every member of a clip waiting for that search is looked for, each within
+    // the same bound, so a clip not proven names its members with a proven copy in
+    // `membersProven` as verify(results) does. A possible duplicate of a few candidates keeps
+    // every one that proved; among more, the first copy found confirms it. After a stop, an
+    // unexamined possible duplicate names only its first candidate (the caller discards a
+    // stopped run). `uncounted` also gains the drive files the matcher passed over
+    // (MatchClaims::passedOver) that lie on a second view of the card, whatever the verdicts.
     std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                     const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
                                     std::vector<CardFileDigest>* cardDigests = nullptr,
