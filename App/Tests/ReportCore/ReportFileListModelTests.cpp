@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/ViewModels/PreviewController.hpp"
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 
 #include "Support/ReportFixtures.hpp"
 
@@ -164,4 +165,31 @@ TEST(ReportFileListModel, ABurstNotProvenNamesTheFramesWithoutACopyAndCountsTheP
     ReportFileListModel model;
     model.setReport(makeReport({clip({fingerprint("/card/A.JPG", 1), fingerprint("/card/B.JPG", 1)}, MatchStatus::missing())}));
     EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
+}
+
+TEST(ReportFileListModel, AClipLeftUnreadAtTheBoundSaysWhyWithTheCountInTheUsersFormat) {
+    auto report = std::make_shared<tessaline::VerificationReport>(*makeReport({
+        clip({fingerprint("/card/F1.DNG", 4'000'000)}, MatchStatus::missing()),
+        clip({fingerprint("/card/F2.DNG", 4'000'000)}, MatchStatus::missing()),
+        clip({fingerprint("/card/G1.DNG", 4'000'000), fingerprint("/card/G2.DNG", 4'000'000)}, MatchStatus::missing()),
+    }));
+    // A burst with one frame proven and the other left unread names the frame and says why.
+    report->results[2].membersProven = {true, false};
+    report->unreadCandidates = {{"/card/F2.DNG", 4'000'000, 18'000}, {"/card/G2.DNG", 4'000'000, 1'500}};
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    ReportFileListModel model;
+    model.setReport(report);
+    QLocale::setDefault(before);
+    EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
+    EXPECT_EQ(model.row(1).statusLine, "STILL ONLY ON THE CARD — 18.000 of its kind not read");
+    EXPECT_EQ(model.row(2).statusLine,
+              "No proven copy of G2.DNG — the other 1 file is proven — 1.500 of its kind not read");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(ReportTexts::unreadReason(report->unreadCandidates.front()),
+              "not found under its name or near its time; 18.000 files of its kind on the drives were not read");
+    QLocale::setDefault(before);
+    EXPECT_EQ(ReportTexts::unreadNote(*report),
+              "2 card files were not looked for among every drive file of their kind. To prove them, copy the card "
+              "with Brindlecove, or grant just the drive folder that holds their copies and scan again.");
 }

@@ -212,6 +212,15 @@ static ScreenshotScene reportScenes("30-report", [](ScreenshotStudio& studio) {
     showReport(studio, uncounted);
     studio.save(QStringLiteral("report-uncounted"));
 
+    // Two clips not found under their names or near their times on a drive holding an archive
+    // of thousands of files of their kind, which the scan did not read whole.
+    auto unread = std::make_shared<tessaline::VerificationReport>(*reportOf(card, files, drive, 2));
+    unread->unreadCandidates = {{fspath(files[0]), 0, 18'342}, {fspath(files[1]), 0, 18'340}};
+    std::sort(unread->unreadCandidates.begin(), unread->unreadCandidates.end(),
+              [](const auto& a, const auto& b) { return a.cardFile.native() < b.cardFile.native(); });
+    showReport(studio, unread);
+    studio.save(QStringLiteral("report-unread"));
+
     // The preview over a still, then over the turned clip.
     view = showReport(studio, missing);
     if (!view) return;

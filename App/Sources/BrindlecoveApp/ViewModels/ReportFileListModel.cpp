@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ReportFileListModel.hpp"
 
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 
@@ -84,6 +86,12 @@ std::vector<ReportRow> ReportFileListModel::buildRows(const tessaline::Verificat
             case MatchStatus::Kind::missing:
                 row.status = ReportRow::Status::missing;
                 row.statusLine = result.membersProven.empty() ? QStringLiteral("STILL ONLY ON THE CARD") : membersLine(result);
+                // Why the search for a file of the clip stopped short, when it did.
+                for (const auto& file : primaries)
+                    if (const auto* unread = report.unreadOf(file.url.path())) {
+                        row.statusLine += QStringLiteral(" — ") + ReportTexts::unreadRowReason(*unread);
+                        break;
+                    }
                 break;
         }
         if (auto date = result.group.captureDate()) {

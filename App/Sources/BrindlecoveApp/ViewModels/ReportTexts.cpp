@@ -115,6 +115,36 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
     return lines;
 }
 
+namespace {
+
+QString unreadCount(const tessaline::UnreadCandidates& unread) {
+    return QStringLiteral("%1 %2 on the drives %3 not read")
+        .arg(Formats::groupedInteger(unread.count),
+             unread.count == 1 ? QStringLiteral("file of its kind") : QStringLiteral("files of its kind"),
+             unread.count == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+}
+
+const QString notFound = QStringLiteral("not found under its name or near its time");
+
+}  // namespace
+
+QString unreadReason(const tessaline::UnreadCandidates& unread) { return notFound + QStringLiteral("; ") + unreadCount(unread); }
+
+QString unreadRowReason(const tessaline::UnreadCandidates& unread) {
+    return QStringLiteral("%1 of its kind not read").arg(Formats::groupedInteger(unread.count));
+}
+
+QString unreadNote(const tessaline::VerificationReport& report) {
+    const auto count = static_cast<qint64>(report.unreadCandidates.size());
+    if (count == 0) return {};
+    const bool one = count == 1;
+    return QStringLiteral("%1 not looked for among every drive file of %2 kind. To prove %3, copy the card with "
+                          "Brindlecove, or grant just the drive folder that holds %4 and scan again.")
+        .arg(Formats::count(count, "card file was", "card files were"), one ? QStringLiteral("its") : QStringLiteral("their"),
+             one ? QStringLiteral("it") : QStringLiteral("them"),
+             one ? QStringLiteral("its copy") : QStringLiteral("their copies"));
+}
+
 QString syncButtonTitle(int missingClips, int clipFiles, int otherFiles) {
     if (missingClips == 0)
         return QStringLiteral("Sync %1 to Drive").arg(Formats::count(clipFiles + otherFiles, "Missing File", "Missing Files"));

@@ -54,6 +54,17 @@ QString uncountedHeading(const tessaline::VerificationReport& report);
 // file this user can't locate: …"; "On a second view of the card: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
+// Why a card file whose proof stopped at the bound on reading was not proven: "not found
+// under its name or near its time; 18,000 files of its kind on the drives were not read", the
+// count in the user's number format.
+QString unreadReason(const tessaline::UnreadCandidates& unread);
+// The same, short enough for a row of the file list: "18,000 of its kind not read".
+QString unreadRowReason(const tessaline::UnreadCandidates& unread);
+// How to prove such files, once per report: "2 card files were not looked for among every
+// drive file of their kind. To prove them, copy the card with Brindlecove, or grant just the
+// drive folder that holds their copies and scan again."; empty without any.
+QString unreadNote(const tessaline::VerificationReport& report);
+
 // What the rescue copies: the missing clips with the files they are made of, then the other
 // files only on the card: "Sync 1 Missing Clip (3 Files) to Drive", "Sync 2 Missing Clips
 // to Drive", "Sync 1 Missing Clip and 3 Other Files to Drive", "Sync 3 Missing Files to

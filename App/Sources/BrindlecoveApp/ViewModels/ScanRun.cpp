@@ -246,8 +246,10 @@ private:
         checksum.observeReads(cardReads.observer());
         MatchVerifier verifier(std::move(checksum), request_.card);
         std::vector<UncountedCopy> uncounted;
+        std::vector<UnreadCandidates> unread;
         std::vector<MatchResult> proven = verifier.verify(
-            claims, isCancelled_, [&](int done, int total) { verifying(ProofPart::clips, done, total); }, &uncounted);
+            claims, isCancelled_, [&](int done, int total) { verifying(ProofPart::clips, done, total); }, &uncounted,
+            nullptr, &unread);
         stopIfCancelled();
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
         // files that are no clip's, each proven by a same-named copy on a drive.
@@ -269,7 +271,7 @@ private:
                                                           std::move(proven), std::nullopt,
                                                           std::move(cardScan.unreadableFolders), std::move(others),
                                                           std::move(cardFiles.files), cardFiles.mount,
-                                                          std::move(uncounted));
+                                                          std::move(uncounted), std::move(unread));
     }
 
     // A card file's path as the card walk spells it.

@@ -59,6 +59,18 @@ QListWidget* markedFileList(const QString& name, const QStringList& lines, const
     return list;
 }
 
+// A wrapped line of plain text under the tiles in `color`.
+QLabel* colouredNote(const QString& name, const QString& text, const QColor& color, QWidget* parent) {
+    auto* note = new QLabel(text, parent);
+    note->setObjectName(name);
+    note->setTextFormat(Qt::PlainText);
+    note->setWordWrap(true);
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::WindowText, color);
+    note->setPalette(palette);
+    return note;
+}
+
 }  // namespace
 
 ReportView::ReportView(ScanViewModel& scan, MissingSyncViewModel& rescue, const ErasedReports& erased, Dialogs dialogs,
@@ -245,16 +257,14 @@ void ReportView::renderSummary() {
     // Drive files passed over for where they lie (an overlay, a disk image on the card): named,
     // so a clip they leave missing is explained.
     if (const QStringList lines = ReportTexts::uncountedLines(*shown_); !lines.isEmpty()) {
-        auto* heading = new QLabel(ReportTexts::uncountedHeading(*shown_), tilesBox);
-        heading->setObjectName(QStringLiteral("report.uncounted"));
-        heading->setTextFormat(Qt::PlainText);
-        heading->setWordWrap(true);
-        QPalette palette = heading->palette();
-        palette.setColor(QPalette::WindowText, Style::warn());
-        heading->setPalette(palette);
-        tilesColumn->addWidget(heading);
+        tilesColumn->addWidget(
+            colouredNote(QStringLiteral("report.uncounted"), ReportTexts::uncountedHeading(*shown_), Style::warn(), tilesBox));
         tilesColumn->addWidget(markedFileList(QStringLiteral("report.uncountedList"), lines, Style::warn(), tilesBox));
     }
+    // Card files whose copies were not looked for among every drive file of their kind: how
+    // to prove them (each row of the list says why it was not proven).
+    if (const QString note = ReportTexts::unreadNote(*shown_); !note.isEmpty())
+        tilesColumn->addWidget(colouredNote(QStringLiteral("report.unread"), note, Style::bad(), tilesBox));
     stack->addWidget(tilesBox);
     summaryLayout_->addWidget(summaryContent_);
 }

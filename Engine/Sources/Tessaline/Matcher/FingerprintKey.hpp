@@ -3,6 +3,7 @@
 
 #include "Tessaline/Fingerprint.hpp"
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,19 @@ struct FingerprintKey {
 
     static FingerprintKey of(const Fingerprint& fp) {
         return {fp.hasCameraTimestamp ? fp.captureDate : std::nullopt, fp.byteSize, fp.codec, fp.width, fp.height};
+    }
+
+    // Whether `candidate` passes the matcher's tests against this key: the same size; codec,
+    // width and height equal where both have them; camera times at most `tolerance` seconds
+    // apart where both have one.
+    bool fits(const Fingerprint& candidate, double tolerance) const {
+        if (candidate.byteSize != byteSize) return false;
+        if (codec && candidate.codec && *codec != *candidate.codec) return false;
+        if (width && candidate.width && *width != *candidate.width) return false;
+        if (height && candidate.height && *height != *candidate.height) return false;
+        const auto epoch = candidate.hasCameraTimestamp ? candidate.captureDate : std::nullopt;
+        if (captureEpoch && epoch && !(std::fabs(*captureEpoch - *epoch) <= tolerance)) return false;
+        return true;
     }
 };
 

@@ -52,12 +52,16 @@ public:
     // second mount of its device), each once, in drive order: the verifier names the ones
     // on another device as not counted.
     const std::vector<Index>& passedOver() const { return passedOver_; }
+    // The matcher's capture-time tolerance, which the verifier's tests of other members of a
+    // clip against drive files use as well.
+    double captureTimeTolerance() const { return captureTimeTolerance_; }
 
     // Building (Matcher only): a new candidate list, its number returned.
     Index addCandidates(std::span<const Index> drives);
     void set(size_t g, Claim claim) { claims_[g] = claim; }
     // Drive numbers in any order, repeats allowed: kept sorted, each once.
     void setPassedOver(std::vector<Index> drives);
+    void setCaptureTimeTolerance(double seconds) { captureTimeTolerance_ = seconds; }
 
 private:
     const std::vector<ClipGroup>* groups_;
@@ -66,6 +70,7 @@ private:
     std::vector<Index> members_;                    // every list, one after another
     std::vector<std::pair<Index, Index>> lists_;    // a list's [start, end) in members_
     std::vector<Index> passedOver_;
+    double captureTimeTolerance_ = 5.0;
 };
 
 }  // namespace tessaline

@@ -1,19 +1,21 @@
 #pragma once
 // Turns the matcher's claims into proof: a claim stands only when the card file and the drive
 // file have the same size on disk and the same XXH64, and every other file of a multi-file
-// clip has a proven copy somewhere on the drives. Anything unproven becomes missing, so
-// nothing is called backed up on metadata alone.
+// clip has a proven copy among the drive files of its own fingerprint. Anything unproven
+// becomes missing, so nothing is called backed up on metadata alone. A call reads at most
+// four times the bytes of the card files it proves, whatever the drives hold (ProofSession).
 // Blocks its caller's thread (including retry sleeps of 0.2 s and 0.4 s); the callbacks run
 // on that thread. Files are hashed on a few threads of the call's own (ProofHashPool): a
-// drive copy while its card file is read, and the next claims' files ahead of their proofs;
-// verdicts, progress, retries and their pauses are those of reading one file after another.
-// No state between calls.
+// drive copy while its card file is read, and the next claims' and members' likely copies
+// ahead of their proofs; verdicts, progress, retries and their pauses are those of reading
+// one file after another. No state between calls.
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Matcher/MatchClaims.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
 #include "Tessaline/Matcher/UncountedCopy.hpp"
+#include "Tessaline/Matcher/UnreadCandidates.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
 
 #include <filesystem>
@@ -57,11 +59,13 @@ public:
     // Returns the results in the same order with the same groups; confirmed and possible
     // duplicate claims are proven, the others pass unchanged. Every member of a clip of
     // several files is examined; one that is not proven as a whole names, in its
-    // `membersProven`, the members that have a proven copy (when any has). progress(0, total) comes first
-    // (total = confirmed + possible duplicates), then one call per examined claim. Once
+    // `membersProven`, the members that have a proven copy (when any has). progress(0, total)
+    // comes first (total = confirmed + possible duplicates), then one call per examined claim. Once
     // isCancelled answers true, the claim in hand fails its proof and every later result
     // keeps the matcher's verdict (the caller discards a stopped run). Never throws on file
-    // errors: a file that cannot be read is retried twice and then counts as unproven.
+    // errors: a file that cannot be read is retried twice and then counts as unproven. The
+    // other members of a clip are looked for among drive files of their own fingerprint, as
+    // verify(claims) does, within the same bound.
     // `uncounted`, when given, gains the drive files of the card files' size not counted for
     // where they lie, and is left sorted with each path once (UncountedCopy::tidy).
     // `cardDigests`, when given, gains each card file proven, once (the first that proved it).
@@ -71,18 +75,26 @@ public:
                                     std::vector<CardFileDigest>* cardDigests = nullptr) const;
 
     // The same for the matcher's claims kept by drive-file numbers (Matcher::claim), which
-    // also tries every surviving candidate: when the drive file the matcher chose does not
-    // hold the card file's bytes, the other candidates are tried, those of the card file's
-    // name first, and the first that proves confirms the clip; a possible duplicate keeps
-    // the candidates that proved. Among many candidates the card file's copies are looked up
-    // by digest, each drive file of that size hashed once per call, and only paths that
-    // proved are copied, so time and memory grow with card files plus drive files. After a
-    // stop, an unexamined possible duplicate names only its first candidate (the caller
-    // discards a stopped run). `uncounted` also gains the drive files the matcher passed over
+    // also looks beyond the drive file the matcher chose. Each card file is proven where its
+    // copy most likely is: the candidate with its name (ASCII case ignored), then the one
+    // nearest in time; a clip not proven there waits until every other claim was proven and is
+    // then looked for among the drive files already read, in the drive folders where its card
+    // folder's other files were proven, and among the rest of its candidates (drive files of
+    // its fingerprint, never merely of its size), each drive file read at most once per call.
+    // The whole call reads at most four times the bytes of the card files it proves, whatever
+    // the drives hold: a clip whose search stopped there with candidates unread is missing, and
+    // `unread`, when given, gains its files with the number of candidates never read (sorted
+    // by card file). Every member of a clip waiting for that search is looked for, each within
+    // the same bound, so a clip not proven names its members with a proven copy in
+    // `membersProven` as verify(results) does. A possible duplicate of a few candidates keeps
+    // every one that proved; among more, the first copy found confirms it. After a stop, an
+    // unexamined possible duplicate names only its first candidate (the caller discards a
+    // stopped run). `uncounted` also gains the drive files the matcher passed over
     // (MatchClaims::passedOver) that lie on a second view of the card, whatever the verdicts.
     std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                     const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
-                                    std::vector<CardFileDigest>* cardDigests = nullptr) const;
+                                    std::vector<CardFileDigest>* cardDigests = nullptr,
+                                    std::vector<UnreadCandidates>* unread = nullptr) const;
 
     // Proves each card file of `files` (none proven yet) by a drive file of the same name,
     // ASCII case ignored, and the same size that holds the same bytes, with the same reads,

@@ -108,6 +108,13 @@ std::string ReportExporter::csv(const VerificationReport& report) {
         });
         text.push_back('\n');
     }
+    // The card files whose proof stopped at the bound on reading, after everything else; the
+    // last field says why in words.
+    for (const UnreadCandidates& unread : report.unreadCandidates) {
+        text += CSVField::row({"NOT-READ", report.placeOnCard(unread.cardFile), std::string(),
+                               std::to_string(unread.byteSize), unread.reasonText()});
+        text.push_back('\n');
+    }
     return text;
 }
 
@@ -138,6 +145,13 @@ std::string ReportExporter::json(const VerificationReport& report) {
             break;
         }
         case MatchStatus::Kind::missing: {
+            for (const Fingerprint& file : group.primaryFiles)
+                if (const UnreadCandidates* unread = report.unreadOf(file.url.path())) {
+                    clip["not_read"] = {{"file", toDisplayUtf8(file.url.filename())},
+                                        {"candidates_not_read", unread->count},
+                                        {"reason", unread->reasonText()}};
+                    break;
+                }
             if (group.primaryFiles.size() < 2) break;
             // Which files of the clip have no proven copy, and which have one.
             json unproven = json::array(), proven = json::array();

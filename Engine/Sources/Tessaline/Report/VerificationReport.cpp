@@ -85,7 +85,20 @@ void appendMemberLines(const ClipGroup& group, Kind kind, std::vector<Verificati
         lines.push_back(named(std::string(13, ' ') + "+ ", memberName(group, i), kind));
 }
 
-void appendResultLines(const MatchResult& result, std::vector<VerificationReport::Line>& lines) {
+// Why a missing clip's files whose search stopped at the run's bound were not proven, one
+// line each (named when the clip has several files).
+void appendUnreadLines(const ClipGroup& group, const VerificationReport& report,
+                       std::vector<VerificationReport::Line>& lines) {
+    for (size_t m = 0; m < group.primaryFiles.size(); ++m)
+        if (const UnreadCandidates* unread = report.unreadOf(group.primaryFiles[m].url.path()))
+            lines.push_back(named(std::string(15, ' '),
+                                  (group.primaryFiles.size() > 1 ? memberName(group, m) + ": " : std::string()) +
+                                      unread->reasonText(),
+                                  Kind::bad));
+}
+
+void appendResultLines(const MatchResult& result, const VerificationReport& report,
+                       std::vector<VerificationReport::Line>& lines) {
     std::string name = displayName(result);
     const MatchStatus& status = result.status;
     const ClipGroup& group = result.group;
@@ -114,6 +127,7 @@ void appendResultLines(const MatchResult& result, std::vector<VerificationReport
     if (result.membersProven.empty()) {
         lines.push_back(named("  \u2717 MISSING   ", line, Kind::bad));
         appendMemberLines(group, Kind::bad, lines);
+        appendUnreadLines(group, report, lines);
         return;
     }
     // Some members are proven: the ones without a proven copy first, named, then the others.
@@ -126,6 +140,7 @@ void appendResultLines(const MatchResult& result, std::vector<VerificationReport
         lines.push_back(named(std::string(13, ' ') + "\u2717 ", memberName(group, m) + "  no proven copy", Kind::bad));
     for (size_t m = 0; m < group.primaryFiles.size(); ++m)
         if (result.memberProven(m)) lines.push_back(named(std::string(13, ' ') + "\u2713 ", memberName(group, m), Kind::good));
+    appendUnreadLines(group, report, lines);
 }
 
 void appendOtherFileLine(const OtherFile& file, const std::string& name, std::vector<VerificationReport::Line>& lines) {
@@ -144,7 +159,8 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
                                        std::vector<fs::path> unreadableCardFolders, std::vector<OtherFile> otherFiles,
                                        std::optional<std::vector<CardFileRecord>> cardFiles,
                                        std::optional<CardFileMount> cardFilesMount,
-                                       std::vector<UncountedCopy> uncountedCopies)
+                                       std::vector<UncountedCopy> uncountedCopies,
+                                       std::vector<UnreadCandidates> unreadCandidates)
     : cardPath(std::move(cardPath)),
       drivePaths(std::move(drivePaths)),
       generatedAt(generatedAt),
@@ -154,8 +170,15 @@ VerificationReport::VerificationReport(fs::path cardPath, std::vector<fs::path> 
       otherFiles(std::move(otherFiles)),
       cardFiles(std::move(cardFiles)),
       cardFilesMount(cardFilesMount),
-      uncountedCopies(std::move(uncountedCopies)) {
+      uncountedCopies(std::move(uncountedCopies)),
+      unreadCandidates(std::move(unreadCandidates)) {
     if (!this->cardVolumeIdentity) this->cardVolumeIdentity = VolumeIdentity::read(this->cardPath);
+}
+
+const UnreadCandidates* VerificationReport::unreadOf(const fs::path& file) const {
+    auto it = std::lower_bound(unreadCandidates.begin(), unreadCandidates.end(), file.native(),
+                               [](const UnreadCandidates& u, const std::string& p) { return u.cardFile.native() < p; });
+    return it != unreadCandidates.end() && it->cardFile == file ? &*it : nullptr;
 }
 
 std::vector<MatchResult> VerificationReport::confirmed() const { return withStatus(results, MatchStatus::Kind::confirmed); }
@@ -221,10 +244,18 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
                              (otherOnlyOnCard == 1 ? " other file is" : " other files are") +
                              " only on the card too \u2014 marked \u2717 below.",
                          Kind::bad});
+    if (!unreadCandidates.empty())
+        lines.push_back({"\u26A0  " + countText(static_cast<int64_t>(unreadCandidates.size()), "card file was", "card files were") +
+                             " not looked for among every drive file of " +
+                             (unreadCandidates.size() == 1 ? "its" : "their") +
+                             " kind. To prove " + (unreadCandidates.size() == 1 ? "it" : "them") +
+                             ", copy the card with Brindlecove, or grant just the drive folder that holds " +
+                             (unreadCandidates.size() == 1 ? "its copy" : "their copies") + " and scan again.",
+                         Kind::bad});
     lines.push_back({"", Kind::plain});
     lines.push_back({"Files (A\u2013Z) \u2014 \u2713 synced \u00B7 \u2717 still only on the card", Kind::plain});
     lines.push_back({"", Kind::plain});
-    for (const MatchResult& result : alphabeticalResults()) appendResultLines(result, lines);
+    for (const MatchResult& result : alphabeticalResults()) appendResultLines(result, *this, lines);
     if (!otherFiles.empty()) {
         lines.push_back({"", Kind::plain});
         lines.push_back({"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain});

@@ -8,6 +8,7 @@
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
 #include "Tessaline/Matcher/UncountedCopy.hpp"
+#include "Tessaline/Matcher/UnreadCandidates.hpp"
 #include "Tessaline/Scanner/CardFileMount.hpp"
 #include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Support/DateText.hpp"
@@ -54,7 +55,8 @@ struct VerificationReport {
     // `cardFiles`: the records of every file an erase of the card deletes, as the scan found
     // them before proving them (none: a report made without them, which can vouch for no
     // erase). `uncountedCopies`: the drive files the proofs passed over for where they lie
-    // (sorted by path, each once).
+    // (sorted by path, each once). `unreadCandidates`: the card files of missing clips whose
+    // proof stopped at the bound on reading with candidates unread (sorted by card file).
     VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
                        EpochSeconds generatedAt, std::vector<MatchResult> results,
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
@@ -62,7 +64,8 @@ struct VerificationReport {
                        std::vector<OtherFile> otherFiles = {},
                        std::optional<std::vector<CardFileRecord>> cardFiles = std::nullopt,
                        std::optional<CardFileMount> cardFilesMount = std::nullopt,
-                       std::vector<UncountedCopy> uncountedCopies = {});
+                       std::vector<UncountedCopy> uncountedCopies = {},
+                       std::vector<UnreadCandidates> unreadCandidates = {});
 
     std::filesystem::path cardPath;
     std::vector<std::filesystem::path> drivePaths;  // scan order
@@ -80,6 +83,11 @@ struct VerificationReport {
     // Named in the text report as not counted, with the reason; they change no standing (the
     // card files they stood for are proven elsewhere or left unproven already).
     std::vector<UncountedCopy> uncountedCopies;
+    // Named in the text report under each missing clip they belong to, with the reason, and
+    // once with how to prove them; they change no standing (their clips are missing already).
+    std::vector<UnreadCandidates> unreadCandidates;
+    // The entry of `file` in unreadCandidates, or none.
+    const UnreadCandidates* unreadOf(const std::filesystem::path& file) const;
 
     std::vector<MatchResult> confirmed() const;
     std::vector<MatchResult> missing() const;

@@ -12,6 +12,17 @@ std::string fixedText(double value, int decimals) {
     return std::string(buffer, result.ptr);
 }
 
+std::string groupedText(int64_t value) {
+    const std::string digits = std::to_string(value);
+    const size_t sign = value < 0 ? 1 : 0;
+    std::string text = digits.substr(0, sign);
+    for (size_t k = sign; k < digits.size(); ++k) {
+        if (k > sign && (digits.size() - k) % 3 == 0) text.push_back(',');
+        text.push_back(digits[k]);
+    }
+    return text;
+}
+
 std::string formatFileSize(int64_t bytes) {
     if (bytes == 0) return "Zero KB";
     if (bytes == 1) return "1 byte";

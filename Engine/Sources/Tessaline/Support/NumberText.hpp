@@ -15,6 +15,10 @@ std::string fixedText(double value, int decimals);
 // "1.2 MB" (one), "3.46 GB" (two, also TB and PB); trailing zeros dropped ("3 MB").
 std::string formatFileSize(int64_t bytes);
 
+// A whole number with "," between each group of three digits ("18,000", "-1,234,567"), the
+// same in every locale, for report files people read.
+std::string groupedText(int64_t value);
+
 // The value of one hexadecimal digit (either case), or -1 for any other character.
 int hexDigitValue(char c);
 
