@@ -108,7 +108,7 @@ TEST_F(CardPrepGateTest, ACardConfirmedAgainstItselfIsMissing) {
         auto report = handMadeReport(root, {{stills[0], MatchStatus::confirmed(drive / "Shoot/IMG_0001.JPG")},
                                             {stills[1], MatchStatus::possibleDuplicate({drive / "Shoot/IMG_0002.JPG",
                                                                                         drive / "Shoot/IMG_0001.JPG"})}});
-        EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::missing, 2}));
+        EXPECT_EQ(verdictOf(*vm, report), (VerificationStanding{Kind::missing, 2}));
     }
     // One copy off the card is enough for that clip.
     fs::create_directories(sandbox / "drive");
@@ -116,7 +116,7 @@ TEST_F(CardPrepGateTest, ACardConfirmedAgainstItselfIsMissing) {
     auto report = handMadeReport(root, {{stills[0], MatchStatus::confirmed(sandbox / "bound/Shoot/IMG_0001.JPG")},
                                         {stills[1], MatchStatus::possibleDuplicate({sandbox / "bound/Shoot/IMG_0002.JPG",
                                                                                     sandbox / "drive/IMG_0002.JPG"})}});
-    EXPECT_EQ(vm->gate(report), (VerificationStanding{Kind::missing, 1}));
+    EXPECT_EQ(verdictOf(*vm, report), (VerificationStanding{Kind::missing, 1}));
 }
 
 TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
@@ -126,7 +126,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     const fs::path root = scanned.root, drive = scanned.drive;
     auto& vm = scanned.vm;
     const ReportPtr report = scanned.report;
-    ASSERT_TRUE(vm->gate(report).isSafe());
+    ASSERT_TRUE(verdictOf(*vm, report).isSafe());
 
     // Erased here, then shot again and put back: same volume, same name, an old safe report.
     vm->setConfirmationText("mnt");  // the card's folder name, in another case
@@ -139,7 +139,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     shootStills(root, {}, 1, 7);
     vm->recount();  // the screen does this when a volume mounts at the card's path
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
-    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::changedSinceScan);
 
     // A file added after the count, before the click: the worker walks the card again and
     // erases nothing.
@@ -147,7 +147,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }));
     fs::copy_file(root / "DCIM/100CANON/IMG_0007.JPG", drive / "Shoot/IMG_0007.JPG");
     const ReportPtr fresh = scanCard(root, {drive});
-    ASSERT_TRUE(vm->gate(fresh).isSafe());
+    ASSERT_TRUE(verdictOf(*vm, fresh).isSafe());
     shootStills(root, {}, 1, 8);
     vm->setConfirmationText("MNT");
     ASSERT_TRUE(vm->runChecked(fresh));
@@ -159,7 +159,7 @@ TEST_F(CardPrepGateTest, ACardShotOnSinceItsScanIsNotSafe) {
     EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0008.JPG"));
     EXPECT_EQ(vm->confirmationText(), "");
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 2; }));
-    EXPECT_EQ(vm->gate(fresh).kind, Kind::changedSinceScan);
+    EXPECT_EQ(verdictOf(*vm, fresh).kind, Kind::changedSinceScan);
     EXPECT_FALSE(vm->erasedReports().contains(fresh)) << "an erase refused before deleting marks nothing";
     EXPECT_TRUE(vm->erasedReports().contains(report));
 }
@@ -181,7 +181,7 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     // card is counted again by itself and the old verdict no longer vouches for it.
     shootStills(scanned.root, {}, 1, 7);
     ASSERT_TRUE(waitFor([&] { return vm->preview() && vm->preview()->fileCount == 1; }));
-    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::changedSinceScan);
     EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Idle>(vm->phase()))
         << "the erase's outcome was about a card that now holds something else";
     writeFile(scanned.root / "DCIM/100CANON/IMG_0007.XMP", "a sidecar beside it");
@@ -190,11 +190,11 @@ TEST_F(CardPrepGateTest, AnErasedCardWrittenOnWhileMountedIsCountedAgainAndAnEje
     // Ejected: nothing is mounted at the card's folder, which is no other card either.
     // Its empty folder left behind is not counted as the card: put back, it stands as before.
     scanned.volume.unmount();
-    EXPECT_EQ(vm->gate(report).kind, Kind::notInserted);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::notInserted);
     vm->recount();
     EXPECT_FALSE(vm->isBusy());
     scanned.volume.remount();
-    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::changedSinceScan);
     EXPECT_EQ(vm->preview()->fileCount, 2);
 }
 
@@ -206,18 +206,18 @@ TEST_F(CardPrepGateTest, ASameNamedCardSwappedInAfterTheScanIsNeverErased) {
     const fs::path place = scanned.root;
     auto& vm = scanned.vm;
     const ReportPtr report = scanned.report;
-    ASSERT_TRUE(vm->gate(report).isSafe());
+    ASSERT_TRUE(verdictOf(*vm, report).isSafe());
     vm->setConfirmationText("mnt");
 
     cardA.unmount();
     loops.mountAt(cardB, "ext4", place);
     writeFile(place / "DCIM/B_0001.JPG", "card B, never scanned");
     // The button drawn a moment ago said safe; the click recomputes and refuses.
-    EXPECT_EQ(vm->gate(report).kind, Kind::differentCard);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::differentCard);
     EXPECT_FALSE(vm->runChecked(report));
     // Even acknowledged, the erase finds another card than the one picked.
     vm->setAcknowledgedUnverified(true);
-    EXPECT_TRUE(vm->canRun(vm->gate(report)));
+    EXPECT_TRUE(vm->canRun(verdictOf(*vm, report)));
     vm->runChecked(report);
     ASSERT_TRUE(waitForEraseEnd(*vm, 5000));
     EXPECT_EQ(vm->phase(), CardPrepViewModel::Phase(CardPrepViewModel::Failed{CardPrepViewModel::swappedMessage()}));

@@ -76,7 +76,7 @@ TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
     auto vm = realCardPrep();
     pickAndCount(*vm, root);
     const ReportPtr report = scanCard(root, {drive});
-    ASSERT_EQ(vm->gate(report), (VerificationStanding{VerificationStanding::Kind::safe, 3}));
+    ASSERT_EQ(verdictOf(*vm, report), (VerificationStanding{VerificationStanding::Kind::safe, 3}));
     vm->setSelectedProfileID("generic");
 
     std::vector<CardPrepViewModel::Phase> phases;
@@ -148,7 +148,7 @@ TEST_F(CardPrepRunTest, ASafeEraseKeepsWhatIsWrittenWhileItRunsAndNamesIt) {
         auto vm = realCardPrep(backend);
         pickAndCount(*vm, root);
         const ReportPtr report = scanCard(root, {drive});
-        ASSERT_TRUE(vm->gate(report).isSafe());
+        ASSERT_TRUE(verdictOf(*vm, report).isSafe());
         const auto vouched = tessaline::CardFileSet::read(root).files;
         vm->setSelectedProfileID("generic");
         vm->setConfirmationText("mnt");

@@ -65,7 +65,7 @@ TEST_F(EraseStopAndLookAlikeTest, StopEndsAnEraseInsideOneLargeFolderOnBothPaths
         const ReportPtr report = safePath ? handMadeReport(root, clips) : nullptr;
         vm->setConfirmationText(vm->cardName());
         if (safePath) {
-            ASSERT_TRUE(vm->gate(report).isSafe());
+            ASSERT_TRUE(verdictOf(*vm, report).isSafe());
         } else {
             vm->gate(nullptr);
             vm->setAcknowledgedUnverified(true);
@@ -121,12 +121,12 @@ TEST_F(EraseStopAndLookAlikeTest, LookAlikesSwappedInAfterTheScanAreRefusedOrKep
         auto vm = realCardPrep(backend);
         pickAndCount(*vm, root);
         const ReportPtr report = scanCard(root, {drive});
-        ASSERT_TRUE(vm->gate(report).isSafe());
+        ASSERT_TRUE(verdictOf(*vm, report).isSafe());
 
         // Swapped in after the scan, the card never mounted again: the gate names them.
         swapInLookAlikes(root);
         pickAndCount(*vm, root);
-        const VerificationStanding standing = vm->gate(report);
+        const VerificationStanding standing = verdictOf(*vm, report);
         EXPECT_EQ(standing.kind, Kind::changedSinceScan);
         EXPECT_EQ(standing.files, 3);
         vm->setConfirmationText(vm->cardName());
@@ -135,7 +135,7 @@ TEST_F(EraseStopAndLookAlikeTest, LookAlikesSwappedInAfterTheScanAreRefusedOrKep
         // Put back, safe again; swapped in after the erase's last walk: kept and named.
         tessaline::testing::swapOutLookAlikes(root);
         pickAndCount(*vm, root);
-        ASSERT_TRUE(vm->gate(report).isSafe());
+        ASSERT_TRUE(verdictOf(*vm, report).isSafe());
         vm->setConfirmationText(vm->cardName());
         swapDuringErase = true;
         ASSERT_TRUE(vm->runChecked(report));

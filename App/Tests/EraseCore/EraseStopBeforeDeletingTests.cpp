@@ -45,7 +45,7 @@ protected:
     // Acknowledges the card's standing for `report`, confirms and starts the erase.
     void eraseAcknowledged(const ReportPtr& report) {
         vm->setConfirmationText(vm->cardName());
-        if (!vm->gate(report).isSafe()) vm->setAcknowledgedUnverified(true);
+        if (!verdictOf(*vm, report).isSafe()) vm->setAcknowledgedUnverified(true);
         ASSERT_TRUE(vm->runChecked(report));
     }
     // The outcome of an erase stopped before it deleted anything, with the card as it was.
@@ -84,7 +84,7 @@ TEST_F(EraseStopBeforeDeletingTest, AStopBetweenThePlanAndTheFirstDeleteLeavesCa
     vm = realCardPrep(backend);
     pickAndCount(*vm, root);
     const ReportPtr report = scanCard(root, {drive});
-    ASSERT_EQ(vm->gate(report).kind, Kind::missing);
+    ASSERT_EQ(verdictOf(*vm, report).kind, Kind::missing);
     const auto counted = vm->preview();
     const auto before = topLevel(root);
 
@@ -155,7 +155,7 @@ TEST_F(EraseStopBeforeDeletingTest, AStopWhileTheSafeEraseWalksTheCardIsAnswered
     vm = realCardPrep(backend);
     pickAndCount(*vm, root);
     const ReportPtr report = scanCard(root, {drive});
-    ASSERT_TRUE(vm->gate(report).isSafe());
+    ASSERT_TRUE(verdictOf(*vm, report).isSafe());
     const auto before = topLevel(root);
 
     eraseAcknowledged(report);
@@ -171,7 +171,7 @@ TEST_F(EraseStopBeforeDeletingTest, AStopWhileTheSafeEraseWalksTheCardIsAnswered
     QTest::qWait(200);  // whatever the worker would still post
     EXPECT_FALSE(prepared) << "the worker never starts the erase";
     expectUntouched(root, before, 2);
-    EXPECT_TRUE(vm->gate(report).isSafe()) << "the report still vouches for the card";
+    EXPECT_TRUE(verdictOf(*vm, report).isSafe()) << "the report still vouches for the card";
 }
 
 TEST_F(EraseStopBeforeDeletingTest, TheOutcomeIsJudgedByWhatTheEraseLeftHoweverLateTheCountAfterItComes) {
@@ -211,7 +211,7 @@ TEST_F(EraseStopBeforeDeletingTest, TheOutcomeIsJudgedByWhatTheEraseLeftHoweverL
     holdCount = false;
     ASSERT_TRUE(QTest::qWaitFor([&] { return vm->preview() && vm->preview()->fileCount == 1 && !vm->isCounting(); },
                                 30'000));
-    EXPECT_EQ(vm->gate(report).kind, Kind::changedSinceScan);
+    EXPECT_EQ(verdictOf(*vm, report).kind, Kind::changedSinceScan);
     EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Idle>(vm->phase()));
 
     // A stopped erase: what it left is counted before any count is shown, and the outcome stays

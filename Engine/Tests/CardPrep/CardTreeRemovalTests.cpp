@@ -65,7 +65,7 @@ TEST_F(CardTreeRemovalTest, StopEndsAnEraseInsideOneFolderWithinAMomentOnBothPat
     for (const bool vouchedPath : {false, true}) {
         SCOPED_TRACE(vouchedPath ? "vouched" : "override");
         for (int i = 0; i < total; ++i) writeFile(folder / ("IMG_" + std::to_string(i) + ".JPG"), "x");
-        const Vouched vouched = vouchedPath ? Vouched(CardFileSet::read(root).files) : std::nullopt;
+        const Vouched vouched = vouchedPath ? Vouched(provenRecords(root)) : std::nullopt;
 
         // Once the erase is well into the folder, Stop (its questions counted from the plan on:
         // the plan's measuring asks them too).
@@ -115,7 +115,7 @@ TEST_F(CardTreeRemovalTest, AFilePutBackUnderADeletedNameIsKeptAndNamed) {
             writePatternFile(root / "CLIPS" / names.back(), 4096, static_cast<unsigned>(i));
         }
         writeFile(root / "ROOT.XML", "<clip/>");
-        const Vouched vouched = CardFileSet::read(root).files;
+        const Vouched vouched = provenRecords(root);
 
         // As soon as one clip is gone, a file of its name and size is written again.
         std::string putBack;
