@@ -1,7 +1,7 @@
 #pragma once
 // The copy engine's real file calls with faults and hooks for tests: the Nth call of one
 // kind fails with a chosen errno, hooks run before opens and renames and after date
-// settings, and a file system without rename flags or without links can be played.
+// settings and closes, and a file system without rename flags or without links can be played.
 
 #include "Tessaline/Copy/CopyFileIO.hpp"
 
@@ -36,6 +36,7 @@ public:
     std::function<void(int call)> afterFutimens;  // with the call's number, from 1
     std::function<void(int fd, int call)> afterRead;  // with the call's number, from 1
     std::function<void(const char* from, const char* to)> beforeRename;
+    std::function<void()> afterClose;
     bool noRenameFlags = false;  // renames with flags fail with EINVAL (FUSE exFAT)
     bool noLinks = false;        // links fail with EPERM (FAT, exFAT)
     std::string failedPath;  // the file whose fsync was failed
@@ -74,7 +75,9 @@ public:
             errno = failErrno;
             return -1;
         }
-        return real_->close(fd);
+        const int result = real_->close(fd);
+        if (afterClose) afterClose();
+        return result;
     }
     int futimens(int fd, const struct timespec times[2]) override {
         if (fails(futimensOp)) return -1;

@@ -1,5 +1,7 @@
 #include "Tessaline/Support/NoReplaceRename.hpp"
 
+#include "Tessaline/Support/UniqueFd.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <stdio.h>
@@ -28,7 +30,8 @@ bool linksUnsupported(int error) { return error == EPERM || error == ENOSYS || e
 //    name is claimed by an exclusive create of an empty file, and only that empty file, still
 //    found under the name just before the move, is replaced by rename(). Every copy run and
 //    every new-file write creates names exclusively and never replaces one, so no file of ours can stand
-//    there in between. While the claim stands (microseconds) another run sees an empty file,
+//    there in between. The claim is held (see below) from its creation to the move, so its
+//    number stays its own. While the claim stands (microseconds) another run sees an empty file,
 //    which it never counts as a copy of a non-empty file; only the copy of an empty file
 //    could match it, and that copy is what the move then puts there.
 int renameNoReplace(FileCalls& io, const std::filesystem::path& from, const std::filesystem::path& to) {
@@ -55,9 +58,21 @@ int renameNoReplace(FileCalls& io, const std::filesystem::path& from, const std:
     if (claim < 0) return errno;
     struct stat claimed{};
     const bool known = ::fstat(claim, &claimed) == 0;
-    io.close(claim);
+    // The claim is held by a path-only descriptor (taken while it is still open, so the name
+    // surely leads to it) until the move is done: FUSE exFAT gives a file the kernel forgets
+    // a new number, and a closed claim forgotten before the check below would look like
+    // another file's, be left behind empty and send the copy to the next free name. A held
+    // file is never forgotten. The descriptor reaches nothing of the file system's own.
+    UniqueFd held(::open(to.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat now{};
-    if (!known || ::lstat(to.c_str(), &now) != 0 || !sameFile(now, claimed)) return EEXIST;
+    if (!known || !held || ::fstat(held.get(), &now) != 0 || !sameFile(now, claimed)) {
+        const int error = known && !held ? errno : EEXIST;
+        if (known && ::lstat(to.c_str(), &now) == 0 && sameFile(now, claimed)) io.unlink(to.c_str());
+        io.close(claim);
+        return error;
+    }
+    io.close(claim);
+    if (::lstat(to.c_str(), &now) != 0 || !sameFile(now, claimed)) return EEXIST;
     if (io.rename(from.c_str(), to.c_str(), 0) == 0) return 0;
     const int error = errno;
     if (::lstat(to.c_str(), &now) == 0 && sameFile(now, claimed)) io.unlink(to.c_str());
