@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
+#include <vector>
 
 using namespace tessaline;
 using namespace tessaline::testing;
@@ -104,6 +106,32 @@ TEST_F(ChecksumEngineTest, OddChunkSizesGiveTheSameDigest) {
         EXPECT_EQ(hashCounting(engine, file, calls, chunk >= 4096), expected) << chunk;
         EXPECT_EQ(static_cast<int64_t>(calls.progress.size()), (100'003 + chunk - 1) / chunk);
     }
+}
+
+// Each thread keeps its read buffer between files: a hash begun inside another's progress
+// report on the same thread, and hashes on several threads at once, keep their digests.
+TEST_F(ChecksumEngineTest, HashesInsideAHashAndOnSeveralThreadsKeepTheirDigests) {
+    const fs::path outer = sandbox / "outer", inner = sandbox / "inner";
+    writePatternFile(outer, 1'000'003);
+    writePatternFile(inner, 700'001, 2);
+    const std::string outerDigest = xxhsum(outer), innerDigest = xxhsum(inner);
+    ASSERT_NE(outerDigest, innerDigest);
+    const ChecksumEngine engine(4 * 1024 * 1024);
+    std::vector<std::string> nested;
+    EXPECT_EQ(engine.hash(outer, false, {}, [&](int64_t, int64_t) { nested.push_back(engine.hash(inner)); }),
+              outerDigest);
+    ASSERT_FALSE(nested.empty());
+    for (const std::string& digest : nested) EXPECT_EQ(digest, innerDigest);
+
+    std::vector<std::string> digests(8);
+    {
+        std::vector<std::jthread> threads;
+        for (size_t t = 0; t < digests.size(); ++t)
+            threads.emplace_back([&, t] {
+                for (int round = 0; round < 5; ++round) digests[t] = engine.hash(t % 2 ? inner : outer);
+            });
+    }
+    for (size_t t = 0; t < digests.size(); ++t) EXPECT_EQ(digests[t], t % 2 ? innerDigest : outerDigest) << t;
 }
 
 TEST_F(ChecksumEngineTest, ChunkSizeBelowOneIsRejected) {

@@ -68,6 +68,37 @@ private:
 // pass measured up to 20% slower than xxhsum's small blocks on a loaded machine. Direct reads
 // stay whole chunks (the device prefers large requests).
 constexpr size_t cachedPiece = 256 * 1024;
+// The room one piece takes, rounded up for O_DIRECT's alignment.
+constexpr size_t pieceCapacity = (cachedPiece + directAlignment - 1) / directAlignment * directAlignment;
+
+// The read buffer of one hash, aligned for O_DIRECT. Buffers of one piece (cached reads) are
+// kept per thread between files. Measured reason: malloc maps and unmaps a fresh 256 KiB
+// buffer for every file, and each unmap in a process with several hashing threads makes
+// every core flush its TLB; proving 2,000 small files spent about a tenth of its time there.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(size_t capacity) : kept_(capacity == pieceCapacity) {
+        if (kept_ && spare()) bytes_ = std::move(spare());
+        else bytes_.reset(static_cast<unsigned char*>(std::aligned_alloc(directAlignment, capacity)));
+        if (!bytes_) throw std::bad_alloc();
+    }
+    ~ReadBuffer() {
+        if (kept_ && !spare()) spare() = std::move(bytes_);
+    }
+    ReadBuffer(const ReadBuffer&) = delete;
+    ReadBuffer& operator=(const ReadBuffer&) = delete;
+    unsigned char* get() const { return bytes_.get(); }
+
+private:
+    using Bytes = std::unique_ptr<unsigned char, FreeDeleter>;
+    // The thread's kept buffer; empty while a hash on this thread holds it.
+    static Bytes& spare() {
+        thread_local Bytes kept;
+        return kept;
+    }
+    bool kept_;
+    Bytes bytes_;
+};
 
 // Reads up to `length` bytes, looping over short reads, and feeds them to `stream`; fewer
 // only at the end of the file. Returns the count, or -1 with errno set. Direct reads fill
@@ -155,10 +186,7 @@ std::string ChecksumEngine::hashDescriptor(int fd, const std::filesystem::path& 
     // reads need one piece of room: mapping and unmapping a whole chunk for every small file
     // costs more than hashing it when several threads prove at once.
     const size_t room = direct ? chunk : std::min(chunk, cachedPiece);
-    const size_t capacity = (room + directAlignment - 1) / directAlignment * directAlignment;
-    std::unique_ptr<unsigned char, FreeDeleter> buffer(
-        static_cast<unsigned char*>(std::aligned_alloc(directAlignment, capacity)));
-    if (!buffer) throw std::bad_alloc();
+    ReadBuffer buffer((room + directAlignment - 1) / directAlignment * directAlignment);
 
     XXHash64::Stream stream(0);
     int64_t done = 0;
