@@ -179,7 +179,9 @@ TEST_F(ArchiveScanEndToEndTest, ARenamedFrameIsProvenBesideItsSiblingsButNotFrom
     ASSERT_TRUE(beside);
     EXPECT_TRUE(beside->missing().empty());
     for (const auto& result : beside->results)
-        if (result.primaryName() == frameName("F", 7)) EXPECT_EQ(result.status, MatchStatus::confirmed(renamed));
+        if (result.primaryName() == frameName("F", 7)) {
+            EXPECT_EQ(result.status, MatchStatus::confirmed(renamed));
+        }
     EXPECT_LE(besideRead, 4 * cardBytes);
 
     // Only in an unrelated archive folder, under another name and with that day's time: not

@@ -6,6 +6,7 @@
 
 #include "EraseViewTest.hpp"
 
+#include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
@@ -56,6 +57,19 @@ struct ScriptedCard {
     std::atomic<bool> erasing{false};    // the erase was handed to the engine
     std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
+
+    ScriptedCard() = default;
+    ScriptedCard(const ScriptedCard&) = delete;
+    ScriptedCard& operator=(const ScriptedCard&) = delete;
+    // The backend's calls run on the application's workers and read this card: a test that
+    // ends while one is held (or before a stopped erase's worker has seen the stop) releases
+    // it and waits for it, so no worker reads a card that is gone.
+    ~ScriptedCard() {
+        holdCount = false;
+        holdErase = false;
+        holdWalk = false;
+        EXPECT_TRUE(Executor::shared().waitForDone(60'000)) << "a worker of the scripted card did not end";
+    }
 
     CardPrepBackend backend() {
         CardPrepBackend b;
