@@ -7,6 +7,7 @@
 #include "Support/AppTestSandbox.hpp"
 #include "Support/EraseFixtures.hpp"
 
+#include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/CardPrep/CardFileSet.hpp"
@@ -30,6 +31,15 @@ const tessaline::VolumeIdentity identity{.uuid = "3B1E-77C0", .name = "CARD"};
 
 class CardPrepJudgingTest : public AppSandboxedTest {
 protected:
+    // The held backend calls read this fixture from the application's workers: released and
+    // waited for before it is gone, also when a test ends early.
+    void TearDown() override {
+        holdCount = false;
+        holdErase = false;
+        EXPECT_TRUE(Executor::shared().waitForDone(60'000));
+        AppSandboxedTest::TearDown();
+    }
+
     // A card of `n` clips, each proven on a drive, and a report whose records the card's file
     // system has since numbered afresh.
     ReportPtr renumberedCard(int n) {
