@@ -56,6 +56,12 @@ std::string readFile(const fs::path& path) {
     return out.str();
 }
 
+dev_t deviceOf(const std::filesystem::path& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_dev;
+}
+
 CommandResult runCommand(const std::vector<std::string>& argv) {
     // Made before the fork: the child of a process with other threads (a volume watcher) may
     // not allocate, since another thread may have held the allocator's lock at the fork.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -48,6 +50,9 @@ struct CommandResult {
 };
 // Runs argv[0] (looked up in PATH) with the arguments, no shell; waits for it.
 CommandResult runCommand(const std::vector<std::string>& argv);
+
+// The device number of what `path` lies on; a test failure (and 0) where it can't be stat'ed.
+dev_t deviceOf(const std::filesystem::path& path);
 // True when `program` is found in PATH.
 bool haveProgram(const std::string& program);
 

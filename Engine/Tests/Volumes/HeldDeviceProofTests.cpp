@@ -21,12 +21,7 @@ using Doubt = ProofGround::Doubt;
 using testing::LoopVolume;
 using testing::ReadOnlyLoop;
 using testing::ScopedMount;
-
-dev_t deviceOf(const fs::path& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_dev;
-}
+using testing::deviceOf;
 
 std::string keyOf(std::optional<Doubt> doubt) { return doubt ? ProofGround::reasonKey(*doubt) : std::string("none"); }
 

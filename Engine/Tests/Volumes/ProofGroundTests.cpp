@@ -27,14 +27,9 @@ using Doubt = ProofGround::Doubt;
 using testing::LoopVolume;
 using testing::ReadOnlyLoop;
 using testing::ScopedMount;
+using testing::deviceOf;
 using testing::mountReadOnly;
 using testing::nodeOutsideDev;
-
-dev_t deviceOf(const fs::path& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_dev;
-}
 
 std::string mustRun(const std::vector<std::string>& argv) {
     const testing::CommandResult r = testing::runCommand(argv);
