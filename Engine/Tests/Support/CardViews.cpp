@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace tessaline::testing {
@@ -109,6 +111,72 @@ void makeFatImage(const fs::path& image, int sizeMiB, const std::vector<std::pai
 
 std::unique_ptr<ScopedMount> mountFatImage(const fs::path& image, const fs::path& target) {
     return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", "fuse.fusefat", "-o", "ro", image}, target);
+}
+
+namespace {
+
+// `value` in octal, `width` - 1 digits and a NUL, as a tar header field.
+void putOctal(char* field, size_t width, uint64_t value) {
+    std::snprintf(field, width, "%0*llo", static_cast<int>(width - 1), static_cast<unsigned long long>(value));
+}
+
+}  // namespace
+
+void makeTarArchive(const fs::path& archive, const std::vector<std::pair<fs::path, std::string>>& files) {
+    std::string bytes;
+    for (const auto& [path, content] : files) {
+        const std::string name = path.relative_path().string();
+        if (name.size() >= 100) throw std::runtime_error("name too long for a plain tar header: " + name);
+        char header[512] = {};
+        std::memcpy(header, name.data(), name.size());
+        putOctal(header + 100, 8, 0644);
+        putOctal(header + 108, 8, 0);
+        putOctal(header + 116, 8, 0);
+        putOctal(header + 124, 12, content.size());
+        putOctal(header + 136, 12, 1700000000);
+        header[156] = '0';
+        std::memcpy(header + 257, "ustar\0" "00", 8);
+        std::memset(header + 148, ' ', 8);
+        unsigned sum = 0;
+        for (unsigned char c : header) sum += c;
+        std::snprintf(header + 148, 8, "%06o", sum);
+        bytes.append(header, sizeof header);
+        bytes += content;
+        bytes.append((512 - content.size() % 512) % 512, '\0');
+    }
+    bytes.append(1024, '\0');
+    writeFile(archive, bytes);
+}
+
+std::string archiveFuseUnavailableReason() {
+#ifdef TESSALINE_TEST_ARCHIVE_FUSE
+    if (!runningAsRoot()) return "needs root to mount the tests' own FUSE driver; skipped";
+    return {};
+#else
+    return "the tests' own FUSE driver was not built (libfuse3 is not installed); skipped";
+#endif
+}
+
+ArchiveFuseMount::ArchiveFuseMount(const fs::path& archive, const fs::path& target, const ArchiveFuseOptions& options)
+    : target_(target) {
+#ifdef TESSALINE_TEST_ARCHIVE_FUSE
+    fs::create_directories(target_);
+    std::vector<std::string> argv{TESSALINE_TEST_ARCHIVE_FUSE};
+    if (options.keepArchiveOpen) argv.push_back("--keep");
+    if (!options.log.empty()) argv.insert(argv.end(), {"--log", options.log.string()});
+    const std::string fsname = options.fsname.empty() ? archive.string() : options.fsname;
+    argv.insert(argv.end(), {archive.string(), target_.string(), "-o", "ro,subtype=tararchive,fsname=" + fsname});
+    // The driver goes to the background once mounted.
+    mustRun(argv);
+#else
+    (void)archive;
+    (void)options;
+    throw std::runtime_error(archiveFuseUnavailableReason());
+#endif
+}
+
+ArchiveFuseMount::~ArchiveFuseMount() {
+    if (runCommand({"umount", target_.string()}).exitCode != 0) runCommand({"umount", "-l", target_.string()});
 }
 
 }  // namespace tessaline::testing

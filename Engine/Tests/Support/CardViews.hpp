@@ -78,4 +78,36 @@ void makeFatImage(const std::filesystem::path& image, int sizeMiB,
 // shows only the driver's name.
 std::unique_ptr<ScopedMount> mountFatImage(const std::filesystem::path& image, const std::filesystem::path& target);
 
+// A tar archive (POSIX ustar) at `archive` holding `files` (path inside the archive → bytes).
+void makeTarArchive(const std::filesystem::path& archive,
+                    const std::vector<std::pair<std::filesystem::path, std::string>>& files);
+
+// Why the tests' own FUSE driver of tar archives can't run here; "" when it can (root, and
+// the driver was built: it needs libfuse3).
+std::string archiveFuseUnavailableReason();
+
+// How the tests' own FUSE driver serves an archive: it reads the archive into memory and, unless
+// `keepArchiveOpen`, closes it before mounting; it holds `log` open all along when given; the
+// mount's source is `fsname` when given, else the archive's path.
+struct ArchiveFuseOptions {
+    bool keepArchiveOpen = false;
+    std::filesystem::path log;
+    std::string fsname;
+};
+
+// The tar archive `archive` mounted read-only at `target` (created) through the tests' own FUSE
+// driver; unmounted, and the driver ended, when the object dies. Throws std::runtime_error.
+class ArchiveFuseMount {
+public:
+    ArchiveFuseMount(const std::filesystem::path& archive, const std::filesystem::path& target,
+                     const ArchiveFuseOptions& options = {});
+    ~ArchiveFuseMount();
+    ArchiveFuseMount(const ArchiveFuseMount&) = delete;
+    ArchiveFuseMount& operator=(const ArchiveFuseMount&) = delete;
+    const std::filesystem::path& target() const { return target_; }
+
+private:
+    std::filesystem::path target_;
+};
+
 }  // namespace tessaline::testing
