@@ -1,8 +1,13 @@
 #include "Support/CardViews.hpp"
 
+#include <fcntl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/sysmacros.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -178,5 +183,40 @@ ArchiveFuseMount::ArchiveFuseMount(const fs::path& archive, const fs::path& targ
 ArchiveFuseMount::~ArchiveFuseMount() {
     if (runCommand({"umount", target_.string()}).exitCode != 0) runCommand({"umount", "-l", target_.string()});
 }
+
+void makeErofs(const fs::path& image, const std::vector<std::pair<fs::path, std::string>>& files,
+               const fs::path& blob) {
+    TempFolder content;
+    for (const auto& [path, bytes] : files) writeFile(content.path() / path, bytes);
+    std::vector<std::string> argv{"mkfs.erofs", "--quiet"};
+    if (!blob.empty()) argv.insert(argv.end(), {"--chunksize=4096", "--blobdev=" + blob.string()});
+    argv.insert(argv.end(), {image.string(), content.path().string()});
+    mustRun(argv);
+}
+
+ErofsFileMount::ErofsFileMount(const std::string& source, const fs::path& target, const fs::path& folder,
+                               const fs::path& held)
+    : target_(target) {
+    fs::create_directories(target);
+    const pid_t child = ::fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        if (::chdir(folder.c_str()) != 0) ::_exit(errno);
+        if (!held.empty()) {
+            const int fd = ::open(held.c_str(), O_RDONLY);
+            if (fd < 0 || ::dup2(fd, 777) < 0) ::_exit(errno);
+        }
+        ::_exit(::mount(source.c_str(), target.c_str(), "erofs", MS_RDONLY, nullptr) == 0 ? 0 : errno);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    error_ = WIFEXITED(status) ? WEXITSTATUS(status) : EINTR;
+}
+
+ErofsFileMount::~ErofsFileMount() {
+    if (error_ == 0) ::umount2(target_.c_str(), MNT_DETACH);
+}
+
+std::string ErofsFileMount::failure() const { return error_ == 0 ? std::string() : std::strerror(error_); }
 
 }  // namespace tessaline::testing

@@ -110,4 +110,29 @@ private:
     std::filesystem::path target_;
 };
 
+// An erofs image of `files` (path inside → bytes) at `image`; with `blob`, its file data kept
+// in chunks in that second image (mkfs.erofs --blobdev).
+void makeErofs(const std::filesystem::path& image,
+               const std::vector<std::pair<std::filesystem::path, std::string>>& files,
+               const std::filesystem::path& blob = {});
+
+// An erofs image mounted read-only at `target` (created) by mount(2) straight from a file, as a
+// program does, with no loop device: `source` is the text given, resolved in `folder`, in a
+// process holding `held` open as descriptor 777 when given. Unmounted when the object dies.
+class ErofsFileMount {
+public:
+    ErofsFileMount(const std::string& source, const std::filesystem::path& target, const std::filesystem::path& folder,
+                   const std::filesystem::path& held = {});
+    ~ErofsFileMount();
+    ErofsFileMount(const ErofsFileMount&) = delete;
+    ErofsFileMount& operator=(const ErofsFileMount&) = delete;
+    const std::filesystem::path& target() const { return target_; }
+    // "" when mounted, else the kernel's reason.
+    std::string failure() const;
+
+private:
+    std::filesystem::path target_;
+    int error_ = 0;
+};
+
 }  // namespace tessaline::testing

@@ -15,14 +15,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/mount.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 
 namespace tessaline {
@@ -52,51 +47,6 @@ std::string mustRun(const std::vector<std::string>& argv) {
 const std::vector<std::pair<fs::path, std::string>> stills{{"DCIM/100MEDIA/IMG_0001.JPG", "first still"},
                                                             {"DCIM/100MEDIA/IMG_0002.JPG", "second still"}};
 
-// An erofs image of `files` at `image`; with `blob`, its file data in chunks on that second image.
-void makeErofs(const fs::path& image, const std::vector<std::pair<fs::path, std::string>>& files,
-               const fs::path& blob = {}) {
-    testing::TempFolder content;
-    for (const auto& [path, bytes] : files) testing::writeFile(content.path() / path, bytes);
-    std::vector<std::string> argv{"mkfs.erofs", "--quiet"};
-    if (!blob.empty()) argv.insert(argv.end(), {"--chunksize=4096", "--blobdev=" + blob.string()});
-    argv.insert(argv.end(), {image.string(), content.path().string()});
-    mustRun(argv);
-}
-
-// An erofs image mounted at `target` by mount(2) straight from a file, as a program does:
-// `source` is the text given, resolved in `folder`, with descriptor 777 open on `held` when
-// given. Unmounted when the object dies.
-class ErofsFileMount {
-public:
-    ErofsFileMount(const std::string& source, const fs::path& target, const fs::path& folder, const fs::path& held = {})
-        : target_(target) {
-        fs::create_directories(target);
-        const pid_t child = ::fork();
-        if (child == 0) {
-            if (::chdir(folder.c_str()) != 0) ::_exit(errno);
-            if (!held.empty()) {
-                const int fd = ::open(held.c_str(), O_RDONLY);
-                if (fd < 0 || ::dup2(fd, 777) < 0) ::_exit(errno);
-            }
-            ::_exit(::mount(source.c_str(), target.c_str(), "erofs", MS_RDONLY, nullptr) == 0 ? 0 : errno);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        error_ = WIFEXITED(status) ? WEXITSTATUS(status) : EINTR;
-    }
-    ~ErofsFileMount() {
-        if (error_ == 0) ::umount2(target_.c_str(), MNT_DETACH);
-    }
-    ErofsFileMount(const ErofsFileMount&) = delete;
-    ErofsFileMount& operator=(const ErofsFileMount&) = delete;
-    // "" when mounted, else why not.
-    std::string failure() const { return error_ == 0 ? std::string() : std::strerror(error_); }
-
-private:
-    fs::path target_;
-    int error_ = 0;
-};
-
 // Unmounts a mount a driver made when it goes.
 struct Unmounting {
     fs::path target;
@@ -120,10 +70,10 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
         const dev_t cardDevice = deviceOf(card.mountPoint());
         const fs::path spared = card.mountPoint() / "System Volume Information";
         fs::create_directories(spared);
-        makeErofs(spared / "card.erofs", stills);
-        makeErofs(drive.mountPoint() / "drive.erofs", stills);
+        testing::makeErofs(spared / "card.erofs", stills);
+        testing::makeErofs(drive.mountPoint() / "drive.erofs", stills);
         {
-            ErofsFileMount relative("card.erofs", drive.mountPoint() / "relative", spared);
+            testing::ErofsFileMount relative("card.erofs", drive.mountPoint() / "relative", spared);
             if (!relative.failure().empty())
                 GTEST_SKIP() << "this kernel does not mount erofs straight from a file (" << relative.failure()
                              << "); skipped";
@@ -133,7 +83,7 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
         }
         {
             // Resolved in the mounting program's own descriptor table, which is gone.
-            ErofsFileMount byDescriptor("/proc/self/fd/777", drive.mountPoint() / "descriptor", "/",
+            testing::ErofsFileMount byDescriptor("/proc/self/fd/777", drive.mountPoint() / "descriptor", "/",
                                         spared / "card.erofs");
             ASSERT_EQ(byDescriptor.failure(), "");
             EXPECT_EQ(judged(drive.mountPoint() / "descriptor", cardDevice), "untraced_file_mount");
@@ -141,7 +91,7 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
         {
             // A link to the card's image, pointed at the drive's since.
             fs::create_symlink(spared / "card.erofs", drive.mountPoint() / "image.link");
-            ErofsFileMount linked((drive.mountPoint() / "image.link").string(), drive.mountPoint() / "linked", "/");
+            testing::ErofsFileMount linked((drive.mountPoint() / "image.link").string(), drive.mountPoint() / "linked", "/");
             ASSERT_EQ(linked.failure(), "");
             fs::remove(drive.mountPoint() / "image.link");
             fs::create_symlink(drive.mountPoint() / "drive.erofs", drive.mountPoint() / "image.link");
@@ -150,14 +100,14 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
         {
             // The image deleted once mounted: its files then lie nowhere but in the mount.
             fs::copy_file(spared / "card.erofs", spared / "gone.erofs");
-            ErofsFileMount deleted((spared / "gone.erofs").string(), drive.mountPoint() / "deleted", "/");
+            testing::ErofsFileMount deleted((spared / "gone.erofs").string(), drive.mountPoint() / "deleted", "/");
             ASSERT_EQ(deleted.failure(), "");
             fs::remove(spared / "gone.erofs");
             EXPECT_EQ(judged(drive.mountPoint() / "deleted", cardDevice), "untraced_file_mount");
         }
         // No kernel link ties a file-backed mount to its file, so even the drive's own image
         // can't be followed; through a loop device it can.
-        ErofsFileMount fromDrive((drive.mountPoint() / "drive.erofs").string(), drive.mountPoint() / "direct", "/");
+        testing::ErofsFileMount fromDrive((drive.mountPoint() / "drive.erofs").string(), drive.mountPoint() / "direct", "/");
         ASSERT_EQ(fromDrive.failure(), "");
         EXPECT_EQ(judged(drive.mountPoint() / "direct", cardDevice), "untraced_file_mount");
         ReadOnlyLoop driveLoop((drive.mountPoint() / "drive.erofs").string());
@@ -180,14 +130,14 @@ TEST(SourceTextProofTest, DevicesAFileSystemReadsBeyondItsSourceAreFollowedOrLea
     {
         // erofs whose file data lies in a blob on the card, its primary image on the drive:
         // the kernel names the blob by no link, wherever it lies.
-        makeErofs(drive.mountPoint() / "primary.erofs", stills, spared / "blob.erofs");
+        testing::makeErofs(drive.mountPoint() / "primary.erofs", stills, spared / "blob.erofs");
         ReadOnlyLoop blob((spared / "blob.erofs").string());
         ReadOnlyLoop primary((drive.mountPoint() / "primary.erofs").string());
         ScopedMount view({"-t", "erofs", "-o", "device=" + blob.device(), primary.device()}, drive.mountPoint() / "blob");
         ASSERT_EQ(testing::readFile(view.target() / stills[1].first), stills[1].second);
         EXPECT_EQ(judged(view.target(), cardDevice), "untraced_device");
         // The same files in one image on the drive prove.
-        makeErofs(drive.mountPoint() / "whole.erofs", stills);
+        testing::makeErofs(drive.mountPoint() / "whole.erofs", stills);
         ReadOnlyLoop whole((drive.mountPoint() / "whole.erofs").string());
         ScopedMount wholeView({"-t", "erofs", whole.device()}, drive.mountPoint() / "whole");
         EXPECT_EQ(judged(wholeView.target(), cardDevice), "none");

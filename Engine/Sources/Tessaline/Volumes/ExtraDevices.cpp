@@ -71,11 +71,12 @@ std::optional<std::string> superblockOf(dev_t device, size_t length) {
     return bytes;
 }
 
-void addExt4Journal(dev_t device, ExtraDevices& extra) {
+void addExt4Journal(const std::string& type, dev_t device, ExtraDevices& extra) {
     const std::optional<std::string> name = kernelName(device);
     const auto task = name ? firstLine(fs::path("/sys/fs/ext4") / *name / "journal_task") : std::nullopt;
     if (!task) {
-        extra.unfollowed = true;
+        // ext2 served by a driver of its own, which keeps no journal.
+        extra.unfollowed = type != "ext2" || !name;
         return;
     }
     if (*task == "<none>") return;  // no journal
@@ -119,7 +120,7 @@ ExtraDevices extraDevicesOf(const MountEntry& entry, dev_t device) {
     ExtraDevices extra;
     const std::string& type = entry.fsType;
     if (type == "ext4" || type == "ext3" || type == "ext2") {
-        addExt4Journal(device, extra);
+        addExt4Journal(type, device, extra);
     } else if (type == "xfs") {
         extra.unfollowed = hasOption(entry.superOptions, "logdev=") || hasOption(entry.superOptions, "rtdev=");
     } else if (type == "erofs") {
