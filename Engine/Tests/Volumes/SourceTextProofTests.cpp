@@ -2,9 +2,9 @@
 // the text its mount was made with: erofs mounted straight from an image file by mount(2)
 // (a relative source, an image deleted since, a /proc/self/fd source, a link pointed at a
 // drive file since), erofs reading a blob device beside its source, an ext4 external journal
-// (followed through the kernel's journal thread), and FUSE drivers judged by what they hold:
-// the tests' own driver that read its archive into memory and keeps only a log, or whose
-// source names a drive file, against packaged drivers holding their images. Real loop-mounted
+// (followed through the kernel's journal thread), an XFS external log, and FUSE drivers judged
+// by what they hold: the tests' own driver that read its archive into memory and keeps only a
+// log, or whose source names a drive file, against packaged drivers holding their images. Real loop-mounted
 // ext4 and FUSE exFAT cards; judged as root.
 
 #include "Tessaline/Volumes/ImageSignature.hpp"
@@ -154,6 +154,19 @@ TEST(SourceTextProofTest, DevicesAFileSystemReadsBeyondItsSourceAreFollowedOrLea
         ScopedMount view({"-t", "ext4", data.device()}, drive.mountPoint() / "journalled");
         EXPECT_EQ(judged(view.target(), cardDevice), kept == spared ? "image_on_card" : "none");
     }
+    // XFS with its log on a device of its own, which the kernel names only by the option's text.
+    if (!testing::haveProgram("mkfs.xfs")) {
+        std::cout << "mkfs.xfs is not installed; XFS with an external log not tried\n";
+        return;
+    }
+    testing::TempFolder folder;
+    mustRun({"truncate", "-s", "320M", (folder / "data.img").string()});
+    mustRun({"truncate", "-s", "72M", (folder / "log.img").string()});
+    testing::WritableLoop log((folder / "log.img").string(), 0, 0);
+    testing::WritableLoop data((folder / "data.img").string(), 0, 0);
+    mustRun({"mkfs.xfs", "-q", "-f", "-l", "logdev=" + log.device() + ",size=64m", data.device()});
+    ScopedMount view({"-t", "xfs", "-o", "logdev=" + log.device(), data.device()}, folder / "xfs");
+    EXPECT_EQ(judged(view.target(), cardDevice), "untraced_device");
 }
 
 TEST(SourceTextProofTest, AFuseDriversImageIsAFileItHoldsThatIsTheSourceOrAnImage) {
