@@ -69,15 +69,21 @@ std::unique_ptr<ScopedMount> mountReadOnly(const std::string& fsType, const fs::
     return std::make_unique<ScopedMount>(std::vector<std::string>{"-t", fsType, "-o", "ro,noload", source}, target);
 }
 
-namespace {
-
 std::string mustRun(const std::vector<std::string>& argv) {
     const CommandResult r = runCommand(argv);
     if (r.exitCode != 0) throw std::runtime_error(argv.front() + " failed: " + r.output);
-    return r.output;
+    std::string out = r.output;
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
 }
 
-}  // namespace
+std::string doubtKey(std::optional<ProofGround::Doubt> doubt) {
+    return doubt ? ProofGround::reasonKey(*doubt) : std::string("none");
+}
+
+std::string judgedKey(const fs::path& path, dev_t cardDevice) {
+    return doubtKey(ProofGround::judge(deviceOf(path), path, cardDevice));
+}
 
 std::unique_ptr<ScopedMount> mountMemoryFolder(const fs::path& target) {
     auto mount = std::make_unique<ScopedMount>(

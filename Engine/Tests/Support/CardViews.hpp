@@ -5,16 +5,28 @@
 
 #include "Support/TestSandbox.hpp"
 
+#include "Tessaline/Volumes/ProofGround.hpp"
+
 #include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tessaline::testing {
+
+// Runs `argv` (no shell) and returns its output without trailing line breaks and spaces;
+// throws std::runtime_error with the output when it fails.
+std::string mustRun(const std::vector<std::string>& argv);
+
+// A judgement by its key ("none" for no doubt), and the judgement of the file system at `path`
+// (its device read with stat) against the card on `cardDevice`.
+std::string doubtKey(std::optional<ProofGround::Doubt> doubt);
+std::string judgedKey(const std::filesystem::path& path, dev_t cardDevice);
 
 // A read-only loop device over `backing` (a device node or an image file), from `offset` bytes
 // on, `sizeLimit` bytes long (0: to the end), its partitions read when `partitions`; detached

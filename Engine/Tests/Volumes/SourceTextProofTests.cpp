@@ -29,20 +29,8 @@ using testing::LoopVolume;
 using testing::ReadOnlyLoop;
 using testing::ScopedMount;
 using testing::deviceOf;
+using testing::mustRun;
 
-std::string keyOf(std::optional<Doubt> doubt) { return doubt ? ProofGround::reasonKey(*doubt) : std::string("none"); }
-
-std::string judged(const fs::path& path, dev_t cardDevice) {
-    return keyOf(ProofGround::judge(deviceOf(path), path, cardDevice));
-}
-
-std::string mustRun(const std::vector<std::string>& argv) {
-    const testing::CommandResult r = testing::runCommand(argv);
-    if (r.exitCode != 0) throw std::runtime_error(argv[0] + " failed: " + r.output);
-    std::string out = r.output;
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
-}
 
 const std::vector<std::pair<fs::path, std::string>> stills{{"DCIM/100MEDIA/IMG_0001.JPG", "first still"},
                                                             {"DCIM/100MEDIA/IMG_0002.JPG", "second still"}};
@@ -79,14 +67,14 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
                              << "); skipped";
             ASSERT_EQ(testing::readFile(drive.mountPoint() / "relative" / stills[0].first), stills[0].second);
             ASSERT_EQ(major(deviceOf(drive.mountPoint() / "relative")), 0u);
-            EXPECT_EQ(judged(drive.mountPoint() / "relative", cardDevice), "untraced_file_mount");
+            EXPECT_EQ(testing::judgedKey(drive.mountPoint() / "relative", cardDevice), "untraced_file_mount");
         }
         {
             // Resolved in the mounting program's own descriptor table, which is gone.
             testing::ErofsFileMount byDescriptor("/proc/self/fd/777", drive.mountPoint() / "descriptor", "/",
                                         spared / "card.erofs");
             ASSERT_EQ(byDescriptor.failure(), "");
-            EXPECT_EQ(judged(drive.mountPoint() / "descriptor", cardDevice), "untraced_file_mount");
+            EXPECT_EQ(testing::judgedKey(drive.mountPoint() / "descriptor", cardDevice), "untraced_file_mount");
         }
         {
             // A link to the card's image, pointed at the drive's since.
@@ -95,7 +83,7 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
             ASSERT_EQ(linked.failure(), "");
             fs::remove(drive.mountPoint() / "image.link");
             fs::create_symlink(drive.mountPoint() / "drive.erofs", drive.mountPoint() / "image.link");
-            EXPECT_EQ(judged(drive.mountPoint() / "linked", cardDevice), "untraced_file_mount");
+            EXPECT_EQ(testing::judgedKey(drive.mountPoint() / "linked", cardDevice), "untraced_file_mount");
         }
         {
             // The image deleted once mounted: its files then lie nowhere but in the mount.
@@ -103,19 +91,19 @@ TEST(SourceTextProofTest, ErofsMountedStraightFromAFileIsNeverTakenForWhereItsSo
             testing::ErofsFileMount deleted((spared / "gone.erofs").string(), drive.mountPoint() / "deleted", "/");
             ASSERT_EQ(deleted.failure(), "");
             fs::remove(spared / "gone.erofs");
-            EXPECT_EQ(judged(drive.mountPoint() / "deleted", cardDevice), "untraced_file_mount");
+            EXPECT_EQ(testing::judgedKey(drive.mountPoint() / "deleted", cardDevice), "untraced_file_mount");
         }
         // No kernel link ties a file-backed mount to its file, so even the drive's own image
         // can't be followed; through a loop device it can.
         testing::ErofsFileMount fromDrive((drive.mountPoint() / "drive.erofs").string(), drive.mountPoint() / "direct", "/");
         ASSERT_EQ(fromDrive.failure(), "");
-        EXPECT_EQ(judged(drive.mountPoint() / "direct", cardDevice), "untraced_file_mount");
+        EXPECT_EQ(testing::judgedKey(drive.mountPoint() / "direct", cardDevice), "untraced_file_mount");
         ReadOnlyLoop driveLoop((drive.mountPoint() / "drive.erofs").string());
         ScopedMount driveView({"-t", "erofs", driveLoop.device()}, drive.mountPoint() / "looped");
-        EXPECT_EQ(judged(driveView.target(), cardDevice), "none");
+        EXPECT_EQ(testing::judgedKey(driveView.target(), cardDevice), "none");
         ReadOnlyLoop cardLoop((spared / "card.erofs").string());
         ScopedMount cardView({"-t", "erofs", cardLoop.device()}, drive.mountPoint() / "card-looped");
-        EXPECT_EQ(judged(cardView.target(), cardDevice), "image_on_card");
+        EXPECT_EQ(testing::judgedKey(cardView.target(), cardDevice), "image_on_card");
     }
 }
 
@@ -135,12 +123,12 @@ TEST(SourceTextProofTest, DevicesAFileSystemReadsBeyondItsSourceAreFollowedOrLea
         ReadOnlyLoop primary((drive.mountPoint() / "primary.erofs").string());
         ScopedMount view({"-t", "erofs", "-o", "device=" + blob.device(), primary.device()}, drive.mountPoint() / "blob");
         ASSERT_EQ(testing::readFile(view.target() / stills[1].first), stills[1].second);
-        EXPECT_EQ(judged(view.target(), cardDevice), "untraced_device");
+        EXPECT_EQ(testing::judgedKey(view.target(), cardDevice), "untraced_device");
         // The same files in one image on the drive prove.
         testing::makeErofs(drive.mountPoint() / "whole.erofs", stills);
         ReadOnlyLoop whole((drive.mountPoint() / "whole.erofs").string());
         ScopedMount wholeView({"-t", "erofs", whole.device()}, drive.mountPoint() / "whole");
-        EXPECT_EQ(judged(wholeView.target(), cardDevice), "none");
+        EXPECT_EQ(testing::judgedKey(wholeView.target(), cardDevice), "none");
     }
     // ext4 with its journal on a device of its own, followed through the kernel's journal thread.
     for (const fs::path& kept : {spared, drive.mountPoint()}) {
@@ -152,7 +140,7 @@ TEST(SourceTextProofTest, DevicesAFileSystemReadsBeyondItsSourceAreFollowedOrLea
         mustRun({"mkfs.ext4", "-q", "-F", "-b", "4096", "-O", "journal_dev", journal.device()});
         mustRun({"mkfs.ext4", "-q", "-F", "-b", "4096", "-J", "device=" + journal.device(), data.device()});
         ScopedMount view({"-t", "ext4", data.device()}, drive.mountPoint() / "journalled");
-        EXPECT_EQ(judged(view.target(), cardDevice), kept == spared ? "image_on_card" : "none");
+        EXPECT_EQ(testing::judgedKey(view.target(), cardDevice), kept == spared ? "image_on_card" : "none");
     }
     // XFS with its log on a device of its own, which the kernel names only by the option's text.
     if (!testing::haveProgram("mkfs.xfs")) {
@@ -166,7 +154,7 @@ TEST(SourceTextProofTest, DevicesAFileSystemReadsBeyondItsSourceAreFollowedOrLea
     testing::WritableLoop data((folder / "data.img").string(), 0, 0);
     mustRun({"mkfs.xfs", "-q", "-f", "-l", "logdev=" + log.device() + ",size=64m", data.device()});
     ScopedMount view({"-t", "xfs", "-o", "logdev=" + log.device(), data.device()}, folder / "xfs");
-    EXPECT_EQ(judged(view.target(), cardDevice), "untraced_device");
+    EXPECT_EQ(testing::judgedKey(view.target(), cardDevice), "untraced_device");
 }
 
 TEST(SourceTextProofTest, AFuseDriversImageIsAFileItHoldsThatIsTheSourceOrAnImage) {
@@ -185,19 +173,19 @@ TEST(SourceTextProofTest, AFuseDriversImageIsAFileItHoldsThatIsTheSourceOrAnImag
             testing::ArchiveFuseMount logged(spared / "card.tar", drive.mountPoint() / "logged",
                                              {.log = drive.mountPoint() / "driver.log"});
             ASSERT_EQ(testing::readFile(logged.target() / stills[0].first), stills[0].second);
-            EXPECT_EQ(judged(logged.target(), cardDevice), "unlocated_fuse_image");
+            EXPECT_EQ(testing::judgedKey(logged.target(), cardDevice), "unlocated_fuse_image");
             // Its source naming a file of the drive that it does not hold.
             testing::ArchiveFuseMount named(spared / "card.tar", drive.mountPoint() / "named",
                                             {.fsname = (drive.mountPoint() / "drive.tar").string()});
-            EXPECT_EQ(judged(named.target(), cardDevice), "unlocated_fuse_image");
+            EXPECT_EQ(testing::judgedKey(named.target(), cardDevice), "unlocated_fuse_image");
         }
         // Held open, the archive is found wherever it lies, the log beside it not counted.
         testing::ArchiveFuseMount heldOnCard(spared / "card.tar", drive.mountPoint() / "held-card",
                                              {.keepArchiveOpen = true, .log = drive.mountPoint() / "driver.log"});
-        EXPECT_EQ(judged(heldOnCard.target(), cardDevice), "image_on_card");
+        EXPECT_EQ(testing::judgedKey(heldOnCard.target(), cardDevice), "image_on_card");
         testing::ArchiveFuseMount heldOnDrive(drive.mountPoint() / "drive.tar", drive.mountPoint() / "held-drive",
                                               {.keepArchiveOpen = true, .log = spared / "driver.log"});
-        EXPECT_EQ(judged(heldOnDrive.target(), cardDevice), "none");
+        EXPECT_EQ(testing::judgedKey(heldOnDrive.target(), cardDevice), "none");
     }
 }
 
@@ -233,7 +221,7 @@ TEST(SourceTextProofTest, PackagedFuseDriversAreFollowedToTheImagesTheyHold) {
             mustRun({driver.program, image.string(), target.string(), "-o", "ro"});
             const Unmounting unmounting{target};
             EXPECT_EQ(testing::readFile(target / stills[0].first), stills[0].second);
-            EXPECT_EQ(judged(target, cardDevice), kept == spared ? "image_on_card" : "none") << image;
+            EXPECT_EQ(testing::judgedKey(target, cardDevice), kept == spared ? "image_on_card" : "none") << image;
         }
     }
 }
