@@ -80,24 +80,23 @@ void addExt4Journal(const std::string& type, dev_t device, ExtraDevices& extra) 
         return;
     }
     if (*task == "<none>") return;  // no journal
+    // An internal journal is named "<dev>-<inode>" in /proc/fs/jbd2, which every user may list.
+    const std::string internal = *name + "-";
+    auto isInternal = [&internal](const std::string& journal) {
+        return journal.size() > internal.size() && journal.compare(0, internal.size(), internal) == 0 &&
+               std::all_of(journal.begin() + static_cast<std::ptrdiff_t>(internal.size()), journal.end(),
+                           [](char c) { return c >= '0' && c <= '9'; });
+    };
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc/fs/jbd2", ec), end; !ec && it != end; it.increment(ec))
+        if (isInternal(it->path().filename().string())) return;
+    // An external one is named by its device: its journal thread is "jbd2/<journal device>".
     const auto thread = firstLine("/proc/" + *task + "/comm");
     static constexpr std::string_view prefix = "jbd2/";
-    if (!thread || thread->compare(0, prefix.size(), prefix) != 0) {
-        extra.unfollowed = true;
-        return;
-    }
-    const std::string journal = thread->substr(prefix.size());
-    const bool cut = thread->size() >= taskNameLength;
-    // An internal journal's thread: "<dev>-<inode>", perhaps cut short.
-    const std::string internal = *name + "-";
-    const bool isInternal =
-        journal.size() > internal.size()
-            ? journal.compare(0, internal.size(), internal) == 0 &&
-                  std::all_of(journal.begin() + static_cast<std::ptrdiff_t>(internal.size()), journal.end(),
-                              [](char c) { return c >= '0' && c <= '9'; })
-            : cut && internal.compare(0, journal.size(), journal) == 0;
-    if (isInternal) return;
-    const std::optional<dev_t> named = cut ? std::nullopt : numberOfKernelName(journal);
+    const bool cut = thread && thread->size() >= taskNameLength;
+    const std::optional<dev_t> named = thread && !cut && thread->compare(0, prefix.size(), prefix) == 0
+                                           ? numberOfKernelName(thread->substr(prefix.size()))
+                                           : std::nullopt;
     if (named)
         extra.devices.push_back(*named);
     else

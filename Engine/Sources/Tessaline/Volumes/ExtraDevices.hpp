@@ -2,8 +2,8 @@
 // The devices a mounted file system reads besides the one it was mounted from (internal to
 // DeviceReach), each taken from what the kernel or the file system's own superblock names:
 // - ext2/3/4: an external journal, named by the kernel's journal thread of the file system
-//   (/sys/fs/ext4/<dev>/journal_task, whose thread is "jbd2/<journal device>"; an internal
-//   journal's is "jbd2/<dev>-<inode>");
+//   (/sys/fs/ext4/<dev>/journal_task, whose thread is "jbd2/<journal device>"); an internal
+//   journal is told by its entry "<dev>-<inode>" in /proc/fs/jbd2;
 // - XFS: a log or realtime device (logdev=, rtdev=), which the kernel names only by the text
 //   the mount was made with: never followed;
 // - erofs: the extra devices of its superblock's device table, which the kernel names by no
