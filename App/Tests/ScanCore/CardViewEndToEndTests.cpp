@@ -3,8 +3,10 @@
 // through a node made outside /dev, the same view granted as a drive of its own, a loop over
 // the loop of an image kept in a spared folder of the card, an image kept in a btrfs card's
 // subvolume, a loop over a btrfs card's device at the space of a preallocated file, an image
-// attached through an overlay of a card folder, and a FUSE driver of a FAT image kept on the
-// card. The scan names every copy there as not counted with its reason (on screen, in the
+// attached through an overlay of a card folder, a FUSE driver of a FAT image kept on the
+// card, erofs mounted straight from an image file on the card (however its source is named),
+// erofs reading a blob device on the card, and a FUSE driver that holds only a log or names a
+// drive file. The scan names every copy there as not counted with its reason (on screen, in the
 // text, PDF and JSON reports), the erase gate and the erase worker refuse, nothing is deleted,
 // and a copy into such a view is refused with that reason. The same images kept on the drive
 // prove the card.
@@ -315,6 +317,127 @@ TEST_F(CardViewEndToEndTest, AFuseDriverOfAnImageKeptOnTheCardProvesNothing) {
         tessaline::testing::makeFatImage(driveRoot / "drive.img", 40, copiesOf(card));
         auto view = tessaline::testing::mountFatImage(driveRoot / "drive.img", driveRoot / "Image");
         expectProven(card, label, view->target());
+    }
+}
+
+TEST_F(CardViewEndToEndTest, AnErofsMountedStraightFromAFileProvesNothingWhateverItsSourceTextNames) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (!tessaline::testing::haveProgram("mkfs.erofs")) GTEST_SKIP() << "mkfs.erofs is not installed; skipped";
+    const QString where = QStringLiteral("On a file system mounted from a file that can't be followed");
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, fsType, grantsFile());
+        shoot(card);
+        const fs::path spared = card / "System Volume Information";
+        fs::create_directories(spared);
+        tessaline::testing::makeErofs(spared / "card.erofs", copiesOf(card));
+        tessaline::testing::makeErofs(driveRoot / "drive.erofs", copiesOf(card));
+        const fs::path view = driveRoot / "Image";
+        {
+            tessaline::testing::ErofsFileMount relative("card.erofs", view, spared);
+            if (!relative.failure().empty())
+                GTEST_SKIP() << "this kernel does not mount erofs straight from a file (" << relative.failure()
+                             << "); skipped";
+            expectViewRefused(card, label, view, ProofGround::Doubt::untracedFileMount, where);
+        }
+        {
+            tessaline::testing::ErofsFileMount byDescriptor("/proc/self/fd/777", view, "/", spared / "card.erofs");
+            ASSERT_EQ(byDescriptor.failure(), "");
+            expectViewRefused(card, label, view, ProofGround::Doubt::untracedFileMount, where);
+        }
+        {
+            // A link to the card's image, pointed at the drive's own image since.
+            fs::create_symlink(spared / "card.erofs", sandbox / (fsType + ".link"));
+            tessaline::testing::ErofsFileMount linked((sandbox / (fsType + ".link")).string(), view, "/");
+            ASSERT_EQ(linked.failure(), "");
+            fs::remove(sandbox / (fsType + ".link"));
+            fs::create_symlink(driveRoot / "drive.erofs", sandbox / (fsType + ".link"));
+            expectViewRefused(card, label, view, ProofGround::Doubt::untracedFileMount, where);
+        }
+        {
+            // Deleted once mounted: the copies lie nowhere once it is unmounted.
+            fs::copy_file(spared / "card.erofs", spared / "gone.erofs");
+            tessaline::testing::ErofsFileMount deleted((spared / "gone.erofs").string(), view, "/");
+            ASSERT_EQ(deleted.failure(), "");
+            fs::remove(spared / "gone.erofs");
+            expectViewRefused(card, label, view, ProofGround::Doubt::untracedFileMount, where);
+        }
+        // Control: the drive's image attached through a loop device proves the card.
+        tessaline::testing::ReadOnlyLoop loop((driveRoot / "drive.erofs").string());
+        tessaline::testing::ScopedMount looped({"-t", "erofs", loop.device()}, view);
+        expectProven(card, label, view);
+    }
+}
+
+TEST_F(CardViewEndToEndTest, AnErofsReadingABlobDeviceOnTheCardProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (!tessaline::testing::haveProgram("mkfs.erofs")) GTEST_SKIP() << "mkfs.erofs is not installed; skipped";
+    const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, "ext4", grantsFile());
+    shoot(card);
+    fs::create_directories(card / "System Volume Information");
+    // The primary image on the drive, the files' data in a blob on the card.
+    tessaline::testing::makeErofs(driveRoot / "primary.erofs", copiesOf(card), card / "System Volume Information/blob.erofs");
+    tessaline::testing::ReadOnlyLoop blob((card / "System Volume Information/blob.erofs").string());
+    tessaline::testing::ReadOnlyLoop primary((driveRoot / "primary.erofs").string());
+    {
+        tessaline::testing::ScopedMount view({"-t", "erofs", "-o", "device=" + blob.device(), primary.device()},
+                                             driveRoot / "Image");
+        ASSERT_EQ(tessaline::testing::readFile(view.target() / cardFiles[1]), tessaline::testing::readFile(card / cardFiles[1]));
+        expectViewRefused(card, label, view.target(), ProofGround::Doubt::untracedDevice,
+                          QStringLiteral("On a file system that can't be followed to its disk"));
+    }
+    // Control: the files in one image on the drive prove the card.
+    tessaline::testing::makeErofs(driveRoot / "whole.erofs", copiesOf(card));
+    tessaline::testing::ReadOnlyLoop whole((driveRoot / "whole.erofs").string());
+    tessaline::testing::ScopedMount view({"-t", "erofs", whole.device()}, driveRoot / "Image");
+    expectProven(card, label, view.target());
+}
+
+TEST_F(CardViewEndToEndTest, AFuseDriverHoldingOnlyALogOrNamingADriveFileProvesNothing) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    if (const std::string reason = tessaline::testing::archiveFuseUnavailableReason(); !reason.empty())
+        GTEST_SKIP() << reason;
+    const QString where = QStringLiteral("In a FUSE disk image that can't be located");
+    for (const std::string fsType : {"ext4", "exfat"}) {
+        SCOPED_TRACE(fsType);
+        const auto [card, driveRoot, label] = testing::cardAndGrantedDrive(loops, fsType, grantsFile());
+        shoot(card);
+        const fs::path archive = card / "System Volume Information/card.tar";
+        tessaline::testing::makeTarArchive(archive, copiesOf(card));
+        tessaline::testing::makeTarArchive(driveRoot / "drive.tar", copiesOf(card));
+        {
+            // Read into memory and closed; its log, on the drive, held open.
+            tessaline::testing::ArchiveFuseMount logged(archive, driveRoot / "Image", {.log = driveRoot / "driver.log"});
+            expectViewRefused(card, label, logged.target(), ProofGround::Doubt::unlocatedFuseImage, where);
+        }
+        {
+            // Its source naming an archive on the drive that it does not hold.
+            tessaline::testing::ArchiveFuseMount named(archive, driveRoot / "Image",
+                                                       {.fsname = (driveRoot / "drive.tar").string()});
+            expectViewRefused(card, label, named.target(), ProofGround::Doubt::unlocatedFuseImage, where);
+        }
+        // Controls: the drive's archive held by the same driver, and a packaged driver of an
+        // image on the drive, prove the card.
+        {
+            tessaline::testing::ArchiveFuseMount held(driveRoot / "drive.tar", driveRoot / "Image",
+                                                      {.keepArchiveOpen = true, .log = sandbox / "driver.log"});
+            expectProven(card, label, held.target());
+        }
+        if (tessaline::testing::haveProgram("squashfuse") && tessaline::testing::haveProgram("mksquashfs")) {
+            tessaline::testing::TempFolder content;
+            for (const auto& [path, bytes] : copiesOf(card)) tessaline::testing::writeFile(content.path() / path, bytes);
+            ASSERT_EQ(tessaline::testing::runCommand({"mksquashfs", content.path().string(),
+                                                      (driveRoot / "drive.sqfs").string(), "-quiet", "-noappend"})
+                          .exitCode,
+                      0);
+            fs::create_directories(driveRoot / "Squash");
+            ASSERT_EQ(tessaline::testing::runCommand(
+                          {"squashfuse", (driveRoot / "drive.sqfs").string(), (driveRoot / "Squash").string()})
+                          .exitCode,
+                      0);
+            expectProven(card, label, driveRoot / "Squash");
+            tessaline::testing::runCommand({"umount", (driveRoot / "Squash").string()});
+        }
     }
 }
 

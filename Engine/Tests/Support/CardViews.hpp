@@ -5,16 +5,28 @@
 
 #include "Support/TestSandbox.hpp"
 
+#include "Tessaline/Volumes/ProofGround.hpp"
+
 #include <sys/types.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace tessaline::testing {
+
+// Runs `argv` (no shell) and returns its output without trailing line breaks and spaces;
+// throws std::runtime_error with the output when it fails.
+std::string mustRun(const std::vector<std::string>& argv);
+
+// A judgement by its key ("none" for no doubt), and the judgement of the file system at `path`
+// (its device read with stat) against the card on `cardDevice`.
+std::string doubtKey(std::optional<ProofGround::Doubt> doubt);
+std::string judgedKey(const std::filesystem::path& path, dev_t cardDevice);
 
 // A read-only loop device over `backing` (a device node or an image file), from `offset` bytes
 // on, `sizeLimit` bytes long (0: to the end), its partitions read when `partitions`; detached
@@ -77,5 +89,62 @@ void makeFatImage(const std::filesystem::path& image, int sizeMiB,
 // The FAT image `image` mounted read-only through fusefat at `target`; the mount's source
 // shows only the driver's name.
 std::unique_ptr<ScopedMount> mountFatImage(const std::filesystem::path& image, const std::filesystem::path& target);
+
+// A tar archive (POSIX ustar) at `archive` holding `files` (path inside the archive → bytes).
+void makeTarArchive(const std::filesystem::path& archive,
+                    const std::vector<std::pair<std::filesystem::path, std::string>>& files);
+
+// Why the tests' own FUSE driver of tar archives can't run here; "" when it can (root, and
+// the driver was built: it needs libfuse3).
+std::string archiveFuseUnavailableReason();
+
+// How the tests' own FUSE driver serves an archive: it reads the archive into memory and, unless
+// `keepArchiveOpen`, closes it before mounting; it holds `log` open all along when given; the
+// mount's source is `fsname` when given, else the archive's path.
+struct ArchiveFuseOptions {
+    bool keepArchiveOpen = false;
+    std::filesystem::path log;
+    std::string fsname;
+};
+
+// The tar archive `archive` mounted read-only at `target` (created) through the tests' own FUSE
+// driver; unmounted, and the driver ended, when the object dies. Throws std::runtime_error.
+class ArchiveFuseMount {
+public:
+    ArchiveFuseMount(const std::filesystem::path& archive, const std::filesystem::path& target,
+                     const ArchiveFuseOptions& options = {});
+    ~ArchiveFuseMount();
+    ArchiveFuseMount(const ArchiveFuseMount&) = delete;
+    ArchiveFuseMount& operator=(const ArchiveFuseMount&) = delete;
+    const std::filesystem::path& target() const { return target_; }
+
+private:
+    std::filesystem::path target_;
+};
+
+// An erofs image of `files` (path inside → bytes) at `image`; with `blob`, its file data kept
+// in chunks in that second image (mkfs.erofs --blobdev).
+void makeErofs(const std::filesystem::path& image,
+               const std::vector<std::pair<std::filesystem::path, std::string>>& files,
+               const std::filesystem::path& blob = {});
+
+// An erofs image mounted read-only at `target` (created) by mount(2) straight from a file, as a
+// program does, with no loop device: `source` is the text given, resolved in `folder`, in a
+// process holding `held` open as descriptor 777 when given. Unmounted when the object dies.
+class ErofsFileMount {
+public:
+    ErofsFileMount(const std::string& source, const std::filesystem::path& target, const std::filesystem::path& folder,
+                   const std::filesystem::path& held = {});
+    ~ErofsFileMount();
+    ErofsFileMount(const ErofsFileMount&) = delete;
+    ErofsFileMount& operator=(const ErofsFileMount&) = delete;
+    const std::filesystem::path& target() const { return target_; }
+    // "" when mounted, else the kernel's reason.
+    std::string failure() const;
+
+private:
+    std::filesystem::path target_;
+    int error_ = 0;
+};
 
 }  // namespace tessaline::testing

@@ -23,13 +23,6 @@ using testing::ReadOnlyLoop;
 using testing::ScopedMount;
 using testing::deviceOf;
 
-std::string keyOf(std::optional<Doubt> doubt) { return doubt ? ProofGround::reasonKey(*doubt) : std::string("none"); }
-
-// The judgement of the file system at `path` against the card on `cardDevice`, by its key.
-std::string judged(const fs::path& path, dev_t cardDevice) {
-    return keyOf(ProofGround::judge(deviceOf(path), path, cardDevice));
-}
-
 #define REQUIRE_BTRFS()                                                                          \
     do {                                                                                         \
         if (!testing::haveProgram("mkfs.btrfs")) GTEST_SKIP() << "mkfs.btrfs is not installed"; \
@@ -47,26 +40,26 @@ TEST(HeldDeviceProofTest, ABtrfsCardIsReachedWholeWhicheverSubvolumeHoldsTheImag
     const dev_t cardDevice = deviceOf(card.mountPoint());
     ASSERT_EQ(major(cardDevice), 0u);
     ASSERT_NE(deviceOf(spared), cardDevice);
-    EXPECT_EQ(judged(spared, cardDevice), "view_of_card") << "the card's own subvolume, reached as a drive folder";
+    EXPECT_EQ(testing::judgedKey(spared, cardDevice), "view_of_card") << "the card's own subvolume, reached as a drive folder";
     {
         // An ext4 image kept in the subvolume, mounted as a drive would be.
         LoopVolume image("ext4", 16, "IN_SUBVOLUME", true, spared / "card.img");
-        EXPECT_EQ(judged(image.mountPoint(), cardDevice), "image_on_card");
+        EXPECT_EQ(testing::judgedKey(image.mountPoint(), cardDevice), "image_on_card");
         // Judged against the card it is not kept on, the same image proves.
         LoopVolume other("ext4", 16, "OTHER_CARD");
-        EXPECT_EQ(judged(image.mountPoint(), deviceOf(other.mountPoint())), "none");
+        EXPECT_EQ(testing::judgedKey(image.mountPoint(), deviceOf(other.mountPoint())), "none");
     }
     {
         // The space of a preallocated file on the card, read through a loop over the card's
         // own device at the file's offset.
         const uint64_t start = testing::preallocatedSpace(spared / "space", 16 << 20);
         ReadOnlyLoop overSpace(card.device(), start, 16 << 20);
-        EXPECT_EQ(keyOf(ProofGround::judge(testing::deviceNumberOfNode(overSpace.device()), "/", cardDevice)),
+        EXPECT_EQ(testing::doubtKey(ProofGround::judge(testing::deviceNumberOfNode(overSpace.device()), "/", cardDevice)),
                   "view_of_card");
     }
     // An image kept elsewhere proves.
     LoopVolume elsewhere("ext4", 16, "ELSEWHERE");
-    EXPECT_EQ(judged(elsewhere.mountPoint(), cardDevice), "none");
+    EXPECT_EQ(testing::judgedKey(elsewhere.mountPoint(), cardDevice), "none");
 }
 
 TEST(HeldDeviceProofTest, BtrfsDrivesWithSubvolumesImagesOnBtrfsAndFuseExfatDrivesProve) {
@@ -88,20 +81,20 @@ TEST(HeldDeviceProofTest, BtrfsDrivesWithSubvolumesImagesOnBtrfsAndFuseExfatDriv
     {
         // A disk image kept in a subvolume of the drive (a home folder on btrfs).
         LoopVolume image("ext4", 16, "ON_BTRFS", true, drive.mountPoint() / "Backups/Day 1/drive.img");
-        EXPECT_EQ(judged(image.mountPoint(), cardDevice), "none");
+        EXPECT_EQ(testing::judgedKey(image.mountPoint(), cardDevice), "none");
         // As a user who cannot open loop devices, through the path the kernel shows every user.
         for (fs::path folder = drive.mountPoint() / "Backups/Day 1"; folder != "/tmp" && folder.has_relative_path();
              folder = folder.parent_path())
             fs::permissions(folder, fs::perms::others_exec, fs::perm_options::add);
         const dev_t imageDevice = deviceOf(image.mountPoint());
-        EXPECT_EQ(testing::runUnprivileged([&] { return keyOf(ProofGround::judge(imageDevice, "/", cardDevice)); }),
+        EXPECT_EQ(testing::runUnprivileged([&] { return testing::doubtKey(ProofGround::judge(imageDevice, "/", cardDevice)); }),
                   "none");
     }
     // A FUSE exFAT drive made from a block device carries that device's number.
     LoopVolume exfat("exfat", 16, "DRIVE_EXFAT", true, memory->target() / "exfat.img");
-    EXPECT_EQ(judged(exfat.mountPoint(), cardDevice), "none");
+    EXPECT_EQ(testing::judgedKey(exfat.mountPoint(), cardDevice), "none");
     const dev_t exfatDevice = deviceOf(exfat.mountPoint());
-    EXPECT_EQ(testing::runUnprivileged([&] { return keyOf(ProofGround::judge(exfatDevice, "/", cardDevice)); }), "none");
+    EXPECT_EQ(testing::runUnprivileged([&] { return testing::doubtKey(ProofGround::judge(exfatDevice, "/", cardDevice)); }), "none");
 }
 
 TEST(HeldDeviceProofTest, AnImageAttachedThroughAnOverlayOfTheCardsFolderIsOnAnOverlay) {
@@ -125,12 +118,12 @@ TEST(HeldDeviceProofTest, AnImageAttachedThroughAnOverlayOfTheCardsFolderIsOnAnO
         {
             ReadOnlyLoop throughOverlay((overlay.target() / "card.img").string());
             auto view = testing::mountReadOnly("ext4", throughOverlay.device(), folder.path() / "through");
-            EXPECT_EQ(judged(view->target(), cardDevice), "overlay");
+            EXPECT_EQ(testing::judgedKey(view->target(), cardDevice), "overlay");
         }
         // The same image attached from where it is kept.
         ReadOnlyLoop direct((kept / "card.img").string());
         auto view = testing::mountReadOnly("ext4", direct.device(), folder.path() / "direct");
-        EXPECT_EQ(judged(view->target(), cardDevice), kept.parent_path() == card.mountPoint() ? "image_on_card" : "none");
+        EXPECT_EQ(testing::judgedKey(view->target(), cardDevice), kept.parent_path() == card.mountPoint() ? "image_on_card" : "none");
     }
 }
 
@@ -152,20 +145,20 @@ TEST(HeldDeviceProofTest, AFuseDriverOfAnImageIsFollowedToItsFile) {
         auto elsewhere = testing::mountFatImage(folder.path() / (fsType + ".img"), folder.path() / (fsType + "-elsewhere"));
         ASSERT_EQ(testing::readFile(onCard->target() / "DCIM/C0001.MP4"), "clip");
         ASSERT_EQ(major(deviceOf(onCard->target())), 0u);
-        EXPECT_EQ(judged(onCard->target() / "DCIM/C0001.MP4", cardDevice), "image_on_card");
-        EXPECT_EQ(judged(elsewhere->target() / "DCIM/C0001.MP4", cardDevice), "none");
+        EXPECT_EQ(testing::judgedKey(onCard->target() / "DCIM/C0001.MP4", cardDevice), "image_on_card");
+        EXPECT_EQ(testing::judgedKey(elsewhere->target() / "DCIM/C0001.MP4", cardDevice), "none");
 
         // A user who cannot see root's FUSE servers cannot tell where either image lies.
         const dev_t onCardDevice = deviceOf(onCard->target());
         const dev_t elsewhereDevice = deviceOf(elsewhere->target());
         EXPECT_EQ(testing::runUnprivileged([&] {
-                      return keyOf(ProofGround::judge(onCardDevice, "/", cardDevice)) + " " +
-                             keyOf(ProofGround::judge(elsewhereDevice, "/", cardDevice));
+                      return testing::doubtKey(ProofGround::judge(onCardDevice, "/", cardDevice)) + " " +
+                             testing::doubtKey(ProofGround::judge(elsewhereDevice, "/", cardDevice));
                   }),
                   "unlocated_fuse_image unlocated_fuse_image");
     }
     // A number of major 0 that nothing mounted carries: followed nowhere, so no proof.
-    EXPECT_EQ(keyOf(ProofGround::judge(makedev(0, 0xFFFF0), "/", deviceOf("/"))), "untraced_device");
+    EXPECT_EQ(testing::doubtKey(ProofGround::judge(makedev(0, 0xFFFF0), "/", deviceOf("/"))), "untraced_device");
 }
 
 }  // namespace tessaline

@@ -30,14 +30,7 @@ using testing::ScopedMount;
 using testing::deviceOf;
 using testing::mountReadOnly;
 using testing::nodeOutsideDev;
-
-std::string mustRun(const std::vector<std::string>& argv) {
-    const testing::CommandResult r = testing::runCommand(argv);
-    if (r.exitCode != 0) throw std::runtime_error(argv[0] + " failed: " + r.output);
-    std::string out = r.output;
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
-}
+using testing::mustRun;
 
 // A partitioned disk image with one ext4 partition, attached with its partitions and mounted;
 // all undone when the object dies.

@@ -109,6 +109,9 @@ QStringList uncountedLines(const tessaline::VerificationReport& report) {
             case Doubt::viewOfCard: where = QStringLiteral("On a second view of the card"); break;
             case Doubt::untracedDevice: where = QStringLiteral("On a file system that can't be followed to its disk"); break;
             case Doubt::unlocatedFuseImage: where = QStringLiteral("In a FUSE disk image that can't be located"); break;
+            case Doubt::untracedFileMount:
+                where = QStringLiteral("On a file system mounted from a file that can't be followed");
+                break;
         }
         lines << where + QStringLiteral(": ") + qtPath(copy.path);
     }

@@ -1,7 +1,9 @@
 #include "Tessaline/Volumes/DeviceReach.hpp"
 
 #include "Tessaline/Volumes/BlockDeviceNode.hpp"
+#include "Tessaline/Volumes/ExtraDevices.hpp"
 #include "Tessaline/Volumes/FuseServer.hpp"
+#include "Tessaline/Volumes/ImageSignature.hpp"
 
 #include <fcntl.h>
 #include <linux/btrfs.h>
@@ -59,6 +61,15 @@ std::optional<fs::path> sysfsFolderOf(dev_t device) {
         fs::canonical("/sys/dev/block/" + std::to_string(major(device)) + ":" + std::to_string(minor(device)), ec);
     if (ec) return std::nullopt;
     return folder;
+}
+
+// A file system whose files lie in memory, are made up by the kernel, or come over a network:
+// no device of this machine beneath it.
+bool readsNoDeviceOfThisMachine(const MountEntry& entry) {
+    static const std::set<std::string> types{"tmpfs",  "ramfs", "devtmpfs", "hugetlbfs", "nfs",  "nfs4",
+                                             "cifs",   "smb3",  "smbfs",    "9p",        "virtiofs", "ceph",
+                                             "afs",    "coda",  "vboxsf",   "orangefs",  "ncpfs"};
+    return entry.isPseudo || entry.isNetwork || types.count(entry.fsType) != 0;
 }
 
 uint64_t plus(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
@@ -151,7 +162,7 @@ void DeviceReach::add(dev_t device, Extent extent, int depth, const fs::path& pa
         untraced = true;
         return;
     }
-    if (major(device) == 0) return addAnonymous(device, extent, depth, pathOnIt);
+    if (major(device) == 0) return addAnonymous(device, depth, pathOnIt);
     const std::optional<fs::path> folder = sysfsFolderOf(device);
     if (!folder) {
         untraced = true;
@@ -199,7 +210,20 @@ void DeviceReach::addFile(dev_t fileDevice, ino_t inode, Extent extent, const fs
     if (known.empty()) known = path;
 }
 
-void DeviceReach::addAnonymous(dev_t device, Extent extent, int depth, const fs::path& pathOnIt) {
+void DeviceReach::addFileSystem(dev_t device, const fs::path& pathOnIt) {
+    add(device, Extent{}, 0, pathOnIt);
+    if (major(device) == 0) return;
+    if (!table_) table_ = MountTable::current();
+    for (const MountEntry& entry : table_->entries()) {
+        if (entry.deviceNumber != device || entry.isFuse()) continue;
+        const ExtraDevices extra = extraDevicesOf(entry, device);
+        for (const dev_t member : extra.devices) add(member, Extent{}, 1);
+        unfollowed = unfollowed || extra.unfollowed;
+        return;
+    }
+}
+
+void DeviceReach::addAnonymous(dev_t device, int depth, const fs::path& pathOnIt) {
     // What a path on it shows, while it still lies on this device.
     if (!pathOnIt.empty()) {
         struct stat st {};
@@ -223,15 +247,15 @@ void DeviceReach::addAnonymous(dev_t device, Extent extent, int depth, const fs:
             addBtrfs(entry.mountPoint, depth);
         } else if (entry.isFuse()) {
             addFuse(entry, device, depth);
-        } else if (entry.source.rfind('/', 0) == 0) {
-            // A kernel file system made from a node or a file by its path.
+        } else if (!readsNoDeviceOfThisMachine(entry)) {
+            // A kernel file system with no block device of its own, made from what its source
+            // text named when it was mounted: a lead the kernel ties to nothing, which may name
+            // another file now, or none. Its bytes can't be followed.
             struct stat st {};
-            if (::stat(entry.source.c_str(), &st) == 0 && S_ISBLK(st.st_mode))
-                add(st.st_rdev, extent, depth + 1);
-            else if (S_ISREG(st.st_mode))
-                addFile(st.st_dev, st.st_ino, Extent{}, entry.source);
+            const bool fromFile = entry.fsType == "erofs" || entry.source.rfind("/proc/", 0) == 0 ||
+                                  (::stat(entry.source.c_str(), &st) == 0 && S_ISREG(st.st_mode));
+            (fromFile ? fileUnfollowed : unfollowed) = true;
         }
-        // Else a memory, pseudo or network file system: no device of this machine beneath it.
     }
     if (named) return;
     // A btrfs subvolume's own number, the top-level one's included: a btrfs mount whose root carries it.
@@ -249,22 +273,28 @@ void DeviceReach::addFuse(const MountEntry& entry, dev_t device, int depth) {
         return;
     }
     if (isPassThroughFuse(entry)) return;
-    // A driver of a disk image or archive reads it anywhere: its file or device counts as read whole.
+    // A driver of a disk image or archive reads it anywhere: its image counts as read whole.
+    // The image is a file its serving program holds: the very file its source names, or one
+    // that carries an image's signature. Its other files (a log, a cache) are no image, and
+    // a source the program does not hold is only text.
+    const std::optional<FuseServerFiles> server = fuseServerFiles(minor(device));
+    struct stat source {};
+    const bool sourceIsNode = entry.source.rfind('/', 0) == 0 && ::stat(entry.source.c_str(), &source) == 0 &&
+                              (S_ISREG(source.st_mode) || S_ISBLK(source.st_mode));
     bool located = false;
-    auto follow = [&](const fs::path& path) {
+    for (const fs::path& file : server ? server->files : std::vector<fs::path>{}) {
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0) return;
-        if (S_ISBLK(st.st_mode)) {
+        if (::stat(file.c_str(), &st) != 0) continue;
+        const bool isSource = sourceIsNode && (S_ISBLK(st.st_mode) ? S_ISBLK(source.st_mode) && st.st_rdev == source.st_rdev
+                                                                   : S_ISREG(source.st_mode) && st.st_dev == source.st_dev &&
+                                                                         st.st_ino == source.st_ino);
+        if (!isSource && !carriesImageSignature(file)) continue;
+        if (S_ISBLK(st.st_mode))
             add(st.st_rdev, Extent{}, depth + 1);
-            located = true;
-        } else if (S_ISREG(st.st_mode)) {
-            addFile(st.st_dev, st.st_ino, Extent{}, path);
-            located = true;
-        }
-    };
-    if (entry.source.rfind('/', 0) == 0) follow(entry.source);
-    if (const auto server = fuseServerFiles(minor(device)))
-        for (const fs::path& file : server->files) follow(file);
+        else
+            addFile(st.st_dev, st.st_ino, Extent{}, file);
+        located = true;
+    }
     if (!located) fuseUnlocated = true;
 }
 

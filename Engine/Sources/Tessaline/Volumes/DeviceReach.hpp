@@ -16,11 +16,18 @@
 // on it, when one is known and lies on it (statfs: btrfs gives its devices, an overlay is noted
 // as such), else the mount table's entry of that number, else a btrfs mount whose root carries
 // it (btrfs numbers every subvolume, the top-level one included, apart from its mount entry).
-// A FUSE file system is followed to the mount's source when that is a path, and to the regular
-// files and block devices its serving process holds open (the process holding /dev/fuse for
-// that connection, /proc/<pid>/fdinfo's "fuse_connection"); network and pass-through FUSE
-// file systems, and memory file systems, read no device. What cannot be followed is noted, by
-// kind. Never throws.
+// The entry's source is never followed: it is the text the mount was made with, which the
+// kernel ties to nothing (relative, deleted since, a /proc/<pid>/fd path of another program, a
+// link pointed elsewhere since). So a kernel file system of such a number reads no device of
+// this machine only where its type says so (memory, kernel-made and network file systems);
+// any other (erofs mounted straight from a file, ZFS) can't be followed.
+// A file system of a block device is also followed to the devices it reads beyond it
+// (ExtraDevices: an ext4 external journal), or noted as unfollowed where they can't be.
+// A FUSE file system is followed to its image: a regular file or block device its serving
+// process holds open (the process holding /dev/fuse for that connection, /proc/<pid>/fdinfo's
+// "fuse_connection") that is the very file its source names or that carries an image's
+// signature (ImageSignature); network and pass-through FUSE file systems, and memory file
+// systems, read no device. What cannot be followed is noted, by kind. Never throws.
 
 #include "Tessaline/Volumes/MountTable.hpp"
 
@@ -49,9 +56,10 @@ public:
     // `table` is read on first need and shared by the walks of one judgement.
     explicit DeviceReach(std::optional<MountTable>& table) : table_(table) {}
 
-    // Adds the device `device` (read whole) and everything below it; `pathOnIt`, when given,
-    // is a path whose file system may tell what a device number of major 0 stands for.
-    void addDevice(dev_t device, const std::filesystem::path& pathOnIt = {}) { add(device, Extent{}, 0, pathOnIt); }
+    // Adds the file system on `device` (read whole), everything below it, and the devices it
+    // reads beyond it (ExtraDevices); `pathOnIt`, when given, is a path whose file system may
+    // tell what a device number of major 0 stands for.
+    void addFileSystem(dev_t device, const std::filesystem::path& pathOnIt = {});
     // Adds every device of the btrfs file system holding `pathOnIt` (/sys/fs/btrfs/<fsid>/devices/).
     void addBtrfs(const std::filesystem::path& pathOnIt) { addBtrfs(pathOnIt, 0); }
 
@@ -62,7 +70,9 @@ public:
     const std::map<dev_t, std::filesystem::path>& imageHolders() const { return holders_; }
 
     bool untraced = false;       // a loop device's backing, a device or a btrfs could not be followed
-    bool unfollowed = false;     // a device number of major 0 that nothing known stands for
+    bool unfollowed = false;     // a device number of major 0 that nothing known stands for, or a
+                                 // device a file system reads beyond its own that can't be followed
+    bool fileUnfollowed = false; // a kernel file system mounted straight from a file (no loop device)
     bool fuseUnlocated = false;  // a FUSE file system whose image or device could not be found
     bool onOverlay = false;      // a device reached is an overlay's (an image file kept on one)
 
@@ -73,7 +83,7 @@ private:
     void add(dev_t device, Extent extent, int depth, const std::filesystem::path& pathOnIt = {});
     void addBtrfs(const std::filesystem::path& pathOnIt, int depth);
     void addLoop(const std::filesystem::path& folder, dev_t device, Extent extent, int depth);
-    void addAnonymous(dev_t device, Extent extent, int depth, const std::filesystem::path& pathOnIt);
+    void addAnonymous(dev_t device, int depth, const std::filesystem::path& pathOnIt);
     void addFuse(const MountEntry& entry, dev_t device, int depth);
     // An image file (its device and inode), read in `extent`; `path` leads to it where known.
     void addFile(dev_t fileDevice, ino_t inode, Extent extent, const std::filesystem::path& path);

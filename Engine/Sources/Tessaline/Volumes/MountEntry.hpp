@@ -17,6 +17,7 @@ struct MountEntry {
     std::filesystem::path mountPoint;   // decoded ("\040" is a space), no trailing "/"
     std::string root;                   // the folder of the file system mounted here ("/" usually)
     std::string fsType;                 // "ext4", "fuseblk", "nfs4"
+    std::string superOptions;           // the file system's own options ("rw,logdev=/dev/sdc1")
     bool isPseudo = false;              // proc, sysfs, tmpfs, cgroup, overlay ... (libmount's list)
     bool isNetwork = false;             // nfs, cifs, sshfs, 9p ...
 

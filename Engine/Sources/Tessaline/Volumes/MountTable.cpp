@@ -37,6 +37,7 @@ MountTable MountTable::current() {
         entry.mountPoint = withoutTrailingSlash(text(mnt_fs_get_target(fs)));
         entry.root = text(mnt_fs_get_root(fs));
         entry.fsType = text(mnt_fs_get_fstype(fs));
+        entry.superOptions = text(mnt_fs_get_fs_options(fs));
         entry.isPseudo = mnt_fs_is_pseudofs(fs) != 0;
         entry.isNetwork = mnt_fs_is_netfs(fs) != 0;
         if (entry.mountPoint.empty()) continue;

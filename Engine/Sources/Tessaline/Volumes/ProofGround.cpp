@@ -26,7 +26,8 @@ constexpr size_t maxHolders = 16;
 std::optional<Doubt> ProofGround::judge(dev_t device, const fs::path& pathOnIt, dev_t cardDevice) {
     const std::optional<Doubt> doubt = judgeOnce(device, pathOnIt, cardDevice);
     const bool untraceable =
-        doubt == Doubt::unidentified || doubt == Doubt::untracedDevice || doubt == Doubt::unlocatedFuseImage;
+        doubt == Doubt::unidentified || doubt == Doubt::untracedDevice || doubt == Doubt::unlocatedFuseImage ||
+        doubt == Doubt::untracedFileMount;
     return untraceable ? judgeOnce(device, pathOnIt, cardDevice) : doubt;
 }
 
@@ -39,9 +40,9 @@ std::optional<Doubt> ProofGround::judgeOnce(dev_t device, const fs::path& pathOn
     }
     std::optional<MountTable> table;
     DeviceReach drive(table);
-    drive.addDevice(device, pathOnIt);
+    drive.addFileSystem(device, pathOnIt);
     DeviceReach card(table);
-    card.addDevice(cardDevice);
+    card.addFileSystem(cardDevice);
     // The same bytes as the card's, read another way.
     if (drive.meets(card)) return Doubt::viewOfCard;
     // Inside an image file held by the card (or by anything showing it), however deep.
@@ -52,6 +53,7 @@ std::optional<Doubt> ProofGround::judgeOnce(dev_t device, const fs::path& pathOn
         found.untraced = found.untraced || reach.untraced;
         found.unfollowed = found.unfollowed || reach.unfollowed;
         found.fuseUnlocated = found.fuseUnlocated || reach.fuseUnlocated;
+        found.fileUnfollowed = found.fileUnfollowed || reach.fileUnfollowed;
         found.onOverlay = found.onOverlay || reach.onOverlay;
     };
     note(drive);
@@ -61,13 +63,14 @@ std::optional<Doubt> ProofGround::judgeOnce(dev_t device, const fs::path& pathOn
         if (seen.size() > maxHolders) return Doubt::unidentified;
         if (holderDevice == cardDevice) return Doubt::imageOnCard;
         DeviceReach holder(table);
-        holder.addDevice(holderDevice, pathToImage);
+        holder.addFileSystem(holderDevice, pathToImage);
         if (holder.meets(card)) return Doubt::imageOnCard;
         note(holder);
         holders.insert(holders.end(), holder.imageHolders().begin(), holder.imageHolders().end());
     }
     if (found.onOverlay) return Doubt::overlay;
     if (found.fuseUnlocated) return Doubt::unlocatedFuseImage;
+    if (found.fileUnfollowed) return Doubt::untracedFileMount;
     if (found.untraced) return Doubt::unidentified;
     if (found.unfollowed) return Doubt::untracedDevice;
     return std::nullopt;
@@ -102,6 +105,8 @@ std::string ProofGround::reasonText(Doubt doubt) {
             return "on a file system whose device can't be followed to the disk it reads, so it may lie on the card";
         case Doubt::unlocatedFuseImage:
             return "on a FUSE file system whose disk image or archive can't be located, so it may be stored on the card";
+        case Doubt::untracedFileMount:
+            return "on a file system mounted from a file that can't be followed to where it lies, so it may lie on the card";
     }
     return {};
 }
@@ -114,6 +119,7 @@ std::string ProofGround::reasonKey(Doubt doubt) {
         case Doubt::unidentified: return "unidentified_image";
         case Doubt::untracedDevice: return "untraced_device";
         case Doubt::unlocatedFuseImage: return "unlocated_fuse_image";
+        case Doubt::untracedFileMount: return "untraced_file_mount";
     }
     return {};
 }

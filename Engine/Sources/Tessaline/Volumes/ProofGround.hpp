@@ -12,7 +12,10 @@
 //   the card's bytes, however deeply stacked, never does: the image dies with the card;
 // - a file system whose devices cannot all be traced (a loop device whose backing file this
 //   user can't locate, devices stacked too deep, a device number nothing known stands for, a
-//   FUSE disk-image driver whose image can't be found) never does.
+//   kernel file system mounted straight from a file, a further device a file system reads that
+//   can't be followed, a FUSE disk-image driver whose image can't be found) never does. A mount
+//   table's source is text given when the mount was made (relative, gone, resolved in another
+//   program's descriptor table, a link pointed elsewhere since): never taken for where the bytes lie.
 // A btrfs file system is reached whole, on either side: every device it spans, whichever
 // subvolume's number a file carries. A judgement that found something untraceable is made once
 // more from a fresh look at the mount table, so one read that met a device being attached or
@@ -40,6 +43,7 @@ public:
         viewOfCard,    // the card's own bytes read through another device
         untracedDevice,      // a device number that can't be followed to the disk it reads
         unlocatedFuseImage,  // a FUSE file system whose disk image or archive can't be found
+        untracedFileMount,   // a kernel file system mounted straight from a file, which no link ties to it
     };
 
     // Why the file system of `device` (`pathOnIt` is any path on it, used to ask its type)
@@ -54,7 +58,7 @@ public:
     // The words a report gives for a doubt, after "not counted: ".
     static std::string reasonText(Doubt doubt);
     // A short stable word for exported forms: "overlay", "image_on_card", "unidentified_image",
-    // "view_of_card", "untraced_device", "unlocated_fuse_image".
+    // "view_of_card", "untraced_device", "unlocated_fuse_image", "untraced_file_mount".
     static std::string reasonKey(Doubt doubt);
 
     // Uncached: the judgement itself.
