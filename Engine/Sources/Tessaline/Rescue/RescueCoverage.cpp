@@ -33,9 +33,12 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         if (kind == MatchStatus::Kind::nameMatchMetadataMismatch)
             reason = "Name matches " + toDisplayUtf8(std::string_view(lastComponent(result.status.path()))) +
                      " but contents differ";
-        for (const auto& primary : result.group.primaryFiles) {
-            if (backedUp) proven.insert(relativeOf(primary.url, report));
-            else unprovenReason.emplace(relativeOf(primary.url, report), reason);
+        // A missing clip's members with a proven copy (a pair's JPEG beside its RAW found on
+        // no drive) are proven like a backed-up clip's; the rescue copies only the others.
+        const auto& primaries = result.group.primaryFiles;
+        for (size_t m = 0; m < primaries.size(); ++m) {
+            if (result.memberProven(m)) proven.insert(relativeOf(primaries[m].url, report));
+            else unprovenReason.emplace(relativeOf(primaries[m].url, report), reason);
         }
         // The sidecars of a backed-up clip are proven as other files, below.
         if (!backedUp)
