@@ -4,7 +4,8 @@
 // stills are missing (never "same-named but different"), and name exactly the files without a
 // copy in the text, CSV and JSON; the rescue copies those files and no other, says the card is
 // safe, also while the kernel keeps forgetting the card's files; the next scan proves the
-// card. A proven member rewritten after the scan still keeps the card unsafe.
+// card. A proven member rewritten after its proof, during the scan or after it, is not
+// counted as proven.
 
 #include "GrantedDriveScan.hpp"
 #include "ScanTestMedia.hpp"
@@ -70,8 +71,8 @@ protected:
         return volumes;
     }
 
-    ReportPtr scan(const testing::CardAndDrive& volumes) const {
-        return testing::scanAgainstGrantedDrive(volumes.card, volumes.label, grantsFile());
+    ReportPtr scan(const testing::CardAndDrive& volumes, std::function<void(const ScanEvent&)> onEvent = {}) const {
+        return testing::scanAgainstGrantedDrive(volumes.card, volumes.label, grantsFile(), {}, std::move(onEvent));
     }
 
     // The Report section's rescue of `report`'s missing files into `destination`, to its end.
@@ -225,6 +226,59 @@ TEST_F(PartlyCopiedClipEndToEndTest, WhileTheCardIsRenumberedTheRescueVouchesFor
         EXPECT_TRUE(rescueOutcome.contains(QString::fromStdString(pairFolder + "/DSC00267.JPG")))
             << rescueOutcome.toStdString();
     }
+}
+
+}  // namespace brindlecove
+
+namespace brindlecove {
+
+TEST_F(PartlyCopiedClipEndToEndTest, AMemberRewrittenAfterItsProofDuringTheScanIsCopiedWithTheRest) {
+    BRINDLECOVE_REQUIRE_LOOP_VOLUMES();
+    const auto volumes = shoot("exfat", "DURING");
+    const fs::path jpeg = volumes.card / pairFolder / "DSC00267.JPG";
+    bool rewritten = false;
+    // Once every clip is proven, before the scan's last look at the card.
+    ReportPtr report = scan(volumes, [&](const ScanEvent& event) {
+        const auto* progress = std::get_if<scan_event::VerifyingProgress>(&event);
+        if (rewritten || !progress || progress->part != ProofPart::clips || progress->total == 0 ||
+            progress->completed < progress->total)
+            return;
+        std::ofstream(jpeg, std::ios::binary | std::ios::app) << "x";
+        rewritten = true;
+    });
+    ASSERT_TRUE(report);
+    ASSERT_TRUE(rewritten);
+    const MatchResult* pair = resultOf(*report, ClipGroup::Kind::rawJpegPair);
+    ASSERT_TRUE(pair);
+    EXPECT_TRUE(pair->isMissing());
+    EXPECT_EQ(names(*pair, pair->unprovenMembers()), (std::vector<std::string>{"DSC00267.ARW", "DSC00267.JPG"}));
+    EXPECT_TRUE(pair->membersProven.empty());
+
+    // The rescue tries the JPEG too; it is not the file the scan saw, so the card stays unsafe.
+    const fs::path destination = volumes.driveRoot / "Rescue";
+    auto log = rescue(*report, destination);
+    ASSERT_TRUE(log);
+    std::vector<std::string> tried;
+    for (const auto& outcome : log->outcomes) tried.push_back(outcome.relativePath);
+    std::sort(tried.begin(), tried.end());
+    EXPECT_EQ(tried, (std::vector<std::string>{pairFolder + "/DSC00267.ARW", pairFolder + "/DSC00267.JPG",
+                                               burstFolder + "/DSC00301.JPG", burstFolder + "/DSC00303.JPG"}));
+    EXPECT_FALSE(log->allVerified()) << log->summary();
+    EXPECT_EQ(rescueTone, ReportTexts::Tone::bad);
+    EXPECT_NE(log->summary().find(pairFolder + "/DSC00267.JPG"), std::string::npos) << log->summary();
+
+    // Scanned again, the pair lacks only its rewritten JPEG; rescued, the card is safe.
+    report = scan(volumes);
+    ASSERT_TRUE(report);
+    pair = resultOf(*report, ClipGroup::Kind::rawJpegPair);
+    ASSERT_TRUE(pair);
+    EXPECT_EQ(names(*pair, pair->unprovenMembers()), (std::vector<std::string>{"DSC00267.JPG"}));
+    log = rescue(*report, destination);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(log->allVerified()) << log->summary();
+    report = scan(volumes);
+    ASSERT_TRUE(report);
+    EXPECT_TRUE(report->isSafeToErase()) << report->summary();
 }
 
 }  // namespace brindlecove
