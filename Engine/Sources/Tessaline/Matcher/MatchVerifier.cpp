@@ -120,10 +120,9 @@ bool membersProven(ProofSession& session, const ClipGroup& group, ClipProof& pro
 // The walk over the claims of one verify() call, whatever form they come in: progress(0,
 // total) first, each claim examined (confirmed, possible duplicate, or a missing clip whose
 // other members may be on a drive) proven in order with one progress call after it, the
-// others passed on; once stopped, every later claim unchanged. A claim
-// whose files are not all proven at their likely copies waits until every other claim was
-// proven (so the drive folders of its card folder's copies are known) and is then searched
-// within the bound.
+// others passed on; once stopped, every later claim unchanged. A claim whose files are not
+// all proven at their likely copies waits until every other claim was proven (so the drive
+// folders of its card folder's copies are known) and is then searched within the bound.
 struct ClaimWalk {
     size_t count = 0;
     std::function<bool(size_t)> examines;

@@ -271,9 +271,7 @@ public:
         if (!slot) return fitting;
         auto timed = timed_.find(*slot);
         PackedKey wanted = PackedKey::of(key);
-        auto fitsKey = [&](Index i) {
-            return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance));
-        };
+        auto fitsKey = [&](Index i) { return fitsAt(wanted, key, i, tolerance); };
         if (timed == timed_.end() || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
             for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
                 if (fitsKey(order_[k])) fitting.push_back(order_[k]);
@@ -299,11 +297,8 @@ public:
         if (timed_.count(*slot) && key.captureEpoch && std::isfinite(*key.captureEpoch))
             return !candidates(key, tolerance).empty();  // a window of the sorted bucket
         PackedKey wanted = PackedKey::of(key);
-        for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k) {
-            const Index i = order_[k];
-            if (fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance)))
-                return true;
-        }
+        for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
+            if (fitsAt(wanted, key, order_[k], tolerance)) return true;
         return false;
     }
 
@@ -314,6 +309,12 @@ private:
         if (root == "/") return true;
         return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
                (path.size() == root.size() || path[root.size()] == '/');
+    }
+
+    // Whether drive file `i` fits `key` (packed as `wanted`): the packed tests, and the whole
+    // codec texts where their first 8 bytes agree.
+    bool fitsAt(const PackedKey& wanted, const FingerprintKey& key, Index i, double tolerance) const {
+        return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance));
     }
 
     // The candidate tests on packed keys; sizes are equal by construction.
