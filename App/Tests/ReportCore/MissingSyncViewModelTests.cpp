@@ -478,6 +478,20 @@ TEST(MissingSyncFiles, PrimariesThenSidecarsWithSizesFromDisk) {
     EXPECT_EQ(files[3].byteSize, 0);
 }
 
+TEST(MissingSyncFiles, OnlyTheMembersWithoutAProvenCopyAreCopiedWithTheSidecars) {
+    // A pair whose JPEG the scan proved, a burst missing its first and third stills.
+    auto pair = clip({fingerprint("/c/A.ARW", 10), fingerprint("/c/A.JPG", 20)}, MatchStatus::missing(), {"/c/A.XMP"});
+    pair.membersProven = {false, true};
+    auto burst = clip({fingerprint("/c/B1.JPG", 1), fingerprint("/c/B2.JPG", 2), fingerprint("/c/B3.JPG", 3)},
+                      MatchStatus::missing());
+    burst.membersProven = {false, true, false};
+    auto report = makeReport({pair, burst, clip({fingerprint("/c/C.MOV", 7)}, MatchStatus::confirmed("/d/C.MOV"))});
+    std::vector<std::string> copied;
+    for (const auto& file : MissingSyncViewModel::filesToRescue(*report)) copied.push_back(file.url.native());
+    EXPECT_EQ(copied, (std::vector<std::string>{"/c/A.ARW", "/c/A.XMP", "/c/B1.JPG", "/c/B3.JPG"}));
+    EXPECT_EQ(MissingSyncViewModel::clipFilesToRescue(*report), 4);
+}
+
 TEST(MissingSyncFiles, OtherFilesOnlyOnTheCardFollowTheClipsOnce) {
     using tessaline::OtherFile;
     auto report = makeReport({clip({fingerprint("/c/A.MOV", 10)}, MatchStatus::missing(), {"/c/AM01.XML"}),

@@ -72,6 +72,11 @@ protected:
             if (progress) progress->emplace_back(done, total);
         });
     }
+    // The scan's road: the matcher's claims proven.
+    std::vector<MatchResult> prove(const std::vector<ClipGroup>& groups, const std::vector<Fingerprint>& drives) {
+        return MatchVerifier(ChecksumEngine(64 * 1024, counter.opener()), card)
+            .verify(Matcher().claim(groups, drives, card), [] { return false; });
+    }
     // The scan's order: the matcher's verdict for one card file, then the verifier's.
     struct Verdicts {
         MatchStatus matched;
@@ -156,6 +161,60 @@ TEST_F(MatchVerifierTest, EveryMemberOfAClipNeedsACopy) {
     auto jpegCopy = copy(jpeg, drive / "elsewhere/renamed.jpg");
     out = run({claim({raw, jpeg}, MatchStatus::confirmed(rawCopy.url))}, {rawCopy, decoy, jpegCopy});
     EXPECT_EQ(out[0].status, MatchStatus::confirmed(rawCopy.url));
+}
+
+// The scan's road for clips whose first file is on no drive while other members are: a pair
+// with only its JPEG copied, a burst without its first still, a spanned clip without its first
+// piece. Each is missing, never a name mismatch, and names exactly its files without a copy.
+TEST_F(MatchVerifierTest, AClipWhoseFirstFileIsOnNoDriveNamesItsMembersWithoutACopy) {
+    auto raw = make(card / "DSC00267.ARW", 9000, 1);
+    auto jpeg = make(card / "DSC00267.JPG", 3000, 2);
+    std::vector<Fingerprint> burst;
+    for (int k = 0; k < 4; ++k) burst.push_back(make(card / ("B000" + std::to_string(k) + ".JPG"), size_t(2000 + k), unsigned(10 + k)));
+    auto piece1 = make(card / "C0001_001.MP4", 7000, 20);
+    auto piece2 = make(card / "C0001_002.MP4", 5000, 21);
+    auto lone1 = make(card / "L0001.ARW", 8000, 30);
+    auto lone2 = make(card / "L0001.JPG", 2500, 31);
+    const std::vector<ClipGroup> groups{{{raw, jpeg}, {}, ClipGroup::Kind::rawJpegPair},
+                                        {burst, {}, ClipGroup::Kind::burstSet},
+                                        {{piece1, piece2}, {}, ClipGroup::Kind::video},
+                                        {{lone1, lone2}, {}, ClipGroup::Kind::rawJpegPair}};
+    // The JPEG under its own name beside the card's folder layout, burst stills 1 and 3, the
+    // second piece; nothing of the lone pair (its JPEG's name only, on another file).
+    const std::vector<Fingerprint> drives{copy(jpeg, drive / "DCIM/DSC00267.JPG"), copy(burst[1], drive / "B/B0001.JPG"),
+                                          copy(burst[3], drive / "B/B0003.JPG"), copy(piece2, drive / "V/C0001_002.MP4"),
+                                          make(drive / "X/L0001.jpg", 1234, 40)};
+    const MatchClaims claims = Matcher().claim(groups, drives, card);
+    for (size_t g = 0; g < 3; ++g) {
+        EXPECT_EQ(claims.status(g), MatchStatus::missing()) << g;
+        EXPECT_TRUE(claims.claim(g).membersOnDrives) << g;
+    }
+    EXPECT_FALSE(claims.claim(3).membersOnDrives);
+
+    std::vector<std::pair<int, int>> progress;
+    const auto out = MatchVerifier(ChecksumEngine(64 * 1024, counter.opener()), card)
+                         .verify(claims, [] { return false; }, [&](int done, int total) { progress.emplace_back(done, total); });
+    ASSERT_EQ(out.size(), groups.size());
+    for (const auto& result : out) EXPECT_TRUE(result.isMissing()) << result.description();
+    EXPECT_EQ(out[0].unprovenMembers(), (std::vector<size_t>{0}));
+    EXPECT_EQ(out[1].unprovenMembers(), (std::vector<size_t>{0, 2}));
+    EXPECT_EQ(out[2].unprovenMembers(), (std::vector<size_t>{0}));
+    EXPECT_TRUE(out[3].membersProven.empty());
+    // The examined clips count in the progress; the lone pair is not read at all.
+    EXPECT_EQ(progress.front(), std::make_pair(0, 3));
+    EXPECT_EQ(progress.back(), std::make_pair(3, 3));
+    EXPECT_EQ(counter.opensOf(lone1.url) + counter.opensOf(lone2.url), 0);
+
+    // Once the RAW is copied as well (under any folder), the pair is proven.
+    auto withRaw = drives;
+    withRaw.push_back(copy(raw, drive / "Rescue/DSC00267.ARW"));
+    EXPECT_EQ(prove(groups, withRaw)[0].status, MatchStatus::confirmed(drive / "Rescue/DSC00267.ARW"));
+
+    // A same-named RAW of other bytes on a drive still asks for a check.
+    auto spoiled = withRaw;
+    spoiled.back() = make(drive / "Rescue/DSC00267.ARW", 9001, 3);
+    const auto checked = prove(groups, spoiled);
+    EXPECT_EQ(checked[0].status, MatchStatus::nameMatchMetadataMismatch(drive / "Rescue/DSC00267.ARW"));
 }
 
 TEST_F(MatchVerifierTest, ACardIsNeverItsOwnBackup) {

@@ -39,7 +39,7 @@ TEST(MatcherTest, ToleranceBoundaryIsInclusive) {
     EXPECT_EQ(statusOf(card, {clip("/d/X.MOV", 100, noon + 5.0)}), MatchStatus::confirmed("/d/X.MOV"));
     EXPECT_EQ(statusOf(card, {clip("/d/X.MOV", 100, noon - 5.0)}), MatchStatus::confirmed("/d/X.MOV"));
     EXPECT_EQ(statusOf(card, {clip("/d/X.MOV", 100, noon + 5.01)}), MatchStatus::missing());
-    // Dropped by time, the stem decides.
+    // Dropped by time, the name decides.
     EXPECT_EQ(statusOf(card, {clip("/d/a001.mov", 100, noon + 5.01)}), MatchStatus::nameMatchMetadataMismatch("/d/a001.mov"));
 }
 
@@ -82,37 +82,43 @@ TEST(MatcherTest, NearestTimeBreaksTies) {
               MatchStatus::confirmed("/d2/A.MOV"));
 }
 
-TEST(MatcherTest, StemFallbackIgnoresSizeAndExtension) {
-    EXPECT_EQ(statusOf(clip("/card/A001.MOV", 100), {clip("/d/other.mov", 300), clip("/d/x/a001.mp4", 200)}),
-              MatchStatus::nameMatchMetadataMismatch("/d/x/a001.mp4"));
-    EXPECT_EQ(statusOf(clip("/card/IMG_0001.CR3", 100), {clip("/d/IMG_0001.JPG", 5)}),
-              MatchStatus::nameMatchMetadataMismatch("/d/IMG_0001.JPG"));
-    EXPECT_EQ(statusOf(clip("/card/clip.tar.gz", 1), {clip("/d/CLIP.TAR.zip", 2)}),
-              MatchStatus::nameMatchMetadataMismatch("/d/CLIP.TAR.zip"));
+TEST(MatcherTest, NameFallbackIgnoresSizeAndCaseButNotTheExtension) {
+    EXPECT_EQ(statusOf(clip("/card/A001.MOV", 100), {clip("/d/other.mov", 300), clip("/d/x/a001.mov", 200)}),
+              MatchStatus::nameMatchMetadataMismatch("/d/x/a001.mov"));
+    // Another extension is another name: a RAW's JPEG twin, a clip transcoded, a stem of dots.
+    EXPECT_EQ(statusOf(clip("/card/A001.MOV", 100), {clip("/d/x/a001.mp4", 200)}), MatchStatus::missing());
+    EXPECT_EQ(statusOf(clip("/card/IMG_0001.CR3", 100), {clip("/d/IMG_0001.JPG", 5)}), MatchStatus::missing());
+    EXPECT_EQ(statusOf(clip("/card/clip.tar.gz", 1), {clip("/d/CLIP.TAR.zip", 2)}), MatchStatus::missing());
+    EXPECT_EQ(statusOf(clip("/card/clip.tar.gz", 1), {clip("/d/CLIP.TAR.GZ", 2)}),
+              MatchStatus::nameMatchMetadataMismatch("/d/CLIP.TAR.GZ"));
+    EXPECT_EQ(statusOf(clip("/card/A", 1), {clip("/d/a.MOV", 2)}), MatchStatus::missing());
     EXPECT_EQ(statusOf(clip("/card/A.MOV", 100), {}), MatchStatus::missing());
 }
 
-TEST(MatcherTest, NameFallbacksOfManyClipsTakeEachStemsFirstDriveFile) {
-    // Every clip without a fitting drive file in one call: shared stems, a stem only on the
+TEST(MatcherTest, NameFallbacksOfManyClipsTakeEachNamesFirstDriveFile) {
+    // Every clip without a fitting drive file in one call: shared names, a name only on the
     // card, and confirmed clips and empty groups in between keep their own verdicts.
     std::vector<Fingerprint> drives{clip("/card/DCIM/B.MOV", 1),  clip("/d/1/B.MOV", 7), clip("/d/2/b.mp4", 8),
-                                    clip("/d/A.MOV", 100, noon), clip("/d/3/C.MOV", 9), clip("/card/DCIM/N.MOV", 4)};
+                                    clip("/d/A.MOV", 100, noon), clip("/d/3/C.MXF", 9), clip("/card/DCIM/N.MOV", 4),
+                                    clip("/d/4/c.mxf", 10)};
     std::vector<ClipGroup> card{single(clip("/card/DCIM/A.MOV", 100, noon)),
                                 single(clip("/card/DCIM/B.MOV", 1)),
                                 ClipGroup{},
                                 single(clip("/card/X/b.mov", 2)),
                                 single(clip("/card/DCIM/C.MXF", 3)),
                                 single(clip("/card/DCIM/N.MOV", 4)),
-                                single(clip("/card/DCIM/A.MP4", 5))};
+                                single(clip("/card/DCIM/A.MP4", 5)),
+                                single(clip("/card/Y/B.MP4", 6))};
     auto results = Matcher{}.match(card, drives, std::filesystem::path("/card"));
     ASSERT_EQ(results.size(), card.size());
     EXPECT_EQ(results[0].status, MatchStatus::confirmed("/d/A.MOV"));
     EXPECT_EQ(results[1].status, MatchStatus::nameMatchMetadataMismatch("/d/1/B.MOV"));
     EXPECT_TRUE(results[2].isMissing());
     EXPECT_EQ(results[3].status, MatchStatus::nameMatchMetadataMismatch("/d/1/B.MOV"));
-    EXPECT_EQ(results[4].status, MatchStatus::nameMatchMetadataMismatch("/d/3/C.MOV"));
+    EXPECT_EQ(results[4].status, MatchStatus::nameMatchMetadataMismatch("/d/3/C.MXF"));
     EXPECT_TRUE(results[5].isMissing());  // its only namesake is on the card
-    EXPECT_EQ(results[6].status, MatchStatus::nameMatchMetadataMismatch("/d/A.MOV"));
+    EXPECT_TRUE(results[6].isMissing());  // A.MOV is another name
+    EXPECT_EQ(results[7].status, MatchStatus::nameMatchMetadataMismatch("/d/2/b.mp4"));
 }
 
 TEST(MatcherTest, GroupsAndDriveFilesAreNotConsumed) {

@@ -108,21 +108,39 @@ void MissingSyncViewModel::pickDestination() {
     Q_EMIT changed();
 }
 
-std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tessaline::VerificationReport& report) {
+namespace {
+
+// The missing clips' files a rescue copies, in order, each once (`listed` holds their paths):
+// the primaries without a proven copy (a member the scan proved is backed up already), then
+// the sidecars.
+std::vector<tessaline::MediaFile> missingClipFiles(const tessaline::VerificationReport& report,
+                                                   std::set<std::string>& listed) {
     std::vector<tessaline::MediaFile> files;
-    std::set<std::string> listed;  // a sidecar shared by two clips, or also an other file, is copied once
     auto add = [&](tessaline::MediaFile file) {
         if (listed.insert(file.url.native()).second) files.push_back(std::move(file));
     };
     for (const auto& result : report.results) {
         if (!result.isMissing()) continue;
-        for (const auto& primary : result.group.primaryFiles)
+        for (size_t m : result.unprovenMembers()) {
+            const auto& primary = result.group.primaryFiles[m];
             add({primary.url, tessaline::MediaFile::Kind::media, primary.byteSize});
+        }
         for (const auto& sidecar : result.group.sidecars) {
             QFileInfo info(qtPath(sidecar));
             add({sidecar, tessaline::MediaFile::Kind::sidecar, info.isFile() ? info.size() : 0});
         }
     }
+    return files;
+}
+
+}  // namespace
+
+std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tessaline::VerificationReport& report) {
+    std::set<std::string> listed;  // a sidecar shared by two clips, or also an other file, is copied once
+    std::vector<tessaline::MediaFile> files = missingClipFiles(report, listed);
+    auto add = [&](tessaline::MediaFile file) {
+        if (listed.insert(file.url.native()).second) files.push_back(std::move(file));
+    };
     for (const auto& other : report.otherFiles) {
         if (!other.isOnlyOnCard()) continue;
         using Kind = tessaline::MediaFile::Kind;
@@ -134,12 +152,7 @@ std::vector<tessaline::MediaFile> MissingSyncViewModel::filesToRescue(const tess
 
 int MissingSyncViewModel::clipFilesToRescue(const tessaline::VerificationReport& report) {
     std::set<std::string> listed;
-    for (const auto& result : report.results) {
-        if (!result.isMissing()) continue;
-        for (const auto& primary : result.group.primaryFiles) listed.insert(primary.url.native());
-        for (const auto& sidecar : result.group.sidecars) listed.insert(sidecar.native());
-    }
-    return static_cast<int>(listed.size());
+    return static_cast<int>(missingClipFiles(report, listed).size());
 }
 
 void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {

@@ -112,9 +112,10 @@ public:
     // being copied is finished first.
     void stop();
 
-    // The files a rescue copies: per missing clip in the report's order, its primary files,
-    // then its sidecars (size read from disk, 0 when unreadable); then the other files only on
-    // the card, in path order; each file once.
+    // The files a rescue copies: per missing clip in the report's order, its primary files
+    // without a proven copy (all of them unless the scan proved some members), then its
+    // sidecars (size read from disk, 0 when unreadable); then the other files only on the
+    // card, in path order; each file once.
     static std::vector<tessaline::MediaFile> filesToRescue(const tessaline::VerificationReport& report);
     // How many of those files belong to the missing clips (the first ones of the list); the
     // rest are other files.

@@ -308,6 +308,14 @@ private:
         if (changed.empty()) return;
         for (MatchResult& result : results) {
             const auto kind = result.status.kind();
+            // A missing clip's member proven by other bytes than it now holds is proven no more
+            // (the rescue then copies it with the rest).
+            if (kind == MatchStatus::Kind::missing) {
+                auto& proven = result.membersProven;
+                for (size_t m = 0; m < proven.size(); ++m)
+                    if (changed.count(result.group.primaryFiles[m].url.native())) proven[m] = false;
+                if (std::find(proven.begin(), proven.end(), true) == proven.end()) proven.clear();
+            }
             if (kind != MatchStatus::Kind::confirmed && kind != MatchStatus::Kind::possibleDuplicate) continue;
             for (const Fingerprint& primary : result.group.primaryFiles)
                 if (changed.count(primary.url.native())) result.status = MatchStatus::missing();

@@ -30,6 +30,9 @@ public:
         Index drive = none;
         // The candidate list (confirmed and possible duplicate), or none.
         Index candidates = none;
+        // Missing only: the first primary fits no drive file but another primary does, so
+        // the verifier proves the members to name the ones without a copy.
+        bool membersOnDrives = false;
     };
 
     MatchClaims(const std::vector<ClipGroup>& groups, const std::vector<Fingerprint>& drives)

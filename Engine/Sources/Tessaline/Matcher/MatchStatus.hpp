@@ -10,9 +10,9 @@ class MatchStatus {
 public:
     enum class Kind {
         confirmed,                  // one drive file holds the clip
-        nameMatchMetadataMismatch,  // no drive file fits, but one has the same name stem
+        nameMatchMetadataMismatch,  // no drive file fits, but one has the same name (case ignored)
         possibleDuplicate,          // several drive files fit, none uniquely nearest in time
-        missing,                    // no drive file fits and none has the same name stem
+        missing,                    // no drive file fits and none has the same name
     };
 
     static MatchStatus confirmed(std::filesystem::path at) { return {Kind::confirmed, {std::move(at)}}; }

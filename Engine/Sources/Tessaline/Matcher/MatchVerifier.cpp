@@ -118,14 +118,14 @@ bool membersProven(ProofSession& session, const ClipGroup& group, ClipProof& pro
 }
 
 // The walk over the claims of one verify() call, whatever form they come in: progress(0,
-// total) first, each confirmed or possible duplicate claim proven in order with one progress
-// call after it, the others passed on; once stopped, every later claim unchanged. A claim
-// whose files are not all proven at their likely copies waits until every other claim was
-// proven (so the drive folders of its card folder's copies are known) and is then searched
-// within the bound.
+// total) first, each claim examined (confirmed, possible duplicate, or a missing clip whose
+// other members may be on a drive) proven in order with one progress call after it, the
+// others passed on; once stopped, every later claim unchanged. A claim whose files are not
+// all proven at their likely copies waits until every other claim was proven (so the drive
+// folders of its card folder's copies are known) and is then searched within the bound.
 struct ClaimWalk {
     size_t count = 0;
-    std::function<MatchStatus::Kind(size_t)> kindOf;
+    std::function<bool(size_t)> examines;
     std::function<const ClipGroup&(size_t)> groupOf;
     std::function<MatchStatus(size_t)> unchanged;
     std::function<void(size_t)> readAhead;
@@ -136,7 +136,7 @@ struct ClaimWalk {
                                  std::vector<UncountedCopy>* uncounted, std::vector<CardFileDigest>* cardDigests,
                                  std::vector<UnreadCandidates>* unread) const {
         int total = 0;
-        for (size_t g = 0; g < count; ++g) total += isClaim(kindOf(g));
+        for (size_t g = 0; g < count; ++g) total += examines(g);
         if (progress) progress(0, total);
         if (cardDigests) session.keepProvenCardFiles();
         std::vector<std::optional<ClaimProof>> outcomes(count);
@@ -149,7 +149,7 @@ struct ClaimWalk {
             if (progress) progress(done, total);
         };
         for (size_t g = 0; g < count; ++g) {
-            if (groupOf(g).primaryFiles.empty() || session.cancelled() || !isClaim(kindOf(g))) continue;
+            if (groupOf(g).primaryFiles.empty() || session.cancelled() || !examines(g)) continue;
             for (; ahead < count && ahead <= g + readAheadClaims; ++ahead) readAhead(ahead);
             ClipProof proof;
             if (auto outcome = prove(g, proof, false))
@@ -190,14 +190,14 @@ struct ClaimWalk {
     }
 };
 
-// The limits of proving the claims: four times the bytes of their card files in all, those
-// bytes without a lead, the sizes of those files.
-ProofLimits claimLimits(size_t count, const std::function<MatchStatus::Kind(size_t)>& kindOf,
-                                 const std::function<const ClipGroup&(size_t)>& groupOf, double tolerance) {
+// The limits of proving the claims examined: four times the bytes of their card files in
+// all, those bytes without a lead, the sizes of those files.
+ProofLimits claimLimits(size_t count, const std::function<bool(size_t)>& examines,
+                        const std::function<const ClipGroup&(size_t)>& groupOf, double tolerance) {
     ProofLimits limits;
     int64_t bytes = 0;
     for (size_t g = 0; g < count; ++g) {
-        if (!isClaim(kindOf(g))) continue;
+        if (!examines(g)) continue;
         bytes += std::max<int64_t>(0, groupOf(g).totalByteSize());
         for (const Fingerprint& file : groupOf(g).primaryFiles) limits.cardSizes.push_back(file.byteSize);
     }
@@ -218,10 +218,10 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
                                                std::vector<CardFileDigest>* cardDigests) const {
     ClaimWalk walk;
     walk.count = results.size();
-    walk.kindOf = [&](size_t g) { return results[g].status.kind(); };
+    walk.examines = [&](size_t g) { return isClaim(results[g].status.kind()); };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return results[g].group; };
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         claimLimits(walk.count, walk.kindOf, walk.groupOf, ProofLimits{}.tolerance));
+                         claimLimits(walk.count, walk.examines, walk.groupOf, ProofLimits{}.tolerance));
     walk.unchanged = [&](size_t g) { return results[g].status; };
     walk.readAhead = [&](size_t g) {
         session.readAhead(results[g]);
@@ -251,10 +251,10 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
     const std::vector<Fingerprint>& drives = claims.drives();
     ClaimWalk walk;
     walk.count = claims.size();
-    walk.kindOf = [&](size_t g) { return claims.claim(g).kind; };
+    walk.examines = [&](size_t g) { return isClaim(claims.claim(g).kind) || claims.claim(g).membersOnDrives; };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return claims.group(g); };
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         claimLimits(walk.count, walk.kindOf, walk.groupOf, claims.captureTimeTolerance()));
+                         claimLimits(walk.count, walk.examines, walk.groupOf, claims.captureTimeTolerance()));
     auto firstFile = [&](size_t g) {
         const MatchClaims::Claim& claim = claims.claim(g);
         ProofSession::CardFile card{claims.group(g).primaryFiles.front(), claims.candidates(g), std::nullopt, std::nullopt};
@@ -267,15 +267,17 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
         return claims.status(g);
     };
     walk.readAhead = [&](size_t g) {
-        if (claims.group(g).primaryFiles.empty() || !isClaim(claims.claim(g).kind)) return;
-        session.readAhead(firstFile(g));
+        if (claims.group(g).primaryFiles.empty() || !walk.examines(g)) return;
+        if (isClaim(claims.claim(g).kind)) session.readAhead(firstFile(g));
         readMembersAhead(session, claims.group(g));
     };
     walk.prove = [&](size_t g, ClipProof& proof, bool full) -> std::optional<ClaimProof> {
         const ClipGroup& group = claims.group(g);
         const ProofSession::CardFile first = firstFile(g);
         proof.proven.resize(group.primaryFiles.size(), false);
-        if (proof.next == 0) {
+        if (proof.next == 0 && !isClaim(claims.claim(g).kind)) {
+            proof.next = 1;  // the first file fits no drive file: only its members are looked for
+        } else if (proof.next == 0) {
             const std::optional<size_t> at = full ? session.fullSearch(first) : session.likelyCopy(first);
             if (!at && !full) return std::nullopt;
             if (at) {
@@ -289,7 +291,9 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
         }
         // Members are searched for even when the first file has no copy: a clip not proven
         // names the members at fault.
-        if (!membersProven(session, group, proof, full) && !full && !session.cancelled()) return std::nullopt;
+        if (!membersProven(session, group, proof, full) && !full && !session.cancelled() &&
+            proof.next < group.primaryFiles.size())
+            return std::nullopt;
         if (session.cancelled()) return ClaimProof{MatchStatus::missing(), {}};
         std::vector<fs::path> proven;
         for (size_t i : proof.firstAt) proven.push_back(drives[i].url);

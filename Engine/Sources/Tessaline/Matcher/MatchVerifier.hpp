@@ -91,6 +91,10 @@ public:
     // unexamined possible duplicate names only its first candidate (the caller discards a
     // stopped run). `uncounted` also gains the drive files the matcher passed over
     // (MatchClaims::passedOver) that lie on a second view of the card, whatever the verdicts.
+    // A missing clip whose other members fit drive files (MatchClaims::Claim::membersOnDrives)
+    // is examined as well, and counted in the progress: it stays missing, and its members
+    // with a proven copy are named in `membersProven`, so the report and the rescue name the
+    // files without one.
     std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                     const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
                                     std::vector<CardFileDigest>* cardDigests = nullptr,

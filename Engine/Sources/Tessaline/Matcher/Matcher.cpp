@@ -142,26 +142,26 @@ struct TimedBucket {
 
 constexpr Index noIndex = std::numeric_limits<Index>::max();
 
-// lowercased(stemOf(url)) written into `out` without allocating for plain ASCII names:
-// the stem pass lowers a million drive names, and the allocations were half its cost.
-const std::string& stemKey(const Fingerprint& fp, std::string& out) {
+// The lower-cased last path component of a file (its name with its extension), written into
+// `out` without allocating for plain ASCII names: the name pass lowers a million drive names,
+// and the allocations were half its cost.
+const std::string& nameKey(const Fingerprint& fp, std::string& out) {
     std::string_view path = fp.url.native();
     while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
     std::string_view name = path == "/" ? path : path.substr(path.rfind('/') + 1);
-    std::string_view stem = name.substr(0, std::min(name.size(), name.rfind('.')));
     bool ascii = true;
-    for (char c : stem) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (!ascii) return out = lowercased(stem);
-    out.assign(stem);
+    for (char c : name) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) return out = lowercased(name);
+    out.assign(name);
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
-std::string stemKey(const Fingerprint& fp) {
+std::string nameKey(const Fingerprint& fp) {
     std::string out;
-    return stemKey(fp, out);
+    return nameKey(fp, out);
 }
-int64_t stemHash(std::string_view stem) { return static_cast<int64_t>(std::hash<std::string_view>{}(stem)); }
+int64_t nameHash(std::string_view name) { return static_cast<int64_t>(std::hash<std::string_view>{}(name)); }
 
 // The drive files, indexed once per match() call and never changed while the card is matched.
 // Members of one size lie contiguously in `order_`, in drive order.
@@ -271,9 +271,7 @@ public:
         if (!slot) return fitting;
         auto timed = timed_.find(*slot);
         PackedKey wanted = PackedKey::of(key);
-        auto fitsKey = [&](Index i) {
-            return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance));
-        };
+        auto fitsKey = [&](Index i) { return fitsAt(wanted, key, i, tolerance); };
         if (timed == timed_.end() || !key.captureEpoch || !std::isfinite(*key.captureEpoch)) {
             for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
                 if (fitsKey(order_[k])) fitting.push_back(order_[k]);
@@ -292,6 +290,18 @@ public:
         return fitting;
     }
 
+    // Whether any drive file fits `key` (the candidates() test, stopping at the first).
+    bool anyFits(const FingerprintKey& key, double tolerance) const {
+        auto slot = sizes_.find(key.byteSize);
+        if (!slot) return false;
+        if (timed_.count(*slot) && key.captureEpoch && std::isfinite(*key.captureEpoch))
+            return !candidates(key, tolerance).empty();  // a window of the sorted bucket
+        PackedKey wanted = PackedKey::of(key);
+        for (Index k = starts_[*slot]; k < starts_[*slot + 1]; ++k)
+            if (fitsAt(wanted, key, order_[k], tolerance)) return true;
+        return false;
+    }
+
 private:
     enum : int8_t { unknown, onCard, elsewhere };
 
@@ -299,6 +309,12 @@ private:
         if (root == "/") return true;
         return path.size() >= root.size() && path.compare(0, root.size(), root) == 0 &&
                (path.size() == root.size() || path[root.size()] == '/');
+    }
+
+    // Whether drive file `i` fits `key` (packed as `wanted`): the packed tests, and the whole
+    // codec texts where their first 8 bytes agree.
+    bool fitsAt(const PackedKey& wanted, const FingerprintKey& key, Index i, double tolerance) const {
+        return fits(wanted, packed_[i], tolerance) && (!wanted.needsFullCodec(packed_[i]) || key.fits(drives_[i], tolerance));
     }
 
     // The candidate tests on packed keys; sizes are equal by construction.
@@ -325,39 +341,40 @@ private:
     mutable std::unordered_map<std::string, bool> folderOnCardPlace_;  // by folder path
 };
 
-// The name-stem lookups of the clips no drive file fits, answered together by one pass over
-// the drive files. Measured reason: indexing every drive file's stem made a million random
+// The name lookups of the clips no drive file fits, answered together by one pass over the
+// drive files. Measured reason: indexing every drive file's name made a million random
 // writes into a 32 MB table; the queries' own table is small enough to stay in cache while
 // the drive names stream past, and the pass stops once every query is answered.
-class StemQueries {
+class NameQueries {
 public:
-    // Asks for the first drive file with lower-cased name stem `stem`; returns the query's id.
-    Index add(std::string stem) {
-        stems_.push_back(std::move(stem));
-        return static_cast<Index>(stems_.size() - 1);
+    // Asks for the first drive file whose lower-cased name (extension included) is `name`;
+    // returns the query's id.
+    Index add(std::string name) {
+        names_.push_back(std::move(name));
+        return static_cast<Index>(names_.size() - 1);
     }
 
-    // Answers every query with the first drive file (drive order) with its stem that is
-    // neither excluded nor on the card's place; stats only files whose stem is asked for.
+    // Answers every query with the first drive file (drive order) with its name that is
+    // neither excluded nor on the card's place; stats only files whose name is asked for.
     void resolve(const DriveIndex& index) {
-        if (stems_.empty()) return;
-        KeySlots slots(stems_.size());
+        if (names_.empty()) return;
+        KeySlots slots(names_.size());
         // One bit per hash value modulo the filter's size, 16 bits per query: most drive names
         // are asked for by no clip, and the filter turns them away from L2 instead of the table.
         size_t filterBits = 64;
-        while (filterBits < stems_.size() * 16) filterBits <<= 1;
+        while (filterBits < names_.size() * 16) filterBits <<= 1;
         std::vector<uint64_t> filter(filterBits / 64);
         auto bitOf = [mask = filterBits - 1](int64_t hash) { return mixed(static_cast<uint64_t>(hash)) & mask; };
         std::vector<Index> firstOfSlot;
-        std::vector<Index> nextOfSlot(stems_.size(), noIndex);  // distinct stems sharing a hash
-        answerOf_.resize(stems_.size());
-        for (Index q = 0; q < stems_.size(); ++q) {
-            int64_t hash = stemHash(stems_[q]);
+        std::vector<Index> nextOfSlot(names_.size(), noIndex);  // distinct names sharing a hash
+        answerOf_.resize(names_.size());
+        for (Index q = 0; q < names_.size(); ++q) {
+            int64_t hash = nameHash(names_[q]);
             filter[bitOf(hash) / 64] |= uint64_t{1} << (bitOf(hash) % 64);
             Index slot = slots.insert(hash);
             if (slot == firstOfSlot.size()) firstOfSlot.push_back(noIndex);
             Index same = firstOfSlot[slot];
-            while (same != noIndex && stems_[same] != stems_[q]) same = nextOfSlot[same];
+            while (same != noIndex && names_[same] != names_[q]) same = nextOfSlot[same];
             if (same != noIndex) {
                 answerOf_[q] = answerOf_[same];
                 continue;
@@ -367,18 +384,18 @@ public:
             nextOfSlot[q] = firstOfSlot[slot];
             firstOfSlot[slot] = q;
         }
-        // One pass in drive order over the drive names, until every distinct stem is answered.
+        // One pass in drive order over the drive names, until every distinct name is answered.
         size_t open = found_.size();
         std::string buffer;
         for (Index i = 0; i < index.size() && open > 0; ++i) {
             if (index.isExcluded(i)) continue;
-            const std::string& stem = stemKey(index.drive(i), buffer);
-            int64_t hash = stemHash(stem);
+            const std::string& name = nameKey(index.drive(i), buffer);
+            int64_t hash = nameHash(name);
             if (!(filter[bitOf(hash) / 64] >> (bitOf(hash) % 64) & 1)) continue;
             auto slot = slots.find(hash);
             if (!slot) continue;
             for (Index q = firstOfSlot[*slot]; q != noIndex; q = nextOfSlot[q]) {
-                if (stems_[q] != stem) continue;
+                if (names_[q] != name) continue;
                 Index& answer = found_[answerOf_[q]];
                 if (answer == noIndex && !index.isOnCardPlace(i)) answer = i, --open;
                 break;
@@ -386,16 +403,16 @@ public:
         }
     }
 
-    // The answer to query `query` after resolve(), or none when no drive file has its stem.
+    // The answer to query `query` after resolve(), or none when no drive file has its name.
     std::optional<Index> found(Index query) const {
         Index answer = found_[answerOf_[query]];
         return answer == noIndex ? std::nullopt : std::optional<Index>(answer);
     }
 
 private:
-    std::vector<std::string> stems_;  // per query
-    std::vector<Index> answerOf_;     // per query: its distinct stem's place in found_
-    std::vector<Index> found_;        // per distinct stem: a drive file, or noIndex
+    std::vector<std::string> names_;  // per query
+    std::vector<Index> answerOf_;     // per query: its distinct name's place in found_
+    std::vector<Index> found_;        // per distinct name: a drive file, or noIndex
 };
 
 // The one candidate nearest in capture time (any date source counts here), or none when the
@@ -486,7 +503,7 @@ std::vector<Index> fittingCandidates(const FingerprintKey& key, const DriveIndex
 
 // The verdict by metadata for a group with first primary `primary` and its fitting drive
 // files `fitting` (kept in `claims` as list `list`); `missing` when none fits (the caller
-// then looks for a drive file with the primary's name stem).
+// then looks for a drive file with the primary's name).
 MatchClaims::Claim verdict(const Fingerprint& primary, const std::vector<Index>& fitting, Index list,
                            const DriveIndex& index) {
     if (fitting.empty()) return {};
@@ -501,9 +518,9 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
                            const std::optional<fs::path>& cardRoot) const {
     DriveIndex index(drives, cardRoot);
     MatchClaims claims(card, drives);
-    StemQueries queries;
+    NameQueries queries;
     std::vector<Index> passedOver;
-    std::vector<std::pair<size_t, Index>> byName;  // a group without fitting drive files, its stem query
+    std::vector<std::pair<size_t, Index>> byName;  // a group without fitting drive files, its name query
     // Undated keys of large buckets: (size, codec, width, height) to their shared candidates.
     std::map<std::tuple<int64_t, std::optional<std::string>, std::optional<int>, std::optional<int>>, SharedCandidates>
         shared;
@@ -537,7 +554,17 @@ MatchClaims Matcher::claim(const std::vector<ClipGroup>& card, const std::vector
             claim = verdict(primary, fitting, list, index);
         }
         claims.set(g, claim);
-        if (claim.kind == MatchStatus::Kind::missing) byName.emplace_back(g, queries.add(stemKey(primary)));
+        if (claim.kind == MatchStatus::Kind::missing) {
+            byName.emplace_back(g, queries.add(nameKey(primary)));
+            // A clip whose first file fits no drive file but another does (a pair's JPEG, a
+            // burst's other stills, a spanned clip's other pieces on the drive): missing, with
+            // its members proven so the files without a copy are named.
+            const auto& members = card[g].primaryFiles;
+            claim.membersOnDrives = std::any_of(members.begin() + 1, members.end(), [&](const Fingerprint& member) {
+                return index.anyFits(FingerprintKey::of(member), captureTimeTolerance);
+            });
+            claims.set(g, claim);
+        }
     }
     queries.resolve(index);
     for (auto [g, query] : byName)

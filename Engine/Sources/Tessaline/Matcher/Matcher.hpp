@@ -20,7 +20,9 @@ struct Matcher {
 
     // One result per card group, in the groups' order. `drives` is every drive file's
     // fingerprint in drive-list order; that order decides ties. Only a group's first primary
-    // is matched here; the verifier proves the other members.
+    // is matched here; the verifier proves the other members. A clip no drive file fits is a
+    // name mismatch only when a drive file has its first primary's very name (case ignored,
+    // extension included: a pair's JPEG is not "the same name" as its RAW), else missing.
     // Drive files at or below `cardRoot` are never candidates, so a card (or a folder on it)
     // scanned as a drive cannot be its own backup; nor are files on the card's file system
     // at or below the card root's place in it (FileSystemPlace), which catches the card's

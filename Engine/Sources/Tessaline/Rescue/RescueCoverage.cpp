@@ -5,6 +5,7 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Support/PathText.hpp"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -20,6 +21,25 @@ std::string relativeOf(const fs::path& file, const VerificationReport& report) {
     return CopyEngine::relativePath(file, report.cardPath);
 }
 
+const CardFileRecord* recordAt(const std::vector<CardFileRecord>& records, const std::string& relative) {
+    auto at = std::lower_bound(records.begin(), records.end(), relative,
+                               [](const CardFileRecord& record, const std::string& key) { return record.relative < key; });
+    return at != records.end() && at->relative == relative ? &*at : nullptr;
+}
+
+// Whether `relative` differs from its record only by its inode number (a FAT, exFAT or FUSE
+// card renumbers files the kernel forgot) while neither the scan nor the rescue read its
+// bytes: such a file is not known to have changed, only not to be proven, and is named with
+// the reason the scan left it unproven instead. Size and times still tell a rewrite.
+bool onlyRenumberedUnproven(const std::string& relative, const std::vector<CardFileRecord>& before,
+                            const std::vector<CardFileRecord>& now, const std::set<std::string>& proven) {
+    if (proven.count(relative)) return false;
+    const CardFileRecord* was = recordAt(before, relative);
+    const CardFileRecord* is = recordAt(now, relative);
+    return was && is && was->digest.empty() && was->byteSize == is->byteSize && was->modified == is->modified &&
+           was->changed == is->changed;
+}
+
 }  // namespace
 
 std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue) {
@@ -33,9 +53,12 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         if (kind == MatchStatus::Kind::nameMatchMetadataMismatch)
             reason = "Name matches " + toDisplayUtf8(std::string_view(lastComponent(result.status.path()))) +
                      " but contents differ";
-        for (const auto& primary : result.group.primaryFiles) {
-            if (backedUp) proven.insert(relativeOf(primary.url, report));
-            else unprovenReason.emplace(relativeOf(primary.url, report), reason);
+        // A missing clip's members with a proven copy (a pair's JPEG beside its RAW found on
+        // no drive) are proven like a backed-up clip's; the rescue copies only the others.
+        const auto& primaries = result.group.primaryFiles;
+        for (size_t m = 0; m < primaries.size(); ++m) {
+            if (result.memberProven(m)) proven.insert(relativeOf(primaries[m].url, report));
+            else unprovenReason.emplace(relativeOf(primaries[m].url, report), reason);
         }
         // The sidecars of a backed-up clip are proven as other files, below.
         if (!backedUp)
@@ -93,7 +116,7 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         if (readable) {
             for (const std::string& path :
                  CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath))
-                if (!rescued.count(path))
+                if (!rescued.count(path) && !onlyRenumberedUnproven(path, *report.cardFiles, now.files, proven))
                     note(CardFileNote::Kind::changedOnCard, path, "changed on the card since the scan — scan again");
             for (const std::string& folder : now.unreadableFolders)
                 note(CardFileNote::Kind::onlyOnCard, folder, "couldn't be read");

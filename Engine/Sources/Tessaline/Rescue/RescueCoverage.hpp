@@ -1,8 +1,8 @@
 #pragma once
 // What a rescue copy leaves of a card unproven. A rescue copies only what its scan found on no
 // drive; the card is safe to reuse after it only when every file an erase of the card would
-// delete is then proven, by the scan it came from (a confirmed clip or duplicate, a proven
-// sidecar or other file) or by the rescue itself (copied and verified where a scan counts
+// delete is then proven, by the scan it came from (a confirmed clip or duplicate, a missing
+// clip's member with a proven copy, a proven sidecar or other file) or by the rescue itself (copied and verified where a scan counts
 // it), and the card still holds those files as the scan found them. Blocks its caller (one
 // walk of the card).
 
