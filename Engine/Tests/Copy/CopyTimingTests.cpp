@@ -96,6 +96,7 @@ TEST_F(CopyTimingTest, EachFilesTimeInTheTransferLogIsItsOwn) {
     TransferLog log = TransferLog::fromRun(card, sandbox / "DRIVE", true, runStart, runEnd, run);
     const auto fromCsv = csvSeconds(TransferLogExporter::csv(log));
     const std::string json = TransferLogExporter::json(log);
+    const std::string mhl = TransferLogExporter::ascMHL(log, "Brindlecove", "1", "host");
 
     double sum = 0;
     for (size_t k = 0; k < run.outcomes.size(); ++k) {
@@ -123,6 +124,10 @@ TEST_F(CopyTimingTest, EachFilesTimeInTheTransferLogIsItsOwn) {
         const size_t secondsAt = json.find("\"seconds\": ", at);
         ASSERT_NE(secondsAt, std::string::npos);
         EXPECT_NEAR(std::stod(json.substr(secondsAt + 11)), outcome.duration(), 1e-6);
+        // The hash list dates each digest when its own proof ended.
+        const size_t pathAt = mhl.find(">" + outcome.relativePath + "</path>");
+        ASSERT_NE(pathAt, std::string::npos);
+        EXPECT_EQ(mhl.substr(mhl.find("hashdate=\"", pathAt) + 10, 20), formatIso8601(outcome.finishedAt));
         sum += outcome.duration();
     }
     // Times overlap only as far as files were really in flight together.
