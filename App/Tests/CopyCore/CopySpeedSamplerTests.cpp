@@ -32,23 +32,34 @@ TEST_F(CopySpeedSamplerTest, APlannedTotalOfZeroRecordsNothing) {
     EXPECT_FALSE(sampler.estimatedSecondsRemaining());
 }
 
-TEST_F(CopySpeedSamplerTest, TheFirstSampleCountsFromTheStartSettleWaitIncludedAndIsTakenRaw) {
-    clock.now += 2.0;  // the settle wait
-    ASSERT_TRUE(sampler.record(4'000'000, 10'000'000));
-    EXPECT_DOUBLE_EQ(sampler.currentBytesPerSec(), 2'000'000);
+TEST_F(CopySpeedSamplerTest, RatesCountFromTheFirstUpdateNeverFromTheSettleWaitAndTheFirstIsTakenRaw) {
+    clock.now += 30.0;  // a long settle wait, then the first chunk arrives
+    EXPECT_FALSE(sampler.record(8'000'000, 108'000'000)) << "the first update only marks where copying began";
+    EXPECT_EQ(sampler.currentBytesPerSec(), 0);
+    EXPECT_TRUE(sampler.history().isEmpty());
+    EXPECT_FALSE(sampler.estimatedSecondsRemaining());
+
+    clock.now += 0.5;
+    ASSERT_TRUE(sampler.record(13'000'000, 108'000'000));  // 5 MB in 0.5 s
+    EXPECT_DOUBLE_EQ(sampler.currentBytesPerSec(), 10'000'000);
     ASSERT_EQ(sampler.history().size(), 1);
-    EXPECT_DOUBLE_EQ(sampler.history()[0].elapsed, 2.0);
-    EXPECT_DOUBLE_EQ(sampler.history()[0].mbPerSec, 2.0);
-    EXPECT_DOUBLE_EQ(*sampler.estimatedSecondsRemaining(), 3.0);
+    EXPECT_DOUBLE_EQ(sampler.history()[0].elapsed, 30.5) << "the chart's time still counts from the start";
+    EXPECT_DOUBLE_EQ(sampler.history()[0].mbPerSec, 10.0);
+    EXPECT_FALSE(sampler.estimatedSecondsRemaining()) << "half a second of copying is no basis yet";
+
+    clock.now += 0.5;
+    ASSERT_TRUE(sampler.record(18'000'000, 108'000'000));  // one second of copying
+    EXPECT_DOUBLE_EQ(sampler.currentBytesPerSec(), 10'000'000);
+    EXPECT_DOUBLE_EQ(*sampler.estimatedSecondsRemaining(), 9.0);
 
     clock.now += 1.0;
-    ASSERT_TRUE(sampler.record(5'000'000, 10'000'000));  // 1 MB/s now
-    EXPECT_DOUBLE_EQ(sampler.currentBytesPerSec(), 0.4 * 1'000'000 + 0.6 * 2'000'000);
-    EXPECT_DOUBLE_EQ(sampler.history()[1].elapsed, 3.0);
-    EXPECT_NE(sampler.history()[0].id, sampler.history()[1].id);
+    ASSERT_TRUE(sampler.record(23'000'000, 108'000'000));  // 5 MB/s now
+    EXPECT_DOUBLE_EQ(sampler.currentBytesPerSec(), 0.4 * 5'000'000 + 0.6 * 10'000'000);
+    EXPECT_NE(sampler.history()[1].id, sampler.history()[2].id);
 }
 
 TEST_F(CopySpeedSamplerTest, UpdatesCloserThanFourTenthsAreIgnoredAndTheirBytesCountInTheNextSample) {
+    sampler.record(0, 100'000'000);
     clock.now += 1.0;
     ASSERT_TRUE(sampler.record(1'000'000, 100'000'000));
     clock.now += 0.3;
@@ -62,6 +73,7 @@ TEST_F(CopySpeedSamplerTest, UpdatesCloserThanFourTenthsAreIgnoredAndTheirBytesC
 }
 
 TEST_F(CopySpeedSamplerTest, FewerBytesThanLastTimeIsARateOfZeroAndOnlyZeroRatesGiveNoEstimate) {
+    sampler.record(0, 1000);
     clock.now += 1.0;
     ASSERT_TRUE(sampler.record(0, 1000));
     EXPECT_EQ(sampler.currentBytesPerSec(), 0);
@@ -76,6 +88,7 @@ TEST_F(CopySpeedSamplerTest, FewerBytesThanLastTimeIsARateOfZeroAndOnlyZeroRates
 }
 
 TEST_F(CopySpeedSamplerTest, TheEstimateIsZeroOnceEverythingIsCopied) {
+    sampler.record(0, 1000);
     clock.now += 1.0;
     ASSERT_TRUE(sampler.record(1000, 1000));
     EXPECT_EQ(*sampler.estimatedSecondsRemaining(), 0);
@@ -85,6 +98,7 @@ TEST_F(CopySpeedSamplerTest, TheEstimateIsZeroOnceEverythingIsCopied) {
 }
 
 TEST_F(CopySpeedSamplerTest, TheHistoryKeepsTheNewest120AndResetClearsEverything) {
+    sampler.record(0, 1'000'000);
     for (int i = 1; i <= 121; ++i) {
         clock.now += 0.5;
         ASSERT_TRUE(sampler.record(int64_t{i} * 1000, 1'000'000));
@@ -98,6 +112,7 @@ TEST_F(CopySpeedSamplerTest, TheHistoryKeepsTheNewest120AndResetClearsEverything
     EXPECT_TRUE(sampler.history().isEmpty());
     EXPECT_EQ(sampler.currentBytesPerSec(), 0);
     EXPECT_FALSE(sampler.estimatedSecondsRemaining());
+    EXPECT_FALSE(sampler.record(10, 100)) << "a new run marks its own start of copying";
     clock.now += 0.3;
-    EXPECT_FALSE(sampler.record(10, 100)) << "elapsed counts from the reset";
+    EXPECT_FALSE(sampler.record(20, 100)) << "elapsed counts from the reset";
 }

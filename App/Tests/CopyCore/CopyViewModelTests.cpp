@@ -13,6 +13,7 @@
 
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
@@ -239,6 +240,67 @@ TEST_F(CopyViewModelTest, CopiesACardBetweenFoldersWithPhasesInOrderAndKeepsTheL
     drainEvents();
     EXPECT_EQ(archived->load(), 1);
     EXPECT_EQ(archivedPosts.count(), 1);
+}
+
+// The speed and the estimate rest on bytes moved while copying. The clock here is the copy's
+// own: the settle wait lasts 30 s, then the bytes move at exactly 10 MB/s (the time read is
+// 30 s plus the bytes shown so far over 10 MB/s), whatever the machine's real pace.
+TEST_F(CopyViewModelTest, SpeedAndEstimateComeFromBytesMovedWhileCopyingNeverFromTheSettleWait) {
+    const fs::path card = makeCard(8, "paced");
+    writePatternFile(card / "DCIM" / "100TEST" / "CLIP_00.MOV", 48 * 1024 * 1024, 77);  // first, six chunks
+    constexpr double settleSeconds = 30, bytesPerSecond = 10'000'000;
+    const CopyViewModel* watched = nullptr;
+    double latest = 0;  // the clock never goes back once copying is over
+    auto deps = dependencies();
+    deps.clock = [&] {
+        if (watched)
+            if (const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&watched->phase()))
+                latest = settleSeconds + static_cast<double>(copying->overallBytesCopied) / bytesPerSecond;
+        return latest;
+    };
+    CopyViewModel model(deps);
+    watched = &model;
+
+    struct Shown {
+        bool copying = false;
+        int64_t copied = 0;
+        int64_t total = 0;
+        std::optional<double> estimate;
+        double speed = 0;
+        qsizetype samples = 0;
+    };
+    std::vector<Shown> shown;
+    QObject::connect(&model, &CopyViewModel::changed, [&] {
+        const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&model.phase());
+        shown.push_back({copying != nullptr, copying ? copying->overallBytesCopied : 0,
+                         copying ? copying->overallBytes : 0, model.estimatedSecondsRemaining(),
+                         model.currentBytesPerSec(), model.progressHistory().size()});
+    });
+    choose(model, card, sandbox / "backup");
+    model.start();
+    ASSERT_TRUE(finish(model));
+
+    const auto first = std::find_if(shown.begin(), shown.end(), [](const Shown& s) { return s.copying; });
+    ASSERT_NE(first, shown.end());
+    for (auto it = shown.begin(); it != first; ++it) {
+        EXPECT_FALSE(it->estimate) << "nothing to estimate from while the card settles";
+        EXPECT_EQ(it->speed, 0);
+    }
+    EXPECT_FALSE(first->estimate) << "one chunk moved at an unknown moment is no basis";
+    EXPECT_EQ(first->speed, 0);
+    int estimates = 0;
+    for (auto it = first; it != shown.end(); ++it) {
+        if (!it->copying) continue;
+        if (it->speed > 0) EXPECT_NEAR(it->speed, bytesPerSecond, 1.0) << "at " << it->copied << " bytes";
+        // Updates closer than a sample's interval leave the last sample's values standing.
+        const bool sampled = it != shown.begin() && it->samples > std::prev(it)->samples;
+        if (!it->estimate || !sampled) continue;
+        ++estimates;
+        EXPECT_GE(static_cast<double>(it->copied - first->copied), bytesPerSecond * CopySpeedSampler::estimateBasis)
+            << "an estimate only once a second of copying was sampled";
+        EXPECT_NEAR(*it->estimate, static_cast<double>(it->total - it->copied) / bytesPerSecond, 1e-3);
+    }
+    EXPECT_GE(estimates, 2);
 }
 
 // The checks that copy nothing say what they do and how far they are: a card copied again

@@ -153,3 +153,55 @@ TEST(ReportTexts, OtherFilesOnlyOnTheCardGetTheirOwnBannerAndLine) {
     report->otherFiles[1].provenAt = "/d/B.CPI";
     EXPECT_EQ(ReportTexts::banner(report->eraseStanding()).tone, Tone::good);
 }
+
+TEST(ReportTexts, OtherFilesOnlyOnTheCardAreNamedWhetherOrNotTheCardHoldsMedia) {
+    using tessaline::OtherFile;
+    auto other = [](const std::string& name, bool proven = false) {
+        return OtherFile{std::filesystem::path("/media/u/CARD/MISC") / name, 1, OtherFile::Role::other,
+                         proven ? std::optional<std::filesystem::path>("/d/" + name) : std::nullopt};
+    };
+    // A card of other files alone, none of them on a drive: never "nothing to verify".
+    auto noMedia = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 0));
+    for (int i = 0; i < 1254; ++i) noMedia->otherFiles.push_back(other("DOC_" + std::to_string(1000 + i) + ".TXT"));
+    auto banner = ReportTexts::banner(*noMedia);
+    EXPECT_EQ(banner.tone, Tone::bad);
+    EXPECT_EQ(banner.title, "1,254 other files are only on the card");
+    EXPECT_EQ(banner.subtitle, "No media was found, and they are on none of the drives you scanned: DOC_1000.TXT, "
+                               "DOC_1001.TXT, DOC_1002.TXT and 1,251 more. Not safe to erase.");
+    EXPECT_EQ(ReportTexts::otherFilesOnlyOnCardLine(*noMedia),
+              "1,254 other files are only on the card — DOC_1000.TXT, DOC_1001.TXT, DOC_1002.TXT and 1,251 more");
+
+    // One, and one proven beside it: only the unproven one is named.
+    noMedia->otherFiles = {other("A.TXT", true), other("B.TXT")};
+    banner = ReportTexts::banner(*noMedia);
+    EXPECT_EQ(banner.title, "1 other file is only on the card");
+    EXPECT_EQ(banner.subtitle, "No media was found, and it is on none of the drives you scanned: B.TXT. Not safe to erase.");
+    EXPECT_EQ(ReportTexts::otherFilesOnlyOnCardLine(*noMedia), "1 other file is only on the card — B.TXT");
+
+    // Every other file proven: no media, but something was verified.
+    noMedia->otherFiles[1].provenAt = "/d/B.TXT";
+    banner = ReportTexts::banner(*noMedia);
+    EXPECT_EQ(banner.tone, Tone::warn);
+    EXPECT_EQ(banner.title, "No media found on the card");
+    EXPECT_EQ(banner.subtitle, "Its 2 other files are all confirmed on a drive.");
+    EXPECT_EQ(ReportTexts::otherFilesOnlyOnCardLine(*noMedia), "");
+
+    // Nothing on the card at all.
+    noMedia->otherFiles.clear();
+    EXPECT_EQ(ReportTexts::banner(*noMedia).subtitle, "There's nothing to verify — check you picked the right card.");
+
+    // With media: the clips' verdict stays first and names the other files after it.
+    auto clipsSafe = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 10));
+    clipsSafe->otherFiles = {other("A.TXT"), other("B.TXT"), other("C.TXT"), other("D.TXT")};
+    banner = ReportTexts::banner(*clipsSafe);
+    EXPECT_EQ(banner.title, "All 10 clips are backed up, but 4 other files are only on the card");
+    EXPECT_EQ(banner.subtitle, "Only on the card: A.TXT, B.TXT, C.TXT and 1 more. Copy them with the rescue below, "
+                               "or scan with every file type.");
+    auto clipsMissing = std::make_shared<tessaline::VerificationReport>(*countsReport(3, 7));
+    clipsMissing->otherFiles = {other("A.TXT")};
+    banner = ReportTexts::banner(*clipsMissing);
+    EXPECT_EQ(banner.title, "3 of 10 clips are still only on the card");
+    EXPECT_EQ(banner.subtitle, "These have not been found on the drives you scanned. Not safe to erase. 1 other file is "
+                               "only on the card too: A.TXT.");
+    EXPECT_EQ(ReportTexts::banner(*countsReport(3, 7)), ReportTexts::banner(countsReport(3, 7)->eraseStanding()));
+}

@@ -9,6 +9,7 @@
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/Platform/Executor.hpp"
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "Support/AppTestSandbox.hpp"
@@ -328,6 +329,45 @@ TEST_F(ScanViewModelTest, SelectedDriveThatIsNoLongerGrantedIsSkippedAfterTheGra
     EXPECT_EQ(model->skippedDriveLabels(), QStringList{"Gone"});
     ASSERT_TRUE(model->lastReport());
     EXPECT_EQ(model->lastReport()->drivePaths, std::vector<fs::path>{drive()});
+}
+
+// A card of documents and logs (no camera media), one of them also on the drive: the summary
+// and the banner count and name the rest; an empty card alone has nothing to verify.
+TEST_F(ScanViewModelTest, ACardOfOtherFilesIsSummarisedByThemAndOnlyAnEmptyCardHasNothingToVerify) {
+    fs::remove_all(card());
+    for (int i = 1; i <= 40; ++i)
+        tessaline::testing::writePatternFile(card() / "PROJECT" / ("NOTE_" + std::to_string(100 + i) + ".TXT"),
+                                             static_cast<size_t>(500 + i), static_cast<unsigned>(i));
+    tessaline::testing::writeFile(card() / "Camera settings.ini", "iso=800\n");
+    fs::copy_file(card() / "PROJECT" / "NOTE_101.TXT", drive() / "NOTE_101.TXT");
+    grant(drive());
+    auto model = makeModel();
+    model->pickCard();
+    model->startScan(false);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    ASSERT_EQ(model->phase(), ScanPhase(scan_phase::Done{}));
+    ASSERT_TRUE(model->lastReport());
+    EXPECT_TRUE(model->lastReport()->results.empty()) << "camera media only: no clips";
+
+    ScanScreenState::SummaryCache cache;
+    const auto summary = ScanScreenState::of(*model, cache).lastReport;
+    ASSERT_TRUE(summary);
+    EXPECT_EQ(summary->confirmed + summary->missing + summary->duplicates + summary->nameMismatches, 0);
+    EXPECT_EQ(summary->otherFilesOnlyOnCard.toStdString(),
+              "40 other files are only on the card \u2014 Camera settings.ini, NOTE_102.TXT, NOTE_103.TXT and 37 more");
+    const auto banner = ReportTexts::banner(*model->lastReport());
+    EXPECT_EQ(banner.tone, ReportTexts::Tone::bad);
+    EXPECT_EQ(banner.title.toStdString(), "40 other files are only on the card");
+
+    // The card emptied: now, and only now, there is nothing to verify.
+    fs::remove_all(card());
+    fs::create_directories(card());
+    model->startScan(true);
+    ASSERT_TRUE(waitFor([&] { return finished(*model); }, 60'000));
+    ASSERT_TRUE(model->lastReport());
+    EXPECT_TRUE(ScanScreenState::of(*model, cache).lastReport->otherFilesOnlyOnCard.isEmpty());
+    EXPECT_EQ(ReportTexts::banner(*model->lastReport()).subtitle.toStdString(),
+              "There's nothing to verify \u2014 check you picked the right card.");
 }
 
 TEST_F(ScanViewModelTest, CacheThatCannotBeOpenedLeavesTheRunWhole) {

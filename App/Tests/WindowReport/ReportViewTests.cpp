@@ -186,6 +186,22 @@ TEST_F(ReportViewTest, OtherFilesOnlyOnTheCardGetALineAndTheRescue) {
     EXPECT_EQ(find<QPushButton>("rescue.sync")->text(), "Sync 4 Missing Files to Drive");
 }
 
+TEST_F(ReportViewTest, ACardOfOtherFilesAloneIsNotNothingToVerify) {
+    auto report = std::make_shared<tessaline::VerificationReport>(*countsReport(0, 0));
+    for (const char* name : {"LOG_0001.CSV", "LOG_0002.CSV", "NOTES.TXT", "SETUP.INI", "SHOT LIST.PDF"})
+        report->otherFiles.push_back(
+            {std::filesystem::path("/media/u/CARD") / name, 10, tessaline::OtherFile::Role::other, std::nullopt});
+    scan->setLastReport(report);
+    drainEvents();
+    EXPECT_EQ(bannerTitle(), "5 other files are only on the card");
+    EXPECT_EQ(find<ResultBanner>("report.banner")->tone(), ResultBanner::Tone::bad);
+    EXPECT_EQ(find<ResultBanner>("report.banner")->findChild<QLabel*>("banner.subtitle")->text(),
+              "No media was found, and they are on none of the drives you scanned: LOG_0001.CSV, LOG_0002.CSV, "
+              "NOTES.TXT and 2 more. Not safe to erase.");
+    EXPECT_EQ(find<QLabel>("report.otherFiles")->text(), "Other files: 0 confirmed · 5 only on the card");
+    EXPECT_TRUE(shown("report.rescue"));
+}
+
 TEST_F(ReportViewTest, DestinationRowsAndTheSyncButton) {
     scan->setLastReport(countsReport(2, 3));
     EXPECT_TRUE(shown("rescue.pickHint"));

@@ -5,6 +5,7 @@
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/ElidedLabel.hpp"
 #include "BrindlecoveApp/Views/ScanView.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
 #include "BrindlecoveApp/Views/TrendChart.hpp"
 #include "Support/AppTestSandbox.hpp"
@@ -192,6 +193,30 @@ TEST_F(ScanViewTest, DoneShowsTheSummaryWithUnreadableAndSkippedLinesOnlyWithARe
               QStringLiteral("Couldn't read 2 folders on the card \u2014 their files weren't checked."));
     EXPECT_EQ(symbolText("scan.summary.skipped"),
               QStringLiteral("Skipped (not mounted right now): A, B. Missing count above includes their contents."));
+}
+
+TEST_F(ScanViewTest, TheSummaryNamesOtherFilesOnlyOnTheCardWithOrWithoutMedia) {
+    ScanScreenState state = running(scan_phase::Done{});
+    state.lastReport = ScanScreenState::Summary{};
+    view->render(state);
+    EXPECT_FALSE(shown("scan.summary.otherFiles"));
+
+    const QString line = QStringLiteral("1,254 other files are only on the card — A.TXT, B.TXT, C.TXT and 1,251 more");
+    state.lastReport->otherFilesOnlyOnCard = line;
+    view->render(state);
+    EXPECT_EQ(find<QLabel>("scan.summary.counts")->text(),
+              QStringLiteral("Confirmed 0 · Missing 0 · Duplicates 0 · Name-mismatch 0"));
+    ASSERT_TRUE(shown("scan.summary.otherFiles"));
+    EXPECT_EQ(symbolText("scan.summary.otherFiles"), line);
+    EXPECT_EQ(find<SymbolLabel>("scan.summary.otherFiles")->color(), Style::bad());
+
+    state.lastReport->confirmed = 12;
+    state.lastReport->missing = 3;
+    view->render(state);
+    EXPECT_TRUE(shown("scan.summary.otherFiles")) << "named beside clips too";
+    state.lastReport->otherFilesOnlyOnCard.clear();
+    view->render(state);
+    EXPECT_FALSE(shown("scan.summary.otherFiles"));
 }
 
 TEST_F(ScanViewTest, DriveTogglesFollowTheSelectionAndUngrantedSelectionsCanBeSwitchedOff) {

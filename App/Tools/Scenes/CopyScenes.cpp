@@ -124,6 +124,13 @@ ScreenshotScene copy("40-copy", [](ScreenshotStudio& studio) {
     model.pickCard();
     model.pickDestination();
     model.start();
+    // The first bytes moved: a speed may show, no estimate until a second of copying is sampled.
+    ScreenshotStudio::waitFor(
+        [&] {
+            return std::holds_alternative<CopyViewModel::CopyingPhase>(model.phase()) || !model.isRunning();
+        },
+        60'000);
+    studio.save(QStringLiteral("copy-starting"), &view);
     ScreenshotStudio::waitFor([&] { return model.progressHistory().size() >= 9 || !model.isRunning(); }, 60'000);
     studio.save(QStringLiteral("copy-in-progress"), &view);
     ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 120'000);

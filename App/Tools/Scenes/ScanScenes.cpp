@@ -9,6 +9,8 @@
 #include "BrindlecoveApp/ReportsFolderStore.hpp"
 #include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/WindowModels.hpp"
+#include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScanView.hpp"
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
@@ -173,6 +175,42 @@ ScreenshotScene scan("20-scan", [](ScreenshotStudio& studio) {
     view.render(proving);
     ScreenshotStudio::wait(100);
     studio.save("scan-proving-other-files", &view);
+});
+
+// A card of 1,254 files that are no camera media (a recorder's logs and notes), scanned for
+// real against an empty backup folder: the Scan summary and the Report banner count and name
+// them instead of calling the card empty.
+ScreenshotScene scanOtherFiles("21-scan-other-files", [](ScreenshotStudio& studio) {
+    const fs::path home = studio.home().toStdString();
+    const fs::path card = home / "other-files/FIELD_REC", drive = home / "other-files/BACKUP_C";
+    for (int i = 1; i <= 1254; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "LOGS/%02d/TAKE_%04d.LOG", 1 + i / 100, i);
+        fs::create_directories((card / name).parent_path());
+        std::ofstream(card / name) << "take " << i << "\n";
+    }
+    std::ofstream(card / "NOTES.TXT") << "Day 3, stage B\n";
+    fs::create_directories(drive);
+    tessaline::SecurityScopedBookmarkStore grants;
+    for (const std::string& label : grants.grantedVolumeLabels()) grants.revoke(label);
+    grants.grant(drive);
+
+    ScanViewModel::Dependencies dependencies;
+    dependencies.dialogs.chooseFolder = [&](const FolderRequest&) { return std::optional<QString>(qpath(card)); };
+    ScanViewModel model(std::move(dependencies));
+    ScanView view(model, [&] { return std::vector<tessaline::VolumeInfo>{{card, "FIELD_REC"}}; });
+    view.resize(760, 940);
+    view.show();
+    model.pickCard();
+    model.startScan(true);
+    ScreenshotStudio::waitFor([&] { return !model.isRunning() && !model.runningNoun(); }, 120'000);
+    ScreenshotStudio::wait(200);
+    studio.save("scan-done-other-files", &view);
+
+    studio.window().models().scan().setLastReport(model.lastReport());
+    studio.window().select(AppSection::report);
+    ScreenshotStudio::wait(200);
+    studio.save("report-other-files-only");
 });
 
 }  // namespace

@@ -1,4 +1,7 @@
+#include "Support/MediaFixtures.hpp"
+#include "Support/TestSandbox.hpp"
 #include "Tessaline/Grouping/Grouper.hpp"
+#include "Tessaline/MetadataReader/NativeMetadataReader.hpp"
 
 #include <gtest/gtest.h>
 
@@ -180,4 +183,88 @@ TEST(ClipGroupTest, DerivedValues) {
     EXPECT_FALSE(undated.captureDate());
     EXPECT_EQ(undated.description(), "bad\xEF\xBF\xBD.jpg  no date  0.0 MB");
     EXPECT_EQ(ClipGroup{}.totalByteSize(), 0);
+}
+
+namespace {
+
+Fingerprint piece(const std::string& path, std::optional<EpochSeconds> date, std::optional<double> seconds) {
+    Fingerprint fp = file(path, date);
+    fp.duration = seconds;
+    return fp;
+}
+
+size_t clipsOf(const std::vector<ClipGroup>& groups) { return groups.size(); }
+
+}  // namespace
+
+TEST(GrouperTest, SpannedPiecesMustFollowEachOtherInRecordingTime) {
+    // Separate recordings a minute apart share the "mvi" base but not a recording.
+    auto separate = group({piece("/c/MVI_0321.MP4", noon, 12), piece("/c/MVI_0322.MP4", noon + 60, 14),
+                           piece("/c/MVI_0323.MP4", noon + 120, 9), piece("/c/MVI_0324.MP4", noon + 180, 11)});
+    EXPECT_EQ(clipsOf(separate), 4u);
+    for (const auto& g : separate) EXPECT_EQ(g.primaryFiles.size(), 1u);
+
+    // One recording dated by each piece's start: the gap is the earlier piece's length.
+    auto byStart = group({piece("/c/CLIP_002.MOV", noon + 600, 120), piece("/c/CLIP_001.MOV", noon, 600)});
+    ASSERT_EQ(clipsOf(byStart), 1u);
+    EXPECT_EQ(names(byStart.front()), (std::vector<std::string>{"CLIP_001.MOV", "CLIP_002.MOV"}));
+    // Dated by each piece's end: the gap is the later piece's length, a little late.
+    EXPECT_EQ(clipsOf(group({piece("/c/a_1.mov", noon, 300), piece("/c/a_2.mov", noon + 303, 300)})), 1u);
+    // Beyond the longer piece plus the slack: two recordings.
+    EXPECT_EQ(clipsOf(group({piece("/c/b_1.mov", noon, 300), piece("/c/b_2.mov", noon + 306, 30)})), 2u);
+
+    // A break in the middle splits the run; the pieces on each side stay together.
+    auto split = group({piece("/c/day_1.mov", noon, 60), piece("/c/day_2.mov", noon + 60, 60),
+                        piece("/c/day_3.mov", noon + 3600, 60), piece("/c/day_4.mov", noon + 3660, 20),
+                        piece("/c/day_5.mov", noon + 7200, 20)});
+    EXPECT_EQ(names(groupOf(split, "day_1.mov")), (std::vector<std::string>{"day_1.mov", "day_2.mov"}));
+    EXPECT_EQ(names(groupOf(split, "day_3.mov")), (std::vector<std::string>{"day_3.mov", "day_4.mov"}));
+    EXPECT_EQ(groupOf(split, "day_5.mov").primaryFiles.size(), 1u);
+    EXPECT_EQ(clipsOf(split), 3u);
+
+    // Dates from the file system count too; without durations only the slack is left.
+    EXPECT_EQ(clipsOf(group({fileSystemDated("/c/f_1.mov", noon), fileSystemDated("/c/f_2.mov", noon + 60)})), 2u);
+    EXPECT_EQ(clipsOf(group({fileSystemDated("/c/g_1.mov", noon), fileSystemDated("/c/g_2.mov", noon + 2)})), 1u);
+
+    // An undated piece proves nothing and keeps today's grouping, as do undated pieces alone.
+    EXPECT_EQ(clipsOf(group({piece("/c/u_1.mov", noon, 5), piece("/c/u_2.mov", std::nullopt, 5),
+                             piece("/c/u_3.mov", noon + 7, 5)})), 1u);
+    EXPECT_EQ(clipsOf(group({file("/c/MVI_0001.MP4"), file("/c/MVI_0002.MP4")})), 1u);
+}
+
+class GrouperMediaTest : public tessaline::testing::SandboxedTest {
+protected:
+    std::vector<ClipGroup> groupFolder(const std::vector<std::string>& names) {
+        NativeMetadataReader reader;
+        std::vector<Fingerprint> media;
+        for (const auto& name : names) media.push_back(reader.fingerprint(sandbox / name));
+        return group(media);
+    }
+};
+
+TEST_F(GrouperMediaTest, RecordingsFromRealFilesGroupByTheirDatesAndDurations) {
+    // Four short recordings a minute apart, named as one camera numbers them.
+    std::vector<std::string> recordings;
+    for (int i = 0; i < 4; ++i) {
+        recordings.push_back("MVI_032" + std::to_string(i + 1) + ".MP4");
+        tessaline::testing::makeVideo(sandbox / recordings.back(),
+                           {"-c:v", "libx264", "-metadata", "creation_time=2024-05-01T12:0" + std::to_string(i) + ":00Z"});
+    }
+    auto separate = groupFolder(recordings);
+    ASSERT_EQ(separate.size(), 4u);
+    for (const auto& g : separate) EXPECT_EQ(g.primaryFiles.size(), 1u) << g.description();
+
+    // One 20-second recording cut in two, each piece dated where the one before ends: the
+    // 10-second gap is wider than any slack and holds only through the pieces' durations.
+    tessaline::testing::ffmpeg({"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25", "-t", "20", "-c:v", "libx264", "-g", "25",
+                     (sandbox / "recording.mp4").string()});
+    tessaline::testing::ffmpeg({"-i", (sandbox / "recording.mp4").string(), "-t", "10", "-c", "copy", "-metadata",
+                     "creation_time=2024-05-01T13:00:00Z", (sandbox / "CLIP_001.MOV").string()});
+    tessaline::testing::ffmpeg({"-ss", "10", "-i", (sandbox / "recording.mp4").string(), "-c", "copy", "-metadata",
+                     "creation_time=2024-05-01T13:00:10Z", (sandbox / "CLIP_002.MOV").string()});
+    auto spanned = groupFolder({"CLIP_002.MOV", "CLIP_001.MOV"});
+    ASSERT_EQ(spanned.size(), 1u);
+    EXPECT_EQ(names(spanned.front()), (std::vector<std::string>{"CLIP_001.MOV", "CLIP_002.MOV"}));
+    ASSERT_TRUE(spanned.front().primaryFiles.front().duration);
+    EXPECT_GT(*spanned.front().primaryFiles.front().duration, 9.0);
 }

@@ -145,3 +145,33 @@ TEST_F(ScanToReportTest, EveryClipGetsTheVerdictItsBytesDeserve) {
     for (const auto& [name, status] : verdicts) EXPECT_NE(text.find(name), std::string::npos) << name;
     EXPECT_NE(readFile(sandbox / "out/report.csv").find("MISSING,B.MOV,2024-05-01T12:07:00Z,"), std::string::npos);
 }
+
+// Four recordings a minute apart, named in one camera's sequence, one of them never backed up:
+// each is a clip of its own with its own verdict, so only that one is missing.
+TEST_F(ScanToReportTest, SeparateRecordingsInOneNameSequenceKeepTheirOwnVerdicts) {
+    if (!haveProgram("ffmpeg")) GTEST_SKIP() << "needs ffmpeg; skipped";
+    const fs::path card = sandbox / "CARD", drive = sandbox / "BACKUP";
+    const std::vector<std::string> patterns{"testsrc", "testsrc2", "smptebars", "rgbtestsrc"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "MVI_032" + std::to_string(i + 1) + ".MP4";
+        makeVideo(card / "DCIM/100CANON" / name, "2024-05-01T12:0" + std::to_string(i) + ":00Z", patterns[i]);
+        if (i != 2) copyTo(card / "DCIM/100CANON" / name, drive / "Day1" / name);
+    }
+
+    FolderScanner scanner;
+    ScanResult cardScan = scanner.scan(card, false);
+    std::vector<ClipGroup> groups = Grouper().group(fingerprintsOf(cardScan), cardScan.sidecarFiles);
+    std::vector<Fingerprint> driveFiles = fingerprintsOf(scanner.scan(drive, false, card));
+    auto proven = MatchVerifier(ChecksumEngine(), card)
+                      .verify(Matcher().match(groups, driveFiles, card), driveFiles, [] { return false; });
+    VerificationReport report(card, {drive}, nowEpoch(), proven);
+
+    ASSERT_EQ(report.results.size(), 4u) << report.summary();
+    for (const MatchResult& result : report.results) {
+        EXPECT_EQ(result.group.primaryFiles.size(), 1u) << result.description();
+        const bool missing = result.primaryName() == "MVI_0323.MP4";
+        EXPECT_EQ(result.isMissing(), missing) << result.description();
+    }
+    EXPECT_EQ(report.eraseStanding(),
+              (VerificationReport::EraseStanding{VerificationReport::EraseStanding::Kind::hasMissing, 1, 4}));
+}

@@ -20,6 +20,7 @@ CopySpeedSampler::CopySpeedSampler(Clock clock) : clock_(clock ? std::move(clock
 
 void CopySpeedSampler::reset() {
     stageStart_ = clock_();
+    copyingSince_.reset();
     lastSampleElapsed_ = 0;
     lastSampleCopied_ = 0;
     smoothedBytesPerSec_ = 0;
@@ -30,6 +31,14 @@ void CopySpeedSampler::reset() {
 bool CopySpeedSampler::record(int64_t copied, int64_t total) {
     if (total < 1) return false;
     const double elapsed = clock_() - stageStart_;
+    if (!copyingSince_) {
+        // The bytes of this update moved at some time before it, since the settle wait
+        // ended: no rate can be told from them. Rates count from here.
+        copyingSince_ = elapsed;
+        lastSampleElapsed_ = elapsed;
+        lastSampleCopied_ = copied;
+        return false;
+    }
     const double dt = elapsed - lastSampleElapsed_;
     // A skipped update changes nothing: its bytes count in the next sample.
     if (dt < minimumInterval) return false;
@@ -45,7 +54,7 @@ bool CopySpeedSampler::record(int64_t copied, int64_t total) {
     history_.append(ProgressPoint{QUuid::createUuid(), elapsed, smoothedBytesPerSec_ / 1'000'000.0});
     if (history_.size() > historyLimit) history_.remove(0, history_.size() - historyLimit);
 
-    if (smoothedBytesPerSec_ > 0 && copied >= 1)
+    if (smoothedBytesPerSec_ > 0 && copied >= 1 && elapsed - *copyingSince_ >= estimateBasis)
         estimate_ = total > copied ? static_cast<double>(total - copied) / smoothedBytesPerSec_ : 0.0;
     else
         estimate_.reset();

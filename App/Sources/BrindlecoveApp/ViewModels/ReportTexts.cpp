@@ -77,6 +77,69 @@ Banner banner(const tessaline::VerificationReport::EraseStanding& standing) {
             QStringLiteral("There's nothing to verify — check you picked the right card.")};
 }
 
+namespace {
+
+constexpr int namesShown = 3;
+
+int otherOnlyOnCardCount(const tessaline::VerificationReport& report) {
+    return static_cast<int>(std::count_if(report.otherFiles.begin(), report.otherFiles.end(),
+                                          [](const tessaline::OtherFile& file) { return file.isOnlyOnCard(); }));
+}
+
+QString otherFilesOnlyOnCardCount(int count, const QString& tail) {
+    return Formats::count(count, "other file is", "other files are") + tail;
+}
+
+}  // namespace
+
+QString otherFilesOnlyOnCardNames(const tessaline::VerificationReport& report) {
+    QStringList names;
+    int count = 0;
+    for (const auto& file : report.otherFiles) {
+        if (!file.isOnlyOnCard()) continue;
+        if (count++ < namesShown) names << qtPath(file.url.filename());
+    }
+    if (count == 0) return {};
+    QString text = names.join(QStringLiteral(", "));
+    if (count > namesShown) text += QStringLiteral(" and %1 more").arg(Formats::groupedInteger(count - namesShown));
+    return text;
+}
+
+QString otherFilesOnlyOnCardLine(const tessaline::VerificationReport& report) {
+    const int count = otherOnlyOnCardCount(report);
+    if (count == 0) return {};
+    return otherFilesOnlyOnCardCount(count, " only on the card — ") + otherFilesOnlyOnCardNames(report);
+}
+
+Banner banner(const tessaline::VerificationReport& report) {
+    const auto standing = report.eraseStanding();
+    const int onlyOnCard = otherOnlyOnCardCount(report);
+    if (standing.kind == Kind::noMedia) {
+        if (onlyOnCard > 0)
+            return {Tone::bad, otherFilesOnlyOnCardCount(onlyOnCard, QStringLiteral(" only on the card")),
+                    QStringLiteral("No media was found, and %1 on none of the drives you scanned: %2. Not safe to "
+                                   "erase.")
+                        .arg(onlyOnCard == 1 ? QStringLiteral("it is") : QStringLiteral("they are"),
+                             otherFilesOnlyOnCardNames(report))};
+        if (!report.otherFiles.empty()) {
+            const auto count = static_cast<qint64>(report.otherFiles.size());
+            return {Tone::warn, QStringLiteral("No media found on the card"),
+                    count == 1 ? QStringLiteral("Its 1 other file is confirmed on a drive.")
+                               : QStringLiteral("Its %1 are all confirmed on a drive.")
+                                     .arg(Formats::count(count, "other file", "other files"))};
+        }
+        return banner(standing);
+    }
+    Banner result = banner(standing);
+    if (onlyOnCard == 0) return result;
+    if (standing.kind == Kind::otherFilesOnlyOnCard)
+        result.subtitle = QStringLiteral("Only on the card: %1. ").arg(otherFilesOnlyOnCardNames(report)) + result.subtitle;
+    else
+        result.subtitle += QLatin1Char(' ') + otherFilesOnlyOnCardCount(onlyOnCard, QStringLiteral(" only on the card too: ")) +
+                           otherFilesOnlyOnCardNames(report) + QLatin1Char('.');
+    return result;
+}
+
 Banner erasedBanner() {
     return {Tone::warn, QStringLiteral("The card was erased after this scan"),
             QStringLiteral("This report no longer tells what is on the card. Scan it again before relying on it.")};

@@ -37,6 +37,19 @@ Counts countsOf(const tessaline::VerificationReport& report);
 
 // The verdict banner for a report's erase standing.
 Banner banner(const tessaline::VerificationReport::EraseStanding& standing);
+// The verdict banner of a report: its standing's, naming the other files only on the card
+// (their count and first names) whatever the standing. A card without media whose other files
+// are only on it is not safe ("1,254 other files are only on the card"); one whose other
+// files are all proven says so; only a card with nothing on it has "nothing to verify".
+Banner banner(const tessaline::VerificationReport& report);
+
+// The first names of the other files only on the card, in path order: "README.TXT,
+// notes.pdf, LOG_0001.CSV and 1,251 more" (at most three names); empty without any.
+QString otherFilesOnlyOnCardNames(const tessaline::VerificationReport& report);
+// For the scan's summary: "1,254 other files are only on the card — README.TXT, notes.pdf,
+// LOG_0001.CSV and 1,251 more" ("1 other file is only on the card — README.TXT"); empty
+// without any.
+QString otherFilesOnlyOnCardLine(const tessaline::VerificationReport& report);
 // The banner of a report an erase was started on, whatever its standing: the card was erased
 // after the scan, which no longer tells what the card holds.
 Banner erasedBanner();

@@ -1,5 +1,7 @@
 #include "BrindlecoveApp/ViewModels/ScanScreenState.hpp"
 
+#include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+
 namespace brindlecove {
 
 bool ScanScreenState::isRunning() const {
@@ -15,6 +17,7 @@ ScanScreenState::Summary ScanScreenState::summaryOf(const tessaline::Verificatio
     summary.duplicates = int(report.duplicates().size());
     summary.nameMismatches = int(report.nameMismatches().size());
     summary.unreadableCardFolders = int(report.unreadableCardFolders.size());
+    summary.otherFilesOnlyOnCard = ReportTexts::otherFilesOnlyOnCardLine(report);
     return summary;
 }
 

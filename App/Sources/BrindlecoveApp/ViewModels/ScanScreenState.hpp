@@ -22,6 +22,8 @@ struct ScanScreenState {
         int duplicates = 0;
         int nameMismatches = 0;
         int unreadableCardFolders = 0;
+        // The card's other files found on no drive, with their first names; empty without any.
+        QString otherFilesOnlyOnCard;
         bool operator==(const Summary&) const = default;
     };
 

@@ -184,7 +184,7 @@ void ReportView::renderSummary() {
     auto* stack = new QVBoxLayout(summaryContent_);
     stack->setContentsMargins(0, 4, 0, 4);
     stack->setSpacing(14);
-    const auto banner = shownErased_ ? ReportTexts::erasedBanner() : ReportTexts::banner(shown_->eraseStanding());
+    const auto banner = shownErased_ ? ReportTexts::erasedBanner() : ReportTexts::banner(*shown_);
     auto* bannerWidget = new ResultBanner(ResultBanner::toneOf(banner.tone), banner.title, banner.subtitle, summaryContent_);
     bannerWidget->setObjectName(QStringLiteral("report.banner"));
     stack->addWidget(bannerWidget);

@@ -203,6 +203,8 @@ QWidget* ScanView::makeScanGroup() {
                                  Style::good(), summary_, false);
     complete->setText(QStringLiteral("Scan complete"));
     summaryCounts_ = captionLabel(QString(), QStringLiteral("scan.summary.counts"), summary_);
+    otherFiles_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.summary.otherFiles"),
+                              Style::bad(), summary_);
     auto* hint = captionLabel(QStringLiteral("See the Report tab for the full Missing list."),
                               QStringLiteral("scan.summary.hint"), summary_);
     unreadable_ = symbolLabel(QStringLiteral("exclamationmark.triangle.fill"), QStringLiteral("scan.summary.unreadable"),
@@ -211,6 +213,7 @@ QWidget* ScanView::makeScanGroup() {
                            Style::warn(), summary_);
     summaryColumn->addWidget(complete);
     summaryColumn->addWidget(summaryCounts_);
+    summaryColumn->addWidget(otherFiles_);
     summaryColumn->addWidget(hint);
     summaryColumn->addWidget(unreadable_);
     summaryColumn->addWidget(skipped_);
@@ -410,6 +413,9 @@ void ScanView::renderStatus(const ScanScreenState& state) {
                                                  .arg(Formats::groupedInteger(counts.missing))
                                                  .arg(Formats::groupedInteger(counts.duplicates))
                                                  .arg(Formats::groupedInteger(counts.nameMismatches)));
+                // Files only on the card are named whether or not the card held media.
+                otherFiles_->setVisible(!counts.otherFilesOnlyOnCard.isEmpty());
+                otherFiles_->setText(counts.otherFilesOnlyOnCard);
                 unreadable_->setVisible(counts.unreadableCardFolders > 0);
                 unreadable_->setText(QStringLiteral("Couldn't read %1 on the card \u2014 %2 files weren't checked.")
                                          .arg(Formats::count(counts.unreadableCardFolders, "folder", "folders"),

@@ -84,6 +84,7 @@ private:
     SymbolLabel* total_ = nullptr;
     QWidget* summary_ = nullptr;
     QLabel* summaryCounts_ = nullptr;
+    SymbolLabel* otherFiles_ = nullptr;
     SymbolLabel* unreadable_ = nullptr;
     SymbolLabel* skipped_ = nullptr;
     SymbolLabel* skippedOnCard_ = nullptr;  // granted drives that lie on the card

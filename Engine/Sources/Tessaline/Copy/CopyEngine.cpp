@@ -200,6 +200,7 @@ void flushFileSystems(CopyFileIO& io, std::vector<BatchEntry>& batch) {
         for (BatchEntry* entry : entries) {
             entry->copy.reset();
             entry->outcome.status = FileStatus::failed(reason);
+            entry->outcome.finishedAt = nowEpoch();
         }
     }
 }
@@ -311,6 +312,7 @@ void flushPlacedNames(std::vector<BatchEntry>& batch) {
         if (copy.withdraw()) {
             entry.outcome.status =
                 FileStatus::verificationFailed("Copied, but couldn't flush the destination folder: " + *it->second);
+            entry.outcome.finishedAt = nowEpoch();
             entry.copy.reset();
         } else {
             entry.leftAtDestination = true;
@@ -534,17 +536,21 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         if (item.unreadableFolder) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed("Couldn't read this folder on the card, so its files were not copied.");
+            outcome.finishedAt = outcome.startedAt;
             return false;
         }
         if (refusal) {
             outcome.destinationURL = destinationRoot / outcome.relativePath;
             outcome.status = FileStatus::failed(*refusal);
+            outcome.finishedAt = outcome.startedAt;
             return false;
         }
         if (!root) root.emplace(*io_, destinationRoot, options.destinationVolume);
         if (!copier) copier.emplace(*io_, options.chunkSize);
         RunContext context{*io_, options, *root, planner, *copier, usedFlatNames, isCancelled};
-        return writeFile(context, file, entry, onBytes, onComparing);
+        const bool wrote = writeFile(context, file, entry, onBytes, onComparing);
+        if (!wrote) outcome.finishedAt = nowEpoch();
+        return wrote;
     };
     auto cancelledNow = [&] {
         if (!isCancelled || !isCancelled()) return false;
@@ -602,6 +608,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                     continue;
                 }
                 proveAndPlace(context, *entry.item->file, entry);
+                entry.outcome.finishedAt = nowEpoch();
                 cut = entry.stopped;
             }
             flushPlacedNames(batch);
@@ -629,15 +636,21 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             // Reported only while it is where it was proven: a drive pulled since, or a name
             // that leads elsewhere now, fails it, and takes the copy out of its final name
             // (a copy that cannot be taken out is reported as what it is, proven).
+            // A file's time is its own: from its start to its proof (or to the failure that
+            // settled it), not to the end of its batch; an outcome settled only here ends now.
+            bool settledNow = outcome.finishedAt < outcome.startedAt;
             if (auto& placed = batch[k].copy) {
-                if (!root->stillHolds(*placed, outcome.sourceChecksum.value_or(std::string())) && placed->withdraw())
+                if (!root->stillHolds(*placed, outcome.sourceChecksum.value_or(std::string())) && placed->withdraw()) {
                     outcome.status = FileStatus::failed(destinationGoneText);
+                    settledNow = true;
+                }
                 placed.reset();
             } else if (outcome.status.kind == FileStatus::Kind::skippedAlreadyPresent && root &&
                        root->unavailableReason()) {
                 outcome.status = FileStatus::failed(destinationGoneText);
+                settledNow = true;
             }
-            outcome.finishedAt = nowEpoch();
+            if (settledNow) outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
             if (outcome.status.landedSafely() && batch[k].sourceBefore)
                 proven.push_back({run.outcomes.size(), *batch[k].sourceBefore});

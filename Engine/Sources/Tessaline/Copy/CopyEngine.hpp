@@ -118,6 +118,9 @@ public:
         FileStatus status;
         std::optional<std::string> sourceChecksum;
         std::optional<std::string> destinationChecksum;
+        // This file's own time: from the start of its handling (before its first byte is
+        // read) to the end of its proof, or of whatever settled a file that was not proven.
+        // Files written ahead in one batch overlap, never beyond their own proofs.
         EpochSeconds startedAt = 0;
         EpochSeconds finishedAt = 0;
 

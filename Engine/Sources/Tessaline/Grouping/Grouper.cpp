@@ -134,14 +134,46 @@ ClipGroup makeGroup(const std::vector<const Fingerprint*>& files, ClipGroup::Kin
 
 using Files = std::vector<const Fingerprint*>;
 
+// How far apart two consecutive pieces' dates may lie beyond the longer piece's duration:
+// cameras write a piece's date when it starts or when it ends, and round it to the second.
+constexpr double pieceDateSlackSeconds = 5.0;
+
+// Whether `next` can continue the recording `previous` belongs to. A camera dates each piece
+// by its start (the gap is the earlier piece's duration) or by its end (the later piece's), so
+// separate recordings that share a name pattern (MVI_0321, MVI_0322) fall apart here once
+// both are dated. A piece without a date, or with one that is not a number, proves nothing
+// either way and keeps the link; an unknown duration counts as none.
+bool followsInRecordingTime(const Fingerprint& previous, const Fingerprint& next) {
+    if (!previous.captureDate || !next.captureDate) return true;
+    if (!std::isfinite(*previous.captureDate) || !std::isfinite(*next.captureDate)) return true;
+    auto seconds = [](const Fingerprint& piece) {
+        return piece.duration && std::isfinite(*piece.duration) && *piece.duration > 0 ? *piece.duration : 0.0;
+    };
+    double longer = std::max(seconds(previous), seconds(next));
+    return std::fabs(*next.captureDate - *previous.captureDate) <= longer + pieceDateSlackSeconds;
+}
+
 Files spannedClips(const Files& input, std::vector<ClipGroup>& groups) {
     Files others, videos;
     for (const Fingerprint* file : input) (MediaClassifier::isVideo(file->url) ? videos : others).push_back(file);
     Buckets<std::pair<std::string, std::string>, PairHash> byBase;
     for (const Fingerprint* video : videos) byBase.add({folderOf(video->url), spannedBase(stemKey(video->url))}, video);
     std::unordered_set<std::string> used;
-    for (const Files& pieces : byBase.all())
-        if (pieces.size() >= 2) groups.push_back(makeGroup(pieces, ClipGroup::Kind::video, used));
+    for (Files pieces : byBase.all()) {
+        if (pieces.size() < 2) continue;
+        // Pieces in piece order; a break in recording time ends one clip and starts the next.
+        std::stable_sort(pieces.begin(), pieces.end(), [](const Fingerprint* a, const Fingerprint* b) { return byPath(*a, *b); });
+        Files run{pieces.front()};
+        auto close = [&] {
+            if (run.size() >= 2) groups.push_back(makeGroup(run, ClipGroup::Kind::video, used));
+            run.clear();
+        };
+        for (size_t i = 1; i < pieces.size(); ++i) {
+            if (!followsInRecordingTime(*pieces[i - 1], *pieces[i])) close();
+            run.push_back(pieces[i]);
+        }
+        close();
+    }
     Files rest = others;
     for (const Fingerprint* video : videos)
         if (!used.count(video->url.native())) rest.push_back(video);
