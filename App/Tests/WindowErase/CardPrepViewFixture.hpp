@@ -57,6 +57,9 @@ struct ScriptedCard {
     std::atomic<bool> erasing{false};    // the erase was handed to the engine
     std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
+    // When set, the erase tells its plan and its first file deleted before it holds, as the
+    // engine does for a card of one folder: `filesPlanned` files in DCIM.
+    int filesPlanned = 0;
 
     ScriptedCard() = default;
     ScriptedCard(const ScriptedCard&) = delete;
@@ -84,7 +87,13 @@ struct ScriptedCard {
             while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return contents;
         };
-        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto& onEvent, const auto&) {
+            using Engine = tessaline::CardPrepEngine;
+            if (filesPlanned > 0 && onEvent) {
+                onEvent(Engine::Planned{1, 2'500'000, filesPlanned});
+                onEvent(Engine::Deleting{"DCIM", 0, 1});
+                onEvent(Engine::FilesDeleted{1, filesPlanned});
+            }
             erasing = true;
             while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return summary();
