@@ -51,6 +51,7 @@ struct ScriptedCard {
     fs::path root;
     VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
     std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
+    std::atomic<uint64_t> mountId{7};  // a remount gives another
     CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
     std::atomic<bool> holdErase{false};  // the erase runs until released
@@ -79,7 +80,7 @@ struct ScriptedCard {
         b.validate = [this](const fs::path&) {
             tessaline::CardPrepEngine::CheckedCard checked;
             if (issue) checked.issue = issue;
-            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), 7};
+            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), mountId};
             return checked;
         };
         b.readIdentity = [this](const fs::path&) { return std::optional<VolumeIdentity>(identity); };
