@@ -23,12 +23,11 @@ namespace brindlecove::testing {
 namespace {
 
 // The Erase Card screen's room in the main window at 720×480 (its least size) and at 900×600
-// (its default): the window less the sidebar and the screen's header.
-const QSize leastDetail(540, 430);
-const QSize defaultDetail(720, 550);
-// A window as wide as the default and as low as the least (900×480): the form scrolls there at
-// the default's width, where its status rows wrap least.
-const QSize wideLowDetail(720, 430);
+// (its default): the window less the sidebar. And a window as wide as the default and as low
+// as the least (900×480), where the form scrolls at the default's width.
+const QSize leastDetail(460, 480);
+const QSize defaultDetail(640, 600);
+const QSize wideLowDetail(640, 480);
 
 // How the erase ends: stopped while it deletes, stopped while it still checks the card's files
 // (nothing deleted: the shortest outcome), or finished.
