@@ -98,13 +98,23 @@ TEST_F(CardPrepRunTest, ASafeCardFromARealScanIsErasedOnExfatWithProgress) {
     EXPECT_EQ(done->summary.foldersCreated, std::vector<std::string>{"DCIM"});
     EXPECT_EQ(topLevel(root), std::vector<std::string>{"DCIM"});
     EXPECT_TRUE(fs::is_empty(root / "DCIM"));
-    // The deleting events arrive in order, before the outcome.
+    // The deleting events arrive in order, before the outcome, and the progress counts the
+    // files deleted (two stills and the folder's other files), not the two top-level items.
     std::vector<QString> items;
+    int lastDeleted = -1, planned = 0;
     for (const auto& phase : phases)
-        if (const auto* running = std::get_if<CardPrepViewModel::Running>(&phase); running && !running->item.isEmpty())
-            items.push_back(running->item);
+        if (const auto* running = std::get_if<CardPrepViewModel::Running>(&phase)) {
+            if (!running->item.isEmpty() && (items.empty() || items.back() != running->item))
+                items.push_back(running->item);
+            EXPECT_GE(running->filesDeleted, lastDeleted) << "the count only grows";
+            lastDeleted = running->filesDeleted;
+            planned = running->filesPlanned;
+        }
     std::sort(items.begin(), items.end());
     EXPECT_EQ(items, (std::vector<QString>{"DCIM", "MISC"}));
+    EXPECT_EQ(planned, done->summary.filesDeleted);
+    EXPECT_GE(planned, 2);
+    EXPECT_EQ(lastDeleted, planned) << "the last file deleted was told before the outcome";
     EXPECT_FALSE(vm->runningNoun().has_value());
 }
 

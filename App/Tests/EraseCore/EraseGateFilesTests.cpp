@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace brindlecove {
 namespace {
 
@@ -79,8 +81,8 @@ TEST(EraseGateFiles, EveryFileMustBeAsTheScanRecordedIt) {
     EXPECT_EQ(changed.files, 2);
     EXPECT_EQ(changed.fileNames, (std::vector<std::string>{"NOTES.TXT", "00001.MPL"}));
     EXPECT_EQ(EraseTexts::changedText(changed),
-              "CHANGED SINCE THE SCAN \u2014 2 files on this card have changed since your last scan (NOTES.TXT, "
-              "00001.MPL). Scan it again before erasing.");
+              "CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: 1 file was added "
+              "(00001.MPL) and 1 file changed (NOTES.TXT). Scan it again before erasing.");
 
     // A file removed since the scan (an erased card) is a change too.
     const CardFiles empty;
@@ -212,6 +214,80 @@ TEST(EraseGateFiles, AScannedCardWithoutClipsNamesTheFilesOnlyOnIt) {
     const CardFiles records = recordsOf({{"NOTES.TXT", 7}});
     const tessaline::VerificationReport r("/media/u/CARD", {"/d"}, 0, {}, card, {}, proven, records);
     EXPECT_EQ(standingOf(r, &records).kind, Kind::notVerified);
+}
+
+TEST(EraseGateFiles, EachFileIsNamedByWhatHappenedToItSinceTheScan) {
+    // The scan recorded a clip, its sidecar and a note; since then a photo was shot, the note
+    // deleted and the sidecar rewritten at its size.
+    auto r = report(provenOthers);
+    CardFiles now = recordsOf({{"CLIP/C0001.MP4", 100}, {"CLIP/C0001M01.XML", 40}, {"DCIM/IMG_0326.JPG", 3'000}});
+    now[1].modified.seconds += 60;
+    const auto changes = EraseGate::changesSinceScan(r, now, std::nullopt);
+    ASSERT_TRUE(changes);
+    EXPECT_EQ(*changes, (EraseGate::CardChanges{{"DCIM/IMG_0326.JPG"}, {"NOTES.TXT"}, {"CLIP/C0001M01.XML"}}));
+    const auto standing = standingOf(r, &now);
+    EXPECT_EQ(standing.kind, Kind::changedSinceScan);
+    EXPECT_EQ(standing.changes, (FileChanges{{1, {"IMG_0326.JPG"}}, {1, {"NOTES.TXT"}}, {1, {"C0001M01.XML"}}}));
+    EXPECT_EQ(standing.files, 3);
+    EXPECT_EQ(EraseTexts::changedText(standing),
+              "CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: 1 file was added "
+              "(IMG_0326.JPG), 1 file was removed (NOTES.TXT) and 1 file changed (C0001M01.XML). Scan it again before "
+              "erasing.");
+    EXPECT_EQ(EraseTexts::changedMessage(standing.changes),
+              "The card has changed since it was scanned \u2014 1 file was added (IMG_0326.JPG), 1 file was removed "
+              "(NOTES.TXT) and 1 file changed (C0001M01.XML). Nothing was erased. Scan it again before erasing.");
+
+    // A photo added and nothing else is an addition, not a change; only removals likewise.
+    CardFiles added = cardRecords;
+    added.push_back({"DCIM/IMG_0326.JPG", 3'000, {9'000, 0}, {9'000, 0}});
+    EXPECT_EQ(EraseTexts::changedText(standingOf(r, &added)),
+              "CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: 1 file was added "
+              "(IMG_0326.JPG). Scan it again before erasing.");
+    const CardFiles clipOnly = recordsOf({{"CLIP/C0001.MP4", 100}});
+    EXPECT_EQ(EraseTexts::changesText(standingOf(r, &clipOnly).changes),
+              "2 files were removed (C0001M01.XML, NOTES.TXT)");
+
+    // Many files: the first few named, the rest counted; a file recorded but never vouched
+    // for by the report (not one of its clips or other files) is a change, not an addition.
+    auto unchecked = report({provenOthers[0]});
+    CardFiles many = cardRecords;
+    for (int i = 0; i < 5; ++i) many.push_back({"DCIM/IMG_000" + std::to_string(i) + ".JPG", 10, {9'000, 0}, {9'000, 0}});
+    std::sort(many.begin(), many.end(), [](const auto& a, const auto& b) { return a.relative < b.relative; });
+    EXPECT_EQ(EraseTexts::changesText(standingOf(unchecked, &many).changes),
+              "5 files were added (IMG_0000.JPG, IMG_0001.JPG, IMG_0002.JPG and 2 more) and 1 file changed "
+              "(NOTES.TXT)");
+
+    // After an erase started on the report: what it removed is its own doing, what is there
+    // now and not as recorded is named.
+    EraseGate::Inputs in;
+    in.report = &r;
+    in.card = fs::path("/media/u/CARD");
+    in.identityNow = card;
+    in.erasedSinceScan = true;
+    CardFiles left = recordsOf({{"NOTES.TXT", 8}, {"DCIM/IMG_0007.JPG", 3'000}});
+    in.files = &left;
+    EXPECT_EQ(EraseGate::standing(in).changes, (FileChanges{{1, {"IMG_0007.JPG"}}, {}, {1, {"NOTES.TXT"}}}));
+}
+
+TEST(EraseGateFiles, ACardMountedAgainSinceItsPickIsToBePickedAgain) {
+    auto r = report(provenOthers);
+    CardFiles files = cardRecords;
+    EraseGate::Inputs in;
+    in.report = &r;
+    in.card = fs::path("/media/u/CARD");
+    in.identityNow = card;
+    in.files = &files;
+    ASSERT_TRUE(EraseGate::standing(in).isSafe());
+    // Whatever the scan says, and also without a scan: the pick no longer holds.
+    in.pickedMount = false;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::remounted);
+    in.report = nullptr;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::remounted);
+    EXPECT_EQ(EraseTexts::remountedText(),
+              "This card was removed or mounted again since you picked it \u2014 pick it again");
+    // Pulled from the reader it is not inserted, which says more.
+    in.cardMounted = false;
+    EXPECT_EQ(EraseGate::standing(in).kind, Kind::notInserted);
 }
 
 }  // namespace brindlecove

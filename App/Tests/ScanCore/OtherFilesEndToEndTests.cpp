@@ -252,8 +252,8 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         standing = testing::verdictOf(gate, report);
         EXPECT_EQ(standing.kind, VerificationStanding::Kind::changedSinceScan);
         EXPECT_EQ(EraseTexts::changedText(standing),
-                  "CHANGED SINCE THE SCAN \u2014 1 file on this card has changed since your last scan (LASTCLIP.TXT). "
-                  "Scan it again before erasing.");
+                  "CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: 1 file was added "
+                  "(LASTCLIP.TXT). Scan it again before erasing.");
         fs::remove(card / "PRIVATE/M4ROOT/CLIP/LASTCLIP.TXT");
         gate.recount();
         ASSERT_TRUE(waitFor([&] { return gate.gate(report).isSafe(); }, 30'000));
@@ -263,7 +263,7 @@ TEST_F(OtherFilesEndToEndTest, TheCardIsSafeOnlyOnceEveryFileItHoldsIsOnTheDrive
         ASSERT_TRUE(waitFor([&] { return !gate.isBusy(); }, 30'000));
         ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Failed>(gate.phase()));
         EXPECT_EQ(std::get<CardPrepViewModel::Failed>(gate.phase()).message,
-                  CardPrepViewModel::changedMessage({"PRIVATE/AVCHD/BDMV/PLAYLIST/00001.MPL"}));
+                  CardPrepViewModel::changedMessage(FileChanges{.added = {1, {"00001.MPL"}}}));
         EXPECT_TRUE(fs::exists(card / "NOTES.TXT"));
 
         // 6. Copied and scanned again, the card is erased; every file it held is on the drive.
@@ -548,7 +548,7 @@ TEST_F(OtherFilesEndToEndTest, AFileRewrittenAtTheSameSizeAfterTheScanIsNeverEra
             ASSERT_TRUE(vm->runChecked(report)) << "the count was taken before the change";
             ASSERT_TRUE(waitFor([&] { return !vm->isBusy(); }, 30'000));
             ASSERT_TRUE(std::holds_alternative<CardPrepViewModel::Failed>(vm->phase()));
-            EXPECT_EQ(std::get<CardPrepViewModel::Failed>(vm->phase()).message, CardPrepViewModel::changedMessage({changed}));
+            EXPECT_EQ(std::get<CardPrepViewModel::Failed>(vm->phase()).message, CardPrepViewModel::changedMessage(FileChanges{.changed = {1, {fs::path(changed).filename().string()}}}));
             EXPECT_NE(readFile(setup.card / changed), before);
             EXPECT_TRUE(fs::exists(setup.card / "PRIVATE/M4ROOT/CLIP/C0001.MP4"));
             EXPECT_TRUE(fs::exists(setup.card / "NOTES.TXT"));

@@ -51,12 +51,16 @@ struct ScriptedCard {
     fs::path root;
     VolumeIdentity identity{std::string("1111-2222"), std::string("CARD"), std::nullopt, std::nullopt};
     std::optional<tessaline::CardPrepEngine::CardRootIssue> issue;
+    std::atomic<uint64_t> mountId{7};  // a remount gives another
     CardContents contents{3, 2, 2'500'000, CardFiles{}};
     std::atomic<bool> holdCount{false};
     std::atomic<bool> holdErase{false};  // the erase runs until released
     std::atomic<bool> erasing{false};    // the erase was handed to the engine
     std::atomic<bool> holdWalk{false};   // the safe erase's walk of the card runs until released
     std::function<tessaline::CardPrepEngine::Summary()> summary;
+    // When set, the erase tells its plan and its first file deleted before it holds, as the
+    // engine does for a card of one folder: `filesPlanned` files in DCIM.
+    int filesPlanned = 0;
 
     ScriptedCard() = default;
     ScriptedCard(const ScriptedCard&) = delete;
@@ -76,7 +80,7 @@ struct ScriptedCard {
         b.validate = [this](const fs::path&) {
             tessaline::CardPrepEngine::CheckedCard checked;
             if (issue) checked.issue = issue;
-            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), 7};
+            else checked.card = tessaline::CardPrepEngine::CardFacts{root, 42, std::string("1111-2222"), mountId};
             return checked;
         };
         b.readIdentity = [this](const fs::path&) { return std::optional<VolumeIdentity>(identity); };
@@ -84,7 +88,13 @@ struct ScriptedCard {
             while (holdCount) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return contents;
         };
-        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto&, const auto&) {
+        b.prepare = [this](const fs::path&, const auto&, const auto&, const auto&, const auto& onEvent, const auto&) {
+            using Engine = tessaline::CardPrepEngine;
+            if (filesPlanned > 0 && onEvent) {
+                onEvent(Engine::Planned{1, 2'500'000, filesPlanned});
+                onEvent(Engine::Deleting{"DCIM", 0, 1});
+                onEvent(Engine::FilesDeleted{1, filesPlanned});
+            }
             erasing = true;
             while (holdErase) std::this_thread::sleep_for(std::chrono::milliseconds(5));
             return summary();

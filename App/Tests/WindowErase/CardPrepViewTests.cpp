@@ -7,6 +7,7 @@
 #include "CardPrepViewFixture.hpp"
 
 #include "BrindlecoveApp/Formats.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/ViewModels/WindowModels.hpp"
@@ -153,6 +154,8 @@ TEST_F(CardPrepViewTest, EachCardIsJudgedByItsOwnLatestScanOfTheSessionWhichever
     EXPECT_EQ(banner()->text(), verified);
     card.identity = lookAlike;
     view->render();
+    EXPECT_EQ(banner()->text(), EraseTexts::remountedText()) << "not the card picked";
+    pick();
     EXPECT_EQ(banner()->text(), stop);
 
     // A card the session never scanned says so.
@@ -382,8 +385,111 @@ TEST_F(CardPrepViewTest, TheClickRechecksTheGateAgainstTheCardInTheReader) {
     drainEvents();
     EXPECT_FALSE(erased);
     EXPECT_FALSE(std::holds_alternative<CardPrepViewModel::Running>(vm->phase()));
-    EXPECT_EQ(banner()->text().left(14), "DIFFERENT CARD");
+    EXPECT_EQ(banner()->text(), EraseTexts::remountedText()) << "not the card picked: to be picked again";
     EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled());
+    // Picked again, it is judged as the card it is.
+    pick();
+    EXPECT_EQ(banner()->text().left(14), "DIFFERENT CARD");
+}
+
+TEST_F(CardPrepViewTest, ACardMountedAgainIsRefusedBeforeAnyClick) {
+    pick();
+    scan->setLastReport(card.report({MatchStatus::missing()}));
+    type("erase.confirmation", "CARD");
+    find<QCheckBox>("erase.acknowledge")->click();
+    drainEvents();
+    ASSERT_TRUE(find<QPushButton>("erase.run")->isEnabled());
+    // The same card, unmounted and mounted again: a new mount, the same volume identity.
+    card.mountId = 8;
+    vm->recount();  // the screen does this when a volume mounts at the card's path
+    ASSERT_TRUE(waitFor([&] { return !vm->isCounting(); }));
+    drainEvents();
+    EXPECT_EQ(banner()->text(),
+              QString::fromUtf8("This card was removed or mounted again since you picked it \u2014 pick it again"));
+    EXPECT_EQ(banner()->color(), Style::bad());
+    EXPECT_FALSE(find<QPushButton>("erase.run")->isEnabled()) << "acknowledged and named, still off";
+    EXPECT_FALSE(shown("erase.acknowledgeRow"));
+    EXPECT_FALSE(shown("erase.outcome")) << "said before any click, not as a click's refusal";
+    pick();
+    type("erase.confirmation", "CARD");
+    EXPECT_TRUE(banner()->text().startsWith("STOP"));
+}
+
+TEST_F(CardPrepViewTest, TheSafetyCheckAndTheRefusalNameWhatHappenedToEachFile) {
+    // The scan recorded a still and a note, both proven on the drive.
+    const CardFiles recorded{{"DCIM/IMG_0001.JPG", 10, {1'000, 0}, {1'000, 0}}, {"NOTES.TXT", 7, {1'000, 0}, {1'000, 0}}};
+    tessaline::MatchResult still;
+    still.group.primaryFiles.push_back(tessaline::Fingerprint{.url = card.root / "DCIM/IMG_0001.JPG", .byteSize = 10});
+    still.status = MatchStatus::confirmed(sandbox / "drive/IMG_0001.JPG");
+    const auto report = std::make_shared<const VerificationReport>(
+        card.root, std::vector<fs::path>{sandbox / "drive"}, 0.0, std::vector{still}, card.identity,
+        std::vector<fs::path>{},
+        std::vector<tessaline::OtherFile>{
+            {card.root / "NOTES.TXT", 7, tessaline::OtherFile::Role::other, sandbox / "drive/NOTES.TXT"}},
+        recorded);
+    // Since then a photo was shot and the note deleted.
+    card.contents.files = CardFiles{recorded[0], {"DCIM/IMG_0326.JPG", 3'000, {9'000, 0}, {9'000, 0}}};
+    pick();
+    scan->setLastReport(report);
+    drainEvents();
+    EXPECT_EQ(banner()->text(),
+              QString::fromUtf8("CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: 1 file was "
+                                "added (IMG_0326.JPG) and 1 file was removed (NOTES.TXT). Scan it again before "
+                                "erasing."));
+
+    // Counted as the scan recorded it, it is safe; the worker's walk just before erasing finds
+    // both files gone, and says so.
+    card.contents.files = recorded;
+    vm->recount();
+    ASSERT_TRUE(waitFor([&] { return banner()->text().startsWith("Verified"); })) << banner()->text().toStdString();
+    type("erase.confirmation", "CARD");
+    find<QPushButton>("erase.run")->click();
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Failed>(vm->phase()); }));
+    drainEvents();
+    EXPECT_EQ(find<SymbolLabel>("erase.outcome")->text(),
+              QString::fromUtf8("The card has changed since it was scanned \u2014 2 files were removed (IMG_0001.JPG, "
+                                "NOTES.TXT). Nothing was erased. Scan it again before erasing."));
+}
+
+TEST_F(CardPrepViewTest, TheProgressBarCountsWhatItsTextCounts) {
+    pick();
+    scan->setLastReport(card.report({MatchStatus::confirmed(sandbox / "drive/a")}));
+    type("erase.confirmation", "CARD");
+    auto* bar = find<QProgressBar>("erase.progress");
+    auto* text = find<QLabel>("erase.progressText");
+
+    // Before the erase has measured the card its text counts nothing: the bar only shows work.
+    card.holdWalk = true;
+    card.holdErase = true;
+    card.filesPlanned = 6'325;
+    find<QPushButton>("erase.run")->click();
+    drainEvents();
+    EXPECT_EQ(text->text(), QString::fromUtf8("Erasing\u2026"));
+    EXPECT_EQ(bar->maximum(), 0) << "busy, no count";
+
+    // A camera card holds one folder: the files in it are what is counted, text and bar alike.
+    card.holdWalk = false;
+    ASSERT_TRUE(waitFor([&] { return card.erasing.load(); }));
+    drainEvents();
+    EXPECT_EQ(text->text(), QString::fromUtf8("Deleting DCIM\u2026 1 of 6,325 files"));
+    EXPECT_EQ(bar->maximum(), 6'325);
+    EXPECT_EQ(bar->value(), 1);
+    find<QPushButton>("erase.stop")->click();
+    drainEvents();
+    EXPECT_TRUE(text->text().endsWith(QString::fromUtf8(" 1 of 6,325 files deleted."))) << text->text().toStdString();
+    EXPECT_EQ(bar->value(), 1);
+    card.summary = [] { return tessaline::CardPrepEngine::Summary{0, 10, {}, {}, true, {}, 1}; };
+    card.holdErase = false;
+    ASSERT_TRUE(waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm->phase()); }));
+
+    // The check before an erase counts files read again, and the bar with it.
+    using Texts = EraseTexts::RunProgress;
+    EXPECT_EQ(EraseTexts::runProgress("", 0, 0, true, 322, 6'325, false),
+              (Texts{QString::fromUtf8("Checking the card's files against the scan\u2026 322 of 6,325"), 322, 6'325}));
+    EXPECT_EQ(EraseTexts::runProgress("", 0, 0, true, 0, 0, false).total, 0);
+    // Files made during the erase never take the bar past its end.
+    EXPECT_EQ(EraseTexts::runProgress("DCIM", 7, 5, false, 0, 0, false),
+              (Texts{QString::fromUtf8("Deleting DCIM\u2026 7 of 7 files"), 7, 7}));
 }
 
 TEST_F(CardPrepViewTest, TheModeSwitchShowsTheReformatForm) {

@@ -1,13 +1,16 @@
 // The Erase Card screen on a real loop-mounted card (root only): the banner follows the card
-// in the reader as it is pulled and put back, with no report published meanwhile.
+// in the reader as it is pulled and put back, with no report published meanwhile; put back,
+// it is another mount than the one picked and is to be picked again.
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/LoopVolumeSet.hpp"
 
 #include "BrindlecoveApp/ViewModels/CardPrepViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/DriveFormatViewModel.hpp"
+#include "BrindlecoveApp/ViewModels/EraseTexts.hpp"
 #include "BrindlecoveApp/ViewModels/ScanViewModel.hpp"
 #include "BrindlecoveApp/Views/CardPrepView.hpp"
+#include "BrindlecoveApp/Views/Style.hpp"
 #include "BrindlecoveApp/Views/SymbolLabel.hpp"
 
 #include <QFile>
@@ -68,10 +71,27 @@ TEST_F(CardPrepViewVolumeTest, TheBannerFollowsTheCardInTheReader) {
     EXPECT_TRUE(waitFor([&] { return banner->text().startsWith(notInserted); }, 5000)) << banner->text().toStdString();
     EXPECT_FALSE(run->isEnabled());
 
-    // Put back: the same card, counted again.
+    // Put back: the same card, but another mount than the one picked. The screen says so as
+    // soon as it is mounted, before any click, and Erase stays off, acknowledged or not.
     card.remount();
+    const QString remounted = EraseTexts::remountedText();
+    EXPECT_TRUE(waitFor([&] { return banner->text() == remounted; }, 5000)) << banner->text().toStdString();
+    EXPECT_EQ(banner->color(), Style::bad());
+    EXPECT_FALSE(run->isEnabled());
+    EXPECT_TRUE(view.findChild<QWidget*>("erase.acknowledgeRow")->isHidden()) << "no override for a stale pick";
+    vm.setAcknowledgedUnverified(true);
+    view.render();
+    EXPECT_FALSE(run->isEnabled());
+    EXPECT_FALSE(vm.runChecked(vm.reportFor(scan.sessionReports())));
+    EXPECT_TRUE(std::holds_alternative<CardPrepViewModel::Idle>(vm.phase())) << "refused without a click's refusal";
+    EXPECT_TRUE(fs::exists(root / "DCIM/100CANON/IMG_0001.JPG"));
+
+    // Picked again, it is the scanned card, verified.
+    vm.takeCard(QFile::decodeName(QByteArray::fromStdString(root.string())));
+    field->setText("mnt");
+    Q_EMIT field->textEdited("mnt");
     EXPECT_TRUE(waitFor([&] { return banner->text().startsWith("Verified"); }, 5000)) << banner->text().toStdString();
-    EXPECT_TRUE(waitFor([&] { return vm.preview() && vm.preview()->fileCount == 1; }));
+    EXPECT_TRUE(waitFor([&] { return run->isEnabled(); }));
 }
 
 }  // namespace

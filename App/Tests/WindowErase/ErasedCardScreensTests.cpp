@@ -119,7 +119,7 @@ TEST_F(ErasedCardScreensTest, AfterTheErasesOwnDeletingBothSectionsSayTheCardWas
     // A still shot after the erase is a change since the scan, named alone.
     shootStills(root, {}, 1, 7);
     const QString changed = QString::fromUtf8(
-        "CHANGED SINCE THE SCAN — 1 file on this card has changed since your last scan (IMG_0007.JPG).");
+        "CHANGED SINCE THE SCAN — this card has changed since your last scan: 1 file was added (IMG_0007.JPG).");
     EXPECT_TRUE(waitFor([&] { return eraseText("erase.banner").startsWith(changed); }, 10'000))
         << eraseText("erase.banner").toStdString();
     EXPECT_EQ(reportBanner("banner.title"), "The card was erased after this scan");

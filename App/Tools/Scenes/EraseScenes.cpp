@@ -3,9 +3,10 @@
 // safe, a missing and a not-fully-read scan, other files only on the card or never scanned,
 // mid-erase, done (with the Report section's verdict on the erased card's report, and with a
 // file shot after the erase), done with files kept that changed while it ran, and pulled from
-// the reader; and the reformat form inspected, confirmed, done, refused, chosen again and
-// failed with the card left unmounted, and a card too small for the file system chosen before
-// (the format itself is not run: the tool never formats).
+// the reader; files added, removed and changed since the scan, named as such, and the card
+// mounted again while picked; and the reformat form inspected, confirmed, done, refused,
+// chosen again and failed with the card left unmounted, and a card too small for the file
+// system chosen before (the format itself is not run: the tool never formats).
 
 #include "ScreenshotStudio.hpp"
 
@@ -74,6 +75,13 @@ public:
         QFile::remove(image_);
     }
     bool isMounted() const { return mounted_; }
+    // Unmounts the volume and mounts it again at its folder: the same card, another mount.
+    bool remount() {
+        if (!mounted_) return false;
+        mounted_ = ScreenshotStudio::run(QStringLiteral("umount"), {mountPoint_}) &&
+                   ScreenshotStudio::run(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("ext4"), device_, mountPoint_});
+        return mounted_;
+    }
 
 private:
     QString image_, mountPoint_, device_;
@@ -150,13 +158,17 @@ struct EraseStage {
         view.resize(760, 1080);
         view.show();
     }
+    // Picks `card` for a Canon body and waits for its count.
+    void pick(ScreenshotStudio& studio, const QString& card) {
+        vm.takeCard(card);
+        studio.waitFor([&] { return !vm.isBusy(); });
+        vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    }
     // Picks `card`, for a Canon body, on a report that confirms every clip, types `name` and
     // clicks Erase; a folder standing in for a card is never verified, so the override runs
     // the erase there.
     void pickAndErase(ScreenshotStudio& studio, const QString& card, const QString& name) {
-        vm.takeCard(card);
-        studio.waitFor([&] { return !vm.isBusy(); });
-        vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+        pick(studio, card);
         scan.setLastReport(report(fspath(card), 0));
         typeInto(&view, "erase.confirmation", name);
         studio.wait(50);
@@ -202,7 +214,11 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
         };
         realPrepare = [](const fs::path&, const auto&, const tessaline::CameraFormatProfile& profile,
                          const std::function<bool()>& isCancelled, const auto& onEvent, const auto&) {
-            const std::vector<std::string> items{"DCIM", "MISC", "IMG_NOTES.TXT"};
+            using Engine = tessaline::CardPrepEngine;
+            // As the engine tells it: the plan, then each item and each file deleted in it.
+            const std::vector<std::pair<std::string, int>> items{{"DCIM", 7}, {"MISC", 1}, {"IMG_NOTES.TXT", 1}};
+            if (onEvent) onEvent(Engine::Planned{int(items.size()), 14'200'000, 9});
+            int deleted = 0;
             for (int i = 0; i < int(items.size()); ++i) {
                 if (isCancelled() && i == 0) {
                     tessaline::CardPrepEngine::Summary untouched;
@@ -210,7 +226,9 @@ CardPrepBackend sceneBackend(const QString& card, bool realCard, std::shared_ptr
                     return untouched;
                 }
                 if (isCancelled()) return tessaline::CardPrepEngine::Summary{0, 2'350'000, profile.folders, {}, true, {}, 3};
-                if (onEvent) onEvent(tessaline::CardPrepEngine::Deleting{items[size_t(i)], i, int(items.size())});
+                if (onEvent) onEvent(Engine::Deleting{items[size_t(i)].first, i, int(items.size())});
+                for (int file = 0; file < items[size_t(i)].second; ++file)
+                    if (onEvent) onEvent(Engine::FilesDeleted{++deleted, 9});
             }
             return tessaline::CardPrepEngine::Summary{3, 14'200'000, profile.folders, {}, false, {},
                                                       8, false,      profile.folders};
@@ -288,21 +306,19 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
     QDir().mkpath(card);
     shoot(card);
 
-    // The erase waits inside its first item until the mid-erase picture is taken.
+    // The erase waits inside its first items until the mid-erase picture is taken.
     auto release = std::make_shared<std::atomic<bool>>(false);
     const bool realCard = volume && volume->isMounted();
     // The last picture is of the card pulled from the reader.
     auto ejected = std::make_shared<std::atomic<bool>>(false);
-    const CardPrepBackend backend = sceneBackend(card, realCard, release, 2, ejected);
+    const CardPrepBackend backend = sceneBackend(card, realCard, release, 6, ejected);
 
     EraseStage stage(backend);
     auto& vm = stage.vm;
     auto& scan = stage.scan;
     auto& view = stage.view;
 
-    vm.takeCard(card);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    stage.pick(studio, card);
     const fs::path root = fspath(card);
     scan.setLastReport(report(root, 0));
     typeInto(&view, "erase.confirmation", QStringLiteral("A001"));
@@ -352,11 +368,11 @@ ScreenshotScene erase("60-erase", [](ScreenshotStudio& studio) {
         return running && !running->item.isEmpty();
     }, 10'000);
     studio.wait(100);
-    studio.save(QStringLiteral("erase-running"), &view);
+    studio.save(QStringLiteral("erase-running"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.running")));
     *release = true;
     studio.waitFor([&] { return std::holds_alternative<CardPrepViewModel::Done>(vm.phase()); }, 30'000);
     studio.wait(100);
-    studio.save(QStringLiteral("erase-done"), &view);
+    studio.save(QStringLiteral("erase-done"), &view, true, view.findChild<QWidget*>(QStringLiteral("erase.outcomeFolders")));
     {
         // The Report section on the report the erase was started on.
         ReportView reportView(scan, studio.window().models().missingSync(), vm.erasedReports(), Dialogs{},
@@ -615,9 +631,7 @@ ScreenshotScene eraseChecking("65-erase-checking", [](ScreenshotStudio& studio) 
     EraseStage stage(backend);
     auto& vm = stage.vm;
     auto& view = stage.view;
-    vm.takeCard(card);
-    studio.waitFor([&] { return !vm.isBusy(); });
-    vm.setSelectedProfileID(QStringLiteral("canon-eos"));
+    stage.pick(studio, card);
     auto renumbered = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
     for (auto& record : *renumbered->cardFiles) record.inode += 1'000'000;
     renumbered->cardFilesMount = tessaline::CardFileSet::mountOf(root);
@@ -633,6 +647,58 @@ ScreenshotScene eraseChecking("65-erase-checking", [](ScreenshotStudio& studio) 
     studio.waitFor([&] { return !vm.checking() && !vm.isBusy(); }, 20'000);
     studio.wait(100);
     studio.save(QStringLiteral("erase-checked"), &view);
+    view.hide();
+});
+
+// A card whose files changed since its scan (a still shot, one deleted, a sidecar rewritten):
+// the Safety Check names each by what happened to it; then the card is unmounted and mounted
+// again while picked, and the screen says to pick it again before any click.
+ScreenshotScene eraseRemounted("66-erase-remounted", [](ScreenshotStudio& studio) {
+    const QString card = studio.home() + QStringLiteral("/media/E005");
+    std::unique_ptr<SceneVolume> volume;
+    if (geteuid() == 0) volume = std::make_unique<SceneVolume>(card, QStringLiteral("E005"));
+    QDir().mkpath(card);
+    shoot(card);
+    const fs::path root = fspath(card);
+    const bool realCard = volume && volume->isMounted();
+    CardPrepBackend backend = sceneBackend(card, realCard, std::make_shared<std::atomic<bool>>(true), 0,
+                                           std::make_shared<std::atomic<bool>>(false));
+    // A folder stands in for the card: its mount is told by a number a remount changes.
+    auto mountId = std::make_shared<std::atomic<uint64_t>>(1);
+    if (!realCard)
+        backend.validate = [root, mountId](const fs::path&) {
+            tessaline::CardPrepEngine::CheckedCard checked;
+            checked.card = tessaline::CardPrepEngine::CardFacts{root, 1, std::string("4A1C-09E2"), *mountId};
+            return checked;
+        };
+    EraseStage stage(backend);
+    auto& vm = stage.vm;
+    auto& view = stage.view;
+    stage.pick(studio, card);
+    // The scan of this very card, which reads its identity as a scan does.
+    auto scanned = std::make_shared<tessaline::VerificationReport>(*report(root, 0));
+    scanned->cardVolumeIdentity = backend.readIdentity(root);
+    stage.scan.setLastReport(scanned);
+    typeInto(&view, "erase.confirmation", QStringLiteral("E005"));
+    studio.waitFor([&] { return !vm.isCounting(); });
+    studio.wait(100);
+
+    fs::copy_file(root / "DCIM/100CANON/IMG_0002.JPG", root / "DCIM/100CANON/IMG_0326.JPG");
+    fs::remove(root / "DCIM/100CANON/IMG_0001.JPG");
+    if (QFile sidecar(qpath(root / "MISC/MVI_0007.XML")); sidecar.open(QIODevice::WriteOnly)) sidecar.write("<clip take=\"2\"/>");
+    vm.recount();
+    studio.waitFor([&] { return vm.preview() && vm.preview()->fileCount == 8 && !vm.isCounting(); }, 10'000);
+    studio.wait(150);
+    studio.save(QStringLiteral("erase-changed-since-scan"), &view);
+
+    if (realCard) volume->remount();
+    else ++*mountId;
+    vm.recount();  // as the screen does when a volume mounts at the card's path
+    studio.waitFor([&] { return !vm.isCounting(); }, 10'000);
+    vm.setAcknowledgedUnverified(true);
+    view.render();
+    studio.wait(150);
+    studio.save(QStringLiteral("erase-remounted"), &view);
     view.hide();
 });
 

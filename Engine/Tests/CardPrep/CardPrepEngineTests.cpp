@@ -58,10 +58,15 @@ CardPrepEngine::Summary checkAndPrepare(const fs::path& root, const CameraFormat
     return CardPrepEngine::prepare(root, *checked.card, profile, isCancelled, onEvent);
 }
 
+// The events of a run; the one after each file deleted apart from the others.
 struct Recorded {
     std::vector<CardPrepEngine::Event> events;
+    std::vector<CardPrepEngine::FilesDeleted> filesDeleted;
     std::function<void(const CardPrepEngine::Event&)> sink() {
-        return [this](const CardPrepEngine::Event& e) { events.push_back(e); };
+        return [this](const CardPrepEngine::Event& e) {
+            if (const auto* files = std::get_if<CardPrepEngine::FilesDeleted>(&e)) filesDeleted.push_back(*files);
+            else events.push_back(e);
+        };
     }
 };
 
@@ -96,9 +101,15 @@ TEST_F(CardPrepEngineTest, ErasesExt4CardAndBuildsCanonLayout) {
     EXPECT_TRUE(summary.failures.empty());
     EXPECT_TRUE(summary.isClean());
 
-    // planned, one deleting per item in listing order with its index, then creatingFolders.
+    // planned, one deleting per item in listing order with its index, then creatingFolders;
+    // and after each file deleted, how many of the planned ones are gone.
     ASSERT_EQ(recorded.events.size(), 7u);
-    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{5, bytes}));
+    const auto planned = std::get<CardPrepEngine::Planned>(recorded.events[0]);
+    EXPECT_EQ(planned, (CardPrepEngine::Planned{5, bytes, summary.filesDeleted}));
+    ASSERT_GT(summary.filesDeleted, 3) << "the files inside DCIM and MISC are counted, not the items";
+    ASSERT_EQ(recorded.filesDeleted.size(), size_t(summary.filesDeleted));
+    for (int i = 0; i < summary.filesDeleted; ++i)
+        EXPECT_EQ(recorded.filesDeleted[size_t(i)], (CardPrepEngine::FilesDeleted{i + 1, planned.fileCount}));
     std::set<std::string> deletedNames;
     for (int i = 0; i < 5; ++i) {
         const auto& d = std::get<CardPrepEngine::Deleting>(recorded.events[static_cast<size_t>(1 + i)]);
@@ -242,7 +253,7 @@ TEST_F(CardPrepEngineTest, AStopBeforeTheFirstRemovalLeavesTheCardAsItWas) {
     };
     expectAsItWas(checkAndPrepare(root, gopro, [&] { return stop; }, stopAtPlan));
     ASSERT_EQ(recorded.events.size(), 1u);
-    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{3, 203}));
+    EXPECT_EQ(std::get<CardPrepEngine::Planned>(recorded.events[0]), (CardPrepEngine::Planned{3, 203, 202}));
 
     // Stopped as the second item begins: what was removed is gone, the rest stays, and the
     // camera's folders are made.

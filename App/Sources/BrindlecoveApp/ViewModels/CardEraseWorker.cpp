@@ -28,7 +28,9 @@ EraseGate::OnCardTest CardEraseWorker::onCardDevice(const CardPrepBackend& backe
 void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend,
                           const std::function<bool()>& isCancelled, std::atomic<int>& stage, const Callbacks& to) {
     auto refuse = [&](Refusal refusal, std::optional<CardRootIssue> issue = std::nullopt,
-                      std::vector<std::string> files = {}) { to.refused(refusal, issue, std::move(files)); };
+                      std::vector<std::string> files = {}, FileChanges changes = {}) {
+        to.refused(refusal, issue, std::move(files), std::move(changes));
+    };
     try {
         // Everything the click checked, again, just before anything is deleted.
         const auto checked = backend.validate(request.card);
@@ -68,8 +70,8 @@ void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend
                 const VerificationStanding now = EraseGate::standing(in);
                 if (!now.isSafe()) {
                     if (now.kind == VerificationStanding::Kind::changedSinceScan)
-                        return refuse(Refusal::changed, std::nullopt,
-                                      *EraseGate::changedSinceScan(report, files->files, files->mount));
+                        return refuse(Refusal::changed, std::nullopt, {},
+                                      EraseGate::named(*EraseGate::changesSinceScan(report, files->files, files->mount)));
                     if (now.kind == VerificationStanding::Kind::otherFilesOnlyOnCard)
                         return refuse(Refusal::selfProven, std::nullopt, in.otherFilesOnlyOnCard());
                     if (now.kind == VerificationStanding::Kind::missing) return refuse(Refusal::selfProven);
@@ -83,9 +85,14 @@ void CardEraseWorker::run(const Request& request, const CardPrepBackend& backend
             }
         }
         auto onEvent = [&to](const tessaline::CardPrepEngine::Event& event) {
-            if (const auto* deleting = std::get_if<tessaline::CardPrepEngine::Deleting>(&event))
+            using Engine = tessaline::CardPrepEngine;
+            if (const auto* deleting = std::get_if<Engine::Deleting>(&event))
                 to.deleting(QString::fromStdString(tessaline::toDisplayUtf8(std::string_view(deleting->name))),
                             deleting->index, deleting->total);
+            else if (const auto* planned = std::get_if<Engine::Planned>(&event); planned && to.filesDeleted)
+                to.filesDeleted(0, planned->fileCount);
+            else if (const auto* files = std::get_if<Engine::FilesDeleted>(&event); files && to.filesDeleted)
+                to.filesDeleted(files->deleted, files->planned);
         };
         // From here on a Stop is the engine's to hear; stopped while checking: no erase.
         int checking = checkingCard;

@@ -54,7 +54,12 @@ struct CardEraseWorker {
     struct Callbacks {
         std::function<void(int done, int total)> checking;  // renumbered files read again
         std::function<void(const QString& item, int index, int total)> deleting;
-        std::function<void(Refusal, std::optional<CardRootIssue>, std::vector<std::string> files)> refused;
+        // Regular files deleted so far of those the erase planned (0 of n once planned).
+        std::function<void(int deleted, int planned)> filesDeleted;
+        // files: those proven only on the card (selfProven); changes: what happened to the
+        // card's files since the scan (changed).
+        std::function<void(Refusal, std::optional<CardRootIssue>, std::vector<std::string> files, FileChanges changes)>
+            refused;
         std::function<void(Summary)> finished;  // also a stopped erase
         std::function<void(QString message)> failed;
     };

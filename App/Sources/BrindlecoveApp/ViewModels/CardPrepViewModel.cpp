@@ -245,7 +245,8 @@ VerificationStanding CardPrepViewModel::standing(const ReportPtr& report) const 
     using Kind = VerificationStanding::Kind;
     const bool ofThisCard =
         report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(cardFsPath());
-    if (ofThisCard && (pending || isJudging()) && now.kind != Kind::notInserted && now.kind != Kind::differentCard) {
+    if (ofThisCard && (pending || isJudging()) && now.kind != Kind::notInserted && now.kind != Kind::differentCard &&
+        now.kind != Kind::remounted) {
         VerificationStanding checking{Kind::checking, checking_ ? checking_->done : 0};
         checking.files = checking_ ? checking_->total : 0;
         return checking;
@@ -266,6 +267,7 @@ VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, co
         in.card = cardFsPath();
         const auto& isMounted = dependencies_.backend.isMounted;
         in.cardMounted = !isMounted || isMounted(*in.card);
+        in.pickedMount = !in.cardMounted || isPickedMount();
     }
     if (report && cardPath_ && EraseGate::standardised(report->cardPath) == EraseGate::standardised(*in.card)) {
         in.identityNow = dependencies_.backend.readIdentity(*in.card);
@@ -277,6 +279,19 @@ VerificationStanding CardPrepViewModel::standingWith(const ReportPtr& report, co
         in.otherFilesOnlyOnCard = [this, &report] { return selfProvenFor(report).otherFilesOnlyOnCard; };
     }
     return EraseGate::standing(in);
+}
+
+bool CardPrepViewModel::isPickedMount() const {
+    // Nothing erasable was picked: the card's issue is what the screen says.
+    if (cardIssue_ || !pickedFacts_) return true;
+    // The same facts the Erase click and the worker compare, read afresh: a remount gives the
+    // card a new mount ID, another card another device and UUID.
+    const fs::path card = cardFsPath();
+    const auto checked = dependencies_.backend.validate(card);
+    if (checked.issue || !checked.card || *checked.card != *pickedFacts_) return false;
+    if (!pickedIdentity_) return true;  // nothing to compare: the click refuses it on its own
+    const auto identityNow = dependencies_.backend.readIdentity(card);
+    return identityNow && pickedIdentity_->matches(*identityNow);
 }
 
 bool CardPrepViewModel::byteCheckPending(const ReportPtr& report) const {
@@ -291,9 +306,10 @@ void CardPrepViewModel::applyChecking(int done, int total) {
 
 bool CardPrepViewModel::canRun(const VerificationStanding& standing) const {
     if (!cardPath_ || cardIssue_ || !confirmationMatches() || isBusy() || isJudging()) return false;
-    // An ejected card cannot be erased, acknowledged or not; a card being judged waits for it.
+    // An ejected card cannot be erased, acknowledged or not, nor one mounted again since it was
+    // picked (it is to be picked again); a card being judged waits for its verdict.
     if (standing.kind == VerificationStanding::Kind::notInserted ||
-        standing.kind == VerificationStanding::Kind::checking)
+        standing.kind == VerificationStanding::Kind::remounted || standing.kind == VerificationStanding::Kind::checking)
         return false;
     return standing.isSafe() || acknowledgedUnverified_;
 }
@@ -401,11 +417,14 @@ void CardPrepViewModel::start(const ReportPtr& report, const VerificationStandin
         to.deleting = [this, &ticket](const QString& item, int index, int total) {
             ticket.post([this, item, index, total] { applyEvent(item, index, total); });
         };
+        to.filesDeleted = [this, &ticket](int deleted, int planned) {
+            ticket.post([this, deleted, planned] { applyFilesDeleted(deleted, planned); });
+        };
         to.refused = [this, &ticket](Refusal refusal, std::optional<CardRootIssue> issue,
-                                     std::vector<std::string> files) {
-            ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files)] {
+                                     std::vector<std::string> files, FileChanges changes) {
+            ticket.post([this, id = ticket.id, refusal, issue, files = std::move(files), changes = std::move(changes)] {
                 runs_.finish(id);
-                applyRefusal(refusal, issue, files);
+                applyRefusal(refusal, issue, files, changes);
             });
         };
         to.finished = [this, &ticket](Summary summary) {
@@ -425,9 +444,21 @@ void CardPrepViewModel::start(const ReportPtr& report, const VerificationStandin
 }
 
 void CardPrepViewModel::applyEvent(const QString& name, int index, int total) {
-    if (!std::holds_alternative<Running>(phase_)) return;
+    const auto* running = std::get_if<Running>(&phase_);
+    if (!running) return;
     checking_.reset();  // the check before the erase is over
-    setPhase(Running{name, index, total});
+    setPhase(Running{name, index, total, running->filesDeleted, running->filesPlanned});
+    Q_EMIT changed();
+}
+
+void CardPrepViewModel::applyFilesDeleted(int deleted, int planned) {
+    const auto* running = std::get_if<Running>(&phase_);
+    if (!running) return;
+    checking_.reset();  // the erase has measured the card: the check before it is over
+    Running now = *running;
+    now.filesDeleted = deleted;
+    now.filesPlanned = planned;
+    setPhase(std::move(now));
     Q_EMIT changed();
 }
 
@@ -480,7 +511,7 @@ void CardPrepViewModel::applySummary(const Summary& summary) {
 }
 
 void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue,
-                                     const std::vector<std::string>& files) {
+                                     const std::vector<std::string>& files, const FileChanges& changes) {
     eraseStage_.reset();
     checking_.reset();
     // Nothing was deleted: the report describes the card as well as before the click.
@@ -495,7 +526,7 @@ void CardPrepViewModel::applyRefusal(Refusal refusal, std::optional<CardRootIssu
         case Refusal::changed:
         case Refusal::selfProven:
             setPhase(Failed{refusal == Refusal::swapped   ? swappedMessage()
-                            : refusal == Refusal::changed ? changedMessage(files)
+                            : refusal == Refusal::changed ? changedMessage(changes)
                                                           : selfProvenMessage(files)});
             confirmationText_.clear();
             acknowledgedUnverified_ = false;

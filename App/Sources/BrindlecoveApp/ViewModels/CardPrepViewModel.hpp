@@ -8,7 +8,9 @@
 //
 // An erase needs, at once: an external volume root (the engine's check, at pick time, at the
 // click and again in the worker just before erasing); the very volume that was picked (its
-// identity and its mount, the same three times); the typed card name; no run or count in
+// identity and its mount: the gate compares them at every draw, so a card mounted again
+// since its pick is refused before any click; the click and the worker again); the typed
+// card name; no run or count in
 // progress; and a safe standing, or the user's acknowledgement for this report and this
 // standing. An erase enabled by a safe standing walks the files it would delete once more in
 // the worker (CardFileSet) and erases nothing when any is new, gone or changed since the scan,
@@ -77,6 +79,10 @@ public:
         QString item;  // "" before the first item
         int index = 0;
         int total = 0;
+        // Regular files deleted so far, of the files the erase planned to delete (0 until the
+        // erase has measured the card): what the progress counts.
+        int filesDeleted = 0;
+        int filesPlanned = 0;
         friend bool operator==(const Running&, const Running&) = default;
     };
     struct Done {
@@ -132,7 +138,8 @@ public:
     // was there); null without a picked card or a report of its folder.
     ReportPtr reportFor(const std::vector<ReportPtr>& sessionReports) const;
 
-    // The standing of the picked card for `report`, read against the volume in the reader now.
+    // The standing of the picked card for `report`, read against the volume in the reader now:
+    // `remounted` as soon as that volume is no longer the mount that was picked.
     // For a report of the card's folder it is `checking` while the card is counted or its files
     // read again (the verdict comes with the answer); while an erase runs it is the verdict the
     // erase was started with.
@@ -178,9 +185,7 @@ public:
     static QString locationMessage() { return EraseTexts::locationMessage(); }
     static QString swappedMessage() { return EraseTexts::swappedMessage(); }
     static QString notInsertedMessage() { return EraseTexts::notInsertedMessage(); }
-    static QString changedMessage(const std::vector<std::string>& files = {}) {
-        return EraseTexts::changedMessage(files);
-    }
+    static QString changedMessage(const FileChanges& changes = {}) { return EraseTexts::changedMessage(changes); }
     static QString selfProvenMessage(const std::vector<std::string>& files = {}) {
         return EraseTexts::selfProvenMessage(files);
     }
@@ -201,10 +206,15 @@ private:
     // Whether the card is being counted or its files checked (no verdict on them yet).
     bool isJudging() const;
     void applyEvent(const QString& name, int index, int total);
+    void applyFilesDeleted(int deleted, int planned);
     void applySummary(const Summary& summary);
-    void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {});
+    void applyRefusal(Refusal refusal, std::optional<CardRootIssue> issue, const std::vector<std::string>& files = {},
+                      const FileChanges& changes = {});
     void applyEngineError(const QString& message);
     void applyChecking(int done, int total);
+    // Whether the volume at the card folder is still the mount that was picked, as the Erase
+    // click will judge it (its facts and its identity).
+    bool isPickedMount() const;
     // Whether the last count found files renumbered since `report`'s scan without reading
     // them for it.
     bool byteCheckPending(const ReportPtr& report) const;

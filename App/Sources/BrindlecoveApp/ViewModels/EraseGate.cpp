@@ -68,16 +68,48 @@ std::vector<std::string> differingFiles(const tessaline::VerificationReport& rep
 
 }  // namespace
 
-std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
-                                                         const CardFiles& files,
-                                                         const std::optional<tessaline::CardFileMount>& filesMount) {
+std::vector<std::string> CardChanges::all() const {
+    std::vector<std::string> paths = added;
+    paths.insert(paths.end(), removed.begin(), removed.end());
+    paths.insert(paths.end(), changed.begin(), changed.end());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+namespace {
+
+// Sorted relative paths of records.
+std::vector<std::string> pathsOf(const CardFiles& files) {
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const auto& file : files) paths.push_back(file.relative);
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+bool contains(const std::vector<std::string>& sorted, const std::string& path) {
+    return std::binary_search(sorted.begin(), sorted.end(), path);
+}
+
+}  // namespace
+
+std::optional<CardChanges> changesSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                            const std::optional<tessaline::CardFileMount>& filesMount) {
     if (!report.cardFiles) return std::nullopt;
-    std::vector<std::string> changed = differingFiles(report, files, filesMount);
+    std::vector<std::string> differing = differingFiles(report, files, filesMount);
     std::vector<std::string> unvouched = unvouchedFiles(report, files);
-    changed.insert(changed.end(), unvouched.begin(), unvouched.end());
-    std::sort(changed.begin(), changed.end());
-    changed.erase(std::unique(changed.begin(), changed.end()), changed.end());
-    return changed;
+    differing.insert(differing.end(), unvouched.begin(), unvouched.end());
+    std::sort(differing.begin(), differing.end());
+    differing.erase(std::unique(differing.begin(), differing.end()), differing.end());
+    const std::vector<std::string> recorded = pathsOf(*report.cardFiles);
+    const std::vector<std::string> present = pathsOf(files);
+    CardChanges changes;
+    for (auto& path : differing) {
+        const bool wasThere = contains(recorded, path), isThere = contains(present, path);
+        (isThere && !wasThere ? changes.added : wasThere && !isThere ? changes.removed : changes.changed)
+            .push_back(std::move(path));
+    }
+    return changes;
 }
 
 std::vector<std::string> renumberedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
@@ -86,22 +118,22 @@ std::vector<std::string> renumberedSinceScan(const tessaline::VerificationReport
     return tessaline::CardFileComparison::compare(*report.cardFiles, files, numbering(report, filesMount)).renumbered;
 }
 
-std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
-                                        const std::optional<tessaline::CardFileMount>& filesMount) {
+CardChanges addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                           const std::optional<tessaline::CardFileMount>& filesMount) {
+    CardChanges changes;
     if (!report.cardFiles) {
-        std::vector<std::string> all;
-        for (const auto& file : files) all.push_back(file.relative);
-        std::sort(all.begin(), all.end());
-        return all;
+        changes.added = pathsOf(files);
+        return changes;
     }
-    // Files the report recorded that are gone now are no additions.
-    std::vector<std::string> differing = differingFiles(report, files, filesMount);
-    std::vector<std::string> present;
-    for (const auto& file : files) present.push_back(file.relative);
-    std::sort(present.begin(), present.end());
-    std::vector<std::string> added;
-    std::set_intersection(differing.begin(), differing.end(), present.begin(), present.end(), std::back_inserter(added));
-    return added;
+    // Files the report recorded that are gone now are the erase's doing; every file present
+    // that is not as recorded is an addition or a change since.
+    const std::vector<std::string> recorded = pathsOf(*report.cardFiles);
+    const std::vector<std::string> present = pathsOf(files);
+    for (auto& path : differingFiles(report, files, filesMount)) {
+        if (!contains(present, path)) continue;
+        (contains(recorded, path) ? changes.changed : changes.added).push_back(std::move(path));
+    }
+    return changes;
 }
 
 int selfProvenClips(const tessaline::VerificationReport& report, const fs::path& cardRoot, const OnCardTest& onCard) {
@@ -145,13 +177,18 @@ std::vector<std::string> firstNames(const std::vector<std::string>& names) {
     return first;
 }
 
-// "Changed since the scan", naming the first few of the files (relative paths) by their names.
-VerificationStanding changedStanding(const std::vector<std::string>& changed) {
-    VerificationStanding standing{VerificationStanding::Kind::changedSinceScan, 0};
-    standing.files = static_cast<int>(changed.size());
+NamedFiles namedFiles(const std::vector<std::string>& relatives) {
     std::vector<std::string> names;
-    for (const auto& relative : changed) names.push_back(tessaline::lastComponent(relative));
-    standing.fileNames = firstNames(names);
+    for (const auto& relative : relatives) names.push_back(tessaline::lastComponent(relative));
+    return {static_cast<int>(relatives.size()), firstNames(names)};
+}
+
+// "Changed since the scan", naming the first few of the files (relative paths) of each kind.
+VerificationStanding changedStanding(const CardChanges& changes) {
+    VerificationStanding standing{VerificationStanding::Kind::changedSinceScan, 0};
+    standing.changes = named(changes);
+    standing.files = standing.changes.total();
+    standing.fileNames = namedFiles(changes.all()).firstNames;
     return standing;
 }
 
@@ -161,18 +198,23 @@ VerificationStanding erasedStanding(const tessaline::VerificationReport& report,
     using Kind = VerificationStanding::Kind;
     if (in.filesUnreadable) return {Kind::changedSinceScan, 0};
     if (!in.files) return {Kind::erasedSinceScan, 0};
-    const std::vector<std::string> added = addedSinceScan(report, *in.files, in.filesMount);
-    if (added.empty()) return {Kind::erasedSinceScan, 0};
+    const CardChanges added = addedSinceScan(report, *in.files, in.filesMount);
+    if (added.none()) return {Kind::erasedSinceScan, 0};
     return changedStanding(added);
 }
 
 }  // namespace
+
+FileChanges named(const CardChanges& changes) {
+    return {namedFiles(changes.added), namedFiles(changes.removed), namedFiles(changes.changed)};
+}
 
 VerificationStanding standing(const Inputs& in) {
     using Kind = VerificationStanding::Kind;
     using Report = tessaline::VerificationReport;
     if (!in.card) return {Kind::notVerified, 0};
     if (!in.cardMounted) return {Kind::notInserted, 0};
+    if (!in.pickedMount) return {Kind::remounted, 0};
     if (!in.report) return {Kind::notVerified, 0};
     const Report& report = *in.report;
     if (standardised(report.cardPath) != standardised(*in.card)) return {Kind::notVerified, 0};
@@ -208,9 +250,9 @@ VerificationStanding standing(const Inputs& in) {
             if (result.kind == Kind::safe) return {Kind::changedSinceScan, 0};
             return result;
         }
-        std::vector<std::string> changed;
-        if (in.files) changed = *changedSinceScan(report, *in.files, in.filesMount);
-        if (!changed.empty() || in.filesUnreadable) return changedStanding(changed);
+        CardChanges changes;
+        if (in.files) changes = *changesSinceScan(report, *in.files, in.filesMount);
+        if (!changes.none() || in.filesUnreadable) return changedStanding(changes);
     }
     return result;
 }

@@ -21,6 +21,23 @@
 
 namespace brindlecove {
 
+// Files of one kind of change since the scan: how many, and the names of the first few
+// (VerificationStanding::firstNamesShown, last path components, shown on one line).
+struct NamedFiles {
+    int count = 0;
+    std::vector<std::string> firstNames;
+    friend bool operator==(const NamedFiles&, const NamedFiles&) = default;
+};
+
+// What happened to the card's files since the scan recorded them, each kind counted and named.
+struct FileChanges {
+    NamedFiles added;    // on the card now, not recorded by the scan
+    NamedFiles removed;  // recorded by the scan, gone from the card
+    NamedFiles changed;  // recorded and still there, but not as recorded (or never checked)
+    int total() const { return added.count + removed.count + changed.count; }
+    friend bool operator==(const FileChanges&, const FileChanges&) = default;
+};
+
 // What the last scan says about erasing the picked card.
 struct VerificationStanding {
     enum class Kind {
@@ -38,6 +55,9 @@ struct VerificationStanding {
         // an erase was started on the report and the card holds nothing the erase did not
         // leave: the report no longer tells what is on the card
         erasedSinceScan,
+        // the volume at the card folder is not the mount that was picked (the card was
+        // removed and mounted again, or another card put in its place): it is to be picked again
+        remounted,
         // no verdict yet: the card is being counted, or its files read again, for a report of
         // it; count: files read so far, files: files to read (0 while not known). Set by the
         // view model, never by standing() below.
@@ -46,10 +66,12 @@ struct VerificationStanding {
     Kind kind = Kind::notVerified;
     int count = 0;
     // The files behind the verdict besides clips: for missing and otherFilesOnlyOnCard the
-    // other files only on this card, for changedSinceScan the files changed since the scan;
-    // their number and the names of the first few (firstNamesShown).
+    // other files only on this card, for changedSinceScan the files added, removed or changed
+    // since the scan; their number and the names of the first few (firstNamesShown).
     int files = 0;
     std::vector<std::string> fileNames;
+    // For changedSinceScan: those files by what happened to them.
+    FileChanges changes;
     static constexpr int firstNamesShown = 3;
 
     bool isSafe() const { return kind == Kind::safe; }
@@ -69,16 +91,29 @@ std::filesystem::path standardised(const std::filesystem::path& folder);
 // of its clips.
 std::vector<std::string> unvouchedFiles(const tessaline::VerificationReport& report, const CardFiles& files);
 
+// The card's files by what happened to them since the scan; relative paths in path order.
+struct CardChanges {
+    std::vector<std::string> added;    // on the card now, not recorded by the report
+    std::vector<std::string> removed;  // recorded by the report, not on the card now
+    std::vector<std::string> changed;  // recorded and on the card, but not as recorded or not vouched for
+    bool none() const { return added.empty() && removed.empty() && changed.empty(); }
+    // Every path of the three, in path order.
+    std::vector<std::string> all() const;
+    friend bool operator==(const CardChanges&, const CardChanges&) = default;
+};
+
 // The card's files (`files`, as walked now through the mount `filesMount`) that are not, as
-// they are now, what the report recorded or vouches for: added, removed, grown, shrunk or
-// rewritten since the scan, replaced by another file (another inode number, compared only
-// when the walk went through the report's mount, CardFileSet::sameMount; where the card's
-// file system renumbers files, a file whose number alone differs counts as changed until its
-// bytes were read again and gave its recorded digest, CardFileComparison), or never checked
-// by it; relative paths in path order. nullopt when the report recorded no files.
-std::optional<std::vector<std::string>> changedSinceScan(const tessaline::VerificationReport& report,
-                                                         const CardFiles& files,
-                                                         const std::optional<tessaline::CardFileMount>& filesMount);
+// they are now, what the report recorded or vouches for: added or removed since the scan;
+// grown, shrunk or rewritten since, replaced by another file (another inode number, compared
+// only when the walk went through the report's mount, CardFileSet::sameMount; where the
+// card's file system renumbers files, a file whose number alone differs counts as changed
+// until its bytes were read again and gave its recorded digest, CardFileComparison), or
+// never checked by it (changed). nullopt when the report recorded no files.
+std::optional<CardChanges> changesSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                                            const std::optional<tessaline::CardFileMount>& filesMount);
+
+// The changes counted, each kind with the names of its first few files.
+FileChanges named(const CardChanges& changes);
 
 // The card's files (as walked now through `filesMount`) that the report recorded under
 // another inode number on a file system that renumbers files (FAT, exFAT, FUSE), not read
@@ -91,11 +126,11 @@ std::vector<std::string> renumberedSinceScan(const tessaline::VerificationReport
 using OnCardTest = std::function<bool(const std::filesystem::path& location)>;
 
 // The card's files (`files`, as walked now through `filesMount`) that an erase started on the
-// report did not leave behind: every file not recorded by the report exactly as it is now
-// (added, rewritten or replaced after the scan, as changedSinceScan judges it); relative paths
-// in path order. Without records, every file.
-std::vector<std::string> addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
-                                        const std::optional<tessaline::CardFileMount>& filesMount);
+// report did not leave behind: every file not recorded by the report exactly as it is now,
+// added or changed after the scan as changesSinceScan judges it (the files the erase removed
+// count as none). Without records, every file counts as added.
+CardChanges addedSinceScan(const tessaline::VerificationReport& report, const CardFiles& files,
+                           const std::optional<tessaline::CardFileMount>& filesMount);
 
 // The number of clips the report counts as backed up (confirmed or possible duplicate) whose
 // every proving location is on the card: at or below `cardRoot` by path, or on the card by
@@ -127,18 +162,23 @@ struct Inputs {
     // Whether an erase of the card was started on this report: the report then vouches for
     // nothing on it, whatever the card holds now.
     bool erasedSinceScan = false;
+    // Whether the volume at the card folder is the very mount that was picked (a remount, or
+    // another card put in, is not).
+    bool pickedMount = true;
 };
 
 // The standing, first rule that decides: no card: notVerified; no volume mounted at the card
-// folder: notInserted; no report, or a report of another folder: notVerified; no identity in
-// the report or none readable now, or the two do not match: differentCard; an erase started
-// on the report: erasedSinceScan, or changedSinceScan naming the files added or rewritten
-// since (addedSinceScan) or when the card could not be read completely; then the report's
+// folder: notInserted; another mount than the picked one: remounted; no report, or a report
+// of another folder: notVerified; no identity in the report or none readable now, or the two
+// do not match: differentCard; an erase started on the report: erasedSinceScan, or
+// changedSinceScan naming the files added or changed since (addedSinceScan) or when the card
+// could not be read completely; then the report's
 // verdict with the self-proven clips counted as missing and the other files only on the card
 // named (a safe verdict, or a report without clips, with any becomes otherFilesOnlyOnCard);
 // a report without clips and nothing only on the card: notVerified; and a safe or mismatch verdict
 // becomes changedSinceScan when the report recorded no files (safe only), when the card's files
-// (when known) differ from the records or could not all be read.
+// (when known) differ from the records or could not all be read, naming them by what happened
+// to them (changesSinceScan).
 VerificationStanding standing(const Inputs& inputs);
 
 }  // namespace EraseGate

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace brindlecove::EraseTexts {
 
 QString fileCount(int count) { return Formats::count(count, "file", "files"); }
@@ -47,14 +49,33 @@ QString stopText(const VerificationStanding& standing) {
            (standing.count == 1 ? QStringLiteral(" Erasing now loses it. Copy or re-scan first.") : tail);
 }
 
+QString changesText(const FileChanges& changes) {
+    QStringList parts;
+    auto add = [&parts](const NamedFiles& files, const char* one, const char* many) {
+        if (files.count == 0) return;
+        parts << QStringLiteral("%1 %2 (%3)")
+                     .arg(fileCount(files.count), QLatin1String(files.count == 1 ? one : many),
+                          namesOf(files.firstNames, files.count));
+    };
+    add(changes.added, "was added", "were added");
+    add(changes.removed, "was removed", "were removed");
+    add(changes.changed, "changed", "changed");
+    if (parts.size() <= 1) return parts.join(QString());
+    const QString last = parts.takeLast();
+    return parts.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
 QString changedText(const VerificationStanding& standing) {
-    if (standing.files > 0)
-        return QStringLiteral("CHANGED SINCE THE SCAN \u2014 %1 on this card %2 changed since your last scan (%3). "
-                              "Scan it again before erasing.")
-            .arg(fileCount(standing.files), standing.files == 1 ? QStringLiteral("has") : QStringLiteral("have"),
-                 namesOf(standing.fileNames, standing.files));
+    if (standing.changes.total() > 0)
+        return QStringLiteral("CHANGED SINCE THE SCAN \u2014 this card has changed since your last scan: %1. Scan it "
+                              "again before erasing.")
+            .arg(changesText(standing.changes));
     return QStringLiteral("CHANGED SINCE THE SCAN \u2014 your last scan can't vouch for what this card holds now. "
                           "Scan it again before erasing.");
+}
+
+QString remountedText() {
+    return QStringLiteral("This card was removed or mounted again since you picked it \u2014 pick it again");
 }
 
 QString erasedText() {
@@ -67,6 +88,31 @@ QString checkingText(const VerificationStanding& standing) {
         return QStringLiteral("Checking the card's files against the scan\u2026 %1 of %2")
             .arg(Formats::groupedInteger(standing.count), Formats::groupedInteger(standing.files));
     return QStringLiteral("Checking the card against your last scan\u2026");
+}
+
+RunProgress runProgress(const QString& item, int filesDeleted, int filesPlanned, bool checking, int checkedDone,
+                        int checkedTotal, bool stopping) {
+    // A file made during the erase can take the deleted files past the planned ones.
+    const int files = std::max(filesPlanned, filesDeleted);
+    const QString ofFiles = QStringLiteral("%1 of %2").arg(Formats::groupedInteger(filesDeleted), fileCount(files));
+    if (stopping) {
+        const QString text = QStringLiteral("Stopping \u2014 the erase ends before the next file. What it hasn't "
+                                            "reached stays on the card.");
+        if (files == 0) return {text};
+        return {text + QStringLiteral(" %1 deleted.").arg(ofFiles), filesDeleted, files};
+    }
+    if (!item.isEmpty() || files > 0) {
+        const QString doing =
+            item.isEmpty() ? QStringLiteral("Erasing\u2026") : QStringLiteral("Deleting %1\u2026").arg(item);
+        if (files == 0) return {doing};
+        return {doing + QStringLiteral(" ") + ofFiles, filesDeleted, files};
+    }
+    if (checking) {
+        VerificationStanding read{VerificationStanding::Kind::checking, checkedDone};
+        read.files = checkedTotal;
+        return {checkingText(read), checkedTotal > 0 ? checkedDone : 0, checkedTotal};
+    }
+    return {QStringLiteral("Erasing\u2026")};
 }
 
 QString notVerifiedText(const VerificationStanding& standing) {
@@ -109,14 +155,14 @@ QString swappedMessage() {
         "Nothing was erased. Reselect the card and check its scan before erasing.");
 }
 
-QString changedMessage(const std::vector<std::string>& files) {
-    if (files.empty())
+QString changedMessage(const FileChanges& changes) {
+    if (changes.total() == 0)
         return QStringLiteral(
             "The card has changed since it was scanned \u2014 nothing was erased. Scan it again before erasing.");
     return QStringLiteral(
-               "The card has changed since it was scanned \u2014 %1 changed since the scan (%2). Nothing was erased. "
-               "Scan it again before erasing.")
-        .arg(fileCount(static_cast<int>(files.size())), namesOf(files));
+               "The card has changed since it was scanned \u2014 %1. Nothing was erased. Scan it again before "
+               "erasing.")
+        .arg(changesText(changes));
 }
 
 QString selfProvenMessage(const std::vector<std::string>& files) {

@@ -19,6 +19,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -133,6 +134,7 @@ BannerText bannerFor(bool hasCard, const std::optional<Issue>& issue, const Veri
                         .arg(cardName),
                     Style::warn(), true};
         case Kind::changedSinceScan: return {stop, EraseTexts::changedText(standing), Style::bad(), true};
+        case Kind::remounted: return {triangle, EraseTexts::remountedText(), Style::bad(), true};
         case Kind::erasedSinceScan: return {triangle, EraseTexts::erasedText(), Style::warn(), true};
         case Kind::checking:
             return {QStringLiteral("hourglass"), EraseTexts::checkingText(standing), QColor(), false};
@@ -230,6 +232,7 @@ void CardPrepView::onVolumeEvent(bool mounted, const QString& path) {
 QWidget* CardPrepView::buildCameraForm() {
     auto [scroll, column] = ScreenHeader::scrollingBody(this);
     scroll->setObjectName(QStringLiteral("erase.cameraForm"));
+    cameraScroll_ = scroll;
     // A scroll bar that came and went with the status rows would narrow the form and rewrap
     // the rows above Erase and Stop.
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -243,7 +246,7 @@ QWidget* CardPrepView::buildCameraForm() {
     cardPath_ = new ElidedLabel(cardBox);
     cardPath_->setObjectName(QStringLiteral("erase.cardPath"));
     cardPath_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // The count and the counting row take turns in one place.
+    // The count and the counting row take turns in one place, at one height (the taller's).
     contentsSlot_ = new QStackedWidget(cardBox);
     contentsSlot_->setObjectName(QStringLiteral("erase.contentsSlot"));
     contents_ = new QLabel(contentsSlot_);
@@ -261,7 +264,8 @@ QWidget* CardPrepView::buildCameraForm() {
     countingRow->addWidget(FormText::spinner(QStringLiteral("erase.countingSpinner"), counting_), 0, Qt::AlignVCenter);
     countingText_ = new QLabel(QStringLiteral("Counting what's on the card\u2026"), counting_);
     countingText_->setObjectName(QStringLiteral("erase.countingText"));
-    countingText_->setWordWrap(true);
+    // One line, as the count it stands in for: a wrapping text would make the row's height
+    // follow the page shown.
     Style::makeSecondary(countingText_);
     countingRow->addWidget(countingText_, 1, Qt::AlignVCenter);
     contentsSlot_->addWidget(counting_);
@@ -380,6 +384,18 @@ QWidget* CardPrepView::buildCameraForm() {
 
 void CardPrepView::scheduleRender() { renderer_.schedule(); }
 
+void CardPrepView::settleLayout() {
+    QWidget* body = cameraScroll_->widget();
+    if (!body || !body->layout()) return;
+    // The body's new size first (the scroll area asks the layouts for it), then every layout
+    // placed in it, outermost first, so that no box is laid out in a size it no longer has.
+    QEvent request(QEvent::LayoutRequest);
+    QCoreApplication::sendEvent(cameraScroll_, &request);
+    body->layout()->activate();
+    for (QWidget* box : body->findChildren<QGroupBox*>(Qt::FindDirectChildrenOnly))
+        if (box->layout()) box->layout()->activate();
+}
+
 void CardPrepView::render() {
     // The card is judged by its own latest scan of this session, whichever card was scanned last.
     const auto report = vm_.reportFor(scan_.sessionReports());
@@ -441,8 +457,10 @@ void CardPrepView::render() {
     if (confirmation_->placeholderText() != placeholder) confirmation_->setPlaceholderText(placeholder);
     if (confirmation_->text() != vm_.confirmationText()) confirmation_->setText(vm_.confirmationText());
     confirmation_->setEnabled(hasCard && !busy);
-    // Offered only while the gate has a verdict that is not safe (none while the card is judged).
-    acknowledgeRow_->setVisible(erasable && !standing.isSafe() && standing.kind != Kind::checking);
+    // Offered only while the gate has a verdict that is not safe (none while the card is judged,
+    // nor for a card that is to be picked again).
+    acknowledgeRow_->setVisible(erasable && !standing.isSafe() && standing.kind != Kind::checking &&
+                                standing.kind != Kind::remounted);
     keepRoom(acknowledgeRow_, erasable);
     acknowledge_->setEnabled(!busy);
     if (acknowledge_->isChecked() != vm_.acknowledgedUnverified()) {
@@ -461,21 +479,18 @@ void CardPrepView::render() {
     const auto* runningPhase = std::get_if<CardPrepViewModel::Running>(&phase);
     running_->setVisible(runningPhase != nullptr);
     if (runningPhase) {
-        if (runningPhase->total >= 1) {
-            progress_->setRange(0, runningPhase->total);
-            progress_->setValue(std::min(runningPhase->index, runningPhase->total));
+        // The bar counts what its text counts: files read again, then files deleted.
+        const auto& checking = vm_.checking();
+        const EraseTexts::RunProgress shown = EraseTexts::runProgress(
+            runningPhase->item, runningPhase->filesDeleted, runningPhase->filesPlanned, checking.has_value(),
+            checking ? checking->done : 0, checking ? checking->total : 0, stopping);
+        if (shown.total >= 1) {
+            progress_->setRange(0, shown.total);
+            progress_->setValue(std::min(shown.done, shown.total));
         } else {
             progress_->setRange(0, 0);
         }
-        // Before its first delete the erase may read the card's files again.
-        const auto& checking = vm_.checking();
-        FormText::setText(
-            progressText_,
-            stopping ? QStringLiteral("Stopping \u2014 the erase ends before the next file. What it "
-                                      "hasn't reached stays on the card.")
-            : !runningPhase->item.isEmpty() ? QStringLiteral("Deleting %1\u2026").arg(runningPhase->item)
-            : checking ? EraseTexts::checkingText(VerificationStanding{Kind::checking, checking->done, checking->total})
-                       : QStringLiteral("Erasing\u2026"));
+        FormText::setText(progressText_, shown.text);
     }
     bool showOutcome = false, showCounts = false, showFolders = false;
     if (const auto* done = std::get_if<CardPrepViewModel::Done>(&phase)) {
@@ -524,6 +539,7 @@ void CardPrepView::render() {
     outcome_->setVisible(showOutcome);
     outcomeCounts_->setVisible(showCounts);
     outcomeFolders_->setVisible(showFolders);
+    settleLayout();
 }
 
 QWidget* makeCardPrepView(MainWindow& window) {

@@ -6,9 +6,10 @@
 // Stop, and the outcome. It redraws on every change of the erase or scan view model and on
 // every mount or unmount (the banner follows the card in the reader); a volume mounted at the
 // card's path is counted again. Nothing above Erase moves when an erase starts, stops or
-// ends: Stop takes Erase's place, and the rows that come and go with the verdict keep their
-// room while a card is picked. The Erase click re-checks the gate against the card's report
-// at that moment. Main thread.
+// ends: Stop takes Erase's place, the rows that come and go with the verdict keep their room
+// while a card is picked, a row keeps its height whichever of its widgets shows, and every
+// change is laid out in the event that makes it, so no frame shows a layout half done. The
+// Erase click re-checks the gate against the card's report at that moment. Main thread.
 
 #include "BrindlecoveApp/Views/RenderCoalescer.hpp"
 
@@ -25,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
 
 namespace tessaline {
@@ -52,6 +54,11 @@ public:
 
 private:
     QWidget* buildCameraForm();
+    // Lays the camera form out now, inside the event that changed it: its boxes, its body, and
+    // the scroll area fitting the body to what it holds. Left to the layout requests it posts,
+    // a frame could be drawn between them with the body laid out at its old height, every row
+    // squeezed and Stop drawn above where Erase was.
+    void settleLayout();
     void scheduleRender();
     void onVolumeEvent(bool mounted, const QString& path);
 
@@ -59,6 +66,7 @@ private:
     ScanViewModel& scan_;
     QButtonGroup* modes_ = nullptr;
     QStackedWidget* stack_ = nullptr;
+    QScrollArea* cameraScroll_ = nullptr;
     ElidedLabel* cardPath_ = nullptr;
     QStackedWidget* contentsSlot_ = nullptr;  // the count, or the counting row in its place
     QLabel* contents_ = nullptr;

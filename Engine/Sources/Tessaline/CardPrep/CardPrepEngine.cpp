@@ -118,13 +118,17 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
         return summary;
     };
     int64_t totalBytes = 0;
+    int fileCount = 0;
     for (const auto& name : items) {
-        const auto size = tree.sizeOf(name, isCancelled);
-        if (!size) return stoppedUntouched();
-        totalBytes += *size;
+        const auto measured = tree.measure(name, isCancelled);
+        if (!measured) return stoppedUntouched();
+        totalBytes += measured->bytes;
+        fileCount += measured->files;
     }
     const int total = static_cast<int>(items.size());
-    send(Planned{total, totalBytes});
+    send(Planned{total, totalBytes, fileCount});
+    int filesDeleted = 0;
+    const CardTree::FileRemoved fileRemoved = [&] { send(FilesDeleted{++filesDeleted, fileCount}); };
 
     // The records in path order, for lookups while removing.
     std::vector<CardFileRecord> records;
@@ -135,7 +139,7 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
     }
     bool removedAny = false;
     auto removeVouched = [&](const std::string& name) {
-        CardTree::VouchedRemoval removal = tree.removeVouched(name, records, isCancelled);
+        CardTree::VouchedRemoval removal = tree.removeVouched(name, records, isCancelled, fileRemoved);
         removedAny = removedAny || removal.removedAny;
         summary.bytesFreed += removal.bytesRemoved;
         summary.filesDeleted += removal.filesRemoved;
@@ -157,7 +161,7 @@ CardPrepEngine::Summary CardPrepEngine::prepare(const fs::path& cardRoot, const 
             removeVouched(name);
             continue;
         }
-        const CardTree::Removal removal = tree.remove(name, isCancelled);
+        const CardTree::Removal removal = tree.remove(name, isCancelled, fileRemoved);
         removedAny = removedAny || removal.removedAny;
         summary.filesDeleted += removal.filesRemoved;
         if (removal.complete) {

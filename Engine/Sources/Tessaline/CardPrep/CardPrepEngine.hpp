@@ -60,6 +60,7 @@ public:
     struct Planned {
         int itemCount = 0;
         int64_t totalBytes = 0;
+        int fileCount = 0;  // the regular files the plan measured in the items
         friend bool operator==(const Planned&, const Planned&) = default;
     };
     struct Deleting {
@@ -72,7 +73,14 @@ public:
         int count = 0;
         friend bool operator==(const CreatingFolders&, const CreatingFolders&) = default;
     };
-    using Event = std::variant<Planned, Deleting, CreatingFolders>;
+    // Sent after each regular file deleted: how many were deleted so far, of the files planned
+    // (Planned::fileCount; a file made during the erase can take the count past it).
+    struct FilesDeleted {
+        int deleted = 0;
+        int planned = 0;
+        friend bool operator==(const FilesDeleted&, const FilesDeleted&) = default;
+    };
+    using Event = std::variant<Planned, Deleting, CreatingFolders, FilesDeleted>;
 
     enum class CardRootIssue { dangerousSystemLocation, notAVolumeRoot, internalDisk };
 
@@ -126,6 +134,8 @@ public:
     // kept file is neither deleted nor a failure (the bytes that did go are counted). Items
     // that appear at the top level during such an erase are judged the same way at its end
     // (unless it was cancelled). Without `vouched` everything goes.
+    // `onEvent` hears, in order: Planned once measured, Deleting before each top-level item,
+    // FilesDeleted after each regular file deleted, CreatingFolders before the folders.
     static Summary prepare(const std::filesystem::path& cardRoot, const CardFacts& checked,
                            const CameraFormatProfile& profile, const std::function<bool()>& isCancelled,
                            const std::function<void(const Event&)>& onEvent = {},

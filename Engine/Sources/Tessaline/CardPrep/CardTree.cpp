@@ -76,29 +76,28 @@ struct StopCheck {
     }
 };
 
-int64_t folderSize(int fd, dev_t device, int depth, StopCheck& stop) {
-    if (depth > maxDepth) return 0;
+void measureFolder(int fd, dev_t device, int depth, StopCheck& stop, CardTree::Measure& measure) {
+    if (depth > maxDepth) return;
     auto names = namesIn(fd);
-    if (!names) return 0;
-    int64_t total = 0;
+    if (!names) return;
     for (const auto& name : *names) {
-        if (stop.now()) return total;
+        if (stop.now()) return;
         struct stat st{};
         if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISREG(st.st_mode)) {
-            total += st.st_size;
+            measure.bytes += st.st_size;
+            ++measure.files;
         } else if (S_ISDIR(st.st_mode)) {
             UniqueFd child = openFolderOnDevice(fd, name, device);
-            if (child) total += folderSize(child.get(), device, depth + 1, stop);
+            if (child) measureFolder(child.get(), device, depth + 1, stop, measure);
         }
     }
-    return total;
 }
 
 // Removes `name` inside `parentFd`, counting what goes into `removal`; false when anything
 // stayed (also after a stop).
 bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth, StopCheck& stop,
-                 CardTree::Removal& removal) {
+                 CardTree::Removal& removal, const CardTree::FileRemoved& removed) {
     if (stop.now()) return false;
     struct stat st{};
     if (fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
@@ -108,6 +107,7 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
         if (S_ISREG(st.st_mode)) {
             ++removal.filesRemoved;
             removal.bytesRemoved += st.st_size;
+            if (removed) removed();
         }
         return true;
     }
@@ -118,7 +118,7 @@ bool removeEntry(int parentFd, const std::string& name, dev_t device, int depth,
     if (!names) return false;
     bool complete = true;
     for (const auto& entry : *names) {
-        if (!removeEntry(child.get(), entry, device, depth + 1, stop, removal)) complete = false;
+        if (!removeEntry(child.get(), entry, device, depth + 1, stop, removal, removed)) complete = false;
         if (stop.stopped) return false;
     }
     child.reset();
@@ -140,6 +140,7 @@ struct VouchedWalk {
     CardTree::VouchedRemoval& outcome;
     StopCheck stop;
     std::string relative;
+    const CardTree::FileRemoved& removed;
 
     const CardFileRecord* recordOf(const std::string& path) const {
         auto it = std::lower_bound(vouched.begin(), vouched.end(), path,
@@ -219,6 +220,7 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
             walk.outcome.removedAny = true;
             ++walk.outcome.filesRemoved;
             walk.outcome.bytesRemoved += st.st_size;
+            if (walk.removed) walk.removed();
             return Left::nothing;
         }
         return errno == ENOENT ? Left::nothing : Left::failed;
@@ -266,32 +268,38 @@ Left removeVouchedEntry(int parentFd, const std::string& name, VouchedWalk& walk
 std::optional<std::vector<std::string>> CardTree::topLevelNames() const { return namesIn(rootFd_); }
 
 std::optional<int64_t> CardTree::sizeOf(const std::string& name, const StopTest& isStopped) const {
+    const auto measured = measure(name, isStopped);
+    if (!measured) return std::nullopt;
+    return measured->bytes;
+}
+
+std::optional<CardTree::Measure> CardTree::measure(const std::string& name, const StopTest& isStopped) const {
     StopCheck stop{isStopped};
     if (stop.now()) return std::nullopt;
     struct stat st{};
-    if (fstatat(rootFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return 0;
-    if (S_ISREG(st.st_mode)) return st.st_size;
-    if (!S_ISDIR(st.st_mode)) return 0;
-    UniqueFd child = openFolderOnDevice(rootFd_, name, device_);
-    const int64_t size = child ? folderSize(child.get(), device_, 1, stop) : 0;
+    if (fstatat(rootFd_, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Measure{};
+    if (S_ISREG(st.st_mode)) return Measure{st.st_size, 1};
+    if (!S_ISDIR(st.st_mode)) return Measure{};
+    Measure measured;
+    if (UniqueFd child = openFolderOnDevice(rootFd_, name, device_)) measureFolder(child.get(), device_, 1, stop, measured);
     if (stop.stopped) return std::nullopt;
-    return size;
+    return measured;
 }
 
-CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isStopped) const {
+CardTree::Removal CardTree::remove(const std::string& name, const StopTest& isStopped, const FileRemoved& removed) const {
     Removal removal;
     StopCheck stop{isStopped};
-    removal.complete = removeEntry(rootFd_, name, device_, 0, stop, removal);
+    removal.complete = removeEntry(rootFd_, name, device_, 0, stop, removal, removed);
     removal.stopped = stop.stopped;
     return removal;
 }
 
 CardTree::VouchedRemoval CardTree::removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
-                                                 const StopTest& isStopped) const {
+                                                 const StopTest& isStopped, const FileRemoved& removed) const {
     VouchedRemoval outcome;
     const auto numbering = CardFileComparison::keepsInodeNumbers(rootFd_) ? CardFileComparison::Numbering::identity
                                                                           : CardFileComparison::Numbering::renumbering;
-    VouchedWalk walk{vouched, device_, numbering, outcome, StopCheck{isStopped}, name};
+    VouchedWalk walk{vouched, device_, numbering, outcome, StopCheck{isStopped}, name, removed};
     outcome.left = removeVouchedEntry(rootFd_, name, walk, 0);
     outcome.stopped = walk.stop.stopped;
     return outcome;

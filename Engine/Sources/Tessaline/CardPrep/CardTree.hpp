@@ -35,6 +35,17 @@ public:
     // `isStopped` stopped the walk.
     std::optional<int64_t> sizeOf(const std::string& name, const StopTest& isStopped = {}) const;
 
+    // What measure() found below an item.
+    struct Measure {
+        int64_t bytes = 0;  // as sizeOf() gives it
+        int files = 0;      // the regular files it counted
+    };
+    // sizeOf(), with the regular files counted.
+    std::optional<Measure> measure(const std::string& name, const StopTest& isStopped = {}) const;
+
+    // Told after each regular file a removal deleted; empty: told nothing.
+    using FileRemoved = std::function<void()>;
+
     // What remove() did with one item.
     struct Removal {
         bool complete = false;  // the item is gone
@@ -48,7 +59,7 @@ public:
     // anything could not be removed (what could be is gone) or when `isStopped` stopped it;
     // a folder that is a mount point, on another device, or nested too deep is never entered
     // and makes the removal incomplete.
-    Removal remove(const std::string& name, const StopTest& isStopped = {}) const;
+    Removal remove(const std::string& name, const StopTest& isStopped = {}, const FileRemoved& removed = {}) const;
 
     // What removeVouched() did with one item.
     struct VouchedRemoval {
@@ -76,7 +87,7 @@ public:
     // deleted or kept and listed too. The records must outlive the call. What a write between
     // the last status read and the unlinkat does cannot be seen.
     VouchedRemoval removeVouched(const std::string& name, const std::vector<CardFileRecord>& vouched,
-                                 const StopTest& isStopped = {}) const;
+                                 const StopTest& isStopped = {}, const FileRemoved& removed = {}) const;
 
     // Creates the folder `relative` ("DCIM/100CANON") below the root with its intermediate
     // folders. True when it exists as a folder afterwards; false when a component is a file
