@@ -136,6 +136,16 @@ int CopyLeads::timeDoubt(double card, double copy) {
     return 2;
 }
 
+CopyLeads::Rank CopyLeads::rank(const Place& place, std::optional<double> card, std::string_view lowerDrive,
+                                const std::function<std::optional<double>()>& copyModified) const {
+    Rank rank{rootOf(place, lowerDrive), place.parts.size() - sharedTail(place, lowerDrive), 0};
+    if (card) {
+        const std::optional<double> copy = copyModified();
+        rank.doubt = copy ? timeDoubt(*card, *copy) : 2;
+    }
+    return rank;
+}
+
 std::optional<double> CopyLeads::modified(const char* path) {
     struct stat st {};
     if (::stat(path, &st) != 0) return std::nullopt;

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,18 @@ public:
     static int timeDoubt(double card, double copy);
     // A file's modification time in seconds since 1970; none when it cannot be read.
     static std::optional<double> modified(const char* path);
+
+    // How likely `lowerDrive` is the copy of the card file at `place` (modified at `card`, when
+    // known) by where it lies and when it was modified (asked only when the card file's time is
+    // known): the copy root it lies at, the components of the place it does not share, its
+    // date's doubt (2 when its time cannot be read). Smaller is likelier, in that order.
+    struct Rank {
+        size_t root = 0;
+        size_t unshared = 0;
+        int doubt = 0;
+    };
+    Rank rank(const Place& place, std::optional<double> card, std::string_view lowerDrive,
+              const std::function<std::optional<double>()>& copyModified) const;
 
 private:
     struct Root {

@@ -335,19 +335,23 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
             const std::optional<double> modified = CopyLeads::modified(files[f].url.c_str());
             std::vector<std::tuple<size_t, size_t, int, size_t>> ranked;  // (root, unshared, date doubt, drive number)
             for (size_t i : fitting) {
-                const std::string lower = asciiLowercased(driveFiles[i].url.native());
-                const std::optional<double> copy = modified ? CopyLeads::modified(driveFiles[i].url.c_str()) : std::nullopt;
-                ranked.emplace_back(leads.rootOf(place, lower), place.parts.size() - CopyLeads::sharedTail(place, lower),
-                                    modified ? (copy ? CopyLeads::timeDoubt(*modified, *copy) : 2) : 0, i);
+                const CopyLeads::Rank rank = leads.rank(place, modified, asciiLowercased(driveFiles[i].url.native()),
+                                                        [&] { return CopyLeads::modified(driveFiles[i].url.c_str()); });
+                ranked.emplace_back(rank.root, rank.unshared, rank.doubt, i);
             }
             std::sort(ranked.begin(), ranked.end());
             for (size_t k = 0; k < ranked.size(); ++k) fitting[k] = std::get<3>(ranked[k]);
         }
         for (size_t i : fitting) candidates[f].push_back(driveFiles[i].url);
     }
-    // One bound for all provers: each reserves a read before it makes it.
+    // One bound for all provers. Each file's likeliest candidate is read whatever the others
+    // read (its reading, with the file's own, is set aside first: at most twice the files'
+    // bytes of the bound's four times); each further candidate is read only once reserved.
     const int64_t limit = readLimit(bytes, tally);
-    std::atomic<int64_t> reserved{0};
+    int64_t firstReads = 0;
+    for (size_t f = 0; f < files.size(); ++f)
+        if (!candidates[f].empty()) firstReads += 2 * std::max<int64_t>(0, files[f].byteSize);
+    std::atomic<int64_t> reserved{firstReads};
     auto reserve = [&](int64_t size) {
         size = std::max<int64_t>(0, size);
         if (reserved.fetch_add(size) + size <= limit) return true;
@@ -370,8 +374,7 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
         for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
             size_t tried = 0;
             for (const fs::path& candidate : candidates[f]) {
-                // The card file is read with its first candidate.
-                if (!reserve(files[f].byteSize * (tried == 0 ? 2 : 1))) break;
+                if (tried > 0 && !reserve(files[f].byteSize)) break;
                 ++tried;
                 if (session.prove(files[f].url, candidate)) {
                     files[f].provenAt = candidate;

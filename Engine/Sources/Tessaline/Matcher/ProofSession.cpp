@@ -144,19 +144,13 @@ std::optional<double> ProofSession::modifiedOf(size_t i) {
 
 ProofSession::Likelihood ProofSession::likelihood(const CardFile& card, const CardLeads& leads, size_t i) {
     const std::string& path = drives_[i].url.native();
-    const std::string lower = asciiLowercased(path);
     const std::string folder(DriveBuckets::folderOf(path));
     int beside = anyProvenFolders_.count(folder) ? 1 : 2;
     if (beside == 1)
         if (auto it = provenFolders_.find(leads.folder); it != provenFolders_.end())
             if (std::find(it->second.begin(), it->second.end(), folder) != it->second.end()) beside = 0;
-    int doubt = 0;
-    if (leads.modified) {
-        const std::optional<double> copy = modifiedOf(i);
-        doubt = copy ? CopyLeads::timeDoubt(*leads.modified, *copy) : 2;
-    }
-    return {leads_.rootOf(leads.place, lower), beside, leads.place.parts.size() - CopyLeads::sharedTail(leads.place, lower),
-            doubt, distance(card.file.captureDate, drives_[i].captureDate), i};
+    const CopyLeads::Rank rank = leads_.rank(leads.place, leads.modified, asciiLowercased(path), [&] { return modifiedOf(i); });
+    return {rank.root, beside, rank.unshared, rank.doubt, distance(card.file.captureDate, drives_[i].captureDate), i};
 }
 
 std::vector<ProofSession::Index> ProofSession::byLikelihood(const CardFile& card, std::span<const Index> named) {
