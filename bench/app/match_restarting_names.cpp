@@ -20,10 +20,6 @@
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 
-#include <fcntl.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -51,18 +47,6 @@ std::string placeOf(int clip, int frame) {
     return text;
 }
 
-void writeFrame(const std::string& header, const fs::path& file, uint64_t number, int64_t size, double when) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot write " + file.string());
-    const uint64_t tail = number * 0x9e3779b97f4a7c15ull + 1;
-    const bool written = ::write(fd, header.data(), header.size()) == ssize_t(header.size()) &&
-                         ::pwrite(fd, &tail, sizeof tail, size - off_t(sizeof tail)) == ssize_t(sizeof tail);
-    ::close(fd);
-    if (!written) throw std::runtime_error("cannot write " + file.string());
-    const timeval times[2] = {{time_t(when), 0}, {time_t(when), 0}};
-    ::utimes(file.c_str(), times);
-}
-
 // Card `number` (today's is 0) below `root`: its frames modified at `copiedAt` plus a second
 // per frame, or at their shooting times (07:10 of `shootDay`, one every 12 s) when none.
 void writeCard(const std::string& header, const fs::path& root, uint64_t number, double shootDay,
@@ -72,7 +56,8 @@ void writeCard(const std::string& header, const fs::path& root, uint64_t number,
         for (int f = 0; f < framesPerClip; ++f) {
             const int k = (c - 1) * framesPerClip + f;
             const double shot = shootDay + 7 * hour + 10 * 60 + 12 * k;
-            writeFrame(header, root / placeOf(c, f), number * 100'000 + uint64_t(k), size, copiedAt ? *copiedAt + k : shot);
+            bench::writeSparseFrame(header, root / placeOf(c, f), number * 100'000 + uint64_t(k), size,
+                                    copiedAt ? *copiedAt + k : shot);
         }
     }
 }
@@ -105,17 +90,6 @@ Data ensureData(const fs::path& root) {
     return data;
 }
 
-// The bytes this process read() so far (page cache hits included).
-int64_t bytesRead() {
-    std::ifstream io("/proc/self/io");
-    for (std::string key; io >> key;) {
-        int64_t value = 0;
-        io >> value;
-        if (key == "rchar:") return value;
-    }
-    return -1;
-}
-
 struct Scanned {
     std::shared_ptr<const tessaline::VerificationReport> report;
     int64_t read = 0;
@@ -126,12 +100,12 @@ Scanned scan(const fs::path& card, const fs::path& grants, const std::string& la
     ScanRun::Environment environment;
     environment.bookmarkStoreURL = grants;
     environment.openCache = [] { return nullptr; };
-    const int64_t before = bytesRead();
+    const int64_t before = bench::processBytesRead();
     const auto start = std::chrono::steady_clock::now();
     auto outcome = ScanRun::perform({card, {label}, false, false}, environment, {}, {});
     Scanned scanned;
     scanned.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    scanned.read = bytesRead() - before;
+    scanned.read = bench::processBytesRead() - before;
     auto* report = std::get_if<std::shared_ptr<const tessaline::VerificationReport>>(&outcome);
     if (!report) throw std::runtime_error("scan failed: " + std::get<ScanFailure>(outcome).message);
     scanned.report = *report;

@@ -8,6 +8,7 @@
 // one byte longer (no drive file of their size: nothing to prove) reads.
 
 #include "GrantedDriveScan.hpp"
+#include "SparseFrames.hpp"
 
 #include "BrindlecoveApp/ViewModels/ScanRun.hpp"
 #include "Support/AppTestSandbox.hpp"
@@ -19,14 +20,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
 namespace brindlecove {
 namespace {
@@ -37,17 +35,6 @@ using ReportPtr = std::shared_ptr<const tessaline::VerificationReport>;
 
 constexpr double hour = 3600;
 constexpr double day = 24 * hour;
-
-// The bytes every process read() so far (page cache hits included).
-int64_t bytesRead() {
-    std::ifstream io("/proc/self/io");
-    for (std::string key; io >> key;) {
-        int64_t value = 0;
-        io >> value;
-        if (key == "rchar:") return value;
-    }
-    return -1;
-}
 
 // A card's layout: `clips` clip folders of `frames` frames each, of `frameSize` bytes.
 struct Shape {
@@ -74,17 +61,9 @@ protected:
         header_ = tessaline::testing::readFile(tiff);
     }
 
-    // A frame of `size` bytes: the TIFF, a hole, and eight bytes of `number` at the end; modified at `when`.
+    // A frame of `size` bytes: the TIFF, a hole, and eight bytes of `number`; modified at `when`.
     void writeFrame(const fs::path& file, uint64_t number, int64_t size, double when) const {
-        fs::create_directories(file.parent_path());
-        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0) << file;
-        ASSERT_EQ(::write(fd, header_.data(), header_.size()), ssize_t(header_.size()));
-        const uint64_t tail = number * 0x9e3779b97f4a7c15ull + 1;
-        ASSERT_EQ(::pwrite(fd, &tail, sizeof tail, size - off_t(sizeof tail)), ssize_t(sizeof tail));
-        ::close(fd);
-        const timeval times[2] = {{time_t(when), 0}, {time_t(when), 0}};
-        ASSERT_EQ(::utimes(file.c_str(), times), 0);
+        testing::writeSparseFrame(file, header_, number, size, when);
     }
 
     // Card number `card` (today's is 0) shot from 07:10 of `shootDay`, one frame every 12 s;
@@ -114,9 +93,9 @@ protected:
         environment.bookmarkStoreURL = grants;
         environment.openCache = [] { return nullptr; };
         environment.fingerprintThreads = 2;
-        const int64_t before = bytesRead();
+        const int64_t before = testing::processBytesRead();
         auto outcome = ScanRun::perform({card, labels, false, false}, environment, {}, {});
-        const int64_t read = bytesRead() - before;
+        const int64_t read = testing::processBytesRead() - before;
         auto* report = std::get_if<ReportPtr>(&outcome);
         EXPECT_TRUE(report) << std::get<ScanFailure>(outcome).message;
         return {report ? *report : nullptr, read};
