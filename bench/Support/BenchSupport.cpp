@@ -1,11 +1,13 @@
 #include "BenchSupport.hpp"
 
 #include <fcntl.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 
@@ -111,6 +113,28 @@ void warmCache(const fs::path& file) {
     while (read(fd, buffer.data(), buffer.size()) > 0) {
     }
     close(fd);
+}
+
+void writeSparseFrame(const std::string& header, const fs::path& file, uint64_t number, int64_t size, double when) {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot write " + file.string());
+    const uint64_t tail = number * 0x9e3779b97f4a7c15ull + 1;
+    const bool written = ::write(fd, header.data(), header.size()) == ssize_t(header.size()) &&
+                         ::pwrite(fd, &tail, sizeof tail, size - off_t(sizeof tail)) == ssize_t(sizeof tail);
+    ::close(fd);
+    if (!written) throw std::runtime_error("cannot write " + file.string());
+    const timeval times[2] = {{time_t(when), 0}, {time_t(when), 0}};
+    ::utimes(file.c_str(), times);
+}
+
+int64_t processBytesRead() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        int64_t value = 0;
+        io >> value;
+        if (key == "rchar:") return value;
+    }
+    return -1;
 }
 
 }  // namespace bench

@@ -3,6 +3,7 @@
 // runs, wall-clock timing with interleaved rounds, peer programs run without a shell, and
 // the one output format bench/run promises ("RATIO <name> <value>").
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -36,6 +37,15 @@ void ensurePatternFile(const std::filesystem::path& file, uint64_t size);
 
 // Reads a whole file once so its pages are in the cache.
 void warmCache(const std::filesystem::path& file);
+
+// A large frame that costs little room: `header` (a real image's start), a hole, and eight
+// bytes of `number` at the end of its `size` bytes; modified at `when` (seconds since 1970).
+// Throws std::runtime_error when it can't be written.
+void writeSparseFrame(const std::string& header, const std::filesystem::path& file, uint64_t number, int64_t size,
+                      double when);
+
+// The bytes this process read() so far (page cache hits included), from /proc/self/io.
+int64_t processBytesRead();
 
 }  // namespace bench
 

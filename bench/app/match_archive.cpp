@@ -20,10 +20,6 @@
 
 #include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 
-#include <fcntl.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -46,18 +42,6 @@ std::string frameName(int k) {
     return name;
 }
 
-void writeFrame(const std::string& header, const fs::path& file, uint64_t number, int64_t size, double when) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot write " + file.string());
-    const uint64_t tail = number * 0x9e3779b97f4a7c15ull + 1;
-    const bool written = ::write(fd, header.data(), header.size()) == ssize_t(header.size()) &&
-                         ::pwrite(fd, &tail, sizeof tail, size - off_t(sizeof tail)) == ssize_t(sizeof tail);
-    ::close(fd);
-    if (!written) throw std::runtime_error("cannot write " + file.string());
-    const timeval times[2] = {{time_t(when), 0}, {time_t(when), 0}};
-    ::utimes(file.c_str(), times);
-}
-
 struct Data {
     fs::path card, sameSize, otherSize;  // the drives hold Archive/ and Day9/
 };
@@ -74,17 +58,19 @@ Data ensureData(const fs::path& root) {
     const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const double shoot = double(std::time(nullptr)) - 2 * day;
     fs::create_directories(data.card / "DCIM/100SEQ");
-    for (int k = 0; k < cardFrames; ++k) writeFrame(header, data.card / "DCIM/100SEQ" / frameName(k), k, frameSize, shoot + k);
+    for (int k = 0; k < cardFrames; ++k)
+        bench::writeSparseFrame(header, data.card / "DCIM/100SEQ" / frameName(k), k, frameSize, shoot + k);
     for (const auto& [drive, size] : {std::pair{data.sameSize, frameSize}, std::pair{data.otherSize, frameSize + 1}}) {
         for (int d = 0; d < archiveDays; ++d) {
             const fs::path folder = drive / "Archive" / ("Day" + std::to_string(d));
             fs::create_directories(folder);
             for (int k = 0; k < framesPerDay; ++k)
-                writeFrame(header, folder / frameName(k), 100'000 + d * framesPerDay + k, size, shoot - (20 - d) * day + k);
+                bench::writeSparseFrame(header, folder / frameName(k), 100'000 + d * framesPerDay + k, size,
+                                        shoot - (20 - d) * day + k);
         }
         fs::create_directories(drive / "Day9");
         for (int k = 0; k < cardFrames; ++k)
-            writeFrame(header, drive / "Day9" / frameName(k), k, frameSize, shoot + 3600 + k);
+            bench::writeSparseFrame(header, drive / "Day9" / frameName(k), k, frameSize, shoot + 3600 + k);
     }
     std::ofstream(root / ".complete") << "";
     return data;

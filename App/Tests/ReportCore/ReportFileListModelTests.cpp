@@ -175,7 +175,7 @@ TEST(ReportFileListModel, AClipLeftUnreadAtTheBoundSaysWhyWithTheCountInTheUsers
     }));
     // A burst with one frame proven and the other left unread names the frame and says why.
     report->results[2].membersProven = {true, false};
-    report->unreadCandidates = {{"/card/F2.DNG", 4'000'000, 18'000}, {"/card/G2.DNG", 4'000'000, 1'500}};
+    report->unreadCandidates = {{"/card/F2.DNG", 4'000'000, 18'000}, {"/card/G2.DNG", 4'000'000, 1'500, 1'060, 1'012}};
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ReportFileListModel model;
@@ -184,10 +184,13 @@ TEST(ReportFileListModel, AClipLeftUnreadAtTheBoundSaysWhyWithTheCountInTheUsers
     EXPECT_EQ(model.row(0).statusLine, "STILL ONLY ON THE CARD");
     EXPECT_EQ(model.row(1).statusLine, "STILL ONLY ON THE CARD — 18.000 of its kind not read");
     EXPECT_EQ(model.row(2).statusLine,
-              "No proven copy of G2.DNG — the other 1 file is proven — 1.500 of its kind not read");
+              "No proven copy of G2.DNG — the other 1 file is proven — 1.012 of 1.060 under its name not read");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(ReportTexts::unreadReason(report->unreadCandidates.front()),
               "not found under its name or near its time; 18.000 files of its kind on the drives were not read");
+    EXPECT_EQ(ReportTexts::unreadReason(report->unreadCandidates.back()),
+              "under its name: 1.060 files of its name and size, 1.012 not read; 488 other files of its kind on the "
+              "drives were not read");
     QLocale::setDefault(before);
     EXPECT_EQ(ReportTexts::unreadNote(*report),
               "2 card files were not looked for among every drive file of their kind. To prove them, copy the card "

@@ -45,7 +45,7 @@ TEST_F(ProofHashPoolTest, DigestIsHandedOverOnceForTheVersionRead) {
     writePatternFile(file, 300'000, 1);
     const std::string expected = ChecksumEngine().hash(file);
     ProofHashPool pool(checksum, 2);
-    pool.prefetch(file);
+    EXPECT_TRUE(pool.prefetch(file, 300'000));
     // Wait for the pool to pick it up (a queued file would be withdrawn instead).
     while (opens == 0) std::this_thread::yield();
     auto taken = pool.take(file, versionOf(file), never);
@@ -53,25 +53,27 @@ TEST_F(ProofHashPoolTest, DigestIsHandedOverOnceForTheVersionRead) {
     EXPECT_EQ(taken->digest, expected);
     EXPECT_FALSE(taken->error);
     EXPECT_FALSE(pool.take(file, versionOf(file), never)) << "a second request reads the file itself";
-    pool.prefetch(file);
+    EXPECT_FALSE(pool.prefetch(file, 300'000));
     EXPECT_FALSE(pool.take(file, versionOf(file), never)) << "a file is hashed once per pool";
+    EXPECT_EQ(pool.bytesClaimed(), 300'000) << "the one read counts once";
 }
 
 TEST_F(ProofHashPoolTest, ChangedFileOrQueuedFileGivesNothing) {
     const fs::path file = sandbox / "A.MOV";
     writePatternFile(file, 100'000, 1);
     ProofHashPool pool(checksum, 1);
-    pool.prefetch(file);
+    pool.prefetch(file, 100'000);
     while (opens == 0) std::this_thread::yield();
     ProofHashPool::Version other = versionOf(file);
     std::get<2>(other) += 1;  // the proof saw another size
     EXPECT_FALSE(pool.take(file, other, never));
+    EXPECT_EQ(pool.bytesClaimed(), 100'000) << "a hash not taken was read all the same";
 
     ProofHashPool stopped(checksum, 1);
     stopped.stop();
     const int before = opens;
-    stopped.prefetch(sandbox / "A.MOV");
-    stopped.prefetch(file, true);
+    stopped.prefetch(sandbox / "A.MOV", 100'000);
+    stopped.prefetch(file, 100'000, true);
     EXPECT_FALSE(stopped.take(file, versionOf(file), never));
     EXPECT_EQ(opens, before) << "a stopped pool reads nothing";
 }
@@ -81,7 +83,7 @@ TEST_F(ProofHashPoolTest, ReadErrorIsHandedOverAsTheAttemptsError) {
     writePatternFile(file, 100'000, 1);
     failFirst = 1;
     ProofHashPool pool(checksum, 1);
-    pool.prefetch(file);
+    pool.prefetch(file, 100'000);
     while (opens == 0) std::this_thread::yield();
     auto taken = pool.take(file, versionOf(file), never);
     ASSERT_TRUE(taken);

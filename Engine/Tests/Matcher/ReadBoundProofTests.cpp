@@ -3,6 +3,7 @@
 // the other drive files of its fingerprint (never merely of its size), all within four times
 // the card's bytes; a file whose search stopped there is named with its unread candidates.
 
+#include "Support/MediaFixtures.hpp"
 #include "Support/TestSandbox.hpp"
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 #include "Tessaline/Matcher/Matcher.hpp"
@@ -16,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <regex>
 
 using namespace tessaline;
 using namespace tessaline::testing;
@@ -175,11 +177,75 @@ TEST_F(ReadBoundProofTest, BurstMembersAreLookedForAmongCopiesOfTheirOwnFingerpr
     EXPECT_EQ(log.opensBelow(sandbox / "drive/Other"), 0);
 }
 
+TEST_F(ReadBoundProofTest, ACardCopiedWholeAfterTwelveEarlierCardsOfItsNamesIsReadOnceAtItsCopy) {
+    // Two clip folders of four undated frames; twelve earlier cards of the same names copied
+    // whole at 23:00 of their days (nearer in time to the card than today's copy at 20:00).
+    const EpochSeconds shot = noon - 5 * 3600;
+    std::vector<std::string> places;
+    for (int c = 1; c <= 2; ++c)
+        for (int f = 0; f < 4; ++f) {
+            const std::string clip = "B001C00" + std::to_string(c);
+            places.push_back(clip + "/" + clip + "_00000" + std::to_string(f) + ".DNG");
+        }
+    for (size_t k = 0; k < places.size(); ++k) {
+        card.push_back(frame(sandbox / "card" / places[k], unsigned(k + 1)));
+        setModificationTime(card.back().url, shot + 10 * double(k));
+        card.back().captureDate = shot + 10 * double(k);
+    }
+    auto copyCard = [&](const fs::path& root, int number, EpochSeconds copied) {
+        for (size_t k = 0; k < places.size(); ++k) {
+            const fs::path file = root / places[k];
+            if (number == 0) {
+                fs::create_directories(file.parent_path());
+                fs::copy_file(card[k].url, file);
+                drive.push_back({.url = file, .byteSize = frameSize});
+            } else {
+                drive.push_back(frame(file, unsigned(1000 * number + int(k))));
+            }
+            setModificationTime(file, copied + double(k));
+            drive.back().captureDate = copied + double(k);
+        }
+    };
+    for (int d = 1; d <= 12; ++d)
+        copyCard(sandbox / "drive" / ("Day" + std::to_string(10 + d)) / "Card1", d, shot - (13 - d) * 86'400.0 + 16 * 3600);
+    const fs::path today = sandbox / "drive/Day23/Card1";
+    copyCard(today, 0, shot + 13 * 3600);
+
+    const auto results = prove(singles(card));
+    for (size_t k = 0; k < results.size(); ++k)
+        EXPECT_EQ(results[k].status, MatchStatus::confirmed(today / places[k])) << results[k].description();
+    EXPECT_LE(*log.bytes, int64_t(2 * card.size() * frameSize)) << "a wrong same-named copy was read";
+
+    // Not copied yet: each frame says how many files of its name were left unread.
+    fs::remove_all(today);
+    drive.erase(drive.end() - int(places.size()), drive.end());
+    std::vector<UnreadCandidates> unread;
+    const auto missing = prove(singles(card), &unread);
+    for (const auto& result : missing) EXPECT_TRUE(result.isMissing()) << result.description();
+    ASSERT_FALSE(unread.empty());
+    const std::regex reason("under its name: 12 files of its name and size, (1[0-2]|[1-9]) not read; [0-9]+ other files "
+                            "of its kind on the drives were not read");
+    for (const auto& note : unread) {
+        EXPECT_EQ(note.named, 12);
+        EXPECT_TRUE(note.namedNotRead > 0 ? std::regex_match(note.reasonText(), reason)
+                                          : note.reasonText().starts_with("not found under its name"))
+            << note.reasonText();
+    }
+}
+
 TEST(UnreadCandidatesTest, TheReasonGroupsItsCountByThousandsInEveryLocale) {
     EXPECT_EQ((UnreadCandidates{"/c/F.DNG", 1, 18'000}.reasonText()),
               "not found under its name or near its time; 18,000 files of its kind on the drives were not read");
     EXPECT_EQ((UnreadCandidates{"/c/F.DNG", 1, 1}.reasonText()),
               "not found under its name or near its time; 1 file of its kind on the drives was not read");
+    // Files of its name left unread: said, never "not found under its name".
+    EXPECT_EQ((UnreadCandidates{"/c/F.DNG", 1, 42'497, 60, 12}.reasonText()),
+              "under its name: 60 files of its name and size, 12 not read; 42,485 other files of its kind on the "
+              "drives were not read");
+    EXPECT_EQ((UnreadCandidates{"/c/DATA.BIN", 1, 37, 40, 37}.reasonText()),
+              "under its name: 40 files of its name and size, 37 not read");
+    EXPECT_EQ((UnreadCandidates{"/c/F.DNG", 1, 2, 1, 1}.reasonText()),
+              "under its name: 1 file of its name and size, 1 not read; 1 other file of its kind on the drives was not read");
     EXPECT_EQ(groupedText(999), "999");
     EXPECT_EQ(groupedText(1'234'567), "1,234,567");
     EXPECT_EQ(groupedText(-1000), "-1,000");

@@ -194,9 +194,24 @@ const QString notFound = QStringLiteral("not found under its name or near its ti
 
 }  // namespace
 
-QString unreadReason(const tessaline::UnreadCandidates& unread) { return notFound + QStringLiteral("; ") + unreadCount(unread); }
+QString unreadReason(const tessaline::UnreadCandidates& unread) {
+    if (unread.namedNotRead <= 0) return notFound + QStringLiteral("; ") + unreadCount(unread);
+    QString text = QStringLiteral("under its name: %1 %2 of its name and size, %3 not read")
+                       .arg(Formats::groupedInteger(unread.named),
+                            unread.named == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+                            Formats::groupedInteger(unread.namedNotRead));
+    if (const qint64 others = unread.otherCount(); others > 0)
+        text += QStringLiteral("; %1 other %2 on the drives %3 not read")
+                    .arg(Formats::groupedInteger(others),
+                         others == 1 ? QStringLiteral("file of its kind") : QStringLiteral("files of its kind"),
+                         others == 1 ? QStringLiteral("was") : QStringLiteral("were"));
+    return text;
+}
 
 QString unreadRowReason(const tessaline::UnreadCandidates& unread) {
+    if (unread.namedNotRead > 0)
+        return QStringLiteral("%1 of %2 under its name not read")
+            .arg(Formats::groupedInteger(unread.namedNotRead), Formats::groupedInteger(unread.named));
     return QStringLiteral("%1 of its kind not read").arg(Formats::groupedInteger(unread.count));
 }
 

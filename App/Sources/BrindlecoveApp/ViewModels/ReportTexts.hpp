@@ -67,11 +67,14 @@ QString uncountedHeading(const tessaline::VerificationReport& report);
 // file this user can't locate: …"; "On a second view of the card: …").
 QStringList uncountedLines(const tessaline::VerificationReport& report);
 
-// Why a card file whose proof stopped at the bound on reading was not proven: "not found
-// under its name or near its time; 18,000 files of its kind on the drives were not read", the
-// count in the user's number format.
+// Why a card file whose proof stopped at the bound on reading was not proven, as the report
+// says it (UnreadCandidates::reasonText) with the counts in the user's number format: "not
+// found under its name or near its time; 18,000 files of its kind on the drives were not
+// read", or with files of its name unread "under its name: 60 files of its name and size, 12
+// not read" (and "; 18,000 other files of its kind on the drives were not read" when so).
 QString unreadReason(const tessaline::UnreadCandidates& unread);
-// The same, short enough for a row of the file list: "18,000 of its kind not read".
+// The same, short enough for a row of the file list: "18,000 of its kind not read", or "12 of
+// 60 under its name not read".
 QString unreadRowReason(const tessaline::UnreadCandidates& unread);
 // How to prove such files, once per report: "2 card files were not looked for among every
 // drive file of their kind. To prove them, copy the card with Brindlecove, or grant just the

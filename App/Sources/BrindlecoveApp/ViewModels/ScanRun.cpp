@@ -247,9 +247,12 @@ private:
         MatchVerifier verifier(std::move(checksum), request_.card);
         std::vector<UncountedCopy> uncounted;
         std::vector<UnreadCandidates> unread;
+        // One bound on reading for the clips and the other files, which are looked for first
+        // where the clips showed the card was copied whole.
+        ProofTally tally;
         std::vector<MatchResult> proven = verifier.verify(
             claims, isCancelled_, [&](int done, int total) { verifying(ProofPart::clips, done, total); }, &uncounted,
-            nullptr, &unread);
+            nullptr, &unread, &tally);
         stopIfCancelled();
         // Then every other file an erase would delete: the backed-up clips' sidecars and the
         // files that are no clip's, each proven by a same-named copy on a drive.
@@ -258,7 +261,7 @@ private:
             [&](int done, int total) {
                 if (total > 0) verifying(ProofPart::otherFiles, done, total);
             },
-            &uncounted);
+            &uncounted, nullptr, &unread, &tally);
         // The verifier leaves unproven claims as the matcher made them once stopped: such a
         // run must never become a report.
         stopIfCancelled();

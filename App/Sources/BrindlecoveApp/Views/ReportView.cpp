@@ -250,7 +250,13 @@ void ReportView::renderSummary() {
         const auto onlyOnCard = shown_->otherFilesOnlyOnCard();
         if (!onlyOnCard.empty()) {
             QStringList places;
-            for (const auto& file : onlyOnCard) places << QString::fromStdString(shown_->placeOnCard(file.url));
+            for (const auto& file : onlyOnCard) {
+                QString place = QString::fromStdString(shown_->placeOnCard(file.url));
+                // Why it was not proven, when its search stopped at the bound on reading.
+                if (const auto* unread = shown_->unreadOf(file.url))
+                    place += QStringLiteral(" — ") + ReportTexts::unreadRowReason(*unread);
+                places << place;
+            }
             tilesColumn->addWidget(markedFileList(QStringLiteral("report.otherFilesList"), places, Style::bad(), tilesBox));
         }
     }

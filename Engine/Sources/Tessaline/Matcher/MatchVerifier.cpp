@@ -1,5 +1,6 @@
 #include "Tessaline/Matcher/MatchVerifier.hpp"
 
+#include "Tessaline/Matcher/CopyLeads.hpp"
 #include "Tessaline/Matcher/ProofSession.hpp"
 #include "Tessaline/Support/PathText.hpp"
 #include "Tessaline/Support/TextCase.hpp"
@@ -45,18 +46,6 @@ int otherFileProverCount() { return std::clamp(static_cast<int>(std::thread::har
 
 bool isClaim(MatchStatus::Kind kind) {
     return kind == MatchStatus::Kind::confirmed || kind == MatchStatus::Kind::possibleDuplicate;
-}
-
-// How many trailing path components `drive` shares with `tail` (a path relative to the card
-// root), at most all of the tail's.
-size_t sharedTail(const fs::path& drive, const std::vector<std::string>& tail) {
-    std::vector<std::string> parts;
-    for (const auto& part : drive) parts.push_back(part.native());
-    size_t shared = 0;
-    while (shared < tail.size() && shared < parts.size() &&
-           parts[parts.size() - 1 - shared] == tail[tail.size() - 1 - shared])
-        ++shared;
-    return shared;
 }
 
 // A proof's verdict on one claim, with its members' proof when the clip is not proven.
@@ -190,10 +179,19 @@ struct ClaimWalk {
     }
 };
 
-// The limits of proving the claims examined: four times the bytes of their card files in
-// all, those bytes without a lead, the sizes of those files.
+// The bound on reading for card files of `bytes` more: four times them, or with a tally, four
+// times all its card bytes less all its reads (the tally gains the bytes).
+int64_t readLimit(int64_t bytes, ProofTally* tally) {
+    if (!tally) return readLimitFactor * bytes;
+    tally->cardBytes += bytes;
+    return std::max<int64_t>(0, readLimitFactor * tally->cardBytes - tally->bytesRead);
+}
+
+// The limits of proving the claims examined: four times the bytes of their card files in all
+// (with a tally, as readLimit() says), those bytes without a lead, the sizes of those files,
+// the tally's copy roots.
 ProofLimits claimLimits(size_t count, const std::function<bool(size_t)>& examines,
-                        const std::function<const ClipGroup&(size_t)>& groupOf, double tolerance) {
+                        const std::function<const ClipGroup&(size_t)>& groupOf, double tolerance, ProofTally* tally) {
     ProofLimits limits;
     int64_t bytes = 0;
     for (size_t g = 0; g < count; ++g) {
@@ -201,9 +199,10 @@ ProofLimits claimLimits(size_t count, const std::function<bool(size_t)>& examine
         bytes += std::max<int64_t>(0, groupOf(g).totalByteSize());
         for (const Fingerprint& file : groupOf(g).primaryFiles) limits.cardSizes.push_back(file.byteSize);
     }
-    limits.readLimit = readLimitFactor * bytes;
+    limits.readLimit = readLimit(bytes, tally);
     limits.blindLimit = blindLimitFactor * bytes;
     limits.tolerance = tolerance;
+    if (tally) limits.copyRoots = tally->copyRoots;
     return limits;
 }
 
@@ -221,7 +220,7 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
     walk.examines = [&](size_t g) { return isClaim(results[g].status.kind()); };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return results[g].group; };
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         claimLimits(walk.count, walk.examines, walk.groupOf, ProofLimits{}.tolerance));
+                         claimLimits(walk.count, walk.examines, walk.groupOf, ProofLimits{}.tolerance, nullptr));
     walk.unchanged = [&](size_t g) { return results[g].status; };
     walk.readAhead = [&](size_t g) {
         session.readAhead(results[g]);
@@ -247,14 +246,14 @@ std::vector<MatchResult> MatchVerifier::verify(const std::vector<MatchResult>& r
 std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                                const Progress& progress, std::vector<UncountedCopy>* uncounted,
                                                std::vector<CardFileDigest>* cardDigests,
-                                               std::vector<UnreadCandidates>* unread) const {
+                                               std::vector<UnreadCandidates>* unread, ProofTally* tally) const {
     const std::vector<Fingerprint>& drives = claims.drives();
     ClaimWalk walk;
     walk.count = claims.size();
     walk.examines = [&](size_t g) { return isClaim(claims.claim(g).kind) || claims.claim(g).membersOnDrives; };
     walk.groupOf = [&](size_t g) -> const ClipGroup& { return claims.group(g); };
     ProofSession session(checksum_, cardRoot_, drives, isCancelled, ProofHashPool::defaultThreadCount(),
-                         claimLimits(walk.count, walk.examines, walk.groupOf, claims.captureTimeTolerance()));
+                         claimLimits(walk.count, walk.examines, walk.groupOf, claims.captureTimeTolerance(), tally));
     auto firstFile = [&](size_t g) {
         const MatchClaims::Claim& claim = claims.claim(g);
         ProofSession::CardFile card{claims.group(g).primaryFiles.front(), claims.candidates(g), std::nullopt, std::nullopt};
@@ -300,14 +299,20 @@ std::vector<MatchResult> MatchVerifier::verify(const MatchClaims& claims, const 
         return narrowed(std::move(proven), std::move(proof.proven));
     };
     if (uncounted) session.notePassedOver(claims.passedOver());
-    return walk.run(session, progress, uncounted, cardDigests, unread);
+    std::vector<MatchResult> verified = walk.run(session, progress, uncounted, cardDigests, unread);
+    if (tally) {
+        tally->bytesRead += session.bytesRead();
+        tally->copyRoots = session.copyRoots();
+    }
+    return verified;
 }
 
 std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> files,
                                                        const std::vector<MediaFile>& driveFiles,
                                                        const CancelTest& isCancelled, const Progress& progress,
                                                        std::vector<UncountedCopy>* uncounted,
-                                                       std::vector<CardFileDigest>* cardDigests) const {
+                                                       std::vector<CardFileDigest>* cardDigests,
+                                                       std::vector<UnreadCandidates>* unread, ProofTally* tally) const {
     const int total = static_cast<int>(files.size());
     if (progress) progress(0, total);
     if (files.empty()) return files;
@@ -315,25 +320,49 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     std::unordered_map<std::string, std::vector<size_t>> driveByName;
     for (size_t i = 0; i < driveFiles.size(); ++i)
         driveByName[asciiLowercased(lastComponent(driveFiles[i].url))].push_back(i);
-    const std::string root = cardRoot_ ? withoutTrailingSlash(cardRoot_->native()) + "/" : std::string();
+    CopyLeads leads(cardRoot_);
+    if (tally) leads.addRoots(tally->copyRoots);
 
-    // Each file's candidates: same name (ASCII case ignored) and size, the ones whose path ends
-    // like the file's place on the card first, then in drive order.
+    // Each file's candidates: same name (ASCII case ignored) and size, likeliest first (at a
+    // copy root, sharing more of its place, not dated before it), then in drive order.
     std::vector<std::vector<fs::path>> candidates(files.size());
+    int64_t bytes = 0;
     for (size_t f = 0; f < files.size(); ++f) {
+        bytes += std::max<int64_t>(0, files[f].byteSize);
         auto it = driveByName.find(asciiLowercased(lastComponent(files[f].url)));
         if (it == driveByName.end()) continue;
-        std::vector<std::string> tail;
-        const std::string& path = files[f].url.native();
-        if (!root.empty() && path.compare(0, root.size(), root) == 0)
-            for (const auto& part : fs::path(path.substr(root.size()))) tail.push_back(part.native());
-        if (tail.empty()) tail.push_back(lastComponent(files[f].url));
-        std::vector<std::pair<size_t, size_t>> ranked;  // (shared tail, drive index)
+        std::vector<size_t> fitting;
         for (size_t i : it->second)
-            if (driveFiles[i].byteSize == files[f].byteSize) ranked.emplace_back(sharedTail(driveFiles[i].url, tail), i);
-        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (const auto& [shared, i] : ranked) candidates[f].push_back(driveFiles[i].url);
+            if (driveFiles[i].byteSize == files[f].byteSize) fitting.push_back(i);
+        if (fitting.size() > 1) {
+            const CopyLeads::Place place = leads.placeOf(files[f].url.native());
+            const std::optional<double> modified = CopyLeads::modified(files[f].url.c_str());
+            std::vector<std::tuple<size_t, size_t, int, size_t>> ranked;  // (root, unshared, date doubt, drive number)
+            for (size_t i : fitting) {
+                const CopyLeads::Rank rank = leads.rank(place, modified, asciiLowercased(driveFiles[i].url.native()),
+                                                        [&] { return CopyLeads::modified(driveFiles[i].url.c_str()); });
+                ranked.emplace_back(rank.root, rank.unshared, rank.doubt, i);
+            }
+            std::sort(ranked.begin(), ranked.end());
+            for (size_t k = 0; k < ranked.size(); ++k) fitting[k] = std::get<3>(ranked[k]);
+        }
+        for (size_t i : fitting) candidates[f].push_back(driveFiles[i].url);
     }
+    // One bound for all provers. Each file's likeliest candidate is read whatever the others
+    // read (its reading, with the file's own, is set aside first: at most twice the files'
+    // bytes of the bound's four times); each further candidate is read only once reserved.
+    const int64_t limit = readLimit(bytes, tally);
+    int64_t firstReads = 0;
+    for (size_t f = 0; f < files.size(); ++f)
+        if (!candidates[f].empty()) firstReads += 2 * std::max<int64_t>(0, files[f].byteSize);
+    std::atomic<int64_t> reserved{firstReads};
+    auto reserve = [&](int64_t size) {
+        size = std::max<int64_t>(0, size);
+        if (reserved.fetch_add(size) + size <= limit) return true;
+        reserved.fetch_sub(size);
+        return false;
+    };
+    std::vector<std::optional<UnreadCandidates>> unreadOf(files.size());
 
     // Provers take the files in order; the caller's thread asks the cancellation test and
     // reports progress while they work.
@@ -347,12 +376,17 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
         ProofSession session(checksum_, cardRoot_, noFingerprints, stopped, otherFileProverHashThreads);
         if (cardDigests) session.keepProvenCardFiles();
         for (size_t f; !stop && (f = next.fetch_add(1)) < files.size();) {
+            size_t tried = 0;
             for (const fs::path& candidate : candidates[f]) {
+                if (tried > 0 && !reserve(files[f].byteSize)) break;
+                ++tried;
                 if (session.prove(files[f].url, candidate)) {
                     files[f].provenAt = candidate;
                     break;
                 }
             }
+            if (const auto left = int64_t(candidates[f].size() - tried); !files[f].provenAt && left > 0)
+                unreadOf[f] = UnreadCandidates{files[f].url, files[f].byteSize, left, int64_t(candidates[f].size()), left};
             if (stop) files[f].provenAt.reset();  // a proof a stop cut short proves nothing
             else ++done;
         }
@@ -383,6 +417,12 @@ std::vector<OtherFile> MatchVerifier::verifyOtherFiles(std::vector<OtherFile> fi
     provers.clear();  // joins
     if (!stop) report();
     if (uncounted) UncountedCopy::tidy(*uncounted);
+    if (tally) tally->bytesRead += reserved.load();
+    if (unread && !stop) {
+        for (auto& note : unreadOf)
+            if (note) unread->push_back(std::move(*note));
+        UnreadCandidates::tidy(*unread);
+    }
     if (cardDigests)
         std::sort(cardDigests->begin(), cardDigests->end(),
                   [](const CardFileDigest& a, const CardFileDigest& b) { return a.url.native() < b.url.native(); });

@@ -3,7 +3,8 @@
 // file have the same size on disk and the same XXH64, and every other file of a multi-file
 // clip has a proven copy among the drive files of its own fingerprint. Anything unproven
 // becomes missing, so nothing is called backed up on metadata alone. A call reads at most
-// four times the bytes of the card files it proves, whatever the drives hold (ProofSession).
+// four times the bytes of the card files it proves, whatever the drives hold (ProofSession);
+// calls given one ProofTally share that bound.
 // Blocks its caller's thread (including retry sleeps of 0.2 s and 0.4 s); the callbacks run
 // on that thread. Files are hashed on a few threads of the call's own (ProofHashPool): a
 // drive copy while its card file is read, and the next claims' and members' likely copies
@@ -14,6 +15,7 @@
 #include "Tessaline/Matcher/MatchClaims.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
 #include "Tessaline/Matcher/OtherFile.hpp"
+#include "Tessaline/Matcher/ProofTally.hpp"
 #include "Tessaline/Matcher/UncountedCopy.hpp"
 #include "Tessaline/Matcher/UnreadCandidates.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
@@ -76,15 +78,18 @@ public:
 
     // The same for the matcher's claims kept by drive-file numbers (Matcher::claim), which
     // also looks beyond the drive file the matcher chose. Each card file is proven where its
-    // copy most likely is: the candidate with its name (ASCII case ignored), then the one
-    // nearest in time; a clip not proven there waits until every other claim was proven and is
-    // then looked for among the drive files already read, in the drive folders where its card
-    // folder's other files were proven, and among the rest of its candidates (drive files of
-    // its fingerprint, never merely of its size), each drive file read at most once per call.
-    // The whole call reads at most four times the bytes of the card files it proves, whatever
-    // the drives hold: a clip whose search stopped there with candidates unread is missing, and
-    // `unread`, when given, gains its files with the number of candidates never read (sorted
-    // by card file). Every member of a clip waiting for that search is looked for, each within
+    // copy most likely is: the likeliest candidate with its name (ASCII case ignored; at a copy
+    // root plus its place on the card first, CopyLeads), then the one nearest in time; a clip
+    // not proven there waits until every other claim was proven and is then looked for among
+    // the drive files already read, in its folder below each copy root and the drive folders
+    // where its card folder's other files were proven, and among the rest of its candidates
+    // (drive files of its fingerprint, never merely of its size), likeliest first, each drive
+    // file read at most once per call. The whole call reads at most four times the bytes of
+    // the card files it proves, whatever the drives hold, counting every file hashed ahead: a
+    // clip whose search stopped there with candidates unread is missing, and `unread`, when
+    // given, gains its files with the number of candidates never read, of its kind and of its
+    // name (sorted by card file). With `tally`, the call's card bytes, reads and copy roots are
+    // added to it, and the bound is four times all its card bytes less all its reads. Every member of a clip waiting for that search is looked for, each within
     // the same bound, so a clip not proven names its members with a proven copy in
     // `membersProven` as verify(results) does. A possible duplicate of a few candidates keeps
     // every one that proved; among more, the first copy found confirms it. After a stop, an
@@ -98,12 +103,16 @@ public:
     std::vector<MatchResult> verify(const MatchClaims& claims, const CancelTest& isCancelled,
                                     const Progress& progress = {}, std::vector<UncountedCopy>* uncounted = nullptr,
                                     std::vector<CardFileDigest>* cardDigests = nullptr,
-                                    std::vector<UnreadCandidates>* unread = nullptr) const;
+                                    std::vector<UnreadCandidates>* unread = nullptr, ProofTally* tally = nullptr) const;
 
     // Proves each card file of `files` (none proven yet) by a drive file of the same name,
     // ASCII case ignored, and the same size that holds the same bytes, with the same reads,
-    // retries and self-proof guards as a clip; a candidate whose path ends like the file's
-    // place below the card root is tried first, the others in `driveFiles` order. Returns the
+    // retries and self-proof guards as a clip; the candidates are tried likeliest first
+    // (CopyLeads: at a copy root plus the file's place on the card, sharing more of that
+    // place, not dated before the card file, then in `driveFiles` order). The call reads at
+    // most four times the bytes of `files` (with `tally`, the bound shared with the clips'
+    // proof, whose copy roots come first); a file left unproven with candidates unread is
+    // added to `unread`, when given, with their number (sorted by card file). Returns the
     // files in the same order with `provenAt` set where proven. The proofs run on a few threads
     // of the call's own (these files are mostly small); isCancelled and progress are called on
     // the caller's thread only: progress(0, total) first, then one call per file proven or not.
@@ -113,7 +122,9 @@ public:
     std::vector<OtherFile> verifyOtherFiles(std::vector<OtherFile> files, const std::vector<MediaFile>& driveFiles,
                                             const CancelTest& isCancelled, const Progress& progress = {},
                                             std::vector<UncountedCopy>* uncounted = nullptr,
-                                            std::vector<CardFileDigest>* cardDigests = nullptr) const;
+                                            std::vector<CardFileDigest>* cardDigests = nullptr,
+                                            std::vector<UnreadCandidates>* unread = nullptr,
+                                            ProofTally* tally = nullptr) const;
 
 private:
     ChecksumEngine checksum_;

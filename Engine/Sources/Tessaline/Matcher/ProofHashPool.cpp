@@ -37,15 +37,20 @@ ProofHashPool::~ProofHashPool() {
     threads_.clear();
 }
 
-void ProofHashPool::prefetch(const fs::path& file, bool urgent) {
+bool ProofHashPool::prefetch(const fs::path& file, int64_t size, bool urgent) {
     const std::string key = file.native();
+    bool queued = false;
     {
         std::lock_guard lock(mutex_);
-        if (spent_.count(std::hash<std::string>{}(key))) return;
+        if (spent_.count(std::hash<std::string>{}(key))) return false;
         auto [it, added] = jobs_.try_emplace(key);
         if (!added) {
-            if (!urgent || it->second.state != State::queued) return;
+            if (!urgent || it->second.state != State::queued) return false;
             queue_.erase(std::find(queue_.begin(), queue_.end(), key));
+        } else {
+            it->second.size = std::max<int64_t>(0, size);
+            claimed_ += it->second.size;
+            queued = true;
         }
         if (urgent)
             queue_.push_front(key);
@@ -55,6 +60,7 @@ void ProofHashPool::prefetch(const fs::path& file, bool urgent) {
     // One file for one thread. Only the pool's threads can be waiting now: take() runs on
     // this same thread.
     changed_.notify_one();
+    return queued;
 }
 
 void ProofHashPool::stop() { stopped_.store(true, std::memory_order_relaxed); }
@@ -67,6 +73,7 @@ std::optional<ProofHashPool::Taken> ProofHashPool::take(const fs::path& file, co
     Job& job = it->second;
     if (job.state == State::queued) {
         queue_.erase(std::find(queue_.begin(), queue_.end(), it->first));
+        claimed_ -= job.size;  // the caller reads it instead
         spend(it);
         return std::nullopt;
     }

@@ -12,7 +12,9 @@
 // answers nothing and the proof reads the file itself, so errors, retries and their pauses
 // stay those of reading one file after another.
 // Reading ahead is bounded (a few proofs), and on flash several streams queue at the device
-// without slowing one another. The pool never calls the verifier's cancellation test (which
+// without slowing one another. Every file queued counts as read (bytesClaimed()) until the
+// proof takes it out of the queue to read it itself: a hash the proof never takes was read
+// all the same, and the proof's bound on reading counts it. The pool never calls the verifier's cancellation test (which
 // belongs to the verifying thread): the verifying thread stops it with stop() once it sees
 // that test answer true.
 //
@@ -24,6 +26,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <deque>
@@ -53,9 +56,14 @@ public:
     // The thread count for a machine: its hardware threads, at least 2, at most 4.
     static int defaultThreadCount();
 
-    // Queues `file` for hashing, at the front when `urgent`; a file already queued, being
-    // hashed or hashed is not queued again (an urgent one still moves to the front).
-    void prefetch(const std::filesystem::path& file, bool urgent = false);
+    // Queues `file` (of `size` bytes) for hashing, at the front when `urgent`; a file already
+    // queued, being hashed or hashed is not queued again (an urgent one still moves to the
+    // front). Whether it was queued now.
+    bool prefetch(const std::filesystem::path& file, int64_t size, bool urgent = false);
+
+    // The bytes of the files queued and not taken out of the queue again: read by the pool,
+    // being read, or to be read, whether or not the proof takes their hashes.
+    int64_t bytesClaimed() const { return claimed_; }
 
     // The digest of `file` when the pool hashed exactly `version` of it; waits for a hash in
     // progress, asking `isCancelled` every tenth of a second while it waits (and stopping the
@@ -76,6 +84,7 @@ private:
     enum class State { queued, running, done };
     struct Job {
         State state = State::queued;
+        int64_t size = 0;  // as queued
         std::optional<Version> version;  // the version read, when it stayed the same throughout
         std::string digest;
         std::exception_ptr error;
@@ -94,6 +103,7 @@ private:
     std::deque<std::string> queue_;
     std::map<std::string, Job> jobs_;
     std::unordered_set<size_t> spent_;  // paths handed over or withdrawn, by hash
+    int64_t claimed_ = 0;                // the verifying thread's only
     std::vector<std::jthread> threads_;
 };
 

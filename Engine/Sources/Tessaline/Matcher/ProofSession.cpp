@@ -77,7 +77,9 @@ ProofSession::ProofSession(const ChecksumEngine& checksum, const std::optional<f
       readLimit_(limits.readLimit),
       blindLimit_(limits.blindLimit),
       examined_(drives.size(), 0),
+      leads_(cardRoot),
       pool_(poolThreads > 0 ? std::make_unique<ProofHashPool>(checksum, poolThreads) : nullptr) {
+    leads_.addRoots(limits.copyRoots);
     if (cardRoot) {
         auto real = resolved(*cardRoot);
         cardRoot_ = real.value_or(normalizedPath(*cardRoot));
@@ -129,26 +131,67 @@ bool ProofSession::contains(const CardFile& card, size_t i) const {
     return std::binary_search(card.list.begin(), card.list.end(), static_cast<Index>(i));
 }
 
-// The same-named candidate where the copy most likely is: in a drive folder where files of
-// its card folder were proven, else the nearest in time, else the first in drive order.
-std::optional<size_t> ProofSession::bestNamed(const CardFile& card) {
+ProofSession::CardLeads ProofSession::leadsOf(const CardFile& card) const {
     const std::string& path = card.file.url.native();
+    return {leads_.placeOf(path), std::string(DriveBuckets::folderOf(path)), CopyLeads::modified(path.c_str())};
+}
+
+std::optional<double> ProofSession::modifiedOf(size_t i) {
+    auto [it, added] = modified_.try_emplace(static_cast<Index>(i));
+    if (added) it->second = CopyLeads::modified(drives_[i].url.c_str());
+    return it->second;
+}
+
+ProofSession::Likelihood ProofSession::likelihood(const CardFile& card, const CardLeads& leads, size_t i) {
+    const std::string& path = drives_[i].url.native();
+    const std::string folder(DriveBuckets::folderOf(path));
+    int beside = anyProvenFolders_.count(folder) ? 1 : 2;
+    if (beside == 1)
+        if (auto it = provenFolders_.find(leads.folder); it != provenFolders_.end())
+            if (std::find(it->second.begin(), it->second.end(), folder) != it->second.end()) beside = 0;
+    const CopyLeads::Rank rank = leads_.rank(leads.place, leads.modified, asciiLowercased(path), [&] { return modifiedOf(i); });
+    return {rank.root, beside, rank.unshared, rank.doubt, distance(card.file.captureDate, drives_[i].captureDate), i};
+}
+
+std::vector<ProofSession::Index> ProofSession::byLikelihood(const CardFile& card, std::span<const Index> named) {
+    const CardLeads leads = leadsOf(card);
+    std::vector<std::pair<Likelihood, Index>> ranked;
+    for (Index i : named)
+        if (!examined_[i] && contains(card, i)) ranked.emplace_back(likelihood(card, leads, i), i);
+    std::sort(ranked.begin(), ranked.end());
+    std::vector<Index> order;
+    order.reserve(ranked.size());
+    for (const auto& [rank, i] : ranked) order.push_back(i);
+    return order;
+}
+
+// The same-named candidate where the copy most likely is (read or not). One candidate needs
+// no ranking; at a copy root, only those at the likeliest root are ranked further (no date
+// is looked up).
+std::optional<size_t> ProofSession::bestNamed(const CardFile& card) {
     const auto named = buckets_.named(card.file.byteSize, lastComponent(card.file.url.path()));
-    if (named.empty()) return std::nullopt;
-    const auto folders = provenFolders_.find(std::string(DriveBuckets::folderOf(path)));
-    std::optional<size_t> best;
-    std::tuple<bool, double> bestRank{true, 0};
-    for (Index i : named) {
-        if (!contains(card, i)) continue;
-        bool elsewhere = true;
-        if (folders != provenFolders_.end()) {
-            const std::string_view folder = DriveBuckets::folderOf(drives_[i].url.native());
-            elsewhere = std::find(folders->second.begin(), folders->second.end(), folder) == folders->second.end();
+    std::vector<Index> fitting;
+    for (Index i : named)
+        if (contains(card, i)) fitting.push_back(i);
+    if (fitting.size() <= 1) return fitting.empty() ? std::nullopt : std::optional<size_t>(fitting.front());
+    const CardLeads leads = leadsOf(card);
+    if (leads_.rootCount() > 0 && leads.place.onCard) {
+        size_t bestRoot = leads_.rootCount();
+        std::vector<Index> atRoot;
+        for (Index i : fitting) {
+            const size_t root = leads_.rootOf(leads.place, asciiLowercased(drives_[i].url.native()));
+            if (root < bestRoot) bestRoot = root, atRoot.clear();
+            if (root == bestRoot && root < leads_.rootCount()) atRoot.push_back(i);
         }
-        const std::tuple<bool, double> rank{elsewhere, distance(card.file.captureDate, drives_[i].captureDate)};
-        if (!best || rank < bestRank) best = i, bestRank = rank;
+        if (atRoot.size() == 1) return atRoot.front();
+        if (!atRoot.empty()) fitting = std::move(atRoot);
     }
-    return best;
+    std::optional<std::pair<Likelihood, size_t>> best;
+    for (Index i : fitting) {
+        const Likelihood rank = likelihood(card, leads, i);
+        if (!best || rank < best->first) best = {rank, i};
+    }
+    return best->second;
 }
 
 // The fitting drive file nearest in capture time (any source) to a clip member's, looked for
@@ -173,9 +216,17 @@ std::optional<size_t> ProofSession::nearestFitting(const Fingerprint& file, cons
 }
 
 bool ProofSession::affordable(size_t i) const {
-    if (examined_[i]) return true;
+    if (examined_[i] || queued_.count(static_cast<Index>(i))) return true;  // counted already
     const int64_t size = std::max<int64_t>(0, drives_[i].byteSize);
-    return read_ + reservedBytes_ <= readLimit_ - std::min(readLimit_, size);
+    return spent() <= readLimit_ - std::min(readLimit_, size);
+}
+
+bool ProofSession::blindAffordable(size_t i) const {
+    return charged_.count(static_cast<Index>(i)) || blindRead_ + std::max<int64_t>(0, drives_[i].byteSize) <= blindLimit_;
+}
+
+void ProofSession::chargeBlind(size_t i) {
+    if (charged_.insert(static_cast<Index>(i)).second) blindRead_ += std::max<int64_t>(0, drives_[i].byteSize);
 }
 
 bool ProofSession::tryAt(const CardFile& card, size_t i) {
@@ -186,12 +237,19 @@ bool ProofSession::tryAt(const CardFile& card, size_t i) {
         ++examinedCount_;
         if (value) known_[{drives_[i].byteSize, *value}].push_back(static_cast<Index>(i));
     }
-    if (proven) {
-        auto& folders = provenFolders_[std::string(DriveBuckets::folderOf(card.file.url.native()))];
-        const std::string_view folder = DriveBuckets::folderOf(drives_[i].url.native());
-        if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.emplace_back(folder);
-    }
+    if (proven) noteCopy(card, i);
     return proven;
+}
+
+// Where a card file's copy was proven: a drive folder beside its card folder's copies, and a
+// copy root when the drive path ends in its place on the card.
+void ProofSession::noteCopy(const CardFile& card, size_t i) {
+    const std::string& path = drives_[i].url.native();
+    const std::string_view folder = DriveBuckets::folderOf(path);
+    auto& folders = provenFolders_[std::string(DriveBuckets::folderOf(card.file.url.native()))];
+    if (std::find(folders.begin(), folders.end(), folder) == folders.end()) folders.emplace_back(folder);
+    if (anyProvenFolders_.emplace(folder).second) ++leadCount_;
+    if (leads_.noteProven(leads_.placeOf(card.file.url.native()), path)) ++leadCount_;
 }
 
 std::optional<size_t> ProofSession::likelyCopy(const CardFile& card) {
@@ -201,14 +259,35 @@ std::optional<size_t> ProofSession::likelyCopy(const CardFile& card) {
     return std::nullopt;
 }
 
+std::span<const ProofSession::Index> ProofSession::weakOrder(std::span<const Index> list) {
+    WeakOrder& weak = weakOrders_[list.data()];
+    if (!weak.order.empty() && weak.leads == leadCount_) return weak.order;
+    // (below a copy root, beside a proven copy, newest first, drive order)
+    std::vector<std::tuple<bool, bool, double, Index>> ranked;
+    ranked.reserve(list.size());
+    for (Index i : list) {
+        const std::string& path = drives_[i].url.native();
+        const auto& date = drives_[i].captureDate;
+        ranked.emplace_back(!leads_.isUnderRoot(asciiLowercased(path)),
+                            !anyProvenFolders_.count(std::string(DriveBuckets::folderOf(path))),
+                            date && std::isfinite(*date) ? -*date : std::numeric_limits<double>::infinity(), i);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    weak.order.clear();
+    for (const auto& entry : ranked) weak.order.push_back(std::get<3>(entry));
+    weak.leads = leadCount_;
+    weak.cursor = 0;
+    return weak.order;
+}
+
 std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     if (auto at = likelyCopy(card)) return at;
     if (cancelled()) return std::nullopt;
     const auto value = lookupDigest(card.file.url);
     if (!value) return std::nullopt;  // the card file itself cannot be read
     bool cut = false;
-    // Tries the candidates of `files` not read yet (all of them when `cursor` is given, which
-    // then skips those read before); false when the search is over.
+    // Tries the candidates of `files` not read yet, in their order (skipping those before
+    // `*cursor`, which were all read, when given); false when the search is over.
     auto search = [&](std::span<const Index> files, size_t* cursor, std::optional<size_t>& found, bool blind) {
         size_t k = cursor ? *cursor : 0;
         if (cursor)
@@ -220,25 +299,22 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
             if (cancelled()) return false;
             // The files of one list are all of the card file's size: one that can't be read
             // within the bound means none can.
-            if (!affordable(i) || (blind && blindRead_ + drives_[i].byteSize > blindLimit_)) {
+            if (!affordable(i) || (blind && !blindAffordable(i))) {
                 cut = true;
                 return true;
             }
-            // The next few the search will read, hashed meanwhile (reserved against the bound).
+            if (blind) chargeBlind(i);
+            // The next few the search will read, hashed meanwhile (counted as read).
             for (size_t ahead = k + 1, queued = 0; pool_ && ahead < files.size() && queued < searchAhead; ++ahead) {
                 const size_t j = files[ahead];
-                if (examined_[j] || reserved_.count(drives_[j].url.native()) || !contains(card, j)) continue;
+                if (examined_[j] || queued_.count(static_cast<Index>(j)) || !contains(card, j)) continue;
                 // Within the bound with the file about to be read.
                 const int64_t next = drives_[i].byteSize + drives_[j].byteSize;
-                if (read_ + reservedBytes_ > readLimit_ - std::min(readLimit_, next) ||
-                    (blind && blindRead_ + reservedBytes_ + next > blindLimit_))
-                    break;
-                reserved_.emplace(drives_[j].url.native(), drives_[j].byteSize);
-                reservedBytes_ += drives_[j].byteSize;
-                pool_->prefetch(drives_[j].url);
+                if (spent() > readLimit_ - std::min(readLimit_, next) || (blind && !blindAffordable(j))) break;
+                if (pool_->prefetch(drives_[j].url, drives_[j].byteSize)) queued_.insert(static_cast<Index>(j));
+                if (blind) chargeBlind(j);
                 ++queued;
             }
-            if (blind) blindRead_ += drives_[i].byteSize;
             if (tryAt(card, i)) {
                 found = i;
                 return false;
@@ -251,19 +327,42 @@ std::optional<size_t> ProofSession::fullSearch(const CardFile& card) {
     if (auto it = known_.find({card.file.byteSize, *value}); it != known_.end())
         for (Index i : std::vector<Index>(it->second))
             if (contains(card, i) && tryAt(card, i)) return i;
-    // Beside the copies of its card folder's other files.
+    // In its own folder below each copy root, then beside the copies of its card folder's
+    // other files, under any name.
+    const CopyLeads::Place place = leads_.placeOf(card.file.url.native());
+    std::vector<std::string> folders;
+    if (place.onCard) {
+        const std::string& cardPath = card.file.url.native();
+        const std::string relativeFolder(
+            DriveBuckets::folderOf(std::string_view(cardPath).substr(cardPath.size() - place.joined.size())));
+        for (const std::string& root : leads_.roots()) folders.push_back(withoutTrailingSlash(root + relativeFolder));
+    }
     if (auto it = provenFolders_.find(std::string(DriveBuckets::folderOf(card.file.url.native())));
         it != provenFolders_.end())
-        for (const std::string& folder : std::vector<std::string>(it->second))
-            if (!search(buckets_.inFolder(card.file.byteSize, folder), nullptr, found, false)) return found;
-    // Under its name elsewhere, then the rest of its candidates: weak leads.
-    if (!search(buckets_.named(card.file.byteSize, lastComponent(card.file.url.path())), nullptr, found, true))
-        return found;
+        folders.insert(folders.end(), it->second.begin(), it->second.end());
+    for (size_t f = 0; f < folders.size(); ++f) {
+        if (std::find(folders.begin(), folders.begin() + f, folders[f]) != folders.begin() + f) continue;
+        if (!search(buckets_.inFolder(card.file.byteSize, folders[f]), nullptr, found, false)) return found;
+    }
+    // Under its name elsewhere, likeliest first, then the rest of its candidates: weak leads.
+    const auto named = buckets_.named(card.file.byteSize, lastComponent(card.file.url.path()));
+    if (!search(byLikelihood(card, named), nullptr, found, true)) return found;
     // A short list is the matcher's own lead (its few fitting files), read within the bound;
-    // only a long one is read without a lead.
-    if (!search(card.list, &cursors_[card.list.data()], found, card.list.size() > fewCandidates)) return found;
-    if (cut && !cancelled())
-        if (const int64_t count = unreadCount(card); count > 0) unread_.push_back({card.file.url.path(), card.file.byteSize, count});
+    // only a long one is read without a lead, in the order of its weak leads.
+    if (card.list.size() <= fewCandidates) {
+        if (!search(card.list, nullptr, found, false)) return found;
+    } else if (!cut && affordable(card.list.front()) && blindAffordable(card.list.front())) {
+        const std::span<const Index> order = weakOrder(card.list);
+        if (!search(order, &weakOrders_[card.list.data()].cursor, found, true)) return found;
+    } else {
+        cut = true;
+    }
+    if (cut && !cancelled()) {
+        UnreadCandidates note{card.file.url.path(), card.file.byteSize, unreadCount(card)};
+        for (Index i : named)
+            if (contains(card, i)) ++note.named, note.namedNotRead += !examined_[i];
+        if (note.count > 0 || note.namedNotRead > 0) unread_.push_back(note);
+    }
     return std::nullopt;
 }
 
@@ -296,10 +395,15 @@ void ProofSession::readAhead(const CardFile& card) {
     const std::optional<size_t> first = bestNamed(card);
     const std::optional<size_t> choice = first ? first : card.nearest;
     if (!choice || examined_[*choice]) return;
-    // The candidates have the card file's size by their fingerprints; the pool queues a path
-    // once, and hands over only the version the proof then sees.
-    pool_->prefetch(card.file.url);
-    pool_->prefetch(drives_[*choice].url);
+    struct stat cardStat {}, driveStat {};
+    if (::stat(card.file.url.c_str(), &cardStat) != 0 || ::stat(drives_[*choice].url.c_str(), &driveStat) != 0 ||
+        cardStat.st_size != driveStat.st_size)
+        return;
+    // Only within the bound, the card file and its likely copy together; the pool queues a
+    // path once, and hands over only the version the proof then sees.
+    if (spent() > readLimit_ - std::min<int64_t>(readLimit_, 2 * int64_t(cardStat.st_size))) return;
+    prefetch(card.file.url, cardStat, false);
+    prefetch(drives_[*choice].url, driveStat, false);
 }
 
 void ProofSession::readAhead(const MatchResult& result) {
@@ -362,7 +466,7 @@ ProofSession::Version ProofSession::versionOf(const struct stat& st) {
 
 // Queues `file` on the pool unless its digest (of the version `st` shows) is known.
 void ProofSession::prefetch(const fs::path& file, const struct stat& st, bool urgent) {
-    if (pool_ && !digests_.count(versionOf(st))) pool_->prefetch(file, urgent);
+    if (pool_ && !digests_.count(versionOf(st))) pool_->prefetch(file, static_cast<int64_t>(st.st_size), urgent);
 }
 
 void ProofSession::noteProven(const fs::path& card, const struct stat& st, const std::string& hex) {
@@ -393,13 +497,11 @@ std::string ProofSession::digest(const fs::path& file, const struct stat& st) {
     Version version = versionOf(st);
     auto it = digests_.find(version);
     if (it != digests_.end()) return hexText(it->second);
-    if (auto held = reserved_.find(file.native()); held != reserved_.end()) {
-        reservedBytes_ -= held->second;
-        reserved_.erase(held);
-    }
-    read_ += static_cast<int64_t>(st.st_size);
     const ChecksumEngine::CancelTest test = [this] { return cancelled(); };
+    // A digest the pool hands over was counted when the pool queued the file; a file read
+    // here counts now (once more when the pool read another version of it).
     std::optional<ProofHashPool::Taken> taken = pool_ ? pool_->take(file, version, test) : std::nullopt;
+    if (!taken) read_ += static_cast<int64_t>(st.st_size);
     // The pool's read stands for this one: accepted only after the test a read would have
     // asked, and its error is this attempt's error.
     if (taken && cancelled()) throw ChecksumCancelledError();

@@ -2,23 +2,32 @@
 // The state of one MatchVerifier proof run: the drive files by size (DriveBuckets), the
 // digests already taken, keyed by each file's identity and version at the time of a fresh
 // stat (so a card file proven against several drive files, and a drive file serving several
-// card files, is read once), the bytes read so far against the run's bound, and the drive
-// folders where each card folder's files were proven.
+// card files, is read once), the bytes read so far against the run's bound, and where the
+// card's files were found copied (CopyLeads: the copy roots, and the drive folders where each
+// card folder's files were proven).
 //
-// Where a card file's copy is looked for, in order: the candidate with its name (ASCII case
-// ignored), then the one nearest in time (the likely copies, likelyCopy()); then, in
-// fullSearch() only, the drive files already read that hold its digest, the candidates in the
-// drive folders where other files of its card folder were proven, the other same-named ones,
-// and the rest of its candidates (drive files of its fingerprint, never merely of its size),
-// each drive file read at most once per run. Reads beyond the likely copies stop at the
-// bound, and those on a weak lead (the other same-named files, the rest of a long candidate
-// list) at a smaller one: a card file whose search was cut there is noted with the number of
-// its candidates never read (UnreadCandidates).
+// Where a card file's copy is looked for, in order: the likeliest candidate with its name
+// (ASCII case ignored: at a copy root plus its place on the card, beside its card folder's
+// copies, sharing more of its place, dated plausibly, nearest in time), then the one nearest
+// in time (the likely copies, likelyCopy()); then, in fullSearch() only, the drive files
+// already read that hold its digest, the candidates in its folder below each copy root and in
+// the drive folders where other files of its card folder were proven, the other same-named
+// ones in that order of likelihood, and the rest of its candidates (drive files of its
+// fingerprint, never merely of its size), each drive file read at most once per run. Reads
+// beyond the likely copies stop at the bound, and those on a weak lead (the other same-named
+// files, the rest of a long candidate list, read likeliest first: below a copy root, beside
+// proven copies, newest) at a smaller one: a card file whose search was cut there is noted
+// with the number of its candidates never read (UnreadCandidates).
+//
+// Every byte counts against the bound once read, whoever reads it: the files the hashing
+// pool (ProofHashPool) reads ahead count from the moment they are queued, whether or not the
+// proof then takes their digests.
 //
 // The verifying thread only; files may be hashed ahead on a few threads of the run's own
 // (ProofHashPool), which only ever saves work.
 
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Matcher/CopyLeads.hpp"
 #include "Tessaline/Matcher/DriveBuckets.hpp"
 #include "Tessaline/Matcher/FingerprintKey.hpp"
 #include "Tessaline/Matcher/MatchResult.hpp"
@@ -51,12 +60,14 @@ namespace tessaline {
 // read; `blindLimit` the bytes it may read on a weak lead (the other same-named files, the rest
 // of a long candidate list, where a copy is found by chance if at all); `tolerance` the
 // matcher's capture-time tolerance, for the candidates of a clip's other members; `cardSizes`
-// the sizes of every card file whose copy may be searched for.
+// the sizes of every card file whose copy may be searched for; `copyRoots` copy roots found
+// before the run (CopyLeads).
 struct ProofLimits {
     int64_t readLimit = std::numeric_limits<int64_t>::max();
     int64_t blindLimit = std::numeric_limits<int64_t>::max();
     double tolerance = 5.0;
     std::vector<int64_t> cardSizes;
+    std::vector<std::string> copyRoots;
 };
 
 class ProofSession {
@@ -113,8 +124,11 @@ public:
     const std::vector<UncountedCopy>& uncounted() const { return uncounted_; }
     // The card files whose search stopped at the bound, in the order noted.
     const std::vector<UnreadCandidates>& unread() const { return unread_; }
-    // Bytes hashed so far (card and drive files, each version once).
-    int64_t bytesRead() const { return read_; }
+    // Bytes read so far: hashed on this thread, and queued on the hashing pool (card and drive
+    // files, each version once unless it changed between two reads).
+    int64_t bytesRead() const { return read_ + (pool_ ? pool_->bytesClaimed() : 0); }
+    // The copy roots found (and given), likeliest first.
+    std::vector<std::string> copyRoots() const { return leads_.roots(); }
 
     // Names as not counted those of the drive files the matcher passed over (lying in the card's
     // own file system) that lie on another device than the card root: a second mount of the
@@ -141,11 +155,34 @@ private:
     std::string digest(const std::filesystem::path& file, const struct stat& st);
 
     bool contains(const CardFile& card, size_t i) const;
+    // How likely drive file `i` is the copy of a card file, compared as a tuple (smaller is
+    // likelier): the copy root it lies at (rootCount() when none), beside proven copies (0 of
+    // its card folder's, 1 of any card file's, 2 neither), components of its place not shared,
+    // its date's doubt (CopyLeads::timeDoubt), its distance in time, its drive number.
+    using Likelihood = std::tuple<size_t, int, size_t, int, double, size_t>;
+    struct CardLeads {
+        CopyLeads::Place place;
+        std::string folder;  // the card folder, as spelt on the card
+        std::optional<double> modified;
+    };
+    CardLeads leadsOf(const CardFile& card) const;
+    Likelihood likelihood(const CardFile& card, const CardLeads& leads, size_t i);
+    std::optional<double> modifiedOf(size_t i);
+    // The candidates of `named` that fit the card file and are not read yet, likeliest first.
+    std::vector<Index> byLikelihood(const CardFile& card, std::span<const Index> named);
+    // `list` (a long candidate list) in the order its weak leads are read: below a copy root,
+    // then beside proven copies, then the newest first; made again once the leads grew.
+    std::span<const Index> weakOrder(std::span<const Index> list);
     std::optional<size_t> bestNamed(const CardFile& card);
     std::optional<size_t> nearestFitting(const Fingerprint& file, const FingerprintKey& key);
+    int64_t spent() const { return bytesRead(); }
     bool affordable(size_t i) const;
+    // Whether drive file `i` fits in the weak-lead bound (queued or read on it already, or not).
+    bool blindAffordable(size_t i) const;
+    void chargeBlind(size_t i);
     // Proves `card` against drive file `i`, marking `i` read and its digest known.
     bool tryAt(const CardFile& card, size_t i);
+    void noteCopy(const CardFile& card, size_t i);
     int64_t unreadCount(const CardFile& card);
 
     const ChecksumEngine& checksum_;
@@ -163,16 +200,27 @@ private:
     int64_t read_ = 0;
     int64_t blindLimit_;
     int64_t blindRead_ = 0;
-    int64_t reservedBytes_ = 0;                          // queued on the pool for a search
-    std::unordered_map<std::string, int64_t> reserved_;  // ... by path
+    std::unordered_set<Index> charged_;                  // read or queued on a weak lead
+    std::unordered_set<Index> queued_;                   // queued on the pool for a search
     std::vector<uint8_t> examined_;                      // per drive file: read, or ruled out
     size_t examinedCount_ = 0;
     // The drive files read, by (size, digest).
     std::unordered_map<std::pair<int64_t, uint64_t>, std::vector<Index>, SizeDigestHash> known_;
-    // Card folder to the drive folders where its files were proven, each once.
+    CopyLeads leads_;
+    // Card folder to the drive folders where its files were proven, each once; and every drive
+    // folder where a card file was proven.
     std::unordered_map<std::string, std::vector<std::string>> provenFolders_;
-    // Per candidate list: where its first drive file not yet read may lie.
-    std::unordered_map<const Index*, size_t> cursors_;
+    std::unordered_set<std::string> anyProvenFolders_;
+    size_t leadCount_ = 0;  // grows with every root or proven folder found
+    std::unordered_map<Index, std::optional<double>> modified_;
+    // Per long candidate list: its weak-lead order, the lead count it was made for, and where
+    // its first drive file not yet read may lie.
+    struct WeakOrder {
+        size_t leads = 0;
+        std::vector<Index> order;
+        size_t cursor = 0;
+    };
+    std::unordered_map<const Index*, WeakOrder> weakOrders_;
     std::unordered_map<const Index*, std::pair<size_t, int64_t>> unreadCounts_;  // (examinedCount_, count)
     std::vector<UnreadCandidates> unread_;
     // Each version hashed in this run, by its digest's value.

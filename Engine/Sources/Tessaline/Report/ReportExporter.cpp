@@ -36,6 +36,17 @@ std::string jsonStatus(MatchStatus::Kind kind) {
     return "missing";
 }
 
+// Why a file's proof stopped at the bound on reading: the candidates not read (those of its
+// name among them, when any were left) and the reason in words.
+nlohmann::json notReadJson(const UnreadCandidates& unread) {
+    nlohmann::json entry = {{"candidates_not_read", unread.count}, {"reason", unread.reasonText()}};
+    if (unread.namedNotRead > 0) {
+        entry["files_of_its_name"] = unread.named;
+        entry["files_of_its_name_not_read"] = unread.namedNotRead;
+    }
+    return entry;
+}
+
 std::string csvDrivePath(const MatchStatus& status) {
     if (status.kind() == MatchStatus::Kind::missing) return {};
     std::string joined;
@@ -147,9 +158,8 @@ std::string ReportExporter::json(const VerificationReport& report) {
         case MatchStatus::Kind::missing: {
             for (const Fingerprint& file : group.primaryFiles)
                 if (const UnreadCandidates* unread = report.unreadOf(file.url.path())) {
-                    clip["not_read"] = {{"file", toDisplayUtf8(file.url.filename())},
-                                        {"candidates_not_read", unread->count},
-                                        {"reason", unread->reasonText()}};
+                    clip["not_read"] = notReadJson(*unread);
+                    clip["not_read"]["file"] = toDisplayUtf8(file.url.filename());
                     break;
                 }
             if (group.primaryFiles.size() < 2) break;
@@ -191,6 +201,8 @@ std::string ReportExporter::json(const VerificationReport& report) {
             if (file.provenAt) {
                 entry["drive_path"] = display(*file.provenAt);
                 ++confirmed;
+            } else if (const UnreadCandidates* unread = report.unreadOf(file.url)) {
+                entry["not_read"] = notReadJson(*unread);
             }
             others.push_back(std::move(entry));
         }

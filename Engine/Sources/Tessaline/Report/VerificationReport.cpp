@@ -143,13 +143,16 @@ void appendResultLines(const MatchResult& result, const VerificationReport& repo
     appendUnreadLines(group, report, lines);
 }
 
-void appendOtherFileLine(const OtherFile& file, const std::string& name, std::vector<VerificationReport::Line>& lines) {
+void appendOtherFileLine(const OtherFile& file, const std::string& name, const VerificationReport& report,
+                         std::vector<VerificationReport::Line>& lines) {
     if (file.provenAt) {
         lines.push_back(named("  \u2713 synced    ", name + "  \u2192  " + display(*file.provenAt), Kind::good));
         return;
     }
     lines.push_back(named("  \u2717 ONLY CARD ",
                           name + "  " + formatFileSize(file.byteSize), Kind::bad));
+    if (const UnreadCandidates* unread = report.unreadOf(file.url))
+        lines.push_back(named(std::string(15, ' '), unread->reasonText(), Kind::bad));
 }
 
 }  // namespace
@@ -260,7 +263,7 @@ std::vector<VerificationReport::Line> VerificationReport::summaryLines() const {
         lines.push_back({"", Kind::plain});
         lines.push_back({"Other files (not clips) \u2014 \u2713 synced \u00B7 \u2717 only on the card", Kind::plain});
         lines.push_back({"", Kind::plain});
-        for (const OtherFile& file : otherFiles) appendOtherFileLine(file, placeOnCard(file.url), lines);
+        for (const OtherFile& file : otherFiles) appendOtherFileLine(file, placeOnCard(file.url), *this, lines);
     }
     if (!uncountedCopies.empty()) {
         lines.push_back({"", Kind::plain});

@@ -55,8 +55,9 @@ struct VerificationReport {
     // `cardFiles`: the records of every file an erase of the card deletes, as the scan found
     // them before proving them (none: a report made without them, which can vouch for no
     // erase). `uncountedCopies`: the drive files the proofs passed over for where they lie
-    // (sorted by path, each once). `unreadCandidates`: the card files of missing clips whose
-    // proof stopped at the bound on reading with candidates unread (sorted by card file).
+    // (sorted by path, each once). `unreadCandidates`: the card files of missing clips, and
+    // the other files only on the card, whose proof stopped at the bound on reading with
+    // candidates unread (sorted by card file).
     VerificationReport(std::filesystem::path cardPath, std::vector<std::filesystem::path> drivePaths,
                        EpochSeconds generatedAt, std::vector<MatchResult> results,
                        std::optional<VolumeIdentity> cardVolumeIdentity = std::nullopt,
@@ -83,8 +84,9 @@ struct VerificationReport {
     // Named in the text report as not counted, with the reason; they change no standing (the
     // card files they stood for are proven elsewhere or left unproven already).
     std::vector<UncountedCopy> uncountedCopies;
-    // Named in the text report under each missing clip they belong to, with the reason, and
-    // once with how to prove them; they change no standing (their clips are missing already).
+    // Named in the text report under each missing clip or other file only on the card they
+    // belong to, with the reason, and once with how to prove them; they change no standing
+    // (their clips are missing and their other files unproven already).
     std::vector<UnreadCandidates> unreadCandidates;
     // The entry of `file` in unreadCandidates, or none.
     const UnreadCandidates* unreadOf(const std::filesystem::path& file) const;
