@@ -2,8 +2,8 @@
 // The application's one store for drive-to-drive sync. It owns the sync configuration (in
 // memory and in "sync-config.json"), the run history, the mount sync coordinator that
 // starts runs, and the daily schedule; it turns the coordinator's events into the activity
-// list (newest first, at most 50 lines), today's totals and the prompt for an inserted
-// drive; and it carries the three switches, which are never stored: every launch starts
+// list (newest first, at most 50 lines), how far each running pair is, today's totals and
+// the prompt for an inserted drive; and it carries the three switches, which are never stored: every launch starts
 // watching, with auto-run on and the schedule off.
 //
 // All state lives on the main thread. The coordinator reads the configuration and the
