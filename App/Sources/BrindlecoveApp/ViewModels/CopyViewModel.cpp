@@ -134,6 +134,7 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
     int64_t overallCopied = 0;
     int64_t overallBytes = 0;
     int64_t handledBytes = 0;
+    bool readingBack = false;  // a read-back is shown, until its file finishes
     auto onEvent = [&](const CopyEngine::Event& event) {
         if (const auto* settling = std::get_if<CopyEngine::SettlingEvent>(&event)) {
             ticket.post([self, q = settling->quietRemaining] { self->applySettling(q); });
@@ -144,6 +145,7 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
                    checking && checking->phase == CopyEngine::CheckingEvent::Phase::readBack) {
             // Shown with the copy it proves, not as a check of its own: the Copy section keeps
             // its copying page, so small files do not make it switch pages at every file.
+            readingBack = true;
             ticket.post([self, value = CopyingPhase{currentName, currentIndex, currentTotal, overallCopied,
                                                    overallBytes, *checking}] { self->applyReadBack(value); });
         } else if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
@@ -162,6 +164,11 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
             currentTotal = finished->total;
             handledBytes += finished->outcome.byteSize;
             overallCopied = handledBytes;
+            if (readingBack) {
+                readingBack = false;
+                ticket.post([self, value = CopyingPhase{currentName, currentIndex, currentTotal, overallCopied,
+                                                       overallBytes}] { self->applyReadBack(value); });
+            }
         } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event)) {
             ticket.post([self, value = CheckingPhase{*checking}] { self->applyChecking(value); });
         }

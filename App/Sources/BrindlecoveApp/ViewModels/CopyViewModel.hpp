@@ -154,6 +154,7 @@ private:
     void applySettling(double quietRemaining);
     void applyProgress(CopyingPhase progress);
     void applyChecking(CheckingPhase checking);
+    // A copy's read-back, or its end (a phase without one); the speed sampler is not fed.
     void applyReadBack(CopyingPhase readingBack);
     void applyResult(quint64 runId, std::shared_ptr<const tessaline::TransferLog> log, std::optional<QString> failure);
     std::optional<QString> chooseFolder(const QString& prompt, const QString& message) const;
