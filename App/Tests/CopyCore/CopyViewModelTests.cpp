@@ -341,9 +341,15 @@ TEST_F(CopyViewModelTest, ChecksThatCopyNothingShowWhatTheyDoAndHowFar) {
         EXPECT_TRUE(log->allVerified());
         EXPECT_EQ(log->skippedCount(), again ? 5 : 0);
         if (again) {
-            ASSERT_EQ(onDrive.size(), 5u);
-            for (int k = 0; k < 5; ++k) EXPECT_EQ(onDrive[static_cast<size_t>(k)], (Check{Check::Phase::filesOnDrive, k + 1, 5}));
-            EXPECT_EQ(TransferTexts::checking(onDrive[2]), "Checking files already on the drive… 3 of 5");
+            // One file after the other; the first (the batch's live one) also counts the bytes
+            // it reads, its card file's and the drive's; the others, written ahead, do not.
+            std::vector<int> files;
+            for (const Check& check : onDrive)
+                if (files.empty() || files.back() != check.done) files.push_back(check.done);
+            EXPECT_EQ(files, (std::vector<int>{1, 2, 3, 4, 5}));
+            EXPECT_EQ(onDrive.front(), (Check{Check::Phase::filesOnDrive, 1, 5, 0, 2 * (9 * 1024 * 1024 + 17)}));
+            EXPECT_EQ(onDrive.back(), (Check{Check::Phase::filesOnDrive, 5, 5}));
+            EXPECT_EQ(TransferTexts::checking(onDrive.back()), "Checking files already on the drive… 5 of 5");
         } else {
             EXPECT_TRUE(onDrive.empty());
         }
@@ -352,6 +358,87 @@ TEST_F(CopyViewModelTest, ChecksThatCopyNothingShowWhatTheyDoAndHowFar) {
         EXPECT_EQ(cardAgain.back(), (Check{Check::Phase::cardAgain, 5, 5}));
         EXPECT_EQ(TransferTexts::checking(cardAgain.back()), "Checking the card again… 5 of 5");
     }
+}
+
+// A big file does not freeze the section while its copy is read back, nor when a second run
+// compares it with the drive's copy: both count the bytes they read, rising to the end, in
+// the words the section shows.
+TEST_F(CopyViewModelTest, ReadBackAndComparisonOfABigFileShowTheirBytesMoving) {
+    using Check = CopyEngine::CheckingEvent;
+    const int64_t big = int64_t{320} << 20;
+    const fs::path card = sandbox / "bigcard";
+    writePatternFile(card / "DCIM/100TEST/A001.MOV", static_cast<size_t>(big), 7);
+    writePatternFile(card / "DCIM/100TEST/A002.MOV", 50'000, 8);
+    const fs::path destination = sandbox / "backup";
+    fs::create_directories(destination);
+    CopyViewModel model(dependencies());
+    choose(model, card, destination);
+
+    // The byte counts of one check of the big file, as the section saw them, in order.
+    auto expectRising = [&](const std::vector<Check>& seen, int64_t toRead) {
+        ASSERT_GE(seen.size(), 10u) << "a 320 MiB read reports as it goes";
+        EXPECT_EQ(seen.front().bytesRead, 0);
+        EXPECT_EQ(seen.back().bytesRead, toRead);
+        for (size_t i = 1; i < seen.size(); ++i) {
+            EXPECT_GT(seen[i].bytesRead, seen[i - 1].bytesRead);
+            EXPECT_EQ(seen[i].bytesToRead, toRead);
+            EXPECT_EQ(seen[i].done, 1);
+            EXPECT_EQ(seen[i].total, 2);
+        }
+    };
+
+    // First run: the big file's copy, then its read-back, shown with the file it proves.
+    std::vector<Check> readBack;
+    std::vector<CopyViewModel::Phase> phases;
+    auto connection = QObject::connect(&model, &CopyViewModel::changed, [&] { phases.push_back(model.phase()); });
+    model.start();
+    ASSERT_TRUE(finish(model));
+    QObject::disconnect(connection);
+    int64_t copiedBeforeReadBack = -1;
+    for (const auto& phase : phases) {
+        const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&phase);
+        if (!copying) continue;
+        if (!copying->readBack) {
+            // Once read back, the big file shows whole (its read-back over) until the next file.
+            EXPECT_TRUE(readBack.empty() || copying->fileIndex == 1 || copying->overallBytesCopied == big)
+                << "the big file copied again after its read-back";
+            copiedBeforeReadBack = copying->overallBytesCopied;
+            continue;
+        }
+        EXPECT_EQ(copying->readBack->phase, Check::Phase::readBack);
+        if (copying->readBack->done != 1) continue;  // the small file's own, at once
+        EXPECT_EQ(copying->fileName, "A001.MOV");
+        EXPECT_EQ(copying->overallBytesCopied, big) << "read back once its copy is whole";
+        EXPECT_EQ(copiedBeforeReadBack, big);
+        readBack.push_back(*copying->readBack);
+    }
+    expectRising(readBack, big);
+    EXPECT_EQ(TransferTexts::verifyingFile("A001.MOV", 0, 2), "Verifying A001.MOV — file 1 of 2");
+    EXPECT_EQ(TransferTexts::checkedBytes(readBack[readBack.size() / 2]).value_or(QString()).endsWith(" read back"), true);
+    EXPECT_EQ(TransferTexts::checkedBytes(readBack.back()),
+              TransferTexts::bytesOf(big, big) + QStringLiteral(" read back"));
+    auto log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_TRUE(log->allVerified());
+
+    // Second run: the big file compared with the drive's copy, both read.
+    std::vector<Check> compared;
+    connection = QObject::connect(&model, &CopyViewModel::changed, [&] {
+        const auto* checking = std::get_if<CopyViewModel::CheckingPhase>(&model.phase());
+        if (checking && checking->check.done == 1) compared.push_back(checking->check);
+    });
+    model.start();
+    ASSERT_TRUE(finish(model));
+    QObject::disconnect(connection);
+    expectRising(compared, 2 * big);
+    EXPECT_EQ(compared.back().phase, Check::Phase::filesOnDrive);
+    EXPECT_DOUBLE_EQ(TransferTexts::checkedFraction(compared[compared.size() / 2]),
+                     static_cast<double>(compared[compared.size() / 2].bytesRead) / static_cast<double>(2 * big));
+    EXPECT_EQ(TransferTexts::checkedBytes(compared.back()),
+              TransferTexts::bytesOf(2 * big, 2 * big) + QStringLiteral(" compared"));
+    log = doneLog(model);
+    ASSERT_TRUE(log);
+    EXPECT_EQ(log->skippedCount(), 2);
 }
 
 TEST_F(CopyViewModelTest, CancelledPanelsChangeNothingAndPanelsAreNotOfferedDuringARun) {

@@ -5,6 +5,7 @@
 
 #include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/SyncManagerFixtures.hpp"
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <set>
 #include <thread>
 
 using namespace brindlecove;
@@ -373,4 +375,60 @@ TEST_F(SyncManagerDriveTests, TheDestinationPulledWhileTheCardSettlesReceivesNot
     drive.unmount();
     ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) > 0; }, 60'000));
     expectNothingLandedAfterThePull(manager, drive, 7);
+}
+
+// A running pair shows how far it is, as the Copy section shows a card copy: the settle wait,
+// then each file with the run's bytes rising to the whole, the first copy read back, and the
+// line gone once the run ended.
+TEST_F(SyncManagerDriveTests, ARunningPairShowsItsFilesAndBytesMovingUntilItEnds) {
+    TESSALINE_REQUIRE_ROOT();
+    const std::string cardLabel = label("BCMOVE");
+    const size_t clipBytes = 12'000'000;
+    auto card = unmountedCard(cardLabel, {"C0001.MP4", "C0002.MP4", "C0003.MP4"}, clipBytes, 1, 64);
+    const fs::path backup = backupFolder();
+    SyncManager manager(environment(configuration(cardLabel, backup, 0.5), std::make_shared<RunProbe>()));
+    std::vector<std::vector<SyncRunProgress>> seen;
+    QObject::connect(&manager, &SyncManager::runningSyncsChanged, [&] { seen.push_back(manager.runningSyncs()); });
+    card->remount();
+    ASSERT_TRUE(waitFor([&] { return finishedOrFailed(manager) >= 1; }, 60'000))
+        << manager.activity().join(QStringLiteral("\n")).toStdString();
+    manager.coordinator()->waitForIdle();
+    drainEvents();
+
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_TRUE(seen.back().empty()) << "the line stays after the run ended";
+    EXPECT_TRUE(manager.runningSyncs().empty());
+    const int64_t total = 3 * static_cast<int64_t>(clipBytes);
+    bool waited = false;
+    bool verified = false;
+    std::set<int> files;
+    int64_t copied = 0;
+    double bar = 0;
+    for (const auto& runs : seen) {
+        if (runs.empty()) continue;
+        ASSERT_EQ(runs.size(), 1u);
+        const SyncRunProgress& run = runs.front();
+        EXPECT_EQ(run.pairName, "Cards");
+        waited |= run.statusLine().startsWith(QStringLiteral("Waiting for card to finish writing… "));
+        if (run.checking && run.checking->phase == CopyEngine::CheckingEvent::Phase::readBack) {
+            verified |= run.statusLine() == QStringLiteral("Verifying C0001.MP4 — file 1 of 3") &&
+                        run.bytesLine().endsWith(QStringLiteral(" read back"));
+            continue;
+        }
+        if (!run.planned || run.checking || run.fileName.isEmpty()) continue;
+        files.insert(run.fileIndex);
+        EXPECT_EQ(run.overallBytes, total);
+        EXPECT_GE(run.overallBytesCopied, copied) << "the bytes went back";
+        copied = run.overallBytesCopied;
+        EXPECT_EQ(run.statusLine(), QStringLiteral("Copying %1 — file %2 of 3").arg(run.fileName).arg(run.fileIndex + 1));
+        EXPECT_EQ(run.bytesLine(), TransferTexts::bytesOf(run.overallBytesCopied, total));
+        ASSERT_TRUE(run.fraction());
+        EXPECT_GE(*run.fraction(), bar);
+        bar = *run.fraction();
+    }
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(verified);
+    EXPECT_EQ(files, (std::set<int>{0, 1, 2}));
+    EXPECT_EQ(copied, total);
+    EXPECT_DOUBLE_EQ(bar, 1.0);
 }

@@ -6,10 +6,12 @@
 #include "BrindlecoveApp/ViewModels/LatestTransfer.hpp"
 #include "BrindlecoveApp/ViewModels/MissingSyncViewModel.hpp"
 #include "BrindlecoveApp/ViewModels/ReportTexts.hpp"
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 
 #include "Support/AppTestSandbox.hpp"
 #include "Support/ReportFixtures.hpp"
 
+#include "Tessaline/Checksum/ChecksumEngine.hpp"
 #include "Tessaline/Copy/ForwardingCopyIO.hpp"
 #include "Tessaline/Report/LogArchive.hpp"
 
@@ -18,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include <condition_variable>
@@ -164,10 +167,13 @@ TEST_F(MissingSyncTest, RescuesEveryMissingFileWithItsSidecarsAndFilesTheLogOnce
 }
 
 // A rescue into a folder that already holds its files checks them there one by one, then
-// looks at the card again; both say how far they are.
+// looks at the card again (the files it proved, then every file the scan listed, on one
+// count); all say how far they are.
 TEST_F(MissingSyncTest, ARescueShowsItsChecksOfFilesOnTheDriveAndOfTheCard) {
     using Check = tessaline::CopyEngine::CheckingEvent;
     auto report = cardReport(2, 300'000);
+    ASSERT_TRUE(report->cardFiles);
+    const int listed = static_cast<int>(report->cardFiles->size());
     for (const bool again : {false, true}) {
         SCOPED_TRACE(again ? "rescued again" : "first rescue");
         MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
@@ -180,13 +186,64 @@ TEST_F(MissingSyncTest, ARescueShowsItsChecksOfFilesOnTheDriveAndOfTheCard) {
         vm.start(*report);
         ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 30'000));
         EXPECT_TRUE(finished(vm)->allVerified());
-        std::vector<Check> expected;
-        if (again)
-            for (int k = 1; k <= 4; ++k) expected.push_back({Check::Phase::filesOnDrive, k, 4});
-        expected.push_back({Check::Phase::cardAgain, 0, 4});
-        expected.push_back({Check::Phase::cardAgain, 4, 4});
-        EXPECT_EQ(checks, expected);
+        std::vector<int> onDrive;
+        std::vector<Check> looks;
+        bool readBack = false;
+        for (const Check& check : checks) {
+            if (check.phase == Check::Phase::filesOnDrive && (onDrive.empty() || onDrive.back() != check.done))
+                onDrive.push_back(check.done);
+            if (check.phase == Check::Phase::cardAgain) looks.push_back(check);
+            readBack |= check.phase == Check::Phase::readBack;
+        }
+        EXPECT_EQ(onDrive, again ? (std::vector<int>{1, 2, 3, 4}) : std::vector<int>{});
+        EXPECT_EQ(readBack, !again) << "a copy is read back; a file found on the drive is not copied";
+        ASSERT_GE(looks.size(), 3u);
+        EXPECT_EQ(looks.front(), (Check{Check::Phase::cardAgain, 0, 4 + listed}));
+        EXPECT_EQ(looks[1], (Check{Check::Phase::cardAgain, 4, 4 + listed})) << "the copy's look, at its proven files";
+        EXPECT_EQ(looks.back(), (Check{Check::Phase::cardAgain, 4 + listed, 4 + listed}));
     }
+}
+
+// The rescue's closing look at a card whose file system numbers files afresh reads the files
+// the kernel forgot since the scan, and counts each as it is read; the section is never left
+// on a count that stands still while the card is read.
+TEST_F(MissingSyncTest, TheRescuesLookAtARenumberedCardCountsTheFilesItReads) {
+    TESSALINE_REQUIRE_ROOT();
+    using Check = tessaline::CopyEngine::CheckingEvent;
+    tessaline::testing::LoopVolume volume("exfat", 64, "CARD");
+    card = volume.mountPoint();
+    // The scan read every card file: its records carry the digests of their bytes.
+    auto report = std::make_shared<tessaline::VerificationReport>(*cardReport(3, 2'000'000));
+    ASSERT_EQ(report->cardFiles->size(), 6u);
+    for (auto& record : *report->cardFiles) record.digest = tessaline::ChecksumEngine().hash(card / record.relative);
+    tessaline::testing::LoopVolume::dropCaches();  // every card file gets a new number
+
+    MissingSyncViewModel vm(deps(qtPath(drive / "Shoot")));
+    vm.pickDestination();
+    std::vector<Check> looks;
+    QObject::connect(&vm, &MissingSyncViewModel::changed, [&] {
+        const auto* r = std::get_if<MissingSyncViewModel::Running>(&vm.phase());
+        if (r && r->checking && r->checking->phase == Check::Phase::cardAgain &&
+            (looks.empty() || looks.back() != *r->checking))
+            looks.push_back(*r->checking);
+    });
+    vm.start(*report);
+    ASSERT_TRUE(waitFor([&] { return finished(vm) != nullptr; }, 60'000));
+    EXPECT_EQ(finished(vm)->verifiedCount(), 6);
+
+    // One count over both looks, never going back: the copy's 6 proven files, then the 6 the
+    // scan listed, each read and counted.
+    ASSERT_FALSE(looks.empty());
+    std::vector<int> counted;
+    for (size_t i = 0; i < looks.size(); ++i) {
+        EXPECT_EQ(looks[i].total, 12);
+        if (i > 0) EXPECT_GE(looks[i].done, looks[i - 1].done);
+        counted.push_back(looks[i].done);
+    }
+    EXPECT_EQ(counted.back(), 12);
+    for (int done = 7; done <= 12; ++done)
+        EXPECT_NE(std::find(counted.begin(), counted.end(), done), counted.end()) << "never showed " << done;
+    EXPECT_EQ(TransferTexts::checking(looks.back()), "Checking the card again… 12 of 12");
 }
 
 TEST_F(MissingSyncTest, ACardThatChangedSinceItsScanIsNotCalledSafeByTheRescue) {

@@ -1,5 +1,6 @@
 #include "BrindlecoveApp/Platform/RemovableMounts.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/ViewModels/TransferTexts.hpp"
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
 #include "BrindlecoveApp/Views/SyncView.hpp"
 
@@ -7,7 +8,9 @@
 #include "Support/SyncManagerFixtures.hpp"
 #include "Support/TestSandbox.hpp"
 
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Sync/SyncConfiguration.hpp"
+#include "Tessaline/Sync/SyncRunner.hpp"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -16,11 +19,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace brindlecove;
 using brindlecove::testing::AppSandboxedTest;
@@ -381,4 +388,85 @@ TEST_F(SyncViewTests, ThePromptComesFirstAndItsButtonsClearItBeforeRunning) {
     EXPECT_FALSE(manager->pendingPrompt());
     QTest::qWait(50);
     EXPECT_EQ(manager->activity().size(), lines);
+}
+
+// A pair running shows a row of its own above the pairs, with its file, its bar and its bytes
+// as the copy stands; the row goes when the run ends. The real runner copies a folder card,
+// held half-way through its first file until the row is looked at.
+TEST_F(SyncViewTests, ARunningPairShowsItsFileBarAndBytesUntilItEnds) {
+    const fs::path card = sandbox.path() / "CARD";
+    tessaline::testing::writePatternFile(card / "DCIM/C0001.MP4", 24u << 20, 1);
+    tessaline::testing::writePatternFile(card / "DCIM/C0002.MP4", 1u << 20, 2);
+    volumes = {{card, "CARD", true, true, false}};
+    // Held on the run's thread until released; released at the latest when the test ends.
+    struct Hold {
+        std::atomic<bool> reached{false};
+        std::atomic<bool> released{false};
+    };
+    auto hold = std::make_shared<Hold>();
+    struct Release {
+        std::shared_ptr<Hold> hold;
+        ~Release() { hold->released = true; }
+    } release{hold};
+    SyncManager::Environment env = brindlecove::testing::sandboxSyncEnvironment(
+        sandbox.path(), qpath(configHome() / "autostart"), QStringLiteral("org.example.Sync"));
+    env.listVolumes = [this] { return volumes; };
+    env.makeCoordinator = [this, hold](SyncManager::Providers providers,
+                                       std::shared_ptr<tessaline::SyncReportStore> store) {
+        tessaline::SyncRunner runner(
+            std::make_shared<tessaline::SecurityScopedBookmarkStore>(sandbox.path() / "bookmarks.json"));
+        auto run = [runner, hold](const SyncPair& p, const fs::path& root, tessaline::SyncReport::Trigger trigger,
+                                  const tessaline::SettleOptions& settle,
+                                  const tessaline::CopyEngine::CancelTest& isCancelled,
+                                  const tessaline::CopyEngine::EventHandler& onEvent) {
+            return runner.run(p, root, trigger, settle, isCancelled, [&](const tessaline::CopyEngine::Event& event) {
+                onEvent(event);
+                const auto* progress = std::get_if<tessaline::CopyEngine::FileProgressEvent>(&event);
+                if (hold->reached || !progress || progress->bytesCopiedThisFile * 2 < progress->fileBytes) return;
+                hold->reached = true;
+                for (int waited = 0; !hold->released && waited < 30'000; waited += 5)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            });
+        };
+        return std::make_shared<tessaline::MountSyncCoordinator>(providers.configuration, providers.autoRun, run,
+                                                                 std::move(store), providers.onEvent,
+                                                                 [](std::function<void()>) {},
+                                                                 [this] { return volumes; });
+    };
+    manager = std::make_unique<SyncManager>(env);
+    manager->addPair(syncPair("Cam A", "CARD", sandbox.path() / "backup"));
+    makeView();
+    auto* running = child<QGroupBox>(QStringLiteral("sync.running"));
+    EXPECT_FALSE(running->isVisible());
+
+    manager->runScheduledNow(false);
+    ASSERT_TRUE(waitFor([&] { return hold->reached.load(); }, 30'000));
+    ASSERT_TRUE(waitFor([&] {
+        settle();
+        return running->isVisible() &&
+               child<QLabel>(QStringLiteral("running.status"), running)->text().startsWith(QStringLiteral("Copying"));
+    }, 10'000));
+    EXPECT_EQ(child<QLabel>(QStringLiteral("running.name"), running)->text(), QStringLiteral("Cam A"));
+    EXPECT_EQ(child<QLabel>(QStringLiteral("running.status"), running)->text(),
+              QString::fromUtf8("Copying C0001.MP4 — file 1 of 2"));
+    ASSERT_EQ(manager->runningSyncs().size(), 1u);
+    const int64_t copied = manager->runningSyncs().front().overallBytesCopied;
+    EXPECT_GE(copied, int64_t{12} << 20);
+    EXPECT_EQ(child<QLabel>(QStringLiteral("running.bytes"), running)->text(),
+              TransferTexts::bytesOf(copied, int64_t{25} << 20));
+    auto* bar = child<QProgressBar>(QStringLiteral("running.progress"), running);
+    EXPECT_EQ(bar->maximum(), 10000);
+    EXPECT_EQ(bar->value(), static_cast<int>(copied * 10000 / (int64_t{25} << 20)));
+    // Below the switches, above the pairs.
+    const QList<QGroupBox*> boxes = view->findChildren<QGroupBox*>();
+    EXPECT_LT(boxes.indexOf(running), boxes.indexOf(child<QGroupBox>(QStringLiteral("sync.pairs"))));
+
+    hold->released = true;
+    ASSERT_TRUE(waitFor([&] {
+        settle();
+        return !running->isVisible();
+    }, 30'000));
+    EXPECT_TRUE(manager->runningSyncs().empty());
+    EXPECT_TRUE(message(manager->activity()[0]).contains(QString::fromUtf8("“Cam A”: 2 new files")))
+        << manager->activity().join(QStringLiteral("\n")).toStdString();
 }

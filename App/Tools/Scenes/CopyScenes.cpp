@@ -1,7 +1,8 @@
 // Scenes of the Copy and Production Log sections: a verified copy of a generated card (clips
 // made by ffmpeg, plus large clip-sized files) caught mid-way with its speed chart, the same
-// copy finished, and the production log of a shoot day where some files failed.
+// copy finished, a long take caught half-way through its copy and its read-back, and the production log of a shoot day where some files failed.
 
+#include "HeldRun.hpp"
 #include "ScreenshotStudio.hpp"
 
 #include "BrindlecoveApp/AppSection.hpp"
@@ -79,6 +80,15 @@ CopyViewModel::Dependencies pacedCopy(QString card, QString destination) {
     return d;
 }
 
+// Shows `model` in `view` at the Copy screens' size, takes the folders its panels answer and
+// starts its run.
+void startInView(CopyViewModel& model, CopyView& view) {
+    view.resize(760, 680);
+    model.pickCard();
+    model.pickDestination();
+    model.start();
+}
+
 // A shoot day's copy of 240 clips onto a shuttle drive where four did not make it.
 tessaline::TransferLog shootDay() {
     tessaline::TransferLog log;
@@ -120,10 +130,7 @@ ScreenshotScene copy("40-copy", [](ScreenshotStudio& studio) {
     QDir().mkpath(destination);
     CopyViewModel model(pacedCopy(card, destination));
     CopyView view(model);
-    view.resize(760, 680);
-    model.pickCard();
-    model.pickDestination();
-    model.start();
+    startInView(model, view);
     // The first bytes moved: a speed may show, no estimate until a second of copying is sampled.
     ScreenshotStudio::waitFor(
         [&] {
@@ -166,10 +173,7 @@ ScreenshotScene copyCardChanged("40-copy-card-changed", [](ScreenshotStudio& stu
     CopyViewModel& model = studio.window().models().copy();
     CopyViewModel scratch(std::move(d));
     CopyView view(scratch);
-    view.resize(760, 680);
-    scratch.pickCard();
-    scratch.pickDestination();
-    scratch.start();
+    startInView(scratch, view);
     ScreenshotStudio::waitFor([&] { return !scratch.isRunning(); }, 60'000);
     ScreenshotStudio::wait(50);
     studio.save(QStringLiteral("copy-card-changed"), &view);
@@ -193,10 +197,7 @@ ScreenshotScene copyRefused("40-copy-refused", [](ScreenshotStudio& studio) {
     };
     CopyViewModel model(std::move(d));
     CopyView view(model);
-    view.resize(760, 680);
-    model.pickCard();
-    model.pickDestination();
-    model.start();
+    startInView(model, view);
     ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 30'000);
     ScreenshotStudio::wait(50);
     studio.save(QStringLiteral("copy-refused"), &view);
@@ -239,10 +240,7 @@ ScreenshotScene copyChecking("40-copy-checking", [](ScreenshotStudio& studio) {
     };
     CopyViewModel model(std::move(d));
     CopyView view(model);
-    view.resize(760, 680);
-    model.pickCard();
-    model.pickDestination();
-    model.start();
+    startInView(model, view);
     for (const char* name : {"copy-checking-drive", "copy-checking-card"}) {
         const int stage = go->load() + 1;
         ScreenshotStudio::waitFor([&] { return held->load() >= stage || !model.isRunning(); }, 30'000);
@@ -251,6 +249,34 @@ ScreenshotScene copyChecking("40-copy-checking", [](ScreenshotStudio& studio) {
         go->store(stage);
     }
     ScreenshotStudio::waitFor([&] { return !model.isRunning(); }, 60'000);
+});
+
+ScreenshotScene copyReadingBack("42-copy-reading-back", [](ScreenshotStudio& studio) {
+    const QString card = heldRun::makeTakes(studio.home() + "/F_CAM", 200, 3);
+    const QString destination = studio.home() + "/Shuttle/F Cam";
+    QDir().mkpath(destination);
+    auto holds = std::make_shared<heldRun::Holds>();
+    CopyViewModel::Dependencies d = pacedCopy(card, destination);
+    d.settle = tessaline::SettleOptions::none();
+    d.copy = [holds](const fs::path& from, const fs::path& to, const CopyEngine::Options& options,
+                     const tessaline::SettleOptions& settle, const CopyEngine::CancelTest& cancel,
+                     const CopyEngine::EventHandler& onEvent) {
+        return CopyEngine().copy(from, to, options, settle, cancel, [&](const CopyEngine::Event& event) {
+            onEvent(event);
+            if (heldRun::halfWay(event, holds->held.load())) holds->hold();
+        });
+    };
+    CopyViewModel model(std::move(d));
+    CopyView view(model);
+    startInView(model, view);
+    auto over = [&] { return !model.isRunning(); };
+    for (const char* name : {"copy-long-take", "copy-reading-back"}) {
+        if (!holds->reached(over)) break;
+        studio.save(QString::fromLatin1(name), &view);
+        holds->release();
+    }
+    holds->release();
+    ScreenshotStudio::waitFor(over, 60'000);
 });
 
 ScreenshotScene productionLog("41-production-log", [](ScreenshotStudio& studio) {

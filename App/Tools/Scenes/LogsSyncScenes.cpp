@@ -1,14 +1,17 @@
 // Scenes of the Logs and Sync sections: a log archive in the private home with scans and
 // copies of a shoot filed under two jobs, shown by date and by job, and while a logs folder
 // has not answered yet; the Sync section with pairs, activity and an inserted card's prompt,
-// the add-pair sheet, and a run refused because the card's folder leads off the card.
+// the add-pair sheet, a run refused because the card's folder leads off the card, and a run
+// caught half-way through copying a long take and through reading it back.
 
+#include "HeldRun.hpp"
 #include "ScreenshotStudio.hpp"
 
 #include "BrindlecoveApp/AppSection.hpp"
 #include "BrindlecoveApp/LogArchiveProvider.hpp"
 #include "BrindlecoveApp/ViewModels/LogStore.hpp"
 #include "BrindlecoveApp/ViewModels/ProjectStore.hpp"
+#include "BrindlecoveApp/Platform/MainThread.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
 #include "BrindlecoveApp/Views/MenuBarController.hpp"
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
@@ -16,9 +19,11 @@
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/SyncView.hpp"
 
+#include "Tessaline/Bookmarks/SecurityScopedBookmarkStore.hpp"
 #include "Tessaline/Report/LogArchive.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Support/DateText.hpp"
+#include "Tessaline/Sync/SyncRunner.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 
 #include <QComboBox>
@@ -35,6 +40,7 @@ namespace brindlecove::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using tessaline::CopyEngine;
 
 // A copy of `files` clips of `card` onto the shuttle drive; the last `failed` of them failed.
 tessaline::TransferLog copyRun(const std::string& card, int files, int failed, tessaline::EpochSeconds at) {
@@ -233,6 +239,57 @@ ScreenshotScene syncRefused("76-sync-refused", [](ScreenshotStudio& studio) {
     ScreenshotStudio::wait(100);
     studio.save(QStringLiteral("sync-refused-tray"), menu, false);
     menu->hide();
+});
+
+ScreenshotScene syncRunning("77-sync-running", [](ScreenshotStudio& studio) {
+    const QString card = heldRun::makeTakes(studio.home() + "/E_CAM", 160, 5);
+    const QString destination = studio.home() + "/Shuttle/E Cam";
+    QDir().mkpath(destination);
+    const QString app = studio.home() + "/sync-running";
+    QDir().mkpath(app);
+
+    tessaline::SyncConfiguration config = tessaline::SyncConfiguration::fallback();
+    config.settleQuietSeconds = 0;
+    tessaline::SyncPair pair;
+    pair.id = tessaline::Uuid::random();
+    pair.name = "E Cam → Shuttle";
+    pair.sourceVolumeLabel = "E_CAM";
+    pair.destinationPath = destination.toStdString();
+    config.pairs = {pair};
+    SyncManager::Environment environment;
+    environment.configURL = (app + "/sync-config.json").toStdString();
+    environment.historyURL = (app + "/sync-runs.json").toStdString();
+    environment.listVolumes = [] { return std::vector<tessaline::VolumeInfo>{}; };
+    config.save(environment.configURL);
+    auto holds = std::make_shared<heldRun::Holds>();
+    environment.makeCoordinator = [holds](SyncManager::Providers providers,
+                                          std::shared_ptr<tessaline::SyncReportStore> store) {
+        tessaline::SyncRunner runner(std::make_shared<tessaline::SecurityScopedBookmarkStore>());
+        auto run = [runner, holds](const tessaline::SyncPair& p, const fs::path& root,
+                                   tessaline::SyncReport::Trigger trigger, const tessaline::SettleOptions& settle,
+                                   const CopyEngine::CancelTest& isCancelled, const CopyEngine::EventHandler& onEvent) {
+            return runner.run(p, root, trigger, settle, isCancelled, [&](const CopyEngine::Event& event) {
+                onEvent(event);
+                if (heldRun::halfWay(event, holds->held.load())) holds->hold();
+            });
+        };
+        return std::make_shared<tessaline::MountSyncCoordinator>(
+            providers.configuration, providers.autoRun, run, std::move(store), providers.onEvent,
+            [](std::function<void()> work) { MainThread::post(std::move(work)); });
+    };
+    SyncManager manager(std::move(environment));
+    SyncView view(manager, {});
+    view.resize(760, 680);
+    manager.coordinator()->runScheduledSyncs({tessaline::VolumeInfo{card.toStdString(), "E_CAM", true, true, false}});
+    auto over = [&] { return manager.runningSyncs().empty() && manager.coordinator()->inFlightCount() == 0; };
+    for (const char* name : {"sync-running-copy", "sync-running-read-back"}) {
+        if (!holds->reached(over)) break;
+        view.renderNow();
+        studio.save(QString::fromLatin1(name), &view);
+        holds->release();
+    }
+    holds->release();
+    manager.coordinator()->waitForIdle();
 });
 
 }  // namespace

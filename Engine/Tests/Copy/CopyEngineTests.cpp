@@ -125,6 +125,27 @@ TEST_F(CopyEngineTest, CardCopyMirrorsEveryFileProvenWithEventsInOrder) {
     }
     EXPECT_EQ(progressForEmpty, 0);
     EXPECT_EQ(eventsOf<CopyEngine::FileProgressEvent>().size(), 5u + 2 + 5 + 16 + 1 + 2);
+
+    // The read-back of the file copied live (the batch's first) counts its bytes, from 0 to
+    // the whole, after its last progress and before its finish; the files written ahead of
+    // their events send none.
+    using Check = CopyEngine::CheckingEvent;
+    std::vector<Check> readBack;
+    bool copiedWhole = false;
+    int finishedSoFar = 0;
+    for (const auto& e : events) {
+        if (auto* p = std::get_if<CopyEngine::FileProgressEvent>(&e); p && finishedSoFar == 0)
+            copiedWhole = p->bytesCopiedThisFile == p->fileBytes;
+        if (auto* c = std::get_if<Check>(&e); c && c->phase == Check::Phase::readBack) {
+            EXPECT_TRUE(copiedWhole);
+            EXPECT_EQ(finishedSoFar, 0) << "read back after its finish";
+            readBack.push_back(*c);
+        }
+        if (std::holds_alternative<CopyEngine::FileFinishedEvent>(e)) ++finishedSoFar;
+    }
+    ASSERT_EQ(readBack.size(), 2u) << "a 70,000-byte file reads back in one read";
+    EXPECT_EQ(readBack.front(), (Check{Check::Phase::readBack, 1, 7, 0, 70'000}));
+    EXPECT_EQ(readBack.back(), (Check{Check::Phase::readBack, 1, 7, 70'000, 70'000}));
 }
 
 TEST_F(CopyEngineTest, CardCopyTakesCardStructureFilesTheScannerWouldNotList) {

@@ -130,16 +130,31 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
     QString currentName;
     int currentIndex = 0;
     int currentTotal = 0;
+    // The run's bytes as its last event gave them (for a read-back, which sends no fileProgress).
+    int64_t overallCopied = 0;
+    int64_t overallBytes = 0;
+    int64_t handledBytes = 0;
+    bool readingBack = false;  // a read-back is shown, until its file finishes
     auto onEvent = [&](const CopyEngine::Event& event) {
         if (const auto* settling = std::get_if<CopyEngine::SettlingEvent>(&event)) {
             ticket.post([self, q = settling->quietRemaining] { self->applySettling(q); });
         } else if (const auto* planned = std::get_if<CopyEngine::PlannedEvent>(&event)) {
             currentTotal = planned->fileCount;
+            overallBytes = planned->totalBytes;
+        } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event);
+                   checking && checking->phase == CopyEngine::CheckingEvent::Phase::readBack) {
+            // Shown with the copy it proves, not as a check of its own: the Copy section keeps
+            // its copying page, so small files do not make it switch pages at every file.
+            readingBack = true;
+            ticket.post([self, value = CopyingPhase{currentName, currentIndex, currentTotal, overallCopied,
+                                                   overallBytes, *checking}] { self->applyReadBack(value); });
         } else if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
             currentName = fromName(started->name);
             currentIndex = started->index;
             currentTotal = started->total;
         } else if (const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
+            overallCopied = progress->overallBytesCopied;
+            overallBytes = progress->overallBytes;
             ticket.post([self, value = CopyingPhase{currentName, currentIndex, currentTotal,
                                                    progress->overallBytesCopied, progress->overallBytes}] {
                 self->applyProgress(value);
@@ -147,6 +162,13 @@ void CopyViewModel::work(RunControl::Ticket ticket, CopyRunner copy,
         } else if (const auto* finished = std::get_if<CopyEngine::FileFinishedEvent>(&event)) {
             currentIndex = finished->index;
             currentTotal = finished->total;
+            handledBytes += finished->outcome.byteSize;
+            overallCopied = handledBytes;
+            if (readingBack) {
+                readingBack = false;
+                ticket.post([self, value = CopyingPhase{currentName, currentIndex, currentTotal, overallCopied,
+                                                       overallBytes}] { self->applyReadBack(value); });
+            }
         } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event)) {
             ticket.post([self, value = CheckingPhase{*checking}] { self->applyChecking(value); });
         }
@@ -205,6 +227,12 @@ void CopyViewModel::applyProgress(CopyingPhase progress) {
 void CopyViewModel::applyChecking(CheckingPhase checking) {
     if (phase_ == Phase{checking}) return;
     phase_ = std::move(checking);
+    Q_EMIT changed();
+}
+
+void CopyViewModel::applyReadBack(CopyingPhase readingBack) {
+    if (phase_ == Phase{readingBack}) return;
+    phase_ = std::move(readingBack);
     Q_EMIT changed();
 }
 

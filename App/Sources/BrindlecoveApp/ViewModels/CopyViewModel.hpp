@@ -72,6 +72,9 @@ public:
         int fileTotal = 0;
         int64_t overallBytesCopied = 0;
         int64_t overallBytes = 0;
+        // While the copy of this file is read back from the drive to prove it: how far (a
+        // readBack check, its bytes read of bytes to read).
+        std::optional<tessaline::CopyEngine::CheckingEvent> readBack;
         bool operator==(const CopyingPhase&) const = default;
     };
     // A check that copies nothing (files already on the drive, the card's closing look), and
@@ -151,6 +154,8 @@ private:
     void applySettling(double quietRemaining);
     void applyProgress(CopyingPhase progress);
     void applyChecking(CheckingPhase checking);
+    // A copy's read-back, or its end (a phase without one); the speed sampler is not fed.
+    void applyReadBack(CopyingPhase readingBack);
     void applyResult(quint64 runId, std::shared_ptr<const tessaline::TransferLog> log, std::optional<QString> failure);
     std::optional<QString> chooseFolder(const QString& prompt, const QString& message) const;
     std::optional<tessaline::VolumePin> volumeForRun();

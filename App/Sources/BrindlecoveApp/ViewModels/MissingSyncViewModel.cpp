@@ -180,6 +180,10 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                                       storeURL, io, scanned = report] {
         const auto startedAt = tessaline::nowEpoch();
         CopyEngine::CopyRun run;
+        // The closing looks at the card: the copy's at the files it proved (copyLook of them),
+        // then the rescue's at every file the scan listed (cardFiles).
+        int copyLook = 0;
+        const int cardFiles = scanned.cardFiles ? static_cast<int>(scanned.cardFiles->size()) : 0;
         auto pin = RescueDestination::stillAvailable(destination, chosenPin);
         if (!pin) {
             run = failedRun(files, card, destination,
@@ -195,7 +199,8 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                 options.chunkSize = rescueChunkSize;
                 options.destinationVolume = pin;
                 std::string currentName;
-                auto onEvent = [this, &ticket, &currentName](const CopyEngine::Event& event) {
+                auto onEvent = [this, &ticket, &currentName, &copyLook,
+                                cardFiles](const CopyEngine::Event& event) {
                     if (const auto* started = std::get_if<CopyEngine::FileStartedEvent>(&event)) {
                         currentName = started->name;
                     } else if (const auto* progress = std::get_if<CopyEngine::FileProgressEvent>(&event)) {
@@ -204,7 +209,13 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                             applyProgress(name, copied, total);
                         });
                     } else if (const auto* checking = std::get_if<CopyEngine::CheckingEvent>(&event)) {
-                        ticket.post([this, check = *checking] { applyChecking(check); });
+                        CopyEngine::CheckingEvent check = *checking;
+                        if (check.phase == CopyEngine::CheckingEvent::Phase::cardAgain) {
+                            // One count for both closing looks: the copy's, then the card's whole.
+                            copyLook = check.total;
+                            check.total += cardFiles;
+                        }
+                        ticket.post([this, check] { applyChecking(check); });
                     }
                 };
                 auto copy = [&] { return engine.copy(files, card, destination, options, ticket.cancelTest(), onEvent); };
@@ -231,9 +242,16 @@ void MissingSyncViewModel::start(const tessaline::VerificationReport& report) {
                                                    run);
         // The rescue stands for the card only together with the scan it came from: what
         // neither proved is named, and keeps the card unsafe to reuse.
-        if (!log.wasCancelled)
-            for (auto& note : tessaline::RescueCoverage::leftOnCard(scanned, log))
+        if (!log.wasCancelled) {
+            auto looked = [this, &ticket, copyLook](int done, int total) {
+                ticket.post([this, check = CopyEngine::CheckingEvent{CopyEngine::CheckingEvent::Phase::cardAgain,
+                                                                      copyLook + done, copyLook + total}] {
+                    applyChecking(check);
+                });
+            };
+            for (auto& note : tessaline::RescueCoverage::leftOnCard(scanned, log, looked))
                 log.cardFileNotes.push_back(std::move(note));
+        }
         const int gone = failedGoneFromCard(log);
         ticket.post([this, id = ticket.id, log = std::move(log), gone]() mutable { finishRun(id, std::move(log), gone); });
         giveBackFreedMemory();

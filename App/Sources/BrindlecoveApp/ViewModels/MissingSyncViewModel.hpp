@@ -42,8 +42,10 @@ public:
         QString fileName;  // empty until the first file starts
         qint64 copied = 0;  // bytes over the whole run
         qint64 total = 0;
-        // While a check copies nothing (files already on the drive, the closing look at the
-        // card): what is checked and how far it is.
+        // While a check copies nothing (files already on the drive, a copy read back, the
+        // closing looks at the card): what is checked and how far it is. The closing looks,
+        // the copy's at the files it proved and then the rescue's at every file the scan
+        // listed, share one count.
         std::optional<tessaline::CopyEngine::CheckingEvent> checking;
         bool operator==(const Running&) const = default;
     };

@@ -247,6 +247,10 @@ QString runningText(const QString& fileName, qint64 copied, qint64 total) {
         .arg(fileName, Formats::fileByteCount(copied), Formats::fileByteCount(total));
 }
 
+QString verifyingText(const QString& fileName, const tessaline::CopyEngine::CheckingEvent& readBack) {
+    return QStringLiteral("Verifying %1 — %2").arg(fileName, TransferTexts::checkedBytes(readBack).value_or(QString()));
+}
+
 namespace {
 
 int landedCount(const tessaline::TransferLog& log) {

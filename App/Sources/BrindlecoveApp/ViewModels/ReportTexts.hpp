@@ -93,6 +93,9 @@ QString suggestionNote(int confirmedCount);
 // The running line: "Copying <name> — <copied> of <total>" in file byte counts, or
 // "Copying missing files…" before the first file has a name.
 QString runningText(const QString& fileName, qint64 copied, qint64 total);
+// While a rescued file's copy is read back to prove it: "Verifying <name> — <read> of <to
+// read> read back".
+QString verifyingText(const QString& fileName, const tessaline::CopyEngine::CheckingEvent& readBack);
 
 // The label of a finished rescue copy. A stopped run counts only the files that landed
 // safely (copied, or proven already present), never the failed ones.

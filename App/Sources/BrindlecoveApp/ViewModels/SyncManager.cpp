@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QPointer>
 
+#include <algorithm>
 #include <cerrno>
 #include <type_traits>
 
@@ -230,8 +231,42 @@ void SyncManager::checkDayChange() {
     if (environment_.clock().date() != todayReportDay_) readTodayReport();
 }
 
+void SyncManager::trackRun(const Event& event) {
+    using Coordinator = tessaline::MountSyncCoordinator;
+    auto at = [&](const std::string& pairName) {
+        const QString name = QString::fromStdString(pairName);
+        return std::find_if(runningSyncs_.begin(), runningSyncs_.end(),
+                            [&](const SyncRunProgress& run) { return run.pairName == name; });
+    };
+    if (const auto* started = std::get_if<Coordinator::SyncStarted>(&event)) {
+        // Two pairs of one name are one line; each run of it starts the line afresh.
+        auto run = at(started->pairName);
+        if (run == runningSyncs_.end()) run = runningSyncs_.insert(runningSyncs_.end(), SyncRunProgress{});
+        *run = SyncRunProgress{};
+        run->pairName = QString::fromStdString(started->pairName);
+    } else if (const auto* progress = std::get_if<Coordinator::SyncProgress>(&event)) {
+        auto run = at(progress->pairName);
+        if (run == runningSyncs_.end()) return;
+        const SyncRunProgress before = *run;
+        run->apply(progress->event);
+        if (*run == before) return;
+    } else if (const auto* finished = std::get_if<Coordinator::SyncFinished>(&event)) {
+        auto run = at(finished->pairName);
+        if (run == runningSyncs_.end()) return;
+        runningSyncs_.erase(run);
+    } else if (const auto* failed = std::get_if<Coordinator::SyncFailed>(&event)) {
+        auto run = at(failed->pairName);
+        if (run == runningSyncs_.end()) return;
+        runningSyncs_.erase(run);
+    } else {
+        return;
+    }
+    Q_EMIT runningSyncsChanged();
+}
+
 void SyncManager::handle(const Event& event) {
     using Coordinator = tessaline::MountSyncCoordinator;
+    trackRun(event);
     auto logFailure = [&](const std::string& pairName, const std::string& message) {
         log(QStringLiteral("\u274C %1 failed: %2").arg(quoted(pairName), QString::fromStdString(message)));
     };

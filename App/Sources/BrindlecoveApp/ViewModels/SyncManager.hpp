@@ -2,8 +2,8 @@
 // The application's one store for drive-to-drive sync. It owns the sync configuration (in
 // memory and in "sync-config.json"), the run history, the mount sync coordinator that
 // starts runs, and the daily schedule; it turns the coordinator's events into the activity
-// list (newest first, at most 50 lines), today's totals and the prompt for an inserted
-// drive; and it carries the three switches, which are never stored: every launch starts
+// list (newest first, at most 50 lines), how far each running pair is, today's totals and
+// the prompt for an inserted drive; and it carries the three switches, which are never stored: every launch starts
 // watching, with auto-run on and the schedule off.
 //
 // All state lives on the main thread. The coordinator reads the configuration and the
@@ -14,6 +14,7 @@
 #include "BrindlecoveApp/Platform/Clock.hpp"
 #include "BrindlecoveApp/Platform/LoginItem.hpp"
 #include "BrindlecoveApp/ScheduledSyncService.hpp"
+#include "BrindlecoveApp/ViewModels/SyncRunProgress.hpp"
 
 #include "Tessaline/Sync/MountSyncCoordinator.hpp"
 #include "Tessaline/Sync/SyncConfiguration.hpp"
@@ -79,6 +80,8 @@ public:
     const std::vector<tessaline::SyncPair>& pairs() const { return pairs_; }
     const QStringList& activity() const { return activity_; }
     const std::optional<tessaline::SyncReport>& todayReport() const { return todayReport_; }
+    // The pairs running now, in the order they started, each with how far it is.
+    const std::vector<SyncRunProgress>& runningSyncs() const { return runningSyncs_; }
     const tessaline::SyncConfiguration& configuration() const { return configuration_; }
     const std::shared_ptr<tessaline::MountSyncCoordinator>& coordinator() const { return coordinator_; }
     // The sync configuration file ("sync-config.json").
@@ -127,6 +130,9 @@ Q_SIGNALS:
     void launchAtLoginStatusChanged();
     void lastScheduledRunChanged();
     void pendingPromptChanged();
+    // runningSyncs() changed: a run started, moved on or ended (not announced by changed(),
+    // which a run's every chunk would otherwise send).
+    void runningSyncsChanged();
     void changed();
 
 private:
@@ -136,6 +142,8 @@ private:
     };
 
     void handle(const Event& event);
+    // Follows the running pairs: a run started, an event of its copy, or its end.
+    void trackRun(const Event& event);
     void log(const QString& message);
     void save();
     void applyWatchState();
@@ -147,6 +155,7 @@ private:
     std::vector<tessaline::SyncPair> pairs_;
     QStringList activity_;
     std::optional<tessaline::SyncReport> todayReport_;
+    std::vector<SyncRunProgress> runningSyncs_;
     bool enabled_ = true;
     tessaline::SyncConfiguration configuration_;
     std::shared_ptr<ConfigBox> configBox_;

@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace brindlecove::TransferTexts {
@@ -47,14 +48,39 @@ QString settling(double quietRemaining) {
 }
 
 QString checking(const tessaline::CopyEngine::CheckingEvent& check) {
-    const QString what = check.phase == tessaline::CopyEngine::CheckingEvent::Phase::filesOnDrive
-                             ? QStringLiteral("Checking files already on the drive… %1 of %2")
-                             : QStringLiteral("Checking the card again… %1 of %2");
+    using Phase = tessaline::CopyEngine::CheckingEvent::Phase;
+    QString what;
+    switch (check.phase) {
+        case Phase::filesOnDrive: what = QStringLiteral("Checking files already on the drive… %1 of %2"); break;
+        case Phase::cardAgain: what = QStringLiteral("Checking the card again… %1 of %2"); break;
+        case Phase::readBack: what = QStringLiteral("Verifying copies… %1 of %2"); break;
+    }
     return what.arg(n(check.done), n(check.total));
+}
+
+std::optional<QString> checkedBytes(const tessaline::CopyEngine::CheckingEvent& check) {
+    if (check.bytesToRead < 1) return std::nullopt;
+    const QString bytes = bytesOf(std::clamp<int64_t>(check.bytesRead, 0, check.bytesToRead), check.bytesToRead);
+    if (check.phase == tessaline::CopyEngine::CheckingEvent::Phase::readBack)
+        return QStringLiteral("%1 read back").arg(bytes);
+    return QStringLiteral("%1 compared").arg(bytes);
+}
+
+double checkedFraction(const tessaline::CopyEngine::CheckingEvent& check) {
+    if (check.bytesToRead >= 1)
+        return static_cast<double>(std::clamp<int64_t>(check.bytesRead, 0, check.bytesToRead)) /
+               static_cast<double>(check.bytesToRead);
+    if (check.total < 1) return 0;
+    return static_cast<double>(std::clamp(check.done, 0, check.total)) / check.total;
 }
 
 QString copyingFile(const QString& fileName, int fileIndex, int fileTotal) {
     return QStringLiteral("Copying %1 — file %2 of %3").arg(fileName, n(static_cast<long long>(fileIndex) + 1), n(fileTotal));
+}
+
+QString verifyingFile(const QString& fileName, int fileIndex, int fileTotal) {
+    return QStringLiteral("Verifying %1 — file %2 of %3")
+        .arg(fileName, n(static_cast<long long>(fileIndex) + 1), n(fileTotal));
 }
 
 QString bytesOf(int64_t copied, int64_t total) {

@@ -16,11 +16,19 @@ enum class Tone { good, bad, warn, neutral };
 
 // "Waiting for card to finish writing… 2.0s" (one decimal; below 0 reads 0.0).
 QString settling(double quietRemaining);
-// A check that copies nothing: "Checking files already on the drive… <done> of <total>" or
-// "Checking the card again… <done> of <total>".
+// A check that copies nothing: "Checking files already on the drive… <done> of <total>",
+// "Checking the card again… <done> of <total>" or "Verifying copies… <done> of <total>".
 QString checking(const tessaline::CopyEngine::CheckingEvent& check);
+// How far a check that reads a file's bytes is: "<read> of <to read> compared" (a file on the
+// drive) or "<read> of <to read> read back" (a copy), in the file-size style; nullopt for a
+// check that counts no bytes.
+std::optional<QString> checkedBytes(const tessaline::CopyEngine::CheckingEvent& check);
+// The check's fraction done, from its bytes where it counts them, else from its files; in 0…1.
+double checkedFraction(const tessaline::CopyEngine::CheckingEvent& check);
 // "Copying <name> — file <index + 1> of <total>".
 QString copyingFile(const QString& fileName, int fileIndex, int fileTotal);
+// "Verifying <name> — file <index + 1> of <total>" (its copy read back).
+QString verifyingFile(const QString& fileName, int fileIndex, int fileTotal);
 // "<copied> of <total>" in the file-size style.
 QString bytesOf(int64_t copied, int64_t total);
 // "<speed>/s" for a speed above 0 (truncated to whole bytes); nullopt otherwise.

@@ -160,9 +160,9 @@ QWidget* CopyView::buildStatus() {
     settlingPage_ = new QWidget(status);
     settlingPage_->setObjectName(QStringLiteral("copy.settling"));
     auto* settling = FormText::column(settlingPage_, 4);
-    auto* spinner = FormText::progressBar(QStringLiteral("copy.settlingBar"), settlingPage_);
-    spinner->setRange(0, 0);
-    settling->addWidget(spinner);
+    settlingBar_ = FormText::progressBar(QStringLiteral("copy.settlingBar"), settlingPage_);
+    settlingBar_->setRange(0, 0);
+    settling->addWidget(settlingBar_);
     settlingText_ = label(QStringLiteral("copy.settlingText"), settlingPage_, Style::TextStyle::caption, true);
     settling->addWidget(settlingText_);
     stack->addWidget(settlingPage_);
@@ -261,9 +261,19 @@ void CopyView::render() {
     failedPage_->setVisible(std::holds_alternative<CopyViewModel::FailedPhase>(phase));
 
     if (const auto* settling = std::get_if<CopyViewModel::SettlingPhase>(&phase)) {
+        settlingBar_->setRange(0, 0);
         setTextIfChanged(settlingText_, TransferTexts::settling(settling->quietRemaining));
     } else if (const auto* checking = std::get_if<CopyViewModel::CheckingPhase>(&phase)) {
-        setTextIfChanged(settlingText_, TransferTexts::checking(checking->check));
+        // A check that reads a file's bytes shows how far it is; one that counts files only, a busy bar.
+        QString text = TransferTexts::checking(checking->check);
+        if (const auto bytes = TransferTexts::checkedBytes(checking->check)) {
+            settlingBar_->setRange(0, 10000);
+            settlingBar_->setValue(static_cast<int>(TransferTexts::checkedFraction(checking->check) * 10000));
+            text += QStringLiteral(" — ") + *bytes;
+        } else {
+            settlingBar_->setRange(0, 0);
+        }
+        setTextIfChanged(settlingText_, text);
     } else if (const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&phase)) {
         const bool sized = copying->overallBytes >= 1;
         if (sized) {
@@ -274,8 +284,14 @@ void CopyView::render() {
         } else {
             progress_->setRange(0, 0);
         }
-        setTextIfChanged(fileLine_, TransferTexts::copyingFile(copying->fileName, copying->fileIndex, copying->fileTotal));
-        setTextIfChanged(bytes_, TransferTexts::bytesOf(copying->overallBytesCopied, copying->overallBytes));
+        // While its copy is read back, the file's line says so and the bytes are those read back.
+        const auto readBack = copying->readBack ? TransferTexts::checkedBytes(*copying->readBack) : std::nullopt;
+        setTextIfChanged(fileLine_, readBack ? TransferTexts::verifyingFile(copying->fileName, copying->fileIndex,
+                                                                            copying->fileTotal)
+                                             : TransferTexts::copyingFile(copying->fileName, copying->fileIndex,
+                                                                          copying->fileTotal));
+        setTextIfChanged(bytes_, readBack.value_or(TransferTexts::bytesOf(copying->overallBytesCopied,
+                                                                          copying->overallBytes)));
         // Speed, estimate and chart only for a run that has bytes to copy.
         const auto remaining = sized ? TransferTexts::remaining(model.estimatedSecondsRemaining()) : std::nullopt;
         estimate_->setVisible(remaining.has_value());

@@ -49,6 +49,7 @@ private:
     QPushButton* stop_ = nullptr;
 
     QWidget* settlingPage_ = nullptr;
+    QProgressBar* settlingBar_ = nullptr;  // busy, or how far a check that counts is
     QLabel* settlingText_ = nullptr;
     QWidget* copyingPage_ = nullptr;
     QProgressBar* progress_ = nullptr;

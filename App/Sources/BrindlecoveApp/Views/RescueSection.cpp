@@ -228,10 +228,17 @@ void RescueSection::render() {
 
     const auto& phase = rescue_.phase();
     running_->setVisible(running);
-    if (const auto* run = std::get_if<MissingSyncViewModel::Running>(&phase); run && run->checking) {
-        progress_->setRange(0, std::max(run->checking->total, 1));
-        progress_->setValue(std::clamp(run->checking->done, 0, std::max(run->checking->total, 1)));
-        runningText_->setText(TransferTexts::checking(*run->checking));
+    using CheckPhase = tessaline::CopyEngine::CheckingEvent::Phase;
+    const auto* run = std::get_if<MissingSyncViewModel::Running>(&phase);
+    // A copy read back is shown with the copy it proves, over the run's bar.
+    const bool readingBack = run && run->checking && run->checking->phase == CheckPhase::readBack &&
+                             run->checking->bytesToRead >= 1 && !run->fileName.isEmpty();
+    if (run && run->checking && !readingBack) {
+        progress_->setRange(0, 1000);
+        progress_->setValue(static_cast<int>(TransferTexts::checkedFraction(*run->checking) * 1000));
+        QString text = TransferTexts::checking(*run->checking);
+        if (const auto bytes = TransferTexts::checkedBytes(*run->checking)) text += QStringLiteral(" — ") + *bytes;
+        runningText_->setText(text);
     } else if (run) {
         if (run->total >= 1) {
             progress_->setRange(0, 1000);
@@ -239,7 +246,8 @@ void RescueSection::render() {
         } else {
             progress_->setRange(0, 0);
         }
-        runningText_->setText(ReportTexts::runningText(run->fileName, run->copied, run->total));
+        runningText_->setText(readingBack ? ReportTexts::verifyingText(run->fileName, *run->checking)
+                                          : ReportTexts::runningText(run->fileName, run->copied, run->total));
     }
     const auto* done = std::get_if<MissingSyncViewModel::Done>(&phase);
     done_->setVisible(done != nullptr);

@@ -3,6 +3,7 @@
 #include "BrindlecoveApp/Formats.hpp"
 #include "BrindlecoveApp/PathConversion.hpp"
 #include "BrindlecoveApp/ViewModels/SyncManager.hpp"
+#include "BrindlecoveApp/Views/FormText.hpp"
 #include "BrindlecoveApp/Views/MainWindow.hpp"
 #include "BrindlecoveApp/Views/ScreenHeader.hpp"
 #include "BrindlecoveApp/Views/Style.hpp"
@@ -16,6 +17,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
@@ -87,6 +89,11 @@ SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDep
                 switches));
     connect(enabled_, &QCheckBox::clicked, this, [this](bool on) { manager_.setEnabled(on); });
     connect(autoRun_, &QCheckBox::clicked, this, [this](bool on) { manager_.setAutoRunOnMount(on); });
+
+    // The pairs syncing now; present only while one runs.
+    runningBox_ = box(QStringLiteral("Syncing Now"), QStringLiteral("sync.running"));
+    runningLayout_ = new QVBoxLayout(runningBox_);
+    runningLayout_->setSpacing(10);
 
     QGroupBox* pairs = box(QStringLiteral("Sync Pairs"), QStringLiteral("sync.pairs"));
     auto* pairsOuter = new QVBoxLayout(pairs);
@@ -163,6 +170,7 @@ SyncView::SyncView(SyncManager& manager, AddSyncPairSheet::Dependencies sheetDep
     connect(&renderTimer_, &QTimer::timeout, this, &SyncView::render);
     connect(&manager_, &SyncManager::changed, this, &SyncView::scheduleRender);
     connect(&manager_, &SyncManager::lastScheduledRunChanged, this, &SyncView::scheduleRender);
+    connect(&manager_, &SyncManager::runningSyncsChanged, this, [this] { runningRender_.schedule(); });
     render();
 }
 
@@ -182,6 +190,7 @@ void SyncView::renderNow() {
 
 void SyncView::render() {
     renderPrompt();
+    renderRunning();
     {
         QSignalBlocker a(enabled_), b(autoRun_), c(scheduled_);
         enabled_->setChecked(manager_.enabled());
@@ -314,6 +323,52 @@ void SyncView::renderPairs() {
     }
     clearLayout(pairsLayout_);
     for (const tessaline::SyncPair& pair : pairs) pairsLayout_->addWidget(makePairRow(pair));
+}
+
+void SyncView::renderRunning() {
+    const std::vector<SyncRunProgress>& runs = manager_.runningSyncs();
+    runningBox_->setVisible(!runs.empty());
+    QStringList names;
+    for (const SyncRunProgress& run : runs) names << run.pairName;
+    if (names != shownRunning_) {
+        // Rows come and go with runs; a run that goes on keeps its row.
+        clearLayout(runningLayout_);
+        for (const QString& name : names) {
+            auto* row = new QWidget(runningBox_);
+            row->setObjectName(QStringLiteral("running.row"));
+            auto* layout = FormText::column(row, 4);
+            QLabel* title = textLabel(name, row, QStringLiteral("running.name"));
+            QFont medium = title->font();
+            medium.setWeight(QFont::Medium);
+            title->setFont(medium);
+            layout->addWidget(title);
+            layout->addWidget(FormText::progressBar(QStringLiteral("running.progress"), row));
+            auto* status = caption(QString(), row);
+            status->setObjectName(QStringLiteral("running.status"));
+            layout->addWidget(status);
+            auto* bytes = caption(QString(), row);
+            bytes->setObjectName(QStringLiteral("running.bytes"));
+            layout->addWidget(bytes);
+            runningLayout_->addWidget(row);
+        }
+        shownRunning_ = names;
+    }
+    for (int i = 0; i < runningLayout_->count() && i < static_cast<int>(runs.size()); ++i) {
+        QWidget* row = runningLayout_->itemAt(i)->widget();
+        const SyncRunProgress& run = runs[size_t(i)];
+        auto* bar = row->findChild<QProgressBar*>(QStringLiteral("running.progress"));
+        if (const auto fraction = run.fraction()) {
+            bar->setRange(0, 10000);
+            bar->setValue(static_cast<int>(std::clamp(*fraction, 0.0, 1.0) * 10000));
+        } else {
+            bar->setRange(0, 0);
+        }
+        row->findChild<QLabel*>(QStringLiteral("running.status"))->setText(run.statusLine());
+        auto* bytes = row->findChild<QLabel*>(QStringLiteral("running.bytes"));
+        const QString line = run.bytesLine();
+        bytes->setText(line);
+        bytes->setVisible(!line.isEmpty());
+    }
 }
 
 void SyncView::renderToday() {

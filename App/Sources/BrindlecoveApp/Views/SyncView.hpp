@@ -1,6 +1,6 @@
 #pragma once
 // The Sync section: the prompt for an inserted card (first, while there is one), the
-// switches, the sync pairs with their switches and removal, the daily schedule with "Sync
+// switches, the pairs syncing now with how far each is (while any runs), the sync pairs with their switches and removal, the daily schedule with "Sync
 // Now" and the login item, today's totals, the recent activity and the configuration file's
 // path. It holds no sync logic: it shows the sync manager's state and calls its operations.
 // Every change of the manager is applied in a later turn of the event loop, so a pair's
@@ -8,10 +8,12 @@
 // handled. Main thread.
 
 #include "BrindlecoveApp/Views/AddSyncPairSheet.hpp"
+#include "BrindlecoveApp/Views/RenderCoalescer.hpp"
 
 #include "Tessaline/Sync/SyncReport.hpp"
 
 #include <QPointer>
+#include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
@@ -48,6 +50,7 @@ private:
     void renderPrompt();
     void renderPairs();
     void renderToday();
+    void renderRunning();
     void runPreset(const QString& name);
 
     SyncManager& manager_;
@@ -61,6 +64,10 @@ private:
     QVBoxLayout* promptLayout_ = nullptr;
     QCheckBox* enabled_ = nullptr;
     QCheckBox* autoRun_ = nullptr;
+    QGroupBox* runningBox_ = nullptr;
+    QVBoxLayout* runningLayout_ = nullptr;
+    QStringList shownRunning_;  // the pair names of the running rows, in order
+    RenderCoalescer runningRender_{this, [this] { renderRunning(); }};
     QVBoxLayout* pairsLayout_ = nullptr;
     QLabel* noPairs_ = nullptr;
     QCheckBox* scheduled_ = nullptr;

@@ -117,6 +117,8 @@ struct BatchEntry {
     bool leftAtDestination = false;     // under its final name (placed, or its folder unflushed)
     bool stopped = false;               // cut off by a stop: nothing of it left, never reported
     bool comparing = false;             // compared with a file at the destination; its event held back
+    // The read-back's progress (bytes read, bytes to read), when it is sent live.
+    std::function<void(int64_t, int64_t)> onReadBack;
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
     bool sourceChangedDuringRead = true;
@@ -126,7 +128,7 @@ struct BatchEntry {
 
 // Writes one file under a temporary name (true), or settles its outcome when nothing is written.
 bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const std::function<void(int64_t)>& onBytes,
-               const std::function<void()>& onComparing) {
+               const DestinationPlanner::ComparingHandler& onComparing) {
     FileOutcome& outcome = entry.outcome;
     outcome.destinationURL = run.root.path() / outcome.relativePath;
     if (auto gone = run.root.unavailableReason()) {
@@ -248,8 +250,13 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         // Read back only the file this run created, past the page cache.
         ChecksumEngine readBack(readBackChunkSize, identityOpener(run.io, copy.device(), copy.inode()));
         std::string destinationHash;
+        ChecksumEngine::Progress progress;
+        if (entry.onReadBack) {
+            entry.onReadBack(0, entry.bytesCopied);
+            progress = [&entry](int64_t done, int64_t) { entry.onReadBack(done, entry.bytesCopied); };
+        }
         try {
-            destinationHash = readBack.hash(copy.path(), true, run.isStopped);
+            destinationHash = readBack.hash(copy.path(), true, run.isStopped, progress);
         } catch (const ChecksumCancelledError&) {
             return stop();
         } catch (const std::exception& error) {
@@ -273,7 +280,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
         if (error == 0) break;
         if (error != EEXIST) return settle(FileStatus::failed(StreamCopier::cannotCreateText(plan.url, error)));
         if (!run.options.preserveStructure) run.usedFlatNames.erase(lowercased(plan.relativeName));
-        run.planner.setComparingHandler([&entry] { entry.comparing = true; });
+        run.planner.setComparingHandler([&entry](int64_t, int64_t) { entry.comparing = true; });
         plan = run.planner.plan(file.url, outcome.relativePath, run.root.volume(), plan.attempt, entry.sourceDigest);
         run.planner.setComparingHandler({});
         if (plan.kind == DestinationPlan::Kind::stopped) return stop();
@@ -524,7 +531,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
 
     // Starts the file at `index`: settles it or writes it (true), with progress sent by `onBytes`.
     auto startFile = [&](int index, BatchEntry& entry, const std::function<void(int64_t)>& onBytes,
-                         const std::function<void()>& onComparing) {
+                         const DestinationPlanner::ComparingHandler& onComparing) {
         const SortItem& item = order[static_cast<size_t>(index)];
         const MediaFile& file = *item.file;
         entry.item = &item;
@@ -574,7 +581,13 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
         bool written = startFile(
             index, batch.back(),
             [&](int64_t bytes) { send(FileProgressEvent{bytes, firstBytes, handledBytes + bytes, run.plannedBytes}); },
-            [&] { send(CheckingEvent{CheckingEvent::Phase::filesOnDrive, firstIndex + 1, run.plannedFileCount}); });
+            [&](int64_t read, int64_t toRead) {
+                send(CheckingEvent{CheckingEvent::Phase::filesOnDrive, firstIndex + 1, run.plannedFileCount, read,
+                                   toRead});
+            });
+        batch.back().onReadBack = [&](int64_t read, int64_t toRead) {
+            send(CheckingEvent{CheckingEvent::Phase::readBack, firstIndex + 1, run.plannedFileCount, read, toRead});
+        };
 
         // The files written ahead, with their progress held back.
         int64_t batchBytes = firstBytes;
@@ -588,7 +601,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             BatchEntry& entry = batch.emplace_back();
             written |= startFile(
                 next, entry, [&](int64_t bytes) { entry.heldProgress.push_back(bytes); },
-                [&] { entry.comparing = true; });
+                [&](int64_t, int64_t) { entry.comparing = true; });
             batchBytes += file.byteSize;
             heldEvents += static_cast<int64_t>(entry.heldProgress.size());
             ++next;

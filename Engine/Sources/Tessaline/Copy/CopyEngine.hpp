@@ -140,13 +140,23 @@ public:
     };
     // A check that copies nothing, and how far it is (`done` of `total` files):
     // filesOnDrive while the file `done` (from 1) of the run is compared with a file already
-    // at its name on the drive (between its start and its finish); cardAgain for the closing
-    // look at the card once every file is handled (first with done 0).
+    // at its name on the drive (between its start and its finish); readBack while the copy of
+    // the file `done` (from 1) is read back from the drive to prove it (after its last
+    // fileProgress, before its finish); cardAgain for the closing look at the card once every
+    // file is handled (first with done 0).
+    // The checks that read a file's bytes say how far: `bytesRead` of `bytesToRead`, sent
+    // first with 0 and again after every read, as fileProgress is for the copy (a comparison
+    // reads the card file, unless its digest is known, and the drive's file). These live
+    // byte counts are sent for the file whose progress is live (the first of a batch); a file
+    // written ahead in a batch gets one comparison event without bytes, and none for its
+    // read-back (a batch writes at most 256 MiB ahead). 0 of 0 where no bytes are counted.
     struct CheckingEvent {
-        enum class Phase { filesOnDrive, cardAgain };
+        enum class Phase { filesOnDrive, cardAgain, readBack };
         Phase phase = Phase::filesOnDrive;
         int done = 0;
         int total = 0;
+        int64_t bytesRead = 0;
+        int64_t bytesToRead = 0;
         bool operator==(const CheckingEvent&) const = default;
     };
     struct FileFinishedEvent { FileOutcome outcome; int index = 0; int total = 0; };

@@ -121,13 +121,20 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         if (!S_ISREG(existing.st_mode) || existing.st_size != sourceStat.st_size) continue;
         // The source itself (a hard link, or the destination reached through another path).
         if (existing.st_dev == sourceStat.st_dev && existing.st_ino == sourceStat.st_ino) continue;
-        if (onComparing_) onComparing_();
+        const int64_t fileBytes = static_cast<int64_t>(existing.st_size);
+        const int64_t toRead = (sourceHash ? 0 : fileBytes) + fileBytes;
+        if (onComparing_) onComparing_(0, toRead);
+        auto readProgress = [&](int64_t before) {
+            return [this, before, toRead](int64_t done, int64_t) {
+                if (onComparing_) onComparing_(before + done, toRead);
+            };
+        };
 
         if (!sourceHash) {
             try {
                 ChecksumEngine sourceEngine(ChecksumEngine::defaultChunkSize,
                                             identityOpener(io_, sourceStat.st_dev, sourceStat.st_ino));
-                sourceHash = sourceEngine.hash(source, false, isStopped_);
+                sourceHash = sourceEngine.hash(source, false, isStopped_, readProgress(0));
             } catch (const ChecksumCancelledError&) {
                 return stopped();
             } catch (const std::exception&) {
@@ -143,7 +150,7 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             ChecksumEngine existingEngine(ChecksumEngine::defaultChunkSize, [foundFd](const std::filesystem::path&, int) {
                 return ::fcntl(foundFd, F_DUPFD_CLOEXEC, 0);
             });
-            destinationHash = existingEngine.hash(url, false, isStopped_);
+            destinationHash = existingEngine.hash(url, false, isStopped_, readProgress(toRead - fileBytes));
         } catch (const ChecksumCancelledError&) {
             return stopped();
         } catch (const std::exception&) {

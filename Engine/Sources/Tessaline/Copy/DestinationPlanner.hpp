@@ -53,12 +53,14 @@ public:
     DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, const VolumePin& volume,
                          int firstAttempt = 0, std::optional<std::string> sourceHash = std::nullopt);
 
-    // Called (when set) each time a plan begins to compare a file already at a name with the
-    // source, before either is read.
-    void setComparingHandler(std::function<void()> handler) { onComparing_ = std::move(handler); }
+    // Called (when set) each time a plan compares a file already at a name with the source:
+    // first before either is read, with (0, the bytes the comparison reads: the source's size,
+    // unless its digest is known, plus the drive file's), then after every read.
+    using ComparingHandler = std::function<void(int64_t bytesRead, int64_t bytesToRead)>;
+    void setComparingHandler(ComparingHandler handler) { onComparing_ = std::move(handler); }
 
 private:
-    std::function<void()> onComparing_;
+    ComparingHandler onComparing_;
     CopyFileIO& io_;
     std::filesystem::path root_;
     CopyEngine::Options options_;

@@ -42,7 +42,8 @@ bool onlyRenumberedUnproven(const std::string& relative, const std::vector<CardF
 
 }  // namespace
 
-std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue) {
+std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue,
+                                     const CardFileComparison::Progress& progress) {
     // What the scan proved, and why it proved the rest not.
     std::set<std::string> proven;
     std::map<std::string, std::string> unprovenReason;
@@ -106,6 +107,8 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         note(CardFileNote::Kind::onlyOnCard, ".", "the scan kept no list of the card's files — scan the card again");
     } else {
         // Changed since the scan: the scan's proof is of other bytes, or of none.
+        const int all = static_cast<int>(report.cardFiles->size());
+        if (progress) progress(0, all);
         CardFileSet now;
         bool readable = true;
         try {
@@ -115,9 +118,10 @@ std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const Tra
         }
         if (readable) {
             for (const std::string& path :
-                 CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath))
+                 CardChangeCheck::differences(*report.cardFiles, report.cardFilesMount, now, report.cardPath, progress))
                 if (!rescued.count(path) && !onlyRenumberedUnproven(path, *report.cardFiles, now.files, proven))
                     note(CardFileNote::Kind::changedOnCard, path, "changed on the card since the scan — scan again");
+            if (progress) progress(all, all);
             for (const std::string& folder : now.unreadableFolders)
                 note(CardFileNote::Kind::onlyOnCard, folder, "couldn't be read");
         }

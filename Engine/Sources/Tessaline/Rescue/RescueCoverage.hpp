@@ -6,6 +6,7 @@
 // it), and the card still holds those files as the scan found them. Blocks its caller (one
 // walk of the card).
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/Report/VerificationReport.hpp"
 #include "Tessaline/Transfer/TransferLog.hpp"
 
@@ -19,6 +20,10 @@ namespace tessaline::RescueCoverage {
 // prove (changedOnCard); relative to the card, in path order. A rescued file that changed
 // after its copy was proven is named by the rescue's own closing look (a changedOnCard note of
 // `rescue`, from CopyEngine's file-list copy) and not again here.
-std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue);
+// `progress(done, total)` (may be empty) counts the files of the scan's list compared with
+// the card as it is now: none before the walk, all but the renumbered ones after it, then each
+// renumbered one as its bytes are read.
+std::vector<CardFileNote> leftOnCard(const VerificationReport& report, const TransferLog& rescue,
+                                     const CardFileComparison::Progress& progress = {});
 
 }  // namespace tessaline::RescueCoverage
