@@ -1,6 +1,9 @@
 // The copy engine onto a FUSE exFAT drive while the kernel forgets its entries, so the drive
 // numbers the copies afresh: a drive that never left is never called gone, every file the run
 // leaves at the destination is one it reports, and a drive really pulled still fails the rest.
+// And from a FUSE exFAT card, whose files are numbered afresh while the drive's copies are
+// compared with them: a second run finds every file present, and a card file replaced
+// meanwhile is still never taken for its old copy.
 
 #include "Copy/FaultyCopyIO.hpp"
 #include "Copy/TemporaryFiles.hpp"
@@ -9,6 +12,7 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <utility>
@@ -179,6 +183,108 @@ TEST_F(CopyRenumberingTest, ADrivePulledWhileTheKernelForgetsStillFailsTheRest) 
     drive->remount();
     expectOnlyClaimedFilesIn(destination, run);
 }
+
+// The card on a FUSE exFAT volume, the drive of the parameter's file system.
+class RenumberingCardTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
+
+// Stills copied in batches, clips long enough that the kernel forgets the card while their
+// copies on the drive are read.
+void fillCard(const fs::path& card) {
+    for (int i = 0; i < 200; ++i)
+        writePatternFile(card / "DCIM/100STILL" / ("IMG_" + std::to_string(1000 + i) + ".JPG"), 12'288 + i, i);
+    for (int i = 1; i <= 8; ++i)
+        writePatternFile(card / "PRIVATE/CLIP" / ("C000" + std::to_string(i) + ".MP4"), 6 << 20, i);
+}
+
+// The first copy, then several more onto the same drive while the kernel forgets everything
+// every 50 ms, and at once whenever a file on the drive is opened to be compared (the card
+// file compared with it is then renumbered before it is read): every file already present,
+// nothing written, no new name, nothing failed, the card unchanged.
+TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbered) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("exfat", 96, "CARD");
+    LoopVolume drive(GetParam(), 96, "SHUTTLE");
+    fillCard(card.mountPoint());
+    const fs::path destination = drive.mountPoint() / "Day1";
+    const auto first = CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(), [] { return false; });
+    ASSERT_EQ(first.outcomes.size(), 208u);
+    for (const auto& outcome : first.outcomes) ASSERT_EQ(outcome.status.kind, Kind::copiedVerified);
+    const auto onDrive = filesIn(destination);
+
+    auto io = std::make_shared<FaultyIO>();
+    int compared = 0;
+    const std::string drivePath = destination.native() + "/";
+    io->beforeOpen = [&](const char* path, int flags) {
+        if (!(flags & O_CREAT) && std::string_view(path).starts_with(drivePath)) {
+            ++compared;
+            CacheDropLoop::dropNow();
+        }
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        CopyEngine::CopyRun again;
+        {
+            CacheDropLoop loop(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
+            again = CopyEngine(io).copy(card.mountPoint(), destination, {}, SettleOptions::none(),
+                                        [] { return false; });
+        }
+        ASSERT_EQ(again.outcomes.size(), 208u);
+        for (const auto& outcome : again.outcomes) {
+            EXPECT_EQ(outcome.status.kind, Kind::skippedAlreadyPresent)
+                << outcome.relativePath << ": " << outcome.status.reason.value_or("");
+            EXPECT_EQ(outcome.destinationURL, destination / outcome.relativePath);
+        }
+        EXPECT_TRUE(again.changedOnCard.empty());
+        EXPECT_EQ(filesIn(destination), onDrive);
+    }
+    EXPECT_GE(compared, 3 * 208);
+    EXPECT_TRUE(readFile(destination / "PRIVATE/CLIP/C0008.MP4") == readFile(card.mountPoint() / "PRIVATE/CLIP/C0008.MP4"));
+}
+
+// A card file replaced (a rename over it, the same size and modification time, other bytes)
+// after it was read for the comparison and before its drive copy is read: the drive's copy
+// of the old file is not the card file now, on a card that numbers files afresh (its bytes
+// tell) as on one that keeps numbers. The new file lands beside the old copies.
+// The card of the parameter's file system.
+class ReplacedCardFileTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(ReplacedCardFileTest, ACardFileReplacedDuringTheComparisonIsNotPresent) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card(GetParam(), 32, "CARD");
+    const fs::path cardRoot = card.mountPoint();
+    const fs::path clip = cardRoot / "DCIM/A.MP4";
+    writePatternFile(clip, 300'000, 1);
+    const fs::path destination = sandbox / "Drive";
+    // The plain name holds a file of the same size with other bytes; "_1" the old file's copy.
+    writePatternFile(destination / "DCIM/A.MP4", 300'000, 2);
+    writePatternFile(destination / "DCIM/A_1.MP4", 300'000, 1);
+
+    auto io = std::make_shared<FaultyIO>();
+    bool replaced = false;
+    io->beforeOpen = [&](const char* path, int) {
+        if (replaced || fs::path(path) != destination / "DCIM/A_1.MP4") return;
+        replaced = true;
+        struct stat before{};
+        ::stat(clip.c_str(), &before);
+        const fs::path other = clip.parent_path() / "A.new";
+        writePatternFile(other, 300'000, 3);
+        struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ::utimensat(AT_FDCWD, other.c_str(), times, 0);
+        fs::rename(other, clip);
+        CacheDropLoop::dropNow();
+    };
+    const auto run = CopyEngine(io).copy({{clip, MediaFile::Kind::media, 300'000}}, cardRoot, destination, {},
+                                         [] { return false; });
+    ASSERT_TRUE(replaced);
+    ASSERT_EQ(run.outcomes.size(), 1u);
+    EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
+    EXPECT_EQ(run.outcomes[0].destinationURL, destination / "DCIM/A_2.MP4");
+    EXPECT_TRUE(readFile(destination / "DCIM/A_2.MP4") == readFile(clip));
+    EXPECT_TRUE(readFile(destination / "DCIM/A_1.MP4") != readFile(clip));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, RenumberingCardTest, ::testing::Values("ext4", "exfat"));
+INSTANTIATE_TEST_SUITE_P(Cards, ReplacedCardFileTest, ::testing::Values("ext4", "exfat"));
 
 }  // namespace
 }  // namespace tessaline

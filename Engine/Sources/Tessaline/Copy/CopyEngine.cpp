@@ -318,6 +318,15 @@ void flushPlacedNames(std::vector<BatchEntry>& batch) {
     }
 }
 
+// Whether the file's failure met a destination that is gone now: one whose writing began (not
+// an unreadable card folder, not a refused destination) while the run's root is gone.
+bool destinationLeft(const BatchEntry& entry, std::optional<DestinationRoot>& root) {
+    if (!root || entry.item->unreadableFolder || entry.outcome.status.reason == CopyEngine::destinationGoneText)
+        return false;
+    const auto reason = root->unavailableReason();
+    return reason && *reason == CopyEngine::destinationGoneText;
+}
+
 // The card file as the proof of its copy (or of the file found present) found it.
 CardFileRecord provenRecord(const std::string& relative, const SourceIdentity& identity, const std::string& digest) {
     CardFileRecord record;
@@ -637,6 +646,10 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                        root->unavailableReason()) {
                 outcome.status = FileStatus::failed(destinationGoneText);
             }
+            // A drive that left fails what it took with it in the run's words, whatever error
+            // each call met (a FUSE drive whose daemon died answers "not connected").
+            if (!outcome.status.landedSafely() && destinationLeft(batch[k], root))
+                outcome.status = FileStatus::failed(destinationGoneText);
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
             if (outcome.status.landedSafely() && batch[k].sourceBefore)
