@@ -137,6 +137,12 @@ TEST_F(CopyVolumeTest, ADriveWhoseDaemonDiesFailsAsADriveThatLeft) {
     for (const auto& outcome : run.outcomes)
         EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(CopyEngine::destinationGoneText))
             << outcome.relativePath << ": " << outcome.status.reason.value_or("");
+    // A run onto the dead mount says the same of every file.
+    auto later = CopyEngine().copy(files, sandbox / "CARD", destination, {}, [] { return false; });
+    ASSERT_EQ(later.outcomes.size(), 5u);
+    for (const auto& outcome : later.outcomes)
+        EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(CopyEngine::destinationGoneText))
+            << outcome.relativePath << ": " << outcome.status.reason.value_or("");
     // Mounted again, the drive holds no copy under a final name.
     drive->unmountLazily();
     drive->remount();
