@@ -223,11 +223,19 @@ TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbe
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         CopyEngine::CopyRun again;
+        // The closing look finds each proven file under the number its proof found (held for
+        // it), so it reads none again: its count goes from none straight to all.
+        std::vector<int> looked;
         {
             CacheDropLoop loop(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
             again = CopyEngine(io).copy(card.mountPoint(), destination, {}, SettleOptions::none(),
-                                        [] { return false; });
+                                        [] { return false; }, [&](const CopyEngine::Event& event) {
+                                            auto checking = std::get_if<CopyEngine::CheckingEvent>(&event);
+                                            if (checking && checking->phase == CopyEngine::CheckingEvent::Phase::cardAgain)
+                                                looked.push_back(checking->done);
+                                        });
         }
+        EXPECT_EQ(looked, (std::vector<int>{0, 208}));
         ASSERT_EQ(again.outcomes.size(), 208u);
         for (const auto& outcome : again.outcomes) {
             EXPECT_EQ(outcome.status.kind, Kind::skippedAlreadyPresent)
@@ -281,6 +289,44 @@ TEST_P(ReplacedCardFileTest, ACardFileReplacedDuringTheComparisonIsNotPresent) {
     EXPECT_EQ(run.outcomes[0].destinationURL, destination / "DCIM/A_2.MP4");
     EXPECT_TRUE(readFile(destination / "DCIM/A_2.MP4") == readFile(clip));
     EXPECT_TRUE(readFile(destination / "DCIM/A_1.MP4") != readFile(clip));
+}
+
+// A card file replaced just after its proof (a rename over it: the same size and times,
+// other bytes) while the kernel forgets the card: the closing look of the card copy and of the
+// file-list copy names it, on a card that numbers files afresh as on one that keeps numbers.
+TEST_P(ReplacedCardFileTest, ACardFileReplacedAfterItsProofIsNamedByTheClosingLook) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card(GetParam(), 32, "CARD");
+    const fs::path clip = card.mountPoint() / "DCIM/A.MP4";
+    for (const bool cardCopy : {true, false}) {
+        SCOPED_TRACE(cardCopy ? "card copy" : "file-list copy");
+        writePatternFile(clip, 300'000, 1);
+        writePatternFile(card.mountPoint() / "DCIM/B.MP4", 200'000, 2);
+        bool replaced = false;
+        auto replace = [&](const CopyEngine::Event& event) {
+            if (replaced || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) return;
+            replaced = true;
+            struct stat before{};
+            ::stat(clip.c_str(), &before);
+            const fs::path other = clip.parent_path() / "A.new";
+            writePatternFile(other, 300'000, 3);
+            struct timespec times[2] = {before.st_atim, before.st_mtim};
+            ::utimensat(AT_FDCWD, other.c_str(), times, 0);
+            fs::rename(other, clip);
+            CacheDropLoop::dropNow();
+        };
+        const fs::path destination = sandbox / (cardCopy ? "Card" : "List");
+        const auto run =
+            cardCopy ? CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(),
+                                         [] { return false; }, replace)
+                     : CopyEngine().copy({{clip, MediaFile::Kind::media, 300'000},
+                                          {card.mountPoint() / "DCIM/B.MP4", MediaFile::Kind::media, 200'000}},
+                                         card.mountPoint(), destination, {}, [] { return false; }, replace);
+        ASSERT_TRUE(replaced);
+        ASSERT_EQ(run.outcomes.size(), 2u);
+        EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
+        EXPECT_EQ(run.changedOnCard, (std::vector<std::string>{"DCIM/A.MP4"}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Drives, RenumberingCardTest, ::testing::Values("ext4", "exfat"));

@@ -9,6 +9,7 @@
 #include "Tessaline/Copy/DestinationRoot.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
 #include "Tessaline/Copy/IdleSettleDetector.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Copy/StreamCopier.hpp"
@@ -22,6 +23,7 @@
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace tessaline {
@@ -119,6 +121,7 @@ struct BatchEntry {
     bool comparing = false;             // compared with a file at the destination; its event held back
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
+    UniqueFd pin;                       // the card file as its proof found it (pinWhereRenumbered)
     bool sourceChangedDuringRead = true;
     std::string sourceDigest;
     int64_t bytesCopied = 0;
@@ -156,6 +159,7 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         outcome.sourceChecksum = plan.sourceHash;
         outcome.destinationChecksum = plan.destinationHash;
         entry.sourceBefore = plan.sourceIdentity;
+        entry.pin = std::move(plan.sourcePin);
         return false;
     }
     if (auto failure = run.root.createFolders(fs::path(plan.relativeName).parent_path().native())) {
@@ -261,6 +265,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
                 FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's."));
         if (!sourceUnchanged(entry, file)) return settle(FileStatus::verificationFailed(SourceIdentity::changedText));
     }
+    entry.pin = pinWhereRenumbered(entry.source.get(), file.url.c_str());
     entry.source.reset();
 
     // Proven: now it may take a final name, never replacing one taken since planning (by
@@ -339,20 +344,27 @@ CardFileRecord provenRecord(const std::string& relative, const SourceIdentity& i
     return record;
 }
 
-// A listed file the run proved (copied, or found present), as its proof found it.
+// A listed file the run proved (copied, or found present), as its proof found it, pinned
+// under that number until the closing look where the card numbers files afresh.
 struct ProvenSource {
     size_t outcome = 0;  // index in CopyRun::outcomes
     SourceIdentity identity;
+    UniqueFd pin;
 };
 
-// The closing look of the file-list copy: each listed file it proved, compared with the
-// state its proof found (the same number, or where the card's file system numbers files
-// afresh, the same size and times and the bytes its copy proved).
-std::vector<std::string> changedSinceProven(const CopyEngine::CopyRun& run, const std::vector<ProvenSource>& proven,
-                                            const fs::path& relativeTo, const CopyEngine::EventHandler& onEvent) {
-    using CheckingEvent = CopyEngine::CheckingEvent;
+// How many proven card files a run keeps pinned: half the descriptors the process may open,
+// less a reserve for everything else; the files beyond are read again by the closing look.
+size_t pinLimit() {
+    struct rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+    return limit.rlim_cur / 2 > 256 ? static_cast<size_t>(limit.rlim_cur / 2 - 256) : 0;
+}
+
+// The records of the listed files below `relativeTo` the run proved, as their proofs found
+// them (number, size, times, the digest of the bytes proven), one per path, in path order.
+std::vector<CardFileRecord> provenRecords(const CopyEngine::CopyRun& run, const std::vector<ProvenSource>& proven,
+                                          const fs::path& relativeTo) {
     std::vector<CardFileRecord> records;
-    std::vector<std::string> changed;
     const fs::path root = normalizedPath(relativeTo);
     for (const ProvenSource& source : proven) {
         const FileOutcome& outcome = run.outcomes[source.outcome];
@@ -364,6 +376,17 @@ std::vector<std::string> changedSinceProven(const CopyEngine::CopyRun& run, cons
     records.erase(std::unique(records.begin(), records.end(),
                               [](const auto& a, const auto& b) { return a.relative == b.relative; }),
                   records.end());
+    return records;
+}
+
+// The closing look of the file-list copy: each listed file it proved, compared with the
+// state its proof found (the same number, or where the card's file system numbers files
+// afresh, the same size and times and the bytes its copy proved).
+std::vector<std::string> changedSinceProven(std::vector<CardFileRecord> records, const fs::path& relativeTo,
+                                            const CopyEngine::EventHandler& onEvent) {
+    using CheckingEvent = CopyEngine::CheckingEvent;
+    std::vector<std::string> changed;
+    const fs::path root = normalizedPath(relativeTo);
     const int all = static_cast<int>(records.size());
     if (all == 0) return changed;
     auto send = [&](int done) {
@@ -462,11 +485,10 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
         files.push_back({card / record.relative, MediaFile::Kind::other, record.byteSize});
     std::vector<fs::path> unreadable;
     for (const std::string& folder : set.unreadableFolders) unreadable.push_back(card / folder);
-    CopyRun run = copyList(files, unreadable, card, destination, options, isCancelled, onEvent, false);
     // The verdict must hold for the card as it is when the run ends: what was written to it
     // meanwhile, or taken from it, was not copied as it stands. Files that already failed
-    // are named by their outcome.
-    if (!run.wasCancelled) {
+    // are named by their outcome. Run once every file is handled, with the proven ones pinned.
+    auto look = [&](const CopyRun& run, const std::vector<CardFileRecord>& proven) {
         // The digests of the bytes copied let a file renumbered meanwhile be judged by its bytes.
         std::map<std::string, std::string> copiedDigests;
         std::set<std::string> failed;
@@ -474,29 +496,43 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
             if (!outcome.status.landedSafely()) failed.insert(outcome.relativePath);
             else if (outcome.sourceChecksum) copiedDigests[outcome.relativePath] = *outcome.sourceChecksum;
         }
-        for (CardFileRecord& record : set.files)
+        // Where the card renumbers, a file as the walk found it but for its number is known by
+        // the number its proof found, which its pin keeps: the look need not read it again.
+        std::map<std::string, const CardFileRecord*> provenByPath;
+        if (set.mount && !set.mount->keepsInodeNumbers)
+            for (const CardFileRecord& record : proven) provenByPath[record.relative] = &record;
+        for (CardFileRecord& record : set.files) {
             if (auto digest = copiedDigests.find(record.relative); digest != copiedDigests.end())
                 record.digest = digest->second;
+            if (auto found = provenByPath.find(record.relative); found != provenByPath.end()) {
+                const CardFileRecord& atProof = *found->second;
+                if (atProof.byteSize == record.byteSize && atProof.modified == record.modified &&
+                    atProof.changed == record.changed && atProof.digest == record.digest)
+                    record.inode = atProof.inode;
+            }
+        }
         auto checked = [&](int done, int total) {
             if (onEvent) onEvent(CheckingEvent{CheckingEvent::Phase::cardAgain, done, total});
         };
+        std::vector<std::string> changed;
         for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native(), checked))
-            if (!failed.count(path)) run.changedOnCard.push_back(std::move(path));
-    }
-    return run;
+            if (!failed.count(path)) changed.push_back(std::move(path));
+        return changed;
+    };
+    return copyList(files, unreadable, card, destination, options, isCancelled, onEvent, look);
 }
 
 CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,
                                      const fs::path& destination, const Options& options,
                                      const CancelTest& isCancelled, const EventHandler& onEvent) const {
-    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent, true);
+    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent, {});
 }
 
 CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                                          const std::vector<fs::path>& unreadableFolders, const fs::path& relativeTo,
                                          const fs::path& destination, const Options& options,
                                          const CancelTest& isCancelled, const EventHandler& onEvent,
-                                         bool closingLook) const {
+                                         const CardLook& cardLook) const {
     checkChunkSize(options.chunkSize);
     auto send = [&](Event event) {
         if (onEvent) onEvent(event);
@@ -564,6 +600,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
 
     std::vector<BatchEntry> batch;
     std::vector<ProvenSource> proven;
+    size_t pinsLeft = pinLimit();
     int index = 0;
     while (index < run.plannedFileCount) {
         // The batch's first file: cancellation test, start and progress as they happen.
@@ -652,8 +689,12 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                 outcome.status = FileStatus::failed(destinationGoneText);
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
-            if (outcome.status.landedSafely() && batch[k].sourceBefore)
-                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore});
+            if (outcome.status.landedSafely() && batch[k].sourceBefore) {
+                UniqueFd pin = std::move(batch[k].pin);
+                if (pin && pinsLeft > 0) --pinsLeft;
+                else pin.reset();
+                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore, std::move(pin)});
+            }
             run.outcomes.push_back(outcome);
             send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
         }
@@ -662,7 +703,9 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             return run;
         }
     }
-    if (closingLook) run.changedOnCard = changedSinceProven(run, proven, relativeTo, onEvent);
+    // With the proven files still pinned.
+    if (cardLook) run.changedOnCard = cardLook(run, provenRecords(run, proven, relativeTo));
+    else run.changedOnCard = changedSinceProven(provenRecords(run, proven, relativeTo), relativeTo, onEvent);
     return run;
 }
 

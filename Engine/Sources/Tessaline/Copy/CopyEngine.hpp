@@ -55,6 +55,7 @@
 #include "Tessaline/Copy/CopyError.hpp"
 #include "Tessaline/Copy/CopyFileIO.hpp"
 #include "Tessaline/Copy/SettleOptions.hpp"
+#include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
@@ -224,10 +225,14 @@ public:
     static const char* destinationGoneText;
 
 private:
+    // The card copy's closing look: given the run once every file is handled and the records
+    // of the card files it proved as their proofs found them (path order), the paths changed
+    // on the card. Empty: the file-list copy's look at the files it proved.
+    using CardLook = std::function<std::vector<std::string>(const CopyRun&, const std::vector<CardFileRecord>&)>;
     CopyRun copyList(const std::vector<MediaFile>& files, const std::vector<std::filesystem::path>& unreadableFolders,
                      const std::filesystem::path& relativeTo, const std::filesystem::path& destination,
                      const Options& options, const CancelTest& isCancelled, const EventHandler& onEvent,
-                     bool closingLook) const;
+                     const CardLook& cardLook) const;
 
     std::shared_ptr<CopyFileIO> io_;
 };

@@ -2,6 +2,7 @@
 
 #include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -233,6 +234,7 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         plan.sourceHash = *sourceHash;
         plan.destinationHash = std::move(destinationHash);
         plan.sourceIdentity = sourceNow;
+        if (sourceNow == sourceBefore) plan.sourcePin = pinWhereRenumbered(sourceFd.get(), source.c_str());
         plan.attempt = attempt;
         return plan;
     }

@@ -23,6 +23,7 @@
 
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
+#include "Tessaline/Support/UniqueFd.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
@@ -42,6 +43,7 @@ struct DestinationPlan {
     std::string sourceHash;      // skip only
     std::string destinationHash; // skip only
     std::optional<SourceIdentity> sourceIdentity;  // skip only: the source as it was compared
+    UniqueFd sourcePin;  // skip only: pinWhereRenumbered of the source as it was compared
     std::string reason;          // unresolvable only
     int attempt = 0;             // the suffix number chosen (0: the plain name)
 };
