@@ -253,6 +253,19 @@ TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbe
 // after it was read for the comparison and before its drive copy is read: the drive's copy
 // of the old file is not the card file now, on a card that numbers files afresh (its bytes
 // tell) as on one that keeps numbers. The new file lands beside the old copies.
+// Puts another file of the same size and times, with bytes drawn from `seed`, in place of
+// `file` by a rename over it, and makes the kernel forget what it knew of the card.
+void replaceKeepingTimes(const fs::path& file, unsigned seed) {
+    struct stat before{};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const fs::path other = file.parent_path() / "replacement.new";
+    writePatternFile(other, static_cast<size_t>(before.st_size), seed);
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+    fs::rename(other, file);
+    CacheDropLoop::dropNow();
+}
+
 // The card of the parameter's file system.
 class ReplacedCardFileTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
 
@@ -272,14 +285,7 @@ TEST_P(ReplacedCardFileTest, ACardFileReplacedDuringTheComparisonIsNotPresent) {
     io->beforeOpen = [&](const char* path, int) {
         if (replaced || fs::path(path) != destination / "DCIM/A_1.MP4") return;
         replaced = true;
-        struct stat before{};
-        ::stat(clip.c_str(), &before);
-        const fs::path other = clip.parent_path() / "A.new";
-        writePatternFile(other, 300'000, 3);
-        struct timespec times[2] = {before.st_atim, before.st_mtim};
-        ::utimensat(AT_FDCWD, other.c_str(), times, 0);
-        fs::rename(other, clip);
-        CacheDropLoop::dropNow();
+        replaceKeepingTimes(clip, 3);
     };
     const auto run = CopyEngine(io).copy({{clip, MediaFile::Kind::media, 300'000}}, cardRoot, destination, {},
                                          [] { return false; });
@@ -306,14 +312,7 @@ TEST_P(ReplacedCardFileTest, ACardFileReplacedAfterItsProofIsNamedByTheClosingLo
         auto replace = [&](const CopyEngine::Event& event) {
             if (replaced || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) return;
             replaced = true;
-            struct stat before{};
-            ::stat(clip.c_str(), &before);
-            const fs::path other = clip.parent_path() / "A.new";
-            writePatternFile(other, 300'000, 3);
-            struct timespec times[2] = {before.st_atim, before.st_mtim};
-            ::utimensat(AT_FDCWD, other.c_str(), times, 0);
-            fs::rename(other, clip);
-            CacheDropLoop::dropNow();
+            replaceKeepingTimes(clip, 3);
         };
         const fs::path destination = sandbox / (cardCopy ? "Card" : "List");
         const auto run =

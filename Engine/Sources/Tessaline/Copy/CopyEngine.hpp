@@ -36,7 +36,12 @@
 // The source. Its identity (device, inode, size, modification and change times) is taken
 // before it is read and compared after the read and after the proof: a card file rewritten,
 // patched or replaced while it was copied is verificationFailed, "The card file changed
-// while it was copied.", and its copy is removed.
+// while it was copied.", and its copy is removed. A file already at its name on the drive is
+// compared with the card file held open, so it is the same card file however long the
+// drive's copy takes to read (see DestinationPlanner.hpp). Where the card numbers files
+// afresh (FAT, exFAT, FUSE), each card file the run proved stays pinned under the number its
+// proof found until the run's closing look at the card, which then need not read it again
+// (up to half the descriptors the process may open; files beyond are read again).
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
 // asked between files, between the steps of the settle wait, and inside a file between the
