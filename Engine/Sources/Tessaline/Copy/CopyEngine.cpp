@@ -19,6 +19,7 @@
 #include "Tessaline/Support/TextCase.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <set>
@@ -352,13 +353,39 @@ struct ProvenSource {
     UniqueFd pin;
 };
 
-// How many proven card files a run keeps pinned: half the descriptors the process may open,
-// less a reserve for everything else; the files beyond are read again by the closing look.
-size_t pinLimit() {
-    struct rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
-    return limit.rlim_cur / 2 > 256 ? static_cast<size_t>(limit.rlim_cur / 2 - 256) : 0;
-}
+// The pins one run keeps for its closing look, counted against one budget for the whole
+// process (the runs of several sync pairs go on at once): half the descriptors the process
+// may open, less a reserve for everything else. The files beyond are read again by the look.
+class PinBudget {
+public:
+    PinBudget() = default;
+    PinBudget(const PinBudget&) = delete;
+    PinBudget& operator=(const PinBudget&) = delete;
+    ~PinBudget() { held().fetch_sub(kept_); }
+
+    // `pin` when the budget has room for it, else an empty descriptor.
+    UniqueFd keep(UniqueFd pin) {
+        if (!pin) return pin;
+        if (held().fetch_add(1) >= limit()) {
+            held().fetch_sub(1);
+            return UniqueFd();
+        }
+        ++kept_;
+        return pin;
+    }
+
+private:
+    static std::atomic<size_t>& held() {
+        static std::atomic<size_t> count{0};
+        return count;
+    }
+    static size_t limit() {
+        struct rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+        return limit.rlim_cur / 2 > 256 ? static_cast<size_t>(limit.rlim_cur / 2 - 256) : 0;
+    }
+    size_t kept_ = 0;
+};
 
 // The records of the listed files below `relativeTo` the run proved, as their proofs found
 // them (number, size, times, the digest of the bytes proven), one per path, in path order.
@@ -599,8 +626,8 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     };
 
     std::vector<BatchEntry> batch;
+    PinBudget pins;
     std::vector<ProvenSource> proven;
-    size_t pinsLeft = pinLimit();
     int index = 0;
     while (index < run.plannedFileCount) {
         // The batch's first file: cancellation test, start and progress as they happen.
@@ -690,10 +717,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
             if (outcome.status.landedSafely() && batch[k].sourceBefore) {
-                UniqueFd pin = std::move(batch[k].pin);
-                if (pin && pinsLeft > 0) --pinsLeft;
-                else pin.reset();
-                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore, std::move(pin)});
+                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore, pins.keep(std::move(batch[k].pin))});
             }
             run.outcomes.push_back(outcome);
             send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});

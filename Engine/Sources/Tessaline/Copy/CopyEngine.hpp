@@ -41,7 +41,8 @@
 // drive's copy takes to read (see DestinationPlanner.hpp). Where the card numbers files
 // afresh (FAT, exFAT, FUSE), each card file the run proved stays pinned under the number its
 // proof found until the run's closing look at the card, which then need not read it again
-// (up to half the descriptors the process may open; files beyond are read again).
+// (within half the descriptors the process may open, shared by its runs; files beyond that
+// are read again).
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
 // asked between files, between the steps of the settle wait, and inside a file between the
