@@ -199,7 +199,7 @@ void fillCard(const fs::path& card) {
 
 // The first copy, then several more onto the same drive while the kernel forgets everything
 // every 50 ms, and at once whenever a file on the drive is opened to be compared (the card
-// file compared with it is then renumbered before it is read): every file already present,
+// file compared with it, not yet open, is renumbered then): every file already present,
 // nothing written, no new name, nothing failed, the card unchanged.
 TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbered) {
     TESSALINE_REQUIRE_ROOT();
@@ -207,7 +207,8 @@ TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbe
     LoopVolume drive(GetParam(), 96, "SHUTTLE");
     fillCard(card.mountPoint());
     const fs::path destination = drive.mountPoint() / "Day1";
-    const auto first = CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(), [] { return false; });
+    const auto first =
+        CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(), [] { return false; });
     ASSERT_EQ(first.outcomes.size(), 208u);
     for (const auto& outcome : first.outcomes) ASSERT_EQ(outcome.status.kind, Kind::copiedVerified);
     const auto onDrive = filesIn(destination);
@@ -239,8 +240,9 @@ TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbe
             CacheDropLoop loop(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
             again = CopyEngine(io).copy(card.mountPoint(), destination, {}, SettleOptions::none(),
                                         [] { return false; }, [&](const CopyEngine::Event& event) {
-                                            auto checking = std::get_if<CopyEngine::CheckingEvent>(&event);
-                                            if (checking && checking->phase == CopyEngine::CheckingEvent::Phase::cardAgain)
+                                            using Checking = CopyEngine::CheckingEvent;
+                                            auto checking = std::get_if<Checking>(&event);
+                                            if (checking && checking->phase == Checking::Phase::cardAgain)
                                                 looked.push_back(checking->done);
                                         });
         }
@@ -257,13 +259,10 @@ TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbe
         EXPECT_EQ(filesIn(destination), onDrive);
     }
     EXPECT_GE(compared, 4 * 208);
-    EXPECT_TRUE(readFile(destination / "PRIVATE/CLIP/C0008.MP4") == readFile(card.mountPoint() / "PRIVATE/CLIP/C0008.MP4"));
+    EXPECT_TRUE(readFile(destination / "PRIVATE/CLIP/C0008.MP4") ==
+                readFile(card.mountPoint() / "PRIVATE/CLIP/C0008.MP4"));
 }
 
-// A card file replaced (a rename over it, the same size and modification time, other bytes)
-// after it was read for the comparison and before its drive copy is read: the drive's copy
-// of the old file is not the card file now, on a card that numbers files afresh (its bytes
-// tell) as on one that keeps numbers. The new file lands beside the old copies.
 // Puts another file of the same size and times, with bytes drawn from `seed`, in place of
 // `file` by a rename over it, and makes the kernel forget what it knew of the card.
 void replaceKeepingTimes(const fs::path& file, unsigned seed) {
@@ -280,6 +279,10 @@ void replaceKeepingTimes(const fs::path& file, unsigned seed) {
 // The card of the parameter's file system.
 class ReplacedCardFileTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
 
+// A card file replaced (a rename over it, the same size and modification time, other bytes)
+// after it was read for the comparison and before its drive copy is read: the drive's copy
+// of the old file is not the card file now, on a card that numbers files afresh (its bytes
+// tell) as on one that keeps numbers. The new file lands beside the old copies.
 TEST_P(ReplacedCardFileTest, ACardFileReplacedDuringTheComparisonIsNotPresent) {
     TESSALINE_REQUIRE_ROOT();
     LoopVolume card(GetParam(), 32, "CARD");

@@ -398,11 +398,13 @@ TEST_F(CopyVolumeTest, ANameTooLongOnlyForItsSuffixSaysSo) {
     writePatternFile(root / "DCIM/Camera.MP4", 1'000, 3);
     writePatternFile(root / "DCIM/camera.mp4", 1'500, 4);
     std::vector<MediaFile> files;
-    for (const std::string& name : {longName, foldedName, std::string("Camera.MP4"), std::string("camera.mp4")})
-        files.push_back({root / "DCIM" / name, MediaFile::Kind::media, static_cast<int64_t>(fs::file_size(root / "DCIM" / name))});
+    for (const std::string& name : {longName, foldedName, std::string("Camera.MP4"), std::string("camera.mp4")}) {
+        const fs::path file = root / "DCIM" / name;
+        files.push_back({file, MediaFile::Kind::media, static_cast<int64_t>(fs::file_size(file))});
+    }
     const std::string tooLong = "Couldn't create destination file: the name “" + foldedName +
-                                "” is taken on the destination by a different file, and with “_1” added it is too "
-                                "long for the destination's file system.";
+                                "” is taken on the destination by a different file, and with “_1” added it "
+                                "is too long for the destination's file system.";
 
     LoopVolume exfat("exfat", 32, "SHUTTLE");
     auto run = CopyEngine().copy(files, root, exfat.mountPoint() / "Day1", {}, [] { return false; });

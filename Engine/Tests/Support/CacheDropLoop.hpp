@@ -1,8 +1,9 @@
 #pragma once
 // Makes the kernel forget dentries and inodes (echo 2 > /proc/sys/vm/drop_caches; with
-// `level` 3 cached pages too, as memory pressure does) every `period` on a thread of its own, as a file indexer or a walk of a big drive does, until it
-// is destroyed or `limit` has passed, whichever comes first. FAT, exFAT and FUSE file
-// systems give the files forgotten new inode numbers. Needs root (without it nothing drops).
+// `level` 3 cached pages too, as memory pressure does) every `period` on a thread of its
+// own, as a file indexer or a walk of a big drive does, until it is destroyed or `limit` has
+// passed, whichever comes first. FAT, exFAT and FUSE file systems give the files forgotten
+// new inode numbers. Needs root (without it nothing drops).
 
 #include <atomic>
 #include <chrono>

@@ -166,8 +166,13 @@ TEST_F(SyncRunnerTest, ASecondSyncFromARenumberingCardFindsEveryFilePresent) {
     const auto first = runner.run(pair, card.mountPoint(), SyncReport::Trigger::mount, noSettle);
     ASSERT_EQ(first.run.newFiles, 156);
     ASSERT_TRUE(first.run.allVerified);
-    size_t onDrive = 0;
-    for (auto& entry : fs::recursive_directory_iterator(drive.mountPoint() / "Day1")) onDrive += entry.is_regular_file();
+    auto filesOnDrive = [&] {
+        size_t count = 0;
+        for (auto& entry : fs::recursive_directory_iterator(drive.mountPoint() / "Day1"))
+            count += entry.is_regular_file();
+        return count;
+    };
+    const size_t onDrive = filesOnDrive();
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         CacheDropLoop drops(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
@@ -179,9 +184,7 @@ TEST_F(SyncRunnerTest, ASecondSyncFromARenumberingCardFindsEveryFilePresent) {
         EXPECT_TRUE(again.run.allVerified);
         for (const auto& note : again.log.cardFileNotes)
             ADD_FAILURE() << "card file note: " << note.relativePath << " " << note.reason;
-        size_t now = 0;
-        for (auto& entry : fs::recursive_directory_iterator(drive.mountPoint() / "Day1")) now += entry.is_regular_file();
-        EXPECT_EQ(now, onDrive) << "files written again under new names";
+        EXPECT_EQ(filesOnDrive(), onDrive) << "files written again under new names";
     }
 }
 

@@ -26,7 +26,8 @@
 // held open until then, and a copy is known by what it is (see DestinationRoot.hpp), so a
 // drive that never left is never called gone. A drive pulled mid-run
 // (its empty mount-point folder left on the system disk), or one whose FUSE daemon died,
-// fails that file and every later one with destinationGoneText, whatever error each call met; anything created elsewhere in the meantime is removed when
+// fails that file and every later one with destinationGoneText, whatever error each call
+// met; anything created elsewhere in the meantime is removed when
 // this call created it. A destination that is missing where drives get mounted (its nearest
 // existing folder being /media, /media/<user>, /run/media/<user>, /mnt, or an unmounted
 // folder directly inside one) is never created: the card copy throws
