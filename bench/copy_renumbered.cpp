@@ -167,7 +167,7 @@ int run(int argc, char** argv) {
     // Each second run starts as a card mounted again does, with its files and the drive's not
     // in the kernel's caches (one drop before it; the loop devices below stay cached).
     auto forgetAll = [] { std::ofstream("/proc/sys/vm/drop_caches") << "2\n"; };
-    for (int round = 0; round < 3 && allPresent; ++round) {
+    for (int round = 0; round < 5 && allPresent; ++round) {
         forgetAll();
         quietAgain = std::min(quietAgain, bench::secondsOf(copyAgain));
         forgetAll();
@@ -177,7 +177,7 @@ int run(int argc, char** argv) {
     }
     fs::remove_all(again);
     if (!allPresent) return 1;
-    std::fprintf(stderr, "copy_renumbered: %d drops in 3 second runs\n", drops);
+    std::fprintf(stderr, "copy_renumbered: %d drops in 5 second runs\n", drops);
     bench::printRatio("copy_renumbered_second_run", quietAgain, forgettingAgain);
     return 0;
 }
