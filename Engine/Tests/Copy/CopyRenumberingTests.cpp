@@ -1,6 +1,9 @@
 // The copy engine onto a FUSE exFAT drive while the kernel forgets its entries, so the drive
 // numbers the copies afresh: a drive that never left is never called gone, every file the run
 // leaves at the destination is one it reports, and a drive really pulled still fails the rest.
+// And from a FUSE exFAT card, whose files are numbered afresh while the drive's copies are
+// compared with them: a second run finds every file present, and a card file replaced
+// meanwhile is still never taken for its old copy.
 
 #include "Copy/FaultyCopyIO.hpp"
 #include "Copy/TemporaryFiles.hpp"
@@ -9,6 +12,8 @@
 #include "Tessaline/Copy/CopyEngine.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <set>
 #include <utility>
@@ -179,6 +184,166 @@ TEST_F(CopyRenumberingTest, ADrivePulledWhileTheKernelForgetsStillFailsTheRest) 
     drive->remount();
     expectOnlyClaimedFilesIn(destination, run);
 }
+
+// The card on a FUSE exFAT volume, the drive of the parameter's file system.
+class RenumberingCardTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
+
+// Stills copied in batches, clips long enough that the kernel forgets the card while their
+// copies on the drive are read.
+void fillCard(const fs::path& card) {
+    for (int i = 0; i < 200; ++i)
+        writePatternFile(card / "DCIM/100STILL" / ("IMG_" + std::to_string(1000 + i) + ".JPG"), 12'288 + i, i);
+    for (int i = 1; i <= 8; ++i)
+        writePatternFile(card / "PRIVATE/CLIP" / ("C000" + std::to_string(i) + ".MP4"), 6 << 20, i);
+}
+
+// The first copy, then several more onto the same drive while the kernel forgets everything
+// every 50 ms, and at once whenever a file on the drive is opened to be compared (the card
+// file compared with it, not yet open, is renumbered then): every file already present,
+// nothing written, no new name, nothing failed, the card unchanged.
+TEST_P(RenumberingCardTest, ASecondRunFindsEveryFilePresentWhileTheCardIsRenumbered) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("exfat", 96, "CARD");
+    LoopVolume drive(GetParam(), 96, "SHUTTLE");
+    fillCard(card.mountPoint());
+    const fs::path destination = drive.mountPoint() / "Day1";
+    const auto first =
+        CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(), [] { return false; });
+    ASSERT_EQ(first.outcomes.size(), 208u);
+    for (const auto& outcome : first.outcomes) ASSERT_EQ(outcome.status.kind, Kind::copiedVerified);
+    const auto onDrive = filesIn(destination);
+
+    auto io = std::make_shared<FaultyIO>();
+    int compared = 0;
+    const std::string drivePath = destination.native() + "/";
+    io->beforeOpen = [&](const char* path, int flags) {
+        if (!(flags & O_CREAT) && std::string_view(path).starts_with(drivePath)) {
+            ++compared;
+            CacheDropLoop::dropNow();
+        }
+    };
+    struct rlimit descriptors{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &descriptors), 0);
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The last round may hold no more than a hundred files for its closing look.
+        const bool fewDescriptors = round == 3;
+        struct rlimit few = descriptors;
+        few.rlim_cur = 2 * (256 + 100);
+        if (fewDescriptors) ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+        CopyEngine::CopyRun again;
+        // The closing look finds each proven file under the number its proof found (held for
+        // it), so it reads none again: its count goes from none straight to all. With too few
+        // descriptors to hold them all, it reads the rest again and finds them unchanged.
+        std::vector<int> looked;
+        {
+            CacheDropLoop loop(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
+            again = CopyEngine(io).copy(card.mountPoint(), destination, {}, SettleOptions::none(),
+                                        [] { return false; }, [&](const CopyEngine::Event& event) {
+                                            using Checking = CopyEngine::CheckingEvent;
+                                            auto checking = std::get_if<Checking>(&event);
+                                            if (checking && checking->phase == Checking::Phase::cardAgain)
+                                                looked.push_back(checking->done);
+                                        });
+        }
+        if (fewDescriptors) ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &descriptors), 0);
+        if (!fewDescriptors) EXPECT_EQ(looked, (std::vector<int>{0, 208}));
+        else EXPECT_TRUE(looked.size() > 2 && looked[1] >= 100 && looked[1] < 208 && looked.back() == 208);
+        ASSERT_EQ(again.outcomes.size(), 208u);
+        for (const auto& outcome : again.outcomes) {
+            EXPECT_EQ(outcome.status.kind, Kind::skippedAlreadyPresent)
+                << outcome.relativePath << ": " << outcome.status.reason.value_or("");
+            EXPECT_EQ(outcome.destinationURL, destination / outcome.relativePath);
+        }
+        EXPECT_TRUE(again.changedOnCard.empty());
+        EXPECT_EQ(filesIn(destination), onDrive);
+    }
+    EXPECT_GE(compared, 4 * 208);
+    EXPECT_TRUE(readFile(destination / "PRIVATE/CLIP/C0008.MP4") ==
+                readFile(card.mountPoint() / "PRIVATE/CLIP/C0008.MP4"));
+}
+
+// Puts another file of the same size and times, with bytes drawn from `seed`, in place of
+// `file` by a rename over it, and makes the kernel forget what it knew of the card.
+void replaceKeepingTimes(const fs::path& file, unsigned seed) {
+    struct stat before{};
+    ASSERT_EQ(::stat(file.c_str(), &before), 0);
+    const fs::path other = file.parent_path() / "replacement.new";
+    writePatternFile(other, static_cast<size_t>(before.st_size), seed);
+    struct timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+    fs::rename(other, file);
+    CacheDropLoop::dropNow();
+}
+
+// The card of the parameter's file system.
+class ReplacedCardFileTest : public CopyRenumberingTest, public ::testing::WithParamInterface<std::string> {};
+
+// A card file replaced (a rename over it, the same size and modification time, other bytes)
+// after it was read for the comparison and before its drive copy is read: the drive's copy
+// of the old file is not the card file now, on a card that numbers files afresh (its bytes
+// tell) as on one that keeps numbers. The new file lands beside the old copies.
+TEST_P(ReplacedCardFileTest, ACardFileReplacedDuringTheComparisonIsNotPresent) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card(GetParam(), 32, "CARD");
+    const fs::path cardRoot = card.mountPoint();
+    const fs::path clip = cardRoot / "DCIM/A.MP4";
+    writePatternFile(clip, 300'000, 1);
+    const fs::path destination = sandbox / "Drive";
+    // The plain name holds a file of the same size with other bytes; "_1" the old file's copy.
+    writePatternFile(destination / "DCIM/A.MP4", 300'000, 2);
+    writePatternFile(destination / "DCIM/A_1.MP4", 300'000, 1);
+
+    auto io = std::make_shared<FaultyIO>();
+    bool replaced = false;
+    io->beforeOpen = [&](const char* path, int) {
+        if (replaced || fs::path(path) != destination / "DCIM/A_1.MP4") return;
+        replaced = true;
+        replaceKeepingTimes(clip, 3);
+    };
+    const auto run = CopyEngine(io).copy({{clip, MediaFile::Kind::media, 300'000}}, cardRoot, destination, {},
+                                         [] { return false; });
+    ASSERT_TRUE(replaced);
+    ASSERT_EQ(run.outcomes.size(), 1u);
+    EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
+    EXPECT_EQ(run.outcomes[0].destinationURL, destination / "DCIM/A_2.MP4");
+    EXPECT_TRUE(readFile(destination / "DCIM/A_2.MP4") == readFile(clip));
+    EXPECT_TRUE(readFile(destination / "DCIM/A_1.MP4") != readFile(clip));
+}
+
+// A card file replaced just after its proof (a rename over it: the same size and times,
+// other bytes) while the kernel forgets the card: the closing look of the card copy and of the
+// file-list copy names it, on a card that numbers files afresh as on one that keeps numbers.
+TEST_P(ReplacedCardFileTest, ACardFileReplacedAfterItsProofIsNamedByTheClosingLook) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card(GetParam(), 32, "CARD");
+    const fs::path clip = card.mountPoint() / "DCIM/A.MP4";
+    for (const bool cardCopy : {true, false}) {
+        SCOPED_TRACE(cardCopy ? "card copy" : "file-list copy");
+        writePatternFile(clip, 300'000, 1);
+        writePatternFile(card.mountPoint() / "DCIM/B.MP4", 200'000, 2);
+        bool replaced = false;
+        auto replace = [&](const CopyEngine::Event& event) {
+            if (replaced || !std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) return;
+            replaced = true;
+            replaceKeepingTimes(clip, 3);
+        };
+        const fs::path destination = sandbox / (cardCopy ? "Card" : "List");
+        const auto run =
+            cardCopy ? CopyEngine().copy(card.mountPoint(), destination, {}, SettleOptions::none(),
+                                         [] { return false; }, replace)
+                     : CopyEngine().copy({{clip, MediaFile::Kind::media, 300'000},
+                                          {card.mountPoint() / "DCIM/B.MP4", MediaFile::Kind::media, 200'000}},
+                                         card.mountPoint(), destination, {}, [] { return false; }, replace);
+        ASSERT_TRUE(replaced);
+        ASSERT_EQ(run.outcomes.size(), 2u);
+        EXPECT_EQ(run.outcomes[0].status.kind, Kind::copiedVerified);
+        EXPECT_EQ(run.changedOnCard, (std::vector<std::string>{"DCIM/A.MP4"}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Drives, RenumberingCardTest, ::testing::Values("ext4", "exfat"));
+INSTANTIATE_TEST_SUITE_P(Cards, ReplacedCardFileTest, ::testing::Values("ext4", "exfat"));
 
 }  // namespace
 }  // namespace tessaline

@@ -1,6 +1,6 @@
 // The copy engine against real volumes: a destination that fills up, a destination drive
-// pulled mid-run, a source file that vanishes mid-run, a stop inside a large file, and a card
-// on exFAT (FUSE).
+// pulled mid-run or whose FUSE daemon dies, a source file that vanishes mid-run, a stop inside
+// a large file, a card on exFAT (FUSE), and names a drive cannot hold.
 
 #include "Copy/FaultyCopyIO.hpp"
 #include "Copy/TemporaryFiles.hpp"
@@ -10,12 +10,16 @@
 #include "Tessaline/Transfer/TransferLogExporter.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace tessaline {
 namespace {
@@ -28,6 +32,30 @@ std::set<std::string> namesIn(const fs::path& root) {
     std::set<std::string> names;
     for (auto& entry : fs::recursive_directory_iterator(root)) names.insert(fs::relative(entry.path(), root));
     return names;
+}
+
+// The exfat-fuse daemon serving `volume` (the process whose arguments name its device and
+// mount point), or 0.
+pid_t fuseDaemonOf(const LoopVolume& volume) {
+    for (auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::string> arguments;
+        for (size_t start = 0; start < line.size();) {
+            const size_t end = line.find('\0', start);
+            arguments.push_back(line.substr(start, end - start));
+            start = end == std::string::npos ? line.size() : end + 1;
+        }
+        auto has = [&](const std::string& argument) {
+            return std::find(arguments.begin(), arguments.end(), argument) != arguments.end();
+        };
+        if (!arguments.empty() && arguments[0].find("exfat") != std::string::npos && has(volume.device()) &&
+            has(volume.mountPoint().string()))
+            return static_cast<pid_t>(std::stoi(name));
+    }
+    return 0;
 }
 
 class CopyVolumeTest : public SandboxedTest {
@@ -85,6 +113,41 @@ TEST_F(CopyVolumeTest, ADrivePulledMidRunFailsTheRestAndWritesNothingElsewhere) 
     // The temporary copies on the pulled drive were removed through their open folder.
     drive->remount();
     EXPECT_EQ(namesIn(destination), (std::set<std::string>{"DCIM"}));
+}
+
+// The drive's FUSE daemon dies once the second file is written: the two copies in flight and
+// every later file fail with the sentence for a drive that left, never with the errno the dead
+// mount answers ("Transport endpoint is not connected"), and no final name holds a copy.
+TEST_F(CopyVolumeTest, ADriveWhoseDaemonDiesFailsAsADriveThatLeft) {
+    TESSALINE_REQUIRE_ROOT();
+    auto drive = std::make_unique<LoopVolume>("exfat", 64, "SHUTTLE");
+    auto files = makeFiles(sandbox / "CARD", 5, 200'000);
+    const fs::path destination = drive->mountPoint() / "Shoot";
+    const pid_t daemon = fuseDaemonOf(*drive);
+    ASSERT_GT(daemon, 0) << "no exfat-fuse daemon found for " << drive->device();
+    auto io = std::make_shared<FaultyIO>();
+    io->afterFutimens = [&](int call) {
+        if (call != 2) return;
+        ::kill(daemon, SIGKILL);
+        for (int wait = 0; wait < 200 && ::kill(daemon, 0) == 0; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    auto run = CopyEngine(io).copy(files, sandbox / "CARD", destination, {}, [] { return false; });
+    ASSERT_EQ(run.outcomes.size(), 5u);
+    for (const auto& outcome : run.outcomes)
+        EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(CopyEngine::destinationGoneText))
+            << outcome.relativePath << ": " << outcome.status.reason.value_or("");
+    // A run onto the dead mount says the same of every file.
+    auto later = CopyEngine().copy(files, sandbox / "CARD", destination, {}, [] { return false; });
+    ASSERT_EQ(later.outcomes.size(), 5u);
+    for (const auto& outcome : later.outcomes)
+        EXPECT_EQ(outcome.status, CopyEngine::FileStatus::failed(CopyEngine::destinationGoneText))
+            << outcome.relativePath << ": " << outcome.status.reason.value_or("");
+    // Mounted again, the drive holds no copy under a final name.
+    drive->unmountLazily();
+    drive->remount();
+    for (auto& entry : fs::recursive_directory_iterator(destination))
+        if (entry.is_regular_file()) EXPECT_EQ(entry.path().filename().native().front(), '.') << entry.path();
 }
 
 TEST_F(CopyVolumeTest, ASourceThatVanishesMidRunFailsOnlyThatFile) {
@@ -318,6 +381,49 @@ TEST_F(CopyVolumeTest, NamesAnExfatDriveCannotHoldFailWithTheNameAndItsCharacter
         << pdf;
     EXPECT_NE(words.find("“q?.txt” (“?” isn't allowed in a name there)."), std::string::npos) << pdf;
     EXPECT_NE(words.find("“c\uFFFDd.txt” (the control character U+0001"), std::string::npos) << pdf;
+}
+
+// A 255-byte name whose own name on the drive is taken by another file, so its copy would go
+// under the name with "_1", which is too long: the reason says so. On exFAT, which takes the
+// name of a card file differing only in case for the same name, and on ext4, where a file of
+// that name is already there; a name with room for the suffix goes to it as ever.
+TEST_F(CopyVolumeTest, ANameTooLongOnlyForItsSuffixSaysSo) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("ext4", 32, "CARD");
+    const fs::path root = card.mountPoint();
+    const std::string longName = "C" + std::string(250, 'a') + ".MP4";  // 255 bytes
+    const std::string foldedName = "c" + std::string(250, 'A') + ".MP4";
+    writePatternFile(root / "DCIM" / longName, 3'000, 1);
+    writePatternFile(root / "DCIM" / foldedName, 2'000, 2);
+    writePatternFile(root / "DCIM/Camera.MP4", 1'000, 3);
+    writePatternFile(root / "DCIM/camera.mp4", 1'500, 4);
+    std::vector<MediaFile> files;
+    for (const std::string& name : {longName, foldedName, std::string("Camera.MP4"), std::string("camera.mp4")}) {
+        const fs::path file = root / "DCIM" / name;
+        files.push_back({file, MediaFile::Kind::media, static_cast<int64_t>(fs::file_size(file))});
+    }
+    const std::string tooLong = "Couldn't create destination file: the name “" + foldedName +
+                                "” is taken on the destination by a different file, and with “_1” added it "
+                                "is too long for the destination's file system.";
+
+    LoopVolume exfat("exfat", 32, "SHUTTLE");
+    auto run = CopyEngine().copy(files, root, exfat.mountPoint() / "Day1", {}, [] { return false; });
+    ASSERT_EQ(run.outcomes.size(), 4u);
+    std::map<std::string, CopyEngine::FileOutcome> byName;
+    for (const auto& outcome : run.outcomes) byName[outcome.relativePath] = outcome;
+    EXPECT_EQ(byName["DCIM/" + longName].status.kind, Kind::copiedVerified);
+    EXPECT_EQ(byName["DCIM/" + foldedName].status, CopyEngine::FileStatus::failed(tooLong));
+    EXPECT_EQ(byName["DCIM/camera.mp4"].destinationURL, exfat.mountPoint() / "Day1/DCIM/camera_1.mp4");
+    EXPECT_EQ(byName["DCIM/camera.mp4"].status.kind, Kind::copiedVerified);
+    EXPECT_TRUE(temporaryFilesIn(exfat.mountPoint()).empty());
+
+    // ext4 keeps both names apart; a file of the drive's own under the name is what takes it.
+    LoopVolume ext4("ext4", 32, "BACKUP");
+    writePatternFile(ext4.mountPoint() / "Day1/DCIM" / foldedName, 2'000, 9);
+    auto again = CopyEngine().copy({files[1]}, root, ext4.mountPoint() / "Day1", {}, [] { return false; });
+    ASSERT_EQ(again.outcomes.size(), 1u);
+    EXPECT_EQ(again.outcomes[0].status, CopyEngine::FileStatus::failed(tooLong));
+    EXPECT_TRUE(temporaryFilesIn(ext4.mountPoint()).empty());
 }
 
 }  // namespace

@@ -4,19 +4,19 @@
 
 namespace tessaline::testing {
 
-CacheDropLoop::CacheDropLoop(std::chrono::milliseconds period, std::chrono::seconds limit) {
-    thread_ = std::thread([this, period, limit] {
+CacheDropLoop::CacheDropLoop(std::chrono::milliseconds period, std::chrono::seconds limit, int level) {
+    thread_ = std::thread([this, period, limit, level] {
         const auto end = std::chrono::steady_clock::now() + limit;
         std::unique_lock lock(mutex_);
         while (!stopping_ && std::chrono::steady_clock::now() < end) {
-            dropNow();
+            dropNow(level);
             ++drops_;
             wake_.wait_for(lock, period, [this] { return stopping_; });
         }
     });
 }
 
-void CacheDropLoop::dropNow() { std::ofstream("/proc/sys/vm/drop_caches") << "2\n"; }
+void CacheDropLoop::dropNow(int level) { std::ofstream("/proc/sys/vm/drop_caches") << level << "\n"; }
 
 CacheDropLoop::~CacheDropLoop() {
     {

@@ -150,6 +150,44 @@ TEST_F(SyncRunnerTest, ASyncOntoExfatIsProvenWhileTheKernelForgetsItsFiles) {
               readFile(card / "DCIM/100CANON/MVI_0002.MP4"));
 }
 
+// A sync from a FUSE exFAT card onto a drive that holds every file, run again and again while
+// the kernel forgets everything every 50 ms (the card numbers its files afresh while their
+// copies on the drive are read): every file already there, nothing new, nothing failed.
+TEST_F(SyncRunnerTest, ASecondSyncFromARenumberingCardFindsEveryFilePresent) {
+    TESSALINE_REQUIRE_ROOT();
+    LoopVolume card("exfat", 96, "CARD");
+    LoopVolume drive("ext4", 96, "SHUTTLE");
+    for (int i = 0; i < 150; ++i)
+        writePatternFile(card.mountPoint() / "DCIM/100CANON" / ("IMG_" + std::to_string(1000 + i) + ".CR3"),
+                         20'000 + i, i);
+    for (int i = 1; i <= 6; ++i)
+        writePatternFile(card.mountPoint() / "PRIVATE/CLIP" / ("C000" + std::to_string(i) + ".MP4"), 6 << 20, i);
+    const SyncPair pair = pairTo(drive.mountPoint() / "Day1");
+    const auto first = runner.run(pair, card.mountPoint(), SyncReport::Trigger::mount, noSettle);
+    ASSERT_EQ(first.run.newFiles, 156);
+    ASSERT_TRUE(first.run.allVerified);
+    auto filesOnDrive = [&] {
+        size_t count = 0;
+        for (auto& entry : fs::recursive_directory_iterator(drive.mountPoint() / "Day1"))
+            count += entry.is_regular_file();
+        return count;
+    };
+    const size_t onDrive = filesOnDrive();
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        CacheDropLoop drops(std::chrono::milliseconds(50), std::chrono::seconds(120), 3);
+        const auto again = runner.run(pair, card.mountPoint(), SyncReport::Trigger::mount, noSettle);
+        EXPECT_EQ(again.run.fileCount, 156);
+        EXPECT_EQ(again.run.newFiles, 0);
+        EXPECT_EQ(again.run.existingFiles, 156);
+        EXPECT_EQ(again.run.failedFiles, 0);
+        EXPECT_TRUE(again.run.allVerified);
+        for (const auto& note : again.log.cardFileNotes)
+            ADD_FAILURE() << "card file note: " << note.relativePath << " " << note.reason;
+        EXPECT_EQ(filesOnDrive(), onDrive) << "files written again under new names";
+    }
+}
+
 TEST_F(SyncRunnerTest, ADisconnectedDestinationFailsBeforeAnythingHappens) {
     fs::path card = sandbox / "card";
     writeFile(card / "A001.MOV", "clip");

@@ -9,6 +9,7 @@
 #include "Tessaline/Copy/DestinationRoot.hpp"
 #include "Tessaline/Copy/IdentityOpener.hpp"
 #include "Tessaline/Copy/IdleSettleDetector.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Copy/StreamCopier.hpp"
@@ -18,10 +19,12 @@
 #include "Tessaline/Support/TextCase.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <map>
 #include <set>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace tessaline {
@@ -121,6 +124,7 @@ struct BatchEntry {
     std::function<void(int64_t, int64_t)> onReadBack;
     SeamFd source;                      // open until the copy is proven
     std::optional<SourceIdentity> sourceBefore;
+    UniqueFd pin;                       // the card file as its proof found it (pinWhereRenumbered)
     bool sourceChangedDuringRead = true;
     std::string sourceDigest;
     int64_t bytesCopied = 0;
@@ -158,6 +162,7 @@ bool writeFile(RunContext& run, const MediaFile& file, BatchEntry& entry, const 
         outcome.sourceChecksum = plan.sourceHash;
         outcome.destinationChecksum = plan.destinationHash;
         entry.sourceBefore = plan.sourceIdentity;
+        entry.pin = std::move(plan.sourcePin);
         return false;
     }
     if (auto failure = run.root.createFolders(fs::path(plan.relativeName).parent_path().native())) {
@@ -269,6 +274,7 @@ void proveAndPlace(RunContext& run, const MediaFile& file, BatchEntry& entry) {
                 FileStatus::verificationFailed("Checksum mismatch — the destination's bytes differ from the card's."));
         if (!sourceUnchanged(entry, file)) return settle(FileStatus::verificationFailed(SourceIdentity::changedText));
     }
+    entry.pin = pinWhereRenumbered(entry.source.get(), file.url.c_str());
     entry.source.reset();
 
     // Proven: now it may take a final name, never replacing one taken since planning (by
@@ -327,6 +333,15 @@ void flushPlacedNames(std::vector<BatchEntry>& batch) {
     }
 }
 
+// Whether the file's failure met a destination that is gone now: one whose writing began (not
+// an unreadable card folder, not a refused destination) while the run's root is gone.
+bool destinationLeft(const BatchEntry& entry, std::optional<DestinationRoot>& root) {
+    if (!root || entry.item->unreadableFolder || entry.outcome.status.reason == CopyEngine::destinationGoneText)
+        return false;
+    const auto reason = root->unavailableReason();
+    return reason && *reason == CopyEngine::destinationGoneText;
+}
+
 // The card file as the proof of its copy (or of the file found present) found it.
 CardFileRecord provenRecord(const std::string& relative, const SourceIdentity& identity, const std::string& digest) {
     CardFileRecord record;
@@ -339,20 +354,53 @@ CardFileRecord provenRecord(const std::string& relative, const SourceIdentity& i
     return record;
 }
 
-// A listed file the run proved (copied, or found present), as its proof found it.
+// A listed file the run proved (copied, or found present), as its proof found it, pinned
+// under that number until the closing look where the card numbers files afresh.
 struct ProvenSource {
     size_t outcome = 0;  // index in CopyRun::outcomes
     SourceIdentity identity;
+    UniqueFd pin;
 };
 
-// The closing look of the file-list copy: each listed file it proved, compared with the
-// state its proof found (the same number, or where the card's file system numbers files
-// afresh, the same size and times and the bytes its copy proved).
-std::vector<std::string> changedSinceProven(const CopyEngine::CopyRun& run, const std::vector<ProvenSource>& proven,
-                                            const fs::path& relativeTo, const CopyEngine::EventHandler& onEvent) {
-    using CheckingEvent = CopyEngine::CheckingEvent;
+// The pins one run keeps for its closing look, counted against one budget for the whole
+// process (the runs of several sync pairs go on at once): half the descriptors the process
+// may open, less a reserve for everything else. The files beyond are read again by the look.
+class PinBudget {
+public:
+    PinBudget() = default;
+    PinBudget(const PinBudget&) = delete;
+    PinBudget& operator=(const PinBudget&) = delete;
+    ~PinBudget() { held().fetch_sub(kept_); }
+
+    // `pin` when the budget has room for it, else an empty descriptor.
+    UniqueFd keep(UniqueFd pin) {
+        if (!pin) return pin;
+        if (held().fetch_add(1) >= limit()) {
+            held().fetch_sub(1);
+            return UniqueFd();
+        }
+        ++kept_;
+        return pin;
+    }
+
+private:
+    static std::atomic<size_t>& held() {
+        static std::atomic<size_t> count{0};
+        return count;
+    }
+    static size_t limit() {
+        struct rlimit limit{};
+        if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 4096;
+        return limit.rlim_cur / 2 > 256 ? static_cast<size_t>(limit.rlim_cur / 2 - 256) : 0;
+    }
+    size_t kept_ = 0;
+};
+
+// The records of the listed files below `relativeTo` the run proved, as their proofs found
+// them (number, size, times, the digest of the bytes proven), one per path, in path order.
+std::vector<CardFileRecord> provenRecords(const CopyEngine::CopyRun& run, const std::vector<ProvenSource>& proven,
+                                          const fs::path& relativeTo) {
     std::vector<CardFileRecord> records;
-    std::vector<std::string> changed;
     const fs::path root = normalizedPath(relativeTo);
     for (const ProvenSource& source : proven) {
         const FileOutcome& outcome = run.outcomes[source.outcome];
@@ -364,6 +412,17 @@ std::vector<std::string> changedSinceProven(const CopyEngine::CopyRun& run, cons
     records.erase(std::unique(records.begin(), records.end(),
                               [](const auto& a, const auto& b) { return a.relative == b.relative; }),
                   records.end());
+    return records;
+}
+
+// The closing look of the file-list copy: each listed file it proved, compared with the
+// state its proof found (the same number, or where the card's file system numbers files
+// afresh, the same size and times and the bytes its copy proved).
+std::vector<std::string> changedSinceProven(std::vector<CardFileRecord> records, const fs::path& relativeTo,
+                                            const CopyEngine::EventHandler& onEvent) {
+    using CheckingEvent = CopyEngine::CheckingEvent;
+    std::vector<std::string> changed;
+    const fs::path root = normalizedPath(relativeTo);
     const int all = static_cast<int>(records.size());
     if (all == 0) return changed;
     auto send = [&](int done) {
@@ -462,11 +521,10 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
         files.push_back({card / record.relative, MediaFile::Kind::other, record.byteSize});
     std::vector<fs::path> unreadable;
     for (const std::string& folder : set.unreadableFolders) unreadable.push_back(card / folder);
-    CopyRun run = copyList(files, unreadable, card, destination, options, isCancelled, onEvent, false);
     // The verdict must hold for the card as it is when the run ends: what was written to it
     // meanwhile, or taken from it, was not copied as it stands. Files that already failed
-    // are named by their outcome.
-    if (!run.wasCancelled) {
+    // are named by their outcome. Run once every file is handled, with the proven ones pinned.
+    auto look = [&](const CopyRun& run, const std::vector<CardFileRecord>& proven) {
         // The digests of the bytes copied let a file renumbered meanwhile be judged by its bytes.
         std::map<std::string, std::string> copiedDigests;
         std::set<std::string> failed;
@@ -474,29 +532,43 @@ CopyEngine::CopyRun CopyEngine::copyCardFolder(const fs::path& cardRoot, const f
             if (!outcome.status.landedSafely()) failed.insert(outcome.relativePath);
             else if (outcome.sourceChecksum) copiedDigests[outcome.relativePath] = *outcome.sourceChecksum;
         }
-        for (CardFileRecord& record : set.files)
+        // Where the card renumbers, a file as the walk found it but for its number is known by
+        // the number its proof found, which its pin keeps: the look need not read it again.
+        std::map<std::string, const CardFileRecord*> provenByPath;
+        if (set.mount && !set.mount->keepsInodeNumbers)
+            for (const CardFileRecord& record : proven) provenByPath[record.relative] = &record;
+        for (CardFileRecord& record : set.files) {
             if (auto digest = copiedDigests.find(record.relative); digest != copiedDigests.end())
                 record.digest = digest->second;
+            if (auto found = provenByPath.find(record.relative); found != provenByPath.end()) {
+                const CardFileRecord& atProof = *found->second;
+                if (atProof.byteSize == record.byteSize && atProof.modified == record.modified &&
+                    atProof.changed == record.changed && atProof.digest == record.digest)
+                    record.inode = atProof.inode;
+            }
+        }
         auto checked = [&](int done, int total) {
             if (onEvent) onEvent(CheckingEvent{CheckingEvent::Phase::cardAgain, done, total});
         };
+        std::vector<std::string> changed;
         for (std::string& path : CardChangeCheck::changedSince(set, card, folderOnCard.native(), checked))
-            if (!failed.count(path)) run.changedOnCard.push_back(std::move(path));
-    }
-    return run;
+            if (!failed.count(path)) changed.push_back(std::move(path));
+        return changed;
+    };
+    return copyList(files, unreadable, card, destination, options, isCancelled, onEvent, look);
 }
 
 CopyEngine::CopyRun CopyEngine::copy(const std::vector<MediaFile>& files, const fs::path& relativeTo,
                                      const fs::path& destination, const Options& options,
                                      const CancelTest& isCancelled, const EventHandler& onEvent) const {
-    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent, true);
+    return copyList(files, {}, relativeTo, destination, options, isCancelled, onEvent, {});
 }
 
 CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                                          const std::vector<fs::path>& unreadableFolders, const fs::path& relativeTo,
                                          const fs::path& destination, const Options& options,
                                          const CancelTest& isCancelled, const EventHandler& onEvent,
-                                         bool closingLook) const {
+                                         const CardLook& cardLook) const {
     checkChunkSize(options.chunkSize);
     auto send = [&](Event event) {
         if (onEvent) onEvent(event);
@@ -567,6 +639,7 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
     };
 
     std::vector<BatchEntry> batch;
+    PinBudget pins;
     std::vector<ProvenSource> proven;
     int index = 0;
     while (index < run.plannedFileCount) {
@@ -663,10 +736,15 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
                 outcome.status = FileStatus::failed(destinationGoneText);
                 settledNow = true;
             }
+            // A drive that left fails what it took with it in the run's words, whatever error
+            // each call met (a FUSE drive whose daemon died answers "not connected").
+            if (!outcome.status.landedSafely() && destinationLeft(batch[k], root))
+                outcome.status = FileStatus::failed(destinationGoneText);
             if (settledNow) outcome.finishedAt = nowEpoch();
             handledBytes += outcome.byteSize;
-            if (outcome.status.landedSafely() && batch[k].sourceBefore)
-                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore});
+            if (outcome.status.landedSafely() && batch[k].sourceBefore) {
+                proven.push_back({run.outcomes.size(), *batch[k].sourceBefore, pins.keep(std::move(batch[k].pin))});
+            }
             run.outcomes.push_back(outcome);
             send(FileFinishedEvent{std::move(outcome), index, run.plannedFileCount});
         }
@@ -675,7 +753,9 @@ CopyEngine::CopyRun CopyEngine::copyList(const std::vector<MediaFile>& files,
             return run;
         }
     }
-    if (closingLook) run.changedOnCard = changedSinceProven(run, proven, relativeTo, onEvent);
+    // With the proven files still pinned.
+    if (cardLook) run.changedOnCard = cardLook(run, provenRecords(run, proven, relativeTo));
+    else run.changedOnCard = changedSinceProven(provenRecords(run, proven, relativeTo), relativeTo, onEvent);
     return run;
 }
 

@@ -25,8 +25,9 @@
 // file system numbers files afresh (FAT, exFAT, any FUSE mount), the root and each copy are
 // held open until then, and a copy is known by what it is (see DestinationRoot.hpp), so a
 // drive that never left is never called gone. A drive pulled mid-run
-// (its empty mount-point folder left on the system disk) fails that file and every later
-// one with destinationGoneText; anything created elsewhere in the meantime is removed when
+// (its empty mount-point folder left on the system disk), or one whose FUSE daemon died,
+// fails that file and every later one with destinationGoneText, whatever error each call
+// met; anything created elsewhere in the meantime is removed when
 // this call created it. A destination that is missing where drives get mounted (its nearest
 // existing folder being /media, /media/<user>, /run/media/<user>, /mnt, or an unmounted
 // folder directly inside one) is never created: the card copy throws
@@ -36,7 +37,13 @@
 // The source. Its identity (device, inode, size, modification and change times) is taken
 // before it is read and compared after the read and after the proof: a card file rewritten,
 // patched or replaced while it was copied is verificationFailed, "The card file changed
-// while it was copied.", and its copy is removed.
+// while it was copied.", and its copy is removed. A file already at its name on the drive is
+// compared with the card file held open, so it is the same card file however long the
+// drive's copy takes to read (see DestinationPlanner.hpp). Where the card numbers files
+// afresh (FAT, exFAT, FUSE), each card file the run proved stays pinned under the number its
+// proof found until the run's closing look at the card, which then need not read it again
+// (within half the descriptors the process may open, shared by its runs; files beyond that
+// are read again).
 //
 // Blocks the caller's thread; events are delivered synchronously on it. Cancellation is
 // asked between files, between the steps of the settle wait, and inside a file between the
@@ -55,6 +62,7 @@
 #include "Tessaline/Copy/CopyError.hpp"
 #include "Tessaline/Copy/CopyFileIO.hpp"
 #include "Tessaline/Copy/SettleOptions.hpp"
+#include "Tessaline/Scanner/CardFileRecord.hpp"
 #include "Tessaline/Scanner/MediaFile.hpp"
 #include "Tessaline/Support/DateText.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
@@ -237,10 +245,14 @@ public:
     static const char* destinationGoneText;
 
 private:
+    // The card copy's closing look: given the run once every file is handled and the records
+    // of the card files it proved as their proofs found them (path order), the paths changed
+    // on the card. Empty: the file-list copy's look at the files it proved.
+    using CardLook = std::function<std::vector<std::string>(const CopyRun&, const std::vector<CardFileRecord>&)>;
     CopyRun copyList(const std::vector<MediaFile>& files, const std::vector<std::filesystem::path>& unreadableFolders,
                      const std::filesystem::path& relativeTo, const std::filesystem::path& destination,
                      const Options& options, const CancelTest& isCancelled, const EventHandler& onEvent,
-                     bool closingLook) const;
+                     const CardLook& cardLook) const;
 
     std::shared_ptr<CopyFileIO> io_;
 };

@@ -1,7 +1,8 @@
 #include "Tessaline/Copy/DestinationPlanner.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
 #include "Tessaline/Checksum/ChecksumEngine.hpp"
-#include "Tessaline/Copy/IdentityOpener.hpp"
+#include "Tessaline/Copy/InodePin.hpp"
 #include "Tessaline/Copy/SeamFd.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
 #include "Tessaline/Support/PathText.hpp"
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <optional>
 
 namespace tessaline {
@@ -69,7 +71,53 @@ std::string storedName(const std::filesystem::path& url) {
     return stored;
 }
 
+// The source as the comparison reads it: no link at the last component (a link is never
+// taken for its target's backup), nothing that blocks on open.
+constexpr int sourceOpenFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+
+bool isRegular(int fd) {
+    struct stat st{};
+    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The source as it is now, when it is still the file whose bytes were compared (`before`,
+// held open as `fd`, gave `digest`); nullopt when it changed. The open file must be
+// unchanged and its path must lead to it. Where the card numbers files afresh
+// (CardFileComparison::keepsInodeNumbers), a path whose file differs from it only by its
+// number is judged by its bytes, as the erase judges a card file: read again, unchanged
+// throughout, with the digest compared. Throws ChecksumCancelledError when `isStopped`
+// answers true during that read.
+std::optional<SourceIdentity> stillTheSource(CopyFileIO& io, const std::filesystem::path& source, int fd,
+                                             const SourceIdentity& before, const std::string& digest,
+                                             const std::function<bool()>& isStopped) {
+    if (SourceIdentity::ofDescriptor(fd) != before) return std::nullopt;
+    const auto now = SourceIdentity::ofPath(source);
+    if (!now) return std::nullopt;
+    if (*now == before) return before;
+    SourceIdentity renumbered = *now;
+    renumbered.inode = before.inode;
+    if (renumbered != before || CardFileComparison::keepsInodeNumbers(fd)) return std::nullopt;
+    SeamFd again(io, io.open(source.c_str(), sourceOpenFlags));
+    if (again.get() < 0 || SourceIdentity::ofDescriptor(again.get()) != now || !isRegular(again.get()))
+        return std::nullopt;
+    try {
+        if (ChecksumEngine().hashOpen(again.get(), source, isStopped) != digest) return std::nullopt;
+    } catch (const ChecksumCancelledError&) {
+        throw;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (SourceIdentity::ofDescriptor(again.get()) != now || SourceIdentity::ofPath(source) != now) return std::nullopt;
+    return now;
+}
+
 }  // namespace
+
+std::string DestinationPlanner::suffixMakesNameTooLongText(const std::string& name, int attempt) {
+    return "Couldn't create destination file: the name \u201C" + toDisplayUtf8(std::string_view(lastComponent(name))) +
+           "\u201D is taken on the destination by a different file, and with \u201C_" + std::to_string(attempt) +
+           "\u201D added it is too long for the destination's file system.";
+}
 
 DestinationPlanner::DestinationPlanner(CopyFileIO& io, std::filesystem::path root, const CopyEngine::Options& options,
                                        std::set<std::string>& usedFlatNames, std::function<bool()> isStopped)
@@ -84,7 +132,9 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
 
     struct stat sourceStat{};
     const bool sourceKnown = ::stat(source.c_str(), &sourceStat) == 0 && S_ISREG(sourceStat.st_mode);
-    const auto sourceBefore = SourceIdentity::ofPath(source);
+    // Opened at the first comparison and held open through every one (see the header).
+    SeamFd sourceFd;
+    std::optional<SourceIdentity> sourceBefore;
     // The source is digested at most once per plan, however many same-sized names are taken.
     bool sourceUnreadable = false;
     auto stopped = [] {
@@ -101,6 +151,13 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
 
         struct stat existing{};
         if (::lstat(url.c_str(), &existing) != 0) {
+            // Longer still with every further number: the name itself is what fails.
+            if (errno == ENAMETOOLONG && attempt > 0) {
+                DestinationPlan plan;
+                plan.kind = DestinationPlan::Kind::unresolvable;
+                plan.reason = suffixMakesNameTooLongText(base, attempt);
+                return plan;
+            }
             // Free as far as one can tell; the exclusive create has the last word.
             if (flat) usedFlatNames_.insert(key);
             DestinationPlan plan;
@@ -119,8 +176,17 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         SeamFd found = openInsideRoot(io_, root_, candidate);
         if (found.get() < 0 || ::fstat(found.get(), &existing) != 0 || !volume.holds(found.get())) continue;
         if (!S_ISREG(existing.st_mode) || existing.st_size != sourceStat.st_size) continue;
+        if (sourceFd.get() < 0) {
+            sourceFd = SeamFd(io_, io_.open(source.c_str(), sourceOpenFlags));
+            if (sourceFd.get() >= 0) sourceBefore = SourceIdentity::ofDescriptor(sourceFd.get());
+            if (!sourceBefore || sourceBefore->size != sourceStat.st_size || !isRegular(sourceFd.get())) {
+                sourceUnreadable = true;
+                continue;
+            }
+        }
         // The source itself (a hard link, or the destination reached through another path).
         if (existing.st_dev == sourceStat.st_dev && existing.st_ino == sourceStat.st_ino) continue;
+        if (existing.st_dev == sourceBefore->device && existing.st_ino == sourceBefore->inode) continue;
         const int64_t fileBytes = static_cast<int64_t>(existing.st_size);
         const int64_t toRead = (sourceHash ? 0 : fileBytes) + fileBytes;
         if (onComparing_) onComparing_(0, toRead);
@@ -132,9 +198,7 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
 
         if (!sourceHash) {
             try {
-                ChecksumEngine sourceEngine(ChecksumEngine::defaultChunkSize,
-                                            identityOpener(io_, sourceStat.st_dev, sourceStat.st_ino));
-                sourceHash = sourceEngine.hash(source, false, isStopped_, readProgress(0));
+                sourceHash = ChecksumEngine().hashOpen(sourceFd.get(), source, isStopped_, readProgress(0));
             } catch (const ChecksumCancelledError&) {
                 return stopped();
             } catch (const std::exception&) {
@@ -157,8 +221,14 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
             continue;
         }
         if (destinationHash != *sourceHash) continue;
-        // A source rewritten while it was compared proves nothing about its bytes now.
-        if (!sourceBefore || SourceIdentity::ofPath(source) != sourceBefore) continue;
+        // A source rewritten or replaced while it was compared proves nothing about its bytes now.
+        std::optional<SourceIdentity> sourceNow;
+        try {
+            sourceNow = stillTheSource(io_, source, sourceFd.get(), *sourceBefore, *sourceHash, isStopped_);
+        } catch (const ChecksumCancelledError&) {
+            return stopped();
+        }
+        if (!sourceNow) continue;
 
         if (flat) usedFlatNames_.insert(key);
         DestinationPlan plan;
@@ -170,7 +240,8 @@ DestinationPlan DestinationPlanner::plan(const std::filesystem::path& source, co
         plan.relativeName = std::move(candidate);
         plan.sourceHash = *sourceHash;
         plan.destinationHash = std::move(destinationHash);
-        plan.sourceIdentity = sourceBefore;
+        plan.sourceIdentity = sourceNow;
+        if (sourceNow == sourceBefore) plan.sourcePin = pinWhereRenumbered(sourceFd.get(), source.c_str());
         plan.attempt = attempt;
         return plan;
     }

@@ -8,12 +8,22 @@
 // on the destination volume (by its open descriptor), and it is digested through that
 // descriptor: a folder of the destination that is a link to another drive, or another file
 // system mounted inside the destination, never makes a card file "already present". Every
-// error while probing a taken name just passes it over. Copies in progress sit under hidden
-// temporary names, so every file it finds under a final name is a proven copy or the
-// user's own. Runs on the caller's thread.
+// error while probing a taken name just passes it over, but a numbered name too long for the
+// destination ends the plan (unresolvable, suffixMakesNameTooLongText). Copies in progress
+// sit under hidden temporary names, so every file it finds under a final name is a proven
+// copy or the user's own. Runs on the caller's thread.
+//
+// The source's identity. It is opened at its first comparison and held open to the plan's
+// end, digested through that descriptor, so the kernel cannot forget it (and a FAT, exFAT or
+// FUSE card give it a new number) while a big file on the drive is read. Where the card
+// numbers files afresh (CardFileComparison::keepsInodeNumbers) a path that gives another
+// number all the same is judged as the erase judges a card file: still the file compared
+// when its size and times are unchanged and its bytes, read again, give the digest
+// compared. On file systems that keep numbers another number is another file.
 
 #include "Tessaline/Copy/CopyEngine.hpp"
 #include "Tessaline/Copy/SourceIdentity.hpp"
+#include "Tessaline/Support/UniqueFd.hpp"
 #include "Tessaline/Volumes/VolumePin.hpp"
 
 #include <filesystem>
@@ -33,6 +43,7 @@ struct DestinationPlan {
     std::string sourceHash;      // skip only
     std::string destinationHash; // skip only
     std::optional<SourceIdentity> sourceIdentity;  // skip only: the source as it was compared
+    UniqueFd sourcePin;  // skip only: pinWhereRenumbered of the source as it was compared
     std::string reason;          // unresolvable only
     int attempt = 0;             // the suffix number chosen (0: the plain name)
 };
@@ -52,6 +63,13 @@ public:
     // source again.
     DestinationPlan plan(const std::filesystem::path& source, const std::string& relativePath, const VolumePin& volume,
                          int firstAttempt = 0, std::optional<std::string> sourceHash = std::nullopt);
+
+    // The reason a name taken by another file cannot move on to its numbered names: `name`
+    // (its last component is named) with "_<attempt>" added is longer than the destination's
+    // file system allows. "Couldn't create destination file: the name “C0001.MP4” is taken on
+    // the destination by a different file, and with “_1” added it is too long for the
+    // destination's file system."
+    static std::string suffixMakesNameTooLongText(const std::string& name, int attempt);
 
     // Called (when set) each time a plan compares a file already at a name with the source:
     // first before either is read, with (0, the bytes the comparison reads: the source's size,

@@ -33,6 +33,21 @@ fs::path nearestExisting(const fs::path& path) {
     }
 }
 
+// Whether looking up `path` or a folder above it, up to the nearest existing one, fails with
+// an error of a device that is gone rather than a name that is missing: a FUSE drive whose
+// daemon died answers ENOTCONN at its mount point, a drive that vanished under its mount
+// ENODEV, ENXIO or EIO, a network share that left ESTALE.
+bool liesOnADeviceThatLeft(const fs::path& path) {
+    fs::path probe = normalizedPath(path);
+    for (;;) {
+        struct stat st{};
+        if (::stat(probe.c_str(), &st) == 0) return false;
+        if (errno == ENOTCONN || errno == ENODEV || errno == ENXIO || errno == EIO || errno == ESTALE) return true;
+        if (!probe.has_relative_path()) return false;
+        probe = probe.parent_path();
+    }
+}
+
 // Where volumes get mounted, and how many levels below it a volume's own folder sits:
 // /mnt/<drive>, /media/<drive> or /media/<user>/<drive>, /run/media/<user>/<drive>.
 struct MountArea {
@@ -78,6 +93,10 @@ std::optional<std::string> DestinationRoot::notConnectedReason(const fs::path& d
 
 DestinationRoot::DestinationRoot(CopyFileIO& io, fs::path root, std::optional<VolumePin> volume)
     : io_(io), root_(std::move(root)) {
+    if (liesOnADeviceThatLeft(root_)) {
+        startFailure_ = CopyEngine::destinationGoneText;
+        return;
+    }
     const fs::path existing = nearestExisting(root_);
     if (volume) {
         volume_ = std::move(*volume);

@@ -9,7 +9,9 @@
 // CopyEngine::destinationGoneText instead of filling that folder. A missing destination
 // whose nearest existing folder is where volumes get mounted (/media, /media/<user>,
 // /run/media/<user>, /mnt, or an unmounted folder directly inside one) belongs to a drive
-// that is not connected: nothing is created there. Runs on the caller's thread.
+// that is not connected: nothing is created there. A destination whose folders answer with
+// the error of a device that is gone (a FUSE drive whose daemon died: ENOTCONN) is a drive
+// that left: destinationGoneText. Runs on the caller's thread.
 //
 // Identity where the file system numbers files afresh (FAT, exFAT, any FUSE mount, decided
 // as for cards: CardFileComparison::keepsInodeNumbers). The root is held open for the run and

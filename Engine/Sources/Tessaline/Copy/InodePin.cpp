@@ -1,5 +1,7 @@
 #include "Tessaline/Copy/InodePin.hpp"
 
+#include "Tessaline/CardPrep/CardFileComparison.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -10,6 +12,12 @@ UniqueFd pinInode(int folder, const char* name, dev_t device, ino_t inode) {
     struct stat st{};
     if (pin && (::fstat(pin.get(), &st) != 0 || st.st_dev != device || st.st_ino != inode)) pin.reset();
     return pin;
+}
+
+UniqueFd pinWhereRenumbered(int fd, const char* path) {
+    struct stat st{};
+    if (fd < 0 || CardFileComparison::keepsInodeNumbers(fd) || ::fstat(fd, &st) != 0) return UniqueFd();
+    return pinInode(AT_FDCWD, path, st.st_dev, st.st_ino);
 }
 
 }  // namespace tessaline

@@ -17,4 +17,11 @@ namespace tessaline {
 // otherwise pins nothing (an empty descriptor).
 UniqueFd pinInode(int folder, const char* name, dev_t device, ino_t inode);
 
+// Pins the file `path` leads to (AT_FDCWD) while it is still the open file `fd`, and only
+// where its file system numbers files afresh (CardFileComparison::keepsInodeNumbers false;
+// elsewhere a number lasts without a pin): the copy keeps each card file it proved under the
+// number its proof found until its closing look at the card, so that look finds the file
+// under that number and need not read its bytes again. Otherwise an empty descriptor.
+UniqueFd pinWhereRenumbered(int fd, const char* path);
+
 }  // namespace tessaline
