@@ -35,6 +35,7 @@ protected:
     std::promise<void> go;
     std::shared_future<void> goFuture = go.get_future().share();
     std::atomic<bool> holdAfterFirstFile{false};
+    std::atomic<bool> holdInReadBack{false};
     std::atomic<bool> released{false};
     double clockNow = 0;
 
@@ -57,7 +58,11 @@ protected:
             bool held = false;
             return CopyEngine().copy(card, destination, options, settle, cancel, [&](const CopyEngine::Event& event) {
                 onEvent(event);
-                if (holdAfterFirstFile && !held && std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) {
+                const auto* check = std::get_if<CopyEngine::CheckingEvent>(&event);
+                const bool midReadBack = check && check->phase == CopyEngine::CheckingEvent::Phase::readBack &&
+                                         check->bytesRead > 0 && check->bytesRead < check->bytesToRead;
+                if ((holdAfterFirstFile && !held && std::holds_alternative<CopyEngine::FileFinishedEvent>(event)) ||
+                    (holdInReadBack && !held && midReadBack)) {
                     held = true;
                     reached.set_value();
                     goFuture.wait();
@@ -272,4 +277,35 @@ TEST_F(CopyViewTest, ARunOfZeroBytesShowsAnIndeterminateBarWithoutSpeedEstimateO
     drainEvents();
     EXPECT_EQ(text(view, "copy.verdict"), "Copy complete");
     EXPECT_EQ(text(view, "copy.counts"), "Verified 0 · Already present 0 · Failed 0");
+}
+
+TEST_F(CopyViewTest, AReadBackShowsItsBytesAndNoEstimateOfCopyingLeft) {
+    const fs::path card = makeCard(1);
+    CopyViewModel model(dependencies());
+    CopyView view(model);
+    view.resize(700, 800);
+    answers = {qpath(card), qpath(sandbox / "backup")};
+    find<QPushButton>(view, "copy.chooseCard")->click();
+    find<QPushButton>(view, "copy.chooseDestination")->click();
+    drainEvents();
+
+    // Held half-way through reading the only file's copy back: every byte is copied, so an
+    // estimate of copying left would say nothing is left while the read-back still runs.
+    holdInReadBack = true;
+    find<QPushButton>(view, "copy.start")->click();
+    ASSERT_TRUE(waitForReached());
+    ASSERT_TRUE(waitFor([&] {
+        drainEvents();
+        const auto* copying = std::get_if<CopyViewModel::CopyingPhase>(&model.phase());
+        return copying && copying->readBack;
+    }));
+    EXPECT_EQ(text(view, "copy.fileLine"), "Verifying CLIP_0.MOV — file 1 of 1");
+    EXPECT_TRUE(text(view, "copy.bytes").endsWith(" read back")) << text(view, "copy.bytes").toStdString();
+    EXPECT_FALSE(shown(view, "copy.estimate")) << text(view, "copy.estimate").toStdString();
+
+    release();
+    ASSERT_TRUE(waitFor([&] { return !model.isRunning(); }, 60'000));
+    drainEvents();
+    EXPECT_TRUE(shown(view, "copy.done"));
+    EXPECT_EQ(text(view, "copy.counts").toStdString(), "Verified 1 · Already present 0 · Failed 0");
 }

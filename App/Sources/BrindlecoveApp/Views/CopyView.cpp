@@ -292,8 +292,11 @@ void CopyView::render() {
                                                                           copying->fileTotal));
         setTextIfChanged(bytes_, readBack.value_or(TransferTexts::bytesOf(copying->overallBytesCopied,
                                                                           copying->overallBytes)));
-        // Speed, estimate and chart only for a run that has bytes to copy.
-        const auto remaining = sized ? TransferTexts::remaining(model.estimatedSecondsRemaining()) : std::nullopt;
+        // Speed, estimate and chart only for a run that has bytes to copy. The estimate counts
+        // bytes still to copy, not what is still to be read back: while a copy is read back
+        // (the whole of it, for the last file) it would promise too little, so none shows.
+        const auto remaining =
+            sized && !readBack ? TransferTexts::remaining(model.estimatedSecondsRemaining()) : std::nullopt;
         estimate_->setVisible(remaining.has_value());
         setTextIfChanged(estimate_, remaining.value_or(QString()));
         const auto speed = sized ? TransferTexts::speed(model.currentBytesPerSec()) : std::nullopt;
